@@ -1,0 +1,151 @@
+// Memory manager: nodes, series buffers, frames and big blocks.
+//
+// All series data (blocks, strings, binaries, context values, hash arrays,
+// the stacks) lives in series buffers carved out of large frames of virtual
+// memory. Values never hold a buffer's address, they hold a node: a 32-bit id
+// of a slot in a node frame, and the slot points at the buffer. The collector
+// moves buffers while compacting and only rewrites the node slot.
+//
+// What may be held across an allocation (the one rule of the collector):
+//   - nodes, and positions as (node, index)           -- always valid
+//   - cells on the data stack, the root block, fixed series -- never move
+//   - a raw pointer into a series buffer (SeriesBuffer*, Cell*, uint8_t*)
+//     obtained before an allocation, a growth or any evaluation of user
+//     code                                              -- NEVER: re-derive it
+//     through the node after the call (memory::buffer_of).
+//
+// Node ids: frame number in bits 14 and up (frames are numbered from 1, so
+// id 0 means "no node"), slot index (0..9,999) in bits 0-13.
+//
+// Buffer layout: a 20-byte header (flags, node back-reference, data size in
+// bytes, head and tail as byte offsets into the data area), the data area, and
+// 4 spare bytes, so the next buffer of a frame starts at +20 + size + 4.
+// Head and tail are offsets, not addresses, so moving a buffer is a memmove.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "runtime/cell.hpp"
+
+namespace zuv {
+
+struct SeriesBuffer {
+    uint32_t flags;
+    Node node;       // back-reference; 0 once the buffer is abandoned
+    int32_t size;    // bytes in the data area, a multiple of 16
+    int32_t head;    // byte offset of the first used element
+    int32_t tail;    // byte offset just past the last used element
+
+    uint8_t* data() { return reinterpret_cast<uint8_t*>(this) + sizeof(SeriesBuffer); }
+    const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(this) + sizeof(SeriesBuffer); }
+};
+static_assert(sizeof(SeriesBuffer) == 20, "the series buffer header is five words");
+
+// Series buffer flags.
+constexpr uint32_t SERIES_UNIT_MASK = 0x1F;         // element size: 1, 2, 4 or 16
+constexpr uint32_t SERIES_OWNED = 0x20000;          // tracked for reactivity
+constexpr uint32_t SERIES_COMPLEMENT = 0x80000;     // complemented bitset
+constexpr uint32_t SERIES_FIXED = 0x100000;         // outside the frames, never moves
+constexpr uint32_t SERIES_BIG = 0x1000000;          // lives in a big block
+constexpr uint32_t SERIES_MARK = 0x8000000;         // collector mark
+constexpr uint32_t SERIES_MIDDLE_HEAD = 0x10000000; // head placed mid-buffer at allocation
+constexpr uint32_t SERIES_ALLOCATED = 0x20000000;   // set on every buffer at allocation
+constexpr uint32_t SERIES_IN_USE = 0x80000000;      // cleared on an abandoned buffer
+
+constexpr int32_t NODE_FRAME_SLOTS = 10000;
+constexpr uint32_t NODE_SLOT_BITS = 14;
+constexpr uint32_t NODE_SLOT_MASK = (1u << NODE_SLOT_BITS) - 1;
+constexpr int32_t SERIES_FRAME_BASE_SIZE = 1 << 20;  // 1 MB
+constexpr int32_t SERIES_FRAME_MAX_SIZE = 2 << 20;   // 2 MB; needs this large go to big blocks
+constexpr int32_t BUFFER_OVERHEAD = 24;              // 20-byte header + 4 spare bytes
+constexpr int32_t FRAME_WORTH_FILLING = 0xCCCC;      // a frame with less free space is passed over
+
+struct NodeFrame;
+struct SeriesFrame;
+struct BigBlock;
+
+namespace memory {
+
+// Slot arrays of the node frames by frame number (entry 0 and released frames: null).
+// A slot in use holds its buffer's address; a free slot holds an odd link word.
+extern std::vector<SeriesBuffer**> node_slots;
+
+// The buffer behind a node. Only valid until the next allocation.
+inline SeriesBuffer* buffer_of(Node n) { return node_slots[n >> NODE_SLOT_BITS][n & NODE_SLOT_MASK]; }
+
+inline uint32_t unit_of(const SeriesBuffer* s) { return s->flags & SERIES_UNIT_MASK; }
+inline uint8_t* head_of(SeriesBuffer* s) { return s->data() + s->head; }
+inline uint8_t* tail_of(SeriesBuffer* s) { return s->data() + s->tail; }
+inline uint8_t* end_of(SeriesBuffer* s) { return s->data() + s->size; }
+inline Cell* cells_head(SeriesBuffer* s) { return reinterpret_cast<Cell*>(head_of(s)); }
+inline Cell* cells_tail(SeriesBuffer* s) { return reinterpret_cast<Cell*>(tail_of(s)); }
+inline int32_t used_bytes(const SeriesBuffer* s) { return s->tail - s->head; }
+// Elements from head to tail.
+inline int32_t length_of(const SeriesBuffer* s) { return (s->tail - s->head) / int32_t(s->flags & SERIES_UNIT_MASK); }
+
+// The process-wide memory record.
+struct Record {
+    int64_t reserved = 0;  // bytes reserved for frames of all kinds
+    NodeFrame* node_first = nullptr;
+    NodeFrame* node_last = nullptr;
+    NodeFrame* node_active = nullptr;
+    SeriesFrame* series_first = nullptr;  // ascending address order
+    SeriesFrame* series_active = nullptr;
+    SeriesFrame* series_last = nullptr;
+    int32_t frame_base_size = SERIES_FRAME_BASE_SIZE;
+    int32_t frame_next_size = SERIES_FRAME_BASE_SIZE;
+    int32_t frame_max_size = SERIES_FRAME_MAX_SIZE;
+    BigBlock* big_first = nullptr;
+};
+extern Record record;
+
+void init();
+Node alloc_node();
+void free_node(Node n);
+
+// count x unit bytes rounded up to 16; offset in bytes, or -1 for the middle.
+// A size above INT32_MAX bytes raises internal no-memory.
+SeriesBuffer* alloc_buffer(int64_t count, int32_t unit, int32_t offset);
+Node alloc_series(int64_t count, int32_t unit, int32_t offset);
+Node alloc_fixed_series(int64_t count, int32_t unit, int32_t offset);
+Node alloc_cells(int64_t n);
+Node alloc_unset_cells(int64_t n);
+Node alloc_bytes(int64_t n);                      // 0 allocates 16 bytes
+Node alloc_codepoints(int64_t n, int32_t unit);   // 0 allocates 16 bytes' worth
+Node alloc_filled_bytes(int64_t n, uint8_t byte);
+void set_series_flags(Node n, uint32_t bits);
+
+// Moves the series to a larger buffer (new_size 0: twice the size) without
+// copying content; the old buffer loses its node and in-use bit.
+SeriesBuffer* grow_series_buffer(Node n, int64_t new_size);
+// Grows, then copies the old data area from the head.
+SeriesBuffer* expand_series(Node n, int64_t new_size);
+SeriesBuffer* expand_series_filled(Node n, int64_t new_size, uint8_t byte);
+// A new byte series with the same size, flags and used length.
+Node copy_series_buffer(Node n);
+void fill_bytes(uint8_t* start, uint8_t* end, uint8_t byte);
+
+void new_node_frame();
+void new_series_frame();
+void release_all();
+
+}  // namespace memory
+
+namespace cell {
+
+// Allocates a cell at the tail of a cell series (doubling it when full) and
+// returns it with header unset!. The buffer may move: re-derive pointers.
+Cell* alloc_tail_cell(Node n);
+// The same on the series behind a block value's node (word 2).
+Cell* append_new_cell(const Cell* block);
+// Advances the tail by n bytes (growing to 2n when n is larger than the
+// size, else doubling) and returns the old tail.
+uint8_t* reserve_tail_bytes(Node node, int32_t n);
+// A new series holding count units from unit offset; the copy drops the owned flag.
+Node copy_part(Node n, int32_t offset, int32_t count);
+
+}  // namespace cell
+
+}  // namespace zuv
