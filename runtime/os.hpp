@@ -1,0 +1,34 @@
+// OS glue: virtual memory, the clock, the packed date, environment, current
+// directory and waits, on their Linux facilities.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zuv::platform {
+
+// Reserves and commits read-write memory; a refusal is the low-level throw
+// THROW_FRAME_RESERVE.
+void* virtual_alloc(size_t size, bool executable = false);
+// Releases a reservation; a refusal is the low-level throw THROW_FRAME_RELEASE.
+void virtual_free(void* address, size_t size);
+
+void init();
+
+std::string get_current_dir();
+bool set_current_dir(const char* path);
+bool set_env(const char* name, const char* value);  // value null removes
+bool get_env(const char* name, std::string& out);   // false when absent
+
+// Sleeps seconds x 1000 milliseconds, at least 1 ms; huge or invalid waits are clamped.
+void wait(double seconds);
+// Seconds since midnight UTC; with precise the fraction of the second is added.
+double get_time(bool precise);
+
+// Packed date: year << 17 | time flag << 16 | month << 12 | day << 7 | zone,
+// zone bit 6 = west of UTC, bits 0-5 = quarter hours.
+uint32_t get_date(bool utc);
+uint32_t pack_date(int year, int month, int day, int zone_minutes, bool time_flag);
+
+}  // namespace zuv::platform
