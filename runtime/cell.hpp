@@ -1,8 +1,8 @@
 // The value cell: every value of the language lives in one.
 //
 //   word 0  header   bits 0-7 datatype id, bit 30 new-line marker, others per type
-//   word 1  payload  (series: head index; words: context node; integer: value)
-//   word 2  payload  (series: node of the buffer; words: symbol id)
+//   word 1  payload  (series: head index; words: context node; logic, datatype: value)
+//   word 2  payload  (series: node of the buffer; words: symbol id; integer, char: value)
 //   word 3  payload  (per type; a double occupies words 2-3)
 //
 // Cells are 16 bytes and hold no pointers: references to series data are

@@ -31,6 +31,14 @@ size_t tracked_heap_bytes();                    // sum of size + 16 over the lis
 // Ends the process: code 0 silently, else the runtime error report. Never returns.
 [[noreturn]] void quit_with_runtime_error(int code, uintptr_t address);
 const char* runtime_error_message(int code);
+// Writes the report of a runtime error ("\n*** Runtime Error 94: out of
+// memory\n*** at: 0040ABCDh\n", the address's low 32 bits) into out without
+// any allocation or locking, so that a signal handler may use it; returns
+// its length (at most room - 1; the text is NUL-terminated).
+size_t format_runtime_error(int code, uintptr_t address, char* out, size_t room);
+// The address just after the call to this function in its caller: the
+// position given with the runtime errors a routine raises itself.
+[[gnu::noinline]] uintptr_t get_return_address();
 
 // Typed printing.
 struct PrintItem {

@@ -1,0 +1,72 @@
+#include "evaluator/backtrace.hpp"
+
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::stack {
+
+namespace {
+
+// The context a frame's naming word was bound in; a frame named `self` holds
+// a plain cell series there, and an unbound word has none: both read globally.
+Node word_context_of(const Frame& f) {
+    if (!f.word_context || (self_symbol && f.symbol() == self_symbol)) return _context::global;
+    return f.word_context;
+}
+
+bool names_function_q(const Frame& f) {
+    Node ctx = word_context_of(f);
+    int32_t index = _context::find_word(ctx, int32_t(f.symbol()), true);
+    if (index < 0) return false;
+    const Cell* value = _context::value_slot(ctx, index);
+    return value && type_of(value) == TYPE_FUNCTION;
+}
+
+}  // namespace
+
+Cell caller_word() {
+    CallerWord w = get_caller_word();
+    if (!w.symbol) return words::tag_not_found;
+    Frame f{};
+    f.header = w.symbol << 8;
+    f.word_context = w.context;
+    return _context::word_for_symbol(word_context_of(f), int32_t(w.symbol));
+}
+
+void collect_calls(const Cell* block) {
+    for_each_call_newest_first([&](const Frame& f) {
+        Node ctx = f.func_context ? f.func_context : _context::global;
+        Cell word = _context::word_for_symbol(ctx, int32_t(f.symbol()));
+        block::append_cell(block, &word);
+        Cell index;
+        integer::make_at(cell::begin(&index), int32_t(f.saved_args));
+        block::append_cell(block, &index);
+    });
+}
+
+void collect_call_words(int32_t level, const Cell* block, const Frame* upper) {
+    for_each_call_oldest_first(upper, [&](const Frame& f) {
+        if (level > 1 || names_function_q(f)) {
+            Cell word = word::make_global(int32_t(f.symbol()));
+            block::append_cell(block, &word);
+        }
+    });
+}
+
+int32_t form_call_words(int32_t level, int32_t position, Cell* string, int32_t limit) {
+    if (position < 0 || position > MAX_FRAMES) return limit;
+    for_each_call_oldest_first(frame_at_position(position), [&](const Frame& f) {
+        if (limit <= 0 || !(level > 1 || names_function_q(f))) return;
+        Cell word{TYPE_WORD, _context::global, f.symbol(), uint32_t(-1)};  // forming reads the symbol only
+        limit = word::form(&word, string, nullptr, limit);
+        string::append_char(string, ' ');
+        --limit;
+    });
+    return limit;
+}
+
+}  // namespace zuv::stack

@@ -1,0 +1,40 @@
+// Cycle guard for mold, form and other deep walks.
+//
+// Each series or context being entered is pushed (by its node) on one global
+// stack and popped on leaving; a value whose node is already on the stack is
+// not entered again but replaced by a short marker ("[...]"). The stack holds
+// 1000 entries: the 1000th nested push empties it and raises internal
+// too-deep, so a walk unwound by that error needs no pops of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+namespace zuv::cycles {
+
+constexpr int32_t STACK_SIZE = 1000;
+
+// The key of a value: its context node for an object!, its series node (word 2) otherwise.
+inline uint32_t key_of(const Cell* value) {
+    return type_of(value) == TYPE_OBJECT ? value->w1 : value->w2;
+}
+
+void push(uint32_t key);  // raises internal too-deep on the 1000th nested entry
+void pop();               // nothing when empty
+void drop(int32_t n);     // never below the base
+void reset();
+bool visited_q(uint32_t key);
+int32_t depth();
+
+// After a collection that moved nodes, rewrites the entries through the
+// collector's forwarding map (forward is the collector's range rewriter).
+void forward_entries(void (*forward)(uint32_t* first, uint32_t* end));
+
+// False when the value's key is not on the stack. Otherwise appends its marker
+// to the string buffer (with the flag: "[...]", "(...)", "#[...]",
+// "make object! [...]", "..." by type, nothing for others; without the flag
+// "..." always), lowers part by the marker's length and answers true.
+bool mold_cycle_marker(const Cell* value, Cell* buffer, int32_t& part, bool marker_flag);
+
+}  // namespace zuv::cycles

@@ -1,0 +1,282 @@
+#include "runtime/datatypes/context.hpp"
+
+#include "evaluator/stack.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/hash.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::_context {
+
+Node global = 0;
+OnChange on_change = nullptr;
+
+namespace {
+
+Node word_table(Node ctx) { return cell_of(ctx)->w1; }
+
+bool keeps_values_series(const Cell* c) { return !on_stack_q(c) && c->w2 != 0; }
+
+// Appends one unset! value for a word just added.
+void append_unset_value(Node ctx) {
+    const Cell* c = cell_of(ctx);
+    if (keeps_values_series(c)) cell::alloc_tail_cell(c->w2);
+}
+
+bool bindable_word_q(uint32_t type) {
+    switch (type) {
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT: return true;
+    default: return false;
+    }
+}
+
+bool nested_block_q(uint32_t type) {
+    switch (type) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+    case TYPE_HASH: return true;
+    default: return false;
+    }
+}
+
+// Cells from the head index to the tail of a block-like series, as (node, first, end) positions.
+struct Span {
+    Node node;
+    int32_t first;
+    int32_t end;
+};
+Span span_of(const Cell* block) {
+    Node node = block->w2;
+    int32_t end = node ? memory::length_of(memory::buffer_of(node)) : 0;
+    int32_t first = int32_t(block->w1);
+    if (first < 0) first = 0;
+    if (first > end) first = end;
+    return Span{node, first, end};
+}
+Cell* cell_in(Node node, int32_t i) { return memory::cells_head(memory::buffer_of(node)) + i; }
+
+}  // namespace
+
+Node get_words_node(Node ctx) { return hash::table_of(word_table(ctx))->block; }
+
+SeriesBuffer* get_words_buffer(Node ctx) { return memory::buffer_of(get_words_node(ctx)); }
+
+Cell* get_word_cell(Node ctx, int32_t index) { return memory::cells_head(get_words_buffer(ctx)) + index; }
+
+int32_t word_count(Node ctx) { return memory::length_of(get_words_buffer(ctx)); }
+
+Cell* value_slot(Node ctx, int32_t index) {
+    const Cell* c = cell_of(ctx);
+    if (c->w2 == 0 || index < 0) return nullptr;
+    if (on_stack_q(c)) {
+        if (index >= word_count(ctx)) return nullptr;
+        return stack::values_of(c->w2) + index;
+    }
+    SeriesBuffer* values = memory::buffer_of(c->w2);
+    if (index >= memory::length_of(values)) return nullptr;
+    return memory::cells_head(values) + index;
+}
+
+Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
+    int32_t n = count > 0 ? count : 1;
+    Node table = proto ? hash::copy_symbol_table(word_table(proto)) : hash::make_table(n, nullptr, hash::KIND_SYMBOL, 0);
+    int32_t words = memory::length_of(memory::buffer_of(hash::table_of(table)->block));
+    Node values = 0;
+    if (!on_stack) {
+        // One value per word: a copied word table brings its words with unset! values.
+        values = memory::alloc_unset_cells(words > n ? words : n);
+        SeriesBuffer* b = memory::buffer_of(values);
+        b->tail = b->head + words * int32_t(sizeof(Cell));
+    }
+    Node ctx = memory::alloc_unset_cells(2);
+    SeriesBuffer* s = memory::buffer_of(ctx);
+    s->tail = s->head + 2 * int32_t(sizeof(Cell));
+    Cell* c = memory::cells_head(s);
+    c->w1 = table;
+    c->w2 = values;
+    c->w3 = 0;
+    c->header = TYPE_CONTEXT | (uint32_t(kind) << CONTEXT_KIND_SHIFT & CONTEXT_KIND_MASK) |
+                (on_stack ? CONTEXT_ON_STACK : 0) | (self ? CONTEXT_SELF : 0);
+    if (proto) {
+        // The copied entries belong to the new context.
+        Cell* entry = memory::cells_head(get_words_buffer(ctx));
+        for (int32_t i = 0; i < words; i++) entry[i].w1 = ctx;
+    }
+    return ctx;
+}
+
+int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
+    return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, 0, nullptr);
+}
+
+int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index) {
+    return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, ctx, out_index);
+}
+
+int32_t add_word(Node ctx, const Cell* word) {
+    int32_t index;
+    if (add_symbol(ctx, int32_t(word->w2), true, &index) >= 0) return index;
+    append_unset_value(ctx);
+    return index;
+}
+
+void put_value(Node ctx, const Cell* word, const Cell* value) {
+    Cell v = *value;  // the value may lie in a series that adding the word moves
+    int32_t index = add_word(ctx, word);
+    if (Cell* slot = value_slot(ctx, index)) *slot = v;
+}
+
+void add_if_absent(Node ctx, const Cell* word, const Cell* value) {
+    if (find_word(ctx, int32_t(word->w2), true) >= 0) return;
+    put_value(ctx, word, value);
+}
+
+Cell* find_value_cell(int32_t symbol, Node ctx) {
+    if (on_stack_q(cell_of(ctx))) ctx = global;
+    return value_slot(ctx, find_word(ctx, symbol, true));
+}
+
+void set_global_value(int32_t symbol, const Cell* value) {
+    Cell v = *value;
+    int32_t index = find_word(global, symbol, false);
+    if (index < 0) index = int32_t(word::make_global(symbol).w3);
+    if (Cell* slot = value_slot(global, index)) *slot = v;
+}
+
+Cell* global_value_cell(int32_t symbol) { return value_slot(global, find_word(global, symbol, true)); }
+
+int32_t set_in(Cell* word, const Cell* value, Node ctx, bool events) {
+    Cell v = *value;  // the value and the word may lie in a series that adding the word moves
+    Cell w = *word;
+    int32_t index = int32_t(w.w3);
+    if (index == -1) {
+        int32_t symbol = int32_t(w.w2);
+        index = find_word(ctx, symbol, false);
+        // A spelling added under another case is the same word (add_word finds it by canonical id).
+        if (index < 0) index = find_word(ctx, symbol, true);
+        if (index < 0) {
+            // Contexts on the stack get no new value slots: a missing word there is not defined.
+            if (on_stack_q(cell_of(ctx))) fire(ErrorCategory::script, "not-defined", &w);
+            // The new word's index is the next one; the word is updated before
+            // adding, since adding may move the series it lies in.
+            index = word_count(ctx);
+            word->w3 = uint32_t(index);
+            add_word(ctx, &w);
+        } else {
+            word->w3 = uint32_t(index);
+        }
+        w.w3 = uint32_t(index);
+    }
+    Cell* slot = value_slot(ctx, index);
+    if (!slot) fire(ErrorCategory::script, "not-defined", &w);
+
+    if (kind_of(cell_of(ctx)) == KIND_OBJECT) {
+        get_word_cell(ctx, index)->header |= WORD_CHANGED;
+        const Cell* object = own_value(ctx);
+        if (events && on_change && type_of(object) == TYPE_OBJECT && object->w3 != 0) {
+            // The old value stays reachable on the data stack while the handler runs.
+            Cell* saved_top = stack::top;
+            Cell* old = stack::push(slot);
+            Cell owner = *object;
+            *slot = v;
+            on_change(&owner, &w, old, &v);
+            stack::top = saved_top;
+            return index;
+        }
+    }
+    *slot = v;
+    return index;
+}
+
+int32_t bind_word(Node ctx, Cell* word) {
+    int32_t index = find_word(ctx, int32_t(word->w2), true);
+    if (index >= 0) {
+        word->w1 = ctx;
+        word->w3 = uint32_t(index);
+    }
+    return index;
+}
+
+Cell* bind_block(Cell* block, Node ctx, bool self) {
+    Span span = span_of(block);
+    if (!span.node || cycles::visited_q(span.node)) return block;
+    cycles::push(span.node);
+    for (int32_t i = span.first; i < span.end; i++) {
+        Cell* c = cell_in(span.node, i);
+        uint32_t type = type_of(c);
+        if (bindable_word_q(type)) {
+            if (self && type == TYPE_WORD && int32_t(c->w2) == sym::self) {
+                c->w1 = ctx;
+                c->w3 = uint32_t(-1);
+            } else {
+                bind_word(ctx, c);
+            }
+        } else if (nested_block_q(type)) {
+            Cell nested = *c;
+            bind_block(&nested, ctx, self);
+        }
+    }
+    cycles::pop();
+    return block;
+}
+
+Node make_from_spec(const Cell* spec, bool on_stack, bool self, int32_t kind) {
+    Span span = span_of(spec);
+    Node ctx = create(span.end - span.first, on_stack, self, 0, kind);
+    for (int32_t i = span.first; i < span.end; i++) {
+        const Cell* c = cell_in(span.node, i);
+        switch (type_of(c)) {
+        case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT: {
+            int32_t index;
+            if (add_symbol(ctx, int32_t(c->w2), true, &index) < 0) append_unset_value(ctx);
+            break;
+        }
+        default: break;  // type blocks, strings, set-words
+        }
+    }
+    return ctx;
+}
+
+bool add_set_words(Node ctx, Cell* block) {
+    Node node = block->w2;
+    int32_t end = node ? memory::length_of(memory::buffer_of(node)) : 0;
+    if (int32_t(block->w1) > end) block->w1 = uint32_t(end);
+    Span span = span_of(block);
+    int32_t before = word_count(ctx);
+    for (int32_t i = span.first; i < span.end; i++) {
+        Cell c = *cell_in(span.node, i);
+        if (type_of(&c) == TYPE_SET_WORD) add_word(ctx, &c);
+    }
+    return word_count(ctx) > before;
+}
+
+Node renew_for(Cell* value, int32_t kind) {
+    Node old = value->w1;
+    const Cell* c = cell_of(old);
+    bool on_stack = on_stack_q(c);
+    bool self = (c->header & CONTEXT_SELF) != 0;
+    Node fresh = create(word_count(old), on_stack, self, old, kind);
+    value->w1 = fresh;
+    return fresh;
+}
+
+void init_global(int32_t count) { global = create(count, false, false, 0, KIND_GLOBAL); }
+
+void register_type() {
+    // A context is never a value that scripts handle: no action at all.
+    static constexpr SlotEntry row[62] = {
+        NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+        NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+        NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+        NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+        NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+        NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,
+        NONE, NONE,
+    };
+    ZUV_CHECK_ROW(row);
+    datatype::register_type(TYPE_CONTEXT, 0, "context!", row);
+}
+
+}  // namespace zuv::_context

@@ -1,0 +1,128 @@
+// context!: the binding environment of the language.
+//
+// A context is an ordered set of words, each with one value slot. A context
+// is one node whose series holds exactly two cells:
+//   cell 0  the context! cell
+//   cell 1  the context's own value: unset! when made; an object stores its
+//           object! value there, and self words bound with index -1 reach it
+//
+// The context! cell:
+//   bits 11-12  kind: 0 the global context, 1 a function, native, action or
+//               routine, 2 an object
+//   bit 22      values on the data stack (no values series)
+//   bit 24      self flag
+//   word 1      node of the word table: a kind-2 hash table whose block holds
+//               one word! entry {context, symbol, index} per word, in the
+//               order the words were added; in an object context bit 13 of an
+//               entry marks the word as changed
+//   word 2      without bit 22: node of the values series (one cell per word,
+//               in word order); with bit 22: the data stack index + 1 of the
+//               first argument while a call runs, 0 otherwise
+//
+// Contexts are passed by node, never by the address of their cell: the
+// buffers move when the collector compacts. Every Cell* handed out here is
+// valid only until the next allocation. Functions that may run user code
+// (set_in, through on-change*) answer a slot index; re-derive the slot with
+// value_slot after the call.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+#include "runtime/memory.hpp"
+
+namespace zuv::_context {
+
+enum Kind : int32_t { KIND_GLOBAL = 0, KIND_FUNCTION = 1, KIND_OBJECT = 2 };
+constexpr uint32_t WORD_CHANGED = 0x2000;  // word table entry of an object: value stored since made
+
+// The global context (4000 words, kind 0), made at start-up.
+extern Node global;
+
+inline Cell* cell_of(Node ctx) { return memory::cells_head(memory::buffer_of(ctx)); }
+inline Cell* own_value(Node ctx) { return cell_of(ctx) + 1; }
+inline int32_t kind_of(const Cell* c) { return int32_t((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT); }
+inline bool on_stack_q(const Cell* c) { return (c->header & CONTEXT_ON_STACK) != 0; }
+
+// An on-stack context's values word: the data stack index of the running
+// call's first argument + 1, or 0 outside a call (stack::values_word_of and
+// stack::values_of convert it).
+inline uint32_t values_word(Node ctx) { return cell_of(ctx)->w2; }
+inline void set_values_word(Node ctx, uint32_t word) { cell_of(ctx)->w2 = word; }
+
+// Word table accessors.
+Node get_words_node(Node ctx);                      // the block of word! entries
+SeriesBuffer* get_words_buffer(Node ctx);
+Cell* get_word_cell(Node ctx, int32_t index);       // the entry at index
+int32_t word_count(Node ctx);
+
+// Value i of the context (on the stack or in the values series), or null when
+// the context has no values (word 2 is 0).
+Cell* value_slot(Node ctx, int32_t index);
+
+// A new context: room for count words (0 taken as 1), a values series of
+// count unset! cells unless on_stack, kind in bits 11-12, bit 24 with self.
+// With a prototype (0 for none) its word table is copied and the copied
+// entries are bound to the new context.
+Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind);
+
+// 0-based index of the symbol among the context's words, or -1.
+int32_t find_word(Node ctx, int32_t symbol, bool by_canonical);
+// The symbol's index when present; else appends an entry, stores its index
+// in *out_index and answers -1. Does not touch the values.
+int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index);
+// Adds the word's symbol (by canonical id) when absent, with an unset! value
+// when the context keeps a values series; answers the word's index.
+int32_t add_word(Node ctx, const Cell* word);
+// Stores a copy of value in the slot of the word's symbol (by canonical id),
+// adding the word when absent.
+void put_value(Node ctx, const Cell* word, const Cell* value);
+// Adds the word with a copy of value when its symbol is absent; else nothing.
+void add_if_absent(Node ctx, const Cell* word, const Cell* value);
+
+// The value cell of a symbol that is present (by canonical id); a context
+// keeping its values on the stack is searched in the global context instead.
+Cell* find_value_cell(int32_t symbol, Node ctx);
+// Stores a copy of value in the symbol's global slot (exact lookup), adding the word when absent.
+void set_global_value(int32_t symbol, const Cell* value);
+// The symbol's value cell in the global context (by canonical id); the symbol must be present.
+Cell* global_value_cell(int32_t symbol);
+
+// Stores value in the word's slot of ctx and answers the slot's index. A word
+// of unknown index (-1) is looked up exactly and added when missing, and its
+// index field updated. A context without values raises script not-defined.
+// In an object context the entry is marked changed and, with events, the
+// object's change handler runs (user code: re-derive the slot afterwards).
+int32_t set_in(Cell* word, const Cell* value, Node ctx, bool events);
+
+// Binds one word when its symbol (by canonical id) is in ctx: context node
+// into word 1, index into word 3. Answers the index, or -1 leaving the word.
+int32_t bind_word(Node ctx, Cell* word);
+// Binds a block deeply (nested blocks, parens, paths and hash! values too). A
+// block already being bound is not entered again. With self, a word! spelled
+// exactly self is bound to the context's own value (index -1).
+Cell* bind_block(Cell* block, Node ctx, bool self);
+
+// A context made from a function spec: its word!, get-word!, lit-word! and
+// refinement! entries in spec order, a repeated spelling adding nothing.
+Node make_from_spec(const Cell* spec, bool on_stack, bool self, int32_t kind);
+// Adds every set-word! of the block from its head (a head past the tail is
+// first clamped and written back); true when the word table grew.
+bool add_set_words(Node ctx, Cell* block);
+// Gives the value (word 1 a context node) a fresh context of the given kind
+// with the old words, flags and word count; answers the new node. value must
+// not lie in a series buffer that can move.
+Node renew_for(Cell* value, int32_t kind);
+
+// Change handler of object contexts: called by set_in with the object value,
+// the word, the old and the new value. Installed by object!; until then
+// objects have no handlers.
+using OnChange = void (*)(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value);
+extern OnChange on_change;
+
+// Makes the global context (start-up).
+void init_global(int32_t count);
+
+void register_type();
+
+}  // namespace zuv::_context

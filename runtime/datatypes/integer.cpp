@@ -1,0 +1,224 @@
+// integer!: cell functions, text, the arithmetic kernel, compare, and the
+// action slots built on them.
+#include "runtime/datatypes/integer.hpp"
+
+#include <climits>
+#include <cmath>
+
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/float_shim.hpp"
+#include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/runtime.hpp"
+
+namespace zuv::integer {
+
+namespace {
+
+[[noreturn]] void fire_overflow() { fire(ErrorCategory::math, "overflow"); }
+[[noreturn]] void fire_zero_divide() { fire(ErrorCategory::math, "zero-divide"); }
+
+// The checks shared by divide and remainder, made before the CPU sees the operands.
+void check_division(int32_t a, int32_t b) {
+    if (b == 0) fire_zero_divide();
+    if (a == INT32_MIN && b == -1) fire_overflow();
+}
+
+}  // namespace
+
+Cell* make_in(const Cell* block, int32_t value) { return make_at(cell::append_new_cell(block), value); }
+
+Cell* box(int32_t value) { return make_at(cell::begin(stack::arguments), value); }
+Cell* push(int32_t value) { return make_at(cell::begin(stack::push_raw()), value); }
+int32_t get_result() { return get_value(stack::arguments); }
+int32_t get_result_or_zero() {
+    return type_of(stack::arguments) == TYPE_INTEGER ? get_value(stack::arguments) : 0;
+}
+
+int32_t abs_checked(int32_t v) {
+    if (v == INT32_MIN) fire_overflow();
+    return v < 0 ? -v : v;
+}
+
+bool float_out_of_range_q(const Cell* c) {
+    double d = cell::get_float(c);
+    return std::isnan(d) || d > 2147483647.0 || d < -2147483648.0;
+}
+
+int to_text(int32_t v, char (&out)[TEXT_SIZE]) {
+    // Digits of the magnitude, taken as unsigned so -2147483648 needs no special case.
+    uint32_t u = v < 0 ? 0u - uint32_t(v) : uint32_t(v);
+    char digits[TEXT_SIZE];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + u % 10);
+        u /= 10;
+    } while (u);
+    int len = 0;
+    if (v < 0) out[len++] = '-';
+    while (n) out[len++] = digits[--n];
+    out[len] = '\0';
+    return len;
+}
+
+int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
+    int32_t r = 0;
+    switch (op) {
+        case OP_ADD:
+            if (__builtin_add_overflow(a, b, &r)) {
+                float_shim::make_at(result, double(a) + double(b));
+                return 0;
+            }
+            break;
+        case OP_SUB:
+            if (__builtin_sub_overflow(a, b, &r)) {
+                float_shim::make_at(result, double(a) - double(b));
+                return 0;
+            }
+            break;
+        case OP_MUL:
+            // Both factors are exact as doubles; the product is rounded once.
+            if (__builtin_mul_overflow(a, b, &r)) {
+                float_shim::make_at(result, double(a) * double(b));
+                return 0;
+            }
+            break;
+        case OP_DIV:
+            check_division(a, b);
+            r = a / b;
+            if (result && a % b != 0) {
+                float_shim::make_at(result, double(a) / double(b));
+                return 0;
+            }
+            break;
+        case OP_REM:
+            check_division(a, b);
+            r = a % b;
+            break;
+        case OP_OR: r = a | b; break;
+        case OP_AND: r = a & b; break;
+        case OP_XOR: r = a ^ b; break;
+        default:  // operator codes are constants of the callers
+            runtime::quit_with_runtime_error(98, uintptr_t(__builtin_return_address(0)));
+    }
+    if (result) result->w2 = uint32_t(r);
+    return r;
+}
+
+Cell* do_math_cells(Cell* left, const Cell* right, int32_t op) {
+    switch (type_of(right)) {
+        case TYPE_INTEGER:
+        case TYPE_CHAR:
+            do_math(get_value(left), get_value(right), op, left);
+            return left;
+        default: {
+            Cell type;
+            datatype::make_at(&type, type_of(right));
+            fire(ErrorCategory::script, "invalid-type", &type);
+        }
+    }
+}
+
+void do_math_args(int32_t op) { do_math_cells(stack::arguments, stack::arguments + 1, op); }
+
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    char text[TEXT_SIZE];
+    int n = to_text(get_value(value), text);
+    string::concatenate_literal(buffer, text);
+    return part - n;
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    return form(value, buffer, arg, part);
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    uint8_t t2 = type_of(value2);
+    if ((op == COMP_STRICT_EQUAL || op == COMP_FIND) && t2 != TYPE_INTEGER) return 1;
+    int32_t a = get_value(value1);
+    switch (t2) {
+        case TYPE_INTEGER:
+        case TYPE_CHAR: {
+            int32_t b = get_value(value2);
+            return (a > b) - (a < b);
+        }
+        case TYPE_FLOAT:
+        case TYPE_PERCENT:
+        case TYPE_TIME:
+            return float_shim::compare(double(a), cell::get_float(value2), op);
+        // TODO: money! compares through money arithmetic once money! exists.
+        default: return COMPARE_INCOMPARABLE;
+    }
+}
+
+Cell* negate(Cell* value) {
+    int32_t v = get_value(value);
+    if (v == INT32_MIN) fire_overflow();
+    value->w2 = uint32_t(-v);
+    return value;
+}
+
+
+Cell* complement(Cell* value) {
+    value->w2 = ~value->w2;
+    return value;
+}
+
+bool even_q(Cell* value) { return (value->w2 & 1) == 0; }
+bool odd_q(Cell* value) { return (value->w2 & 1) != 0; }
+
+void absolute() { stack::arguments->w2 = uint32_t(abs_checked(get_value(stack::arguments))); }
+void add() { do_math_args(OP_ADD); }
+void subtract() { do_math_args(OP_SUB); }
+void multiply() { do_math_args(OP_MUL); }
+void divide() { do_math_args(OP_DIV); }
+void remainder() { do_math_args(OP_REM); }
+void and_t() { do_math_args(OP_AND); }
+void or_t() { do_math_args(OP_OR); }
+void xor_t() { do_math_args(OP_XOR); }
+
+namespace {
+
+// TODO: make and to (the specs of char!, float!, time!, money!, binary!,
+// issue!, date! and the texts), random (the random generator), power and
+// round are filled once what they need exists.
+constexpr SlotEntry row[] = {
+    NONE,                                  // make
+    NONE,                                  // random
+    NONE,                                  // reflect
+    NONE,                                  // to
+    slot<Act::form, &integer::form>,
+    slot<Act::mold, &integer::mold>,
+    NONE,                                  // eval-path
+    NONE,                                  // (never filled)
+    slot<Act::compare, &integer::compare>,
+    slot<Act::absolute, &integer::absolute>,
+    slot<Act::add, &integer::add>,
+    slot<Act::divide, &integer::divide>,
+    slot<Act::multiply, &integer::multiply>,
+    slot<Act::negate, &integer::negate>,
+    NONE,                                  // power
+    slot<Act::remainder, &integer::remainder>,
+    NONE,                                  // round
+    slot<Act::subtract, &integer::subtract>,
+    slot<Act::even_q, &integer::even_q>,
+    slot<Act::odd_q, &integer::odd_q>,
+    slot<Act::and_t, &integer::and_t>,
+    slot<Act::complement, &integer::complement>,
+    slot<Act::or_t, &integer::or_t>,
+    slot<Act::xor_t, &integer::xor_t>,
+    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 25-34
+    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 35-44
+    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 45-54
+    NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,              // 55-62
+};
+ZUV_CHECK_ROW(row);
+
+}  // namespace
+
+void register_type() { datatype::register_type(TYPE_INTEGER, 0, "integer!", row); }
+
+}  // namespace zuv::integer

@@ -1,0 +1,87 @@
+// integer!: the 32-bit signed integer, and the arithmetic kernel that char!
+// shares.
+//
+//   word 2  the value (signed 32 bits); words 1 and 3 unused
+//
+// Signed overflow never reaches C++: add, subtract and multiply that overflow
+// give a float! (never an error); INT_MIN / -1 and INT_MIN % -1 raise math
+// overflow before any division.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+namespace zuv::integer {
+
+// Makes the cell an integer! (type byte replaced, flag bits kept).
+inline Cell* make_at(Cell* c, int32_t value) {
+    c->header = (c->header & ~TYPE_MASK) | TYPE_UNSET;
+    c->w1 = 0;
+    c->w2 = uint32_t(value);
+    c->w3 = 0;
+    return cell::set_type(c, TYPE_INTEGER);
+}
+// Appends a new integer! at the tail of a block's series.
+Cell* make_in(const Cell* block, int32_t value);
+
+inline int32_t get_value(const Cell* c) { return int32_t(c->w2); }
+
+// The current call's result slot made an integer! with the value.
+Cell* box(int32_t value);
+// A new integer! on the data stack.
+Cell* push(int32_t value);
+int32_t get_result();          // word 2 of the result slot
+int32_t get_result_or_zero();  // the same when it holds an integer!, else 0
+inline int32_t sign(int32_t v) { return (v > 0) - (v < 0); }
+
+// |v|; -2147483648 raises math overflow.
+int32_t abs_checked(int32_t v);
+// True when the float cell's double is above 2147483647.0, below -2147483648.0, or NaN.
+bool float_out_of_range_q(const Cell* c);
+
+// Writes the decimal text of v (NUL-terminated) into the caller's buffer and
+// returns its length. The buffer is per call, so no static text is shared.
+constexpr int TEXT_SIZE = 12;
+int to_text(int32_t v, char (&out)[TEXT_SIZE]);
+
+// The arithmetic kernel. op is a MathOp code. For every operator but divide a
+// result cell is required: an integer result goes into its word 2 (its type is
+// left alone, so char! arithmetic stays char!), an overflowing add, subtract
+// or multiply, or an inexact divide, makes it a float! and answers 0. Divide
+// without a result cell answers the truncated quotient. Division or remainder
+// by 0 raises math zero-divide; -2147483648 by -1 raises math overflow.
+int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result);
+
+// The two-operand form used by the arithmetic actions: left holds an integer!
+// or char! and receives the result; right is the second argument. A second
+// operand of another type raises script invalid-type.
+// TODO: money!, float!, percent!, time!, pair!, point!, tuple!, vector! and
+// date! second operands dispatch to their own arithmetic once they exist.
+Cell* do_math_cells(Cell* left, const Cell* right, int32_t op);
+// do_math_cells on the current call's two arguments (the first is the result slot).
+void do_math_args(int32_t op);
+
+// Slot functions.
+int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
+             int32_t indent);
+int32_t compare(Cell* value1, Cell* value2, int32_t op);
+Cell* negate(Cell* value);      // in place; -2147483648 raises math overflow
+Cell* complement(Cell* value);  // in place, bitwise not
+// The stack actions work on the current call's arguments.
+void absolute();                // through abs_checked
+void add();
+void subtract();
+void multiply();
+void divide();
+void remainder();
+void and_t();
+void or_t();
+void xor_t();
+bool even_q(Cell* value);
+bool odd_q(Cell* value);
+
+void register_type();
+
+}  // namespace zuv::integer

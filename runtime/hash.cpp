@@ -1,0 +1,863 @@
+#include "runtime/hash.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/case_folding.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/murmur.hpp"
+#include "runtime/runtime.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/datatypes/registry.hpp"
+
+namespace zuv::hash {
+
+uint32_t seed = 0;
+
+namespace {
+
+// Internal key type: text keys that match any type byte in kinds 1-2 and
+// hash only word-3 characters (when not negative).
+constexpr uint32_t TYPE_KEY_TEXT = 56;
+constexpr uint32_t MONEY_SIGN = 0x4000;
+constexpr uint32_t TUPLE_LENGTH_SHIFT = 19;
+
+// --- the collector's state, as far as tables need it ---------------------
+// TODO(collector): read the collector's cycle count, its collecting flag and
+// its evacuation switch once the compacting collector publishes them. Until
+// then no collection renumbers nodes, so stamps never go stale.
+uint32_t collector_cycles() { return 0; }
+bool collector_active_q() { return false; }
+
+// A rebuild must not see nodes renumbered under it: the collector's
+// evacuation is switched off for its duration and restored afterwards, even
+// when an error passes through.
+struct RebuildGuard {
+    // TODO(collector): save and clear the evacuation switch here, restore it in the destructor.
+    RebuildGuard() {}
+    ~RebuildGuard() {}
+};
+
+// Words hash and compare by their canonical symbol id. An id outside the
+// symbol table (none made yet, or a bad cell) stands for itself.
+uint32_t canonical_symbol(uint32_t id) {
+    if (symbol::cells == 0 || id == 0 || int32_t(id) > symbol::count()) return id;
+    return uint32_t(symbol::resolve(int32_t(id)));
+}
+
+[[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
+
+Table* record(Node table) { return table_of(table); }
+
+int32_t flag_bytes(int32_t buckets) { return buckets < 16 ? 4 : buckets / 4; }
+
+Node new_flags(int32_t buckets) {
+    int32_t n = flag_bytes(buckets);
+    Node flags = memory::alloc_filled_bytes(n, FLAGS_ALL_EMPTY);
+    SeriesBuffer* s = memory::buffer_of(flags);
+    s->tail = s->head + n;
+    return flags;
+}
+
+void preset_flags(const Table* t) {
+    std::memset(flags_of(t), FLAGS_ALL_EMPTY, size_t(flag_bytes(t->buckets)));
+}
+
+Node new_keys(int32_t buckets) {
+    Node keys = memory::alloc_bytes(int64_t(buckets) * 4);
+    SeriesBuffer* s = memory::buffer_of(keys);
+    s->tail = s->head + buckets * 4;
+    return keys;
+}
+
+int32_t bucket_count_for(int32_t size) { return round_up_power_of_two(int32_t(size / LOAD_FACTOR)); }
+
+// --- cell keys (kind 2) ---------------------------------------------------
+
+bool word_type_q(uint32_t type) {
+    switch (type) {
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+    case TYPE_ISSUE: return true;
+    default: return false;
+    }
+}
+
+// The UTF-8 name of a symbol! cell (word 3: a byte series, tail at the NUL).
+const uint8_t* symbol_name(const Cell* symbol, int32_t* length) {
+    SeriesBuffer* s = memory::buffer_of(symbol->w3);
+    *length = memory::used_bytes(s);
+    return memory::head_of(s);
+}
+
+bool ascii_fold_equal(const uint8_t* a, const uint8_t* b, int32_t n) {
+    for (int32_t i = 0; i < n; i++) {
+        uint8_t x = a[i], y = b[i];
+        if (unsigned(x - 'A') < 26u) x += 32;
+        if (unsigned(y - 'A') < 26u) y += 32;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Comparison of the keys of symbol and word tables: strict modes compare the
+// spelling, the others ignore ASCII case (canonical ids for words).
+bool symbol_keys_equal(const Cell* a, const Cell* b, int32_t mode) {
+    bool strict = mode == COMP_STRICT_EQUAL || mode == COMP_SAME || mode == COMP_STRICT_EQUAL_WORD;
+    uint32_t type = type_of(a);
+    if (type == TYPE_SYMBOL) {
+        int32_t la, lb;
+        const uint8_t* na = symbol_name(a, &la);
+        const uint8_t* nb = symbol_name(b, &lb);
+        if (la != lb) return false;
+        return strict ? std::memcmp(na, nb, size_t(la)) == 0 : ascii_fold_equal(na, nb, la);
+    }
+    if (word_type_q(type))
+        return strict ? a->w2 == b->w2 : canonical_symbol(a->w2) == canonical_symbol(b->w2);
+    // TODO(compare): other key types go through the compare action once kinds 0-1 exist.
+    return std::memcmp(a, b, sizeof(Cell)) == 0;
+}
+
+Cell* cell_at(const Table* t, int32_t position) { return block_head(t) + position; }
+
+// --- integer keys (kinds 3-4) -----------------------------------------------
+
+Cell* entry_at(const Table* t, int32_t offset) {
+    return reinterpret_cast<Cell*>(memory::head_of(memory::buffer_of(t->block)) + offset);
+}
+int32_t cells_per_entry(const Table* t) { return t->indexes / int32_t(sizeof(Cell)); }
+
+// The bucket holding key, or -1.
+int32_t find_address_bucket(const Table* t, uint32_t key) {
+    const uint32_t* flags = flags_of(t);
+    const int32_t* keys = keys_of(t);
+    Probe p(mix_integer(key), t->buckets);
+    do {
+        uint32_t state = bucket_state(flags, p.index);
+        if (state == BUCKET_EMPTY) return -1;
+        if (state == BUCKET_LIVE && entry_at(t, keys[p.index])->w1 == key) return int32_t(p.index);
+    } while (p.next());
+    return -1;
+}
+
+// Places an entry offset at the first empty bucket of its key's probe sequence.
+void place_entry(Table* t, uint32_t key, int32_t offset) {
+    uint32_t* flags = flags_of(t);
+    Probe p(mix_integer(key), t->buckets);
+    while (bucket_state(flags, p.index) != BUCKET_EMPTY && p.next()) {}
+    set_bucket_state(flags, p.index, BUCKET_LIVE);
+    keys_of(t)[p.index] = offset;
+    t->size++;
+    t->occupied++;
+}
+
+void reset_values(Cell* entry, int32_t cells) {
+    for (int32_t i = 1; i < cells; i++) cell::begin(entry + i);
+}
+
+// Puts every live entry into a fresh table of round_up(wanted) buckets and an
+// entries block of exactly the live entries; deleted entries' room is given back.
+void rebuild_address_table(Node table, int32_t wanted) {
+    RebuildGuard guard;
+    Table* t = record(table);
+    int32_t buckets = round_up_power_of_two(wanted < 4 ? 4 : wanted);
+    int32_t upper = int32_t(buckets * LOAD_FACTOR + 0.5);
+    int32_t width = t->indexes;
+    int32_t live = 0;
+    {
+        SeriesBuffer* old = memory::buffer_of(t->block);
+        for (int32_t off = 0; off + width <= memory::used_bytes(old); off += width)
+            if (entry_at(t, off)->header == ENTRY_LIVE) live++;
+    }
+    Node flags = new_flags(buckets);
+    record(table)->flags = flags;  // held by the record at once, so it stays reachable
+    Node keys = new_keys(buckets);
+    record(table)->keys = keys;
+    Node old_block = record(table)->block;
+    Node block = memory::alloc_cells(int64_t(live > 0 ? live : 1) * (width / int32_t(sizeof(Cell))));
+    t = record(table);
+    t->buckets = buckets;
+    t->upper = upper;
+    t->size = 0;
+    t->occupied = 0;
+    t->block = block;
+    SeriesBuffer* from = memory::buffer_of(old_block);
+    SeriesBuffer* to = memory::buffer_of(block);
+    to->tail = to->head;
+    for (int32_t off = 0; off + width <= memory::used_bytes(from); off += width) {
+        const Cell* entry = reinterpret_cast<const Cell*>(memory::head_of(from) + off);
+        if (entry->header != ENTRY_LIVE) continue;
+        int32_t at = memory::used_bytes(to);
+        std::memcpy(memory::tail_of(to), entry, size_t(width));
+        to->tail += width;
+        place_entry(t, entry->w1, at);
+    }
+    t->stamp = collector_cycles() + 1;
+}
+
+void grow_address_table(Node table) {
+    const Table* t = record(table);
+    if (t->occupied < t->upper) return;
+    rebuild_address_table(table, 2 * t->size < t->buckets ? t->buckets - 1 : t->buckets + 1);
+}
+
+void check_address_kind(const Table* t) {
+    if (t->kind != KIND_INTEGER && t->kind != KIND_OWNERSHIP) not_done();
+}
+
+// A node id that names a slot in use of an existing node frame.
+bool live_node_q(Node n) {
+    uint32_t frame = n >> NODE_SLOT_BITS;
+    uint32_t slot = n & NODE_SLOT_MASK;
+    if (n == 0 || frame >= memory::node_slots.size() || memory::node_slots[frame] == nullptr) return false;
+    if (slot >= uint32_t(NODE_FRAME_SLOTS)) return false;
+    auto value = reinterpret_cast<uintptr_t>(memory::node_slots[frame][slot]);
+    return value != 0 && (value & 1) == 0;
+}
+
+bool node_marked_q(Node n) { return live_node_q(n) && (memory::buffer_of(n)->flags & SERIES_MARK) != 0; }
+
+}  // namespace
+
+// --- addresses ----------------------------------------------------------------
+
+Table* table_of(Node table) { return reinterpret_cast<Table*>(memory::head_of(memory::buffer_of(table))); }
+uint32_t* flags_of(const Table* t) {
+    return reinterpret_cast<uint32_t*>(memory::head_of(memory::buffer_of(t->flags)));
+}
+int32_t* keys_of(const Table* t) { return reinterpret_cast<int32_t*>(memory::head_of(memory::buffer_of(t->keys))); }
+Cell* block_head(const Table* t) { return memory::cells_head(memory::buffer_of(t->block)); }
+
+// --- hash functions -------------------------------------------------------------
+
+uint32_t hash_bytes(const void* data, int32_t n) { return murmur::hash3_x86_32(data, size_t(n), seed); }
+
+uint32_t mix_integer(uint32_t value) { return murmur::fmix32(value); }
+
+uint32_t hash_symbol_name(const uint8_t* name, int32_t length) {
+    // Short names are folded on the C stack; longer ones in a buffer of their own.
+    uint8_t local[256];
+    std::vector<uint8_t> long_name;
+    uint8_t* folded = local;
+    if (length > int32_t(sizeof local)) {
+        long_name.resize(size_t(length));
+        folded = long_name.data();
+    }
+    for (int32_t i = 0; i < length; i++) {
+        uint8_t c = name[i];
+        folded[i] = unsigned(c - 'A') < 26u ? uint8_t(c + 32) : c;
+    }
+    return hash_bytes(folded, length);
+}
+
+uint32_t hash_string(const Cell* string, bool case_sensitive) {
+    SeriesBuffer* s = memory::buffer_of(string->w2);
+    uint32_t unit = memory::unit_of(s);
+    if (unit != 1 && unit != 2 && unit != 4) runtime::quit_with_runtime_error(101, 0);
+    int32_t available = memory::length_of(s) - int32_t(string->w1);
+    int32_t count = available > 0 ? available : 0;
+    if ((string->header & TYPE_MASK) == TYPE_KEY_TEXT && int32_t(string->w3) >= 0 && int32_t(string->w3) < count)
+        count = int32_t(string->w3);
+    const uint8_t* p = memory::head_of(s) + int64_t(string->w1) * unit;
+    uint32_t h = seed;
+    for (int32_t i = 0; i < count; i++, p += unit) {
+        uint32_t c;
+        switch (unit) {
+        case 1: c = *p; break;
+        case 2: { uint16_t v; std::memcpy(&v, p, 2); c = v; break; }
+        default: std::memcpy(&c, p, 4);
+        }
+        if (!case_sensitive) c = case_folding::change_char_case(c, 1);
+        h = murmur::mix_block(h, c);
+    }
+    return murmur::fmix32(h ^ uint32_t(count) * 4);
+}
+
+bool address_hashed_q(uint32_t type) {
+    switch (type & TYPE_MASK) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: case TYPE_FUNCTION:
+    case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_OBJECT:
+    case TYPE_ERROR: case TYPE_HASH: case TYPE_MAP: case TYPE_PORT: case TYPE_IMAGE: case TYPE_EVENT:
+        return true;
+    default: return false;
+    }
+}
+
+uint32_t hash_value(const Cell* value, bool case_sensitive) {
+    uint32_t type = value->header & TYPE_MASK;
+    switch (type) {
+    case TYPE_UNSET: return uint32_t(-2);
+    case TYPE_NONE: return uint32_t(-1);
+    case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT: case TYPE_ERROR: case TYPE_PORT:
+        return mix_integer(value->w1);
+    case TYPE_CHAR: case TYPE_INTEGER: case TYPE_MAP: case TYPE_HANDLE: case TYPE_EVENT:
+        return mix_integer(value->w2);
+    case TYPE_NATIVE: case TYPE_ACTION:
+        return mix_integer(value->w3);
+    case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+    case TYPE_ISSUE:
+        return mix_integer(canonical_symbol(value->w2));
+    case TYPE_SYMBOL: {
+        int32_t length;
+        const uint8_t* name = symbol_name(value, &length);
+        return hash_symbol_name(name, length);
+    }
+    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+    case TYPE_KEY_TEXT:
+        return hash_string(value, case_sensitive);
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
+    case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
+        return hash_bytes(&value->w1, 8);
+    case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
+        return hash_bytes(&value->w2, 8);
+    case TYPE_POINT3D: case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
+        return hash_bytes(&value->w1, 12);
+    case TYPE_TUPLE: {
+        // The tuple's bytes start at word 1; a length beyond the cell is cut to its 12 bytes.
+        int32_t length = int32_t((value->header >> TUPLE_LENGTH_SHIFT) & 15);
+        return hash_bytes(&value->w1, length > 12 ? 12 : length);
+    }
+    case TYPE_BINARY: {
+        SeriesBuffer* s = memory::buffer_of(value->w2);
+        int32_t n = memory::used_bytes(s) - int32_t(value->w1);
+        return hash_bytes(memory::head_of(s) + (n > 0 ? value->w1 : 0), n > 0 ? n : 0);
+    }
+    case TYPE_MONEY: {
+        Cell copy = *value;
+        copy.header &= TYPE_MASK | MONEY_SIGN;
+        return hash_bytes(&copy, sizeof copy);
+    }
+    default: return 0;
+    }
+}
+
+int32_t round_up_power_of_two(int32_t n) {
+    if (n <= 1) return 1;
+    if (n > (1 << 30)) return 1 << 30;  // the largest count a signed 32-bit field holds
+    uint32_t v = uint32_t(n) - 1;
+    return int32_t(1u << (32 - __builtin_clz(v)));
+}
+
+// --- making, copying, clearing -----------------------------------------------
+
+Node make_table(int32_t size, const Cell* source, int32_t kind, int32_t value_cells) {
+    if (kind == KIND_SYMBOL && value_cells == COPY_TABLE) return copy_symbol_table(source->w1);
+    if (kind == KIND_HASH || kind == KIND_MAP) not_done();  // hash! and map! tables come with their datatypes
+    Cell from{};
+    bool indexed = source != nullptr && kind == KIND_SYMBOL;
+    if (indexed) from = *source;  // the source may lie in a series that the allocations below move
+
+    if (size < 4) size = 4;
+    if (kind == KIND_SYMBOL && size >= 4000) size *= 2;
+    int32_t buckets = bucket_count_for(size);
+    int32_t entry_cells = kind == KIND_SYMBOL ? 1 : value_cells + 1;
+
+    // The record comes first and takes each array as soon as it exists, so
+    // that holding the record keeps the whole table alive.
+    // TODO(collector): root the new record (a root guard of the collector)
+    // until it is returned; the same in the table copies below.
+    Node table = memory::alloc_bytes(sizeof(Table));
+    {
+        SeriesBuffer* s = memory::buffer_of(table);
+        std::memset(memory::head_of(s), 0, sizeof(Table));
+        s->tail = s->head + int32_t(sizeof(Table));
+        Table* t = record(table);
+        t->kind = kind;
+        t->buckets = buckets;
+        t->upper = int32_t(buckets * LOAD_FACTOR);
+        if (kind != KIND_SYMBOL) t->indexes = entry_cells * int32_t(sizeof(Cell));
+    }
+    Node flags = new_flags(buckets);
+    record(table)->flags = flags;
+    Node keys = new_keys(buckets);
+    record(table)->keys = keys;
+    Node block = indexed ? from.w2 : memory::alloc_cells(int64_t(size) * entry_cells);
+    Table* t = record(table);
+    t->block = block;
+    if (kind == KIND_INTEGER || kind == KIND_OWNERSHIP) t->stamp = collector_cycles() + 1;
+    if (indexed) add_block_entries(table, int32_t(from.w1), 1);
+    return table;
+}
+
+Node copy_symbol_table(Node table) {
+    Node copy = memory::copy_series_buffer(table);
+    Node block = memory::copy_series_buffer(record(table)->block);
+    record(copy)->block = block;
+    Node keys = memory::copy_series_buffer(record(table)->keys);
+    record(copy)->keys = keys;
+    Node flags = memory::copy_series_buffer(record(table)->flags);
+    record(copy)->flags = flags;
+    return copy;
+}
+
+Node copy_table(Node table, Node block) {
+    if (record(table)->kind == KIND_HASH) not_done();  // the index and chains arrays come with hash!
+    Node copy = memory::copy_series_buffer(table);
+    record(copy)->block = block;
+    Node keys = memory::copy_series_buffer(record(table)->keys);
+    record(copy)->keys = keys;
+    Node flags = memory::copy_series_buffer(record(table)->flags);
+    record(copy)->flags = flags;
+    return copy;
+}
+
+void clear_table(Node table) {
+    Table* t = record(table);
+    t->size = 0;
+    t->occupied = 0;
+    SeriesBuffer* block = memory::buffer_of(t->block);
+    block->tail = block->head;
+    preset_flags(t);
+}
+
+void free_table(Node) {}
+
+void resize_table(Node table, int32_t wanted) {
+    Table* t = record(table);
+    if (t->kind != KIND_MAP && t->kind != KIND_SYMBOL) not_done();
+    int32_t buckets = round_up_power_of_two(wanted < 4 ? 4 : wanted);
+    int32_t upper = int32_t(buckets * LOAD_FACTOR + 0.5);
+    if (t->size >= upper) return;
+    int32_t old_buckets = t->buckets;
+    if (buckets > old_buckets) {
+        SeriesBuffer* keys = memory::expand_series(t->keys, int64_t(buckets) * 4);
+        keys->tail = keys->head + buckets * 4;
+    }
+    Node flags = new_flags(buckets);  // the last allocation: nothing can collect it before the record holds it
+    // No allocation from here on: the addresses below stay valid.
+    t = record(table);
+    uint32_t* old_flags = flags_of(t);
+    uint32_t* fresh = reinterpret_cast<uint32_t*>(memory::head_of(memory::buffer_of(flags)));
+    int32_t* keys = keys_of(t);
+    const Cell* cells = block_head(t);
+    for (int32_t j = 0; j < old_buckets; j++) {
+        if (bucket_state(old_flags, uint32_t(j)) != BUCKET_LIVE) continue;
+        set_bucket_state(old_flags, uint32_t(j), BUCKET_DELETED);
+        int32_t key = keys[j];
+        for (;;) {
+            // Kick-out placement: a bucket still holding an unmoved old key
+            // takes the travelling key, and its own key travels on.
+            Probe p(hash_value(cells + key, false), buckets);
+            while (bucket_state(fresh, p.index) != BUCKET_EMPTY && p.next()) {}
+            uint32_t i = p.index;
+            set_bucket_state(fresh, i, BUCKET_LIVE);
+            if (i < uint32_t(old_buckets) && bucket_state(old_flags, i) == BUCKET_LIVE) {
+                int32_t out = keys[i];
+                keys[i] = key;
+                set_bucket_state(old_flags, i, BUCKET_DELETED);
+                key = out;
+                continue;
+            }
+            keys[i] = key;
+            break;
+        }
+    }
+    t->flags = flags;
+    t->buckets = buckets;
+    t->upper = upper;
+    if (t->kind != KIND_MAP) t->occupied = t->size;
+}
+
+// --- cell keys -----------------------------------------------------------------
+
+Cell* put_key(Node table, int32_t position, int32_t* rebuilt) {
+    if (rebuilt) *rebuilt = 0;
+    Table* t = record(table);
+    if (t->kind != KIND_SYMBOL) not_done();
+    if (t->occupied >= t->upper) {
+        resize_table(table, 2 * t->size < t->buckets ? t->buckets - 1 : t->buckets + 1);
+        t = record(table);
+    }
+    uint32_t* flags = flags_of(t);
+    int32_t* keys = keys_of(t);
+    const Cell* key = cell_at(t, position);
+    Probe p(hash_value(key, false), t->buckets);
+    int32_t deleted = -1;
+    bool empty_found = false;
+    do {
+        uint32_t state = bucket_state(flags, p.index);
+        if (state == BUCKET_EMPTY) {
+            empty_found = true;
+            break;
+        }
+        if (state == BUCKET_DELETED) {
+            if (deleted < 0) deleted = int32_t(p.index);
+            continue;
+        }
+        const Cell* other = cell_at(t, keys[p.index]);
+        if (type_of(other) == type_of(key) && symbol_keys_equal(other, key, COMP_STRICT_EQUAL))
+            return cell_at(t, position);
+    } while (p.next());
+    uint32_t target = deleted >= 0 ? uint32_t(deleted) : p.index;
+    if (deleted < 0 && !empty_found) return cell_at(t, position);  // full and no room: cannot happen below the load bound
+    bool was_empty = bucket_state(flags, target) == BUCKET_EMPTY;
+    keys[target] = position;
+    set_bucket_state(flags, target, BUCKET_LIVE);
+    t->size++;
+    if (was_empty) t->occupied++;
+    return cell_at(t, position);
+}
+
+void insert_key(Node table, int32_t position) {
+    int32_t ignored;
+    put_key(table, position, &ignored);
+}
+
+void add_block_entries(Node table, int32_t first, int32_t skip) {
+    if (record(table)->kind != KIND_SYMBOL) not_done();
+    for (int32_t position = first; position < memory::length_of(memory::buffer_of(record(table)->block));
+         position += skip) {
+        int32_t rebuilt = 0;
+        put_key(table, position, &rebuilt);
+        if (rebuilt == 2) break;
+    }
+}
+
+Cell* find_key(Node table, const Cell* key, int32_t /*start*/, int32_t /*skip*/, int32_t mode, bool /*last*/,
+               bool /*reverse*/) {
+    Table* t = record(table);
+    if (t->kind != KIND_SYMBOL) not_done();
+    check_stamp(table);
+    t = record(table);
+    const uint32_t* flags = flags_of(t);
+    const int32_t* keys = keys_of(t);
+    uint32_t type = type_of(key);
+    Probe p(hash_value(key, false), t->buckets);
+    do {
+        uint32_t state = bucket_state(flags, p.index);
+        if (state == BUCKET_EMPTY) return nullptr;
+        if (state == BUCKET_DELETED) continue;
+        Cell* other = cell_at(t, keys[p.index]);
+        if ((type == TYPE_KEY_TEXT || type_of(other) == type) && symbol_keys_equal(other, key, mode)) return other;
+    } while (p.next());
+    return nullptr;
+}
+
+// --- integer keys ------------------------------------------------------------------
+
+Cell* put_address_key(Node table, uint32_t key) {
+    check_address_kind(record(table));
+    check_stamp(table);
+    grow_address_table(table);
+    Table* t = record(table);
+    uint32_t* flags = flags_of(t);
+    int32_t* keys = keys_of(t);
+    int32_t cells = cells_per_entry(t);
+    Probe p(mix_integer(key), t->buckets);
+    int32_t deleted = -1;
+    bool empty_found = false;
+    do {
+        uint32_t state = bucket_state(flags, p.index);
+        if (state == BUCKET_EMPTY) {
+            empty_found = true;
+            break;
+        }
+        if (state == BUCKET_DELETED) {
+            if (deleted < 0) deleted = int32_t(p.index);
+            continue;
+        }
+        Cell* entry = entry_at(t, keys[p.index]);
+        if (entry->w1 == key) {
+            reset_values(entry, cells);
+            return entry + 1;
+        }
+    } while (p.next());
+    if (deleted < 0 && !empty_found) return nullptr;  // cannot happen below the load bound
+    uint32_t target = deleted >= 0 ? uint32_t(deleted) : p.index;
+    bool was_empty = bucket_state(flags, target) == BUCKET_EMPTY;
+    int32_t offset;
+    if (was_empty) {
+        // A new entry at the tail of the entries block, which may move or grow.
+        Node block = t->block;
+        uint8_t* at = cell::reserve_tail_bytes(block, t->indexes);
+        offset = int32_t(at - memory::head_of(memory::buffer_of(block)));
+        t = record(table);
+        flags = flags_of(t);
+        keys = keys_of(t);
+        keys[target] = offset;
+    } else {
+        offset = keys[target];  // a deleted bucket still points at its old entry
+    }
+    Cell* entry = entry_at(t, offset);
+    entry->header = ENTRY_LIVE;
+    entry->w1 = key;
+    entry->w2 = entry->w3 = 0;
+    reset_values(entry, cells);
+    set_bucket_state(flags, target, BUCKET_LIVE);
+    t->size++;
+    if (was_empty) t->occupied++;
+    return entry + 1;
+}
+
+Cell* get_address_key(Node table, uint32_t key) {
+    check_address_kind(record(table));
+    check_stamp(table);
+    const Table* t = record(table);
+    int32_t bucket = find_address_bucket(t, key);
+    return bucket < 0 ? nullptr : entry_at(t, keys_of(t)[bucket]) + 1;
+}
+
+Cell* remove_address_key(Node table, uint32_t key) {
+    check_address_kind(record(table));
+    check_stamp(table);
+    Table* t = record(table);
+    int32_t bucket = find_address_bucket(t, key);
+    if (bucket < 0) return nullptr;
+    set_bucket_state(flags_of(t), uint32_t(bucket), BUCKET_DELETED);
+    t->size--;
+    Cell* entry = entry_at(t, keys_of(t)[bucket]);
+    entry->header = 0;
+    return entry + 1;
+}
+
+void rehash_address_table(Node table) {
+    Table* t = record(table);
+    preset_flags(t);
+    t->size = 0;
+    t->occupied = 0;
+    SeriesBuffer* block = memory::buffer_of(t->block);
+    for (int32_t off = 0; off + t->indexes <= memory::used_bytes(block); off += t->indexes) {
+        const Cell* entry = entry_at(t, off);
+        if (entry->header == ENTRY_LIVE) place_entry(t, entry->w1, off);
+    }
+    t->stamp = collector_cycles() + 1;
+}
+
+void check_stamp(Node table) {
+    const Table* t = record(table);
+    if (t->stamp == 0 || t->stamp == collector_cycles() + 1 || collector_active_q()) return;
+    if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP)
+        rehash_address_table(table);
+    else
+        not_done();  // hash! tables rebuild from their block
+}
+
+// --- collector support ---------------------------------------------------------------
+
+void mark_table(Node* table, const Marker& marker) {
+    marker.mark_node(table);
+    Table* t = record(*table);
+    // TODO(hash!): kind 0 also marks its index array, its chains array and every chain.
+    marker.mark_node(&t->flags);
+    marker.mark_node(&t->keys);
+    if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP) {
+        SeriesBuffer* block = memory::buffer_of(t->block);
+        for (int32_t off = 0; off + t->indexes <= memory::used_bytes(block); off += t->indexes) {
+            Cell* entry = entry_at(t, off);
+            if (entry->header != ENTRY_LIVE || !live_node_q(entry->w1)) continue;
+            if (memory::unit_of(memory::buffer_of(entry->w1)) == sizeof(Cell))
+                marker.mark_cells(&entry->w1);
+            else
+                marker.mark_node(&entry->w1);
+        }
+    }
+    marker.mark_cells(&t->block);
+}
+
+void prune_dead_keys(Node table) {
+    Table* t = record(table);
+    if (t->kind != KIND_INTEGER && t->kind != KIND_OWNERSHIP) return;
+    uint32_t* flags = flags_of(t);
+    const int32_t* keys = keys_of(t);
+    for (uint32_t i = 0; i < uint32_t(t->buckets); i++) {
+        if (bucket_state(flags, i) != BUCKET_LIVE) continue;
+        Cell* entry = entry_at(t, keys[i]);
+        bool dead = !node_marked_q(entry->w1);
+        if (!dead && t->kind == KIND_OWNERSHIP && cells_per_entry(t) > 2) dead = !node_marked_q(entry[2].w1);
+        if (!dead) continue;
+        set_bucket_state(flags, i, BUCKET_DELETED);
+        t->size--;
+        entry->header = 0;
+        entry->w1 = 0;
+    }
+}
+
+void dump_table(Node table) {
+    const Table* t = record(table);
+    const uint32_t* flags = flags_of(t);
+    const int32_t* keys = keys_of(t);
+    bool entries = t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP;
+    auto print_keys = [&](uint32_t wanted) {
+        for (uint32_t i = 0; i < uint32_t(t->buckets); i++) {
+            if (bucket_state(flags, i) != wanted) continue;
+            if (entries) {
+                const Cell* entry = entry_at(t, keys[i]);
+                runtime::PrintItem items[1 + 3];
+                int32_t n = 0;
+                items[n].tag = runtime::PrintItem::integer;
+                items[n++].i = int32_t(entry->w1);
+                for (int32_t c = 1; c < cells_per_entry(t) && n < 4; c++) {
+                    items[n].tag = runtime::PrintItem::integer;
+                    items[n++].i = int32_t(type_of(entry + c));
+                }
+                runtime::print_typed(size_t(n), items, true);
+            } else {
+                runtime::PrintItem items[2];
+                items[0].tag = runtime::PrintItem::integer;
+                items[0].i = keys[i];
+                items[1].tag = runtime::PrintItem::integer;
+                items[1].i = int32_t(type_of(cell_at(t, keys[i])));
+                runtime::print_typed(2, items, true);
+            }
+            runtime::print(" ");
+        }
+    };
+    runtime::print_line("");
+    runtime::print_line("== Deleted keys ==");
+    print_keys(BUCKET_DELETED);
+    runtime::print_line("");
+    runtime::print_line("== Alive keys ==");
+    print_keys(BUCKET_LIVE);
+    runtime::print_line("");
+}
+
+}  // namespace zuv::hash
+
+// --- the collector's integer map --------------------------------------------------------
+
+namespace zuv::int_map {
+
+namespace {
+
+uint32_t* new_flag_words(int32_t buckets) {
+    size_t bytes = size_t(buckets < 16 ? 4 : buckets / 4);
+    auto* flags = static_cast<uint32_t*>(runtime::allocate_memory(bytes));
+    std::memset(flags, hash::FLAGS_ALL_EMPTY, bytes);
+    return flags;
+}
+
+}  // namespace
+
+Map* make(int32_t expected) {
+    auto* map = static_cast<Map*>(runtime::allocate_zeroed(sizeof(Map)));
+    map->buckets = hash::round_up_power_of_two(int32_t((expected < 4 ? 4 : expected) / hash::LOAD_FACTOR));
+    map->upper = int32_t(map->buckets * hash::LOAD_FACTOR);
+    map->flags = new_flag_words(map->buckets);
+    map->pairs = static_cast<uint32_t*>(runtime::allocate_memory(size_t(map->buckets) * 8));
+    return map;
+}
+
+void put(Map* map, uint32_t key, uint32_t value) {
+    if (map->occupied >= map->upper)
+        resize(map, 2 * map->size < map->buckets ? map->buckets - 1 : map->buckets + 1);
+    hash::Probe p(hash::mix_integer(key), map->buckets);
+    int32_t deleted = -1;
+    bool empty_found = false;
+    do {
+        uint32_t state = hash::bucket_state(map->flags, p.index);
+        if (state == hash::BUCKET_EMPTY) {
+            empty_found = true;
+            break;
+        }
+        if (state == hash::BUCKET_DELETED) {
+            if (deleted < 0) deleted = int32_t(p.index);
+            continue;
+        }
+        if (map->pairs[2 * p.index] == key) {
+            map->pairs[2 * p.index + 1] = value;
+            return;
+        }
+    } while (p.next());
+    if (deleted < 0 && !empty_found) return;  // cannot happen below the load bound
+    uint32_t target = deleted >= 0 ? uint32_t(deleted) : p.index;
+    bool was_empty = hash::bucket_state(map->flags, target) == hash::BUCKET_EMPTY;
+    map->pairs[2 * target] = key;
+    map->pairs[2 * target + 1] = value;
+    hash::set_bucket_state(map->flags, target, hash::BUCKET_LIVE);
+    map->size++;
+    if (was_empty) map->occupied++;
+}
+
+int32_t find(const Map* map, uint32_t key) {
+    hash::Probe p(hash::mix_integer(key), map->buckets);
+    do {
+        uint32_t state = hash::bucket_state(map->flags, p.index);
+        if (state == hash::BUCKET_EMPTY) return -1;
+        if (state == hash::BUCKET_LIVE && map->pairs[2 * p.index] == key) return int32_t(p.index);
+    } while (p.next());
+    return -1;
+}
+
+uint32_t* get(Map* map, uint32_t key) {
+    int32_t bucket = find(map, key);
+    return bucket < 0 ? nullptr : &map->pairs[2 * bucket + 1];
+}
+
+void remove(Map* map, uint32_t key) {
+    int32_t bucket = find(map, key);
+    if (bucket < 0) return;
+    hash::set_bucket_state(map->flags, uint32_t(bucket), hash::BUCKET_DELETED);
+    map->size--;
+}
+
+int32_t count(const Map* map) { return map->size; }
+
+uint32_t* next(Map* map, uint32_t* pair) {
+    uint32_t i = pair == nullptr ? 0 : uint32_t((pair - map->pairs) / 2 + 1);
+    for (; i < uint32_t(map->buckets); i++)
+        if (hash::bucket_state(map->flags, i) == hash::BUCKET_LIVE) return &map->pairs[2 * i];
+    return nullptr;
+}
+
+void clear(Map* map) {
+    std::memset(map->flags, hash::FLAGS_ALL_EMPTY, size_t(map->buckets < 16 ? 4 : map->buckets / 4));
+    map->size = 0;
+    map->occupied = 0;
+}
+
+void free(Map* map) {
+    if (map == nullptr) return;
+    runtime::free_memory(map->pairs);
+    runtime::free_memory(map->flags);
+    runtime::free_memory(map);
+}
+
+int32_t resize(Map* map, int32_t wanted) {
+    int32_t buckets = hash::round_up_power_of_two(wanted < 4 ? 4 : wanted);
+    int32_t upper = int32_t(buckets * hash::LOAD_FACTOR + 0.5);
+    if (map->size >= upper) return 0;
+    int32_t old_buckets = map->buckets;
+    if (buckets > old_buckets) {
+        void* grown = runtime::reallocate_memory(map->pairs, size_t(buckets) * 8);
+        if (grown == nullptr) return -1;
+        map->pairs = static_cast<uint32_t*>(grown);
+    }
+    uint32_t* old_flags = map->flags;
+    uint32_t* fresh = new_flag_words(buckets);
+    uint32_t* pairs = map->pairs;
+    for (int32_t j = 0; j < old_buckets; j++) {
+        if (hash::bucket_state(old_flags, uint32_t(j)) != hash::BUCKET_LIVE) continue;
+        hash::set_bucket_state(old_flags, uint32_t(j), hash::BUCKET_DELETED);
+        uint32_t key = pairs[2 * j], value = pairs[2 * j + 1];
+        for (;;) {
+            hash::Probe p(hash::mix_integer(key), buckets);
+            while (hash::bucket_state(fresh, p.index) != hash::BUCKET_EMPTY && p.next()) {}
+            uint32_t i = p.index;
+            hash::set_bucket_state(fresh, i, hash::BUCKET_LIVE);
+            if (i < uint32_t(old_buckets) && hash::bucket_state(old_flags, i) == hash::BUCKET_LIVE) {
+                uint32_t out_key = pairs[2 * i], out_value = pairs[2 * i + 1];
+                pairs[2 * i] = key;
+                pairs[2 * i + 1] = value;
+                hash::set_bucket_state(old_flags, i, hash::BUCKET_DELETED);
+                key = out_key;
+                value = out_value;
+                continue;
+            }
+            pairs[2 * i] = key;
+            pairs[2 * i + 1] = value;
+            break;
+        }
+    }
+    runtime::free_memory(old_flags);
+    map->flags = fresh;
+    if (buckets < old_buckets) {
+        void* shrunk = runtime::reallocate_memory(map->pairs, size_t(buckets) * 8);
+        if (shrunk != nullptr) map->pairs = static_cast<uint32_t*>(shrunk);
+    }
+    map->buckets = buckets;
+    map->upper = upper;
+    map->occupied = map->size;
+    return 0;
+}
+
+}  // namespace zuv::int_map

@@ -1,0 +1,104 @@
+// Runtime initialisation and release.
+//
+// The steps run in a fixed order: each uses what the earlier ones made (the
+// registrations need the tables, the root block needs the frames, the boot
+// image needs the symbol table, the natives and the stacks). Steps whose
+// subject does not exist yet are kept as comments in their place.
+#include "runtime/init.hpp"
+
+#include "evaluator/stack.hpp"
+#include "runtime/case_folding.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/os.hpp"
+#include "runtime/output_hooks.hpp"
+#include "runtime/root.hpp"
+#include "runtime/runtime.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/word.hpp"
+
+namespace zuv::runtime {
+
+bool boot_flag = false;
+
+void init() {
+    boot_flag = true;
+    output_hooks::init();
+    platform::init();
+    // random::init();               the random generator's state
+    memory::init();
+    // externals::init();
+
+    // The type-name table and the action table are static arrays
+    // (datatype::type_names, datatype::action_table): nothing to allocate.
+
+    // ---- Datatype registrations, parents before children -----------------
+    // datatype! unset! none! logic! series! block! string! binary! integer!
+    // symbol! context! word! lit-word! set-word! get-word! refinement! char!
+    // native! action! op! path! lit-path! set-path! get-path! function!
+    // routine! paren! issue! url! file! object! bitset! triple! float!
+    // typeset! error! vector! map! hash! pair! percent! tuple! time! tag!
+    // email! handle! date! port! money! ref! point2D! point3D!, then the
+    // image backend's set-up, then image!. (event! is registered later by
+    // the library's top level.)
+    datatype::register_datatype();
+    unset::register_type();
+    none::register_type();
+    logic::register_type();
+    series::register_type();
+    block::register_type();
+    string::register_type();         // after series!, before its text children
+    integer::register_type();
+    symbol::register_type();
+    _context::register_type();
+    word::register_type();
+    lit_word::register_type();
+    set_word::register_type();
+    get_word::register_type();
+    refinement::register_type();
+    // ---- end of the datatype registrations ---------------------------------
+
+    // actions::init();              the action entry table
+    memory::new_node_frame();
+    memory::new_series_frame();
+    make_root_block();
+    stack::make_blocks(&root);
+    symbol::make_table_block(&root, 4000);
+    _context::init_global(4000);
+    case_folding::init_tables();
+    symbol::make_table(4000);
+    datatype::init_type_words();
+    well_known::init_words();
+    well_known::init_refinements();
+    well_known::init_issue();
+    // natives::init();
+    // parse::init();
+    // The owners table for reactivity.
+    // checksum::init_words();
+    // deflate::init_words();
+    // call::init();                 the capture buffer for child processes
+    stack::init();
+    // lexer::init();
+    // zuvbin::boot_load(record.boot_image, 0);  the boot image into the root block
+    // interpreter::init();
+    // The slot table.
+    // collector::init();            the collector stays disabled until start-up enables it
+}
+
+void release() {
+    memory::release_all();
+    free_all_memory();
+}
+
+}  // namespace zuv::runtime

@@ -1,0 +1,106 @@
+// OS glue on Linux: mmap for frames, clock_gettime and localtime_r for the
+// clock and the date, the C environment, getcwd/chdir and nanosleep.
+#include "runtime/os.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "runtime/console_writer.hpp"
+#include "runtime/throw.hpp"
+
+namespace zuv::platform {
+
+void* virtual_alloc(size_t size, bool executable) {
+    int protection = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
+    void* p = ::mmap(nullptr, size, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) runtime::throw_code(THROW_FRAME_RESERVE);
+    return p;
+}
+
+void virtual_free(void* address, size_t size) {
+    if (::munmap(address, size) != 0) runtime::throw_code(THROW_FRAME_RELEASE);
+}
+
+// Only the console writer needs setting up on Linux. The graphics and COM
+// start-up, and UTF-16 modes for the standard streams, have no counterpart
+// here: output is UTF-8 and the image codecs need no start. The digest
+// library needs no provider to be opened.
+void init() { console_writer::init(); }
+
+std::string get_current_dir() {
+    std::string dir(256, '\0');
+    for (;;) {
+        if (::getcwd(dir.data(), dir.size())) {
+            dir.resize(std::char_traits<char>::length(dir.data()));
+            return dir;
+        }
+        if (errno != ERANGE) return std::string();
+        dir.resize(dir.size() * 2);
+    }
+}
+
+bool set_current_dir(const char* path) { return ::chdir(path) == 0; }
+
+bool set_env(const char* name, const char* value) {
+    if (!value) return ::unsetenv(name) == 0;
+    return ::setenv(name, value, 1) == 0;
+}
+
+bool get_env(const char* name, std::string& out) {
+    const char* value = std::getenv(name);
+    if (!value) return false;
+    out = value;
+    return true;
+}
+
+void wait(double seconds) {
+    // Milliseconds truncated, at least 1; NaN, negative and tiny waits sleep
+    // 1 ms, huge ones the longest wait the platform call could express.
+    constexpr double MAX_MS = 4294967294.0;
+    double ms = seconds * 1000.0;
+    uint64_t whole = 1;
+    if (ms >= MAX_MS) whole = uint64_t(MAX_MS);
+    else if (ms >= 1.0) whole = uint64_t(ms);
+    timespec left{time_t(whole / 1000), long(whole % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+double get_time(bool precise) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    auto seconds = double(now.tv_sec % 86400);
+    if (precise) seconds += double(now.tv_nsec / 100 * 100) / 1e9;  // 100 ns resolution
+    return seconds;
+}
+
+uint32_t pack_date(int year, int month, int day, int zone_minutes, bool time_flag) {
+    // Zone: whole hours toward zero and the rest in quarter hours; the sign bit
+    // follows the offset itself, so that -00:30 is west of UTC too.
+    int magnitude = zone_minutes < 0 ? -zone_minutes : zone_minutes;
+    int quarters = (magnitude / 60) * 4 + (magnitude % 60) / 15;
+    if (quarters > 63) quarters = 63;
+    uint32_t zone = uint32_t(quarters) | (zone_minutes < 0 ? 0x40u : 0u);
+    return (uint32_t(year) & 0x7FFF) << 17 | (time_flag ? 1u : 0u) << 16 | (uint32_t(month) & 0xF) << 12 |
+           (uint32_t(day) & 0x1F) << 7 | zone;
+}
+
+uint32_t get_date(bool utc) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    time_t t = now.tv_sec;
+    tm parts{};
+    if (utc) {
+        ::gmtime_r(&t, &parts);
+        return pack_date(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, 0, false);
+    }
+    ::tzset();  // a zone set through the environment takes effect at once
+    ::localtime_r(&t, &parts);
+    return pack_date(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, int(parts.tm_gmtoff / 60), false);
+}
+
+}  // namespace zuv::platform
