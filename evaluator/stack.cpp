@@ -1,12 +1,11 @@
 #include "evaluator/stack.hpp"
 
-#include <cstdlib>
 #include <cstring>
-#include <iterator>
-#include <string>
 
+#include "evaluator/backtrace.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/error.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/words.hpp"
@@ -65,25 +64,6 @@ void make_target_current(int32_t target, const Cell& result) {
     frames_top = f + 1;
     arguments = top = base;
     copy_cell(&result, base);
-}
-
-// Titles of the error categories, in catalog order.
-const char* const CATEGORY_TITLES[] = {
-    "Throw Error",  "note",         "Syntax Error",    "Script Error",    "Math Error",
-    "Access Error", "Reserved1 Error", "Reserved2 Error", "User Error", "Internal Error",
-};
-static_assert(std::size(CATEGORY_TITLES) == size_t(ErrorCategory::internal) + 1);
-
-// Provisional report of an error that no try receives, until error! values
-// can be formed: the category's title and the id.
-[[noreturn]] void report_uncaught_and_exit() {
-    const PendingError& e = runtime::pending_error();
-    std::string line = "*** ";
-    line += CATEGORY_TITLES[static_cast<int>(e.category)];
-    line += ": ";
-    line += e.id;
-    runtime::print_line(line.c_str());
-    std::exit(-2);
 }
 
 }  // namespace
@@ -240,10 +220,15 @@ uint32_t throw_value(uint32_t code) {
 
 void throw_error(const Cell* error_value) {
     Cell error = *error_value;
+    bool real = type_of(&error) == TYPE_ERROR && error.w1 != 0;
     if (frames_top > frames_bottom) {
         // The error's `where` is the nearest call; the lookup also consumes a
-        // position saved by a failed throw. The error datatype stores it.
-        get_caller_word();
+        // position saved by a failed throw.
+        Cell where = caller_word();
+        if (real) {
+            error::set_where(&error, &where);
+            error::set_stack_position(&error, call_position());
+        }
         Cell* remembered = top;
         unroll_to(FRAME_TRY, false);
         --frames_top;  // the try frame found goes too
@@ -252,7 +237,7 @@ void throw_error(const Cell* error_value) {
     if (frames_top == frames_bottom && frames_bottom->kind() != FRAME_TRY &&
         frames_bottom->kind() != FRAME_TRY_ALL) {
         set_last(&error);
-        report_uncaught_and_exit();
+        error::report_uncaught(&error);
     }
     push(&error);
     runtime::throw_code(THROW_ERROR);

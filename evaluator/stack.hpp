@@ -286,9 +286,10 @@ uint32_t throw_return(bool return_flag, bool from_top);
 // and the name cell after it (the throwing call's first two cells). Returns
 // code, left pending; with no catch frame, the throw error throw with the value.
 uint32_t throw_value(uint32_t code);
-// Unrolls to the nearest try or try/all frame, pops it, pushes the error and
-// raises THROW_ERROR. An error that no try receives is reported and ends the
-// process with status -2.
+// Fills the error's `where` (the nearest call, when still none) and `stack`
+// (the call position), unrolls to the nearest try or try/all frame, pops it,
+// pushes the error and raises THROW_ERROR. An error that no try receives is
+// reported and ends the process with status -2.
 [[noreturn]] void throw_error(const Cell* error);
 
 // ---- backtraces ----

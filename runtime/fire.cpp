@@ -1,7 +1,14 @@
 #include "runtime/fire.hpp"
 
+#include <cassert>
+#include <cstdio>
 #include <initializer_list>
 
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/throw.hpp"
 
 namespace zuv {
@@ -13,24 +20,75 @@ PendingError& pending_error() {
     return record;
 }
 
-const char* category_name(ErrorCategory c) {
-    static const char* const names[] = {"throw", "note", "syntax", "script", "math",
-                                        "access", "reserved1", "reserved2", "user", "internal"};
-    return names[static_cast<int>(c)];
-}
+const char* category_name(ErrorCategory c) { return error_catalog::category(c).name; }
+
+bool uncaught_errors_exit = true;
 
 }  // namespace runtime
 
+namespace {
+
+// Nonzero while fire builds an error value: an error raised meanwhile (a
+// stack overflow while building the value) is raised as the bare record, so
+// that raising can never recurse.
+int building = 0;
+
+struct Building {
+    Building() { ++building; }
+    ~Building() { --building; }
+};
+
+// True when a frame on the call stack would receive an error raised now.
+bool received_q() {
+    for (const stack::Frame* f = stack::frames_bottom; f < stack::frames_top; ++f)
+        if (f->kind() == stack::FRAME_TRY || f->kind() == stack::FRAME_TRY_ALL) return true;
+    return false;
+}
+
+[[noreturn]] void fire_unknown_id(ErrorCategory category, const char* id) {
+    std::fprintf(stderr, "*** fire: the error catalog has no id %s/%s\n", runtime::category_name(category), id);
+    std::fflush(stderr);
+    assert(!"fire was given an id that its category does not have");
+    if (!error_catalog::ready_q() || building) {
+        runtime::pending_error() = PendingError{ErrorCategory::internal, "invalid-error", 0, {}};
+        runtime::throw_code(THROW_ERROR);
+    }
+    Cell* name = string::load(reinterpret_cast<const uint8_t*>(id), int32_t(__builtin_strlen(id)), 0);
+    fire(ErrorCategory::internal, "invalid-error", name);
+}
+
+}  // namespace
+
 void fire(ErrorCategory category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    int32_t position = error_catalog::id_position(category, id);
+    if (position < 0) fire_unknown_id(category, id);
+
     PendingError& e = runtime::pending_error();
     e.category = category;
-    e.id = id;
+    e.id = error_catalog::id_at(category, position).name;
     e.arg_count = 0;
     for (const Cell* a : {arg1, arg2, arg3}) {
         if (!a) break;
         e.args[e.arg_count++] = *a;
     }
-    runtime::throw_code(THROW_ERROR);
+    if (!error_catalog::ready_q() || building || !stack::bottom ||
+        (!runtime::uncaught_errors_exit && !received_q()))
+        runtime::throw_code(THROW_ERROR);
+
+    Cell error;
+    {
+        Building guard;
+        // The catalog's words, by position: the category among the categories,
+        // the id after the category's code and type.
+        Node errors = error_catalog::errors()->w1;
+        Cell category_word = *object::get_word(errors, int32_t(category));
+        Node category_ctx = _context::value_slot(errors, int32_t(category))->w1;
+        Cell id_word = *object::get_word(category_ctx, position + 2);
+        const Cell* args[3] = {};
+        for (int i = 0; i < e.arg_count; i++) args[i] = &e.args[i];
+        error = *error::create(&category_word, &id_word, args[0], args[1], args[2]);
+    }
+    stack::throw_error(&error);
 }
 
 }  // namespace zuv

@@ -1,19 +1,30 @@
 // Raising language errors.
 //
-// Provisional form until error! values exist: fire records the category, the
-// id and up to three argument cells in the pending error record and raises
-// THROW_ERROR. The error datatype replaces the record with a real error value.
+// fire(category, "id", args...) is the one way the runtime raises a language
+// error. It looks the id up in the error catalog (error_catalog.hpp), builds
+// the error! value (code, type, id and up to three arguments) and hands it to
+// stack::throw_error, which records where it happened and unrolls to the
+// nearest try frame; with none, the error is reported and the process ends
+// with status -2.
+//
+// Every raise is also recorded in the pending error record (category, id
+// spelling, argument cells), which C++ callers and tests read after catching
+// the THROW_ERROR low-level throw. Before the catalog object exists (early
+// start-up, build tools) fire only fills that record and raises THROW_ERROR.
+// A C++ caller that wants the error value itself runs under a try frame: the
+// value is then the last cell pushed on the data stack.
+//
+// An id that its category does not have is a fault of the raiser: it is
+// reported on standard error; a Debug build stops there (assert), a release
+// build raises internal invalid-error naming the id instead.
 #pragma once
 
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/error_catalog.hpp"
 
 namespace zuv {
-
-enum class ErrorCategory : uint8_t {
-    throw_ = 0, note, syntax, script, math, access, reserved1, reserved2, user, internal
-};
 
 struct PendingError {
     ErrorCategory category = ErrorCategory::internal;
@@ -25,6 +36,12 @@ struct PendingError {
 namespace runtime {
 PendingError& pending_error();
 const char* category_name(ErrorCategory c);  // "script", "math", ...
+
+// Whether an error that no try frame would receive is reported and ends the
+// process (the default). The unit tests' fixture clears it: such an error is
+// then raised as the bare pending record (no error value is built, the stacks
+// are left as they are), for the test's own catch to receive.
+extern bool uncaught_errors_exit;
 }  // namespace runtime
 
 [[noreturn]] void fire(ErrorCategory category, const char* id, const Cell* arg1 = nullptr,

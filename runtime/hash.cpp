@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "runtime/case_folding.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/gc_root.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/murmur.hpp"
 #include "runtime/runtime.hpp"
@@ -24,19 +26,16 @@ constexpr uint32_t MONEY_SIGN = 0x4000;
 constexpr uint32_t TUPLE_LENGTH_SHIFT = 19;
 
 // --- the collector's state, as far as tables need it ---------------------
-// TODO(collector): read the collector's cycle count, its collecting flag and
-// its evacuation switch once the compacting collector publishes them. Until
-// then no collection renumbers nodes, so stamps never go stale.
-uint32_t collector_cycles() { return 0; }
-bool collector_active_q() { return false; }
+uint32_t collector_cycles() { return collector::series_cycles; }
+bool collector_active_q() { return collector::active_q(); }
 
 // A rebuild must not see nodes renumbered under it: the collector's
 // evacuation is switched off for its duration and restored afterwards, even
 // when an error passes through.
 struct RebuildGuard {
-    // TODO(collector): save and clear the evacuation switch here, restore it in the destructor.
-    RebuildGuard() {}
-    ~RebuildGuard() {}
+    bool saved = collector::evacuation;
+    RebuildGuard() { collector::evacuation = false; }
+    ~RebuildGuard() { collector::evacuation = saved; }
 };
 
 // Words hash and compare by their canonical symbol id. An id outside the
@@ -353,10 +352,10 @@ Node make_table(int32_t size, const Cell* source, int32_t kind, int32_t value_ce
     int32_t entry_cells = kind == KIND_SYMBOL ? 1 : value_cells + 1;
 
     // The record comes first and takes each array as soon as it exists, so
-    // that holding the record keeps the whole table alive.
-    // TODO(collector): root the new record (a root guard of the collector)
-    // until it is returned; the same in the table copies below.
+    // that rooting the record keeps the whole table alive.
+    collector::Root keep_from(from);
     Node table = memory::alloc_bytes(sizeof(Table));
+    collector::Root keep(table, collector::hash_table);
     {
         SeriesBuffer* s = memory::buffer_of(table);
         std::memset(memory::head_of(s), 0, sizeof(Table));
@@ -381,6 +380,7 @@ Node make_table(int32_t size, const Cell* source, int32_t kind, int32_t value_ce
 
 Node copy_symbol_table(Node table) {
     Node copy = memory::copy_series_buffer(table);
+    collector::Root keep(copy, collector::hash_table);
     Node block = memory::copy_series_buffer(record(table)->block);
     record(copy)->block = block;
     Node keys = memory::copy_series_buffer(record(table)->keys);
@@ -393,6 +393,7 @@ Node copy_symbol_table(Node table) {
 Node copy_table(Node table, Node block) {
     if (record(table)->kind == KIND_HASH) not_done();  // the index and chains arrays come with hash!
     Node copy = memory::copy_series_buffer(table);
+    collector::Root keep(copy, collector::hash_table);
     record(copy)->block = block;
     Node keys = memory::copy_series_buffer(record(table)->keys);
     record(copy)->keys = keys;
@@ -640,7 +641,7 @@ void mark_table(Node* table, const Marker& marker) {
     // TODO(hash!): kind 0 also marks its index array, its chains array and every chain.
     marker.mark_node(&t->flags);
     marker.mark_node(&t->keys);
-    if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP) {
+    if ((t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP) && t->block) {
         SeriesBuffer* block = memory::buffer_of(t->block);
         for (int32_t off = 0; off + t->indexes <= memory::used_bytes(block); off += t->indexes) {
             Cell* entry = entry_at(t, off);

@@ -6,25 +6,43 @@
 // subject does not exist yet are kept as comments in their place.
 #include "runtime/init.hpp"
 
+#include "boot/boot_texts.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
 #include "runtime/case_folding.hpp"
+#include "runtime/error_catalog.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/externals.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/os.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/root.hpp"
 #include "runtime/runtime.hpp"
+#include "runtime/slots.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/path.hpp"
+#include "runtime/datatypes/percent.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/typeset.hpp"
+#include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
 
@@ -38,7 +56,7 @@ void init() {
     platform::init();
     // random::init();               the random generator's state
     memory::init();
-    // externals::init();
+    externals::init();
 
     // The type-name table and the action table are static arrays
     // (datatype::type_names, datatype::action_table): nothing to allocate.
@@ -67,9 +85,25 @@ void init() {
     set_word::register_type();
     get_word::register_type();
     refinement::register_type();
+    char_::register_type();
+    native::register_type();         // char! comes before these three
+    action::register_type();
+    op::register_type();
+    path::register_type();
+    lit_path::register_type();
+    set_path::register_type();
+    get_path::register_type();
+    // function! and routine! go here, before paren!
+    paren::register_type();
+    object::register_type();         // after issue! url! file!
+    float_::register_type();         // after bitset! triple!
+    typeset::register_type();
+    error::register_type();
+    percent::register_type();        // after vector! map! hash! pair!; a child of float!
+    time::register_type();           // after float! (its parent) and tuple!
     // ---- end of the datatype registrations ---------------------------------
 
-    // actions::init();              the action entry table
+    actions::init();                 // the action entry table
     memory::new_node_frame();
     memory::new_series_frame();
     make_root_block();
@@ -82,18 +116,22 @@ void init() {
     well_known::init_words();
     well_known::init_refinements();
     well_known::init_issue();
-    // natives::init();
+    natives::init();
     // parse::init();
     // The owners table for reactivity.
     // checksum::init_words();
     // deflate::init_words();
     // call::init();                 the capture buffer for child processes
     stack::init();
-    // lexer::init();
+    error_catalog::init();           // until the boot image brings system/catalog/errors
+    error::init();                   // and system/standard/error
+    lexer::init();
     // zuvbin::boot_load(record.boot_image, 0);  the boot image into the root block
-    // interpreter::init();
-    // The slot table.
-    // collector::init();            the collector stays disabled until start-up enables it
+    interpreter::init();
+    boot_texts::define_builtins();   // the actions and natives, until the boot image holds them
+    typeset::init_words();           // number!, series! ... until the boot image holds them
+    slots::init();                   // the slot table
+    collector::init();               // the collector stays disabled until start-up enables it
 }
 
 void release() {

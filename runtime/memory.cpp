@@ -334,6 +334,7 @@ void free_node(Node n) {
 
 SeriesBuffer* alloc_buffer(int64_t count, int32_t unit, int32_t offset) {
     int32_t size = data_size(count, unit);
+    collector::stress_point();  // the GC-stress build collects and moves everything here
     int64_t need = int64_t(size) + BUFFER_OVERHEAD;
     uint8_t* place;
     uint32_t big = 0;

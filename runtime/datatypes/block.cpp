@@ -8,7 +8,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block_internal.hpp"
 #include "runtime/datatypes/datatype.hpp"
-#include "runtime/datatypes/float_shim.hpp"
+#include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/registry.hpp"
@@ -153,7 +153,7 @@ Cell* make_empty(Cell* result, int64_t n, int32_t type) {
 int64_t size_spec(const Cell* spec) {
     if (type_of(spec) == TYPE_INTEGER) return integer::get_value(spec);
     if (integer::float_out_of_range_q(spec)) fire(ErrorCategory::script, "out-of-range", spec);
-    return int64_t(float_shim::get(spec));  // truncated toward zero, in range
+    return int64_t(float_::get(spec));  // truncated toward zero, in range
 }
 
 // The body reflection of an object! or map! spec, into result.
@@ -466,10 +466,11 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 }
 
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-    if (series::given(types, value)) fire_not_done();  // TODO: copy/types
+    bool typed = series::given(types, value);
     Cell source = *value;
     series::copy(value, result, part, false, nullptr);
     if (type_of(&source) == TYPE_HASH) cell::set_type(result, TYPE_BLOCK);
+    if (typed) return copy_typed(&source, result, deep, types);
     if (deep) deep_copy(&source, result->w2, true, true);
     return result;
 }
@@ -492,11 +493,10 @@ Cell* take(Cell* value, Cell* part, bool deep, bool last) {
 
 namespace {
 
-// Own slots: make, to, form, mold, eval-path, compare, copy, take. The
-// searching and editing actions (append, insert, change, find, put, select,
-// sort, swap, trim) are not built yet; the navigation actions (at, back,
-// head, head?, index?, next, skip, tail, tail?) take series!'s entries, which
-// arrive with the data stack.
+// Own slots: make, to, form, mold, eval-path, compare, copy, take, and the
+// searching and editing actions (append and insert, change, find, put,
+// select, sort, swap, trim); the navigation actions (at, back, head, head?,
+// index?, next, skip, tail, tail?) take series!'s entries.
 constexpr SlotEntry row[] = {
     slot<Act::make, &block::make>,          // 1
     INHERIT,                                // 2 random
@@ -510,24 +510,25 @@ constexpr SlotEntry row[] = {
     NONE, NONE, NONE, NONE, NONE,           // 10-14
     NONE, NONE, NONE, NONE, NONE,           // 15-19
     NONE, NONE, NONE, NONE, NONE,           // 20-24
-    NONE,                                   // 25 append
+    slot<Act::append, &block::insert>,      // 25
     INHERIT, INHERIT,                       // 26 at, 27 back
-    NONE,                                   // 28 change
+    slot<Act::change, &block::change>,      // 28
     INHERIT,                                // 29 clear
     slot<Act::copy, &block::copy>,          // 30
-    NONE,                                   // 31 find
+    slot<Act::find, &block::find>,          // 31
     INHERIT, INHERIT, INHERIT,              // 32 head, 33 head?, 34 index?
-    NONE,                                   // 35 insert
+    slot<Act::insert, &block::insert>,      // 35
     INHERIT, INHERIT, INHERIT,              // 36 length?, 37 move, 38 next
     INHERIT, INHERIT,                       // 39 pick, 40 poke
-    NONE,                                   // 41 put
+    slot<Act::put, &block::put>,            // 41
     INHERIT, INHERIT,                       // 42 remove, 43 reverse
-    NONE, NONE,                             // 44 select, 45 sort
+    slot<Act::select, &block::select>,      // 44
+    slot<Act::sort, &block::sort>,          // 45
     INHERIT,                                // 46 skip
-    NONE,                                   // 47 swap
+    slot<Act::swap, &block::swap>,          // 47
     INHERIT, INHERIT,                       // 48 tail, 49 tail?
     slot<Act::take, &block::take>,          // 50
-    NONE,                                   // 51 trim
+    slot<Act::trim, &block::trim>,          // 51
     NONE, NONE, NONE,                       // 52-54
     INHERIT,                                // 55 modify
     NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 56-62

@@ -101,6 +101,44 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 Cell* take(Cell* value, Cell* part, bool deep, bool last);
 
+// Searching, editing and sorting (block_find.cpp, block_edit.cpp,
+// block_sort.cpp, block_set.cpp). Refinement cells follow the action
+// entries' convention (series::given); counts are -1 when absent.
+
+// find pushes its result (the value at the found position, or none) on the
+// data stack and answers it; select does the same with the value after the match.
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool same, bool any, Cell* with,
+           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool same, bool any, Cell* with,
+             Cell* skip, bool last, bool reverse);
+Cell* put(Cell* series, Cell* key, Cell* value, bool case_q);
+// The slot of both append (append set) and insert.
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* swap(Cell* series1, Cell* series2);
+Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+           bool stable);
+
+// Sort order of two records of cells under op (7 or 8). flags: bit 0
+// reverse (the operands swap), bit 1 all fields; bits 2 and up the field
+// count (with bit 1) or the offset of the one field compared.
+int32_t sort_compare(const Cell* first, const Cell* second, int32_t op, uint32_t flags);
+
+// The set operations on the current call's two arguments (the result slot
+// and the cell after it; the second is not read for unique). op: 8 unique,
+// 9 union, 10 intersect, 11 exclude, 12 difference. The result replaces the
+// first argument.
+enum SetOp : int32_t { SET_UNIQUE = 8, SET_UNION, SET_INTERSECT, SET_EXCLUDE, SET_DIFFERENCE };
+void do_set_op(bool case_q, Cell* skip, int32_t op);
+
+// Replaces each cell from absolute index start to end (exclusive), stepping
+// by step, whose type is in types (a typeset!, or equal to a datatype!) and
+// that is a series, bitset!, object!, error! or map! by its copy (deep
+// passed on, with the types when deep). types must lie on the data stack.
+void copy_values_of_types(const Cell* block, int32_t start, int32_t end, int32_t step, bool deep,
+                          const Cell* types);
+
 void register_type();
 
 }  // namespace zuv::block

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/ownership.hpp"
 
 namespace zuv::block::detail {
 
@@ -47,5 +49,41 @@ private:
 // first's type; a type without one cannot be compared).
 // TODO: the action dispatch's value comparison replaces this once it exists.
 int32_t compare_values(Cell* a, Cell* b, int32_t op);
+
+// ---- searching, editing and sorting ----
+
+// True when a typeset! holds the type id: its 96-bit bitmap starts at word 1,
+// type t being bit 0x80 >> (t & 7) of byte t >> 3.
+inline bool typeset_has(const Cell* typeset, uint32_t type) {
+    uint8_t bytes[12];
+    std::memcpy(bytes, &typeset->w1, sizeof bytes);
+    return type < 96 && (bytes[type >> 3] & (0x80u >> (type & 7))) != 0;
+}
+
+// internal not-done, for the paths whose support is not built yet (hash! tables).
+[[noreturn]] void fire_not_done_yet();
+
+// script invalid-refine-arg naming the refinement (refinements::part, ::skip, ::compare).
+[[noreturn]] void fire_refine_arg(const Cell& refinement, const Cell* arg);
+
+// Tells an owned block's owner of a change (see ownership.hpp): true when an
+// owner was told. Unowned blocks pay one flag test. The owner's handler runs
+// user code: re-derive every pointer into a series after the call.
+inline bool notify(const Cell* value, const Cell& action, const Cell* new_value, int32_t index, int32_t part) {
+    if (!(buffer_of(value)->flags & SERIES_OWNED)) return false;
+    return ownership::check(value, &action, new_value, index, part);
+}
+
+// How sort/compare calls a function! comparator: with first and second (data
+// stack cells) as its two arguments and every refinement of the function
+// false with none for its argument, leaving the function's result in result
+// (a data stack cell). It raises internal not-done until functions can be
+// called from C++; the interpreter sets it then.
+using ComparatorCall = void (*)(const Cell* function, Cell* first, Cell* second, Cell* result);
+extern ComparatorCall call_comparator;
+
+// The typed part of copy/types: runs copy_values_of_types over the fresh
+// copy in result of source (deep: under the cycle guard, as copy/deep).
+Cell* copy_typed(const Cell* source, Cell* result, bool deep, Cell* types);
 
 }  // namespace zuv::block::detail

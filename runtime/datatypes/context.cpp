@@ -1,10 +1,12 @@
 #include "runtime/datatypes/context.hpp"
 
 #include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/gc_root.hpp"
 #include "runtime/hash.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
@@ -82,6 +84,7 @@ Cell* value_slot(Node ctx, int32_t index) {
 Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
     int32_t n = count > 0 ? count : 1;
     Node table = proto ? hash::copy_symbol_table(word_table(proto)) : hash::make_table(n, nullptr, hash::KIND_SYMBOL, 0);
+    collector::Root keep_table(table, collector::hash_table);  // nothing else holds it until the context cell does
     int32_t words = memory::length_of(memory::buffer_of(hash::table_of(table)->block));
     Node values = 0;
     if (!on_stack) {
@@ -90,6 +93,7 @@ Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
         SeriesBuffer* b = memory::buffer_of(values);
         b->tail = b->head + words * int32_t(sizeof(Cell));
     }
+    collector::Root keep_values(values);
     Node ctx = memory::alloc_unset_cells(2);
     SeriesBuffer* s = memory::buffer_of(ctx);
     s->tail = s->head + 2 * int32_t(sizeof(Cell));
@@ -225,6 +229,7 @@ Cell* bind_block(Cell* block, Node ctx, bool self) {
 Node make_from_spec(const Cell* spec, bool on_stack, bool self, int32_t kind) {
     Span span = span_of(spec);
     Node ctx = create(span.end - span.first, on_stack, self, 0, kind);
+    collector::Root keep(ctx);
     for (int32_t i = span.first; i < span.end; i++) {
         const Cell* c = cell_in(span.node, i);
         switch (type_of(c)) {

@@ -7,7 +7,7 @@
 
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/datatype.hpp"
-#include "runtime/datatypes/float_shim.hpp"
+#include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/fire.hpp"
@@ -69,20 +69,20 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
     switch (op) {
         case OP_ADD:
             if (__builtin_add_overflow(a, b, &r)) {
-                float_shim::make_at(result, double(a) + double(b));
+                float_::make_at(result, double(a) + double(b));
                 return 0;
             }
             break;
         case OP_SUB:
             if (__builtin_sub_overflow(a, b, &r)) {
-                float_shim::make_at(result, double(a) - double(b));
+                float_::make_at(result, double(a) - double(b));
                 return 0;
             }
             break;
         case OP_MUL:
             // Both factors are exact as doubles; the product is rounded once.
             if (__builtin_mul_overflow(a, b, &r)) {
-                float_shim::make_at(result, double(a) * double(b));
+                float_::make_at(result, double(a) * double(b));
                 return 0;
             }
             break;
@@ -90,7 +90,7 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result) {
             check_division(a, b);
             r = a / b;
             if (result && a % b != 0) {
-                float_shim::make_at(result, double(a) / double(b));
+                float_::make_at(result, double(a) / double(b));
                 return 0;
             }
             break;
@@ -122,7 +122,14 @@ Cell* do_math_cells(Cell* left, const Cell* right, int32_t op) {
     }
 }
 
-void do_math_args(int32_t op) { do_math_cells(stack::arguments, stack::arguments + 1, op); }
+void do_math_args(int32_t op) {
+    switch (type_of(stack::arguments + 1)) {
+        case TYPE_FLOAT:
+        case TYPE_PERCENT:
+        case TYPE_TIME: float_::do_math(op); return;  // float arithmetic, the integer as a double
+        default: do_math_cells(stack::arguments, stack::arguments + 1, op);
+    }
+}
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     char text[TEXT_SIZE];
@@ -148,7 +155,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME:
-            return float_shim::compare(double(a), cell::get_float(value2), op);
+            return float_::compare_double(double(a), value2, op);
         // TODO: money! compares through money arithmetic once money! exists.
         default: return COMPARE_INCOMPARABLE;
     }

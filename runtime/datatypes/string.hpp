@@ -166,6 +166,36 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
                 bool case_q, bool get_q, bool tail_q, bool evalp_q);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 
+// Searching, sorting and editing (string_find.cpp, string_sort.cpp,
+// string_edit.cpp). Refinement cells follow the action entries' convention
+// (series::given); counts are -1 when absent. Every change of an owned series
+// is told to its owner before and after (ownership.hpp).
+
+// find pushes its result (the series at the found position, or none) on the
+// data stack and answers it; select pushes the character after the match
+// (an integer! in a binary!), or none.
+Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool same, bool any, Cell* with,
+           Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool same, bool any, Cell* with,
+             Cell* skip, bool last, bool reverse);
+Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+           bool stable);
+// append: the series at its head; notify is set by the append action
+// (insert and conversions append without telling an owner).
+Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool notify);
+// insert: the series just after the inserted text.
+Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
+// change: the series just after the new text.
+Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+Cell* swap(Cell* series1, Cell* series2);
+Cell* take(Cell* series, Cell* part, bool deep, bool last);
+Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+// The set operations on the current call's two text arguments (the result
+// slot and the cell after it; the second is not read for unique). op: 8
+// unique, 9 union, 10 intersect, 11 exclude, 12 difference (block::SetOp).
+// The new text replaces the first argument.
+void do_set_op(bool case_q, Cell* skip, int32_t op);
+
 // True for the any-string types: string!, file!, url!, tag!, email!, ref!.
 inline bool any_string_q(uint32_t type) {
     switch (type & TYPE_MASK) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -275,11 +276,17 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     default:
         break;
     }
-    // TODO(lead): selecting by a text or char key needs find and select of
-    // string! (searching and modification), and setting needs poke through the
-    // action entries; until they exist this raises internal not-done.
-    (void)case_q;
-    not_done();
+    // Any other key selects the character after its first match; setting
+    // pokes that character.
+    if (value == nullptr || type_of(value) == TYPE_NONE)
+        return select(parent, element, nullptr, false, case_q, false, false, nullptr, nullptr, false, false);
+    Cell* saved_top = stack::top;
+    Cell* found = find(parent, element, nullptr, false, case_q, false, false, nullptr, nullptr, false, false, true,
+                       false);
+    if (type_of(found) == TYPE_NONE) fire(ErrorCategory::script, "bad-path-set", path ? path : element, found);
+    actions::call_poke(found, 1, value, element);
+    stack::top = saved_top;
+    return value;
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
@@ -293,9 +300,6 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 
 namespace {
 
-// TODO(lead): append (25), change (28), find (31), insert (35), select (44),
-// sort (45), swap (47), take (50) and trim (51) belong to string!'s searching
-// and modification actions; they are NONE until those exist.
 constexpr SlotEntry row[] = {
     slot<Act::make, &string::make>,
     INHERIT,                                          // random
@@ -309,23 +313,23 @@ constexpr SlotEntry row[] = {
     NONE,                                                        // 10
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 11-20 math
     NONE, NONE, NONE, NONE,                                      // 21-24 logic
-    NONE,                                             // append
+    slot<Act::append, &string::append>,
     INHERIT, INHERIT,                                 // at, back
-    NONE,                                             // change
+    slot<Act::change, &string::change>,
     INHERIT, INHERIT,                                 // clear, copy
-    NONE,                                             // find
+    slot<Act::find, &string::find>,
     INHERIT, INHERIT, INHERIT,                        // head, head?, index?
-    NONE,                                             // insert
+    slot<Act::insert, &string::insert>,
     INHERIT, INHERIT, INHERIT, INHERIT, INHERIT,      // length?, move, next, pick, poke
     NONE,                                             // put
     INHERIT, INHERIT,                                 // remove, reverse
-    NONE,                                             // select
-    NONE,                                             // sort
+    slot<Act::select, &string::select>,
+    slot<Act::sort, &string::sort>,
     INHERIT,                                          // skip
-    NONE,                                             // swap
+    slot<Act::swap, &string::swap>,
     INHERIT, INHERIT,                                 // tail, tail?
-    NONE,                                             // take
-    NONE,                                             // trim
+    slot<Act::take, &string::take>,
+    slot<Act::trim, &string::trim>,
     NONE, NONE, NONE,                                 // create, close, delete
     INHERIT,                                          // modify
     NONE, NONE, NONE, NONE, NONE, NONE, NONE,         // open ... write

@@ -8,7 +8,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatypes/block.hpp"
-#include "runtime/datatypes/float_shim.hpp"
+#include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -161,11 +161,11 @@ TEST_F(Block, MakeAndTo) {
     EXPECT_EQ(room(result), 1);  // make block! 0 has room for one cell
 
     Cell size = {};
-    float_shim::make_at(&size, 2.7);
+    float_::make_at(&size, 2.7);
     block::make(&result, &size, TYPE_PAREN);
     EXPECT_EQ(type_of(&result), TYPE_PAREN);
     EXPECT_EQ(room(result), 2);
-    float_shim::make_at(&size, 3e9);
+    float_::make_at(&size, 3e9);
     EXPECT_EQ(test::raised([&] { block::make(&result, &size, TYPE_BLOCK); }), "script/out-of-range");
     Cell text = string_of("x");
     EXPECT_EQ(test::raised([&] { block::make(&result, &text, TYPE_BLOCK); }), "script/bad-make-arg");

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "evaluator/stack.hpp"
-#include "runtime/datatypes/float_shim.hpp"
+#include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/float_text.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -19,9 +20,9 @@ namespace {
 
 Cell integer_of(int32_t v) { Cell c{}; integer::make_at(&c, v); return c; }
 
-std::string float_text(double d) {
-    char buf[float_shim::TEXT_SIZE];
-    float_shim::to_text(d, buf);
+std::string mold_of(double d) {
+    char buf[float_text::FORM_SIZE];
+    float_text::form_float(d, 0, true, buf);
     return buf;
 }
 
@@ -30,7 +31,7 @@ std::string math(int32_t a, int32_t b, int32_t op) {
     Cell result = integer_of(a);
     std::string error = test::raised([&] { integer::do_math(a, b, op, &result); });
     if (!error.empty()) return error;
-    if (type_of(&result) == TYPE_FLOAT) return float_text(float_shim::get(&result));
+    if (type_of(&result) == TYPE_FLOAT) return mold_of(float_::get(&result));
     EXPECT_EQ(type_of(&result), TYPE_INTEGER);
     return std::to_string(integer::get_value(&result));
 }
@@ -107,7 +108,7 @@ TEST(Integer, Compare) {
     Cell one = integer_of(1), two = integer_of(2), chr{}, flt{}, none{};
     integer::make_at(&chr, 1);
     cell::set_type(&chr, TYPE_CHAR);
-    float_shim::make_at(&flt, 1.5);
+    float_::make_at(&flt, 1.5);
     cell::set_type(&none, TYPE_NONE);
 
     EXPECT_EQ(integer::compare(&one, &two, COMP_LESSER), -1);
@@ -166,7 +167,7 @@ TEST(Integer, StackActionsWorkOnTheCallArguments) {
         std::string got = test::raised(fn);
         if (got.empty()) {
             Cell* r = stack::arguments;
-            got = type_of(r) == TYPE_FLOAT ? float_text(float_shim::get(r)) : std::to_string(integer::get_value(r));
+            got = type_of(r) == TYPE_FLOAT ? mold_of(float_::get(r)) : std::to_string(integer::get_value(r));
         }
         stack::top = stack::arguments;
         stack::arguments = saved_args;
@@ -186,7 +187,7 @@ TEST(Integer, MakeAtKeepsFlagsAndFloatRange) {
     };
     for (auto& x : cases) {
         Cell f{};
-        float_shim::make_at(&f, x.d);
+        float_::make_at(&f, x.d);
         EXPECT_EQ(integer::float_out_of_range_q(&f), x.out) << x.d;
     }
 }

@@ -5,7 +5,7 @@
 
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/datatype.hpp"
-#include "runtime/datatypes/float_shim.hpp"
+#include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -24,7 +24,7 @@ Cell logic_of(bool v) { Cell c; logic::make_at(&c, v); return c; }
 Cell none_value() { Cell c; none::make_at(&c); return c; }
 Cell unset_value() { Cell c; unset::make_at(&c); return c; }
 Cell integer_of(int32_t v) { Cell c{}; integer::make_at(&c, v); return c; }
-Cell float_of(double d) { Cell c{}; float_shim::make_at(&c, d); return c; }
+Cell float_of(double d) { Cell c{}; float_::make_at(&c, d); return c; }
 
 // Forms or molds a value through its type's slots; checks the part limit too.
 std::string text(Cell v, bool mold, bool all = false) {

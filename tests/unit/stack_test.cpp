@@ -215,7 +215,9 @@ TEST_F(Stack, ExitsWithoutTargetRaiseThrowErrorsAndRestoreTheStacks) {
         call_native(SYM_NATIVE, {integer(42), Cell{TYPE_UNSET, 0, 0, 0}});
         Snapshot before = Snapshot::take();
         expect_error(c.raise, ErrorCategory::throw_, c.id);
-        EXPECT_TRUE(Snapshot::take() == before);
+        // A try/all in between receives the error (and is popped with the frames above it).
+        if (c.target_mark) EXPECT_EQ(stack::depth(), 1);
+        else EXPECT_TRUE(Snapshot::take() == before);
         if (std::strcmp(c.id, "throw") == 0) {
             ASSERT_EQ(runtime::pending_error().arg_count, 1);
             EXPECT_EQ(runtime::pending_error().args[0].w2, 42u);

@@ -1,0 +1,316 @@
+// Expression evaluation: blocks, one expression by the datatype of its first
+// value, infix operators, and paths.
+#include "evaluator/interpreter.hpp"
+
+#include "evaluator/actions.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/root.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::interpreter {
+
+Cell* current_position = nullptr;
+Cell* trace_callback = nullptr;
+
+namespace detail {
+
+SeriesBuffer* held = nullptr;
+
+void held_overflow() { fire(ErrorCategory::internal, "stack-overflow"); }
+void stack_overflow() { fire(ErrorCategory::internal, "stack-overflow"); }
+
+}  // namespace detail
+
+using namespace detail;
+
+namespace {
+
+// Every nested evaluation holds at most two values (its block, or a path and
+// the block of a paren in it) per call frame it pushes.
+constexpr int32_t HELD_CELLS = 2 * stack::MAX_FRAMES + 64;
+
+// The value becomes the result: pushed in push mode, else the result slot.
+inline void place(const Cell* value, bool sub) {
+    if (sub) stack::push(value);
+    else stack::set_last(value);
+}
+
+inline bool callable_q(uint32_t type) {
+    return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
+}
+
+// The value of a word that lies in the code: its slot read at once.
+inline Cell word_value(const Cell* word) { return *word::value_cell(word); }
+
+// A paren as a block of its own, evaluated under a native frame named
+// <body>; its value pushed (sub) or copied into the caller's result slot.
+void eval_paren(const Cell* paren, bool sub) {
+    stack::mark_eval_native(&words::tag_body);
+    eval_block(paren, true);
+    if (stack::pending()) return;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+}
+
+// The word's symbol is system or system-global (the low-level dialect).
+bool system_issue_q(const Cell* issue) {
+    int32_t s = symbol::resolve(int32_t(issue->w2));
+    return s == symbol::resolve(sym::system) || s == symbol::resolve(sym::system_global);
+}
+
+// A set-word: its value is the next expression (infix allowed), evaluated
+// under a native frame named by the set-word whose first cell is the word.
+int32_t eval_set_word(const Cell* set_word, const Cell* code, int32_t next, int32_t end, bool sub) {
+    stack::mark_eval_native(set_word);
+    Cell* word = stack::push(set_word);
+    if (next >= limit_of(code->w2, end)) fire(ErrorCategory::script, "need-value", set_word);
+    next = eval_expression(code, next, end, false, true, false);
+    if (stack::pending()) return next;
+    Cell* value = word + 1;
+    if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", set_word);
+    word::set(word, value);
+    stack::set_last(word + 1);  // the data stack never moves: the cells are still there
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return next;
+}
+
+// A set-path: the value is the next expression, stored by the path
+// evaluated in set mode, under a native frame named set-path.
+int32_t eval_set_path(const Cell* set_path, const Cell* code, int32_t next, int32_t end, bool sub) {
+    if (next >= limit_of(code->w2, end)) fire(ErrorCategory::script, "need-value", set_path);
+    stack::mark_eval_native(&words::set_path);
+    next = eval_expression(code, next, end, false, true, false);
+    if (stack::pending()) return next;
+    eval_path(set_path, next, end, code, true, false, true);
+    if (stack::pending()) return next;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return next;
+}
+
+}  // namespace
+
+void init() {
+    Node root = runtime::root.w2;
+    trace_callback = unset::make_at(cell::alloc_tail_cell(root));
+    current_position = unset::make_at(cell::alloc_tail_cell(root));
+    const Cell* held_block = block::make_fixed_in(&runtime::root, HELD_CELLS);
+    held = memory::buffer_of(held_block->w2);
+}
+
+void eval_block(const Cell* block, bool chain) {
+    Cell code = *block;
+    Hold hold(code);
+    Node node = code.w2;
+    int32_t head = std::max(int32_t(code.w1), 0);
+    int32_t end = tail_of(node);
+    Cell saved_position = *current_position;
+    stack::mark_eval(&words::tag_body);
+
+    if (head >= end) {
+        unset::make_at(stack::arguments);
+    } else {
+        *current_position = code;
+        int32_t position = head;
+        for (;;) {
+            current_position->w1 = uint32_t(position);
+            position = eval_expression(&code, position, end, false, false, false);
+            if (stack::pending()) {
+                *current_position = saved_position;
+                return;
+            }
+            if (position >= limit_of(node, end)) break;
+            stack::reset();  // only the last expression's value survives
+        }
+    }
+    *current_position = saved_position;
+    if (chain) stack::unwind_last_return();
+    else stack::unwind_last();
+}
+
+int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool prefix, bool sub, bool passive) {
+    check_depth();
+    Cell* first_cell = stack::top;  // where the value lands; an operator's first argument
+    Cell value;
+    if (!read_cell(code->w2, position, &value) || position >= end) {
+        // The code ended under the caller (a shrinking block): nothing to evaluate.
+        Cell nothing;
+        place(unset::make_at(&nothing), sub);
+        return position;
+    }
+    int32_t next = position + 1;
+
+    switch (type_of(&value)) {
+        case TYPE_PAREN:
+            eval_paren(&value, sub);
+            if (stack::pending()) return next;
+            break;
+        case TYPE_WORD: {
+            Cell v = word_value(&value);
+            switch (type_of(&v)) {
+                case TYPE_UNSET: fire(ErrorCategory::script, "no-value", &value);
+                case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+                    next = eval_code(&v, next, end, code, sub, nullptr, &value, nullptr, APPLY_NONE, false);
+                    if (stack::pending()) return next;
+                    break;
+                case TYPE_OP: fire(ErrorCategory::script, "no-op-arg", &value);
+                default: place(&v, sub); break;  // a lit-word! value too, unchanged
+            }
+            break;
+        }
+        case TYPE_SET_WORD:
+            next = eval_set_word(&value, code, next, end, sub);
+            if (stack::pending()) return next;
+            break;
+        case TYPE_LIT_WORD:
+            cell::set_type(&value, TYPE_WORD);
+            place(&value, sub);
+            break;
+        case TYPE_GET_WORD: {
+            Cell v = word_value(&value);
+            place(&v, sub);
+            break;
+        }
+        case TYPE_ISSUE: {
+            Cell after;
+            if (system_issue_q(&value) && next < end && read_cell(code->w2, next, &after) &&
+                type_of(&after) == TYPE_BLOCK)
+                fire(ErrorCategory::internal, "zuv-system");
+            place(&value, sub);
+            break;
+        }
+        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+            if (passive) {
+                place(&value, sub);
+            } else {
+                next = eval_code(&value, next, end, code, sub, nullptr, nullptr, nullptr, APPLY_NONE, false);
+                if (stack::pending()) return next;
+            }
+            break;
+        case TYPE_OP: fire(ErrorCategory::internal, "not-done");
+        case TYPE_PATH:
+            next = eval_path(&value, next, end, code, false, false, sub);
+            if (stack::pending()) return next;
+            break;
+        case TYPE_LIT_PATH:
+            cell::set_type(&value, TYPE_PATH);
+            value.w3 = 0;
+            place(&value, sub);
+            break;
+        case TYPE_SET_PATH:
+            next = eval_set_path(&value, code, next, end, sub);
+            if (stack::pending()) return next;
+            break;
+        case TYPE_GET_PATH:
+            next = eval_path(&value, next, end, code, false, true, sub);
+            if (stack::pending()) return next;
+            break;
+        default: place(&value, sub); break;
+    }
+
+    if (prefix) return next;
+    // Infix operators: a word bound to a context with values, whose value is an op!.
+    for (Cell w; next < end && read_cell(code->w2, next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;) {
+        const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
+        if (!slot || type_of(slot) != TYPE_OP) break;
+        Cell function = op::unwrap(slot);
+        stack::top = first_cell;  // the value just made is the operator's first argument
+        next = eval_code(&function, next + 1, end, code, sub, nullptr, &w, nullptr, APPLY_NONE, true);
+        if (stack::pending()) return next;
+    }
+    return next;
+}
+
+int32_t eval_one(const Cell* block, int32_t position, int32_t end, bool sub) {
+    Cell code = *block;
+    Hold hold(code);
+    stack::mark_eval_native(&words::tag_body);
+    position = eval_expression(&code, position, end, false, false, false);
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return position;
+}
+
+int32_t eval_next(const Cell* block) {
+    Cell code = *block;
+    int32_t head = std::max(int32_t(code.w1), 0);
+    int32_t end = tail_of(code.w2);
+    if (head >= end) {
+        Cell nothing;
+        stack::set_last(unset::make_at(&nothing));
+        return int32_t(code.w1);
+    }
+    return eval_one(&code, head, end, false);
+}
+
+int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const Cell* code, bool set, bool get,
+                  bool sub) {
+    Cell path = *path_value;
+    Hold hold(path);
+    Node node = path.w2;
+    int32_t head = std::max(int32_t(path.w1), 0);
+
+    Cell first;
+    if (!read_cell(node, head, &first)) fire(ErrorCategory::script, "empty-path", &path);
+    if (type_of(&first) != TYPE_WORD) fire(ErrorCategory::script, "word-first", &path);
+    Cell value = word_value(&first);
+    uint32_t type = type_of(&value);
+    if (callable_q(type)) {
+        if (set) fire(ErrorCategory::script, "invalid-path-set", &path);
+        if (get) fire(ErrorCategory::script, "invalid-path-get", &path);
+        return eval_code(&value, position, end, code, sub, &path, &first, nullptr, APPLY_NONE, false);
+    }
+    if (type == TYPE_UNSET) fire(ErrorCategory::script, "unset-path", &path, &first);
+
+    // The walk keeps its cells on the data stack, where the collector sees
+    // them and where they do not move: the current value, its parent, the
+    // element being applied and the one before it.
+    Cell* base = stack::top;
+    Cell none_value;
+    none::make_at(&none_value);
+    Cell* current = stack::push(&value);
+    Cell* parent = stack::push(&none_value);
+    Cell* element = stack::push(&none_value);
+    Cell* previous = stack::push(&none_value);
+    Cell item;
+    for (int32_t i = head + 1; read_cell(node, i, &item); i++) {
+        switch (type_of(&item)) {
+            case TYPE_PAREN:
+                eval_block(&item, false);
+                if (stack::pending()) return position;
+                *element = *(stack::top - 1);
+                stack::pop(1);
+                break;
+            case TYPE_GET_WORD: *element = word_value(&item); break;
+            default: *element = item; break;
+        }
+        if (type_of(element) == TYPE_UNSET) fire(ErrorCategory::script, "invalid-path", &path, &item);
+        bool last = i + 1 >= tail_of(node);
+        Cell* store = set && last ? stack::arguments : nullptr;
+        bool has_parent = i > head + 1;
+        Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
+                                                 has_parent ? previous : nullptr, i, false, get, last, has_parent);
+        Cell next_value = *selected;  // an address inside a series: copied at once
+        *parent = *current;
+        *previous = *element;
+        *current = next_value;
+    }
+    Cell result = *current;
+    stack::top = base;
+    if (!set) place(&result, sub);
+    return position;
+}
+
+}  // namespace zuv::interpreter

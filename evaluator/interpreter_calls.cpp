@@ -1,0 +1,544 @@
+// Calls: the call frame, argument fetching by the argument cache, path and
+// apply refinements, and running natives and actions through their entries.
+#include <algorithm>
+
+#include "evaluator/actions.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "evaluator/natives.hpp"
+#include "evaluator/rt_support.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::interpreter {
+
+using namespace detail;
+
+namespace {
+
+inline bool builtin_q(uint32_t type) { return type == TYPE_NATIVE || type == TYPE_ACTION; }
+inline uint32_t arg_kind(const Cell* typeset) { return (typeset->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT; }
+
+// Cell i of a callable's more block (by its node), or null past its tail.
+Cell* more_cell(const Cell& callable, int32_t i) {
+    if (!callable.w3) return nullptr;
+    SeriesBuffer* more = memory::buffer_of(callable.w3);
+    return i < memory::length_of(more) ? memory::cells_head(more) + i : nullptr;
+}
+
+// ---- typesets of a spec ----
+
+Cell make_typeset() {
+    Cell ts;
+    cell::begin(&ts);
+    return *cell::set_type(&ts, TYPE_TYPESET);
+}
+
+// Every datatype; with_unset false: all but unset!.
+Cell every_type(bool with_unset) {
+    Cell ts = make_typeset();
+    for (uint32_t t = 1; t < TYPE_TOTAL; t++)
+        if (with_unset || t != TYPE_UNSET) typeset_add(&ts, t);
+    return ts;
+}
+
+// The value a type block's word names. A word the lexer left unbound is
+// looked up in the global context.
+Cell type_word_value(const Cell* word) {
+    if (word->w1) return *word::value_cell(word);
+    Cell v;
+    unset::make_at(&v);
+    int32_t index = _context::find_word(_context::global, int32_t(word->w2), true);
+    if (const Cell* slot = index >= 0 ? _context::value_slot(_context::global, index) : nullptr) v = *slot;
+    return v;
+}
+
+// The union of the datatypes, typesets and words naming them in a type block.
+Cell typeset_of_block(const Cell& types) {
+    Cell ts = make_typeset();
+    Cell item;
+    for (int32_t i = std::max(int32_t(types.w1), 0); read_cell(types.w2, i, &item); i++) {
+        Cell v = item;
+        if (type_of(&item) == TYPE_WORD) {
+            v = type_word_value(&item);
+            if (type_of(&v) == TYPE_UNSET) {
+                // any-type! admits everything even before start-up names it.
+                if (symbol::any_type_q(&item)) return every_type(true);
+                fire(ErrorCategory::script, "no-value", &item);
+            }
+        }
+        switch (type_of(&v)) {
+            case TYPE_DATATYPE: typeset_add(&ts, v.w1 & TYPE_MASK); break;
+            case TYPE_TYPESET: typeset_union(&ts, &v); break;
+            default: fire(ErrorCategory::script, "invalid-type-spec", &item);
+        }
+    }
+    return ts;
+}
+
+// The typeset of the argument at spec index i: its type block when the next
+// value is a non-empty block, else every type but unset!.
+Cell typeset_after(Node spec, int32_t i) {
+    Cell next;
+    if (read_cell(spec, i + 1, &next) && type_of(&next) == TYPE_BLOCK &&
+        std::max(int32_t(next.w1), 0) < tail_of(next.w2))
+        return typeset_of_block(next);
+    return every_type(false);
+}
+
+// ---- the call being fetched ----
+
+struct Call {
+    Cell fn;       // the callable (an op's function)
+    Cell name;     // the word naming the call, or <anon>
+    Cell code;     // the block the arguments come from
+    Node cache;    // the argument cache
+    int32_t end;   // the caller's end of the code
+    int32_t apply; // apply mode
+    bool infix;
+    bool builtin;  // native! or action!
+    int32_t limit() const { return limit_of(code.w2, end); }
+};
+
+// The spec's argument word for cache entry index: the entry's position among
+// the words and refinements of the spec (the cache copies them in order).
+Cell arg_word(const Call& c, int32_t cache_index) {
+    int32_t n = 0;
+    Cell e;
+    for (int32_t i = 0; i < cache_index && read_cell(c.cache, i, &e); i++)
+        if (type_of(&e) == TYPE_REFINEMENT || (type_of(&e) == TYPE_TYPESET && arg_kind(&e) != ARG_RETURN)) n++;
+    for (int32_t i = 0; read_cell(c.fn.w2, i, &e); i++) {
+        switch (type_of(&e)) {
+            case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT:
+                if (n-- == 0) return e;
+                break;
+            default: break;
+        }
+    }
+    none::make_at(&e);
+    return e;
+}
+
+[[noreturn]] void fire_no_arg(const Call& c, int32_t cache_index) {
+    Cell word = arg_word(c, cache_index);
+    fire(ErrorCategory::script, "no-arg", &c.name, &word);
+}
+
+[[noreturn]] void fire_expect_arg(const Call& c, uint32_t type, int32_t cache_index) {
+    Cell datatype;
+    datatype::make_at(&datatype, int32_t(type));
+    Cell word = arg_word(c, cache_index);
+    fire(ErrorCategory::script, "expect-arg", &c.name, &datatype, &word);
+}
+
+inline void check(const Call& c, const Cell* value, const Cell& typeset, int32_t cache_index) {
+    if (!rt_support::typeset_has_q(&typeset, type_of(value))) fire_expect_arg(c, type_of(value), cache_index);
+}
+
+// Pushes one argument from the code at position by its kind; returns the
+// position after it.
+int32_t fetch_argument(const Call& c, int32_t position, uint32_t kind) {
+    Cell v;
+    read_cell(c.code.w2, position, &v);
+    switch (kind) {
+        case ARG_GET: stack::push(&v); return position + 1;
+        case ARG_LIT:
+            switch (type_of(&v)) {
+                case TYPE_PAREN:
+                    stack::mark_eval_native(&words::tag_anon);
+                    eval_block(&v, true);
+                    if (stack::pending()) return position + 1;
+                    stack::unwind_last();
+                    return position + 1;
+                case TYPE_GET_WORD: {
+                    Cell value = *word::value_cell(&v);
+                    stack::push(&value);
+                    return position + 1;
+                }
+                case TYPE_GET_PATH: return eval_path(&v, position + 1, c.end, &c.code, false, true, true);
+                default: stack::push(&v); return position + 1;
+            }
+        default: {
+            // The right operand of an operator takes no operator after it;
+            // apply/safer takes exactly one value.
+            int32_t end = (c.apply & APPLY_SAFER) ? position + 1 : c.end;
+            return eval_expression(&c.code, position, end, c.infix, true, false);
+        }
+    }
+}
+
+// One argument fetched and checked against its typeset. At the end of the
+// code: none under apply, unset for an optional lit-word argument, else
+// no-arg. read: the entry will read it (a fixed argument, or one of a used
+// refinement).
+int32_t fetch_checked(const Call& c, int32_t position, const Cell& typeset, int32_t cache_index, bool read = true) {
+    if (position >= c.limit()) {
+        Cell filler;
+        if (c.apply != APPLY_NONE) none::make_at(&filler);
+        else if (arg_kind(&typeset) == ARG_LIT && rt_support::typeset_has_q(&typeset, TYPE_UNSET)) unset::make_at(&filler);
+        else fire_no_arg(c, cache_index);
+        // A native or action reads its arguments by their declared types: it
+        // never receives a filler its spec does not admit.
+        if (c.builtin && read && !rt_support::typeset_has_q(&typeset, type_of(&filler))) fire_no_arg(c, cache_index);
+        stack::push(&filler);
+        return position;
+    }
+    position = fetch_argument(c, position, arg_kind(&typeset));
+    if (stack::pending()) return position;
+    check(c, stack::top - 1, typeset, cache_index);
+    return position;
+}
+
+// The machine words of a native or action call, and which refinements
+// have been named. The words of the refinements a spec declares are set to
+// -1 as the argument cache is walked; the first FIRST_WORDS are set at once,
+// which covers every entry's own count whatever spec a value was given.
+struct Refinements {
+    static constexpr int32_t FIRST_WORDS = 12;
+    int32_t words[natives::MAX_REFINEMENTS];
+    uint64_t named = 0;
+    Refinements() {
+        for (int32_t i = 0; i < FIRST_WORDS; i++) words[i] = -1;
+    }
+};
+static_assert(actions::MAX_REFINEMENTS < Refinements::FIRST_WORDS);
+
+// A refinement named by a path element or an apply block: its arguments are
+// fetched after the fixed ones (natives and actions) or into the cells after
+// its logic cell (functions and routines). used false: named but off (a
+// get-word element whose value is false).
+int32_t use_refinement(const Call& c, const Cell& name, bool used, int32_t position, Refinements& r,
+                       const Cell* dup_arg) {
+    int32_t wanted = symbol::resolve(int32_t(name.w2));
+    Cell entry;
+    int32_t found = -1, offset = 0, ordinal = 0;
+    for (int32_t i = 0; read_cell(c.cache, i, &entry); i++) {
+        uint32_t t = type_of(&entry);
+        if (t == TYPE_REFINEMENT) {
+            ordinal++;
+            if (symbol::resolve(int32_t(entry.w2)) == wanted) {
+                found = i;
+                break;
+            }
+        }
+        if (t == TYPE_REFINEMENT || (t == TYPE_TYPESET && arg_kind(&entry) != ARG_RETURN)) offset++;
+    }
+    if (found < 0) fire(ErrorCategory::script, "no-refine", &c.name, &name);
+    uint64_t bit = ordinal <= 64 ? uint64_t(1) << (ordinal - 1) : 0;
+    if (r.named & bit) fire(ErrorCategory::script, "dup-refine", dup_arg);
+    r.named |= bit;
+
+    int32_t first = int32_t(stack::top - stack::arguments);
+    Cell* flag = stack::arguments + offset;  // functions: the refinement's logic cell
+    if (!c.builtin) {
+        if (!bit && type_of(flag) == TYPE_LOGIC && flag->w1) fire(ErrorCategory::script, "dup-refine", dup_arg);
+        logic::make_at(flag, used);
+    }
+    int32_t n = 0;
+    Cell a;
+    for (int32_t i = found + 1; read_cell(c.cache, i, &a) && type_of(&a) == TYPE_TYPESET; i++) {
+        if (arg_kind(&a) == ARG_RETURN) continue;
+        position = fetch_checked(c, position, a, i, used);
+        if (stack::pending()) return position;
+        if (!c.builtin) {
+            copy_cell(stack::top - 1, flag + 1 + n);
+            stack::pop(1);
+        }
+        n++;
+    }
+    if (c.builtin) {
+        if (used) r.words[entry.w3 - 1] = first;
+        else stack::top = stack::arguments + first;  // named but off: its arguments are dropped
+    }
+    return position;
+}
+
+// Refinements named by the path's elements after its head.
+int32_t path_refinements(const Call& c, const Cell* path, int32_t position, Refinements& r) {
+    Cell p = *path;
+    Cell e;
+    int32_t count = 0;
+    for (int32_t i = std::max(int32_t(p.w1), 0) + 1; read_cell(p.w2, i, &e); i++, count++) {
+        bool used = true;
+        if (type_of(&e) == TYPE_GET_WORD) {
+            used = !logic::false_q(word::value_cell(&e));
+        } else if (type_of(&e) != TYPE_WORD) {
+            if (count > 0) break;
+            fire(ErrorCategory::script, "bad-refine", &e);
+        }
+        position = use_refinement(c, e, used, position, r, &p);
+        if (stack::pending()) return position;
+    }
+    return position;
+}
+
+// apply without /all: the rest of the block, refinement! values each
+// followed by a value whose truth says whether it is used.
+int32_t named_refinements(const Call& c, int32_t position, Refinements& r) {
+    Cell e;
+    for (int32_t count = 0; position < c.limit() && read_cell(c.code.w2, position, &e); count++) {
+        if (type_of(&e) != TYPE_REFINEMENT) {
+            if (count > 0) break;
+            fire(ErrorCategory::script, "bad-refine", &e);
+        }
+        position++;
+        bool used = false;
+        if (position < c.limit()) {
+            position = fetch_argument(c, position, ARG_NORMAL);
+            if (stack::pending()) return position;
+            used = !logic::false_q(stack::top - 1);
+            stack::pop(1);
+        }
+        position = use_refinement(c, e, used, position, r, &e);
+        if (stack::pending()) return position;
+    }
+    return position;
+}
+
+// Runs the native's or action's entry with the refinement words.
+void run_entry(const Cell& fn, const Refinements& r) {
+    int32_t index = int32_t(fn.w1);
+    if (type_of(&fn) == TYPE_NATIVE) {
+        natives::Entry entry = natives::entry_at(index);
+        if (!entry) fire(ErrorCategory::internal, "not-done");
+        entry(false, r.words);
+    } else {
+        if (!actions::stack_entry_q(index)) fire(ErrorCategory::internal, "not-done");
+        const actions::EntryRecord& e = actions::entry_table[index - 1];
+        if (e.refinements == 0) reinterpret_cast<void (*)()>(e.fn)();  // most actions take no refinement word
+        else actions::invoke(index, r.words);
+    }
+}
+
+// The context a function runs in: an object's, else its owner's (more-block
+// cell 4), else that of the word naming it.
+Node function_context(const Cell& fn, const Cell& name, const Cell* object) {
+    if (object && type_of(object) == TYPE_OBJECT && object->w1 != _context::global) return object->w1;
+    if (const Cell* owner = more_cell(fn, 4); owner && type_of(owner) == TYPE_INTEGER) return owner->w2;
+    return name.w1;
+}
+
+int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,
+                 const Cell& name, const Cell* object, int32_t apply_mode, bool infix) {
+    Cell* copy = infix ? nullptr : stack::push(&fn);  // stays below the frame while the call runs
+    switch (type_of(&fn)) {
+        case TYPE_NATIVE: case TYPE_ACTION:
+            stack::mark_eval_native(&name);
+            position = fetch_arguments(&fn, position, end, code, path, &name, apply_mode, infix);
+            break;
+        case TYPE_ROUTINE:
+            stack::mark_eval_native(&name);
+            position = fetch_arguments(&fn, position, end, code, path, &name, apply_mode, infix);
+            if (!stack::pending()) exec_routine(&fn);
+            break;
+        case TYPE_FUNCTION: {
+            Node context = function_context(fn, name, object);
+            stack::mark_eval_func(&name);
+            position = fetch_arguments(&fn, position, end, code, path, &name, apply_mode, infix);
+            if (!stack::pending()) exec_function(&fn, context, &name, 0);
+            break;
+        }
+        default: fire(ErrorCategory::internal, "not-done");
+    }
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    if (copy) {
+        // The copy of the callable is replaced by the result.
+        copy_cell(copy + 1, copy);
+        stack::top = copy + 1;
+    }
+    return position;
+}
+
+}  // namespace
+
+// ---- calls ----
+
+int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,
+                  const Cell* name, const Cell* object, int32_t apply_mode, bool infix) {
+    Cell fn = *callable;
+    const Cell& call_name = name && type_of(name) == TYPE_WORD ? *name : words::tag_anon;
+    Cell named = call_name;
+    if (!infix) return run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);
+    // No copy of an operator's function is pushed (its left operand is the
+    // frame's first cell): the function is held while its arguments run.
+    Hold hold(fn);
+    return run_call(fn, position, end, code, sub, path, named, object, apply_mode, true);
+}
+
+int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, const Cell* code, const Cell* path,
+                        const Cell* name, int32_t apply_mode, bool infix) {
+    Call c;
+    c.fn = *callable;
+    c.name = name && type_of(name) == TYPE_WORD ? *name : words::tag_anon;
+    c.code = *code;
+    c.end = end;
+    c.apply = apply_mode;
+    c.infix = infix;
+    c.builtin = builtin_q(type_of(&c.fn));
+    if (infix) stack::push_raw();  // the left operand is already the frame's first cell
+    const Cell* cached = more_cell(c.fn, native::MORE_ARG_CACHE);
+    c.cache = cached && type_of(cached) == TYPE_BLOCK ? cached->w2 : build_arg_cache(&c.fn);
+
+    Refinements r;
+    bool fetching = true;
+    bool read = true;  // the arguments fetched are read by the entry (not those of an unused refinement)
+    bool left_in_place = infix;
+    int32_t local_count = 0;
+    int32_t refinement_ordinal = 0;
+    Cell entry;
+    for (int32_t i = 0; read_cell(c.cache, i, &entry); i++) {
+        switch (type_of(&entry)) {
+            case TYPE_TYPESET:
+                if (arg_kind(&entry) == ARG_RETURN) break;
+                if (left_in_place) {
+                    left_in_place = false;
+                    check(c, stack::arguments, entry, i);
+                } else if (fetching) {
+                    position = fetch_checked(c, position, entry, i, read);
+                    if (stack::pending()) return position;
+                } else {
+                    // An argument of an unused refinement.
+                    if (!c.builtin) none::push();
+                    if ((apply_mode & 3) == APPLY_ALL && position < c.limit()) {
+                        position = fetch_argument(c, position, ARG_NORMAL);
+                        if (stack::pending()) return position;
+                        stack::pop(1);
+                    }
+                }
+                break;
+            case TYPE_REFINEMENT:
+                refinement_ordinal++;  // at most MAX_REFINEMENTS in a native's or action's cache
+                if (c.builtin) r.words[refinement_ordinal - 1] = -1;
+                if (apply_mode != APPLY_NONE && !path) {
+                    bool ended = position >= c.limit();
+                    if (ended || (apply_mode & 3) == APPLY_NAMED) {
+                        if (!c.builtin) logic::push(false);
+                        fetching = ended;
+                        read = false;
+                    } else {
+                        position = fetch_argument(c, position, ARG_NORMAL);
+                        if (stack::pending()) return position;
+                        Cell* flag = stack::top - 1;
+                        if (type_of(flag) != TYPE_LOGIC) fire_expect_arg(c, type_of(flag), i);
+                        fetching = read = flag->w1 != 0;
+                        if (c.builtin) {
+                            stack::pop(1);
+                            if (fetching) r.words[refinement_ordinal - 1] = int32_t(stack::top - stack::arguments);
+                            r.named |= uint64_t(1) << (refinement_ordinal - 1);
+                        }
+                    }
+                } else {
+                    if (!c.builtin) logic::push(false);
+                    fetching = false;
+                }
+                break;
+            case TYPE_INTEGER:
+                if (local_count == 0) local_count = integer::get_value(&entry);
+                break;
+            default: break;
+        }
+    }
+
+    if (path) position = path_refinements(c, path, position, r);
+    else if ((apply_mode & 3) == APPLY_NAMED) position = named_refinements(c, position, r);
+    if (stack::pending()) return position;
+
+    if (c.builtin) {
+        run_entry(c.fn, r);
+    } else if (local_count > 0) {
+        // /local and its words: a false refinement cell and one none per word.
+        logic::push(false);
+        for (int32_t i = 1; i < local_count; i++) none::push();
+    }
+    return position;
+}
+
+// ---- the argument cache ----
+
+uint32_t build_arg_cache(const Cell* callable) {
+    Cell fn = *callable;
+    bool builtin = builtin_q(type_of(&fn));
+    Node spec = fn.w2;
+    int32_t local_symbol = symbol::resolve(int32_t(refinements::local.w2));
+    int32_t return_symbol = symbol::resolve(sym::return_);
+
+    Cell* cache = block::push_only_star(tail_of(spec) + 2);  // reachable from the stack while it is built
+    int32_t refinement_count = 0, local_count = 0;
+    bool in_locals = false;
+    Cell item;
+    for (int32_t i = 0; read_cell(spec, i, &item); i++) {
+        uint32_t t = type_of(&item);
+        if (in_locals) {
+            // /local counts itself and the plain words after it, up to a set-word.
+            if (t == TYPE_WORD) local_count++;
+            if (t != TYPE_SET_WORD && t != TYPE_REFINEMENT) continue;
+            in_locals = false;
+        }
+        switch (t) {
+            case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: {
+                uint32_t kind = t == TYPE_WORD ? ARG_NORMAL : t == TYPE_GET_WORD ? ARG_GET : ARG_LIT;
+                Cell ts = typeset_after(spec, i);
+                ts.header |= kind << ARG_KIND_SHIFT;
+                block::append_cell(cache, &ts);
+                break;
+            }
+            case TYPE_SET_WORD: {
+                if (symbol::resolve(int32_t(item.w2)) != return_symbol)
+                    fire(ErrorCategory::script, "bad-func-def", &item);
+                Cell ts = typeset_after(spec, i);
+                ts.header |= ARG_RETURN << ARG_KIND_SHIFT;
+                block::append_cell(cache, &ts);
+                break;
+            }
+            case TYPE_REFINEMENT: {
+                if (symbol::resolve(int32_t(item.w2)) == local_symbol) {
+                    in_locals = true;
+                    local_count++;
+                    break;
+                }
+                Cell copy = item;
+                if (builtin) {
+                    if (++refinement_count > natives::MAX_REFINEMENTS) {
+                        Cell spec_block = item;
+                        cell::begin(&spec_block)->w2 = spec;
+                        fire(ErrorCategory::script, "bad-func-def", cell::set_type(&spec_block, TYPE_BLOCK));
+                    }
+                    copy.w3 = uint32_t(refinement_count);
+                }
+                block::append_cell(cache, &copy);
+                break;
+            }
+            default: break;  // type blocks, documentation strings
+        }
+    }
+    if (local_count > 0) integer::make_in(cache, local_count);
+    if (builtin && refinement_count > 0) integer::make_in(cache, refinement_count);
+
+    Node node = cache->w2;
+    if (Cell* slot = more_cell(fn, native::MORE_ARG_CACHE)) copy_cell(cache, slot);
+    stack::pop(1);
+    return node;
+}
+
+// ---- functions and routines ----
+// Their calls are built with function! and routine!: until then a call that
+// reaches them has its arguments on the stack and stops here.
+
+void exec_function(const Cell*, uint32_t, const Cell*, int32_t) { fire(ErrorCategory::internal, "not-done"); }
+void exec_body(const Cell*, const Cell*, const Cell*) { fire(ErrorCategory::internal, "not-done"); }
+void exec_routine(const Cell*) { fire(ErrorCategory::internal, "not-done"); }
+
+}  // namespace zuv::interpreter

@@ -1,0 +1,48 @@
+// paren!: a block that the evaluator evaluates in place. Everything but mold
+// is block!'s.
+#include "evaluator/stack.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/path.hpp"
+#include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/string.hpp"
+
+namespace zuv::paren {
+
+Cell* push(Cell* value) {
+    value->header = TYPE_PAREN;  // the whole header: flags cleared
+    return stack::push(value);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+    // A paren that holds itself shows the marker instead of looping.
+    if (cycles::mold_cycle_marker(value, buffer, part, true)) return part;
+    Cell cells = *value;  // value may lie in a buffer that the "(" moves
+    if (!only) {
+        string::concatenate_literal(buffer, "(");
+        part--;
+    }
+    part = block::mold_each(&cells, buffer, only, all, flat, arg, part, indent);
+    if (!only) {
+        string::concatenate_literal(buffer, ")");
+        part--;
+    }
+    return part;
+}
+
+namespace {
+
+constexpr auto row = [] {
+    struct Row { SlotEntry entries[62]; } r{};
+    for (auto& e : r.entries) e = INHERIT;
+    r.entries[int(Act::unused8) - 1] = NONE;
+    r.entries[int(Act::mold) - 1] = slot<Act::mold, &paren::mold>;
+    return r;
+}();
+static_assert(valid_row(row.entries));
+
+}  // namespace
+
+void register_type() { datatype::register_type(TYPE_PAREN, TYPE_BLOCK, "paren!", row.entries); }
+
+}  // namespace zuv::paren

@@ -1,0 +1,300 @@
+// string!: find and select, and the set operations on text.
+//
+// A search first turns its key into plain code points held in C++ memory
+// (forming a value that is not text allocates, and the key may be the
+// searched series itself); the scan that follows allocates nothing, so it
+// reads the series' characters through one address.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <unordered_set>
+#include <vector>
+
+#include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/case_folding.hpp"
+#include "runtime/datatypes/char.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/string_internal.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::string {
+
+using namespace detail;
+
+namespace {
+
+// What is compared at each position of a search.
+struct Key {
+    enum Kind { code, bitset, text, never } kind = code;
+    uint32_t cp = 0;              // code: the character (folded when the search folds)
+    Cell bits{};                  // bitset: the bitset! value
+    std::vector<uint32_t> chars;  // text: the characters (folded when the search folds)
+    // Characters a match covers.
+    int32_t length() const { return kind == text ? int32_t(chars.size()) : 1; }
+};
+
+inline uint32_t fold(uint32_t cp) { return case_folding::to_upper(cp); }
+
+bool in_bitset_q(const Cell* bitset, uint32_t cp) {
+    SeriesBuffer* bits = memory::buffer_of(bitset->w2);
+    if (cp >= uint32_t(memory::used_bytes(bits)) * 8u) return (bits->flags & SERIES_COMPLEMENT) != 0;
+    return (memory::head_of(bits)[cp >> 3] & (0x80 >> (cp & 7))) != 0;
+}
+
+// The value's formed text as characters.
+std::vector<uint32_t> formed_chars(const Cell* value) {
+    Cell* saved_top = stack::top;
+    Cell* v = stack::push(value);
+    Cell* out = zs_make_at(cell::begin(stack::push_raw()), 16);
+    actions::call_form(v, out, nullptr, INT32_MAX);
+    std::vector<uint32_t> chars = chars_of(out);
+    stack::top = saved_top;
+    return chars;
+}
+
+Key key_of(const Cell* series, const Cell* value, bool folding) {
+    Key k;
+    uint32_t series_type = type_of(series);
+    uint32_t type = type_of(value);
+    switch (type) {
+    case TYPE_CHAR:
+        k.cp = value->w2;
+        break;
+    case TYPE_BITSET:
+        k.kind = Key::bitset;
+        k.bits = *value;
+        return k;  // membership is tested on the character as stored
+    case TYPE_BINARY:
+        if (series_type != TYPE_BINARY) fire(ErrorCategory::script, "invalid-arg", value);
+        [[fallthrough]];
+    case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_EMAIL: case TYPE_REF:
+        k.kind = Key::text;
+        k.chars = chars_of(value);
+        break;
+    case TYPE_WORD: {
+        Cell name;
+        word::name_string(value, &name);
+        k.kind = Key::text;
+        k.chars = chars_of(&name);
+        break;
+    }
+    case TYPE_INTEGER: case TYPE_FLOAT:
+        if (series_type == TYPE_BINARY) {
+            // A number in a binary! is one byte compared directly.
+            double d = type == TYPE_INTEGER ? double(integer::get_value(value)) : cell::get_float(value);
+            if (d >= 0.0 && d <= 255.0 && d == std::floor(d)) k.cp = uint32_t(d);
+            else k.kind = Key::never;
+            return k;
+        }
+        [[fallthrough]];
+    default:  // a tag! too: searched as its formed text
+        k.kind = Key::text;
+        k.chars = formed_chars(value);
+        break;
+    }
+    // An empty text matches nowhere.
+    if (k.kind == Key::text && k.chars.empty()) k.kind = Key::never;
+    if (folding) {
+        k.cp = fold(k.cp);
+        for (uint32_t& c : k.chars) c = fold(c);
+    }
+    return k;
+}
+
+struct Found {
+    int32_t index = -1;   // absolute index of the match, -1 when none
+    int32_t length = 1;   // characters matched
+};
+
+// The search of find and select (see find for the refinements).
+Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, bool same, bool any, const Cell* with,
+             const Cell* skip, bool last, bool reverse, bool match) {
+    Found found;
+    uint32_t type = type_of(series);
+    if (type == TYPE_VECTOR) fire_not_done();  // TODO: vector elements, once vector! exists
+    int32_t total = total_length(series);
+    int32_t head = int32_t(series->w1);
+    if (total == 0 || (!reverse && head >= total)) return found;
+    if (any || series::given(with, series)) fire_not_done();
+    head = std::clamp(head, 0, total);
+
+    int64_t step = 1;
+    if (series::given(skip, series)) {
+        if (type_of(skip) != TYPE_INTEGER) fire_refine_arg(refinements::skip, skip);
+        step = integer::get_value(skip);
+        if (step < 1) fire(ErrorCategory::script, "out-of-range", skip);
+    }
+
+    bool limited = series::given(part, series);
+    int64_t count = 0;
+    if (limited) {
+        if (type_of(part) == TYPE_INTEGER) {
+            count = integer::get_value(part);
+        } else {
+            if (type_of(part) != type || part->w2 != series->w2) fire_refine_arg(refinements::part, part);
+            count = int64_t(int32_t(part->w1)) - head;
+        }
+        if (count < 1) return found;
+    }
+
+    const bool folding = any_string_q(type) && !case_q && !same;
+    const Key key = key_of(series, value, folding);
+    if (key.kind == Key::never) return found;
+    const int64_t length = key.length();
+
+    // From here on nothing allocates: the characters are read in place.
+    SeriesBuffer* s = buffer(series);
+    const uint32_t unit = memory::unit_of(s);
+    const uint32_t shift = unit_shift(unit);
+    const uint8_t* base = memory::head_of(s);
+    auto char_at_index = [&](int64_t i) {
+        uint32_t c = get_char(base + (i << shift), unit);
+        return folding ? fold(c) : c;
+    };
+    // Does a match start at i and end at or before end?
+    auto matches_at = [&](int64_t i, int64_t end) {
+        if (i < 0 || i + length > end) return false;
+        switch (key.kind) {
+        case Key::code: return char_at_index(i) == key.cp;
+        case Key::bitset: return in_bitset_q(&key.bits, get_char(base + (i << shift), unit));
+        case Key::text:
+            for (int64_t t = 0; t < length; t++)
+                if (char_at_index(i + t) != key.chars[size_t(t)]) return false;
+            return true;
+        case Key::never: return false;
+        }
+        return false;
+    };
+
+    int64_t i = -1;
+    if (last) {
+        // Backward from the last record of the range that a match fits in,
+        // down to the head; records stay aligned on the head.
+        int64_t end = limited ? std::min<int64_t>(head + count, total) : total;
+        int64_t start = end - length;
+        if (start < head) return found;
+        start = head + (start - head) / step * step;
+        for (i = start; i >= head; i -= step) {
+            if (matches_at(i, end)) break;
+            if (match) return found;
+        }
+        if (i < head) return found;
+    } else if (reverse) {
+        // Backward from the record before the head, down to the series'
+        // first character (or count characters before the head).
+        if (match) return found;
+        int64_t low = limited ? std::max<int64_t>(head - count, 0) : 0;
+        for (i = head - step; i >= low; i -= step)
+            if (matches_at(i, total)) break;
+        if (i < low) return found;
+    } else {
+        int64_t end = limited ? std::min<int64_t>(head + count, total) : total;
+        for (i = head; i + length <= end; i += step) {
+            if (matches_at(i, end)) break;
+            if (match) return found;
+        }
+        if (i + length > end) return found;
+    }
+    found.index = int32_t(i);
+    found.length = int32_t(length);
+    return found;
+}
+
+}  // namespace
+
+Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_q, bool same, bool any, Cell* with, Cell* skip,
+           bool last, bool reverse, bool tail, bool match) {
+    // /only has no effect on text.
+    Found f = search(series, value, part, case_q, same, any, with, skip, last, reverse, match);
+    Cell* result = stack::push(series);
+    if (f.index < 0) return none::make_at(result);
+    int64_t at = tail ? std::min<int64_t>(int64_t(f.index) + f.length, total_length(series)) : f.index;
+    result->w1 = uint32_t(at);
+    return result;
+}
+
+Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_q, bool same, bool any, Cell* with, Cell* skip,
+             bool last, bool reverse) {
+    Found f = search(series, value, part, case_q, same, any, with, skip, last, reverse, false);
+    Cell* result = stack::push(series);
+    // The character after the match: a match of formed text counts its
+    // formed length, so that select "a12b" 12 gives #"b".
+    int64_t after = int64_t(f.index) + f.length;
+    if (f.index < 0 || after >= total_length(series)) return none::make_at(result);
+    uint32_t c = char_at(series, int32_t(after));
+    if (type_of(series) == TYPE_BINARY) return integer::make_at(cell::begin(result), int32_t(c));
+    return char_::make_at(cell::begin(result), c);
+}
+
+// ---- set operations ----
+
+void do_set_op(bool case_q, Cell* skip, int32_t op) {
+    Cell* first = stack::arguments;
+    Cell* second = first + 1;
+    int32_t record = 1;
+    if (series::given(skip, first)) {
+        if (type_of(skip) != TYPE_INTEGER || integer::get_value(skip) < 1) fire_refine_arg(refinements::skip, skip);
+        record = integer::get_value(skip);
+    }
+    const bool unique = op == 8;
+    auto key = [&](uint32_t c) { return case_q ? c : fold(c); };
+    // Both texts' characters in C++ memory, from their heads.
+    std::vector<uint32_t> a = chars_of(first);
+    std::vector<uint32_t> b = unique ? std::vector<uint32_t>{} : chars_of(second);
+    auto keys_of = [&](const std::vector<uint32_t>& chars) {
+        std::unordered_set<uint32_t> keys;
+        for (size_t i = 0; i < chars.size(); i += size_t(record)) keys.insert(key(chars[i]));
+        return keys;
+    };
+
+    // The result's characters; a kept record joins only when its key is not
+    // yet the key of a record in it.
+    std::vector<uint32_t> out;
+    std::unordered_set<uint32_t> seen;
+    auto gather = [&](const std::vector<uint32_t>& chars, auto keep) {
+        for (size_t i = 0; i < chars.size(); i += size_t(record)) {
+            uint32_t k = key(chars[i]);
+            if (!keep(k) || !seen.insert(k).second) continue;
+            size_t end = std::min(chars.size(), i + size_t(record));
+            out.insert(out.end(), chars.begin() + ptrdiff_t(i), chars.begin() + ptrdiff_t(end));
+        }
+    };
+    auto all = [](uint32_t) { return true; };
+    switch (op) {
+    case 8: gather(a, all); break;
+    case 9: gather(a, all); gather(b, all); break;
+    case 10: case 11: case 12: {
+        std::unordered_set<uint32_t> in_b = keys_of(b);
+        bool wanted = op == 10;
+        gather(a, [&](uint32_t k) { return (in_b.count(k) != 0) == wanted; });
+        if (op == 12) {
+            std::unordered_set<uint32_t> in_a = keys_of(a);
+            gather(b, [&](uint32_t k) { return in_a.count(k) == 0; });
+        }
+        break;
+    }
+    default: fire_not_done();
+    }
+
+    // The new text, of the first argument's type, replaces the first argument.
+    uint32_t type = type_of(first);
+    uint32_t widest = out.empty() ? 0 : *std::max_element(out.begin(), out.end());
+    uint32_t unit = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
+    if (out.size() > size_t(INT32_MAX / unit)) fire(ErrorCategory::internal, "no-memory");
+    Cell made;
+    make_at_unit(&made, int32_t(out.size()), int32_t(unit));
+    SeriesBuffer* s = buffer(&made);
+    uint8_t* to = memory::head_of(s);
+    for (size_t i = 0; i < out.size(); i++) put_char(to + i * unit, unit, out[i]);
+    s->tail = s->head + int32_t(out.size() * unit);
+    cell::set_type(&made, type);
+    copy_cell(&made, first);
+}
+
+}  // namespace zuv::string

@@ -1,0 +1,209 @@
+// string!: sort.
+//
+// The sorts of sort.hpp order fixed-width records through raw addresses,
+// which must stay valid for the whole sort. A text buffer may move at any
+// allocation, and a function! comparator runs user code (which may allocate,
+// collect, or even change the text). So the characters are copied into C++
+// memory, sorted there as records of `skip` characters, and written back at
+// the end with no allocation between.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "evaluator/stack.hpp"
+#include "runtime/case_folding.hpp"
+#include "runtime/datatypes/block_internal.hpp"
+#include "runtime/datatypes/char.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/string_internal.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/sort.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::string {
+
+using namespace detail;
+
+namespace {
+
+// Comparator flags: bit 0 reverse; bit 1 whole records, their length in the
+// bits from 2 up; without bit 1 those bits hold the offset of the one
+// character compared.
+constexpr uint32_t SORT_REVERSE = 1;
+constexpr uint32_t SORT_ALL = 2;
+constexpr uint32_t SORT_FIELD_SHIFT = 2;
+
+struct SortContext {
+    uint32_t unit;
+    int32_t record;        // characters per record
+    uint32_t flags;
+    bool fold;             // compare without regard to case
+    const Cell* function;  // a function! comparator, or null
+};
+
+// Folding differs by width: one-byte text only maps A-Z to a-z; wider text
+// folds to upper case through the case tables.
+inline uint32_t folded(uint32_t c, uint32_t unit) {
+    if (unit == 1) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    return case_folding::to_upper(c);
+}
+
+int32_t compare_chars(const uint8_t* a, const uint8_t* b, const SortContext& c) {
+    if (c.flags & SORT_REVERSE) std::swap(a, b);
+    int32_t from = 0, count = 1;
+    if (c.flags & SORT_ALL) count = int32_t(c.flags >> SORT_FIELD_SHIFT);
+    else from = int32_t(c.flags >> SORT_FIELD_SHIFT);
+    for (int32_t k = from; k < from + count; k++) {
+        uint32_t ca = get_char(a + size_t(k) * c.unit, c.unit);
+        uint32_t cb = get_char(b + size_t(k) * c.unit, c.unit);
+        if (c.fold) {
+            ca = folded(ca, c.unit);
+            cb = folded(cb, c.unit);
+        }
+        // Code points stay below 2^31: the difference cannot overflow.
+        if (ca != cb) return int32_t(ca) - int32_t(cb);
+    }
+    return 0;
+}
+
+// A record as the comparator function sees it: a char!, or with /all a
+// string! of the record's characters.
+void record_value(const uint8_t* r, const SortContext& c, Cell* out) {
+    if (!(c.flags & SORT_ALL)) {
+        char_::make_at(cell::begin(out), get_char(r, c.unit));
+        return;
+    }
+    make_at_unit(cell::begin(out), c.record, int32_t(c.unit));
+    SeriesBuffer* s = buffer(out);
+    std::memcpy(memory::head_of(s), r, size_t(c.record) * c.unit);
+    s->tail = s->head + c.record * int32_t(c.unit);
+}
+
+// The order a comparator function's result gives; the function received
+// the second record first.
+int32_t order_of_result(const Cell* r) {
+    switch (type_of(r)) {
+    case TYPE_LOGIC: return r->w1 ? 1 : -1;
+    case TYPE_INTEGER: {
+        int32_t n = integer::get_value(r);
+        return n == INT32_MIN ? INT32_MAX : -n;
+    }
+    case TYPE_FLOAT: {
+        double d = cell::get_float(r);
+        return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;  // NaN gives 0
+    }
+    case TYPE_NONE: return -1;
+    default: return 1;
+    }
+}
+
+int32_t compare_with_function(const uint8_t* a, const uint8_t* b, const SortContext& c) {
+    Cell* saved_top = stack::top;
+    Cell* first = stack::push_raw();
+    Cell* second = stack::push_raw();
+    Cell* result = cell::begin(stack::push_raw());
+    record_value(a, c, first);
+    record_value(b, c, second);
+    // The function sees (second, first), or (first, second) when reversed.
+    if (c.flags & SORT_REVERSE) block::detail::call_comparator(c.function, first, second, result);
+    else block::detail::call_comparator(c.function, second, first, result);
+    int32_t order = order_of_result(result);
+    stack::top = saved_top;
+    return order;
+}
+
+int32_t compare_records(const uint8_t* a, const uint8_t* b, void* context, void*) {
+    const SortContext& c = *static_cast<const SortContext*>(context);
+    return c.function ? compare_with_function(a, b, c) : compare_chars(a, b, c);
+}
+
+}  // namespace
+
+Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
+           bool stable) {
+    if (type_of(series) == TYPE_VECTOR) fire_not_done();  // TODO: vector elements, once vector! exists
+    int32_t head = clamped_head(series);
+    int64_t n = int64_t(total_length(series)) - head;
+    if (series::given(part, series)) {
+        int64_t count;
+        if (type_of(part) == TYPE_INTEGER) count = integer::get_value(part);
+        else if (type_of(part) == type_of(series) && part->w2 == series->w2) count = int64_t(int32_t(part->w1)) - head;
+        else fire_refine_arg(refinements::part, part);
+        if (count < n) n = count;
+        if (n < 0) {
+            // A negative count sorts the characters before the head; one
+            // reaching before the first character sorts nothing.
+            if (head + n < 0) {
+                series->w1 = 0;
+                return series;
+            }
+            head = int32_t(head + n);
+            series->w1 = uint32_t(head);
+            n = -n;
+        }
+    }
+
+    int64_t s = 1;
+    if (series::given(skip, series)) {
+        if (type_of(skip) != TYPE_INTEGER) fire_refine_arg(refinements::skip, skip);
+        s = integer::get_value(skip);
+        if (s < 1 || (n > 0 && (n < s || n % s != 0))) fire_refine_arg(refinements::skip, skip);
+    } else if (all) {
+        fire(ErrorCategory::script, "bad-refines");
+    }
+    uint32_t flags = reverse ? SORT_REVERSE : 0;
+    if (all) flags |= SORT_ALL | uint32_t(s) << SORT_FIELD_SHIFT;
+
+    const Cell* function = nullptr;
+    if (series::given(comparator, series)) {
+        switch (type_of(comparator)) {
+        case TYPE_FUNCTION: function = comparator; break;
+        case TYPE_INTEGER: {
+            if (!series::given(skip, series) || all) fire(ErrorCategory::script, "bad-refines");
+            int32_t k = integer::get_value(comparator);
+            if (k < 1 || k > s) fire(ErrorCategory::script, "out-of-range", comparator);
+            flags |= uint32_t(k - 1) << SORT_FIELD_SHIFT;
+            break;
+        }
+        default: fire_refine_arg(refinements::compare, comparator);
+        }
+    }
+    if (n < 1) return series;
+
+    bool owned = notify(series, words::sort, nullptr, head, int32_t(n));
+    if (owned) {
+        // The owner's handler may have shortened the text.
+        head = std::min(head, total_length(series));
+        n = std::min<int64_t>(n, total_length(series) - head) / s * s;
+        if (n < 1) return series;
+    }
+
+    const uint32_t unit = unit_of(series);
+    std::vector<uint8_t> records(size_t(n) * unit);
+    std::memcpy(records.data(), char_address(series, head), records.size());
+    SortContext c{unit, int32_t(s), flags, !case_q, function};
+    int32_t count = int32_t(n / s);
+    int32_t width = int32_t(s * unit);
+    // A stable sort is asked for: it is given whether or not case matters.
+    if (stable) sorting::merge_sort(records.data(), count, width, &c, nullptr, compare_records);
+    else sorting::quick_sort(records.data(), count, width, &c, nullptr, compare_records);
+
+    // User code may have shortened or widened the text meanwhile: only the
+    // characters it still has are written, in its current unit.
+    int64_t room = std::min<int64_t>(n, int64_t(total_length(series)) - head);
+    uint32_t now = unit_of(series);
+    uint8_t* to = char_address(series, head);
+    if (now == unit) {
+        if (room > 0) std::memcpy(to, records.data(), size_t(room) * unit);
+    } else {
+        for (int64_t i = 0; i < room; i++) put_char(to + i * now, now, get_char(records.data() + i * unit, unit));
+    }
+
+    if (owned) notify(series, words::sorted, nullptr, head, int32_t(n));
+    return series;
+}
+
+}  // namespace zuv::string

@@ -1,0 +1,501 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "evaluator/interpreter.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
+#include "runtime/array.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/gc_root.hpp"
+#include "runtime/hash.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/memory_frames.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "tests/unit/fixture.hpp"
+#include "tests/unit/value_helpers.hpp"
+
+using namespace zuv;
+
+namespace {
+
+// Each test starts with the collector enabled, as after start-up; setups that
+// must not collect switch it off around themselves.
+struct Collector : ::testing::Test {
+    void SetUp() override {
+        test::ensure_runtime();
+        collector::enabled = true;
+    }
+    void TearDown() override { collector::enabled = false; }
+};
+
+bool node_live(Node n) {
+    NodeFrame* f = memory::node_frame_of(n);
+    if (!f) return false;
+    SeriesBuffer* slot = f->slots()[n & NODE_SLOT_MASK];
+    return slot && !memory::slot_free_q(slot);
+}
+
+Cell* cell_at(Node n, int32_t i) { return memory::cells_head(memory::buffer_of(n)) + i; }
+
+Node garbage() { return memory::alloc_cells(1); }
+
+int32_t series_frame_count() {
+    int32_t n = 0;
+    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) n++;
+    return n;
+}
+
+// A one-cell block holding the integer value, appended to holder.
+Node append_boxed_integer(Cell* holder, int32_t value) {
+    Cell box{};
+    collector::Root keep(box);
+    block::make_at(&box, 1);
+    integer::make_in(&box, value);
+    block::append_cell(holder, &box);
+    return box.w2;
+}
+
+int32_t boxed_integer(Node box) { return int32_t(cell_at(box, 0)->w2); }
+
+}  // namespace
+
+TEST_F(Collector, RegisteredRootKeepsABlockAndPositionsReadItAfterCompaction) {
+    static Cell held{};
+    collector::add_root(&held);
+    collector::enabled = false;  // the garbage must still be there when the collection runs
+    Cell dead{};
+    block::make_at(&dead, 1000);
+    block::make_at(&held, 100);
+    for (int32_t i = 0; i < 100; i++) integer::make_in(&held, i);
+    Node node = held.w2;
+    const SeriesBuffer* before = memory::buffer_of(node);
+
+    collector::collect();
+
+    EXPECT_FALSE(node_live(dead.w2));
+    EXPECT_NE(memory::buffer_of(node), before) << "the dead block before it was squeezed out";
+    EXPECT_EQ(held.w2, node);
+    EXPECT_EQ(type_of(cell_at(node, 42)), TYPE_INTEGER);
+    EXPECT_EQ(cell_at(node, 42)->w2, 42u);
+    EXPECT_EQ(block::zs_length_q(&held), 100);
+}
+
+TEST_F(Collector, ContextWithValuesOnTheStackMarksOnlyItsWordTable) {
+    collector::enabled = false;
+    Node ctx = _context::create(3, true, false, 0, _context::KIND_FUNCTION);
+    collector::Root keep(ctx);
+    int32_t index = -1;
+    int32_t symbol = symbol::intern(symbol::table, reinterpret_cast<const uint8_t*>("arg-one"), 7, false);
+    _context::add_symbol(ctx, symbol, true, &index);
+    // A node number where a stack index belongs: it must not be taken for a series.
+    Node decoy = garbage();
+    _context::set_values_word(ctx, decoy);
+    Node words = _context::cell_of(ctx)->w1;
+
+    collector::collect();
+    _context::set_values_word(ctx, 0);
+
+    EXPECT_FALSE(node_live(decoy));
+    EXPECT_TRUE(node_live(words));
+    EXPECT_EQ(_context::find_word(ctx, symbol, true), index);
+}
+
+TEST_F(Collector, SelfWordKeepsItsSeries) {
+    collector::enabled = false;
+    Cell target{};
+    collector::Root keep_target(target);
+    block::make_at(&target, 2);
+    Cell text{};
+    string::zs_make_at(&text, 8);
+    string::concatenate_literal(&text, "kept");
+    block::append_cell(&target, &text);
+    Cell self_word{};
+    collector::Root keep_word(self_word);
+    word::make_bound(&self_word, TYPE_WORD, target.w2, sym::self, -1);
+    Node series = target.w2;
+    target = Cell{};  // the word is now the only holder
+
+    collector::collect();
+
+    ASSERT_TRUE(node_live(series));
+    Cell inner = *cell_at(series, 0);
+    EXPECT_EQ(test::text_of(&inner), "kept");
+}
+
+TEST_F(Collector, EmptyMiddleFrameIsReleasedAndEmptyLastFrameKept) {
+    collector::enabled = false;
+    int32_t frames = series_frame_count();
+    while (series_frame_count() < frames + 2) memory::alloc_cells(4000);  // garbage only
+    SeriesFrame* last = memory::record.series_last;
+    SeriesFrame* middle = last->prev;
+    ASSERT_NE(middle, memory::record.series_first);
+
+    collector::collect();
+
+    EXPECT_EQ(series_frame_count(), frames + 1);
+    EXPECT_EQ(memory::record.series_last, last);
+    EXPECT_EQ(last->heap, last->first());
+    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) EXPECT_NE(f, middle);
+}
+
+TEST_F(Collector, FullFrameMakesANewFrameOnlyWhileDisabled) {
+    collector::enabled = false;
+    uint32_t cycles = collector::series_cycles;
+    int32_t frames = series_frame_count();
+    while (series_frame_count() == frames) memory::alloc_cells(4000);
+    EXPECT_EQ(collector::series_cycles, cycles);
+
+    collector::enabled = true;
+    for (int32_t i = 0; i < 1000 && collector::series_cycles == cycles; i++) memory::alloc_cells(4000);
+    EXPECT_GT(collector::series_cycles, cycles) << "a frame with no room collects first";
+}
+
+TEST_F(Collector, LiveDataMovesIntoTheFreeTailOfThePrecedingFrame) {
+    collector::enabled = false;
+    Cell holder{};
+    collector::Root keep(holder);
+    block::make_at(&holder, 16);
+    int32_t frames = series_frame_count();
+    // Garbage fills the current frame up; then live boxes land in a new frame.
+    while (series_frame_count() == frames) memory::alloc_cells(2000);
+    SeriesFrame* second = memory::record.series_last;
+    Node boxes[10];
+    for (int32_t i = 0; i < 10; i++) boxes[i] = append_boxed_integer(&holder, i);
+    ASSERT_TRUE(collector::in_frames_q(memory::buffer_of(boxes[9]), 1));
+
+    collector::collect();
+
+    for (int32_t i = 0; i < 10; i++) {
+        EXPECT_EQ(boxed_integer(boxes[i]), i);
+        EXPECT_LT(reinterpret_cast<uint8_t*>(memory::buffer_of(boxes[i])), reinterpret_cast<uint8_t*>(second))
+            << "box " << i << " went back into the first frame";
+    }
+    EXPECT_EQ(memory::record.series_last, second);  // the last frame stays, empty
+    EXPECT_EQ(second->heap, second->first());
+}
+
+TEST_F(Collector, AMillionNestedBlocksMarkWithoutRecursion) {
+    collector::enabled = false;
+    Cell chain{};
+    collector::Root keep(chain);
+    block::make_at(&chain, 1);
+    integer::make_in(&chain, 7);
+    constexpr int32_t DEPTH = 1000000;
+    for (int32_t i = 0; i < DEPTH; i++) {
+        Cell outer{};
+        block::make_at(&outer, 1);
+        block::append_cell(&outer, &chain);
+        chain = outer;
+    }
+
+    collector::collect();
+
+    Cell c = chain;
+    for (int32_t i = 0; i < DEPTH; i++) c = *cell_at(c.w2, 0);
+    EXPECT_EQ(type_of(cell_at(c.w2, 0)), TYPE_INTEGER);
+    EXPECT_EQ(cell_at(c.w2, 0)->w2, 7u);
+}
+
+TEST_F(Collector, UnreachableSeriesAreFreedAndTheirNodesReused) {
+    collector::enabled = false;
+    Node dead = garbage();
+    Cell kept{};
+    collector::Root keep(kept);
+    block::make_at(&kept, 1);
+    collector::collect();
+    EXPECT_FALSE(node_live(dead));
+    EXPECT_TRUE(node_live(kept.w2));
+    EXPECT_EQ(garbage(), dead) << "a freed node is the first one handed out again";
+}
+
+TEST_F(Collector, MarkCallbacksAndRootNodesKeepTheirSeries) {
+    collector::enabled = false;
+    static Node by_node = 0;
+    static Cell by_callback{};
+    collector::add_root_node(&by_node);
+    by_node = memory::alloc_cells(2);
+    block::make_at(&by_callback, 1);
+    auto callback = [] { collector::mark_cell(&by_callback); };
+    collector::add_mark_callback(callback);
+    collector::collect();
+    EXPECT_TRUE(node_live(by_node));
+    EXPECT_TRUE(node_live(by_callback.w2));
+
+    collector::remove_mark_callback(callback);
+    Node was = by_callback.w2;
+    collector::collect();
+    EXPECT_FALSE(node_live(was));
+}
+
+// A frame with 4,999 nodes in use, unchanged over six collections, while
+// more than 10,000 slots are free elsewhere, is emptied into other frames
+// and released; every holder of its nodes sees the new nodes.
+TEST_F(Collector, SparseStableNodeFrameIsEvacuatedAndEveryHolderForwarded) {
+    collector::enabled = false;
+    static Cell holder{};
+    static Cell global_holder{};
+    static Node owners = 0;
+    collector::add_root(&holder);
+    collector::add_root(&global_holder);
+    block::make_at(&holder, 5000);
+    Node integers = hash::make_table(16, nullptr, hash::KIND_INTEGER, 1);
+    collector::Root keep_integers(integers, collector::hash_table);
+    owners = hash::make_table(16, nullptr, hash::KIND_OWNERSHIP, 1);
+    collector::set_owners_table(&owners);
+
+    // Garbage fills the node frames there are; the boxes then fill a frame of their own.
+    NodeFrame* last = memory::record.node_last;
+    while (memory::record.node_last == last) garbage();
+    NodeFrame* sparse = memory::record.node_last;
+    uint32_t sparse_number = sparse->number;
+    constexpr int32_t BOXES = 4999;
+    for (int32_t i = 0; i < BOXES - 1; i++) append_boxed_integer(&holder, i);  // one slot holds garbage
+    ASSERT_EQ(sparse->used, BOXES);
+    while (sparse->free_first >= 0) garbage();
+
+    Node box_0 = cell_at(holder.w2, 0)->w2;
+    Node box_1 = cell_at(holder.w2, 1)->w2;
+    Node box_2 = cell_at(holder.w2, 2)->w2;
+    Node box_3 = cell_at(holder.w2, 3)->w2;
+    Node box_4 = cell_at(holder.w2, 4)->w2;
+    ASSERT_EQ(box_0 >> NODE_SLOT_BITS, sparse_number);
+    global_holder = *cell_at(holder.w2, 1);
+    Node local = box_2;
+    collector::Root keep_local(local);
+    cycles::reset();
+    cycles::push(box_3);
+    Cell* value = hash::put_address_key(integers, box_4);
+    integer::make_at(value, 44);
+    hash::put_address_key(owners, box_0);
+
+    // One collection frees the garbage, six more find the frame unchanged;
+    // the next one that may evacuate does. Collections that may not (those
+    // inside allocations, whose callers hold nodes in plain locals) leave it.
+    collector::enabled = true;
+    for (int32_t i = 0; i < 7; i++) collector::collect();
+    collector::collect(false);
+    EXPECT_EQ(collector::nodes_cycles, 0u);
+    EXPECT_NE(memory::node_frame_of(box_0), nullptr);
+    collector::collect(true);
+    EXPECT_EQ(collector::nodes_cycles, 1u);
+    EXPECT_EQ(memory::node_frame_of(box_0), nullptr) << "the evacuated frame is released";
+
+    Node moved_0 = cell_at(holder.w2, 0)->w2;
+    for (int32_t i = 0; i < BOXES - 1; i++) {
+        Node box = cell_at(holder.w2, i)->w2;
+        ASSERT_NE(box >> NODE_SLOT_BITS, sparse_number);
+        ASSERT_EQ(boxed_integer(box), i);
+    }
+    EXPECT_EQ(global_holder.w2, cell_at(holder.w2, 1)->w2);
+    EXPECT_NE(global_holder.w2, box_1);
+    EXPECT_EQ(local, cell_at(holder.w2, 2)->w2);
+    EXPECT_TRUE(cycles::visited_q(cell_at(holder.w2, 3)->w2));
+    cycles::reset();
+    // Tables keyed by node rehash through their stamps and find the new keys.
+    Cell* found = hash::get_address_key(integers, cell_at(holder.w2, 4)->w2);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->w2, 44u);
+    EXPECT_NE(hash::get_address_key(owners, moved_0), nullptr);
+    EXPECT_EQ(hash::get_address_key(owners, box_0), nullptr);
+    collector::set_owners_table(nullptr);
+}
+
+TEST_F(Collector, PendingErrorArgumentsAreRoots) {
+    collector::enabled = false;
+    Cell arg{};
+    block::make_at(&arg, 1);
+    std::string raised = test::raised([&] { fire(ErrorCategory::script, "expect-arg", &arg); });
+    ASSERT_EQ(raised, "script/expect-arg");
+    collector::collect();
+    EXPECT_TRUE(node_live(runtime::pending_error().args[0].w2));
+}
+
+// ---- the runtime's own code under collections ----------------------------
+//
+// These build values through the datatypes with the collector enabled and
+// every input rooted. In the GC-stress build each allocation inside them
+// collects and moves every buffer, so a raw pointer held across one shows
+// up here as a wrong result or a sanitizer report.
+
+namespace {
+
+std::string molded(Cell* value) {
+    Cell out{};
+    collector::Root keep(out);
+    string::zs_make_at(&out, 16);
+    block::mold(value, &out, false, false, false, nullptr, INT32_MAX, 0);
+    return test::text_of(&out);
+}
+
+}  // namespace
+
+TEST_F(Collector, BlocksAndStringsBuiltWhileCollecting) {
+    Cell b{};
+    collector::Root keep(b);
+    block::make_at(&b, 1);
+    for (int32_t i = 0; i < 40; i++) {
+        Cell s{};
+        collector::Root keep_s(s);
+        string::zs_make_at(&s, 1);
+        string::concatenate_literal(&s, "item-");
+        string::append_char(&s, uint32_t('a' + i % 26));
+        block::append_cell(&b, &s);
+        append_boxed_integer(&b, i);
+    }
+    Cell copy{};
+    collector::Root keep_copy(copy);
+    block::clone(&b, &copy, true, false);
+    block::append_cell(&b, &b);  // the source lies in the block that grows
+    collector::collect();
+    std::string text = molded(&b);
+    EXPECT_EQ(text.substr(0, 22), "[\"item-a\" [0] \"item-b\"");
+    EXPECT_EQ(text.substr(text.size() - 20), "\"item-n\" [39] [...]]");
+
+    block::truncate_at(&b, 80);
+    EXPECT_EQ(molded(&copy), molded(&b));
+    EXPECT_NE(block::zs_abs_at(&copy, 1)->w2, block::zs_abs_at(&b, 1)->w2) << "the deep copy has its own inner blocks";
+}
+
+TEST_F(Collector, SymbolsWordsAndContextsMadeWhileCollecting) {
+    Node ctx = _context::create(4, false, false, 0, _context::KIND_OBJECT);
+    collector::Root keep(ctx);
+    for (int32_t i = 0; i < 60; i++) {
+        std::string name = "gc-word-" + std::to_string(i);
+        Cell word = word::from_c_string(name.c_str());
+        collector::Root keep_word(word);
+        Cell value{};
+        collector::Root keep_value(value);
+        string::zs_make_at(&value, 4);
+        string::concatenate_literal(&value, name.c_str());
+        _context::put_value(ctx, &word, &value);
+    }
+    Node copy = _context::create(0, false, false, ctx, _context::KIND_OBJECT);
+    collector::Root keep_copy(copy);
+    collector::collect();
+    for (int32_t i = 0; i < 60; i += 7) {
+        std::string name = "gc-word-" + std::to_string(i);
+        int32_t symbol = symbol::intern(symbol::table, reinterpret_cast<const uint8_t*>(name.data()),
+                                        int32_t(name.size()), false);
+        EXPECT_EQ(reinterpret_cast<const char*>(symbol::name_of(symbol)), name);
+        int32_t index = _context::find_word(ctx, symbol, true);
+        ASSERT_GE(index, 0);
+        Cell value = *_context::value_slot(ctx, index);
+        EXPECT_EQ(test::text_of(&value), name);
+        EXPECT_EQ(_context::find_word(copy, symbol, true), index);
+    }
+}
+
+TEST_F(Collector, IntegerKeyedTableGrowsWhileCollecting) {
+    Node table = hash::make_table(4, nullptr, hash::KIND_INTEGER, 1);
+    collector::Root keep(table, collector::hash_table);
+    for (uint32_t k = 1; k <= 300; k++) integer::make_at(hash::put_address_key(table, k * 7919), int32_t(k));
+    collector::collect();
+    for (uint32_t k = 1; k <= 300; k++) {
+        Cell* v = hash::get_address_key(table, k * 7919);
+        ASSERT_NE(v, nullptr) << k;
+        EXPECT_EQ(v->w2, k);
+    }
+}
+
+TEST_F(Collector, TextWidensAndMoldsWhileCollecting) {
+    Cell text{};
+    collector::Root keep(text);
+    string::zs_make_at(&text, 1);
+    for (int32_t i = 0; i < 30; i++) string::concatenate_literal(&text, "ab\"c");
+    string::append_char(&text, 0x3A9);    // two-byte units from here
+    string::append_char(&text, 0x1F600);  // four-byte units
+    Cell copy{};
+    collector::Root keep_copy(copy);
+    string::zs_make_at(&copy, 1);
+    string::concatenate(&copy, &text, -1, 0, false, string::CONCAT_APPEND);
+    string::concatenate(&copy, &text, 4, 0, false, string::CONCAT_INSERT);
+    collector::collect();
+    EXPECT_EQ(string::total_length(&copy), 4 + 30 * 4 + 2);
+    EXPECT_EQ(string::char_at(&copy, 4 + 30 * 4 + 1), 0x1F600u);
+    EXPECT_EQ(string::char_at(&copy, 3), uint32_t('c'));
+
+    Cell holder{};
+    collector::Root keep_holder(holder);
+    block::make_at(&holder, 1);
+    block::append_cell(&holder, &copy);
+    std::string text_molded = molded(&holder);
+    EXPECT_EQ(text_molded.substr(0, 10), "[{ab\"cab\"c");
+}
+
+TEST_F(Collector, SeriesCopiesAndArraysWhileCollecting) {
+    Cell b{};
+    collector::Root keep(b);
+    block::make_at(&b, 1);
+    for (int32_t i = 0; i < 50; i++) append_boxed_integer(&b, i);
+    Cell result{};
+    collector::Root keep_result(result);
+    series::copy_range(&b, 5, 10, &result);
+    ASSERT_EQ(block::zs_length_q(&result), 10);
+    EXPECT_EQ(boxed_integer(block::zs_abs_at(&result, 0)->w2), 5);
+
+    Node array = dyn_array::make(1, 4);
+    collector::Root keep_array(array);
+    for (uint32_t i = 0; i < 500; i++) dyn_array::append_int(array, i * 3);
+    Node array_copy = dyn_array::copy(array);
+    collector::Root keep_array_copy(array_copy);
+    collector::collect();
+    EXPECT_EQ(dyn_array::get_length(array_copy), 500);
+    EXPECT_EQ(dyn_array::pick_int(array_copy, 500), 499u * 3);
+}
+
+TEST_F(Collector, SourceTextLoadsWhileCollecting) {
+    const char* source = "[a b: [c \"str\" 12] x/y] (x/y/z 'w :v) \"t\" [[[1] 2] 3]";
+    Cell result{};
+    collector::Root keep(result);
+    lexer::scan(&result, reinterpret_cast<const uint8_t*>(source), int32_t(std::strlen(source)), false, true, true,
+                false, nullptr, nullptr, nullptr, nullptr);
+    collector::collect();
+    EXPECT_EQ(molded(&result), std::string("[") + source + "]");
+}
+
+TEST_F(Collector, InterpreterRunsWhileCollecting) {
+    const char* source = "gc-a: [1 [2 \"three\"]] gc-b: 'gc-word gc-c: gc-a gc-d: (gc-b)";
+    Cell code{};
+    collector::Root keep(code);
+    lexer::scan(&code, reinterpret_cast<const uint8_t*>(source), int32_t(std::strlen(source)), false, true, true,
+                false, nullptr, nullptr, nullptr, nullptr);
+    Cell* base = stack::top;
+    interpreter::eval_block(&code, false);
+    stack::top = base;
+    collector::collect();
+    Cell probe{};
+    collector::Root keep_probe(probe);
+    lexer::scan(&probe, reinterpret_cast<const uint8_t*>("[gc-c gc-d]"), 11, false, true, true, false, nullptr,
+                nullptr, nullptr, nullptr);
+    Cell values{};
+    collector::Root keep_values(values);
+    block::make_at(&values, 2);
+    for (int32_t i = 0; i < 2; i++) {
+        Cell value = *word::value_cell(block::zs_abs_at(block::zs_abs_at(&probe, 0), i));
+        block::append_cell(&values, &value);
+    }
+    EXPECT_EQ(molded(&values), "[[1 [2 \"three\"]] gc-word]");
+}
+
+#ifdef ZUV_GC_STRESS
+TEST_F(Collector, StressBuildMovesEveryBufferAtEachAllocation) {
+    Cell b{};
+    collector::Root keep(b);
+    block::make_at(&b, 4);
+    const SeriesBuffer* before = memory::buffer_of(b.w2);
+    const char* period = std::getenv("ZUV_GC_STRESS_PERIOD");
+    for (int32_t i = 0, n = period ? std::atoi(period) : 1; i < std::max(n, 1); i++) memory::alloc_cells(1);
+    EXPECT_NE(memory::buffer_of(b.w2), before);
+}
+#endif
