@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "runtime/gc_root.hpp"
+
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -367,6 +369,7 @@ TEST_F(Object, EventEntriesKeepLargeFieldIndexes) {
 // Start-up builds its objects from bare contexts with push and init_events.
 TEST_F(Object, PushSizesTheValuesAndInitEventsCachesTheHandlers) {
     Node ctx = _context::create(3, false, true, 0, _context::KIND_OBJECT);
+    collector::Root keep(ctx);
     for (const char* name : {"a", "on-change*", "b"}) {
         Cell word = w(name);
         int32_t index;

@@ -226,17 +226,19 @@ TEST_F(StringEdit, SelectGivesTheCharacterAfterTheMatch) {
 struct Edit {
     const Cell* part = nullptr;
     const Cell* dup = nullptr;
+    bool only = false;
 };
 
 std::string edit(const char* action, Cell series, Cell value, Edit e = {}) {
     std::vector<Cell> args{series, value};
     int32_t part = e.part ? ref(args, *e.part) : NO;
     int32_t dup = e.dup ? ref(args, *e.dup) : NO;
+    int32_t only = e.only ? YES : NO;
     std::string name = action;
     return run(action, args, [&] {
-        if (name == "append") actions::append_star(part, NO, dup);
-        else if (name == "insert") actions::insert_star(part, NO, dup);
-        else actions::change_star(part, NO, dup);
+        if (name == "append") actions::append_star(part, only, dup);
+        else if (name == "insert") actions::insert_star(part, only, dup);
+        else actions::change_star(part, only, dup);
     });
 }
 
@@ -252,6 +254,10 @@ TEST_F(StringEdit, Append) {
     EXPECT_EQ(edit("append", S("a"), block), "abcd1@0");
     EXPECT_EQ(edit("append", S("a"), block, {.part = &three}), "abcd@0");
     EXPECT_EQ(edit("append", S("a"), block, {.part = &two, .dup = &two}), "abcbc@0");
+    // /only makes no difference in text.
+    EXPECT_EQ(edit("append", S("a"), block, {.only = true}), "abcd1@0");
+    EXPECT_EQ(edit("insert", S("a"), block, {.only = true}), "bcd1a@4");
+    EXPECT_EQ(edit("change", S("a"), block, {.only = true}), "bcd1@4");
 }
 
 TEST_F(StringEdit, AppendWidensOnlyWhenNeeded) {
@@ -275,21 +281,29 @@ TEST_F(StringEdit, AppendTooLargeIsRefusedBeforeAnyChange) {
     EXPECT_EQ(whole(s), "ab");
 }
 
-TEST_F(StringEdit, AppendAndInsertIntoItself) {
-    Cell s = S("abc");
-    EXPECT_EQ(edit("append", s, s), "abcabc@0");
-    Cell t = S("abc", 1);
-    EXPECT_EQ(edit("insert", t, t), "abcbc@3");
-    Cell u = S("abc");
-    Cell from = S("", 0);
-    from = u;
+TEST_F(StringEdit, AppendInsertAndChangeWithItself) {
+    // Sixteen characters fill the buffer: each edit below must grow it.
+    const std::string x = "0123456789abcdef";
+    const std::string tail1 = x.substr(1);
+    const uint32_t collections = collector::series_cycles;
+    Cell s = S(x.c_str());
+    EXPECT_EQ(edit("append", s, s), x + x + "@0");
+#ifdef ZUV_GC_STRESS
+    EXPECT_GT(collector::series_cycles, collections);  // the buffers did move meanwhile
+#else
+    (void)collections;
+#endif
+    Cell t = S(x.c_str(), 1);
+    EXPECT_EQ(edit("insert", t, t), "0" + tail1 + tail1 + "@16");
+    Cell u = S(x.c_str());
+    Cell from = u;
     from.w1 = 1;
     const Cell dup = I(3);
-    EXPECT_EQ(edit("insert", u, from, {.dup = &dup}), "bcbcbcabc@6");
-    Cell w = S("abcdef", 2);
+    EXPECT_EQ(edit("insert", u, from, {.dup = &dup}), tail1 + tail1 + tail1 + x + "@45");
+    Cell w = S(x.c_str(), 2);
     Cell all = w;
     all.w1 = 0;
-    EXPECT_EQ(edit("change", w, all), "ababcdef@8");
+    EXPECT_EQ(edit("change", w, all), "01" + x + "@18");
 }
 
 TEST_F(StringEdit, Insert) {

@@ -100,6 +100,7 @@ TEST_F(Time, Make) {
     EXPECT_EQ(make_time(test::ints({1, -2})), "!script/bad-to-arg");
     EXPECT_EQ(make_time(test::block_of({F(1.5)})), "!script/bad-to-arg");
     EXPECT_EQ(make_time(test::logic_of(true)), "!script/bad-to-arg");
+    EXPECT_EQ(make_time(test::string_of("12 apples")), "!script/bad-to-arg");
     EXPECT_EQ(run("to", {test::datatype_of(TYPE_TIME), I(5)}, [] { actions::to_star(); }), "time 0:00:05");
 }
 
