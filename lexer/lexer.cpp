@@ -89,16 +89,6 @@ private:
     State* lex_;
 };
 
-// Decodes one UTF-8 character at p without reading at or past end; *cp is -1
-// for an invalid or truncated sequence (one byte is then skipped).
-const uint8_t* decode_bounded(const uint8_t* p, const uint8_t* end, int32_t* cp) {
-    int32_t n = *p < 0x80 ? 1 : unicode::get_sequence_length(*p);
-    if (n == 0 || end - p < n) {
-        *cp = -1;
-        return p + 1;
-    }
-    return unicode::fast_decode_utf8_char(p, cp);
-}
 
 // The classes whose last byte (a one-byte delimiter, the "[" of "#[", a
 // path's "/") the automaton leaves for the scanner to consume.
@@ -310,7 +300,7 @@ void scan_tokens(State* lex, bool one_value, bool scan_only) {
             if (cls == TK_WORD) {  // trim leading special spaces
                 while (s < e) {
                     int32_t cp;
-                    const uint8_t* next = decode_bounded(s, e, &cp);
+                    const uint8_t* next = unicode::decode_utf8_bounded(s, e, &cp);
                     if (cp < 0) throw_error(lex, s, e, TYPE_WORD);
                     if (!special_space_q(cp)) break;
                     s = next;

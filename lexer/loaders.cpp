@@ -42,10 +42,8 @@ int32_t hex_digit(uint8_t c) {
 
 // One UTF-8 character at p, never reading at or past end; -1 when invalid.
 int32_t decode_utf8_bounded(const uint8_t* p, const uint8_t* end, const uint8_t** next) {
-    int32_t n = unicode::get_sequence_length(*p);
-    int32_t cp = -1;
-    if (n > 0 && end - p >= n) unicode::fast_decode_utf8_char(p, &cp);
-    *next = p + (n > 0 ? n : 1);
+    int32_t cp;
+    *next = unicode::decode_utf8_bounded(p, end, &cp);
     return cp;
 }
 

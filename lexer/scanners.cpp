@@ -23,25 +23,6 @@ namespace {
 // for its value; the mark lives in a bit that no character sets (8-17).
 constexpr uint32_t BRACED_NEW_LINE = 1u << 8;
 
-// Unicode spaces that end a word (and that the main loop skips before one).
-bool word_space_q(int32_t cp) {
-    switch (cp) {
-    case 0x85: case 0xA0: case 0x1680: case 0x180E: case 0x2028: case 0x2029: case 0x202F:
-    case 0x205F: case 0x3000: return true;
-    default: return cp >= 0x2000 && cp <= 0x200B;
-    }
-}
-
-// Byte classes that end a path element.
-bool path_end_q(uint8_t byte) {
-    switch (class_of(byte)) {
-    case C_BLANK: case C_LINE: case C_BLOCK_OPEN: case C_BLOCK_CLOSE: case C_PAREN_OPEN:
-    case C_PAREN_CLOSE: case C_BRACE_OPEN: case C_DQUOTE: case C_COLON: case C_LESSER: case C_SEMICOL:
-    case C_WORD: case C_ILLEGAL: case C_EOF: return true;
-    default: return false;
-    }
-}
-
 // Fires `load` for the value just made at index; a false answer drops it.
 void fire_load(State* lex, int32_t index, const uint8_t* start, const uint8_t* end) {
     if (index < 0 || type_of(&lex->callback) == TYPE_NONE) return;
@@ -60,11 +41,9 @@ void check_utf8(State* lex, const uint8_t* start, const uint8_t* p, const uint8_
             p++;
             continue;
         }
-        int32_t n = unicode::get_sequence_length(*p);
         int32_t cp;
-        if (n == 0 || end - p < n || (unicode::fast_decode_utf8_char(p, &cp), cp < 0))
-            throw_error(lex, start, end, code);
-        p += n;
+        p = unicode::decode_utf8_bounded(p, end, &cp);
+        if (cp < 0) throw_error(lex, start, end, code);
     }
 }
 
@@ -76,15 +55,14 @@ WordToken check_word(State* lex, const uint8_t* start, const uint8_t* end) {
             p++;
             continue;
         }
-        int32_t n = unicode::get_sequence_length(*p);
-        int32_t cp = -1;
-        if (n > 0 && end - p >= n) unicode::fast_decode_utf8_char(p, &cp);
+        int32_t cp;
+        const uint8_t* next = unicode::decode_utf8_bounded(p, end, &cp);
         if (cp < 0) throw_error(lex, start, end, TYPE_WORD);
-        if (word_space_q(cp)) {
+        if (special_space_q(cp)) {
             stop = p;
             break;
         }
-        p += n;
+        p = next;
     }
     if (stop == start) throw_error(lex, start, end, TYPE_WORD);
 
@@ -106,7 +84,7 @@ WordToken check_word(State* lex, const uint8_t* start, const uint8_t* end) {
     // A ":" right after the word is only the set-path mark of a path element.
     if (!trail_colon && stop == end && end < lex->input_end && *end == ':') {
         const uint8_t* after = end + 1;
-        if (lex->start_state != S_PATH || (after < lex->input_end && !path_end_q(*after)))
+        if (lex->start_state != S_PATH || (after < lex->input_end && !path_end_class_q(class_of(*after))))
             throw_error(lex, start, after, TYPE_WORD);
     }
     return w;

@@ -206,6 +206,15 @@ const uint8_t* skip_utf8_chars(const uint8_t* start, const uint8_t* end, int32_t
     return start;
 }
 
+const uint8_t* decode_utf8_bounded(const uint8_t* p, const uint8_t* end, int32_t* cp) {
+    int32_t n = *p < 0x80 ? 1 : get_sequence_length(*p);
+    if (n == 0 || end - p < n) {
+        *cp = -1;
+        return p + 1;
+    }
+    return fast_decode_utf8_char(p, cp);
+}
+
 int32_t get_sequence_length(uint8_t lead) {
     if ((lead & 0xF0) == 0xF0) return 4;
     if ((lead & 0xE0) == 0xE0) return 3;

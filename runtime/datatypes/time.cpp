@@ -51,7 +51,7 @@ Cell* make_in(const Cell* block, double seconds) { return make_at(cell::append_n
 int32_t get_hours(double t) {
     int32_t hours;
     if (!float_::to_int32(t / SECONDS_PER_HOUR, &hours)) {
-        Cell value;
+        Cell value{};
         make_at(&value, t);
         fire(ErrorCategory::script, "out-of-range", &value);
     }
