@@ -5,6 +5,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -73,10 +74,14 @@ bool system_issue_q(const Cell* issue) {
 int32_t eval_set_word(const Cell* set_word, const Cell* code, int32_t next, int32_t end, bool sub) {
     stack::mark_eval_native(set_word);
     Cell* word = stack::push(set_word);
+    if (tracing_q) [[unlikely]]
+        fire_event(EV_PUSH, code, next - 1, nullptr, set_word);
     if (next >= limit_of(code->w2, end)) fire(ErrorCategory::script, "need-value", set_word);
     next = eval_expression(code, next, end, false, true, false);
     if (stack::pending()) return next;
     Cell* value = word + 1;
+    if (tracing_q) [[unlikely]]
+        fire_event(EV_SET, code, next, set_word, value);
     if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", set_word);
     word::set(word, value);
     stack::set_last(word + 1);  // the data stack never moves: the cells are still there
@@ -88,10 +93,14 @@ int32_t eval_set_word(const Cell* set_word, const Cell* code, int32_t next, int3
 // A set-path: the value is the next expression, stored by the path
 // evaluated in set mode, under a native frame named set-path.
 int32_t eval_set_path(const Cell* set_path, const Cell* code, int32_t next, int32_t end, bool sub) {
+    if (tracing_q) [[unlikely]]
+        fire_event(EV_PUSH, code, next - 1, nullptr, set_path);
     if (next >= limit_of(code->w2, end)) fire(ErrorCategory::script, "need-value", set_path);
     stack::mark_eval_native(&words::set_path);
     next = eval_expression(code, next, end, false, true, false);
     if (stack::pending()) return next;
+    if (tracing_q) [[unlikely]]
+        fire_event(EV_SET, code, next, set_path, stack::top - 1);
     eval_path(set_path, next, end, code, true, false, true);
     if (stack::pending()) return next;
     if (sub) stack::unwind_last();
@@ -117,6 +126,8 @@ void eval_block(const Cell* block, bool chain) {
     int32_t end = tail_of(node);
     Cell saved_position = *current_position;
     stack::mark_eval(&words::tag_body);
+    if (tracing_q) [[unlikely]]
+        fire_event(EV_ENTER, &code, head, nullptr, nullptr);
 
     if (head >= end) {
         unset::make_at(stack::arguments);
@@ -134,6 +145,8 @@ void eval_block(const Cell* block, bool chain) {
             stack::reset();  // only the last expression's value survives
         }
     }
+    if (tracing_q) [[unlikely]]
+        fire_event(EV_EXIT, &code, limit_of(node, end), nullptr, stack::arguments);
     *current_position = saved_position;
     if (chain) stack::unwind_last_return();
     else stack::unwind_last();
@@ -150,6 +163,8 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
         return position;
     }
     int32_t next = position + 1;
+    if (tracing_q) [[unlikely]]
+        fire_event(EV_FETCH, code, position, nullptr, &value);
 
     switch (type_of(&value)) {
         case TYPE_PAREN:
@@ -165,7 +180,11 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
                     if (stack::pending()) return next;
                     break;
                 case TYPE_OP: fire(ErrorCategory::script, "no-op-arg", &value);
-                default: place(&v, sub); break;  // a lit-word! value too, unchanged
+                default:
+                    place(&v, sub);  // a lit-word! value too, unchanged
+                    if (tracing_q) [[unlikely]]
+                        fire_event(EV_PUSH, code, position, nullptr, &v);
+                    break;
             }
             break;
         }
@@ -216,7 +235,11 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
             next = eval_path(&value, next, end, code, false, true, sub);
             if (stack::pending()) return next;
             break;
-        default: place(&value, sub); break;
+        default:
+            place(&value, sub);
+            if (tracing_q) [[unlikely]]
+                fire_event(EV_PUSH, code, position, nullptr, &value);
+            break;
     }
 
     if (prefix) return next;
@@ -224,11 +247,15 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
     for (Cell w; next < end && read_cell(code->w2, next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;) {
         const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
         if (!slot || type_of(slot) != TYPE_OP) break;
+        if (tracing_q) [[unlikely]]
+            fire_event(EV_FETCH, code, next, nullptr, &w);
         Cell function = op::unwrap(slot);
         stack::top = first_cell;  // the value just made is the operator's first argument
         next = eval_code(&function, next + 1, end, code, sub, nullptr, &w, nullptr, APPLY_NONE, true);
         if (stack::pending()) return next;
     }
+    if (!sub && tracing_q) [[unlikely]]
+        fire_event(EV_EXPR, code, next, nullptr, stack::arguments);
     return next;
 }
 
@@ -264,13 +291,20 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
 
     Cell first;
     if (!read_cell(node, head, &first)) fire(ErrorCategory::script, "empty-path", &path);
+    if (tracing_q) [[unlikely]] {
+        fire_event(EV_ENTER, &path, head, nullptr, nullptr);
+        fire_event(EV_FETCH, &path, head, nullptr, &first);
+    }
     if (type_of(&first) != TYPE_WORD) fire(ErrorCategory::script, "word-first", &path);
     Cell value = word_value(&first);
     uint32_t type = type_of(&value);
     if (callable_q(type)) {
         if (set) fire(ErrorCategory::script, "invalid-path-set", &path);
         if (get) fire(ErrorCategory::script, "invalid-path-get", &path);
-        return eval_code(&value, position, end, code, sub, &path, &first, nullptr, APPLY_NONE, false);
+        position = eval_code(&value, position, end, code, sub, &path, &first, nullptr, APPLY_NONE, false);
+        if (tracing_q && !stack::pending()) [[unlikely]]
+            fire_event(EV_EXIT, &path, tail_of(node), nullptr, sub ? stack::top - 1 : stack::arguments);
+        return position;
     }
     if (type == TYPE_UNSET) fire(ErrorCategory::script, "unset-path", &path, &first);
 
@@ -286,6 +320,8 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
     Cell* previous = stack::push(&none_value);
     Cell item;
     for (int32_t i = head + 1; read_cell(node, i, &item); i++) {
+        if (tracing_q) [[unlikely]]
+            fire_event(EV_FETCH, &path, i, nullptr, &item);
         switch (type_of(&item)) {
             case TYPE_PAREN:
                 eval_block(&item, false);
@@ -296,6 +332,8 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
             case TYPE_GET_WORD: *element = word_value(&item); break;
             default: *element = item; break;
         }
+        if (tracing_q) [[unlikely]]
+            fire_event(EV_PUSH, &path, i, nullptr, element);
         if (type_of(element) == TYPE_UNSET) fire(ErrorCategory::script, "invalid-path", &path, &item);
         bool last = i + 1 >= tail_of(node);
         Cell* store = set && last ? stack::arguments : nullptr;
@@ -310,6 +348,8 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
     Cell result = *current;
     stack::top = base;
     if (!set) place(&result, sub);
+    if (tracing_q) [[unlikely]]
+        fire_event(EV_PUSH, &path, -1, nullptr, &result);
     return position;
 }
 

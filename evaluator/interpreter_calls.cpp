@@ -6,11 +6,15 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/routines.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
@@ -151,8 +155,14 @@ inline void check(const Call& c, const Cell* value, const Cell& typeset, int32_t
 int32_t fetch_argument(const Call& c, int32_t position, uint32_t kind) {
     Cell v;
     read_cell(c.code.w2, position, &v);
+    if (kind != ARG_NORMAL && tracing_q) [[unlikely]]
+        fire_event(EV_FETCH, &c.code, position, nullptr, &v);
     switch (kind) {
-        case ARG_GET: stack::push(&v); return position + 1;
+        case ARG_GET:
+            stack::push(&v);
+            if (tracing_q) [[unlikely]]
+                fire_event(EV_PUSH, &c.code, position, nullptr, &v);
+            return position + 1;
         case ARG_LIT:
             switch (type_of(&v)) {
                 case TYPE_PAREN:
@@ -164,10 +174,16 @@ int32_t fetch_argument(const Call& c, int32_t position, uint32_t kind) {
                 case TYPE_GET_WORD: {
                     Cell value = *word::value_cell(&v);
                     stack::push(&value);
+                    if (tracing_q) [[unlikely]]
+                        fire_event(EV_PUSH, &c.code, position, nullptr, &value);
                     return position + 1;
                 }
                 case TYPE_GET_PATH: return eval_path(&v, position + 1, c.end, &c.code, false, true, true);
-                default: stack::push(&v); return position + 1;
+                default:
+                    stack::push(&v);
+                    if (tracing_q) [[unlikely]]
+                        fire_event(EV_PUSH, &c.code, position, nullptr, &v);
+                    return position + 1;
             }
         default: {
             // The right operand of an operator takes no operator after it;
@@ -362,6 +378,25 @@ int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code
     return position;
 }
 
+// The cell that names a call in trace events: the name word under apply,
+// else the cell before the arguments (the word, path or callable itself).
+Cell call_position_cell(const Cell* code, int32_t position, const Cell* name, int32_t apply_mode,
+                        const Cell* callable) {
+    Cell c;
+    if (name && apply_mode != APPLY_NONE) return *name;
+    if (code && read_cell(code->w2, position - 1, &c)) return c;
+    return *callable;
+}
+
+// `open`: before the arguments are fetched. An operator's left operand is
+// the cell at the stack top: the event's cells go above it.
+void trace_open(const Cell* callable, int32_t position, const Cell* code, const Cell* name, bool infix) {
+    const Cell* opener = name && type_of(name) == TYPE_WORD ? name : callable;
+    if (infix) stack::top++;
+    fire_event(EV_OPEN, code, position, nullptr, opener);
+    if (infix) stack::top--;
+}
+
 }  // namespace
 
 // ---- calls ----
@@ -369,17 +404,29 @@ int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code
 int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,
                   const Cell* name, const Cell* object, int32_t apply_mode, bool infix) {
     Cell fn = *callable;
+    if (tracing_q) [[unlikely]]
+        trace_open(callable, position, code, name, infix);
+    int32_t start = position;
     const Cell& call_name = name && type_of(name) == TYPE_WORD ? *name : words::tag_anon;
     Cell named = call_name;
-    if (!infix) return run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);
-    // No copy of an operator's function is pushed (its left operand is the
-    // frame's first cell): the function is held while its arguments run.
-    Hold hold(fn);
-    return run_call(fn, position, end, code, sub, path, named, object, apply_mode, true);
+    if (!infix) {
+        position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);
+    } else {
+        // No copy of an operator's function is pushed (its left operand is the
+        // frame's first cell): the function is held while its arguments run.
+        Hold hold(fn);
+        position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, true);
+    }
+    if (tracing_q && !stack::pending()) [[unlikely]] {
+        Cell caller = call_position_cell(code, start, name, apply_mode, &fn);
+        fire_event(EV_RETURN, code, position, &caller, sub ? stack::top - 1 : stack::arguments);
+    }
+    return position;
 }
 
 int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, const Cell* code, const Cell* path,
                         const Cell* name, int32_t apply_mode, bool infix) {
+    int32_t start = position;
     Call c;
     c.fn = *callable;
     c.name = name && type_of(name) == TYPE_WORD ? *name : words::tag_anon;
@@ -455,6 +502,13 @@ int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, con
     if (path) position = path_refinements(c, path, position, r);
     else if ((apply_mode & 3) == APPLY_NAMED) position = named_refinements(c, position, r);
     if (stack::pending()) return position;
+
+    if (tracing_q) [[unlikely]] {
+        // An operator is reported by its own value, found through its word.
+        Cell called = infix && type_of(&c.name) == TYPE_WORD ? *word::value_cell(&c.name) : c.fn;
+        Cell caller = path ? *path : call_position_cell(code, start, name, apply_mode, &c.fn);
+        fire_event(EV_CALL, code, apply_mode != APPLY_NONE ? -1 : position, &caller, &called);
+    }
 
     if (c.builtin) {
         run_entry(c.fn, r);
@@ -534,11 +588,213 @@ uint32_t build_arg_cache(const Cell* callable) {
 }
 
 // ---- functions and routines ----
-// Their calls are built with function! and routine!: until then a call that
-// reaches them has its arguments on the stack and stops here.
 
-void exec_function(const Cell*, uint32_t, const Cell*, int32_t) { fire(ErrorCategory::internal, "not-done"); }
-void exec_body(const Cell*, const Cell*, const Cell*) { fire(ErrorCategory::internal, "not-done"); }
-void exec_routine(const Cell*) { fire(ErrorCategory::internal, "not-done"); }
+namespace {
+
+// The trace classes (callbacks) whose calls stay traced while a trace runs.
+// No setting names any yet: a callback runs untraced.
+constexpr int32_t TRACE_CLASS_MASK = 0;
+
+// Puts back, however the call ends, the values word of a function context
+// (where its words find the running call's cells) and the tracing flag.
+class CallState {
+public:
+    explicit CallState(Node context)
+        : context_(context), values_(_context::values_word(context)), tracing_(tracing_q) {}
+    ~CallState() {
+        _context::set_values_word(context_, values_);
+        tracing_q = tracing_;
+    }
+    CallState(const CallState&) = delete;
+    CallState& operator=(const CallState&) = delete;
+
+private:
+    Node context_;
+    uint32_t values_;
+    bool tracing_;
+};
+
+// Compiled code of a function (a routine-registry index): it pushes its own
+// body frame and leaves its result in the call's first cell.
+void exec_compiled(const Cell& fn, int32_t index, Node context) {
+    routines::Fn code = routines::at(index);
+    if (!code) fire(ErrorCategory::internal, "routines");
+    {
+        CallState state(fn.w1);
+        _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
+        routines::Value owner;
+        owner.i = int32_t(context);
+        try {
+            code(&owner, context && context != _context::global ? 1 : 0);
+        } catch (const Throw& t) {
+            if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
+        }
+    }
+    uint32_t pending = stack::pending();
+    if (pending == THROW_RETURN || pending == THROW_EXIT) {
+        // The body frame that received it is current with the result.
+        stack::unwind_last_return();
+        stack::clear_pending();
+    }
+}
+
+// The routine's fixed arguments: its spec's argument words up to the first
+// refinement or set-word.
+int32_t routine_arguments(Node spec) {
+    int32_t n = 0;
+    Cell c;
+    for (int32_t i = 0; read_cell(spec, i, &c); i++) {
+        uint32_t t = type_of(&c);
+        if (t == TYPE_REFINEMENT || t == TYPE_SET_WORD) break;
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) n++;
+    }
+    return n;
+}
+
+// The argument cell of a routine not taking addresses, checked against the
+// first word of its type block, as a machine value.
+routines::Value routine_argument(Node spec, int32_t argument, Cell* cell) {
+    Cell c, types, type_word;
+    int32_t i = 0, seen = -1;
+    for (; read_cell(spec, i, &c); i++) {
+        uint32_t t = type_of(&c);
+        if ((t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) && ++seen == argument) break;
+    }
+    if (!read_cell(spec, i + 1, &types) || type_of(&types) != TYPE_BLOCK) fire(ErrorCategory::script, "invalid-type-spec", &c);
+    if (!read_cell(types.w2, std::max(int32_t(types.w1), 0), &type_word) || type_of(&type_word) != TYPE_WORD)
+        fire(ErrorCategory::script, "invalid-type-spec", &types);
+    uint32_t type = type_of(cell);
+    if (!symbol::any_type_q(&type_word)) {
+        Cell allowed = type_word_value(&type_word);
+        bool ok;
+        switch (type_of(&allowed)) {
+            case TYPE_DATATYPE: ok = (allowed.w1 & TYPE_MASK) == type; break;
+            case TYPE_TYPESET: ok = rt_support::typeset_has_q(&allowed, type); break;
+            default: fire(ErrorCategory::script, "invalid-type-spec", &type_word);
+        }
+        if (!ok) rt_support::fire_expect_arg(type, argument);
+    }
+    routines::Value v;
+    switch (type) {
+        case TYPE_INTEGER: v.i = integer::get_value(cell); break;
+        case TYPE_LOGIC: v.i = cell->w1 != 0; break;
+        case TYPE_FLOAT: v.f = cell::get_float(cell); break;
+        default: v.cell = cell; break;
+    }
+    return v;
+}
+
+}  // namespace
+
+void exec_function(const Cell* function, uint32_t context, const Cell* name, int32_t trace_class) {
+    Cell fn = *function;
+    bool restore_tracing = false;
+    if (tracing_q && trace_class != 0 && !(trace_class & TRACE_CLASS_MASK)) {
+        tracing_q = false;  // a callback: untraced unless its class is asked for
+        restore_tracing = true;
+    }
+    struct TracingBack {
+        bool on;
+        ~TracingBack() {
+            if (on) tracing_q = true;
+        }
+    } tracing_back{restore_tracing};
+
+    const Cell* code = function::more_cell(&fn, function::MORE_CODE);
+    if (code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) {
+        exec_compiled(fn, integer::get_value(code), context);
+        return;
+    }
+    bool announce = tracing_q && trace_class != 0;
+    if (announce) fire_call(name, &fn);
+    const Cell* found = function::more_cell(&fn, function::MORE_BODY);
+    Cell body;
+    if (found) body = *found;
+    else none::make_at(&body);
+    exec_body(&fn, &body, name);
+    if (announce && !stack::pending()) fire_return(name, &fn);
+}
+
+void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
+    Cell fn = *function;
+    Cell body = *body_value;
+    CallState state(fn.w1);
+    _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
+    stack::Frame* frame = stack::frames_top - 1;
+    frame->header |= stack::FRAME_BODY;  // the target of return and exit
+    if (fn.header & function::FLAG_TRACE) {
+        if (trace_run_q) tracing_q = true;
+    } else if (fn.header & function::FLAG_NO_TRACE) {
+        tracing_q = false;
+    }
+
+    if (tracing_q) {
+        try {
+            fire_prolog(&fn, &body, name);
+        } catch (const Throw&) {
+            frame->header &= ~stack::FRAME_BODY;
+            throw;
+        }
+    }
+    Cell position = *current_position;
+    if (type_of(&body) == TYPE_BLOCK) {
+        try {
+            eval_block(&body, true);
+        } catch (const Throw& t) {
+            // return and exit from C++ code that could not pass them on: the
+            // stacks are already unrolled to this call.
+            if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
+            *current_position = position;
+        }
+    } else {
+        unset::make_at(stack::arguments);
+    }
+
+    uint32_t code = stack::pending();
+    if (code == THROW_RETURN || code == THROW_EXIT) {
+        stack::clear_pending();
+        stack::keep();  // the result cell, received at this call's base, stays live
+    } else if (code != 0) {
+        return;  // for a receiver further out: this frame is gone
+    }
+    if (tracing_q) fire_epilog(&fn, &body, name);
+    frame->header &= ~stack::FRAME_BODY;
+}
+
+void exec_routine(const Cell* routine_value) {
+    Cell r = *routine_value;
+    const Cell* code = function::more_cell(&r, function::MORE_CODE);
+    routines::Fn fn = code && type_of(code) == TYPE_INTEGER ? routines::at(integer::get_value(code)) : nullptr;
+    if (!fn) fire(ErrorCategory::internal, "routines");
+    const Cell* typed = function::more_cell(&r, function::MORE_OWNER);
+    int32_t result_type = typed && type_of(typed) == TYPE_INTEGER ? integer::get_value(typed) : routine::RESULT_NONE;
+
+    int32_t count = std::min(routine_arguments(r.w2), routine::MAX_ARITY);
+    routines::Value args[routine::MAX_ARITY];
+    Cell* first = stack::arguments;
+
+    if (r.header & routine::FLAG_BY_ADDRESS) {
+        Cell* saved_top = stack::top;
+        stack::mark_native(&words::tag_body);
+        for (int32_t i = 0; i < count; i++) args[i].cell = first + i;
+        routines::Value answer = fn(args, count);
+        Cell result;
+        if (answer.cell) result = *answer.cell;
+        else unset::make_at(&result);
+        stack::unwind();
+        stack::top = saved_top;
+        *first = result;
+        return;
+    }
+
+    for (int32_t i = count - 1; i >= 0; i--) args[i] = routine_argument(r.w2, i, first + i);
+    routines::Value answer = fn(args, count);
+    switch (result_type) {
+        case TYPE_LOGIC: logic::make_at(first, answer.i != 0); break;
+        case TYPE_INTEGER: integer::make_at(first, answer.i); break;
+        case TYPE_FLOAT: float_::make_at(first, answer.f); break;
+        default: unset::make_at(first); break;  // no typed result: unset, not whatever the slot held
+    }
+}
 
 }  // namespace zuv::interpreter

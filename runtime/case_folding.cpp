@@ -5,7 +5,9 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/runtime.hpp"
+#include "runtime/words.hpp"
 
 namespace zuv::case_folding {
 
@@ -92,8 +94,8 @@ Cell* change_case(Cell* value, const Cell* part, int32_t direction) {
     SeriesBuffer* s = string::buffer(value);
     for (int32_t i = head; i < head + count; i++)
         s = string::overwrite_char(s, i, change_char_case(string::char_at(value, i), direction));
-    // TODO(lead): notify the owner (ownership check with `uppercase`/`lowercase`,
-    // head, count) once ownership tracking exists.
+    if (string::buffer(value)->flags & SERIES_OWNED)
+        ownership::check(value, direction == 1 ? &words::uppercase : &words::lowercase, nullptr, head, count);
     return value;
 }
 

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/object.hpp"
@@ -88,6 +89,7 @@ void fire(ErrorCategory category, const char* id, const Cell* arg1, const Cell* 
         for (int i = 0; i < e.arg_count; i++) args[i] = &e.args[i];
         error = *error::create(&category_word, &id_word, args[0], args[1], args[2]);
     }
+    if (interpreter::tracing_q) interpreter::fire_error(&error);
     stack::throw_error(&error);
 }
 

@@ -10,6 +10,8 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/natives_transcode.hpp"
+#include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
 #include "runtime/case_folding.hpp"
@@ -19,6 +21,7 @@
 #include "runtime/memory.hpp"
 #include "runtime/os.hpp"
 #include "runtime/output_hooks.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/root.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/slots.hpp"
@@ -30,6 +33,7 @@
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
@@ -54,7 +58,7 @@ void init() {
     boot_flag = true;
     output_hooks::init();
     platform::init();
-    // random::init();               the random generator's state
+    random::init();                  // the random generator's state and the hash seed
     memory::init();
     externals::init();
 
@@ -93,7 +97,8 @@ void init() {
     lit_path::register_type();
     set_path::register_type();
     get_path::register_type();
-    // function! and routine! go here, before paren!
+    function::register_type();       // function! and routine!, before paren!
+    routine::register_type();
     paren::register_type();
     object::register_type();         // after issue! url! file!
     float_::register_type();         // after bitset! triple!
@@ -118,7 +123,7 @@ void init() {
     well_known::init_issue();
     natives::init();
     // parse::init();
-    // The owners table for reactivity.
+    ownership::init();               // the owners table for reactivity
     // checksum::init_words();
     // deflate::init_words();
     // call::init();                 the capture buffer for child processes
@@ -128,6 +133,7 @@ void init() {
     lexer::init();
     // zuvbin::boot_load(record.boot_image, 0);  the boot image into the root block
     interpreter::init();
+    natives::install_lexer_callback();  // lexer events call language-level callbacks
     boot_texts::define_builtins();   // the actions and natives, until the boot image holds them
     typeset::init_words();           // number!, series! ... until the boot image holds them
     slots::init();                   // the slot table

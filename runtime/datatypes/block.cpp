@@ -478,7 +478,10 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 Cell* take(Cell* value, Cell* part, bool deep, bool last) {
     if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: keep the table in step
     Cell source = *value;
+    series::TakeRange r = series::take_range(value, part, last);
+    bool owned = !r.empty_series && notify(&source, words::take, nullptr, r.start, r.count);
     series::take(value, part, false, last);  // the result replaces the value in its cell
+    if (owned) notify(&source, words::taken, nullptr, r.start, 0);
     if (!deep || type_of(value) == TYPE_NONE) return value;
     if (series::given(part, value)) {
         deep_copy(&source, value->w2, true, true);

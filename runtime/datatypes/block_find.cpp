@@ -161,9 +161,11 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_q) {
     if (type_of(series) == TYPE_HASH) fire_not_done_yet();
     Found f = search(series, key, nullptr, false, case_q, false, nullptr, false, false, false);
     if (f.index < 0) {
-        notify(series, words::put, value, total_of(buffer_of(series)), 2);
+        int32_t at = total_of(buffer_of(series));
+        bool owned = notify(series, words::put, value, at, 2);
         append_cell(series, key);
         append_cell(series, value);
+        if (owned) notify(series, words::put_ed, value, at, 2);
         return value;
     }
     int32_t target = f.index + f.length;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "evaluator/backtrace.hpp"
+#include "evaluator/random.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/convert.hpp"
@@ -13,6 +14,7 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
@@ -214,9 +216,21 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 
 // ---- random ----
 
-Cell* random(Cell*, bool, bool, bool) {
-    // TODO: seeding and drawing through the random generator once it exists.
-    fire_not_done();
+// A draw between 0 and the value, in place: percent! and time! inherit it and
+// keep their type.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        zuv::random::seed(value->w2 ^ value->w3);
+        return unset::make_at(value);
+    }
+    double fraction;
+    if (secure) {
+        double a = zuv::random::secure_int(), b = zuv::random::secure_int();
+        fraction = (a / 2147483647.0 + b) / 2147483648.0;
+    } else {
+        fraction = zuv::random::next_int() / 2147483647.0;
+    }
+    return make_at_type(value, fraction * get(value), type_of(value));
 }
 
 // ---- make and to ----

@@ -5,11 +5,13 @@
 #include <climits>
 #include <cmath>
 
+#include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/unset.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
@@ -177,6 +179,17 @@ Cell* complement(Cell* value) {
 bool even_q(Cell* value) { return (value->w2 & 1) == 0; }
 bool odd_q(Cell* value) { return (value->w2 & 1) != 0; }
 
+// In place, so that char! (which inherits it) stays a char!.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        zuv::random::seed(value->w2);
+        return unset::make_at(value);
+    }
+    int32_t n = get_value(value);
+    if (n != 0) value->w2 = uint32_t(zuv::random::uniform_int(secure, n));
+    return value;
+}
+
 void absolute() { stack::arguments->w2 = uint32_t(abs_checked(get_value(stack::arguments))); }
 void add() { do_math_args(OP_ADD); }
 void subtract() { do_math_args(OP_SUB); }
@@ -190,11 +203,11 @@ void xor_t() { do_math_args(OP_XOR); }
 namespace {
 
 // TODO: make and to (the specs of char!, float!, time!, money!, binary!,
-// issue!, date! and the texts), random (the random generator), power and
+// issue!, date! and the texts), power and
 // round are filled once what they need exists.
 constexpr SlotEntry row[] = {
     NONE,                                  // make
-    NONE,                                  // random
+    slot<Act::random, &integer::random>,
     NONE,                                  // reflect
     NONE,                                  // to
     slot<Act::form, &integer::form>,

@@ -82,6 +82,7 @@ void or_t();
 void xor_t();
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
+Cell* random(Cell* value, bool seed, bool secure, bool only);  // also char!'s
 
 void register_type();
 

@@ -1,11 +1,13 @@
 // logic!: true and false, the truth tests, and the logic action slots.
 #include "runtime/datatypes/logic.hpp"
 
+#include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/unset.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 
@@ -77,6 +79,16 @@ Cell* complement(Cell* value) {
     return value;
 }
 
+// True for the upper half of the draws (0..2147483647).
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        zuv::random::seed(value->w1);
+        return unset::make_at(value);
+    }
+    int32_t r = secure ? zuv::random::secure_int() : zuv::random::next_int();
+    return make_at(value, r > 0x3FFFFFFF);
+}
+
 namespace {
 
 void bitwise(int32_t op) {
@@ -106,10 +118,9 @@ void xor_t() { bitwise(OP_XOR); }
 
 namespace {
 
-// TODO: random, once the random generator exists.
 constexpr SlotEntry row[] = {
     slot<Act::make, &logic::make>,
-    NONE,                                             // random
+    slot<Act::random, &logic::random>,
     NONE,                                             // reflect
     slot<Act::to, &logic::to>,
     slot<Act::form, &logic::form>,

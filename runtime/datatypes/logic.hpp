@@ -47,6 +47,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
              int32_t indent);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 Cell* complement(Cell* value);
+Cell* random(Cell* value, bool seed, bool secure, bool only);
 // and~, or~, xor~ on the call's two arguments (the first is the result slot);
 // a second argument that is not logic! raises script expect-arg.
 void and_t();

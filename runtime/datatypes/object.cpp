@@ -24,6 +24,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
@@ -226,7 +227,10 @@ void init_events(Node ctx, int32_t on_change_index, int32_t on_change_locals, in
     Node info = make_event_info(on_change_index, on_change_locals, deep_index, deep_locals, 0, 0);
     Cell* object = stack::get_top_value();
     object->w3 = info;
-    if (on_deep_change_q(object)) _context::cell_of(ctx)->header |= CONTEXT_OWNER;
+    if (on_deep_change_q(object)) {
+        ownership::set_owner(object, object, nullptr);  // owns its own values
+        _context::cell_of(ctx)->header |= CONTEXT_OWNER;
+    }
     refresh_self(object);
 }
 

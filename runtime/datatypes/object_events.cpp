@@ -21,6 +21,7 @@
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
@@ -139,9 +140,8 @@ bool on_deep_change_q(const Cell* object) {
 
 void setup_events(Cell* object, Node ctx) {
     object->w3 = scan_events(ctx);
-    // TODO: the ownership table marks the owned series once it exists; the
-    // owner flag is what reflect reads.
-    if (on_deep_change_q(object)) _context::cell_of(ctx)->header |= CONTEXT_OWNER;
+    // An object with on-deep-change* owns its own values.
+    if (on_deep_change_q(object)) ownership::set_owner_marked(object, object, nullptr);
     refresh_self(object);
 }
 

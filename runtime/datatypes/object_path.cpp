@@ -18,6 +18,7 @@
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
@@ -212,11 +213,9 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
             if (type_of(value) != TYPE_NONE) fire(ErrorCategory::script, "invalid-arg", value);
             clear_changed(ctx);
         } else if (same_symbol_q(s, sym::owner)) {
-            // TODO: the ownership table records the owned series once it exists.
-            _context::cell_of(ctx)->header |= CONTEXT_OWNER;
+            ownership::set_owner_marked(target, target, nullptr);  // owns its own values
         } else if (same_symbol_q(s, sym::owned)) {
-            // TODO: owned by another object (block [owner word]) or released
-            // (none) through the ownership table once it exists.
+            ownership::modify_owned(target, value);
         }
     }
     return copy_cell(value, target);

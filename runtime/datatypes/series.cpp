@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "evaluator/random.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -12,8 +13,11 @@
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/hash.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/words.hpp"
 
 namespace zuv::series {
@@ -46,6 +50,14 @@ bool same_series_q(const Cell* a, const Cell* b) { return type_of(a) == type_of(
 }
 
 [[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
+
+// Tells an owned series' owner of a change (ownership.hpp): true when an
+// owner was told. The handler runs user code that may change the series:
+// callers re-read positions and buffers after it.
+bool notify(const Cell* value, const Cell& action, const Cell* new_value, int32_t index, int32_t part) {
+    if (!(buffer_of(value)->flags & SERIES_OWNED)) return false;
+    return ownership::check(value, &action, new_value, index, part);
+}
 
 // The count that a /part argument gives against value: an integer! as it is,
 // a position in the same series as the difference of the heads.
@@ -85,12 +97,8 @@ void swap_bytes(uint8_t* a, uint8_t* b, size_t n, uint8_t* temp) {
     std::memcpy(b, temp, n);
 }
 
-// TODO: the random generator draws here once it exists: a uniform integer in 1..limit.
-int32_t draw(int32_t limit, bool secure) {
-    (void)limit;
-    (void)secure;
-    fire_not_done();
-}
+// A uniform integer in 1..limit. Draws never allocate: buffers stay put.
+int32_t draw(int32_t limit, bool secure) { return zuv::random::uniform_int(secure, limit); }
 
 Cell* make_char_at(Cell* c, uint32_t cp) {
     cell::begin(c)->w2 = cp;
@@ -220,8 +228,10 @@ Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
     int64_t p = pick_position(value, index);
     if (p < 0) fire_out_of_range_int(index);
     uint32_t type = type_of(value);
-    SeriesBuffer* s = buffer_of(value);
     if (type == TYPE_HASH || type == TYPE_VECTOR) fire_not_done();  // TODO: table and element writers
+    bool owned = notify(value, words::poke, data, int32_t(p), 1);
+    if (owned && (p = pick_position(value, index)) < 0) fire_out_of_range_int(index);
+    SeriesBuffer* s = buffer_of(value);
     if (cell_series_q(type)) {
         copy_cell(data, reinterpret_cast<Cell*>(element(s, p)));
     } else if (type == TYPE_BINARY) {
@@ -232,6 +242,7 @@ Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
         if (type_of(data) != TYPE_CHAR) fire(ErrorCategory::script, "invalid-arg", data);
         string::overwrite_char(s, int32_t(p), data->w2);
     }
+    if (owned) notify(value, words::poked, data, int32_t(p), 1);
     return data;
 }
 
@@ -239,8 +250,10 @@ Cell* clear(Cell* value) {
     int32_t n = get_length(value, false);
     if (n < 1) return value;
     if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: remove the entries from the table
+    bool owned = notify(value, words::clear, nullptr, head_index(value), n);
     SeriesBuffer* s = buffer_of(value);
-    s->tail = int32_t(element(s, head_index(value)) - s->data());
+    s->tail = int32_t(element(s, std::min(head_index(value), total_of(s))) - s->data());
+    if (owned) notify(value, words::cleared, nullptr, head_index(value), 0);
     return value;
 }
 
@@ -250,8 +263,11 @@ Cell* remove(Cell* value, Cell* part, Cell* key) {
     if (given(key, value)) fire_not_done();  // TODO: remove/key through find/case
     if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: shift the table's positions
     int32_t start = head_index(value);
-    SeriesBuffer* s = buffer_of(value);
-    if (start >= 0) close_gap(s, start, clamp32(count, 0, INT32_MAX));
+    if (start < 0 || start >= total_length(value)) return value;
+    int32_t c = clamp32(count, 0, INT32_MAX);
+    bool owned = notify(value, words::remove, nullptr, start, c);
+    close_gap(buffer_of(value), start, c);
+    if (owned) notify(value, words::removed, nullptr, start, 0);
     return value;
 }
 
@@ -270,13 +286,23 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
         if (count < k || count % k != 0) fire_refine_arg(refinements::skip, skip);
     }
     if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: re-put the swapped records
+    int32_t head = head_index(value);
+    bool owned = notify(value, words::reverse, nullptr, head, int32_t(count));
+    if (owned) {
+        // The owner may have shortened the series: whole records that remain.
+        int64_t left = get_length(value, false);
+        if (count > left) count = left - left % k;
+    }
 
     SeriesBuffer* s = buffer_of(value);
     size_t record = size_t(k) << shift_of(s);
     std::vector<uint8_t> temp(record);  // outside the series frames: nothing moves
-    uint8_t* front = element(s, head_index(value));
-    uint8_t* back = front + ((count - k) << shift_of(s));
-    for (; front < back; front += record, back -= record) swap_bytes(front, back, record, temp.data());
+    if (count >= k) {
+        uint8_t* front = element(s, head_index(value));
+        uint8_t* back = front + ((count - k) << shift_of(s));
+        for (; front < back; front += record, back -= record) swap_bytes(front, back, record, temp.data());
+    }
+    if (owned) notify(value, words::reversed, nullptr, head, int32_t(count));
     return value;
 }
 
@@ -336,23 +362,41 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     }
     int32_t c = clamp32(count, 1, length);
     int32_t o = head_index(origin);
-
     if (origin->w2 != target->w2) {
         bool from_cells = cell_series_q(from_type), to_cells = cell_series_q(to_type);
-        SeriesBuffer* from = buffer_of(origin);
-        SeriesBuffer* to = buffer_of(target);
-        uint32_t unit = memory::unit_of(from);
+        uint32_t unit = memory::unit_of(buffer_of(origin));
         bool fixed_width = from_type == TYPE_BINARY || from_type == TYPE_VECTOR || to_type == TYPE_BINARY ||
                            to_type == TYPE_VECTOR;
-        if (from_cells != to_cells || (fixed_width && unit != memory::unit_of(to))) {
+        if (from_cells != to_cells || (fixed_width && unit != memory::unit_of(buffer_of(target)))) {
             Cell a, b;
             datatype::make_at(&a, int32_t(from_type));
             datatype::make_at(&b, int32_t(to_type));
             fire(ErrorCategory::script, "move-bad", &a, &b);
         }
+    }
+
+    // The owners are told before and after; their handlers may change both
+    // series, so the stretch is measured again after the first call.
+    bool owned_from = notify(origin, words::move, target, o, c);
+    bool owned_to = origin->w2 != target->w2 && notify(target, words::move, origin, head_index(target), c);
+    auto moved = [&] {
+        if (owned_from) notify(origin, words::moved, target, o, c);
+        if (owned_to) notify(target, words::moved, origin, head_index(target), c);
+        return target;
+    };
+    if (owned_from || owned_to) {
+        if (at_tail_q(origin)) return moved();
+        c = std::min(c, get_length(origin, false));
+        o = head_index(origin);
+    }
+
+    if (origin->w2 != target->w2) {
+        SeriesBuffer* from = buffer_of(origin);
+        SeriesBuffer* to = buffer_of(target);
+        uint32_t unit = memory::unit_of(from);
         if (unit != memory::unit_of(to)) {
             string::move_part(origin, target, c << shift_of(from));
-            return target;
+            return moved();
         }
         Node to_node = target->w2, from_node = origin->w2;
         int32_t t = std::min(std::max(head_index(target), 0), total_of(to));
@@ -364,33 +408,38 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         std::memcpy(at, element(from, o), size_t(c) << shift);
         to->tail += c << shift;
         close_gap(from, o, c);
-        return target;
+        return moved();
     }
 
     // Within one buffer: the stretch travels through a temporary copy.
     SeriesBuffer* s = buffer_of(origin);
     int32_t total = total_of(s);
     int32_t t = std::min(head_index(target), total);
-    if (t == o) return target;
+    if (t == o) return moved();
     bool at_tail = t >= total;
-    if (t > o && !at_tail && total - t < c) return target;
+    if (t > o && !at_tail && total - t < c) return moved();
     int32_t shift = shift_of(s);
     std::vector<uint8_t> stretch(size_t(c) << shift);
     std::memcpy(stretch.data(), element(s, o), stretch.size());
     if (t > o) {
         int32_t end = at_tail ? total : t + 1;  // the stretch lands just after the target's element
-        if (end <= o + c) return target;
+        if (end <= o + c) return moved();
         std::memmove(element(s, o), element(s, o + c), size_t(end - o - c) << shift);
         std::memcpy(element(s, end - c), stretch.data(), stretch.size());
     } else {
         std::memmove(element(s, t + c), element(s, t), size_t(o - t) << shift);
         std::memcpy(element(s, t), stretch.data(), stretch.size());
     }
-    return target;
+    return moved();
 }
 
 Cell* random(Cell* value, bool seed, bool secure, bool only) {
-    if (seed) fire_not_done();  // TODO: seed the generator with the hash of the bytes from the head
+    if (seed) {
+        SeriesBuffer* s = buffer_of(value);
+        uint8_t* from = element(s, clamp32(head_index(value), 0, total_of(s)));
+        zuv::random::seed(hash::hash_bytes(from, int32_t(memory::tail_of(s) - from)));
+        return unset::make_at(value);
+    }
     int32_t n = get_length(value, false);
     if (only) {
         if (n < 1) return none::make_at(value);
@@ -400,30 +449,33 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     }
     if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: keep the table in step
     int32_t h = head_index(value);
+    bool owned = notify(value, words::random, nullptr, h, n);
+    if (owned) n = get_length(value, false);  // the owner may have changed the series
     for (int32_t r = n; r >= 1; r--, h++) {
-        int32_t k = draw(r, secure);  // draws never allocate: the buffer stays put
+        int32_t k = draw(r, secure);
         if (k == 1) continue;
         SeriesBuffer* s = buffer_of(value);
         size_t unit = memory::unit_of(s);
         uint8_t temp[16];
         swap_bytes(element(s, h), element(s, int64_t(h) + k - 1), unit, temp);
     }
+    if (owned) notify(value, words::randomized, nullptr, head_index(value), n);
     return value;
 }
 
 // Only the field `owned` is known: the value's owner record, or none.
 Cell* reflect(Cell* value, int32_t field) {
     if (field < 1 || field > symbol::count() || symbol::resolve(field) != sym::owned) fire_not_done();
-    if (buffer_of(value)->flags & SERIES_OWNED) fire_not_done();  // TODO: the owners table's record
-    return none::make_at(value);
+    Cell v = *value;
+    return ownership::reflect_owned(&v, value);
 }
 
 // Only the field `owned` acts: none unbinds the value from its owner, a block
 // [object word] binds it. Any other field changes nothing.
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     if (!word::any_word_q(type_of(field)) || symbol::resolve(int32_t(field->w2)) != sym::owned) return value;
-    if (type_of(value) == TYPE_NONE && !(buffer_of(target)->flags & SERIES_OWNED)) return value;
-    fire_not_done();  // TODO: ownership tracking (bind and unbind)
+    ownership::modify_owned(target, value);
+    return value;
 }
 
 // ---- take ----

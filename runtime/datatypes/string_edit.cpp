@@ -313,7 +313,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     Cell original = *series;
     bool owned = notify(&original, words::take, nullptr, r.start, r.count);
     series::take(series, part, deep, last);  // the range again: the owner may have changed the text
-    if (owned) notify(&original, words::taken, nullptr, r.start, r.count);
+    if (owned) notify(&original, words::taken, nullptr, r.start, 0);
     return series;
 }
 

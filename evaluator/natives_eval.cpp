@@ -1,0 +1,293 @@
+// The natives that evaluate: `do`, `reduce` and `compose`.
+//
+// Code is walked by (node, index) and every value being built lies on the
+// data stack (which never moves): evaluating an expression may collect, so no
+// Cell* into a series is held across one.
+#include "evaluator/natives_eval.hpp"
+
+#include <algorithm>
+
+#include "evaluator/actions.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "evaluator/natives.hpp"
+#include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
+#include "lexer/lexer.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::natives {
+
+using interpreter::detail::limit_of;
+using interpreter::detail::read_cell;
+using interpreter::detail::tail_of;
+
+namespace {
+
+// Spec positions, for expect-arg.
+constexpr int32_t DO_POSITION = 5, DO_CALLBACK = 7;
+constexpr int32_t REDUCE_OUT = 2;
+constexpr int32_t COMPOSE_OUT = 4;
+
+#define ZUV_ANY_BLOCK TYPE_BLOCK, TYPE_PAREN, TYPE_PATH, TYPE_LIT_PATH, TYPE_SET_PATH, TYPE_GET_PATH, TYPE_HASH
+
+// A head index past the tail is moved to the tail.
+void clamp_head(Cell* series) {
+    int32_t length = memory::length_of(memory::buffer_of(series->w2));
+    if (int32_t(series->w1) > length) series->w1 = uint32_t(length);
+}
+
+int32_t length_from_head(const Cell* series) {
+    int32_t length = memory::length_of(memory::buffer_of(series->w2));
+    return std::max(length - std::max(int32_t(series->w1), 0), 0);
+}
+
+bool callable_q(uint32_t type) {
+    return type == TYPE_FUNCTION || type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_OP ||
+           type == TYPE_ROUTINE;
+}
+
+// ---- do ----
+
+enum DoRefinement { DO_EXPAND, DO_ARGS, DO_NEXT, DO_TRACE };
+
+// do/next: the expression at the block's head becomes the result; the word
+// gets the block at the position after it.
+void do_next(const Cell* position_word) {
+    Cell word = *position_word;
+    Cell block = *stack::arguments;
+    stack::keep();
+    Cell* code = stack::push(&block);
+    Cell* target = stack::push(&word);
+    int32_t after = interpreter::eval_next(code);
+    if (stack::pending()) return;
+    Cell rest = *code;
+    rest.w1 = uint32_t(after);
+    word::set(target, &rest);
+}
+
+// Evaluates the value in the result slot by its type.
+void do_value(const int32_t* r) {
+    Cell* value = stack::arguments;
+    switch (type_of(value)) {
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
+            clamp_head(value);
+            // The preprocessor belongs to the language library.
+            if (r[DO_EXPAND] != -1) fire(ErrorCategory::internal, "not-done");
+            if (r[DO_NEXT] >= 0) {
+                do_next(stack::arguments + r[DO_NEXT]);
+                return;
+            }
+            interpreter::eval_block(value, true);
+            return;
+        case TYPE_PATH: {
+            // A path done alone has no code after it: a function at its head
+            // takes no arguments from anywhere.
+            Cell path = *value;
+            int32_t tail = tail_of(path.w2);
+            interpreter::eval_path(&path, tail, tail, &path, false, false, false);
+            return;
+        }
+        case TYPE_STRING: {
+            clamp_head(value);
+            Cell* code = cell::begin(stack::push_raw());
+            lexer::scan_string(code, value, -1, false, true, true, false, nullptr, nullptr, nullptr);
+            interpreter::eval_block(code, true);
+            return;
+        }
+        // Scripts are run by the language library's do-file.
+        case TYPE_FILE: case TYPE_URL: fire(ErrorCategory::internal, "not-done");
+        case TYPE_ERROR: {
+            Cell error = *value;
+            stack::throw_error(&error);
+        }
+        default: eval_single(value); return;
+    }
+}
+
+// The frame below do's own, marked as a function body for a traced
+// evaluation, loses the mark again (unless an unroll has popped it).
+void clear_caller_body(stack::Frame* marked) {
+    if (marked && marked < stack::frames_top) stack::clear_body_flag(marked);
+}
+
+// do/trace: the callback sees every step of the evaluation. The caller's
+// frame is the target of return and exit meanwhile, so that they come back
+// through here and tracing ends before they travel on.
+void do_traced(const Cell* callback, const int32_t* r) {
+    Cell fn = *callback;
+    stack::Frame* marked = stack::mark_caller_body();
+    try {
+        interpreter::begin_trace(&fn);
+        do_value(r);
+    } catch (const Throw&) {
+        interpreter::abandon_trace();
+        clear_caller_body(marked);
+        throw;
+    }
+    interpreter::end_trace();
+    clear_caller_body(marked);
+    uint32_t code = stack::pending();
+    if (marked && (code == THROW_RETURN || code == THROW_EXIT)) {
+        // The return stopped at the caller's frame: it goes on to the real body.
+        stack::clear_pending();
+        stack::throw_return(code == THROW_RETURN, true);
+    }
+}
+
+// ---- compose ----
+
+// Composes the block's values into the target. False when a non-local exit
+// is pending.
+bool compose_into(const Cell* block, const Target& target, bool deep, bool only) {
+    Cell* source = stack::push(block);  // keeps the source alive
+    clamp_head(source);
+    Node node = source->w2;
+    Cell item;
+    for (int32_t i = int32_t(source->w1); read_cell(node, i, &item); i++) {
+        switch (type_of(&item)) {
+            case TYPE_BLOCK: {
+                if (!deep) {
+                    put_value(target, &item, true);
+                    break;
+                }
+                Cell* inner = block::push_only_star(length_from_head(&item));
+                if (!compose_into(&item, Target{inner, true, false}, deep, only)) return false;
+                Cell made = item;  // keeps the cell's flags (its new-line marker)
+                made.w1 = 0;
+                made.w2 = inner->w2;
+                made.w3 = 0;
+                put_value(target, &made, true);
+                stack::top = inner;
+                break;
+            }
+            case TYPE_PAREN: {
+                if (length_from_head(&item) == 0) break;  // an empty paren is dropped
+                interpreter::eval_block(&item, false);
+                if (stack::pending()) return false;
+                Cell* result = stack::top - 1;
+                uint32_t type = type_of(result);
+                if (type == TYPE_BLOCK && !only) put_value(target, result, false);
+                else if (type != TYPE_UNSET) put_value(target, result, true);
+                stack::pop(1);
+                break;
+            }
+            default: put_value(target, &item, true); break;
+        }
+    }
+    stack::top = source;
+    return true;
+}
+
+}  // namespace
+
+// ---- shared ----
+
+Target into_target(Cell* out) {
+    bool at_tail = int32_t(out->w1) >= memory::length_of(memory::buffer_of(out->w2));
+    return Target{out, false, !at_tail};
+}
+
+void put_value(const Target& target, const Cell* value, bool only) {
+    if (target.direct) {
+        if (only || type_of(value) != TYPE_BLOCK) block::append_cell(target.series, value);
+        else block::append_block(target.series, value);
+        return;
+    }
+    Cell v = *value;
+    if (target.insert) {
+        actions::call_insert(target.series, &v, -1, only, 1, false);
+    } else {
+        Cell series = *target.series;  // append answers the series at its head
+        actions::call_insert(&series, &v, -1, only, 1, true);
+    }
+}
+
+bool reduce_into(const Cell* block, const Target& target) {
+    Cell* code = stack::push(block);  // keeps the code alive
+    clamp_head(code);
+    Node node = code->w2;
+    int32_t end = tail_of(node);
+    stack::mark_native(&words::tag_body);
+    for (int32_t position = int32_t(code->w1); position < limit_of(node, end);) {
+        position = interpreter::eval_one(code, position, end, false);
+        if (stack::pending()) return false;
+        cell::clear_new_line_flag(stack::arguments);
+        put_value(target, stack::arguments, true);
+        stack::reset();  // the next expression starts on an empty frame
+    }
+    stack::unwind();
+    stack::top = code;
+    return true;
+}
+
+bool eval_single(const Cell* value) {
+    Cell* code = block::push_only_star(1);
+    block::append_cell(code, value);
+    interpreter::eval_one(code, 0, 1, false);
+    if (stack::pending()) return false;
+    stack::top = code;
+    return true;
+}
+
+// ---- the natives ----
+
+// do value /expand /args arg /next position [word!] /trace callback [function!]
+void do_star(bool check, const int32_t* r) {
+    if (check) {
+        check_arg(r[DO_NEXT], {TYPE_WORD}, DO_POSITION);
+        check_arg(r[DO_TRACE], {TYPE_FUNCTION}, DO_CALLBACK);
+    }
+    // Inside a traced evaluation (its callback included) a nested trace is
+    // not installed: the evaluation runs under the tracing already there.
+    if (r[DO_TRACE] >= 0 && !interpreter::trace_run_q) do_traced(stack::arguments + r[DO_TRACE], r);
+    else do_value(r);
+}
+
+// reduce value /into out [any-block!]
+void reduce_star(bool check, const int32_t* r) {
+    if (check) check_arg(r[0], {ZUV_ANY_BLOCK}, REDUCE_OUT);
+    Cell* into = r[0] >= 0 ? stack::arguments + r[0] : nullptr;
+    Cell* value = stack::arguments;
+    if (type_of(value) == TYPE_BLOCK) {
+        Cell* out = into ? stack::push(into) : block::push_only_star(length_from_head(value));
+        Target target = into ? into_target(out) : Target{out, true, false};
+        if (!reduce_into(value, target)) return;
+        // Inserting answers the position after the values; appending, the series given.
+        stack::set_last(into && !target.insert ? into : out);
+        return;
+    }
+    if (callable_q(type_of(value))) return;  // functions are returned as they are
+    if (!eval_single(value)) return;
+    if (!into) return;
+    Cell* result = stack::push(stack::arguments);
+    Cell* out = stack::push(into);
+    Target target = into_target(out);
+    put_value(target, result, true);
+    stack::set_last(target.insert ? out : into);
+}
+
+// compose value [block!] /deep /only /into out [any-block!]
+void compose_star(bool check, const int32_t* r) {
+    enum { DEEP, ONLY, INTO };
+    if (check) check_arg(r[INTO], {ZUV_ANY_BLOCK}, COMPOSE_OUT);
+    Cell* value = stack::arguments;
+    if (type_of(value) != TYPE_BLOCK) {
+        Cell expected, given;
+        datatype::make_at(&expected, TYPE_BLOCK);
+        datatype::make_at(&given, type_of(value));
+        fire(ErrorCategory::script, "expect-val", &expected, &given);
+    }
+    Cell* into = r[INTO] >= 0 ? stack::arguments + r[INTO] : nullptr;
+    Cell* out = into ? stack::push(into) : block::push_only_star(length_from_head(value));
+    Target target = into ? into_target(out) : Target{out, true, false};
+    if (!compose_into(value, target, r[DEEP] != -1, r[ONLY] != -1)) return;
+    stack::set_last(into && !target.insert ? into : out);
+}
+
+}  // namespace zuv::natives

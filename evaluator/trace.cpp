@@ -1,0 +1,215 @@
+// Trace events: the event mask, calling the callback, and the traced session.
+#include "evaluator/trace.hpp"
+
+#include <algorithm>
+
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/symbol.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::interpreter {
+
+bool tracing_q = false;
+bool trace_run_q = false;
+uint32_t trace_mask = 0;
+int32_t trace_locals = 0;
+
+namespace {
+
+using detail::read_cell;
+using detail::tail_of;
+
+// The event word of each bit, in bit order.
+const Cell* const EVENT_WORDS[TRACE_EVENT_COUNT] = {
+    &words::init,  &words::end,    &words::prolog, &words::epilog, &words::enter, &words::exit,
+    &words::open,  &words::return_, &words::fetch, &words::push,   &words::set,   &words::call,
+    &words::error, &words::throw_, &words::catch_, &words::expr,
+};
+
+const Cell* event_word(uint32_t event) { return EVENT_WORDS[__builtin_ctz(event)]; }
+
+// The offset of an absolute position from the code's head, or -1 when there
+// is no position or it lies outside the head-to-tail range.
+int32_t offset_in(const Cell* code, int32_t position) {
+    if (!code || position < 0) return -1;
+    int32_t head = std::max(int32_t(code->w1), 0);
+    if (position < head || position > tail_of(code->w2)) return -1;
+    return position - head;
+}
+
+// The context the callback runs in: its owner object's, else the global one.
+Node owner_context(const Cell& fn) {
+    const Cell* owner = function::more_cell(&fn, function::MORE_OWNER);
+    return owner && type_of(owner) == TYPE_INTEGER ? owner->w2 : _context::global;
+}
+
+// Clears the pending code while an event runs and puts it back after, so
+// that an event fired while a code travels leaves it in place.
+class PendingAside {
+public:
+    PendingAside() : code_(stack::pending()) { stack::clear_pending(); }
+    ~PendingAside() {
+        if (!stack::pending()) runtime::thrown_code = code_;
+    }
+    PendingAside(const PendingAside&) = delete;
+    PendingAside& operator=(const PendingAside&) = delete;
+
+private:
+    uint32_t code_;
+};
+
+void uninstall() {
+    none::make_at(trace_callback);
+    tracing_q = false;
+    trace_run_q = false;
+}
+
+}  // namespace
+
+uint32_t parse_trace_mask(const Cell* callback) {
+    const Cell* body = function::more_cell(callback, function::MORE_BODY);
+    if (!body || type_of(body) != TYPE_BLOCK) return TRACE_DEFAULT_MASK;
+    Cell events;
+    if (!read_cell(body->w2, std::max(int32_t(body->w1), 0), &events) || type_of(&events) != TYPE_BLOCK)
+        return TRACE_DEFAULT_MASK;
+    uint32_t mask = 0;
+    Cell item;
+    for (int32_t i = std::max(int32_t(events.w1), 0); read_cell(events.w2, i, &item); i++) {
+        if (type_of(&item) != TYPE_WORD) continue;
+        int32_t s = symbol::resolve(int32_t(item.w2));
+        // A word that names no event is ignored.
+        for (int32_t bit = 0; bit < TRACE_EVENT_COUNT; bit++)
+            if (s == symbol::resolve(int32_t(EVENT_WORDS[bit]->w2))) mask |= 1u << bit;
+    }
+    return mask;
+}
+
+void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* ref, const Cell* value) {
+    // After a failed callback the session stays silent, whatever a function
+    // call restores the flag to on its way out.
+    if (!trace_run_q) {
+        tracing_q = false;
+        return;
+    }
+    if (!(trace_mask & event)) return;
+    Cell fn = *trace_callback;
+    if (type_of(&fn) != TYPE_FUNCTION) return;
+
+    Cell* saved_top = stack::top;
+    stack::Frame* saved_call_top = stack::frames_top;
+    Cell frame;
+    cell::begin(&frame);
+    frame.w2 = stack::index_of(stack::arguments);
+    frame.w3 = stack::index_of(stack::top);
+    cell::set_type(&frame, TYPE_PAIR);
+
+    // Nothing from here on is traced: neither the callback's own steps nor
+    // an error raised while its frame is built (a full stack).
+    tracing_q = false;
+    try {
+        // One spare cell stays between the traced code's values and the callback's frame.
+        none::push();
+        stack::mark_func(&words::tag_interp_callback, fn.w1);
+        stack::push(event_word(event));
+        if (code) stack::push(code);
+        else none::push();
+        integer::make_at(cell::begin(stack::push_raw()), offset_in(code, position));
+        if (value) stack::push(value);
+        else none::push();
+        if (ref) stack::push(ref);
+        else none::push();
+        stack::push(&frame);
+        if (trace_locals > 0) function::push_refinement_off(trace_locals);
+
+        Cell name = words::tag_interp_callback;
+        exec_function(&fn, owner_context(fn), &name, 0);
+        // A break, throw or return out of the callback cannot pass through
+        // the event site as a code: it continues as the low-level throw.
+        stack::raise_pending();
+    } catch (const Throw&) {
+        // Tracing stays off until the traced evaluation ends.
+        tracing_q = false;
+        trace_run_q = false;
+        throw;
+    }
+    tracing_q = true;
+    stack::unwind_func_last();
+    stack::top = saved_top;
+    stack::set_call_top(saved_call_top);
+}
+
+void fire_init() {
+    if (tracing_q) fire_event(EV_INIT, nullptr, -1, nullptr, nullptr);
+}
+
+void fire_end() {
+    if (tracing_q) fire_event(EV_END, nullptr, -1, nullptr, nullptr);
+}
+
+void fire_throw() {
+    if (tracing_q) fire_event(EV_THROW, nullptr, -1, nullptr, stack::arguments);
+}
+
+void fire_catch() {
+    if (tracing_q) fire_event(EV_CATCH, nullptr, -1, nullptr, stack::arguments);
+}
+
+void fire_error(const Cell* error) {
+    if (!tracing_q) return;
+    PendingAside aside;
+    Cell value = *error;
+    Cell* kept = stack::push(&value);  // reachable while the callback runs
+    fire_event(EV_ERROR, nullptr, -1, nullptr, kept);
+    stack::top = kept;
+}
+
+void fire_call(const Cell* name, const Cell* function) {
+    if (tracing_q) fire_event(EV_CALL, nullptr, -1, name, function);
+}
+
+void fire_return(const Cell* name, const Cell*) {
+    if (tracing_q) fire_event(EV_RETURN, nullptr, -1, name, stack::arguments);
+}
+
+void fire_prolog(const Cell* function, const Cell* body, const Cell* name) {
+    if (tracing_q) fire_event(EV_PROLOG, body, -1, name, function);
+}
+
+void fire_epilog(const Cell* function, const Cell* body, const Cell* name) {
+    if (!tracing_q) return;
+    PendingAside aside;
+    fire_event(EV_EPILOG, body, -1, name, function);
+}
+
+void begin_trace(const Cell* callback) {
+    trace_mask = parse_trace_mask(callback);
+    trace_locals = function::count_locals(callback->w2, 0, false);
+    *trace_callback = *callback;
+    tracing_q = true;
+    trace_run_q = true;
+    fire_init();
+}
+
+void end_trace() {
+    {
+        PendingAside aside;
+        // After a non-local exit the receiving frame's result lies at its
+        // base, at the stack top: the event's cells go above it.
+        Cell* saved_top = stack::top;
+        if (stack::top <= stack::arguments) stack::top = stack::arguments + 1;
+        fire_end();
+        stack::top = saved_top;
+    }
+    uninstall();
+}
+
+void abandon_trace() { uninstall(); }
+
+}  // namespace zuv::interpreter

@@ -1,0 +1,81 @@
+#!/usr/bin/env python3
+"""The program's provisional modes: lines piped to standard input, and scripts.
+
+Usage: program_test.py PATH-TO-ZUV
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+ZUV = sys.argv[1]
+failures = []
+passed = 0
+
+
+def run(args=(), stdin=""):
+    data = stdin if isinstance(stdin, bytes) else stdin.encode("utf-8")
+    p = subprocess.run([ZUV, *args], input=data,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+def check(name, got, expected):
+    global passed
+    if got == expected:
+        passed += 1
+    else:
+        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
+
+
+def script(text):
+    f = tempfile.NamedTemporaryFile("wb", suffix=".zuv", delete=False)
+    f.write(text.encode("utf-8"))
+    f.close()
+    return f.name
+
+
+# ---- piped lines ----
+check("one line", run(stdin="append [1 2] 3\n"), (0, "== [1 2 3]\n"))
+check("last line without a line feed", run(stdin="[a b]"), (0, "== [a b]\n"))
+check("each line in turn, words kept between lines",
+      run(stdin="x: 10\n\nx\n"), (0, "== 10\n== 10\n"))
+check("CR LF line ends", run(stdin="[1]\r\n[2]\r\n"), (0, "== [1]\n== [2]\n"))
+check("empty input", run(stdin=""), (0, ""))
+
+status, out = run(stdin="no-such-word\n[ok]\n")
+check("an error is reported and the next line still runs",
+      (status, out.startswith("*** Script Error: no-such-word has no value\n"), out.endswith("\n\n== [ok]\n")),
+      (0, True, True))
+status, out = run(stdin="[1 2\n")
+check("a syntax error", (status, out.startswith("*** Syntax Error: (line 1) missing ]")), (0, True))
+status, out = run(stdin=b"\"a\xff\xe2\x82\"\n")
+check("invalid UTF-8 becomes U+FFFD", (status, out), (0, '== "a\ufffd\ufffd"\n'))
+
+# ---- scripts ----
+path = script("Zuv [Title: \"t\"]\nx: append [1] 2\n")
+check("a script runs quietly", run([path]), (0, ""))
+os.unlink(path)
+
+path = script("; text before the header is skipped\nprint-this\nZuv\t[]\n[1] [2\n")
+status, out = run([path])
+check("a script's syntax error ends it with status 254", (status, out.startswith("*** Syntax Error")), (254, True))
+os.unlink(path)
+
+path = script("Zuv []\nx: 1\nno-such-word\n")
+status, out = run([path])
+check("a script's error ends it with status 254",
+      (status, out.startswith("*** Script Error: no-such-word has no value")), (254, True))
+os.unlink(path)
+
+path = script("zuv [] 1\n")
+check("no header (the header word is case-sensitive)", run([path]), (0, "*** Error: Zuv header not found!\n"))
+os.unlink(path)
+
+status, out = run(["/nonexistent/script.zuv"])
+check("an unreadable script", (status, out.startswith("*** Access Error: cannot open:")), (254, True))
+
+if failures:
+    print(*failures, sep="\n")
+print(f"{passed} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
