@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "evaluator/random.hpp"
+#include "evaluator/stack.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -541,8 +542,18 @@ Cell* take(Cell* value, Cell* part, bool, bool last) {
 
 namespace {
 
-// The navigation slots (at, back, head, head?, index?, next, skip, tail,
-// tail?) read their arguments from the data stack; they join the row with it.
+// The navigation slots read their arguments from the data stack: the series
+// is the call's first argument (and its result cell), the offset the second.
+void at_slot() { at(stack::arguments, stack::arguments + 1); }
+void back_slot() { back(stack::arguments); }
+void head_slot() { head(stack::arguments); }
+void head_q_slot() { head_q(stack::arguments); }
+void index_q_slot() { index_q(stack::arguments); }
+void next_slot() { next(stack::arguments); }
+void skip_slot() { skip(stack::arguments, stack::arguments + 1); }
+void tail_slot() { tail(stack::arguments); }
+void tail_q_slot() { tail_q(stack::arguments); }
+
 constexpr SlotEntry row[] = {
     NONE,                                   // 1 make
     slot<Act::random, &series::random>,     // 2
@@ -552,25 +563,29 @@ constexpr SlotEntry row[] = {
     NONE, NONE, NONE, NONE, NONE,           // 15-19
     NONE, NONE, NONE, NONE, NONE,           // 20-24
     NONE,                                   // 25 append
-    NONE, NONE,                             // 26 at, 27 back
+    slot<Act::at, &at_slot>,                // 26
+    slot<Act::back, &back_slot>,            // 27
     NONE,                                   // 28 change
     slot<Act::clear, &series::clear>,       // 29
     slot<Act::copy, &series::copy>,         // 30
     NONE,                                   // 31 find
-    NONE, NONE, NONE,                       // 32 head, 33 head?, 34 index?
+    slot<Act::head, &head_slot>,            // 32
+    slot<Act::head_q, &head_q_slot>,        // 33
+    slot<Act::index_q, &index_q_slot>,      // 34
     NONE,                                   // 35 insert
     slot<Act::length_q, &series::length_q>, // 36
     slot<Act::move, &series::move>,         // 37
-    NONE,                                   // 38 next
+    slot<Act::next, &next_slot>,            // 38
     slot<Act::pick, &series::pick>,         // 39
     slot<Act::poke, &series::poke>,         // 40
     NONE,                                   // 41 put
     slot<Act::remove, &series::remove>,     // 42
     slot<Act::reverse, &series::reverse>,   // 43
     NONE, NONE,                             // 44 select, 45 sort
-    NONE,                                   // 46 skip
+    slot<Act::skip, &skip_slot>,            // 46
     NONE,                                   // 47 swap
-    NONE, NONE,                             // 48 tail, 49 tail?
+    slot<Act::tail, &tail_slot>,            // 48
+    slot<Act::tail_q, &tail_q_slot>,        // 49
     slot<Act::take, &series::take>,         // 50
     NONE, NONE, NONE, NONE,                 // 51-54
     slot<Act::modify, &series::modify>,     // 55
