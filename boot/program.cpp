@@ -275,8 +275,9 @@ int run_script(const char* path) {
     }
     int64_t start = find_header(text);
     if (start < 0) {
+        // A script that cannot run is a failure: the status says so.
         print_text("*** Error: Zuv header not found!");
-        return 0;
+        return 1;
     }
     if (text.size() - size_t(start) > size_t(INT32_MAX)) fire(ErrorCategory::internal, "no-memory");
     Cell* code = none::make_at(stack::push_raw());

@@ -69,7 +69,7 @@ check("a script's error ends it with status 254",
 os.unlink(path)
 
 path = script("zuv [] 1\n")
-check("no header (the header word is case-sensitive)", run([path]), (0, "*** Error: Zuv header not found!\n"))
+check("no header (the header word is case-sensitive)", run([path]), (1, "*** Error: Zuv header not found!\n"))
 os.unlink(path)
 
 status, out = run(["/nonexistent/script.zuv"])
