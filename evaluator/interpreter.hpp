@@ -38,7 +38,8 @@ namespace zuv::interpreter {
 // A copy of the block being evaluated, its head at the expression being
 // evaluated; errors read it for their `near` field. A root block cell.
 extern Cell* current_position;
-// Reserved for the trace callback (unset while no trace session runs).
+// The trace callback while a traced evaluation runs (none after one, unset
+// before the first).
 extern Cell* trace_callback;
 
 // Apply modes of a call (only `apply` sets them).
@@ -111,9 +112,24 @@ int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, con
 // kept in cell 1 of its more block): its node.
 uint32_t build_arg_cache(const Cell* callable);
 
-// Running functions and routines.
+// Running functions and routines. Each runs the call whose frame is on top
+// and whose arguments, refinements and locals start at `arguments`; the
+// result is left in the call's first cell.
+//
+// exec_function: the compiled code of the function (more-block cell 2), or
+// its body through exec_body. context: the owner object's context, handed
+// to compiled code. trace_class: 0 for calls by the interpreter, else the
+// kind of callback (a callback runs untraced). A code for a receiver further
+// out is left pending for an interpreter frame, and raised as the low-level
+// throw to any other caller.
 void exec_function(const Cell* function, uint32_t context, const Cell* name, int32_t trace_class);
+// Evaluates the body with the function's words reading the call's cells and
+// the call's frame receiving `return` and `exit`; the words' previous cells
+// are given back however the body ends.
 void exec_body(const Cell* function, const Cell* body, const Cell* name);
+// Hands the routine's fixed arguments to its C++ function in the routine
+// registry (converted by their types, or as cell addresses) and stores its
+// answer by the routine's result type.
 void exec_routine(const Cell* routine);
 
 }  // namespace zuv::interpreter

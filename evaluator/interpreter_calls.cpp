@@ -660,7 +660,8 @@ routines::Value routine_argument(Node spec, int32_t argument, Cell* cell) {
         uint32_t t = type_of(&c);
         if ((t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) && ++seen == argument) break;
     }
-    if (!read_cell(spec, i + 1, &types) || type_of(&types) != TYPE_BLOCK) fire(ErrorCategory::script, "invalid-type-spec", &c);
+    if (!read_cell(spec, i + 1, &types) || type_of(&types) != TYPE_BLOCK)
+        fire(ErrorCategory::script, "invalid-type-spec", &c);
     if (!read_cell(types.w2, std::max(int32_t(types.w1), 0), &type_word) || type_of(&type_word) != TYPE_WORD)
         fire(ErrorCategory::script, "invalid-type-spec", &types);
     uint32_t type = type_of(cell);
@@ -688,6 +689,11 @@ routines::Value routine_argument(Node spec, int32_t argument, Cell* cell) {
 
 void exec_function(const Cell* function, uint32_t context, const Cell* name, int32_t trace_class) {
     Cell fn = *function;
+    // A code for a receiver further out travels on as pending only to an
+    // interpreter frame; C++ callers (change handlers, callbacks) cannot
+    // pass it on, so it leaves them as the low-level throw.
+    const stack::Frame* frame = stack::get_top_frame();
+    bool interpreted = frame && (frame->header & stack::FRAME_INTERPRETED);
     bool restore_tracing = false;
     if (tracing_q && trace_class != 0 && !(trace_class & TRACE_CLASS_MASK)) {
         tracing_q = false;  // a callback: untraced unless its class is asked for
@@ -703,16 +709,17 @@ void exec_function(const Cell* function, uint32_t context, const Cell* name, int
     const Cell* code = function::more_cell(&fn, function::MORE_CODE);
     if (code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) {
         exec_compiled(fn, integer::get_value(code), context);
-        return;
+    } else {
+        bool announce = tracing_q && trace_class != 0;
+        if (announce) fire_call(name, &fn);
+        const Cell* found = function::more_cell(&fn, function::MORE_BODY);
+        Cell body;
+        if (found) body = *found;
+        else none::make_at(&body);
+        exec_body(&fn, &body, name);
+        if (announce && !stack::pending()) fire_return(name, &fn);
     }
-    bool announce = tracing_q && trace_class != 0;
-    if (announce) fire_call(name, &fn);
-    const Cell* found = function::more_cell(&fn, function::MORE_BODY);
-    Cell body;
-    if (found) body = *found;
-    else none::make_at(&body);
-    exec_body(&fn, &body, name);
-    if (announce && !stack::pending()) fire_return(name, &fn);
+    if (!interpreted) stack::raise_pending();
 }
 
 void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
@@ -751,11 +758,12 @@ void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
     }
 
     uint32_t code = stack::pending();
-    if (code == THROW_RETURN || code == THROW_EXIT) {
+    if (code != 0) {
+        // Anything but this call's own return or exit is for a receiver
+        // further out, to which the stacks already belong.
+        if ((code != THROW_RETURN && code != THROW_EXIT) || stack::frames_top - 1 != frame) return;
         stack::clear_pending();
         stack::keep();  // the result cell, received at this call's base, stays live
-    } else if (code != 0) {
-        return;  // for a receiver further out: this frame is gone
     }
     if (tracing_q) fire_epilog(&fn, &body, name);
     frame->header &= ~stack::FRAME_BODY;

@@ -13,8 +13,10 @@
 
 namespace zuv::natives {
 
-// The newline flag of the last print (1) or prin (0); the library reads it.
+// The newline flag of the last print (1) or prin (0); the library reads it
+// through the routine last-lf?, which this registers.
 extern int32_t last_newline;
+void register_output_routines();
 
 // Where reduce and compose put their values. The cell lies on the data stack.
 //   direct  a block nobody else sees (new, or the print scratch) at its tail:

@@ -21,6 +21,7 @@
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/words.hpp"
 
@@ -56,24 +57,24 @@ void make_function() {
 bool travelling_code_q(uint32_t code) { return code >= THROW_THROW && code <= THROW_BREAK; }
 
 // True when the thrown name (the cell after the thrown value) is a word
-// named by the /name word or by a word of the /name block.
+// named by the /name word or by a word of the /name block; a block entry
+// that is not a word is an error.
 bool name_matches_q(const Cell& thrown, const Cell& wanted) {
-    if (type_of(&wanted) == TYPE_BLOCK) {
-        bool found = false;
-        Cell w;
-        SeriesBuffer* s = memory::buffer_of(wanted.w2);
-        for (int32_t i = std::max(int32_t(wanted.w1), 0), n = memory::length_of(s); i < n; i++) {
-            w = memory::cells_head(memory::buffer_of(wanted.w2))[i];
-            if (type_of(&w) != TYPE_WORD) {
-                Cell block = wanted;
-                fire(ErrorCategory::script, "invalid-refine-arg", &words::name, &block);
-            }
-            if (type_of(&thrown) == TYPE_WORD && symbol::resolve(int32_t(w.w2)) == symbol::resolve(int32_t(thrown.w2)))
-                found = true;
+    auto same_name = [&thrown](const Cell& w) {
+        return type_of(&thrown) == TYPE_WORD && symbol::resolve(int32_t(w.w2)) == symbol::resolve(int32_t(thrown.w2));
+    };
+    if (type_of(&wanted) != TYPE_BLOCK) return same_name(wanted);
+    bool found = false;
+    SeriesBuffer* s = memory::buffer_of(wanted.w2);
+    for (int32_t i = std::max(int32_t(wanted.w1), 0), n = memory::length_of(s); i < n; i++) {
+        Cell w = memory::cells_head(s)[i];
+        if (type_of(&w) != TYPE_WORD) {
+            Cell block = wanted;
+            fire(ErrorCategory::script, "invalid-refine-arg", &words::name, &block);
         }
-        return found;
+        found = found || same_name(w);
     }
-    return type_of(&thrown) == TYPE_WORD && symbol::resolve(int32_t(wanted.w2)) == symbol::resolve(int32_t(thrown.w2));
+    return found;
 }
 
 }  // namespace

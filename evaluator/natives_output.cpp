@@ -10,6 +10,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
+#include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -36,6 +37,13 @@ Cell* form_pushed(const Cell* value) {
     Cell* text = string::zs_make_at(cell::begin(stack::push_raw()), 16);
     actions::call_form(&v, text, nullptr, INT_MAX);
     return text;
+}
+
+// The routine the library reads the flag through.
+routines::Value last_lf_q(const routines::Value*, int32_t) {
+    routines::Value v;
+    v.i = last_newline;
+    return v;
 }
 
 void print_line(bool new_line) {
@@ -76,5 +84,7 @@ void print_star(bool, const int32_t*) { print_line(true); }
 
 // prin value
 void prin_star(bool, const int32_t*) { print_line(false); }
+
+void register_output_routines() { routines::add("last-lf?", last_lf_q); }
 
 }  // namespace zuv::natives

@@ -102,6 +102,7 @@ double collect_stats_of(const Record& frames, Cell* out, int32_t level) {
     bool detailed = level == STATS_DETAILED && out != nullptr;
     Walk w = walk_frames(frames, detailed);
     if (detailed) {
+        block::make_at(cell::begin(out), 8);
         double heap = double(runtime::tracked_heap_bytes());
         append_triples(out, w.node_frames);
         append_triples(out, w.series_frames);

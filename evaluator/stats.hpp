@@ -26,8 +26,8 @@ namespace zuv::memory {
 
 enum StatsLevel : int32_t { STATS_SUMMARY = 1, STATS_DETAILED = 2 };
 
-// The bytes in use. At STATS_DETAILED the report's five values are appended
-// to out (a block value that must not lie in a series buffer that can move).
+// The bytes in use. At STATS_DETAILED out receives a new block of the
+// report's five values (out must not lie in a series buffer that can move).
 double collect_stats(Cell* out, int32_t level);
 // The same over a given frame record (the process-wide one is memory::record).
 double collect_stats_of(const Record& frames, Cell* out, int32_t level);

@@ -9,9 +9,9 @@
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/symbol.hpp"
-#include "runtime/memory.hpp"
 #include "runtime/words.hpp"
 
 namespace zuv::interpreter {
@@ -19,12 +19,14 @@ namespace zuv::interpreter {
 bool tracing_q = false;
 bool trace_run_q = false;
 uint32_t trace_mask = 0;
-int32_t trace_locals = 0;
 
 namespace {
 
 using detail::read_cell;
 using detail::tail_of;
+
+// On while the callback runs.
+bool in_callback = false;
 
 // The event word of each bit, in bit order.
 const Cell* const EVENT_WORDS[TRACE_EVENT_COUNT] = {
@@ -65,6 +67,30 @@ private:
     uint32_t code_;
 };
 
+// The callback's frame: one cell per word of its spec (the words of its
+// context, in order). The leading argument words get the six event
+// arguments (none past the sixth); from the first refinement on (/local
+// too), a refinement gets false and its words none, as in a call that uses
+// no refinement.
+void push_callback_arguments(Node spec, const Cell* args) {
+    bool fixed = true;
+    int32_t given = 0;
+    Cell item;
+    for (int32_t i = 0; read_cell(spec, i, &item); i++) {
+        switch (type_of(&item)) {
+            case TYPE_REFINEMENT:
+                fixed = false;
+                logic::push(false);
+                break;
+            case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD:
+                if (fixed && given < 6) stack::push(&args[given++]);
+                else none::push();
+                break;
+            default: break;  // type blocks, documentation, return:
+        }
+    }
+}
+
 void uninstall() {
     none::make_at(trace_callback);
     tracing_q = false;
@@ -98,7 +124,9 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
         tracing_q = false;
         return;
     }
-    if (!(trace_mask & event)) return;
+    // No event reaches the callback while it runs, not even from a
+    // function with the trace attribute that it calls.
+    if (!(trace_mask & event) || in_callback) return;
     Cell fn = *trace_callback;
     if (type_of(&fn) != TYPE_FUNCTION) return;
 
@@ -113,20 +141,25 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
     // Nothing from here on is traced: neither the callback's own steps nor
     // an error raised while its frame is built (a full stack).
     tracing_q = false;
+    in_callback = true;
     try {
-        // One spare cell stays between the traced code's values and the callback's frame.
+        // The result slot of a frame in result mode lies at the top: it is
+        // kept. One spare cell stays between the traced code's values and
+        // the callback's frame.
+        if (stack::top <= stack::arguments) stack::top = stack::arguments + 1;
         none::push();
         stack::mark_func(&words::tag_interp_callback, fn.w1);
-        stack::push(event_word(event));
-        if (code) stack::push(code);
-        else none::push();
-        integer::make_at(cell::begin(stack::push_raw()), offset_in(code, position));
-        if (value) stack::push(value);
-        else none::push();
-        if (ref) stack::push(ref);
-        else none::push();
-        stack::push(&frame);
-        if (trace_locals > 0) function::push_refinement_off(trace_locals);
+        Cell args[6];
+        args[0] = *event_word(event);
+        if (code) args[1] = *code;
+        else none::make_at(&args[1]);
+        integer::make_at(cell::begin(&args[2]), offset_in(code, position));
+        if (value) args[3] = *value;
+        else none::make_at(&args[3]);
+        if (ref) args[4] = *ref;
+        else none::make_at(&args[4]);
+        args[5] = frame;
+        push_callback_arguments(fn.w2, args);
 
         Cell name = words::tag_interp_callback;
         exec_function(&fn, owner_context(fn), &name, 0);
@@ -135,10 +168,12 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
         stack::raise_pending();
     } catch (const Throw&) {
         // Tracing stays off until the traced evaluation ends.
+        in_callback = false;
         tracing_q = false;
         trace_run_q = false;
         throw;
     }
+    in_callback = false;
     tracing_q = true;
     stack::unwind_func_last();
     stack::top = saved_top;
@@ -190,7 +225,6 @@ void fire_epilog(const Cell* function, const Cell* body, const Cell* name) {
 
 void begin_trace(const Cell* callback) {
     trace_mask = parse_trace_mask(callback);
-    trace_locals = function::count_locals(callback->w2, 0, false);
     *trace_callback = *callback;
     tracing_q = true;
     trace_run_q = true;
@@ -200,12 +234,7 @@ void begin_trace(const Cell* callback) {
 void end_trace() {
     {
         PendingAside aside;
-        // After a non-local exit the receiving frame's result lies at its
-        // base, at the stack top: the event's cells go above it.
-        Cell* saved_top = stack::top;
-        if (stack::top <= stack::arguments) stack::top = stack::arguments + 1;
         fire_end();
-        stack::top = saved_top;
     }
     uninstall();
 }

@@ -51,9 +51,8 @@ extern bool tracing_q;
 // On while a traced `do` runs (a function with the `trace` attribute turns
 // tracing_q back on from it).
 extern bool trace_run_q;
-// The current callback's event mask and local count (/local and its words).
+// The current callback's event mask.
 extern uint32_t trace_mask;
-extern int32_t trace_locals;
 
 // The event mask of a callback: when its body begins with a block, the event
 // words listed there (other values are ignored); otherwise the default.
@@ -79,8 +78,8 @@ void fire_return(const Cell* name, const Cell* function);
 void fire_prolog(const Cell* function, const Cell* body, const Cell* name);
 void fire_epilog(const Cell* function, const Cell* body, const Cell* name);
 
-// A traced evaluation. begin installs the callback (mask and locals taken
-// from it), switches tracing on and fires `init`; end fires `end` (the
+// A traced evaluation. begin installs the callback (its mask taken from
+// it), switches tracing on and fires `init`; end fires `end` (the
 // pending code kept aside), removes the callback and switches tracing off.
 // abandon does end's clean-up without the event, for an evaluation left by
 // an error.

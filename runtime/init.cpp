@@ -10,6 +10,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/natives_eval.hpp"
 #include "evaluator/natives_transcode.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
@@ -122,6 +123,7 @@ void init() {
     well_known::init_refinements();
     well_known::init_issue();
     natives::init();
+    natives::register_output_routines();  // last-lf?
     // parse::init();
     ownership::init();               // the owners table for reactivity
     // checksum::init_words();

@@ -124,7 +124,7 @@ void check_duplicate(Node spec, int32_t first, int32_t i, const Cell& entry) {
 
 // ---- locals collection ----
 
-struct Collector {
+struct LocalsCollector {
     Cell* list;    // the collected words
     Cell* ignore;  // names never collected: the spec's, the external ones, those collected
 
@@ -252,12 +252,6 @@ int32_t compare_more(Cell* value1, Cell* value2, int32_t op, uint32_t type) {
 
 namespace function {
 
-Cell* more_cell(const Cell* value, int32_t i) {
-    if (!value->w3) return nullptr;
-    SeriesBuffer* more = memory::buffer_of(value->w3);
-    return i >= 0 && i < memory::length_of(more) ? memory::cells_head(more) + i : nullptr;
-}
-
 uint32_t validate_spec(const Cell* spec_value) {
     Cell spec = *spec_value;
     Node node = spec.w2;
@@ -327,7 +321,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
     Cell* list = block::push_only_star(8);
     Cell* ignore = cell::begin(stack::push_raw());
     block::clone(spec, ignore, false, false);
-    Collector collector{list, ignore};
+    LocalsCollector collector{list, ignore};
     Node node = spec->w2;
     int32_t extern_symbol = canonical(refinements::extern_);
     int32_t local_symbol = canonical(refinements::local);

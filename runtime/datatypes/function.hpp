@@ -50,7 +50,11 @@ constexpr uint32_t FLAG_TRACE = 0x400;
 
 // Cell i of a function's or routine's more block (valid until the next
 // allocation), or null when the value has none or it is shorter.
-Cell* more_cell(const Cell* value, int32_t i);
+inline Cell* more_cell(const Cell* value, int32_t i) {
+    if (!value->w3) return nullptr;
+    SeriesBuffer* more = memory::buffer_of(value->w3);
+    return i >= 0 && i < memory::length_of(more) ? memory::cells_head(more) + i : nullptr;
+}
 
 // Checks a spec's grammar (attribute block, arguments with type blocks and
 // documentation, refinements, one `return:`, `/local` words, no name twice

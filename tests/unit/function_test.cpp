@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
@@ -209,9 +208,11 @@ TEST_F(Function, CyclicAndDeepBodiesAreRefused) {
 
     Cell deep = block_of({set_word_of("z"), integer_value(1)});
     for (int i = 0; i < 1100; i++) deep = block_of({deep});
-    Cell code = block_of({word_of("function"), block_of({}), deep});
-    EXPECT_EQ(run(code), "!internal/too-deep");
-    EXPECT_EQ(cycles::depth(), 0);
+    for (const char* maker : {"function", "func"}) {
+        Cell code = block_of({word_of(maker), block_of({}), deep});
+        EXPECT_EQ(run(code), "!internal/too-deep") << maker;
+        EXPECT_EQ(cycles::depth(), 0);
+    }
 }
 
 TEST_F(Function, CountLocalsAndRefinementsOff) {
@@ -343,6 +344,15 @@ TEST_F(Function, CatchAndThrow) {
         {"catch [try/all [throw 1]] 2", "2"},                    // try/all stops the throw
     };
     for (const auto& [source, expected] : cases) EXPECT_EQ(eval(source), expected) << source;
+}
+
+// ---- exits out of functions that C++ code calls ----
+
+TEST_F(Function, ExitsFromChangeHandlersReachTheirReceivers) {
+    EXPECT_EQ(eval("o: make object! [a: 1 on-change*: func [w o n] [break/return 3]] loop 2 [o/a: 5 9]"), "3");
+    EXPECT_EQ(eval("o: make object! [a: 1 on-change*: func [w o n] [throw 7]] catch [o/a: 5 8]"), "7");
+    EXPECT_EQ(eval("o: make object! [a: 1 on-change*: func [w o n] [return 7]] o/a: 5"), "5");  // its own
+    EXPECT_EQ(eval("o: make object! [a: 1 on-change*: func [w o n] [break]] o/a: 5"), "!throw/break");
 }
 
 // ---- try ----

@@ -8,6 +8,7 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "tests/unit/source_eval.hpp"
@@ -63,6 +64,17 @@ TEST_F(Trace, WithoutAMaskEveryEventIsDelivered) {
     EXPECT_EQ(log.back(), "end");
 }
 
+TEST_F(Trace, TracingLeavesTheResultsAsTheyAre) {
+    // Every event fires with results lying in result slots and on the stack;
+    // the callback's frame goes above them all.
+    const char* code = "[f: func [x] [add x 1] o: construct [a: 5] y: f 1 "
+                       "reduce [y f y (add 2 3) o/a add 1 f 2 do [f 7] catch [throw 8] type? try [f]]]";
+    std::string plain = run_source((std::string("do ") + code).c_str());
+    EXPECT_EQ(plain, "[2 3 5 5 4 8 8 error!]");
+    std::string traced = run_source((std::string(LOGGER) + "do/trace " + code + " :logger").c_str());
+    EXPECT_EQ(traced, plain);
+}
+
 TEST_F(Trace, TheCallbacksOwnStepsAreNotTraced) {
     // The callback itself calls, sets and pushes: none of that is reported.
     std::string source = std::string(LOGGER) + "do/trace [1] :logger log";
@@ -75,6 +87,29 @@ TEST_F(Trace, TheEventArguments) {
                          "cb: func [event code offset value ref frame] [[set fetch] append log reduce [offset :value :ref]] "
                          "do/trace [x: 5] :cb log"),
               "[0 x: none 1 5 none 2 5 x:]");
+}
+
+TEST_F(Trace, ACallbackOfAnotherShapeGetsAWellFormedCall) {
+    // Arguments past the sixth are none; refinements are off; locals are none.
+    EXPECT_EQ(run_source("log: copy [] "
+                         "cb: func [event /opt x /local n] [[end] n: event append log reduce [n x]] "
+                         "do/trace [1] :cb log"),
+              "[end none]");
+    // A callback with the trace attribute is not traced either.
+    EXPECT_EQ(run_source("log: copy [] "
+                         "cb: func [[trace] e c o v r f extra] [append log :extra] "
+                         "do/trace [] :cb log"),
+              "[none none none none]");
+}
+
+TEST_F(Trace, FunctionAttributesSwitchTracing) {
+    // A no-trace function's body is silent; a trace function called from it
+    // is reported again.
+    std::string source = std::string(LOGGER) +
+                         "g: func [[trace] x] [x] f: func [[no-trace] x] [add x g x] "
+                         "do/trace [f 1] :logger log";
+    EXPECT_EQ(run_source(source.c_str()),
+              "[init enter fetch open fetch push call prolog enter fetch push expr exit epilog return expr exit end]");
 }
 
 TEST_F(Trace, AnErrorInTheCallbackLeavesTracingOff) {
@@ -99,6 +134,17 @@ TEST_F(Trace, ANestedTraceDoesNotReplaceTheSession) {
                          "other: func [event code offset value ref frame] [append log 'other] "
                          "do/trace [do/trace [1] :other] :logger find log 'other";
     EXPECT_EQ(run_source(source.c_str()), "none");
+}
+
+TEST_F(Trace, TheCallbacksArgumentsSurviveCollections) {
+    // The callback allocates at every event; the GC-stress build collects
+    // and moves everything there.
+    collector::enabled = true;
+    std::string result = run_source(
+        "log: copy [] cb: func [event code offset value ref frame] [[set] append log reduce [copy form event :value]] "
+        "do/trace [x: copy [1 2] y: reduce [x copy \"s\"]] :cb log");
+    collector::enabled = false;
+    EXPECT_EQ(result, "[\"set\" [1 2] \"set\" [[1 2] \"s\"]]");
 }
 
 }  // namespace
