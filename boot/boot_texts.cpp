@@ -62,8 +62,7 @@ void bind_first_make() {
 
 void define_builtins() {
     // The datatype words, as the boot image will bring them.
-    for (int32_t t = 1; t <= datatype::highest_type; t++) {
-        if (!datatype::type_names[t].name) continue;
+    for (int32_t t = 1; t <= TYPE_EVENT; t++) {
         Cell d;
         _context::set_global_value(symbol::make(datatype::type_names[t].name), datatype::make_at(&d, t));
     }
@@ -71,5 +70,7 @@ void define_builtins() {
     run(required("actions.zuv"));
     run(required("natives.zuv"));
 }
+
+void define_base() { run(required("base.zuv")); }
 
 }  // namespace zuv::boot_texts

@@ -26,5 +26,8 @@ void run(const Text& text);
 // the natives (natives.zuv). The datatype words are set to their datatypes
 // first, and `make` to the make action, which those texts use.
 void define_builtins();
+// The logic words and the infix operators (base.zuv); runs once the
+// typeset words that the natives' specs name exist.
+void define_base();
 
 }  // namespace zuv::boot_texts

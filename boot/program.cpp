@@ -99,26 +99,7 @@ bool read_file(const char* path, std::string& out) {
 
 // ---- start-up ----
 
-namespace {
-
-// Datatype names by id (1-54).
-constexpr const char* DATATYPE_NAMES[] = {
-    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!", "char!",
-    "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!", "get-word!", "refinement!",
-    "issue!", "native!", "action!", "op!", "function!", "path!", "lit-path!", "set-path!", "get-path!", "routine!",
-    "bitset!", "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!", "tuple!",
-    "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!", "date!", "port!", "money!", "ref!",
-    "point2D!", "point3D!", "image!", "event!"};
-static_assert(sizeof DATATYPE_NAMES / sizeof DATATYPE_NAMES[0] == TYPE_EVENT + 1);
-
-}  // namespace
-
 void finish_start_up() {
-    for (int32_t t = 1; t <= TYPE_EVENT; t++) {
-        if (datatype::known_q(t)) continue;
-        Cell d;
-        _context::set_global_value(symbol::make(DATATYPE_NAMES[t]), datatype::make_at(&d, t));
-    }
     runtime::boot_flag = false;
     collector::enabled = true;
     // The bottom frame: unrolls stop at it, and an error that reaches it is

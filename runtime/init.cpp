@@ -138,6 +138,7 @@ void init() {
     natives::install_lexer_callback();  // lexer events call language-level callbacks
     boot_texts::define_builtins();   // the actions and natives, until the boot image holds them
     typeset::init_words();           // number!, series! ... until the boot image holds them
+    boot_texts::define_base();       // true, false, none and the infix operators
     slots::init();                   // the slot table
     collector::init();               // the collector stays disabled until start-up enables it
 }

@@ -5,16 +5,22 @@
 #include <climits>
 #include <cmath>
 
+#include "evaluator/backtrace.hpp"
 #include "evaluator/random.hpp"
+#include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/convert.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
+#include "runtime/throw.hpp"
 
 namespace zuv::integer {
 
@@ -27,6 +33,41 @@ namespace {
 void check_division(int32_t a, int32_t b) {
     if (b == 0) fire_zero_divide();
     if (a == INT32_MIN && b == -1) fire_overflow();
+}
+
+[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
+    Cell type;
+    datatype::make_at(&type, TYPE_INTEGER);
+    fire(ErrorCategory::script, "bad-to-arg", &type, spec);
+}
+
+// Conversions from datatypes that are not built yet.
+[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
+
+// d truncated toward zero; outside -2147483648.0 .. 2147483647.0, or NaN,
+// raises script type-limit (integer!) instead of reaching an undefined cast.
+int32_t checked_truncate(double d) {
+    if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) {
+        Cell type;
+        datatype::make_at(&type, TYPE_INTEGER);
+        fire(ErrorCategory::script, "type-limit", &type);
+    }
+    return int32_t(d);
+}
+
+// The text from the string's head read as a decimal integer (sign and "'"
+// separators allowed); anything else raises bad-to-arg.
+int32_t from_text(const Cell* spec) {
+    int32_t count = string::rs_length_q(spec);
+    SeriesBuffer* s = string::buffer(spec);
+    uint32_t unit = memory::unit_of(s);
+    const uint8_t* start = memory::head_of(s);
+    if (count > 0) start += int64_t(spec->w1) * unit;
+    else count = 0;  // a head at or past the tail reads nothing, which fails
+    int32_t error = 0;
+    int32_t v = lexer::string_to_integer(start, count, int32_t(unit), &error);
+    if (error) fire_bad_to_arg(spec);
+    return v;
 }
 
 }  // namespace
@@ -190,6 +231,104 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     return value;
 }
 
+int32_t int_power(int32_t base, int32_t exponent) {
+    int32_t result = 1;
+    while (exponent > 0) {
+        if ((exponent & 1) && __builtin_mul_overflow(result, base, &result)) runtime::throw_code(THROW_INT_OVERFLOW);
+        exponent >>= 1;
+        // Squared only while exponent bits remain, so that a square the result
+        // never needs cannot overflow.
+        if (exponent && __builtin_mul_overflow(base, base, &base)) runtime::throw_code(THROW_INT_OVERFLOW);
+    }
+    return result;
+}
+
+void power() {
+    Cell* base = stack::arguments;
+    Cell* exponent = base + 1;
+    uint32_t et = type_of(exponent);
+    if (et != TYPE_INTEGER && et != TYPE_FLOAT) rt_support::fire_expect_arg(et, 1);
+    if (et == TYPE_INTEGER && get_value(exponent) >= 0) {
+        int32_t b = get_value(base), e = get_value(exponent), r = 0;
+        uint32_t code = runtime::catch_scope(THROW_INT_OVERFLOW, [&] { r = int_power(b, e); });
+        if (code == 0) {
+            make_at(base, r);
+            return;
+        }
+        if (code != THROW_INT_OVERFLOW) runtime::unwind_to_handler();  // not ours to receive
+        runtime::thrown_code = 0;
+    }
+    // A float exponent, a negative one or an overflow: the float power of the same value.
+    float_::make_at(base, double(get_value(base)));
+    float_::power();
+}
+
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+            bool half_ceiling) {
+    bool to = scale != value - 1;  // an absent /to argument is the cell below the first
+    if (to && type_of(scale) == TYPE_MONEY) {
+        Cell function = stack::caller_word();
+        Cell type;
+        datatype::make_at(&type, TYPE_MONEY);
+        fire(ErrorCategory::script, "not-related", &function, &type);
+    }
+    if (to && type_of(scale) != TYPE_INTEGER) {
+        float_::make_at(value, double(get_value(value)));
+        return float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+    }
+    // In 64 bits, so that -2147483648 and a step of 2147483648 need no special case.
+    int64_t v = get_value(value);
+    int64_t step = to ? get_value(scale) : 1;
+    if (step < 0) step = -step;
+    if (step == 0) return value;
+    int64_t magnitude = v < 0 ? -v : v;
+    int64_t rest = magnitude % step;
+    if (rest == 0) return value;
+    int64_t gap = step - rest;  // distance to the next multiple away from zero
+    bool away;
+    if (down) away = false;
+    else if (floor) away = v < 0;
+    else if (ceiling) away = v > 0;
+    else if (rest < gap) away = false;
+    else if (rest > gap) away = true;
+    else if (even) away = (magnitude / step) % 2 != 0;
+    else if (half_down) away = false;
+    else if (half_ceiling) away = v > 0;
+    else away = true;
+    int64_t r = away ? magnitude + gap : magnitude - rest;
+    if (v < 0) r = -r;
+    if (r < INT32_MIN || r > INT32_MAX) fire_overflow();
+    value->w2 = uint32_t(int32_t(r));
+    return value;
+}
+
+Cell* make(Cell* proto, Cell* spec, int32_t type) {
+    if (type_of(spec) == TYPE_LOGIC) return make_at(proto, logic::get_value(spec) ? 1 : 0);
+    return to(proto, spec, type);
+}
+
+Cell* to(Cell* proto, Cell* spec, int32_t) {
+    int32_t v;
+    switch (type_of(spec)) {
+        case TYPE_INTEGER: return spec;
+        case TYPE_CHAR: v = get_value(spec); break;
+        case TYPE_FLOAT:
+        case TYPE_PERCENT: v = checked_truncate(float_::get(spec)); break;
+        case TYPE_TIME: v = checked_truncate(time::get(spec) + 0.5); break;
+        // TODO: money! (its integer part), binary! (the first 4 bytes, big-endian),
+        // issue! (its name as at most 8 hexadecimal digits) and date! (seconds
+        // since 1970-01-01 UTC) once those datatypes exist.
+        case TYPE_MONEY:
+        case TYPE_BINARY:
+        case TYPE_ISSUE:
+        case TYPE_DATE: fire_not_done();
+        default:
+            if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
+            v = from_text(spec);
+    }
+    return make_at(proto, v);
+}
+
 void absolute() { stack::arguments->w2 = uint32_t(abs_checked(get_value(stack::arguments))); }
 void add() { do_math_args(OP_ADD); }
 void subtract() { do_math_args(OP_SUB); }
@@ -202,14 +341,11 @@ void xor_t() { do_math_args(OP_XOR); }
 
 namespace {
 
-// TODO: make and to (the specs of char!, float!, time!, money!, binary!,
-// issue!, date! and the texts), power and
-// round are filled once what they need exists.
 constexpr SlotEntry row[] = {
-    NONE,                                  // make
+    slot<Act::make, &integer::make>,
     slot<Act::random, &integer::random>,
     NONE,                                  // reflect
-    NONE,                                  // to
+    slot<Act::to, &integer::to>,
     slot<Act::form, &integer::form>,
     slot<Act::mold, &integer::mold>,
     NONE,                                  // eval-path
@@ -220,9 +356,9 @@ constexpr SlotEntry row[] = {
     slot<Act::divide, &integer::divide>,
     slot<Act::multiply, &integer::multiply>,
     slot<Act::negate, &integer::negate>,
-    NONE,                                  // power
+    slot<Act::power, &integer::power>,
     slot<Act::remainder, &integer::remainder>,
-    NONE,                                  // round
+    slot<Act::round, &integer::round>,
     slot<Act::subtract, &integer::subtract>,
     slot<Act::even_q, &integer::even_q>,
     slot<Act::odd_q, &integer::odd_q>,

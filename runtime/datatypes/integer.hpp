@@ -63,7 +63,19 @@ Cell* do_math_cells(Cell* left, const Cell* right, int32_t op);
 // slot); a float!, percent! or time! second operand goes to float arithmetic.
 void do_math_args(int32_t op);
 
+// base to the exponent (0 or more) by repeated squaring. A product that
+// overflows 32 bits raises the low-level throw THROW_INT_OVERFLOW, which
+// power receives to go on in float arithmetic.
+int32_t int_power(int32_t base, int32_t exponent);
+
 // Slot functions.
+// make: a logic! spec gives 0 or 1; any other spec goes to to.
+Cell* make(Cell* proto, Cell* spec, int32_t type);
+// to: an integer! spec as it is; char! its code point; float! and percent!
+// truncated toward zero (outside the 32-bit range or NaN: script type-limit);
+// time! the seconds rounded half up; a text read as a decimal integer
+// (failure: script bad-to-arg). Float results are always range-checked.
+Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent);
@@ -80,6 +92,14 @@ void remainder();
 void and_t();
 void or_t();
 void xor_t();
+// The current call's number (first argument) to the power of its exponent
+// (an integer! or float!): an integer! while the result fits, else float!.
+void power();
+// Rounds to the step 1, or |scale| with /to (an integer! scale; any other
+// scale rounds as a float!). Halves go away from zero unless a refinement
+// says otherwise; a result that no integer! holds raises math overflow.
+Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+            bool half_ceiling);
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
 Cell* random(Cell* value, bool seed, bool secure, bool only);  // also char!'s

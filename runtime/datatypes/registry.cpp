@@ -28,6 +28,13 @@ AnyFn function_of(const SlotEntry& e) {
     return fn;
 }
 
+void set_name(int32_t type, const char* name) {
+    TypeName& entry = type_names[type];
+    entry.name = name;
+    entry.length = int32_t(std::strlen(name)) - 1;  // without the final "!"
+    if (words_ready) entry.word = word::from_c_string(name);
+}
+
 }  // namespace
 
 void register_type(int32_t type, int32_t parent, const char* name, const SlotEntry (&row)[62]) {
@@ -36,10 +43,7 @@ void register_type(int32_t type, int32_t parent, const char* name, const SlotEnt
         runtime::quit_with_runtime_error(98, uintptr_t(__builtin_return_address(0)));
 
     if (type > highest_type) highest_type = type;
-    TypeName& entry = type_names[type];
-    entry.name = name;
-    entry.length = int32_t(std::strlen(name)) - 1;  // without the final "!"
-    if (words_ready) entry.word = word::from_c_string(name);
+    set_name(type, name);
 
     AnyFn* target = action_table[type];
     const AnyFn* inherited = action_table[parent];
@@ -55,9 +59,8 @@ void register_type(int32_t type, int32_t parent, const char* name, const SlotEnt
 }
 
 void init_type_words() {
-    for (int32_t t = 1; t <= highest_type; t++)
-        if (type_names[t].name) type_names[t].word = word::from_c_string(type_names[t].name);
     words_ready = true;
+    for (int32_t t = 1; t <= TYPE_EVENT; t++) set_name(t, TYPE_NAMES[t]);
 }
 
 }  // namespace zuv::datatype

@@ -161,12 +161,23 @@ struct TypeName {
     Cell word{};                 // the name's word in the global context, once made
 };
 
+// The name of every datatype id, registered or not yet: its word exists
+// from start-up, so specs and code can name the type.
+inline constexpr const char* TYPE_NAMES[TYPE_EVENT + 1] = {
+    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!", "char!",
+    "integer!", "float!", "symbol!", "context!", "word!", "set-word!", "lit-word!", "get-word!", "refinement!",
+    "issue!", "native!", "action!", "op!", "function!", "path!", "lit-path!", "set-path!", "get-path!", "routine!",
+    "bitset!", "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!", "tuple!",
+    "map!", "binary!", "series!", "time!", "tag!", "email!", "handle!", "date!", "port!", "money!", "ref!",
+    "point2D!", "point3D!", "image!", "event!"};
+
 extern TypeName type_names[TYPE_TOTAL];
 extern AnyFn action_table[TYPE_TOTAL][ACTION_ROW_SIZE];
 extern int32_t highest_type;
 
 // Registers a datatype row; entries marked INHERIT take the parent's current entry.
 void register_type(int32_t type, int32_t parent, const char* name, const SlotEntry (&row)[62]);
+// Names every datatype id (registered or not) and makes its word.
 void init_type_words();
 
 }  // namespace datatype

@@ -96,7 +96,6 @@ protected:
     // The molded value of evaluating source text.
     static std::string eval_mold(const char* source) {
         lexer::init();
-        test::define_boot_words();  // the datatype words that the natives' specs name
         Cell* code = stack::push_raw();
         lexer::scan(code, reinterpret_cast<const uint8_t*>(source), int32_t(std::strlen(source)), false, true, true,
                     false, nullptr, nullptr, nullptr, nullptr);
