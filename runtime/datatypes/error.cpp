@@ -356,12 +356,16 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
 
     int32_t setting = stack_trace_setting();
     const Cell* trace = value_in(ctx, FIELD_STACK);
-    if (setting > 0 && type_of(trace) == TYPE_INTEGER) {
+    if (setting > 0 && (type_of(trace) == TYPE_INTEGER || type_of(trace) == TYPE_BLOCK)) {
+        // The line shows only when some function was being called.
+        int32_t before = string::total_length(buffer);
         string::concatenate_literal(buffer, "\n*** Stack: ");
-        stack::form_call_words(setting, integer::get_value(trace), buffer, 0x7FFFFFFF);
-    } else if (setting > 0 && type_of(trace) == TYPE_BLOCK) {
-        string::concatenate_literal(buffer, "\n*** Stack: ");
-        write_value(buffer, trace, true, 0x7FFFFFFF, false);
+        int32_t with_label = string::total_length(buffer);
+        if (type_of(trace) == TYPE_INTEGER)
+            stack::form_call_words(setting, integer::get_value(trace), buffer, 0x7FFFFFFF);
+        else
+            write_value(buffer, trace, true, 0x7FFFFFFF, false);
+        if (string::total_length(buffer) == with_label) string::truncate_to(string::buffer(buffer), before);
     }
     const Cell* files = value_in(ctx, FIELD_FILES);
     if (type_of(files) == TYPE_BLOCK) {
