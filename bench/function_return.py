@@ -25,28 +25,33 @@ SCRIPTS = {
 }
 
 
-def best_time(command):
-    best = None
-    for _ in range(RUNS):
-        start = time.perf_counter()
-        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None else min(best, elapsed)
-    return best
+def timed(command):
+    start = time.perf_counter()
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
 
 
-def zuv_time(body):
+def script(body):
     with tempfile.NamedTemporaryFile("w", suffix=".zuv", delete=False) as f:
         f.write("Zuv []\n" + body + "\n")
-    try:
-        return best_time([ZUV, f.name])
-    finally:
-        os.unlink(f.name)
+    return f.name
 
 
-times = {name: zuv_time(body) for name, body in SCRIPTS.items()}
-python = best_time([sys.executable, "-c",
-                    f"def f(x):\n    return x\nfor _ in range({CALLS}): f(1)"])
+# The runs alternate between the programs so that a change of machine load
+# falls on all of them alike; each keeps its best time.
+commands = {name: [ZUV, script(body)] for name, body in SCRIPTS.items()}
+commands["python3"] = [sys.executable, "-c", f"def f(x):\n    return x\nfor _ in range({CALLS}): f(1)"]
+best = {}
+try:
+    for _ in range(RUNS):
+        for name, command in commands.items():
+            t = timed(command)
+            best[name] = min(best.get(name, t), t)
+finally:
+    for name in SCRIPTS:
+        os.unlink(commands[name][1])
+python = best.pop("python3")
+times = best
 
 for name, t in times.items():
     print(f"zuv {name:15} {t:7.3f} s")

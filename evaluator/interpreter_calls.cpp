@@ -35,7 +35,7 @@ inline bool builtin_q(uint32_t type) { return type == TYPE_NATIVE || type == TYP
 inline uint32_t arg_kind(const Cell* typeset) { return (typeset->header & ARG_KIND_MASK) >> ARG_KIND_SHIFT; }
 
 // Cell i of a callable's more block (by its node), or null past its tail.
-Cell* more_cell(const Cell& callable, int32_t i) {
+inline Cell* more_cell(const Cell& callable, int32_t i) {
     if (!callable.w3) return nullptr;
     SeriesBuffer* more = memory::buffer_of(callable.w3);
     return i < memory::length_of(more) ? memory::cells_head(more) + i : nullptr;
@@ -397,6 +397,67 @@ void trace_open(const Cell* callable, int32_t position, const Cell* code, const 
     if (infix) stack::top--;
 }
 
+// The argument cache of a native or action already built, or 0.
+inline Node built_cache(const Cell& fn) {
+    const Cell* cached = more_cell(fn, native::MORE_ARG_CACHE);
+    return cached && type_of(cached) == TYPE_BLOCK ? cached->w2 : 0;
+}
+
+// The everyday call of a native or action: named by a word or given as a
+// value (no path, no apply, not an operator), its argument cache built. It
+// does what run_call and fetch_arguments do for such a call, in one frame of
+// C++: its fixed arguments are fetched and checked; no refinement can be
+// named, so every refinement word stays -1.
+int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, const Cell* code, bool sub,
+                    const Cell& name) {
+    int32_t start = position;
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    stack::mark_eval_native(&name);
+    Call c;
+    c.fn = fn;
+    c.name = name;
+    c.code = *code;
+    c.cache = cache;
+    c.end = end;
+    c.apply = APPLY_NONE;
+    c.infix = false;
+    c.builtin = true;
+
+    Refinements r;
+    int32_t refinement_ordinal = 0;  // after the first refinement, only the words are set
+    Cell entry;
+    for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
+        uint32_t t = type_of(&entry);
+        if (t == TYPE_TYPESET) {
+            uint32_t kind = arg_kind(&entry);
+            if (kind == ARG_RETURN || refinement_ordinal > 0) continue;
+            if (kind == ARG_NORMAL && position < c.limit()) {
+                position = eval_expression(&c.code, position, end, false, true, false);
+                if (stack::pending()) return position;
+                check(c, stack::top - 1, entry, i);
+            } else {
+                position = fetch_checked(c, position, entry, i);
+                if (stack::pending()) return position;
+            }
+        } else if (t == TYPE_REFINEMENT) {
+            r.words[refinement_ordinal++] = -1;  // at most MAX_REFINEMENTS in the cache
+        }
+    }
+
+    if (tracing_q) [[unlikely]] {
+        Cell caller = call_position_cell(code, start, &name, APPLY_NONE, &c.fn);
+        fire_event(EV_CALL, code, position, &caller, &c.fn);
+    }
+    run_entry(c.fn, r);
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    // The copy of the callable is replaced by the result.
+    copy_cell(copy + 1, copy);
+    stack::top = copy + 1;
+    return position;
+}
+
 }  // namespace
 
 // ---- calls ----
@@ -410,7 +471,11 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
     const Cell& call_name = name && type_of(name) == TYPE_WORD ? *name : words::tag_anon;
     Cell named = call_name;
     if (!infix) {
-        position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);
+        Node cache;
+        if (!path && apply_mode == APPLY_NONE && builtin_q(type_of(&fn)) && (cache = built_cache(fn)))
+            position = run_builtin(fn, cache, position, end, code, sub, named);
+        else
+            position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);
     } else {
         // No copy of an operator's function is pushed (its left operand is the
         // frame's first cell): the function is held while its arguments run.

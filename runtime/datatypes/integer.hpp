@@ -72,9 +72,9 @@ int32_t int_power(int32_t base, int32_t exponent);
 // make: a logic! spec gives 0 or 1; any other spec goes to to.
 Cell* make(Cell* proto, Cell* spec, int32_t type);
 // to: an integer! spec as it is; char! its code point; float! and percent!
-// truncated toward zero (outside the 32-bit range or NaN: script type-limit);
-// time! the seconds rounded half up; a text read as a decimal integer
-// (failure: script bad-to-arg). Float results are always range-checked.
+// truncated toward zero, time! its seconds plus 0.5 truncated toward zero
+// (outside the 32-bit range, or NaN: script type-limit); a text read as a
+// decimal integer (failure: script bad-to-arg).
 Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,

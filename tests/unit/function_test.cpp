@@ -362,6 +362,7 @@ TEST_F(Function, TryGivesErrorsAsValues) {
     ASSERT_EQ(e.error, "");
     ASSERT_EQ(type_of(&e.value), TYPE_ERROR);
     EXPECT_EQ(eval("e: try [divide 1 0] e/id"), "zero-divide");
+    EXPECT_EQ(eval("e: try [1 / 0] e/id"), "zero-divide");
     EXPECT_EQ(eval("try [1 2]"), "2");
     EXPECT_EQ(eval("loop 3 [try [break/return 4] 5]"), "4");         // break goes through try
     EXPECT_EQ(eval("e: try/all [break] e/id"), "break");              // try/all stops it

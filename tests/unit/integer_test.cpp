@@ -11,6 +11,9 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/time.hpp"
+#include "runtime/throw.hpp"
+#include "tests/unit/entry_call.hpp"
 #include "tests/unit/fixture.hpp"
 #include "tests/unit/value_helpers.hpp"
 
@@ -190,4 +193,167 @@ TEST(Integer, MakeAtKeepsFlagsAndFloatRange) {
         float_::make_at(&f, x.d);
         EXPECT_EQ(integer::float_out_of_range_q(&f), x.out) << x.d;
     }
+}
+
+namespace {
+
+// The result cell with its type: "integer 8", "float 7.5".
+std::string shown(const Cell* c) {
+    switch (type_of(c)) {
+        case TYPE_INTEGER: return "integer " + std::to_string(integer::get_value(c));
+        case TYPE_FLOAT: return "float " + mold_of(float_::get(c));
+        default: return "type " + std::to_string(type_of(c));
+    }
+}
+
+}  // namespace
+
+TEST(Integer, IntPowerThrowsOnlyWhenTheResultOverflows) {
+    constexpr int64_t OVERFLOW = INT64_MIN;
+    struct { int32_t base, exponent; int64_t expected; } cases[] = {
+        {2, 10, 1024}, {2, 0, 1}, {0, 0, 1}, {0, 5, 0}, {2, 30, 1073741824}, {2, 31, OVERFLOW},
+        {-2, 31, INT_MIN}, {-2, 32, OVERFLOW}, {3, 19, 1162261467}, {3, 20, OVERFLOW},
+        {46340, 2, 2147395600}, {46341, 2, OVERFLOW}, {-1, INT_MAX, -1}, {1, INT_MAX, 1},
+        {65536, 1, 65536},  // the square it would not need is never taken
+        {INT_MIN, 1, INT_MIN}, {INT_MIN, 2, OVERFLOW},
+    };
+    for (auto& c : cases) {
+        int32_t r = 0;
+        uint32_t code = runtime::catch_scope(THROW_INT_OVERFLOW, [&] { r = integer::int_power(c.base, c.exponent); });
+        runtime::thrown_code = 0;
+        if (c.expected == OVERFLOW) EXPECT_EQ(code, THROW_INT_OVERFLOW) << c.base << " ** " << c.exponent;
+        else EXPECT_EQ(code == 0 ? int64_t(r) : OVERFLOW, c.expected) << c.base << " ** " << c.exponent;
+    }
+}
+
+TEST(Integer, PowerStaysIntegerWhileItFits) {
+    test::ensure_runtime();
+    test::define_action("power", 15, {"number", "exponent"});
+    struct { Cell base, exponent; const char* expected; } cases[] = {
+        {integer_of(2), integer_of(10), "integer 1024"},
+        {integer_of(2), integer_of(31), "float 2147483648.0"},
+        {integer_of(-2), integer_of(31), "integer -2147483648"},
+        {integer_of(2), integer_of(-1), "float 0.5"},
+        {integer_of(4), test::float_of(0.5), "float 2.0"},
+        {integer_of(10), test::string_of("2"), "script/expect-arg"},
+    };
+    for (auto& c : cases) {
+        test::Call call("power", {c.base, c.exponent});
+        std::string got = call.run([] { integer::power(); });
+        EXPECT_EQ(runtime::thrown_code, 0u);  // an overflow was received, not left in flight
+        if (got.empty()) got = shown(call.result());
+        EXPECT_EQ(got, c.expected) << shown(&c.base);
+    }
+    // A refused exponent leaves the number as it was and names the argument.
+    test::Call call("power", {integer_of(10), test::string_of("2")});
+    Cell* number = call.arg(0);  // the data stack never moves
+    call.run([] { integer::power(); });
+    EXPECT_EQ(shown(number), "integer 10");
+    EXPECT_EQ(test::error_arg(1).w1, uint32_t(TYPE_STRING));
+    EXPECT_EQ(test::error_arg(2).w2, test::word_of("exponent").w2);
+}
+
+TEST(Integer, Round) {
+    enum Flag { NONE_ = 0, EVEN = 1, DOWN = 2, HALF_DOWN = 4, FLOOR = 8, CEILING = 16, HALF_CEILING = 32 };
+    Cell no_scale{TYPE_NONE, 0, 0, 0};
+    struct { int32_t v; Cell scale; int flags; const char* expected; } cases[] = {
+        {7, no_scale, NONE_, "integer 7"},
+        {7, integer_of(2), NONE_, "integer 8"},
+        {25, integer_of(10), NONE_, "integer 30"},
+        {-25, integer_of(10), NONE_, "integer -30"},
+        {25, integer_of(10), HALF_DOWN, "integer 20"},
+        {25, integer_of(10), EVEN, "integer 20"},
+        {35, integer_of(10), EVEN, "integer 40"},
+        {-25, integer_of(10), HALF_CEILING, "integer -20"},
+        {25, integer_of(10), HALF_CEILING, "integer 30"},
+        {-27, integer_of(10), DOWN, "integer -20"},
+        {-25, integer_of(10), FLOOR, "integer -30"},
+        {25, integer_of(10), FLOOR, "integer 20"},
+        {-25, integer_of(10), CEILING, "integer -20"},
+        {21, integer_of(10), CEILING, "integer 30"},
+        {24, integer_of(-10), NONE_, "integer 20"},
+        {26, integer_of(10), HALF_DOWN, "integer 30"},  // the half rules touch only exact halves
+        {7, integer_of(0), NONE_, "integer 7"},
+        {INT_MIN, no_scale, NONE_, "integer -2147483648"},
+        {INT_MIN, integer_of(10), DOWN, "integer -2147483640"},
+        {INT_MIN, integer_of(10), NONE_, "math/overflow"},
+        {INT_MAX, integer_of(10), NONE_, "math/overflow"},
+        {INT_MAX, integer_of(10), FLOOR, "integer 2147483640"},
+        {-2147483647, integer_of(2), NONE_, "integer -2147483648"},
+        {5, integer_of(INT_MIN), NONE_, "integer 0"},
+        {7, test::float_of(2.5), NONE_, "float 7.5"},
+        {7, test::float_of(0.5), NONE_, "float 7.0"},
+        {7, Cell{TYPE_MONEY, 0, 0, 0}, NONE_, "script/not-related"},
+    };
+    for (auto& c : cases) {
+        bool to = type_of(&c.scale) != TYPE_NONE;
+        test::Call call("round", {integer_of(c.v), c.scale});
+        Cell* scale = to ? call.arg(1) : call.arg(-1);
+        Cell* result = nullptr;
+        std::string got = call.run([&] {
+            result = integer::round(call.arg(0), scale, c.flags & EVEN, c.flags & DOWN, c.flags & HALF_DOWN,
+                                    c.flags & FLOOR, c.flags & CEILING, c.flags & HALF_CEILING);
+        });
+        if (got.empty()) got = shown(result);
+        EXPECT_EQ(got, c.expected) << c.v << " flags " << c.flags;
+    }
+}
+
+TEST(Integer, MakeAndTo) {
+    test::ensure_runtime();
+    Cell wide = test::string_of("\x01");
+    string::append_char(&wide, 0x101);  // widens the text to 2-byte units
+    for (char c : std::string("-42")) string::append_char(&wide, uint32_t(c));
+    wide.w1 = 2;  // from the head: "-42"
+    Cell time{};
+    Cell percent{};
+    float_::make_at_type(&percent, 2.5, TYPE_PERCENT);
+    struct { Act act; Cell spec; const char* expected; } cases[] = {
+        {Act::to, integer_of(42), "integer 42"},
+        {Act::make, test::logic_of(true), "integer 1"},
+        {Act::make, test::logic_of(false), "integer 0"},
+        {Act::to, test::logic_of(true), "script/bad-to-arg"},
+        {Act::to, Cell{TYPE_CHAR, 0, 'a', 0}, "integer 97"},
+        {Act::to, test::float_of(1.9), "integer 1"},
+        {Act::to, test::float_of(-2.7), "integer -2"},
+        {Act::to, test::float_of(2147483647.0), "integer 2147483647"},
+        {Act::to, test::float_of(-2147483648.0), "integer -2147483648"},
+        {Act::to, test::float_of(2147483647.5), "script/type-limit"},
+        {Act::to, test::float_of(-2147483648.5), "script/type-limit"},
+        {Act::to, test::float_of(NAN), "script/type-limit"},
+        {Act::to, test::float_of(INFINITY), "script/type-limit"},
+        {Act::to, percent, "integer 2"},
+        {Act::to, *time::make_at(&time, 1.5), "integer 2"},
+        {Act::to, *time::make_at(&time, 1.4), "integer 1"},
+        {Act::to, *time::make_at(&time, 2147483647.0), "script/type-limit"},
+        {Act::to, test::string_of("12"), "integer 12"},
+        {Act::make, test::string_of("-2147483648"), "integer -2147483648"},
+        {Act::to, test::string_of("1'000"), "integer 1000"},
+        {Act::to, wide, "integer -42"},
+        {Act::to, test::string_of("2147483648"), "script/bad-to-arg"},
+        {Act::to, test::string_of("12x"), "script/bad-to-arg"},
+        {Act::to, test::string_of(""), "script/bad-to-arg"},
+        {Act::to, test::string_of("-"), "script/bad-to-arg"},
+        {Act::to, Cell{TYPE_NONE, 0, 0, 0}, "script/bad-to-arg"},
+        {Act::to, Cell{TYPE_MONEY, 0, 0, 0}, "internal/not-done"},
+        {Act::to, Cell{TYPE_BINARY, 0, 0, 0}, "internal/not-done"},
+        {Act::to, Cell{TYPE_ISSUE, 0, 0, 0}, "internal/not-done"},
+        {Act::to, Cell{TYPE_DATE, 0, 0, 0}, "internal/not-done"},
+    };
+    for (auto& c : cases) {
+        test::Call call(c.act == Act::make ? "make" : "to", {test::datatype_of(TYPE_INTEGER), c.spec});
+        auto slot = c.act == Act::make ? get_slot<Act::make>(TYPE_INTEGER) : get_slot<Act::to>(TYPE_INTEGER);
+        Cell* result = nullptr;
+        std::string got = call.run([&] { result = slot(call.arg(0), call.arg(1), TYPE_INTEGER); });
+        if (got.empty()) got = shown(result);
+        EXPECT_EQ(got, c.expected) << shown(&c.spec);
+    }
+    // The errors name integer! and the spec.
+    test::Call call("to", {test::datatype_of(TYPE_INTEGER), test::string_of("x")});
+    call.run([&] { integer::to(call.arg(0), call.arg(1), TYPE_INTEGER); });
+    EXPECT_EQ(test::error_arg(0).w1, uint32_t(TYPE_INTEGER));
+    EXPECT_EQ(test::text(test::error_arg(1)), "x");
+    test::Call limit("to", {test::datatype_of(TYPE_INTEGER), test::float_of(1e10)});
+    limit.run([&] { integer::to(limit.arg(0), limit.arg(1), TYPE_INTEGER); });
+    EXPECT_EQ(test::error_arg(0).w1, uint32_t(TYPE_INTEGER));
 }
