@@ -13,7 +13,8 @@
 //
 // Order of one collection: evacuate sparse stable node frames when asked
 // (renumbering their nodes through a forwarding map), mark, forward the cycle guard's
-// entries, sweep the externals, prune the owners table, compact the series
+// entries, sweep the externals, prune the owners table (weak: its entries are
+// ephemerons, marked last), compact the series
 // frames (freeing the nodes of dead buffers), sweep the big blocks, release
 // empty and evacuated node frames.
 //
@@ -114,6 +115,11 @@ void mark_table(Node* table) {
 
 void mark_frame_context(Node* ref) { mark_context(ref); }
 
+void forward_node(Node* ref) {
+    if (!forwarding) return;
+    if (uint32_t* to = int_map::get(forwarding, *ref)) *ref = *to;
+}
+
 // Scans every buffer on the work list, including those its cells push.
 void drain() {
     while (!work.empty()) {
@@ -143,7 +149,8 @@ void mark_roots() {
     if (runtime::root.w2) mark_block(&runtime::root);
     drain();
     mark_table(&symbol::table);
-    if (owners_table) mark_table(owners_table);
+    if (owners_table && *owners_table && live_buffer(*owners_table))
+        hash::mark_table_weak(owners_table, table_marker, forward_node);
     drain();
     if (stack::data_node) {
         stack::Roots r = stack::roots();
@@ -166,6 +173,16 @@ void mark_roots() {
         if (callbacks[i]) callbacks[i]();
         drain();
     }
+}
+
+// The owners table's entries are ephemerons: an entry's values (the owner
+// among them) live only while its key series lives by other means. Marking
+// the values of newly live keys may make more keys live, so passes repeat
+// until one marks nothing.
+void mark_owners_ephemerons() {
+    if (!owners_table || !*owners_table || !live_buffer(*owners_table)) return;
+    std::vector<uint8_t> done;
+    while (hash::mark_values_of_live_keys(*owners_table, done, mark_cells) > 0) drain();
 }
 
 // ---- node evacuation ----
@@ -584,6 +601,7 @@ void collect(bool evacuate) {
 
     if (evacuate && evacuation) evacuate_node_frames();
     mark_roots();
+    mark_owners_ephemerons();
     if (forwarding) cycles::forward_entries(forward_range);
     externals::sweep();
     if (owners_table && live_buffer(*owners_table)) hash::prune_dead_keys(*owners_table);

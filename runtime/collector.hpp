@@ -57,8 +57,9 @@ bool active_q();
 // the process (registering the same address again does nothing).
 void add_root(Cell* cell);
 void add_root_node(Node* node);
-// A table whose integer keys are nodes held weakly (the owners table): it is
-// marked, and after marking its entries whose key died are dropped.
+// A table whose integer keys are nodes held weakly (the owners table): only
+// its own structure is marked; an entry's value cells are marked once its key
+// is marked by other means, and after marking the entries whose key died are dropped.
 void set_owners_table(Node* table);
 
 // Extra marking run after the fixed roots, in registration order (room for 100).

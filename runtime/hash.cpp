@@ -655,6 +655,38 @@ void mark_table(Node* table, const Marker& marker) {
     marker.mark_cells(&t->block);
 }
 
+void mark_table_weak(Node* table, const Marker& marker, void (*forward)(Node* ref)) {
+    marker.mark_node(table);
+    Table* t = record(*table);
+    marker.mark_node(&t->flags);
+    marker.mark_node(&t->keys);
+    if (!t->block) return;
+    marker.mark_node(&t->block);  // the buffer only: its cells are reached through live keys
+    SeriesBuffer* block = memory::buffer_of(t->block);
+    for (int32_t off = 0; off + t->indexes <= memory::used_bytes(block); off += t->indexes) {
+        Cell* entry = entry_at(t, off);
+        if (entry->header == ENTRY_LIVE) forward(&entry->w1);
+    }
+}
+
+int32_t mark_values_of_live_keys(Node table, std::vector<uint8_t>& done, void (*mark_values)(Cell* first, Cell* end)) {
+    const Table* t = record(table);
+    if (!t->block) return 0;
+    SeriesBuffer* block = memory::buffer_of(t->block);
+    int32_t cells = cells_per_entry(t);
+    int32_t count = memory::used_bytes(block) / t->indexes;
+    if (done.size() < size_t(count)) done.resize(size_t(count), 0);
+    int32_t marked = 0;
+    for (int32_t i = 0; i < count; i++) {
+        Cell* entry = entry_at(t, i * t->indexes);
+        if (done[size_t(i)] || entry->header != ENTRY_LIVE || !node_marked_q(entry->w1)) continue;
+        done[size_t(i)] = 1;
+        mark_values(entry + 1, entry + cells);
+        marked++;
+    }
+    return marked;
+}
+
 void prune_dead_keys(Node table) {
     Table* t = record(table);
     if (t->kind != KIND_INTEGER && t->kind != KIND_OWNERSHIP) return;
@@ -664,7 +696,10 @@ void prune_dead_keys(Node table) {
         if (bucket_state(flags, i) != BUCKET_LIVE) continue;
         Cell* entry = entry_at(t, keys[i]);
         bool dead = !node_marked_q(entry->w1);
-        if (!dead && t->kind == KIND_OWNERSHIP && cells_per_entry(t) > 2) dead = !node_marked_q(entry[2].w1);
+        // A live key had its values marked, owner included: this is a safeguard
+        // that no entry outlives its owner's context.
+        if (!dead && t->kind == KIND_OWNERSHIP && cells_per_entry(t) > 2 && type_of(&entry[2]) == TYPE_OBJECT)
+            dead = !node_marked_q(entry[2].w1);
         if (!dead) continue;
         set_bucket_state(flags, i, BUCKET_DELETED);
         t->size--;

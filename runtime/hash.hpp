@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.hpp"
 
@@ -139,6 +140,14 @@ struct Marker {
     void (*mark_cells)(Node* ref);
 };
 void mark_table(Node* table, const Marker& marker);
+// A weak integer-keyed table (ephemeron entries): marks the record, the flag
+// and key arrays and the entries block's buffer, not the key nodes nor the
+// value cells; forward rewrites each live entry's key node in place.
+void mark_table_weak(Node* table, const Marker& marker, void (*forward)(Node* ref));
+// One ephemeron pass: calls mark_values on the value cells of each live
+// entry whose key node is marked and whose byte in done (one per entry,
+// grown here) is still clear, and sets it. Returns how many entries it marked.
+int32_t mark_values_of_live_keys(Node table, std::vector<uint8_t>& done, void (*mark_values)(Cell* first, Cell* end));
 // After marking: forgets every entry whose key node (kind 4: or owner node) was not marked.
 void prune_dead_keys(Node table);
 

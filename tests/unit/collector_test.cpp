@@ -14,6 +14,7 @@
 #include "runtime/hash.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/memory_frames.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 #include "runtime/datatypes/block.hpp"
@@ -253,6 +254,12 @@ TEST_F(Collector, SparseStableNodeFrameIsEvacuatedAndEveryHolderForwarded) {
     collector::Root keep_integers(integers, collector::hash_table);
     owners = hash::make_table(16, nullptr, hash::KIND_OWNERSHIP, 1);
     collector::set_owners_table(&owners);
+    // The runtime's own owners table lives through the test and is registered
+    // again however the test ends.
+    collector::Root keep_runtime_owners(ownership::owners, collector::hash_table);
+    struct RestoreOwners {
+        ~RestoreOwners() { collector::set_owners_table(&ownership::owners); }
+    } restore_owners;
 
     // Garbage fills the node frames there are; the boxes then fill a frame of their own.
     NodeFrame* last = memory::record.node_last;
@@ -308,7 +315,6 @@ TEST_F(Collector, SparseStableNodeFrameIsEvacuatedAndEveryHolderForwarded) {
     EXPECT_EQ(found->w2, 44u);
     EXPECT_NE(hash::get_address_key(owners, moved_0), nullptr);
     EXPECT_EQ(hash::get_address_key(owners, box_0), nullptr);
-    collector::set_owners_table(nullptr);
 }
 
 TEST_F(Collector, PendingErrorArgumentsAreRoots) {

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/word.hpp"
+#include "runtime/gc_root.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/ownership.hpp"
 #include "tests/unit/source_eval.hpp"
@@ -156,4 +159,40 @@ TEST(Ownership, OwnersWithoutEventInformationAreNotTold) {
     EXPECT_FALSE(ownership::check(&series, &words::append, nullptr, 0, 1));
     EXPECT_TRUE(hook_actions.empty());
     stack::pop(1);
+}
+
+TEST(Ownership, TheOwnersTableKeepsNothingAliveByItself) {
+    // The owner object is held by no word: only its entry keeps it, while s lives.
+    EXPECT_EQ(run_source("log: copy [] s: copy \"ab\" "
+                         "do [make object! [x: s on-deep-change*: func [o w t a n i p] [append log reduce [w a]]]] "
+                         "recycle append s \"c\" log"),
+              "[x append x appended]");
+
+    Hook hook;
+    Cell word = word_of("s");
+    collector::Root keep_word(word);
+    Cell kept = string_value("kept");
+    collector::Root keep(kept);
+    Cell dropped = string_value("dropped");
+    Node dropped_node = dropped.w2;
+    {
+        collector::Root keep_dropped(dropped);
+        // Each owner is held by the data stack only while it is bound.
+        Cell* owner = object::make_at(stack::push_raw(), 4);
+        owner->w3 = object::make_event_info(-1, 0, 0, 0, 0, 0);
+        ownership::set_owner(&kept, owner, &word);
+        owner = object::make_at(stack::push_raw(), 4);
+        owner->w3 = object::make_event_info(-1, 0, 0, 0, 0, 0);
+        ownership::set_owner(&dropped, owner, &word);
+        stack::pop(2);
+    }
+    collector::collect();
+    collector::collect();  // a second pass frees what a surviving entry would still name
+
+    ownership::Record r;
+    EXPECT_FALSE(ownership::find_owner(dropped_node, &r)) << "a dead series and its owner leave the table";
+    ASSERT_TRUE(ownership::find_owner(kept.w2, &r)) << "a live series keeps its entry and its owner";
+    EXPECT_EQ(r.value.w2, kept.w2);
+    EXPECT_TRUE(ownership::check(&kept, &words::append, nullptr, 0, 1));
+    EXPECT_EQ(hook_actions, std::vector<std::string>{"append"});
 }
