@@ -212,7 +212,11 @@ const uint8_t* decode_utf8_bounded(const uint8_t* p, const uint8_t* end, int32_t
         *cp = -1;
         return p + 1;
     }
-    return fast_decode_utf8_char(p, cp);
+    const uint8_t* next = fast_decode_utf8_char(p, cp);
+    // What the strict decoder refuses is refused here too, so that text
+    // accepted by a scan always loads.
+    if (*cp == 0xFFFE || (*cp >= 0xDC00 && *cp <= 0xDCFF)) *cp = -1;
+    return next;
 }
 
 int32_t get_sequence_length(uint8_t lead) {

@@ -31,7 +31,8 @@ namespace zuv::unicode {
 // an invalid sequence. Reads as many bytes as the sequence asks for (no end check).
 const uint8_t* fast_decode_utf8_char(const uint8_t* p, int32_t* cp);
 // Decodes one character at p without reading at or past end; *cp is -1 for
-// an invalid or truncated sequence, which then advances one byte.
+// an invalid or truncated sequence (which then advances one byte) and for the
+// code points the strict decoder refuses.
 const uint8_t* decode_utf8_bounded(const uint8_t* p, const uint8_t* end, int32_t* cp);
 // Characters decoded from start until end (an invalid sequence counts as one).
 int32_t count_utf8_chars(const uint8_t* start, const uint8_t* end);

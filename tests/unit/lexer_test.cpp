@@ -359,6 +359,14 @@ TEST_F(Lexer, InvalidUtf8InAWordIsASyntaxError) {
     EXPECT_EQ(lexer::chain, nullptr);
 }
 
+TEST_F(Lexer, CharactersTheTextDecoderRefusesAreSyntaxErrors) {
+    // U+FFFE and the low surrogates U+DC00-U+DCFF pass a plain UTF-8 check but
+    // not the decoder that makes the value: the scan itself must refuse them.
+    Cell result;
+    for (const char* text : {"a\xEF\xBF\xBE" "b", "\"\xEF\xBF\xBE\"", "x\xED\xB0\x80"})
+        EXPECT_EQ(load(text, &result), "syntax/invalid") << text;
+}
+
 TEST_F(Lexer, ErrorTextIsCutAtThirtyBytesOrALineFeed) {
     Cell result;
     // 31 bytes of word: the two-byte character crossing the mark is taken whole.
