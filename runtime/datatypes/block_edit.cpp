@@ -25,10 +25,6 @@ namespace detail {
 
 void fire_not_done_yet() { fire(ErrorCategory::internal, "not-done"); }
 
-void fire_refine_arg(const Cell& refinement, const Cell* arg) {
-    fire(ErrorCategory::script, "invalid-refine-arg", &refinement, arg);
-}
-
 }  // namespace detail
 
 namespace {

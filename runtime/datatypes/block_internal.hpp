@@ -7,6 +7,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/cycles.hpp"
+#include "runtime/datatypes/series.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/ownership.hpp"
 
@@ -64,7 +65,7 @@ inline bool typeset_has(const Cell* typeset, uint32_t type) {
 [[noreturn]] void fire_not_done_yet();
 
 // script invalid-refine-arg naming the refinement (refinements::part, ::skip, ::compare).
-[[noreturn]] void fire_refine_arg(const Cell& refinement, const Cell* arg);
+using series::fire_refine_arg;
 
 // Tells an owned block's owner of a change (see ownership.hpp): true when an
 // owner was told. Unowned blocks pay one flag test. The owner's handler runs

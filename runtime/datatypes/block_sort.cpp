@@ -47,9 +47,6 @@ ComparatorCall call_comparator = &call_not_done;
 
 namespace {
 
-constexpr uint32_t SORT_REVERSE = 1;
-constexpr uint32_t SORT_ALL = 2;
-constexpr uint32_t SORT_FIELD_SHIFT = 2;
 
 // One sort's comparison: records of `record` cells from absolute index
 // `first` of the block held by `holder` (a cell whose node the collector
@@ -94,7 +91,7 @@ int32_t compare_with_function(const SortContext& c, int32_t a, int32_t b) {
     Cell* first = stack::push_raw();
     Cell* second = stack::push_raw();
     Cell* result = cell::begin(stack::push_raw());
-    if (c.flags & SORT_ALL) {
+    if (c.flags & series::SORT_ALL) {
         fill_scratch(c, &c.scratch[0], a);
         fill_scratch(c, &c.scratch[1], b);
         *first = c.scratch[0];
@@ -104,7 +101,7 @@ int32_t compare_with_function(const SortContext& c, int32_t a, int32_t b) {
         *second = *record_cells(c, b);
     }
     // The function sees (second, first), or (first, second) when reversed.
-    if (c.flags & SORT_REVERSE) call_comparator(c.function, first, second, result);
+    if (c.flags & series::SORT_REVERSE) call_comparator(c.function, first, second, result);
     else call_comparator(c.function, second, first, result);
     int32_t order = order_of_result(result);
     stack::top = saved_top;
@@ -123,10 +120,10 @@ int32_t compare_records(const uint8_t* a, const uint8_t* b, void* context, void*
 }  // namespace
 
 int32_t sort_compare(const Cell* first, const Cell* second, int32_t op, uint32_t flags) {
-    if (flags & SORT_REVERSE) std::swap(first, second);
+    if (flags & series::SORT_REVERSE) std::swap(first, second);
     int32_t from = 0, count = 1;
-    if (flags & SORT_ALL) count = int32_t(flags >> SORT_FIELD_SHIFT);
-    else from = int32_t(flags >> SORT_FIELD_SHIFT);
+    if (flags & series::SORT_ALL) count = int32_t(flags >> series::SORT_FIELD_SHIFT);
+    else from = int32_t(flags >> series::SORT_FIELD_SHIFT);
     for (int32_t k = from; k < from + count; k++) {
         // Copies: a compare slot may clamp a head it is given.
         Cell a = first[k], b = second[k];
@@ -159,31 +156,10 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
     }
     if (n < 1) return series;
 
-    int64_t s = 1;
-    if (series::given(skip, series)) {
-        if (type_of(skip) != TYPE_INTEGER) fire_refine_arg(refinements::skip, skip);
-        s = integer::get_value(skip);
-        if (s < 1 || n < s || n % s != 0) fire_refine_arg(refinements::skip, skip);
-    } else if (all) {
-        fire(ErrorCategory::script, "bad-refines");
-    }
-    uint32_t flags = reverse ? SORT_REVERSE : 0;
-    if (all) flags |= SORT_ALL | uint32_t(s) << SORT_FIELD_SHIFT;
-
-    const Cell* function = nullptr;
-    if (series::given(comparator, series)) {
-        switch (type_of(comparator)) {
-            case TYPE_FUNCTION: function = comparator; break;
-            case TYPE_INTEGER: {
-                if (!series::given(skip, series) || all) fire(ErrorCategory::script, "bad-refines");
-                int32_t k = integer::get_value(comparator);
-                if (k < 1 || k > s) fire(ErrorCategory::script, "out-of-range", comparator);
-                flags |= uint32_t(k - 1) << SORT_FIELD_SHIFT;
-                break;
-            }
-            default: fire_refine_arg(refinements::compare, comparator);
-        }
-    }
+    const series::SortOptions options = series::sort_options(series, n, skip, comparator, all, reverse);
+    const int64_t s = options.record_size;
+    const uint32_t flags = options.flags;
+    const Cell* function = options.function;
 
     bool owned = notify(series, words::sort, nullptr, head, int32_t(n));
     if (owned) {

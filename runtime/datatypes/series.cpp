@@ -12,6 +12,7 @@
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/registry.hpp"
+#include "runtime/sort.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/unset.hpp"
@@ -38,11 +39,6 @@ bool cell_series_q(uint32_t type) { return any_block_q(type) || (type & TYPE_MAS
 bool same_series_q(const Cell* a, const Cell* b) { return type_of(a) == type_of(b) && a->w2 == b->w2; }
 
 // ---- errors ----
-
-// script invalid-refine-arg naming the refinement (refinements::part or ::skip).
-[[noreturn]] void fire_refine_arg(const Cell& refinement, const Cell* arg) {
-    fire(ErrorCategory::script, "invalid-refine-arg", &refinement, arg);
-}
 
 [[noreturn]] void fire_out_of_range_int(int32_t n) {
     Cell c;
@@ -127,6 +123,40 @@ int64_t pick_position(const Cell* value, int32_t index) {
 }
 
 }  // namespace
+
+void fire_refine_arg(const Cell& refinement, const Cell* arg) {
+    fire(ErrorCategory::script, "invalid-refine-arg", &refinement, arg);
+}
+
+SortOptions sort_options(const Cell* series, int64_t n, const Cell* skip, const Cell* comparator, bool all,
+                         bool reverse) {
+    int64_t s = 1;
+    if (given(skip, series)) {
+        if (type_of(skip) != TYPE_INTEGER) fire_refine_arg(refinements::skip, skip);
+        s = integer::get_value(skip);
+        if (s < 1 || (n > 0 && (n < s || n % s != 0))) fire_refine_arg(refinements::skip, skip);
+    } else if (all) {
+        fire(ErrorCategory::script, "bad-refines");
+    }
+    uint32_t flags = reverse ? SORT_REVERSE : 0;
+    if (all) flags |= SORT_ALL | uint32_t(s) << SORT_FIELD_SHIFT;
+
+    const Cell* function = nullptr;
+    if (given(comparator, series)) {
+        switch (type_of(comparator)) {
+            case TYPE_FUNCTION: function = comparator; break;
+            case TYPE_INTEGER: {
+                if (!given(skip, series) || all) fire(ErrorCategory::script, "bad-refines");
+                int32_t k = integer::get_value(comparator);
+                if (k < 1 || k > s) fire(ErrorCategory::script, "out-of-range", comparator);
+                flags |= uint32_t(k - 1) << SORT_FIELD_SHIFT;
+                break;
+            }
+            default: fire_refine_arg(refinements::compare, comparator);
+        }
+    }
+    return {s, flags, function};
+}
 
 bool any_block_q(uint32_t type) {
     switch (type & TYPE_MASK) {

@@ -33,6 +33,25 @@ inline bool given(const Cell* refinement_arg, const Cell* first) {
     return refinement_arg != nullptr && refinement_arg > first;
 }
 
+// script invalid-refine-arg naming the refinement (refinements::part, ::skip, ::compare).
+[[noreturn]] void fire_refine_arg(const Cell& refinement, const Cell* arg);
+
+// The refinements of sort over n elements, checked once for every series type:
+// the record size (/skip), the sort flags (/reverse, /all, /compare field)
+// and the comparator function, or null.
+// Sort flags: bit 0 reverse; bit 1 whole records, their length in the bits
+// from 2 up; without bit 1 those bits hold the offset of the one field compared.
+constexpr uint32_t SORT_REVERSE = 1;
+constexpr uint32_t SORT_ALL = 2;
+constexpr uint32_t SORT_FIELD_SHIFT = 2;
+struct SortOptions {
+    int64_t record_size;
+    uint32_t flags;
+    const Cell* function;
+};
+SortOptions sort_options(const Cell* series, int64_t n, const Cell* skip, const Cell* comparator, bool all,
+                         bool reverse);
+
 // True for the datatypes whose values are positions in a cell series.
 bool any_block_q(uint32_t type);
 // True for every datatype whose value is a series position.

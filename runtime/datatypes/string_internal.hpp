@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/cell.hpp"
+#include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
@@ -55,10 +56,7 @@ inline bool notify(const Cell* series, const Cell& action, const Cell* new_value
     return ownership::check(series, &action, new_value, index, part);
 }
 
-// script invalid-refine-arg naming the refinement (refinements::part, ::skip, ::compare).
-[[noreturn]] inline void fire_refine_arg(const Cell& refinement, const Cell* arg) {
-    fire(ErrorCategory::script, "invalid-refine-arg", &refinement, arg);
-}
+using series::fire_refine_arg;
 
 [[noreturn]] inline void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
 

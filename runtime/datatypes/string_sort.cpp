@@ -29,12 +29,6 @@ using namespace detail;
 
 namespace {
 
-// Comparator flags: bit 0 reverse; bit 1 whole records, their length in the
-// bits from 2 up; without bit 1 those bits hold the offset of the one
-// character compared.
-constexpr uint32_t SORT_REVERSE = 1;
-constexpr uint32_t SORT_ALL = 2;
-constexpr uint32_t SORT_FIELD_SHIFT = 2;
 
 struct SortContext {
     uint32_t unit;
@@ -52,10 +46,10 @@ inline uint32_t folded(uint32_t c, uint32_t unit) {
 }
 
 int32_t compare_chars(const uint8_t* a, const uint8_t* b, const SortContext& c) {
-    if (c.flags & SORT_REVERSE) std::swap(a, b);
+    if (c.flags & series::SORT_REVERSE) std::swap(a, b);
     int32_t from = 0, count = 1;
-    if (c.flags & SORT_ALL) count = int32_t(c.flags >> SORT_FIELD_SHIFT);
-    else from = int32_t(c.flags >> SORT_FIELD_SHIFT);
+    if (c.flags & series::SORT_ALL) count = int32_t(c.flags >> series::SORT_FIELD_SHIFT);
+    else from = int32_t(c.flags >> series::SORT_FIELD_SHIFT);
     for (int32_t k = from; k < from + count; k++) {
         uint32_t ca = get_char(a + size_t(k) * c.unit, c.unit);
         uint32_t cb = get_char(b + size_t(k) * c.unit, c.unit);
@@ -72,7 +66,7 @@ int32_t compare_chars(const uint8_t* a, const uint8_t* b, const SortContext& c) 
 // A record as the comparator function sees it: a char!, or with /all a
 // string! of the record's characters.
 void record_value(const uint8_t* r, const SortContext& c, Cell* out) {
-    if (!(c.flags & SORT_ALL)) {
+    if (!(c.flags & series::SORT_ALL)) {
         char_::make_at(cell::begin(out), get_char(r, c.unit));
         return;
     }
@@ -108,7 +102,7 @@ int32_t compare_with_function(const uint8_t* a, const uint8_t* b, const SortCont
     record_value(a, c, first);
     record_value(b, c, second);
     // The function sees (second, first), or (first, second) when reversed.
-    if (c.flags & SORT_REVERSE) block::detail::call_comparator(c.function, first, second, result);
+    if (c.flags & series::SORT_REVERSE) block::detail::call_comparator(c.function, first, second, result);
     else block::detail::call_comparator(c.function, second, first, result);
     int32_t order = order_of_result(result);
     stack::top = saved_top;
@@ -146,31 +140,10 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
         }
     }
 
-    int64_t s = 1;
-    if (series::given(skip, series)) {
-        if (type_of(skip) != TYPE_INTEGER) fire_refine_arg(refinements::skip, skip);
-        s = integer::get_value(skip);
-        if (s < 1 || (n > 0 && (n < s || n % s != 0))) fire_refine_arg(refinements::skip, skip);
-    } else if (all) {
-        fire(ErrorCategory::script, "bad-refines");
-    }
-    uint32_t flags = reverse ? SORT_REVERSE : 0;
-    if (all) flags |= SORT_ALL | uint32_t(s) << SORT_FIELD_SHIFT;
-
-    const Cell* function = nullptr;
-    if (series::given(comparator, series)) {
-        switch (type_of(comparator)) {
-        case TYPE_FUNCTION: function = comparator; break;
-        case TYPE_INTEGER: {
-            if (!series::given(skip, series) || all) fire(ErrorCategory::script, "bad-refines");
-            int32_t k = integer::get_value(comparator);
-            if (k < 1 || k > s) fire(ErrorCategory::script, "out-of-range", comparator);
-            flags |= uint32_t(k - 1) << SORT_FIELD_SHIFT;
-            break;
-        }
-        default: fire_refine_arg(refinements::compare, comparator);
-        }
-    }
+    const series::SortOptions options = series::sort_options(series, n, skip, comparator, all, reverse);
+    const int64_t s = options.record_size;
+    const uint32_t flags = options.flags;
+    const Cell* function = options.function;
     if (n < 1) return series;
 
     bool owned = notify(series, words::sort, nullptr, head, int32_t(n));
