@@ -1,7 +1,7 @@
 // Token loaders: each builds its token's value in a new slot of the value
 // buffer when load is set, and only checks the token otherwise.
 //
-// Datatypes that do not exist yet (issue!, file!, binary!, percent!, tuple!,
+// Datatypes that do not exist yet (issue!, file!, percent!, tuple!,
 // date!, pair!, point2D!/point3D!, time!, money!, tag!, url!, email!, ref!):
 // their loaders consume the token as its class says, so that checking scans
 // keep their structure, and raise internal not-done when asked to load.
@@ -9,10 +9,13 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "lexer/convert.hpp"
 #include "lexer/tables.hpp"
 #include "lexer/token_text.hpp"
+#include "runtime/datatypes/binary.hpp"
+#include "runtime/datatypes/binary_codec.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -369,8 +372,37 @@ ZUV_TOKEN_FN(load_file) {
 }
 
 ZUV_TOKEN_FN(load_binary) {
-    (void)start, (void)flags;
-    missing_loader(lex, past(lex, end), load);  // the "}" is the look-ahead
+    (void)flags;
+    // [base] "#{" digits, the "}" is the look-ahead. The base is 16 without
+    // digits before the "#", else 2, 16 or 64.
+    lex->pos = past(lex, end);
+    const uint8_t* hash = start;
+    while (hash < end && *hash != '#') hash++;
+    const uint8_t* brace = hash + 1;
+    if (hash >= end || brace >= end || *brace != '{') throw_error(lex, start, lex->pos, TYPE_BINARY);
+    int32_t base = 16;
+    if (hash > start) {
+        base = 0;
+        for (const uint8_t* p = start; p < hash && base <= 64; p++)
+            base = *p >= '0' && *p <= '9' ? base * 10 + (*p - '0') : 1000;
+    }
+    // The text between the braces as code points (comments may hold any character).
+    std::vector<uint32_t> text;
+    for (const uint8_t* p = brace + 1; p < end;) {
+        int32_t cp = decode_utf8_bounded(p, end, &p);
+        if (cp < 0) throw_error(lex, start, lex->pos, TYPE_BINARY);
+        text.push_back(uint32_t(cp));
+    }
+    std::vector<uint8_t> bytes;
+    bool valid = base == 16 ? binary::decode_base16(text, bytes, true)
+                 : base == 64 ? binary::decode_base64(text, bytes, true)
+                 : base == 2 && binary::decode_base2(text, bytes);
+    if (!valid) throw_error(lex, start, lex->pos, TYPE_BINARY);
+    if (!load) return;
+    Cell* slot = alloc_slot(lex);
+    SlotLine line(slot);
+    binary::load_at(slot, bytes);  // allocates: the input and the value buffer stay put
+    line.restore(slot);
 }
 
 ZUV_TOKEN_FN(load_percent) {

@@ -28,6 +28,7 @@
 #include "runtime/slots.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
+#include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -47,6 +48,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/typeset.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -82,6 +84,7 @@ void init() {
     series::register_type();
     block::register_type();
     string::register_type();         // after series!, before its text children
+    binary::register_type();         // a child of string!
     integer::register_type();
     symbol::register_type();
     _context::register_type();
@@ -105,6 +108,7 @@ void init() {
     float_::register_type();         // after bitset! triple!
     typeset::register_type();
     error::register_type();
+    vector::register_type();         // a child of string!
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
     time::register_type();           // after float! (its parent) and tuple!
     // ---- end of the datatype registrations ---------------------------------

@@ -11,21 +11,34 @@ constexpr char BASE16_DIGITS[] = "0123456789ABCDEF";
 constexpr char BASE58_DIGITS[] = "123456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz";
 constexpr char BASE64_DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-bool space_q(uint32_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+// Characters the decoders pass over between digits: in base 2 and 16 every
+// code up to the space; in base 58 and 64 backspace, tab, line feed, form
+// feed, carriage return, space and the apostrophe.
+bool low_skip_q(uint32_t c) { return c <= ' '; }
+bool table_skip_q(uint32_t c) { return c == 8 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32 || c == 39; }
 
-// The text's characters without whitespace and ";" comments.
-std::vector<uint32_t> significant(const std::vector<uint32_t>& text) {
-    std::vector<uint32_t> out;
+// The text's significant characters: skipped characters and ";" comments
+// (to the end of the line, line feed included) dropped. A code point above
+// 127 is never a digit, so it makes the text invalid (answer false) even
+// where it would look like one after dropping its high bits.
+// A stop character (base 64's "=") is kept and ends the reading.
+bool significant(const std::vector<uint32_t>& text, bool (*skip_q)(uint32_t), std::vector<uint32_t>& out,
+                 uint32_t stop = 0) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); i++) {
         uint32_t c = text[i];
-        if (c == ';') {
+        if (stop && c == stop) {
+            out.push_back(c);
+            return true;
+        } else if (c == ';') {
             while (i < text.size() && text[i] != '\n') i++;
-        } else if (!space_q(c)) {
+        } else if (c > 127) {
+            return false;
+        } else if (!skip_q(c)) {
             out.push_back(c);
         }
     }
-    return out;
+    return true;
 }
 
 int32_t hex_value(uint32_t c) {
@@ -104,8 +117,9 @@ void encode_base64(const uint8_t* bytes, int32_t n, std::string& out) {
 // ---- decoders ----
 
 bool decode_base2(const std::vector<uint32_t>& text, std::vector<uint8_t>& out) {
-    std::vector<uint32_t> bits = significant(text);
-    if (bits.size() % 8 != 0) return false;
+    std::vector<uint32_t> bits;
+    if (!significant(text, low_skip_q, bits) || bits.size() % 8 != 0) return false;
+    out.reserve(bits.size() / 8);
     for (size_t i = 0; i < bits.size(); i += 8) {
         uint32_t byte = 0;
         for (size_t k = 0; k < 8; k++) {
@@ -118,19 +132,21 @@ bool decode_base2(const std::vector<uint32_t>& text, std::vector<uint8_t>& out) 
     return true;
 }
 
-bool decode_base16(const std::vector<uint32_t>& text, std::vector<uint8_t>& out) {
-    std::vector<uint32_t> digits = significant(text);
-    if (digits.size() % 2 != 0) return false;
-    for (size_t i = 0; i < digits.size(); i += 2) {
-        int32_t high = hex_value(digits[i]), low = hex_value(digits[i + 1]);
-        if (high < 0 || low < 0) return false;
-        out.push_back(uint8_t(high << 4 | low));
-    }
+bool decode_base16(const std::vector<uint32_t>& text, std::vector<uint8_t>& out, bool whole) {
+    std::vector<uint32_t> digits;
+    if (!significant(text, low_skip_q, digits)) return false;
+    for (uint32_t c : digits)
+        if (hex_value(c) < 0) return false;
+    if (whole && digits.size() % 2 != 0) return false;
+    out.reserve(digits.size() / 2);
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)  // an odd last digit is dropped
+        out.push_back(uint8_t(hex_value(digits[i]) << 4 | hex_value(digits[i + 1])));
     return true;
 }
 
 bool decode_base58(const std::vector<uint32_t>& text, std::vector<uint8_t>& out) {
-    std::vector<uint32_t> digits = significant(text);
+    std::vector<uint32_t> digits;
+    if (!significant(text, table_skip_q, digits)) return false;
     size_t zeros = 0;
     while (zeros < digits.size() && digits[zeros] == '1') zeros++;
     // The number in base 256, least significant byte first.
@@ -154,13 +170,26 @@ bool decode_base58(const std::vector<uint32_t>& text, std::vector<uint8_t>& out)
     return true;
 }
 
-bool decode_base64(const std::vector<uint32_t>& text, std::vector<uint8_t>& out) {
-    std::vector<uint32_t> chars = significant(text);
+bool decode_base64(const std::vector<uint32_t>& text, std::vector<uint8_t>& out, bool whole) {
+    std::vector<uint32_t> chars;
+    if (!significant(text, table_skip_q, chars, '=')) return false;
+    out.reserve(chars.size() / 4 * 3 + 3);
     uint32_t accumulator = 0;
-    int32_t count = 0;  // sextets gathered since the last whole group of 4
-    size_t i = 0;
-    for (; i < chars.size() && chars[i] != '='; i++) {
-        int32_t d = digit_of(BASE64_DIGITS, 64, chars[i]);
+    int32_t count = 0;  // digits gathered since the last whole group of 4
+    for (uint32_t c : chars) {
+        if (c == '=') {
+            // The padding ends the text: what follows is not read.
+            if (count == 3) {
+                out.push_back(uint8_t(accumulator >> 10));
+                out.push_back(uint8_t(accumulator >> 2));
+            } else if (count == 2) {
+                out.push_back(uint8_t(accumulator >> 4));
+            } else {
+                return false;
+            }
+            return true;
+        }
+        int32_t d = digit_of(BASE64_DIGITS, 64, c);
         if (d < 0) return false;
         accumulator = accumulator << 6 | uint32_t(d);
         if (++count == 4) {
@@ -171,17 +200,8 @@ bool decode_base64(const std::vector<uint32_t>& text, std::vector<uint8_t>& out)
             count = 0;
         }
     }
-    // Padding: only "=" may follow, and no more than a group needs.
-    size_t padding = chars.size() - i;
-    for (; i < chars.size(); i++)
-        if (chars[i] != '=') return false;
-    if (count == 1 || (padding > 0 && count + int32_t(padding) != 4)) return false;
-    if (count == 2) out.push_back(uint8_t(accumulator >> 4));
-    if (count == 3) {
-        out.push_back(uint8_t(accumulator >> 10));
-        out.push_back(uint8_t(accumulator >> 2));
-    }
-    return true;
+    // Digits left without padding are dropped, unless the whole text must decode.
+    return !(whole && count != 0);
 }
 
 }  // namespace zuv::binary

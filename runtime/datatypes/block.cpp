@@ -13,6 +13,7 @@
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/fire.hpp"
@@ -147,6 +148,15 @@ Cell* make_empty(Cell* result, int64_t n, int32_t type) {
     cell::begin(result)->w2 = node;
     result->header = uint32_t(type) & TYPE_MASK;
     return result;
+}
+
+// result := a block of the vector's element values from its head (the
+// vector stays reachable through spec, a cell of the call).
+Cell* from_vector(Cell* result, const Cell* spec, int32_t type) {
+    const Cell source = *spec;
+    make_empty(result, vector::zs_length_q(&source), TYPE_BLOCK);
+    vector::to_block(&source, result);
+    return cell::set_type(result, uint32_t(type));
 }
 
 // The room that an integer! or float! spec asks for, in cells.
@@ -359,7 +369,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
             body_of(proto, spec);
             break;
         case TYPE_VECTOR:
-            fire_not_done();  // TODO: the values of a vector's elements
+            return from_vector(proto, spec, type);
         default: {
             Cell target;
             datatype::make_at(&target, type);
@@ -379,9 +389,10 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
         case TYPE_OBJECT: case TYPE_MAP:
             body_of(proto, spec);
             break;
-        case TYPE_STRING: case TYPE_VECTOR: case TYPE_TYPESET:
-            // TODO: the values the lexer loads from the text, a vector's
-            // element values and a typeset's datatypes.
+        case TYPE_VECTOR:
+            return from_vector(proto, spec, type);
+        case TYPE_STRING: case TYPE_TYPESET:
+            // TODO: the values the lexer loads from the text and a typeset's datatypes.
             fire_not_done();
         default: {
             Cell value = *spec;

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 
@@ -46,8 +47,11 @@ void do_math(int32_t op) {
             b = int32_t(std::trunc(d));
             break;
         }
+        case TYPE_VECTOR:
+            // The code point with each element, in place in the vector, which is the result.
+            copy_cell(vector::do_math_scalar(op, stack::arguments + 1, left, true), left);
+            return;
         default: {
-            // TODO: a vector! second operand hands the operation to vector arithmetic.
             Cell type;
             datatype::make_at(&type, type_of(right));
             fire(ErrorCategory::script, "invalid-type", &type);

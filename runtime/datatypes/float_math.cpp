@@ -15,6 +15,7 @@
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
@@ -84,11 +85,13 @@ Cell* do_math(int32_t op) {
     Cell* right = left + 1;
     uint32_t t1 = type_of(left), t2 = type_of(right);
     switch (t2) {
-        // TODO: tuple!, money! and vector! second operands go to their own
+        // TODO: tuple! and money! second operands go to their own
         // arithmetic once those datatypes exist.
         case TYPE_TUPLE:
-        case TYPE_MONEY:
-        case TYPE_VECTOR: fire_not_done();
+        case TYPE_MONEY: fire_not_done();
+        case TYPE_VECTOR:
+            // The number with each element, in place in the vector, which is the result.
+            return copy_cell(vector::do_math_scalar(op, right, left, true), left);
         case TYPE_PAIR:
         case TYPE_POINT2D:
         case TYPE_POINT3D:

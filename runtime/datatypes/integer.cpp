@@ -17,6 +17,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
@@ -170,6 +171,10 @@ void do_math_args(int32_t op) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: float_::do_math(op); return;  // float arithmetic, the integer as a double
+        case TYPE_VECTOR:
+            // The integer with each element, in place in the vector, which is the result.
+            copy_cell(vector::do_math_scalar(op, stack::arguments + 1, stack::arguments, true), stack::arguments);
+            return;
         default: do_math_cells(stack::arguments, stack::arguments + 1, op);
     }
 }

@@ -16,6 +16,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/hash.hpp"
@@ -108,7 +109,7 @@ Cell* element_value(Cell* value, int32_t p, Cell* out) {
     uint32_t type = type_of(value);
     SeriesBuffer* s = buffer_of(value);
     if (cell_series_q(type)) return reinterpret_cast<Cell*>(element(s, p));
-    if (type == TYPE_VECTOR) fire_not_done();  // TODO: vector element values
+    if (type == TYPE_VECTOR) return vector::element_value(element(s, p), int32_t(memory::unit_of(s)), value->w3, out);
     if (type == TYPE_BINARY) return integer::make_at(cell::begin(out), *element(s, p));
     return make_char_at(out, string::get_char(element(s, p), memory::unit_of(s)));
 }
@@ -259,12 +260,15 @@ Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
     int64_t p = pick_position(value, index);
     if (p < 0) fire_out_of_range_int(index);
     uint32_t type = type_of(value);
-    if (type == TYPE_HASH || type == TYPE_VECTOR) fire_not_done();  // TODO: table and element writers
+    if (type == TYPE_HASH) fire_not_done();  // TODO: the table
+    if (type == TYPE_VECTOR) vector::check_kind(value, data);
     bool owned = notify(value, words::poke, data, int32_t(p), 1);
     if (owned && (p = pick_position(value, index)) < 0) fire_out_of_range_int(index);
     SeriesBuffer* s = buffer_of(value);
     if (cell_series_q(type)) {
         copy_cell(data, reinterpret_cast<Cell*>(element(s, p)));
+    } else if (type == TYPE_VECTOR) {
+        vector::store_element(element(s, p), int32_t(memory::unit_of(s)), data);
     } else if (type == TYPE_BINARY) {
         uint32_t d = type_of(data);
         if (d != TYPE_INTEGER && d != TYPE_CHAR) fire(ErrorCategory::script, "invalid-arg", data);
@@ -552,7 +556,7 @@ void remove_range(const Cell* value, int32_t start, int32_t count) { close_gap(b
 
 Cell* take(Cell* value, Cell* part, bool, bool last) {
     uint32_t type = type_of(value);
-    if (type == TYPE_HASH || type == TYPE_VECTOR || type == TYPE_IMAGE) fire_not_done();  // TODO
+    if (type == TYPE_HASH || type == TYPE_IMAGE) fire_not_done();  // TODO
     TakeRange r = take_range(value, part, last);
     if (r.empty_series) return none::make_at(value);
     Cell source = *value;

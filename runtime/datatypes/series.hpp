@@ -25,8 +25,8 @@ namespace zuv::series {
 inline SeriesBuffer* buffer_of(const Cell* v) { return memory::buffer_of(v->w2); }
 inline int32_t head_index(const Cell* v) { return int32_t(v->w1); }
 inline void set_head(Cell* v, int32_t index) { v->w1 = uint32_t(index); }
-// log2 of an element size of 1, 2, 4 or 16.
-inline int32_t unit_shift(uint32_t unit) { return unit == 16 ? 4 : unit == 4 ? 2 : unit == 2 ? 1 : 0; }
+// log2 of an element size of 1, 2, 4, 8 or 16.
+inline int32_t unit_shift(uint32_t unit) { return unit ? __builtin_ctz(unit) : 0; }
 
 // True when a refinement's argument cell was given (see the top comment).
 inline bool given(const Cell* refinement_arg, const Cell* first) {

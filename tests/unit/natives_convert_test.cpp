@@ -177,12 +177,18 @@ TEST(Bases, EnbaseAndDebaseRoundTrip) {
         std::string bytes;
     } decodings[] = {
         {"debase \"aGVsbG8=\"", "hello"},
-        {"debase \"aGVs^/bG8\"", "hello"},
+        {"debase \"aGVs^/bG8=\"", "hello"},
         {"debase \"aGk= ; a comment\"", "hi"},
         {"debase/base \"68 69\" 16", "hi"},
         {"debase/base \"0110100001101001\" 2", "hi"},
         {"debase/base \"StV1DL6CwTryKyV\" 58", "hello world"},
         {"debase/base \"11\" 58", std::string(2, '\0')},
+        // Text after the padding is not read; digits of an unfinished group
+        // without padding and an odd last hexadecimal digit are dropped.
+        {"debase \"aGk=x\"", "hi"},
+        {"debase \"YWJ\"", ""},
+        {"debase/base \"ABC\" 16", "\xAB"},
+        {"debase/base \"\" 16", ""},
     };
     for (const auto& c : decodings) {
         Evaluated r = eval_source(c.source);
@@ -190,8 +196,10 @@ TEST(Bases, EnbaseAndDebaseRoundTrip) {
         ASSERT_EQ(type_of(&r.value), TYPE_BINARY) << c.source;
         EXPECT_EQ(bytes_of(r.value), c.bytes) << c.source;
     }
-    for (const char* bad : {"debase \"a\"", "debase \"aGk=x\"", "debase \"a*b=\"", "debase/base \"6\" 16",
-                            "debase/base \"2\" 2", "debase/base \"0OIl\" 58"})
+    // A code point above 127 is never a digit, even when its low 7 bits are one.
+    for (const char* bad : {"debase \"a=\"", "debase \"a*b=\"", "debase/base \"0G\" 16", "debase/base \"2\" 2",
+                            "debase/base \"0OIl\" 58", "debase/base \"\u00C10\" 16", "debase/base \"1\u00C1\" 58",
+                            "debase \"YQ\u00C1==\""})
         EXPECT_EQ(run_source(bad), "none") << bad;
     EXPECT_EQ(run_source("debase/base \"00\" 10"), "!script/invalid-arg");
 }
