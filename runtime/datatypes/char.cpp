@@ -2,8 +2,10 @@
 #include "runtime/datatypes/char.hpp"
 
 #include <cmath>
+#include <vector>
 
 #include "evaluator/stack.hpp"
+#include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -12,6 +14,7 @@
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/unicode.hpp"
 
 namespace zuv::char_ {
 
@@ -77,11 +80,20 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         case TYPE_INTEGER: cp = checked_code_point(double(int32_t(spec->w2)), spec); break;
         case TYPE_FLOAT:
         case TYPE_PERCENT: cp = checked_code_point(std::trunc(float_::get(spec)), spec); break;
-        // TODO: binary! gives the UTF-8 character at its head (an empty binary raises bad-to-arg).
+        case TYPE_BINARY: {
+            // The UTF-8 character at the head; nothing there, or no whole
+            // character, is not a character.
+            std::vector<uint8_t> bytes = binary::bytes_of(spec, 4);
+            int32_t c = -1;
+            if (!bytes.empty()) unicode::decode_utf8_bounded(bytes.data(), bytes.data() + bytes.size(), &c);
+            if (c < 0) fire_bad_to_arg(spec);
+            cp = uint32_t(c);
+            break;
+        }
         default:
             if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
             if (string::rs_length_q(spec) <= 0) fire_bad_to_arg(spec);
-            cp = string::char_at(spec, 0);
+            cp = string::char_at(spec, int32_t(spec->w1));
     }
     return make_at(proto, cp);
 }

@@ -10,6 +10,7 @@
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/convert.hpp"
+#include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -320,11 +321,17 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_FLOAT:
         case TYPE_PERCENT: v = checked_truncate(float_::get(spec)); break;
         case TYPE_TIME: v = checked_truncate(time::get(spec) + 0.5); break;
-        // TODO: money! (its integer part), binary! (the first 4 bytes, big-endian),
-        // issue! (its name as at most 8 hexadecimal digits) and date! (seconds
-        // since 1970-01-01 UTC) once those datatypes exist.
+        case TYPE_BINARY: {
+            // The first 4 bytes from the head (fewer when shorter), big-endian.
+            uint32_t u = 0;
+            for (uint8_t byte : binary::bytes_of(spec, 4)) u = u << 8 | byte;
+            v = int32_t(u);
+            break;
+        }
+        // TODO: money! (its integer part), issue! (its name as at most 8
+        // hexadecimal digits) and date! (seconds since 1970-01-01 UTC) once
+        // those datatypes exist.
         case TYPE_MONEY:
-        case TYPE_BINARY:
         case TYPE_ISSUE:
         case TYPE_DATE: fire_not_done();
         default:

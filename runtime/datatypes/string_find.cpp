@@ -19,6 +19,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/string_internal.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/words.hpp"
@@ -31,8 +32,9 @@ namespace {
 
 // What is compared at each position of a search.
 struct Key {
-    enum Kind { code, bitset, text, never } kind = code;
+    enum Kind { code, bitset, text, number, never } kind = code;
     uint32_t cp = 0;              // code: the character (folded when the search folds)
+    double num = 0.0;             // number: the value each vector! element is compared with
     Cell bits{};                  // bitset: the bitset! value
     std::vector<uint32_t> chars;  // text: the characters (folded when the search folds)
     // Characters a match covers.
@@ -62,6 +64,16 @@ Key key_of(const Cell* series, const Cell* value, bool folding) {
     Key k;
     uint32_t series_type = type_of(series);
     uint32_t type = type_of(value);
+    if (series_type == TYPE_VECTOR) {
+        // A number (or a character) is compared with each element's value.
+        switch (type) {
+        case TYPE_INTEGER: case TYPE_CHAR: k.num = double(int32_t(value->w2)); break;
+        case TYPE_FLOAT: case TYPE_PERCENT: k.num = cell::get_float(value); break;
+        default: k.kind = Key::never; return k;
+        }
+        k.kind = Key::number;
+        return k;
+    }
     switch (type) {
     case TYPE_CHAR:
         k.cp = value->w2;
@@ -117,8 +129,7 @@ Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, boo
              const Cell* skip, bool last, bool reverse, bool match) {
     Found found;
     uint32_t type = type_of(series);
-    if (type == TYPE_VECTOR) fire_not_done();  // TODO: vector elements, once vector! exists
-    int32_t total = total_length(series);
+    int32_t total = series::total_length(series);  // any element width
     int32_t head = int32_t(series->w1);
     if (total == 0 || (!reverse && head >= total)) return found;
     if (any || series::given(with, series)) fire_not_done();
@@ -151,7 +162,7 @@ Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, boo
     // From here on nothing allocates: the characters are read in place.
     SeriesBuffer* s = buffer(series);
     const uint32_t unit = memory::unit_of(s);
-    const uint32_t shift = unit_shift(unit);
+    const uint32_t shift = uint32_t(series::unit_shift(unit));
     const uint8_t* base = memory::head_of(s);
     auto char_at_index = [&](int64_t i) {
         uint32_t c = get_char(base + (i << shift), unit);
@@ -163,6 +174,13 @@ Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, boo
         switch (key.kind) {
         case Key::code: return char_at_index(i) == key.cp;
         case Key::bitset: return in_bitset_q(&key.bits, get_char(base + (i << shift), unit));
+        case Key::number: {
+            Cell element;
+            vector::element_value(base + (i << shift), int32_t(unit), series->w3, &element);
+            uint32_t t = type_of(&element);
+            return (t == TYPE_FLOAT || t == TYPE_PERCENT ? cell::get_float(&element) : double(int32_t(element.w2))) ==
+                   key.num;
+        }
         case Key::text:
             for (int64_t t = 0; t < length; t++)
                 if (char_at_index(i + t) != key.chars[size_t(t)]) return false;
@@ -214,7 +232,7 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_q, bool same, 
     Found f = search(series, value, part, case_q, same, any, with, skip, last, reverse, match);
     Cell* result = stack::push(series);
     if (f.index < 0) return none::make_at(result);
-    int64_t at = tail ? std::min<int64_t>(int64_t(f.index) + f.length, total_length(series)) : f.index;
+    int64_t at = tail ? std::min<int64_t>(int64_t(f.index) + f.length, series::total_length(series)) : f.index;
     result->w1 = uint32_t(at);
     return result;
 }
@@ -226,7 +244,13 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_q, bool same
     // The character after the match: a match of formed text counts its
     // formed length, so that select "a12b" 12 gives #"b".
     int64_t after = int64_t(f.index) + f.length;
-    if (f.index < 0 || after >= total_length(series)) return none::make_at(result);
+    if (f.index < 0 || after >= series::total_length(series)) return none::make_at(result);
+    if (type_of(series) == TYPE_VECTOR) {
+        // The element after the match, a value of the vector's kind.
+        SeriesBuffer* s = buffer(series);
+        uint32_t unit = memory::unit_of(s);
+        return vector::element_value(memory::head_of(s) + after * unit, int32_t(unit), series->w3, result);
+    }
     uint32_t c = char_at(series, int32_t(after));
     if (type_of(series) == TYPE_BINARY) return integer::make_at(cell::begin(result), int32_t(c));
     return char_::make_at(cell::begin(result), c);

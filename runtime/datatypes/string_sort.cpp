@@ -19,6 +19,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/string_internal.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/sort.hpp"
 #include "runtime/words.hpp"
@@ -32,6 +33,7 @@ namespace {
 
 struct SortContext {
     uint32_t unit;
+    uint32_t kind;         // vector!: the element kind; text: 0
     int32_t record;        // characters per record
     uint32_t flags;
     bool fold;             // compare without regard to case
@@ -51,6 +53,17 @@ int32_t compare_chars(const uint8_t* a, const uint8_t* b, const SortContext& c) 
     if (c.flags & series::SORT_ALL) count = int32_t(c.flags >> series::SORT_FIELD_SHIFT);
     else from = int32_t(c.flags >> series::SORT_FIELD_SHIFT);
     for (int32_t k = from; k < from + count; k++) {
+        if (c.kind) {
+            // vector! elements by value: integers signed, floats as doubles.
+            Cell x, y;
+            vector::element_value(a + size_t(k) * c.unit, int32_t(c.unit), c.kind, &x);
+            vector::element_value(b + size_t(k) * c.unit, int32_t(c.unit), c.kind, &y);
+            bool real = c.kind == TYPE_FLOAT || c.kind == TYPE_PERCENT;
+            double dx = real ? cell::get_float(&x) : double(int32_t(x.w2));
+            double dy = real ? cell::get_float(&y) : double(int32_t(y.w2));
+            if (dx != dy) return dx < dy ? -1 : 1;
+            continue;
+        }
         uint32_t ca = get_char(a + size_t(k) * c.unit, c.unit);
         uint32_t cb = get_char(b + size_t(k) * c.unit, c.unit);
         if (c.fold) {
@@ -66,11 +79,19 @@ int32_t compare_chars(const uint8_t* a, const uint8_t* b, const SortContext& c) 
 // A record as the comparator function sees it: a char!, or with /all a
 // string! of the record's characters.
 void record_value(const uint8_t* r, const SortContext& c, Cell* out) {
-    if (!(c.flags & series::SORT_ALL)) {
+    if (c.kind) {
+        // An element's value, or with /all a vector of the record.
+        if (!(c.flags & series::SORT_ALL)) {
+            vector::element_value(r, int32_t(c.unit), c.kind, out);
+            return;
+        }
+        vector::make_at(cell::begin(out), c.record, c.kind, int32_t(c.unit));
+    } else if (!(c.flags & series::SORT_ALL)) {
         char_::make_at(cell::begin(out), get_char(r, c.unit));
         return;
+    } else {
+        make_at_unit(cell::begin(out), c.record, int32_t(c.unit));
     }
-    make_at_unit(cell::begin(out), c.record, int32_t(c.unit));
     SeriesBuffer* s = buffer(out);
     std::memcpy(memory::head_of(s), r, size_t(c.record) * c.unit);
     s->tail = s->head + c.record * int32_t(c.unit);
@@ -118,9 +139,15 @@ int32_t compare_records(const uint8_t* a, const uint8_t* b, void* context, void*
 
 Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable) {
-    if (type_of(series) == TYPE_VECTOR) fire_not_done();  // TODO: vector elements, once vector! exists
-    int32_t head = clamped_head(series);
-    int64_t n = int64_t(total_length(series)) - head;
+    // Lengths and addresses through series! so that vector! widths work too.
+    const uint32_t kind = type_of(series) == TYPE_VECTOR ? series->w3 : 0;
+    auto total = [&] { return series::total_length(series); };
+    auto address = [&](int64_t i) {
+        SeriesBuffer* b = buffer(series);
+        return memory::head_of(b) + i * memory::unit_of(b);
+    };
+    int32_t head = std::clamp(int32_t(series->w1), 0, total());
+    int64_t n = int64_t(total()) - head;
     if (series::given(part, series)) {
         int64_t count;
         if (type_of(part) == TYPE_INTEGER) count = integer::get_value(part);
@@ -149,15 +176,15 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
     bool owned = notify(series, words::sort, nullptr, head, int32_t(n));
     if (owned) {
         // The owner's handler may have shortened the text.
-        head = std::min(head, total_length(series));
-        n = std::min<int64_t>(n, total_length(series) - head) / s * s;
+        head = std::min(head, total());
+        n = std::min<int64_t>(n, total() - head) / s * s;
         if (n < 1) return series;
     }
 
     const uint32_t unit = unit_of(series);
     std::vector<uint8_t> records(size_t(n) * unit);
-    std::memcpy(records.data(), char_address(series, head), records.size());
-    SortContext c{unit, int32_t(s), flags, !case_q, function};
+    std::memcpy(records.data(), address(head), records.size());
+    SortContext c{unit, kind, int32_t(s), flags, !case_q && !kind, function};
     int32_t count = int32_t(n / s);
     int32_t width = int32_t(s * unit);
     // A stable sort is asked for: it is given whether or not case matters.
@@ -166,9 +193,9 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
 
     // User code may have shortened or widened the text meanwhile: only the
     // characters it still has are written, in its current unit.
-    int64_t room = std::min<int64_t>(n, int64_t(total_length(series)) - head);
+    int64_t room = std::min<int64_t>(n, int64_t(total()) - head);
     uint32_t now = unit_of(series);
-    uint8_t* to = char_address(series, head);
+    uint8_t* to = address(head);
     if (now == unit) {
         if (room > 0) std::memcpy(to, records.data(), size_t(room) * unit);
     } else {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "evaluator/stack.hpp"
+#include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/float_text.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -308,6 +309,9 @@ TEST(Integer, MakeAndTo) {
     Cell time{};
     Cell percent{};
     float_::make_at_type(&percent, 2.5, TYPE_PERCENT);
+    Cell bytes{};
+    binary::load_at(&bytes, reinterpret_cast<const uint8_t*>("\xFF\x00\x00\x01\x02\x03"), 6);
+    bytes.w1 = 1;  // from the head: 00 00 01 02 03, of which the first 4 count
     struct { Act act; Cell spec; const char* expected; } cases[] = {
         {Act::to, integer_of(42), "integer 42"},
         {Act::make, test::logic_of(true), "integer 1"},
@@ -336,7 +340,7 @@ TEST(Integer, MakeAndTo) {
         {Act::to, test::string_of("-"), "script/bad-to-arg"},
         {Act::to, Cell{TYPE_NONE, 0, 0, 0}, "script/bad-to-arg"},
         {Act::to, Cell{TYPE_MONEY, 0, 0, 0}, "internal/not-done"},
-        {Act::to, Cell{TYPE_BINARY, 0, 0, 0}, "internal/not-done"},
+        {Act::to, bytes, "integer 258"},
         {Act::to, Cell{TYPE_ISSUE, 0, 0, 0}, "internal/not-done"},
         {Act::to, Cell{TYPE_DATE, 0, 0, 0}, "internal/not-done"},
     };
