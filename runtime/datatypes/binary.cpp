@@ -10,7 +10,6 @@
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/binary_codec.hpp"
 #include "runtime/datatypes/datatype.hpp"
-#include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -18,7 +17,6 @@
 #include "runtime/datatypes/string_internal.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/fire.hpp"
-#include "runtime/ownership.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 

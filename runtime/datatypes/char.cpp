@@ -1,6 +1,7 @@
 // char!: construction, conversion, text forms, comparison and arithmetic.
 #include "runtime/datatypes/char.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -93,7 +94,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         default:
             if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
             if (string::rs_length_q(spec) <= 0) fire_bad_to_arg(spec);
-            cp = string::char_at(spec, int32_t(spec->w1));
+            cp = string::char_at(spec, std::max(int32_t(spec->w1), 0));
     }
     return make_at(proto, cp);
 }

@@ -61,6 +61,12 @@ int32_t compare_chars(const uint8_t* a, const uint8_t* b, const SortContext& c) 
             bool real = c.kind == TYPE_FLOAT || c.kind == TYPE_PERCENT;
             double dx = real ? cell::get_float(&x) : double(int32_t(x.w2));
             double dy = real ? cell::get_float(&y) : double(int32_t(y.w2));
+            // NaN sorts after every number and equal to itself, keeping the order total.
+            bool nx = dx != dx, ny = dy != dy;
+            if (nx || ny) {
+                if (nx != ny) return nx ? 1 : -1;
+                continue;
+            }
             if (dx != dy) return dx < dy ? -1 : 1;
             continue;
         }
