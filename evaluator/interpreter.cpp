@@ -282,6 +282,20 @@ int32_t eval_next(const Cell* block) {
     return eval_one(&code, head, end, false);
 }
 
+namespace {
+
+// Values whose path fields live in the cell itself (a date's year, a pair's
+// x): setting one changes a copy, which must be stored back.
+bool field_value_q(uint32_t type) {
+    switch (type) {
+        case TYPE_TIME: case TYPE_DATE: case TYPE_PAIR: case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_POINT3D:
+        case TYPE_MONEY: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
 int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const Cell* code, bool set, bool get,
                   bool sub) {
     Cell path = *path_value;
@@ -338,6 +352,18 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         bool last = i + 1 >= tail_of(node);
         Cell* store = set && last ? stack::arguments : nullptr;
         bool has_parent = i > head + 1;
+        if (store && field_value_q(type_of(current))) {
+            // The field set changes the walk's copy of the value: the copy
+            // then goes back where the value came from, whose own setter
+            // tells the holder of the change.
+            actions::call_eval_path(current, element, store, &path, nullptr, nullptr, i, false, get, last, false);
+            if (has_parent)
+                actions::call_eval_path(parent, previous, current, &path, nullptr, nullptr, i - 1, false, false, true,
+                                        false);
+            else
+                word::set(&first, current);
+            break;
+        }
         Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once

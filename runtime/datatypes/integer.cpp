@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "evaluator/backtrace.hpp"
 #include "evaluator/random.hpp"
@@ -11,6 +12,7 @@
 #include "evaluator/stack.hpp"
 #include "lexer/convert.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/registry.hpp"
@@ -21,6 +23,7 @@
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/throw.hpp"
+#include "runtime/words.hpp"
 
 namespace zuv::integer {
 
@@ -170,6 +173,17 @@ void do_math_args(int32_t op) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: float_::do_math(op); return;  // float arithmetic, the integer as a double
+        case TYPE_DATE: {
+            // Only a number of days plus a date: the date goes first.
+            if (op != OP_ADD) {
+                Cell datatype;
+                datatype::make_at(&datatype, TYPE_INTEGER);
+                fire(ErrorCategory::script, "not-related", &words::subtract, &datatype);
+            }
+            std::swap(stack::arguments[0], stack::arguments[1]);
+            date::do_math(OP_ADD);
+            return;
+        }
         default: do_math_cells(stack::arguments, stack::arguments + 1, op);
     }
 }
@@ -315,13 +329,13 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_FLOAT:
         case TYPE_PERCENT: v = checked_truncate(float_::get(spec)); break;
         case TYPE_TIME: v = checked_truncate(time::get(spec) + 0.5); break;
-        // TODO: money! (its integer part), binary! (the first 4 bytes, big-endian),
-        // issue! (its name as at most 8 hexadecimal digits) and date! (seconds
-        // since 1970-01-01 UTC) once those datatypes exist.
+        case TYPE_DATE: v = checked_truncate(date::to_epoch(spec)); break;  // Unix time
+        // TODO: money! (its integer part), binary! (the first 4 bytes, big-endian)
+        // and issue! (its name as at most 8 hexadecimal digits) once those
+        // datatypes exist.
         case TYPE_MONEY:
         case TYPE_BINARY:
-        case TYPE_ISSUE:
-        case TYPE_DATE: fire_not_done();
+        case TYPE_ISSUE: fire_not_done();
         default:
             if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
             v = from_text(spec);
