@@ -66,6 +66,9 @@ uint32_t from_days(int64_t n, uint32_t zone, bool time_flag);
 int32_t weekday_of(int64_t n);
 // The 1-based day of the year of a packed date.
 int32_t year_day(uint32_t d);
+// Day number of the Monday that starts ISO week 1 of the year (the week
+// that holds the year's first Thursday).
+int64_t iso_week1_monday(int32_t year);
 
 // Moves whole days between the day number and the UTC time t so that the
 // local time (t plus the zone's offset) lies in [0, 86400); returns the

@@ -28,13 +28,6 @@ double local_time(uint32_t d, double t) { return t + zone_seconds(zone_of(d)); }
 // Days since Sunday of 1 January of the year, and that day's number.
 int32_t jan1_since_sunday(int32_t jan1) { return int32_t(((int64_t(jan1) + 3) % 7 + 7) % 7); }
 
-// Day number of the Monday that starts ISO week 1 of the year.
-int64_t iso_week1_monday(int32_t year) {
-    int32_t jan1 = days_of(year, 1, 1);
-    int32_t w = weekday_of(jan1) - 1;  // 0 = Monday
-    return int64_t(jan1) - w + (w >= 4 ? 7 : 0);
-}
-
 int32_t week_of(uint32_t d) {
     int32_t s = jan1_since_sunday(days_of(year_of(d), 1, 1));
     int32_t yd = year_day(d);
@@ -80,6 +73,12 @@ uint32_t zone_of_value(const Cell* value) {
 }
 
 }  // namespace
+
+int64_t iso_week1_monday(int32_t year) {
+    int32_t jan1 = days_of(year, 1, 1);
+    int32_t w = weekday_of(jan1) - 1;  // 0 = Monday
+    return int64_t(jan1) - w + (w >= 4 ? 7 : 0);
+}
 
 // ---- fields ----
 
