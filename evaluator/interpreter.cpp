@@ -332,6 +332,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
     Cell* parent = stack::push(&none_value);
     Cell* element = stack::push(&none_value);
     Cell* previous = stack::push(&none_value);
+    Cell* trail = stack::top;
     Cell item;
     for (int32_t i = head + 1; read_cell(node, i, &item); i++) {
         if (tracing_q) [[unlikely]]
@@ -354,19 +355,33 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         bool has_parent = i > head + 1;
         if (store && field_value_q(type_of(current))) {
             // The field set changes the walk's copy of the value: the copy
-            // then goes back where the value came from, whose own setter
-            // tells the holder of the change.
+            // goes back to its holder, and on up while the holder is such a
+            // value too (d/time/hour:), until a series or object stores it
+            // (its setter tells of the change) or the head word takes it.
             actions::call_eval_path(current, element, store, &path, nullptr, nullptr, i, false, get, last, false);
-            if (has_parent)
-                actions::call_eval_path(parent, previous, current, &path, nullptr, nullptr, i - 1, false, false, true,
+            Cell* changed = current;
+            for (Cell* holder = stack::top - 2;; holder -= 2) {
+                if (holder < trail) {
+                    word::set(&first, changed);
+                    break;
+                }
+                actions::call_eval_path(holder, holder + 1, changed, &path, nullptr, nullptr, -1, false, false, true,
                                         false);
-            else
-                word::set(&first, current);
+                if (!field_value_q(type_of(holder))) break;
+                changed = holder;
+            }
             break;
         }
+        if (set) {
+            // The set walk keeps each holder and the element applied to it.
+            stack::push(current);
+            stack::push(element);
+        }
+        Cell* mark = stack::top;
         Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
+        stack::top = mark;            // drop what the selection pushed (a field's value)
         *parent = *current;
         *previous = *element;
         *current = next_value;
