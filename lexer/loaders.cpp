@@ -361,30 +361,6 @@ ZUV_TOKEN_FN(load_float_special) {
     if (load) float_::make_at(alloc_slot(lex), value);
 }
 
-// ---- datatypes still to come -------------------------------------------------------
-
-ZUV_TOKEN_FN(load_file) {
-    (void)flags;
-    // A quoted file's closing quote is the look-ahead at end.
-    bool quoted = end - start > 1 && start[1] == '"';
-    missing_loader(lex, quoted ? past(lex, end) : end, load);
-}
-
-ZUV_TOKEN_FN(load_binary) {
-    (void)start, (void)flags;
-    missing_loader(lex, past(lex, end), load);  // the "}" is the look-ahead
-}
-
-ZUV_TOKEN_FN(load_percent) {
-    (void)start, (void)flags;
-    missing_loader(lex, past(lex, end), load);  // the "%" is the look-ahead
-}
-
-ZUV_TOKEN_FN(load_tuple) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
-}
-
 // ---- dates ------------------------------------------------------------------------
 
 namespace {
@@ -580,6 +556,30 @@ ZUV_TOKEN_FN(load_date) {
                  d.day >= 1 && d.day <= date::month_length(d.year, d.month);
     if (!valid) throw_error(lex, start, end, TYPE_DATE);
     if (load) date::make_at_parts(alloc_slot(lex), d.year, d.month, d.day, d.seconds, d.zone_minutes, d.has_time);
+}
+
+// ---- datatypes still to come -------------------------------------------------------
+
+ZUV_TOKEN_FN(load_file) {
+    (void)flags;
+    // A quoted file's closing quote is the look-ahead at end.
+    bool quoted = end - start > 1 && start[1] == '"';
+    missing_loader(lex, quoted ? past(lex, end) : end, load);
+}
+
+ZUV_TOKEN_FN(load_binary) {
+    (void)start, (void)flags;
+    missing_loader(lex, past(lex, end), load);  // the "}" is the look-ahead
+}
+
+ZUV_TOKEN_FN(load_percent) {
+    (void)start, (void)flags;
+    missing_loader(lex, past(lex, end), load);  // the "%" is the look-ahead
+}
+
+ZUV_TOKEN_FN(load_tuple) {
+    (void)start, (void)flags;
+    missing_loader(lex, end, load);
 }
 
 ZUV_TOKEN_FN(load_pair) {

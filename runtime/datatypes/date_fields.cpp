@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "evaluator/stack.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
