@@ -282,6 +282,20 @@ int32_t eval_next(const Cell* block) {
     return eval_one(&code, head, end, false);
 }
 
+namespace {
+
+// Values whose path fields live in the cell itself (a date's year, a pair's
+// x): setting one changes a copy, which must be stored back.
+bool field_value_q(uint32_t type) {
+    switch (type) {
+        case TYPE_TIME: case TYPE_DATE: case TYPE_PAIR: case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_POINT3D:
+        case TYPE_MONEY: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
 int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const Cell* code, bool set, bool get,
                   bool sub) {
     Cell path = *path_value;
@@ -318,6 +332,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
     Cell* parent = stack::push(&none_value);
     Cell* element = stack::push(&none_value);
     Cell* previous = stack::push(&none_value);
+    Cell* trail = stack::top;
     Cell item;
     for (int32_t i = head + 1; read_cell(node, i, &item); i++) {
         if (tracing_q) [[unlikely]]
@@ -338,9 +353,35 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         bool last = i + 1 >= tail_of(node);
         Cell* store = set && last ? stack::arguments : nullptr;
         bool has_parent = i > head + 1;
+        if (store && field_value_q(type_of(current))) {
+            // The field set changes the walk's copy of the value: the copy
+            // goes back to its holder, and on up while the holder is such a
+            // value too (d/time/hour:), until a series or object stores it
+            // (its setter tells of the change) or the head word takes it.
+            actions::call_eval_path(current, element, store, &path, nullptr, nullptr, i, false, get, last, false);
+            Cell* changed = current;
+            for (Cell* holder = stack::top - 2;; holder -= 2) {
+                if (holder < trail) {
+                    word::set(&first, changed);
+                    break;
+                }
+                actions::call_eval_path(holder, holder + 1, changed, &path, nullptr, nullptr, -1, false, false, true,
+                                        false);
+                if (!field_value_q(type_of(holder))) break;
+                changed = holder;
+            }
+            break;
+        }
+        if (set) {
+            // The set walk keeps each holder and the element applied to it.
+            stack::push(current);
+            stack::push(element);
+        }
+        Cell* mark = stack::top;
         Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
+        stack::top = mark;            // drop what the selection pushed (a field's value)
         *parent = *current;
         *previous = *element;
         *current = next_value;

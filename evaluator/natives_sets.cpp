@@ -8,6 +8,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/fire.hpp"
@@ -66,7 +67,10 @@ void set_operation(bool check, const int32_t* refinements, int32_t op) {
             if (!unique) fire(ErrorCategory::internal, "not-done");  // bitset! does not exist yet
             break;
         case TYPE_DATE:
-            if (op == block::SET_DIFFERENCE) fire(ErrorCategory::internal, "not-done");  // date! does not exist yet
+            if (op == block::SET_DIFFERENCE) {
+                date::difference(first, first + 1);  // a time! of days and seconds
+                return;
+            }
             break;
         default: break;
     }

@@ -20,6 +20,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -146,7 +147,41 @@ void list_env_star(bool, const int32_t*) { not_done(); }  // a map! of the envir
 
 // ---- time ----
 
-void now_star(bool, const int32_t*) { not_done(); }  // date! does not exist yet
+void now_star(bool, const int32_t* refinements) {
+    // /year /month /day /time /zone /date /weekday /yearday /precise /utc:
+    // one field at most; /precise counts as none beside /time.
+    enum { YEAR, MONTH, DAY, TIME, ZONE, DATE, WEEKDAY, YEARDAY, PRECISE, UTC };
+    int32_t fields = 0;
+    for (int32_t i = YEAR; i <= PRECISE; i++) fields += used(refinements, i) ? 1 : 0;
+    if (used(refinements, TIME) && used(refinements, PRECISE)) fields--;
+    if (fields > 1) fire(ErrorCategory::script, "bad-refines");
+
+    int32_t zone_minutes;
+    double seconds = platform::get_epoch(used(refinements, PRECISE), &zone_minutes);
+    Cell* result = date::make_at_epoch(cell::begin(stack::arguments), seconds);
+    if (!used(refinements, UTC)) {
+        // The local date and zone; an offset that is no whole quarter hour
+        // is cut to one (the zone byte holds quarters).
+        int32_t quarters = std::clamp(zone_minutes - zone_minutes % 15, -(15 * 60 + 45), 15 * 60 + 45);
+        auto zone = uint32_t(date::zone_from_minutes(quarters));
+        double t = date::get_time(result);
+        int64_t n = date::normalize(date::to_days(date::packed(result)), &t, zone);
+        date::make_at(result, date::from_days(n, zone, true), t);
+    }
+    if (used(refinements, DATE)) {
+        uint32_t d = date::packed(result);
+        date::make_at(result, date::pack(date::year_of(d), date::month_of(d), date::day_of(d), 0, false), 0.0);
+        return;
+    }
+    static constexpr int32_t FIELD_OF[] = {2, 3, 4, 6, 5, 0, 10, 11};  // by refinement, YEAR to YEARDAY
+    for (int32_t i = YEAR; i <= YEARDAY; i++) {
+        if (i == DATE || !used(refinements, i)) continue;
+        Cell value = *date::get_field(result, FIELD_OF[i]);
+        stack::pop(1);
+        stack::set_last(&value);
+        return;
+    }
+}
 
 void wait_star(bool check, const int32_t*) {
     if (check) check_argument(0, WAIT_TYPES);

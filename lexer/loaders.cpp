@@ -2,7 +2,7 @@
 // buffer when load is set, and only checks the token otherwise.
 //
 // Datatypes that do not exist yet (issue!, file!, percent!, tuple!,
-// date!, pair!, point2D!/point3D!, time!, money!, tag!, url!, email!, ref!):
+// pair!, point2D!/point3D!, time!, money!, tag!, url!, email!, ref!):
 // their loaders consume the token as its class says, so that checking scans
 // keep their structure, and raise internal not-done when asked to load.
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <vector>
+#include <string>
 
 #include "lexer/convert.hpp"
 #include "lexer/tables.hpp"
@@ -17,6 +18,7 @@
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/binary_codec.hpp"
 #include "runtime/datatypes/char.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -362,6 +364,203 @@ ZUV_TOKEN_FN(load_float_special) {
     if (load) float_::make_at(alloc_slot(lex), value);
 }
 
+// ---- dates ------------------------------------------------------------------------
+
+namespace {
+
+// A cursor over a date token; every reader stops at the token's end.
+struct DateText {
+    const uint8_t* p;
+    const uint8_t* end;
+
+    bool at(char c) const { return p < end && *p == uint8_t(c); }
+    bool take(char c) {
+        if (!at(c)) return false;
+        p++;
+        return true;
+    }
+    bool digit_q() const { return p < end && *p >= '0' && *p <= '9'; }
+    // At most max digits into *value; false when fewer than min were there.
+    bool number(int32_t min, int32_t max, int32_t* value) {
+        int32_t n = 0, v = 0;
+        while (digit_q() && n < max) {
+            v = v * 10 + (*p++ - '0');
+            n++;
+        }
+        *value = v;
+        return n >= min;
+    }
+};
+
+// The parts a date literal gives.
+struct DateParts {
+    int32_t year = 0, month = 0, day = 0;
+    bool has_time = false;
+    double seconds = 0;
+    int32_t zone_minutes = 0;
+};
+
+// "Z", or a sign, hours (one or two digits) and optionally minutes (":" and
+// one or two digits, or two digits right after two hour digits).
+bool read_zone(DateText& t, DateParts& d) {
+    if (t.take('Z')) return true;
+    if (!t.at('+') && !t.at('-')) return false;
+    bool west = *t.p++ == '-';
+    const uint8_t* hours_start = t.p;
+    int32_t hours, minutes = 0;
+    if (!t.number(1, 2, &hours)) return false;
+    if (t.take(':')) {
+        if (!t.number(1, 2, &minutes)) return false;
+    } else if (t.p - hours_start == 2 && t.digit_q()) {
+        if (!t.number(2, 2, &minutes)) return false;
+    }
+    if (hours > 15 || minutes > 59) return false;
+    int32_t total = hours * 60 + minutes;
+    d.zone_minutes = west ? -total : total;
+    return date::zone_from_minutes(d.zone_minutes) >= 0;  // whole quarter hours only
+}
+
+// Seconds: digits and dots, read as a float below 60.
+bool read_seconds(DateText& t, double* seconds) {
+    const uint8_t* s = t.p;
+    while (t.p < t.end && ((*t.p >= '0' && *t.p <= '9') || *t.p == '.')) t.p++;
+    auto length = int32_t(t.p - s);
+    if (length == 0 || !float_syntax_q(s, length)) return false;
+    *seconds = float_text_to_double(s, length);
+    return *seconds < 60.0;
+}
+
+// A time of day: hours ":" minutes [":" seconds] (one or two digits each),
+// or in the compact form (compact set) hhmm[ss[.f]]; then an optional zone.
+// The time must end the token.
+bool read_time(DateText& t, DateParts& d, bool compact) {
+    int32_t hours, minutes;
+    double seconds = 0;
+    if (compact) {
+        if (!t.number(2, 2, &hours) || !t.number(2, 2, &minutes)) return false;
+        if (t.digit_q() && !read_seconds(t, &seconds)) return false;
+    } else {
+        if (!t.number(1, 2, &hours) || !t.take(':') || !t.number(1, 2, &minutes)) return false;
+        if (t.take(':') && !read_seconds(t, &seconds)) return false;
+    }
+    if (hours > 23 || minutes > 59) return false;
+    d.has_time = true;
+    d.seconds = hours * 3600.0 + minutes * 60.0 + seconds;
+    if (t.p < t.end && !read_zone(t, d)) return false;
+    return t.p == t.end;
+}
+
+// After "T": the compact time when four digits follow, else the colon form.
+bool read_t_time(DateText& t, DateParts& d) {
+    bool compact = t.end - t.p >= 4 && std::all_of(t.p, t.p + 4, [](uint8_t c) { return c >= '0' && c <= '9'; });
+    return read_time(t, d, compact);
+}
+
+// The calendar date of a day number into the parts.
+void set_from_days(DateParts& d, int64_t n) {
+    uint32_t packed = date::from_days(n, 0, false);
+    d.year = date::year_of(packed);
+    d.month = date::month_of(packed);
+    d.day = date::day_of(packed);
+}
+
+// The month of 1 or 2 digits, or 3 to 9 letters that begin a month's name.
+bool read_month(DateText& t, int32_t* month) {
+    if (t.digit_q()) return t.number(1, 2, month);
+    const uint8_t* s = t.p;
+    while (t.p < t.end && ((*t.p | 0x20) >= 'a' && (*t.p | 0x20) <= 'z')) t.p++;
+    auto n = size_t(t.p - s);
+    if (n < 3 || n > 9) return false;
+    for (int32_t m = 0; m < 12; m++) {
+        const char* name = date::MONTH_NAMES[m];
+        if (std::strlen(name) >= n && same_name_q(s, t.p, std::string(name, n).c_str())) {
+            *month = m + 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The four written forms of a date: 20210305T0907[00][Z|+hhmm],
+// 2021-W09[-5][Thh:mm], 2021-064[Thh:mm] and day-month-year or
+// year-month-day with "-" or "/" and an optional "/" or "T" time.
+bool read_date(const uint8_t* start, const uint8_t* end, DateParts& d) {
+    DateText t{start, end};
+    bool negative = t.take('-');
+    const uint8_t* digits = t.p;
+    while (t.digit_q()) t.p++;
+    auto run = int32_t(t.p - digits);
+    if (run == 0) return false;
+    if (run > 4) {
+        // Compact: year, month and day, "T" and the time.
+        if (negative || run > 8) return false;
+        DateText y{digits, t.p - 4}, md{t.p - 4, t.p};
+        if (!y.number(1, 4, &d.year) || !md.number(2, 2, &d.month) || !md.number(2, 2, &d.day)) return false;
+        return t.take('T') && read_time(t, d, true);
+    }
+    int32_t first = 0;
+    for (const uint8_t* q = digits; q < t.p; q++) first = first * 10 + (*q - '0');
+    if (negative) first = -first;
+
+    if (t.at('-') && t.p + 1 < t.end && t.p[1] == 'W') {
+        // ISO week and weekday.
+        t.p += 2;
+        int32_t week, weekday = 0;
+        if (!t.number(2, 2, &week) || week < 1 || week > 53) return false;
+        if (t.take('-') && (!t.number(1, 1, &weekday) || weekday > 7)) return false;
+        if (weekday == 0) weekday = 1;
+        if (first < -9999) return false;
+        set_from_days(d, date::iso_week1_monday(first) + 7 * (week - 1) + (weekday - 1));
+        return t.p == t.end || (t.take('T') && read_t_time(t, d));
+    }
+    if (t.at('-') && t.end - t.p >= 4 && std::all_of(t.p + 1, t.p + 4, [](uint8_t c) { return c >= '0' && c <= '9'; }) &&
+        (t.end - t.p == 4 || t.p[4] == 'T')) {
+        // Day of the year.
+        t.p++;
+        int32_t yd;
+        t.number(3, 3, &yd);
+        if (yd < 1 || yd > (date::leap_year_q(first) ? 366 : 365) || first < -9999) return false;
+        set_from_days(d, int64_t(date::days_of(first, 1, 1)) + yd - 1);
+        return t.p == t.end || (t.take('T') && read_t_time(t, d));
+    }
+
+    // Day, month and year in either order.
+    if (!t.at('-') && !t.at('/')) return false;
+    char separator = char(*t.p++);
+    int32_t month;
+    if (!read_month(t, &month) || !t.take(separator)) return false;
+    bool third_negative = t.take('-');
+    const uint8_t* third_digits = t.p;
+    int32_t third;
+    if (!t.number(1, 9, &third)) return false;
+    bool short_third = t.p - third_digits <= 2;
+    if (third_negative) third = -third;
+    if (third < 0 || third > 31 || first <= 99) {
+        d.day = first;
+        d.year = third;
+        if (short_third && !third_negative) d.year += d.year > 49 ? 1900 : 2000;
+    } else {
+        d.year = first;
+        d.day = third;
+    }
+    d.month = month;
+    if (t.p == t.end) return true;
+    if (t.take('/')) return read_time(t, d, false);
+    return t.take('T') && read_t_time(t, d);
+}
+
+}  // namespace
+
+ZUV_TOKEN_FN(load_date) {
+    (void)flags;
+    lex->pos = end;
+    DateParts d;
+    bool valid = read_date(start, end, d) && d.year >= -9999 && d.year <= 9999 && d.month >= 1 && d.month <= 12 &&
+                 d.day >= 1 && d.day <= date::month_length(d.year, d.month);
+    if (!valid) throw_error(lex, start, end, TYPE_DATE);
+    if (load) date::make_at_parts(alloc_slot(lex), d.year, d.month, d.day, d.seconds, d.zone_minutes, d.has_time);
+}
+
 // ---- datatypes still to come -------------------------------------------------------
 
 ZUV_TOKEN_FN(load_file) {
@@ -411,11 +610,6 @@ ZUV_TOKEN_FN(load_percent) {
 }
 
 ZUV_TOKEN_FN(load_tuple) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
-}
-
-ZUV_TOKEN_FN(load_date) {
     (void)start, (void)flags;
     missing_loader(lex, end, load);
 }

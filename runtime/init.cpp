@@ -49,6 +49,7 @@
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/vector.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -111,6 +112,7 @@ void init() {
     vector::register_type();         // a child of string!
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
     time::register_type();           // after float! (its parent) and tuple!
+    date::register_type();           // after time! and handle!
     // ---- end of the datatype registrations ---------------------------------
 
     actions::init();                 // the action entry table

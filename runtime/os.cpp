@@ -78,6 +78,19 @@ double get_time(bool precise) {
     return seconds;
 }
 
+double get_epoch(bool precise, int32_t* zone_minutes) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    time_t t = now.tv_sec;
+    tm parts{};
+    ::tzset();  // a zone set through the environment takes effect at once
+    ::localtime_r(&t, &parts);
+    *zone_minutes = int32_t(parts.tm_gmtoff / 60);
+    auto seconds = double(now.tv_sec);
+    if (precise) seconds += double(now.tv_nsec / 100 * 100) / 1e9;  // 100 ns resolution
+    return seconds;
+}
+
 uint32_t pack_date(int year, int month, int day, int zone_minutes, bool time_flag) {
     // Zone: whole hours toward zero and the rest in quarter hours; the sign bit
     // follows the offset itself, so that -00:30 is west of UTC too.

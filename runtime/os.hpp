@@ -26,6 +26,11 @@ void wait(double seconds);
 // Seconds since midnight UTC; with precise the fraction of the second is added.
 double get_time(bool precise);
 
+// Seconds since 1970-01-01 00:00 UTC (whole seconds unless precise) and the
+// local zone's offset from UTC in minutes at that instant, from one reading
+// of the clock.
+double get_epoch(bool precise, int32_t* zone_minutes);
+
 // Packed date: year << 17 | time flag << 16 | month << 12 | day << 7 | zone,
 // zone bit 6 = west of UTC, bits 0-5 = quarter hours.
 uint32_t get_date(bool utc);

@@ -346,31 +346,34 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     write_message(buffer, ctx);
 
     string::concatenate_literal(buffer, "\n*** Where: ");
-    const Cell* where = value_in(ctx, FIELD_WHERE);
-    if (type_of(where) == TYPE_WORD) write_value(buffer, where, true, 0x7FFFFFFF, false);
-    else if (type_of(where) == TYPE_STRING) string::concatenate(buffer, where, -1, 0, false, string::CONCAT_APPEND);
+    // The fields are copied out: every text appended may move the values
+    // (the error on the stack keeps what they refer to alive).
+    Cell where = *value_in(ctx, FIELD_WHERE);
+    if (type_of(&where) == TYPE_WORD) write_value(buffer, &where, true, 0x7FFFFFFF, false);
+    else if (type_of(&where) == TYPE_STRING) string::concatenate(buffer, &where, -1, 0, false, string::CONCAT_APPEND);
     else string::concatenate_literal(buffer, "???");
 
     string::concatenate_literal(buffer, "\n*** Near : ");
-    write_value(buffer, value_in(ctx, FIELD_NEAR), false, NEAR_LIMIT, true);
+    Cell near = *value_in(ctx, FIELD_NEAR);
+    write_value(buffer, &near, false, NEAR_LIMIT, true);
 
     int32_t setting = stack_trace_setting();
-    const Cell* trace = value_in(ctx, FIELD_STACK);
-    if (setting > 0 && (type_of(trace) == TYPE_INTEGER || type_of(trace) == TYPE_BLOCK)) {
+    Cell trace = *value_in(ctx, FIELD_STACK);
+    if (setting > 0 && (type_of(&trace) == TYPE_INTEGER || type_of(&trace) == TYPE_BLOCK)) {
         // The line shows only when some function was being called.
         int32_t before = string::total_length(buffer);
         string::concatenate_literal(buffer, "\n*** Stack: ");
         int32_t with_label = string::total_length(buffer);
-        if (type_of(trace) == TYPE_INTEGER)
-            stack::form_call_words(setting, integer::get_value(trace), buffer, 0x7FFFFFFF);
+        if (type_of(&trace) == TYPE_INTEGER)
+            stack::form_call_words(setting, integer::get_value(&trace), buffer, 0x7FFFFFFF);
         else
-            write_value(buffer, trace, true, 0x7FFFFFFF, false);
+            write_value(buffer, &trace, true, 0x7FFFFFFF, false);
         if (string::total_length(buffer) == with_label) string::truncate_to(string::buffer(buffer), before);
     }
-    const Cell* files = value_in(ctx, FIELD_FILES);
-    if (type_of(files) == TYPE_BLOCK) {
+    Cell files = *value_in(ctx, FIELD_FILES);
+    if (type_of(&files) == TYPE_BLOCK) {
         string::concatenate_literal(buffer, "\n*** Files: ");
-        write_value(buffer, files, false, NEAR_LIMIT, true);
+        write_value(buffer, &files, false, NEAR_LIMIT, true);
     }
     stack::top = error;
     return part - (text_length(buffer) - before);

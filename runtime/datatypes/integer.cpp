@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "evaluator/backtrace.hpp"
 #include "evaluator/random.hpp"
@@ -12,6 +13,7 @@
 #include "lexer/convert.hpp"
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/registry.hpp"
@@ -23,6 +25,7 @@
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/throw.hpp"
+#include "runtime/words.hpp"
 
 namespace zuv::integer {
 
@@ -176,6 +179,17 @@ void do_math_args(int32_t op) {
             // The integer with each element, in place in the vector, which is the result.
             copy_cell(vector::do_math_scalar(op, stack::arguments + 1, stack::arguments, true), stack::arguments);
             return;
+        case TYPE_DATE: {
+            // Only a number of days plus a date: the date goes first.
+            if (op != OP_ADD) {
+                Cell datatype;
+                datatype::make_at(&datatype, TYPE_INTEGER);
+                fire(ErrorCategory::script, "not-related", &words::subtract, &datatype);
+            }
+            std::swap(stack::arguments[0], stack::arguments[1]);
+            date::do_math(OP_ADD);
+            return;
+        }
         default: do_math_cells(stack::arguments, stack::arguments + 1, op);
     }
 }
@@ -321,6 +335,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_FLOAT:
         case TYPE_PERCENT: v = checked_truncate(float_::get(spec)); break;
         case TYPE_TIME: v = checked_truncate(time::get(spec) + 0.5); break;
+        case TYPE_DATE: v = checked_truncate(date::to_epoch(spec)); break;  // Unix time
         case TYPE_BINARY: {
             // The first 4 bytes from the head (fewer when shorter), big-endian.
             uint32_t u = 0;
@@ -328,12 +343,10 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
             v = int32_t(u);
             break;
         }
-        // TODO: money! (its integer part), issue! (its name as at most 8
-        // hexadecimal digits) and date! (seconds since 1970-01-01 UTC) once
-        // those datatypes exist.
+        // TODO: money! (its integer part) and issue! (its name as at most 8
+        // hexadecimal digits) once those datatypes exist.
         case TYPE_MONEY:
-        case TYPE_ISSUE:
-        case TYPE_DATE: fire_not_done();
+        case TYPE_ISSUE: fire_not_done();
         default:
             if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
             v = from_text(spec);

@@ -56,7 +56,8 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result);
 // The two-operand form used by the arithmetic actions: left holds an integer!
 // or char! and receives the result; right is the second argument. A second
 // operand of another type raises script invalid-type.
-// TODO: money!, pair!, point!, tuple!, vector! and date! second operands
+// A date! second operand goes to date arithmetic (add only).
+// TODO: money!, pair!, point!, tuple! and vector! second operands
 // dispatch to their own arithmetic once they exist.
 Cell* do_math_cells(Cell* left, const Cell* right, int32_t op);
 // do_math_cells on the current call's two arguments (the first is the result

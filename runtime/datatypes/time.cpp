@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "evaluator/backtrace.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/object.hpp"
@@ -182,6 +184,36 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
 
 // ---- paths and pick ----
 
+double set_field(double t, int32_t field, const Cell* value) {
+    switch (field) {
+    case 1:
+        if (type_of(value) != TYPE_INTEGER) fire(ErrorCategory::script, "invalid-arg", value);
+        return t - (std::floor(t / SECONDS_PER_HOUR) - integer::get_value(value)) * SECONDS_PER_HOUR;
+    case 2:
+        if (type_of(value) != TYPE_INTEGER) fire(ErrorCategory::script, "invalid-arg", value);
+        return t - (std::floor(std::fmod(t, SECONDS_PER_HOUR) / SECONDS_PER_MINUTE) - integer::get_value(value)) *
+                       SECONDS_PER_MINUTE;
+    default: {
+        double v;
+        if (type_of(value) == TYPE_INTEGER) v = double(integer::get_value(value));
+        else if (type_of(value) == TYPE_FLOAT) v = float_::get(value);
+        else fire(ErrorCategory::script, "invalid-arg", value);
+        return t - (seconds_field(t) - v);
+    }
+    }
+}
+
+void notify_holder(Cell* gparent, Cell* p_item, const Cell* old, Cell* parent) {
+    // An object through its change handler, an owned series through its owner.
+    if (gparent == nullptr || p_item == nullptr) return;
+    if (type_of(gparent) == TYPE_OBJECT) {
+        object::fire_on_change(gparent, p_item, old, parent);
+    } else if (series::series_type_q(type_of(gparent)) && (memory::buffer_of(gparent->w2)->flags & SERIES_OWNED)) {
+        int32_t index = type_of(p_item) == TYPE_INTEGER ? integer::get_value(p_item) - 1 : 0;
+        ownership::check(gparent, &words::set_path, parent, index, 1);
+    }
+}
+
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t,
                 bool, bool, bool, bool) {
     int32_t field = -1;
@@ -191,39 +223,10 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
 
     if (value == nullptr) return get_field(parent, field);
 
-    double t = get(parent);
-    switch (field) {
-    case 1:
-        if (type_of(value) != TYPE_INTEGER) fire(ErrorCategory::script, "invalid-arg", value);
-        t -= (std::floor(t / SECONDS_PER_HOUR) - integer::get_value(value)) * SECONDS_PER_HOUR;
-        break;
-    case 2:
-        if (type_of(value) != TYPE_INTEGER) fire(ErrorCategory::script, "invalid-arg", value);
-        t -= (std::floor(std::fmod(t, SECONDS_PER_HOUR) / SECONDS_PER_MINUTE) - integer::get_value(value)) *
-             SECONDS_PER_MINUTE;
-        break;
-    default: {
-        double v;
-        if (type_of(value) == TYPE_INTEGER) v = double(integer::get_value(value));
-        else if (type_of(value) == TYPE_FLOAT) v = float_::get(value);
-        else fire(ErrorCategory::script, "invalid-arg", value);
-        t -= seconds_field(t) - v;
-        break;
-    }
-    }
+    double t = set_field(get(parent), field, value);
     Cell old = *parent;
     make_at(parent, t);
-    // The holder of the time hears of the change: an object through its
-    // change handler, an owned series through its owner.
-    if (gparent != nullptr && p_item != nullptr) {
-        if (type_of(gparent) == TYPE_OBJECT) {
-            object::fire_on_change(gparent, p_item, &old, parent);
-        } else if (series::series_type_q(type_of(gparent)) &&
-                   (memory::buffer_of(gparent->w2)->flags & SERIES_OWNED)) {
-            int32_t index = type_of(p_item) == TYPE_INTEGER ? integer::get_value(p_item) - 1 : 0;
-            ownership::check(gparent, &words::set_path, parent, index, 1);
-        }
-    }
+    notify_holder(gparent, p_item, &old, parent);
     return value;
 }
 
@@ -241,9 +244,12 @@ Cell* pick(Cell* value, int32_t index, Cell* boxed) {
 // ---- arithmetic ----
 
 void add() {
-    // TODO: a date! operand goes first and date! arithmetic adds the time,
-    // once date! exists.
-    if (type_of(stack::arguments + 1) == TYPE_DATE) fire(ErrorCategory::internal, "not-done");
+    if (type_of(stack::arguments + 1) == TYPE_DATE) {
+        // A time plus a date is the date moved by the time: the date goes first.
+        std::swap(stack::arguments[0], stack::arguments[1]);
+        date::do_math(OP_ADD);
+        return;
+    }
     float_::do_math(OP_ADD);
 }
 

@@ -44,6 +44,13 @@ int32_t field_index(const Cell* word, const Cell* owner);
 // Appends the text form h:mm:ss[.f] (with "-" first for a negative time);
 // returns part minus the characters written, the sign not counted.
 int32_t form_value(double t, Cell* buffer, int32_t part);
+// t with field 1-3 (hour, minute, second) set to value: integer! for the
+// hour and minute, integer! or float! for the second, else script invalid-arg.
+double set_field(double t, int32_t field, const Cell* value);
+// After a path set a field of a scalar held in gparent at p_item (old its
+// value before): an object holder fires its change handler, an owned
+// series its owner check.
+void notify_holder(Cell* gparent, Cell* p_item, const Cell* old, Cell* parent);
 // script bad-to-arg (time!, value).
 [[noreturn]] void fire_bad_to_arg(const Cell* value);
 

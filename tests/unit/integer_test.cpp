@@ -342,7 +342,6 @@ TEST(Integer, MakeAndTo) {
         {Act::to, Cell{TYPE_MONEY, 0, 0, 0}, "internal/not-done"},
         {Act::to, bytes, "integer 258"},
         {Act::to, Cell{TYPE_ISSUE, 0, 0, 0}, "internal/not-done"},
-        {Act::to, Cell{TYPE_DATE, 0, 0, 0}, "internal/not-done"},
     };
     for (auto& c : cases) {
         test::Call call(c.act == Act::make ? "make" : "to", {test::datatype_of(TYPE_INTEGER), c.spec});
