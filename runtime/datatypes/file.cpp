@@ -53,14 +53,21 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
         return part - 1;
     }
     // Quoted when an ASCII character outside the URL set would end the
-    // bare form; characters are written as they are.
+    // bare form. Inside the quotes, control characters and "^" take their
+    // escapes and the quote its hexadecimal escape (a bare one would end
+    // the text), so that the text loads back as the same name.
     bool quoted = false;
     for (int32_t i = head; i < head + n && !quoted; i++) {
         uint32_t c = string::char_at(value, i);
         quoted = c < 127 && !url::keeps_q(url::MODE_URL, uint8_t(c));
     }
     if (quoted) string::append_char(buffer, '"');
-    for (int32_t i = head; i < head + n; i++) string::append_char(buffer, string::char_at(value, i));
+    for (int32_t i = head; i < head + n; i++) {
+        uint32_t c = string::char_at(value, i);
+        if (!quoted) string::append_char(buffer, c);
+        else if (c == '"') string::concatenate_literal(buffer, "^(22)");
+        else string::append_escaped_char(buffer, c, false);
+    }
     if (quoted) string::append_char(buffer, '"');
     return part - n - 1;
 }
