@@ -19,6 +19,7 @@
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/file.hpp"
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -191,7 +192,7 @@ void to_hex_star(bool check, const int32_t* refinements) {
         if (n <= 0) fire(ErrorCategory::script, "invalid-arg", size);
         if (n < 8) digits.erase(0, size_t(8 - n));
     }
-    word::make_bound(arg(0), TYPE_ISSUE, _context::global, symbol::make(digits.c_str()), -1);
+    issue::make_at(arg(0), reinterpret_cast<const uint8_t*>(digits.data()), int32_t(digits.size()));
 }
 
 namespace {

@@ -7,7 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "runtime/datatypes/handle.hpp"
 #include "runtime/datatypes/url.hpp"
+#include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "tests/unit/builder.hpp"
+#include "tests/unit/value_helpers.hpp"
 #include "tests/unit/source_eval.hpp"
 
 namespace zuv {
@@ -44,6 +49,24 @@ TEST(PercentEncoding, BytesThatAreNotUtf8StandForThemselves) {
     const uint8_t bytes[] = {0x00, 0x7F, 0xFF, '~', '@'};
     url::encode(bytes, bytes + sizeof bytes, url::MODE_URL, out);
     EXPECT_EQ(out, "%00%7F%FF~@");
+}
+
+TEST(Handle, ClassNamesShowOnlyInMoldAllAndTakeNoPartInComparison) {
+    test::ensure_evaluator();
+    Cell window{}, font{};
+    handle::make_at(&window, 0x1A2B, handle::WINDOW);
+    handle::make_at(&font, 0x1A2B, handle::FONT);
+    EXPECT_EQ(handle::compare(&window, &font, COMP_STRICT_EQUAL), 0);
+    Cell out{};
+    string::zs_make_at(&out, 16);
+    handle::mold(&window, &out, false, true, false, nullptr, 100, 0);
+    EXPECT_EQ(test::text_of(&out), "#[handle! 00001A2Bh window]");
+    Cell negative{};
+    handle::make_at(&negative, -2, handle::FD);
+    EXPECT_EQ(handle::compare(&negative, &window, COMP_LESSER), -1) << "values compare as signed";
+    string::zs_make_at(&out, 16);
+    handle::form(&negative, &out, nullptr, 100);
+    EXPECT_EQ(test::text_of(&out), "FFFFFFFEh");
 }
 
 }  // namespace
