@@ -17,11 +17,14 @@
 #include "runtime/datatypes/binary_codec.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/file.hpp"
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/os.hpp"
@@ -98,24 +101,6 @@ void make_ascii_string(Cell* result, const std::string& text) {
     string::append_bytes(result, reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()));
 }
 
-int32_t hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// Bytes kept by enhex: the unreserved characters, and for the URL types also
-// the reserved ones that structure a URL.
-bool unreserved_q(uint8_t c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-           c == '.' || c == '~';
-}
-bool url_char_q(uint8_t c) {
-    static constexpr char reserved[] = ":/?#[]@!$&'()*+,;=";
-    return unreserved_q(c) || (c != 0 && std::char_traits<char>::find(reserved, sizeof reserved - 1, char(c)));
-}
-
 // ---- numbers ----
 
 // An integer! or float! coordinate of as-pair: a float truncated toward
@@ -150,20 +135,6 @@ int32_t base_of(const int32_t* refinements) {
     return b;
 }
 
-// ---- files ----
-
-// The path in the notation of the system (on Linux the name as it stands);
-// with full, a relative name gets the current folder in front.
-std::string local_path(const Cell* path, bool full) {
-    std::string text = utf8_of(path);
-    if (full && (text.empty() || text[0] != '/')) {
-        std::string dir = platform::get_current_dir();
-        if (dir.empty() || dir.back() != '/') dir += '/';
-        text.insert(0, dir);
-    }
-    return text;
-}
-
 }  // namespace
 
 // ---- as ----
@@ -191,53 +162,22 @@ void as_star(bool check, const int32_t*) {
 
 void dehex_star(bool check, const int32_t*) {
     if (check) check_argument(0, ANY_STRING);
-    std::string text = utf8_of(arg(0));
-    std::string bytes;
-    bytes.reserve(text.size());
-    for (size_t i = 0; i < text.size(); i++) {
-        int32_t high, low;
-        if (text[i] == '%' && i + 2 < text.size() && (high = hex_digit(uint8_t(text[i + 1]))) >= 0 &&
-            (low = hex_digit(uint8_t(text[i + 2]))) >= 0) {
-            bytes += char(high << 4 | low);
-            i += 2;
-        } else {
-            bytes += text[i];
-        }
-    }
-    // Escapes that form a UTF-8 sequence give one character; a byte that
-    // does not is taken as the character of its value.
+    std::string text = url::utf8_of(arg(0));
     std::vector<uint32_t> chars;
-    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    const uint8_t* end = p + bytes.size();
-    while (p < end) {
-        int32_t cp;
-        const uint8_t* next = unicode::decode_utf8_bounded(p, end, &cp);
-        if (cp < 0) {
-            chars.push_back(*p++);
-        } else {
-            chars.push_back(uint32_t(cp));
-            p = next;
-        }
-    }
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    url::decode(p, p + text.size(), chars);
     make_string(arg(0), chars);
 }
 
 void enhex_star(bool check, const int32_t*) {
     if (check) check_argument(0, ANY_STRING);
-    bool url_mode = type_of(arg(0)) != TYPE_STRING;
-    std::string text = utf8_of(arg(0));
+    // A string! keeps only the unreserved characters; the other text types
+    // also keep the characters that structure a URL.
+    int32_t mode = type_of(arg(0)) == TYPE_STRING ? url::MODE_UNRESERVED : url::MODE_URL;
+    std::string text = url::utf8_of(arg(0));
     std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        auto c = uint8_t(ch);
-        if (url_mode ? url_char_q(c) : unreserved_q(c)) {
-            out += ch;
-        } else {
-            out += '%';
-            out += string::byte_to_hex(c)[0];
-            out += string::byte_to_hex(c)[1];
-        }
-    }
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    url::encode(p, p + text.size(), mode, out);
     make_ascii_string(arg(0), out);
 }
 
@@ -252,7 +192,7 @@ void to_hex_star(bool check, const int32_t* refinements) {
         if (n <= 0) fire(ErrorCategory::script, "invalid-arg", size);
         if (n < 8) digits.erase(0, size_t(8 - n));
     }
-    word::make_bound(arg(0), TYPE_ISSUE, _context::global, symbol::make(digits.c_str()), -1);
+    issue::make_at(arg(0), reinterpret_cast<const uint8_t*>(digits.data()), int32_t(digits.size()));
 }
 
 namespace {
@@ -376,7 +316,7 @@ void enbase_star(bool check, const int32_t* refinements) {
 
 void to_local_file_star(bool check, const int32_t* refinements) {
     if (check) check_argument(0, FILE_OR_STRING);
-    std::string text = local_path(arg(0), used(refinements, 0));
+    std::string text = file::to_local_path(arg(0), used(refinements, 0));
     string::load_at(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), arg(0), 0);
 }
 

@@ -1,8 +1,8 @@
 // Token loaders: each builds its token's value in a new slot of the value
 // buffer when load is set, and only checks the token otherwise.
 //
-// Datatypes that do not exist yet (issue!, file!, percent!, tuple!,
-// pair!, point2D!/point3D!, time!, money!, tag!, url!, email!, ref!):
+// Datatypes that do not exist yet (percent!, tuple!, pair!,
+// point2D!/point3D!, time!, money!):
 // their loaders consume the token as its class says, so that checking scans
 // keep their structure, and raise internal not-done when asked to load.
 #include <algorithm>
@@ -19,11 +19,15 @@
 #include "runtime/datatypes/binary_codec.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/date.hpp"
+#include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/url.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/symbols.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zuv::lexer {
@@ -101,6 +105,24 @@ void missing_loader(State* lex, const uint8_t* next, bool load) {
 
 // Where a token ends whose closing byte is the look-ahead.
 const uint8_t* past(const State* lex, const uint8_t* end) { return end < lex->input_end ? end + 1 : end; }
+
+// The text [p, end) as a value of a URL-like type: "^" is an ordinary
+// character, and "%xx" escapes are decoded when the text holds a "%".
+void load_escaped(State* lex, const uint8_t* start, const uint8_t* p, const uint8_t* end, uint32_t flags,
+                  int32_t type, bool load) {
+    if (!std::memchr(p, '%', size_t(end - p))) {
+        load_text(lex, start, p, end, flags, false, type, type, load);
+        return;
+    }
+    check_utf8(lex, start, p, end, type);
+    if (!load) return;
+    std::vector<uint32_t> chars;
+    url::decode(p, end, chars);
+    Cell* slot = alloc_slot(lex);
+    SlotLine line(slot);
+    url::make_text_at(slot, chars, uint32_t(type));  // allocates: the input and the value buffer stay put
+    line.restore(slot);
+}
 
 }  // namespace
 
@@ -291,8 +313,16 @@ ZUV_TOKEN_FN(load_refinement) {
 }
 
 ZUV_TOKEN_FN(load_issue) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    (void)flags;
+    lex->pos = end;
+    if (end - start < 2 || *start != '#') throw_error(lex, start, end, TYPE_ISSUE);
+    check_utf8(lex, start, start + 1, end, TYPE_ISSUE);
+    if (!load) return;
+    // The input lies in lexer memory, never in a series, so interning may allocate.
+    int32_t symbol = symbol::intern(symbol::table, start + 1, int32_t(end - start - 1), false);
+    Cell* slot = alloc_slot(lex);
+    SlotLine line(slot);
+    line.restore(word::make_bound(slot, TYPE_ISSUE, _context::global, symbol, -1));
 }
 
 // ---- numbers -------------------------------------------------------------------
@@ -564,10 +594,16 @@ ZUV_TOKEN_FN(load_date) {
 // ---- datatypes still to come -------------------------------------------------------
 
 ZUV_TOKEN_FN(load_file) {
-    (void)flags;
     // A quoted file's closing quote is the look-ahead at end.
     bool quoted = end - start > 1 && start[1] == '"';
-    missing_loader(lex, quoted ? past(lex, end) : end, load);
+    if (!quoted) {
+        lex->pos = end;
+        load_escaped(lex, start, start + 1, end, flags, TYPE_FILE, load);
+        return;
+    }
+    lex->pos = past(lex, end);
+    if (end >= lex->input_end || *end != '"') throw_error(lex, start, lex->pos, TYPE_FILE);
+    load_text(lex, start, start + 2, end, flags, true, TYPE_FILE, TYPE_FILE, load);
 }
 
 ZUV_TOKEN_FN(load_binary) {
@@ -643,7 +679,7 @@ ZUV_TOKEN_FN(load_tag) {
     // "<" text, the ">" is the look-ahead.
     lex->pos = past(lex, end);
     if (*start != '<') throw_error(lex, start, past(lex, end), TYPE_TAG);
-    missing_loader(lex, lex->pos, load);
+    load_text(lex, start, start + 1, end, flags, false, TYPE_TAG, TYPE_TAG, load);
 }
 
 ZUV_TOKEN_FN(load_url) {
@@ -651,17 +687,18 @@ ZUV_TOKEN_FN(load_url) {
     lex->pos = end;
     if (*start == ':') throw_error(lex, start, end, TYPE_GET_WORD);
     if (*start == '\'') throw_error(lex, start, end, TYPE_LIT_WORD);
-    missing_loader(lex, end, load);
+    load_escaped(lex, start, start, end, flags, TYPE_URL, load);
 }
 
 ZUV_TOKEN_FN(load_email) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    lex->pos = end;
+    load_text(lex, start, start, end, flags, false, TYPE_EMAIL, TYPE_EMAIL, load);
 }
 
 ZUV_TOKEN_FN(load_ref) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    // "@" and the name; the value keeps the name.
+    lex->pos = end;
+    load_text(lex, start, start + 1, end, flags, false, TYPE_REF, TYPE_REF, load);
 }
 
 }  // namespace zuv::lexer

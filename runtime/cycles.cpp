@@ -50,6 +50,7 @@ bool mold_cycle_marker(const Cell* value, Cell* buffer, int32_t& part, bool mark
             case TYPE_PAREN: marker = "(...)"; length = 5; break;
             case TYPE_MAP: marker = "#[...]"; length = 6; break;
             case TYPE_OBJECT: marker = "make object! [...]"; length = 18; break;
+            case TYPE_PORT: marker = "make port! [...]"; length = 16; break;
             case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: break;
             default: marker = ""; length = 0; break;
         }

@@ -15,9 +15,11 @@ namespace zuv::cycles {
 
 constexpr int32_t STACK_SIZE = 1000;
 
-// The key of a value: its context node for an object!, its series node (word 2) otherwise.
+// The key of a value: its context node for an object!, error! or port!,
+// its series node (word 2) otherwise.
 inline uint32_t key_of(const Cell* value) {
-    return type_of(value) == TYPE_OBJECT ? value->w1 : value->w2;
+    uint32_t type = type_of(value);
+    return type == TYPE_OBJECT || type == TYPE_ERROR || type == TYPE_PORT ? value->w1 : value->w2;
 }
 
 void push(uint32_t key);  // raises internal too-deep on the 1000th nested entry
@@ -33,7 +35,7 @@ void forward_entries(void (*forward)(uint32_t* first, uint32_t* end));
 
 // False when the value's key is not on the stack. Otherwise appends its marker
 // to the string buffer (with the flag: "[...]", "(...)", "#[...]",
-// "make object! [...]", "..." by type, nothing for others; without the flag
+// "make object! [...]", "make port! [...]", "..." by type, nothing for others; without the flag
 // "..." always), lowers part by the marker's length and answers true.
 bool mold_cycle_marker(const Cell* value, Cell* buffer, int32_t& part, bool marker_flag);
 

@@ -33,25 +33,33 @@
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/email.hpp"
 #include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/file.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/handle.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/percent.hpp"
+#include "runtime/datatypes/port.hpp"
+#include "runtime/datatypes/ref.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/tag.hpp"
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
 
 namespace zuv::runtime {
@@ -105,6 +113,9 @@ void init() {
     function::register_type();       // function! and routine!, before paren!
     routine::register_type();
     paren::register_type();
+    issue::register_type();          // children of word! and string!
+    url::register_type();
+    file::register_type();           // a child of url!
     object::register_type();         // after issue! url! file!
     float_::register_type();         // after bitset! triple!
     typeset::register_type();
@@ -112,6 +123,11 @@ void init() {
     vector::register_type();         // a child of string!
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
     time::register_type();           // after float! (its parent) and tuple!
+    tag::register_type();
+    email::register_type();
+    handle::register_type();         // a child of integer!
+    port::register_type();           // a child of object!
+    ref::register_type();
     date::register_type();           // after time! and handle!
     // ---- end of the datatype registrations ---------------------------------
 
@@ -138,6 +154,7 @@ void init() {
     stack::init();
     error_catalog::init();           // until the boot image brings system/catalog/errors
     error::init();                   // and system/standard/error
+    port::init();                    // and system/standard/port, url-parts and system/schemes
     lexer::init();
     // zuvbin::boot_load(record.boot_image, 0);  the boot image into the root block
     interpreter::init();
@@ -145,6 +162,7 @@ void init() {
     boot_texts::define_builtins();   // the actions and natives, until the boot image holds them
     typeset::init_words();           // number!, series! ... until the boot image holds them
     boot_texts::define_base();       // true, false, none and the infix operators
+    handle::define_null_handle();    // the word null-handle
     slots::init();                   // the slot table
     collector::init();               // the collector stays disabled until start-up enables it
 }

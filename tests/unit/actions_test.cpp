@@ -161,9 +161,9 @@ TEST_F(Actions, PortWithHandleActorIsServedByItsTableFromAppendOn) {
 
     Call c("append", {port, integer_of(1)});
     EXPECT_EQ(c.run([] { actions::append_star(-1, -1, -1); }), "access/no-port-action");
-    // Below append the port's own row serves (port! has no form here).
-    Call f("form", {port});
-    EXPECT_EQ(f.run([] { actions::form_star(-1); }), "script/expect-arg");
+    // Below append the port's own row serves (port! has no random).
+    Call f("random", {port});
+    EXPECT_EQ(f.run([] { actions::random_star(-1, -1, -1); }), "script/expect-arg");
 }
 
 // ---- append, insert and change: the refinements ----
