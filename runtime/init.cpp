@@ -35,8 +35,10 @@
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/hash_type.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
@@ -105,6 +107,8 @@ void init() {
     float_::register_type();         // after bitset! triple!
     typeset::register_type();
     error::register_type();
+    map::register_type();
+    hash::register_type();           // a child of block!
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
     time::register_type();           // after float! (its parent) and tuple!
     // ---- end of the datatype registrations ---------------------------------
