@@ -421,8 +421,8 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
         cycles::reset();
         fire(ErrorCategory::internal, "no-cycle");
     }
-    std::optional<CycleEntry> entry;
-    if (deep) entry.emplace(source.w2);
+    std::optional<CycleEntry> entry;  // copy/deep alone guards itself in the block copy
+    if (deep && typed) entry.emplace(source.w2);
     Cell whole = source;
     whole.header = TYPE_BLOCK;
     whole.w1 = 0;
