@@ -332,15 +332,12 @@ int32_t find_cell_position(Node table, const Cell& key_in, int32_t start, int32_
         Cell other = *cell_at(t, first);
         if (type_of(&other) != type || !cells_match(other, key, COMP_EQUAL)) continue;
         // The equality class: pick the nearest candidate the flags ask for.
-        std::vector<int32_t> positions;
-        if (slot >= 0) {
-            positions.push_back(slot);
-        } else {
-            Node chain = chain_node(t, slot);
-            positions.assign(chain_positions(chain), chain_positions(chain) + chain_length(chain));
-        }
+        // Members are read by index: a comparison may move the chain.
+        Node chain = slot < 0 ? chain_node(t, slot) : 0;
+        int32_t members = slot < 0 ? chain_length(chain) : 1;
         int32_t best = -1;
-        for (int32_t q : positions) {
+        for (int32_t m = 0; m < members; m++) {
+            int32_t q = slot >= 0 ? slot : chain_positions(chain)[m];
             bool fits = reverse ? q < start : q >= start;
             if (!fits || !on_step_q(q, start, skip, reverse)) continue;
             bool better = best < 0 || (reverse || last ? q > best : q < best);
@@ -1079,8 +1076,8 @@ void check_stamp(Node table) {
 void mark_table(Node* table, const Marker& marker) {
     marker.mark_node(table);
     Table* t = record(*table);
-    if (t->kind == KIND_HASH) {
-        marker.mark_node(reinterpret_cast<Node*>(&t->indexes));
+    if (t->kind == KIND_HASH && t->indexes) marker.mark_node(reinterpret_cast<Node*>(&t->indexes));
+    if (t->kind == KIND_HASH && t->chains) {  // a table being made may not have its arrays yet
         marker.mark_node(&t->chains);
         SeriesBuffer* chains = memory::buffer_of(t->chains);
         auto* chain = reinterpret_cast<Node*>(memory::head_of(chains));
