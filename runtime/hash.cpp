@@ -52,6 +52,12 @@ uint32_t canonical_symbol(uint32_t id) {
 
 [[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
 
+// True when the table's stored hashes may be out of date: a collection ran
+// since they were made, and it may have renumbered the nodes they depend on.
+bool stale_q(const Table* t) {
+    return t->stamp != 0 && t->stamp != collector_cycles() + 1 && !collector_active_q();
+}
+
 Table* record(Node table) { return table_of(table); }
 
 int32_t flag_bytes(int32_t buckets) { return buckets < 16 ? 4 : buckets / 4; }
@@ -242,7 +248,12 @@ void reset_buckets(Table* t) {
 Cell* put_cell_key(Node table, int32_t position, int32_t* rebuilt) {
     collector::Root keep(table, collector::hash_table);
     int32_t kind = record(table)->kind;
-    if (kind == KIND_HASH) check_stamp(table);
+    if (kind == KIND_HASH && stale_q(record(table))) {
+        // The rebuild enters every cell of the block, this one included.
+        rebuild_table(table, block_length(record(table)));
+        if (rebuilt) *rebuilt = 2;
+        return cell_at(record(table), position);
+    }
     Table* t = record(table);
     if (t->occupied >= t->upper) {
         if (kind == KIND_HASH) {
@@ -972,6 +983,41 @@ Cell* find_key(Node table, const Cell* key, int32_t start, int32_t skip, int32_t
     return nullptr;
 }
 
+Cell* find_next_key(Node table, const Cell* key_in, int32_t* bucket, int32_t* start, int32_t* step) {
+    Cell key = key_in ? *key_in : Cell{};
+    collector::Root keep_key(key);
+    collector::Root keep(table, collector::hash_table);
+    Table* t = record(table);
+    if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP) not_done();
+    if (t->kind == KIND_MAP && any_word_key_q(type_of(&key))) key.header = (key.header & ~TYPE_MASK) | TYPE_SET_WORD;
+    uint32_t mask = uint32_t(t->buckets) - 1;
+    uint32_t i;
+    if (*bucket < 0) {
+        i = hash_value(&key, false) & mask;
+        *start = int32_t(i);
+        *step = 0;
+    } else {
+        i = (uint32_t(*bucket) + uint32_t(++*step)) & mask;
+        if (i == uint32_t(*start)) return nullptr;
+    }
+    for (;;) {
+        *bucket = int32_t(i);
+        t = record(table);
+        uint32_t state = bucket_state(flags_of(t), i);
+        if (state == BUCKET_EMPTY) return nullptr;
+        if (state == BUCKET_LIVE) {
+            int32_t first = t->kind == KIND_HASH ? first_position(t, keys_of(t)[i]) : keys_of(t)[i];
+            if (first >= 0) {
+                Cell other = *cell_at(t, first);
+                if (type_of(&other) == type_of(&key) && cells_match(other, key, COMP_EQUAL))
+                    return cell_at(record(table), first);
+            }
+        }
+        i = (i + uint32_t(++*step)) & mask;
+        if (i == uint32_t(*start)) return nullptr;
+    }
+}
+
 // --- integer keys ------------------------------------------------------------------
 
 Cell* put_address_key(Node table, uint32_t key) {
@@ -1064,7 +1110,7 @@ void rehash_address_table(Node table) {
 
 void check_stamp(Node table) {
     const Table* t = record(table);
-    if (t->stamp == 0 || t->stamp == collector_cycles() + 1 || collector_active_q()) return;
+    if (!stale_q(t)) return;
     if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP)
         rehash_address_table(table);
     else if (t->kind == KIND_HASH)
@@ -1174,10 +1220,11 @@ void dump_table(Node table) {
                 runtime::print_typed(size_t(n), items, true);
             } else {
                 runtime::PrintItem items[2];
+                int32_t position = t->kind == KIND_HASH ? first_position(t, keys[i]) : keys[i];
                 items[0].tag = runtime::PrintItem::integer;
-                items[0].i = keys[i];
+                items[0].i = position;
                 items[1].tag = runtime::PrintItem::integer;
-                items[1].i = int32_t(type_of(cell_at(t, keys[i])));
+                items[1].i = position >= 0 ? int32_t(type_of(cell_at(t, position))) : 0;
                 runtime::print_typed(2, items, true);
             }
             runtime::print(" ");

@@ -138,6 +138,11 @@ Cell* find_key(Node table, const Cell* key, int32_t start, int32_t skip, int32_t
 // The same as a block position, or -1.
 int32_t find_position(Node table, const Cell* key, int32_t start, int32_t skip, int32_t mode, bool last,
                       bool reverse);
+// A resumable walk over the keys equal? to key (same datatype): bucket is -1
+// on the first call; bucket, start and step carry the walk between calls.
+// The next matching cell of the block (kind 0: the first of its bucket's
+// chain), or null when the walk ends.
+Cell* find_next_key(Node table, const Cell* key, int32_t* bucket, int32_t* start, int32_t* step);
 // Forgets the key at position: kind 0 takes it out of its bucket; kind 1
 // marks the pair removed (value header 0) and keeps its place.
 void remove_entry(Node table, int32_t position);

@@ -175,20 +175,24 @@ int32_t compare_entries(Cell* value1, Cell* value2, int32_t op) {
     for (int32_t i = 0; seen < live && read_cell(a.w2, i, &key) && read_cell(a.w2, i + 1, &item); i += 2) {
         if (item.header == 0) continue;
         seen++;
-        int32_t at = find_live(&b, &key, strict ? COMP_STRICT_EQUAL : COMP_EQUAL);
-        if (at < 0) return 1;
-        Cell other = *cell_at(b.w2, at + 1);
-        if (actions::compare_star(&item, &other, strict ? COMP_STRICT_EQUAL : COMP_EQUAL)) continue;
-        if (strict) return 1;
-        // Keys differing only in case are separate entries of the second map:
-        // any one of them may hold the matching value.
+        if (strict) {
+            int32_t at = find_live(&b, &key, COMP_STRICT_EQUAL);
+            if (at < 0) return 1;
+            Cell other = *cell_at(b.w2, at + 1);
+            if (!actions::compare_star(&item, &other, COMP_STRICT_EQUAL)) return 1;
+            continue;
+        }
+        // Every equal key of the second map (keys differing only in case are
+        // separate entries there) is tried until one holds an equal value.
         bool matched = false;
-        Cell k2, v2;
-        for (int32_t j = 0; !matched && read_cell(b.w2, j, &k2) && read_cell(b.w2, j + 1, &v2); j += 2) {
-            if (j == at || v2.header == 0 || type_of(&k2) != type_of(&key)) continue;
-            Cell k = key;
-            if (!actions::compare_star(&k2, &k, COMP_EQUAL)) continue;
-            matched = actions::compare_star(&item, &v2, COMP_EQUAL);
+        int32_t bucket = -1, start = 0, step = 0;
+        while (!matched) {
+            const Cell* found = hash::find_next_key(table_of(&b), &key, &bucket, &start, &step);
+            if (!found) break;
+            int32_t at = int32_t(found - memory::cells_head(memory::buffer_of(b.w2)));
+            if (removed_q(b.w2, at)) continue;
+            Cell other = *cell_at(b.w2, at + 1);
+            matched = actions::compare_star(&item, &other, COMP_EQUAL);
         }
         if (!matched) return 1;
     }
