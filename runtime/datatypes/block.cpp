@@ -161,7 +161,7 @@ int64_t size_spec(const Cell* spec) {
 // The body reflection of an object! or map! spec, into result.
 Cell* body_of(Cell* result, Cell* spec) {
     auto reflect = get_slot<Act::reflect>(type_of(spec));
-    if (!reflect) fire_not_done();  // TODO: object! and map! are not registered yet
+    if (!reflect) fire_not_done();
     Cell s = *spec;
     return copy_cell(reflect(&s, sym::body), result);
 }

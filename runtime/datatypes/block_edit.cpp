@@ -227,7 +227,7 @@ void copy_values_of_types(const Cell* block, int32_t start, int32_t end, int32_t
         bool in = by_datatype ? type == wanted.w1 : typeset_has(&wanted, type);
         if (!in || !copyable_q(type)) continue;
         auto copy = get_slot<Act::copy>(type);
-        if (!copy) continue;  // TODO: object!, error!, map! and bitset! copies arrive with their datatypes
+        if (!copy) continue;  // TODO: error! and bitset! copies arrive with their datatypes
         // The call's cells as the action entries lay them out: the value,
         // the /types argument above it, then the destination.
         Cell* saved_top = stack::top;

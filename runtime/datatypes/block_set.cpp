@@ -32,9 +32,9 @@ namespace {
 // cell whose node the collector keeps current), by absolute index: hashed,
 // or for block-like values in a list that find/only's scan walks.
 //
-// TODO: a stand-in for the block's own hash! table until hash! tables exist.
-// Values whose hash depends on a node are all filed under their type, since
-// a collection may renumber nodes while the index lives.
+// It lives for one call only, outside the collected heap. Values whose hash
+// depends on a node are all filed under their type, since a collection may
+// renumber nodes while the index lives.
 class RecordIndex {
 public:
     explicit RecordIndex(const Cell* holder, bool case_q) : holder_(holder), case_(case_q) {}
