@@ -60,6 +60,11 @@ SeriesBuffer* reserve_cells(Node node, int64_t n) {
 int32_t find_index(const Cell* block, const Cell* key, int32_t start, int32_t op) {
     Node node = block->w2;
     Cell k = *key;
+    // A hash! finds a value through its table; block-like and object keys
+    // match by content, which the table (hashing their identity) cannot see.
+    uint32_t key_type = type_of(&k);
+    if (Node table = hash::table_of_value(block); table && !series::any_block_q(key_type) && key_type != TYPE_OBJECT)
+        return hash::find_position(table, &k, std::max(start, 0), 1, op, false, false);
     Cell item;
     for (int32_t i = start; read_cell(node, i, &item); i++)
         if (compare_values(&k, &item, op) == 0) return i;
