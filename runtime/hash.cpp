@@ -362,7 +362,6 @@ int32_t find_cell_position(Node table, const Cell& key_in, int32_t start, int32_
     return -1;
 }
 
-
 // Enters the key/value pairs of a map!'s block from first on: a key already
 // present (strict-equal?) takes the later value and its pair is cut out; a
 // new key is entered, then normalised by the map! key rule.

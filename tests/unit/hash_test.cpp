@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/collector.hpp"
+#include "runtime/gc_root.hpp"
 #include "runtime/hash.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/murmur.hpp"
@@ -168,6 +170,27 @@ TEST_F(HashKeys, GrowthRebuildsAndCopiesStayApart) {
     Cell key{TYPE_INTEGER, 0, 5, 0};
     EXPECT_EQ(hash::find_position(copy, &key, 0, 1, COMP_EQUAL, true, false), 1505);
     EXPECT_EQ(find(5), -1);
+}
+
+TEST_F(HashKeys, AStaleTableIsRebuiltBeforeAnyPut) {
+    // Keys of blocks hash by node: after a collection the stamp is stale and
+    // the next put rebuilds the whole table, which must not enter a cell twice.
+    block = Cell{TYPE_BLOCK, 0, memory::alloc_cells(4), 0};
+    collector::Root keep(block);
+    for (int i = 0; i < 3; i++) *cell::alloc_tail_cell(block.w2) = Cell{TYPE_BLOCK, 0, memory::alloc_cells(1), 0};
+    table = hash::make_table(3, &block, hash::KIND_HASH, 0);
+    collector::Root keep_table(table, collector::hash_table);
+    EXPECT_NE(hash::table_of(table)->stamp, 0u);
+    collector::series_cycles++;  // as a collection would
+    Cell again = memory::cells_head(memory::buffer_of(block.w2))[1];
+    *cell::alloc_tail_cell(block.w2) = again;
+    hash::cells_inserted(table, 3, 1, 3);
+    EXPECT_EQ(hash::table_of(table)->size, 4);
+    EXPECT_EQ(hash::table_of(table)->stamp, collector::series_cycles + 1);
+    EXPECT_EQ(hash::find_position(table, &again, 0, 1, COMP_SAME, false, false), 1);
+    EXPECT_EQ(hash::find_position(table, &again, 2, 1, COMP_SAME, false, false), 3);
+    hash::remove_entry(table, 1);
+    EXPECT_EQ(hash::find_position(table, &again, 0, 1, COMP_SAME, false, false), 3);
 }
 
 TEST_F(HashTable, MapTablesKeepOnePairPerKey) {
