@@ -11,6 +11,7 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -113,8 +114,8 @@ Cell* arc_trig(int32_t radians, int32_t kind) {
 // ---- stepping through series ----
 
 bool series_more_q(const Cell* series) {
-    // TODO: an image! has more while width x height > head; a map! steps over
-    // its live entries. Both join here once those datatypes exist.
+    // TODO: an image! has more while width x height > head, once it exists.
+    // A map!'s removed pairs are stepped over by its own foreach step.
     return int32_t(series->w1) < memory::length_of(memory::buffer_of(series->w2));
 }
 
@@ -136,7 +137,9 @@ bool foreach_next_multi(int32_t n) {
     uint32_t type = type_of(series);
     if (type == TYPE_MAP) {
         if (n != 2) fire(ErrorCategory::script, "invalid-arg", words);
-        fire(ErrorCategory::internal, "not-done");  // TODO: the next live key and value of a map!
+        if (!map::assign_foreach_words(words, series, n)) return false;
+        series->w1 += uint32_t(n);
+        return true;
     }
     if (series::any_block_q(type)) {
         // The words take the values from the head on; only an element is

@@ -1,7 +1,7 @@
 // Natives that reach the system or the evaluator itself: new-line markers,
 // context?, the environment, browse, wait, size?, stats and recycle, and
 // apply. Natives whose datatype or service does not exist yet (now,
-// list-env, call, compress, decompress, checksum) raise internal not-done.
+// call, compress, decompress, checksum) raise internal not-done.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -24,6 +24,7 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/unset.hpp"
@@ -143,7 +144,26 @@ void get_env_star(bool check, const int32_t*) {
     string::load_at(reinterpret_cast<const uint8_t*>(value.data()), int32_t(value.size()), arg(0), 0);
 }
 
-void list_env_star(bool, const int32_t*) { not_done(); }  // a map! of the environment, once map! exists
+// Every NAME=value entry of the environment as a string! key and value; an
+// entry without "=" has an empty value, and a repeated name keeps the last.
+void list_env_star(bool, const int32_t*) {
+    int32_t n = 0;
+    for (char** e = environ; e && *e; e++) n++;
+    Cell* pairs = block::make_at(cell::begin(stack::push_raw()), 2 * std::max(n, 1));
+    Cell* text = cell::begin(stack::push_raw());
+    for (int32_t i = 0; i < n && environ[i]; i++) {
+        std::string entry = environ[i];
+        size_t eq = entry.find('=');
+        std::string name = entry.substr(0, eq);
+        std::string value = eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+        string::load_at(reinterpret_cast<const uint8_t*>(name.data()), int32_t(name.size()), text, 0);
+        block::append_cell(pairs, text);
+        string::load_at(reinterpret_cast<const uint8_t*>(value.data()), int32_t(value.size()), text, 0);
+        block::append_cell(pairs, text);
+    }
+    map::make_at(arg(0), pairs, 2 * std::max(n, 1));
+    stack::top = pairs;
+}
 
 // ---- time ----
 

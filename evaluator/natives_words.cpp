@@ -13,6 +13,7 @@
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/registry.hpp"
@@ -191,14 +192,16 @@ void construct_star(bool check, const int32_t* r) {
 }
 
 // extend obj [object! map!] spec [block! hash! map!] /case
-void extend_star(bool check, const int32_t*) {
+void extend_star(bool check, const int32_t* r) {
     if (check) {
         check_arg(0, {TYPE_OBJECT, TYPE_MAP}, 0);
         check_arg(1, {TYPE_BLOCK, TYPE_HASH, TYPE_MAP}, 1);
     }
-    // Objects cannot grow in place; maps are extended by their own datatype,
-    // which does not exist yet.
-    fire(ErrorCategory::internal, "not-done");
+    // Objects cannot grow in place.
+    if (type_of(stack::arguments) != TYPE_MAP) fire(ErrorCategory::internal, "not-done");
+    Cell* pairs = stack::arguments + 1;
+    if (type_of(pairs) == TYPE_MAP) map::reflect(pairs, sym::body);  // its live pairs only
+    map::extend(stack::arguments, pairs, r[0] != -1);
 }
 
 // type? value /word

@@ -22,6 +22,7 @@
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -672,6 +673,22 @@ ZUV_TOKEN_FN(load_time) {
 ZUV_TOKEN_FN(load_money) {
     (void)start, (void)flags;
     missing_loader(lex, end, load);
+}
+
+// ---- map! ---------------------------------------------------------------------
+
+void make_map(State* lex, const uint8_t* opened, const uint8_t* end) {
+    Cell pairs = *value_at(lex->tail - 1);
+    SeriesBuffer* s = memory::buffer_of(pairs.w2);
+    int32_t count = memory::length_of(s);
+    bool valid = count % 2 == 0;
+    for (int32_t i = 0; valid && i < count; i += 2) valid = map::valid_key_type_q(type_of(memory::cells_head(s) + i));
+    if (!valid) throw_error(lex, opened, end, TYPE_MAP);
+    uint32_t new_line = pairs.header & FLAG_NEW_LINE;
+    Cell made = pairs;
+    map::make_at(&made, &pairs, std::max(count, 2));
+    made.header |= new_line;
+    *value_at(lex->tail - 1) = made;
 }
 
 ZUV_TOKEN_FN(load_tag) {

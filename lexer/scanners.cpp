@@ -124,11 +124,15 @@ ZUV_TOKEN_FN(scan_block_open) {
 }
 
 ZUV_TOKEN_FN(scan_block_close) {
-    (void)start, (void)flags, (void)load;
+    (void)start, (void)flags;
     int32_t moves = lex->moves;
+    const Cell* open = open_marker(lex);
+    const uint8_t* opened = open ? lex->input + open->w3 : end;
+    int32_t head = lex->head;
     close_series(lex, end, end + 1, TYPE_BLOCK, false);
-    // A "]" that closed a map! marker: only the checking scans of scan-only
-    // use get here, since "#[" refuses to load until map! exists.
+    // A "]" that closed a map! marker leaves the pairs as a block: they must
+    // be even in number, each key of a type a map! accepts.
+    if (load && lex->head != head && lex->type == TYPE_MAP) make_map(lex, opened, end + 1);
     consume_delimiter(lex, end, moves);
 }
 
@@ -194,9 +198,8 @@ ZUV_TOKEN_FN(scan_brace_close) {
 }
 
 ZUV_TOKEN_FN(scan_map_open) {
-    (void)flags;
+    (void)flags, (void)load;
     if (*start != '#') throw_error(lex, start, end + 1, TYPE_MAP);
-    if (load) datatype_missing();
     lex->pos = end + 1;
     open_series(lex, TYPE_MAP, start, end + 1);
 }

@@ -123,6 +123,11 @@ inline void consume_delimiter(State* lex, const uint8_t* p, int32_t moves) {
     if (lex->moves == moves) lex->pos = p + 1;
 }
 
+// Turns the block just closed by the "]" of a map literal (the last value)
+// into a map!; an odd cell count or a key of a type a map! refuses fails as
+// invalid map! text from opened to end.
+void make_map(State* lex, const uint8_t* opened, const uint8_t* end);
+
 // For the loaders of datatypes that do not exist yet: raises internal not-done.
 [[noreturn]] void datatype_missing();
 

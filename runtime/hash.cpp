@@ -1,8 +1,10 @@
 #include "runtime/hash.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "runtime/array.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
@@ -11,6 +13,7 @@
 #include "runtime/murmur.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/symbols.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/registry.hpp"
 
 namespace zuv::hash {
@@ -24,6 +27,8 @@ namespace {
 constexpr uint32_t TYPE_KEY_TEXT = 56;
 constexpr uint32_t MONEY_SIGN = 0x4000;
 constexpr uint32_t TUPLE_LENGTH_SHIFT = 19;
+// Shifting more positions than this is refused: the caller rebuilds the table.
+constexpr int32_t SHIFT_LIMIT = 30000;
 
 // --- the collector's state, as far as tables need it ---------------------
 uint32_t collector_cycles() { return collector::series_cycles; }
@@ -46,6 +51,12 @@ uint32_t canonical_symbol(uint32_t id) {
 }
 
 [[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
+
+// True when the table's stored hashes may be out of date: a collection ran
+// since they were made, and it may have renumbered the nodes they depend on.
+bool stale_q(const Table* t) {
+    return t->stamp != 0 && t->stamp != collector_cycles() + 1 && !collector_active_q();
+}
 
 Table* record(Node table) { return table_of(table); }
 
@@ -118,6 +129,264 @@ bool symbol_keys_equal(const Cell* a, const Cell* b, int32_t mode) {
 }
 
 Cell* cell_at(const Table* t, int32_t position) { return block_head(t) + position; }
+
+int32_t block_length(const Table* t) { return memory::length_of(memory::buffer_of(t->block)); }
+
+// --- cell keys of hash! and map! (kinds 0 and 1) ----------------------------
+
+// Two keys compared by the first one's datatype under a comparison mode.
+// Both are copies: a comparison may allocate.
+bool cells_match(const Cell& a, const Cell& b, int32_t mode) {
+    Cell x = a, y = b;
+    auto compare = get_slot<Act::compare>(type_of(&x));
+    return compare != nullptr && compare(&x, &y, mode) == 0;
+}
+
+bool any_word_key_q(uint32_t type) {
+    return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD;
+}
+
+// Kind 0: the index array holds, per block position, bucket + 1 (-1: no key).
+int32_t* index_of(const Table* t) {
+    return reinterpret_cast<int32_t*>(memory::head_of(memory::buffer_of(Node(t->indexes))));
+}
+int32_t index_slots(const Table* t) { return memory::used_bytes(memory::buffer_of(Node(t->indexes))) / 4; }
+
+Node new_index(int32_t slots) {
+    if (slots < 4) slots = 4;
+    return memory::alloc_filled_bytes(int64_t(slots) * 4, 0xFF);
+}
+
+// Makes the index array hold at least slots positions (new room -1).
+void reserve_index(Node table, int32_t slots) {
+    const Table* t = record(table);
+    int32_t have = index_slots(t);
+    if (slots <= have) return;
+    int32_t want = slots > (1 << 28) ? slots : 2 * slots;
+    Node index = Node(t->indexes);
+    SeriesBuffer* s = memory::expand_series(index, int64_t(want) * 4);
+    std::memset(memory::head_of(s) + int64_t(have) * 4, 0xFF, size_t(want - have) * 4);
+    s->tail = s->head + want * 4;
+}
+
+int32_t index_bucket(const Table* t, int32_t position) {
+    if (position < 0 || position >= index_slots(t)) return -1;
+    return index_of(t)[position] - 1;
+}
+
+void set_index(Node table, int32_t position, int32_t bucket) {
+    reserve_index(table, position + 1);
+    index_of(record(table))[position] = bucket + 1;
+}
+
+// A chain: the block positions of keys that are equal, in a growable array of
+// 32-bit positions; key slot -c names chain c (1-based) of the chains array.
+Node chain_node(const Table* t, int32_t slot) { return dyn_array::pick_pointer(t->chains, -slot); }
+
+int32_t chain_length(Node chain) { return dyn_array::get_length(chain); }
+int32_t* chain_positions(Node chain) {
+    return reinterpret_cast<int32_t*>(memory::head_of(memory::buffer_of(chain)));
+}
+
+// The block position of the first key of a bucket's key slot.
+int32_t first_position(const Table* t, int32_t slot) {
+    if (slot >= 0) return slot;
+    Node chain = chain_node(t, slot);
+    return chain_length(chain) > 0 ? chain_positions(chain)[0] : -1;
+}
+
+// Adds position to the equality class held by a live bucket (the table is rooted).
+void add_to_chain(Node table, uint32_t bucket, int32_t position) {
+    int32_t slot = keys_of(record(table))[bucket];
+    if (slot >= 0) {
+        Node chain = dyn_array::make(4, 4);
+        collector::Root keep(chain);
+        dyn_array::append_int(chain, uint32_t(slot));
+        Node chains = record(table)->chains;
+        dyn_array::append_pointer(chains, 0);  // the slot first: its allocation may renumber chain
+        int32_t number = dyn_array::get_length(chains);
+        dyn_array::poke_int(chains, number, chain);
+        keys_of(record(table))[bucket] = -number;
+        slot = -number;
+    }
+    dyn_array::append_int(chain_node(record(table), slot), uint32_t(position));
+}
+
+// Takes position out of its bucket (kind 0); true when it had one.
+bool remove_position(Table* t, int32_t position) {
+    int32_t bucket = index_bucket(t, position);
+    if (bucket < 0) return false;
+    index_of(t)[position] = -1;
+    int32_t* keys = keys_of(t);
+    int32_t slot = keys[bucket];
+    t->size--;
+    if (slot < 0) {
+        Node chain = chain_node(t, slot);
+        int32_t offset = dyn_array::find_int(chain, uint32_t(position));
+        if (offset >= 0) dyn_array::remove_bytes_at(chain, offset, 4);
+        if (chain_length(chain) > 0) return true;
+        dyn_array::poke_int(t->chains, -slot, 0);
+    }
+    set_bucket_state(flags_of(t), uint32_t(bucket), BUCKET_DELETED);
+    return true;
+}
+
+// Empties a kind-0 or kind-1 table without touching its block.
+void reset_buckets(Table* t) {
+    t->size = 0;
+    t->occupied = 0;
+    preset_flags(t);
+    if (t->kind == KIND_HASH) {
+        SeriesBuffer* index = memory::buffer_of(Node(t->indexes));
+        std::memset(memory::head_of(index), 0xFF, size_t(memory::used_bytes(index)));
+        dyn_array::clear(t->chains);
+    }
+}
+
+// The map! and hash! put: kind 1 keys are unique under strict-equal?; kind 0
+// keys are never unique, equal keys of one datatype share a bucket's chain.
+Cell* put_cell_key(Node table, int32_t position, int32_t* rebuilt) {
+    collector::Root keep(table, collector::hash_table);
+    int32_t kind = record(table)->kind;
+    if (kind == KIND_HASH && stale_q(record(table))) {
+        // The rebuild enters every cell of the block, this one included.
+        rebuild_table(table, block_length(record(table)));
+        if (rebuilt) *rebuilt = 2;
+        return cell_at(record(table), position);
+    }
+    Table* t = record(table);
+    if (t->occupied >= t->upper) {
+        if (kind == KIND_HASH) {
+            rebuild_table(table, 2 * t->size < t->buckets ? t->buckets - 1 : t->buckets + 1);
+            if (rebuilt) *rebuilt = 2;
+            return cell_at(record(table), position);
+        }
+        resize_table(table, t->buckets + 1);
+        t = record(table);
+    }
+    Cell key = *cell_at(t, position);
+    uint32_t type = type_of(&key);
+    if (kind == KIND_HASH && t->stamp == 0 && address_hashed_q(type)) t->stamp = collector_cycles() + 1;
+    Probe p(hash_value(&key, false), t->buckets);
+    int32_t deleted = -1;
+    bool empty_found = false;
+    do {
+        t = record(table);
+        uint32_t state = bucket_state(flags_of(t), p.index);
+        if (state == BUCKET_EMPTY) {
+            empty_found = true;
+            break;
+        }
+        if (state == BUCKET_DELETED) {
+            if (deleted < 0) deleted = int32_t(p.index);
+            continue;
+        }
+        int32_t first = first_position(t, keys_of(t)[p.index]);
+        if (first < 0) continue;
+        Cell other = *cell_at(t, first);
+        if (type_of(&other) != type) continue;
+        if (kind == KIND_MAP) {
+            if (cells_match(other, key, COMP_STRICT_EQUAL)) return cell_at(record(table), position);
+        } else if (cells_match(other, key, COMP_EQUAL)) {
+            add_to_chain(table, p.index, position);
+            record(table)->size++;
+            set_index(table, position, int32_t(p.index));
+            return cell_at(record(table), position);
+        }
+    } while (p.next());
+    t = record(table);
+    if (deleted < 0 && !empty_found) return cell_at(t, position);  // cannot happen below the load bound
+    uint32_t target = deleted >= 0 ? uint32_t(deleted) : p.index;
+    uint32_t* flags = flags_of(t);
+    bool was_empty = bucket_state(flags, target) == BUCKET_EMPTY;
+    keys_of(t)[target] = position;
+    set_bucket_state(flags, target, BUCKET_LIVE);
+    t->size++;
+    if (was_empty) t->occupied++;
+    if (kind == KIND_HASH) set_index(table, position, int32_t(target));
+    return cell_at(record(table), position);
+}
+
+// Is p a candidate of a kind-0 search from start stepping by skip?
+bool on_step_q(int32_t p, int32_t start, int32_t skip, bool reverse) {
+    int64_t d = reverse ? int64_t(start) - p - 1 : int64_t(p) - start;
+    int64_t r = d % skip;
+    if (r < 0) r += skip;
+    return r == 0;
+}
+
+int32_t find_cell_position(Node table, const Cell& key_in, int32_t start, int32_t skip, int32_t mode, bool last,
+                           bool reverse) {
+    Cell key = key_in;
+    collector::Root keep_key(key);
+    collector::Root keep(table, collector::hash_table);
+    Table* t = record(table);
+    int32_t kind = t->kind;
+    if (kind == KIND_MAP && any_word_key_q(type_of(&key))) key.header = (key.header & ~TYPE_MASK) | TYPE_SET_WORD;
+    if (kind == KIND_HASH) check_stamp(table);
+    if (skip < 1) skip = 1;
+    uint32_t type = type_of(&key);
+    Probe p(hash_value(&key, false), record(table)->buckets);
+    do {
+        t = record(table);
+        uint32_t state = bucket_state(flags_of(t), p.index);
+        if (state == BUCKET_EMPTY) return -1;
+        if (state == BUCKET_DELETED) continue;
+        int32_t slot = keys_of(t)[p.index];
+        if (kind == KIND_MAP) {
+            Cell other = *cell_at(t, slot);
+            if ((type == TYPE_KEY_TEXT || type_of(&other) == type) && cells_match(other, key, mode)) return slot;
+            continue;
+        }
+        int32_t first = first_position(t, slot);
+        if (first < 0) continue;
+        Cell other = *cell_at(t, first);
+        if (type_of(&other) != type || !cells_match(other, key, COMP_EQUAL)) continue;
+        // The equality class: pick the nearest candidate the flags ask for.
+        // Members are read by index: a comparison may move the chain.
+        Node chain = slot < 0 ? chain_node(t, slot) : 0;
+        int32_t members = slot < 0 ? chain_length(chain) : 1;
+        int32_t best = -1;
+        for (int32_t m = 0; m < members; m++) {
+            int32_t q = slot >= 0 ? slot : chain_positions(chain)[m];
+            bool fits = reverse ? q < start : q >= start;
+            if (!fits || !on_step_q(q, start, skip, reverse)) continue;
+            bool better = best < 0 || (reverse || last ? q > best : q < best);
+            if (!better) continue;
+            if (q >= block_length(record(table))) continue;
+            Cell candidate = *cell_at(record(table), q);
+            if (cells_match(candidate, key, mode)) best = q;
+        }
+        if (best >= 0) return best;
+    } while (p.next());
+    return -1;
+}
+
+// Enters the key/value pairs of a map!'s block from first on: a key already
+// present (strict-equal?) takes the later value and its pair is cut out; a
+// new key is entered, then normalised by the map! key rule.
+void add_map_entries(Node table, int32_t first) {
+    collector::Root keep(table, collector::hash_table);
+    int32_t position = first;
+    while (position + 1 < block_length(record(table))) {
+        Cell key = *cell_at(record(table), position);
+        int32_t found = find_cell_position(table, key, 0, 1, COMP_STRICT_EQUAL, false, false);
+        if (found >= 0) {
+            Table* t = record(table);
+            copy_cell(cell_at(t, position + 1), cell_at(t, found + 1));
+            SeriesBuffer* b = memory::buffer_of(t->block);
+            Cell* at = cell_at(t, position);
+            std::memmove(at, at + 2, size_t(block_length(t) - position - 2) * sizeof(Cell));
+            b->tail -= 2 * int32_t(sizeof(Cell));
+            continue;
+        }
+        put_cell_key(table, position, nullptr);
+        collector::Root keep_key(key);
+        map::normalize_key(&key, nullptr);
+        *cell_at(record(table), position) = key;
+        position += 2;
+    }
+}
 
 // --- integer keys (kinds 3-4) -----------------------------------------------
 
@@ -341,15 +610,15 @@ int32_t round_up_power_of_two(int32_t n) {
 
 Node make_table(int32_t size, const Cell* source, int32_t kind, int32_t value_cells) {
     if (kind == KIND_SYMBOL && value_cells == COPY_TABLE) return copy_symbol_table(source->w1);
-    if (kind == KIND_HASH || kind == KIND_MAP) not_done();  // hash! and map! tables come with their datatypes
     Cell from{};
-    bool indexed = source != nullptr && kind == KIND_SYMBOL;
+    bool cell_keyed = kind == KIND_HASH || kind == KIND_MAP || kind == KIND_SYMBOL;
+    bool indexed = source != nullptr && cell_keyed;
     if (indexed) from = *source;  // the source may lie in a series that the allocations below move
 
     if (size < 4) size = 4;
     if (kind == KIND_SYMBOL && size >= 4000) size *= 2;
     int32_t buckets = bucket_count_for(size);
-    int32_t entry_cells = kind == KIND_SYMBOL ? 1 : value_cells + 1;
+    int32_t entry_cells = cell_keyed ? 1 : value_cells + 1;
 
     // The record comes first and takes each array as soon as it exists, so
     // that rooting the record keeps the whole table alive.
@@ -364,7 +633,13 @@ Node make_table(int32_t size, const Cell* source, int32_t kind, int32_t value_ce
         t->kind = kind;
         t->buckets = buckets;
         t->upper = int32_t(buckets * LOAD_FACTOR);
-        if (kind != KIND_SYMBOL) t->indexes = entry_cells * int32_t(sizeof(Cell));
+        if (!cell_keyed) t->indexes = entry_cells * int32_t(sizeof(Cell));
+    }
+    if (kind == KIND_HASH) {
+        Node index = new_index(size);
+        record(table)->indexes = int32_t(index);
+        Node chains = dyn_array::make(4, 4);
+        record(table)->chains = chains;
     }
     Node flags = new_flags(buckets);
     record(table)->flags = flags;
@@ -374,7 +649,7 @@ Node make_table(int32_t size, const Cell* source, int32_t kind, int32_t value_ce
     Table* t = record(table);
     t->block = block;
     if (kind == KIND_INTEGER || kind == KIND_OWNERSHIP) t->stamp = collector_cycles() + 1;
-    if (indexed) add_block_entries(table, int32_t(from.w1), 1);
+    if (indexed) add_block_entries(table, int32_t(from.w1), kind == KIND_MAP ? 2 : 1);
     return table;
 }
 
@@ -391,10 +666,24 @@ Node copy_symbol_table(Node table) {
 }
 
 Node copy_table(Node table, Node block) {
-    if (record(table)->kind == KIND_HASH) not_done();  // the index and chains arrays come with hash!
+    collector::Root keep_table(table, collector::hash_table);
+    collector::Root keep_block(block);
     Node copy = memory::copy_series_buffer(table);
     collector::Root keep(copy, collector::hash_table);
     record(copy)->block = block;
+    if (record(table)->kind == KIND_HASH) {
+        // Each chain is copied too, so that editing one hash! never reaches the other's chains.
+        Node index = memory::copy_series_buffer(Node(record(table)->indexes));
+        record(copy)->indexes = int32_t(index);
+        Node chains = memory::copy_series_buffer(record(table)->chains);
+        record(copy)->chains = chains;
+        for (int32_t c = 1; c <= dyn_array::get_length(chains); c++) {
+            Node chain = dyn_array::pick_pointer(record(copy)->chains, c);
+            if (chain == 0) continue;
+            Node chain_copy = memory::copy_series_buffer(chain);
+            dyn_array::poke_int(record(copy)->chains, c, chain_copy);
+        }
+    }
     Node keys = memory::copy_series_buffer(record(table)->keys);
     record(copy)->keys = keys;
     Node flags = memory::copy_series_buffer(record(table)->flags);
@@ -404,10 +693,14 @@ Node copy_table(Node table, Node block) {
 
 void clear_table(Node table) {
     Table* t = record(table);
-    t->size = 0;
-    t->occupied = 0;
     SeriesBuffer* block = memory::buffer_of(t->block);
     block->tail = block->head;
+    if (t->kind == KIND_HASH || t->kind == KIND_MAP) {
+        reset_buckets(t);
+        return;
+    }
+    t->size = 0;
+    t->occupied = 0;
     preset_flags(t);
 }
 
@@ -464,6 +757,7 @@ void resize_table(Node table, int32_t wanted) {
 Cell* put_key(Node table, int32_t position, int32_t* rebuilt) {
     if (rebuilt) *rebuilt = 0;
     Table* t = record(table);
+    if (t->kind == KIND_HASH || t->kind == KIND_MAP) return put_cell_key(table, position, rebuilt);
     if (t->kind != KIND_SYMBOL) not_done();
     if (t->occupied >= t->upper) {
         resize_table(table, 2 * t->size < t->buckets ? t->buckets - 1 : t->buckets + 1);
@@ -505,7 +799,14 @@ void insert_key(Node table, int32_t position) {
 }
 
 void add_block_entries(Node table, int32_t first, int32_t skip) {
-    if (record(table)->kind != KIND_SYMBOL) not_done();
+    int32_t kind = record(table)->kind;
+    if (kind == KIND_INTEGER || kind == KIND_OWNERSHIP) not_done();
+    if (first < 0) first = 0;
+    if (kind == KIND_MAP) {
+        add_map_entries(table, first);
+        return;
+    }
+    collector::Root keep(table, collector::hash_table);
     for (int32_t position = first; position < memory::length_of(memory::buffer_of(record(table)->block));
          position += skip) {
         int32_t rebuilt = 0;
@@ -514,9 +815,156 @@ void add_block_entries(Node table, int32_t first, int32_t skip) {
     }
 }
 
-Cell* find_key(Node table, const Cell* key, int32_t /*start*/, int32_t /*skip*/, int32_t mode, bool /*last*/,
-               bool /*reverse*/) {
+void remove_entry(Node table, int32_t position) {
     Table* t = record(table);
+    if (t->kind == KIND_HASH) {
+        remove_position(t, position);
+    } else if (t->kind == KIND_MAP) {
+        if (position + 1 >= block_length(t)) return;
+        Cell* value = cell_at(t, position + 1);
+        if (value->header == 0) return;
+        value->header = 0;
+        t->size--;
+    }
+}
+
+void remove_range(Node table, int32_t position, int32_t count) {
+    Table* t = record(table);
+    if (t->kind != KIND_HASH) return;
+    int32_t slots = index_slots(t);
+    if (position < 0) position = 0;
+    if (count > slots - position) count = slots - position;
+    if (count <= 0) return;
+    if (position == 0 && count >= block_length(t)) {
+        reset_buckets(t);
+        return;
+    }
+    for (int32_t i = position; i < position + count; i++) remove_position(t, i);
+}
+
+int32_t shift_indexes(Node table, int32_t delta, int32_t position, int32_t count, bool close) {
+    if (count > SHIFT_LIMIT) return 1;
+    if (record(table)->kind != KIND_HASH || delta == 0) return 0;
+    if (close && delta < 0)
+        for (int32_t i = position + delta; i < position; i++) remove_position(record(table), i);
+    if (delta > 0) reserve_index(table, position + count + delta);
+    Table* t = record(table);
+    int32_t slots = index_slots(t);
+    if (count > slots - position) count = slots - position;
+    if (count <= 0 || position + delta < 0) return 0;
+    int32_t* index = index_of(t);
+    int32_t* keys = keys_of(t);
+    std::vector<uint8_t> done(size_t(dyn_array::get_length(t->chains)) + 1, 0);
+    for (int32_t i = position; i < position + count; i++) {
+        int32_t bucket = index[i] - 1;
+        if (bucket < 0) continue;
+        int32_t slot = keys[bucket];
+        if (slot >= 0) {
+            keys[bucket] = slot + delta;
+            continue;
+        }
+        if (done[size_t(-slot)]) continue;
+        done[size_t(-slot)] = 1;  // a chain moves once, whichever of its members comes first
+        Node chain = chain_node(t, slot);
+        int32_t* members = chain_positions(chain);
+        for (int32_t m = 0; m < chain_length(chain); m++)
+            if (members[m] >= position) members[m] += delta;
+    }
+    std::memmove(index + position + delta, index + position, size_t(count) * 4);
+    if (delta > 0)
+        std::memset(index + position, 0xFF, size_t(std::min(delta, count)) * 4);
+    else {
+        int32_t from = std::max(position + count + delta, position);
+        std::memset(index + from, 0xFF, size_t(position + count - from) * 4);
+    }
+    return 0;
+}
+
+void rebuild_table(Node table, int32_t new_size) {
+    RebuildGuard guard;
+    collector::Root keep(table, collector::hash_table);
+    if (record(table)->kind != KIND_HASH) not_done();
+    int32_t length = block_length(record(table));
+    if (new_size < length) new_size = length;
+    int64_t wanted = int64_t(new_size) * 3 / 2;
+    int32_t buckets = round_up_power_of_two(int32_t(std::min<int64_t>(wanted, 1 << 30)));
+    if (buckets < 4) buckets = 4;
+    Node flags = new_flags(buckets);
+    record(table)->flags = flags;
+    Node keys = new_keys(buckets);
+    record(table)->keys = keys;
+    Node index = new_index(length);
+    record(table)->indexes = int32_t(index);
+    Table* t = record(table);
+    t->buckets = buckets;
+    t->upper = int32_t(buckets * LOAD_FACTOR);
+    t->size = 0;
+    t->occupied = 0;
+    t->stamp = 0;
+    dyn_array::clear(t->chains);
+    uint32_t cycles = collector_cycles();
+    for (int32_t position = 0; position < block_length(record(table)); position++)
+        put_cell_key(table, position, nullptr);
+    t = record(table);
+    if (t->stamp != 0) t->stamp = cycles + 1;
+}
+
+void cells_inserted(Node table, int32_t position, int32_t count, int32_t old_total) {
+    if (count <= 0) return;
+    collector::Root keep(table, collector::hash_table);
+    if (position < old_total && shift_indexes(table, count, position, old_total - position, false) != 0) {
+        rebuild_table(table, block_length(record(table)));
+        return;
+    }
+    for (int32_t i = position; i < position + count; i++) {
+        int32_t rebuilt = 0;
+        put_key(table, i, &rebuilt);
+        if (rebuilt == 2) return;
+    }
+}
+
+void cells_removed(Node table, int32_t position, int32_t count, int32_t old_total) {
+    if (count <= 0) return;
+    collector::Root keep(table, collector::hash_table);
+    if (position == 0 && count >= old_total) {
+        reset_buckets(record(table));
+        return;
+    }
+    for (int32_t i = position; i < position + count; i++) remove_position(record(table), i);
+    int32_t after = old_total - position - count;
+    if (after > 0 && shift_indexes(table, -count, position + count, after, false) != 0)
+        rebuild_table(table, block_length(record(table)));
+}
+
+void cells_changed(Node table, int32_t position, int32_t count) {
+    collector::Root keep(table, collector::hash_table);
+    int32_t length = block_length(record(table));
+    if (position < 0) position = 0;
+    if (count > length - position) count = length - position;
+    for (int32_t i = position; i < position + count; i++) remove_position(record(table), i);
+    for (int32_t i = position; i < position + count; i++) {
+        int32_t rebuilt = 0;
+        put_key(table, i, &rebuilt);
+        if (rebuilt == 2) return;
+    }
+}
+
+void rebuild_all(Node table) { rebuild_table(table, block_length(record(table))); }
+
+int32_t find_position(Node table, const Cell* key, int32_t start, int32_t skip, int32_t mode, bool last,
+                      bool reverse) {
+    int32_t kind = record(table)->kind;
+    if (kind == KIND_HASH || kind == KIND_MAP) return find_cell_position(table, *key, start, skip, mode, last, reverse);
+    const Cell* found = find_key(table, key, start, skip, mode, last, reverse);
+    return found ? int32_t(found - block_head(record(table))) : -1;
+}
+
+Cell* find_key(Node table, const Cell* key, int32_t start, int32_t skip, int32_t mode, bool last, bool reverse) {
+    Table* t = record(table);
+    if (t->kind == KIND_HASH || t->kind == KIND_MAP) {
+        int32_t position = find_cell_position(table, *key, start, skip, mode, last, reverse);
+        return position < 0 ? nullptr : cell_at(record(table), position);
+    }
     if (t->kind != KIND_SYMBOL) not_done();
     check_stamp(table);
     t = record(table);
@@ -532,6 +980,41 @@ Cell* find_key(Node table, const Cell* key, int32_t /*start*/, int32_t /*skip*/,
         if ((type == TYPE_KEY_TEXT || type_of(other) == type) && symbol_keys_equal(other, key, mode)) return other;
     } while (p.next());
     return nullptr;
+}
+
+Cell* find_next_key(Node table, const Cell* key_in, int32_t* bucket, int32_t* start, int32_t* step) {
+    Cell key = key_in ? *key_in : Cell{};
+    collector::Root keep_key(key);
+    collector::Root keep(table, collector::hash_table);
+    Table* t = record(table);
+    if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP) not_done();
+    if (t->kind == KIND_MAP && any_word_key_q(type_of(&key))) key.header = (key.header & ~TYPE_MASK) | TYPE_SET_WORD;
+    uint32_t mask = uint32_t(t->buckets) - 1;
+    uint32_t i;
+    if (*bucket < 0) {
+        i = hash_value(&key, false) & mask;
+        *start = int32_t(i);
+        *step = 0;
+    } else {
+        i = (uint32_t(*bucket) + uint32_t(++*step)) & mask;
+        if (i == uint32_t(*start)) return nullptr;
+    }
+    for (;;) {
+        *bucket = int32_t(i);
+        t = record(table);
+        uint32_t state = bucket_state(flags_of(t), i);
+        if (state == BUCKET_EMPTY) return nullptr;
+        if (state == BUCKET_LIVE) {
+            int32_t first = t->kind == KIND_HASH ? first_position(t, keys_of(t)[i]) : keys_of(t)[i];
+            if (first >= 0) {
+                Cell other = *cell_at(t, first);
+                if (type_of(&other) == type_of(&key) && cells_match(other, key, COMP_EQUAL))
+                    return cell_at(record(table), first);
+            }
+        }
+        i = (i + uint32_t(++*step)) & mask;
+        if (i == uint32_t(*start)) return nullptr;
+    }
 }
 
 // --- integer keys ------------------------------------------------------------------
@@ -626,11 +1109,11 @@ void rehash_address_table(Node table) {
 
 void check_stamp(Node table) {
     const Table* t = record(table);
-    if (t->stamp == 0 || t->stamp == collector_cycles() + 1 || collector_active_q()) return;
+    if (!stale_q(t)) return;
     if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP)
         rehash_address_table(table);
-    else
-        not_done();  // hash! tables rebuild from their block
+    else if (t->kind == KIND_HASH)
+        rebuild_table(table, block_length(t));
 }
 
 // --- collector support ---------------------------------------------------------------
@@ -638,7 +1121,14 @@ void check_stamp(Node table) {
 void mark_table(Node* table, const Marker& marker) {
     marker.mark_node(table);
     Table* t = record(*table);
-    // TODO(hash!): kind 0 also marks its index array, its chains array and every chain.
+    if (t->kind == KIND_HASH && t->indexes) marker.mark_node(reinterpret_cast<Node*>(&t->indexes));
+    if (t->kind == KIND_HASH && t->chains) {  // a table being made may not have its arrays yet
+        marker.mark_node(&t->chains);
+        SeriesBuffer* chains = memory::buffer_of(t->chains);
+        auto* chain = reinterpret_cast<Node*>(memory::head_of(chains));
+        for (int32_t i = 0; i < memory::used_bytes(chains) / 4; i++)
+            if (chain[i]) marker.mark_node(&chain[i]);
+    }
     marker.mark_node(&t->flags);
     marker.mark_node(&t->keys);
     if ((t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP) && t->block) {
@@ -729,10 +1219,11 @@ void dump_table(Node table) {
                 runtime::print_typed(size_t(n), items, true);
             } else {
                 runtime::PrintItem items[2];
+                int32_t position = t->kind == KIND_HASH ? first_position(t, keys[i]) : keys[i];
                 items[0].tag = runtime::PrintItem::integer;
-                items[0].i = keys[i];
+                items[0].i = position;
                 items[1].tag = runtime::PrintItem::integer;
-                items[1].i = int32_t(type_of(cell_at(t, keys[i])));
+                items[1].i = position >= 0 ? int32_t(type_of(cell_at(t, position))) : 0;
                 runtime::print_typed(2, items, true);
             }
             runtime::print(" ");

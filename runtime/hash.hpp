@@ -21,8 +21,13 @@
 // cycle count + 1 at which the hashes were valid. A stale table is rehashed
 // at its next use (check_stamp).
 //
-// Kinds 0 and 1 (hash! and map!, with the kind-0 chains and index array)
-// are not built yet: make_table refuses them with internal not-done.
+// Kind 0 (hash!) keys are never unique: the first key of an equality class
+// (same datatype, equal?) owns the bucket and later equal keys join a chain,
+// a growable array of positions that the bucket's key slot names as -c.
+// An index array maps each block position back to its bucket (+1; -1 for
+// none), so that removing a cell, or shifting the positions after an edit,
+// needs no hashing. Kind 1 (map!) keys are unique under strict-equal?; a
+// removed pair keeps its key and bucket, its value header set to 0.
 #pragma once
 
 #include <cstdint>
@@ -116,14 +121,49 @@ void free_table(Node table);
 // Kinds 1-2: re-places every key into round_up(wanted) buckets in place.
 void resize_table(Node table, int32_t wanted);
 
-// Cell keys (kinds 1-2). The key is the cell at position in the table's
+// The table of a hash! value; 0 for a value of any other type.
+inline Node table_of_value(const Cell* value) { return type_of(value) == TYPE_HASH ? value->w3 : 0; }
+
+// Cell keys (kinds 0-2). The key is the cell at position in the table's
 // block. Returns that cell; *rebuilt is 2 when the table was rebuilt instead.
 Cell* put_key(Node table, int32_t position, int32_t* rebuilt = nullptr);
 void insert_key(Node table, int32_t position);
 // Adds the block's cells from first on, stepping by skip.
 void add_block_entries(Node table, int32_t first, int32_t skip);
-// The cell of the block matching key under the compare mode, or null.
+// The cell of the block matching key under the compare mode, or null. In a
+// hash! table the match is the nearest position on the step from start:
+// forward the first at or after it (last: the last), reverse the nearest
+// before it. A map! table looks any-word keys up as set-words.
 Cell* find_key(Node table, const Cell* key, int32_t start, int32_t skip, int32_t mode, bool last, bool reverse);
+// The same as a block position, or -1.
+int32_t find_position(Node table, const Cell* key, int32_t start, int32_t skip, int32_t mode, bool last,
+                      bool reverse);
+// A resumable walk over the keys equal? to key (same datatype): bucket is -1
+// on the first call; bucket, start and step carry the walk between calls.
+// The next matching cell of the block (kind 0: the first of its bucket's
+// chain), or null when the walk ends.
+Cell* find_next_key(Node table, const Cell* key, int32_t* bucket, int32_t* start, int32_t* step);
+// Forgets the key at position: kind 0 takes it out of its bucket; kind 1
+// marks the pair removed (value header 0) and keeps its place.
+void remove_entry(Node table, int32_t position);
+// Kind 0: forgets the keys of count cells from position (positions not moved).
+void remove_range(Node table, int32_t position, int32_t count);
+// Kind 0: after delta cells were inserted (> 0) or removed (< 0) at position,
+// moves the stored positions of the count cells that follow. close with
+// delta < 0 first forgets the -delta positions before position. Returns 1
+// without doing anything when count is too large: the caller rebuilds.
+int32_t shift_indexes(Node table, int32_t delta, int32_t position, int32_t count, bool close);
+// Kind 0: rebuilds from the whole block, for at least new_size keys. Nodes
+// are not renumbered while it runs, whatever it allocates.
+void rebuild_table(Node table, int32_t new_size);
+void rebuild_all(Node table);
+
+// Keeping a hash! table in step with edits of its block, each called after
+// the block changed (old_total: the block's length before).
+void cells_inserted(Node table, int32_t position, int32_t count, int32_t old_total);
+void cells_removed(Node table, int32_t position, int32_t count, int32_t old_total);
+// count cells from position were overwritten in place.
+void cells_changed(Node table, int32_t position, int32_t count);
 
 // Integer keys (kinds 3-4): each call returns the entry's first value cell.
 Cell* put_address_key(Node table, uint32_t key);  // the entry's cells reset to unset headers

@@ -39,9 +39,11 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/handle.hpp"
+#include "runtime/datatypes/hash_type.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
@@ -121,6 +123,8 @@ void init() {
     typeset::register_type();
     error::register_type();
     vector::register_type();         // a child of string!
+    map::register_type();
+    hash::register_type();           // a child of block!
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
     time::register_type();           // after float! (its parent) and tuple!
     tag::register_type();

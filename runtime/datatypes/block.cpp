@@ -9,6 +9,7 @@
 #include "runtime/datatypes/block_internal.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/hash_type.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/registry.hpp"
@@ -17,6 +18,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/hash.hpp"
 #include "runtime/words.hpp"
 
 namespace zuv::block {
@@ -59,6 +61,11 @@ SeriesBuffer* reserve_cells(Node node, int64_t n) {
 int32_t find_index(const Cell* block, const Cell* key, int32_t start, int32_t op) {
     Node node = block->w2;
     Cell k = *key;
+    // A hash! finds a value through its table; block-like and object keys
+    // match by content, which the table (hashing their identity) cannot see.
+    uint32_t key_type = type_of(&k);
+    if (Node table = hash::table_of_value(block); table && !series::any_block_q(key_type) && key_type != TYPE_OBJECT)
+        return hash::find_position(table, &k, std::max(start, 0), 1, op, false, false);
     Cell item;
     for (int32_t i = start; read_cell(node, i, &item); i++)
         if (compare_values(&k, &item, op) == 0) return i;
@@ -169,7 +176,7 @@ int64_t size_spec(const Cell* spec) {
 // The body reflection of an object! or map! spec, into result.
 Cell* body_of(Cell* result, Cell* spec) {
     auto reflect = get_slot<Act::reflect>(type_of(spec));
-    if (!reflect) fire_not_done();  // TODO: object! and map! are not registered yet
+    if (!reflect) fire_not_done();
     Cell s = *spec;
     return copy_cell(reflect(&s, sym::body), result);
 }
@@ -215,8 +222,13 @@ Cell* append_cell(const Cell* block, const Cell* cell) {
     // Both are read before the buffer may move: the cell may lie in the same
     // block (append b first b) and so may the block value itself.
     Cell value = *cell;
-    Cell* slot = cell::alloc_tail_cell(block->w2);
-    return copy_cell(&value, slot);
+    Cell target = *block;
+    Cell* slot = copy_cell(&value, cell::alloc_tail_cell(target.w2));
+    Node table = hash::table_of_value(&target);
+    if (!table) return slot;
+    int32_t at = total_of(buffer_of(&target)) - 1;
+    hash::cells_inserted(table, at, 1, at);
+    return cell_at(buffer_of(&target), at);
 }
 
 void append_block(const Cell* target, const Cell* source) {
@@ -225,28 +237,35 @@ void append_block(const Cell* target, const Cell* source) {
     int32_t h = clamped_head(source);
     int32_t count = total_of(memory::buffer_of(from)) - h;
     if (count <= 0) return;
+    Node table = hash::table_of_value(target);
     SeriesBuffer* t = reserve_cells(to, count);  // may move both buffers
     SeriesBuffer* s = memory::buffer_of(from);
+    int32_t at = total_of(t);
     std::memmove(memory::cells_tail(t), cell_at(s, h), size_t(count) * 16);
     t->tail += count * 16;
+    if (table) hash::cells_inserted(table, at, count, at);
 }
 
 Cell* insert_cell(Cell* value, const Cell* cell, bool advance, bool at_start) {
-    if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: shift the table's positions
     Cell copy = *cell;
     Node node = value->w2;
+    Node table = hash::table_of_value(value);
     int32_t at = at_start ? 0 : clamped_head(value);
     SeriesBuffer* s = reserve_cells(node, 1);
+    int32_t old_total = total_of(s);
     Cell* slot = cell_at(s, at);
-    std::memmove(slot + 1, slot, size_t(total_of(s) - at) * 16);
+    std::memmove(slot + 1, slot, size_t(old_total - at) * 16);
     copy_cell(&copy, slot);
     s->tail += 16;
     if (advance) value->w1 = uint32_t(at + 1);
+    if (table) {
+        hash::cells_inserted(table, at, 1, old_total);
+        slot = cell_at(buffer_of(value), at);
+    }
     return slot;
 }
 
 void insert_block(Cell* target, const Cell* source) {
-    if (type_of(target) == TYPE_HASH) fire_not_done();  // TODO: shift the table's positions
     // The source's cells are taken before anything moves: it may be the target.
     SeriesBuffer* s = buffer_of(source);
     int32_t h = clamped_head(source);
@@ -256,30 +275,26 @@ void insert_block(Cell* target, const Cell* source) {
     int32_t at = clamped_head(target);
     int32_t count = int32_t(cells.size());
     SeriesBuffer* t = reserve_cells(node, count);
+    int32_t old_total = total_of(t);
     Cell* slot = cell_at(t, at);
-    std::memmove(slot + count, slot, size_t(total_of(t) - at) * 16);
+    std::memmove(slot + count, slot, size_t(old_total - at) * 16);
     std::memcpy(slot, cells.data(), size_t(count) * 16);
     t->tail += count * 16;
     target->w1 = uint32_t(at + count);
+    if (Node table = hash::table_of_value(target)) hash::cells_inserted(table, at, count, old_total);
 }
 
 void insert_result() {
     Cell* target = stack::arguments - 1;
-    if (type_of(target) == TYPE_HASH) fire_not_done();  // TODO: the table
     insert_cell(target, stack::arguments, true, false);
 }
 
 Cell* append_arg() {
-    if (type_of(stack::arguments) == TYPE_HASH) fire_not_done();  // TODO: the table
     append_cell(stack::arguments, stack::arguments + 1);
     return stack::arguments;
 }
 
-void append_result() {
-    Cell* target = stack::arguments - 1;
-    if (type_of(target) == TYPE_HASH) fire_not_done();  // TODO: the table
-    append_cell(target, stack::arguments);
-}
+void append_result() { append_cell(stack::arguments - 1, stack::arguments); }
 
 // ---- searching ----
 
@@ -487,11 +502,16 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 }
 
 Cell* take(Cell* value, Cell* part, bool deep, bool last) {
-    if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: keep the table in step
     Cell source = *value;
     series::TakeRange r = series::take_range(value, part, last);
     bool owned = !r.empty_series && notify(&source, words::take, nullptr, r.start, r.count);
+    int32_t old_total = total_of(buffer_of(&source));
     series::take(value, part, false, last);  // the result replaces the value in its cell
+    if (Node table = hash::table_of_value(&source); table && !r.empty_series) {
+        int32_t removed = old_total - total_of(buffer_of(&source));
+        if (removed > 0) hash::cells_removed(table, r.start, removed, old_total);
+        if (type_of(value) == TYPE_HASH) hash::make_over(value);  // a /part result is a hash! of its own
+    }
     if (owned) notify(&source, words::taken, nullptr, r.start, 0);
     if (!deep || type_of(value) == TYPE_NONE) return value;
     if (series::given(part, value)) {

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/hash.hpp"
 #include "runtime/words.hpp"
 
 namespace zuv::block {
@@ -104,7 +105,6 @@ bool copyable_q(uint32_t type) {
 // ---- append and insert ----
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (type_of(series) == TYPE_HASH) fire_not_done_yet();  // TODO: keep the table in step
     if (dup < 1) return series;
     Node node = series->w2;
     NewCells n = new_cells_of(value, only, dup);
@@ -129,6 +129,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
         std::memmove(gap + n.total(), gap, size_t(total - at) * 16);
         write_cells(gap, n, from);
         s->tail += int32_t(n.total() * 16);
+        if (Node table = hash::table_of_value(series)) hash::cells_inserted(table, at, int32_t(n.total()), total);
     }
     if (owned) notify(series, append ? words::appended : words::inserted, value, at, int32_t(n.total()));
     series->w1 = append ? 0 : uint32_t(std::min<int64_t>(at + n.total(), total_of(memory::buffer_of(node))));
@@ -138,7 +139,6 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
 // ---- change ----
 
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    if (type_of(series) == TYPE_HASH) fire_not_done_yet();  // TODO: rebuild the table
     if (dup < 1) return series;
     Node node = series->w2;
     int32_t head = clamped_head(series);
@@ -167,6 +167,10 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     std::memmove(at + n.total(), at + replaced, size_t(total - head - replaced) * 16);
     write_cells(at, n, from);
     s->tail = s->head + int32_t(final_total * 16);
+    if (Node table = hash::table_of_value(series)) {
+        if (replaced == n.total()) hash::cells_changed(table, head, int32_t(replaced));
+        else hash::rebuild_all(table);
+    }
     if (owned) notify(series, words::changed, value, head, int32_t(n.total()));
     series->w1 = uint32_t(std::min<int64_t>(head + n.total(), final_total));
     return series;
@@ -176,7 +180,6 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 
 Cell* swap(Cell* series1, Cell* series2) {
     if (!series::any_block_q(type_of(series2))) fire(ErrorCategory::script, "invalid-arg", series2);
-    if (type_of(series1) == TYPE_HASH || type_of(series2) == TYPE_HASH) fire_not_done_yet();  // TODO: the tables
     if (series::at_tail_q(series1) || series::at_tail_q(series2)) return series1;
     int32_t h1 = int32_t(series1->w1), h2 = int32_t(series2->w1);
     bool owned1 = notify(series1, words::swap, series2, h1, 1);
@@ -187,6 +190,8 @@ Cell* swap(Cell* series1, Cell* series2) {
     Cell t = *a;
     *a = *b;
     *b = t;
+    if (Node table = hash::table_of_value(series1)) hash::cells_changed(table, h1, 1);
+    if (Node table = hash::table_of_value(series2)) hash::cells_changed(table, h2, 1);
     if (owned1) notify(series1, words::swaped, series2, h1, 1);
     if (owned2) notify(series2, words::swaped, series1, h2, 1);
     return series1;
@@ -194,7 +199,6 @@ Cell* swap(Cell* series1, Cell* series2) {
 
 // The refinements of trim make no difference for blocks: none! cells go.
 Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
-    if (type_of(series) == TYPE_HASH) fire_not_done_yet();  // TODO: the table's positions
     int32_t head = clamped_head(series);
     bool owned = notify(series, words::trim, nullptr, head, total_of(buffer_of(series)) - head);
     head = clamped_head(series);
@@ -223,7 +227,7 @@ void copy_values_of_types(const Cell* block, int32_t start, int32_t end, int32_t
         bool in = by_datatype ? type == wanted.w1 : typeset_has(&wanted, type);
         if (!in || !copyable_q(type)) continue;
         auto copy = get_slot<Act::copy>(type);
-        if (!copy) continue;  // TODO: object!, error!, map! and bitset! copies arrive with their datatypes
+        if (!copy) continue;  // TODO: error! and bitset! copies arrive with their datatypes
         // The call's cells as the action entries lay them out: the value,
         // the /types argument above it, then the destination.
         Cell* saved_top = stack::top;

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/hash.hpp"
 #include "runtime/words.hpp"
 
 namespace zuv::block {
@@ -110,8 +111,23 @@ Found search(const Cell* series, const Cell* key, const Cell* part, bool only, b
         }
     }
 
-    // TODO: a hash! is searched through its table once hash! tables exist;
-    // the linear scan below finds the same cells.
+    // A hash! answers a search for one value through its table. A backward
+    // search with a /skip or /part steps from its own end point: the scan
+    // below serves it.
+    uint32_t stored_type = type_of(series);
+    bool by_table = stored_type == TYPE_HASH && series->w3 != 0 && s.mode == Search::by_value && !match &&
+                    !(key_type == TYPE_OBJECT && !same) && !(backward && (step != 1 || limited)) &&
+                    !(series::any_block_q(key_type) && !(only && same));
+    if (by_table) {
+        Cell k = *key;
+        int32_t at = hash::find_position(series->w3, &k, last ? 0 : head, int32_t(std::min<int64_t>(step, INT32_MAX)), s.op,
+                                         last, reverse && !last);
+        if (at < 0 || (limited && at > limit)) return found;
+        found.index = at;
+        found.tail = int32_t(std::min<int64_t>(at + (backward ? 1 : step), total));
+        return found;
+    }
+
     int64_t i, stop;
     if (!backward) {
         i = head;
@@ -158,7 +174,6 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool
 }
 
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_q) {
-    if (type_of(series) == TYPE_HASH) fire_not_done_yet();
     Found f = search(series, key, nullptr, false, case_q, false, nullptr, false, false, false);
     if (f.index < 0) {
         int32_t at = total_of(buffer_of(series));
@@ -176,7 +191,10 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_q) {
     } else {
         Cell old = *cell_at(s, target);
         Cell v = *value;
-        if (!actions::compare_star(&old, &v, COMP_FIND)) copy_cell(value, cell_at(s, target));
+        if (!actions::compare_star(&old, &v, COMP_FIND)) {
+            copy_cell(value, cell_at(s, target));
+            if (Node table = hash::table_of_value(series)) hash::cells_changed(table, target, 1);
+        }
     }
     if (owned) notify(series, words::put_ed, value, target, 1);
     return value;

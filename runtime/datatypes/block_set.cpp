@@ -14,6 +14,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/block_internal.hpp"
+#include "runtime/datatypes/hash_type.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -31,9 +32,9 @@ namespace {
 // cell whose node the collector keeps current), by absolute index: hashed,
 // or for block-like values in a list that find/only's scan walks.
 //
-// TODO: a stand-in for the block's own hash! table until hash! tables exist.
-// Values whose hash depends on a node are all filed under their type, since
-// a collection may renumber nodes while the index lives.
+// It lives for one call only, outside the collected heap. Values whose hash
+// depends on a node are all filed under their type, since a collection may
+// renumber nodes while the index lives.
 class RecordIndex {
 public:
     explicit RecordIndex(const Cell* holder, bool case_q) : holder_(holder), case_(case_q) {}
@@ -123,8 +124,8 @@ void do_set_op(bool case_q, Cell* skip, int32_t op) {
         if (type_of(skip) != TYPE_INTEGER || integer::get_value(skip) < 1) fire_refine_arg(refinements::skip, skip);
         record = integer::get_value(skip);
     }
-    // TODO: a hash! result keeps a table of its own once hash! tables exist.
-    if (type_of(first) == TYPE_HASH || (op != SET_UNIQUE && type_of(second) == TYPE_HASH)) fire_not_done_yet();
+    // A hash! input (the first, or the second but for unique) makes the result a hash!.
+    bool hashed = type_of(first) == TYPE_HASH || (op != SET_UNIQUE && type_of(second) == TYPE_HASH);
 
     int32_t length1 = std::max(total_of(buffer_of(first)) - clamped_head(first), 0);
     int32_t length2 = op == SET_UNIQUE ? 0 : std::max(total_of(buffer_of(second)) - clamped_head(second), 0);
@@ -158,6 +159,7 @@ void do_set_op(bool case_q, Cell* skip, int32_t op) {
     Cell made = *result;
     stack::top = saved_top;
     copy_cell(&made, first);
+    if (hashed) hash::make_over(first);
 }
 
 }  // namespace zuv::block

@@ -137,7 +137,6 @@ int32_t sort_compare(const Cell* first, const Cell* second, int32_t op, uint32_t
 
 Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable) {
-    if (type_of(series) == TYPE_HASH) fire_not_done_yet();  // TODO: rebuild the table
     int32_t head = clamped_head(series);
     int64_t n = total_of(buffer_of(series)) - head;
     if (series::given(part, series)) {

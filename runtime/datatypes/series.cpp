@@ -260,13 +260,13 @@ Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
     int64_t p = pick_position(value, index);
     if (p < 0) fire_out_of_range_int(index);
     uint32_t type = type_of(value);
-    if (type == TYPE_HASH) fire_not_done();  // TODO: the table
     if (type == TYPE_VECTOR) vector::check_kind(value, data);
     bool owned = notify(value, words::poke, data, int32_t(p), 1);
     if (owned && (p = pick_position(value, index)) < 0) fire_out_of_range_int(index);
     SeriesBuffer* s = buffer_of(value);
     if (cell_series_q(type)) {
         copy_cell(data, reinterpret_cast<Cell*>(element(s, p)));
+        if (Node table = hash::table_of_value(value)) hash::cells_changed(table, int32_t(p), 1);
     } else if (type == TYPE_VECTOR) {
         vector::store_element(element(s, p), int32_t(memory::unit_of(s)), data);
     } else if (type == TYPE_BINARY) {
@@ -284,10 +284,12 @@ Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
 Cell* clear(Cell* value) {
     int32_t n = get_length(value, false);
     if (n < 1) return value;
-    if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: remove the entries from the table
     bool owned = notify(value, words::clear, nullptr, head_index(value), n);
     SeriesBuffer* s = buffer_of(value);
-    s->tail = int32_t(element(s, std::min(head_index(value), total_of(s))) - s->data());
+    int32_t old_total = total_of(s);
+    int32_t from = std::min(head_index(value), old_total);
+    s->tail = int32_t(element(s, from) - s->data());
+    if (Node table = hash::table_of_value(value)) hash::cells_removed(table, from, old_total - from, old_total);
     if (owned) notify(value, words::cleared, nullptr, head_index(value), 0);
     return value;
 }
@@ -296,12 +298,14 @@ Cell* remove(Cell* value, Cell* part, Cell* key) {
     int64_t count = given(part, value) ? part_count(value, part) : 1;
     if (count < 1) return value;
     if (given(key, value)) fire_not_done();  // TODO: remove/key through find/case
-    if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: shift the table's positions
     int32_t start = head_index(value);
     if (start < 0 || start >= total_length(value)) return value;
     int32_t c = clamp32(count, 0, INT32_MAX);
     bool owned = notify(value, words::remove, nullptr, start, c);
+    int32_t old_total = total_length(value);
     close_gap(buffer_of(value), start, c);
+    if (Node table = hash::table_of_value(value))
+        hash::cells_removed(table, start, old_total - total_length(value), old_total);
     if (owned) notify(value, words::removed, nullptr, start, 0);
     return value;
 }
@@ -320,7 +324,6 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
         if (k < 1) fire(ErrorCategory::script, "out-of-range", skip);
         if (count < k || count % k != 0) fire_refine_arg(refinements::skip, skip);
     }
-    if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: re-put the swapped records
     int32_t head = head_index(value);
     bool owned = notify(value, words::reverse, nullptr, head, int32_t(count));
     if (owned) {
@@ -336,6 +339,7 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
         uint8_t* front = element(s, head_index(value));
         uint8_t* back = front + ((count - k) << shift_of(s));
         for (; front < back; front += record, back -= record) swap_bytes(front, back, record, temp.data());
+        if (Node table = hash::table_of_value(value)) hash::cells_changed(table, head_index(value), int32_t(count));
     }
     if (owned) notify(value, words::reversed, nullptr, head, int32_t(count));
     return value;
@@ -386,7 +390,6 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     }
     uint32_t from_type = type_of(origin);
     if (from_type == TYPE_IMAGE || to_type == TYPE_IMAGE) fire_not_done();  // TODO: image pixels
-    if (from_type == TYPE_HASH || to_type == TYPE_HASH) fire_not_done();    // TODO: keep the tables in step
     if (at_tail_q(origin)) return target;
     int32_t length = get_length(origin, false);
     int64_t count = 1;
@@ -415,6 +418,10 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     bool owned_from = notify(origin, words::move, target, o, c);
     bool owned_to = origin->w2 != target->w2 && notify(target, words::move, origin, head_index(target), c);
     auto moved = [&] {
+        // A hash! on either side has its positions renumbered from its block.
+        Node from_table = hash::table_of_value(origin), to_table = hash::table_of_value(target);
+        if (from_table) hash::rebuild_all(from_table);
+        if (to_table && to_table != from_table) hash::rebuild_all(to_table);
         if (owned_from) notify(origin, words::moved, target, o, c);
         if (owned_to) notify(target, words::moved, origin, head_index(target), c);
         return target;
@@ -482,7 +489,6 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
         Cell* picked = element_value(value, head_index(value) + k - 1, value);
         return copy_cell(picked, value);
     }
-    if (type_of(value) == TYPE_HASH) fire_not_done();  // TODO: keep the table in step
     int32_t h = head_index(value);
     bool owned = notify(value, words::random, nullptr, h, n);
     if (owned) n = get_length(value, false);  // the owner may have changed the series
@@ -556,7 +562,7 @@ void remove_range(const Cell* value, int32_t start, int32_t count) { close_gap(b
 
 Cell* take(Cell* value, Cell* part, bool, bool last) {
     uint32_t type = type_of(value);
-    if (type == TYPE_HASH || type == TYPE_IMAGE) fire_not_done();  // TODO
+    if (type == TYPE_IMAGE) fire_not_done();  // TODO
     TakeRange r = take_range(value, part, last);
     if (r.empty_series) return none::make_at(value);
     Cell source = *value;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/collector.hpp"
+#include "runtime/gc_root.hpp"
 #include "runtime/hash.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/murmur.hpp"
@@ -67,6 +69,8 @@ TEST_F(HashTable, SizingFollowsTheLoadFactor) {
         {100, hash::KIND_INTEGER, 256, 197},
         {4000, hash::KIND_SYMBOL, 16384, 12615},  // the symbol table: doubled to 8000 first
         {4000, hash::KIND_INTEGER, 8192, 6307},
+        {2, hash::KIND_HASH, 8, 6},
+        {3, hash::KIND_MAP, 8, 6},
     };
     for (const auto& c : cases) {
         Node t = hash::make_table(c.size, nullptr, c.kind, 1);
@@ -78,9 +82,143 @@ TEST_F(HashTable, SizingFollowsTheLoadFactor) {
     EXPECT_EQ(hash::round_up_power_of_two(1025), 2048);
 }
 
-TEST_F(HashTable, HashAndMapTablesAreNotDoneYet) {
-    for (int32_t kind : {hash::KIND_HASH, hash::KIND_MAP})
-        EXPECT_EQ(test::raised([&] { hash::make_table(4, nullptr, kind, 0); }), "internal/not-done");
+// hash! tables (kind 0) over a block of integers.
+class HashKeys : public HashTable {
+protected:
+    Cell block{};
+    Node table = 0;
+
+    void make(const std::vector<int32_t>& values) {
+        block = Cell{TYPE_BLOCK, 0, memory::alloc_cells(int64_t(values.size()) + 1), 0};
+        for (int32_t v : values) *cell::alloc_tail_cell(block.w2) = Cell{TYPE_INTEGER, 0, uint32_t(v), 0};
+        table = hash::make_table(int32_t(values.size()), &block, hash::KIND_HASH, 0);
+    }
+    int32_t find(int32_t v, int32_t start = 0, int32_t skip = 1, bool last = false, bool reverse = false) {
+        Cell key{TYPE_INTEGER, 0, uint32_t(v), 0};
+        return hash::find_position(table, &key, start, skip, COMP_EQUAL, last, reverse);
+    }
+    int32_t length() { return memory::length_of(memory::buffer_of(block.w2)); }
+    // Inserts value at position in the block, then tells the table.
+    void insert(int32_t position, int32_t value) {
+        int32_t total = length();
+        cell::alloc_tail_cell(block.w2);
+        Cell* head = memory::cells_head(memory::buffer_of(block.w2));
+        std::memmove(head + position + 1, head + position, size_t(total - position) * sizeof(Cell));
+        head[position] = Cell{TYPE_INTEGER, 0, uint32_t(value), 0};
+        hash::cells_inserted(table, position, 1, total);
+    }
+    void remove(int32_t position, int32_t count) {
+        int32_t total = length();
+        SeriesBuffer* s = memory::buffer_of(block.w2);
+        Cell* head = memory::cells_head(s);
+        std::memmove(head + position, head + position + count, size_t(total - position - count) * sizeof(Cell));
+        s->tail -= count * int32_t(sizeof(Cell));
+        hash::cells_removed(table, position, count, total);
+    }
+    // Every cell is found at its own position, or at an earlier equal one.
+    void expect_in_step() {
+        Cell* head = memory::cells_head(memory::buffer_of(block.w2));
+        for (int32_t i = 0; i < length(); i++) {
+            int32_t v = int32_t(head[i].w2);
+            EXPECT_EQ(find(v, i), i) << "position " << i;
+        }
+    }
+};
+
+TEST_F(HashKeys, EqualKeysShareABucketAndTheFlagsPickAmongThem) {
+    make({7, 1, 7, 2, 7});
+    EXPECT_EQ(hash::table_of(table)->size, 5);
+    struct Case { int32_t start, skip; bool last, reverse; int32_t expected; };
+    const Case cases[] = {
+        {0, 1, false, false, 0}, {1, 1, false, false, 2}, {0, 1, true, false, 4}, {3, 1, true, false, 4},
+        {4, 1, false, true, 2},  {2, 1, false, true, 0},  {0, 1, false, true, -1}, {1, 2, false, false, -1},
+        {0, 2, false, false, 0}, {1, 3, false, false, 4},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(find(7, c.start, c.skip, c.last, c.reverse), c.expected)
+            << c.start << " " << c.skip << " " << c.last << " " << c.reverse;
+    hash::remove_entry(table, 0);
+    hash::remove_entry(table, 4);
+    EXPECT_EQ(find(7), 2);  // the third one still answers
+    hash::remove_entry(table, 2);
+    EXPECT_EQ(find(7), -1);
+    EXPECT_EQ(find(2), 3);
+}
+
+TEST_F(HashKeys, InsertionsAndRemovalsShiftTheStoredPositions) {
+    make({10, 11, 12, 11, 13});
+    insert(0, 99);   // everything moves up
+    insert(3, 11);   // into the middle, joining an equality class
+    expect_in_step();
+    remove(1, 2);    // 10 and 11 go
+    expect_in_step();
+    EXPECT_EQ(find(10), -1);
+    EXPECT_EQ(find(11), 1);
+    remove(0, length());  // the whole block
+    EXPECT_EQ(hash::table_of(table)->size, 0);
+    EXPECT_EQ(find(99), -1);
+}
+
+TEST_F(HashKeys, GrowthRebuildsAndCopiesStayApart) {
+    make({});
+    for (int32_t i = 0; i < 2000; i++) insert(length(), i % 1500);
+    expect_in_step();
+    EXPECT_LT(hash::table_of(table)->occupied, hash::table_of(table)->upper);
+    Node copied_block = cell::copy_part(block.w2, 0, length());
+    Node copy = hash::copy_table(table, copied_block);
+    remove(0, 1600);  // the original loses most keys; its copy keeps them all
+    Cell key{TYPE_INTEGER, 0, 5, 0};
+    EXPECT_EQ(hash::find_position(copy, &key, 0, 1, COMP_EQUAL, true, false), 1505);
+    EXPECT_EQ(find(5), -1);
+}
+
+TEST_F(HashKeys, AStaleTableIsRebuiltBeforeAnyPut) {
+    // Keys of blocks hash by node: after a collection the stamp is stale and
+    // the next put rebuilds the whole table, which must not enter a cell twice.
+    block = Cell{TYPE_BLOCK, 0, memory::alloc_cells(4), 0};
+    collector::Root keep(block);
+    for (int i = 0; i < 3; i++) *cell::alloc_tail_cell(block.w2) = Cell{TYPE_BLOCK, 0, memory::alloc_cells(1), 0};
+    table = hash::make_table(3, &block, hash::KIND_HASH, 0);
+    collector::Root keep_table(table, collector::hash_table);
+    EXPECT_NE(hash::table_of(table)->stamp, 0u);
+    collector::series_cycles++;  // as a collection would
+    Cell again = memory::cells_head(memory::buffer_of(block.w2))[1];
+    *cell::alloc_tail_cell(block.w2) = again;
+    hash::cells_inserted(table, 3, 1, 3);
+    EXPECT_EQ(hash::table_of(table)->size, 4);
+    EXPECT_EQ(hash::table_of(table)->stamp, collector::series_cycles + 1);
+    EXPECT_EQ(hash::find_position(table, &again, 0, 1, COMP_SAME, false, false), 1);
+    EXPECT_EQ(hash::find_position(table, &again, 2, 1, COMP_SAME, false, false), 3);
+    hash::remove_entry(table, 1);
+    EXPECT_EQ(hash::find_position(table, &again, 0, 1, COMP_SAME, false, false), 3);
+}
+
+TEST_F(HashTable, MapTablesKeepOnePairPerKey) {
+    // [a 1 b 2 a 3]: the repeated key's value lands in the first pair, whose place stays.
+    if (symbol::table == 0) {
+        symbol::cells = memory::alloc_cells(16);
+        symbol::make_table(16);
+    }
+    auto intern = [](const char* name) {
+        return uint32_t(symbol::intern(symbol::table, reinterpret_cast<const uint8_t*>(name),
+                                       int32_t(std::strlen(name)), false));
+    };
+    const uint32_t a = intern("map-test-a"), b = intern("map-test-b");
+    Node node = memory::alloc_cells(6);
+    const Cell cells[] = {{TYPE_WORD, 0, a, 0}, {TYPE_INTEGER, 0, 1, 0}, {TYPE_WORD, 0, b, 0},
+                          {TYPE_INTEGER, 0, 2, 0}, {TYPE_WORD, 0, a, 0}, {TYPE_INTEGER, 0, 3, 0}};
+    for (const Cell& c : cells) *cell::alloc_tail_cell(node) = c;
+    Cell source = block_cell(node);
+    Node t = hash::make_table(6, &source, hash::KIND_MAP, 0);
+    const Cell* head = hash::block_head(hash::table_of(t));
+    ASSERT_EQ(memory::length_of(memory::buffer_of(node)), 4);
+    EXPECT_EQ(type_of(head), TYPE_SET_WORD);  // word keys are stored as set-words
+    EXPECT_EQ(head[1].w2, 3u);
+    Cell key{TYPE_GET_WORD, 0, b, 0};  // any word finds its set-word
+    EXPECT_EQ(hash::find_position(t, &key, 0, 1, COMP_EQUAL, false, false), 2);
+    hash::remove_entry(t, 2);
+    EXPECT_EQ(hash::table_of(t)->size, 1);
+    EXPECT_EQ(head[3].header, 0u);  // a removed pair keeps its key and place
 }
 
 TEST_F(HashTable, IntegerKeysPutGetRemove) {
