@@ -40,14 +40,18 @@
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/percent.hpp"
+#include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/triple.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
 
@@ -102,11 +106,16 @@ void init() {
     routine::register_type();
     paren::register_type();
     object::register_type();         // after issue! url! file!
+    triple::register_type();
     float_::register_type();         // after bitset! triple!
     typeset::register_type();
     error::register_type();
+    pair::register_type();
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
+    tuple::register_type();
     time::register_type();           // after float! (its parent) and tuple!
+    point2D::register_type();
+    point3D::register_type();
     // ---- end of the datatype registrations ---------------------------------
 
     actions::init();                 // the action entry table

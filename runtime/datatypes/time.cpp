@@ -12,14 +12,13 @@
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
-#include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/scalar_path.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
-#include "runtime/ownership.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
@@ -213,17 +212,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
     }
     Cell old = *parent;
     make_at(parent, t);
-    // The holder of the time hears of the change: an object through its
-    // change handler, an owned series through its owner.
-    if (gparent != nullptr && p_item != nullptr) {
-        if (type_of(gparent) == TYPE_OBJECT) {
-            object::fire_on_change(gparent, p_item, &old, parent);
-        } else if (series::series_type_q(type_of(gparent)) &&
-                   (memory::buffer_of(gparent->w2)->flags & SERIES_OWNED)) {
-            int32_t index = type_of(p_item) == TYPE_INTEGER ? integer::get_value(p_item) - 1 : 0;
-            ownership::check(gparent, &words::set_path, parent, index, 1);
-        }
-    }
+    scalar_path::notify_set(gparent, p_item, &old, parent);
     return value;
 }
 
