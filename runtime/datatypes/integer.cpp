@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "evaluator/backtrace.hpp"
 #include "evaluator/random.hpp"
@@ -13,14 +14,18 @@
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/throw.hpp"
+#include "runtime/words.hpp"
 
 namespace zuv::integer {
 
@@ -166,11 +171,33 @@ Cell* do_math_cells(Cell* left, const Cell* right, int32_t op) {
 }
 
 void do_math_args(int32_t op) {
-    switch (type_of(stack::arguments + 1)) {
+    Cell* left = stack::arguments;
+    Cell* right = left + 1;
+    switch (type_of(right)) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: float_::do_math(op); return;  // float arithmetic, the integer as a double
-        default: do_math_cells(stack::arguments, stack::arguments + 1, op);
+        case TYPE_TUPLE: tuple::do_math(op); return;  // it takes the operands in either order
+        case TYPE_PAIR:
+        case TYPE_POINT2D:
+        case TYPE_POINT3D: {
+            // The compound value goes first; n - v is -v + n.
+            if (op == OP_DIV) {
+                Cell datatype;
+                datatype::make_at(&datatype, TYPE_INTEGER);
+                fire(ErrorCategory::script, "not-related", &words::divide, &datatype);
+            }
+            uint32_t type = type_of(right);
+            std::swap(*left, *right);
+            if (op == OP_SUB) {
+                get_slot<Act::negate>(type)(left);
+                op = OP_ADD;
+            }
+            if (type == TYPE_PAIR) pair::do_math(op);
+            else point::do_math(op);
+            return;
+        }
+        default: do_math_cells(left, right, op);
     }
 }
 
