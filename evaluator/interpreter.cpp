@@ -53,6 +53,16 @@ inline bool callable_q(uint32_t type) {
 // The value of a word that lies in the code: its slot read at once.
 inline Cell word_value(const Cell* word) { return *word::value_cell(word); }
 
+// The values whose fields a path may set and that hold everything in their
+// own cell: setting a field changes a copy, which must be set back.
+bool held_in_cell_q(uint32_t type) {
+    switch (type) {
+        case TYPE_PAIR: case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_POINT3D: case TYPE_TIME: case TYPE_DATE:
+            return true;
+        default: return false;
+    }
+}
+
 // A paren as a block of its own, evaluated under a native frame named
 // <body>; its value pushed (sub) or copied into the caller's result slot.
 void eval_paren(const Cell* paren, bool sub) {
@@ -338,6 +348,24 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         bool last = i + 1 >= tail_of(node);
         Cell* store = set && last ? stack::arguments : nullptr;
         bool has_parent = i > head + 1;
+        if (store && held_in_cell_q(type_of(current))) {
+            // A field of a value held in its cell (a pair's x, a tuple's
+            // byte) changes that cell, a copy: the changed value is then set
+            // where it came from, whose holder hears of it as of any set.
+            Cell* selected = actions::call_eval_path(current, element, store, &path, nullptr, nullptr, i, false,
+                                                     get, last, has_parent);
+            Cell answer = *selected;
+            if (!has_parent) {
+                word::set(&first, current);
+            } else {
+                actions::call_eval_path(parent, previous, current, &path, nullptr, nullptr, i - 1, false, false,
+                                        true, i > head + 2);
+                // A holder held in its cell in turn (a date's time) came from the word.
+                if (i == head + 2 && held_in_cell_q(type_of(parent))) word::set(&first, parent);
+            }
+            *current = answer;
+            continue;
+        }
         Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
