@@ -351,7 +351,9 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         if (store && held_in_cell_q(type_of(current))) {
             // A field of a value held in its cell (a pair's x, a tuple's
             // byte) changes that cell, a copy: the changed value is then set
-            // where it came from, whose holder hears of it as of any set.
+            // where it came from (the word, or the holder one step up the
+            // path), and the holder hears of it as of any set: an object
+            // through its change handler, an owned series through its owner.
             Cell* selected = actions::call_eval_path(current, element, store, &path, nullptr, nullptr, i, false,
                                                      get, last, has_parent);
             Cell answer = *selected;

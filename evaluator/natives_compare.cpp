@@ -1,7 +1,6 @@
 // The comparison, logic and predicate natives: equal? to greater-or-equal?,
 // same?, not, complement?, negative?, positive?, sign?, zero?, NaN?, max and
 // min. Each leaves its answer in the call's first cell.
-#include <cstring>
 
 #include "evaluator/actions.hpp"
 #include "evaluator/loop_support.hpp"

@@ -14,7 +14,6 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/registry.hpp"
-#include "runtime/datatypes/scalar_path.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/unset.hpp"
@@ -266,7 +265,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 
 // ---- paths and pick ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t, bool,
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
                 bool, bool, bool) {
     int32_t field = 0;
     if (type_of(element) == TYPE_INTEGER) field = integer::get_value(element);
@@ -276,9 +275,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
     if (value == nullptr) return integer::push(field == 1 ? x_of(parent) : y_of(parent));
 
     if (type_of(value) != TYPE_INTEGER) fire_with_datatype("invalid-type", type_of(value));
-    Cell old = *parent;
     (field == 1 ? parent->w2 : parent->w3) = value->w2;
-    scalar_path::notify_set(gparent, p_item, &old, parent);
     return value;
 }
 

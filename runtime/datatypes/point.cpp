@@ -13,7 +13,6 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/registry.hpp"
-#include "runtime/datatypes/scalar_path.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/unset.hpp"
@@ -220,7 +219,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
 
 // ---- paths and pick ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t, bool,
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
                 bool, bool, bool) {
     int32_t n = dimension(type_of(parent));
     int32_t field = 0;
@@ -232,9 +231,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
 
     uint32_t vt = type_of(value);
     if (vt != TYPE_INTEGER && vt != TYPE_FLOAT) fire_with_datatype("invalid-type", vt);
-    Cell old = *parent;
     put(parent, field - 1, number_coordinate(value));
-    scalar_path::notify_set(gparent, p_item, &old, parent);
     return value;
 }
 

@@ -13,7 +13,6 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
-#include "runtime/datatypes/scalar_path.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -181,7 +180,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
 
 // ---- paths and pick ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t,
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t,
                 bool, bool, bool, bool) {
     int32_t field = -1;
     if (type_of(element) == TYPE_INTEGER) field = integer::get_value(element);
@@ -210,9 +209,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
         break;
     }
     }
-    Cell old = *parent;
-    make_at(parent, t);
-    scalar_path::notify_set(gparent, p_item, &old, parent);
+    make_at(parent, t);  // the path evaluator sets the changed time back into its holder
     return value;
 }
 

@@ -13,7 +13,6 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
-#include "runtime/datatypes/scalar_path.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/unset.hpp"
@@ -290,14 +289,13 @@ int32_t checked_index(const Cell* value, const Cell* selector) {
     return index;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell* gparent, Cell* p_item, int32_t, bool,
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool,
                 bool, bool, bool) {
     if (value == nullptr) return integer::push(int32_t(byte_at(parent, checked_index(parent, element) - 1)));
 
     uint32_t vt = type_of(value);
     if (vt != TYPE_INTEGER && vt != TYPE_NONE) fire_with_datatype("invalid-type", vt);
     int32_t index = checked_index(parent, element);
-    Cell old = *parent;
     Bytes a = bytes_of(parent);
     if (vt == TYPE_INTEGER) {
         a.b[index - 1] = clamp_byte(integer::get_value(value));
@@ -306,7 +304,6 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell* gparent, 
         a.size = index - 1;
     }
     store(parent, a);
-    scalar_path::notify_set(gparent, p_item, &old, parent);
     return value;
 }
 
