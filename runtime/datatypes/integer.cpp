@@ -190,6 +190,12 @@ void do_math_args(int32_t op) {
             uint32_t type = type_of(right);
             std::swap(*left, *right);
             if (op == OP_SUB) {
+                // -2147483648 has no negation among the integers: such a pair
+                // is negated as a point.
+                if (type == TYPE_PAIR && (pair::x_of(left) == INT32_MIN || pair::y_of(left) == INT32_MIN)) {
+                    point2D::make_at(left, float(pair::x_of(left)), float(pair::y_of(left)));
+                    type = TYPE_POINT2D;
+                }
                 get_slot<Act::negate>(type)(left);
                 op = OP_ADD;
             }
