@@ -391,7 +391,10 @@ ZUV_TOKEN_FN(load_tuple) {
     Cell made{};
     string_to_tuple(start, int32_t(end - start), 1, &error, &made);
     if (error || dots < 2) throw_error(lex, start, end, TYPE_TUPLE);
-    if (load) copy_cell(&made, alloc_slot(lex));  // the slot's new-line flag is kept
+    if (!load) return;
+    Cell* slot = alloc_slot(lex);
+    made.header |= slot->header & FLAG_NEW_LINE;
+    *slot = made;
 }
 
 ZUV_TOKEN_FN(load_date) {
@@ -445,6 +448,7 @@ ZUV_TOKEN_FN(load_point) {
     }
     if (n < 2) throw_error(lex, open, past(lex, end), TYPE_POINT2D);
     if (!load) return;
+    lex->nlines = lex->saved_lines;  // a line break before the "(" marks the point
     Cell* slot = alloc_slot(lex);
     if (n == 2) point2D::make_at(slot, c[0], c[1]);
     else point3D::make_at(slot, c[0], c[1], c[2]);
