@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "evaluator/backtrace.hpp"
+#include "evaluator/random.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
@@ -20,7 +21,6 @@
 #include "runtime/hash.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
-#include "evaluator/random.hpp"
 
 namespace zuv::point {
 
@@ -351,12 +351,12 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
             for (int32_t i = 0; i < n; i++)
                 if (!(get(value1, i) == get(&other, i))) return 1;
             return 0;
-        case COMP_SAME:
+        case COMP_SAME: {  // the bit patterns
+            const uint32_t a[3] = {value1->w1, value1->w2, value1->w3}, b[3] = {other.w1, other.w2, other.w3};
             for (int32_t i = 0; i < n; i++)
-                if (std::memcmp(i == 0 ? &value1->w1 : i == 1 ? &value1->w2 : &value1->w3,
-                                i == 0 ? &other.w1 : i == 1 ? &other.w2 : &other.w3, 4) != 0)
-                    return 1;
+                if (a[i] != b[i]) return 1;
             return 0;
+        }
         default: break;
     }
     float d = 0.0f;
