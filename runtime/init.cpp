@@ -47,10 +47,12 @@
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/percent.hpp"
 #include "runtime/datatypes/port.hpp"
 #include "runtime/datatypes/ref.hpp"
+#include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -60,6 +62,8 @@
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/triple.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -119,13 +123,16 @@ void init() {
     url::register_type();
     file::register_type();           // a child of url!
     object::register_type();         // after issue! url! file!
+    triple::register_type();
     float_::register_type();         // after bitset! triple!
     typeset::register_type();
     error::register_type();
     vector::register_type();         // a child of string!
     map::register_type();
     hash::register_type();           // a child of block!
+    pair::register_type();
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
+    tuple::register_type();
     time::register_type();           // after float! (its parent) and tuple!
     tag::register_type();
     email::register_type();
@@ -133,6 +140,8 @@ void init() {
     port::register_type();           // a child of object!
     ref::register_type();
     date::register_type();           // after time! and handle!
+    point2D::register_type();
+    point3D::register_type();
     // ---- end of the datatype registrations ---------------------------------
 
     actions::init();                 // the action entry table

@@ -16,9 +16,12 @@
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/fire.hpp"
@@ -171,7 +174,9 @@ Cell* do_math_cells(Cell* left, const Cell* right, int32_t op) {
 }
 
 void do_math_args(int32_t op) {
-    switch (type_of(stack::arguments + 1)) {
+    Cell* left = stack::arguments;
+    Cell* right = left + 1;
+    switch (type_of(right)) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: float_::do_math(op); return;  // float arithmetic, the integer as a double
@@ -190,7 +195,33 @@ void do_math_args(int32_t op) {
             date::do_math(OP_ADD);
             return;
         }
-        default: do_math_cells(stack::arguments, stack::arguments + 1, op);
+        case TYPE_TUPLE: tuple::do_math(op); return;  // it takes the operands in either order
+        case TYPE_PAIR:
+        case TYPE_POINT2D:
+        case TYPE_POINT3D: {
+            // The compound value goes first; n - v is -v + n.
+            if (op == OP_DIV) {
+                Cell datatype;
+                datatype::make_at(&datatype, TYPE_INTEGER);
+                fire(ErrorCategory::script, "not-related", &words::divide, &datatype);
+            }
+            uint32_t type = type_of(right);
+            std::swap(*left, *right);
+            if (op == OP_SUB) {
+                // -2147483648 has no negation among the integers: such a pair
+                // is negated as a point.
+                if (type == TYPE_PAIR && (pair::x_of(left) == INT32_MIN || pair::y_of(left) == INT32_MIN)) {
+                    point2D::make_at(left, float(pair::x_of(left)), float(pair::y_of(left)));
+                    type = TYPE_POINT2D;
+                }
+                get_slot<Act::negate>(type)(left);
+                op = OP_ADD;
+            }
+            if (type == TYPE_PAIR) pair::do_math(op);
+            else point::do_math(op);
+            return;
+        }
+        default: do_math_cells(left, right, op);
     }
 }
 
