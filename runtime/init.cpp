@@ -28,6 +28,7 @@
 #include "runtime/slots.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
+#include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -102,6 +103,7 @@ void init() {
     routine::register_type();
     paren::register_type();
     object::register_type();         // after issue! url! file!
+    bitset::register_type();
     float_::register_type();         // after bitset! triple!
     typeset::register_type();
     error::register_type();
