@@ -12,6 +12,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
 #include "evaluator/natives_transcode.hpp"
+#include "evaluator/parse.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
@@ -126,7 +127,7 @@ void init() {
     well_known::init_issue();
     natives::init();
     natives::register_output_routines();  // last-lf?
-    // parse::init();
+    parse::init();
     ownership::init();               // the owners table for reactivity
     // checksum::init_words();
     // deflate::init_words();
