@@ -54,6 +54,14 @@ Cell* input_stack = nullptr;
 Cell* rule_stack = nullptr;
 constexpr int32_t STACK_LIMIT = 10000;
 
+// Canonical symbol id -> true for the keywords, so that a word that names a
+// rule is told from a keyword with one look-up.
+std::vector<bool> keyword_symbols;
+bool keyword_q(int32_t canonical_symbol) {
+    return canonical_symbol >= 0 && size_t(canonical_symbol) < keyword_symbols.size() &&
+           keyword_symbols[size_t(canonical_symbol)];
+}
+
 enum Code : int32_t {
     C_REPEAT = -1, C_TO = -2, C_THRU = -3, C_COPY = -4, C_SET = -5, C_NOT = -6, C_INTO = -7, C_REMOVE = -9,
     C_WHILE = -11, C_COLLECT = -12, C_KEEP = -13, C_AHEAD = -16, C_CHANGE = -17, C_CHANGE_ONLY = -18, C_CASE = -19
@@ -85,7 +93,9 @@ inline int32_t a_of(const Cell& t) { return int32_t(t.w1); }
 inline int32_t b_of(const Cell& t) { return int32_t(t.w2); }
 inline int32_t c_of(const Cell& t) { return int32_t(t.w3); }
 
-int32_t length_of(const Cell* block) { return memory::length_of(memory::buffer_of(block->w2)); }
+// Cells of a block from its buffer's first one (a shift: the hot path avoids
+// dividing by a unit read at run time).
+int32_t length_of(const Cell* block) { return memory::used_bytes(memory::buffer_of(block->w2)) >> 4; }
 Cell* cell_at(const Cell* block, int32_t i) { return memory::cells_head(memory::buffer_of(block->w2)) + i; }
 
 bool same_series_q(const Cell* a, const Cell* b) { return type_of(a) == type_of(b) && a->w2 == b->w2; }
@@ -210,9 +220,8 @@ private:
     // Three new cells on the rule stack, written once nothing more allocates.
     void reserve_frame() {
         check_stacks();
-        Cell none;
-        none::make_at(&none);
-        for (int k = 0; k < 3; k++) block::append_cell(rule_stack, &none);
+        Cell* cells = reinterpret_cast<Cell*>(cell::reserve_tail_bytes(rule_stack->w2, 3 * int32_t(sizeof(Cell))));
+        for (int k = 0; k < 3; k++) none::make_at(cells + k);
     }
     void drop_frame() { block::truncate_at(rule_stack, depth() - 3); }
     void push_command(int32_t code, int32_t arg, const Cell& first) {
@@ -254,6 +263,7 @@ private:
     void command_value();
     void failure();
     void keyword();
+    void other_word(const Cell& w);
     void finish_end();
 
     // ---- helpers of keywords and commands ----
@@ -584,7 +594,9 @@ void Engine::keyword() {
     auto need_next = [&] {
         if (!has_next) fire_end(&w);
     };
-    if (s == sym::bar) {
+    if (!keyword_q(s)) {
+        other_word(w);
+    } else if (s == sym::bar) {
         pos_ = tail();
         state_ = command_on_top() ? FINISH : LEAVE;
     } else if (s == sym::skip) {
@@ -657,22 +669,26 @@ void Engine::keyword() {
     } else if (s == sym::collect) {
         kw_collect();
     } else {
-        // Any other word stands for its value.
-        Cell got;
-        word::get_any(&w, &got);
-        if (type_of(&got) == TYPE_UNSET) fire_rule(&w);
-        bool after_command = from_command_ && command_on_top() && top_code() != C_COLLECT && top_code() != C_KEEP;
-        value_reg() = got;
-        if (after_command) {
-            if (word::any_word_q(type_of(&got))) state_ = LITERAL;
-            else command_value();
-        } else if (from_command_) {
-            if (word::any_word_q(type_of(&got)) && type_of(&got) == TYPE_WORD) fire_rule(&got);
-            command_value();
-        } else {
-            if (type_of(&got) == TYPE_WORD) fire_rule(&got);
-            state_ = DISPATCH;
-        }
+        other_word(w);  // only, pick and after outside the commands they belong to
+    }
+}
+
+// Any other word stands for its value.
+void Engine::other_word(const Cell& w) {
+    Cell got;
+    word::get_any(&w, &got);
+    if (type_of(&got) == TYPE_UNSET) fire_rule(&w);
+    bool after_command = from_command_ && command_on_top() && top_code() != C_COLLECT && top_code() != C_KEEP;
+    value_reg() = got;
+    if (after_command) {
+        if (word::any_word_q(type_of(&got))) state_ = LITERAL;
+        else command_value();
+    } else if (from_command_) {
+        if (type_of(&got) == TYPE_WORD) fire_rule(&got);
+        command_value();
+    } else {
+        if (type_of(&got) == TYPE_WORD) fire_rule(&got);
+        state_ = DISPATCH;
     }
 }
 
@@ -1067,6 +1083,16 @@ void Engine::finish_end() {
 void init() {
     input_stack = block::make_in(&runtime::root, 8);
     rule_stack = block::make_in(&runtime::root, 100);
+    const int32_t keywords[] = {sym::any, sym::break_, sym::copy, sym::end, sym::fail, sym::into, sym::opt,
+                                sym::not_, sym::quote, sym::case_, sym::reject, sym::set, sym::skip, sym::some,
+                                sym::thru, sym::to, sym::none, sym::bar, sym::if_, sym::remove, sym::while_,
+                                sym::insert, sym::only, sym::collect, sym::keep, sym::pick, sym::ahead,
+                                sym::after, canonical(&words::change)};
+    for (int32_t k : keywords) {
+        size_t id = size_t(symbol::resolve(k));
+        if (keyword_symbols.size() <= id) keyword_symbols.resize(id + 1, false);
+        keyword_symbols[id] = true;
+    }
 }
 
 Cell* run(const Cell* input, const Cell* rules, int32_t mode, int32_t limit, const Cell* callback) {

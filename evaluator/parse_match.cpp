@@ -36,7 +36,8 @@ struct Units {
 
 Units units_of(const Cell* series) {
     SeriesBuffer* s = memory::buffer_of(series->w2);
-    return {memory::head_of(s), memory::unit_of(s), memory::length_of(s)};
+    uint32_t unit = memory::unit_of(s);
+    return {memory::head_of(s), unit, memory::used_bytes(s) >> series::unit_shift(unit)};
 }
 
 bool text_value_q(uint32_t type) {
@@ -85,7 +86,10 @@ Kind kind_of(uint32_t type) {
     return BLOCK_KIND;
 }
 
-int32_t series_length(const Cell* input) { return memory::length_of(memory::buffer_of(input->w2)); }
+int32_t series_length(const Cell* input) {
+    const SeriesBuffer* s = memory::buffer_of(input->w2);
+    return memory::used_bytes(s) >> series::unit_shift(memory::unit_of(s));
+}
 
 void element_at(const Cell* input, int32_t i, Cell* out) {
     switch (kind_of(type_of(input))) {
