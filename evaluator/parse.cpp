@@ -843,43 +843,32 @@ void Engine::kw_keep() {
 }
 
 void Engine::kw_collect() {
-    Cell w = value_reg();
     Cell a, b;
     int32_t kind = COLLECT_PLAIN;
     bool has_a = rule_at(pos_ + 1, &a), has_b = rule_at(pos_ + 2, &b);
-    Cell set_target;
-    none::make_at(&set_target);
-    Collect entry{nullptr, COLLECT_PLAIN};
-    if (has_a && has_b && word_q(&b) && (word_is_q(&a, sym::into) || word_is_q(&a, sym::after))) {
+    if (has_a && has_b && word_q(&b) && (word_is_q(&a, sym::into) || word_is_q(&a, sym::after)))
         kind = word_is_q(&a, sym::into) ? COLLECT_INTO : COLLECT_AFTER;
+    else if (has_a && has_b && word_q(&b) && word_is_q(&a, sym::set))
+        kind = COLLECT_SET;
+    Cell rule;
+    if (!rule_at(pos_ + (kind == COLLECT_PLAIN ? 1 : 3), &rule)) fire_end(&words::collect);
+    Collect entry{nullptr, kind};
+    if (kind == COLLECT_INTO || kind == COLLECT_AFTER) {
         Cell target;
         word::get(&b, &target);
         uint32_t tt = type_of(&target);
         bool text_target = string::any_string_q(tt) || tt == TYPE_BINARY;
-        bool fits = text_target ? kind_of(type_of(&input_reg())) != BLOCK_KIND
-                                : series::any_block_q(tt) && this->kind() == BLOCK_KIND;
+        bool fits = text_target ? this->kind() != BLOCK_KIND : series::any_block_q(tt) && this->kind() == BLOCK_KIND;
         if (!fits) fire(ErrorCategory::script, "parse-into-type");
         if (target.w2 == input_reg().w2) fire(ErrorCategory::script, "parse-into-bad");
         entry.target = stack::push(&target);
-        pos_ += 2;
-    } else if (has_a && has_b && word_q(&b) && word_is_q(&a, sym::set)) {
-        kind = COLLECT_SET;
-        pos_ += 2;
-        set_target = b;
+    } else {
+        entry.target = block::push_only_star(8);
     }
-    entry.kind = kind;
-    if (!entry.target) entry.target = block::push_only_star(8);
-    if (!rule_at(pos_ + 1, &a)) fire_end(&w);
+    if (kind != COLLECT_PLAIN) pos_ += 2;
     collects_.push_back(entry);
-    if (kind == COLLECT_SET) {
-        // The frame's first cell names the word to set.
-        push_command(C_COLLECT, kind, set_target);
-        pos_++;
-        event(words::push);
-        state_ = ARGUMENT;
-        return;
-    }
-    begin_command(C_COLLECT, kind, 0, 0);
+    // With set, the frame's first cell is the word to set (the cell at the position).
+    begin_command(C_COLLECT, kind, 0, 0, kind == COLLECT_SET);
 }
 
 // Appends a kept value to the innermost collect: into its block, or through
@@ -994,7 +983,7 @@ void Engine::finish() {
             if (match_) {
                 Cell* copy = stack::push_raw();
                 series::copy_range(&input_reg(), start, std::max(i - start, 0), copy);
-                set_word(first, *copy);
+                set_word(frame(0), *copy);  // read again: copying may have collected
                 stack::top = copy;
             }
             break;
