@@ -1107,8 +1107,12 @@ void parse_star(bool check, const int32_t* r) {
     Cell* input = stack::arguments;
     Cell* rules = input + 1;
     if (check) {
+        constexpr uint8_t INPUT[] = {TYPE_BINARY, TYPE_BLOCK, TYPE_PAREN, TYPE_HASH, TYPE_PATH, TYPE_LIT_PATH,
+                                     TYPE_SET_PATH, TYPE_GET_PATH, TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG,
+                                     TYPE_EMAIL, TYPE_REF};
         constexpr uint8_t RULES[] = {TYPE_BLOCK};
         constexpr uint8_t FUNCTION[] = {TYPE_FUNCTION};
+        check_argument(0, INPUT);
         check_argument(1, RULES);
         check_at(r[2], 6, FUNCTION);
     }
