@@ -541,7 +541,9 @@ void Engine::dispatch() {
 void Engine::datatype_rule() {
     Kind k = kind();
     if (k == STRING_KIND) fire(ErrorCategory::script, "parse-unsupported");
-    if (k == BINARY_KIND) fire(ErrorCategory::internal, "not-done");  // needs scanning the bytes as source text
+    // On bytes a datatype rule scans the bytes at the index as source text
+    // and tests the first value's type; that arrives with binary!.
+    if (k == BINARY_KIND) fire(ErrorCategory::internal, "not-done");
     bool m = false;
     if (!at_end()) {
         Cell element;
