@@ -953,7 +953,10 @@ void Engine::finish() {
             int32_t min = a_of(first), max = b_of(first), count = c_of(first);
             int32_t length = series_length(&input_reg());
             if (break_) {
-                break_ = false;  // the loop ends with the break's (or reject's) match
+                // break ends the loop like a last matching round; reject makes
+                // the whole repetition fail, whatever its minimum.
+                break_ = false;
+                if (match_) match_ = count >= min;
                 break;
             }
             bool moved = i != start || length < c_of(where) || (code == C_WHILE && length != c_of(where));
