@@ -270,7 +270,8 @@ private:
     void set_matched(bool m, State next = AFTER_MATCH) {
         match_ = m;
         event(words::match);
-        state_ = next;
+        if (next == AFTER_MATCH) after_match();
+        else state_ = next;
     }
     void begin_command(int32_t code, int32_t arg, int32_t min, int32_t max, bool word_first = false) {
         push_code_ = code;
@@ -453,7 +454,7 @@ void Engine::argument() {
     if (!rule_at(pos_, &value_reg())) {
         if (const Cell* kw = keyword_of(code)) fire_end(kw);
         match_ = true;
-        state_ = AFTER_MATCH;
+        after_match();
         return;
     }
     if (word_q(&value_reg())) {
@@ -485,7 +486,7 @@ void Engine::command_value() {
         event(words::match);
         drop_frame();
         event(words::pop);
-        state_ = AFTER_MATCH;
+        after_match();
         return;
     }
     if (code == C_TO || code == C_THRU) {
@@ -496,7 +497,7 @@ void Engine::command_value() {
         event(words::match);
         drop_frame();
         event(words::pop);
-        state_ = AFTER_MATCH;
+        after_match();
         return;
     }
     state_ = DISPATCH;
@@ -519,7 +520,7 @@ void Engine::dispatch() {
             if (!same_series_q(&tmp_reg(), &input_reg())) fire(ErrorCategory::script, "parse-invalid-ref", &v);
             set_index(std::clamp(int32_t(tmp_reg().w1), 0, series_length(&input_reg())));
             match_ = true;
-            state_ = AFTER_MATCH;
+            after_match();
             return;
         }
         case TYPE_INTEGER: integer_rule(); return;
@@ -530,7 +531,7 @@ void Engine::dispatch() {
             int32_t t = tail();
             if (pos_ >= t) pos_ = t - 1;
             set_index(std::min(index(), series_length(&input_reg())));
-            state_ = AFTER_MATCH;
+            after_match();
             return;
         }
         case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: fire_rule(&v);
@@ -579,7 +580,7 @@ void Engine::integer_rule() {
     if (low == 0 && high == 0) {
         pos_ += range ? 2 : 1;  // the following rule is skipped without running
         match_ = true;
-        state_ = AFTER_MATCH;
+        after_match();
         return;
     }
     if (range) pos_++;
@@ -713,7 +714,7 @@ bool Engine::kw_remove() {
         set_index(from);
     }
     match_ = true;
-    state_ = AFTER_MATCH;
+    after_match();
     return true;
 }
 
@@ -741,7 +742,7 @@ bool Engine::kw_change() {
             replace_range(from, index(), value, only);
             pos_ = p + 1;
             match_ = true;
-            state_ = AFTER_MATCH;
+            after_match();
             return true;
         }
     }
@@ -838,7 +839,7 @@ void Engine::kw_keep() {
         if (!eval_paren(next, &value)) return;
         keep_value(value, arg & KEEP_PICK);
         match_ = true;
-        state_ = AFTER_MATCH;
+        after_match();
         return;
     }
     begin_command(C_KEEP, arg, 0, 0);
