@@ -12,6 +12,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
 #include "evaluator/natives_transcode.hpp"
+#include "evaluator/parse.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
@@ -29,6 +30,7 @@
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 #include "runtime/datatypes/binary.hpp"
+#include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -124,6 +126,7 @@ void init() {
     file::register_type();           // a child of url!
     object::register_type();         // after issue! url! file!
     triple::register_type();
+    bitset::register_type();
     float_::register_type();         // after bitset! triple!
     typeset::register_type();
     error::register_type();
@@ -159,7 +162,7 @@ void init() {
     well_known::init_issue();
     natives::init();
     natives::register_output_routines();  // last-lf?
-    // parse::init();
+    parse::init();
     ownership::init();               // the owners table for reactivity
     // checksum::init_words();
     // deflate::init_words();
