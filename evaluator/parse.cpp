@@ -31,6 +31,7 @@
 #include "evaluator/natives_transcode.hpp"
 #include "evaluator/parse_internal.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -41,6 +42,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/gc_root.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/root.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
@@ -542,10 +544,26 @@ void Engine::dispatch() {
 void Engine::datatype_rule() {
     Kind k = kind();
     if (k == STRING_KIND) fire(ErrorCategory::script, "parse-unsupported");
-    // On bytes a datatype rule scans the bytes at the index as source text
-    // and tests the first value's type; that arrives with binary!.
-    if (k == BINARY_KIND) fire(ErrorCategory::internal, "not-done");
     bool m = false;
+    if (k == BINARY_KIND) {
+        // On bytes the text at the index is scanned as source for one value:
+        // its type is tested, and a match advances past the scanned text.
+        if (!at_end()) {
+            Cell input = input_reg();
+            int32_t at = index();
+            const uint8_t* bytes = memory::head_of(memory::buffer_of(input.w2)) + at;
+            int32_t consumed = 0;
+            // Scanning without loading copies the bytes first and allocates no series.
+            int32_t type = lexer::scan(nullptr, bytes, end_of_input() - at, true, false, false, false, &consumed,
+                                       nullptr, &input, nullptr);
+            const Cell& v = value_reg();
+            if (type > 0 && consumed > 0)
+                m = type_of(&v) == TYPE_DATATYPE ? uint32_t(type) == v.w1 : typeset::has_q(&v, uint32_t(type));
+            if (m) set_index(at + consumed);
+        }
+        set_matched(m);
+        return;
+    }
     if (!at_end()) {
         Cell element;
         element_at(&input_reg(), index(), &element);
