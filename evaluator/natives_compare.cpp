@@ -12,6 +12,7 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
@@ -52,7 +53,7 @@ bool same_payload_q(Cell* a, Cell* b) {
         case TYPE_TUPLE:
             return actions::compare_values(a, b, COMP_EQUAL) == 0;
         case TYPE_MONEY:
-            fire(ErrorCategory::internal, "not-done");  // TODO: the money comparison
+            return money::compare(a, b, COMP_SAME) == 0;
         case TYPE_NONE: case TYPE_UNSET:
             return true;
         default:
@@ -69,7 +70,7 @@ int32_t sign_of(const Cell* v) {
             double d = float_::get(v);
             return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
         }
-        case TYPE_MONEY: fire(ErrorCategory::internal, "not-done");  // TODO: the money sign test
+        case TYPE_MONEY: return money::sign(v);
         default: rt_support::fire_expect_arg(type_of(v), 0);
     }
 }
@@ -106,7 +107,7 @@ bool zero_value_q(const Cell* v) {
         case TYPE_POINT2D: return float32_at(&v->w1) == 0.0f && float32_at(&v->w2) == 0.0f;
         case TYPE_POINT3D:
             return float32_at(&v->w1) == 0.0f && float32_at(&v->w2) == 0.0f && float32_at(&v->w3) == 0.0f;
-        case TYPE_MONEY: fire(ErrorCategory::internal, "not-done");  // TODO: the money zero test
+        case TYPE_MONEY: return money::zero_q(v);
         default: return false;
     }
 }

@@ -2,7 +2,7 @@
 // buffer when load is set, and only checks the token otherwise.
 //
 // Datatypes that do not exist yet (issue!, file!, percent!, tuple!,
-// date!, pair!, point2D!/point3D!, time!, money!, tag!, url!, email!, ref!):
+// date!, pair!, point2D!/point3D!, time!, tag!, url!, email!, ref!):
 // their loaders consume the token as its class says, so that checking scans
 // keep their structure, and raise internal not-done when asked to load.
 #include <algorithm>
@@ -19,6 +19,7 @@
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
@@ -440,8 +441,11 @@ ZUV_TOKEN_FN(load_time) {
 }
 
 ZUV_TOKEN_FN(load_money) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    (void)flags;
+    lex->pos = end;
+    Cell value;
+    if (!read_money(start, end, true, cell::begin(&value))) throw_error(lex, start, end, TYPE_MONEY);
+    if (load) copy_cell(&value, alloc_slot(lex));
 }
 
 ZUV_TOKEN_FN(load_tag) {

@@ -38,6 +38,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
@@ -111,6 +112,7 @@ void init() {
     vector::register_type();         // a child of string!
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
     time::register_type();           // after float! (its parent) and tuple!
+    money::register_type();          // after date! port!
     // ---- end of the datatype registrations ---------------------------------
 
     actions::init();                 // the action entry table

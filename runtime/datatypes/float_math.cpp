@@ -12,6 +12,7 @@
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/unset.hpp"
@@ -85,10 +86,12 @@ Cell* do_math(int32_t op) {
     Cell* right = left + 1;
     uint32_t t1 = type_of(left), t2 = type_of(right);
     switch (t2) {
-        // TODO: tuple! and money! second operands go to their own
-        // arithmetic once those datatypes exist.
-        case TYPE_TUPLE:
-        case TYPE_MONEY: fire_not_done();
+        // TODO: a tuple! second operand goes to its own arithmetic once
+        // tuple! exists.
+        case TYPE_TUPLE: fire_not_done();
+        case TYPE_MONEY:
+            money::do_math(op);
+            return left;
         case TYPE_VECTOR:
             // The number with each element, in place in the vector, which is the result.
             return copy_cell(vector::do_math_scalar(op, right, left, true), left);
@@ -294,7 +297,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         case TYPE_FLOAT:
         case TYPE_PERCENT: return cell::set_type(spec, uint32_t(type));
         case TYPE_TIME: d = get(spec); break;
-        case TYPE_MONEY: fire_not_done();  // TODO: the amount through money!'s conversion
+        case TYPE_MONEY: d = money::to_float(spec); break;
         case TYPE_BINARY: d = from_binary_bytes(spec); break;
         case TYPE_BLOCK:
         case TYPE_PAREN:

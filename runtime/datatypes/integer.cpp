@@ -14,6 +14,7 @@
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/time.hpp"
@@ -172,6 +173,7 @@ void do_math_args(int32_t op) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: float_::do_math(op); return;  // float arithmetic, the integer as a double
+        case TYPE_MONEY: money::do_math(op); return;
         case TYPE_VECTOR:
             // The integer with each element, in place in the vector, which is the result.
             copy_cell(vector::do_math_scalar(op, stack::arguments + 1, stack::arguments, true), stack::arguments);
@@ -205,7 +207,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
         case TYPE_PERCENT:
         case TYPE_TIME:
             return float_::compare_double(double(a), value2, op);
-        // TODO: money! compares through money arithmetic once money! exists.
+        case TYPE_MONEY: return -money::compare(value2, value1, op);  // the money's view, turned round
         default: return COMPARE_INCOMPARABLE;
     }
 }
@@ -328,10 +330,9 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
             v = int32_t(u);
             break;
         }
-        // TODO: money! (its integer part), issue! (its name as at most 8
-        // hexadecimal digits) and date! (seconds since 1970-01-01 UTC) once
-        // those datatypes exist.
-        case TYPE_MONEY:
+        case TYPE_MONEY: v = money::to_integer(spec); break;
+        // TODO: issue! (its name as at most 8 hexadecimal digits) and date!
+        // (seconds since 1970-01-01 UTC) once those datatypes exist.
         case TYPE_ISSUE:
         case TYPE_DATE: fire_not_done();
         default:
