@@ -12,6 +12,7 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/point.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/fire.hpp"
@@ -53,7 +54,7 @@ bool same_payload_q(Cell* a, Cell* b) {
         case TYPE_TUPLE:
             return actions::compare_values(a, b, COMP_EQUAL) == 0;
         case TYPE_MONEY:
-            fire(ErrorCategory::internal, "not-done");  // TODO: the money comparison
+            return money::compare(a, b, COMP_SAME) == 0;
         case TYPE_NONE: case TYPE_UNSET:
             return true;
         default:
@@ -70,7 +71,7 @@ int32_t sign_of(const Cell* v) {
             double d = float_::get(v);
             return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
         }
-        case TYPE_MONEY: fire(ErrorCategory::internal, "not-done");  // TODO: the money sign test
+        case TYPE_MONEY: return money::sign(v);
         default: rt_support::fire_expect_arg(type_of(v), 0);
     }
 }
@@ -91,7 +92,7 @@ bool zero_value_q(const Cell* v) {
             for (int32_t i = 0; i < point::dimension(type_of(v)); i++)
                 if (point::get(v, i) != 0.0f) return false;
             return true;
-        case TYPE_MONEY: fire(ErrorCategory::internal, "not-done");  // TODO: the money zero test
+        case TYPE_MONEY: return money::zero_q(v);
         default: return false;
     }
 }

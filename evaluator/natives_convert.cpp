@@ -20,6 +20,7 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/point.hpp"
@@ -235,8 +236,19 @@ void as_point(bool check, int32_t count) {
 void as_point2D_star(bool check, const int32_t*) { as_point(check, 2); }
 void as_point3D_star(bool check, const int32_t*) { as_point(check, 3); }
 
-// money! and the system's currency list do not exist yet.
-void as_money_star(bool, const int32_t*) { fire(ErrorCategory::internal, "not-done"); }
+void as_money_star(bool check, const int32_t*) {
+    if (check) {
+        check_argument(0, WORD);
+        check_argument(1, INTEGER_FLOAT);
+    }
+    int32_t currency = money::currency_index_of_word(arg(0));
+    if (currency < 0) fire(ErrorCategory::script, "invalid-arg", arg(0));
+    // The amount goes into the currency word's cell, the call's result.
+    Cell* result = arg(0);
+    if (type_of(arg(1)) == TYPE_INTEGER) money::from_integer_at(result, integer::get_value(arg(1)));
+    else money::from_float_at(result, float_::get(arg(1)), false);
+    money::set_currency(result, currency);
+}
 
 // ---- bases ----
 

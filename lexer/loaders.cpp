@@ -1,7 +1,7 @@
 // Token loaders: each builds its token's value in a new slot of the value
 // buffer when load is set, and only checks the token otherwise.
 //
-// Datatypes that do not exist yet (percent!, time!, money!):
+// Datatypes that do not exist yet (percent!, time!):
 // their loaders consume the token as its class says, so that checking scans
 // keep their structure, and raise internal not-done when asked to load.
 #include <algorithm>
@@ -24,6 +24,7 @@
 #include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/point.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -43,13 +44,6 @@ struct EscapeName {
 constexpr EscapeName escape_names[] = {
     {"null", 0}, {"back", 8}, {"tab", 9}, {"line", 10}, {"page", 12}, {"esc", 27}, {"del", 127},
 };
-
-int32_t hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // One UTF-8 character at p, never reading at or past end; -1 when invalid.
 int32_t decode_utf8_bounded(const uint8_t* p, const uint8_t* end, const uint8_t** next) {
@@ -159,7 +153,7 @@ int32_t decode_escape(const uint8_t* p, const uint8_t* end, const uint8_t** next
         bool hex = digits >= 1 && digits <= 6;
         uint32_t value = 0;
         for (const uint8_t* q = body; hex && q < close; q++) {
-            int32_t d = hex_digit(*q);
+            int32_t d = string::hex_digit(*q);
             hex = d >= 0;
             value = value << 4 | uint32_t(d);
         }
@@ -377,7 +371,7 @@ ZUV_TOKEN_FN(load_hex) {
     if (digits < 2 || digits > 8 || *last != 'h') throw_error(lex, start, end, TYPE_INTEGER);
     uint32_t value = 0;
     for (const uint8_t* p = start; p < last; p++) {
-        int32_t d = hex_digit(*p);
+        int32_t d = string::hex_digit(*p);
         if (d < 0) throw_error(lex, start, end, TYPE_INTEGER);
         value = value << 4 | uint32_t(d);
     }
@@ -722,8 +716,11 @@ ZUV_TOKEN_FN(load_time) {
 }
 
 ZUV_TOKEN_FN(load_money) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    (void)flags;
+    lex->pos = end;
+    Cell value;
+    if (!read_money(start, end, true, cell::begin(&value))) throw_error(lex, start, end, TYPE_MONEY);
+    if (load) copy_cell(&value, alloc_slot(lex));
 }
 
 // ---- map! ---------------------------------------------------------------------

@@ -46,6 +46,7 @@
 #include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/map.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
@@ -140,9 +141,10 @@ void init() {
     tag::register_type();
     email::register_type();
     handle::register_type();         // a child of integer!
-    port::register_type();           // a child of object!
-    ref::register_type();
     date::register_type();           // after time! and handle!
+    port::register_type();           // a child of object!
+    money::register_type();          // after date! port!
+    ref::register_type();
     point2D::register_type();
     point3D::register_type();
     // ---- end of the datatype registrations ---------------------------------

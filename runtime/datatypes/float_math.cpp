@@ -15,6 +15,7 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/point.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/tuple.hpp"
@@ -49,9 +50,6 @@ constexpr double TWO_POW_M53 = 1.1102230246251565e-16;  // 2^-53
     datatype::make_at(&datatype, target);
     fire(ErrorCategory::script, "bad-to-arg", &datatype, spec);
 }
-
-// Arithmetic with a datatype that does not exist yet.
-[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
 
 bool float_based_q(uint32_t type) { return type == TYPE_FLOAT || type == TYPE_PERCENT || type == TYPE_TIME; }
 
@@ -89,10 +87,10 @@ Cell* do_math(int32_t op) {
     Cell* right = left + 1;
     uint32_t t1 = type_of(left), t2 = type_of(right);
     switch (t2) {
-        // TODO: money! second operands go to their own arithmetic once
-        // that datatype exists.
-        case TYPE_MONEY: fire_not_done();
         case TYPE_TUPLE: return tuple::do_math(op);  // it takes the operands in either order
+        case TYPE_MONEY:
+            money::do_math(op);
+            return left;
         case TYPE_VECTOR:
             // The number with each element, in place in the vector, which is the result.
             return copy_cell(vector::do_math_scalar(op, right, left, true), left);
@@ -298,7 +296,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         case TYPE_FLOAT:
         case TYPE_PERCENT: return cell::set_type(spec, uint32_t(type));
         case TYPE_TIME: d = get(spec); break;
-        case TYPE_MONEY: fire_not_done();  // TODO: the amount through money!'s conversion
+        case TYPE_MONEY: d = money::to_float(spec); break;
         case TYPE_BINARY: d = from_binary_bytes(spec); break;
         case TYPE_BLOCK:
         case TYPE_PAREN:

@@ -60,13 +60,6 @@ uint8_t clamp_double(double d) {
     return d >= 255.0 ? 255 : uint8_t(d);
 }
 
-int32_t hex_digit(uint32_t c) {
-    if (c >= '0' && c <= '9') return int32_t(c - '0');
-    if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
-    return -1;
-}
-
 }  // namespace
 
 Cell* make_at(Cell* c, const uint8_t* bytes, int32_t count) {
@@ -99,7 +92,7 @@ bool from_hex(const uint8_t* text, int32_t count, int32_t unit, Cell* c) {
     if (count != 3 && count != 6 && count != 8) return false;
     int32_t digits[8];
     for (int32_t i = 0; i < count; i++) {
-        digits[i] = hex_digit(string::get_char(text + int64_t(i) * unit, uint32_t(unit)));
+        digits[i] = string::hex_digit(string::get_char(text + int64_t(i) * unit, uint32_t(unit)));
         if (digits[i] < 0) return false;
     }
     uint8_t bytes[4];
