@@ -6,6 +6,7 @@
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "runtime/process.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -154,6 +155,7 @@ void eval_block(const Cell* block, bool chain) {
 
 int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool prefix, bool sub, bool passive) {
     check_depth();
+    runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here
     Cell* first_cell = stack::top;  // where the value lands; an operator's first argument
     Cell value;
     if (!read_cell(code->w2, position, &value) || position >= end) {

@@ -7,6 +7,8 @@
 #include "runtime/init.hpp"
 
 #include "boot/boot_texts.hpp"
+#include "console/console_io.hpp"
+#include "library/routines.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
@@ -164,6 +166,8 @@ void init() {
     well_known::init_issue();
     natives::init();
     natives::register_output_routines();  // last-lf?
+    library::register_routines();    // the type tests, quit-return, start-up helpers
+    console_io::register_routines(); // standard input and the console's set-up
     parse::init();
     ownership::init();               // the owners table for reactivity
     // checksum::init_words();
