@@ -108,6 +108,25 @@ int32_t eval_set_path(const Cell* set_path, const Cell* code, int32_t next, int3
     return next;
 }
 
+// A function reached through a path is called: the path's elements after
+// it are its refinements, a function found in an object runs with that
+// object as its object argument, and the frame is named by the element.
+int32_t call_from_path(const Cell& fn, const Cell& owner, const Cell& path, int32_t index, const Cell& element,
+                       int32_t position, int32_t end, const Cell* code, bool sub, Cell* base) {
+    Cell callable = fn;
+    Cell object = owner;
+    Cell rest = path;  // the path seen from the function: its refinements follow
+    rest.w1 = uint32_t(index);
+    stack::top = base;
+    Hold hold_object(object);  // its context stays alive while the method runs
+    const Cell* name = type_of(&element) == TYPE_WORD ? &element : nullptr;
+    position = eval_code(&callable, position, end, code, sub, &rest, name,
+                         type_of(&object) == TYPE_OBJECT ? &object : nullptr, APPLY_NONE, false);
+    if (tracing_q && !stack::pending()) [[unlikely]]
+        fire_event(EV_EXIT, &path, tail_of(path.w2), nullptr, sub ? stack::top - 1 : stack::arguments);
+    return position;
+}
+
 }  // namespace
 
 void init() {
@@ -341,6 +360,8 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
+        if (!set && !get && callable_q(type_of(&next_value)))
+            return call_from_path(next_value, *current, path, i, item, position, end, code, sub, base);
         *parent = *current;
         *previous = *element;
         *current = next_value;
