@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
 #include "runtime/datatypes/block_internal.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
@@ -15,6 +16,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/typeset.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/words.hpp"
 
@@ -379,10 +381,18 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
         case TYPE_OBJECT: case TYPE_MAP:
             body_of(proto, spec);
             break;
-        case TYPE_STRING: case TYPE_VECTOR: case TYPE_TYPESET:
-            // TODO: the values the lexer loads from the text, a vector's
-            // element values and a typeset's datatypes.
-            fire_not_done();
+        case TYPE_STRING: {
+            // The values the lexer loads from the text.
+            Cell* text = stack::push(spec);
+            lexer::scan_string(cell::begin(proto), text, -1, false, true, true, true, nullptr, nullptr, nullptr);
+            stack::top = text;
+            break;
+        }
+        case TYPE_TYPESET:
+            typeset::to_block(spec, proto);  // the words of its datatypes
+            break;
+        case TYPE_VECTOR:
+            fire_not_done();  // TODO: a vector's element values
         default: {
             Cell value = *spec;
             Node node = memory::alloc_cells(1);
