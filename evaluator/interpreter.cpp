@@ -110,7 +110,8 @@ int32_t eval_set_path(const Cell* set_path, const Cell* code, int32_t next, int3
 
 // A function reached through a path is called: the path's elements after
 // it are its refinements, a function found in an object runs with that
-// object as its object argument, and the frame is named by the element.
+// object as its object argument, and the frame is named by the element (as
+// the selection bound it).
 int32_t call_from_path(const Cell& fn, const Cell& owner, const Cell& path, int32_t index, const Cell& element,
                        int32_t position, int32_t end, const Cell* code, bool sub, Cell* base) {
     Cell callable = fn;
@@ -361,7 +362,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
         if (!set && !get && callable_q(type_of(&next_value)))
-            return call_from_path(next_value, *current, path, i, item, position, end, code, sub, base);
+            return call_from_path(next_value, *current, path, i, *element, position, end, code, sub, base);
         *parent = *current;
         *previous = *element;
         *current = next_value;
