@@ -308,12 +308,19 @@ void clone(const Cell* source, Cell* destination, bool deep, const Cell* types, 
     } else {
         rebind_functions(ctx);
         if (typed) {
+            // The source stays on the cycle stack while its values are
+            // copied, and leaves it however the copy ends.
+            struct Entered {
+                int32_t depth = cycles::depth();
+                ~Entered() {
+                    if (cycles::depth() > depth) cycles::drop(cycles::depth() - depth);
+                }
+            } entered;
             if (deep) {
                 if (cycles::visited_q(source_ctx)) fire_no_cycle();
                 cycles::push(source_ctx);
             }
             copy_values_of_types(ctx, deep, types);
-            if (deep) cycles::pop();
         }
     }
     if (rescan) setup_events(result, ctx);
