@@ -114,13 +114,16 @@ int32_t eval_set_path(const Cell* set_path, const Cell* code, int32_t next, int3
 // the selection bound it).
 int32_t call_from_path(const Cell& fn, const Cell& owner, const Cell& path, int32_t index, const Cell& element,
                        int32_t position, int32_t end, const Cell* code, bool sub, Cell* base) {
+    // Copies first: the arguments may lie in the walk's stack cells, which
+    // the call reuses.
     Cell callable = fn;
     Cell object = owner;
+    Cell word = element;
     Cell rest = path;  // the path seen from the function: its refinements follow
     rest.w1 = uint32_t(index);
     stack::top = base;
     Hold hold_object(object);  // its context stays alive while the method runs
-    const Cell* name = type_of(&element) == TYPE_WORD ? &element : nullptr;
+    const Cell* name = type_of(&word) == TYPE_WORD ? &word : nullptr;
     position = eval_code(&callable, position, end, code, sub, &rest, name,
                          type_of(&object) == TYPE_OBJECT ? &object : nullptr, APPLY_NONE, false);
     if (tracing_q && !stack::pending()) [[unlikely]]
