@@ -8,6 +8,7 @@
 
 #include "boot/boot_texts.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/callbacks.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
@@ -177,6 +178,7 @@ void init() {
     // zuvbin::boot_load(record.boot_image, 0);  the boot image into the root block
     interpreter::init();
     natives::install_lexer_callback();  // lexer events call language-level callbacks
+    interpreter::install_comparator();  // sort/compare calls language-level functions
     boot_texts::define_builtins();   // the actions and natives, until the boot image holds them
     typeset::init_words();           // number!, series! ... until the boot image holds them
     boot_texts::define_base();       // true, false, none and the infix operators

@@ -297,7 +297,20 @@ Cell* clear(Cell* value) {
 Cell* remove(Cell* value, Cell* part, Cell* key) {
     int64_t count = given(part, value) ? part_count(value, part) : 1;
     if (count < 1) return value;
-    if (given(key, value)) fire_not_done();  // TODO: remove/key through find/case
+    if (given(key, value)) {
+        // The key is found as find/case finds it; it goes with the element after it.
+        auto find = get_slot<Act::find>(type_of(value));
+        if (!find) fire_not_done();
+        Cell* saved_top = stack::top;
+        Cell* series = stack::push(value);
+        Cell* wanted = stack::push(key);
+        Cell found = *find(series, wanted, nullptr, false, true, false, false, nullptr, nullptr, false, false,
+                           false, false);
+        stack::top = saved_top;
+        if (type_of(&found) == TYPE_NONE) return none::make_at(value);
+        value->w1 = found.w1;
+        count += 1;
+    }
     int32_t start = head_index(value);
     if (start < 0 || start >= total_length(value)) return value;
     int32_t c = clamp32(count, 0, INT32_MAX);
