@@ -40,6 +40,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/handle.hpp"
 #include "runtime/datatypes/hash_type.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -133,6 +134,7 @@ void init() {
     port::register_type();           // a child of object!
     ref::register_type();
     date::register_type();           // after time! and handle!
+    image::register_type();          // with the image backend's set-up
     // ---- end of the datatype registrations ---------------------------------
 
     actions::init();                 // the action entry table
