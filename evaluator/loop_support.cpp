@@ -1,5 +1,6 @@
 #include "evaluator/loop_support.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -13,9 +14,12 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/map.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
@@ -56,6 +60,71 @@ void set_loop_word(const Cell* word, const Cell* value) {
     word::set(&w, &v);
 }
 
+// The greater (max) or lesser of two numbers; a NaN wins.
+double pick_of(double x, double y, bool max) {
+    if (std::isnan(x)) return x;
+    if (std::isnan(y)) return y;
+    return max ? (x < y ? y : x) : (y < x ? y : x);
+}
+
+// max and min of a pair!, a point or a tuple! with a number, or with a value
+// of its own kind: component by component into the call's result. False when
+// the operands are no such case.
+bool compound_max_min(Cell* a, Cell* b, bool max) {
+    Cell* p = a;
+    Cell* q = b;
+    uint32_t tp = type_of(p), tq = type_of(q);
+    auto compound_q = [](uint32_t t) {
+        return t == TYPE_PAIR || t == TYPE_POINT2D || t == TYPE_POINT3D || t == TYPE_TUPLE;
+    };
+    if (!compound_q(tp)) {
+        std::swap(p, q);
+        std::swap(tp, tq);
+    }
+    bool number = tq == TYPE_INTEGER || tq == TYPE_FLOAT;
+    if (!compound_q(tp) || !(number || tq == tp)) return false;
+    Cell result = *p;
+    switch (tp) {
+        case TYPE_PAIR: {
+            int32_t n;
+            if (tq == TYPE_FLOAT && !float_::to_int32(float_::get(q), &n)) {
+                // Beyond the integers: compared as a point.
+                point2D::make_at(&result, float(pair::x_of(p)), float(pair::y_of(p)));
+                Cell a_point = result, b_value = *q;
+                return compound_max_min(&a_point, &b_value, max);
+            }
+            for (int32_t i = 0; i < 2; i++) {
+                int32_t x = i == 0 ? pair::x_of(p) : pair::y_of(p);
+                double y = tq == TYPE_PAIR ? double(i == 0 ? pair::x_of(q) : pair::y_of(q)) : to_float(q);
+                int32_t v = 0;
+                float_::to_int32(pick_of(double(x), y, max), &v);  // one of two 32-bit values
+                (i == 0 ? result.w2 : result.w3) = uint32_t(v);
+            }
+            break;
+        }
+        case TYPE_POINT2D:
+        case TYPE_POINT3D:
+            for (int32_t i = 0; i < point::dimension(tp); i++) {
+                double y = number ? double(point::narrow(to_float(q))) : double(point::get(q, i));
+                point::put(&result, i, float(pick_of(double(point::get(p, i)), y, max)));
+            }
+            break;
+        default: {  // tuple!
+            int32_t n = number ? std::clamp(to_int32(q), 0, 255) : 0;
+            int32_t size = number ? tuple::size_of(p) : std::max(tuple::size_of(p), tuple::size_of(q));
+            uint8_t bytes[tuple::MAX_SIZE];
+            for (int32_t i = 0; i < size; i++) {
+                int32_t x = int32_t(tuple::byte_at(p, i)), y = number ? n : int32_t(tuple::byte_at(q, i));
+                bytes[i] = uint8_t(max ? std::max(x, y) : std::min(x, y));
+            }
+            tuple::make_at(&result, bytes, size);
+            break;
+        }
+    }
+    stack::set_last(&result);
+    return true;
+}
+
 }  // namespace
 
 // ---- numbers ----
@@ -69,8 +138,7 @@ void max_min(bool max) {
         stack::set_last(b);
         return;
     }
-    // TODO: pair!, point2D!, point3D! and tuple! operands (component-wise)
-    // join here once those datatypes exist.
+    if (compound_max_min(a, b, max)) return;
     bool a_less = actions::compare_star(a, b, COMP_LESSER);
     // On equal values max keeps the first and min takes the second.
     if (max ? a_less : !a_less) stack::set_last(b);

@@ -1,7 +1,6 @@
 // The comparison, logic and predicate natives: equal? to greater-or-equal?,
 // same?, not, complement?, negative?, positive?, sign?, zero?, NaN?, max and
 // min. Each leaves its answer in the call's first cell.
-#include <cstring>
 
 #include "evaluator/actions.hpp"
 #include "evaluator/loop_support.hpp"
@@ -12,7 +11,10 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/point.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 
@@ -52,7 +54,7 @@ bool same_payload_q(Cell* a, Cell* b) {
         case TYPE_TUPLE:
             return actions::compare_values(a, b, COMP_EQUAL) == 0;
         case TYPE_MONEY:
-            fire(ErrorCategory::internal, "not-done");  // TODO: the money comparison
+            return money::compare(a, b, COMP_SAME) == 0;
         case TYPE_NONE: case TYPE_UNSET:
             return true;
         default:
@@ -69,7 +71,7 @@ int32_t sign_of(const Cell* v) {
             double d = float_::get(v);
             return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
         }
-        case TYPE_MONEY: fire(ErrorCategory::internal, "not-done");  // TODO: the money sign test
+        case TYPE_MONEY: return money::sign(v);
         default: rt_support::fire_expect_arg(type_of(v), 0);
     }
 }
@@ -79,34 +81,18 @@ void sign_test(bool check, int32_t wanted) {
     logic::make_at(first(), sign_of(first()) == wanted);
 }
 
-float float32_at(const uint32_t* word) {
-    float f;
-    std::memcpy(&f, word, sizeof f);
-    return f;
-}
-
-// Byte i (from 0) of a tuple: byte 1 is the lowest byte of word 1.
-uint32_t tuple_byte(const Cell* v, int32_t i) {
-    const uint32_t words[3] = {v->w1, v->w2, v->w3};
-    return (words[i >> 2] >> (8 * (i & 3))) & 0xFF;
-}
-
 bool zero_value_q(const Cell* v) {
     switch (type_of(v)) {
         case TYPE_CHAR: case TYPE_INTEGER: return v->w2 == 0;
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: return float_::get(v) == 0.0;
         case TYPE_PAIR: return v->w2 == 0 && v->w3 == 0;
-        case TYPE_TUPLE: {
-            int32_t size = int32_t((v->header >> 19) & 0xF);  // header bits 19-22
-            if (size > 12) size = 12;
-            for (int32_t i = 0; i < size; i++)
-                if (tuple_byte(v, i)) return false;
-            return true;
-        }
-        case TYPE_POINT2D: return float32_at(&v->w1) == 0.0f && float32_at(&v->w2) == 0.0f;
+        case TYPE_TUPLE: return tuple::zero_q(v);
+        case TYPE_POINT2D:
         case TYPE_POINT3D:
-            return float32_at(&v->w1) == 0.0f && float32_at(&v->w2) == 0.0f && float32_at(&v->w3) == 0.0f;
-        case TYPE_MONEY: fire(ErrorCategory::internal, "not-done");  // TODO: the money zero test
+            for (int32_t i = 0; i < point::dimension(type_of(v)); i++)
+                if (point::get(v, i) != 0.0f) return false;
+            return true;
+        case TYPE_MONEY: return money::zero_q(v);
         default: return false;
     }
 }

@@ -3,7 +3,6 @@
 // to-local-file. Each checks and converts its arguments and leaves its
 // result in the call's first cell.
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -21,7 +20,10 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/url.hpp"
@@ -111,19 +113,9 @@ int32_t pair_coordinate(const Cell* v) {
     return rt_support::float_to_integer(v);
 }
 
-// A coordinate of the points as a single-precision float. A finite double
-// beyond the float range becomes an infinity of its sign (the plain
-// conversion would be undefined).
+// A coordinate of the points as a single-precision float.
 float point_coordinate(const Cell* v) {
-    double d = type_of(v) == TYPE_INTEGER ? double(integer::get_value(v)) : float_::get(v);
-    if (std::isfinite(d) && std::fabs(d) > double(FLT_MAX)) return d > 0 ? INFINITY : -INFINITY;
-    return float(d);
-}
-
-uint32_t float_bits(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
+    return point::narrow(type_of(v) == TYPE_INTEGER ? double(integer::get_value(v)) : float_::get(v));
 }
 
 // The /base of enbase and debase: 64 unless given; 2, 16, 58 or 64.
@@ -226,10 +218,7 @@ void as_pair_star(bool check, const int32_t*) {
     }
     int32_t x = pair_coordinate(arg(0));
     int32_t y = pair_coordinate(arg(1));
-    Cell* result = cell::begin(arg(0));
-    result->w2 = uint32_t(x);
-    result->w3 = uint32_t(y);
-    cell::set_type(result, TYPE_PAIR);
+    pair::make_at(cell::begin(arg(0)), x, y);
 }
 
 namespace {
@@ -237,13 +226,9 @@ namespace {
 void as_point(bool check, int32_t count) {
     if (check)
         for (int32_t i = 0; i < count; i++) check_argument(i, INTEGER_FLOAT);
-    uint32_t words[3] = {0, 0, 0};
-    for (int32_t i = 0; i < count; i++) words[i] = float_bits(point_coordinate(arg(i)));
-    Cell* result = cell::begin(arg(0));
-    result->w1 = words[0];
-    result->w2 = words[1];
-    result->w3 = words[2];
-    cell::set_type(result, count == 2 ? TYPE_POINT2D : TYPE_POINT3D);
+    float c[3] = {0.0f, 0.0f, 0.0f};
+    for (int32_t i = 0; i < count; i++) c[i] = point_coordinate(arg(i));
+    point::make_at(cell::begin(arg(0)), count == 2 ? TYPE_POINT2D : TYPE_POINT3D, c[0], c[1], c[2]);
 }
 
 }  // namespace
@@ -251,8 +236,19 @@ void as_point(bool check, int32_t count) {
 void as_point2D_star(bool check, const int32_t*) { as_point(check, 2); }
 void as_point3D_star(bool check, const int32_t*) { as_point(check, 3); }
 
-// money! and the system's currency list do not exist yet.
-void as_money_star(bool, const int32_t*) { fire(ErrorCategory::internal, "not-done"); }
+void as_money_star(bool check, const int32_t*) {
+    if (check) {
+        check_argument(0, WORD);
+        check_argument(1, INTEGER_FLOAT);
+    }
+    int32_t currency = money::currency_index_of_word(arg(0));
+    if (currency < 0) fire(ErrorCategory::script, "invalid-arg", arg(0));
+    // The amount goes into the currency word's cell, the call's result.
+    Cell* result = arg(0);
+    if (type_of(arg(1)) == TYPE_INTEGER) money::from_integer_at(result, integer::get_value(arg(1)));
+    else money::from_float_at(result, float_::get(arg(1)), false);
+    money::set_currency(result, currency);
+}
 
 // ---- bases ----
 

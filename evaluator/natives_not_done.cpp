@@ -9,6 +9,5 @@ namespace zuv::natives {
 #define ZUV_NOT_DONE(name) \
     void name(bool, const int32_t*) { fire(ErrorCategory::internal, "not-done"); }
 
-ZUV_NOT_DONE(parse_star)
 
 }  // namespace zuv::natives

@@ -6,6 +6,7 @@
 #include "evaluator/natives_support.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/date.hpp"
@@ -64,7 +65,10 @@ void set_operation(bool check, const int32_t* refinements, int32_t op) {
             }
             break;
         case TYPE_BITSET:
-            if (!unique) fire(ErrorCategory::internal, "not-done");  // bitset! does not exist yet
+            if (!unique) {
+                bitset::combine(op);
+                return;
+            }
             break;
         case TYPE_DATE:
             if (op == block::SET_DIFFERENCE) {

@@ -70,6 +70,8 @@ void skip_byte_order_mark(Cell* src, int32_t* length) {
     *length -= 3;
 }
 
+}  // namespace
+
 // ---- the lexer's event callback ----
 
 // The context a callback runs in: its owner object's, else the global one.
@@ -106,6 +108,8 @@ int32_t push_function_cells(const Cell& fn, const Cell* args) {
     }
     return given;
 }
+
+namespace {
 
 // Calls the callback with the event's five arguments under a frame named
 // <lexer-callback>. The input argument is copied back afterwards, so that

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <locale.h>
 
+#include <vector>
+
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/string.hpp"
 
 namespace zuv::lexer {
@@ -164,6 +167,58 @@ Cell* string_to_tuple(const uint8_t* start, int32_t count, int32_t unit, int32_t
     }
     *error = -1;
     return tuple;
+}
+
+bool read_money(const uint8_t* p, const uint8_t* end, bool literal, Cell* money) {
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    int32_t currency = 0;
+    if (p < end && letter_q(*p)) {
+        if (end - p < 5 || !letter_q(p[1]) || !letter_q(p[2]) || p[3] != '$') return false;
+        currency = money::currency_index(p, 3);
+        if (currency < 0) return false;
+        p += 4;
+    } else if (p < end && *p == '$') {
+        p++;
+    } else if (literal) {
+        return false;
+    }
+    // Digits, apostrophes only between integer digits, at most one point
+    // with digits on both sides.
+    const uint8_t* digits = p;
+    const uint8_t* point = nullptr;
+    if (p == end) return false;
+    for (const uint8_t* q = p; q < end; q++) {
+        uint8_t c = *q;
+        if (c >= '0' && c <= '9') continue;
+        bool at_edge = q == p || q + 1 == end || q[-1] == '\'';
+        if (c == '\'') {
+            if (at_edge || point) return false;
+        } else if (c == '.' || (literal && c == ',')) {
+            if (at_edge || point) return false;
+            point = q;
+        } else {
+            return false;
+        }
+    }
+    const uint8_t* integer_end = point ? point : end;
+    const uint8_t* fraction = point ? point + 1 : end;
+    return money::make_from_digits(money, negative, currency, digits, int32_t(integer_end - digits), fraction,
+                                   int32_t(end - fraction));
+}
+
+Cell* string_to_money(const uint8_t* start, int32_t count, int32_t unit, int32_t* error, Cell* money) {
+    std::vector<uint8_t> text(size_t(count > 0 ? count : 0));
+    for (int32_t i = 0; i < count; i++) {
+        uint32_t c = string::get_char(start + int64_t(i) * unit, uint32_t(unit));
+        if (c > 127) {
+            *error = -1;
+            return money;
+        }
+        text[size_t(i)] = uint8_t(c);
+    }
+    if (!read_money(text.data(), text.data() + text.size(), false, money)) *error = -1;
+    return money;
 }
 
 }  // namespace zuv::lexer

@@ -45,6 +45,18 @@ double string_to_float(const uint8_t* start, int32_t count, int32_t unit, int32_
 // out-of-range part or another character sets *error to -1 (tuple untouched).
 Cell* string_to_tuple(const uint8_t* start, int32_t count, int32_t unit, int32_t* error, Cell* tuple);
 
+// Reads a money text [p, end): an optional sign, an optional three-letter
+// currency code followed by "$", then digits with single apostrophes between
+// them and an optional fraction after a point. A literal needs the "$" and
+// takes "," as the point too; the converter takes "$" as optional when no
+// code is given. False (money untouched) for any other text, an unknown code,
+// more than 17 integer digits or more than 5 decimals.
+bool read_money(const uint8_t* p, const uint8_t* end, bool literal, Cell* money);
+
+// Fills money from a money text (read_money's converter rules); any failure,
+// also a character beyond ASCII, sets *error to -1 (money untouched).
+Cell* string_to_money(const uint8_t* start, int32_t count, int32_t unit, int32_t* error, Cell* money);
+
 // True for the ASCII letters "A"-"Z" and "a"-"z".
 inline bool letter_q(uint32_t cp) { return (cp | 0x20) >= 'a' && (cp | 0x20) <= 'z'; }
 

@@ -1,8 +1,7 @@
 // Token loaders: each builds its token's value in a new slot of the value
 // buffer when load is set, and only checks the token otherwise.
 //
-// Datatypes that do not exist yet (percent!, tuple!, pair!,
-// point2D!/point3D!, time!, money!):
+// Datatypes that do not exist yet (percent!, time!):
 // their loaders consume the token as its class says, so that checking scans
 // keep their structure, and raise internal not-done when asked to load.
 #include <algorithm>
@@ -23,6 +22,9 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/map.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/point.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -42,13 +44,6 @@ struct EscapeName {
 constexpr EscapeName escape_names[] = {
     {"null", 0}, {"back", 8}, {"tab", 9}, {"line", 10}, {"page", 12}, {"esc", 27}, {"del", 127},
 };
-
-int32_t hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // One UTF-8 character at p, never reading at or past end; -1 when invalid.
 int32_t decode_utf8_bounded(const uint8_t* p, const uint8_t* end, const uint8_t** next) {
@@ -104,6 +99,18 @@ void missing_loader(State* lex, const uint8_t* next, bool load) {
     if (load) datatype_missing();
 }
 
+// An optional sign, "1.#", then "NaN" or "INF" in any letter case: the
+// quiet NaN or the infinity of the sign into *out; false for another text.
+bool special_float(const uint8_t* p, const uint8_t* end, double* out) {
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (end - p != 6 || std::memcmp(p, "1.#", 3) != 0) return false;
+    if (same_name_q(p + 3, end, "nan")) *out = std::numeric_limits<double>::quiet_NaN();
+    else if (same_name_q(p + 3, end, "inf")) *out = negative ? -HUGE_VAL : HUGE_VAL;
+    else return false;
+    return true;
+}
+
 // Where a token ends whose closing byte is the look-ahead.
 const uint8_t* past(const State* lex, const uint8_t* end) { return end < lex->input_end ? end + 1 : end; }
 
@@ -146,7 +153,7 @@ int32_t decode_escape(const uint8_t* p, const uint8_t* end, const uint8_t** next
         bool hex = digits >= 1 && digits <= 6;
         uint32_t value = 0;
         for (const uint8_t* q = body; hex && q < close; q++) {
-            int32_t d = hex_digit(*q);
+            int32_t d = string::hex_digit(*q);
             hex = d >= 0;
             value = value << 4 | uint32_t(d);
         }
@@ -364,7 +371,7 @@ ZUV_TOKEN_FN(load_hex) {
     if (digits < 2 || digits > 8 || *last != 'h') throw_error(lex, start, end, TYPE_INTEGER);
     uint32_t value = 0;
     for (const uint8_t* p = start; p < last; p++) {
-        int32_t d = hex_digit(*p);
+        int32_t d = string::hex_digit(*p);
         if (d < 0) throw_error(lex, start, end, TYPE_INTEGER);
         value = value << 4 | uint32_t(d);
     }
@@ -379,19 +386,9 @@ ZUV_TOKEN_FN(load_float) {
 
 ZUV_TOKEN_FN(load_float_special) {
     (void)flags;
-    // An optional sign, "1.#", then "NaN" or "INF" in any letter case.
     lex->pos = end;
-    const uint8_t* p = start;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
     double value;
-    if (end - p != 6 || std::memcmp(p, "1.#", 3) != 0) throw_error(lex, start, end, TYPE_FLOAT);
-    if (same_name_q(p + 3, end, "nan"))
-        value = std::numeric_limits<double>::quiet_NaN();
-    else if (same_name_q(p + 3, end, "inf"))
-        value = negative ? -HUGE_VAL : HUGE_VAL;
-    else
-        throw_error(lex, start, end, TYPE_FLOAT);
+    if (!special_float(start, end, &value)) throw_error(lex, start, end, TYPE_FLOAT);
     if (load) float_::make_at(alloc_slot(lex), value);
 }
 
@@ -647,22 +644,70 @@ ZUV_TOKEN_FN(load_percent) {
 }
 
 ZUV_TOKEN_FN(load_tuple) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    (void)flags;
+    // 3 to 12 numbers of 0-255 joined by single dots.
+    lex->pos = end;
+    int32_t dots = int32_t(std::count(start, end, '.'));
+    int32_t error = 0;
+    Cell made{};
+    string_to_tuple(start, int32_t(end - start), 1, &error, &made);
+    if (error || dots < 2) throw_error(lex, start, end, TYPE_TUPLE);
+    if (!load) return;
+    Cell* slot = alloc_slot(lex);
+    made.header |= slot->header & FLAG_NEW_LINE;
+    *slot = made;
 }
 
 ZUV_TOKEN_FN(load_pair) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    (void)flags;
+    // Two decimal integers (each with an optional sign) around "x" or "X".
+    lex->pos = end;
+    const uint8_t* x = start;
+    while (x < end && *x != 'x' && *x != 'X') x++;
+    int32_t error = 0;
+    bool dot = std::find(start, end, '.') != end;
+    int32_t a = dot || x == end ? 0 : string_to_integer(start, int32_t(x - start), 1, &error);
+    int32_t b = dot || x == end ? 0 : string_to_integer(x + 1, int32_t(end - x - 1), 1, &error);
+    if (dot || x == end || error) throw_error(lex, start, end, TYPE_PAIR);
+    if (load) pair::make_at(alloc_slot(lex), a, b);
 }
 
 ZUV_TOKEN_FN(load_point) {
-    (void)start, (void)flags;
+    (void)flags;
     // The body of "(" ... ")"; the ")" is the look-ahead. Reading goes on in
     // the state the "(" interrupted.
     const Cell* m = open_marker(lex);
     lex->start_state = m && path_type_q(marker_type(m)) ? S_PATH : S_START;
-    missing_loader(lex, past(lex, end), load);
+    lex->pos = past(lex, end);
+    // 2 or 3 numbers separated by ",", blanks and tabs around each. An error
+    // shows the text from the "(".
+    const uint8_t* open = start - 1;
+    float c[3] = {0.0f, 0.0f, 0.0f};
+    int32_t n = 0;
+    for (const uint8_t* p = start; p <= end; n++) {
+        const uint8_t* comma = std::find(p, end, ',');
+        if (n == 3) throw_error(lex, open, past(lex, end), TYPE_POINT2D);
+        const uint8_t* a = p;
+        const uint8_t* b = comma;
+        while (a < b && (*a == ' ' || *a == '\t')) a++;
+        while (b > a && (b[-1] == ' ' || b[-1] == '\t')) b--;
+        if (a == b) throw_error(lex, open, past(lex, end), TYPE_POINT2D);
+        double d;
+        if (!special_float(a, b, &d)) {
+            int32_t length = int32_t(b - a);
+            if (length > FLOAT_TEXT_MAX || !float_syntax_q(a, length))
+                throw_error(lex, open, past(lex, end), TYPE_FLOAT);
+            d = float_text_to_double(a, length);
+        }
+        c[n] = point::narrow(d);
+        p = comma + 1;
+    }
+    if (n < 2) throw_error(lex, open, past(lex, end), TYPE_POINT2D);
+    if (!load) return;
+    lex->nlines = lex->saved_lines;  // a line break before the "(" marks the point
+    Cell* slot = alloc_slot(lex);
+    if (n == 2) point2D::make_at(slot, c[0], c[1]);
+    else point3D::make_at(slot, c[0], c[1], c[2]);
 }
 
 ZUV_TOKEN_FN(load_time) {
@@ -671,8 +716,11 @@ ZUV_TOKEN_FN(load_time) {
 }
 
 ZUV_TOKEN_FN(load_money) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    (void)flags;
+    lex->pos = end;
+    Cell value;
+    if (!read_money(start, end, true, cell::begin(&value))) throw_error(lex, start, end, TYPE_MONEY);
+    if (load) copy_cell(&value, alloc_slot(lex));
 }
 
 // ---- map! ---------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
 #include "evaluator/natives_transcode.hpp"
+#include "evaluator/parse.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
@@ -29,6 +30,7 @@
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 #include "runtime/datatypes/binary.hpp"
+#include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -45,13 +47,16 @@
 #include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/map.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/percent.hpp"
 #include "runtime/datatypes/port.hpp"
 #include "runtime/datatypes/ref.hpp"
+#include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -61,6 +66,8 @@
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/triple.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -120,20 +127,27 @@ void init() {
     url::register_type();
     file::register_type();           // a child of url!
     object::register_type();         // after issue! url! file!
+    triple::register_type();
+    bitset::register_type();
     float_::register_type();         // after bitset! triple!
     typeset::register_type();
     error::register_type();
     vector::register_type();         // a child of string!
     map::register_type();
     hash::register_type();           // a child of block!
+    pair::register_type();
     percent::register_type();        // after vector! map! hash! pair!; a child of float!
+    tuple::register_type();
     time::register_type();           // after float! (its parent) and tuple!
     tag::register_type();
     email::register_type();
     handle::register_type();         // a child of integer!
-    port::register_type();           // a child of object!
-    ref::register_type();
     date::register_type();           // after time! and handle!
+    port::register_type();           // a child of object!
+    money::register_type();          // after date! port!
+    ref::register_type();
+    point2D::register_type();
+    point3D::register_type();
     image::register_type();          // with the image backend's set-up
     // ---- end of the datatype registrations ---------------------------------
 
@@ -152,7 +166,7 @@ void init() {
     well_known::init_issue();
     natives::init();
     natives::register_output_routines();  // last-lf?
-    // parse::init();
+    parse::init();
     ownership::init();               // the owners table for reactivity
     // checksum::init_words();
     // deflate::init_words();

@@ -1,4 +1,5 @@
 // Base 2, 16, 58 and 64 text encodings of bytes.
+#include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/binary_codec.hpp"
 
 #include <cstddef>
@@ -39,13 +40,6 @@ bool significant(const std::vector<uint32_t>& text, bool (*skip_q)(uint32_t), st
         }
     }
     return true;
-}
-
-int32_t hex_value(uint32_t c) {
-    if (c >= '0' && c <= '9') return int32_t(c - '0');
-    if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
-    return -1;
 }
 
 int32_t digit_of(const char* alphabet, int32_t size, uint32_t c) {
@@ -136,11 +130,11 @@ bool decode_base16(const std::vector<uint32_t>& text, std::vector<uint8_t>& out,
     std::vector<uint32_t> digits;
     if (!significant(text, low_skip_q, digits)) return false;
     for (uint32_t c : digits)
-        if (hex_value(c) < 0) return false;
+        if (string::hex_digit(c) < 0) return false;
     if (whole && digits.size() % 2 != 0) return false;
     out.reserve(digits.size() / 2);
     for (size_t i = 0; i + 1 < digits.size(); i += 2)  // an odd last digit is dropped
-        out.push_back(uint8_t(hex_value(digits[i]) << 4 | hex_value(digits[i + 1])));
+        out.push_back(uint8_t(string::hex_digit(digits[i]) << 4 | string::hex_digit(digits[i + 1])));
     return true;
 }
 

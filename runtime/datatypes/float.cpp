@@ -5,6 +5,7 @@
 
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/float_text.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/memory.hpp"
@@ -76,8 +77,7 @@ int32_t compare_double(double a, const Cell* value2, int32_t op) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: b = get(value2); break;
-        // TODO: a money! second operand decides by magnitude beyond 1e-5 and
-        // 1e17, else through money comparison, once money! exists.
+        case TYPE_MONEY: return -money::compare_float(value2, a, op);  // the money's view, turned round
         default: return COMPARE_INCOMPARABLE;
     }
     switch (op) {

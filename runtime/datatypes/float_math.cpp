@@ -2,6 +2,7 @@
 // percent!, time! and integer!, the unary math actions, round, random, and
 // make/to.
 #include <cmath>
+#include <utility>
 
 #include "evaluator/backtrace.hpp"
 #include "evaluator/random.hpp"
@@ -12,8 +13,12 @@
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/point.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -45,9 +50,6 @@ constexpr double TWO_POW_M53 = 1.1102230246251565e-16;  // 2^-53
     datatype::make_at(&datatype, target);
     fire(ErrorCategory::script, "bad-to-arg", &datatype, spec);
 }
-
-// Arithmetic with a datatype that does not exist yet.
-[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
 
 bool float_based_q(uint32_t type) { return type == TYPE_FLOAT || type == TYPE_PERCENT || type == TYPE_TIME; }
 
@@ -85,10 +87,10 @@ Cell* do_math(int32_t op) {
     Cell* right = left + 1;
     uint32_t t1 = type_of(left), t2 = type_of(right);
     switch (t2) {
-        // TODO: tuple! and money! second operands go to their own
-        // arithmetic once those datatypes exist.
-        case TYPE_TUPLE:
-        case TYPE_MONEY: fire_not_done();
+        case TYPE_TUPLE: return tuple::do_math(op);  // it takes the operands in either order
+        case TYPE_MONEY:
+            money::do_math(op);
+            return left;
         case TYPE_VECTOR:
             // The number with each element, in place in the vector, which is the result.
             return copy_cell(vector::do_math_scalar(op, right, left, true), left);
@@ -98,9 +100,9 @@ Cell* do_math(int32_t op) {
             if (t1 == TYPE_TIME) break;  // refused below
             if (op == OP_SUB) fire_not_related("subtract", t2);
             if (op == OP_DIV) fire_not_related("divide", t2);
-            // TODO: the operands change places and pair! or point arithmetic
-            // computes the result, once those datatypes exist.
-            fire_not_done();
+            // The compound value goes first: its arithmetic takes a float operand.
+            std::swap(*left, *right);
+            return t2 == TYPE_PAIR ? pair::do_math(op) : point::do_math(op);
         default: break;
     }
     bool allowed = t2 == TYPE_INTEGER || float_based_q(t2) ||
@@ -294,7 +296,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         case TYPE_FLOAT:
         case TYPE_PERCENT: return cell::set_type(spec, uint32_t(type));
         case TYPE_TIME: d = get(spec); break;
-        case TYPE_MONEY: fire_not_done();  // TODO: the amount through money!'s conversion
+        case TYPE_MONEY: d = money::to_float(spec); break;
         case TYPE_BINARY: d = from_binary_bytes(spec); break;
         case TYPE_BLOCK:
         case TYPE_PAREN:

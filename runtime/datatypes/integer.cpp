@@ -16,12 +16,17 @@
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/point.hpp"
+#include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/symbols.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/throw.hpp"
@@ -45,9 +50,6 @@ void check_division(int32_t a, int32_t b) {
     datatype::make_at(&type, TYPE_INTEGER);
     fire(ErrorCategory::script, "bad-to-arg", &type, spec);
 }
-
-// Conversions from datatypes that are not built yet.
-[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
 
 // d truncated toward zero; outside -2147483648.0 .. 2147483647.0, or NaN,
 // raises script type-limit (integer!) instead of reaching an undefined cast.
@@ -73,6 +75,22 @@ int32_t from_text(const Cell* spec) {
     int32_t v = lexer::string_to_integer(start, count, int32_t(unit), &error);
     if (error) fire_bad_to_arg(spec);
     return v;
+}
+
+// An issue's name read as at most 8 hexadecimal digits; anything else (a
+// longer name, a non-digit, a character outside ASCII) raises invalid-data.
+int32_t from_hex_name(const Cell* issue) {
+    int32_t id = int32_t(issue->w2);
+    const uint8_t* name = symbol::name_of(id);
+    int32_t length = symbol::name_length(id);
+    if (length > 8) fire(ErrorCategory::script, "invalid-data", issue);
+    uint32_t u = 0;
+    for (int32_t i = 0; i < length; i++) {
+        int digit = string::hex_digit(name[i]);
+        if (digit < 0) fire(ErrorCategory::script, "invalid-data", issue);
+        u = u << 4 | uint32_t(digit);
+    }
+    return int32_t(u);
 }
 
 }  // namespace
@@ -171,10 +189,13 @@ Cell* do_math_cells(Cell* left, const Cell* right, int32_t op) {
 }
 
 void do_math_args(int32_t op) {
-    switch (type_of(stack::arguments + 1)) {
+    Cell* left = stack::arguments;
+    Cell* right = left + 1;
+    switch (type_of(right)) {
         case TYPE_FLOAT:
         case TYPE_PERCENT:
         case TYPE_TIME: float_::do_math(op); return;  // float arithmetic, the integer as a double
+        case TYPE_MONEY: money::do_math(op); return;
         case TYPE_VECTOR:
             // The integer with each element, in place in the vector, which is the result.
             copy_cell(vector::do_math_scalar(op, stack::arguments + 1, stack::arguments, true), stack::arguments);
@@ -190,7 +211,33 @@ void do_math_args(int32_t op) {
             date::do_math(OP_ADD);
             return;
         }
-        default: do_math_cells(stack::arguments, stack::arguments + 1, op);
+        case TYPE_TUPLE: tuple::do_math(op); return;  // it takes the operands in either order
+        case TYPE_PAIR:
+        case TYPE_POINT2D:
+        case TYPE_POINT3D: {
+            // The compound value goes first; n - v is -v + n.
+            if (op == OP_DIV) {
+                Cell datatype;
+                datatype::make_at(&datatype, TYPE_INTEGER);
+                fire(ErrorCategory::script, "not-related", &words::divide, &datatype);
+            }
+            uint32_t type = type_of(right);
+            std::swap(*left, *right);
+            if (op == OP_SUB) {
+                // -2147483648 has no negation among the integers: such a pair
+                // is negated as a point.
+                if (type == TYPE_PAIR && (pair::x_of(left) == INT32_MIN || pair::y_of(left) == INT32_MIN)) {
+                    point2D::make_at(left, float(pair::x_of(left)), float(pair::y_of(left)));
+                    type = TYPE_POINT2D;
+                }
+                get_slot<Act::negate>(type)(left);
+                op = OP_ADD;
+            }
+            if (type == TYPE_PAIR) pair::do_math(op);
+            else point::do_math(op);
+            return;
+        }
+        default: do_math_cells(left, right, op);
     }
 }
 
@@ -219,7 +266,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
         case TYPE_PERCENT:
         case TYPE_TIME:
             return float_::compare_double(double(a), value2, op);
-        // TODO: money! compares through money arithmetic once money! exists.
+        case TYPE_MONEY: return -money::compare(value2, value1, op);  // the money's view, turned round
         default: return COMPARE_INCOMPARABLE;
     }
 }
@@ -343,10 +390,8 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
             v = int32_t(u);
             break;
         }
-        // TODO: money! (its integer part) and issue! (its name as at most 8
-        // hexadecimal digits) once those datatypes exist.
-        case TYPE_MONEY:
-        case TYPE_ISSUE: fire_not_done();
+        case TYPE_MONEY: v = money::to_integer(spec); break;
+        case TYPE_ISSUE: v = from_hex_name(spec); break;
         default:
             if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
             v = from_text(spec);

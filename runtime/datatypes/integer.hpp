@@ -57,11 +57,12 @@ int32_t do_math(int32_t a, int32_t b, int32_t op, Cell* result);
 // or char! and receives the result; right is the second argument. A second
 // operand of another type raises script invalid-type.
 // A date! second operand goes to date arithmetic (add only).
-// TODO: money!, pair!, point!, tuple! and vector! second operands
-// dispatch to their own arithmetic once they exist.
+// TODO: money! second operands dispatch to their own arithmetic once it exists.
 Cell* do_math_cells(Cell* left, const Cell* right, int32_t op);
 // do_math_cells on the current call's two arguments (the first is the result
-// slot); a float!, percent! or time! second operand goes to float arithmetic.
+// slot); a float!, percent! or time! second operand goes to float arithmetic,
+// a tuple!, pair! or point to that type's arithmetic with the operands
+// exchanged (a divide by such a value is not-related; n - v is -v + n).
 void do_math_args(int32_t op);
 
 // base to the exponent (0 or more) by repeated squaring. A product that

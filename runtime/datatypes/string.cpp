@@ -8,6 +8,7 @@
 
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
+#include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/runtime.hpp"
@@ -143,10 +144,7 @@ bool match_c_string_q(const Cell* str, const char* text) {
 
 bool char_in_bitset_q(const Cell* str, const Cell* bitset) {
     if (at_tail_q(str)) return false;
-    uint32_t cp = char_at(str, head_index(str));
-    SeriesBuffer* bits = memory::buffer_of(bitset->w2);
-    if (cp >= uint32_t(memory::used_bytes(bits)) * 8u) return (bits->flags & SERIES_COMPLEMENT) != 0;
-    return (memory::head_of(bits)[cp >> 3] & (0x80 >> (cp & 7))) != 0;
+    return bitset::has_bit(bitset, char_at(str, head_index(str)));
 }
 
 bool find_code_in_records_q(const Cell* str, uint32_t cp, int32_t stride, bool case_q) {

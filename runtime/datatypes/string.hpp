@@ -131,6 +131,14 @@ SeriesBuffer* copy_widened(SeriesBuffer* s, SeriesBuffer* target, int64_t new_si
 
 // --- hexadecimal ------------------------------------------------------------
 
+// The value of a hexadecimal digit of either case, or -1 for any other code.
+constexpr int32_t hex_digit(uint32_t c) {
+    if (c >= '0' && c <= '9') return int32_t(c - '0');
+    if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
+    return -1;
+}
+
 // Two upper-case digits in a static buffer (not terminated).
 const char* byte_to_hex(uint8_t b);
 // NUL-terminated text in a static buffer: 8 digits (two's complement), or with

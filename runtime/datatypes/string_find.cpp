@@ -13,6 +13,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/case_folding.hpp"
+#include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -43,11 +44,7 @@ struct Key {
 
 inline uint32_t fold(uint32_t cp) { return case_folding::to_upper(cp); }
 
-bool in_bitset_q(const Cell* bitset, uint32_t cp) {
-    SeriesBuffer* bits = memory::buffer_of(bitset->w2);
-    if (cp >= uint32_t(memory::used_bytes(bits)) * 8u) return (bits->flags & SERIES_COMPLEMENT) != 0;
-    return (memory::head_of(bits)[cp >> 3] & (0x80 >> (cp & 7))) != 0;
-}
+bool in_bitset_q(const Cell* bitset, uint32_t cp) { return bitset::has_bit(bitset, cp); }
 
 // The value's formed text as characters.
 std::vector<uint32_t> formed_chars(const Cell* value) {

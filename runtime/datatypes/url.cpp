@@ -39,17 +39,10 @@ constexpr KeepTable keep_table = [] {
 }();
 static_assert(keep_table.url['/'] && !keep_table.unreserved['/'] && !keep_table.url[';'] && !keep_table.url['%']);
 
-int32_t hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // The byte of a "%" and two hexadecimal digits at p, or -1.
 int32_t escape_at(const uint8_t* p, const uint8_t* end) {
     if (end - p < 3 || *p != '%') return -1;
-    int32_t high = hex_digit(p[1]), low = hex_digit(p[2]);
+    int32_t high = string::hex_digit(p[1]), low = string::hex_digit(p[2]);
     return high < 0 || low < 0 ? -1 : high << 4 | low;
 }
 

@@ -393,7 +393,7 @@ TEST_F(LexerTokens, CommaOutsideAPointLiteralFails) {
 
 TEST_F(LexerTokens, TokensOfMissingDatatypesRefuseToLoad) {
     // Each text is one token of a datatype the runtime does not have yet.
-    const char* texts[] = {"50%", "1.2.3", "2x3", "(1, 2)", "12:30", "$1.50"};
+    const char* texts[] = {"50%", "12:30"};
     for (const char* text : texts) EXPECT_EQ(error_of(text), "internal/not-done") << text;
 }
 
