@@ -312,7 +312,7 @@ namespace {
 bool field_value_q(uint32_t type) {
     switch (type) {
         case TYPE_TIME: case TYPE_DATE: case TYPE_PAIR: case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_POINT3D:
-        case TYPE_MONEY: return true;
+        case TYPE_MONEY: case TYPE_EVENT: return true;
         default: return false;
     }
 }

@@ -43,6 +43,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/handle.hpp"
 #include "runtime/datatypes/hash_type.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -148,6 +149,7 @@ void init() {
     ref::register_type();
     point2D::register_type();
     point3D::register_type();
+    image::register_type();          // with the image backend's set-up
     // ---- end of the datatype registrations ---------------------------------
 
     actions::init();                 // the action entry table

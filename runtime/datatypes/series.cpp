@@ -402,7 +402,13 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         fire(ErrorCategory::script, "expect-arg", &type);
     }
     uint32_t from_type = type_of(origin);
-    if (from_type == TYPE_IMAGE || to_type == TYPE_IMAGE) fire_not_done();  // TODO: image pixels
+    if (from_type == TYPE_IMAGE || to_type == TYPE_IMAGE) {
+        // Pixels live in the image backend, not in a series buffer.
+        Cell a, b;
+        datatype::make_at(&a, int32_t(from_type));
+        datatype::make_at(&b, int32_t(to_type));
+        fire(ErrorCategory::script, "move-bad", &a, &b);
+    }
     if (at_tail_q(origin)) return target;
     int32_t length = get_length(origin, false);
     int64_t count = 1;
@@ -574,8 +580,6 @@ void copy_range(const Cell* value, int32_t start, int32_t count, Cell* result) {
 void remove_range(const Cell* value, int32_t start, int32_t count) { close_gap(buffer_of(value), start, count); }
 
 Cell* take(Cell* value, Cell* part, bool, bool last) {
-    uint32_t type = type_of(value);
-    if (type == TYPE_IMAGE) fire_not_done();  // TODO
     TakeRange r = take_range(value, part, last);
     if (r.empty_series) return none::make_at(value);
     Cell source = *value;
