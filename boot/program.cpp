@@ -20,6 +20,7 @@
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/event.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
@@ -103,6 +104,7 @@ bool read_file(const char* path, std::string& out) {
 // ---- start-up ----
 
 void finish_start_up() {
+    event::register_type();  // after every other datatype, its words made under the boot flag
     runtime::boot_flag = false;
     collector::enabled = true;
     // The bottom frame: unrolls stop at it, and an error that reaches it is

@@ -109,6 +109,29 @@ int32_t eval_set_path(const Cell* set_path, const Cell* code, int32_t next, int3
     return next;
 }
 
+// A function reached through a path is called: the path's elements after
+// it are its refinements, a function found in an object runs with that
+// object as its object argument, and the frame is named by the element (as
+// the selection bound it).
+int32_t call_from_path(const Cell& fn, const Cell& owner, const Cell& path, int32_t index, const Cell& element,
+                       int32_t position, int32_t end, const Cell* code, bool sub, Cell* base) {
+    // Copies first: the arguments may lie in the walk's stack cells, which
+    // the call reuses.
+    Cell callable = fn;
+    Cell object = owner;
+    Cell word = element;
+    Cell rest = path;  // the path seen from the function: its refinements follow
+    rest.w1 = uint32_t(index);
+    stack::top = base;
+    Hold hold_object(object);  // its context stays alive while the method runs
+    const Cell* name = type_of(&word) == TYPE_WORD ? &word : nullptr;
+    position = eval_code(&callable, position, end, code, sub, &rest, name,
+                         type_of(&object) == TYPE_OBJECT ? &object : nullptr, APPLY_NONE, false);
+    if (tracing_q && !stack::pending()) [[unlikely]]
+        fire_event(EV_EXIT, &path, tail_of(path.w2), nullptr, sub ? stack::top - 1 : stack::arguments);
+    return position;
+}
+
 }  // namespace
 
 void init() {
@@ -291,7 +314,7 @@ namespace {
 bool field_value_q(uint32_t type) {
     switch (type) {
         case TYPE_TIME: case TYPE_DATE: case TYPE_PAIR: case TYPE_TUPLE: case TYPE_POINT2D: case TYPE_POINT3D:
-        case TYPE_MONEY: return true;
+        case TYPE_MONEY: case TYPE_EVENT: return true;
         default: return false;
     }
 }
@@ -384,6 +407,8 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
         stack::top = mark;            // drop what the selection pushed (a field's value)
+        if (!set && !get && callable_q(type_of(&next_value)))
+            return call_from_path(next_value, *current, path, i, *element, position, end, code, sub, base);
         *parent = *current;
         *previous = *element;
         *current = next_value;

@@ -85,6 +85,7 @@ Cell typeset_of_block(const Cell& types) {
         switch (type_of(&v)) {
             case TYPE_DATATYPE: typeset_add(&ts, v.w1 & TYPE_MASK); break;
             case TYPE_TYPESET: typeset_union(&ts, &v); break;
+            case TYPE_WORD: typeset_add(&ts, TYPE_OBJECT); break;  // a word naming a word
             default: fire(ErrorCategory::script, "invalid-type-spec", &item);
         }
     }

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/map.hpp"
@@ -182,7 +183,8 @@ Cell* arc_trig(int32_t radians, int32_t kind) {
 // ---- stepping through series ----
 
 bool series_more_q(const Cell* series) {
-    // TODO: an image! has more while width x height > head, once it exists.
+    // An image!'s pixels live in the image backend: it ends at width x height.
+    if (type_of(series) == TYPE_IMAGE) return int32_t(series->w1) < image::pixel_count(series);
     // A map!'s removed pairs are stepped over by its own foreach step.
     return int32_t(series->w1) < memory::length_of(memory::buffer_of(series->w2));
 }
@@ -273,7 +275,6 @@ void remove_each_drop(int32_t n) {
 bool forall_next(bool advance) {
     Cell* value = word::value_cell(stack::arguments - 1);
     if (advance) value->w1++;
-    // TODO: an image! ends at width x height.
     return !series_more_q(value);
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "evaluator/callbacks.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/rt_support.hpp"
@@ -70,46 +71,7 @@ void skip_byte_order_mark(Cell* src, int32_t* length) {
     *length -= 3;
 }
 
-}  // namespace
-
 // ---- the lexer's event callback ----
-
-// The context a callback runs in: its owner object's, else the global one.
-Node callback_context(const Cell& fn) {
-    const Cell* owner = function::more_cell(&fn, function::MORE_OWNER);
-    if (owner && type_of(owner) == TYPE_INTEGER && owner->w2) return owner->w2;
-    return words::tag_lexer_callback.w1;
-}
-
-// The cells of a call of the callback function after its frame, one per
-// word of its spec: the event's arguments for its first argument words (at
-// most five, before any refinement), false for each refinement (/local
-// included) and none for every other word. Answers how many arguments it got.
-int32_t push_function_cells(const Cell& fn, const Cell* args) {
-    int32_t given = 0;
-    bool refinements = false;
-    // Pushing never allocates: the spec's buffer stays where it is.
-    SeriesBuffer* spec = memory::buffer_of(fn.w2);
-    const Cell* c = memory::cells_head(spec);
-    for (int32_t i = 0, n = memory::length_of(spec); i < n; i++, c++) {
-        switch (type_of(c)) {
-        case TYPE_REFINEMENT:
-            refinements = true;
-            logic::make_at(stack::push_raw(), false);
-            break;
-        case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD:
-            if (!refinements && given < 5)
-                stack::push(&args[given++]);
-            else
-                none::make_at(stack::push_raw());
-            break;
-        default: break;
-        }
-    }
-    return given;
-}
-
-namespace {
 
 // Calls the callback with the event's five arguments under a frame named
 // <lexer-callback>. The input argument is copied back afterwards, so that
@@ -131,9 +93,9 @@ bool call_lexer_callback(const Cell* callback, Cell* args, int32_t extra_locals)
         interpreter::exec_routine(&fn);
     } else {
         stack::mark_func(&words::tag_lexer_callback, fn.w1);
-        given = push_function_cells(fn, args);
+        given = interpreter::push_callback_cells(fn, args, 5);
         Cell name = words::tag_lexer_callback;
-        interpreter::exec_function(&fn, callback_context(fn), &name, 1);
+        interpreter::exec_function(&fn, interpreter::callback_context(fn, name.w1), &name, 1);
     }
     stack::raise_pending();
     bool answer = !logic::false_q(stack::arguments);

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/callbacks.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_support.hpp"
@@ -314,9 +315,9 @@ void Engine::event(const Cell& word) {
     Cell copies[5];
     std::copy(args, args + 5, copies);  // pushing the call's cells below reads them
     stack::mark_func(&words::tag_parse_callback, fn.w1);
-    natives::push_function_cells(fn, copies);
+    interpreter::push_callback_cells(fn, copies, 5);
     Cell name = words::tag_parse_callback;
-    interpreter::exec_function(&fn, natives::callback_context(fn), &name, 2);
+    interpreter::exec_function(&fn, interpreter::callback_context(fn, words::tag_lexer_callback.w1), &name, 2);
     stack::raise_pending();
     bool answer = !logic::false_q(stack::arguments);
     stack::unwind_func();

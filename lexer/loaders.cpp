@@ -1,11 +1,8 @@
 // Token loaders: each builds its token's value in a new slot of the value
 // buffer when load is set, and only checks the token otherwise.
-//
-// Datatypes that do not exist yet (percent!, time!):
-// their loaders consume the token as its class says, so that checking scans
-// keep their structure, and raise internal not-done when asked to load.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -25,6 +22,8 @@
 #include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/money.hpp"
+#include "runtime/datatypes/percent.hpp"
+#include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -92,11 +91,64 @@ void load_float_text(State* lex, const uint8_t* start, const uint8_t* end, bool 
     if (load) float_::make_at(alloc_slot(lex), float_text_to_double(start, length));
 }
 
-// The loader of a datatype that does not exist yet: the token is consumed up
-// to next; loading it raises internal not-done.
-void missing_loader(State* lex, const uint8_t* next, bool load) {
-    lex->pos = next;
-    if (load) datatype_missing();
+// Decimal digits with single apostrophes between them, from p; their value
+// in *value (hours may pass the 32-bit integers, as time! writes them).
+// Answers where the digits end, or null when there is none.
+const uint8_t* time_number(const uint8_t* p, const uint8_t* end, double* value) {
+    double n = 0.0;
+    bool digit = false;
+    for (; p < end; p++) {
+        if (*p >= '0' && *p <= '9') {
+            n = n * 10.0 + (*p - '0');
+            digit = true;
+        } else if (*p == '\'' && digit && p + 1 < end && p[1] >= '0' && p[1] <= '9') {
+            continue;
+        } else {
+            break;
+        }
+    }
+    *value = n;
+    return digit ? p : nullptr;
+}
+
+// A time's text: an optional sign, hours ":" minutes, then ":" and seconds
+// (a float without exponent). With "." or "," after the minutes the two
+// numbers are minutes and seconds: 12:30.5 is twelve minutes and a half.
+bool time_text_to_seconds(const uint8_t* p, const uint8_t* end, double* out) {
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    double first = 0.0, second = 0.0;
+    p = time_number(p, end, &first);
+    if (!p || p >= end || *p != ':') return false;
+    p = time_number(p + 1, end, &second);
+    if (!p) return false;
+    double hours = first, minutes = second, seconds = 0.0;
+    if (p < end) {
+        bool fraction = *p == '.' || *p == ',';
+        if (!fraction && *p != ':') return false;
+        // Seconds: the text after a ":", or the minutes' own digits and
+        // fraction after a "." or ",".
+        const uint8_t* from = fraction ? p : p + 1;
+        for (const uint8_t* q = from; q < end; q++)
+            if (*q == 'e' || *q == 'E' || *q == '+' || *q == '-') return false;
+        uint8_t text[FLOAT_TEXT_MAX];
+        int32_t n = 0;
+        if (fraction) {
+            // The minutes' number becomes the seconds' whole part.
+            n = std::snprintf(reinterpret_cast<char*>(text), sizeof text, "%.0f", second);
+        }
+        if (end - from > FLOAT_TEXT_MAX - n) return false;
+        for (const uint8_t* q = from; q < end; q++) text[n++] = *q == ',' ? '.' : *q;
+        if (n == 0 || !float_syntax_q(text, n)) return false;
+        seconds = float_text_to_double(text, n);
+        if (fraction) {
+            hours = 0.0;
+            minutes = first;
+        }
+    }
+    double t = hours * 3600.0 + minutes * 60.0 + seconds;
+    *out = negative ? -t : t;
+    return std::isfinite(t);
 }
 
 // An optional sign, "1.#", then "NaN" or "INF" in any letter case: the
@@ -134,7 +186,6 @@ void load_escaped(State* lex, const uint8_t* start, const uint8_t* p, const uint
 
 }  // namespace
 
-void datatype_missing() { fire(ErrorCategory::internal, "not-done"); }
 
 // ---- text ----------------------------------------------------------------------
 
@@ -639,8 +690,13 @@ ZUV_TOKEN_FN(load_binary) {
 }
 
 ZUV_TOKEN_FN(load_percent) {
-    (void)start, (void)flags;
-    missing_loader(lex, past(lex, end), load);  // the "%" is the look-ahead
+    (void)flags;
+    // The number's text; the "%" is the look-ahead.
+    lex->pos = past(lex, end);
+    int32_t length = int32_t(end - start);
+    if (!float_syntax_q(start, length)) throw_error(lex, start, lex->pos, TYPE_PERCENT);
+    lex->type = TYPE_PERCENT;
+    if (load) percent::make_at(alloc_slot(lex), float_text_to_double(start, length) / 100.0);
 }
 
 ZUV_TOKEN_FN(load_tuple) {
@@ -711,8 +767,12 @@ ZUV_TOKEN_FN(load_point) {
 }
 
 ZUV_TOKEN_FN(load_time) {
-    (void)start, (void)flags;
-    missing_loader(lex, end, load);
+    (void)flags;
+    lex->pos = end;
+    double seconds = 0.0;
+    if (!time_text_to_seconds(start, end, &seconds)) throw_error(lex, start, end, TYPE_TIME);
+    lex->type = TYPE_TIME;
+    if (load) time::make_at(alloc_slot(lex), seconds);
 }
 
 ZUV_TOKEN_FN(load_money) {

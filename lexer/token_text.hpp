@@ -128,7 +128,4 @@ inline void consume_delimiter(State* lex, const uint8_t* p, int32_t moves) {
 // invalid map! text from opened to end.
 void make_map(State* lex, const uint8_t* opened, const uint8_t* end);
 
-// For the loaders of datatypes that do not exist yet: raises internal not-done.
-[[noreturn]] void datatype_missing();
-
 }  // namespace zuv::lexer

@@ -10,6 +10,7 @@
 #include "console/console_io.hpp"
 #include "library/routines.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/callbacks.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
@@ -44,6 +45,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/handle.hpp"
 #include "runtime/datatypes/hash_type.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -149,6 +151,7 @@ void init() {
     ref::register_type();
     point2D::register_type();
     point3D::register_type();
+    image::register_type();          // with the image backend's set-up
     // ---- end of the datatype registrations ---------------------------------
 
     actions::init();                 // the action entry table
@@ -181,6 +184,7 @@ void init() {
     // zuvbin::boot_load(record.boot_image, 0);  the boot image into the root block
     interpreter::init();
     natives::install_lexer_callback();  // lexer events call language-level callbacks
+    interpreter::install_comparator();  // sort/compare calls language-level functions
     boot_texts::define_builtins();   // the actions and natives, until the boot image holds them
     typeset::init_words();           // number!, series! ... until the boot image holds them
     boot_texts::define_base();       // true, false, none and the infix operators

@@ -39,7 +39,7 @@ bool walked_q(uint32_t type) {
 bool flagged_q(uint32_t type) {
     switch (type) {
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET:
+        case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET: case TYPE_IMAGE:
             return true;
         default: return walked_q(type);
     }

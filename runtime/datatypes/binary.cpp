@@ -10,6 +10,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/binary_codec.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -287,7 +288,9 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         bytes.assign(memory::head_of(s), memory::tail_of(s));
         break;
     }
-    case TYPE_IMAGE: fire_not_done();
+    case TYPE_IMAGE:  // the argb channel: the stored bytes of every pixel
+        bytes = image::get_channels(spec, image::ARGB);
+        break;
     case TYPE_CHAR: case TYPE_BINARY: case TYPE_TUPLE: case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
         value_bytes(spec, -1, false, false, bytes);
         break;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
 #include "runtime/datatypes/block_internal.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/float.hpp"
@@ -17,6 +18,7 @@
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/typeset.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/hash.hpp"
 #include "runtime/words.hpp"
@@ -404,11 +406,18 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
         case TYPE_OBJECT: case TYPE_MAP:
             body_of(proto, spec);
             break;
+        case TYPE_STRING: {
+            // The values the lexer loads from the text.
+            Cell* text = stack::push(spec);
+            lexer::scan_string(cell::begin(proto), text, -1, false, true, true, true, nullptr, nullptr, nullptr);
+            stack::top = text;
+            break;
+        }
+        case TYPE_TYPESET:
+            typeset::to_block(spec, proto);  // the words of its datatypes
+            break;
         case TYPE_VECTOR:
             return from_vector(proto, spec, type);
-        case TYPE_STRING: case TYPE_TYPESET:
-            // TODO: the values the lexer loads from the text and a typeset's datatypes.
-            fire_not_done();
         default: {
             Cell value = *spec;
             Node node = memory::alloc_cells(1);

@@ -339,6 +339,9 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         datatype::make_at(&type, TYPE_MONEY);
         fire(ErrorCategory::script, "not-related", &function, &type);
     }
+    // The minimum integer stays as it is: rounding it away from zero would
+    // leave the range, and toward zero it is already a multiple of any power of two.
+    if (get_value(value) == INT32_MIN) return value;
     if (to && type_of(scale) != TYPE_INTEGER) {
         float_::make_at(value, double(get_value(value)));
         return float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);

@@ -2,6 +2,7 @@
 #include "runtime/datatypes/logic.hpp"
 
 #include "evaluator/random.hpp"
+#include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/registry.hpp"
@@ -95,13 +96,7 @@ void bitwise(int32_t op) {
     Cell* result = stack::arguments;
     const Cell* other = result + 1;
     if (type_of(other) != TYPE_LOGIC) {
-        // TODO: the called function's second argument word joins these once
-        // the error datatype can name a caller's argument.
-        stack::CallerWord caller = stack::get_caller_word();
-        Cell function, type;
-        word::make_bound(&function, TYPE_WORD, caller.context, int32_t(caller.symbol), -1);
-        datatype::make_at(&type, type_of(other));
-        fire(ErrorCategory::script, "expect-arg", &function, &type);
+        rt_support::fire_expect_arg(type_of(other), 1);  // names the called function's second argument
     }
     switch (op) {
         case OP_AND: result->w1 &= other->w1; break;

@@ -105,8 +105,10 @@ void deep_copy_value(Node ctx, int32_t index, Node bind_to) {
 // node of its 5-cell more block (body, argument cache, entry, op copy, owner).
 void rebind_function(Node ctx, int32_t index) {
     Cell* fn = stack::push(value_at(ctx, index));
+    // A function with no spec series, or one that starts with none, cannot be
+    // made again. An empty spec is a function without arguments (does, func []).
     SeriesBuffer* spec = fn->w2 ? memory::buffer_of(fn->w2) : nullptr;
-    if (!spec || memory::length_of(spec) == 0 || type_of(memory::cells_head(spec)) == TYPE_NONE)
+    if (!spec || (memory::length_of(spec) > 0 && type_of(memory::cells_head(spec)) == TYPE_NONE))
         fire(ErrorCategory::script, "bad-func-def", fn);
     if (!fn->w1 || !fn->w3) {  // no context or no body to make again
         stack::top = fn;
@@ -146,13 +148,17 @@ void clear_changed_marks(Node ctx) {
     fire(ErrorCategory::internal, "no-cycle");
 }
 
-// Copies the values of ctx whose types are in the typeset (series, object!,
-// error!, map! and bitset! values) through their copy action.
+// Copies the values of ctx whose types are in the typeset, or of the
+// datatype (series, object!, error!, map! and bitset! values), through their
+// copy action. A deep copy hands the typeset on, so nested copies copy only
+// the same types.
 void copy_values_of_types(Node ctx, bool deep, const Cell* types) {
-    Cell* typeset = stack::push(types);
+    Cell wanted = *types;
+    bool by_datatype = type_of(&wanted) == TYPE_DATATYPE;
     for (int32_t i = 0, n = values_length(ctx); i < n; i++) {
         uint32_t type = type_of(value_at(ctx, i));
-        if (!rt_support::typeset_has_q(typeset, type)) continue;
+        bool in = by_datatype ? type == wanted.w1 : rt_support::typeset_has_q(&wanted, type);
+        if (!in) continue;
         bool copied_kind = type == TYPE_OBJECT || type == TYPE_ERROR || type == TYPE_MAP || type == TYPE_BITSET ||
                            (type >= TYPE_BLOCK && type <= TYPE_URL) || type == TYPE_HASH || type == TYPE_VECTOR ||
                            type == TYPE_BINARY || type == TYPE_TAG || type == TYPE_EMAIL || type == TYPE_REF ||
@@ -160,15 +166,17 @@ void copy_values_of_types(Node ctx, bool deep, const Cell* types) {
         if (!copied_kind) continue;
         auto copy = get_slot<Act::copy>(type);
         if (!copy) continue;
+        // The call's cells as the action entries lay them out: the value,
+        // the /types argument above it, then the destination.
         Cell* original = stack::push(value_at(ctx, i));
+        Cell* types_arg = deep ? stack::push(&wanted) : nullptr;
         Cell* copied = cell::begin(stack::push_raw());
-        copy(original, copied, nullptr, deep, deep ? typeset : nullptr);
+        copy(original, copied, nullptr, deep, types_arg);
         Cell* slot = value_at(ctx, i);
         copied->header = (copied->header & TYPE_MASK) | (slot->header & ~TYPE_MASK);
         *value_at(ctx, i) = *copied;
         stack::top = original;
     }
-    stack::top = typeset;
 }
 
 // The symbol of a word! value given to construct, when it names a logic or none value.
@@ -300,12 +308,19 @@ void clone(const Cell* source, Cell* destination, bool deep, const Cell* types, 
     } else {
         rebind_functions(ctx);
         if (typed) {
+            // The source stays on the cycle stack while its values are
+            // copied, and leaves it however the copy ends.
+            struct Entered {
+                int32_t depth = cycles::depth();
+                ~Entered() {
+                    if (cycles::depth() > depth) cycles::drop(cycles::depth() - depth);
+                }
+            } entered;
             if (deep) {
                 if (cycles::visited_q(source_ctx)) fire_no_cycle();
                 cycles::push(source_ctx);
             }
             copy_values_of_types(ctx, deep, types);
-            if (deep) cycles::pop();
         }
     }
     if (rescan) setup_events(result, ctx);

@@ -103,6 +103,19 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
             block::append_cell(proto, &value);
             return cell::set_type(proto, uint32_t(type));
         }
+        case TYPE_STRING: {
+            // The text loads as values; text that is one path ("a/b") gives
+            // that path's segments rather than a path holding a path.
+            block::to(proto, spec, type);
+            SeriesBuffer* b = memory::buffer_of(proto->w2);
+            const Cell* only = memory::cells_head(b);
+            if (memory::length_of(b) == 1 && type_of(only) >= TYPE_PATH && type_of(only) <= TYPE_GET_PATH) {
+                Cell inner = *only;
+                proto->w1 = inner.w1;
+                proto->w2 = inner.w2;
+            }
+            return cell::set_type(proto, uint32_t(type));
+        }
         default:
             block::to(proto, spec, type);
             return cell::set_type(proto, uint32_t(type));

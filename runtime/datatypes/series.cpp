@@ -297,7 +297,20 @@ Cell* clear(Cell* value) {
 Cell* remove(Cell* value, Cell* part, Cell* key) {
     int64_t count = given(part, value) ? part_count(value, part) : 1;
     if (count < 1) return value;
-    if (given(key, value)) fire_not_done();  // TODO: remove/key through find/case
+    if (given(key, value)) {
+        // The key is found as find/case finds it; it goes with the element after it.
+        auto find = get_slot<Act::find>(type_of(value));
+        if (!find) fire_not_done();
+        Cell* saved_top = stack::top;
+        Cell* series = stack::push(value);
+        Cell* wanted = stack::push(key);
+        Cell found = *find(series, wanted, nullptr, false, true, false, false, nullptr, nullptr, false, false,
+                           false, false);
+        stack::top = saved_top;
+        if (type_of(&found) == TYPE_NONE) return none::make_at(value);
+        value->w1 = found.w1;
+        count += 1;
+    }
     int32_t start = head_index(value);
     if (start < 0 || start >= total_length(value)) return value;
     int32_t c = clamp32(count, 0, INT32_MAX);
@@ -389,7 +402,13 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         fire(ErrorCategory::script, "expect-arg", &type);
     }
     uint32_t from_type = type_of(origin);
-    if (from_type == TYPE_IMAGE || to_type == TYPE_IMAGE) fire_not_done();  // TODO: image pixels
+    if (from_type == TYPE_IMAGE || to_type == TYPE_IMAGE) {
+        // Pixels live in the image backend, not in a series buffer.
+        Cell a, b;
+        datatype::make_at(&a, int32_t(from_type));
+        datatype::make_at(&b, int32_t(to_type));
+        fire(ErrorCategory::script, "move-bad", &a, &b);
+    }
     if (at_tail_q(origin)) return target;
     int32_t length = get_length(origin, false);
     int64_t count = 1;
@@ -561,8 +580,6 @@ void copy_range(const Cell* value, int32_t start, int32_t count, Cell* result) {
 void remove_range(const Cell* value, int32_t start, int32_t count) { close_gap(buffer_of(value), start, count); }
 
 Cell* take(Cell* value, Cell* part, bool, bool last) {
-    uint32_t type = type_of(value);
-    if (type == TYPE_IMAGE) fire_not_done();  // TODO
     TakeRange r = take_range(value, part, last);
     if (r.empty_series) return none::make_at(value);
     Cell source = *value;

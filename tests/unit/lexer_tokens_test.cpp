@@ -389,13 +389,5 @@ TEST_F(LexerTokens, CommaOutsideAPointLiteralFails) {
     }
 }
 
-// ---- datatypes still to come ----------------------------------------------------
-
-TEST_F(LexerTokens, TokensOfMissingDatatypesRefuseToLoad) {
-    // Each text is one token of a datatype the runtime does not have yet.
-    const char* texts[] = {"50%", "12:30"};
-    for (const char* text : texts) EXPECT_EQ(error_of(text), "internal/not-done") << text;
-}
-
 }  // namespace
 }  // namespace zuv

@@ -1,0 +1,70 @@
+// Calls of language-level functions from C++: the cells such a call gets
+// after its frame, and the comparator of sort/compare.
+#include "evaluator/callbacks.hpp"
+
+#include "evaluator/interpreter.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes/block_internal.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::interpreter {
+
+Node callback_context(const Cell& fn, Node fallback) {
+    const Cell* owner = function::more_cell(&fn, function::MORE_OWNER);
+    if (owner && type_of(owner) == TYPE_INTEGER && owner->w2) return owner->w2;
+    return fallback;
+}
+
+int32_t push_callback_cells(const Cell& fn, const Cell* args, int32_t count) {
+    int32_t given = 0;
+    bool refinements = false;
+    // Pushing never allocates: the spec's buffer stays where it is.
+    SeriesBuffer* spec = memory::buffer_of(fn.w2);
+    const Cell* c = memory::cells_head(spec);
+    for (int32_t i = 0, n = memory::length_of(spec); i < n; i++, c++) {
+        switch (type_of(c)) {
+        case TYPE_REFINEMENT:
+            refinements = true;
+            logic::make_at(stack::push_raw(), false);
+            break;
+        case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD:
+            if (!refinements && given < count)
+                stack::push(&args[given++]);
+            else
+                none::make_at(stack::push_raw());
+            break;
+        default: break;
+        }
+    }
+    return given;
+}
+
+namespace {
+
+// The comparator of sort/compare: called with the two values under a frame
+// named <compare-callback>; its result is copied out. A break, throw or
+// other exit it leaves pending cannot pass through the sort's C++ frames as
+// a code: it continues as the low-level throw.
+void call_comparator(const Cell* function, Cell* first, Cell* second, Cell* result) {
+    Cell fn = *function;
+    Cell* saved_top = stack::push(&fn);  // keeps the comparator alive while it runs
+    Cell args[2] = {*first, *second};
+    stack::mark_func(&words::tag_compare_callback, fn.w1);
+    push_callback_cells(fn, args, 2);
+    Cell name = words::tag_compare_callback;
+    exec_function(&fn, callback_context(fn, name.w1), &name, 4);
+    stack::raise_pending();
+    *result = *stack::arguments;
+    stack::unwind_func();
+    stack::top = saved_top;
+}
+
+}  // namespace
+
+void install_comparator() { block::detail::call_comparator = call_comparator; }
+
+}  // namespace zuv::interpreter
