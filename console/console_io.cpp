@@ -232,6 +232,13 @@ Value console_init(const Value* args, int32_t) {
     return answer(nullptr);
 }
 
+// stdin-terminal?: whether standard input is a terminal.
+Value stdin_terminal_q(const Value*, int32_t) {
+    Value v;
+    v.i = ::isatty(0) ? 1 : 0;
+    return v;
+}
+
 }  // namespace
 
 void register_routines() {
@@ -240,6 +247,7 @@ void register_routines() {
     routines::add("input-stdin", input_stdin);
     routines::add("read-stdin", read_stdin);
     routines::add("console-init", console_init);
+    routines::add("stdin-terminal?", stdin_terminal_q);
 }
 
 }  // namespace zuv::console_io
