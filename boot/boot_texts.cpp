@@ -12,7 +12,7 @@
 #include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
-#include "runtime/collector.hpp"
+#include "runtime/root.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
@@ -31,9 +31,8 @@ namespace zuv::boot_texts {
 
 namespace {
 
-// The block of the records, while start-up runs them.
-Cell records;
-bool records_rooted = false;
+// The root cell of the records, while start-up runs them.
+Cell* records = nullptr;
 
 bool ends_with(const char* text, const char* tail) {
     size_t n = std::strlen(text), m = std::strlen(tail);
@@ -102,21 +101,24 @@ void load_records(Cell* out) {
     }
 }
 
+void load() {
+    records = none::make_at(cell::alloc_tail_cell(runtime::root.w2));
+    load_records(records);
+}
+
 void run_records(int32_t first, int32_t end) {
-    if (!records_rooted) {
-        collector::add_root(&records);
-        records_rooted = true;
-    }
-    if (type_of(&records) != TYPE_BLOCK) load_records(&records);
+    if (!records || type_of(records) != TYPE_BLOCK) runtime::quit_with_runtime_error(98, 0);
     for (int32_t i = first; i < end && i < count; i++) {
-        Cell code = block::zs_head(&records)[i];
+        Cell code = block::zs_head(records)[i];
         Cell* held = stack::push(&code);
         interpreter::eval_block(held, false);
         stack::top = held;
     }
 }
 
-void release_records() { none::make_at(&records); }
+void release_records() {
+    if (records) none::make_at(records);
+}
 
 namespace {
 

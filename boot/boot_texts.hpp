@@ -29,13 +29,16 @@ extern const int32_t count;
 const Text* find(const char* name);
 
 // Makes the boot records: a block holding, for each manifest entry in order,
-// the block of its code (its words bound to the global context). *out must
-// be a cell the collector marks.
+// the block of its code after its `Zuv [...]` header (its words bound to the
+// global context). *out must be a cell the collector marks.
 void load_records(Cell* out);
 
+// The runtime initialisation's step that brings the boot code into the root
+// block: the records, in a root cell, until start-up has run them all.
+void load();
+
 // Evaluates the records of the manifest entries from index first up to (not
-// including) index end. The records are made on the first call and kept
-// until release_records().
+// including) index end.
 void run_records(int32_t first, int32_t end);
 // Forgets the records once start-up has run them all.
 void release_records();

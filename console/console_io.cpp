@@ -34,6 +34,7 @@
 #include "runtime/process.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/unicode.hpp"
+#include "runtime/words.hpp"
 
 namespace zuv::console_io {
 
@@ -192,10 +193,10 @@ Value read_stdin(const Value* args, int32_t) {
     return answer(integer::make_at(stack::push_raw(), int32_t(bytes.size())));
 }
 
-// The field of an object value, by name, or null.
-Cell* field_of(const Cell* object, const char* name) {
+// The field of an object value, by symbol, or null.
+Cell* field_of(const Cell* object, int32_t symbol) {
     if (type_of(object) != TYPE_OBJECT) return nullptr;
-    int32_t i = _context::find_word(object->w1, symbol::make(name), true);
+    int32_t i = _context::find_word(object->w1, symbol, true);
     return i < 0 ? nullptr : _context::value_slot(object->w1, i);
 }
 
@@ -221,12 +222,11 @@ Value console_init(const Value* args, int32_t) {
         columns = 80;
         rows = 50;
     }
-    int32_t system = symbol::make("system");
-    if (_context::find_word(_context::global, system, true) >= 0) {
-        Cell* console = field_of(_context::global_value_cell(system), "console");
+    if (_context::find_word(_context::global, sym::system, true) >= 0) {
+        Cell* console = field_of(_context::global_value_cell(sym::system), sym::console);
         if (console) {
             Cell copy = *console;
-            if (Cell* size = field_of(&copy, "size")) pair::make_at(size, columns, rows);
+            if (Cell* size = field_of(&copy, sym::size)) pair::make_at(size, columns, rows);
         }
     }
     return answer(nullptr);

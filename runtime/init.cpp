@@ -181,7 +181,7 @@ void init() {
     error::init();                   // and system/standard/error
     port::init();                    // and system/standard/port, url-parts and system/schemes
     lexer::init();
-    // zuvbin::boot_load(record.boot_image, 0);  the boot image into the root block
+    boot_texts::load();              // the boot code into the root block, in manifest order
     interpreter::init();
     natives::install_lexer_callback();  // lexer events call language-level callbacks
     interpreter::install_comparator();  // sort/compare calls language-level functions
