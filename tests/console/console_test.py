@@ -146,6 +146,13 @@ check("read-stdin grows the binary",
 status, out = run(stdin="append/dup copy \"\" #\"x\" 200\n")
 check("a long result is cut to the console width",
       (status, out), (0, "== {" + "x" * 72 + "...\n"))
+status, out = run(stdin="system/console/prompt: func [] [1 / 0]\n1\n2\n")
+check("a failing prompt is reported once and the default comes back",
+      (status, out.count("*** Where: system/console/prompt"), out.endswith("== 1\n== 2\n")), (0, 1, True))
+status, out = run(stdin="system/console/result: \"=>\"\n3\nsystem/console/result: func [] [1 / 0]\n4\n")
+check("the result prefix is evaluated for each result; a failing one falls back to the default",
+      (status, "=> 3\n" in out, out.count("*** Where: system/console/result"), out.endswith("== 4\n")),
+      (0, True, 2, True))
 check("quit/return", run(stdin="quit/return 7\nprint 1\n"), (7, ""))
 check("quit", run(stdin="q\nprint 1\n"), (0, ""))
 
