@@ -272,15 +272,25 @@ void eval_text(const char* text, const Cell* argument = nullptr) {
 // the command halts as `halt` would halt it.
 void halt_command() { eval_text("halt"); }
 
-// Changes to the folder of the script's path (a path without a folder: none).
+// Changes to the folder of the script's path, which system/options/path
+// then names too.
 void enter_folder(const char* path) {
     const char* slash = std::strrchr(path, '/');
-    if (!slash) return;
-    std::string folder(path, size_t(slash - path) + 1);
-    if (::chdir(folder.c_str()) != 0) {
-        Cell* name = string::load(reinterpret_cast<const uint8_t*>(folder.data()), int32_t(folder.size()), 0);
-        fire(ErrorCategory::access, "cannot-open", name);
+    if (slash) {
+        std::string folder(path, size_t(slash - path) + 1);
+        if (::chdir(folder.c_str()) != 0) {
+            Cell* name = string::load(reinterpret_cast<const uint8_t*>(folder.data()), int32_t(folder.size()), 0);
+            fire(ErrorCategory::access, "cannot-open", name);
+        }
     }
+    std::string here(PATH_MAX, '\0');
+    if (!::getcwd(here.data(), here.size())) return;
+    here.resize(std::strlen(here.c_str()));
+    if (here.empty() || here.back() != '/') here += '/';
+    here = valid_utf8(here.data(), here.size());
+    Cell* file = string::load(reinterpret_cast<const uint8_t*>(here.data()), int32_t(here.size()), 0);
+    cell::set_type(file, TYPE_FILE);
+    eval_text("system/options/path:", file);
 }
 
 // Loads and runs the script; a failure is reported. Answers true when it

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "boot/program.hpp"
@@ -117,28 +118,53 @@ Value set_buffer_history(const Value* args, int32_t) {
     return answer(nullptr);
 }
 
+// Terminal echo off for a hidden answer, restored when the read ends.
+struct EchoOff {
+    bool active = false;
+    struct termios saved {};
+    explicit EchoOff(bool hide) {
+        if (!hide || ::tcgetattr(0, &saved) != 0) return;
+        struct termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        active = ::tcsetattr(0, TCSANOW, &quiet) == 0;
+    }
+    ~EchoOff() {
+        if (!active) return;
+        ::tcsetattr(0, TCSANOW, &saved);
+        write_all(1, "\n", 1);
+    }
+};
+
 // _read-input prompt hidden?: reads one line into the string given to
-// _set-buffer-history. The end of the input ends the program normally.
+// _set-buffer-history. A terminal shows the prompt first and keeps accepted
+// lines in the history (a hidden answer is neither echoed nor kept). When the
+// input has ended, the prompt loop ends as quit ends it; a script's read
+// answers an empty line.
 Value read_input(const Value* args, int32_t) {
     const Cell* prompt = args[0].cell;
     bool hidden = type_of(args[1].cell) == TYPE_LOGIC && args[1].cell->w1 != 0;
     bool terminal = ::isatty(0);
-    if (terminal) {
-        std::string text = program::form_text(prompt);
+    std::string text = terminal ? program::form_text(prompt) : std::string();
+    std::string line;
+    // At the prompt Ctrl+C drops the line being typed; elsewhere it ends the
+    // program, as it ends a script.
+    std::sig_atomic_t mode = runtime::interrupt_mode;
+    bool prompt_loop = mode == runtime::INTERRUPT_HALT;
+    if (prompt_loop) runtime::interrupt_mode = runtime::INTERRUPT_READING;
+    runtime::interrupt_pending = 0;
+    Got got;
+    {
+        // Echo goes off before the prompt shows: nothing typed after it is echoed.
+        EchoOff echo(terminal && hidden);
         console_writer::flush();
         write_all(1, text.data(), text.size());
+        got = read_line(line);
     }
-    console_writer::flush();
-    std::string line;
-    std::sig_atomic_t mode = runtime::interrupt_mode;
-    runtime::interrupt_mode = runtime::INTERRUPT_READING;
-    runtime::interrupt_pending = 0;
-    Got got = read_line(line);
     runtime::interrupt_mode = mode;
     if (got == Got::end) {
-        // The end of the input ends the console as quit does.
         if (terminal) write_all(1, "\n", 1);
-        runtime::throw_code(THROW_QUIT);
+        if (prompt_loop) runtime::throw_code(THROW_QUIT);
+        line.clear();
     }
     if (got == Got::interrupted) {
         write_all(1, "\n", 1);
@@ -149,7 +175,7 @@ Value read_input(const Value* args, int32_t) {
         Cell* target = stack::push(&edit_line);
         string::concatenate(target, text, -1, string::rs_length_q(target), false, string::CONCAT_APPEND);
         // Accepted lines go to the head of the history, newest first, once.
-        if (!hidden && !line.empty() && type_of(&edit_history) == TYPE_BLOCK) {
+        if (terminal && !hidden && !line.empty() && type_of(&edit_history) == TYPE_BLOCK) {
             bool repeated = block::zs_length_q(&edit_history) > 0 &&
                             program::form_text(block::zs_head(&edit_history)) == line;
             if (!repeated) {

@@ -120,6 +120,15 @@ s.send("halt\r")
 check("halt", s.read_until("(halted)")[0], True)
 s.send("system/console/size/x > 0\r")
 check("the console size comes from the terminal", s.read_until("== true")[0], True)
+s.send("length? ask/hide \"pw: \"\r")
+s.read_until("\"pw: \"")  # the typed line's echo
+s.read_until("pw: ")
+s.send("secret\r")
+found, before = s.read_until("== 6")
+check("a hidden answer is not echoed", (found, "secret" in before), (True, False))
+s.send("reduce [second system/console/history find system/console/history \"secret\"]\r")
+check("typed lines go to the history, a hidden answer does not",
+      s.read_until("== [{length? ask/hide \"pw: \"} none]")[0], True)
 s.send("quit/return 3\r")
 check("quit/return ends with its status", s.wait(), 3)
 
@@ -158,7 +167,11 @@ check("quit", run(stdin="q\nprint 1\n"), (0, ""))
 
 # ---- scripts ----
 folder = tempfile.mkdtemp()
-path = script("Zuv [] print system/options/path print what-dir\n", folder)
+os.mkdir(os.path.join(folder, "sub"))
+path = script("Zuv [] print system/options/path\n", os.path.join(folder, "sub"))
+check("a script runs in its own folder", run([os.path.relpath(path, folder)], cwd=folder),
+      (0, os.path.realpath(os.path.join(folder, "sub")) + "/\n"))
+os.unlink(path)
 path = script("Zuv [] probe 1 + 2\n", folder)
 check("a script runs", run([path]), (0, "3\n"))
 os.unlink(path)
@@ -175,6 +188,9 @@ check("--catch keeps the prompt loop, without banner", run(["--catch", path], st
 os.unlink(path)
 path = script("Zuv [] write-file-here: 1\nquit/return 5\n", folder)
 check("quit in a script", run([path])[0], 5)
+os.unlink(path)
+path = script("Zuv [] print mold input print \"end\"\n", folder)
+check("a script's read at the end of input answers an empty line", run([path]), (0, "\"\"\nend\n"))
 os.unlink(path)
 
 # Signals: Ctrl+C ends a script run without the prompt loop with 130; a
