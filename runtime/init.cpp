@@ -13,6 +13,8 @@
 #include "evaluator/natives_eval.hpp"
 #include "evaluator/natives_transcode.hpp"
 #include "evaluator/random.hpp"
+#include "services/checksum.hpp"
+#include "services/deflate.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
 #include "runtime/case_folding.hpp"
@@ -152,8 +154,8 @@ void init() {
     natives::register_output_routines();  // last-lf?
     // parse::init();
     ownership::init();               // the owners table for reactivity
-    // checksum::init_words();
-    // deflate::init_words();
+    checksum::init_words();
+    deflate::init_words();
     // call::init();                 the capture buffer for child processes
     stack::init();
     error_catalog::init();           // until the boot image brings system/catalog/errors
