@@ -265,7 +265,7 @@ int inflate(uint8_t* out, int64_t* size, const uint8_t* in, int64_t length, int6
                 result = STORED_SHORT;
                 break;
             }
-            if (o.produced + len <= o.capacity) std::memcpy(o.out + o.produced, in + r.position, len);
+            if (len > 0 && o.produced + len <= o.capacity) std::memcpy(o.out + o.produced, in + r.position, len);
             o.produced += len;
             r.position += len;
             r.refill();
