@@ -113,15 +113,17 @@ bool build(Table& t, const uint8_t* lengths, int n) {
 int decode(BitReader& r, const Table& t) {
     uint32_t bits = r.buffer & 0xFFFF;
     uint32_t w = uint32_t(byte_reversal[bits & 0xFF]) << 24 | uint32_t(byte_reversal[bits >> 8]) << 16 | 0xFFFF;
-    // The last entry not greater than w.
-    int low = 0, high = t.n;
-    while (low < high) {
-        int mid = (low + high) / 2;
-        if (t.entries[mid] <= w) low = mid + 1;
-        else high = mid;
+    // The last entry not greater than w: a binary search whose steps choose
+    // without branching (the halves keep the answer in [base, base + n)).
+    const uint32_t* base = t.entries;
+    int n = t.n;
+    while (n > 1) {
+        int half = n / 2;
+        base = base[half] <= w ? base + half : base;
+        n -= half;
     }
-    if (low == 0) return -1;
-    uint32_t e = t.entries[low - 1];
+    if (base[0] > w) return -1;
+    uint32_t e = base[0];
     int len = int(e & 15);
     if (len == 0 || ((e ^ w) >> (32 - len)) != 0) return -1;
     r.take(len);
