@@ -73,9 +73,15 @@ struct BitReader {
 // A canonical code table: an entry per symbol, the code left-aligned in the
 // top bits OR symbol << 4 OR length, in increasing order of (length, symbol),
 // so of the left-aligned codes; the symbols without a code come first as 0.
+// Codes of up to FAST_BITS bits are also found directly: fast[the next
+// FAST_BITS bits as they arrive] is symbol << 4 OR length, or 0 for a longer
+// code (or none), which the search of the entries then finds.
+constexpr int FAST_BITS = 9;
+
 struct Table {
     uint32_t entries[288];
     int n;
+    uint16_t fast[1 << FAST_BITS];
 };
 
 // Builds the table of n code lengths; false when the lengths give more codes
@@ -100,10 +106,18 @@ bool build(Table& t, const uint8_t* lengths, int n) {
     }
     // next_code[1] is 0 and each length starts where the shorter codes end.
     for (int i = 0; i < count[0]; i++) t.entries[i] = 0;
+    for (uint16_t& f : t.fast) f = 0;
     for (int s = 0; s < n; s++) {
         int len = lengths[s];
         if (len == 0) continue;
-        t.entries[next_position[len]++] = (next_code[len]++ << (32 - len)) | uint32_t(s) << 4 | uint32_t(len);
+        uint32_t c = next_code[len]++;
+        t.entries[next_position[len]++] = (c << (32 - len)) | uint32_t(s) << 4 | uint32_t(len);
+        if (len > FAST_BITS) continue;
+        // The code arrives most significant bit first: reversed, it is the low bits of the buffer.
+        uint32_t wire = 0;
+        for (int b = 0; b < len; b++) wire |= ((c >> b) & 1) << (len - 1 - b);
+        for (uint32_t rest = 0; rest < (1u << (FAST_BITS - len)); rest++)
+            t.fast[wire | rest << len] = uint16_t(s << 4 | len);
     }
     t.n = n;
     return true;
@@ -111,6 +125,10 @@ bool build(Table& t, const uint8_t* lengths, int n) {
 
 // The next symbol, or -1 when the buffered bits start no code of the table.
 int decode(BitReader& r, const Table& t) {
+    if (uint16_t f = t.fast[r.buffer & ((1u << FAST_BITS) - 1)]) {
+        r.take(f & 15);
+        return f >> 4;
+    }
     uint32_t bits = r.buffer & 0xFFFF;
     uint32_t w = uint32_t(byte_reversal[bits & 0xFF]) << 24 | uint32_t(byte_reversal[bits >> 8]) << 16 | 0xFFFF;
     // The last entry not greater than w: a binary search whose steps choose
