@@ -239,6 +239,8 @@ int inflate_codes(BitReader& r, Output& o, const Table& literals, const Table& d
                 const uint8_t* from = to - distance;
                 for (int i = 0; i < length; i++) to[i] = from[i];
                 o.produced += length;
+            } else if (o.produced >= o.capacity) {
+                o.produced += length;  // past the area: only counted
             } else {
                 // The source of a stored byte lies before it, so was stored too.
                 for (int i = 0; i < length; i++) o.put(o.produced - distance < o.capacity ? o.out[o.produced - distance] : 0);

@@ -189,7 +189,15 @@ packed_zlib = zlib_compress(TEXT[:8000], 6)
 packed_gzip = gzip.compress(TEXT[:8000])
 packed_raw = zlib_compress(TEXT[:8000], 6, -15)
 stored = zlib_compress(rng.randbytes(300), 0, -15)
+# A raw stream of 2 GiB + 1 MiB of zeros: more than a binary! holds. Each
+# repeated middle part codes 1 MiB of zeros after zeros, ending byte-aligned.
+c = zlib.compressobj(9, zlib.DEFLATED, -15)
+zeros = bytes(1 << 20)
+first = c.compress(zeros) + c.flush(zlib.Z_SYNC_FLUSH)
+middle = c.compress(zeros) + c.flush(zlib.Z_SYNC_FLUSH)
+too_big = first + middle * 2048 + c.flush()
 damaged = [
+    ("raw stream of more than 2 GiB", "deflate", too_big),
     ("zlib cut", "zlib", packed_zlib[:len(packed_zlib) // 2]),
     ("zlib without its trailer", "zlib", packed_zlib[:-4]),
     ("zlib bad Adler-32", "zlib", packed_zlib[:-1] + bytes([packed_zlib[-1] ^ 1])),
