@@ -153,7 +153,7 @@ void checksum_star(bool check, const int32_t* refinements) {
     } else if (same_symbol(method, checksum::method::adler32)) {
         integer::make_at(arg(0), int32_t(checksum::adler32(data.data, n)));
     } else if (same_symbol(method, checksum::method::tcp)) {
-        integer::make_at(arg(0), checksum::tcp_checksum(data.data, n));
+        integer::make_at(arg(0), checksum::tcp(data.data, n));
     } else {
         int32_t index = checksum::method_index(symbol);
         checksum::Digest d = spec ? checksum::hmac(data.data, n, key.data, size_t(key.length), index)

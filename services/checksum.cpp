@@ -151,7 +151,7 @@ uint32_t adler32(const uint8_t* bytes, size_t length) {
     return s2 << 16 | s1;
 }
 
-uint16_t tcp_checksum(const uint8_t* bytes, size_t length) {
+uint16_t tcp(const uint8_t* bytes, size_t length) {
     uint64_t sum = 0;  // a 64-bit sum of 16-bit words loses no carry below 2^48 words
     size_t i = 0;
     for (; i + 1 < length; i += 2) sum += uint32_t(bytes[i]) << 8 | bytes[i + 1];

@@ -35,7 +35,7 @@ uint32_t crc32(const uint8_t* bytes, size_t length);
 // The CRC-32 register carried over chunks: start with 0, feed each chunk.
 uint32_t crc32_update(uint32_t crc, const uint8_t* bytes, size_t length);
 uint32_t adler32(const uint8_t* bytes, size_t length);
-uint16_t tcp_checksum(const uint8_t* bytes, size_t length);
+uint16_t tcp(const uint8_t* bytes, size_t length);
 
 // A digest: up to 64 bytes, size of them used.
 struct Digest {

@@ -83,7 +83,7 @@ TEST(Checksum, InternetChecksum) {
         {rep(0xFF, 4), 0x0000},             // carries fold back until none remain
         {rep(0xFF, 100001), 0x00FF},
     };
-    for (const Case& c : cases) EXPECT_EQ(checksum::tcp_checksum(c.data.data(), c.data.size()), c.expected);
+    for (const Case& c : cases) EXPECT_EQ(checksum::tcp(c.data.data(), c.data.size()), c.expected);
 }
 
 TEST(Checksum, Digests) {
