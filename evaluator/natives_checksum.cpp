@@ -8,20 +8,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_support.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/integer.hpp"
-#include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
-#include "runtime/words.hpp"
 #include "services/checksum.hpp"
 #include "services/deflate.hpp"
 
@@ -39,8 +35,8 @@ constexpr uint8_t CHECKSUM_SPEC[] = {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG,
 constexpr uint8_t COMPRESS_DATA[] = {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF, TYPE_BINARY};
 constexpr uint8_t BINARY_ONLY[] = {TYPE_BINARY};
 
-// The most bytes one binary! can hold (a series buffer's size is a 32-bit
-// count of 16-byte units' worth of bytes).
+// The most bytes one binary! can hold: a series buffer is at most INT32_MAX
+// bytes, allocated in 16-byte steps.
 constexpr int64_t MAX_BINARY = INT32_MAX & ~int64_t(15);
 
 // The bytes of a value: a binary! from its head (into its buffer: valid until
@@ -88,7 +84,7 @@ bool same_symbol(const Cell* word, int32_t symbol) {
 using Encoder = int (*)(uint8_t*, int64_t*, const uint8_t*, int64_t);
 using Decoder = int (*)(uint8_t*, int64_t*, const uint8_t*, int64_t, int64_t);
 
-// The coders of a method word (zlib, deflate or gzip in any case), else
+// The method symbol a word names (zlib, deflate or gzip in any case), else
 // script invalid-arg with the word.
 int32_t method_of(const Cell* word) {
     for (int32_t m : {deflate::method::zlib, deflate::method::deflate, deflate::method::gzip})
