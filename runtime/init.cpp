@@ -15,6 +15,8 @@
 #include "evaluator/natives_transcode.hpp"
 #include "evaluator/parse.hpp"
 #include "evaluator/random.hpp"
+#include "services/checksum.hpp"
+#include "services/deflate.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
 #include "runtime/case_folding.hpp"
@@ -169,8 +171,8 @@ void init() {
     natives::register_output_routines();  // last-lf?
     parse::init();
     ownership::init();               // the owners table for reactivity
-    // checksum::init_words();
-    // deflate::init_words();
+    checksum::init_words();
+    deflate::init_words();
     // call::init();                 the capture buffer for child processes
     stack::init();
     error_catalog::init();           // until the boot image brings system/catalog/errors
