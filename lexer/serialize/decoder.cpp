@@ -194,7 +194,8 @@ private:
                const uint8_t* at);
     Cell resolve_path(const uint8_t* at);
     Cell reference_record(const uint8_t* at);
-    void series(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made);
+    void series(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made,
+                const uint8_t* record_at);
     Node context_body(uint32_t std_header, bool& values_present);
     void context_values(Node ctx, int32_t n);
     void object_record(Node into, bool alternate, bool reference, uint32_t header, bool append_it, Cell& made);
@@ -351,7 +352,7 @@ void Decoder::record(Node into) {
             else if (t == 0xC4) set = true;
             else break;
         }
-        if (set && !boot_) invalid(p_ - 1);
+        if (set && !boot_) invalid(at);
         if (t >= 0x80) {
             if (reference || set) invalid(p_ - 1);
             Cell v;
@@ -382,7 +383,6 @@ void Decoder::record(Node into) {
         }
         type = header & 0xFF;
         new_line = (header & STD_NEW_LINE) != 0;
-        reference = (header & STD_REFERENCE) != 0;
         if (type == 255) {
             p_ -= 4;
             Cell v = reference_record(at);
@@ -390,6 +390,10 @@ void Decoder::record(Node into) {
             depth_--;
             return;
         }
+        // Bit 19 marks a reference only where the type has one (an op keeps
+        // the wrapped type in bits 16-23).
+        reference = (header & STD_REFERENCE) != 0 &&
+                    (series_record_q(type) || any_word_type_q(type) || type == TYPE_OBJECT || type == TYPE_FUNCTION);
         if (any_word_type_q(type)) {
             if (boot_) set = (header & STD_GLOBAL) != 0;
             else reference = reference && !(header & STD_GLOBAL);
@@ -538,7 +542,7 @@ void Decoder::typed(Node into, uint32_t type, bool alternate, bool reference, bo
         index = length_of(into) - 1;
         break;
     case TYPE_CONTEXT: {
-        if (!compact_) p_ -= 4;
+        p_ -= compact_ ? 1 : 4;  // the body starts with its own tag (a one-byte tag below 63)
         bool present;
         Node ctx = context_body(0, present);
         made = Cell{TYPE_OBJECT, ctx, uint32_t(-1), 0};
@@ -581,7 +585,7 @@ void Decoder::typed(Node into, uint32_t type, bool alternate, bool reference, bo
         invalid(at);  // images are read once the image datatype exists
     default:
         if (series_record_q(type)) {
-            series(into, type, alternate, reference, header, made);
+            series(into, type, alternate, reference, header, made, at);
             index = length_of(into) - 1;
             break;
         }
@@ -606,7 +610,8 @@ void Decoder::money_record(bool negative, Cell& made, const uint8_t* at) {
     std::memcpy(&made.w1, b, sizeof b);
 }
 
-void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made) {
+void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made,
+                     const uint8_t* record_at) {
     const uint8_t* at = p_;
     int32_t head = 0;
     bool has_head = type != TYPE_MAP && type != TYPE_BITSET;
@@ -619,7 +624,7 @@ void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, u
     }
     if (reference) {
         Cell target = reference_record(at);
-        if (storage_class(type_of(&target)) != storage_class(type)) invalid(at);
+        if (storage_class(type_of(&target)) != storage_class(type)) invalid(record_at);
         made = target;
         made.header = (target.header & ~(TYPE_MASK | FLAG_NEW_LINE)) | type;
         if (has_head) made.w1 = uint32_t(head);
@@ -854,8 +859,9 @@ void Decoder::function_record(Node into, bool reference, bool append_it, Cell& m
     if (_context::kind_of(&ctx_cell) != _context::KIND_FUNCTION || !_context::on_stack_q(&ctx_cell)) invalid(at);
     Node spec = memory::alloc_cells(spec_length < 1 ? 1 : spec_length);
     Node body = memory::alloc_cells(body_length < 1 ? 1 : body_length);
-    Node more = memory::alloc_unset_cells(function::MORE_CELLS);
-    *cell_at(more, function::MORE_BODY) = block_cell(body);
+    Node more = memory::alloc_cells(function::MORE_CELLS);
+    append(more, block_cell(body));
+    for (int32_t i = 1; i < function::MORE_CELLS; i++) append(more, Cell{TYPE_UNSET, 0, 0, 0});
     made = Cell{TYPE_FUNCTION, ctx, spec, more};
     *_context::own_value(ctx) = made;
     if (append_it) append(into, made);
