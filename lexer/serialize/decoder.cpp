@@ -720,6 +720,8 @@ void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, u
             Cell whole = block_cell(node);
             Cell finished{};
             if (type == TYPE_MAP) {
+                for (int32_t i = 0; i < n; i += 2)
+                    if (!map::valid_key_type_q(type_of(cell_at(node, i)))) invalid(at);
                 map::make_at(&finished, &whole, n / 2);
             } else {
                 finished = whole;
@@ -820,8 +822,15 @@ void Decoder::object_record(Node into, bool alternate, bool reference, uint32_t 
                        : 0;
     made = Cell{TYPE_OBJECT, ctx, uint32_t(boot_ ? class_id : -1), info};
     *_context::own_value(ctx) = made;
-    if (append_it) append(into, made);
+    int32_t index = append_it ? append(into, made) : -1;
     if (present) context_values(ctx, _context::word_count(ctx));
+    // Outside the boot image the change handlers' entries are not taken on
+    // trust: they index the context and size the handler's call.
+    if (!boot_ && events) {
+        made.w3 = object::scan_events(ctx);
+        *_context::own_value(ctx) = made;
+        if (index >= 0) cell_at(into, index)->w3 = made.w3;
+    }
 }
 
 // The context a reference names for words and objects: that of an object,
