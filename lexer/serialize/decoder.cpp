@@ -38,6 +38,7 @@
 #include "runtime/memory.hpp"
 #include "runtime/root.hpp"
 #include "runtime/symbols.hpp"
+#include "runtime/unicode.hpp"
 #include "runtime/datatypes/symbol.hpp"
 
 namespace zuv::zuvbin {
@@ -206,6 +207,7 @@ private:
     void builtin_record(Node into, uint32_t type, Cell& made, const uint8_t* at);
     void error_record(Node into, Cell& made, const uint8_t* at);
     void money_record(bool negative, Cell& made, const uint8_t* at);
+    void image_record(Node into, bool alternate, bool reference, Cell& made, const uint8_t* at);
     void descend(Cell& current, int32_t index, const uint8_t* at);
 };
 
@@ -224,6 +226,11 @@ int32_t Decoder::intern(uint32_t i, const uint8_t* at) {
     const uint8_t* name = strings_ + offset;
     size_t length = std::strlen(reinterpret_cast<const char*>(name));  // the area ends with a NUL
     if (length == 0) invalid(at);
+    for (const uint8_t* c = name; c < name + length;) {
+        int32_t cp;
+        c = unicode::decode_utf8_bounded(c, name + length, &cp);
+        if (cp < 0) invalid(at);  // names are valid UTF-8
+    }
     symbol_ids_[i] = symbol::make_from_utf8(name, int32_t(length));
     return symbol_ids_[i];
 }
@@ -581,8 +588,7 @@ void Decoder::typed(Node into, uint32_t type, bool alternate, bool reference, bo
         break;
     }
     case TYPE_ERROR: error_record(into, made, at); index = length_of(into) - 1; break;
-    case TYPE_IMAGE:
-        invalid(at);  // images are read once the image datatype exists
+    case TYPE_IMAGE: image_record(into, alternate, reference, made, at); break;
     default:
         if (series_record_q(type)) {
             series(into, type, alternate, reference, header, made, at);
@@ -608,6 +614,36 @@ void Decoder::money_record(bool negative, Cell& made, const uint8_t* at) {
         if ((b[i] >> 4) > 9 || (b[i] & 0xF) > 9) invalid(at);
     made.header = TYPE_MONEY | (negative ? 0x4000u : 0);
     std::memcpy(&made.w1, b, sizeof b);
+}
+
+void Decoder::image_record(Node into, bool alternate, bool reference, Cell& made, const uint8_t* at) {
+    if (!image_access.make) invalid(at);
+    int32_t head = compact_ ? (alternate ? count() : 0) : count();
+    if (reference) {
+        Cell target = reference_record(at);
+        if (type_of(&target) != TYPE_IMAGE) invalid(at);
+        made = target;
+        made.header = TYPE_IMAGE;
+        made.w1 = uint32_t(head);
+        append(into, made);
+        return;
+    }
+    const uint8_t* size_at = p_;
+    uint32_t width, height;
+    if (compact_) {
+        width = varint();
+        height = varint();
+    } else {
+        uint32_t size = raw4();
+        width = size & 0xFFFF;
+        height = size >> 16;
+    }
+    if (width > 0xFFFF || height > 0xFFFF) invalid(size_at);
+    need(uint64_t(width) * height * 4);
+    image_access.make(&made, int32_t(width), int32_t(height), p_);
+    p_ += uint64_t(width) * height * 4;
+    made.w1 = uint32_t(head);
+    append(into, made);
 }
 
 void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made,

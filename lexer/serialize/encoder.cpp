@@ -25,6 +25,7 @@
 namespace zuv::zuvbin {
 
 int32_t codec_mode = 1;
+ImageAccess image_access;
 
 namespace {
 
@@ -146,6 +147,7 @@ private:
     void error_value(const Cell* v, uint32_t nl);
     void builtin_value(const Cell* v, uint32_t type, uint32_t nl);
     void money_value(const Cell* v, uint32_t nl);
+    void image_value(const Cell* v, uint32_t nl);
     void block_contents(Node node);
 };
 
@@ -178,6 +180,7 @@ void Encoder::value(const Cell* v) {
         text_like(v, type, nl);
         break;
     case TYPE_BITSET: bitset_value(v, nl); break;
+    case TYPE_IMAGE: image_value(v, nl); break;
     case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
         word_value(v, type, nl);
         break;
@@ -591,6 +594,35 @@ void Encoder::money_value(const Cell* v, uint32_t nl) {
     if (compact_) tag(TYPE_MONEY, negative);
     else raw4(TYPE_MONEY | nl | (negative ? STD_MONEY_NEGATIVE : 0));
     bytes(b, sizeof b);
+}
+
+// Head, then width, height and the pixels (4 bytes each) from the first pixel.
+void Encoder::image_value(const Cell* v, uint32_t nl) {
+    if (!image_access.pixels) no_codec(v);
+    int32_t head = int32_t(v->w1);
+    const auto* p = v->w2 ? seen(v->w2) : nullptr;
+    if (compact_) {
+        if (p) byte(PREFIX_REFERENCE);
+        tag(TYPE_IMAGE, head != 0);
+        if (head != 0) varint(uint32_t(head));
+    } else {
+        raw4(TYPE_IMAGE | nl | (p ? STD_REFERENCE : 0));
+        raw4(uint32_t(head));
+    }
+    if (p) return path(*p);
+    if (v->w2) enter(v->w2);
+    uint32_t width = v->w3 & 0xFFFF, height = v->w3 >> 16;
+    std::vector<uint8_t> pixels;
+    image_access.pixels(v, &pixels);
+    pixels.resize(size_t(uint64_t(width) * height * 4));
+    if (compact_) {
+        varint(width);
+        varint(height);
+    } else {
+        raw4(v->w3);
+    }
+    bytes(pixels.data(), pixels.size());
+    if (v->w2) leave();
 }
 
 std::vector<uint8_t> Encoder::finish() {

@@ -29,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.hpp"
 
@@ -37,6 +38,16 @@ namespace zuv::zuvbin {
 constexpr uint8_t FLAG_COMPACT = 1;
 constexpr uint8_t FLAG_COMPRESSED = 2;
 constexpr uint8_t FLAG_SYMBOLS = 4;
+
+// The image backend's side of image! records, installed with the image
+// datatype (until then image! records are refused): the pixels of an image
+// value from its first pixel (bytes B, G, R, A, row by row), and a new
+// image of a size made from such bytes (width x height x 4 of them).
+struct ImageAccess {
+    void (*pixels)(const Cell* image, std::vector<uint8_t>* out) = nullptr;
+    void (*make)(Cell* out, int32_t width, int32_t height, const uint8_t* pixels) = nullptr;
+};
+extern ImageAccess image_access;
 
 // 0 boot mode, 1 codec mode; the encoders and the codec's decode set it to 1.
 extern int32_t codec_mode;

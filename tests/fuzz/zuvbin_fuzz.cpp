@@ -52,11 +52,14 @@ void decode_input(uint8_t mode, const uint8_t* data, size_t size) {
     }
 }
 
-// The decoder's own errors, a function spec that does not hold, and a value
-// without a serialized form met when encoding again.
+// The decoder's own errors, a function spec that does not hold, a value
+// without a serialized form met when encoding again; or, until every
+// datatype is built, the internal not-done of a text form not there yet.
 bool expected_error_q(const PendingError& e) {
-    return e.category == ErrorCategory::script || (e.category == ErrorCategory::access && !std::strcmp(e.id, "no-codec")) ||
-           (e.category == ErrorCategory::internal && !std::strcmp(e.id, "no-memory"));
+    return e.category == ErrorCategory::script ||
+           (e.category == ErrorCategory::access && !std::strcmp(e.id, "no-codec")) ||
+           (e.category == ErrorCategory::internal &&
+            (!std::strcmp(e.id, "no-memory") || !std::strcmp(e.id, "not-done")));
 }
 
 }  // namespace

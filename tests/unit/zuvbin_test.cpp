@@ -48,7 +48,7 @@ int32_t error_position() {
 
 Bytes with_header(uint8_t flags, const Bytes& payload) {
     Bytes b = {'Z', 'U', 'V', 'B', 'I', 'N', 2, flags, 1, uint8_t(payload.size())};
-    b.insert(b.end(), payload.begin(), payload.end());
+    for (uint8_t c : payload) b.push_back(c);
     return b;
 }
 
