@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "evaluator/natives.hpp"
+#include "evaluator/stack.hpp"
 #include "lexer/serialize/zuvbin.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/compressor.hpp"
@@ -1075,8 +1076,9 @@ void Decoder::error_record(Node into, Cell& made, const uint8_t* at) {
     Cell proto, spec;
     datatype::make_at(&proto, TYPE_ERROR);
     integer_at(&spec, code);
-    Cell* e = error::make(&proto, &spec, TYPE_ERROR);
-    made = *e;
+    Cell* saved_top = stack::top;
+    made = *error::make(&proto, &spec, TYPE_ERROR);
+    stack::top = saved_top;
     made.header &= ~FLAG_NEW_LINE;
     append(into, made);
     // Fields after code, type and id are read into place; `files` is kept.

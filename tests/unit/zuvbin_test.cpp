@@ -147,6 +147,7 @@ TEST_F(Zuvbin, RoundTrips) {
         "make error! 301",
         "reduce [:append :if :add]",
     };
+    Cell* top = stack::top;
     for (const char* source : sources) {
         test::Evaluated r = test::eval_source(source);
         ASSERT_EQ(r.error, "") << source;
@@ -160,6 +161,7 @@ TEST_F(Zuvbin, RoundTrips) {
                 ASSERT_EQ(block::zs_length_q(&block), 1);
                 EXPECT_EQ(test::mold(*block::zs_abs_at(&block, 0)), expected)
                     << source << (compact ? " compact" : " standard") << (packed ? " compressed" : "");
+                EXPECT_EQ(stack::top, top) << source;
             }
     }
 }
@@ -210,11 +212,16 @@ TEST_F(Zuvbin, TypesWithoutCodecRaiseAndLeaveTheEncoderReady) {
             EXPECT_EQ(compact_payload(encode_source("[1]", true)), (Bytes{5, 1, 0x81}));
         }
     }
-    // The cell types themselves, made directly.
-    for (uint32_t type : {TYPE_ROUTINE, TYPE_HANDLE, TYPE_PORT, TYPE_EVENT, TYPE_TRIPLE}) {
-        Cell v{type, 0, 0, 0};
-        Cell out{};
-        EXPECT_EQ(test::raised([&] { zuvbin::encode_cp(&v, &out); }), "access/no-codec") << int(type);
+    // The cell types themselves, made directly, and an operator over a routine.
+    for (uint32_t header : {uint32_t(TYPE_ROUTINE), uint32_t(TYPE_HANDLE), uint32_t(TYPE_PORT), uint32_t(TYPE_EVENT),
+                            uint32_t(TYPE_TRIPLE), TYPE_OP | uint32_t(TYPE_ROUTINE) << OP_TYPE_SHIFT}) {
+        Cell v{header, 0, 0, 0};
+        for (bool compact : {true, false}) {
+            Cell out{};
+            std::string error = test::raised([&] { compact ? zuvbin::encode_cp(&v, &out) : zuvbin::encode(&v, &out); });
+            EXPECT_EQ(error, "access/no-codec") << header;
+            EXPECT_EQ(compact_payload(encode_source("[1]", true)), (Bytes{5, 1, 0x81}));
+        }
     }
 }
 
@@ -317,6 +324,13 @@ TEST_F(Zuvbin, BootModeLoadsRootsAndSetRecords) {
     EXPECT_EQ(test::run_source("boot-x"), "42");
     // Symbols are interned in table order, whatever order the records use.
     EXPECT_LT(int32_t(symbol::make("boot-x")), int32_t(symbol::make("boot-y")));
+}
+
+TEST_F(Zuvbin, BootLoadOfABadImageEndsTheProcessWithAFailure) {
+    Bytes bad = {'N', 'O', 'T', 'Z', 'U', 'V', 1, 1, 0, 0};
+    EXPECT_EXIT(zuvbin::boot_load(bad.data(), bad.size()), ::testing::ExitedWithCode(1), "Not a Zuvbin file");
+    Bytes corrupt = {'Z', 'U', 'V', 'B', 'I', 'N', 1, 3, 9, 9, 9, 9};
+    EXPECT_EXIT(zuvbin::boot_load(corrupt.data(), corrupt.size()), ::testing::ExitedWithCode(1), "corrupted");
 }
 
 TEST(Compressor, RoundTrips) {
