@@ -194,15 +194,15 @@ private:
     void record(Node into);
     void typed(Node into, uint32_t type, bool alternate, bool reference, bool new_line, uint32_t header,
                const uint8_t* at);
-    Cell resolve_path(const uint8_t* at);
+    Cell resolve_path();
     Cell reference_record(const uint8_t* at);
     void series(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made,
                 const uint8_t* record_at);
-    Node context_body(uint32_t std_header, bool& values_present);
+    Node context_body(bool& values_present);
     void context_values(Node ctx, int32_t n);
     void object_record(Node into, bool alternate, bool reference, uint32_t header, bool append_it, Cell& made);
     void function_record(Node into, bool reference, bool append_it, Cell& made);
-    void function_block(Node fn_ctx, bool body, int32_t capacity);
+    void function_block(Node fn_ctx, bool body);
     void word_record(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made);
     Node carrier_context(const Cell& c, const uint8_t* at);
     void builtin_record(Node into, uint32_t type, Cell& made, const uint8_t* at);
@@ -321,7 +321,7 @@ void Decoder::descend(Cell& current, int32_t index, const uint8_t* at) {
     }
 }
 
-Cell Decoder::resolve_path(const uint8_t* at) {
+Cell Decoder::resolve_path() {
     const uint8_t* start = p_;
     int32_t n = count();
     if (n < 1 || n > MAX_PATH || size_t(n) > left()) invalid(start);
@@ -331,16 +331,14 @@ Cell Decoder::resolve_path(const uint8_t* at) {
         int32_t index = count();
         descend(current, index, index_at);
     }
-    (void)at;
     return current;
 }
 
 // The standard layout's reference record: header 255, count, indexes.
 Cell Decoder::reference_record(const uint8_t* at) {
-    const uint8_t* start = p_;
-    if (compact_) return resolve_path(at);
-    if ((raw4() & 0xFF) != 255) invalid(start);
-    return resolve_path(at);
+    if (compact_) return resolve_path();
+    if ((raw4() & 0xFF) != 255) invalid(at);
+    return resolve_path();
 }
 
 // ---- records ----
@@ -370,7 +368,7 @@ void Decoder::record(Node into) {
                 cell::begin(&v)->w1 = t == 0xC2;
                 cell::set_type(&v, TYPE_LOGIC);
             } else if (t == 0xFF) {
-                v = resolve_path(at);
+                v = resolve_path();
             } else {
                 invalid(p_ - 1);
             }
@@ -552,7 +550,7 @@ void Decoder::typed(Node into, uint32_t type, bool alternate, bool reference, bo
     case TYPE_CONTEXT: {
         p_ -= compact_ ? 1 : 4;  // the body starts with its own tag (a one-byte tag below 63)
         bool present;
-        Node ctx = context_body(0, present);
+        Node ctx = context_body(present);
         made = Cell{TYPE_OBJECT, ctx, uint32_t(-1), 0};
         *_context::own_value(ctx) = made;
         index = append(into, made);
@@ -779,7 +777,7 @@ void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, u
 
 // Flags, words and (when present) values of a context; without values
 // stored the context keeps its n unset! values.
-Node Decoder::context_body(uint32_t, bool& values_present) {
+Node Decoder::context_body(bool& values_present) {
     const uint8_t* at = p_;
     uint32_t kind, flags;
     bool on_stack, self;
@@ -852,7 +850,7 @@ void Decoder::object_record(Node into, bool alternate, bool reference, uint32_t 
     if (events)
         for (int32_t& e : entries) e = compact_ ? zigzag() : int32_t(raw4());
     bool present;
-    Node ctx = context_body(0, present);
+    Node ctx = context_body(present);
     if (_context::kind_of(_context::cell_of(ctx)) != _context::KIND_OBJECT) invalid(at);
     Node info = events ? object::make_event_info(entries[0] >> 16, entries[0] & 0xFFFF, entries[1] >> 16,
                                                  entries[1] & 0xFFFF, 0, 0)
@@ -900,7 +898,7 @@ void Decoder::function_record(Node into, bool reference, bool append_it, Cell& m
     int32_t spec_length = count_of(compact_ ? 1 : 4);
     int32_t body_length = count_of(compact_ ? 1 : 4);
     bool present;
-    Node ctx = context_body(0, present);
+    Node ctx = context_body(present);
     Cell ctx_cell = *_context::cell_of(ctx);
     if (_context::kind_of(&ctx_cell) != _context::KIND_FUNCTION || !_context::on_stack_q(&ctx_cell)) invalid(at);
     Node spec = memory::alloc_cells(spec_length < 1 ? 1 : spec_length);
@@ -911,8 +909,8 @@ void Decoder::function_record(Node into, bool reference, bool append_it, Cell& m
     made = Cell{TYPE_FUNCTION, ctx, spec, more};
     *_context::own_value(ctx) = made;
     if (append_it) append(into, made);
-    function_block(ctx, false, spec_length);
-    function_block(ctx, true, body_length);
+    function_block(ctx, false);
+    function_block(ctx, true);
     // The context must be the one its spec makes: the interpreter lays the
     // arguments out by the spec and reaches them through the context.
     Cell fn = *_context::own_value(ctx);
@@ -932,7 +930,7 @@ void Decoder::function_record(Node into, bool reference, bool append_it, Cell& m
 
 // The spec (body false) or body block record of a function, read into the
 // block the function already holds (or, given by reference, put in its place).
-void Decoder::function_block(Node fn_ctx, bool body, int32_t) {
+void Decoder::function_block(Node fn_ctx, bool body) {
     const uint8_t* at = p_;
     bool reference = false, new_line = false;
     int32_t head = 0;
@@ -952,7 +950,7 @@ void Decoder::function_block(Node fn_ctx, bool body, int32_t) {
         reference = (h & STD_REFERENCE) != 0;
         head = count();
     }
-    (void)new_line;
+    (void)new_line;  // the spec and body are stored from their first element
     (void)head;
     Cell fn = *_context::own_value(fn_ctx);
     if (reference) {
