@@ -326,6 +326,37 @@ TEST_F(Zuvbin, BootModeLoadsRootsAndSetRecords) {
     EXPECT_LT(int32_t(symbol::make("boot-x")), int32_t(symbol::make("boot-y")));
 }
 
+// The same in the standard layout: a set record is a word with bit 25, and a
+// word names its context by root index (-1: the global context).
+TEST_F(Zuvbin, BootModeInTheStandardLayout) {
+    auto word = [](Bytes& b, uint32_t v) {
+        for (int i = 0; i < 4; i++) b.push_back(uint8_t(v >> (8 * i)));
+    };
+    Bytes records;
+    for (uint32_t w : {uint32_t(TYPE_CONTEXT) | 2u << 26 | 1u << 28, 2u, 0u, 1u,  // root 0: object context {std-a std-b}
+                       uint32_t(TYPE_WORD), 1u, 0u, uint32_t(-1),                    // root 1: std-b in root 0, looked up
+                       uint32_t(TYPE_WORD) | 1u << 25, 0u, uint32_t(-1), uint32_t(-1),  // set: the global std-a ...
+                       uint32_t(TYPE_INTEGER), 7u,                                   // ... to 7
+                       uint32_t(TYPE_WORD), 0u, 0u, 0u})                             // root 2: std-a in root 0 at 0
+        word(records, w);
+    Bytes b = {'Z', 'U', 'V', 'B', 'I', 'N', 1, zuvbin::FLAG_SYMBOLS};
+    for (uint32_t w : {3u, uint32_t(records.size()), 2u, 16u, 0u, 8u}) word(b, w);
+    const char names[] = "std-a\0\0\0std-b\0\0\0";
+    b.insert(b.end(), names, names + 16);
+    b.insert(b.end(), records.begin(), records.end());
+
+    int32_t first = zuvbin::boot_load(b.data(), b.size());
+    ASSERT_EQ(block::zs_length_q(&runtime::root), first + 3);
+    Cell object = *block::zs_abs_at(&runtime::root, first);
+    Cell b_word = *block::zs_abs_at(&runtime::root, first + 1);
+    Cell a_word = *block::zs_abs_at(&runtime::root, first + 2);
+    EXPECT_EQ(b_word.w1, object.w1);
+    EXPECT_EQ(int32_t(b_word.w3), 1);
+    EXPECT_EQ(a_word.w1, object.w1);
+    EXPECT_EQ(int32_t(a_word.w3), 0);
+    EXPECT_EQ(test::run_source("std-a"), "7");
+}
+
 TEST_F(Zuvbin, BootLoadOfABadImageEndsTheProcessWithAFailure) {
     Bytes bad = {'N', 'O', 'T', 'Z', 'U', 'V', 1, 1, 0, 0};
     EXPECT_EXIT(zuvbin::boot_load(bad.data(), bad.size()), ::testing::ExitedWithCode(1), "Not a Zuvbin file");
