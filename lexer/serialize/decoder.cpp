@@ -204,6 +204,17 @@ private:
     void function_record(Node into, bool reference, bool append_it, Cell& made);
     void function_block(Node fn_ctx, bool body);
     void word_record(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made);
+    void bound_word(Node ctx, uint32_t type, int32_t sym, int32_t index, const uint8_t* at, Cell& made);
+    void bind_pending(Node ctx);
+    struct PendingWord {
+        bool active = false;
+        Node block = 0;
+        int32_t position = 0;
+        uint32_t type = 0;
+        int32_t symbol = 0;
+        int32_t index = -1;
+        const uint8_t* at = nullptr;
+    } pending_;
     Node carrier_context(const Cell& c, const uint8_t* at);
     void builtin_record(Node into, uint32_t type, Cell& made, const uint8_t* at);
     void error_record(Node into, Cell& made, const uint8_t* at);
@@ -858,6 +869,7 @@ void Decoder::object_record(Node into, bool alternate, bool reference, uint32_t 
     made = Cell{TYPE_OBJECT, ctx, uint32_t(boot_ ? class_id : -1), info};
     *_context::own_value(ctx) = made;
     int32_t index = append_it ? append(into, made) : -1;
+    bind_pending(ctx);
     if (present) context_values(ctx, _context::word_count(ctx));
     // Outside the boot image the change handlers' entries are not taken on
     // trust: they index the context and size the handler's call.
@@ -909,6 +921,7 @@ void Decoder::function_record(Node into, bool reference, bool append_it, Cell& m
     made = Cell{TYPE_FUNCTION, ctx, spec, more};
     *_context::own_value(ctx) = made;
     if (append_it) append(into, made);
+    bind_pending(ctx);
     function_block(ctx, false);
     function_block(ctx, true);
     // The context must be the one its spec makes: the interpreter lays the
@@ -1005,6 +1018,9 @@ void Decoder::word_record(Node into, uint32_t type, bool alternate, bool referen
             Cell target = reference_record(at);
             ctx = carrier_context(target, at);
         } else {
+            Cell placeholder{type, 0, uint32_t(sym), uint32_t(-1)};
+            int32_t position = append(into, placeholder);
+            pending_ = PendingWord{true, into, position, type, sym, index, at};
             const uint8_t* t_at = p_;
             uint32_t owner_type;
             bool owner_alternate = false;
@@ -1021,7 +1037,9 @@ void Decoder::word_record(Node into, uint32_t type, bool alternate, bool referen
             if (owner_type == TYPE_OBJECT) object_record(into, owner_alternate, false, owner_header, false, carrier);
             else if (owner_type == TYPE_FUNCTION) function_record(into, false, false, carrier);
             else invalid(t_at);
-            ctx = carrier.w1;
+            if (pending_.active) invalid(t_at);
+            made = *cell_at(into, position);
+            return;
         }
     }
     if (!ctx) {
@@ -1032,6 +1050,13 @@ void Decoder::word_record(Node into, uint32_t type, bool alternate, bool referen
         append(into, made);
         return;
     }
+    bound_word(ctx, type, sym, index, at, made);
+    append(into, made);
+}
+
+// made := the word bound to ctx at index (-1: looked up by name, or, when
+// absent, the context's own value as for `self`).
+void Decoder::bound_word(Node ctx, uint32_t type, int32_t sym, int32_t index, const uint8_t* at, Cell& made) {
     int32_t n = _context::word_count(ctx);
     if (index < -1 || index >= n) invalid(at);
     if (index == -1) {
@@ -1039,7 +1064,18 @@ void Decoder::word_record(Node into, uint32_t type, bool alternate, bool referen
         if (found >= 0) index = found;
     }
     word::make_bound(&made, type, ctx, sym, index);
-    append(into, made);
+}
+
+// A word whose owner follows inline is in its block before the owner's
+// contents are read (a reference among them may pass through the word); it
+// is bound as soon as the owner's context exists.
+void Decoder::bind_pending(Node ctx) {
+    if (!pending_.active) return;
+    PendingWord w = pending_;
+    pending_.active = false;
+    Cell made;
+    bound_word(ctx, w.type, w.symbol, w.index, w.at, made);
+    *cell_at(w.block, w.position) = made;
 }
 
 void Decoder::builtin_record(Node into, uint32_t type, Cell& made, const uint8_t* at) {

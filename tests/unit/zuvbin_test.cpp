@@ -3,6 +3,9 @@
 // mode, and the decoder's refusal of malformed input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -410,6 +413,50 @@ TEST(Compressor, CorruptDataIsRefused) {
 
     Bytes good = compressor::compress(reinterpret_cast<const uint8_t*>("abcabcabcabc"), 12);
     for (size_t n = 0; n < good.size(); n++) EXPECT_FALSE(compressor::decompress(good.data(), n).has_value()) << n;
+}
+
+}  // namespace
+}  // namespace zuv
+
+namespace zuv {
+namespace {
+
+// Every value that the language case tables produce comes back from both
+// layouts with the same text (a value without a serialized form is left out).
+TEST_F(Zuvbin, LanguageCaseValuesRoundTrip) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::path(__FILE__).parent_path().parent_path() / "lang";
+    std::vector<fs::path> tables;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().extension() == ".cases") tables.push_back(entry.path());
+    std::sort(tables.begin(), tables.end());
+    ASSERT_FALSE(tables.empty());
+    int checked = 0;
+    for (const fs::path& table : tables) {
+        std::ifstream in(table);
+        std::string line;
+        for (int n = 1; std::getline(in, line); n++) {
+            size_t arrow = line.find(" ==> ");
+            if (line.empty() || line[0] == ';' || line.find(" !!> ") != std::string::npos) continue;
+            test::Evaluated r = test::eval_source(line.substr(0, arrow));
+            if (arrow == std::string::npos || !r.error.empty()) continue;
+            std::string expected = test::mold(r.value);
+            for (bool compact : {true, false}) {
+                Cell out{};
+                std::string error =
+                    test::raised([&] { compact ? zuvbin::encode_cp(&r.value, &out) : zuvbin::encode(&r.value, &out); });
+                if (error == "access/no-codec") continue;
+                ASSERT_EQ(error, "") << table.filename() << ":" << n;
+                Bytes b = binary::bytes_of(&out);
+                Cell block;
+                ASSERT_EQ(decode_into(b, &block), "") << table.filename() << ":" << n;
+                EXPECT_EQ(test::mold(*block::zs_abs_at(&block, 0)), expected)
+                    << table.filename() << ":" << n << (compact ? " compact" : " standard");
+                checked++;
+            }
+        }
+    }
+    EXPECT_GT(checked, 0);
 }
 
 }  // namespace
