@@ -295,6 +295,7 @@ void Decoder::run(const uint8_t* start, const uint8_t* end, bool compact, bool s
 // One level down from a value by an index counted from its storage's first element.
 void Decoder::descend(Cell& current, int32_t index, const uint8_t* at) {
     uint32_t type = type_of(&current);
+    if (type == TYPE_OP && op::wrapped_type(&current) == TYPE_FUNCTION) type = TYPE_FUNCTION;
     switch (type) {
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
     case TYPE_HASH: case TYPE_MAP: case TYPE_NATIVE: case TYPE_ACTION:
@@ -670,6 +671,11 @@ void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, u
     }
     if (reference) {
         Cell target = reference_record(at);
+        // A spec block written with its function is reached through the function.
+        uint32_t target_type = type_of(&target);
+        if (storage_class(type) == TYPE_BLOCK && (target_type == TYPE_NATIVE || target_type == TYPE_ACTION ||
+                                                  target_type == TYPE_FUNCTION || target_type == TYPE_OP))
+            target = block_cell(target.w2);
         if (storage_class(type_of(&target)) != storage_class(type)) invalid(record_at);
         made = target;
         made.header = (target.header & ~(TYPE_MASK | FLAG_NEW_LINE)) | type;

@@ -191,6 +191,9 @@ TEST_F(Zuvbin, SharingAndCyclesSurvive) {
         {"f: func [a /local b] [b: a * 2 b + 1] reduce [:f :f]", "f: pick zbv 1 all [7 = f 3 same? :f pick zbv 2]"},
         {"o: make object! [n: 10 f: func [x] [x + n]] o", "f: get in zbv 'f 11 = f 1"},
         {"f: func [x y] [x * y] reduce [make op! :f]", "g: pick zbv 1 6 = (2 g 3)"},
+        {"f: func [x y] [x * y] g: make op! :f reduce [:g reflect :g 'body reflect :g 'spec reflect :append 'spec]",
+         "g: pick zbv 1 all [6 = (2 g 3) same? pick zbv 2 reflect :g 'body same? pick zbv 3 reflect :g 'spec]"},
+        {"reduce [:append reflect :append 'spec]", "same? pick zbv 2 reflect pick zbv 1 'spec"},
         {"m: #[a 1 b 2] reduce [m m]", "same? pick zbv 1 pick zbv 2"},
         {"h: make hash! [x y] reduce [h h]", "all [same? pick zbv 1 pick zbv 2 'y = pick find pick zbv 1 'y 1]"},
     };
