@@ -417,6 +417,11 @@ void Decoder::record(Node into) {
             else reference = reference && !(header & STD_GLOBAL);
         }
     }
+    if (type == TYPE_ROUTINE || type == TYPE_TRIPLE || type == TYPE_HANDLE || type == TYPE_PORT || type == TYPE_EVENT) {
+        Cell datatype;
+        datatype::make_at(&datatype, int32_t(type));
+        fire(ErrorCategory::access, "no-codec", &datatype);  // no serialized form
+    }
     if (type == 0 || type >= TYPE_TOTAL || !datatype::known_q(int32_t(type))) invalid(at);
     if (set) {
         if (!any_word_type_q(type)) invalid(at);
@@ -1147,6 +1152,8 @@ Outcome decode_bytes(const uint8_t* data, size_t length, Node target, bool boot)
     static const uint8_t MAGIC[6] = {'Z', 'U', 'V', 'B', 'I', 'N'};
     if (length < 8 || std::memcmp(data, MAGIC, 6) != 0) return Outcome::bad_magic;
     uint8_t flags = data[7];
+    // The standard layout's record count and payload size must be there.
+    auto too_short = [&](size_t rest) { return !(flags & FLAG_COMPACT) && rest < 8; };
     CollectorOff off;
     Decoder decoder(data, boot, target);
     if (flags & FLAG_COMPRESSED) {
@@ -1154,10 +1161,12 @@ Outcome decode_bytes(const uint8_t* data, size_t length, Node target, bool boot)
         if (!inflated) return Outcome::corrupt;
         // Positions in the inflated bytes are counted as if they followed the flags byte.
         std::vector<uint8_t> bytes = std::move(*inflated);
+        if (too_short(bytes.size())) return Outcome::bad_magic;
         Decoder inner(bytes.data() - 8, boot, target);
         inner.run(bytes.data(), bytes.data() + bytes.size(), flags & FLAG_COMPACT, flags & FLAG_SYMBOLS);
         return Outcome::done;
     }
+    if (too_short(length - 8)) return Outcome::bad_magic;
     decoder.run(data + 8, data + length, flags & FLAG_COMPACT, flags & FLAG_SYMBOLS);
     return Outcome::done;
 }
