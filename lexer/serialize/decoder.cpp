@@ -604,7 +604,7 @@ void Decoder::typed(Node into, uint32_t type, bool alternate, bool reference, bo
         break;
     }
     case TYPE_ERROR: error_record(into, made, at); index = length_of(into) - 1; break;
-    case TYPE_IMAGE: image_record(into, alternate, reference, made, at); break;
+    case TYPE_IMAGE: image_record(into, alternate, reference, made, at); index = length_of(into) - 1; break;
     default:
         if (series_record_q(type)) {
             series(into, type, alternate, reference, header, made, at);

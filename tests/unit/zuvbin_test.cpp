@@ -151,6 +151,8 @@ TEST_F(Zuvbin, RoundTrips) {
         "make object! [a: 1 b: \"x\" c: [d e]]",
         "make error! 301",
         "reduce [:append :if :add]",
+        "[$1 -$2.5 USD$1234567.89012 -EUR$0.00001 $0 $99999999999999999.99999]",
+        "i: make image! [2x2 #{0102030405060708090A0B0C} #{00FF8040}] reduce [i next i make image! 0x0]",
     };
     Cell* top = stack::top;
     for (const char* source : sources) {
