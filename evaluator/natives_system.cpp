@@ -1,7 +1,7 @@
 // Natives that reach the system or the evaluator itself: new-line markers,
 // context?, the environment, browse, wait, size?, stats and recycle, and
 // apply. Natives whose datatype or service does not exist yet (now,
-// call, compress, decompress, checksum) raise internal not-done.
+// call) raise internal not-done.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -260,10 +260,6 @@ void size_q_star(bool check, const int32_t*) {
     if (!ok) none::make_at(result);
     else memory::make_stat_number(result, double(st.st_size));  // above 2147483647 bytes: a float!
 }
-
-void compress_star(bool, const int32_t*) { not_done(); }    // DEFLATE and binary! do not exist yet
-void decompress_star(bool, const int32_t*) { not_done(); }
-void checksum_star(bool, const int32_t*) { not_done(); }    // the checksum service does not exist yet
 
 // ---- memory ----
 

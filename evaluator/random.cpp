@@ -1,12 +1,10 @@
 #include "evaluator/random.hpp"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <climits>
 
 #include "runtime/hash.hpp"
 #include "runtime/runtime.hpp"
+#include "services/checksum.hpp"
 
 namespace zuv::random {
 
@@ -68,18 +66,10 @@ int32_t next_int() {
 }
 
 int32_t secure_int() {
-    uint32_t word = 0;
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(&word);
-    size_t filled = 0;
-    while (filled < sizeof word) {
-        ssize_t n = getrandom(bytes + filled, sizeof word - filled, 0);
-        if (n > 0) {
-            filled += size_t(n);
-        } else if (n < 0 && errno != EINTR) {
-            // No secure source: never hand out a predictable number as a secure one.
-            runtime::quit_with_runtime_error(99, runtime::get_return_address());
-        }
-    }
+    uint8_t bytes[4];
+    // No secure source: never hand out a predictable number as a secure one.
+    if (!checksum::random_bytes(bytes, sizeof bytes)) runtime::quit_with_runtime_error(99, runtime::get_return_address());
+    uint32_t word = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
     return int32_t(word & LOWER_MASK);
 }
 

@@ -17,6 +17,8 @@
 #include "evaluator/natives_transcode.hpp"
 #include "evaluator/parse.hpp"
 #include "evaluator/random.hpp"
+#include "services/checksum.hpp"
+#include "services/deflate.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
 #include "runtime/case_folding.hpp"
@@ -173,8 +175,8 @@ void init() {
     console_io::register_routines(); // standard input and the console's set-up
     parse::init();
     ownership::init();               // the owners table for reactivity
-    // checksum::init_words();
-    // deflate::init_words();
+    checksum::init_words();
+    deflate::init_words();
     // call::init();                 the capture buffer for child processes
     stack::init();
     error_catalog::init();           // until the boot image brings system/catalog/errors

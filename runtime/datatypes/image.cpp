@@ -5,6 +5,7 @@
 // address stays valid while the image value is reachable, so loops over
 // pixels may append to an output string (which may collect) as long as the
 // image itself is held by a marked cell.
+#include "lexer/serialize/zuvbin.hpp"
 #include "runtime/datatypes/image.hpp"
 
 #include <algorithm>
@@ -640,8 +641,23 @@ ZUV_CHECK_ROW(row);
 
 }  // namespace
 
+namespace {
+
+// The serialized format's side of images: the stored bytes of every pixel
+// from the first, and a new image made from such bytes.
+void serial_pixels(const Cell* image, std::vector<uint8_t>* out) { *out = get_channels(image, ARGB); }
+
+void serial_make(Cell* out, int32_t width, int32_t height, const uint8_t* pixels) {
+    image_backend::new_image(out, width, height, 0);
+    if (image_backend::Bitmap* bitmap = image_backend::bitmap_of(out))
+        std::memcpy(bitmap->pixels, pixels, size_t(int64_t(width) * height * 4));
+}
+
+}  // namespace
+
 void register_type() {
     image_backend::init();
+    zuvbin::image_access = {serial_pixels, serial_make};
     datatype::register_type(TYPE_IMAGE, TYPE_SERIES, "image!", row);
 }
 

@@ -193,6 +193,10 @@ namespace native {
 
 Cell* make(Cell*, Cell* spec, int32_t type) { return make_builtin(spec, type, TYPE_NATIVE); }
 
+bool builtin_parts_q(uint32_t type, int32_t index, const Cell* spec) {
+    return callable_index_q(type, index) && spec_fits_q(type, index, spec);
+}
+
 Cell* reflect(Cell* value, int32_t field) {
     int32_t f = symbol::resolve(field);
     if (f == symbol::resolve(sym::spec)) {

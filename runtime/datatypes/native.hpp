@@ -26,6 +26,10 @@ constexpr int32_t MORE_ARG_CACHE = 1;  // more-block cell: the argument cache
 
 // Slot functions of native! (action! and op! inherit reflect).
 Cell* make(Cell* proto, Cell* spec, int32_t type);
+// True when a native! (type TYPE_NATIVE) or action! value may be made with
+// this table index and spec block: the slot holds a callable entry and the
+// spec is the slot's own (stored values that are read back use it).
+bool builtin_parts_q(uint32_t type, int32_t index, const Cell* spec);
 Cell* reflect(Cell* value, int32_t field);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
