@@ -12,6 +12,8 @@
 #include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
+#include "lexer/serialize/zuvbin.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/root.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -84,7 +86,7 @@ int32_t index_of(const char* name) {
     return -1;
 }
 
-void load_records(Cell* out) {
+void lex_records(Cell* out) {
     block::make_at(out, count);
     // The development switch: the sources of a source tree on disk, by the
     // same manifest paths. A file that cannot be read is a fault of the set-up.
@@ -102,8 +104,15 @@ void load_records(Cell* out) {
 }
 
 void load() {
+    const char* dir = std::getenv("ZUV_BOOT_DIR");
+    if (&image_size != nullptr && image_size > 0 && !(dir && *dir)) {
+        // The image holds one value: the block of the records.
+        int32_t first = zuvbin::boot_load(image_bytes, image_size);
+        records = memory::cells_head(memory::buffer_of(runtime::root.w2)) + first;
+        return;
+    }
     records = none::make_at(cell::alloc_tail_cell(runtime::root.w2));
-    load_records(records);
+    lex_records(records);
 }
 
 void run_records(int32_t first, int32_t end) {

@@ -3,12 +3,16 @@
 // into the program as bytes (tools/embed_texts.cmake), and their evaluation.
 //
 // Start-up reaches them only as boot records: one block of code per manifest
-// entry, made by load_records(). That function is the one place that knows
-// where the code comes from: the embedded texts lexed, or, with the
-// environment variable ZUV_BOOT_DIR naming a source tree, the files read from
+// entry, in a root cell, made by load(). That function is the one place that
+// knows where the code comes from: the boot image linked into the program
+// (zuv_bootgen writes it from these sources at build time), decoded into the
+// root block; or, in a program without an image (the build tool itself, the
+// test programs) or with the environment variable ZUV_BOOT_DIR naming a
+// source tree, the sources lexed: the embedded texts, or the files read from
 // disk (so that editing a library source needs no rebuild).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/cell.hpp"
@@ -28,10 +32,15 @@ extern const int32_t count;
 // The text of a boot source by its path or its file name, or null.
 const Text* find(const char* name);
 
-// Makes the boot records: a block holding, for each manifest entry in order,
-// the block of its code after its `Zuv [...]` header (its words bound to the
-// global context). *out must be a cell the collector marks.
-void load_records(Cell* out);
+// The boot image, when one is linked into the program (weak: null otherwise).
+extern const uint8_t image_bytes[] __attribute__((weak));
+extern const size_t image_size __attribute__((weak));
+
+// Lexes the boot records: a block holding, for each manifest entry in
+// order, the block of its code after its `Zuv [...]` header (its words bound
+// to the global context), from the embedded texts or, with ZUV_BOOT_DIR, from
+// disk. *out must be a cell the collector marks.
+void lex_records(Cell* out);
 
 // The runtime initialisation's step that brings the boot code into the root
 // block: the records, in a root cell, until start-up has run them all.
