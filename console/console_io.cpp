@@ -161,6 +161,7 @@ Value read_input(const Value* args, int32_t) {
         got = read_line(line);
     }
     runtime::interrupt_mode = mode;
+    runtime::interrupt_pending = 0;  // a Ctrl+C during the read was for the line
     if (got == Got::end) {
         if (terminal) write_all(1, "\n", 1);
         if (prompt_loop) runtime::throw_code(THROW_QUIT);

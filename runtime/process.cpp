@@ -240,7 +240,14 @@ void run_on_big_stack(void (*body)(void*), void* context, size_t stack_size) {
                        pthread_create(&thread, &attr, thread_main, &start) == 0;
         pthread_attr_destroy(&attr);
         if (!started) continue;
+        // Signals from outside go to the interpreter's thread, whose reads
+        // they must interrupt: this thread only waits for it.
+        sigset_t outside, saved_mask;
+        sigemptyset(&outside);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&outside, signal);
+        pthread_sigmask(SIG_BLOCK, &outside, &saved_mask);
         pthread_join(thread, nullptr);
+        pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
         record.stack_limit = saved_limit;
         guard_low = saved_low;
         guard_high = saved_high;
