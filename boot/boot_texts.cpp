@@ -117,7 +117,7 @@ void load() {
 
 void run_records(int32_t first, int32_t end) {
     if (!records || type_of(records) != TYPE_BLOCK) runtime::quit_with_runtime_error(98, 0);
-    for (int32_t i = first; i < end && i < count; i++) {
+    for (int32_t i = first; i < end && i < block::zs_length_q(records); i++) {
         Cell code = block::zs_head(records)[i];
         Cell* held = stack::push(&code);
         interpreter::eval_block(held, false);
