@@ -144,7 +144,17 @@ bool guarded(Body&& body, Cell* error) {
 
 }  // namespace
 
+ReadingNear::ReadingNear(const uint8_t* text, int32_t length)
+    : saved_(*interpreter::current_position), root_(saved_) {
+    Cell* line = string::load(text, length, 0);
+    *interpreter::current_position = *line;
+    stack::pop(1);  // the position cell is a root: it keeps the text alive
+}
+
+ReadingNear::~ReadingNear() { *interpreter::current_position = saved_; }
+
 bool try_do(const uint8_t* text, int32_t length, Cell* out) {
+    ReadingNear near(text, length);
     return guarded(
         [&] {
             Cell* code = none::make_at(stack::push_raw());
@@ -304,10 +314,13 @@ int run_lines(int fd) {
         pending.erase(0, nl == std::string::npos ? cut : cut + 1);
         if (line.size() > size_t(INT32_MAX)) fire(ErrorCategory::internal, "no-memory");
 
-        Cell* result = none::make_at(stack::push_raw());
-        try_do(reinterpret_cast<const uint8_t*>(line.data()), int32_t(line.size()), result);
-        print_result(result);
-        stack::pop(1);
+        {
+            ReadingNear near(reinterpret_cast<const uint8_t*>(line.data()), int32_t(line.size()));
+            Cell* result = none::make_at(stack::push_raw());
+            try_do(reinterpret_cast<const uint8_t*>(line.data()), int32_t(line.size()), result);
+            print_result(result);
+            stack::pop(1);
+        }
         safe_point();
     }
     return 0;

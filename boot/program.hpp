@@ -14,6 +14,7 @@
 #include <string>
 
 #include "runtime/cell.hpp"
+#include "runtime/gc_root.hpp"
 
 namespace zuv::program {
 
@@ -29,6 +30,22 @@ int run(int argc, char** argv);
 int run_script(const char* path);
 // Evaluates each line of the file descriptor's input. Answers the exit status.
 int run_lines(int fd);
+
+// While it lives, the position of the expression being evaluated is the
+// string of the text being read, so that an error raised outside any
+// evaluation (loading it, printing its result) is near that text; the
+// position is put back as it was when the scope ends.
+class ReadingNear {
+public:
+    ReadingNear(const uint8_t* text, int32_t length);
+    ~ReadingNear();
+    ReadingNear(const ReadingNear&) = delete;
+    ReadingNear& operator=(const ReadingNear&) = delete;
+
+private:
+    Cell saved_;
+    collector::Root root_;
+};
 
 // Loads UTF-8 text as a block of values into *out and evaluates it under a
 // try frame. true: *out is the value of the last expression (unset for no
