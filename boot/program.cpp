@@ -195,18 +195,26 @@ std::string error_name(const Cell* error) {
 
 void print_result(const Cell* value) {
     if (type_of(value) == TYPE_UNSET) return;
-    // An error while molding is printed in place of the result.
     Cell* shown = stack::push(value);
-    std::string text;
-    if (type_of(shown) != TYPE_ERROR &&
-        guarded([&] { text = "== " + (type_of(shown) == TYPE_FLOAT ? form_text(shown) : mold_text(shown)); }, shown)) {
-        print_text(text);
-    } else if (type_of(shown) == TYPE_ERROR) {
-        print_text(form_text(shown) + "\n");
-    } else {
-        print_text(utf8_of(shown));  // the bare record's text
+    Cell* error = none::make_at(stack::push_raw());
+    bool printed = guarded(
+        [&] {
+            if (type_of(shown) == TYPE_ERROR)
+                print_text(form_text(shown) + "\n");
+            else
+                print_text("== " + (type_of(shown) == TYPE_FLOAT ? form_text(shown) : mold_text(shown)));
+        },
+        error);
+    // An error while the result (or a report) is printed is reported in its
+    // place; when even that report fails, the error's bare record is printed.
+    if (!printed &&
+        !guarded([&] { print_text(type_of(error) == TYPE_ERROR ? form_text(error) + "\n" : utf8_of(error)); },
+                 error)) {
+        const PendingError& e = runtime::pending_error();
+        std::string line = std::string("*** ") + error_catalog::category(e.category).title + ": " + e.id;
+        runtime::print_line(line.c_str());
     }
-    stack::pop(1);
+    stack::pop(2);
 }
 
 std::string valid_utf8(const char* text, size_t length) {

@@ -15,7 +15,6 @@
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
-#include "runtime/gc_root.hpp"
 #include "runtime/root.hpp"
 #include "runtime/words.hpp"
 
@@ -124,17 +123,17 @@ namespace {
 // Puts the position of the expression being evaluated back as it was when
 // the scope ends, by a return or a throw: an error that unwinds an
 // evaluation must not leave it on code that nothing keeps alive any more.
-// The saved cell is rooted, so the caller's code stays alive however it ends.
+// The saved position lies in the caller's code, which the caller's hold
+// keeps alive (or in text a root keeps), so it is valid when put back.
 class SavedPosition {
 public:
-    SavedPosition() : saved_(*current_position), root_(saved_) {}
+    SavedPosition() : saved_(*current_position) {}
     ~SavedPosition() { *current_position = saved_; }
     SavedPosition(const SavedPosition&) = delete;
     SavedPosition& operator=(const SavedPosition&) = delete;
 
 private:
     Cell saved_;
-    collector::Root root_;
 };
 
 }  // namespace

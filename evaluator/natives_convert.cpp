@@ -50,6 +50,12 @@ namespace {
 
 inline Cell* arg(int32_t i) { return stack::arguments + i; }
 
+// A native whose result is of a datatype not built yet (nothing could mold
+// or compare the value) raises not-done instead of making it.
+void require_built(int32_t type) {
+    if (!get_slot<Act::mold>(uint32_t(type))) fire(ErrorCategory::internal, "not-done");
+}
+
 constexpr uint8_t AS_TYPE[] = {TYPE_DATATYPE, TYPE_BLOCK,     TYPE_PAREN,    TYPE_PATH, TYPE_LIT_PATH,
                                TYPE_SET_PATH, TYPE_GET_PATH,  TYPE_STRING,   TYPE_FILE, TYPE_URL,
                                TYPE_TAG,      TYPE_EMAIL,     TYPE_REF};
@@ -242,6 +248,7 @@ void enhex_star(bool check, const int32_t*) {
 }
 
 void to_hex_star(bool check, const int32_t* refinements) {
+    require_built(TYPE_ISSUE);
     if (check) {
         check_argument(0, INTEGER);
         check_at(refinements[0], 2, INTEGER);
@@ -280,6 +287,7 @@ void lowercase_star(bool check, const int32_t* refinements) { change_case(check,
 // ---- numbers ----
 
 void as_pair_star(bool check, const int32_t*) {
+    require_built(TYPE_PAIR);
     if (check) {
         check_argument(0, INTEGER_FLOAT);
         check_argument(1, INTEGER_FLOAT);
@@ -295,6 +303,7 @@ void as_pair_star(bool check, const int32_t*) {
 namespace {
 
 void as_point(bool check, int32_t count) {
+    require_built(count == 2 ? TYPE_POINT2D : TYPE_POINT3D);
     if (check)
         for (int32_t i = 0; i < count; i++) check_argument(i, INTEGER_FLOAT);
     uint32_t words[3] = {0, 0, 0};
@@ -317,6 +326,7 @@ void as_money_star(bool, const int32_t*) { fire(ErrorCategory::internal, "not-do
 // ---- bases ----
 
 void debase_star(bool check, const int32_t* refinements) {
+    require_built(TYPE_BINARY);
     if (check) {
         check_argument(0, STRING_ONLY);
         check_at(refinements[0], 2, INTEGER);

@@ -50,6 +50,7 @@
 namespace zuv::stack {
 
 constexpr int32_t DATA_CELLS = 20000;
+constexpr int32_t RESERVE_CELLS = 512;  // past DATA_CELLS, for building the overflow error
 constexpr int32_t CALL_CELLS = 15000;  // raw storage for 12,000 frames
 
 // ---- frames ----

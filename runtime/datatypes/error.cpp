@@ -298,6 +298,12 @@ void fill_stack(const Cell* value) {
     stack::top = error;
 }
 
+void drop_stack_position(const Cell* value) {
+    if (type_of(value) != TYPE_ERROR) return;
+    Cell* stack = field(value, FIELD_STACK);
+    if (type_of(stack) == TYPE_INTEGER) none::make_at(stack);
+}
+
 // ---- make ----
 
 Cell* make(Cell* proto, Cell* spec, int32_t) {
