@@ -227,7 +227,7 @@ uint32_t throw_value(uint32_t code) {
     int32_t target = find_target(from, FRAME_KIND_MASK, FRAME_CATCH);
     if (target < 0) fire(ErrorCategory::throw_, "throw", &value);
     make_target_current(target, value);
-    push_raw();  // the value, already in the base cell
+    push_kept();  // the value, already in the base cell
     push(&name);
     return runtime::thrown_code = code;
 }
