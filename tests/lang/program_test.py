@@ -70,6 +70,17 @@ check("a syntax error is near the text typed, not an earlier error's code",
 p = subprocess.run([ZUV], input=b'"^(DC00)"\nprint "a^(D800)b"\n1\n', stdout=subprocess.PIPE, timeout=60)
 check("lone surrogates", (p.returncode, p.stdout), (0, '== "^(DC00)"\na\ufffdb\n== 1\n'.encode("utf-8")))
 
+# compose/deep of a cyclic or 100,000-deep block overflows the stacks: an
+# error that try catches, and a report when uncaught; the lines go on. Their
+# many allocations would take minutes with a collection at every one.
+os.environ["ZUV_GC_STRESS_PERIOD"] = "1000"
+status, out = run(stdin="x: [a] append/only x x e: try [compose/deep x] e/id\n"
+                        "b: [] loop 100000 [b: reduce [b]] e: try [compose/deep b] e/id\n"
+                        "compose/deep x\n1\n")
+check("stack overflows through compose/deep", (status, out.splitlines()[:3], out.splitlines()[-1]),
+      (0, ["== stack-overflow", "== stack-overflow", "*** Internal Error: stack overflow"], "== 1"))
+del os.environ["ZUV_GC_STRESS_PERIOD"]
+
 # ---- scripts ----
 path = script("Zuv [Title: \"t\"]\nx: append [1] 2\n")
 check("a script runs quietly", run([path]), (0, ""))
