@@ -145,13 +145,14 @@ bool guarded(Body&& body, Cell* error) {
 }  // namespace
 
 ReadingNear::ReadingNear(const uint8_t* text, int32_t length)
-    : saved_(*interpreter::current_position), root_(saved_) {
+    : cells_{*interpreter::current_position, Cell{}}, root_(cells_, 2) {
     Cell* line = string::load(text, length, 0);
+    cells_[1] = *line;
     *interpreter::current_position = *line;
-    stack::pop(1);  // the position cell is a root: it keeps the text alive
+    stack::pop(1);
 }
 
-ReadingNear::~ReadingNear() { *interpreter::current_position = saved_; }
+ReadingNear::~ReadingNear() { *interpreter::current_position = cells_[0]; }
 
 bool try_do(const uint8_t* text, int32_t length, Cell* out) {
     ReadingNear near(text, length);

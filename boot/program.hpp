@@ -43,7 +43,9 @@ public:
     ReadingNear& operator=(const ReadingNear&) = delete;
 
 private:
-    Cell saved_;
+    // The position saved and the text, both rooted: evaluations nested in
+    // the scope save and put back the position when the text is only there.
+    Cell cells_[2];
     collector::Root root_;
 };
 
