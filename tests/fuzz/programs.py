@@ -97,6 +97,7 @@ def read_specs():
 
 
 def fill(spec, items):
+    """The arguments and refinements of a spec block (its items as parse_block gives them); doc strings are skipped."""
     current = None
     i = 0
     while i < len(items):
