@@ -252,16 +252,29 @@ class Generator:
         r = self.r
         c = self.call()
         roll = r.random()
-        if roll < 0.15:
+        if roll < 0.12:
             return r.choice(["v1", "v2", "v3"]) + ": " + c
-        if roll < 0.25:
+        if roll < 0.20:
             return "e: try [" + c + "] mold/all e"
-        if roll < 0.30:
+        if roll < 0.24:
             return "recycle none"
-        if roll < 0.35:
+        if roll < 0.28:
             return "mold/all reduce [v1 v2 v3]"
-        if roll < 0.40:
+        if roll < 0.32:
             return "form " + r.choice(["v1", "v2", "v3", "e", "err"])
+        # calls inside functions, loops, nested evaluations and object fields
+        if roll < 0.38:
+            return "g: func [a b] [" + c + " " + self.call() + "] g v1 v2"
+        if roll < 0.42:
+            return "foreach x [1 \"s\" [b]] [" + c + "]"
+        if roll < 0.46:
+            return "do [" + c + " " + self.call() + "]"
+        if roll < 0.50:
+            return "obj/a: " + c
+        if roll < 0.53:
+            return "watched/n: " + c
+        if roll < 0.56:
+            return "append owner/s " + c
         return c
 
     def program(self, lines=10):
