@@ -151,6 +151,22 @@ check("make-dir and change-dir", out,
       "%one/\n%one/\n%d1/d2/d3/\ntrue\ncannot-open\nfalse\nno-create\ntrue\ntrue\ntrue\ncannot-open\ntrue\n")
 check("written in the new folder", read_bytes(os.path.join(d, "d1"), "here"), b"x")
 
+# A change made inside system/options/path moves the process once; a folder
+# that is missing leaves both as they were.
+d = fresh()
+os.makedirs(os.path.join(d, "p", "q"))
+out = run("""
+append system/options/path "p/"
+probe (what-dir) = get-current-dir
+append system/options/path "q/"
+probe (what-dir) = get-current-dir
+probe find/last what-dir "/p/q/"
+""" + err('append system/options/path "nosuch/"') + """
+probe (what-dir) = get-current-dir
+probe find/last what-dir "/p/q/"
+""", d)
+check("changes inside path", out, 'true\ntrue\n%/p/q/\ncannot-open\ntrue\n%/p/q/\n')
+
 # The environment and the command line.
 d = fresh()
 env = dict(os.environ, HOME=d, ZUV_EMPTY="")
