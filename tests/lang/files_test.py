@@ -182,6 +182,37 @@ write-stdout 42
 check("env and args", out.replace(d, "HOME"),
       'HOME\n""\n["a b" "" "c"]\n{"a b" "" c}\nraw\n42')
 
+# The console's settings file: made on quit under HOME, edited keys kept,
+# the history cut to the 100 newest lines, a broken file replaced.
+home = fresh()
+env = dict(os.environ, HOME=home)
+cfg = os.path.join(home, ".zuv", "Zuv-Console", "console-cfg.zuv")
+
+
+def console(lines):
+    p = subprocess.run([ZUV], input=lines.encode("utf-8"), env=env, cwd=home,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    return p.stdout.decode("utf-8", "replace")
+
+
+console("quit\n")
+with open(cfg, encoding="utf-8") as f:
+    check("fresh settings", f.read(),
+          'Zuv [\n\tPurpose: "Zuv Console Configuration File"\n]\n\nbuffer-lines: 10000 history: []')
+with open(cfg, "w", encoding="utf-8") as f:
+    f.write('Zuv [\n\tPurpose: "x"\n]\n\nbuffer-lines: 5\nmine: [1 2]\nhistory: ["b" "a"]')
+check("settings read back", console("probe system/console/history\n"), '["b" "a"]\n== ["b" "a"]\n')
+console('repeat i 150 [append system/console/history form i]\nquit\n')
+with open(cfg, encoding="utf-8") as f:
+    text = f.read()
+check("edited keys kept", ("buffer-lines: 5" in text, "mine: [1 2]" in text), (True, True))
+check("history cut to 100", console("probe length? system/console/history probe last system/console/history\n"),
+      '100\n"98"\n== "98"\n')
+with open(cfg, "w", encoding="utf-8") as f:
+    f.write("Zuv [ broken")
+check("a broken file gives the defaults", console("probe cli-console-ctx/settings/cfg\n"),
+      '[buffer-lines: 10000 history: []]\n== [buffer-lines: 10000 history: []]\n')
+
 print(f"{passed} passed, {len(failures)} failed")
 for f in failures:
     print(f)
