@@ -69,6 +69,13 @@ probe read/binary %f
     '""\n#{}\n""\n""\n{a^/b^/^/c}\n""\n"b"\n["a" "b" "" "c"]\n{a^/b^/^/c}\n#{610D0A620A0A63}\n'
     'cannot-open\ncannot-open\n')
 
+# Sizes are 64-bit: a (sparse) file of 4 GiB and 3 bytes is too big to read,
+# never read as its 3 low bytes.
+d = fresh()
+with open(os.path.join(d, "big"), "wb") as f:
+    f.truncate((4 << 30) + 3)
+check("4 GiB + 3", run(err("read %big") + "probe size? %big\n", d), "cannot-open\n4294967299.0\n")
+
 # Writing: LF as it stands, molded values, lines, parts, seek and append.
 d = fresh()
 write_bytes(d, "long", b"0123456789")
