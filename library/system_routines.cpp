@@ -169,9 +169,15 @@ Value pick_stack(const Value* args, int32_t) {
     return answer(stack::push(&c));
 }
 
-// The index of the arguments of the call that runs this routine's caller.
+// The data stack index of the arguments of the innermost function call
+// running this routine (a frame's base is the saved_args of the frame pushed
+// after it); outside any function, the index where this call's own begin.
 Value frame_index_q(const Value*, int32_t) {
     int32_t index = int32_t(stack::arguments - stack::bottom);
+    for (stack::Frame* f = stack::frames_top - 1; f >= stack::frames_bottom; f--) {
+        if (f->kind() != stack::FRAME_FUNC) continue;
+        return answer_integer(f + 1 < stack::frames_top ? int32_t(f[1].saved_args) : index);
+    }
     if (stack::frames_top > stack::frames_bottom) index = int32_t(stack::frames_top[-1].saved_args);
     return answer_integer(index);
 }
