@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""What the library's printing helpers print: parse-trace, clock and stats/show.
+"""What the library's printing helpers print: parse-trace, clock, transcode-trace
+and stats/show.
 
 Usage: library_output_test.py PATH-TO-ZUV
 """
@@ -48,6 +49,11 @@ check("clock in milliseconds", m is not None and 15 <= float(m.group(1)) < 1000 
 out = run("clock [" + " ".join(["1"] * 60) + "]\n")
 check("clock cuts the code at 70 characters", re.search(r"\t ?\[1 1 1[ 1]*\n", out) is not None
       and len(out.split("\t")[1].split("\n")[0].strip()) == 70, out)
+
+# transcode-trace: one line per lexer event, then transcode's values.
+out = run('transcode-trace "a 1"\n')
+check("transcode-trace", re.search(r"^LOAD +word! +a +1 ", out, re.M) is not None
+      and re.search(r"^LOAD +integer! +1 +1 ", out, re.M) is not None and out.endswith("== [a 1]\n"), out)
 
 # stats/show: both frame classes, the big blocks and the two totals.
 out = run("stats/show\n")
