@@ -83,7 +83,10 @@ inline Cell* cells_head(SeriesBuffer* s) { return reinterpret_cast<Cell*>(head_o
 inline Cell* cells_tail(SeriesBuffer* s) { return reinterpret_cast<Cell*>(tail_of(s)); }
 inline int32_t used_bytes(const SeriesBuffer* s) { return s->tail - s->head; }
 // Elements from head to tail.
-inline int32_t length_of(const SeriesBuffer* s) { return (s->tail - s->head) / int32_t(s->flags & SERIES_UNIT_MASK); }
+// Units are powers of two: the length is a shift, not a division.
+inline int32_t length_of(const SeriesBuffer* s) {
+    return (s->tail - s->head) >> __builtin_ctz(s->flags & SERIES_UNIT_MASK);
+}
 
 // The process-wide memory record.
 struct Record {
