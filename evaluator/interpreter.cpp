@@ -416,6 +416,19 @@ bool field_value_q(uint32_t type) {
     }
 }
 
+// A path's word element that the selection bound to an object's field is
+// bound so in the path itself, so that the next walk finds the field without
+// a lookup: only while the cell is still the word that was read.
+void bind_element(Node path, int32_t i, const Cell& item, const Cell& bound) {
+    if (type_of(&bound) != TYPE_WORD || bound.w2 != item.w2 || (bound.w1 == item.w1 && bound.w3 == item.w3)) return;
+    SeriesBuffer* s = memory::buffer_of(path);
+    if (i >= (memory::used_bytes(s) >> 4)) return;
+    Cell* cell = memory::cells_head(s) + i;
+    if (std::memcmp(cell, &item, sizeof(Cell)) != 0) return;
+    cell->w1 = bound.w1;
+    cell->w3 = bound.w3;
+}
+
 }  // namespace
 
 int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const Cell* code, bool set, bool get,
@@ -500,10 +513,12 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
             stack::push(element);
         }
         Cell* mark = stack::top;
+        bool field = type_of(current) == TYPE_OBJECT && type_of(&item) == TYPE_WORD;
         Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
         stack::top = mark;            // drop what the selection pushed (a field's value)
+        if (field) bind_element(node, i, item, *element);
         if (!set && !get && callable_q(type_of(&next_value)))
             return call_from_path(next_value, *current, path, i, *element, position, end, code, sub, base);
         *parent = *current;
