@@ -2,6 +2,8 @@
 // value, infix operators, and paths.
 #include "evaluator/interpreter.hpp"
 
+#include <cstdlib>
+
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
@@ -24,6 +26,7 @@ namespace zuv::interpreter {
 
 Cell* current_position = nullptr;
 Cell* trace_callback = nullptr;
+bool lean_q = true;
 
 namespace detail {
 
@@ -226,6 +229,8 @@ void init() {
     current_position = unset::make_at(cell::alloc_tail_cell(root));
     const Cell* held_block = block::make_fixed_in(&runtime::root, HELD_CELLS);
     held = memory::buffer_of(held_block->w2);
+    const char* plain = std::getenv("ZUV_PLAIN_WALKER");
+    lean_q = !(plain && *plain);
 }
 
 void eval_block(const Cell* block, bool chain) {
@@ -360,7 +365,7 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
         if (tracing_q) [[unlikely]]
             fire_event(EV_FETCH, code, next, nullptr, &w);
         Cell function = op::unwrap(slot);
-        if (!tracing_q) {
+        if (lean_q && !tracing_q) {
             Cell right;
             FastOp fast = fast_op_of(function);
             Cell* left = sub ? first_cell : stack::arguments;
