@@ -326,6 +326,12 @@ int32_t named_refinements(const Call& c, int32_t position, Refinements& r) {
 // Runs the native's or action's entry with the refinement words.
 void run_entry(const Cell& fn, const Refinements& r) {
     int32_t index = int32_t(fn.w1);
+    // Arithmetic and comparison of two plain numbers, as the entry would do it.
+    if (lean_q) {
+        FastOp fast = fast_op_of(fn);
+        if (fast != FAST_NONE && stack::top - stack::arguments == 2 && fast_op(fast, stack::arguments, stack::arguments + 1))
+            return;
+    }
     if (type_of(&fn) == TYPE_NATIVE) {
         natives::Entry entry = natives::entry_at(index);
         if (!entry) fire(ErrorCategory::internal, "not-done");
