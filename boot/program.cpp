@@ -2,6 +2,8 @@
 // helpers they share with the language-test runner.
 #include "boot/program.hpp"
 
+#include "boot/boot_texts.hpp"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -25,6 +27,7 @@
 #include "runtime/fire.hpp"
 #include "runtime/init.hpp"
 #include "runtime/output_hooks.hpp"
+#include "runtime/process.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/unicode.hpp"
@@ -107,6 +110,9 @@ void finish_start_up() {
     // The bottom frame: unrolls stop at it, and an error that reaches it is
     // reported as uncaught.
     stack::mark_native(&words::tag_body);
+    // The library and the console, in the boot manifest's order.
+    boot_texts::define_library();
+    safe_point();
 }
 
 // ---- evaluation ----
@@ -250,7 +256,46 @@ std::string valid_utf8(const char* text, size_t length) {
 
 // ---- the modes ----
 
-int run_script(const char* path) {
+namespace {
+
+// Evaluates source text whose code is trusted to be the console's own
+// (start-up's calls into the console); its value stays on the data stack.
+void eval_text(const char* text, const Cell* argument = nullptr) {
+    Cell* code = none::make_at(stack::push_raw());
+    lexer::scan(code, reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), false, true, true, false,
+                nullptr, nullptr, nullptr, nullptr);
+    if (argument) block::append_cell(code, argument);
+    interpreter::eval_block(code, false);
+}
+
+// The interpreter's answer to Ctrl+C while a command runs at the prompt:
+// the command halts as `halt` would halt it.
+void halt_command() { eval_text("halt"); }
+
+// Changes to the folder of the script's path, which system/options/path
+// then names too.
+void enter_folder(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash) {
+        std::string folder(path, size_t(slash - path) + 1);
+        if (::chdir(folder.c_str()) != 0) {
+            Cell* name = string::load(reinterpret_cast<const uint8_t*>(folder.data()), int32_t(folder.size()), 0);
+            fire(ErrorCategory::access, "cannot-open", name);
+        }
+    }
+    std::string here(PATH_MAX, '\0');
+    if (!::getcwd(here.data(), here.size())) return;
+    here.resize(std::strlen(here.c_str()));
+    if (here.empty() || here.back() != '/') here += '/';
+    here = valid_utf8(here.data(), here.size());
+    Cell* file = string::load(reinterpret_cast<const uint8_t*>(here.data()), int32_t(here.size()), 0);
+    cell::set_type(file, TYPE_FILE);
+    eval_text("system/options/path:", file);
+}
+
+// Loads and runs the script; a failure is reported. Answers true when it
+// ended normally (or was halted).
+bool script_ran(const char* path) {
     std::string text;
     if (!read_file(path, text)) {
         Cell* name = string::load(reinterpret_cast<const uint8_t*>(path), int32_t(std::strlen(path)), 0);
@@ -258,9 +303,8 @@ int run_script(const char* path) {
     }
     int64_t start = find_header(text);
     if (start < 0) {
-        // A script that cannot run is a failure: the status says so.
         print_text("*** Error: Zuv header not found!");
-        return 1;
+        return false;
     }
     if (text.size() - size_t(start) > size_t(INT32_MAX)) fire(ErrorCategory::internal, "no-memory");
     Cell* code = none::make_at(stack::push_raw());
@@ -274,57 +318,59 @@ int run_script(const char* path) {
         bool system = text.find("Zuv/System") != std::string::npos;
         print_text(std::string("*** Error: ") +
                    (system ? "contains Zuv/System code which requires compilation!" : "not a Zuv program!"));
-        stack::pop(1);
-        return 0;
+        return false;
     }
     code->w1 += 2;
-    interpreter::eval_block(code, false);
-    stack::raise_pending();
-    stack::top = code;
-    return 0;
+    enter_folder(path);
+    // Run as the console runs a command: a halt ends only the script.
+    eval_text("system/console/try-do", code);
+    if (type_of(stack::top - 1) == TYPE_ERROR) {
+        print_result(stack::top - 1);
+        return false;
+    }
+    return true;
 }
 
-int run_lines(int fd) {
-    std::string pending;
-    char chunk[65536];
-    bool at_end = false;
-    while (!at_end || !pending.empty()) {
-        size_t nl = pending.find('\n');
-        if (nl == std::string::npos && !at_end) {
-            ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n > 0)
-                pending.append(chunk, size_t(n));
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else
-                at_end = true;
-            continue;
-        }
-        size_t cut = nl == std::string::npos ? pending.size() : nl;
-        size_t length = cut > 0 && pending[cut - 1] == '\r' ? cut - 1 : cut;
-        std::string line = valid_utf8(pending.data(), length);
-        pending.erase(0, nl == std::string::npos ? cut : cut + 1);
-        if (line.size() > size_t(INT32_MAX)) fire(ErrorCategory::internal, "no-memory");
+}  // namespace
 
-        Cell* result = none::make_at(stack::push_raw());
-        try_do(reinterpret_cast<const uint8_t*>(line.data()), int32_t(line.size()), result);
-        print_result(result);
-        stack::pop(1);
-        safe_point();
-    }
-    return 0;
+int run_script(const char* path) {
+    Cell* result = none::make_at(stack::push_raw());
+    bool ran = false;
+    if (!guarded([&] { ran = script_ran(path); }, result)) print_result(result);
+    stack::pop(1);
+    // A script that failed ends the program with status 1 for a calling shell.
+    return ran ? 0 : 1;
+}
+
+int launch_console(bool after_script) {
+    runtime::on_interrupt = halt_command;
+    runtime::interrupt_mode = runtime::INTERRUPT_HALT;
+    Cell* result = none::make_at(stack::push_raw());
+    bool ok = guarded([&] { eval_text(after_script ? "system/console/catch?: true cli-console-ctx/launch"
+                                                   : "cli-console-ctx/launch"); },
+                      result);
+    if (!ok) print_result(result);
+    stack::pop(1);
+    return ok ? 0 : 1;
 }
 
 int run(int argc, char** argv) {
     // Options ("--" and after it nothing) come before the script's name.
+    bool keep_prompt = false;
     int i = 1;
-    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++)
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i++) {
         if (argv[i][2] == 0) {
             i++;
             break;
         }
-    if (i < argc) return run_script(argv[i]);
-    return run_lines(0);
+        if (std::strcmp(argv[i], "--catch") == 0) keep_prompt = true;
+    }
+    if (i < argc) {
+        int status = run_script(argv[i]);
+        if (!keep_prompt) return status;
+        return launch_console(true);
+    }
+    return launch_console(false);
 }
 
 }  // namespace zuv::program

@@ -1,11 +1,13 @@
-// The program's provisional ways of running code, until the console exists:
+// The program's ways of running code after start-up:
 //
-//   zuv FILE   loads the script FILE from its `Zuv [...]` header on and
-//              evaluates the code after the header; an error it raises is
-//              reported and ends the process with status 254 (-2)
-//   zuv        reads standard input line by line and evaluates each line,
-//              printing "== " and the molded result (nothing for unset) or
-//              the error report; at the end of the input the status is 0
+//   zuv [--catch] FILE  runs the script FILE from its `Zuv [...]` header on,
+//                       in the script's folder; a script that cannot run (no
+//                       header, unreadable, not a program) or that raises an
+//                       error is reported and ends with status 1; --catch
+//                       starts the prompt loop afterwards, without banner
+//   zuv                 the console: its prompt loop reads lines from the
+//                       terminal or from redirected input (no prompt then)
+//                       and ends at the end of the input with status 0
 //
 // Also the evaluation helpers the language-test runner shares with them.
 #pragma once
@@ -17,9 +19,9 @@
 
 namespace zuv::program {
 
-// Start-up's last steps: every datatype word names its datatype, also for
-// the datatypes not built yet (so that the specs mentioning them work), the
-// boot flag is cleared, the collector enabled and the bottom call frame pushed.
+// Start-up's last steps: the boot flag is cleared, the collector enabled and
+// the bottom call frame pushed; then the library and the console are defined
+// from the boot records.
 void finish_start_up();
 
 // Runs the program after start-up with its arguments; answers the exit status.
@@ -27,8 +29,9 @@ int run(int argc, char** argv);
 
 // Evaluates the script file at path. Answers the exit status.
 int run_script(const char* path);
-// Evaluates each line of the file descriptor's input. Answers the exit status.
-int run_lines(int fd);
+// Starts the console's prompt loop (which ends the process itself); answers
+// 1 when an error escaped it. after_script: no banner.
+int launch_console(bool after_script);
 
 // Loads UTF-8 text as a block of values into *out and evaluates it under a
 // try frame. true: *out is the value of the last expression (unset for no

@@ -8,6 +8,7 @@
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "runtime/process.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/float.hpp"
@@ -154,6 +155,10 @@ void init() {
 }
 
 void eval_block(const Cell* block, bool chain) {
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();  // also for loops over empty blocks
+        if (stack::pending()) return;
+    }
     Cell code = *block;
     Hold hold(code);
     Node node = code.w2;
@@ -189,6 +194,10 @@ void eval_block(const Cell* block, bool chain) {
 
 int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool prefix, bool sub, bool passive) {
     check_depth();
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here
+        if (stack::pending()) return position;
+    }
     Cell* first_cell = stack::top;  // where the value lands; an operator's first argument
     Cell value;
     if (!read_cell(code->w2, position, &value) || position >= end) {

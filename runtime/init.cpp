@@ -7,6 +7,8 @@
 #include "runtime/init.hpp"
 
 #include "boot/boot_texts.hpp"
+#include "console/console_io.hpp"
+#include "library/routines.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/callbacks.hpp"
 #include "evaluator/interpreter.hpp"
@@ -169,6 +171,8 @@ void init() {
     well_known::init_issue();
     natives::init();
     natives::register_output_routines();  // last-lf?
+    library::register_routines();    // the type tests, quit-return, start-up helpers
+    console_io::register_routines(); // standard input and the console's set-up
     parse::init();
     ownership::init();               // the owners table for reactivity
     checksum::init_words();
@@ -179,7 +183,7 @@ void init() {
     error::init();                   // and system/standard/error
     port::init();                    // and system/standard/port, url-parts and system/schemes
     lexer::init();
-    // zuvbin::boot_load(record.boot_image, 0);  the boot image into the root block
+    boot_texts::load();              // the boot code into the root block, in manifest order
     interpreter::init();
     natives::install_lexer_callback();  // lexer events call language-level callbacks
     interpreter::install_comparator();  // sort/compare calls language-level functions

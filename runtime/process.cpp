@@ -15,6 +15,10 @@
 
 namespace zuv::runtime {
 
+volatile std::sig_atomic_t interrupt_mode = INTERRUPT_EXIT;
+volatile std::sig_atomic_t interrupt_pending = 0;
+void (*on_interrupt)() = nullptr;
+
 namespace {
 
 constexpr size_t ALT_STACK_SIZE = 64 * 1024;
@@ -60,8 +64,16 @@ void fault_handler(int signal, siginfo_t* info, void* context) {
     ::_exit(code);
 }
 
-// The console was closed or the process asked to end: quietly, status 0.
+// The console was closed: quietly, status 0.
 void close_handler(int) { ::_exit(0); }
+
+// Asked to end: status 128 + 15, as a shell reports a killed program.
+void term_handler(int) { ::_exit(143); }
+
+void interrupt_handler(int) {
+    if (interrupt_mode == INTERRUPT_EXIT) ::_exit(130);
+    interrupt_pending = 1;
+}
 
 void set_handler(int signal, void (*action)(int, siginfo_t*, void*)) {
     struct sigaction sa {};
@@ -71,13 +83,14 @@ void set_handler(int signal, void (*action)(int, siginfo_t*, void*)) {
     ::sigaction(signal, &sa, nullptr);
 }
 
-// Keeps a signal that the parent set to be ignored (nohup, background jobs) ignored.
-void set_close_handler(int signal) {
+// Keeps a signal that the parent set to be ignored (nohup, background jobs)
+// ignored. No SA_RESTART: a read of standard input returns on SIGINT.
+void set_close_handler(int signal, void (*handler)(int)) {
     struct sigaction old {};
     ::sigaction(signal, nullptr, &old);
     if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN) return;
     struct sigaction sa {};
-    sa.sa_handler = close_handler;
+    sa.sa_handler = handler;
     sigfillset(&sa.sa_mask);
     ::sigaction(signal, &sa, nullptr);
 }
@@ -154,7 +167,9 @@ void install_alt_stack() {
 void install_fault_handlers() {
     install_alt_stack();
     for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) set_handler(signal, fault_handler);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) set_close_handler(signal);
+    set_close_handler(SIGHUP, close_handler);
+    set_close_handler(SIGTERM, term_handler);
+    set_close_handler(SIGINT, interrupt_handler);
 }
 
 int fault_error_code(int signal, int si_code, uintptr_t fault_address) {
@@ -225,7 +240,14 @@ void run_on_big_stack(void (*body)(void*), void* context, size_t stack_size) {
                        pthread_create(&thread, &attr, thread_main, &start) == 0;
         pthread_attr_destroy(&attr);
         if (!started) continue;
+        // Signals from outside go to the interpreter's thread, whose reads
+        // they must interrupt: this thread only waits for it.
+        sigset_t outside, saved_mask;
+        sigemptyset(&outside);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&outside, signal);
+        pthread_sigmask(SIG_BLOCK, &outside, &saved_mask);
         pthread_join(thread, nullptr);
+        pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
         record.stack_limit = saved_limit;
         guard_low = saved_low;
         guard_high = saved_high;

@@ -18,11 +18,17 @@
 //   SIGTRAP  TRAP_TRACE 4, other 3
 //   any other signal given to the handler                          99 unknown error
 //
-// The address reported is the faulting instruction's. SIGINT, SIGTERM and
-// SIGHUP end the process quietly with status 0 (the console-close case) until
-// the console takes SIGINT over.
+// The address reported is the faulting instruction's.
+//
+// Signals from outside: SIGHUP (the terminal went away) ends the process
+// quietly with status 0, the console-close case; SIGTERM ends it with status
+// 143, so a killed program never looks successful. SIGINT depends on
+// interrupt_mode: a script run without the prompt loop ends with status 130;
+// a command running at the prompt gets a halt request, which the interpreter
+// takes at its next expression; a read of standard input is cut short.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -30,6 +36,32 @@
 #include "runtime/throw.hpp"
 
 namespace zuv::runtime {
+
+// What SIGINT does (interrupt_mode).
+constexpr int INTERRUPT_EXIT = 0;     // end the process with status 130
+constexpr int INTERRUPT_HALT = 1;     // request a halt of the running command
+constexpr int INTERRUPT_READING = 2;  // cut short the read of standard input
+
+extern volatile std::sig_atomic_t interrupt_mode;
+// Set by SIGINT in the halt and reading modes; the interpreter polls it.
+extern volatile std::sig_atomic_t interrupt_pending;
+// What the interpreter calls when it finds a halt request: set by the console.
+extern void (*on_interrupt)();
+
+// Clears a pending interrupt; true when there was one.
+inline bool take_interrupt() {
+    if (!interrupt_pending) return false;
+    interrupt_pending = 0;
+    return true;
+}
+
+// The interpreter's poll, once per expression.
+inline void poll_interrupt() {
+    if (interrupt_pending && interrupt_mode == INTERRUPT_HALT) [[unlikely]] {
+        interrupt_pending = 0;
+        if (on_interrupt) on_interrupt();
+    }
+}
 
 constexpr size_t BIG_STACK_SIZE = size_t(512) << 20;  // the interpreter recurses deeply
 constexpr size_t STACK_GUARD_SIZE = size_t(1) << 20;  // no-access zone below that stack

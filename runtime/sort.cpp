@@ -92,7 +92,7 @@ void order_three(const Sorter& s, int64_t a, int64_t b, int64_t c) {
 void partition(const Sorter& s, int64_t first, int64_t n, int64_t h) {
     while (n >= SMALL_RANGE) {
         if (h >= n || -h >= n) return;  // the sample is the whole range
-        int64_t region, pivot, upper_sample;
+        int64_t region, pivot = 0, upper_sample = 0;
         if (h >= -2 && h <= 2) {
             // No usable sample: the median of three of the region.
             region = n >= LARGE_RANGE ? FIRST_REGION : n;

@@ -38,7 +38,8 @@
     X(isoweek, "isoweek") X(week, "week") X(weekday, "weekday") X(yearday, "yearday")                  \
     X(julian, "julian") X(time, "time") X(hour, "hour") X(minute, "minute") X(second, "second")        \
     X(timezone, "timezone") X(amount, "amount") X(user, "user") X(host, "host") X(system, "system")    \
-    X(system_global, "system-global") X(stack, "stack") X(trace, "trace") X(no_trace, "no-trace")
+    X(system_global, "system-global") X(stack, "stack") X(trace, "trace") X(no_trace, "no-trace")       \
+    X(console, "console")
 
 // ID(C++ name): the global word of the symbol sym::NAME;
 // NAME(C++ name, spelling): the global word of a name. In the order they are made.

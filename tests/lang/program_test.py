@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The program's provisional modes: lines piped to standard input, and scripts.
+"""The program's modes: lines piped to the console, and scripts.
 
 Usage: program_test.py PATH-TO-ZUV
 """
@@ -47,8 +47,9 @@ status, out = run(stdin="no-such-word\n[ok]\n")
 check("an error is reported and the next line still runs",
       (status, out.startswith("*** Script Error: no-such-word has no value\n"), out.endswith("\n\n== [ok]\n")),
       (0, True, True))
-status, out = run(stdin="[1 2\n")
-check("a syntax error", (status, out.startswith("*** Syntax Error: (line 1) missing ]")), (0, True))
+status, out = run(stdin="[1 2)\n[ok]\n")
+check("a syntax error", (status, out.startswith("*** Syntax Error: (line 1) missing"), out.endswith("== [ok]\n")),
+      (0, True, True))
 status, out = run(stdin=b"\"a\xff\xe2\x82\"\n")
 check("invalid UTF-8 becomes U+FFFD", (status, out), (0, '== "a\ufffd\ufffd"\n'))
 
@@ -59,13 +60,13 @@ os.unlink(path)
 
 path = script("; text before the header is skipped\nprint-this\nZuv\t[]\n[1] [2\n")
 status, out = run([path])
-check("a script's syntax error ends it with status 254", (status, out.startswith("*** Syntax Error")), (254, True))
+check("a script's syntax error ends it with status 1", (status, out.startswith("*** Syntax Error")), (1, True))
 os.unlink(path)
 
 path = script("Zuv []\nx: 1\nno-such-word\n")
 status, out = run([path])
-check("a script's error ends it with status 254",
-      (status, out.startswith("*** Script Error: no-such-word has no value")), (254, True))
+check("a script's error ends it with status 1",
+      (status, out.startswith("*** Script Error: no-such-word has no value")), (1, True))
 os.unlink(path)
 
 path = script("zuv [] 1\n")
@@ -73,7 +74,7 @@ check("no header (the header word is case-sensitive)", run([path]), (1, "*** Err
 os.unlink(path)
 
 status, out = run(["/nonexistent/script.zuv"])
-check("an unreadable script", (status, out.startswith("*** Access Error: cannot open:")), (254, True))
+check("an unreadable script", (status, out.startswith("*** Access Error: cannot open:")), (1, True))
 
 if failures:
     print(*failures, sep="\n")

@@ -145,11 +145,17 @@ TEST(Fault, NullWriteIsAccessViolation) {
         testing::ExitedWithCode(1), "^\n\\*\\*\\* Runtime Error 1: access violation\n\\*\\*\\* at: [0-9A-F]{8}h\n$");
 }
 
-TEST(Fault, TerminationSignalsEndQuietly) {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        EXPECT_EXIT((stdout_to_stderr(), runtime::install_fault_handlers(), std::raise(signal)), testing::ExitedWithCode(0),
-                    "^$")
-            << signal;
+// A closed terminal ends quietly with 0; a killed program never reports
+// success; Ctrl+C outside the prompt loop ends the program as a shell expects.
+TEST(Fault, TerminationSignalsEndWithTheirStatus) {
+    const struct {
+        int signal;
+        int status;
+    } cases[] = {{SIGHUP, 0}, {SIGTERM, 143}, {SIGINT, 130}};
+    for (const auto& c : cases)
+        EXPECT_EXIT((stdout_to_stderr(), runtime::install_fault_handlers(), std::raise(c.signal)),
+                    testing::ExitedWithCode(c.status), "^$")
+            << c.signal;
 }
 
 namespace {

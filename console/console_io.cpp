@@ -1,0 +1,280 @@
+// The console's connection to standard input and output on Linux.
+//
+// Lines come from one buffered reader of standard input, shared by the
+// prompt loop (_read-input), input-stdin and read-stdin. Lines are UTF-8:
+// invalid bytes become U+FFFD, CR LF ends a line as LF does, and a last line
+// without LF is still a line. When standard input is a terminal it is read
+// line by line as the terminal delivers it (no editing yet) and the prompt is
+// written first; a redirected input gets no prompt.
+#include "console/console_io.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <vector>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "boot/program.hpp"
+#include "evaluator/routines.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/console_writer.hpp"
+#include "runtime/datatypes/binary.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/process.hpp"
+#include "runtime/throw.hpp"
+#include "runtime/unicode.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::console_io {
+
+namespace {
+
+using routines::Value;
+
+// Bytes read from standard input and not yet handed out.
+std::string pending;
+bool at_end = false;
+
+// The line and the history that _set-buffer-history gives the next _read-input.
+Cell edit_line;
+Cell edit_history;
+bool rooted = false;
+
+Value answer(Cell* cell) {
+    Value v;
+    v.cell = cell;
+    return v;
+}
+
+void write_all(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t done = ::write(fd, p, n);
+        if (done > 0) {
+            p += done;
+            n -= size_t(done);
+        } else if (done < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return;
+        }
+    }
+}
+
+enum class Got { line, end, interrupted };
+
+// One line of standard input without its LF (or CR LF), made valid UTF-8.
+Got read_line(std::string& line) {
+    for (;;) {
+        size_t nl = pending.find('\n');
+        if (nl != std::string::npos || (at_end && !pending.empty())) {
+            size_t cut = nl == std::string::npos ? pending.size() : nl;
+            size_t length = cut > 0 && pending[cut - 1] == '\r' ? cut - 1 : cut;
+            line = program::valid_utf8(pending.data(), length);
+            pending.erase(0, nl == std::string::npos ? cut : cut + 1);
+            return Got::line;
+        }
+        if (at_end) return Got::end;
+        char chunk[65536];
+        ssize_t n = ::read(0, chunk, sizeof chunk);
+        if (n > 0) {
+            pending.append(chunk, size_t(n));
+        } else if (n < 0 && errno == EINTR) {
+            if (runtime::take_interrupt()) {
+                pending.clear();
+                return Got::interrupted;
+            }
+        } else {
+            at_end = true;
+        }
+    }
+}
+
+Cell* new_string(const std::string& text) {
+    return string::load(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), 0);
+}
+
+// _set-buffer-history line hist: the string the next _read-input fills and
+// the history block it adds the line to.
+Value set_buffer_history(const Value* args, int32_t) {
+    if (!rooted) {
+        collector::add_root(&edit_line);
+        collector::add_root(&edit_history);
+        rooted = true;
+    }
+    edit_line = *args[0].cell;
+    edit_history = *args[1].cell;
+    return answer(nullptr);
+}
+
+// Terminal echo off for a hidden answer, restored when the read ends.
+struct EchoOff {
+    bool active = false;
+    struct termios saved {};
+    explicit EchoOff(bool hide) {
+        if (!hide || ::tcgetattr(0, &saved) != 0) return;
+        struct termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        active = ::tcsetattr(0, TCSANOW, &quiet) == 0;
+    }
+    ~EchoOff() {
+        if (!active) return;
+        ::tcsetattr(0, TCSANOW, &saved);
+        write_all(1, "\n", 1);
+    }
+};
+
+// _read-input prompt hidden?: reads one line into the string given to
+// _set-buffer-history. A terminal shows the prompt first and keeps accepted
+// lines in the history (a hidden answer is neither echoed nor kept). When the
+// input has ended, the prompt loop ends as quit ends it; a script's read
+// answers an empty line.
+Value read_input(const Value* args, int32_t) {
+    const Cell* prompt = args[0].cell;
+    bool hidden = type_of(args[1].cell) == TYPE_LOGIC && args[1].cell->w1 != 0;
+    bool terminal = ::isatty(0);
+    std::string text = terminal ? program::form_text(prompt) : std::string();
+    std::string line;
+    // At the prompt Ctrl+C drops the line being typed; elsewhere it ends the
+    // program, as it ends a script.
+    std::sig_atomic_t mode = runtime::interrupt_mode;
+    bool prompt_loop = mode == runtime::INTERRUPT_HALT;
+    if (prompt_loop) runtime::interrupt_mode = runtime::INTERRUPT_READING;
+    runtime::interrupt_pending = 0;
+    Got got;
+    {
+        // Echo goes off before the prompt shows: nothing typed after it is echoed.
+        EchoOff echo(terminal && hidden);
+        console_writer::flush();
+        write_all(1, text.data(), text.size());
+        got = read_line(line);
+    }
+    runtime::interrupt_mode = mode;
+    runtime::interrupt_pending = 0;  // a Ctrl+C during the read was for the line
+    if (got == Got::end) {
+        if (terminal) write_all(1, "\n", 1);
+        if (prompt_loop) runtime::throw_code(THROW_QUIT);
+        line.clear();
+    }
+    if (got == Got::interrupted) {
+        write_all(1, "\n", 1);
+        line.clear();
+    }
+    if (type_of(&edit_line) == TYPE_STRING) {
+        Cell* text = new_string(line);
+        Cell* target = stack::push(&edit_line);
+        string::concatenate(target, text, -1, string::rs_length_q(target), false, string::CONCAT_APPEND);
+        // Accepted lines go to the head of the history, newest first, once.
+        if (terminal && !hidden && !line.empty() && type_of(&edit_history) == TYPE_BLOCK) {
+            bool repeated = block::zs_length_q(&edit_history) > 0 &&
+                            program::form_text(block::zs_head(&edit_history)) == line;
+            if (!repeated) {
+                Cell* history = stack::push(&edit_history);
+                block::insert_cell(history, text, false, false);
+            }
+        }
+    }
+    return answer(nullptr);
+}
+
+// input-stdin: a new string holding one line of standard input ("" at its end).
+Value input_stdin(const Value*, int32_t) {
+    std::string line;
+    read_line(line);
+    return answer(new_string(line));
+}
+
+// read-stdin buffer buflen: appends up to buflen bytes of standard input to
+// the binary, growing it first. Answers the count read (0 at the end).
+Value read_stdin(const Value* args, int32_t) {
+    Cell* buffer = args[0].cell;
+    int32_t want = integer::get_value(args[1].cell);
+    if (type_of(buffer) != TYPE_BINARY || want <= 0) return answer(integer::make_at(stack::push_raw(), 0));
+    std::vector<uint8_t> bytes;
+    size_t take = std::min(pending.size(), size_t(want));
+    bytes.assign(pending.begin(), pending.begin() + long(take));
+    pending.erase(0, take);
+    if (bytes.empty() && !at_end) {
+        std::vector<uint8_t> chunk(static_cast<size_t>(want));
+        for (;;) {
+            ssize_t n = ::read(0, chunk.data(), chunk.size());
+            if (n > 0) bytes.assign(chunk.begin(), chunk.begin() + n);
+            else if (n < 0 && errno == EINTR) continue;
+            else at_end = true;
+            break;
+        }
+    }
+    if (!bytes.empty())
+        binary::splice_bytes(buffer, int32_t(buffer->w1) + binary::zs_length_q(buffer), 0, bytes, 1);
+    return answer(integer::make_at(stack::push_raw(), int32_t(bytes.size())));
+}
+
+// The field of an object value, by symbol, or null.
+Cell* field_of(const Cell* object, int32_t symbol) {
+    if (type_of(object) != TYPE_OBJECT) return nullptr;
+    int32_t i = _context::find_word(object->w1, symbol, true);
+    return i < 0 ? nullptr : _context::value_slot(object->w1, i);
+}
+
+// system/console/init title: the window title (an OSC sequence, only on a
+// terminal; it never fails) and the console size: the terminal's, else 80x50.
+Value console_init(const Value* args, int32_t) {
+    const Cell* title = args[0].cell;
+    if (::isatty(1) && type_of(title) == TYPE_STRING) {
+        std::string text = program::form_text(title);
+        for (char& c : text)
+            if (uint8_t(c) < 0x20 || c == 0x7F) c = ' ';  // nothing that ends the sequence early
+        std::string osc = "\x1b]0;" + text + "\x07";
+        console_writer::flush();
+        write_all(1, osc.data(), osc.size());
+    }
+    int32_t columns = 0, rows = 0;
+    struct winsize ws {};
+    if (::isatty(0) && ::ioctl(0, TIOCGWINSZ, &ws) == 0) {
+        columns = ws.ws_col;
+        rows = ws.ws_row;
+    }
+    if (columns == 0 || rows == 0) {
+        columns = 80;
+        rows = 50;
+    }
+    if (_context::find_word(_context::global, sym::system, true) >= 0) {
+        Cell* console = field_of(_context::global_value_cell(sym::system), sym::console);
+        if (console) {
+            Cell copy = *console;
+            if (Cell* size = field_of(&copy, sym::size)) pair::make_at(size, columns, rows);
+        }
+    }
+    return answer(nullptr);
+}
+
+// stdin-terminal?: whether standard input is a terminal.
+Value stdin_terminal_q(const Value*, int32_t) {
+    Value v;
+    v.i = ::isatty(0) ? 1 : 0;
+    return v;
+}
+
+}  // namespace
+
+void register_routines() {
+    routines::add("_set-buffer-history", set_buffer_history);
+    routines::add("_read-input", read_input);
+    routines::add("input-stdin", input_stdin);
+    routines::add("read-stdin", read_stdin);
+    routines::add("console-init", console_init);
+    routines::add("stdin-terminal?", stdin_terminal_q);
+}
+
+}  // namespace zuv::console_io

@@ -1,0 +1,216 @@
+// The C++ routines of the language library: the type tests, quit-return and
+// the start-up helpers that hand the library the runtime's own objects.
+// Start-up binds each by name (boot-routine); they take and answer cells.
+#include "library/routines.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "boot/program.hpp"
+#include "evaluator/routines.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/console_writer.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/symbol.hpp"
+#include "runtime/datatypes/typeset.hpp"
+#include "runtime/error_catalog.hpp"
+#include "runtime/runtime.hpp"
+
+namespace zuv::library {
+
+namespace {
+
+using routines::Value;
+
+Value answer(Cell* cell) {
+    Value v;
+    v.cell = cell;
+    return v;
+}
+
+Value answer_logic(bool b) { return answer(logic::make_at(stack::push_raw(), b)); }
+
+// The exact type tests: true only for the datatype itself, no parent.
+template <uint8_t T>
+Value is_type(const Value* args, int32_t) {
+    return answer_logic(type_of(args[0].cell) == T);
+}
+
+// The typeset tests read the typeset the global word holds at each call, so
+// they follow a later change of the word.
+template <const char* NAME>
+Value in_typeset(const Value* args, int32_t) {
+    uint8_t type = type_of(args[0].cell);
+    int32_t symbol = symbol::make(NAME);
+    Node global = _context::global;
+    if (_context::find_word(global, symbol, true) < 0) return answer_logic(false);
+    const Cell* ts = _context::global_value_cell(symbol);
+    return answer_logic(type_of(ts) == TYPE_TYPESET && typeset::has_q(ts, type));
+}
+
+// quit-return status: ends the process at once with the status.
+Value quit_return(const Value* args, int32_t) {
+    const Cell* status = args[0].cell;
+    int code = type_of(status) == TYPE_INTEGER ? integer::get_value(status) : 0;
+    console_writer::flush();
+    runtime::free_all_memory();
+    std::exit(code);
+}
+
+// The runtime's error catalog object, which `system/catalog/errors` holds.
+Value catalog_errors(const Value*, int32_t) { return answer(stack::push(error_catalog::errors())); }
+
+// The global context as an object (class id -1, no change handlers).
+Value global_object(const Value*, int32_t) { return answer(object::push(_context::global, -1)); }
+
+// The current directory as a file! ending in "/", or none.
+Value current_dir(const Value*, int32_t) {
+    std::string path;
+    for (size_t room = 256; room <= (size_t(1) << 20); room *= 2) {
+        path.resize(room);
+        if (::getcwd(path.data(), room)) {
+            path.resize(std::char_traits<char>::length(path.c_str()));
+            if (path.empty() || path.back() != '/') path += '/';
+            Cell* file = string::load(reinterpret_cast<const uint8_t*>(path.data()), int32_t(path.size()), 0);
+            cell::set_type(file, TYPE_FILE);
+            return answer(file);
+        }
+    }
+    return answer(none::make_at(stack::push_raw()));
+}
+
+Cell* push_text(const char* text) {
+    return string::load(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), 0);
+}
+
+// The arguments of the command line, each a string, the program's name first.
+Value program_args(const Value*, int32_t) {
+    Cell* list = block::make_at(stack::push_raw(), runtime::record.argc + 1);
+    for (int32_t i = 0; i < runtime::record.argc; i++) {
+        push_text(runtime::record.argv[i]);
+        block::append_cell(list, stack::top - 1);
+        stack::pop(1);
+    }
+    return answer(list);
+}
+
+// The raw text of the arguments after the program's name, each argument
+// holding a blank quoted as a shell user would type it.
+Value command_line(const Value*, int32_t) {
+    std::string text;
+    for (int32_t i = 1; i < runtime::record.argc; i++) {
+        std::string a = runtime::record.argv[i];
+        if (i > 1) text += ' ';
+        bool quote = a.empty() || a.find_first_of(" \t") != std::string::npos;
+        text += quote ? '"' + a + '"' : a;
+    }
+    text = program::valid_utf8(text.data(), text.size());
+    return answer(push_text(text.c_str()));
+}
+
+// Closing the console needs nothing on this platform.
+Value nothing(const Value*, int32_t) { return answer(nullptr); }
+
+#define ZUV_TYPESET_NAME(id, text) constexpr char id[] = text;
+ZUV_TYPESET_NAME(any_list, "any-list!")
+ZUV_TYPESET_NAME(any_block, "any-block!")
+ZUV_TYPESET_NAME(any_function, "any-function!")
+ZUV_TYPESET_NAME(any_object, "any-object!")
+ZUV_TYPESET_NAME(any_path, "any-path!")
+ZUV_TYPESET_NAME(any_string, "any-string!")
+ZUV_TYPESET_NAME(any_word, "any-word!")
+ZUV_TYPESET_NAME(series, "series!")
+ZUV_TYPESET_NAME(number, "number!")
+ZUV_TYPESET_NAME(immediate, "immediate!")
+ZUV_TYPESET_NAME(scalar, "scalar!")
+ZUV_TYPESET_NAME(all_word, "all-word!")
+ZUV_TYPESET_NAME(any_point, "any-point!")
+ZUV_TYPESET_NAME(planar, "planar!")
+#undef ZUV_TYPESET_NAME
+
+}  // namespace
+
+void register_routines() {
+    // Exact type tests, in their order of definition.
+    routines::add("bitset?", is_type<TYPE_BITSET>);
+    routines::add("binary?", is_type<TYPE_BINARY>);
+    routines::add("block?", is_type<TYPE_BLOCK>);
+    routines::add("char?", is_type<TYPE_CHAR>);
+    routines::add("email?", is_type<TYPE_EMAIL>);
+    routines::add("file?", is_type<TYPE_FILE>);
+    routines::add("float?", is_type<TYPE_FLOAT>);
+    routines::add("get-path?", is_type<TYPE_GET_PATH>);
+    routines::add("get-word?", is_type<TYPE_GET_WORD>);
+    routines::add("hash?", is_type<TYPE_HASH>);
+    routines::add("integer?", is_type<TYPE_INTEGER>);
+    routines::add("issue?", is_type<TYPE_ISSUE>);
+    routines::add("lit-path?", is_type<TYPE_LIT_PATH>);
+    routines::add("lit-word?", is_type<TYPE_LIT_WORD>);
+    routines::add("logic?", is_type<TYPE_LOGIC>);
+    routines::add("map?", is_type<TYPE_MAP>);
+    routines::add("none?", is_type<TYPE_NONE>);
+    routines::add("pair?", is_type<TYPE_PAIR>);
+    routines::add("paren?", is_type<TYPE_PAREN>);
+    routines::add("path?", is_type<TYPE_PATH>);
+    routines::add("percent?", is_type<TYPE_PERCENT>);
+    routines::add("refinement?", is_type<TYPE_REFINEMENT>);
+    routines::add("set-path?", is_type<TYPE_SET_PATH>);
+    routines::add("set-word?", is_type<TYPE_SET_WORD>);
+    routines::add("string?", is_type<TYPE_STRING>);
+    routines::add("tag?", is_type<TYPE_TAG>);
+    routines::add("time?", is_type<TYPE_TIME>);
+    routines::add("typeset?", is_type<TYPE_TYPESET>);
+    routines::add("tuple?", is_type<TYPE_TUPLE>);
+    routines::add("unset?", is_type<TYPE_UNSET>);
+    routines::add("url?", is_type<TYPE_URL>);
+    routines::add("word?", is_type<TYPE_WORD>);
+    routines::add("image?", is_type<TYPE_IMAGE>);
+    routines::add("date?", is_type<TYPE_DATE>);
+    routines::add("money?", is_type<TYPE_MONEY>);
+    routines::add("ref?", is_type<TYPE_REF>);
+    routines::add("point2D?", is_type<TYPE_POINT2D>);
+    routines::add("point3D?", is_type<TYPE_POINT3D>);
+    routines::add("handle?", is_type<TYPE_HANDLE>);
+    routines::add("error?", is_type<TYPE_ERROR>);
+    routines::add("action?", is_type<TYPE_ACTION>);
+    routines::add("native?", is_type<TYPE_NATIVE>);
+    routines::add("datatype?", is_type<TYPE_DATATYPE>);
+    routines::add("function?", is_type<TYPE_FUNCTION>);
+    routines::add("object?", is_type<TYPE_OBJECT>);
+    routines::add("op?", is_type<TYPE_OP>);
+    routines::add("routine?", is_type<TYPE_ROUTINE>);
+    routines::add("vector?", is_type<TYPE_VECTOR>);
+    // Typeset tests.
+    routines::add("any-list?", in_typeset<any_list>);
+    routines::add("any-block?", in_typeset<any_block>);
+    routines::add("any-function?", in_typeset<any_function>);
+    routines::add("any-object?", in_typeset<any_object>);
+    routines::add("any-path?", in_typeset<any_path>);
+    routines::add("any-string?", in_typeset<any_string>);
+    routines::add("any-word?", in_typeset<any_word>);
+    routines::add("series?", in_typeset<series>);
+    routines::add("number?", in_typeset<number>);
+    routines::add("immediate?", in_typeset<immediate>);
+    routines::add("scalar?", in_typeset<scalar>);
+    routines::add("all-word?", in_typeset<all_word>);
+    routines::add("any-point?", in_typeset<any_point>);
+    routines::add("planar?", in_typeset<planar>);
+
+    routines::add("quit-return", quit_return);
+    routines::add("catalog-errors", catalog_errors);
+    routines::add("global-object", global_object);
+    routines::add("current-dir", current_dir);
+    routines::add("program-args", program_args);
+    routines::add("command-line", command_line);
+    routines::add("_terminate-console", nothing);
+}
+
+}  // namespace zuv::library

@@ -1,0 +1,10 @@
+// The C++ routines of the language library, registered by name for the
+// library sources to bind at start-up.
+#pragma once
+
+namespace zuv::library {
+
+// Adds the type tests, quit-return and the start-up helpers to the routine registry.
+void register_routines();
+
+}  // namespace zuv::library

@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""Whole-program sessions of the console: a terminal through a pseudo-terminal,
+redirected input, scripts and signals.
+
+Usage: console_test.py PATH-TO-ZUV SOURCE-ROOT
+"""
+import os
+import pty
+import shutil
+import select
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ZUV = os.path.abspath(sys.argv[1])
+SOURCE_ROOT = sys.argv[2]
+failures = []
+passed = 0
+
+
+def check(name, got, expected):
+    global passed
+    if got == expected:
+        passed += 1
+    else:
+        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
+
+
+class Session:
+    """The program on a pseudo-terminal: what it writes is collected as text."""
+
+    def __init__(self, *args):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.execv(ZUV, [ZUV, *args])
+        self.out = b""
+
+    def read_until(self, text, timeout=20):
+        want = text.encode("utf-8")
+        end = time.time() + timeout
+        while want not in self.out and time.time() < end:
+            ready, _, _ = select.select([self.fd], [], [], 0.1)
+            if ready:
+                try:
+                    chunk = os.read(self.fd, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                self.out += chunk
+        found = want in self.out
+        # What came before and with the text is consumed.
+        seen, _, self.out = self.out.partition(want) if found else (self.out, b"", b"")
+        return found, seen.decode("utf-8", "replace")
+
+    def send(self, text):
+        os.write(self.fd, text.encode("utf-8"))
+
+    def wait(self, timeout=20):
+        end = time.time() + timeout
+        while time.time() < end:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                try:
+                    os.close(self.fd)
+                except OSError:
+                    pass
+                return os.waitstatus_to_exitcode(status)
+            try:
+                ready, _, _ = select.select([self.fd], [], [], 0.1)
+                if ready:
+                    os.read(self.fd, 4096)
+            except OSError:
+                time.sleep(0.05)
+        os.kill(self.pid, signal.SIGKILL)
+        os.waitpid(self.pid, 0)
+        return "timed out"
+
+
+def run(args=(), stdin="", cwd=None, env=None):
+    data = stdin if isinstance(stdin, bytes) else stdin.encode("utf-8")
+    p = subprocess.run([ZUV, *args], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       timeout=60, cwd=cwd, env=env)
+    return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+def script(text, folder=None):
+    f = tempfile.NamedTemporaryFile("wb", suffix=".zuv", delete=False, dir=folder)
+    f.write(text.encode("utf-8"))
+    f.close()
+    return f.name
+
+
+# ---- a terminal: banner, title, prompt, results, continuation, halt ----
+s = Session()
+found, before = s.read_until(">> ")
+check("the title is set, then the banner and the hint line come before the first prompt",
+      (found, before.startswith("\x1b]0;Zuv Console\x07"), "--== Zuv 0.1.0 ==--" in before,
+       "Type HELP for starting information." in before),
+      (True, True, True, True))
+s.send("1 + 1\r")
+check("a result", s.read_until("== 2")[0], True)
+s.send("[1 2\r")
+check("an open block gives the continuation cue", s.read_until("[    ")[0], True)
+s.send("3]\r")
+found, before = s.read_until(">> ")
+check("the two lines are one block, with the line break kept", (found, "== [1 2\r\n3]" in before), (True, True))
+s.send("no-such-word\r")
+found, before = s.read_until(">> ")
+check("an error is reported and the loop goes on",
+      (found, "*** Script Error: no-such-word has no value" in before), (True, True))
+s.send("forever []\r")
+time.sleep(0.5)
+os.kill(s.pid, signal.SIGINT)
+found, before = s.read_until(">> ")
+check("Ctrl+C halts a running command and the loop goes on", (found, "(halted)" in before), (True, True))
+s.send("abc")
+time.sleep(0.2)
+s.send("\x03")
+s.read_until("abc")
+found, before = s.read_until(">> ")
+s.send("1 + 2\r")
+check("Ctrl+C while typing drops the line and shows a new prompt", (found, s.read_until("== 3")[0]), (True, True))
+s.send("halt\r")
+check("halt", s.read_until("(halted)")[0], True)
+s.send("system/console/size/x > 0\r")
+check("the console size comes from the terminal", s.read_until("== true")[0], True)
+s.send("length? ask/hide \"pw: \"\r")
+s.read_until("\"pw: \"")  # the typed line's echo
+s.read_until("pw: ")
+s.send("secret\r")
+found, before = s.read_until("== 6")
+check("a hidden answer is not echoed", (found, "secret" in before), (True, False))
+s.send("reduce [second system/console/history find system/console/history \"secret\"]\r")
+check("typed lines go to the history, a hidden answer does not",
+      s.read_until("== [{length? ask/hide \"pw: \"} none]")[0], True)
+s.send("quit/return 3\r")
+check("quit/return ends with its status", s.wait(), 3)
+
+# The end of the terminal's input ends the console normally.
+s = Session()
+s.read_until(">> ")
+s.send("\x04")
+check("end of input at the prompt", s.wait(), 0)
+
+# ---- redirected input ----
+check("no banner and no prompt for redirected input", run(stdin="1 + 1\n"), (0, "== 2\n"))
+check("a block over two lines", run(stdin="[1 2\n3]\n"), (0, "== [1 2\n3]\n"))
+check("an empty line is not the end", run(stdin="1\n\n2\n"), (0, "== 1\n== 2\n"))
+check("the end of input with a pending block", run(stdin="[1 2\n"), (0, ""))
+check("halt", run(stdin="halt\n1\n"), (0, "(halted)\n== 1\n"))
+check("print gives no result line", run(stdin="print 1\n"), (0, "1\n"))
+check("a float is formed, a string molded", run(stdin="1.5\n\"s\"\n"), (0, "== 1.5\n== \"s\"\n"))
+check("redirected input makes an 80x50 console", run(stdin="system/console/size\n"), (0, "== 80x50\n"))
+check("ask reads the next line of redirected input, without a prompt",
+      run(stdin="ask \"? \"\nhello\n"), (0, "== \"hello\"\n"))
+check("input-stdin reads a line", run(stdin="input-stdin\nabc\r\n"), (0, "== \"abc\"\n"))
+check("read-stdin grows the binary",
+      run(stdin="b: #{} read-stdin b 10 b\nabcd"), (0, "== #{61626364}\n"))
+status, out = run(stdin="append/dup copy \"\" #\"x\" 200\n")
+check("a long result is cut to the console width",
+      (status, out), (0, "== {" + "x" * 72 + "...\n"))
+status, out = run(stdin="system/console/prompt: func [] [1 / 0]\n1\n2\n")
+check("a failing prompt is reported once and the default comes back",
+      (status, out.count("*** Where: system/console/prompt"), out.endswith("== 1\n== 2\n")), (0, 1, True))
+status, out = run(stdin="system/console/result: \"=>\"\n3\nsystem/console/result: func [] [1 / 0]\n4\n")
+check("the result prefix is evaluated for each result; a failing one falls back to the default",
+      (status, "=> 3\n" in out, out.count("*** Where: system/console/result"), out.endswith("== 4\n")),
+      (0, True, 2, True))
+check("quit/return", run(stdin="quit/return 7\nprint 1\n"), (7, ""))
+check("quit", run(stdin="q\nprint 1\n"), (0, ""))
+
+# ---- scripts ----
+folder = tempfile.mkdtemp()
+os.mkdir(os.path.join(folder, "sub"))
+path = script("Zuv [] print system/options/path\n", os.path.join(folder, "sub"))
+check("a script runs in its own folder", run([os.path.relpath(path, folder)], cwd=folder),
+      (0, os.path.realpath(os.path.join(folder, "sub")) + "/\n"))
+os.unlink(path)
+path = script("Zuv [] probe 1 + 2\n", folder)
+check("a script runs", run([path]), (0, "3\n"))
+os.unlink(path)
+path = script("Zuv [] x: 1\nno-such-word\n", folder)
+status, out = run([path])
+check("an error ends a script with status 1",
+      (status, out.startswith("*** Script Error: no-such-word has no value")), (1, True))
+os.unlink(path)
+path = script("print 1\n", folder)
+check("no header", run([path]), (1, "*** Error: Zuv header not found!\n"))
+os.unlink(path)
+path = script("Zuv [] x: 42\n", folder)
+check("--catch keeps the prompt loop, without banner", run(["--catch", path], stdin="x\n"), (0, "== 42\n"))
+os.unlink(path)
+path = script("Zuv [] write-file-here: 1\nquit/return 5\n", folder)
+check("quit in a script", run([path])[0], 5)
+os.unlink(path)
+path = script("Zuv [] print mold input print \"end\"\n", folder)
+check("a script's read at the end of input answers an empty line", run([path]), (0, "\"\"\nend\n"))
+os.unlink(path)
+
+# Signals: Ctrl+C ends a script run without the prompt loop with 130; a
+# terminate request ends any run with 143.
+path = script("Zuv [] forever []\n", folder)
+p = subprocess.Popen([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+time.sleep(0.5)
+p.send_signal(signal.SIGINT)
+check("SIGINT ends a script with 130", p.wait(timeout=20), 130)
+p = subprocess.Popen([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+time.sleep(0.5)
+p.send_signal(signal.SIGTERM)
+check("SIGTERM ends with 143", p.wait(timeout=20), 143)
+os.unlink(path)
+
+# ---- the development switch: boot sources read from a source tree ----
+tree = tempfile.mkdtemp()
+for part in ("boot", "library", "console"):
+    shutil.copytree(os.path.join(SOURCE_ROOT, part), os.path.join(tree, part))
+with open(os.path.join(tree, "console", "launch.zuv"), "a") as f:
+    f.write("\nedited-on-disk: 42\n")
+env = dict(os.environ, ZUV_BOOT_DIR=tree)
+check("an edited library source takes effect without a rebuild", run(stdin="edited-on-disk\n", env=env), (0, "== 42\n"))
+check("without the switch the built-in sources hold", run(stdin="value? 'edited-on-disk\n")[1], "== false\n")
+os.unlink(os.path.join(tree, "console", "launch.zuv"))
+check("a missing source is a fault of the set-up", run(stdin="1\n", env=env)[0], 98)
+shutil.rmtree(tree)
+
+if failures:
+    print(*failures, sep="\n")
+print(f"{passed} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
