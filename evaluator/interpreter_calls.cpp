@@ -1,6 +1,7 @@
 // Calls: the call frame, argument fetching by the argument cache, path and
 // apply refinements, and running natives and actions through their entries.
 #include <algorithm>
+#include <cstring>
 
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
@@ -218,18 +219,14 @@ int32_t fetch_checked(const Call& c, int32_t position, const Cell& typeset, int3
 }
 
 // The machine words of a native or action call, and which refinements
-// have been named. The words of the refinements a spec declares are set to
-// -1 as the argument cache is walked; the first FIRST_WORDS are set at once,
-// which covers every entry's own count whatever spec a value was given.
+// have been named. Every word starts at -1 (absent); a named refinement sets
+// its own.
 struct Refinements {
-    static constexpr int32_t FIRST_WORDS = 12;
     int32_t words[natives::MAX_REFINEMENTS];
     uint64_t named = 0;
-    Refinements() {
-        for (int32_t i = 0; i < FIRST_WORDS; i++) words[i] = -1;
-    }
+    Refinements() { std::memset(words, 0xFF, sizeof words); }
 };
-static_assert(actions::MAX_REFINEMENTS < Refinements::FIRST_WORDS);
+static_assert(actions::MAX_REFINEMENTS <= natives::MAX_REFINEMENTS);
 
 // A refinement named by a path element or an apply block: its arguments are
 // fetched after the fixed ones (natives and actions) or into the cells after
@@ -430,14 +427,13 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
     c.infix = false;
     c.builtin = true;
 
-    Refinements r;
-    int32_t refinement_ordinal = 0;  // after the first refinement, only the words are set
+    Refinements r;  // every entry's refinement words are -1 from the start
     Cell entry;
     for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
         uint32_t t = type_of(&entry);
         if (t == TYPE_TYPESET) {
             uint32_t kind = arg_kind(&entry);
-            if (kind == ARG_RETURN || refinement_ordinal > 0) continue;
+            if (kind == ARG_RETURN) continue;
             if (kind == ARG_NORMAL && position < c.limit()) {
                 position = eval_expression(&c.code, position, end, false, true, false);
                 if (stack::pending()) return position;
@@ -447,7 +443,7 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
                 if (stack::pending()) return position;
             }
         } else if (t == TYPE_REFINEMENT) {
-            r.words[refinement_ordinal++] = -1;  // at most MAX_REFINEMENTS in the cache
+            break;  // the fixed arguments are all fetched
         }
     }
 
