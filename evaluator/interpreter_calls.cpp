@@ -20,6 +20,7 @@
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -328,6 +329,14 @@ void run_entry(const Cell& fn, const Refinements& r) {
         FastOp fast = fast_op_of(fn);
         if (fast != FAST_NONE && stack::top - stack::arguments == 2 && fast_op(fast, stack::arguments, stack::arguments + 1))
             return;
+        // append of a string or character to a string, without refinements:
+        // what the entry does, without its dispatch.
+        if (type_of(&fn) == TYPE_ACTION && index == int32_t(Act::append) && stack::top - stack::arguments == 2 &&
+            r.words[0] == -1 && r.words[1] == -1 && r.words[2] == -1 && type_of(stack::arguments) == TYPE_STRING &&
+            (type_of(stack::arguments + 1) == TYPE_STRING || type_of(stack::arguments + 1) == TYPE_CHAR)) {
+            string::append(stack::arguments, stack::arguments + 1, -1, false, 1, true);
+            return;
+        }
     }
     if (type_of(&fn) == TYPE_NATIVE) {
         natives::Entry entry = natives::entry_at(index);
