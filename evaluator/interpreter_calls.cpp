@@ -470,6 +470,73 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
     return position;
 }
 
+// The everyday call of a function: named by a word or given as a value (no
+// path, no apply, not an operator), its argument cache built. It does what
+// run_call and fetch_arguments do for such a call, in one frame of C++: the
+// fixed arguments are fetched and checked, each refinement is off (false,
+// its arguments none), then the locals.
+int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, const Cell* code, bool sub,
+                     const Cell& name, const Cell* object) {
+    int32_t start = position;
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    Node context = function_context(fn, name, object);
+    stack::mark_eval_func(&name);
+    Call c;
+    c.fn = fn;
+    c.name = name;
+    c.code = *code;
+    c.cache = cache;
+    c.end = end;
+    c.apply = APPLY_NONE;
+    c.infix = false;
+    c.builtin = false;
+
+    bool fetching = true;
+    int32_t local_count = 0;
+    Cell entry;
+    for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
+        switch (type_of(&entry)) {
+            case TYPE_TYPESET:
+                if (arg_kind(&entry) == ARG_RETURN) break;
+                if (!fetching) {
+                    none::push();  // an argument of a refinement left off
+                } else if (arg_kind(&entry) == ARG_NORMAL && position < c.limit()) {
+                    position = eval_expression(&c.code, position, end, false, true, false);
+                    if (stack::pending()) return position;
+                    check(c, stack::top - 1, entry, i);
+                } else {
+                    position = fetch_checked(c, position, entry, i);
+                    if (stack::pending()) return position;
+                }
+                break;
+            case TYPE_REFINEMENT:
+                logic::push(false);
+                fetching = false;
+                break;
+            case TYPE_INTEGER:
+                if (local_count == 0) local_count = integer::get_value(&entry);
+                break;
+            default: break;
+        }
+    }
+    if (tracing_q) [[unlikely]] {
+        Cell caller = call_position_cell(code, start, &name, APPLY_NONE, &c.fn);
+        fire_event(EV_CALL, code, position, &caller, &c.fn);
+    }
+    if (local_count > 0) {
+        // /local and its words: a false refinement cell and one none per word.
+        logic::push(false);
+        for (int32_t i = 1; i < local_count; i++) none::push();
+    }
+    exec_function(&fn, context, &name, 0);
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    copy_cell(copy + 1, copy);
+    stack::top = copy + 1;
+    return position;
+}
+
 }  // namespace
 
 // ---- calls ----
@@ -486,6 +553,9 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
         Node cache;
         if (!path && apply_mode == APPLY_NONE && builtin_q(type_of(&fn)) && (cache = built_cache(fn)))
             position = run_builtin(fn, cache, position, end, code, sub, named);
+        else if (lean_q && !path && apply_mode == APPLY_NONE && type_of(&fn) == TYPE_FUNCTION &&
+                 (cache = built_cache(fn)))
+            position = run_function(fn, cache, position, end, code, sub, named, object);
         else
             position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);
     } else {
