@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/backtrace.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
@@ -103,6 +104,8 @@ bool read_file(const char* path, std::string& out) {
 
 // ---- start-up ----
 
+void set_console_report_base();
+
 void finish_start_up() {
     event::register_type();  // after every other datatype, its words made under the boot flag
     runtime::boot_flag = false;
@@ -112,6 +115,7 @@ void finish_start_up() {
     stack::mark_native(&words::tag_body);
     // The library and the console, in the boot manifest's order.
     boot_texts::define_library();
+    set_console_report_base();
     safe_point();
 }
 
@@ -152,7 +156,18 @@ bool guarded(Body&& body, Cell* error) {
 
 }  // namespace
 
+ReadingNear::ReadingNear(const uint8_t* text, int32_t length)
+    : cells_{*interpreter::current_position, Cell{}}, root_(cells_, 2) {
+    Cell* line = string::load(text, length, 0);
+    cells_[1] = *line;
+    *interpreter::current_position = *line;
+    stack::pop(1);
+}
+
+ReadingNear::~ReadingNear() { *interpreter::current_position = cells_[0]; }
+
 bool try_do(const uint8_t* text, int32_t length, Cell* out) {
+    ReadingNear near(text, length);
     return guarded(
         [&] {
             Cell* code = none::make_at(stack::push_raw());
@@ -193,18 +208,26 @@ std::string error_name(const Cell* error) {
 
 void print_result(const Cell* value) {
     if (type_of(value) == TYPE_UNSET) return;
-    // An error while molding is printed in place of the result.
     Cell* shown = stack::push(value);
-    std::string text;
-    if (type_of(shown) != TYPE_ERROR &&
-        guarded([&] { text = "== " + (type_of(shown) == TYPE_FLOAT ? form_text(shown) : mold_text(shown)); }, shown)) {
-        print_text(text);
-    } else if (type_of(shown) == TYPE_ERROR) {
-        print_text(form_text(shown) + "\n");
-    } else {
-        print_text(utf8_of(shown));  // the bare record's text
+    Cell* error = none::make_at(stack::push_raw());
+    bool printed = guarded(
+        [&] {
+            if (type_of(shown) == TYPE_ERROR)
+                print_text(form_text(shown) + "\n");
+            else
+                print_text("== " + (type_of(shown) == TYPE_FLOAT ? form_text(shown) : mold_text(shown)));
+        },
+        error);
+    // An error while the result (or a report) is printed is reported in its
+    // place; when even that report fails, the error's bare record is printed.
+    if (!printed &&
+        !guarded([&] { print_text(type_of(error) == TYPE_ERROR ? form_text(error) + "\n" : utf8_of(error)); },
+                 error)) {
+        const PendingError& e = runtime::pending_error();
+        std::string line = std::string("*** ") + error_catalog::category(e.category).title + ": " + e.id;
+        runtime::print_line(line.c_str());
     }
-    stack::pop(1);
+    stack::pop(2);
 }
 
 std::string valid_utf8(const char* text, size_t length) {
@@ -267,6 +290,18 @@ void eval_text(const char* text, const Cell* argument = nullptr) {
     if (argument) block::append_cell(code, argument);
     interpreter::eval_block(code, false);
 }
+
+}  // namespace
+
+// The console's own frames stay out of the call stacks that errors show.
+void set_console_report_base() {
+    Cell* saved_top = stack::top;
+    eval_text("system/console");
+    stack::set_report_base(stack::top - 1);
+    stack::top = saved_top;
+}
+
+namespace {
 
 // The interpreter's answer to Ctrl+C while a command runs at the prompt:
 // the command halts as `halt` would halt it.

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "runtime/cell.hpp"
+#include "runtime/gc_root.hpp"
 
 namespace zuv::program {
 
@@ -32,6 +33,24 @@ int run_script(const char* path);
 // Starts the console's prompt loop (which ends the process itself); answers
 // 1 when an error escaped it. after_script: no banner.
 int launch_console(bool after_script);
+
+// While it lives, the position of the expression being evaluated is the
+// string of the text being read, so that an error raised outside any
+// evaluation (loading it, printing its result) is near that text; the
+// position is put back as it was when the scope ends.
+class ReadingNear {
+public:
+    ReadingNear(const uint8_t* text, int32_t length);
+    ~ReadingNear();
+    ReadingNear(const ReadingNear&) = delete;
+    ReadingNear& operator=(const ReadingNear&) = delete;
+
+private:
+    // The position saved and the text, both rooted: evaluations nested in
+    // the scope save and put back the position when the text is only there.
+    Cell cells_[2];
+    collector::Root root_;
+};
 
 // Loads UTF-8 text as a block of values into *out and evaluates it under a
 // try frame. true: *out is the value of the last expression (unset for no

@@ -1,5 +1,8 @@
 #include "evaluator/backtrace.hpp"
 
+#include <algorithm>
+
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -26,7 +29,30 @@ bool names_function_q(const Frame& f) {
     return value && type_of(value) == TYPE_FUNCTION;
 }
 
+// The console's object, rooted so that the collector keeps and renumbers it.
+Cell report_base{};
+
+// Visits the frames below upper, oldest first, from just above the innermost
+// call of a function of the console (from the bottom when there is none).
+template <class Visit>
+void for_each_user_call(const Frame* upper, Visit&& visit) {
+    int32_t n = std::min(int32_t(upper - frames_bottom), MAX_FRAMES);
+    int32_t first = 0;
+    if (type_of(&report_base) == TYPE_OBJECT)
+        for (int32_t i = 0; i < n; ++i)
+            if (frames_bottom[i].word_context == report_base.w1) first = i + 1;
+    for (int32_t i = first; i < n; ++i)
+        if (!hidden_q(frames_bottom + i)) visit(frames_bottom[i]);
+}
+
 }  // namespace
+
+void set_report_base(const Cell* console) {
+    static bool rooted = false;
+    if (!rooted) collector::add_root(&report_base);
+    rooted = true;
+    report_base = *console;
+}
 
 Cell caller_word() {
     CallerWord w = get_caller_word();
@@ -49,7 +75,7 @@ void collect_calls(const Cell* block) {
 }
 
 void collect_call_words(int32_t level, const Cell* block, const Frame* upper) {
-    for_each_call_oldest_first(upper, [&](const Frame& f) {
+    for_each_user_call(upper, [&](const Frame& f) {
         if (level > 1 || names_function_q(f)) {
             Cell word = word::make_global(int32_t(f.symbol()));
             block::append_cell(block, &word);
@@ -59,7 +85,7 @@ void collect_call_words(int32_t level, const Cell* block, const Frame* upper) {
 
 int32_t form_call_words(int32_t level, int32_t position, Cell* string, int32_t limit) {
     if (position < 0 || position > MAX_FRAMES) return limit;
-    for_each_call_oldest_first(frame_at_position(position), [&](const Frame& f) {
+    for_each_user_call(frame_at_position(position), [&](const Frame& f) {
         if (limit <= 0 || !(level > 1 || names_function_q(f))) return;
         Cell word{TYPE_WORD, _context::global, f.symbol(), uint32_t(-1)};  // forming reads the symbol only
         limit = word::form(&word, string, nullptr, limit);

@@ -21,6 +21,11 @@ Cell caller_word();
 // frame's saved arguments. Newest first.
 void collect_calls(const Cell* block);
 
+// The console's object: its own frames (the prompt loop and what calls it),
+// up to the innermost call of one of its functions, are not part of the call
+// stack a user's error shows. Set once the console is defined.
+void set_report_base(const Cell* console);
+
 // For every frame from the bottom up to, not including, upper: appends the
 // symbol as a global word when level is above 1 or the symbol's value in the
 // frame's word context is a function!. Oldest first.

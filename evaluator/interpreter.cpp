@@ -154,6 +154,26 @@ void init() {
     lean_q = !(plain && *plain);
 }
 
+namespace {
+
+// Puts the position of the expression being evaluated back as it was when
+// the scope ends, by a return or a throw: an error that unwinds an
+// evaluation must not leave it on code that nothing keeps alive any more.
+// The saved position lies in the caller's code, which the caller's hold
+// keeps alive (or in text a root keeps), so it is valid when put back.
+class SavedPosition {
+public:
+    SavedPosition() : saved_(*current_position) {}
+    ~SavedPosition() { *current_position = saved_; }
+    SavedPosition(const SavedPosition&) = delete;
+    SavedPosition& operator=(const SavedPosition&) = delete;
+
+private:
+    Cell saved_;
+};
+
+}  // namespace
+
 void eval_block(const Cell* block, bool chain) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();  // also for loops over empty blocks
@@ -164,7 +184,7 @@ void eval_block(const Cell* block, bool chain) {
     Node node = code.w2;
     int32_t head = std::max(int32_t(code.w1), 0);
     int32_t end = tail_of(node);
-    Cell saved_position = *current_position;
+    SavedPosition saved_position;
     stack::mark_eval(&words::tag_body);
     if (tracing_q) [[unlikely]]
         fire_event(EV_ENTER, &code, head, nullptr, nullptr);
@@ -177,17 +197,13 @@ void eval_block(const Cell* block, bool chain) {
         for (;;) {
             current_position->w1 = uint32_t(position);
             position = eval_expression(&code, position, end, false, false, false);
-            if (stack::pending()) {
-                *current_position = saved_position;
-                return;
-            }
+            if (stack::pending()) return;
             if (position >= limit_of(node, end)) break;
             stack::reset();  // only the last expression's value survives
         }
     }
     if (tracing_q) [[unlikely]]
         fire_event(EV_EXIT, &code, limit_of(node, end), nullptr, stack::arguments);
-    *current_position = saved_position;
     if (chain) stack::unwind_last_return();
     else stack::unwind_last();
 }

@@ -582,7 +582,7 @@ int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, con
     c.apply = apply_mode;
     c.infix = infix;
     c.builtin = builtin_q(type_of(&c.fn));
-    if (infix) stack::push_raw();  // the left operand is already the frame's first cell
+    if (infix) stack::push_kept();  // the left operand is already the frame's first cell
     const Cell* cached = more_cell(c.fn, native::MORE_ARG_CACHE);
     c.cache = cached && type_of(cached) == TYPE_BLOCK ? cached->w2 : build_arg_cache(&c.fn);
 

@@ -2,9 +2,6 @@
 // and decompress. Their results are binary! values (integers for the three
 // checksums); their input bytes come from a binary! from its head or the
 // UTF-8 text of a string.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -20,6 +17,7 @@
 #include "runtime/fire.hpp"
 #include "services/checksum.hpp"
 #include "services/deflate.hpp"
+#include "services/files.hpp"
 
 namespace zuv::natives {
 
@@ -58,22 +56,8 @@ Bytes bytes_of(const Cell* value, std::string& text) {
 
 // The whole content of a file, else access cannot-open naming it.
 std::string read_whole(const Cell* file) {
-    std::string path = utf8_of(file);
     std::string out;
-    int fd = path.empty() || path.find('\0') != std::string::npos ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    bool ok = fd >= 0;
-    while (ok) {
-        char chunk[65536];
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n > 0) out.append(chunk, size_t(n));
-        else if (n < 0 && errno == EINTR) continue;
-        else {
-            ok = n == 0;
-            break;
-        }
-    }
-    if (fd >= 0) ::close(fd);
-    if (!ok) fire(ErrorCategory::access, "cannot-open", file);
+    if (!simple_io::read_bytes(utf8_of(file), out)) fire(ErrorCategory::access, "cannot-open", file);
     return out;
 }
 

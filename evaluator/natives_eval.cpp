@@ -284,6 +284,14 @@ void compose_star(bool check, const int32_t* r) {
         fire(ErrorCategory::script, "expect-val", &expected, &given);
     }
     Cell* into = r[INTO] >= 0 ? stack::arguments + r[INTO] : nullptr;
+    if (into) {
+        // The source's values are taken before anything is inserted: the
+        // target may be the source itself, which the walk would then read
+        // (and grow) without end.
+        Cell* values = block::push_only_star(length_from_head(value));
+        block::append_block(values, value);
+        value = values;
+    }
     Cell* out = into ? stack::push(into) : block::push_only_star(length_from_head(value));
     Target target = into ? into_target(out) : Target{out, true, false};
     if (!compose_into(value, target, r[DEEP] != -1, r[ONLY] != -1)) return;

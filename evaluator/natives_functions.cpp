@@ -224,6 +224,7 @@ void try_star(bool check, const int32_t* refinements) {
     }
     stack::keep_error_result();
     if (keep) error::fill_stack(stack::arguments);
+    else error::drop_stack_position(stack::arguments);
     stack::clear_pending();
 }
 

@@ -264,7 +264,20 @@ void size_q_star(bool check, const int32_t*) {
 // ---- memory ----
 
 void stats_star(bool, const int32_t* refinements) {
-    if (used(refinements, 0)) not_done();  // /show prints through a library function that does not exist yet
+    if (used(refinements, 0)) {
+        // The library's show-memory-stats prints the detailed statistics:
+        // the call [show-memory-stats <block>] is evaluated.
+        Cell* call = block::make_at(stack::push_raw(), 2);
+        Cell name = word::from_c_string("show-memory-stats");
+        block::append_cell(call, &name);
+        Cell* data = stack::push_raw();
+        memory::collect_stats(data, memory::STATS_DETAILED);
+        block::append_cell(call, data);
+        interpreter::eval_block(call, false);
+        if (stack::pending()) return;
+        unset::make_at(arg(0));
+        return;
+    }
     Cell* result = arg(0);
     if (used(refinements, 1)) {
         memory::collect_stats(result, memory::STATS_DETAILED);

@@ -34,6 +34,20 @@ namespace {
 
 constexpr int32_t OVERFLOW_PULL_BACK = 5;  // cells freed for the error's own work
 
+// The limit of the data stack while no overflow is being raised; past it
+// lie RESERVE_CELLS more, opened only while the stack-overflow error is
+// built, so that building it can never overflow in its turn.
+[[noreturn]] void fire_with_reserve() {
+    Cell* limit = end;
+    end = bottom + DATA_CELLS + RESERVE_CELLS;
+    try {
+        fire(ErrorCategory::internal, "stack-overflow");
+    } catch (...) {
+        end = limit;
+        throw;
+    }
+}
+
 Cell unset_cell() {
     Cell c;
     cell::begin(&c);
@@ -69,7 +83,7 @@ void make_target_current(int32_t target, const Cell& result) {
 }  // namespace
 
 void make_blocks(const Cell* root) {
-    data_node = block::make_fixed_in(root, DATA_CELLS)->w2;
+    data_node = block::make_fixed_in(root, DATA_CELLS + RESERVE_CELLS)->w2;
     call_node = block::make_fixed_in(root, CALL_CELLS)->w2;
 }
 
@@ -80,7 +94,7 @@ void init() {
     std::memset(c->data(), 0, size_t(c->size));
 
     bottom = arguments = top = reinterpret_cast<Cell*>(d->data());
-    end = reinterpret_cast<Cell*>(memory::end_of(d));
+    end = bottom + DATA_CELLS;
     frames_bottom = frames_top = reinterpret_cast<Frame*>(c->data());
     frames_end = frames_bottom + c->size / int32_t(sizeof(Frame));
     saved_error_position = nullptr;
@@ -95,13 +109,13 @@ void init() {
 void overflow_data() {
     top -= OVERFLOW_PULL_BACK;  // from the advanced position: 4 cells below where it was
     cycles::reset();
-    fire(ErrorCategory::internal, "stack-overflow");
+    fire_with_reserve();
 }
 
 void overflow_frames() {
     top = (top - bottom < OVERFLOW_PULL_BACK) ? bottom : top - OVERFLOW_PULL_BACK;
     cycles::reset();
-    fire(ErrorCategory::internal, "stack-overflow");
+    fire_with_reserve();
 }
 
 // ---- data stack ----
@@ -213,7 +227,7 @@ uint32_t throw_value(uint32_t code) {
     int32_t target = find_target(from, FRAME_KIND_MASK, FRAME_CATCH);
     if (target < 0) fire(ErrorCategory::throw_, "throw", &value);
     make_target_current(target, value);
-    push_raw();  // the value, already in the base cell
+    push_kept();  // the value, already in the base cell
     push(&name);
     return runtime::thrown_code = code;
 }

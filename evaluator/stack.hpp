@@ -50,6 +50,7 @@
 namespace zuv::stack {
 
 constexpr int32_t DATA_CELLS = 20000;
+constexpr int32_t RESERVE_CELLS = 512;  // past DATA_CELLS, for building the overflow error
 constexpr int32_t CALL_CELLS = 15000;  // raw storage for 12,000 frames
 
 // ---- frames ----
@@ -115,20 +116,30 @@ inline Cell* cell_at(uint32_t index) { return bottom + index; }
 inline uint32_t values_word_of(const Cell* first_argument) { return index_of(first_argument) + 1; }
 inline Cell* values_of(uint32_t values_word) { return values_word ? bottom + (values_word - 1) : nullptr; }
 
-// Reserves the cell at top (contents not set) and returns it. Reaching the
-// end pulls top back 5 cells and raises internal stack-overflow.
-inline Cell* push_raw() {
+// Reserves the cell at top as it is (the caller wrote it already) and
+// returns it. Reaching the end pulls top back 5 cells and raises internal
+// stack-overflow.
+inline Cell* push_kept() {
     Cell* c = top;
     top = c + 1;
     if (top >= end) [[unlikely]]
         overflow_data();
     return c;
 }
+// Reserves the cell at top, holding no value, and returns it. The cell is
+// cleared because the collector marks every cell below top: a cell left as
+// an earlier use wrote it could name a node since given to another series,
+// which would then be marked without its cells.
+inline Cell* push_raw() {
+    Cell* c = push_kept();
+    c->header = 0;
+    return c;
+}
 // Copies value into the cell at top, then reserves it: the last cell before
 // the end is written but never stays live.
 inline Cell* push(const Cell* value) {
     copy_cell(value, top);
-    return push_raw();
+    return push_kept();
 }
 inline void pop(int32_t n) { top = (top - bottom < n) ? bottom : top - n; }
 inline Cell* reset() { return top = arguments; }

@@ -211,6 +211,7 @@ void register_routines() {
     routines::add("program-args", program_args);
     routines::add("command-line", command_line);
     routines::add("_terminate-console", nothing);
+    register_system_routines();
 }
 
 }  // namespace zuv::library

@@ -6,5 +6,7 @@ namespace zuv::library {
 
 // Adds the type tests, quit-return and the start-up helpers to the routine registry.
 void register_routines();
+// Adds the path, file, OS and low-level routines (system_routines.cpp).
+void register_system_routines();
 
 }  // namespace zuv::library

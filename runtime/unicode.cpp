@@ -289,6 +289,10 @@ int32_t encode_utf8_char(uint32_t cp, uint8_t* dst) {
         return 2;
     }
     if (cp <= 0xFFFF) {
+        // A surrogate code point (a string may hold one alone) has no UTF-8
+        // form: U+FFFD of the same length stands for it, so that the bytes
+        // written are always valid UTF-8.
+        if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
         dst[0] = uint8_t(0xE0 | cp >> 12);
         dst[1] = uint8_t(0x80 | (cp >> 6 & 0x3F));
         dst[2] = uint8_t(0x80 | (cp & 0x3F));

@@ -52,8 +52,9 @@ int32_t decode_utf8_at(const uint8_t* p, int32_t* remaining);
 int32_t count_utf8_bytes(uint32_t cp);
 // Sum of the UTF-8 lengths of the characters between start and end of a unit.
 int32_t count_buffer_utf8_bytes(const uint8_t* start, const uint8_t* end, int32_t unit);
-// Writes the shortest form; returns the bytes written (at most 4). Above
-// 0x10FFFF raises script invalid-char.
+// Writes the shortest form; returns the bytes written (at most 4). A
+// surrogate code point is written as U+FFFD. Above 0x10FFFF raises script
+// invalid-char.
 int32_t encode_utf8_char(uint32_t cp, uint8_t* dst);
 // As encode_utf8_char, but byte k (from 1) is written only when room >= k.
 int32_t encode_utf8_char_bounded(uint32_t cp, uint8_t* dst, int32_t room);

@@ -90,6 +90,7 @@ const Cell* source_cells(Node node, const NewCells& n, const Cell& single, std::
 
 // Writes the new cells (count cells, dup times) at to.
 void write_cells(Cell* to, const NewCells& n, const Cell* from) {
+    if (n.count == 0) return;  // an empty snapshot has no data pointer at all
     for (int64_t d = 0; d < n.dup; d++) std::memcpy(to + d * n.count, from, size_t(n.count) * 16);
 }
 

@@ -188,7 +188,7 @@ void write_message(Cell* buffer, Node ctx) {
         int32_t field = find_symbol(ctx, int32_t(templ->w2));
         *templ = field >= 0 ? *value_in(ctx, field) : Cell{TYPE_NONE, 0, 0, 0};
     }
-    actions::call_form(value_in(cat->w1, 1), buffer, nullptr, 0x7FFFFFFF);  // the title
+    write_value(buffer, value_in(cat->w1, 1), true, 0x7FFFFFFF, false);  // the title
     string::concatenate_literal(buffer, ": ");
 
     bool formed = position == int32_t(ErrorCategory::syntax);
@@ -298,6 +298,12 @@ void fill_stack(const Cell* value) {
     stack::top = error;
 }
 
+void drop_stack_position(const Cell* value) {
+    if (type_of(value) != TYPE_ERROR) return;
+    Cell* stack = field(value, FIELD_STACK);
+    if (type_of(stack) == TYPE_INTEGER) none::make_at(stack);
+}
+
 // ---- make ----
 
 Cell* make(Cell* proto, Cell* spec, int32_t) {
@@ -339,41 +345,46 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
 // ---- text ----
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    // Each field is copied to the data stack before it is used: forming a
+    // value grows the buffer, which may collect and move the error's context.
     Cell* error = stack::push(value);
     Node ctx = error->w1;
+    Cell* field_value = stack::push_raw();
     int32_t before = text_length(buffer);
     string::concatenate_literal(buffer, "*** ");
     write_message(buffer, ctx);
 
     string::concatenate_literal(buffer, "\n*** Where: ");
-    // The fields are copied out: every text appended may move the values
-    // (the error on the stack keeps what they refer to alive).
-    Cell where = *value_in(ctx, FIELD_WHERE);
-    if (type_of(&where) == TYPE_WORD) write_value(buffer, &where, true, 0x7FFFFFFF, false);
-    else if (type_of(&where) == TYPE_STRING) string::concatenate(buffer, &where, -1, 0, false, string::CONCAT_APPEND);
+    *field_value = *value_in(ctx, FIELD_WHERE);
+    if (type_of(field_value) == TYPE_WORD) write_value(buffer, field_value, true, 0x7FFFFFFF, false);
+    else if (type_of(field_value) == TYPE_STRING)
+        string::concatenate(buffer, field_value, -1, 0, false, string::CONCAT_APPEND);
     else string::concatenate_literal(buffer, "???");
 
+    // A near given as text (the line being read when no code ran) shows as it was typed.
     string::concatenate_literal(buffer, "\n*** Near : ");
-    Cell near = *value_in(ctx, FIELD_NEAR);
-    write_value(buffer, &near, false, NEAR_LIMIT, true);
+    *field_value = *value_in(ctx, FIELD_NEAR);
+    if (type_of(field_value) == TYPE_STRING) append_limited(buffer, field_value, NEAR_LIMIT);
+    else write_value(buffer, field_value, false, NEAR_LIMIT, true);
 
     int32_t setting = stack_trace_setting();
-    Cell trace = *value_in(ctx, FIELD_STACK);
-    if (setting > 0 && (type_of(&trace) == TYPE_INTEGER || type_of(&trace) == TYPE_BLOCK)) {
+    *field_value = *value_in(ctx, FIELD_STACK);
+    uint32_t trace_type = type_of(field_value);
+    if (setting > 0 && (trace_type == TYPE_INTEGER || trace_type == TYPE_BLOCK)) {
         // The line shows only when some function was being called.
         int32_t before = string::total_length(buffer);
         string::concatenate_literal(buffer, "\n*** Stack: ");
         int32_t with_label = string::total_length(buffer);
-        if (type_of(&trace) == TYPE_INTEGER)
-            stack::form_call_words(setting, integer::get_value(&trace), buffer, 0x7FFFFFFF);
+        if (trace_type == TYPE_INTEGER)
+            stack::form_call_words(setting, integer::get_value(field_value), buffer, 0x7FFFFFFF);
         else
-            write_value(buffer, &trace, true, 0x7FFFFFFF, false);
+            write_value(buffer, field_value, true, 0x7FFFFFFF, false);
         if (string::total_length(buffer) == with_label) string::truncate_to(string::buffer(buffer), before);
     }
-    Cell files = *value_in(ctx, FIELD_FILES);
-    if (type_of(&files) == TYPE_BLOCK) {
+    *field_value = *value_in(ctx, FIELD_FILES);
+    if (type_of(field_value) == TYPE_BLOCK) {
         string::concatenate_literal(buffer, "\n*** Files: ");
-        write_value(buffer, &files, false, NEAR_LIMIT, true);
+        write_value(buffer, field_value, false, NEAR_LIMIT, true);
     }
     stack::top = error;
     return part - (text_length(buffer) - before);

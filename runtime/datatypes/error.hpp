@@ -60,6 +60,10 @@ Cell* field(const Cell* error, int32_t index);
 // When value is an error! whose `stack` holds a call-stack position: `stack`
 // becomes a block of the called words and `files` a copy of the source files.
 void fill_stack(const Cell* value);
+// When value is an error! whose `stack` holds a call-stack position: `stack`
+// becomes none. Once the frames it named are unwound, the position would
+// name whatever functions are called later.
+void drop_stack_position(const Cell* value);
 
 // The report of an error that no try receives: printed, then the process
 // ends with status -2. An error value without a context, or an error raised

@@ -13,6 +13,10 @@
 #include "runtime/datatypes/url.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/os.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "services/files.hpp"
 
 namespace zuv::file {
 
@@ -20,8 +24,20 @@ namespace {
 
 inline bool given(const Cell* arg) { return series::given(arg, stack::arguments); }
 
-// The file service does not exist yet: the actions that need it stop here.
+// read/as and write/allow wait for the codecs and the security policy.
 [[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
+
+// The integer of a /part or /seek argument, -1 when absent; another type
+// raises invalid-refine-arg naming the refinement.
+int64_t position_arg(const Cell* arg, const char* refinement) {
+    if (!given(arg)) return -1;
+    if (type_of(arg) != TYPE_INTEGER) {
+        Cell word = word::from_c_string(refinement);
+        Cell value = *arg;
+        fire(ErrorCategory::script, "invalid-refine-arg", &word, &value);
+    }
+    return integer::get_value(arg);
+}
 
 }  // namespace
 
@@ -74,30 +90,34 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
 
 Cell* delete_(Cell* value) {
     if (nul_in_name_q(value)) return logic::make_at(value, false);
-    not_done();
+    return logic::make_at(value, simple_io::delete_(value));
 }
 
 Cell* query(Cell* value) {
     if (nul_in_name_q(value)) return none::make_at(value);
-    not_done();
+    return simple_io::query(value);
 }
 
-Cell* read(Cell* source, Cell*, Cell*, bool, bool, bool, Cell* as) {
+Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
     if (given(as)) not_done();
     if (nul_in_name_q(source)) fire(ErrorCategory::access, "cannot-open", source);
-    not_done();
+    return simple_io::read(source, position_arg(part, "part"), position_arg(seek, "seek"), binary, lines);
 }
 
 Cell* rename(Cell* from, Cell* to) {
     if (nul_in_name_q(from) || (string::any_string_q(type_of(to)) && nul_in_name_q(to)))
         return logic::make_at(from, false);
-    not_done();
+    if (type_of(to) != TYPE_FILE) fire(ErrorCategory::script, "invalid-arg", to);
+    return logic::make_at(from, simple_io::rename(from, to));
 }
 
-Cell* write(Cell* destination, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell* allow, Cell* as) {
+Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool, bool append, Cell* part, Cell* seek,
+            Cell* allow, Cell* as) {
     if (given(allow) || given(as)) not_done();
     if (nul_in_name_q(destination)) fire(ErrorCategory::access, "cannot-open", destination);
-    not_done();
+    simple_io::write(destination, data, given(part) ? part : nullptr, position_arg(seek, "seek"), binary, append,
+                     lines);
+    return unset::make_at(destination);
 }
 
 // ---- registration ----

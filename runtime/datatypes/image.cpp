@@ -28,6 +28,7 @@
 #include "runtime/ownership.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
+#include "services/os_info.hpp"
 
 namespace zuv::image {
 
@@ -330,7 +331,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
             stack::pop(1);
             return proto;
         }
-        if (type_of(&items[0]) != TYPE_PAIR) fire(ErrorCategory::script, "invalid-arg", &items[0]);
+        os::expect_type(&items[0], TYPE_PAIR);
         size = items[0];
         if (items.size() > 1) {
             if (type_of(&items[1]) == TYPE_BINARY) rgb = binary::bytes_of(&items[1]);
@@ -338,7 +339,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
             else fire(ErrorCategory::script, "invalid-arg", &items[1]);
         }
         if (items.size() > 2) {
-            if (type_of(&items[2]) != TYPE_BINARY) fire(ErrorCategory::script, "invalid-arg", &items[2]);
+            os::expect_type(&items[2], TYPE_BINARY);
             alpha_bytes = binary::bytes_of(&items[2]);
         }
     } else {

@@ -318,7 +318,10 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         if (memory::length_of(more) > 3) memory::cells_head(more)[3] = s;
     }
     Cell made = s;
-    made.header = TYPE_OP | (wrapped << OP_TYPE_SHIFT);
+    // The wrapped value's own header bits (a routine's arity, a function's
+    // trace flags) stay, for the call through the op.
+    made.header = (s.header & ~(TYPE_MASK | (0xFFu << OP_TYPE_SHIFT) | FLAG_NEW_LINE)) | TYPE_OP |
+                  (wrapped << OP_TYPE_SHIFT);
     return copy_cell(&made, proto);
 }
 

@@ -56,7 +56,9 @@ static_assert(escape_table.entry[10] == '/' && escape_table.entry[9] == '-' && e
 // --- form and mold helpers --------------------------------------------------
 
 void append_escaped_char(Cell* buffer, uint32_t cp, bool all) {
-    if (cp == 30 || (cp >= 128 && cp <= 159) || (all && cp > 127)) {
+    // A lone surrogate is written as its escape, the only text of it that loads back.
+    bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+    if (cp == 30 || (cp >= 128 && cp <= 159) || (all && cp > 127) || surrogate) {
         char text[16] = "^(";
         std::strcat(text, int_to_hex(int32_t(cp), true));
         std::strcat(text, ")");

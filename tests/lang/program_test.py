@@ -53,6 +53,36 @@ check("a syntax error", (status, out.startswith("*** Syntax Error: (line 1) miss
 status, out = run(stdin=b"\"a\xff\xe2\x82\"\n")
 check("invalid UTF-8 becomes U+FFFD", (status, out), (0, '== "a\ufffd\ufffd"\n'))
 
+# Reports in full: the Near of each is its own line, also after an error
+# left an evaluation and the collector freed that line's code.
+status, out = run(stdin="x:\nf: func [] [a] f\n")
+check("reports of a set-word without value and of an error in a function", (status, out),
+      (0, "*** Script Error: x: needs a value\n*** Where: x\n*** Near : x: \n\n"
+          "*** Script Error: a has no value\n*** Where: f\n*** Near : a\n*** Stack: f \n\n"))
+def last_near(out):
+    return [l for l in out.splitlines() if l.startswith("*** Near")][-1]
+status, out = run(stdin='a\n1\nrecycle\nx: "abc\n')
+check("a syntax error after a collection is near its own text", (status, last_near(out)), (0, '*** Near : x: "abc'))
+status, out = run(stdin="1 / 0\nx: 5\n(1]\n")
+check("a syntax error is near the text typed, not an earlier error's code",
+      (status, out.splitlines()[-5:-3], last_near(out)),
+      (0, ["== 5", "*** Syntax Error: (line 1) missing [ at ]"], "*** Near : (1]"))
+
+# Lone surrogates: molded as escapes, printed as U+FFFD; the lines go on.
+p = subprocess.run([ZUV], input=b'"^(DC00)"\nprint "a^(D800)b"\n1\n', stdout=subprocess.PIPE, timeout=60)
+check("lone surrogates", (p.returncode, p.stdout), (0, '== "^(DC00)"\na\ufffdb\n== 1\n'.encode("utf-8")))
+
+# compose/deep of a cyclic or 100,000-deep block overflows the stacks: an
+# error that try catches, and a report when uncaught; the lines go on. Their
+# many allocations would take minutes with a collection at every one.
+os.environ["ZUV_GC_STRESS_PERIOD"] = "1000"
+status, out = run(stdin="x: [a] append/only x x e: try [compose/deep x] e/id\n"
+                        "b: [] loop 100000 [b: reduce [b]] e: try [compose/deep b] e/id\n"
+                        "compose/deep x\n1\n")
+check("stack overflows through compose/deep", (status, out.splitlines()[:3], out.splitlines()[-1]),
+      (0, ["== stack-overflow", "== stack-overflow", "*** Internal Error: stack overflow"], "== 1"))
+del os.environ["ZUV_GC_STRESS_PERIOD"]
+
 # ---- scripts ----
 path = script("Zuv [Title: \"t\"]\nx: append [1] 2\n")
 check("a script runs quietly", run([path]), (0, ""))

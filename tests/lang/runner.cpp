@@ -11,7 +11,8 @@
 // are skipped. The cases of a file run in order in one interpreter, as lines
 // typed at a console would: words set by one case are seen by the next.
 // The collector is enabled, so the tables exercise it; after every case an
-// evacuating collection runs at a safe point.
+// evacuating collection runs at a safe point. Every error raised is also
+// formed into its report.
 //
 // Usage: zuv_lang [-v] FILE...   (-v prints each case before running it)
 // The exit status is 0 when every case passed.
@@ -70,6 +71,9 @@ std::string run_case(const Case& c) {
     Cell* result = none::make_at(stack::push_raw());
     bool ok = program::try_do(reinterpret_cast<const uint8_t*>(c.source.data()), int32_t(c.source.size()), result);
     std::string got = ok ? program::mold_text(result) : "error " + program::error_name(result);
+    // Every error is formed as its report would be, so that the collector
+    // runs through the report's code for every error the tables raise.
+    std::string report = ok ? "" : program::form_text(result);
     std::string failure;
     switch (c.kind) {
     case Case::VALUE:
@@ -82,7 +86,7 @@ std::string run_case(const Case& c) {
         if (!ok) failure = got;
         break;
     }
-    if (!ok && !failure.empty()) failure += "\n    " + program::form_text(result);
+    if (!ok && !failure.empty()) failure += "\n    " + report;
     stack::pop(1);
     return failure;
 }

@@ -264,6 +264,13 @@ TEST_F(Collector, SparseStableNodeFrameIsEvacuatedAndEveryHolderForwarded) {
     // Garbage fills the node frames there are; the boxes then fill a frame of their own.
     NodeFrame* last = memory::record.node_last;
     while (memory::record.node_last == last) garbage();
+    // A frame of garbage more, kept by one live node: once collected it has
+    // room for the evacuated boxes, however full the boot records leave the
+    // first frames.
+    last = memory::record.node_last;
+    Node room_keeper = garbage();
+    collector::Root keep_room(room_keeper);
+    while (memory::record.node_last == last) garbage();
     NodeFrame* sparse = memory::record.node_last;
     uint32_t sparse_number = sparse->number;
     constexpr int32_t BOXES = 4999;

@@ -115,6 +115,16 @@ TEST_F(Stack, DataStackOverflowKeepsTheAccounting) {
     EXPECT_EQ(stack::top - stack::bottom, 19999 - 4);
 }
 
+TEST_F(Stack, ARawCellHoldsNoStaleValue) {
+    // The collector marks every cell below top: a reserved cell must not
+    // still name the series an earlier value there named.
+    Cell s{TYPE_STRING, 0, 12345, 0};
+    stack::push(&s);
+    stack::pop(1);
+    Cell* raw = stack::push_raw();
+    EXPECT_EQ(type_of(raw), 0u);
+}
+
 TEST_F(Stack, TwelveThousandFramesFillTheCallStack) {
     push_ints(100);
     for (int i = 0; i < 12000; ++i) push_frame(SYM_NATIVE, stack::mark_native);

@@ -1,0 +1,371 @@
+#!/usr/bin/env python3
+"""Random programs: calls of every native and action with random refinements
+and edge-case arguments, run through two builds of zuv whose outputs must agree.
+
+The natives and actions, their arguments, types and refinements are read from
+the boot texts (boot/natives.zuv, boot/actions.zuv). Each program is a few
+lines of definitions (cyclic and deep blocks, objects, functions, errors)
+followed by random lines, fed to `zuv` as piped lines. A program fails when
+either build writes a sanitizer report, dies of a signal, ends with a status
+other than 0 or runs past the time limit, or when the two builds' outputs
+differ.
+
+Usage:
+  programs.py --reference build/zuv --stress build-gcstress/zuv [--seed N] [--count N] [--jobs N]
+  programs.py --print --seed N --count N     (only writes the programs)
+
+A failing program is written to --failures (default build-fuzz-programs/) with
+both outputs. Counts are printed at the end; the exit status is 1 on any failure.
+"""
+import argparse
+import concurrent.futures
+import os
+import random
+import re
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BOOT = os.path.join(HERE, "..", "..", "boot")
+
+# Functions never called: they touch the machine (processes, files, the
+# environment, the browser), wait, or give values that differ between runs
+# or builds (the clock, memory statistics, the secure generator).
+EXCLUDED = {
+    "call", "browse", "set-env", "get-env", "list-env", "wait", "now", "stats", "recycle",
+    "read", "write", "delete", "rename", "create", "open", "close", "modify", "query", "update", "open?",
+    # loops whose end depends on the values given: they run only with bounded arguments below
+    "forever", "while", "until",
+}
+EXCLUDED_REFINEMENTS = {("random", "secure")}
+
+# Arguments whose values are bounded, so that no program runs for long.
+SMALL_COUNTS = {("loop", "count"), ("repeat", "value")}
+
+# ---- the specs ----
+
+TOKEN = re.compile(r'"(?:[^"^]|\^.)*"|\{[^{}]*\}|\[|\]|;[^\n]*|[^\s\[\]"]+')
+
+
+def tokens(text):
+    for m in TOKEN.finditer(text):
+        t = m.group(0)
+        if not t.startswith(";"):
+            yield t
+
+
+class Spec:
+    def __init__(self, name):
+        self.name = name
+        self.args = []          # (name, kind, types); kind: "", "'" or ":"
+        self.refinements = []   # (name, [(name, kind, types)])
+
+
+def parse_block(toks, i):
+    """The tokens of a block from i (just after its "["): a nested list and the index after its "]"."""
+    out = []
+    while i < len(toks):
+        t = toks[i]
+        if t == "[":
+            inner, i = parse_block(toks, i + 1)
+            out.append(inner)
+            continue
+        if t == "]":
+            return out, i + 1
+        out.append(t)
+        i += 1
+    return out, i
+
+
+def read_specs():
+    """Every `name: make native! [[spec] n]` and `make action!` of the boot texts."""
+    specs = []
+    for file in ("natives.zuv", "actions.zuv"):
+        with open(os.path.join(BOOT, file), encoding="utf-8") as f:
+            toks = list(tokens(f.read()))
+        i = 0
+        while i < len(toks):
+            if (toks[i].endswith(":") and i + 3 < len(toks) and toks[i + 1] == "make"
+                    and toks[i + 2] in ("native!", "action!") and toks[i + 3] == "["):
+                spec = Spec(toks[i][:-1])
+                body, i = parse_block(toks, i + 4)
+                fill(spec, body[0] if body and isinstance(body[0], list) else [])
+                specs.append(spec)
+                continue
+            i += 1
+    return specs
+
+
+def fill(spec, items):
+    """The arguments and refinements of a spec block (its items as parse_block gives them); doc strings are skipped."""
+    current = None
+    i = 0
+    while i < len(items):
+        t = items[i]
+        i += 1
+        if isinstance(t, list) or t.startswith('"') or t.startswith("{"):
+            continue
+        if t.startswith("/"):
+            current = (t[1:], [])
+            spec.refinements.append(current)
+            continue
+        kind = ""
+        if t[0] in "':":
+            kind, t = t[0], t[1:]
+        types = ["any-type!"]
+        if i < len(items) and isinstance(items[i], list):
+            types = [x for x in items[i] if isinstance(x, str)]
+            i += 1
+        arg = (t, kind, types)
+        if current is None:
+            spec.args.append(arg)
+        else:
+            current[1].append(arg)
+
+
+def load_specs():
+    return [s for s in read_specs() if s.name not in EXCLUDED]
+
+
+# ---- values ----
+
+PRELUDE = [
+    "random/seed 7",
+    "cyc: [a b] append/only cyc cyc",
+    "deep: [] loop 200 [deep: reduce [deep]] 0",
+    "obj: make object! [a: 1 b: \"x\" c: [1 2] f: func [x] [x]]",
+    "watched: make object! [n: 0 on-change*: func [w o v] [n: n + 1]]",
+    "owner: make object! [s: [1 2 3] on-deep-change*: func [o w t a n i p] [append [] a]]",
+    "err: try [1 / 0]",
+    "f0: func [x] [x]",
+    "fail: func [] [1 / 0]",
+    "rec: func [n] [rec n + 1]",
+    "v1: [1 2 3] v2: \"text\" v3: 42",
+]
+
+INTEGERS = ["0", "1", "-1", "2", "3", "7", "100", "2147483647", "-2147483648", "2147483646", "-2147483647",
+            "65536", "255", "31", "32", "33"]
+FLOATS = ["0.0", "-0.0", "1.5", "-2.25", "1e308", "-1e308", "1e-308", "4.9e-324", "1.#NaN", "1.#INF", "-1.#INF",
+          "3.141592653589793", "2147483648.0", "-2147483649.0", "0.1"]
+CHARS = ['#"a"', '#"^@"', '#"^(10FFFF)"', '#"€"', '#"^(D800)"', '#"^(DC00)"', '#"^/"', '#"Z"', '#"😀"', '#"^~"']
+STRINGS = ['""', '"abc"', '"héllo wörld"', '"日本語"', '"😀x😀"', '"a^(D800)b"', '"^(DC00)"', '"a^/b^-c"',
+           '"^@"', '"ABC abc"', '{braces {nested} "q"}', '(append/dup copy "" "ab" 300)', '"1 2 [3]"',
+           '"x: 1 + 2"', '"[1"', '"#{00}"']
+BLOCKS = ["[]", "[1 2 3]", "[a b c]", "[1 [2 [3]]]", "cyc", "deep", "[x: 1 y: \"s\"]", "[(1 + 2) z]",
+          "copy cyc", "[1 \"a\" #\"b\" 2.5 none]", "v1", "(tail v1)", "[3 1 2]", "[[1 2] [3 4]]",
+          "(make block! 0)", "[a 1 b 2 c 3]", "[f0 1]", "[1 / 0]", "[rec 1]", "[break]", "[return 1]"]
+WORDS = ["'a", "'v1", "'cyc", "'obj", "'self", "'none", "'x", "'append", "'undefined-word"]
+OTHER = {
+    "none!": ["none"],
+    "logic!": ["true", "false"],
+    "datatype!": ["integer!", "block!", "string!", "object!", "error!", "float!", "char!", "word!", "none!",
+                  "datatype!", "typeset!", "function!", "pair!", "binary!", "time!", "percent!"],
+    "typeset!": ["number!", "series!", "any-type!", "any-word!"],
+    "object!": ["obj", "watched", "owner", "(make object! [])", "(make obj [a: 2])"],
+    "error!": ["err", "(make error! \"boom\")", "(try [fail])"],
+    "function!": [":f0", ":fail", "(does [1])", "(func [a b] [a])", ":rec"],
+    "native!": [":if", ":append", ":reduce", ":print"],
+    "action!": [":append", ":mold", ":add"],
+    "percent!": ["50%", "-0.5%", "100%"],
+    "time!": ["12:30", "-1:00", "0:00:01.5"],
+    "paren!": ["(pick [(1 + 2)] 1)", "(pick [()] 1)"],
+    "path!": ["'obj/a", "'a/b/c", "'v1/1"],
+    "set-word!": ["(pick [x:] 1)"],
+    "get-word!": ["(pick [:x] 1)"],
+    "lit-word!": ["(pick ['x] 1)"],
+    "refinement!": ["(pick [/only] 1)"],
+    "unset!": ["()"],
+    "unbuilt": ["#{00FF}", "1x2", "1.2.3", "#issue", "%file.txt", "http://example.com", "<tag>", "$1.50",
+                "1-Jan-2000", "a@b.c"],
+}
+CONCRETE = ["integer!", "float!", "char!", "string!", "block!", "word!"] + list(OTHER)
+TYPESETS = {
+    "any-type!": CONCRETE,
+    "number!": ["integer!", "float!", "percent!"],
+    "scalar!": ["integer!", "float!", "percent!", "char!", "time!"],
+    "series!": ["string!", "block!", "paren!", "path!"],
+    "any-block!": ["block!", "paren!", "path!"],
+    "any-string!": ["string!"],
+    "any-word!": ["word!", "set-word!", "get-word!", "lit-word!", "refinement!"],
+    "any-function!": ["function!", "native!", "action!"],
+    "any-object!": ["object!", "error!"],
+    "default!": CONCRETE,
+}
+
+
+class Generator:
+    def __init__(self, seed, specs):
+        self.r = random.Random(seed)
+        self.specs = specs
+
+    def value_of(self, type_name, depth):
+        r = self.r
+        if depth < 2 and r.random() < 0.15:
+            return "(" + self.call(depth + 1) + ")"
+        if type_name in TYPESETS:
+            type_name = r.choice(TYPESETS[type_name])
+        if type_name == "integer!":
+            return r.choice(INTEGERS) if r.random() < 0.7 else str(r.randint(-1000, 1000))
+        if type_name == "float!":
+            return r.choice(FLOATS)
+        if type_name == "char!":
+            return r.choice(CHARS)
+        if type_name == "string!":
+            return r.choice(STRINGS)
+        if type_name == "block!":
+            return r.choice(BLOCKS)
+        if type_name == "word!":
+            return r.choice(WORDS)
+        if type_name in OTHER:
+            return r.choice(OTHER[type_name])
+        return r.choice(OTHER["unbuilt"]) if r.random() < 0.3 else self.value_of("any-type!", depth)
+
+    def argument(self, fn, arg, depth):
+        name, kind, types = arg
+        r = self.r
+        if (fn, name) in SMALL_COUNTS:
+            return str(r.randint(0, 3))
+        if kind in ("'", ":") and r.random() < 0.7:
+            return r.choice(["x", "v1", "obj", "cyc", "a"]) if r.random() < 0.8 else self.value_of("any-type!", depth)
+        if r.random() < 0.12:
+            return self.value_of("any-type!", depth)
+        return self.value_of(r.choice(types) if types else "any-type!", depth)
+
+    def call(self, depth=0):
+        r = self.r
+        spec = r.choice(self.specs)
+        path = spec.name
+        used = []
+        for name, args in spec.refinements:
+            if (spec.name, name) in EXCLUDED_REFINEMENTS:
+                continue
+            if r.random() < 0.3:
+                path += "/" + name
+                used.append(args)
+        parts = [path]
+        parts += [self.argument(spec.name, a, depth) for a in spec.args]
+        for args in used:
+            parts += [self.argument(spec.name, a, depth) for a in args]
+        return " ".join(parts)
+
+    def line(self):
+        r = self.r
+        c = self.call()
+        roll = r.random()
+        if roll < 0.12:
+            return r.choice(["v1", "v2", "v3"]) + ": " + c
+        if roll < 0.20:
+            return "e: try [" + c + "] mold/all e"
+        if roll < 0.24:
+            return "recycle none"
+        if roll < 0.28:
+            return "mold/all reduce [v1 v2 v3]"
+        if roll < 0.32:
+            return "form " + r.choice(["v1", "v2", "v3", "e", "err"])
+        # calls inside functions, loops, nested evaluations and object fields
+        if roll < 0.38:
+            return "g: func [a b] [" + c + " " + self.call() + "] g v1 v2"
+        if roll < 0.42:
+            return "foreach x [1 \"s\" [b]] [" + c + "]"
+        if roll < 0.46:
+            return "do [" + c + " " + self.call() + "]"
+        if roll < 0.50:
+            return "obj/a: " + c
+        if roll < 0.53:
+            return "watched/n: " + c
+        if roll < 0.56:
+            return "append owner/s " + c
+        return c
+
+    def program(self, lines=10):
+        return "\n".join(PRELUDE + [self.line() for _ in range(lines)]) + "\n"
+
+
+# ---- running ----
+
+SANITIZER = re.compile(r"AddressSanitizer|UndefinedBehaviorSanitizer|runtime error:|LeakSanitizer")
+
+
+def run(binary, text, timeout):
+    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0:abort_on_error=0")
+    try:
+        p = subprocess.run([binary], input=text.encode("utf-8"), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           timeout=timeout, env=env)
+    except subprocess.TimeoutExpired:
+        return {"status": None, "out": b"", "err": b"", "timeout": True}
+    return {"status": p.returncode, "out": p.stdout, "err": p.stderr, "timeout": False}
+
+
+def judge(index, text, reference, stress, timeout):
+    """The faults of one program: a list of (kind, detail)."""
+    faults = []
+    results = {}
+    for label, binary in (("reference", reference), ("stress", stress)):
+        if not binary:
+            continue
+        res = run(binary, text, timeout * (8 if label == "stress" else 1))
+        results[label] = res
+        err = res["err"].decode("utf-8", "replace")
+        if res["timeout"]:
+            faults.append(("timeout", label))
+        elif res["status"] < 0:
+            faults.append(("signal", f"{label}: signal {-res['status']}"))
+        elif SANITIZER.search(err):
+            faults.append(("sanitizer", f"{label}: {SANITIZER.search(err).group(0)}"))
+        elif res["status"] != 0:
+            faults.append(("status", f"{label}: status {res['status']}"))
+    if len(results) == 2 and not any(r["timeout"] for r in results.values()):
+        if results["reference"]["out"] != results["stress"]["out"]:
+            faults.append(("difference", "outputs differ"))
+    return index, text, faults, results
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--reference", help="the Release build's zuv")
+    ap.add_argument("--stress", help="the GC-stress sanitizer build's zuv")
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--count", type=int, default=300)
+    ap.add_argument("--lines", type=int, default=10)
+    ap.add_argument("--jobs", type=int, default=4)
+    ap.add_argument("--timeout", type=float, default=10.0, help="seconds per program (the stress build gets 8x)")
+    ap.add_argument("--failures", default="build-fuzz-programs")
+    ap.add_argument("--print", action="store_true", help="write the programs and run nothing")
+    a = ap.parse_args()
+
+    specs = load_specs()
+    programs = [Generator(a.seed * 1000003 + i, specs).program(a.lines) for i in range(a.count)]
+    if a.print:
+        for i, p in enumerate(programs):
+            print(f"; ---- program {i}\n{p}")
+        return 0
+    if not a.reference and not a.stress:
+        ap.error("give --reference, --stress or both")
+
+    counts = {k: 0 for k in ("sanitizer", "signal", "status", "timeout", "difference")}
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=a.jobs) as pool:
+        jobs = [pool.submit(judge, i, p, a.reference, a.stress, a.timeout) for i, p in enumerate(programs)]
+        for job in concurrent.futures.as_completed(jobs):
+            index, text, faults, results = job.result()
+            if not faults:
+                continue
+            failed += 1
+            for kind, _ in faults:
+                counts[kind] += 1
+            os.makedirs(a.failures, exist_ok=True)
+            base = os.path.join(a.failures, f"program-{a.seed}-{index}")
+            with open(base + ".zuv", "w", encoding="utf-8") as f:
+                f.write(text)
+            for label, res in results.items():
+                with open(f"{base}.{label}.out", "wb") as f:
+                    f.write(res["out"] + b"\n---- stderr\n" + res["err"])
+            print(f"program {index}: " + "; ".join(d for _, d in faults) + f" ({base}.zuv)", flush=True)
+    print(f"programs: {a.count}, failed: {failed}, sanitizer reports: {counts['sanitizer']}, "
+          f"signals: {counts['signal']}, other statuses: {counts['status']}, timeouts: {counts['timeout']}, "
+          f"differences: {counts['difference']}")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
