@@ -310,7 +310,7 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
         if (tracing_q) [[unlikely]]
             fire_event(EV_FETCH, code, next, nullptr, &w);
         Cell function = op::unwrap(slot);
-        if (lean_q && !tracing_q) {
+        if (lean_q && !tracing_q && room_for_short_cut()) {
             Cell right;
             FastOp fast = fast_op_of(function);
             Cell* left = sub ? first_cell : stack::arguments;

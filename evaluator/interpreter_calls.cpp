@@ -554,7 +554,7 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
         if (!path && apply_mode == APPLY_NONE && builtin_q(type_of(&fn)) && (cache = built_cache(fn)))
             position = run_builtin(fn, cache, position, end, code, sub, named);
         else if (lean_q && !path && apply_mode == APPLY_NONE && type_of(&fn) == TYPE_FUNCTION &&
-                 (cache = built_cache(fn)))
+                 (cache = built_cache(fn)) && room_for_short_cut())
             position = run_function(fn, cache, position, end, code, sub, named, object);
         else
             position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/float.hpp"
@@ -69,6 +70,16 @@ inline void check_depth() {
     auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     if (here < runtime::record.stack_limit + STACK_MARGIN) [[unlikely]]
         stack_overflow();
+}
+
+// Near any limit (the C++ stack, the call frames, the data stack) the short
+// cuts step aside: the general protocol then meets an overflow at the same
+// expression and frame in both ways of evaluating.
+inline bool room_for_short_cut() {
+    constexpr uintptr_t SLACK = 64 * 1024;
+    auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    return here >= runtime::record.stack_limit + STACK_MARGIN + SLACK && stack::frames_top + 64 < stack::frames_end &&
+           stack::top + 64 < stack::end;
 }
 
 // ---- operators computed in place ----
