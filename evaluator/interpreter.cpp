@@ -2,6 +2,8 @@
 // value, infix operators, and paths.
 #include "evaluator/interpreter.hpp"
 
+#include <cstdlib>
+
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
@@ -9,6 +11,8 @@
 #include "runtime/process.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -23,6 +27,7 @@ namespace zuv::interpreter {
 
 Cell* current_position = nullptr;
 Cell* trace_callback = nullptr;
+bool lean_q = true;
 
 namespace detail {
 
@@ -52,7 +57,12 @@ inline bool callable_q(uint32_t type) {
 }
 
 // The value of a word that lies in the code: its slot read at once.
-inline Cell word_value(const Cell* word) { return *word::value_cell(word); }
+inline Cell word_value(const Cell* word) {
+    if (word->w1 != 0)
+        if (const Cell* slot = _context::value_slot(word->w1, int32_t(word->w3))) [[likely]]
+            return *slot;
+    return *word::value_cell(word);  // self, an unbound word, or an error
+}
 
 // A paren as a block of its own, evaluated under a native frame named
 // <body>; its value pushed (sub) or copied into the caller's result slot.
@@ -140,6 +150,8 @@ void init() {
     current_position = unset::make_at(cell::alloc_tail_cell(root));
     const Cell* held_block = block::make_fixed_in(&runtime::root, HELD_CELLS);
     held = memory::buffer_of(held_block->w2);
+    const char* plain = std::getenv("ZUV_PLAIN_WALKER");
+    lean_q = !(plain && *plain);
 }
 
 namespace {
@@ -298,6 +310,18 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
         if (tracing_q) [[unlikely]]
             fire_event(EV_FETCH, code, next, nullptr, &w);
         Cell function = op::unwrap(slot);
+        if (lean_q && !tracing_q && room_for_short_cut()) {
+            Cell right;
+            FastOp fast = fast_op_of(function);
+            Cell* left = sub ? first_cell : stack::arguments;
+            if (fast != FAST_NONE && plain_operand(code, next + 1, limit_of(code->w2, end), &right) &&
+                fast_op(fast, left, &right)) {
+                if (!sub) copy_cell(left, first_cell);
+                stack::top = first_cell + 1;  // where the entry's result would stand
+                next += 2;
+                continue;
+            }
+        }
         stack::top = first_cell;  // the value just made is the operator's first argument
         next = eval_code(&function, next + 1, end, code, sub, nullptr, &w, nullptr, APPLY_NONE, true);
         if (stack::pending()) return next;
@@ -340,6 +364,19 @@ bool field_value_q(uint32_t type) {
         case TYPE_MONEY: case TYPE_EVENT: return true;
         default: return false;
     }
+}
+
+// A path's word element that the selection bound to an object's field is
+// bound so in the path itself, so that the next walk finds the field without
+// a lookup: only while the cell is still the word that was read.
+void bind_element(Node path, int32_t i, const Cell& item, const Cell& bound) {
+    if (type_of(&bound) != TYPE_WORD || bound.w2 != item.w2 || (bound.w1 == item.w1 && bound.w3 == item.w3)) return;
+    SeriesBuffer* s = memory::buffer_of(path);
+    if (i >= (memory::used_bytes(s) >> 4)) return;
+    Cell* cell = memory::cells_head(s) + i;
+    if (std::memcmp(cell, &item, sizeof(Cell)) != 0) return;
+    cell->w1 = bound.w1;
+    cell->w3 = bound.w3;
 }
 
 }  // namespace
@@ -426,10 +463,12 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
             stack::push(element);
         }
         Cell* mark = stack::top;
+        bool field = type_of(current) == TYPE_OBJECT && type_of(&item) == TYPE_WORD;
         Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
         stack::top = mark;            // drop what the selection pushed (a field's value)
+        if (field) bind_element(node, i, item, *element);
         if (!set && !get && callable_q(type_of(&next_value)))
             return call_from_path(next_value, *current, path, i, *element, position, end, code, sub, base);
         *parent = *current;

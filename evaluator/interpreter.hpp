@@ -41,6 +41,12 @@ extern Cell* current_position;
 // The trace callback while a traced evaluation runs (none after one, unset
 // before the first).
 extern Cell* trace_callback;
+// The short cuts of the evaluator (operators on plain numbers computed in
+// place, calls that skip the general fetch) are on unless the environment
+// variable ZUV_PLAIN_WALKER is set to a non-empty value at start-up: then
+// every expression takes the general protocol, which the short cuts must
+// match in every observable way (the test tables run both ways).
+extern bool lean_q;
 
 // Apply modes of a call (only `apply` sets them).
 constexpr int32_t APPLY_NONE = 0;
@@ -57,7 +63,7 @@ constexpr uint32_t ARG_LIT = 2;       // lit-word!: the next value, parens and g
 constexpr uint32_t ARG_RETURN = 3;    // return: never fetched
 
 // Reserves the trace callback and current-position cells in the root block
-// and the block that holds running code.
+// and the block that holds running code; reads ZUV_PLAIN_WALKER.
 void init();
 
 // Evaluates every expression of the block (from its head) under an eval

@@ -1,6 +1,7 @@
 // Calls: the call frame, argument fetching by the argument cache, path and
 // apply refinements, and running natives and actions through their entries.
 #include <algorithm>
+#include <cstring>
 
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
@@ -19,6 +20,7 @@
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -218,18 +220,14 @@ int32_t fetch_checked(const Call& c, int32_t position, const Cell& typeset, int3
 }
 
 // The machine words of a native or action call, and which refinements
-// have been named. The words of the refinements a spec declares are set to
-// -1 as the argument cache is walked; the first FIRST_WORDS are set at once,
-// which covers every entry's own count whatever spec a value was given.
+// have been named. Every word starts at -1 (absent); a named refinement sets
+// its own.
 struct Refinements {
-    static constexpr int32_t FIRST_WORDS = 12;
     int32_t words[natives::MAX_REFINEMENTS];
     uint64_t named = 0;
-    Refinements() {
-        for (int32_t i = 0; i < FIRST_WORDS; i++) words[i] = -1;
-    }
+    Refinements() { std::memset(words, 0xFF, sizeof words); }
 };
-static_assert(actions::MAX_REFINEMENTS < Refinements::FIRST_WORDS);
+static_assert(actions::MAX_REFINEMENTS <= natives::MAX_REFINEMENTS);
 
 // A refinement named by a path element or an apply block: its arguments are
 // fetched after the fixed ones (natives and actions) or into the cells after
@@ -326,6 +324,20 @@ int32_t named_refinements(const Call& c, int32_t position, Refinements& r) {
 // Runs the native's or action's entry with the refinement words.
 void run_entry(const Cell& fn, const Refinements& r) {
     int32_t index = int32_t(fn.w1);
+    // Arithmetic and comparison of two plain numbers, as the entry would do it.
+    if (lean_q) {
+        FastOp fast = fast_op_of(fn);
+        if (fast != FAST_NONE && stack::top - stack::arguments == 2 && fast_op(fast, stack::arguments, stack::arguments + 1))
+            return;
+        // append of a string or character to a string, without refinements:
+        // what the entry does, without its dispatch.
+        if (type_of(&fn) == TYPE_ACTION && index == int32_t(Act::append) && stack::top - stack::arguments == 2 &&
+            r.words[0] == -1 && r.words[1] == -1 && r.words[2] == -1 && type_of(stack::arguments) == TYPE_STRING &&
+            (type_of(stack::arguments + 1) == TYPE_STRING || type_of(stack::arguments + 1) == TYPE_CHAR)) {
+            string::append(stack::arguments, stack::arguments + 1, -1, false, 1, true);
+            return;
+        }
+    }
     if (type_of(&fn) == TYPE_NATIVE) {
         natives::Entry entry = natives::entry_at(index);
         if (!entry) fire(ErrorCategory::internal, "not-done");
@@ -424,14 +436,13 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
     c.infix = false;
     c.builtin = true;
 
-    Refinements r;
-    int32_t refinement_ordinal = 0;  // after the first refinement, only the words are set
+    Refinements r;  // every entry's refinement words are -1 from the start
     Cell entry;
     for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
         uint32_t t = type_of(&entry);
         if (t == TYPE_TYPESET) {
             uint32_t kind = arg_kind(&entry);
-            if (kind == ARG_RETURN || refinement_ordinal > 0) continue;
+            if (kind == ARG_RETURN) continue;
             if (kind == ARG_NORMAL && position < c.limit()) {
                 position = eval_expression(&c.code, position, end, false, true, false);
                 if (stack::pending()) return position;
@@ -441,7 +452,7 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
                 if (stack::pending()) return position;
             }
         } else if (t == TYPE_REFINEMENT) {
-            r.words[refinement_ordinal++] = -1;  // at most MAX_REFINEMENTS in the cache
+            break;  // the fixed arguments are all fetched
         }
     }
 
@@ -454,6 +465,73 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
     if (sub) stack::unwind_last();
     else stack::unwind_last_return();
     // The copy of the callable is replaced by the result.
+    copy_cell(copy + 1, copy);
+    stack::top = copy + 1;
+    return position;
+}
+
+// The everyday call of a function: named by a word or given as a value (no
+// path, no apply, not an operator), its argument cache built. It does what
+// run_call and fetch_arguments do for such a call, in one frame of C++: the
+// fixed arguments are fetched and checked, each refinement is off (false,
+// its arguments none), then the locals.
+int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, const Cell* code, bool sub,
+                     const Cell& name, const Cell* object) {
+    int32_t start = position;
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    Node context = function_context(fn, name, object);
+    stack::mark_eval_func(&name);
+    Call c;
+    c.fn = fn;
+    c.name = name;
+    c.code = *code;
+    c.cache = cache;
+    c.end = end;
+    c.apply = APPLY_NONE;
+    c.infix = false;
+    c.builtin = false;
+
+    bool fetching = true;
+    int32_t local_count = 0;
+    Cell entry;
+    for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
+        switch (type_of(&entry)) {
+            case TYPE_TYPESET:
+                if (arg_kind(&entry) == ARG_RETURN) break;
+                if (!fetching) {
+                    none::push();  // an argument of a refinement left off
+                } else if (arg_kind(&entry) == ARG_NORMAL && position < c.limit()) {
+                    position = eval_expression(&c.code, position, end, false, true, false);
+                    if (stack::pending()) return position;
+                    check(c, stack::top - 1, entry, i);
+                } else {
+                    position = fetch_checked(c, position, entry, i);
+                    if (stack::pending()) return position;
+                }
+                break;
+            case TYPE_REFINEMENT:
+                logic::push(false);
+                fetching = false;
+                break;
+            case TYPE_INTEGER:
+                if (local_count == 0) local_count = integer::get_value(&entry);
+                break;
+            default: break;
+        }
+    }
+    if (tracing_q) [[unlikely]] {
+        Cell caller = call_position_cell(code, start, &name, APPLY_NONE, &c.fn);
+        fire_event(EV_CALL, code, position, &caller, &c.fn);
+    }
+    if (local_count > 0) {
+        // /local and its words: a false refinement cell and one none per word.
+        logic::push(false);
+        for (int32_t i = 1; i < local_count; i++) none::push();
+    }
+    exec_function(&fn, context, &name, 0);
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
     copy_cell(copy + 1, copy);
     stack::top = copy + 1;
     return position;
@@ -475,6 +553,9 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
         Node cache;
         if (!path && apply_mode == APPLY_NONE && builtin_q(type_of(&fn)) && (cache = built_cache(fn)))
             position = run_builtin(fn, cache, position, end, code, sub, named);
+        else if (lean_q && !path && apply_mode == APPLY_NONE && type_of(&fn) == TYPE_FUNCTION &&
+                 (cache = built_cache(fn)) && room_for_short_cut())
+            position = run_function(fn, cache, position, end, code, sub, named, object);
         else
             position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);
     } else {

@@ -6,7 +6,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/registry.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
@@ -65,6 +70,96 @@ inline void check_depth() {
     auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     if (here < runtime::record.stack_limit + STACK_MARGIN) [[unlikely]]
         stack_overflow();
+}
+
+// Near any limit (the C++ stack, the call frames, the data stack) the short
+// cuts step aside: the general protocol then meets an overflow at the same
+// expression and frame in both ways of evaluating.
+inline bool room_for_short_cut() {
+    constexpr uintptr_t SLACK = 64 * 1024;
+    auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    return here >= runtime::record.stack_limit + STACK_MARGIN + SLACK && stack::frames_top + 64 < stack::frames_end &&
+           stack::top + 64 < stack::end;
+}
+
+// ---- operators computed in place ----
+
+// Integer and float arithmetic and integer comparison, the operators of most
+// loops and recursions, are done in the infix loop without a call when both
+// operands are plain numbers and the result is what the entry would give;
+// every other case (another type, an overflow) runs the entry as before, so
+// its errors keep their where.
+enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
+
+inline FastOp fast_op_of(const Cell& fn) {
+    if (type_of(&fn) == TYPE_ACTION) {
+        switch (fn.w1) {
+            case uint32_t(Act::add): return FAST_ADD;
+            case uint32_t(Act::subtract): return FAST_SUB;
+            case uint32_t(Act::multiply): return FAST_MUL;
+            default: return FAST_NONE;
+        }
+    }
+    if (type_of(&fn) == TYPE_NATIVE) {
+        switch (fn.w1) {
+            case 25: return FAST_EQ;  // the natives' fixed slots: equal? .. greater-or-equal?
+            case 26: return FAST_NE;
+            case 28: return FAST_LT;
+            case 29: return FAST_GT;
+            case 30: return FAST_LE;
+            case 31: return FAST_GE;
+            default: return FAST_NONE;
+        }
+    }
+    return FAST_NONE;
+}
+
+// The operand at position when it needs no evaluation that could fail or
+// be traced: a number, or a bound word whose value is a number.
+inline bool plain_operand(const Cell* code, int32_t position, int32_t end, Cell* out) {
+    if (position >= end || !read_cell(code->w2, position, out)) return false;
+    uint32_t t = type_of(out);
+    if (t == TYPE_WORD) {
+        if (out->w1 == 0) return false;
+        const Cell* slot = _context::value_slot(out->w1, int32_t(out->w3));
+        if (!slot) return false;
+        *out = *slot;
+        t = type_of(out);
+    }
+    return t == TYPE_INTEGER || t == TYPE_FLOAT;
+}
+
+// The operator on left and right, the result left in left as the entry
+// leaves it (flag bits of left kept); false when the entry must run.
+inline bool fast_op(FastOp op, Cell* left, const Cell* right) {
+    uint32_t tl = type_of(left), tr = type_of(right);
+    if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
+        int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
+        switch (op) {
+            case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) return false; break;
+            case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) return false; break;
+            case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+            case FAST_EQ: logic::make_at(left, a == b); return true;
+            case FAST_NE: logic::make_at(left, a != b); return true;
+            case FAST_LT: logic::make_at(left, a < b); return true;
+            case FAST_GT: logic::make_at(left, a > b); return true;
+            case FAST_LE: logic::make_at(left, a <= b); return true;
+            case FAST_GE: logic::make_at(left, a >= b); return true;
+            default: return false;
+        }
+        left->w2 = uint32_t(r);
+        return true;
+    }
+    if (tl == TYPE_FLOAT && tr == TYPE_FLOAT) {
+        double a = cell::get_float(left), b = cell::get_float(right);
+        switch (op) {
+            case FAST_ADD: float_::make_at(left, a + b); return true;
+            case FAST_SUB: float_::make_at(left, a - b); return true;
+            case FAST_MUL: float_::make_at(left, a * b); return true;
+            default: return false;
+        }
+    }
+    return false;
 }
 
 // ---- building typesets (rt_support::typeset_has_q reads them) ----

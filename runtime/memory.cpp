@@ -21,7 +21,7 @@
 
 namespace zuv::memory {
 
-std::vector<SeriesBuffer**> node_slots(1, nullptr);
+NodeSlots node_slots;
 Record record;
 
 namespace {

@@ -70,7 +70,25 @@ namespace memory {
 
 // Slot arrays of the node frames by frame number (entry 0 and released frames: null).
 // A slot in use holds its buffer's address; a free slot holds an odd link word.
-extern std::vector<SeriesBuffer**> node_slots;
+// A fixed table (never reallocated) so that finding a buffer takes one load
+// less than through a growing array; its untouched pages cost no memory.
+class NodeSlots {
+public:
+    static constexpr size_t CAPACITY = size_t(1) << (32 - NODE_SLOT_BITS);
+    SeriesBuffer**& operator[](size_t i) { return table_[i]; }
+    size_t size() const { return size_; }
+    void push_back(SeriesBuffer** slots) { table_[size_++] = slots; }
+    void assign(size_t n, SeriesBuffer** slots) {
+        for (size_t i = 0; i < size_; i++) table_[i] = nullptr;
+        for (size_t i = 0; i < n; i++) table_[i] = slots;
+        size_ = n;
+    }
+
+private:
+    SeriesBuffer** table_[CAPACITY];
+    size_t size_ = 1;  // entry 0 is never a frame
+};
+extern NodeSlots node_slots;
 
 // The buffer behind a node. Only valid until the next allocation.
 inline SeriesBuffer* buffer_of(Node n) { return node_slots[n >> NODE_SLOT_BITS][n & NODE_SLOT_MASK]; }
@@ -83,7 +101,10 @@ inline Cell* cells_head(SeriesBuffer* s) { return reinterpret_cast<Cell*>(head_o
 inline Cell* cells_tail(SeriesBuffer* s) { return reinterpret_cast<Cell*>(tail_of(s)); }
 inline int32_t used_bytes(const SeriesBuffer* s) { return s->tail - s->head; }
 // Elements from head to tail.
-inline int32_t length_of(const SeriesBuffer* s) { return (s->tail - s->head) / int32_t(s->flags & SERIES_UNIT_MASK); }
+// Units are powers of two: the length is a shift, not a division.
+inline int32_t length_of(const SeriesBuffer* s) {
+    return (s->tail - s->head) >> __builtin_ctz(s->flags & SERIES_UNIT_MASK);
+}
 
 // The process-wide memory record.
 struct Record {

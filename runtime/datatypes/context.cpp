@@ -69,16 +69,14 @@ Cell* get_word_cell(Node ctx, int32_t index) { return memory::cells_head(get_wor
 
 int32_t word_count(Node ctx) { return memory::length_of(get_words_buffer(ctx)); }
 
-Cell* value_slot(Node ctx, int32_t index) {
-    const Cell* c = cell_of(ctx);
-    if (c->w2 == 0 || index < 0) return nullptr;
-    if (on_stack_q(c)) {
-        if (index >= word_count(ctx)) return nullptr;
-        return stack::values_of(c->w2) + index;
-    }
-    SeriesBuffer* values = memory::buffer_of(c->w2);
-    if (index >= memory::length_of(values)) return nullptr;
-    return memory::cells_head(values) + index;
+Cell* value_slot_on_stack(Node ctx, int32_t index) {
+    Cell* c = cell_of(ctx);
+    // Words are only ever added to a context: the count seen here stays a
+    // lower bound, kept in the cell so that the next read skips the table.
+    int32_t count = word_count(ctx);
+    c->w3 = uint32_t(count);
+    if (index >= count) return nullptr;
+    return stack::values_of(c->w2) + index;
 }
 
 Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
@@ -100,7 +98,7 @@ Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
     Cell* c = memory::cells_head(s);
     c->w1 = table;
     c->w2 = values;
-    c->w3 = 0;
+    c->w3 = 0;  // on the stack: a lower bound of the word count (value_slot)
     c->header = TYPE_CONTEXT | (uint32_t(kind) << CONTEXT_KIND_SHIFT & CONTEXT_KIND_MASK) |
                 (on_stack ? CONTEXT_ON_STACK : 0) | (self ? CONTEXT_SELF : 0);
     if (proto) {

@@ -30,6 +30,7 @@
 
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
+#include "evaluator/stack.hpp"
 
 namespace zuv::_context {
 
@@ -57,8 +58,20 @@ Cell* get_word_cell(Node ctx, int32_t index);       // the entry at index
 int32_t word_count(Node ctx);
 
 // Value i of the context (on the stack or in the values series), or null when
-// the context has no values (word 2 is 0).
-Cell* value_slot(Node ctx, int32_t index);
+// the context has no values (word 2 is 0). Word reads take this path: the
+// common cases are inline.
+Cell* value_slot_on_stack(Node ctx, int32_t index);
+inline Cell* value_slot(Node ctx, int32_t index) {
+    Cell* c = cell_of(ctx);
+    if (c->w2 == 0 || index < 0) return nullptr;
+    if (on_stack_q(c)) {
+        if (uint32_t(index) >= c->w3) return value_slot_on_stack(ctx, index);
+        return stack::values_of(c->w2) + index;
+    }
+    SeriesBuffer* values = memory::buffer_of(c->w2);
+    if (index >= memory::length_of(values)) return nullptr;
+    return memory::cells_head(values) + index;
+}
 
 // A new context: room for count words (0 taken as 1), a values series of
 // count unset! cells unless on_stack, kind in bits 11-12, bit 24 with self.

@@ -13,6 +13,8 @@ differ.
 Usage:
   programs.py --reference build/zuv --stress build-gcstress/zuv [--seed N] [--count N] [--jobs N]
   programs.py --print --seed N --count N     (only writes the programs)
+  --walker: the stress build runs without the evaluator's short cuts, so that
+  the outputs of both ways of evaluating are compared too.
 
 A failing program is written to --failures (default build-fuzz-programs/) with
 both outputs. Counts are printed at the end; the exit status is 1 on any failure.
@@ -286,8 +288,10 @@ class Generator:
 SANITIZER = re.compile(r"AddressSanitizer|UndefinedBehaviorSanitizer|runtime error:|LeakSanitizer")
 
 
-def run(binary, text, timeout):
+def run(binary, text, timeout, walker=False):
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0:abort_on_error=0")
+    if walker:
+        env["ZUV_PLAIN_WALKER"] = "1"
     try:
         p = subprocess.run([binary], input=text.encode("utf-8"), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                            timeout=timeout, env=env)
@@ -296,14 +300,14 @@ def run(binary, text, timeout):
     return {"status": p.returncode, "out": p.stdout, "err": p.stderr, "timeout": False}
 
 
-def judge(index, text, reference, stress, timeout):
+def judge(index, text, reference, stress, timeout, walker):
     """The faults of one program: a list of (kind, detail)."""
     faults = []
     results = {}
     for label, binary in (("reference", reference), ("stress", stress)):
         if not binary:
             continue
-        res = run(binary, text, timeout * (8 if label == "stress" else 1))
+        res = run(binary, text, timeout * (8 if label == "stress" else 1), walker and label == "stress")
         results[label] = res
         err = res["err"].decode("utf-8", "replace")
         if res["timeout"]:
@@ -329,6 +333,8 @@ def main():
     ap.add_argument("--lines", type=int, default=10)
     ap.add_argument("--jobs", type=int, default=4)
     ap.add_argument("--timeout", type=float, default=10.0, help="seconds per program (the stress build gets 8x)")
+    ap.add_argument("--walker", action="store_true",
+                    help="the stress build evaluates by the general protocol alone (ZUV_PLAIN_WALKER=1)")
     ap.add_argument("--failures", default="build-fuzz-programs")
     ap.add_argument("--print", action="store_true", help="write the programs and run nothing")
     a = ap.parse_args()
@@ -345,7 +351,7 @@ def main():
     counts = {k: 0 for k in ("sanitizer", "signal", "status", "timeout", "difference")}
     failed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=a.jobs) as pool:
-        jobs = [pool.submit(judge, i, p, a.reference, a.stress, a.timeout) for i, p in enumerate(programs)]
+        jobs = [pool.submit(judge, i, p, a.reference, a.stress, a.timeout, a.walker) for i, p in enumerate(programs)]
         for job in concurrent.futures.as_completed(jobs):
             index, text, faults, results = job.result()
             if not faults:

@@ -1,0 +1,7 @@
+i = 0
+x = 0
+while i < 3000000:
+    i = i + 1
+    if i % 7 == 0:
+        x = x + 1
+print(x)
