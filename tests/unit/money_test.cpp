@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -76,6 +79,28 @@ TEST_F(Money, CurrencyList) {
     EXPECT_EQ(money::currency_index(reinterpret_cast<const uint8_t*>("usd"), 3), 155);
     EXPECT_EQ(money::currency_index(reinterpret_cast<const uint8_t*>("XYZ"), 3), -1);
     EXPECT_EQ(money::currency_index(reinterpret_cast<const uint8_t*>("USDX"), 4), -1);
+}
+
+// The loader's table and the library's system/locale/currencies/list are one
+// list: a stored money value names its currency by its place in it.
+TEST_F(Money, CurrencyListAgreesWithTheLibrarysList) {
+    std::string path = __FILE__;
+    path = path.substr(0, path.rfind("/tests/unit/")) + "/library/system.zuv";
+    std::ifstream in(path);
+    ASSERT_TRUE(in) << path;
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string source = text.str();
+    size_t at = source.find("currencies: make object! [");
+    ASSERT_NE(at, std::string::npos);
+    at = source.find("list: [", at);
+    ASSERT_NE(at, std::string::npos);
+    size_t end = source.find(']', at);
+    std::istringstream words(source.substr(at + 7, end - at - 7));
+    std::vector<std::string> listed;
+    for (std::string word; words >> word;) listed.push_back(word);
+    ASSERT_EQ(listed.size(), size_t(money::CURRENCY_COUNT));
+    for (int32_t i = 0; i < money::CURRENCY_COUNT; i++) EXPECT_EQ(listed[i], money::currencies[i]) << i;
 }
 
 TEST_F(Money, DecimalsSetting) {
