@@ -149,9 +149,7 @@ int32_t to_int32(const Cell* value) {
     double d = cell::get_float(value);
     // Truncation toward zero must land in 32 bits; a NaN fails both tests.
     if (!(d > -2147483649.0 && d < 2147483648.0)) {
-        Cell type;
-        datatype::make_at(&type, TYPE_INTEGER);
-        fire(ErrorCategory::script, "type-limit", &type);
+        fire_with_datatype("type-limit", TYPE_INTEGER);
     }
     return int32_t(d);
 }

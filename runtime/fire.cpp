@@ -7,6 +7,7 @@
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -91,6 +92,12 @@ void fire(ErrorCategory category, const char* id, const Cell* arg1, const Cell* 
     }
     if (interpreter::tracing_q) interpreter::fire_error(&error);
     stack::throw_error(&error);
+}
+
+void fire_with_datatype(const char* id, int32_t type, const Cell* arg2) {
+    Cell datatype;
+    datatype::make_at(&datatype, type);
+    fire(ErrorCategory::script, id, &datatype, arg2);
 }
 
 }  // namespace zuv

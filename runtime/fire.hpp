@@ -47,4 +47,14 @@ extern bool uncaught_errors_exit;
 [[noreturn]] void fire(ErrorCategory category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// Raises script error id whose first argument is the datatype! naming type,
+// followed by arg2 when given: invalid-type and type-limit name the type
+// alone, bad-make-arg and bad-to-arg the type and the refused spec.
+[[noreturn]] void fire_with_datatype(const char* id, int32_t type, const Cell* arg2 = nullptr);
+
+// script bad-to-arg: spec cannot be converted to a value of the type.
+[[noreturn]] inline void fire_bad_to_arg(int32_t type, const Cell* spec) {
+    fire_with_datatype("bad-to-arg", type, spec);
+}
+
 }  // namespace zuv

@@ -30,12 +30,6 @@ constexpr uint32_t TUPLE_COUNT_SHIFT = 19;  // tuple!: part count in header bits
 [[noreturn]] void fire_no_memory() { fire(ErrorCategory::internal, "no-memory"); }
 [[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
 
-[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
-    Cell type;
-    datatype::make_at(&type, TYPE_BINARY);
-    fire(ErrorCategory::script, "bad-to-arg", &type, spec);
-}
-
 int32_t head_index(const Cell* b) { return std::max(int32_t(b->w1), 0); }
 int32_t used_of(const Cell* b) { return memory::used_bytes(buffer(b)); }
 // The head index pulled back to the tail when past it.
@@ -189,7 +183,7 @@ void value_bytes(const Cell* value, int32_t part, bool only, bool form_others, s
         } else if (form_others) {
             formed_bytes(value, out);
         } else {
-            fire_bad_to_arg(value);
+            fire_bad_to_arg(TYPE_BINARY, value);
         }
     }
     if (part >= 0 && out.size() - start > size_t(part)) out.resize(start + size_t(part));
@@ -295,7 +289,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         value_bytes(spec, -1, false, false, bytes);
         break;
     default:
-        if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
+        if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(TYPE_BINARY, spec);
         value_bytes(spec, -1, false, false, bytes);
     }
     return load_at(proto, bytes);

@@ -115,9 +115,7 @@ bool bit_index(const Cell* v, int32_t op, int64_t* out) {
 
 [[noreturn]] void fire_bad_spec(const Cell* spec, int32_t kind) {
     if (kind == 2) fire(ErrorCategory::script, "invalid-arg", spec);
-    Cell type;
-    datatype::make_at(&type, TYPE_BITSET);
-    fire(ErrorCategory::script, kind == 0 ? "bad-make-arg" : "bad-to-arg", &type, spec);
+    fire_with_datatype(kind == 0 ? "bad-make-arg" : "bad-to-arg", TYPE_BITSET, spec);
 }
 
 // One range or single bit under op; answers the op's result (measure: high).
@@ -284,9 +282,7 @@ void combine(int32_t op) {
     Cell* b = a + 1;
     if (op == 8) return;  // unique: the bitset itself
     if (type_of(b) != TYPE_BITSET) {
-        Cell type;
-        datatype::make_at(&type, int32_t(type_of(b)));
-        fire(ErrorCategory::script, "invalid-type", &type);
+        fire_with_datatype("invalid-type", type_of(b));
     }
     int32_t len1 = byte_count(buffer(a)), len2 = byte_count(buffer(b));
     int32_t lo = std::min(len1, len2), hi = std::max(len1, len2);
@@ -442,9 +438,7 @@ Cell* remove(Cell* series, Cell* part, Cell*) {
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
     uint32_t t = type_of(element);
     if (t != TYPE_INTEGER && t != TYPE_CHAR) {
-        Cell type;
-        datatype::make_at(&type, int32_t(t));
-        fire(ErrorCategory::script, "invalid-type", &type);
+        fire_with_datatype("invalid-type", t);
     }
     if (value == nullptr) return pick(parent, 0, element);
     return poke(parent, 0, value, element);

@@ -388,9 +388,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         case TYPE_VECTOR:
             return from_vector(proto, spec, type);
         default: {
-            Cell target;
-            datatype::make_at(&target, type);
-            fire(ErrorCategory::script, "bad-make-arg", &target, spec);
+            fire_with_datatype("bad-make-arg", type, spec);
         }
     }
     proto->header = uint32_t(type) & TYPE_MASK;

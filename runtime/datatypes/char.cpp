@@ -21,12 +21,6 @@ namespace zuv::char_ {
 
 namespace {
 
-[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
-    Cell type;
-    datatype::make_at(&type, TYPE_CHAR);
-    fire(ErrorCategory::script, "bad-to-arg", &type, spec);
-}
-
 // A code point from a number, or out-of-range naming the spec.
 uint32_t checked_code_point(double d, const Cell* spec) {
     if (!(d >= 0.0 && d < double(MAX_CODE_POINT) + 1.0)) fire(ErrorCategory::script, "out-of-range", spec);
@@ -56,9 +50,7 @@ void do_math(int32_t op) {
             copy_cell(vector::do_math_scalar(op, stack::arguments + 1, left, true), left);
             return;
         default: {
-            Cell type;
-            datatype::make_at(&type, type_of(right));
-            fire(ErrorCategory::script, "invalid-type", &type);
+            fire_with_datatype("invalid-type", type_of(right));
         }
     }
     int32_t a = int32_t(left->w2);
@@ -87,13 +79,13 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             std::vector<uint8_t> bytes = binary::bytes_of(spec, 4);
             int32_t c = -1;
             if (!bytes.empty()) unicode::decode_utf8_bounded(bytes.data(), bytes.data() + bytes.size(), &c);
-            if (c < 0) fire_bad_to_arg(spec);
+            if (c < 0) fire_bad_to_arg(TYPE_CHAR, spec);
             cp = uint32_t(c);
             break;
         }
         default:
-            if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
-            if (string::rs_length_q(spec) <= 0) fire_bad_to_arg(spec);
+            if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(TYPE_CHAR, spec);
+            if (string::rs_length_q(spec) <= 0) fire_bad_to_arg(TYPE_CHAR, spec);
             cp = string::char_at(spec, std::max(int32_t(spec->w1), 0));
     }
     return make_at(proto, cp);

@@ -32,12 +32,6 @@ inline int64_t march_first(int64_t y) { return 365 * y + floor_div(y, 4) - floor
 
 [[noreturn]] void fire_overflow() { fire(ErrorCategory::math, "overflow"); }
 
-[[noreturn]] void fire_bad_to_arg(const Cell* value) {
-    Cell datatype;
-    datatype::make_at(&datatype, TYPE_DATE);
-    fire(ErrorCategory::script, "bad-to-arg", &datatype, value);
-}
-
 }  // namespace
 
 // ---- the calendar ----
@@ -178,7 +172,7 @@ constexpr Step STATES[14][3] = {
 
 Cell* from_block(Cell* proto, Cell* spec, bool validate) {
     int32_t count = block::zs_length_q(spec);
-    if (count < 3 || count > 8) fire_bad_to_arg(spec);
+    if (count < 3 || count > 8) fire_bad_to_arg(TYPE_DATE, spec);
     double fields[FIELD_SLOTS] = {};
     int32_t state = 0;
     for (int32_t i = 0; i < count; i++) {
@@ -189,10 +183,10 @@ Cell* from_block(Cell* proto, Cell* spec, bool validate) {
         case TYPE_INTEGER: column = 0; v = integer::get_value(item); break;
         case TYPE_TIME: column = 1; v = time::get(item); break;
         case TYPE_FLOAT: column = 2; v = float_::get(item); break;
-        default: fire_bad_to_arg(spec);
+        default: fire_bad_to_arg(TYPE_DATE, spec);
         }
         Step step = STATES[state][column];
-        if (step.next < 0) fire_bad_to_arg(spec);
+        if (step.next < 0) fire_bad_to_arg(TYPE_DATE, spec);
         fields[step.field] = v;
         state = step.next;
     }
@@ -204,16 +198,16 @@ Cell* from_block(Cell* proto, Cell* spec, bool validate) {
     int32_t zone_minutes;
     if (state == 5 || state == 11) {
         double z = fields[F_ZONE_TIME];
-        if (!(std::fabs(z) < 16 * time::SECONDS_PER_HOUR)) fire_bad_to_arg(spec);
+        if (!(std::fabs(z) < 16 * time::SECONDS_PER_HOUR)) fire_bad_to_arg(TYPE_DATE, spec);
         auto whole = int32_t(std::trunc(z / time::SECONDS_PER_MINUTE));
         zone_minutes = whole;
     } else {
         int32_t hours = int32_t(fields[F_ZONE_HOURS]), minutes = int32_t(fields[F_ZONE_MINUTES]);
-        if (hours < -15 || hours > 15 || minutes < 0 || minutes > 59) fire_bad_to_arg(spec);
+        if (hours < -15 || hours > 15 || minutes < 0 || minutes > 59) fire_bad_to_arg(TYPE_DATE, spec);
         zone_minutes = hours * 60 + (hours < 0 ? -minutes : minutes);
     }
     int32_t zone = zone_from_minutes(zone_minutes);
-    if (zone < 0) fire_bad_to_arg(spec);  // only whole quarter hours are zones
+    if (zone < 0) fire_bad_to_arg(TYPE_DATE, spec);  // only whole quarter hours are zones
 
     double t;
     double given_hours, given_minutes;
@@ -227,7 +221,7 @@ Cell* from_block(Cell* proto, Cell* spec, bool validate) {
         given_hours = std::trunc(t / time::SECONDS_PER_HOUR);
         given_minutes = std::floor(std::fmod(std::fabs(t), time::SECONDS_PER_HOUR) / time::SECONDS_PER_MINUTE);
     }
-    if (!std::isfinite(t)) fire_bad_to_arg(spec);
+    if (!std::isfinite(t)) fire_bad_to_arg(TYPE_DATE, spec);
     bool has_time = count > 3;
 
     // The month first (months outside 1-12 move the year), then the day
@@ -235,7 +229,7 @@ Cell* from_block(Cell* proto, Cell* spec, bool validate) {
     int64_t y = int64_t(year) + (month - 1) / 12 - (month <= 0 ? 1 : 0);
     int32_t m = month % 12;
     if (m <= 0) m += 12;
-    if (y < MIN_YEAR || y > MAX_YEAR) fire_bad_to_arg(spec);
+    if (y < MIN_YEAR || y > MAX_YEAR) fire_bad_to_arg(TYPE_DATE, spec);
     int64_t n = int64_t(days_of(int32_t(y), m, 1)) - 1 + day;
     double local = t;
     n = normalize(n, &local, 0);
@@ -250,7 +244,7 @@ Cell* from_block(Cell* proto, Cell* spec, bool validate) {
                         given_minutes &&
                     local == t;
         }
-        if (!same || !clock) fire_bad_to_arg(spec);
+        if (!same || !clock) fire_bad_to_arg(TYPE_DATE, spec);
     }
     // The zone goes in, and the local time becomes UTC.
     local -= zone_seconds(uint32_t(zone));
@@ -264,7 +258,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     switch (type_of(spec)) {
     case TYPE_DATE: return spec;
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: return from_block(proto, spec, true);
-    default: fire_bad_to_arg(spec);
+    default: fire_bad_to_arg(TYPE_DATE, spec);
     }
 }
 
@@ -273,7 +267,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
     case TYPE_DATE: return spec;
     case TYPE_INTEGER: return make_at_epoch(proto, double(integer::get_value(spec)));
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: return from_block(proto, spec, false);
-    default: fire_bad_to_arg(spec);
+    default: fire_bad_to_arg(TYPE_DATE, spec);
     }
 }
 
@@ -331,9 +325,7 @@ void do_math(int32_t op) {
         return;
     }
     default: {
-        Cell datatype;
-        datatype::make_at(&datatype, type_of(b));
-        fire(ErrorCategory::script, "invalid-type", &datatype);
+        fire_with_datatype("invalid-type", type_of(b));
     }
     }
     if (!std::isfinite(t)) fire_overflow();

@@ -332,9 +332,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         break;
     }
     default: {
-        Cell type;
-        datatype::make_at(&type, TYPE_ERROR);
-        fire(ErrorCategory::script, "bad-make-arg", &type, sp);
+        fire_with_datatype("bad-make-arg", TYPE_ERROR, sp);
     }
     }
     *proto = *error;

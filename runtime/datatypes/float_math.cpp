@@ -32,23 +32,11 @@ namespace {
 constexpr double LARGEST = 1.7976931348623157e308;
 constexpr double TWO_POW_M53 = 1.1102230246251565e-16;  // 2^-53
 
-[[noreturn]] void fire_with_datatype(const char* id, uint32_t type) {
-    Cell datatype;
-    datatype::make_at(&datatype, int32_t(type));
-    fire(ErrorCategory::script, id, &datatype);
-}
-
 [[noreturn]] void fire_not_related(const char* action, uint32_t type) {
     Cell word = word::from_c_string(action);
     Cell datatype;
     datatype::make_at(&datatype, int32_t(type));
     fire(ErrorCategory::script, "not-related", &word, &datatype);
-}
-
-[[noreturn]] void fire_bad_to_arg(int32_t target, const Cell* spec) {
-    Cell datatype;
-    datatype::make_at(&datatype, target);
-    fire(ErrorCategory::script, "bad-to-arg", &datatype, spec);
 }
 
 bool float_based_q(uint32_t type) { return type == TYPE_FLOAT || type == TYPE_PERCENT || type == TYPE_TIME; }

@@ -107,12 +107,6 @@ bool notify(const Cell* v, const Cell& action, const Cell* new_value, int32_t in
 
 [[noreturn]] void fire_out_of_range(const Cell* at) { fire(ErrorCategory::script, "out-of-range", at); }
 
-[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
-    Cell type;
-    datatype::make_at(&type, TYPE_IMAGE);
-    fire(ErrorCategory::script, "bad-to-arg", &type, spec);
-}
-
 // The position a pick or poke names: the boxed index when it is a pair!,
 // else the integer index.
 Cell position_value(int32_t index, const Cell* boxed) {
@@ -311,7 +305,7 @@ std::vector<Cell> cells_of(const Cell* block, int32_t limit) {
 Cell* to(Cell* proto, Cell* spec, int32_t) {
     // An object! becomes an image only when it is a face the GUI backend can
     // render; there is no GUI backend yet, so no object is one.
-    if (type_of(spec) != TYPE_IMAGE) fire_bad_to_arg(spec);
+    if (type_of(spec) != TYPE_IMAGE) fire_bad_to_arg(TYPE_IMAGE, spec);
     return copy(spec, proto, nullptr, false, nullptr);
 }
 
@@ -505,9 +499,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
         return series;
     }
     if (type_of(value) != TYPE_IMAGE) {
-        Cell type;
-        datatype::make_at(&type, type_of(value));
-        fire(ErrorCategory::script, "invalid-type", &type);
+        fire_with_datatype("invalid-type", type_of(value));
     }
     const int32_t w = width_of(series), h = height_of(series);
     int32_t head = int32_t(series->w1);

@@ -45,19 +45,11 @@ void check_division(int32_t a, int32_t b) {
     if (a == INT32_MIN && b == -1) fire_overflow();
 }
 
-[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
-    Cell type;
-    datatype::make_at(&type, TYPE_INTEGER);
-    fire(ErrorCategory::script, "bad-to-arg", &type, spec);
-}
-
 // d truncated toward zero; outside -2147483648.0 .. 2147483647.0, or NaN,
 // raises script type-limit (integer!) instead of reaching an undefined cast.
 int32_t checked_truncate(double d) {
     if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) {
-        Cell type;
-        datatype::make_at(&type, TYPE_INTEGER);
-        fire(ErrorCategory::script, "type-limit", &type);
+        fire_with_datatype("type-limit", TYPE_INTEGER);
     }
     return int32_t(d);
 }
@@ -73,7 +65,7 @@ int32_t from_text(const Cell* spec) {
     else count = 0;  // a head at or past the tail reads nothing, which fails
     int32_t error = 0;
     int32_t v = lexer::string_to_integer(start, count, int32_t(unit), &error);
-    if (error) fire_bad_to_arg(spec);
+    if (error) fire_bad_to_arg(TYPE_INTEGER, spec);
     return v;
 }
 
@@ -181,9 +173,7 @@ Cell* do_math_cells(Cell* left, const Cell* right, int32_t op) {
             do_math(get_value(left), get_value(right), op, left);
             return left;
         default: {
-            Cell type;
-            datatype::make_at(&type, type_of(right));
-            fire(ErrorCategory::script, "invalid-type", &type);
+            fire_with_datatype("invalid-type", type_of(right));
         }
     }
 }
@@ -396,7 +386,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_MONEY: v = money::to_integer(spec); break;
         case TYPE_ISSUE: v = from_hex_name(spec); break;
         default:
-            if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(spec);
+            if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(TYPE_INTEGER, spec);
             v = from_text(spec);
     }
     return make_at(proto, v);

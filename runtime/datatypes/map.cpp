@@ -100,12 +100,6 @@ int32_t set_value(const Cell* map_in, const Cell* key_in, const Cell* value_in, 
     return at + 1;
 }
 
-[[noreturn]] void fire_bad_to(const Cell* spec) {
-    Cell target;
-    datatype::make_at(&target, TYPE_MAP);
-    fire(ErrorCategory::script, "bad-to-arg", &target, spec);
-}
-
 bool same_symbol_q(int32_t a, int32_t b) { return symbol::resolve(a) == symbol::resolve(b); }
 
 // Writes the live entries: mold (with "#[" and "]" unless only) or form.
@@ -309,7 +303,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     bool have_block = false;
     switch (type_of(spec)) {
     case TYPE_INTEGER: case TYPE_FLOAT: {
-        if (to_q) fire_bad_to(spec);
+        if (to_q) fire_bad_to_arg(TYPE_MAP, spec);
         if (type_of(spec) == TYPE_FLOAT && integer::float_out_of_range_q(spec))
             fire(ErrorCategory::script, "out-of-range", spec);
         int64_t n = type_of(spec) == TYPE_INTEGER ? integer::get_value(spec) : int64_t(float_::get(spec));
@@ -336,7 +330,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         stack::top = made;
         return proto;
     default:
-        fire_bad_to(spec);
+        fire_bad_to_arg(TYPE_MAP, spec);
     }
     if (size == 0) size = 2;
     make_at(made, have_block ? made : nullptr, size);

@@ -14,12 +14,6 @@ namespace zuv::money {
 
 namespace {
 
-[[noreturn]] void fire_with_datatype(const char* id, int32_t type) {
-    Cell datatype;
-    datatype::make_at(&datatype, type);
-    fire(ErrorCategory::script, id, &datatype);
-}
-
 [[noreturn]] void fire_type_limit() { fire_with_datatype("type-limit", TYPE_MONEY); }
 
 // Digit byte k (0-10) lies in word (k + 1) / 4 + 1 of the payload, byte (k + 1) % 4.

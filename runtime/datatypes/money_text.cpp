@@ -44,16 +44,10 @@ int32_t option_digits = 2;
 
 namespace {
 
-[[noreturn]] void fire_bad_arg(const char* id, int32_t type, const Cell* value) {
-    Cell datatype;
-    datatype::make_at(&datatype, type);
-    fire(ErrorCategory::script, id, &datatype, value);
-}
-
 [[noreturn]] void fire_bad_make_float(double x) {
     Cell value;
     float_::make_at(cell::begin(&value), x);
-    fire_bad_arg("bad-make-arg", TYPE_MONEY, &value);
+    fire_with_datatype("bad-make-arg", TYPE_MONEY, &value);
 }
 
 char upper(uint8_t c) { return c >= 'a' && c <= 'z' ? char(c - 32) : char(c); }
@@ -181,9 +175,7 @@ bool in_integer_range_q(const Cell* c) {
 
 int32_t to_integer(const Cell* c) {
     if (!in_integer_range_q(c)) {
-        Cell datatype;
-        datatype::make_at(&datatype, TYPE_INTEGER);
-        fire(ErrorCategory::script, "type-limit", &datatype);
+        fire_with_datatype("type-limit", TYPE_INTEGER);
     }
     int64_t whole = int64_t(get_units(c) / UNITS_PER_ONE);
     return int32_t(negative_q(c) ? -whole : whole);
@@ -220,34 +212,34 @@ namespace {
 // [amount], [code amount], [amount fraction] or [code amount fraction].
 Cell* from_block(Cell* proto, Cell* spec) {
     int32_t length = block::zs_length_q(spec);
-    if (length < 1 || length > 3) fire_bad_arg("bad-make-arg", TYPE_MONEY, spec);
+    if (length < 1 || length > 3) fire_with_datatype("bad-make-arg", TYPE_MONEY, spec);
     Cell items[3];
     Cell* head = block::zs_head(spec);
     for (int32_t i = 0; i < length; i++) items[i] = head[i];
 
     int32_t at = 0, currency = 0;
     if (type_of(&items[0]) == TYPE_WORD) {
-        if (length == 1) fire_bad_arg("bad-make-arg", TYPE_MONEY, spec);  // a code is never last
+        if (length == 1) fire_with_datatype("bad-make-arg", TYPE_MONEY, spec);  // a code is never last
         currency = currency_index_of_word(&items[0]);
-        if (currency < 0) fire_bad_arg("bad-make-arg", TYPE_MONEY, &items[0]);
+        if (currency < 0) fire_with_datatype("bad-make-arg", TYPE_MONEY, &items[0]);
         at = 1;
     }
-    if (length - at > 2) fire_bad_arg("bad-make-arg", TYPE_MONEY, spec);
+    if (length - at > 2) fire_with_datatype("bad-make-arg", TYPE_MONEY, spec);
     Cell* amount = &items[at];
     Cell result;
     switch (type_of(amount)) {
         case TYPE_INTEGER: from_integer_at(cell::begin(&result), integer::get_value(amount)); break;
         case TYPE_FLOAT: from_float_at(cell::begin(&result), float_::get(amount), true); break;
-        default: fire_bad_arg("bad-make-arg", TYPE_MONEY, amount);
+        default: fire_with_datatype("bad-make-arg", TYPE_MONEY, amount);
     }
     bool negative = get_sign(&result);
     Units units = get_units(&result);
     if (at + 1 < length) {
         Cell* fraction = &items[at + 1];
-        if (type_of(amount) != TYPE_INTEGER) fire_bad_arg("bad-make-arg", TYPE_MONEY, spec);
-        if (type_of(fraction) != TYPE_INTEGER) fire_bad_arg("bad-make-arg", TYPE_MONEY, fraction);
+        if (type_of(amount) != TYPE_INTEGER) fire_with_datatype("bad-make-arg", TYPE_MONEY, spec);
+        if (type_of(fraction) != TYPE_INTEGER) fire_with_datatype("bad-make-arg", TYPE_MONEY, fraction);
         int32_t f = integer::get_value(fraction);
-        if (f < 0 || f >= UNITS_PER_ONE) fire_bad_arg("bad-make-arg", TYPE_MONEY, fraction);
+        if (f < 0 || f >= UNITS_PER_ONE) fire_with_datatype("bad-make-arg", TYPE_MONEY, fraction);
         units += Units(f);
     }
     return make_at(proto, negative, currency, units);
@@ -263,7 +255,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_FLOAT: return from_float_at(proto, float_::get(spec), true);
         default: break;
     }
-    if (!string::any_string_q(t)) fire_bad_arg("bad-to-arg", TYPE_MONEY, spec);
+    if (!string::any_string_q(t)) fire_with_datatype("bad-to-arg", TYPE_MONEY, spec);
     int32_t count = string::rs_length_q(spec);
     SeriesBuffer* s = string::buffer(spec);
     uint32_t unit = memory::unit_of(s);
@@ -271,7 +263,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
     int32_t error = 0;
     Cell result;
     lexer::string_to_money(start, count < 0 ? 0 : count, int32_t(unit), &error, cell::begin(&result));
-    if (error) fire_bad_arg("bad-to-arg", TYPE_MONEY, spec);
+    if (error) fire_with_datatype("bad-to-arg", TYPE_MONEY, spec);
     return copy_cell(&result, proto);
 }
 
@@ -279,7 +271,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     switch (type_of(spec)) {
         case TYPE_WORD: {
             int32_t currency = currency_index_of_word(spec);
-            if (currency < 0) fire_bad_arg("bad-make-arg", TYPE_MONEY, spec);
+            if (currency < 0) fire_with_datatype("bad-make-arg", TYPE_MONEY, spec);
             return make_at(proto, false, currency, Units(0));
         }
         case TYPE_BLOCK: return from_block(proto, spec);
@@ -412,9 +404,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     else up = nearest_up;
     Units result = up ? v + t : v - r;
     if (result >= limit()) {
-        Cell datatype;
-        datatype::make_at(&datatype, TYPE_MONEY);
-        fire(ErrorCategory::script, "type-limit", &datatype);
+        fire_with_datatype("type-limit", TYPE_MONEY);
     }
     return make_at(value, negative, currency_of(value), result);
 }

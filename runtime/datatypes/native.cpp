@@ -307,9 +307,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     switch (wrapped) {
         case TYPE_ACTION: case TYPE_NATIVE: case TYPE_FUNCTION: case TYPE_ROUTINE: break;
         default: {
-            Cell datatype;
-            datatype::make_at(&datatype, int32_t(wrapped));
-            fire(ErrorCategory::script, "invalid-type", &datatype);
+            fire_with_datatype("invalid-type", wrapped);
         }
     }
     if (!two_arguments_q(s.w2)) fire(ErrorCategory::script, "bad-op-spec");

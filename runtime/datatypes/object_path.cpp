@@ -35,12 +35,6 @@ bool path_element_q(uint32_t type) {
     return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD;
 }
 
-[[noreturn]] void fire_with_datatype(const char* id, const Cell* value) {
-    Cell type;
-    datatype::make_at(&type, type_of(value));
-    fire(ErrorCategory::script, id, &type);
-}
-
 // result := a new block of copies of the cells [0, n) that keep(i) accepts,
 // each passed through shape(i, cell) first.
 template <class Keep, class Shape>
@@ -190,12 +184,12 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 // ---- select, put, modify ----
 
 Cell* select(Cell* object, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
-    if (!path_element_q(type_of(value))) fire_with_datatype("invalid-type", value);
+    if (!path_element_q(type_of(value))) fire_with_datatype("invalid-type", type_of(value));
     return copy_cell(get_field(object, value), object);
 }
 
 Cell* put(Cell* object, Cell* key, Cell* value, bool case_q) {
-    if (type_of(key) != TYPE_WORD) fire_with_datatype("invalid-key-type", key);
+    if (type_of(key) != TYPE_WORD) fire_with_datatype("invalid-key-type", type_of(key));
     Cell* k = stack::push(key);
     Cell* v = stack::push(value);
     Cell none = NONE_VALUE;

@@ -25,18 +25,6 @@ namespace zuv::pair {
 
 namespace {
 
-[[noreturn]] void fire_with_datatype(const char* id, uint32_t type) {
-    Cell datatype;
-    datatype::make_at(&datatype, int32_t(type));
-    fire(ErrorCategory::script, id, &datatype);
-}
-
-[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
-    Cell datatype;
-    datatype::make_at(&datatype, TYPE_PAIR);
-    fire(ErrorCategory::script, "bad-to-arg", &datatype, spec);
-}
-
 // An integer! as it is, a float! truncated toward zero (beyond 32 bits, or
 // NaN: script out-of-range).
 int32_t component_of(const Cell* c) {
@@ -160,7 +148,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             Cell* saved_top = stack::top;
             Cell* scanned = cell::begin(stack::push_raw());
             rt_support::scan_one_value(spec, scanned);
-            if (type_of(scanned) != TYPE_PAIR) fire_bad_to_arg(spec);
+            if (type_of(scanned) != TYPE_PAIR) fire_bad_to_arg(TYPE_PAIR, spec);
             x = x_of(scanned);
             y = y_of(scanned);
             stack::top = saved_top;
@@ -181,7 +169,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             y = component_of(&c[1]);
             break;
         }
-        default: fire_bad_to_arg(spec);
+        default: fire_bad_to_arg(TYPE_PAIR, spec);
     }
     return make_at(cell::begin(proto), x, y);
 }

@@ -26,18 +26,6 @@ namespace zuv::point {
 
 namespace {
 
-[[noreturn]] void fire_with_datatype(const char* id, uint32_t type) {
-    Cell datatype;
-    datatype::make_at(&datatype, int32_t(type));
-    fire(ErrorCategory::script, id, &datatype);
-}
-
-[[noreturn]] void fire_bad_to_arg(int32_t type, const Cell* spec) {
-    Cell datatype;
-    datatype::make_at(&datatype, type);
-    fire(ErrorCategory::script, "bad-to-arg", &datatype, spec);
-}
-
 // The coordinate of an integer! or float! cell.
 float number_coordinate(const Cell* c) {
     return type_of(c) == TYPE_INTEGER ? float(integer::get_value(c)) : narrow(float_::get(c));

@@ -397,9 +397,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (!series_type_q(to_type)) {
         // TODO: the called function's word and its second argument's word
         // join the datatype once the call stack exists.
-        Cell type;
-        datatype::make_at(&type, int32_t(to_type));
-        fire(ErrorCategory::script, "expect-arg", &type);
+        fire_with_datatype("expect-arg", to_type);
     }
     uint32_t from_type = type_of(origin);
     if (from_type == TYPE_IMAGE || to_type == TYPE_IMAGE) {

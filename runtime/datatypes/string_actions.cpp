@@ -138,9 +138,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     }
     if (type == TYPE_BINARY) {
         if (type_of(spec) == TYPE_MONEY) {
-            Cell dt;
-            datatype::make_at(&dt, TYPE_BINARY);
-            fire(ErrorCategory::script, "bad-make-arg", &dt, spec);
+            fire_with_datatype("bad-make-arg", TYPE_BINARY, spec);
         }
         auto to_binary = get_slot<Act::to>(TYPE_BINARY);
         if (to_binary == nullptr) not_done();  // binary! is not registered yet
@@ -154,9 +152,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
     // collector sees the new series while it is filled.
     switch (type_of(spec)) {
     case TYPE_NONE: {
-        Cell dt;
-        datatype::make_at(&dt, TYPE_STRING);
-        fire(ErrorCategory::script, "bad-to-arg", &dt, spec);
+        fire_bad_to_arg(TYPE_STRING, spec);
     }
     case TYPE_BLOCK:
     case TYPE_PAREN:

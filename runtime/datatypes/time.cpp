@@ -128,12 +128,6 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, i
     return form_value(get(value), buffer, part);
 }
 
-[[noreturn]] void fire_bad_to_arg(const Cell* value) {
-    Cell datatype;
-    datatype::make_at(&datatype, TYPE_TIME);
-    fire(ErrorCategory::script, "bad-to-arg", &datatype, value);
-}
-
 // ---- make and to ----
 
 Cell* make(Cell* proto, Cell* spec, int32_t) {
@@ -148,7 +142,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         SeriesBuffer* b = memory::buffer_of(spec->w2);
         int32_t head = std::max(int32_t(spec->w1), 0);
         int32_t count = std::max(memory::used_bytes(b) / int32_t(sizeof(Cell)) - head, 0);
-        if (count > 3) fire_bad_to_arg(spec);
+        if (count > 3) fire_bad_to_arg(TYPE_TIME, spec);
         const Cell* items = memory::cells_head(b) + head;
         bool negative = false;
         const double scale[3] = {SECONDS_PER_HOUR, SECONDS_PER_MINUTE, 1.0};
@@ -157,9 +151,9 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             double n;
             if (type_of(item) == TYPE_INTEGER) n = double(integer::get_value(item));
             else if (i == 2 && type_of(item) == TYPE_FLOAT) n = float_::get(item);
-            else fire_bad_to_arg(spec);
+            else fire_bad_to_arg(TYPE_TIME, spec);
             if (n < 0) {
-                if (i > 0) fire_bad_to_arg(spec);
+                if (i > 0) fire_bad_to_arg(TYPE_TIME, spec);
                 negative = true;
                 n = -n;
             }
@@ -172,12 +166,12 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         Cell* saved_top = stack::top;
         Cell* scanned = cell::begin(stack::push_raw());
         rt_support::scan_one_value(spec, scanned);
-        if (type_of(scanned) != TYPE_TIME) fire_bad_to_arg(spec);
+        if (type_of(scanned) != TYPE_TIME) fire_bad_to_arg(TYPE_TIME, spec);
         t = get(scanned);
         stack::top = saved_top;
         break;
     }
-    default: fire_bad_to_arg(spec);
+    default: fire_bad_to_arg(TYPE_TIME, spec);
     }
     return make_at(proto, t);
 }

@@ -51,8 +51,6 @@ double set_field(double t, int32_t field, const Cell* value);
 // value before): an object holder fires its change handler, an owned
 // series its owner check.
 void notify_holder(Cell* gparent, Cell* p_item, const Cell* old, Cell* parent);
-// script bad-to-arg (time!, value).
-[[noreturn]] void fire_bad_to_arg(const Cell* value);
 
 // ---- action slots ----
 

@@ -25,18 +25,6 @@ namespace zuv::tuple {
 
 namespace {
 
-[[noreturn]] void fire_with_datatype(const char* id, uint32_t type) {
-    Cell datatype;
-    datatype::make_at(&datatype, int32_t(type));
-    fire(ErrorCategory::script, id, &datatype);
-}
-
-[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
-    Cell datatype;
-    datatype::make_at(&datatype, TYPE_TUPLE);
-    fire(ErrorCategory::script, "bad-to-arg", &datatype, spec);
-}
-
 // All the bytes of a tuple (zero past its size).
 struct Bytes {
     uint8_t b[MAX_SIZE] = {};
@@ -185,7 +173,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_PAREN:
         case TYPE_HASH: {
             int32_t count = std::max(block::zs_length_q(spec), 0);
-            if (count > MAX_SIZE) fire_bad_to_arg(spec);
+            if (count > MAX_SIZE) fire_bad_to_arg(TYPE_TUPLE, spec);
             const Cell* items = block::zs_head(spec);
             uint8_t bytes[MAX_SIZE] = {};
             for (int32_t i = 0; i < count; i++) {
@@ -194,9 +182,9 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
                 switch (type_of(item)) {
                     case TYPE_INTEGER: case TYPE_CHAR: v = double(int32_t(item->w2)); break;
                     case TYPE_FLOAT: v = std::trunc(float_::get(item)); break;
-                    default: fire_bad_to_arg(spec);
+                    default: fire_bad_to_arg(TYPE_TUPLE, spec);
                 }
-                if (!(v >= 0.0 && v <= 255.0)) fire_bad_to_arg(spec);  // NaN fails too
+                if (!(v >= 0.0 && v <= 255.0)) fire_bad_to_arg(TYPE_TUPLE, spec);  // NaN fails too
                 bytes[i] = uint8_t(v);
             }
             return make_at(cell::begin(proto), bytes, count);
@@ -219,11 +207,11 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
             return make_at(cell::begin(proto), bytes, length);
         }
         default: {
-            if (!string::any_string_q(st)) fire_bad_to_arg(spec);
+            if (!string::any_string_q(st)) fire_bad_to_arg(TYPE_TUPLE, spec);
             Cell* saved_top = stack::top;
             Cell* scanned = cell::begin(stack::push_raw());
             rt_support::scan_one_value(spec, scanned);
-            if (type_of(scanned) != TYPE_TUPLE) fire_bad_to_arg(spec);
+            if (type_of(scanned) != TYPE_TUPLE) fire_bad_to_arg(TYPE_TUPLE, spec);
             Cell made = *scanned;
             stack::top = saved_top;
             return copy_cell(&made, proto);

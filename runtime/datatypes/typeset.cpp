@@ -192,9 +192,7 @@ Cell* make(Cell*, Cell* spec, int32_t) {
     if (type_of(spec) == TYPE_TYPESET) return spec;
     Cell* ts = make_at(cell::begin(stack::push_raw()));
     if (type_of(spec) != TYPE_BLOCK) {
-        Cell datatype;
-        datatype::make_at(&datatype, TYPE_TYPESET);
-        fire(ErrorCategory::script, "bad-to-arg", &datatype, spec);
+        fire_bad_to_arg(TYPE_TYPESET, spec);
     }
     Cell item;
     for (int32_t i = first_index(spec); read_element(spec, i, &item); i++) add_type(ts, &item);

@@ -98,9 +98,7 @@ Cell* build_from_parts(Cell* proto, const Cell* spec) {
     auto count = [&] { return std::max(memory::length_of(memory::buffer_of(block.w2)) - head, 0); };
     auto part = [&](int32_t i) { return memory::cells_head(memory::buffer_of(block.w2))[head + i]; };
     if (count() == 0) {
-        Cell dt;
-        datatype::make_at(&dt, TYPE_URL);
-        fire(ErrorCategory::script, "bad-to-arg", &dt, spec);
+        fire_bad_to_arg(TYPE_URL, spec);
     }
     string::zs_make_at(cell::begin(proto), 16);
     cell::set_type(proto, TYPE_URL);

@@ -34,18 +34,6 @@ using string::detail::notify;
 
 [[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
 
-[[noreturn]] void fire_with_datatype(const char* id, uint32_t type) {
-    Cell datatype;
-    datatype::make_at(&datatype, int32_t(type));
-    fire(ErrorCategory::script, id, &datatype);
-}
-
-[[noreturn]] void fire_bad_make_arg(const Cell* spec) {
-    Cell datatype;
-    datatype::make_at(&datatype, TYPE_VECTOR);
-    fire(ErrorCategory::script, "bad-make-arg", &datatype, spec);
-}
-
 [[noreturn]] void fire_invalid_spec_field(const Cell* spec) {
     fire(ErrorCategory::script, "invalid-spec-field", spec);
 }
@@ -340,16 +328,16 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         return build(proto, kind, default_width(kind), 0, items);
     }
     // The dialect: kind bits [size] [values].
-    if (items.size() < 2) fire_bad_make_arg(&block);
+    if (items.size() < 2) fire_with_datatype("bad-make-arg", TYPE_VECTOR, &block);
     uint32_t kind = kind_named(&items[0]);
-    if (kind == 0) fire_bad_make_arg(&block);
+    if (kind == 0) fire_with_datatype("bad-make-arg", TYPE_VECTOR, &block);
     size_t i = 1;
     int32_t width;
     if (type_of(&items[1]) == TYPE_INTEGER) {
         int32_t bits = integer::get_value(&items[1]);
         bool valid = kind == TYPE_PERCENT || (float_kind_q(kind) ? bits == 32 || bits == 64
                                                                    : bits == 8 || bits == 16 || bits == 32);
-        if (!valid) fire_bad_make_arg(&block);
+        if (!valid) fire_with_datatype("bad-make-arg", TYPE_VECTOR, &block);
         width = kind == TYPE_PERCENT ? 8 : bits / 8;
         i = 2;
     } else if (kind == TYPE_PERCENT) {

@@ -38,12 +38,6 @@ Cell* append_from_c_string_as(const char* name, const Cell* block, uint32_t type
     return cell::set_type(append_from_c_string(name, block), type);
 }
 
-[[noreturn]] void bad_to_arg(int32_t type, const Cell* spec) {
-    Cell target;
-    datatype::make_at(&target, type);
-    fire(ErrorCategory::script, "bad-to-arg", &target, spec);
-}
-
 // Scanning belongs to the lexer: without it, text cannot become a word.
 [[noreturn]] void no_scanner() { fire(ErrorCategory::internal, "not-done"); }
 
@@ -193,7 +187,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         *proto = s;  // binding kept
         break;
     case TYPE_ISSUE: case TYPE_REFINEMENT:
-        if (!plain_word_q(load_name(&s))) bad_to_arg(type, &s);
+        if (!plain_word_q(load_name(&s))) fire_bad_to_arg(type, &s);
         _context::bind_word(_context::global, &s);
         *proto = s;
         break;
@@ -209,7 +203,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     }
     case TYPE_DATATYPE: {
         int32_t named = datatype::get_value(&s);
-        if (!datatype::known_q(named)) bad_to_arg(type, &s);
+        if (!datatype::known_q(named)) fire_bad_to_arg(type, &s);
         Cell w = datatype::type_names[named].word;
         if (type_of(&w) != TYPE_WORD) w = from_c_string(datatype::type_names[named].name);
         *proto = w;
@@ -218,7 +212,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     case TYPE_LOGIC:
         make_at(s.w1 ? sym::true_ : sym::false_, cell::begin(proto));
         break;
-    default: bad_to_arg(type, &s);
+    default: fire_bad_to_arg(type, &s);
     }
     return cell::set_type(proto, uint32_t(type));
 }
