@@ -100,4 +100,10 @@ void fire_with_datatype(const char* id, int32_t type, const Cell* arg2) {
     fire(ErrorCategory::script, id, &datatype, arg2);
 }
 
+void fire_not_related(const Cell* action, int32_t type) {
+    Cell datatype;
+    datatype::make_at(&datatype, type);
+    fire(ErrorCategory::script, "not-related", action, &datatype);
+}
+
 }  // namespace zuv

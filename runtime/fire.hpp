@@ -52,6 +52,10 @@ extern bool uncaught_errors_exit;
 // alone, bad-make-arg and bad-to-arg the type and the refused spec.
 [[noreturn]] void fire_with_datatype(const char* id, int32_t type, const Cell* arg2 = nullptr);
 
+// script not-related: the action named by the word does not apply to values
+// of the type.
+[[noreturn]] void fire_not_related(const Cell* action, int32_t type);
+
 // script bad-to-arg: spec cannot be converted to a value of the type.
 [[noreturn]] inline void fire_bad_to_arg(int32_t type, const Cell* spec) {
     fire_with_datatype("bad-to-arg", type, spec);

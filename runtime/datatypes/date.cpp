@@ -314,9 +314,7 @@ void do_math(int32_t op) {
         break;
     case TYPE_DATE: {
         if (op == OP_ADD) {
-            Cell datatype;
-            datatype::make_at(&datatype, TYPE_DATE);
-            fire(ErrorCategory::script, "not-related", &words::add, &datatype);
+            fire_not_related(&words::add, TYPE_DATE);
         }
         // Whole days from b to a, the time difference carried in a's zone.
         double dt = t - get_time(b);

@@ -21,9 +21,9 @@
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/vector.hpp"
-#include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/words.hpp"
 
 namespace zuv::float_ {
 
@@ -31,13 +31,6 @@ namespace {
 
 constexpr double LARGEST = 1.7976931348623157e308;
 constexpr double TWO_POW_M53 = 1.1102230246251565e-16;  // 2^-53
-
-[[noreturn]] void fire_not_related(const char* action, uint32_t type) {
-    Cell word = word::from_c_string(action);
-    Cell datatype;
-    datatype::make_at(&datatype, int32_t(type));
-    fire(ErrorCategory::script, "not-related", &word, &datatype);
-}
 
 bool float_based_q(uint32_t type) { return type == TYPE_FLOAT || type == TYPE_PERCENT || type == TYPE_TIME; }
 
@@ -86,8 +79,8 @@ Cell* do_math(int32_t op) {
         case TYPE_POINT2D:
         case TYPE_POINT3D:
             if (t1 == TYPE_TIME) break;  // refused below
-            if (op == OP_SUB) fire_not_related("subtract", t2);
-            if (op == OP_DIV) fire_not_related("divide", t2);
+            if (op == OP_SUB) fire_not_related(&words::subtract, t2);
+            if (op == OP_DIV) fire_not_related(&words::divide, t2);
             // The compound value goes first: its arithmetic takes a float operand.
             std::swap(*left, *right);
             return t2 == TYPE_PAIR ? pair::do_math(op) : point::do_math(op);
@@ -149,9 +142,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         uint32_t st = type_of(scale);
         if (st == TYPE_MONEY) {
             Cell function = stack::caller_word();
-            Cell datatype;
-            datatype::make_at(&datatype, TYPE_MONEY);
-            fire(ErrorCategory::script, "not-related", &function, &datatype);
+            fire_not_related(&function, TYPE_MONEY);
         }
         s = std::fabs(number_of(scale));
         // A percent! scale is already a fraction; other scales count in percent.

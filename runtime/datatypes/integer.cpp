@@ -193,9 +193,7 @@ void do_math_args(int32_t op) {
         case TYPE_DATE: {
             // Only a number of days plus a date: the date goes first.
             if (op != OP_ADD) {
-                Cell datatype;
-                datatype::make_at(&datatype, TYPE_INTEGER);
-                fire(ErrorCategory::script, "not-related", &words::subtract, &datatype);
+                fire_not_related(&words::subtract, TYPE_INTEGER);
             }
             std::swap(stack::arguments[0], stack::arguments[1]);
             date::do_math(OP_ADD);
@@ -207,9 +205,7 @@ void do_math_args(int32_t op) {
         case TYPE_POINT3D: {
             // The compound value goes first; n - v is -v + n.
             if (op == OP_DIV) {
-                Cell datatype;
-                datatype::make_at(&datatype, TYPE_INTEGER);
-                fire(ErrorCategory::script, "not-related", &words::divide, &datatype);
+                fire_not_related(&words::divide, TYPE_INTEGER);
             }
             uint32_t type = type_of(right);
             std::swap(*left, *right);
@@ -325,9 +321,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     bool to = scale != value - 1;  // an absent /to argument is the cell below the first
     if (to && type_of(scale) == TYPE_MONEY) {
         Cell function = stack::caller_word();
-        Cell type;
-        datatype::make_at(&type, TYPE_MONEY);
-        fire(ErrorCategory::script, "not-related", &function, &type);
+        fire_not_related(&function, TYPE_MONEY);
     }
     // The minimum integer stays as it is: rounding it away from zero would
     // leave the range, and toward zero it is already a multiple of any power of two.

@@ -377,9 +377,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
             case TYPE_FLOAT: s = get_units(from_float_at(cell::begin(&converted), float_::get(scale), true)); break;
             default: {
                 Cell function = stack::caller_word();
-                Cell datatype;
-                datatype::make_at(&datatype, type_of(scale));
-                fire(ErrorCategory::script, "not-related", &function, &datatype);
+                fire_not_related(&function, type_of(scale));
             }
         }
     }

@@ -225,9 +225,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     bool to = series::given(scale, value);
     if (to && type_of(scale) == TYPE_MONEY) {
         Cell function = stack::caller_word();
-        Cell datatype;
-        datatype::make_at(&datatype, TYPE_MONEY);
-        fire(ErrorCategory::script, "not-related", &function, &datatype);
+        fire_not_related(&function, TYPE_MONEY);
     }
     int32_t r[2];
     for (int32_t i = 0; i < 2; i++) {

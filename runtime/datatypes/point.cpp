@@ -259,9 +259,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         uint32_t st = type_of(scale);
         if (st == TYPE_MONEY) {
             Cell function = stack::caller_word();
-            Cell datatype;
-            datatype::make_at(&datatype, TYPE_MONEY);
-            fire(ErrorCategory::script, "not-related", &function, &datatype);
+            fire_not_related(&function, TYPE_MONEY);
         }
         for (int32_t i = 0; i < n; i++) {
             if (st == TYPE_PAIR)  // x to x, y to y (and z by 0)

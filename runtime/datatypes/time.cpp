@@ -29,12 +29,6 @@ namespace zuv::time {
 
 namespace {
 
-[[noreturn]] void fire_not_related(const Cell& word, uint32_t type) {
-    Cell datatype;
-    datatype::make_at(&datatype, int32_t(type));
-    fire(ErrorCategory::script, "not-related", &word, &datatype);
-}
-
 // The three field values of t.
 double seconds_field(double t) { return std::fmod(t, SECONDS_PER_MINUTE); }
 
@@ -248,12 +242,12 @@ void add() {
 }
 
 void subtract() {
-    if (type_of(stack::arguments + 1) == TYPE_DATE) fire_not_related(words::subtract, TYPE_TIME);
+    if (type_of(stack::arguments + 1) == TYPE_DATE) fire_not_related(&words::subtract, TYPE_TIME);
     float_::do_math(OP_SUB);
 }
 
 void multiply() {
-    if (type_of(stack::arguments + 1) == TYPE_TIME) fire_not_related(words::multiply, TYPE_TIME);
+    if (type_of(stack::arguments + 1) == TYPE_TIME) fire_not_related(&words::multiply, TYPE_TIME);
     float_::do_math(OP_MUL);
 }
 

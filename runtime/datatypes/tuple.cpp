@@ -106,9 +106,7 @@ Cell* do_math(int32_t op) {
         // A scalar op a tuple: only the operations whose order does not matter.
         if (op == OP_SUB || op == OP_DIV) {
             Cell word = op == OP_SUB ? words::subtract : words::divide;
-            Cell datatype;
-            datatype::make_at(&datatype, type_of(left));
-            fire(ErrorCategory::script, "not-related", &word, &datatype);
+            fire_not_related(&word, type_of(left));
         }
         std::swap(*left, *right);
     }
