@@ -4,6 +4,7 @@
 #include "runtime/datatypes/symbol.hpp"
 #include "services/checksum.hpp"
 #include "services/deflate.hpp"
+#include "services/deflate_codes.hpp"
 
 namespace zuv::deflate {
 
@@ -51,14 +52,7 @@ constexpr std::array<Code, 288> fixed_literal_codes = [] {
     return t;
 }();
 
-constexpr uint16_t length_base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t length_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t distance_base[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,    65,    97,    129,
-                                        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t distance_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+using namespace codes;
 
 // The length code (0-28, to add to 257) of each match length 3..258.
 constexpr std::array<uint8_t, MAX_MATCH + 1> length_codes = [] {
