@@ -11,6 +11,7 @@
 #include "boot/program.hpp"
 #include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
+#include "library/answers.hpp"
 #include "runtime/console_writer.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -29,14 +30,6 @@ namespace zuv::library {
 namespace {
 
 using routines::Value;
-
-Value answer(Cell* cell) {
-    Value v;
-    v.cell = cell;
-    return v;
-}
-
-Value answer_logic(bool b) { return answer(logic::make_at(stack::push_raw(), b)); }
 
 // The exact type tests: true only for the datatype itself, no parent.
 template <uint8_t T>

@@ -13,6 +13,7 @@
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "library/answers.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -35,13 +36,6 @@ namespace {
 
 using routines::Value;
 
-Value answer(Cell* cell) {
-    Value v;
-    v.cell = cell;
-    return v;
-}
-
-Value answer_logic(bool b) { return answer(logic::make_at(stack::push_raw(), b)); }
 Value answer_integer(int32_t n) { return answer(integer::make_at(cell::begin(stack::push_raw()), n)); }
 Value unset_answer() { return answer(nullptr); }
 
