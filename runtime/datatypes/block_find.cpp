@@ -73,12 +73,7 @@ Found search(const Cell* series, const Cell* key, const Cell* part, bool only, b
     // before the head, so it may start there.
     if (!backward && int32_t(series->w1) >= total) return found;
 
-    int64_t step = 1;
-    if (series::given(skip, series)) {
-        if (type_of(skip) != TYPE_INTEGER) fire_refine_arg(refinements::skip, skip);
-        step = integer::get_value(skip);
-        if (step < 1) fire(ErrorCategory::script, "out-of-range", skip);
-    }
+    int64_t step = series::find_step(skip, series);
 
     bool limited = series::given(part, series);
     int64_t limit = 0;  // with /part, the last cell searched

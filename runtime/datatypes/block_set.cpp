@@ -119,11 +119,7 @@ void gather(Cell* result, RecordIndex& seen, const Cell* from, int32_t record, K
 void do_set_op(bool case_q, Cell* skip, int32_t op) {
     Cell* first = stack::arguments;
     Cell* second = first + 1;
-    int32_t record = 1;
-    if (series::given(skip, first)) {
-        if (type_of(skip) != TYPE_INTEGER || integer::get_value(skip) < 1) fire_refine_arg(refinements::skip, skip);
-        record = integer::get_value(skip);
-    }
+    int32_t record = series::record_size(skip, first);
     // A hash! input (the first, or the second but for unique) makes the result a hash!.
     bool hashed = type_of(first) == TYPE_HASH || (op != SET_UNIQUE && type_of(second) == TYPE_HASH);
 

@@ -57,14 +57,6 @@ bool notify(const Cell* value, const Cell& action, const Cell* new_value, int32_
     return ownership::check(value, &action, new_value, index, part);
 }
 
-// The count that a /part argument gives against value: an integer! as it is,
-// a position in the same series as the difference of the heads.
-int64_t part_count(const Cell* value, const Cell* part) {
-    if (type_of(part) == TYPE_INTEGER) return integer::get_value(part);
-    if (!same_series_q(value, part)) fire_refine_arg(refinements::part, part);
-    return int64_t(head_index(part)) - head_index(value);
-}
-
 // Removes count elements at absolute index start, moving the rest down.
 void close_gap(SeriesBuffer* s, int32_t start, int32_t count) {
     int32_t total = total_of(s);
@@ -127,6 +119,26 @@ int64_t pick_position(const Cell* value, int32_t index) {
 
 void fire_refine_arg(const Cell& refinement, const Cell* arg) {
     fire(ErrorCategory::script, "invalid-refine-arg", &refinement, arg);
+}
+
+int64_t part_count(const Cell* value, const Cell* part, int64_t head) {
+    if (type_of(part) == TYPE_INTEGER) return integer::get_value(part);
+    if (!same_series_q(value, part)) fire_refine_arg(refinements::part, part);
+    return int64_t(head_index(part)) - head;
+}
+
+int32_t record_size(const Cell* skip, const Cell* first) {
+    if (!given(skip, first)) return 1;
+    if (type_of(skip) != TYPE_INTEGER || integer::get_value(skip) < 1) fire_refine_arg(refinements::skip, skip);
+    return integer::get_value(skip);
+}
+
+int64_t find_step(const Cell* skip, const Cell* series) {
+    if (!given(skip, series)) return 1;
+    if (type_of(skip) != TYPE_INTEGER) fire_refine_arg(refinements::skip, skip);
+    int64_t step = integer::get_value(skip);
+    if (step < 1) fire(ErrorCategory::script, "out-of-range", skip);
+    return step;
 }
 
 SortOptions sort_options(const Cell* series, int64_t n, const Cell* skip, const Cell* comparator, bool all,
@@ -295,7 +307,7 @@ Cell* clear(Cell* value) {
 }
 
 Cell* remove(Cell* value, Cell* part, Cell* key) {
-    int64_t count = given(part, value) ? part_count(value, part) : 1;
+    int64_t count = given(part, value) ? part_count(value, part, head_index(value)) : 1;
     if (count < 1) return value;
     if (given(key, value)) {
         // The key is found as find/case finds it; it goes with the element after it.
@@ -327,7 +339,7 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
     if (at_tail_q(value)) return value;
     int32_t length = get_length(value, false);
     // A /part count reaching past the tail is cut at the tail.
-    int64_t count = given(part, value) ? std::min<int64_t>(part_count(value, part), length) : length;
+    int64_t count = given(part, value) ? std::min<int64_t>(part_count(value, part, head_index(value)), length) : length;
     if (count < 1) return value;
     int64_t k = 1;
     if (given(skip, value)) {
@@ -368,7 +380,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
             start = std::max<int64_t>(0, start + x + (x > 0 ? -1 : 0));
             count = y < x ? 0 : y - x;
         } else {
-            count = part_count(value, part);
+            count = part_count(value, part, head_index(value));
         }
     }
     if (count < 0) {

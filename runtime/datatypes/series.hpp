@@ -36,6 +36,17 @@ inline bool given(const Cell* refinement_arg, const Cell* first) {
 // script invalid-refine-arg naming the refinement (refinements::part, ::skip, ::compare).
 [[noreturn]] void fire_refine_arg(const Cell& refinement, const Cell* arg);
 
+// The count a /part argument gives from index head of value: an integer! as
+// it is, a position in the same series as its head's distance from head;
+// anything else raises script invalid-refine-arg.
+int64_t part_count(const Cell* value, const Cell* part, int64_t head);
+// The record size of a set operation's /skip (1 when not given): a positive
+// integer!, else script invalid-refine-arg.
+int32_t record_size(const Cell* skip, const Cell* first);
+// The step of find's /skip (1 when not given): an integer! of at least 1; any
+// other type raises script invalid-refine-arg, a smaller step out-of-range.
+int64_t find_step(const Cell* skip, const Cell* series);
+
 // The refinements of sort over n elements, checked once for every series type:
 // the record size (/skip), the sort flags (/reverse, /all, /compare field)
 // and the comparator function, or null.

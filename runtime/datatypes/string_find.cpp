@@ -132,12 +132,7 @@ Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, boo
     if (any || series::given(with, series)) fire_not_done();
     head = std::clamp(head, 0, total);
 
-    int64_t step = 1;
-    if (series::given(skip, series)) {
-        if (type_of(skip) != TYPE_INTEGER) fire_refine_arg(refinements::skip, skip);
-        step = integer::get_value(skip);
-        if (step < 1) fire(ErrorCategory::script, "out-of-range", skip);
-    }
+    int64_t step = series::find_step(skip, series);
 
     bool limited = series::given(part, series);
     int64_t count = 0;
@@ -258,11 +253,7 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_q, bool same
 void do_set_op(bool case_q, Cell* skip, int32_t op) {
     Cell* first = stack::arguments;
     Cell* second = first + 1;
-    int32_t record = 1;
-    if (series::given(skip, first)) {
-        if (type_of(skip) != TYPE_INTEGER || integer::get_value(skip) < 1) fire_refine_arg(refinements::skip, skip);
-        record = integer::get_value(skip);
-    }
+    int32_t record = series::record_size(skip, first);
     const bool unique = op == 8;
     auto key = [&](uint32_t c) { return case_q ? c : fold(c); };
     // Both texts' characters in C++ memory, from their heads.

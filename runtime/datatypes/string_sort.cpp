@@ -155,10 +155,7 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
     int32_t head = std::clamp(int32_t(series->w1), 0, total());
     int64_t n = int64_t(total()) - head;
     if (series::given(part, series)) {
-        int64_t count;
-        if (type_of(part) == TYPE_INTEGER) count = integer::get_value(part);
-        else if (type_of(part) == type_of(series) && part->w2 == series->w2) count = int64_t(int32_t(part->w1)) - head;
-        else fire_refine_arg(refinements::part, part);
+        int64_t count = series::part_count(series, part, head);
         if (count < n) n = count;
         if (n < 0) {
             // A negative count sorts the characters before the head; one
