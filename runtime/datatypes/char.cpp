@@ -113,15 +113,6 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 
 namespace {
 
-void add() { do_math(OP_ADD); }
-void subtract() { do_math(OP_SUB); }
-void multiply() { do_math(OP_MUL); }
-void divide() { do_math(OP_DIV); }
-void remainder() { do_math(OP_REM); }
-void and_t() { do_math(OP_AND); }
-void or_t() { do_math(OP_OR); }
-void xor_t() { do_math(OP_XOR); }
-
 constexpr SlotEntry row[] = {
     slot<Act::make, &char_::make>,
     INHERIT,                                // random
@@ -133,20 +124,20 @@ constexpr SlotEntry row[] = {
     NONE,                                   // (never filled)
     slot<Act::compare, &char_::compare>,
     INHERIT,                                // absolute
-    slot<Act::add, &add>,
-    slot<Act::divide, &divide>,
-    slot<Act::multiply, &multiply>,
+    slot<Act::add, &math_action<&do_math, OP_ADD>>,
+    slot<Act::divide, &math_action<&do_math, OP_DIV>>,
+    slot<Act::multiply, &math_action<&do_math, OP_MUL>>,
     NONE,                                   // negate
     NONE,                                   // power
-    slot<Act::remainder, &remainder>,
+    slot<Act::remainder, &math_action<&do_math, OP_REM>>,
     NONE,                                   // round
-    slot<Act::subtract, &subtract>,
+    slot<Act::subtract, &math_action<&do_math, OP_SUB>>,
     INHERIT,                                // even?
     INHERIT,                                // odd?
-    slot<Act::and_t, &and_t>,
+    slot<Act::and_t, &math_action<&do_math, OP_AND>>,
     NONE,                                   // complement
-    slot<Act::or_t, &or_t>,
-    slot<Act::xor_t, &xor_t>,
+    slot<Act::or_t, &math_action<&do_math, OP_OR>>,
+    slot<Act::xor_t, &math_action<&do_math, OP_XOR>>,
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 25-34
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 35-44
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 45-54

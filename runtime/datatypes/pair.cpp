@@ -106,15 +106,6 @@ Cell* do_math(int32_t op) {
 
 namespace {
 
-void add() { do_math(OP_ADD); }
-void subtract() { do_math(OP_SUB); }
-void multiply() { do_math(OP_MUL); }
-void divide() { do_math(OP_DIV); }
-void remainder() { do_math(OP_REM); }
-void and_t() { do_math(OP_AND); }
-void or_t() { do_math(OP_OR); }
-void xor_t() { do_math(OP_XOR); }
-
 void absolute() {
     Cell* p = stack::arguments;
     make_at(p, integer::abs_checked(x_of(p)), integer::abs_checked(y_of(p)));
@@ -295,19 +286,19 @@ constexpr SlotEntry row[] = {
     NONE,                                   // (empty)
     slot<Act::compare, &pair::compare>,
     slot<Act::absolute, &pair::absolute>,
-    slot<Act::add, &pair::add>,
-    slot<Act::divide, &pair::divide>,
-    slot<Act::multiply, &pair::multiply>,
+    slot<Act::add, &math_action<&do_math, OP_ADD>>,
+    slot<Act::divide, &math_action<&do_math, OP_DIV>>,
+    slot<Act::multiply, &math_action<&do_math, OP_MUL>>,
     slot<Act::negate, &pair::negate>,
     NONE,                                   // power
-    slot<Act::remainder, &pair::remainder>,
+    slot<Act::remainder, &math_action<&do_math, OP_REM>>,
     slot<Act::round, &pair::round>,
-    slot<Act::subtract, &pair::subtract>,
+    slot<Act::subtract, &math_action<&do_math, OP_SUB>>,
     NONE, NONE,                             // even? odd?
-    slot<Act::and_t, &pair::and_t>,
+    slot<Act::and_t, &math_action<&do_math, OP_AND>>,
     NONE,                                   // complement
-    slot<Act::or_t, &pair::or_t>,
-    slot<Act::xor_t, &pair::xor_t>,
+    slot<Act::or_t, &math_action<&do_math, OP_OR>>,
+    slot<Act::xor_t, &math_action<&do_math, OP_XOR>>,
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 25-34
     NONE, NONE, NONE, NONE,                                      // 35-38
     slot<Act::pick, &pair::pick>,

@@ -105,12 +105,6 @@ Cell* do_math(int32_t op) {
 
 namespace {
 
-void add() { do_math(OP_ADD); }
-void subtract() { do_math(OP_SUB); }
-void multiply() { do_math(OP_MUL); }
-void divide() { do_math(OP_DIV); }
-void remainder() { do_math(OP_REM); }
-
 void absolute() {
     Cell* p = stack::arguments;
     for (int32_t i = 0; i < dimension(type_of(p)); i++) put(p, i, std::fabs(get(p, i)));
@@ -298,14 +292,14 @@ constexpr SlotEntry row[] = {
     NONE,                                   // (empty)
     slot<Act::compare, &point::compare>,
     slot<Act::absolute, &point::absolute>,
-    slot<Act::add, &point::add>,
-    slot<Act::divide, &point::divide>,
-    slot<Act::multiply, &point::multiply>,
+    slot<Act::add, &math_action<&do_math, OP_ADD>>,
+    slot<Act::divide, &math_action<&do_math, OP_DIV>>,
+    slot<Act::multiply, &math_action<&do_math, OP_MUL>>,
     slot<Act::negate, &point::negate>,
     NONE,                                   // power
-    slot<Act::remainder, &point::remainder>,
+    slot<Act::remainder, &math_action<&do_math, OP_REM>>,
     slot<Act::round, &point::round>,
-    slot<Act::subtract, &point::subtract>,
+    slot<Act::subtract, &math_action<&do_math, OP_SUB>>,
     NONE, NONE, NONE, NONE, NONE, NONE,                          // 19-24
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 25-34
     NONE, NONE, NONE, NONE,                                      // 35-38

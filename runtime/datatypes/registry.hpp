@@ -199,4 +199,11 @@ constexpr int32_t COMPARE_INCOMPARABLE = -2;
 // Arithmetic and bitwise operator codes shared by the scalar math routines.
 enum MathOp : int32_t { OP_ADD = 0, OP_SUB, OP_MUL, OP_DIV, OP_REM, OP_OR, OP_AND, OP_XOR };
 
+// The action slot of one operator for a datatype whose operators all run
+// through one routine: math_action<&do_math, OP_ADD> is its add.
+template <auto DoMath, MathOp Op>
+void math_action() {
+    DoMath(Op);
+}
+
 }  // namespace zuv

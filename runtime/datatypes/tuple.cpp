@@ -144,15 +144,6 @@ Cell* do_math(int32_t op) {
 
 namespace {
 
-void add() { do_math(OP_ADD); }
-void subtract() { do_math(OP_SUB); }
-void multiply() { do_math(OP_MUL); }
-void divide() { do_math(OP_DIV); }
-void remainder() { do_math(OP_REM); }
-void and_t() { do_math(OP_AND); }
-void or_t() { do_math(OP_OR); }
-void xor_t() { do_math(OP_XOR); }
-
 Cell* complement(Cell* value) {
     Bytes a = bytes_of(value);
     for (int32_t i = 0; i < a.size; i++) a.b[i] = uint8_t(255 - a.b[i]);
@@ -334,18 +325,18 @@ constexpr SlotEntry row[] = {
     NONE,                                   // (empty)
     slot<Act::compare, &tuple::compare>,
     NONE,                                   // absolute
-    slot<Act::add, &tuple::add>,
-    slot<Act::divide, &tuple::divide>,
-    slot<Act::multiply, &tuple::multiply>,
+    slot<Act::add, &math_action<&do_math, OP_ADD>>,
+    slot<Act::divide, &math_action<&do_math, OP_DIV>>,
+    slot<Act::multiply, &math_action<&do_math, OP_MUL>>,
     NONE, NONE,                             // negate power
-    slot<Act::remainder, &tuple::remainder>,
+    slot<Act::remainder, &math_action<&do_math, OP_REM>>,
     NONE,                                   // round
-    slot<Act::subtract, &tuple::subtract>,
+    slot<Act::subtract, &math_action<&do_math, OP_SUB>>,
     NONE, NONE,                             // even? odd?
-    slot<Act::and_t, &tuple::and_t>,
+    slot<Act::and_t, &math_action<&do_math, OP_AND>>,
     slot<Act::complement, &tuple::complement>,
-    slot<Act::or_t, &tuple::or_t>,
-    slot<Act::xor_t, &tuple::xor_t>,
+    slot<Act::or_t, &math_action<&do_math, OP_OR>>,
+    slot<Act::xor_t, &math_action<&do_math, OP_XOR>>,
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE,  // 25-34
     NONE,                                                        // 35
     slot<Act::length_q, &tuple::length_q>,

@@ -277,14 +277,6 @@ void do_math(int32_t op) {
     s->tail = s->head + int32_t(out.size());
 }
 
-void add() { do_math(OP_ADD); }
-void subtract() { do_math(OP_SUB); }
-void multiply() { do_math(OP_MUL); }
-void divide() { do_math(OP_DIV); }
-void remainder() { do_math(OP_REM); }
-void and_t() { do_math(OP_AND); }
-void or_t() { do_math(OP_OR); }
-void xor_t() { do_math(OP_XOR); }
 
 // ---- make ----
 
@@ -546,18 +538,18 @@ constexpr SlotEntry row[] = {
     NONE,                                             // (empty)
     slot<Act::compare, &compare>,
     NONE,                                             // absolute
-    slot<Act::add, &add>,
-    slot<Act::divide, &divide>,
-    slot<Act::multiply, &multiply>,
+    slot<Act::add, &math_action<&do_math, OP_ADD>>,
+    slot<Act::divide, &math_action<&do_math, OP_DIV>>,
+    slot<Act::multiply, &math_action<&do_math, OP_MUL>>,
     NONE, NONE,                                       // negate power
-    slot<Act::remainder, &remainder>,
+    slot<Act::remainder, &math_action<&do_math, OP_REM>>,
     NONE,                                             // round
-    slot<Act::subtract, &subtract>,
+    slot<Act::subtract, &math_action<&do_math, OP_SUB>>,
     NONE, NONE,                                       // even? odd?
-    slot<Act::and_t, &and_t>,
+    slot<Act::and_t, &math_action<&do_math, OP_AND>>,
     NONE,                                             // complement
-    slot<Act::or_t, &or_t>,
-    slot<Act::xor_t, &xor_t>,
+    slot<Act::or_t, &math_action<&do_math, OP_OR>>,
+    slot<Act::xor_t, &math_action<&do_math, OP_XOR>>,
     slot<Act::append, &append>,
     INHERIT, INHERIT,                                 // at back
     slot<Act::change, &change>,
