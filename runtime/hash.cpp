@@ -267,36 +267,24 @@ Cell* put_cell_key(Node table, int32_t position, int32_t* rebuilt) {
     Cell key = *cell_at(t, position);
     uint32_t type = type_of(&key);
     if (kind == KIND_HASH && t->stamp == 0 && address_hashed_q(type)) t->stamp = collector_cycles() + 1;
-    Probe p(hash_value(&key, false), t->buckets);
-    int32_t deleted = -1;
-    bool empty_found = false;
-    do {
-        t = record(table);
-        uint32_t state = bucket_state(flags_of(t), p.index);
-        if (state == BUCKET_EMPTY) {
-            empty_found = true;
-            break;
-        }
-        if (state == BUCKET_DELETED) {
-            if (deleted < 0) deleted = int32_t(p.index);
-            continue;
-        }
-        int32_t first = first_position(t, keys_of(t)[p.index]);
-        if (first < 0) continue;
-        Cell other = *cell_at(t, first);
-        if (type_of(&other) != type) continue;
-        if (kind == KIND_MAP) {
-            if (cells_match(other, key, COMP_STRICT_EQUAL)) return cell_at(record(table), position);
-        } else if (cells_match(other, key, COMP_EQUAL)) {
-            add_to_chain(table, p.index, position);
-            record(table)->size++;
-            set_index(table, position, int32_t(p.index));
-            return cell_at(record(table), position);
-        }
-    } while (p.next());
+    Placement place = place_key(
+        Probe(hash_value(&key, false), t->buckets), [&] { return flags_of(record(table)); },
+        [&](uint32_t i) {
+            Table* now = record(table);
+            int32_t first = first_position(now, keys_of(now)[i]);
+            if (first < 0) return false;
+            Cell other = *cell_at(now, first);
+            int32_t mode = kind == KIND_MAP ? COMP_STRICT_EQUAL : COMP_EQUAL;
+            return type_of(&other) == type && cells_match(other, key, mode);
+        });
+    if (place.found >= 0 && kind != KIND_MAP) {
+        add_to_chain(table, uint32_t(place.found), position);
+        record(table)->size++;
+        set_index(table, position, place.found);
+    }
     t = record(table);
-    if (deleted < 0 && !empty_found) return cell_at(t, position);  // cannot happen below the load bound
-    uint32_t target = deleted >= 0 ? uint32_t(deleted) : p.index;
+    if (place.free < 0) return cell_at(t, position);  // found, or full (which the load bound rules out)
+    uint32_t target = uint32_t(place.free);
     uint32_t* flags = flags_of(t);
     bool was_empty = bucket_state(flags, target) == BUCKET_EMPTY;
     keys_of(t)[target] = position;
@@ -766,25 +754,12 @@ Cell* put_key(Node table, int32_t position, int32_t* rebuilt) {
     uint32_t* flags = flags_of(t);
     int32_t* keys = keys_of(t);
     const Cell* key = cell_at(t, position);
-    Probe p(hash_value(key, false), t->buckets);
-    int32_t deleted = -1;
-    bool empty_found = false;
-    do {
-        uint32_t state = bucket_state(flags, p.index);
-        if (state == BUCKET_EMPTY) {
-            empty_found = true;
-            break;
-        }
-        if (state == BUCKET_DELETED) {
-            if (deleted < 0) deleted = int32_t(p.index);
-            continue;
-        }
-        const Cell* other = cell_at(t, keys[p.index]);
-        if (type_of(other) == type_of(key) && symbol_keys_equal(other, key, COMP_STRICT_EQUAL))
-            return cell_at(t, position);
-    } while (p.next());
-    uint32_t target = deleted >= 0 ? uint32_t(deleted) : p.index;
-    if (deleted < 0 && !empty_found) return cell_at(t, position);  // full and no room: cannot happen below the load bound
+    Placement place = place_key(Probe(hash_value(key, false), t->buckets), [&] { return flags; }, [&](uint32_t i) {
+        const Cell* other = cell_at(t, keys[i]);
+        return type_of(other) == type_of(key) && symbol_keys_equal(other, key, COMP_STRICT_EQUAL);
+    });
+    if (place.free < 0) return cell_at(t, position);  // found, or full (which the load bound rules out)
+    uint32_t target = uint32_t(place.free);
     bool was_empty = bucket_state(flags, target) == BUCKET_EMPTY;
     keys[target] = position;
     set_bucket_state(flags, target, BUCKET_LIVE);
@@ -1027,27 +1002,15 @@ Cell* put_address_key(Node table, uint32_t key) {
     uint32_t* flags = flags_of(t);
     int32_t* keys = keys_of(t);
     int32_t cells = cells_per_entry(t);
-    Probe p(mix_integer(key), t->buckets);
-    int32_t deleted = -1;
-    bool empty_found = false;
-    do {
-        uint32_t state = bucket_state(flags, p.index);
-        if (state == BUCKET_EMPTY) {
-            empty_found = true;
-            break;
-        }
-        if (state == BUCKET_DELETED) {
-            if (deleted < 0) deleted = int32_t(p.index);
-            continue;
-        }
-        Cell* entry = entry_at(t, keys[p.index]);
-        if (entry->w1 == key) {
-            reset_values(entry, cells);
-            return entry + 1;
-        }
-    } while (p.next());
-    if (deleted < 0 && !empty_found) return nullptr;  // cannot happen below the load bound
-    uint32_t target = deleted >= 0 ? uint32_t(deleted) : p.index;
+    Placement place = place_key(Probe(mix_integer(key), t->buckets), [&] { return flags; },
+                                [&](uint32_t i) { return entry_at(t, keys[i])->w1 == key; });
+    if (place.found >= 0) {
+        Cell* entry = entry_at(t, keys[place.found]);
+        reset_values(entry, cells);
+        return entry + 1;
+    }
+    if (place.free < 0) return nullptr;  // cannot happen below the load bound
+    uint32_t target = uint32_t(place.free);
     bool was_empty = bucket_state(flags, target) == BUCKET_EMPTY;
     int32_t offset;
     if (was_empty) {
@@ -1267,26 +1230,15 @@ Map* make(int32_t expected) {
 void put(Map* map, uint32_t key, uint32_t value) {
     if (map->occupied >= map->upper)
         resize(map, 2 * map->size < map->buckets ? map->buckets - 1 : map->buckets + 1);
-    hash::Probe p(hash::mix_integer(key), map->buckets);
-    int32_t deleted = -1;
-    bool empty_found = false;
-    do {
-        uint32_t state = hash::bucket_state(map->flags, p.index);
-        if (state == hash::BUCKET_EMPTY) {
-            empty_found = true;
-            break;
-        }
-        if (state == hash::BUCKET_DELETED) {
-            if (deleted < 0) deleted = int32_t(p.index);
-            continue;
-        }
-        if (map->pairs[2 * p.index] == key) {
-            map->pairs[2 * p.index + 1] = value;
-            return;
-        }
-    } while (p.next());
-    if (deleted < 0 && !empty_found) return;  // cannot happen below the load bound
-    uint32_t target = deleted >= 0 ? uint32_t(deleted) : p.index;
+    hash::Placement place = hash::place_key(hash::Probe(hash::mix_integer(key), map->buckets),
+                                            [&] { return map->flags; },
+                                            [&](uint32_t i) { return map->pairs[2 * i] == key; });
+    if (place.found >= 0) {
+        map->pairs[2 * place.found + 1] = value;
+        return;
+    }
+    if (place.free < 0) return;  // cannot happen below the load bound
+    uint32_t target = uint32_t(place.free);
     bool was_empty = hash::bucket_state(map->flags, target) == hash::BUCKET_EMPTY;
     map->pairs[2 * target] = key;
     map->pairs[2 * target + 1] = value;

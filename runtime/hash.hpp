@@ -98,6 +98,32 @@ struct Probe {
     }
 };
 
+// The walk that places a key: from the key's home bucket, match(i) is asked
+// of each live bucket passed whether it holds the key. The answer is either
+// the bucket that matched (found), or the bucket a new entry takes (free): the
+// first deleted bucket passed, else the empty one that ended the walk. Both
+// are -1 when every bucket is live and none matched, which the load bound
+// rules out. flags() gives the flag words afresh at each step, for a match
+// that may move the table.
+struct Placement {
+    int32_t found = -1;
+    int32_t free = -1;
+};
+template <class Flags, class Match>
+Placement place_key(Probe p, Flags flags, Match match) {
+    int32_t deleted = -1;
+    do {
+        uint32_t state = bucket_state(flags(), p.index);
+        if (state == BUCKET_EMPTY) return {-1, deleted >= 0 ? deleted : int32_t(p.index)};
+        if (state == BUCKET_DELETED) {
+            if (deleted < 0) deleted = int32_t(p.index);
+            continue;
+        }
+        if (match(p.index)) return {int32_t(p.index), -1};
+    } while (p.next());
+    return {-1, deleted};
+}
+
 // Hash functions.
 extern uint32_t seed;  // fixed once at start-up by the random generator; never stored outside a run
 uint32_t hash_bytes(const void* data, int32_t n);
