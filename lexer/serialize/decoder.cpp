@@ -216,6 +216,7 @@ private:
         const uint8_t* at = nullptr;
     } pending_;
     Node carrier_context(const Cell& c, const uint8_t* at);
+    void context_reference(Node into, uint32_t type, bool append_it, Cell& made);
     void builtin_record(Node into, uint32_t type, Cell& made, const uint8_t* at);
     void error_record(Node into, Cell& made, const uint8_t* at);
     void money_record(bool negative, Cell& made, const uint8_t* at);
@@ -857,15 +858,7 @@ void Decoder::context_values(Node ctx, int32_t n) {
 
 void Decoder::object_record(Node into, bool alternate, bool reference, uint32_t header, bool append_it, Cell& made) {
     const uint8_t* at = p_;
-    if (reference) {
-        Cell target = reference_record(at);
-        Node ctx = carrier_context(target, at);
-        made = *_context::own_value(ctx);
-        if (type_of(&made) != TYPE_OBJECT) invalid(at);
-        made.header &= ~FLAG_NEW_LINE;
-        if (append_it) append(into, made);
-        return;
-    }
+    if (reference) return context_reference(into, TYPE_OBJECT, append_it, made);
     int32_t class_id = compact_ ? zigzag() : int32_t(raw4());
     bool events = compact_ ? alternate : (header & (1u << 24)) != 0;
     int32_t entries[2] = {0, 0};
@@ -907,17 +900,21 @@ Node Decoder::carrier_context(const Cell& c, const uint8_t* at) {
     }
 }
 
+// A reference to an object or function decoded earlier: made := the value its
+// context holds, which must be of the type.
+void Decoder::context_reference(Node into, uint32_t type, bool append_it, Cell& made) {
+    const uint8_t* at = p_;
+    Cell target = reference_record(at);
+    Node ctx = carrier_context(target, at);
+    made = *_context::own_value(ctx);
+    if (type_of(&made) != type) invalid(at);
+    made.header &= ~FLAG_NEW_LINE;
+    if (append_it) append(into, made);
+}
+
 void Decoder::function_record(Node into, bool reference, bool append_it, Cell& made) {
     const uint8_t* at = p_;
-    if (reference) {
-        Cell target = reference_record(at);
-        Node ctx = carrier_context(target, at);
-        made = *_context::own_value(ctx);
-        if (type_of(&made) != TYPE_FUNCTION) invalid(at);
-        made.header &= ~FLAG_NEW_LINE;
-        if (append_it) append(into, made);
-        return;
-    }
+    if (reference) return context_reference(into, TYPE_FUNCTION, append_it, made);
     int32_t spec_length = count_of(compact_ ? 1 : 4);
     int32_t body_length = count_of(compact_ ? 1 : 4);
     bool present;
