@@ -178,14 +178,20 @@ constexpr auto mold_only_row = [] {
     return r;
 }();
 
+// The prefix, then the path molded as path! molds it.
+int32_t mold_prefixed(const char* prefix, Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg,
+                      int32_t part, int32_t indent) {
+    Cell path = *value;  // value may lie in a buffer that the prefix moves
+    string::concatenate_literal(buffer, prefix);
+    return path::mold(&path, buffer, only, all, flat, arg, part - 1, indent);
+}
+
 }  // namespace
 
 namespace lit_path {
 Cell* push(Cell* value) { return push_as(value, TYPE_LIT_PATH); }
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    Cell path = *value;  // value may lie in a buffer that the "'" moves
-    string::concatenate_literal(buffer, "'");
-    return path::mold(&path, buffer, only, all, flat, arg, part - 1, indent);
+    return mold_prefixed("'", value, buffer, only, all, flat, arg, part, indent);
 }
 void register_type() {
     datatype::register_type(TYPE_LIT_PATH, TYPE_PATH, "lit-path!", mold_only_row<&lit_path::mold>.entries);
@@ -207,9 +213,7 @@ void register_type() {
 namespace get_path {
 Cell* push(Cell* value) { return push_as(value, TYPE_GET_PATH); }
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    Cell path = *value;  // value may lie in a buffer that the ":" moves
-    string::concatenate_literal(buffer, ":");
-    return path::mold(&path, buffer, only, all, flat, arg, part - 1, indent);
+    return mold_prefixed(":", value, buffer, only, all, flat, arg, part, indent);
 }
 void register_type() {
     datatype::register_type(TYPE_GET_PATH, TYPE_PATH, "get-path!", mold_only_row<&get_path::mold>.entries);
