@@ -260,14 +260,7 @@ int32_t load_text(State* lex, const uint8_t* start, const uint8_t* p, const uint
         std::memcpy(dst, p, size_t(count));  // pure ASCII: one byte per character
     } else {
         walk_text(p, end, escapes, &width, [&](uint32_t cp) {
-            if (unit == 1) {
-                *dst = uint8_t(cp);
-            } else if (unit == 2) {
-                uint16_t v = uint16_t(cp);
-                std::memcpy(dst, &v, 2);
-            } else {
-                std::memcpy(dst, &cp, 4);
-            }
+            string::put_char(dst, uint32_t(unit), cp);
             dst += unit;
         });
     }

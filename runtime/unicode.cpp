@@ -120,14 +120,6 @@ Node prepare_target(Node target, int32_t count, uint32_t unit) {
     return target;
 }
 
-inline void store(uint8_t* p, uint32_t unit, uint32_t cp) {
-    switch (unit) {
-    case 1: *p = uint8_t(cp); break;
-    case 2: { uint16_t v = uint16_t(cp); std::memcpy(p, &v, 2); break; }
-    default: std::memcpy(p, &cp, 4); break;
-    }
-}
-
 // Where the decoded UTF-8 comes from: fixed memory, or a series re-derived
 // through its node after every allocation.
 struct ByteSource {
@@ -176,7 +168,7 @@ Node decode_utf8(const ByteSource& src, int32_t length, Node target, int32_t* re
     unit = memory::unit_of(s);
     uint8_t* out = memory::tail_of(s);
     int32_t left = walk_utf8(src.get(), length, crlf, [&](uint32_t cp) {
-        store(out, unit, cp);
+        string::put_char(out, unit, cp);
         out += unit;
     });
     s->tail = int32_t(out - s->data());
@@ -461,7 +453,7 @@ Node utf16le_to_string(const uint8_t* units, int32_t count, Node target, bool cr
             }
         }
         // A surrogate without its partner is kept as it is.
-        store(out, unit, u);
+        string::put_char(out, unit, u);
         out += unit;
     }
     s->tail = int32_t(out - s->data());
@@ -486,7 +478,7 @@ Node decode_windows_1251(const uint8_t* bytes, int32_t length, Node target, bool
         if (dropped(i)) continue;
         uint32_t cp = decoded(i);
         if (crlf && cp == '\r') cp = '\n';
-        store(out, unit, cp);
+        string::put_char(out, unit, cp);
         out += unit;
     }
     s->tail = int32_t(out - s->data());

@@ -25,14 +25,6 @@ inline uint32_t text_unit(const SeriesBuffer* s) {
     return u;
 }
 
-inline void put_char(uint8_t* p, uint32_t unit, uint32_t cp) {
-    switch (unit) {
-    case 1: *p = uint8_t(cp); break;
-    case 2: { uint16_t v = uint16_t(cp); std::memcpy(p, &v, 2); break; }
-    default: std::memcpy(p, &cp, 4); break;
-    }
-}
-
 // The unit that storing cp needs in a buffer of unit u. Appending keeps only
 // 0-127 in unit 1; the other stores keep 0-255.
 inline uint32_t unit_needed(uint32_t u, uint32_t cp, uint32_t byte_limit) {

@@ -37,6 +37,14 @@ inline uint32_t get_char(const uint8_t* p, uint32_t unit) {
     default: { uint32_t v; __builtin_memcpy(&v, p, 4); return v; }
     }
 }
+// Stores cp at p in a buffer of the given unit (cut to the unit's width).
+inline void put_char(uint8_t* p, uint32_t unit, uint32_t cp) {
+    switch (unit) {
+    case 1: *p = uint8_t(cp); break;
+    case 2: { uint16_t v = uint16_t(cp); __builtin_memcpy(p, &v, 2); break; }
+    default: __builtin_memcpy(p, &cp, 4); break;
+    }
+}
 
 // Address of the head character; a head past the tail is clamped (w1 rewritten).
 uint8_t* zs_head(Cell* str);

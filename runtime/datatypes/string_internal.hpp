@@ -25,14 +25,6 @@ inline uint8_t* char_address(const Cell* str, int64_t i) {
     return memory::head_of(s) + (i << unit_shift(memory::unit_of(s)));
 }
 
-inline void put_char(uint8_t* p, uint32_t unit, uint32_t cp) {
-    switch (unit) {
-    case 1: *p = uint8_t(cp); break;
-    case 2: { uint16_t v = uint16_t(cp); std::memcpy(p, &v, 2); break; }
-    default: std::memcpy(p, &cp, 4); break;
-    }
-}
-
 // The characters of a text value (any-string or binary!) from its head,
 // copied out of the series (so that later growth or user code cannot
 // disturb them), at most limit of them (limit < 0: all).

@@ -204,14 +204,7 @@ Cell* make_text_at(Cell* c, const std::vector<uint32_t>& chars, uint32_t type) {
     SeriesBuffer* s = string::buffer(c);
     uint8_t* dst = memory::tail_of(s);
     for (uint32_t cp : chars) {
-        if (unit == 1) {
-            *dst = uint8_t(cp);
-        } else if (unit == 2) {
-            uint16_t v = uint16_t(cp);
-            std::memcpy(dst, &v, 2);
-        } else {
-            std::memcpy(dst, &cp, 4);
-        }
+        string::put_char(dst, uint32_t(unit), cp);
         dst += unit;
     }
     s->tail += n * unit;
