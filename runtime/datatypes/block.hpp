@@ -87,6 +87,10 @@ Cell* push_only_star(int32_t n);
 // shared body of the molds of block!, paren! and the paths' cell molding.
 int32_t mold_each(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
                   int32_t indent);
+// The cells between open and close (both left out with only); a block that
+// holds itself shows the cycle marker instead of looping.
+int32_t mold_enclosed(const char* open, const char* close, Cell* value, Cell* buffer, bool only, bool all, bool flat,
+                      Cell* arg, int32_t part, int32_t indent);
 
 // ---- action slots ----
 

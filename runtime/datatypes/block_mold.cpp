@@ -63,15 +63,20 @@ int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
+    return mold_enclosed("[", "]", value, buffer, only, all, flat, arg, part, indent);
+}
+
+int32_t mold_enclosed(const char* open, const char* close, Cell* value, Cell* buffer, bool only, bool all, bool flat,
+                      Cell* arg, int32_t part, int32_t indent) {
     if (cycles::mold_cycle_marker(value, buffer, part, true)) return part;
-    Cell block = *value;  // value may lie in a buffer that the "[" moves
+    Cell cells = *value;  // value may lie in a buffer that the opening moves
     if (!only) {
-        string::concatenate_literal(buffer, "[");
+        string::concatenate_literal(buffer, open);
         part--;
     }
-    part = mold_each(&block, buffer, only, all, flat, arg, part, indent);
+    part = mold_each(&cells, buffer, only, all, flat, arg, part, indent);
     if (!only) {
-        string::concatenate_literal(buffer, "]");
+        string::concatenate_literal(buffer, close);
         part--;
     }
     return part;

@@ -1,11 +1,9 @@
 // paren!: a block that the evaluator evaluates in place. Everything but mold
 // is block!'s.
 #include "evaluator/stack.hpp"
-#include "runtime/cycles.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/registry.hpp"
-#include "runtime/datatypes/string.hpp"
 
 namespace zuv::paren {
 
@@ -15,19 +13,7 @@ Cell* push(Cell* value) {
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
-    // A paren that holds itself shows the marker instead of looping.
-    if (cycles::mold_cycle_marker(value, buffer, part, true)) return part;
-    Cell cells = *value;  // value may lie in a buffer that the "(" moves
-    if (!only) {
-        string::concatenate_literal(buffer, "(");
-        part--;
-    }
-    part = block::mold_each(&cells, buffer, only, all, flat, arg, part, indent);
-    if (!only) {
-        string::concatenate_literal(buffer, ")");
-        part--;
-    }
-    return part;
+    return block::mold_enclosed("(", ")", value, buffer, only, all, flat, arg, part, indent);
 }
 
 namespace {
