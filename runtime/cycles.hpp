@@ -39,4 +39,21 @@ void forward_entries(void (*forward)(uint32_t* first, uint32_t* end));
 // "..." always), lowers part by the marker's length and answers true.
 bool mold_cycle_marker(const Cell* value, Cell* buffer, int32_t& part, bool marker_flag);
 
+// One entry on the stack for the life of a walk. On leaving, also when an
+// error unwinds the walk, the stack goes back to its depth before the push,
+// so that an abandoned walk leaves no stale entry behind.
+class Entry {
+public:
+    explicit Entry(uint32_t key) : depth_(depth()) { push(key); }
+    ~Entry() {
+        int32_t extra = depth() - depth_;
+        if (extra > 0) drop(extra);
+    }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+
+private:
+    int32_t depth_;
+};
+
 }  // namespace zuv::cycles

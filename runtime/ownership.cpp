@@ -50,21 +50,7 @@ inline Cell unset_cell() { return Cell{TYPE_UNSET, 0, 0, 0}; }
 
 inline bool owner_context_q(Node ctx) { return (_context::cell_of(ctx)->header & object::CONTEXT_OWNER) != 0; }
 
-// One entry on the cycle stack for the life of a walk; an error that
-// unwinds the walk leaves no stale entry behind.
-class Visit {
-public:
-    explicit Visit(uint32_t key) : depth_(cycles::depth()) { cycles::push(key); }
-    ~Visit() {
-        int32_t extra = cycles::depth() - depth_;
-        if (extra > 0) cycles::drop(extra);
-    }
-    Visit(const Visit&) = delete;
-    Visit& operator=(const Visit&) = delete;
-
-private:
-    int32_t depth_;
-};
+using Visit = cycles::Entry;
 
 // A copy of cell i of the series behind node, or false past its tail.
 bool read_cell(Node node, int32_t i, Cell* out) {

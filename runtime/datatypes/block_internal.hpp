@@ -29,22 +29,7 @@ inline bool read_cell(Node node, int32_t i, Cell* out) {
     return true;
 }
 
-// One entry on the cycle stack for the life of a walk. On leaving, also when
-// an error unwinds the walk, the stack goes back to its depth before the
-// push, so that an abandoned walk leaves no stale entry behind.
-class CycleEntry {
-public:
-    explicit CycleEntry(uint32_t key) : depth_(cycles::depth()) { cycles::push(key); }
-    ~CycleEntry() {
-        int32_t extra = cycles::depth() - depth_;
-        if (extra > 0) cycles::drop(extra);
-    }
-    CycleEntry(const CycleEntry&) = delete;
-    CycleEntry& operator=(const CycleEntry&) = delete;
-
-private:
-    int32_t depth_;
-};
+using CycleEntry = cycles::Entry;
 
 // The value comparison of two cells under op (the compare slot of the
 // first's type; a type without one cannot be compared).

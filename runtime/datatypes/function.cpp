@@ -57,26 +57,20 @@ inline bool canonical_q(const Cell& word, int32_t symbol) { return canonical(wor
 inline bool argument_word_q(uint32_t t) { return t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD; }
 inline bool word_like_q(uint32_t t) { return argument_word_q(t) || t == TYPE_REFINEMENT; }
 
-// One node on the cycle stack for the duration of a walk; a too-deep error
-// empties the stack, so leaving drops only what is still there.
-class CycleGuard {
+// One node on the cycle stack for the duration of a walk that must never
+// meet it again: meeting it empties the stack and raises internal no-cycle.
+class CycleGuard : public cycles::Entry {
 public:
-    explicit CycleGuard(Node node) : depth_(cycles::depth()) {
+    explicit CycleGuard(Node node) : cycles::Entry(unvisited(node)) {}
+
+private:
+    static Node unvisited(Node node) {
         if (cycles::visited_q(node)) {
             cycles::reset();
             fire(ErrorCategory::internal, "no-cycle");
         }
-        cycles::push(node);
+        return node;
     }
-    ~CycleGuard() {
-        int32_t extra = cycles::depth() - depth_;
-        if (extra > 0) cycles::drop(extra);
-    }
-    CycleGuard(const CycleGuard&) = delete;
-    CycleGuard& operator=(const CycleGuard&) = delete;
-
-private:
-    int32_t depth_;
 };
 
 // ---- spec checks ----
