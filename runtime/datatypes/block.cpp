@@ -387,9 +387,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
             break;
         case TYPE_VECTOR:
             return from_vector(proto, spec, type);
-        default: {
-            fire_with_datatype("bad-make-arg", type, spec);
-        }
+        default: fire_with_datatype("bad-make-arg", type, spec);
     }
     proto->header = uint32_t(type) & TYPE_MASK;
     return proto;

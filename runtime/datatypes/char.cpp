@@ -49,9 +49,7 @@ void do_math(int32_t op) {
             // The code point with each element, in place in the vector, which is the result.
             copy_cell(vector::do_math_scalar(op, stack::arguments + 1, left, true), left);
             return;
-        default: {
-            fire_with_datatype("invalid-type", type_of(right));
-        }
+        default: fire_with_datatype("invalid-type", type_of(right));
     }
     int32_t a = int32_t(left->w2);
     int32_t r;

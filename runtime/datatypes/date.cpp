@@ -322,9 +322,7 @@ void do_math(int32_t op) {
         integer::make_at(cell::begin(a), int32_t(days));  // within the 15-bit years: fits
         return;
     }
-    default: {
-        fire_with_datatype("invalid-type", type_of(b));
-    }
+    default: fire_with_datatype("invalid-type", type_of(b));
     }
     if (!std::isfinite(t)) fire_overflow();
     n = normalize(n, &t, zone);

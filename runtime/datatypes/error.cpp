@@ -331,9 +331,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         *error = *create(&t, &i, sp, nullptr, nullptr);
         break;
     }
-    default: {
-        fire_with_datatype("bad-make-arg", TYPE_ERROR, sp);
-    }
+    default: fire_with_datatype("bad-make-arg", TYPE_ERROR, sp);
     }
     *proto = *error;
     stack::top = sp;

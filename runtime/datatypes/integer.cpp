@@ -172,9 +172,7 @@ Cell* do_math_cells(Cell* left, const Cell* right, int32_t op) {
         case TYPE_CHAR:
             do_math(get_value(left), get_value(right), op, left);
             return left;
-        default: {
-            fire_with_datatype("invalid-type", type_of(right));
-        }
+        default: fire_with_datatype("invalid-type", type_of(right));
     }
 }
 

@@ -306,9 +306,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     uint32_t wrapped = type_of(&s);
     switch (wrapped) {
         case TYPE_ACTION: case TYPE_NATIVE: case TYPE_FUNCTION: case TYPE_ROUTINE: break;
-        default: {
-            fire_with_datatype("invalid-type", wrapped);
-        }
+        default: fire_with_datatype("invalid-type", wrapped);
     }
     if (!two_arguments_q(s.w2)) fire(ErrorCategory::script, "bad-op-spec");
     if (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) {
