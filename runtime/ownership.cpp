@@ -12,6 +12,7 @@
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/series.hpp"
 #include "runtime/hash.hpp"
 #include "runtime/memory.hpp"
 
@@ -25,23 +26,13 @@ namespace {
 constexpr int32_t TABLE_SIZE = 1000;
 constexpr int32_t ENTRY_CELLS = 3;  // the bound value, the owner, the field word
 
-// Series whose cells are bound too.
-bool walked_q(uint32_t type) {
-    switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
-        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-            return true;
-        default: return false;
-    }
-}
-
 // Series (and bitset!) that carry the owned flag and get an entry.
 bool flagged_q(uint32_t type) {
     switch (type) {
         case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
         case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET: case TYPE_IMAGE:
             return true;
-        default: return walked_q(type);
+        default: return series::any_block_q(type);
     }
 }
 
@@ -80,7 +71,7 @@ void bind(const Cell& value, const Cell& owner, const Cell& word) {
             entry[2] = word;
             memory::buffer_of(node)->flags |= SERIES_OWNED;
         }
-        if (!walked_q(type) || cycles::visited_q(node)) return;
+        if (!series::any_block_q(type) || cycles::visited_q(node)) return;
         Visit visit(node);
         Cell item;
         for (int32_t i = std::max(int32_t(value.w1), 0); read_cell(node, i, &item); i++) bind(item, owner, word);
@@ -108,7 +99,7 @@ void release(const Cell& value) {
                 for (int32_t i = 0; i < ENTRY_CELLS; i++) entry[i] = unset_cell();
         }
         // A block that holds itself is walked once.
-        if (!walked_q(type) || cycles::visited_q(node)) return;
+        if (!series::any_block_q(type) || cycles::visited_q(node)) return;
         Visit visit(node);
         Cell item;
         for (int32_t i = std::max(int32_t(value.w1), 0); read_cell(node, i, &item); i++) release(item);

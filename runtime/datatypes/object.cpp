@@ -69,16 +69,6 @@ bool cloned_copy_q(uint32_t type) {
     }
 }
 
-// The copies that make binds to the new object: code and lookup tables.
-bool rebound_copy_q(uint32_t type) {
-    switch (type) {
-    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
-    case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-        return true;
-    default: return false;
-    }
-}
-
 // Replaces value index of ctx by its deep copy (through the copy action of
 // its type; a type without one stays shared). With bind_to the copy is
 // bound to that context.
@@ -92,7 +82,8 @@ void deep_copy_value(Node ctx, int32_t index, Node bind_to) {
         // The copy keeps the flag bits (the new-line marker) of the cell it replaces.
         Cell* slot = value_at(ctx, index);
         copied->header = (copied->header & TYPE_MASK) | (slot->header & ~TYPE_MASK);
-        if (bind_to && rebound_copy_q(type_of(copied))) _context::bind_block(copied, bind_to, true);
+        // Code and lookup tables bind to the new object.
+        if (bind_to && series::any_block_q(type_of(copied))) _context::bind_block(copied, bind_to, true);
         *value_at(ctx, index) = *copied;
     }
     stack::top = original;
