@@ -31,6 +31,22 @@ void virtual_free(void* address, size_t size) {
 // library needs no provider to be opened.
 void init() { console_writer::init(); }
 
+bool write_fully(int fd, const void* data, size_t count) {
+    const auto* from = static_cast<const uint8_t*>(data);
+    while (count > 0) {
+        ssize_t n = ::write(fd, from, count);
+        if (n > 0) {
+            from += n;
+            count -= size_t(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string get_current_dir() {
     std::string dir(256, '\0');
     for (;;) {

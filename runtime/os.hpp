@@ -16,6 +16,10 @@ void virtual_free(void* address, size_t size);
 
 void init();
 
+// Writes all count bytes to fd, again after an interrupted write; false on
+// any other failure. Safe in a signal handler: it only calls write(2).
+bool write_fully(int fd, const void* data, size_t count);
+
 std::string get_current_dir();
 bool set_current_dir(const char* path);
 bool set_env(const char* name, const char* value);  // value null removes

@@ -11,6 +11,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include "runtime/os.hpp"
 #include "runtime/runtime.hpp"
 
 namespace zuv::runtime {
@@ -49,18 +50,7 @@ void fault_handler(int signal, siginfo_t* info, void* context) {
     int code = fault_error_code(signal, info->si_code, reinterpret_cast<uintptr_t>(info->si_addr));
     char report[160];
     size_t n = format_runtime_error(code, instruction_address(info, context), report, sizeof report);
-    const char* p = report;
-    while (n > 0) {
-        ssize_t done = ::write(1, p, n);
-        if (done > 0) {
-            p += done;
-            n -= size_t(done);
-        } else if (done < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;
-        }
-    }
+    platform::write_fully(1, report, n);
     ::_exit(code);
 }
 

@@ -23,6 +23,7 @@
 #include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/os.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zuv::simple_io {
@@ -71,21 +72,6 @@ bool read_to_end(int fd, std::string& out) {
         else if (n < 0 && errno == EINTR) continue;
         else return n == 0;
     }
-}
-
-bool write_fully(int fd, const char* from, size_t count) {
-    while (count > 0) {
-        ssize_t n = ::write(fd, from, count);
-        if (n > 0) {
-            from += n;
-            count -= size_t(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Lines end at LF, less one CR right before it; the bytes after the last LF
@@ -272,7 +258,7 @@ void write(const Cell* file, const Cell* data, const Cell* part, int64_t seek, b
     }
     if (!file) {
         console_writer::flush();
-        if (!write_fully(STDOUT_FILENO, out.data(), out.size())) fire(ErrorCategory::access, "cannot-open");
+        if (!platform::write_fully(STDOUT_FILENO, out.data(), out.size())) fire(ErrorCategory::access, "cannot-open");
         return;
     }
     std::string path = path_of(file);
@@ -283,7 +269,7 @@ void write(const Cell* file, const Cell* data, const Cell* part, int64_t seek, b
     if (d.fd < 0) cannot_open(file);
     if (seek > 0 && ::lseek(d.fd, off_t(seek), SEEK_SET) < 0) cannot_open(file);
     if (append && ::lseek(d.fd, 0, SEEK_END) < 0) cannot_open(file);
-    if (!write_fully(d.fd, out.data(), out.size())) cannot_open(file);
+    if (!platform::write_fully(d.fd, out.data(), out.size())) cannot_open(file);
 }
 
 bool delete_(const Cell* file) {
