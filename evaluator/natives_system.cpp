@@ -43,8 +43,6 @@ namespace {
 
 inline Cell* arg(int32_t i) { return stack::arguments + i; }
 
-[[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 constexpr uint8_t STRING_OR_WORD[] = {TYPE_STRING, TYPE_FILE,     TYPE_URL,      TYPE_TAG,      TYPE_EMAIL, TYPE_REF,
                                       TYPE_WORD,   TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GET_WORD};
 constexpr uint8_t STRING_OR_NONE[] = {TYPE_STRING, TYPE_NONE};
@@ -218,7 +216,7 @@ void wait_star(bool check, const int32_t*) {
 
 // ---- processes, files and the desktop ----
 
-void call_star(bool, const int32_t*) { not_done(); }  // the process service does not exist yet
+void call_star(bool, const int32_t*) { fire_not_done(); }  // the process service does not exist yet
 
 void browse_star(bool check, const int32_t*) {
     if (check) check_argument(0, URL_OR_FILE);

@@ -47,6 +47,11 @@ extern bool uncaught_errors_exit;
 [[noreturn]] void fire(ErrorCategory category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
+// internal not-done: a case this build does not handle.
+[[noreturn]] inline void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
+// internal no-memory.
+[[noreturn]] inline void fire_no_memory() { fire(ErrorCategory::internal, "no-memory"); }
+
 // Raises script error id whose first argument is the datatype! naming type,
 // followed by arg2 when given: invalid-type and type-limit name the type
 // alone, bad-make-arg and bad-to-arg the type and the refused spec.

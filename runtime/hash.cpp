@@ -50,8 +50,6 @@ uint32_t canonical_symbol(uint32_t id) {
     return uint32_t(symbol::resolve(int32_t(id)));
 }
 
-[[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 // True when the table's stored hashes may be out of date: a collection ran
 // since they were made, and it may have renumbered the nodes they depend on.
 bool stale_q(const Table* t) {
@@ -458,7 +456,7 @@ void grow_address_table(Node table) {
 }
 
 void check_address_kind(const Table* t) {
-    if (t->kind != KIND_INTEGER && t->kind != KIND_OWNERSHIP) not_done();
+    if (t->kind != KIND_INTEGER && t->kind != KIND_OWNERSHIP) fire_not_done();
 }
 
 // A node id that names a slot in use of an existing node frame.
@@ -696,7 +694,7 @@ void free_table(Node) {}
 
 void resize_table(Node table, int32_t wanted) {
     Table* t = record(table);
-    if (t->kind != KIND_MAP && t->kind != KIND_SYMBOL) not_done();
+    if (t->kind != KIND_MAP && t->kind != KIND_SYMBOL) fire_not_done();
     int32_t buckets = round_up_power_of_two(wanted < 4 ? 4 : wanted);
     int32_t upper = int32_t(buckets * LOAD_FACTOR + 0.5);
     if (t->size >= upper) return;
@@ -746,7 +744,7 @@ Cell* put_key(Node table, int32_t position, int32_t* rebuilt) {
     if (rebuilt) *rebuilt = 0;
     Table* t = record(table);
     if (t->kind == KIND_HASH || t->kind == KIND_MAP) return put_cell_key(table, position, rebuilt);
-    if (t->kind != KIND_SYMBOL) not_done();
+    if (t->kind != KIND_SYMBOL) fire_not_done();
     if (t->occupied >= t->upper) {
         resize_table(table, 2 * t->size < t->buckets ? t->buckets - 1 : t->buckets + 1);
         t = record(table);
@@ -775,7 +773,7 @@ void insert_key(Node table, int32_t position) {
 
 void add_block_entries(Node table, int32_t first, int32_t skip) {
     int32_t kind = record(table)->kind;
-    if (kind == KIND_INTEGER || kind == KIND_OWNERSHIP) not_done();
+    if (kind == KIND_INTEGER || kind == KIND_OWNERSHIP) fire_not_done();
     if (first < 0) first = 0;
     if (kind == KIND_MAP) {
         add_map_entries(table, first);
@@ -858,7 +856,7 @@ int32_t shift_indexes(Node table, int32_t delta, int32_t position, int32_t count
 void rebuild_table(Node table, int32_t new_size) {
     RebuildGuard guard;
     collector::Root keep(table, collector::hash_table);
-    if (record(table)->kind != KIND_HASH) not_done();
+    if (record(table)->kind != KIND_HASH) fire_not_done();
     int32_t length = block_length(record(table));
     if (new_size < length) new_size = length;
     int64_t wanted = int64_t(new_size) * 3 / 2;
@@ -940,7 +938,7 @@ Cell* find_key(Node table, const Cell* key, int32_t start, int32_t skip, int32_t
         int32_t position = find_cell_position(table, *key, start, skip, mode, last, reverse);
         return position < 0 ? nullptr : cell_at(record(table), position);
     }
-    if (t->kind != KIND_SYMBOL) not_done();
+    if (t->kind != KIND_SYMBOL) fire_not_done();
     check_stamp(table);
     t = record(table);
     const uint32_t* flags = flags_of(t);
@@ -962,7 +960,7 @@ Cell* find_next_key(Node table, const Cell* key_in, int32_t* bucket, int32_t* st
     collector::Root keep_key(key);
     collector::Root keep(table, collector::hash_table);
     Table* t = record(table);
-    if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP) not_done();
+    if (t->kind == KIND_INTEGER || t->kind == KIND_OWNERSHIP) fire_not_done();
     if (t->kind == KIND_MAP && any_word_key_q(type_of(&key))) key.header = (key.header & ~TYPE_MASK) | TYPE_SET_WORD;
     uint32_t mask = uint32_t(t->buckets) - 1;
     uint32_t i;

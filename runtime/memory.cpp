@@ -30,15 +30,13 @@ constexpr int64_t FRAME_SIZE_WORD = 8;  // bytes before each frame holding its r
 constexpr int64_t PAGE = 4096;
 constexpr uint32_t MAX_NODE_FRAME_NUMBER = UINT32_MAX >> NODE_SLOT_BITS;
 
-[[noreturn]] void no_memory() { fire(ErrorCategory::internal, "no-memory"); }
-
 // count x unit bytes rounded up to 16, or no-memory when that does not fit a
 // buffer's 32-bit size.
 int32_t data_size(int64_t count, int64_t unit) {
     int64_t bytes;
-    if (count < 0 || unit <= 0 || __builtin_mul_overflow(count, unit, &bytes) || bytes > INT32_MAX) no_memory();
+    if (count < 0 || unit <= 0 || __builtin_mul_overflow(count, unit, &bytes) || bytes > INT32_MAX) fire_no_memory();
     int64_t size = runtime::round_up(bytes, 16);
-    if (size > INT32_MAX) no_memory();
+    if (size > INT32_MAX) fire_no_memory();
     return int32_t(size);
 }
 
@@ -71,7 +69,7 @@ SeriesBuffer* alloc_fixed_buffer(int32_t size, uint32_t unit, int32_t offset) {
 NodeFrame* make_node_frame() {
     uint32_t number = 1;
     while (number < node_slots.size() && node_slots[number]) ++number;
-    if (number > MAX_NODE_FRAME_NUMBER) no_memory();
+    if (number > MAX_NODE_FRAME_NUMBER) fire_no_memory();
 
     auto* f = static_cast<NodeFrame*>(alloc_frame(int64_t(sizeof(NodeFrame)) + NODE_FRAME_SLOTS * int64_t(sizeof(SeriesBuffer*))));
     f->next = nullptr;
@@ -127,7 +125,7 @@ SeriesFrame* frame_for(int64_t need) {
 SeriesBuffer* grow(Node n, int64_t new_size, SeriesBuffer** old_out) {
     SeriesBuffer* old = buffer_of(n);
     if (new_size == 0) new_size = int64_t(old->size) * 2;
-    if (new_size <= 0) no_memory();
+    if (new_size <= 0) fire_no_memory();
 
     SeriesBuffer* b;
     if (old->flags & SERIES_FIXED) {
@@ -165,7 +163,7 @@ void* alloc_frame(int64_t size) {
     uint32_t code = runtime::catch_scope(THROW_MEMORY_LEVEL, [&] { base = platform::virtual_alloc(size_t(total)); });
     if (code != 0 || !base) {
         runtime::thrown_code = 0;
-        no_memory();
+        fire_no_memory();
     }
     *static_cast<int64_t*>(base) = total;
     record.reserved += total;

@@ -27,9 +27,6 @@ namespace {
 
 constexpr uint32_t TUPLE_COUNT_SHIFT = 19;  // tuple!: part count in header bits 19-22
 
-[[noreturn]] void fire_no_memory() { fire(ErrorCategory::internal, "no-memory"); }
-[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 int32_t head_index(const Cell* b) { return std::max(int32_t(b->w1), 0); }
 int32_t used_of(const Cell* b) { return memory::used_bytes(buffer(b)); }
 // The head index pulled back to the tail when past it.

@@ -46,8 +46,6 @@ Cell* none_cell() {
     return none::make_at(&none_value);
 }
 
-[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 // Makes room for n more cells at the tail: a full buffer grows to twice the
 // size it needs (at least one cell).
 SeriesBuffer* reserve_cells(Node node, int64_t n) {

@@ -22,12 +22,6 @@ namespace zuv::block {
 
 using namespace detail;
 
-namespace detail {
-
-void fire_not_done_yet() { fire(ErrorCategory::internal, "not-done"); }
-
-}  // namespace detail
-
 namespace {
 
 // An insertion may add at most this many cells: their size in bytes must

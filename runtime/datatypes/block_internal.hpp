@@ -46,9 +46,6 @@ inline bool typeset_has(const Cell* typeset, uint32_t type) {
     return type < 96 && (bytes[type >> 3] & (0x80u >> (type & 7))) != 0;
 }
 
-// internal not-done, for the paths whose support is not built yet (hash! tables).
-[[noreturn]] void fire_not_done_yet();
-
 // script invalid-refine-arg naming the refinement (refinements::part, ::skip, ::compare).
 using series::fire_refine_arg;
 

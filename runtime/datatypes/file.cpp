@@ -25,8 +25,6 @@ namespace {
 inline bool given(const Cell* arg) { return series::given(arg, stack::arguments); }
 
 // read/as and write/allow wait for the codecs and the security policy.
-[[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 // The integer of a /part or /seek argument, -1 when absent; another type
 // raises invalid-refine-arg naming the refinement.
 int64_t position_arg(const Cell* arg, const char* refinement) {
@@ -99,7 +97,7 @@ Cell* query(Cell* value) {
 }
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
-    if (given(as)) not_done();
+    if (given(as)) fire_not_done();
     if (nul_in_name_q(source)) fire(ErrorCategory::access, "cannot-open", source);
     return simple_io::read(source, position_arg(part, "part"), position_arg(seek, "seek"), binary, lines);
 }
@@ -113,7 +111,7 @@ Cell* rename(Cell* from, Cell* to) {
 
 Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool, bool append, Cell* part, Cell* seek,
             Cell* allow, Cell* as) {
-    if (given(allow) || given(as)) not_done();
+    if (given(allow) || given(as)) fire_not_done();
     if (nul_in_name_q(destination)) fire(ErrorCategory::access, "cannot-open", destination);
     simple_io::write(destination, data, given(part) ? part : nullptr, position_arg(seek, "seek"), binary, append,
                      lines);

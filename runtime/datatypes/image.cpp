@@ -103,8 +103,6 @@ bool notify(const Cell* v, const Cell& action, const Cell* new_value, int32_t in
     return ownership::check(v, &action, new_value, index, part);
 }
 
-[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 [[noreturn]] void fire_out_of_range(const Cell* at) { fire(ErrorCategory::script, "out-of-range", at); }
 
 // The position a pick or poke names: the boxed index when it is a pair!,

@@ -47,8 +47,6 @@ bool same_series_q(const Cell* a, const Cell* b) { return type_of(a) == type_of(
     fire(ErrorCategory::script, "out-of-range", &c);
 }
 
-[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 // Tells an owned series' owner of a change (ownership.hpp): true when an
 // owner was told. The handler runs user code that may change the series:
 // callers re-read positions and buffers after it.

@@ -23,8 +23,6 @@ inline bool limit_given(const Cell* arg) {
     return series::given(arg, stack::arguments) && type_of(arg) == TYPE_INTEGER;
 }
 
-[[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 inline Cell* finish(Cell* c, Node node, int32_t type) {
     cell::begin(c)->w2 = node;
     return cell::set_type(c, uint32_t(type));
@@ -33,7 +31,7 @@ inline Cell* finish(Cell* c, Node node, int32_t type) {
 // Forms a value through its datatype's form slot into a string! buffer.
 void form_value(Cell* buffer, Cell* value) {
     auto form_fn = get_slot<Act::form>(type_of(value));
-    if (form_fn == nullptr) not_done();
+    if (form_fn == nullptr) fire_not_done();
     form_fn(value, buffer, nullptr, INT32_MAX);
 }
 
@@ -141,7 +139,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
             fire_with_datatype("bad-make-arg", TYPE_BINARY, spec);
         }
         auto to_binary = get_slot<Act::to>(TYPE_BINARY);
-        if (to_binary == nullptr) not_done();  // binary! is not registered yet
+        if (to_binary == nullptr) fire_not_done();  // binary! is not registered yet
         return to_binary(proto, spec, type);
     }
     return to(proto, spec, type);
@@ -181,7 +179,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
             form_value(proto, &value);
         } else {
             auto mold_fn = get_slot<Act::mold>(TYPE_REFINEMENT);
-            if (mold_fn == nullptr) not_done();
+            if (mold_fn == nullptr) fire_not_done();
             mold_fn(&value, proto, false, false, false, nullptr, INT32_MAX, 0);
         }
         break;
@@ -262,11 +260,11 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         int32_t index = integer::get_value(element);
         if (value == nullptr || type_of(value) == TYPE_NONE) {
             auto pick = get_slot<Act::pick>(TYPE_SERIES);
-            if (pick == nullptr) not_done();
+            if (pick == nullptr) fire_not_done();
             return pick(parent, index, nullptr);
         }
         auto poke = get_slot<Act::poke>(TYPE_SERIES);
-        if (poke == nullptr) not_done();
+        if (poke == nullptr) fire_not_done();
         return poke(parent, index, value, nullptr);
     }
     case TYPE_WORD:

@@ -27,8 +27,6 @@ using namespace detail;
 
 namespace {
 
-[[noreturn]] void fire_no_memory() { fire(ErrorCategory::internal, "no-memory"); }
-
 // The unit that appending cp needs (appending keeps only 0-127 in unit 1).
 inline uint32_t unit_for_append(uint32_t cp) { return cp <= 127 ? 1 : cp <= 0xFFFF ? 2 : 4; }
 

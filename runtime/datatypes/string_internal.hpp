@@ -50,8 +50,6 @@ inline bool notify(const Cell* series, const Cell& action, const Cell* new_value
 
 using series::fire_refine_arg;
 
-[[noreturn]] inline void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 // Text types searched and edited here: the any-strings and binary!.
 inline bool text_series_q(uint32_t type) { return any_string_q(type) || (type & TYPE_MASK) == TYPE_BINARY; }
 

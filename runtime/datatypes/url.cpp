@@ -61,8 +61,6 @@ inline bool limit_given(const Cell* arg) {
 }
 inline bool given(const Cell* arg) { return series::given(arg, stack::arguments); }
 
-[[noreturn]] void not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 bool block_like_q(uint32_t type) { return type == TYPE_BLOCK || type == TYPE_PAREN || type == TYPE_HASH; }
 
 // True when the text of the value starts with "http" (exact case; https too).
@@ -254,19 +252,19 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 Cell* open(Cell*, bool, bool, bool, bool, Cell*) {
-    not_done();  // ports of URLs come from the language's URL parser, not built yet
+    fire_not_done();  // ports of URLs come from the language's URL parser, not built yet
 }
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool, bool, bool, Cell* as) {
-    if (!http_q(source)) not_done();  // other schemes go through the URL parser's ports
-    if (given(part) || given(seek) || given(as)) not_done();
+    if (!http_q(source)) fire_not_done();  // other schemes go through the URL parser's ports
+    if (given(part) || given(seek) || given(as)) fire_not_done();
     no_connect(source);
 }
 
 Cell* write(Cell* destination, Cell* data, bool, bool, bool, bool append, Cell* part, Cell* seek, Cell* allow,
             Cell* as) {
-    if (!http_q(destination)) not_done();
-    if (append || given(part) || given(seek) || given(allow) || given(as)) not_done();
+    if (!http_q(destination)) fire_not_done();
+    if (append || given(part) || given(seek) || given(allow) || given(as)) fire_not_done();
     // A block describes the request: [method [header fields] body].
     Cell body{};
     bool has_body = true;

@@ -32,8 +32,6 @@ namespace {
 
 using string::detail::notify;
 
-[[noreturn]] void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
-
 [[noreturn]] void fire_invalid_spec_field(const Cell* spec) {
     fire(ErrorCategory::script, "invalid-spec-field", spec);
 }

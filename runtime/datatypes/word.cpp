@@ -38,12 +38,10 @@ Cell* append_from_c_string_as(const char* name, const Cell* block, uint32_t type
     return cell::set_type(append_from_c_string(name, block), type);
 }
 
-// Scanning belongs to the lexer: without it, text cannot become a word.
-[[noreturn]] void no_scanner() { fire(ErrorCategory::internal, "not-done"); }
-
 // out := the one value that a string's text loads as; it must be a word.
 void load_word(const Cell* str, Cell* out) {
-    if (!scan_hooks.scan_one_value) no_scanner();
+    // Scanning belongs to the lexer: without it, text cannot become a word.
+    if (!scan_hooks.scan_one_value) fire_not_done();
     Cell text = *str;
     scan_hooks.scan_one_value(&text, out);
     if (!any_word_q(type_of(out))) fire(ErrorCategory::script, "invalid-chars");
@@ -172,7 +170,7 @@ Cell* index_of(const Cell* word, Cell* out) {
 void index_q() { index_of(stack::arguments, stack::arguments); }
 
 int32_t load_name(const Cell* word) {
-    if (!scan_hooks.load_name) no_scanner();
+    if (!scan_hooks.load_name) fire_not_done();
     int32_t s = int32_t(word->w2);
     std::string name(reinterpret_cast<const char*>(symbol::name_of(s)), size_t(symbol::name_length(s)));
     return scan_hooks.load_name(reinterpret_cast<const uint8_t*>(name.data()), int32_t(name.size()));
