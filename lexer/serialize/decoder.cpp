@@ -196,6 +196,7 @@ private:
                const uint8_t* at);
     Cell resolve_path();
     Cell reference_record(const uint8_t* at);
+    uint32_t compact_tag(bool& new_line, bool& reference, bool* set);
     void series(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made,
                 const uint8_t* record_at);
     Node context_body(bool& values_present);
@@ -356,6 +357,18 @@ Cell Decoder::reference_record(const uint8_t* at) {
 
 // ---- records ----
 
+// The prefix bytes of a compact record (new line, reference and, where set
+// is given, set), then its tag byte, which is answered.
+uint32_t Decoder::compact_tag(bool& new_line, bool& reference, bool* set) {
+    for (;;) {
+        uint32_t t = byte();
+        if (t == 0xC0) new_line = true;
+        else if (t == 0xC1) reference = true;
+        else if (t == 0xC4 && set) *set = true;
+        else return t;
+    }
+}
+
 void Decoder::record(Node into) {
     if (++depth_ > MAX_DEPTH) invalid();
     const uint8_t* at = p_;
@@ -363,14 +376,7 @@ void Decoder::record(Node into) {
     uint32_t type, header = 0;
     bool alternate = false;
     if (compact_) {
-        uint32_t t;
-        for (;;) {
-            t = byte();
-            if (t == 0xC0) new_line = true;
-            else if (t == 0xC1) reference = true;
-            else if (t == 0xC4) set = true;
-            else break;
-        }
+        uint32_t t = compact_tag(new_line, reference, &set);
         if (set && !boot_) invalid(at);
         if (t >= 0x80) {
             if (reference || set) invalid(p_ - 1);
@@ -956,13 +962,7 @@ void Decoder::function_block(Node fn_ctx, bool body) {
     bool reference = false, new_line = false;
     int32_t head = 0;
     if (compact_) {
-        uint32_t t;
-        for (;;) {
-            t = byte();
-            if (t == 0xC0) new_line = true;
-            else if (t == 0xC1) reference = true;
-            else break;
-        }
+        uint32_t t = compact_tag(new_line, reference, nullptr);
         if ((t & 0x3F) != TYPE_BLOCK || (t & 0x80)) invalid(at);
         if (t & 0x40) head = count();
     } else {
