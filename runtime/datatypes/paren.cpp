@@ -16,19 +16,9 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
     return block::mold_enclosed("(", ")", value, buffer, only, all, flat, arg, part, indent);
 }
 
-namespace {
-
-constexpr auto row = [] {
-    struct Row { SlotEntry entries[62]; } r{};
-    for (auto& e : r.entries) e = INHERIT;
-    r.entries[int(Act::unused8) - 1] = NONE;
-    r.entries[int(Act::mold) - 1] = slot<Act::mold, &paren::mold>;
-    return r;
-}();
-static_assert(valid_row(row.entries));
-
-}  // namespace
-
-void register_type() { datatype::register_type(TYPE_PAREN, TYPE_BLOCK, "paren!", row.entries); }
+void register_type() {
+    ZUV_CHECK_ROW(mold_only_row<&paren::mold>.entries);
+    datatype::register_type(TYPE_PAREN, TYPE_BLOCK, "paren!", mold_only_row<&paren::mold>.entries);
+}
 
 }  // namespace zuv::paren

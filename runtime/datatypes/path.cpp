@@ -168,16 +168,6 @@ void register_type() { datatype::register_type(TYPE_PATH, TYPE_BLOCK, "path!", r
 
 namespace {
 
-// A child of path! (or of block!, for paren!) with its own mold only.
-template <auto Mold>
-constexpr auto mold_only_row = [] {
-    struct Row { SlotEntry entries[62]; } r{};
-    for (auto& e : r.entries) e = INHERIT;
-    r.entries[int(Act::unused8) - 1] = NONE;
-    r.entries[int(Act::mold) - 1] = slot<Act::mold, Mold>;
-    return r;
-}();
-
 // The prefix, then the path molded as path! molds it.
 int32_t mold_prefixed(const char* prefix, Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg,
                       int32_t part, int32_t indent) {

@@ -152,6 +152,17 @@ consteval bool valid_row(const SlotEntry (&row)[N]) {
 }
 #define ZUV_CHECK_ROW(row) static_assert(::zuv::valid_row(row), "registration row of " #row " is not 62 slots in order")
 
+// The row of a child that takes every action from its parent but its own
+// mold (the (empty) slot 8 stays NONE).
+template <auto Mold>
+constexpr auto mold_only_row = [] {
+    struct Row { SlotEntry entries[62]; } r{};
+    for (auto& e : r.entries) e = INHERIT;
+    r.entries[int(Act::unused8) - 1] = NONE;
+    r.entries[int(Act::mold) - 1] = slot<Act::mold, Mold>;
+    return r;
+}();
+
 namespace datatype {
 
 // Type-name table entry.
