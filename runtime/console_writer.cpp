@@ -1,12 +1,11 @@
 // Console writer on Linux: UTF-8 through write(2) on descriptor 1.
 #include "runtime/console_writer.hpp"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <poll.h>
 #include <unistd.h>
 
+#include "runtime/os.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/unicode.hpp"
@@ -28,22 +27,7 @@ inline size_t encode_utf8(uint32_t cp, uint8_t* out) {
 
 // Writes all of it, waiting out interruptions and a full non-blocking
 // descriptor; on any other failure (a closed output) the text is dropped.
-void write_all(const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t done = ::write(OUTPUT_FD, p, n);
-        if (done > 0) {
-            p += done;
-            n -= size_t(done);
-        } else if (done < 0 && errno == EINTR) {
-            continue;
-        } else if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd w{OUTPUT_FD, POLLOUT, 0};
-            ::poll(&w, 1, -1);
-        } else {
-            return;
-        }
-    }
-}
+void write_all(const uint8_t* p, size_t n) { platform::write_fully(OUTPUT_FD, p, n, true); }
 
 inline void put_code_point(uint32_t cp) {
     pending += encode_utf8(cp, buffer + pending);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -31,7 +32,7 @@ void virtual_free(void* address, size_t size) {
 // library needs no provider to be opened.
 void init() { console_writer::init(); }
 
-bool write_fully(int fd, const void* data, size_t count) {
+bool write_fully(int fd, const void* data, size_t count, bool wait_when_full) {
     const auto* from = static_cast<const uint8_t*>(data);
     while (count > 0) {
         ssize_t n = ::write(fd, from, count);
@@ -40,6 +41,9 @@ bool write_fully(int fd, const void* data, size_t count) {
             count -= size_t(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
+        } else if (n < 0 && wait_when_full && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd w{fd, POLLOUT, 0};
+            ::poll(&w, 1, -1);
         } else {
             return false;
         }

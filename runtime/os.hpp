@@ -16,9 +16,11 @@ void virtual_free(void* address, size_t size);
 
 void init();
 
-// Writes all count bytes to fd, again after an interrupted write; false on
-// any other failure. Safe in a signal handler: it only calls write(2).
-bool write_fully(int fd, const void* data, size_t count);
+// Writes all count bytes to fd, again after an interrupted write and, with
+// wait_when_full, after waiting out a full non-blocking descriptor; false on
+// any other failure. Safe in a signal handler: it only calls write(2) and
+// poll(2).
+bool write_fully(int fd, const void* data, size_t count, bool wait_when_full = false);
 
 std::string get_current_dir();
 bool set_current_dir(const char* path);
