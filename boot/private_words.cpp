@@ -164,9 +164,15 @@ void rebind_word(Cell* word) {
 
 }  // namespace
 
-void seal() {
+void seal(std::initializer_list<const char*> called_by_name) {
     Walk walk;
     walk.from_global();
+    for (const char* name : called_by_name) {
+        int32_t index = _context::find_word(_context::global, symbol::make(name), true);
+        if (index < 0) continue;
+        if (size_t(index) >= walk.read.size()) walk.read.resize(size_t(index) + 1, 0);
+        walk.read[size_t(index)] = 1;
+    }
 
     // The copies: the words read and never written, with a value at the end
     // of start-up (a case variant's entry shares its value index).

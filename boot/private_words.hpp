@@ -23,13 +23,16 @@
 // the global context as before.
 #pragma once
 
+#include <initializer_list>
+
 #include "runtime/cell.hpp"
 
 namespace zuv::private_words {
 
 // Takes the snapshot and rebinds the system's code to it (once, at the end
-// of start-up, before any user code runs).
-void seal();
+// of start-up, before any user code runs). called_by_name: the global words
+// that the C++ side evaluates by name (through rebind), copied as well.
+void seal(std::initializer_list<const char*> called_by_name);
 
 // Rebinds a block of the system's own code made after start-up (the C++
 // side's calls into the console) deeply the same way. Before seal() it does
