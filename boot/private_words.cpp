@@ -40,16 +40,16 @@ int32_t global_index(const Cell* word) {
     return index >= 0 ? index : _context::find_word(_context::global, int32_t(word->w2), true);
 }
 
-bool set_word_q(const Cell* c) {
+bool named_set_q(const Cell* c) {
     if (type_of(c) != TYPE_WORD) return false;
     return symbol::resolve(int32_t(c->w2)) == symbol::resolve(sym::set);
 }
 
 // `set` or `set/...`: the lit-word after it names a word that code writes.
 bool set_call_q(const Cell* c) {
-    if (set_word_q(c)) return true;
+    if (named_set_q(c)) return true;
     if (type_of(c) != TYPE_PATH || length_of(c->w2) == 0) return false;
-    return set_word_q(cell_in(c->w2, 0));
+    return named_set_q(cell_in(c->w2, 0));
 }
 
 // One pass over the system's code, allocating nothing: the global words it
