@@ -3,6 +3,7 @@
 #include "boot/program.hpp"
 
 #include "boot/boot_texts.hpp"
+#include "boot/private_words.hpp"
 
 #include <cerrno>
 #include <climits>
@@ -115,6 +116,8 @@ void finish_start_up() {
     stack::mark_native(&words::tag_body);
     // The library and the console, in the boot manifest's order.
     boot_texts::define_library();
+    // From here on a user's global words never reach the system's own code.
+    private_words::seal({"system", "cli-console-ctx", "halt"});
     set_console_report_base();
     safe_point();
 }
@@ -287,6 +290,7 @@ void eval_text(const char* text, const Cell* argument = nullptr) {
     Cell* code = none::make_at(stack::push_raw());
     lexer::scan(code, reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), false, true, true, false,
                 nullptr, nullptr, nullptr, nullptr);
+    private_words::rebind(code);
     if (argument) block::append_cell(code, argument);
     interpreter::eval_block(code, false);
 }

@@ -213,6 +213,59 @@ p.send_signal(signal.SIGTERM)
 check("SIGTERM ends with 143", p.wait(timeout=20), 143)
 os.unlink(path)
 
+# ---- the user's own words: redefining any of them leaves the console working ----
+REPORT = "*** Script Error: no-such-word has no value\n*** Where: do\n*** Near : no-such-word \n\n"
+for line, shown in (
+        ("append: 1", "== 1"),                    # an action
+        ("reduce: 1", "== 1"),                    # a native
+        ("load: 1", "== 1"),                      # a library function the loop calls
+        ("ask: 1", "== 1"),                       # the console's reading function
+        ("none: 5", "== 5"),
+        ("string!: 3", "== 3"),                   # a datatype word of the console's specs
+        ("integer!: 1", "== 1"),                  # a datatype word of a built-in function's spec
+        ("either: func [] []", "== func [][]"),   # control words
+        ("try: 1 catch: 1", "== 1"),
+        ("print: 0", "== 0"),
+        ("system: 1", "== 1")):
+    check(f"after `{line}` results, errors and quit work",
+          run(stdin=line + "\n1 + 1\nno-such-word\nquit/return 3\n"), (3, f"{shown}\n== 2\n{REPORT}"))
+check("the user's code sees the user's definitions",
+      run(stdin="append: func [a b] [\"mine\"] append [] 1\nnone: 5 none\n"), (0, "== \"mine\"\n== 5\n"))
+check("a library function the user calls keeps its own words", run(stdin="append: 1 load \"1 2\"\n"),
+      (0, "== [1 2]\n"))
+plain = run(stdin="f: func [] [1 / 0] f\n")
+check("the error report and its stack line are unchanged", run(stdin="print: 0 form: 1 f: func [] [1 / 0] f\n"),
+      plain)
+check("a stack line names the user's function, not the console's", "*** Stack: f \n" in plain[1], True)
+check("the console's hooks set on purpose still work",
+      run(stdin="append: 1 system/console/result: \"=>\"\n3\n"), (0, "=> \"=>\"\n=> 3\n"))
+s = Session()
+s.read_until(">> ")
+s.send("print: 0 ask: 1 halt: 1 mold: 1\r")
+s.read_until(">> ")
+s.send("1 + 1\r")
+check("a terminal session after redefinitions", s.read_until("== 2")[0], True)
+s.read_until(">> ")
+s.send("no-such-word\r")
+found, before = s.read_until(">> ")
+check("... reports errors", (found, "*** Script Error: no-such-word has no value" in before), (True, True))
+s.send("forever []\r")
+time.sleep(0.5)
+os.kill(s.pid, signal.SIGINT)
+found, before = s.read_until(">> ")
+check("... halts on Ctrl+C", (found, "(halted)" in before), (True, True))
+s.send("q\r")
+check("... and quits", s.wait(), 0)
+folder = tempfile.mkdtemp()
+path = script("Zuv [] print: 0 either: 1 none: 5 no-such-word\n", folder)
+status, out = run([path])
+check("a script's error after redefinitions is reported", (status, out.startswith(REPORT[:44])), (1, True))
+os.unlink(path)
+path = script("Zuv [] print: 0 either: 1 none: 5 x: 42\n", folder)
+check("--catch: the prompt loop after a script that redefined words", run(["--catch", path], stdin="x + 1\n"),
+      (0, "== 43\n"))
+os.unlink(path)
+
 # ---- the development switch: boot sources read from a source tree ----
 tree = tempfile.mkdtemp()
 for part in ("boot", "library", "console"):

@@ -154,11 +154,9 @@ STRINGS = ['""', '"abc"', '"héllo wörld"', '"日本語"', '"😀x😀"', '"a^(
            '"^@"', '"ABC abc"', '{braces {nested} "q"}', '(append/dup copy "" "ab" 300)', '"1 2 [3]"',
            '"x: 1 + 2"', '"[1"', '"#{00}"']
 BLOCKS = ["[]", "[1 2 3]", "[a b c]", "[1 [2 [3]]]", "cyc", "deep", "[x: 1 y: \"s\"]", "[(1 + 2) z]",
-          "copy cyc", "[1 \"a\" #\"b\" 2.5 #(none)]", "v1", "(tail v1)", "[3 1 2]", "[[1 2] [3 4]]",
+          "copy cyc", "[1 \"a\" #\"b\" 2.5 none]", "v1", "(tail v1)", "[3 1 2]", "[[1 2] [3 4]]",
           "(make block! 0)", "[a 1 b 2 c 3]", "[f0 1]", "[1 / 0]", "[rec 1]", "[break]", "[return 1]"]
-# No word the console's own code reads (none, append, ...): a program that
-# redefines one ends the console, which is not what these programs test.
-WORDS = ["'a", "'v1", "'cyc", "'obj", "'self", "'x", "'undefined-word"]
+WORDS = ["'a", "'v1", "'cyc", "'obj", "'self", "'none", "'x", "'append", "'undefined-word"]
 OTHER = {
     "none!": ["none"],
     "logic!": ["true", "false"],
@@ -229,11 +227,7 @@ class Generator:
         r = self.r
         if (fn, name) in SMALL_COUNTS:
             return str(r.randint(0, 3))
-        # A literal word argument (a loop's word) is always the program's own:
-        # a datatype or system word there would be set, and break the console.
-        if kind == "'":
-            return r.choice(["x", "v1", "obj", "cyc", "a"])
-        if kind == ":" and r.random() < 0.7:
+        if kind in ("'", ":") and r.random() < 0.7:
             return r.choice(["x", "v1", "obj", "cyc", "a"]) if r.random() < 0.8 else self.value_of("any-type!", depth)
         if r.random() < 0.12:
             return self.value_of("any-type!", depth)
