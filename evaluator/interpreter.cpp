@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/compiled.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
@@ -152,6 +153,7 @@ void init() {
     held = memory::buffer_of(held_block->w2);
     const char* plain = std::getenv("ZUV_PLAIN_WALKER");
     lean_q = !(plain && *plain);
+    compiled::init();
 }
 
 namespace {
@@ -193,13 +195,18 @@ void eval_block(const Cell* block, bool chain) {
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        int32_t position = head;
-        for (;;) {
-            current_position->w1 = uint32_t(position);
-            position = eval_expression(&code, position, end, false, false, false);
+        if (lean_q && !tracing_q && compiled::run(&code, head, end)) {
+            // Run by the block's compiled form, which takes the same steps.
             if (stack::pending()) return;
-            if (position >= limit_of(node, end)) break;
-            stack::reset();  // only the last expression's value survives
+        } else {
+            int32_t position = head;
+            for (;;) {
+                current_position->w1 = uint32_t(position);
+                position = eval_expression(&code, position, end, false, false, false);
+                if (stack::pending()) return;
+                if (position >= limit_of(node, end)) break;
+                stack::reset();  // only the last expression's value survives
+            }
         }
     }
     if (tracing_q) [[unlikely]]

@@ -125,6 +125,9 @@ extern Record record;
 void init();
 Node alloc_node();
 void free_node(Node n);
+// Called with every node free_node releases, before its slot is reused
+// (the evaluator drops what it keeps beside a block); null: none.
+extern void (*node_release_hook)(Node n);
 
 // count x unit bytes rounded up to 16; offset in bytes, or -1 for the middle.
 // A size above INT32_MAX bytes raises internal no-memory.
