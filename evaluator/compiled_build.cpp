@@ -1,10 +1,13 @@
 // The compiler of blocks: which positions of a block start a simple
 // expression, and the unit's table by node id.
 #include <cstring>
+#include <vector>
 
 #include "evaluator/compiled.hpp"
 #include "evaluator/compiled_internal.hpp"
+#include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/native.hpp"
 
 namespace zuv::interpreter::compiled {
@@ -69,30 +72,86 @@ FastOp operator_of(const Cell& c) {
     return fast_op_of(op::unwrap(value));
 }
 
-// The simple expression at p of cells [0, n), or one with next 0.
-Expr compile_at(const Cell* cells, int32_t p, int32_t n, int32_t base) {
-    Expr e;
-    int32_t i = p;
-    while (i < n && type_of(&cells[i]) == TYPE_SET_WORD && cells[i].w1 != 0 && e.sets < 255) {
-        i++;
-        e.sets++;
+// The argument cache entries of a native or action that takes fixed,
+// evaluated arguments only (before its first refinement), or false.
+bool plain_arguments(const Cell& fn, Node cache, std::vector<int32_t>* entries) {
+    Cell entry;
+    for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
+        uint32_t t = type_of(&entry);
+        if (t == TYPE_REFINEMENT) break;
+        if (t != TYPE_TYPESET) continue;
+        uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+        if (kind == ARG_RETURN) continue;
+        if (kind != ARG_NORMAL) return false;
+        entries->push_back(i);
     }
-    if (i >= n || !operand_q(cells[i])) return Expr{};
-    i++;
-    while (i + 1 < n && e.operators < MAX_OPERATORS) {
-        FastOp op = operator_of(cells[i]);
-        if (op == FAST_NONE || !operand_q(cells[i + 1])) break;
-        e.fast[e.operators++] = uint8_t(op);
-        i += 2;
-    }
-    // An operator this expression does not compute ends it: the walker runs it.
-    if (i < n && type_of(&cells[i]) == TYPE_WORD) {
-        const Cell* value = bound_value(cells[i]);
-        if (value && type_of(value) == TYPE_OP) return Expr{};
-    }
-    e.next = base + i;
-    return e;
+    (void)fn;
+    return entries->size() < 256;
 }
+
+class Compiler {
+public:
+    Compiler(Unit& unit, int32_t n) : u_(unit), cells_(unit.cells.data()), n_(n) {}
+
+    // The expression at p (relative to the head), or -1; allow_sets: at
+    // the top of a block (set-words are compiled there only).
+    int32_t expression(int32_t p, bool allow_sets, int32_t depth) {
+        Expr e;
+        e.start = p + u_.head;
+        int32_t i = p;
+        if (allow_sets)
+            while (i < n_ && type_of(&cells_[i]) == TYPE_SET_WORD && cells_[i].w1 != 0 && e.sets < 255) {
+                i++;
+                e.sets++;
+            }
+        if (i >= n_) return -1;
+        std::vector<Argument> arguments;
+        if (operand_q(cells_[i])) {
+            e.kind = type_of(&cells_[i]) == TYPE_WORD ? K_WORD : K_CONST;
+            i++;
+        } else if (const Cell* value = bound_value(cells_[i]); value && depth < MAX_NESTING &&
+                   (type_of(value) == TYPE_NATIVE || type_of(value) == TYPE_ACTION)) {
+            e.kind = K_CALL;
+            e.callee = *value;
+            e.cache = builtin_cache(e.callee);
+            std::vector<int32_t> entries;
+            if (!e.cache || !plain_arguments(e.callee, e.cache, &entries)) return -1;
+            i++;
+            bool known = true;
+            for (int32_t entry : entries) {
+                int32_t a = -1;
+                if (known && i < n_) {
+                    a = expression(i, false, depth + 1);
+                    if (a >= 0 && u_.exprs[size_t(a)].next >= 0) i = u_.exprs[size_t(a)].next - u_.head;
+                    else known = false;
+                } else {
+                    known = false;
+                }
+                arguments.push_back(Argument{entry, a});
+            }
+            e.arguments = uint8_t(arguments.size());
+            if (!known) i = -1;
+        } else {
+            return -1;
+        }
+        while (i >= 0 && i + 1 < n_ && e.operators < MAX_OPERATORS) {
+            FastOp op = operator_of(cells_[i]);
+            if (op == FAST_NONE || !operand_q(cells_[i + 1])) break;
+            e.fast[e.operators++] = uint8_t(op);
+            i += 2;
+        }
+        e.next = i >= 0 ? i + u_.head : -1;
+        e.first_argument = int32_t(u_.arguments.size());
+        u_.arguments.insert(u_.arguments.end(), arguments.begin(), arguments.end());
+        u_.exprs.push_back(e);
+        return int32_t(u_.exprs.size()) - 1;
+    }
+
+private:
+    Unit& u_;
+    const Cell* cells_;
+    int32_t n_;
+};
 
 }  // namespace
 
@@ -108,14 +167,16 @@ void build(Unit* unit, Node node, int32_t head) {
     const Cell* cells = memory::cells_head(s) + head;
     int32_t n = tail - head;
     unit->head = head;
-    unit->tail = tail;
+    unit->cycles = collector::series_cycles;
     unit->cells.assign(cells, cells + n);
-    unit->exprs.assign(size_t(n), Expr{});
+    unit->at.assign(size_t(n), -1);
+    unit->exprs.clear();
+    unit->arguments.clear();
     unit->misses = 0;
-    // The copy is read from here on: compiling reads values of words, which
-    // allocates nothing, but the copy is what the unit stands for.
-    const Cell* copy = unit->cells.data();
-    for (int32_t p = 0; p < n; p++) unit->exprs[size_t(p)] = compile_at(copy, p, n, head);
+    // Compiling reads values of words and argument caches, which allocates
+    // nothing; the copy is what the unit stands for.
+    Compiler compiler(*unit, n);
+    for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
 }
 
 }  // namespace detail

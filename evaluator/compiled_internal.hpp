@@ -17,29 +17,52 @@ constexpr int32_t MAX_CELLS = 2048;
 // A unit made again this many times (its block keeps changing) gives way to
 // the walker for good.
 constexpr int32_t MAX_REBUILDS = 8;
+// Calls nest at most this deep in one compiled expression.
+constexpr int32_t MAX_NESTING = 16;
 
-// A simple expression starting at some position p of the block: `sets`
-// set-words, then an operand at p + sets, then `operators` pairs of an
-// operator word and its right operand. An operand is a constant or a bound
-// word; its cell, and every other cell of the expression, is read from the
-// unit's copy once the block's cells are found equal to it.
+enum Kind : uint8_t {
+    K_CONST,  // a value placed as it is
+    K_WORD,   // a bound word naming a plain value
+    K_CALL,   // a bound word naming a native or action: its fixed arguments follow
+};
+
+// One expression starting at position `start`: `sets` set-words, then its
+// first value at `start + sets` by kind, then `operators` pairs of an
+// operator word and a plain right operand (a constant or a word), computed
+// in place. Every cell it reads is compared with the unit's copy when it is
+// read, and it reads the copy's cell only when they are equal.
 struct Expr {
-    int32_t next = 0;       // the position after it; 0: no compiled expression starts here
+    int32_t start = 0;
+    int32_t next = -1;  // the position after it, -1 when a part of it is walked
+    Kind kind = K_CONST;
     uint8_t sets = 0;
     uint8_t operators = 0;
+    uint8_t arguments = 0;             // K_CALL
     uint8_t fast[MAX_OPERATORS] = {};  // each operator's FastOp, as it was when compiled
+    int32_t first_argument = 0;        // K_CALL: its first entry in Unit::arguments
+    Cell callee;                       // K_CALL: the native or action the word named
+    Node cache = 0;                    // K_CALL: its argument cache
+};
+
+// An argument of a call: the entry of its argument cache, and its compiled
+// expression (an index in Unit::exprs), -1 when the walker evaluates it.
+struct Argument {
+    int32_t entry;
+    int32_t expr;
 };
 
 struct Unit {
-    int32_t head = 0;          // the block's head index it was made for
-    int32_t tail = 0;          // the block's tail when it was made
-    std::vector<Cell> cells;   // the block's cells [head, tail) when it was made
-    std::vector<Expr> exprs;   // by position - head
-    int32_t busy = 0;          // evaluations running it
-    int32_t misses = 0;        // expressions found changed since it was made
+    int32_t head = 0;               // the block's head index it was made for
+    uint32_t cycles = 0;            // the collector's cycle count when it was made
+    std::vector<Cell> cells;        // the block's cells [head, tail) when it was made
+    std::vector<int32_t> at;        // by position - head: the expression starting there, or -1
+    std::vector<Expr> exprs;
+    std::vector<Argument> arguments;
+    int32_t busy = 0;               // evaluations running it
+    int32_t misses = 0;             // cells found changed since it was made
     int32_t rebuilds = 0;
-    bool walker_only = false;  // its block keeps changing
-    bool orphan = false;       // its node was freed while it ran: deleted when the last run ends
+    bool walker_only = false;       // its block keeps changing
+    bool orphan = false;            // its node was freed while it ran: deleted when the last run ends
 };
 
 // The unit of a block by its node, or null. The entry of a node seen once,

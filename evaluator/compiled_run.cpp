@@ -7,7 +7,10 @@
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/process.hpp"
 
 namespace zuv::interpreter::compiled {
@@ -41,47 +44,156 @@ inline Cell* plain_store(const Cell& set_word) {
     return _context::kind_of(context) == _context::KIND_OBJECT ? nullptr : slot;
 }
 
-// The compiled expression at position into the result slot; false when the
-// walker must evaluate it, nothing of it having been done.
-bool run_expr(Unit& unit, const Expr& e, int32_t position, Node node, int32_t end) {
-    if (tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
-    SeriesBuffer* s = memory::buffer_of(node);
-    int32_t limit = std::min(end, memory::used_bytes(s) >> 4);
-    if (e.next > limit) return false;
-    const Cell* cells = memory::cells_head(s);
-    const Cell* copy = unit.cells.data() - unit.head;  // by absolute position
-    if (std::memcmp(cells + position, copy + position, size_t(e.next - position) * sizeof(Cell)) != 0) {
-        unit.misses++;
+// Runs compiled expressions of one unit.
+class Runner {
+public:
+    Runner(Unit& unit, const Cell* code, int32_t end) : u_(unit), code_(code), node_(code->w2), end_(end) {}
+
+    // The expression at position (its compiled form exprs[index]) as
+    // eval_expression(code, position, end, false, sub, false) evaluates it.
+    int32_t eval(int32_t index, int32_t position, bool sub) {
+        const Expr& e = u_.exprs[size_t(index)];
+        if (position != e.start || !ready() || !same(position, e.start + e.sets + 1)) [[unlikely]]
+            return eval_expression(code_, position, end_, false, sub, false);
+        if (e.sets == 0) return value(e, position, sub);
+        if (e.kind == K_CALL) return set_words(e, 0, position, sub);
+        return plain_set(e, position, sub);
+    }
+
+private:
+    Unit& u_;
+    const Cell* code_;
+    Node node_;
+    int32_t end_;
+
+    const Cell* copy() const { return u_.cells.data() - u_.head; }  // by absolute position
+
+    // Nothing stands in the way of compiled steps: no trace, no interrupt
+    // to poll, room below every limit (else the walker meets the limit).
+    static bool ready() { return !tracing_q && !runtime::interrupt_pending && room_for_short_cut(); }
+
+    // The cells [from, to) are the ones compiled, all before the end.
+    bool same(int32_t from, int32_t to) {
+        SeriesBuffer* s = memory::buffer_of(node_);
+        if (to > std::min(end_, memory::used_bytes(s) >> 4)) return false;
+        if (std::memcmp(memory::cells_head(s) + from, copy() + from, size_t(to - from) * sizeof(Cell)) == 0)
+            return true;
+        u_.misses++;
         return false;
     }
-    // An operator after it makes it a longer expression.
-    if (e.next < limit) {
-        const Cell& after = cells[e.next];
-        if (type_of(&after) == TYPE_WORD && after.w1 != 0) {
-            const Cell* slot = _context::value_slot(after.w1, int32_t(after.w3));
-            if (slot && type_of(slot) == TYPE_OP) return false;
+
+    // The first value and the operators of e (its set-words done), placed
+    // as eval_expression places them; its operand cell is checked already.
+    int32_t value(const Expr& e, int32_t position, bool sub) {
+        Cell* first_cell = stack::top;
+        int32_t p = e.start + e.sets;
+        int32_t next;
+        if (e.kind == K_CALL) {
+            next = call(e, p, sub);
+            if (stack::pending()) return next;
+        } else {
+            Cell v;
+            if (!operand(copy()[p], &v)) return eval_expression(code_, position, end_, false, sub, false);
+            if (sub) stack::push(&v);
+            else stack::set_last(&v);
+            next = p + 1;
         }
+        // Operators computed in place while their cells are the compiled ones
+        // (after a call whose arguments were all compiled).
+        bool placed = e.next >= 0 && next == e.next - 2 * e.operators;
+        for (int32_t k = 0; placed && k < e.operators && ready() && same(next, next + 2); k++, next += 2) {
+            const Cell& word = copy()[next];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || type_of(slot) != TYPE_OP) break;
+            FastOp fast = FastOp(e.fast[k]);
+            if (fast_op_of(op::unwrap(slot)) != fast) break;
+            Cell right;
+            Cell* left = sub ? first_cell : stack::arguments;
+            if (!operand(copy()[next + 1], &right) || !fast_op(fast, left, &right)) break;
+            if (!sub) copy_cell(left, first_cell);
+            stack::top = first_cell + 1;  // where the entry's result would stand
+        }
+        return eval_infix(code_, next, end_, sub, first_cell);
     }
-    int32_t p = position + e.sets;
-    Cell value;
-    if (!operand(copy[p], &value)) return false;
-    for (int32_t k = 0; k < e.operators; k++, p += 2) {
-        const Cell& word = copy[p + 1];
+
+    // A call of a native or action with fixed arguments: what run_builtin
+    // does, its arguments evaluated by their compiled expressions.
+    int32_t call(const Expr& e, int32_t p, bool sub) {
+        const Cell& word = copy()[p];
         const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-        if (!slot || type_of(slot) != TYPE_OP) return false;
-        FastOp fast = FastOp(e.fast[k]);
-        if (fast_op_of(op::unwrap(slot)) != fast) return false;
-        Cell right;
-        if (!operand(copy[p + 2], &right) || !fast_op(fast, &value, &right)) return false;
+        if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+            return eval_expression(code_, e.start + e.sets, end_, false, sub, false);
+        Cell fn = e.callee;
+        Cell name = word;
+        Cell* kept = stack::push(&fn);  // stays below the frame while the call runs
+        stack::mark_eval_native(&name);
+        int32_t position = p + 1;
+        for (int32_t k = 0; k < e.arguments; k++) {
+            const Argument& a = u_.arguments[size_t(e.first_argument + k)];
+            if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a.entry);
+            if (a.expr >= 0) position = eval(a.expr, position, true);
+            else position = eval_expression(code_, position, end_, false, true, false);
+            if (stack::pending()) return position;
+            check_builtin_argument(fn, name, e.cache, a.entry);
+        }
+        run_builtin_entry(fn);
+        if (stack::pending()) return position;
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+        copy_cell(kept + 1, kept);  // the copy of the callable is replaced by the result
+        stack::top = kept + 1;
+        return position;
     }
-    if (e.sets) {
-        for (int32_t i = 0; i < e.sets; i++)
-            if (!plain_store(copy[position + i])) return false;
-        for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(copy[position + i]) = value;
+
+    // Set-words before a call: each under a frame named by it, as
+    // eval_set_word does, the value stored through word::set.
+    int32_t set_words(const Expr& e, int32_t k, int32_t position, bool sub) {
+        Cell set_word = copy()[position];
+        stack::mark_eval_native(&set_word);
+        Cell* word = stack::push(&set_word);
+        int32_t next = position + 1;
+        if (k + 1 < e.sets) next = set_words(e, k + 1, next, true);
+        else next = value(e, next, true);
+        if (stack::pending()) return next;
+        Cell* value = word + 1;
+        if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
+        word::set(word, value);
+        stack::set_last(word + 1);
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+        return next;
     }
-    *stack::arguments = value;
-    return true;
-}
+
+    // Set-words before a plain value and its operators: stored at once when
+    // no change handler can run and no operator is left to the walker.
+    int32_t plain_set(const Expr& e, int32_t position, bool sub) {
+        int32_t p = e.start + e.sets;
+        Cell v;
+        bool done = e.next >= 0 && same(p + 1, e.next) && operand(copy()[p], &v);
+        for (int32_t k = 0; done && k < e.operators; k++, p += 2) {
+            const Cell& word = copy()[p + 1];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            FastOp fast = FastOp(e.fast[k]);
+            Cell right;
+            done = slot && type_of(slot) == TYPE_OP && fast_op_of(op::unwrap(slot)) == fast &&
+                   operand(copy()[p + 2], &right) && fast_op(fast, &v, &right);
+        }
+        if (done && e.next < limit_of(node_, end_)) {
+            // An operator after it makes it a longer expression.
+            const Cell& after = memory::cells_head(memory::buffer_of(node_))[e.next];
+            if (type_of(&after) == TYPE_WORD && after.w1 != 0) {
+                const Cell* slot = _context::value_slot(after.w1, int32_t(after.w3));
+                if (slot && type_of(slot) == TYPE_OP) done = false;
+            }
+        }
+        for (int32_t i = 0; done && i < e.sets; i++) done = plain_store(copy()[position + i]) != nullptr;
+        if (!done) return eval_expression(code_, position, end_, false, sub, false);
+        for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(copy()[position + i]) = v;
+        if (sub) stack::push(&v);
+        else stack::set_last(&v);
+        return e.next;
+    }
+};
 
 // Keeps a unit alive and unchanged while a run uses it.
 class Busy {
@@ -113,9 +225,10 @@ Unit* unit_for(Node node, int32_t head) {
         return unit;
     }
     if (unit->walker_only) return nullptr;
-    if (unit->head != head || unit->misses > 0) {
+    bool changed = unit->head != head || unit->misses > 0;
+    if (changed || unit->cycles != collector::series_cycles) {
         if (unit->busy) return unit->head == head ? unit : nullptr;
-        if (++unit->rebuilds > MAX_REBUILDS ||
+        if ((changed && ++unit->rebuilds > MAX_REBUILDS) ||
             (memory::used_bytes(memory::buffer_of(node)) >> 4) - head > MAX_CELLS) {
             unit->walker_only = true;
             return nullptr;
@@ -132,17 +245,15 @@ bool run(const Cell* code, int32_t head, int32_t end) {
     Unit* unit = unit_for(node, head);
     if (!unit) return false;
     Busy busy(unit);
+    Runner runner(*unit, code, end);
     int32_t position = head;
     for (;;) {
         current_position->w1 = uint32_t(position);
         int32_t index = position - unit->head;
-        const Expr* e = index >= 0 && index < int32_t(unit->exprs.size()) ? &unit->exprs[size_t(index)] : nullptr;
-        if (e && e->next && run_expr(*unit, *e, position, node, end)) {
-            position = e->next;
-        } else {
-            position = eval_expression(code, position, end, false, false, false);
-            if (stack::pending()) return true;
-        }
+        int32_t expr = index >= 0 && index < int32_t(unit->at.size()) ? unit->at[size_t(index)] : -1;
+        if (expr >= 0) position = runner.eval(expr, position, false);
+        else position = eval_expression(code, position, end, false, false, false);
+        if (stack::pending()) return true;
         if (position >= limit_of(node, end)) break;
         stack::reset();  // only the last expression's value survives
     }

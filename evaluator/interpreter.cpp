@@ -310,6 +310,10 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
     }
 
     if (prefix) return next;
+    return eval_infix(code, next, end, sub, first_cell);
+}
+
+int32_t eval_infix(const Cell* code, int32_t next, int32_t end, bool sub, Cell* first_cell) {
     // Infix operators: a word bound to a context with values, whose value is an op!.
     for (Cell w; next < end && read_cell(code->w2, next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;) {
         const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));

@@ -539,6 +539,47 @@ int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, 
 
 }  // namespace
 
+// ---- plain calls of natives and actions, for compiled code ----
+
+namespace detail {
+
+namespace {
+
+Call plain_call(const Cell& fn, const Cell& name, Node cache) {
+    Call c;
+    c.fn = fn;
+    c.name = name;
+    none::make_at(&c.code);
+    c.cache = cache;
+    c.end = 0;
+    c.apply = APPLY_NONE;
+    c.infix = false;
+    c.builtin = true;
+    return c;
+}
+
+}  // namespace
+
+Node builtin_cache(const Cell& fn) { return builtin_q(type_of(&fn)) ? built_cache(fn) : 0; }
+
+void check_builtin_argument(const Cell& fn, const Cell& name, Node cache, int32_t index) {
+    Cell typeset;
+    read_cell(cache, index, &typeset);
+    if (!rt_support::typeset_has_q(&typeset, type_of(stack::top - 1)))
+        fire_expect_arg(plain_call(fn, name, cache), type_of(stack::top - 1), index);
+}
+
+void fire_builtin_no_arg(const Cell& fn, const Cell& name, Node cache, int32_t index) {
+    fire_no_arg(plain_call(fn, name, cache), index);
+}
+
+void run_builtin_entry(const Cell& fn) {
+    Refinements r;
+    run_entry(fn, r);
+}
+
+}  // namespace detail
+
 // ---- calls ----
 
 int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,

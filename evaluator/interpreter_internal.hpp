@@ -162,6 +162,21 @@ inline bool fast_op(FastOp op, Cell* left, const Cell* right) {
     return false;
 }
 
+// ---- plain calls of natives and actions ----
+
+// What a call of a native or action named by a word, with fixed arguments
+// only, does around the fetching of its arguments (run_builtin's steps), for
+// code that fetches them itself.
+//
+// The argument cache of a native or action when built, else 0.
+Node builtin_cache(const Cell& fn);
+// The argument just pushed against cache entry index: script expect-arg.
+void check_builtin_argument(const Cell& fn, const Cell& name, Node cache, int32_t index);
+// The code ended before the argument of cache entry index: script no-arg.
+[[noreturn]] void fire_builtin_no_arg(const Cell& fn, const Cell& name, Node cache, int32_t index);
+// Runs the entry on the fixed arguments from stack::arguments.
+void run_builtin_entry(const Cell& fn);
+
 // ---- building typesets (rt_support::typeset_has_q reads them) ----
 
 inline void typeset_add(Cell* ts, uint32_t type) {
