@@ -65,13 +65,6 @@ bool operand_q(const Cell& c) {
     }
 }
 
-// The operator a word names now, if one that is computed in place.
-FastOp operator_of(const Cell& c) {
-    const Cell* value = bound_value(c);
-    if (!value || type_of(value) != TYPE_OP) return FAST_NONE;
-    return fast_op_of(op::unwrap(value));
-}
-
 // The argument cache entries of a native or action that takes fixed,
 // evaluated arguments only (before its first refinement), or false.
 bool plain_arguments(const Cell& fn, Node cache, std::vector<int32_t>* entries) {
@@ -95,9 +88,10 @@ public:
 
     // The expression at p (relative to the head), or -1; allow_sets: at
     // the top of a block (set-words are compiled there only).
-    int32_t expression(int32_t p, bool allow_sets, int32_t depth) {
+    int32_t expression(int32_t p, bool allow_sets, int32_t depth, bool prefix = false) {
         Expr e;
         e.start = p + u_.head;
+        e.prefix = prefix;
         int32_t i = p;
         if (allow_sets)
             while (i < n_ && type_of(&cells_[i]) == TYPE_SET_WORD && cells_[i].w1 != 0 && e.sets < 255) {
@@ -112,6 +106,7 @@ public:
         } else if (const Cell* value = bound_value(cells_[i]); value && depth < MAX_NESTING &&
                    (type_of(value) == TYPE_NATIVE || type_of(value) == TYPE_ACTION)) {
             e.kind = K_CALL;
+            e.calls = true;
             e.callee = *value;
             e.cache = builtin_cache(e.callee);
             std::vector<int32_t> entries;
@@ -134,13 +129,33 @@ public:
         } else {
             return -1;
         }
-        while (i >= 0 && i + 1 < n_ && e.operators < MAX_OPERATORS) {
-            FastOp op = operator_of(cells_[i]);
-            if (op == FAST_NONE || !operand_q(cells_[i + 1])) break;
-            e.fast[e.operators++] = uint8_t(op);
-            i += 2;
+        std::vector<Operator> operators;
+        while (!prefix && i >= 0 && i + 1 < n_ && e.operators < MAX_OPERATORS) {
+            const Cell* value = bound_value(cells_[i]);
+            if (!value || type_of(value) != TYPE_OP) break;
+            Cell fn = op::unwrap(value);
+            std::vector<int32_t> entries;
+            Operator o{*value, uint8_t(fast_op_of(fn)), operand_q(cells_[i + 1]), -1, builtin_cache(fn), 0, 0};
+            if (!o.cache || !plain_arguments(fn, o.cache, &entries) || entries.size() != 2) break;
+            o.left_entry = entries[0];
+            o.right_entry = entries[1];
+            if (e.operators == 0) e.operators_at = i + u_.head;
+            if (o.plain && o.fast != FAST_NONE) {
+                i += 2;
+            } else {
+                o.plain = false;
+                e.calls = true;
+                o.right = depth < MAX_NESTING ? expression(i + 1, false, depth + 1, true) : -1;
+                if (o.right < 0 || u_.exprs[size_t(o.right)].next < 0) i = -1;
+                else i = u_.exprs[size_t(o.right)].next - u_.head;
+            }
+            operators.push_back(o);
+            e.operators++;
+            if (i < 0) break;
         }
         e.next = i >= 0 ? i + u_.head : -1;
+        e.first_operator = int32_t(u_.operators.size());
+        u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
         e.first_argument = int32_t(u_.arguments.size());
         u_.arguments.insert(u_.arguments.end(), arguments.begin(), arguments.end());
         u_.exprs.push_back(e);
@@ -172,6 +187,7 @@ void build(Unit* unit, Node node, int32_t head) {
     unit->at.assign(size_t(n), -1);
     unit->exprs.clear();
     unit->arguments.clear();
+    unit->operators.clear();
     unit->misses = 0;
     // Compiling reads values of words and argument caches, which allocates
     // nothing; the copy is what the unit stands for.

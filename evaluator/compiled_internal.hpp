@@ -17,8 +17,9 @@ constexpr int32_t MAX_CELLS = 2048;
 // A unit made again this many times (its block keeps changing) gives way to
 // the walker for good.
 constexpr int32_t MAX_REBUILDS = 8;
-// Calls nest at most this deep in one compiled expression.
-constexpr int32_t MAX_NESTING = 16;
+// Calls nest at most this deep in one compiled expression: few enough that
+// their frames and cells stay within the room checked before it.
+constexpr int32_t MAX_NESTING = 6;
 
 enum Kind : uint8_t {
     K_CONST,  // a value placed as it is
@@ -33,15 +34,31 @@ enum Kind : uint8_t {
 // read, and it reads the copy's cell only when they are equal.
 struct Expr {
     int32_t start = 0;
+    bool prefix = false;  // an operator's right operand: no operator after it
+    bool calls = false;   // its value or an operator's is a call
+    int32_t operators_at = -1;  // the position of its first operator
     int32_t next = -1;  // the position after it, -1 when a part of it is walked
     Kind kind = K_CONST;
     uint8_t sets = 0;
     uint8_t operators = 0;
     uint8_t arguments = 0;             // K_CALL
-    uint8_t fast[MAX_OPERATORS] = {};  // each operator's FastOp, as it was when compiled
+    int32_t first_operator = 0;        // its first entry in Unit::operators
     int32_t first_argument = 0;        // K_CALL: its first entry in Unit::arguments
     Cell callee;                       // K_CALL: the native or action the word named
     Node cache = 0;                    // K_CALL: its argument cache
+};
+
+// An operator after a value: its op! as compiled, computed in place (fast)
+// when its right operand is plain, else called as the walker calls it with
+// the right operand's compiled expression (right, -1: walked).
+struct Operator {
+    Cell op;
+    uint8_t fast;
+    bool plain;
+    int32_t right;
+    Node cache;  // the wrapped native's or action's argument cache
+    int32_t left_entry;   // the cache entries of its two arguments
+    int32_t right_entry;
 };
 
 // An argument of a call: the entry of its argument cache, and its compiled
@@ -58,6 +75,7 @@ struct Unit {
     std::vector<int32_t> at;        // by position - head: the expression starting there, or -1
     std::vector<Expr> exprs;
     std::vector<Argument> arguments;
+    std::vector<Operator> operators;
     int32_t busy = 0;               // evaluations running it
     int32_t misses = 0;             // cells found changed since it was made
     int32_t rebuilds = 0;

@@ -44,6 +44,12 @@ inline Cell* plain_store(const Cell& set_word) {
     return _context::kind_of(context) == _context::KIND_OBJECT ? nullptr : slot;
 }
 
+// Nothing stands in the way of a compiled expression: no trace, no
+// interrupt to poll, room below every limit (else the walker meets the
+// limit where it would). Checked before each expression of the block: the
+// calls nested in one expression stay within the room it leaves.
+inline bool ready() { return !tracing_q && !runtime::interrupt_pending && room_for_short_cut(); }
+
 // Runs compiled expressions of one unit.
 class Runner {
 public:
@@ -53,10 +59,10 @@ public:
     // eval_expression(code, position, end, false, sub, false) evaluates it.
     int32_t eval(int32_t index, int32_t position, bool sub) {
         const Expr& e = u_.exprs[size_t(index)];
-        if (position != e.start || !ready() || !same(position, e.start + e.sets + 1)) [[unlikely]]
-            return eval_expression(code_, position, end_, false, sub, false);
+        if (position != e.start || !same(position, e.start + e.sets + 1)) [[unlikely]]
+            return eval_expression(code_, position, end_, e.prefix, sub, false);
         if (e.sets == 0) return value(e, position, sub);
-        if (e.kind == K_CALL) return set_words(e, 0, position, sub);
+        if (e.calls) return set_words(e, 0, position, sub);
         return plain_set(e, position, sub);
     }
 
@@ -68,16 +74,15 @@ private:
 
     const Cell* copy() const { return u_.cells.data() - u_.head; }  // by absolute position
 
-    // Nothing stands in the way of compiled steps: no trace, no interrupt
-    // to poll, room below every limit (else the walker meets the limit).
-    static bool ready() { return !tracing_q && !runtime::interrupt_pending && room_for_short_cut(); }
-
     // The cells [from, to) are the ones compiled, all before the end.
     bool same(int32_t from, int32_t to) {
         SeriesBuffer* s = memory::buffer_of(node_);
         if (to > std::min(end_, memory::used_bytes(s) >> 4)) return false;
-        if (std::memcmp(memory::cells_head(s) + from, copy() + from, size_t(to - from) * sizeof(Cell)) == 0)
-            return true;
+        const uint64_t* a = reinterpret_cast<const uint64_t*>(memory::cells_head(s) + from);
+        const uint64_t* b = reinterpret_cast<const uint64_t*>(copy() + from);
+        uint64_t difference = 0;
+        for (int32_t i = 0; i < 2 * (to - from); i++) difference |= a[i] ^ b[i];
+        if (difference == 0) return true;
         u_.misses++;
         return false;
     }
@@ -93,27 +98,59 @@ private:
             if (stack::pending()) return next;
         } else {
             Cell v;
-            if (!operand(copy()[p], &v)) return eval_expression(code_, position, end_, false, sub, false);
+            if (!operand(copy()[p], &v)) return eval_expression(code_, position, end_, e.prefix, sub, false);
             if (sub) stack::push(&v);
             else stack::set_last(&v);
             next = p + 1;
         }
-        // Operators computed in place while their cells are the compiled ones
-        // (after a call whose arguments were all compiled).
-        bool placed = e.next >= 0 && next == e.next - 2 * e.operators;
-        for (int32_t k = 0; placed && k < e.operators && ready() && same(next, next + 2); k++, next += 2) {
+        // Operators while their cells are the compiled ones, from where they
+        // were compiled (a walked argument may have ended elsewhere).
+        int32_t expected = e.operators_at;
+        for (int32_t k = 0; k < e.operators && next == expected && same(next, next + 1); k++) {
+            const Operator& o = u_.operators[size_t(e.first_operator + k)];
             const Cell& word = copy()[next];
             const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            if (!slot || type_of(slot) != TYPE_OP) break;
-            FastOp fast = FastOp(e.fast[k]);
-            if (fast_op_of(op::unwrap(slot)) != fast) break;
-            Cell right;
-            Cell* left = sub ? first_cell : stack::arguments;
-            if (!operand(copy()[next + 1], &right) || !fast_op(fast, left, &right)) break;
-            if (!sub) copy_cell(left, first_cell);
-            stack::top = first_cell + 1;  // where the entry's result would stand
+            if (!slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0) break;
+            if (o.plain) {
+                Cell right;
+                Cell* left = sub ? first_cell : stack::arguments;
+                if (!same(next + 1, next + 2) || !operand(copy()[next + 1], &right) ||
+                    !fast_op(FastOp(o.fast), left, &right))
+                    break;
+                if (!sub) copy_cell(left, first_cell);
+                stack::top = first_cell + 1;  // where the entry's result would stand
+                next += 2;
+                expected = next;
+            } else {
+                next = infix_call(o, word, next, sub, first_cell);
+                if (stack::pending()) return next;
+                expected = o.right >= 0 ? u_.exprs[size_t(o.right)].next : -1;
+            }
         }
-        return eval_infix(code_, next, end_, sub, first_cell);
+        return e.prefix ? next : eval_infix(code_, next, end_, sub, first_cell);
+    }
+
+    // An operator whose right operand is not plain: what eval_infix and
+    // run_call do for it, the right operand by its compiled expression.
+    int32_t infix_call(const Operator& o, const Cell& word, int32_t next, bool sub, Cell* first_cell) {
+        Cell fn = op::unwrap(&o.op);
+        Cell name = word;
+        stack::top = first_cell;  // the value just made is the operator's first argument
+        Hold hold(fn);
+        stack::mark_eval_native(&name);
+        stack::push_kept();
+        check_builtin_argument(fn, name, o.cache, o.left_entry);
+        int32_t position = next + 1;
+        if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, o.cache, o.right_entry);
+        if (o.right >= 0) position = eval(o.right, position, true);
+        else position = eval_expression(code_, position, end_, true, true, false);
+        if (stack::pending()) return position;
+        check_builtin_argument(fn, name, o.cache, o.right_entry);
+        run_builtin_entry(fn);
+        if (stack::pending()) return position;
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+        return position;
     }
 
     // A call of a native or action with fixed arguments: what run_builtin
@@ -122,7 +159,7 @@ private:
         const Cell& word = copy()[p];
         const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
         if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return eval_expression(code_, e.start + e.sets, end_, false, sub, false);
+            return eval_expression(code_, e.start + e.sets, end_, e.prefix, sub, false);
         Cell fn = e.callee;
         Cell name = word;
         Cell* kept = stack::push(&fn);  // stays below the frame while the call runs
@@ -171,12 +208,12 @@ private:
         Cell v;
         bool done = e.next >= 0 && same(p + 1, e.next) && operand(copy()[p], &v);
         for (int32_t k = 0; done && k < e.operators; k++, p += 2) {
+            const Operator& o = u_.operators[size_t(e.first_operator + k)];
             const Cell& word = copy()[p + 1];
             const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            FastOp fast = FastOp(e.fast[k]);
             Cell right;
-            done = slot && type_of(slot) == TYPE_OP && fast_op_of(op::unwrap(slot)) == fast &&
-                   operand(copy()[p + 2], &right) && fast_op(fast, &v, &right);
+            done = slot && std::memcmp(slot, &o.op, sizeof(Cell)) == 0 && operand(copy()[p + 2], &right) &&
+                   fast_op(FastOp(o.fast), &v, &right);
         }
         if (done && e.next < limit_of(node_, end_)) {
             // An operator after it makes it a longer expression.
@@ -251,7 +288,7 @@ bool run(const Cell* code, int32_t head, int32_t end) {
         current_position->w1 = uint32_t(position);
         int32_t index = position - unit->head;
         int32_t expr = index >= 0 && index < int32_t(unit->at.size()) ? unit->at[size_t(index)] : -1;
-        if (expr >= 0) position = runner.eval(expr, position, false);
+        if (expr >= 0 && ready()) position = runner.eval(expr, position, false);
         else position = eval_expression(code, position, end, false, false, false);
         if (stack::pending()) return true;
         if (position >= limit_of(node, end)) break;
