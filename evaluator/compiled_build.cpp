@@ -67,18 +67,20 @@ bool operand_q(const Cell& c) {
 
 // The argument cache entries of a native or action that takes fixed,
 // evaluated arguments only (before its first refinement), or false.
-bool plain_arguments(const Cell& fn, Node cache, std::vector<int32_t>* entries) {
+// rest: the entry after them (a refinement, the count of locals, the end).
+bool plain_arguments(Node cache, std::vector<int32_t>* entries, int32_t* rest = nullptr) {
     Cell entry;
-    for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
+    int32_t i = 0;
+    for (; read_cell(cache, i, &entry); i++) {
         uint32_t t = type_of(&entry);
-        if (t == TYPE_REFINEMENT) break;
+        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) break;
         if (t != TYPE_TYPESET) continue;
         uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
         if (kind == ARG_RETURN) continue;
         if (kind != ARG_NORMAL) return false;
         entries->push_back(i);
     }
-    (void)fn;
+    if (rest) *rest = i;
     return entries->size() < 256;
 }
 
@@ -103,14 +105,20 @@ public:
         if (operand_q(cells_[i])) {
             e.kind = type_of(&cells_[i]) == TYPE_WORD ? K_WORD : K_CONST;
             i++;
+        } else if (type_of(&cells_[i]) == TYPE_PAREN) {
+            e.kind = K_PAREN;
+            e.calls = true;
+            i++;
         } else if (const Cell* value = bound_value(cells_[i]); value && depth < MAX_NESTING &&
-                   (type_of(value) == TYPE_NATIVE || type_of(value) == TYPE_ACTION)) {
-            e.kind = K_CALL;
+                   (type_of(value) == TYPE_NATIVE || type_of(value) == TYPE_ACTION ||
+                    type_of(value) == TYPE_FUNCTION)) {
+            bool function = type_of(value) == TYPE_FUNCTION;
+            e.kind = function ? K_FUNCTION : K_CALL;
             e.calls = true;
             e.callee = *value;
-            e.cache = builtin_cache(e.callee);
+            e.cache = function ? function_cache(e.callee) : builtin_cache(e.callee);
             std::vector<int32_t> entries;
-            if (!e.cache || !plain_arguments(e.callee, e.cache, &entries)) return -1;
+            if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
             i++;
             bool known = true;
             for (int32_t entry : entries) {
@@ -136,11 +144,16 @@ public:
             Cell fn = op::unwrap(value);
             std::vector<int32_t> entries;
             Operator o{*value, uint8_t(fast_op_of(fn)), operand_q(cells_[i + 1]), -1, builtin_cache(fn), 0, 0};
-            if (!o.cache || !plain_arguments(fn, o.cache, &entries) || entries.size() != 2) break;
-            o.left_entry = entries[0];
-            o.right_entry = entries[1];
+            // Computed in place, an operator needs no argument cache (it
+            // may never have been called); called, it does.
+            bool in_place = o.plain && o.fast != FAST_NONE;
+            if (!in_place && (!o.cache || !plain_arguments(o.cache, &entries) || entries.size() != 2)) break;
+            if (!in_place) {
+                o.left_entry = entries[0];
+                o.right_entry = entries[1];
+            }
             if (e.operators == 0) e.operators_at = i + u_.head;
-            if (o.plain && o.fast != FAST_NONE) {
+            if (in_place) {
                 i += 2;
             } else {
                 o.plain = false;
@@ -184,6 +197,16 @@ void build(Unit* unit, Node node, int32_t head) {
     unit->head = head;
     unit->cycles = collector::series_cycles;
     unit->cells.assign(cells, cells + n);
+    // A set-word bound before its word was added to the context finds its
+    // index by name at every store (words are never removed: the index
+    // found stays right); a plain store takes it from here.
+    unit->resolved = unit->cells;
+    for (Cell& c : unit->resolved) {
+        if (type_of(&c) != TYPE_SET_WORD || c.w1 == 0 || int32_t(c.w3) != -1) continue;
+        int32_t index = _context::find_word(c.w1, int32_t(c.w2), false);
+        if (index < 0) index = _context::find_word(c.w1, int32_t(c.w2), true);
+        if (index >= 0) c.w3 = uint32_t(index);
+    }
     unit->at.assign(size_t(n), -1);
     unit->exprs.clear();
     unit->arguments.clear();

@@ -25,6 +25,8 @@ enum Kind : uint8_t {
     K_CONST,  // a value placed as it is
     K_WORD,   // a bound word naming a plain value
     K_CALL,   // a bound word naming a native or action: its fixed arguments follow
+    K_FUNCTION,  // a bound word naming a function without refinements used: the same
+    K_PAREN,  // a paren, evaluated as a block of its own
 };
 
 // One expression starting at position `start`: `sets` set-words, then its
@@ -46,6 +48,7 @@ struct Expr {
     int32_t first_argument = 0;        // K_CALL: its first entry in Unit::arguments
     Cell callee;                       // K_CALL: the native or action the word named
     Node cache = 0;                    // K_CALL: its argument cache
+    int32_t rest = 0;                  // K_FUNCTION: the cache entry after its fixed arguments
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)
@@ -72,6 +75,7 @@ struct Unit {
     int32_t head = 0;               // the block's head index it was made for
     uint32_t cycles = 0;            // the collector's cycle count when it was made
     std::vector<Cell> cells;        // the block's cells [head, tail) when it was made
+    std::vector<Cell> resolved;     // the same, set-words not yet given their index given it
     std::vector<int32_t> at;        // by position - head: the expression starting there, or -1
     std::vector<Expr> exprs;
     std::vector<Argument> arguments;

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/words.hpp"
 #include "runtime/process.hpp"
 
 namespace zuv::interpreter::compiled {
@@ -59,11 +60,19 @@ public:
     // eval_expression(code, position, end, false, sub, false) evaluates it.
     int32_t eval(int32_t index, int32_t position, bool sub) {
         const Expr& e = u_.exprs[size_t(index)];
-        if (position != e.start || !same(position, e.start + e.sets + 1)) [[unlikely]]
-            return eval_expression(code_, position, end_, e.prefix, sub, false);
+        if (position != e.start || !same(position, e.next >= 0 ? e.next : e.start + e.sets + 1)) [[unlikely]] {
+            forget();
+            return walk(position, end_, e.prefix, sub, false);
+        }
         if (e.sets == 0) return value(e, position, sub);
         if (e.calls) return set_words(e, 0, position, sub);
         return plain_set(e, position, sub);
+    }
+
+    // The walker evaluates the expression at position.
+    int32_t walk(int32_t position, int32_t end, bool prefix, bool sub, bool passive) {
+        forget();
+        return eval_expression(code_, position, end, prefix, sub, passive);
     }
 
 private:
@@ -72,17 +81,28 @@ private:
     Node node_;
     int32_t end_;
 
+    int32_t valid_from_ = 0;  // cells found the compiled ones, and unchanged since
+    int32_t valid_to_ = 0;
+
     const Cell* copy() const { return u_.cells.data() - u_.head; }  // by absolute position
 
-    // The cells [from, to) are the ones compiled, all before the end.
+
+    // The cells [from, to) are the ones compiled, all before the end. A
+    // range found so stays so until code that may change the block runs
+    // (forget() after every such call).
     bool same(int32_t from, int32_t to) {
+        if (from >= valid_from_ && to <= valid_to_) return true;
         SeriesBuffer* s = memory::buffer_of(node_);
         if (to > std::min(end_, memory::used_bytes(s) >> 4)) return false;
         const uint64_t* a = reinterpret_cast<const uint64_t*>(memory::cells_head(s) + from);
         const uint64_t* b = reinterpret_cast<const uint64_t*>(copy() + from);
         uint64_t difference = 0;
         for (int32_t i = 0; i < 2 * (to - from); i++) difference |= a[i] ^ b[i];
-        if (difference == 0) return true;
+        if (difference == 0) {
+            valid_from_ = from;
+            valid_to_ = to;
+            return true;
+        }
         u_.misses++;
         return false;
     }
@@ -93,12 +113,22 @@ private:
         Cell* first_cell = stack::top;
         int32_t p = e.start + e.sets;
         int32_t next;
-        if (e.kind == K_CALL) {
+        if (e.kind == K_CALL || e.kind == K_FUNCTION) {
             next = call(e, p, sub);
             if (stack::pending()) return next;
+        } else if (e.kind == K_PAREN) {
+            // A paren as a block of its own, as eval_paren evaluates it.
+            Cell paren = copy()[p];
+            stack::mark_eval_native(&words::tag_body);
+            forget();
+            eval_block(&paren, true);
+            next = p + 1;
+            if (stack::pending()) return next;
+            if (sub) stack::unwind_last();
+            else stack::unwind_last_return();
         } else {
             Cell v;
-            if (!operand(copy()[p], &v)) return eval_expression(code_, position, end_, e.prefix, sub, false);
+            if (!operand(copy()[p], &v)) return walk(position, end_, e.prefix, sub, false);
             if (sub) stack::push(&v);
             else stack::set_last(&v);
             next = p + 1;
@@ -127,7 +157,23 @@ private:
                 expected = o.right >= 0 ? u_.exprs[size_t(o.right)].next : -1;
             }
         }
-        return e.prefix ? next : eval_infix(code_, next, end_, sub, first_cell);
+        if (e.prefix || !operator_at(next)) return next;
+        forget();
+        return eval_infix(code_, next, end_, sub, first_cell);
+    }
+
+    // Code ran that may have changed the block.
+    void forget() { valid_to_ = 0; }
+
+    // An operator's word stands at position, before the end: eval_infix has
+    // work to do.
+    bool operator_at(int32_t position) {
+        SeriesBuffer* s = memory::buffer_of(node_);
+        if (position >= std::min(end_, memory::used_bytes(s) >> 4)) return false;
+        const Cell& c = memory::cells_head(s)[position];
+        if (type_of(&c) != TYPE_WORD || c.w1 == 0) return false;
+        const Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
+        return slot && type_of(slot) == TYPE_OP;
     }
 
     // An operator whose right operand is not plain: what eval_infix and
@@ -143,9 +189,10 @@ private:
         int32_t position = next + 1;
         if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, o.cache, o.right_entry);
         if (o.right >= 0) position = eval(o.right, position, true);
-        else position = eval_expression(code_, position, end_, true, true, false);
+        else position = walk(position, end_, true, true, false);
         if (stack::pending()) return position;
         check_builtin_argument(fn, name, o.cache, o.right_entry);
+        forget();
         run_builtin_entry(fn);
         if (stack::pending()) return position;
         if (sub) stack::unwind_last();
@@ -153,27 +200,41 @@ private:
         return position;
     }
 
-    // A call of a native or action with fixed arguments: what run_builtin
-    // does, its arguments evaluated by their compiled expressions.
+    // A call of a native, action or function with fixed arguments: what
+    // run_builtin or run_function does, its arguments evaluated by their
+    // compiled expressions.
     int32_t call(const Expr& e, int32_t p, bool sub) {
         const Cell& word = copy()[p];
         const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
         if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return eval_expression(code_, e.start + e.sets, end_, e.prefix, sub, false);
+            return walk(e.start + e.sets, end_, e.prefix, sub, false);
         Cell fn = e.callee;
         Cell name = word;
-        Cell* kept = stack::push(&fn);  // stays below the frame while the call runs
-        stack::mark_eval_native(&name);
+        Node context = 0;
+        Cell* kept;  // the copy of the callable, below the frame while the call runs
+        if (e.kind == K_FUNCTION) {
+            kept = begin_function_call(fn, name, &context);
+        } else {
+            kept = stack::push(&fn);
+            stack::mark_eval_native(&name);
+        }
         int32_t position = p + 1;
         for (int32_t k = 0; k < e.arguments; k++) {
             const Argument& a = u_.arguments[size_t(e.first_argument + k)];
             if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a.entry);
             if (a.expr >= 0) position = eval(a.expr, position, true);
-            else position = eval_expression(code_, position, end_, false, true, false);
+            else position = walk(position, end_, false, true, false);
             if (stack::pending()) return position;
             check_builtin_argument(fn, name, e.cache, a.entry);
         }
+        if (e.kind == K_FUNCTION) {
+            push_function_rest(e.cache, e.rest);
+            forget();
+            exec_function(&fn, context, &name, 0);
+        } else {
+            forget();
         run_builtin_entry(fn);
+        }
         if (stack::pending()) return position;
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
@@ -194,6 +255,7 @@ private:
         if (stack::pending()) return next;
         Cell* value = word + 1;
         if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
+        forget();
         word::set(word, value);
         stack::set_last(word + 1);
         if (sub) stack::unwind_last();
@@ -223,9 +285,10 @@ private:
                 if (slot && type_of(slot) == TYPE_OP) done = false;
             }
         }
-        for (int32_t i = 0; done && i < e.sets; i++) done = plain_store(copy()[position + i]) != nullptr;
-        if (!done) return eval_expression(code_, position, end_, false, sub, false);
-        for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(copy()[position + i]) = v;
+        const Cell* targets = u_.resolved.data() - u_.head;
+        for (int32_t i = 0; done && i < e.sets; i++) done = plain_store(targets[position + i]) != nullptr;
+        if (!done) return walk(position, end_, false, sub, false);
+        for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(targets[position + i]) = v;
         if (sub) stack::push(&v);
         else stack::set_last(&v);
         return e.next;
@@ -289,7 +352,7 @@ bool run(const Cell* code, int32_t head, int32_t end) {
         int32_t index = position - unit->head;
         int32_t expr = index >= 0 && index < int32_t(unit->at.size()) ? unit->at[size_t(index)] : -1;
         if (expr >= 0 && ready()) position = runner.eval(expr, position, false);
-        else position = eval_expression(code, position, end, false, false, false);
+        else position = runner.walk(position, end, false, false, false);
         if (stack::pending()) return true;
         if (position >= limit_of(node, end)) break;
         stack::reset();  // only the last expression's value survives

@@ -578,6 +578,41 @@ void run_builtin_entry(const Cell& fn) {
     run_entry(fn, r);
 }
 
+Node function_cache(const Cell& fn) { return type_of(&fn) == TYPE_FUNCTION ? built_cache(fn) : 0; }
+
+Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context) {
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    *context = function_context(fn, name, nullptr);
+    stack::mark_eval_func(&name);
+    return copy;
+}
+
+void push_function_rest(Node cache, int32_t from) {
+    bool fetching = true;
+    int32_t local_count = 0;
+    Cell entry;
+    for (int32_t i = from; read_cell(cache, i, &entry); i++) {
+        switch (type_of(&entry)) {
+            case TYPE_TYPESET:
+                if (arg_kind(&entry) == ARG_RETURN) break;
+                if (!fetching) none::push();  // an argument of a refinement left off
+                break;
+            case TYPE_REFINEMENT:
+                logic::push(false);
+                fetching = false;
+                break;
+            case TYPE_INTEGER:
+                if (local_count == 0) local_count = integer::get_value(&entry);
+                break;
+            default: break;
+        }
+    }
+    if (local_count > 0) {
+        logic::push(false);
+        for (int32_t i = 1; i < local_count; i++) none::push();
+    }
+}
+
 }  // namespace detail
 
 // ---- calls ----

@@ -177,6 +177,15 @@ void check_builtin_argument(const Cell& fn, const Cell& name, Node cache, int32_
 // Runs the entry on the fixed arguments from stack::arguments.
 void run_builtin_entry(const Cell& fn);
 
+// The same for a function (run_function's steps): its argument cache when
+// built, else 0 (also for any other callable); the copy of the callable and
+// the call frame pushed, answering the copy and the context it runs in; the
+// cells after its fixed arguments (refinements off, their arguments none,
+// the locals) pushed from cache entry from on. exec_function runs it.
+Node function_cache(const Cell& fn);
+Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context);
+void push_function_rest(Node cache, int32_t from);
+
 // ---- building typesets (rt_support::typeset_has_q reads them) ----
 
 inline void typeset_add(Cell* ts, uint32_t type) {
