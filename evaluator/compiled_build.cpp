@@ -130,7 +130,9 @@ public:
                 } else {
                     known = false;
                 }
-                arguments.push_back(Argument{entry, a});
+                Argument argument{entry, a, Cell{}};
+                read_cell(e.cache, entry, &argument.typeset);
+                arguments.push_back(argument);
             }
             e.arguments = uint8_t(arguments.size());
             if (!known) i = -1;
@@ -143,7 +145,8 @@ public:
             if (!value || type_of(value) != TYPE_OP) break;
             Cell fn = op::unwrap(value);
             std::vector<int32_t> entries;
-            Operator o{*value, uint8_t(fast_op_of(fn)), operand_q(cells_[i + 1]), -1, builtin_cache(fn), 0, 0};
+            Operator o{*value, uint8_t(fast_op_of(fn)), operand_q(cells_[i + 1]), -1, builtin_cache(fn), 0, 0,
+                       Cell{}, Cell{}};
             // Computed in place, an operator needs no argument cache (it
             // may never have been called); called, it does.
             bool in_place = o.plain && o.fast != FAST_NONE;
@@ -151,6 +154,8 @@ public:
             if (!in_place) {
                 o.left_entry = entries[0];
                 o.right_entry = entries[1];
+                read_cell(o.cache, o.left_entry, &o.left_types);
+                read_cell(o.cache, o.right_entry, &o.right_types);
             }
             if (e.operators == 0) e.operators_at = i + u_.head;
             if (in_place) {

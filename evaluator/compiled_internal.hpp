@@ -62,6 +62,8 @@ struct Operator {
     Node cache;  // the wrapped native's or action's argument cache
     int32_t left_entry;   // the cache entries of its two arguments
     int32_t right_entry;
+    Cell left_types;      // and what they admit
+    Cell right_types;
 };
 
 // An argument of a call: the entry of its argument cache, and its compiled
@@ -69,6 +71,7 @@ struct Operator {
 struct Argument {
     int32_t entry;
     int32_t expr;
+    Cell typeset;  // the entry itself: the types the argument admits
 };
 
 struct Unit {

@@ -5,6 +5,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/collector.hpp"
@@ -18,6 +19,7 @@ namespace zuv::interpreter::compiled {
 
 using namespace detail;
 using namespace interpreter::detail;
+using rt_support::typeset_has_q;
 
 namespace {
 
@@ -185,13 +187,14 @@ private:
         Hold hold(fn);
         stack::mark_eval_native(&name);
         stack::push_kept();
-        check_builtin_argument(fn, name, o.cache, o.left_entry);
+        if (!typeset_has_q(&o.left_types, type_of(stack::top - 1))) check_builtin_argument(fn, name, o.cache, o.left_entry);
         int32_t position = next + 1;
         if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, o.cache, o.right_entry);
         if (o.right >= 0) position = eval(o.right, position, true);
         else position = walk(position, end_, true, true, false);
         if (stack::pending()) return position;
-        check_builtin_argument(fn, name, o.cache, o.right_entry);
+        if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
+            check_builtin_argument(fn, name, o.cache, o.right_entry);
         forget();
         run_builtin_entry(fn);
         if (stack::pending()) return position;
@@ -225,7 +228,7 @@ private:
             if (a.expr >= 0) position = eval(a.expr, position, true);
             else position = walk(position, end_, false, true, false);
             if (stack::pending()) return position;
-            check_builtin_argument(fn, name, e.cache, a.entry);
+            if (!typeset_has_q(&a.typeset, type_of(stack::top - 1))) check_builtin_argument(fn, name, e.cache, a.entry);
         }
         if (e.kind == K_FUNCTION) {
             push_function_rest(e.cache, e.rest);

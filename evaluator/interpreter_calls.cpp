@@ -574,8 +574,8 @@ void fire_builtin_no_arg(const Cell& fn, const Cell& name, Node cache, int32_t i
 }
 
 void run_builtin_entry(const Cell& fn) {
-    Refinements r;
-    run_entry(fn, r);
+    static const Refinements none_named;  // every refinement word -1
+    run_entry(fn, none_named);
 }
 
 Node function_cache(const Cell& fn) { return type_of(&fn) == TYPE_FUNCTION ? built_cache(fn) : 0; }
