@@ -172,6 +172,7 @@ public:
             if (i < 0) break;
         }
         e.next = i >= 0 ? i + u_.head : -1;
+        e.simple = !e.calls && e.next >= 0;
         e.first_operator = int32_t(u_.operators.size());
         u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
         e.first_argument = int32_t(u_.arguments.size());

@@ -38,6 +38,7 @@ struct Expr {
     int32_t start = 0;
     bool prefix = false;  // an operator's right operand: no operator after it
     bool calls = false;   // its value or an operator's is a call
+    bool simple = false;  // a plain value and operators computed in place, its end known
     int32_t operators_at = -1;  // the position of its first operator
     int32_t next = -1;  // the position after it, -1 when a part of it is walked
     Kind kind = K_CONST;

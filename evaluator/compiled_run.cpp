@@ -56,19 +56,56 @@ inline bool ready() { return !tracing_q && !runtime::interrupt_pending && room_f
 // Runs compiled expressions of one unit.
 class Runner {
 public:
-    Runner(Unit& unit, const Cell* code, int32_t end) : u_(unit), code_(code), node_(code->w2), end_(end) {}
+    Runner(Unit& unit, const Cell* code, int32_t end)
+        : u_(unit), code_(code), node_(code->w2), end_(end), exprs_(unit.exprs.data()),
+          operators_(unit.operators.data()), copy_(unit.cells.data() - unit.head),
+          resolved_(unit.resolved.data() - unit.head) {}
 
     // The expression at position (its compiled form exprs[index]) as
     // eval_expression(code, position, end, false, sub, false) evaluates it.
     int32_t eval(int32_t index, int32_t position, bool sub) {
-        const Expr& e = u_.exprs[size_t(index)];
+        const Expr& e = exprs_[index];
         if (position != e.start || !same(position, e.next >= 0 ? e.next : e.start + e.sets + 1)) [[unlikely]] {
             forget();
             return walk(position, end_, e.prefix, sub, false);
         }
         if (e.sets == 0) return value(e, position, sub);
-        if (e.calls) return set_words(e, 0, position, sub);
-        return plain_set(e, position, sub);
+        return set_words(e, 0, position, sub);
+    }
+
+    const Expr& expr(int32_t index) const { return exprs_[index]; }
+
+    // A simple expression at the top of the block into the result slot:
+    // its value and operators computed at once, its set-words stored
+    // directly where no change handler can run. Answers the position after
+    // it, or -1 when the walker must evaluate it, nothing of it done.
+    int32_t simple(const Expr& e, int32_t position) {
+        if (!same(position, e.next)) return -1;
+        const Cell* copy = copy_;
+        int32_t p = position + e.sets;
+        Cell v;
+        if (!operand(copy[p], &v)) return -1;
+        const Operator* o = operators_ + e.first_operator;
+        for (int32_t k = 0; k < e.operators; k++, p += 2) {
+            const Cell& word = copy[p + 1];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            Cell right;
+            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || !operand(copy[p + 2], &right) ||
+                !fast_op(FastOp(o[k].fast), &v, &right))
+                return -1;
+        }
+        bool more = operator_at(e.next);  // an operator after it makes it longer
+        if (e.sets) {
+            if (more) return -1;
+            const Cell* targets = resolved_;
+            for (int32_t i = 0; i < e.sets; i++)
+                if (!plain_store(targets[position + i])) return -1;
+            for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(targets[position + i]) = v;
+        }
+        stack::set_last(&v);
+        if (!more) return e.next;
+        forget();
+        return eval_infix(code_, e.next, end_, false, stack::top);
     }
 
     // The walker evaluates the expression at position.
@@ -83,10 +120,16 @@ private:
     Node node_;
     int32_t end_;
 
+    // The unit's tables (which never change while it runs); the copies of
+    // cells by absolute position.
+    const Expr* exprs_;
+    const Operator* operators_;
+    const Cell* copy_;
+    const Cell* resolved_;
     int32_t valid_from_ = 0;  // cells found the compiled ones, and unchanged since
     int32_t valid_to_ = 0;
 
-    const Cell* copy() const { return u_.cells.data() - u_.head; }  // by absolute position
+    const Cell* copy() const { return copy_; }
 
 
     // The cells [from, to) are the ones compiled, all before the end. A
@@ -96,11 +139,13 @@ private:
         if (from >= valid_from_ && to <= valid_to_) return true;
         SeriesBuffer* s = memory::buffer_of(node_);
         if (to > std::min(end_, memory::used_bytes(s) >> 4)) return false;
-        const uint64_t* a = reinterpret_cast<const uint64_t*>(memory::cells_head(s) + from);
-        const uint64_t* b = reinterpret_cast<const uint64_t*>(copy() + from);
-        uint64_t difference = 0;
-        for (int32_t i = 0; i < 2 * (to - from); i++) difference |= a[i] ^ b[i];
-        if (difference == 0) {
+        const Cell* a = memory::cells_head(s) + from;
+        const Cell* b = copy_ + from;
+        int32_t n = to - from;
+        int32_t i = 0;
+        while (i < n && a[i].header == b[i].header && a[i].w1 == b[i].w1 && a[i].w2 == b[i].w2 && a[i].w3 == b[i].w3)
+            i++;
+        if (i == n) {
             valid_from_ = from;
             valid_to_ = to;
             return true;
@@ -139,7 +184,7 @@ private:
         // were compiled (a walked argument may have ended elsewhere).
         int32_t expected = e.operators_at;
         for (int32_t k = 0; k < e.operators && next == expected && same(next, next + 1); k++) {
-            const Operator& o = u_.operators[size_t(e.first_operator + k)];
+            const Operator& o = operators_[e.first_operator + k];
             const Cell& word = copy()[next];
             const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
             if (!slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0) break;
@@ -156,7 +201,7 @@ private:
             } else {
                 next = infix_call(o, word, next, sub, first_cell);
                 if (stack::pending()) return next;
-                expected = o.right >= 0 ? u_.exprs[size_t(o.right)].next : -1;
+                expected = o.right >= 0 ? exprs_[o.right].next : -1;
             }
         }
         if (e.prefix || !operator_at(next)) return next;
@@ -265,37 +310,6 @@ private:
         else stack::unwind_last_return();
         return next;
     }
-
-    // Set-words before a plain value and its operators: stored at once when
-    // no change handler can run and no operator is left to the walker.
-    int32_t plain_set(const Expr& e, int32_t position, bool sub) {
-        int32_t p = e.start + e.sets;
-        Cell v;
-        bool done = e.next >= 0 && same(p + 1, e.next) && operand(copy()[p], &v);
-        for (int32_t k = 0; done && k < e.operators; k++, p += 2) {
-            const Operator& o = u_.operators[size_t(e.first_operator + k)];
-            const Cell& word = copy()[p + 1];
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            Cell right;
-            done = slot && std::memcmp(slot, &o.op, sizeof(Cell)) == 0 && operand(copy()[p + 2], &right) &&
-                   fast_op(FastOp(o.fast), &v, &right);
-        }
-        if (done && e.next < limit_of(node_, end_)) {
-            // An operator after it makes it a longer expression.
-            const Cell& after = memory::cells_head(memory::buffer_of(node_))[e.next];
-            if (type_of(&after) == TYPE_WORD && after.w1 != 0) {
-                const Cell* slot = _context::value_slot(after.w1, int32_t(after.w3));
-                if (slot && type_of(slot) == TYPE_OP) done = false;
-            }
-        }
-        const Cell* targets = u_.resolved.data() - u_.head;
-        for (int32_t i = 0; done && i < e.sets; i++) done = plain_store(targets[position + i]) != nullptr;
-        if (!done) return walk(position, end_, false, sub, false);
-        for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(targets[position + i]) = v;
-        if (sub) stack::push(&v);
-        else stack::set_last(&v);
-        return e.next;
-    }
 };
 
 // Keeps a unit alive and unchanged while a run uses it.
@@ -354,8 +368,12 @@ bool run(const Cell* code, int32_t head, int32_t end) {
         current_position->w1 = uint32_t(position);
         int32_t index = position - unit->head;
         int32_t expr = index >= 0 && index < int32_t(unit->at.size()) ? unit->at[size_t(index)] : -1;
-        if (expr >= 0 && ready()) position = runner.eval(expr, position, false);
-        else position = runner.walk(position, end, false, false, false);
+        int32_t next = -1;
+        if (expr >= 0 && ready()) {
+            const Expr& e = runner.expr(expr);
+            next = e.simple && e.start == position ? runner.simple(e, position) : runner.eval(expr, position, false);
+        }
+        position = next >= 0 ? next : runner.walk(position, end, false, false, false);
         if (stack::pending()) return true;
         if (position >= limit_of(node, end)) break;
         stack::reset();  // only the last expression's value survives
