@@ -119,6 +119,8 @@ public:
             e.cache = function ? function_cache(e.callee) : builtin_cache(e.callee);
             std::vector<int32_t> entries;
             if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
+            if (type_of(value) == TYPE_NATIVE && fast_op_of(e.callee) == FAST_NONE)
+                e.entry = natives::entry_at(int32_t(e.callee.w1));
             i++;
             bool known = true;
             for (int32_t entry : entries) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "evaluator/natives.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 
@@ -50,6 +51,7 @@ struct Expr {
     Cell callee;                       // K_CALL: the native or action the word named
     Node cache = 0;                    // K_CALL: its argument cache
     int32_t rest = 0;                  // K_FUNCTION: the cache entry after its fixed arguments
+    natives::Entry entry = nullptr;    // K_CALL: a native's entry, run directly (no short cut of its own)
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)

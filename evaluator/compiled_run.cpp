@@ -1,4 +1,5 @@
 // The loop that runs a compiled block.
+#include <array>
 #include <cstring>
 
 #include "evaluator/compiled.hpp"
@@ -22,6 +23,13 @@ using namespace interpreter::detail;
 using rt_support::typeset_has_q;
 
 namespace {
+
+// The refinement words of a native called with none named.
+const std::array<int32_t, natives::MAX_REFINEMENTS> no_refinements = [] {
+    std::array<int32_t, natives::MAX_REFINEMENTS> words{};
+    words.fill(-1);
+    return words;
+}();
 
 // The value an operand gives, as the walker would place it; false when the
 // walker must evaluate it (a word naming a function, an operator or nothing).
@@ -279,9 +287,12 @@ private:
             push_function_rest(e.cache, e.rest);
             forget();
             exec_function(&fn, context, &name, 0);
+        } else if (e.entry) {
+            forget();
+            e.entry(false, no_refinements.data());
         } else {
             forget();
-        run_builtin_entry(fn);
+            run_builtin_entry(fn);
         }
         if (stack::pending()) return position;
         if (sub) stack::unwind_last();
