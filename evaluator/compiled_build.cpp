@@ -23,15 +23,20 @@ namespace {
 // slots themselves.
 Unit** pages[memory::NodeSlots::CAPACITY];
 
-void release(Node node) {
-    Unit** page = pages[node >> NODE_SLOT_BITS];
-    if (!page) return;
-    Unit*& slot = page[node & NODE_SLOT_MASK];
+size_t pages_used = 0;  // pages [0, pages_used) may be made
+
+void drop(Unit*& slot) {
     Unit* unit = slot;
     slot = nullptr;
     if (!unit || unit == SEEN) return;
     if (unit->busy) unit->orphan = true;  // the run that uses it deletes it
     else delete unit;
+}
+
+void release(Node node) {
+    Unit** page = pages[node >> NODE_SLOT_BITS];
+    if (!page) return;
+    drop(page[node & NODE_SLOT_MASK]);
 }
 
 // The value of a bound word as it stands, or null.
@@ -192,9 +197,19 @@ private:
 }  // namespace
 
 Unit*& entry_of(Node node) {
-    Unit**& page = pages[node >> NODE_SLOT_BITS];
-    if (!page) page = new Unit*[NODE_FRAME_SLOTS]();
+    size_t frame = node >> NODE_SLOT_BITS;
+    Unit**& page = pages[frame];
+    if (!page) {
+        page = new Unit*[NODE_FRAME_SLOTS]();
+        if (frame >= pages_used) pages_used = frame + 1;
+    }
     return page[node & NODE_SLOT_MASK];
+}
+
+void drop_all() {
+    for (size_t f = 0; f < pages_used; f++)
+        if (Unit** page = pages[f])
+            for (int32_t i = 0; i < NODE_FRAME_SLOTS; i++) drop(page[i]);
 }
 
 void build(Unit* unit, Node node, int32_t head) {

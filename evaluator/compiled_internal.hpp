@@ -98,6 +98,10 @@ struct Unit {
 Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
 Unit*& entry_of(Node node);
 
+// Drops every unit: nodes renumbered by the collector leave theirs under
+// ids that no longer name them.
+void drop_all();
+
 // Makes (or makes again) the unit from the block's cells as they stand.
 void build(Unit* unit, Node node, int32_t head);
 

@@ -339,6 +339,11 @@ private:
 
 // The block's unit ready to run, or null when the walker should run it.
 Unit* unit_for(Node node, int32_t head) {
+    static uint32_t renumbered = 0;  // the collector's count of node renumberings seen
+    if (collector::nodes_cycles != renumbered) [[unlikely]] {
+        renumbered = collector::nodes_cycles;
+        drop_all();
+    }
     Unit*& entry = entry_of(node);
     Unit* unit = entry;
     if (!unit) {
