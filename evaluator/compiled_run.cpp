@@ -147,13 +147,7 @@ private:
         if (from >= valid_from_ && to <= valid_to_) return true;
         SeriesBuffer* s = memory::buffer_of(node_);
         if (to > std::min(end_, memory::used_bytes(s) >> 4)) return false;
-        const Cell* a = memory::cells_head(s) + from;
-        const Cell* b = copy_ + from;
-        int32_t n = to - from;
-        int32_t i = 0;
-        while (i < n && a[i].header == b[i].header && a[i].w1 == b[i].w1 && a[i].w2 == b[i].w2 && a[i].w3 == b[i].w3)
-            i++;
-        if (i == n) {
+        if (std::memcmp(memory::cells_head(s) + from, copy_ + from, size_t(to - from) * sizeof(Cell)) == 0) {
             valid_from_ = from;
             valid_to_ = to;
             return true;
