@@ -179,6 +179,14 @@ public:
             if (i < 0) break;
         }
         e.next = i >= 0 ? i + u_.head : -1;
+        // Set-words of an object store through its change handler: under
+        // the frames the walker gives them.
+        bool object_target = false;
+        for (int32_t k = 0; k < e.sets; k++) {
+            const Cell& w = cells_[p + k];
+            object_target |= _context::kind_of(_context::cell_of(w.w1)) == _context::KIND_OBJECT;
+        }
+        e.calls |= object_target;
         e.simple = !e.calls && e.next >= 0;
         e.first_operator = int32_t(u_.operators.size());
         u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
@@ -238,7 +246,13 @@ void build(Unit* unit, Node node, int32_t head) {
     // Compiling reads values of words and argument caches, which allocates
     // nothing; the copy is what the unit stands for.
     Compiler compiler(*unit, n);
-    for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
+    bool any = false;
+    for (int32_t p = 0; p < n; p++) {
+        unit->at[size_t(p)] = compiler.expression(p, true, 0);
+        any |= unit->at[size_t(p)] >= 0;
+    }
+    // Nothing compiled: the walker runs the block without a detour.
+    unit->walker_only = !any;
 }
 
 }  // namespace detail
