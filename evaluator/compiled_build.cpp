@@ -246,13 +246,14 @@ void build(Unit* unit, Node node, int32_t head) {
     // Compiling reads values of words and argument caches, which allocates
     // nothing; the copy is what the unit stands for.
     Compiler compiler(*unit, n);
-    bool any = false;
-    for (int32_t p = 0; p < n; p++) {
-        unit->at[size_t(p)] = compiler.expression(p, true, 0);
-        any |= unit->at[size_t(p)] >= 0;
-    }
-    // Nothing compiled: the walker runs the block without a detour.
-    unit->walker_only = !any;
+    for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
+    // The compiled form gains where an operator is called on a computed
+    // right operand (the walker takes the general call protocol there);
+    // elsewhere it takes as many steps as the walker, which then runs the
+    // block without a detour.
+    bool worth = false;
+    for (const Operator& o : unit->operators) worth |= !o.plain;
+    unit->walker_only = !worth;
 }
 
 }  // namespace detail

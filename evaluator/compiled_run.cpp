@@ -332,7 +332,19 @@ private:
 };
 
 // The block's unit ready to run, or null when the walker should run it.
+Unit* find_unit(Node node, int32_t head);
+
 Unit* unit_for(Node node, int32_t head) {
+    Unit* unit = find_unit(node, head);
+    if (!unit) {
+        Unit* entry = entry_of(node);
+        // Walked for good: the block says so itself, sparing the look-up.
+        if (entry && entry != SEEN && entry->walker_only) memory::buffer_of(node)->flags |= SERIES_WALKED;
+    }
+    return unit;
+}
+
+Unit* find_unit(Node node, int32_t head) {
     static uint32_t renumbered = 0;  // the collector's count of node renumberings seen
     if (collector::nodes_cycles != renumbered) [[unlikely]] {
         renumbered = collector::nodes_cycles;
@@ -345,11 +357,11 @@ Unit* unit_for(Node node, int32_t head) {
         return nullptr;
     }
     if (unit == SEEN) {
-        if ((memory::used_bytes(memory::buffer_of(node)) >> 4) - head > MAX_CELLS) return nullptr;
         unit = new Unit;
-        build(unit, node, head);
         entry = unit;
-        return unit;
+        if ((memory::used_bytes(memory::buffer_of(node)) >> 4) - head > MAX_CELLS) unit->walker_only = true;
+        else build(unit, node, head);
+        return unit->walker_only ? nullptr : unit;
     }
     if (unit->walker_only) return nullptr;
     bool changed = unit->head != head || unit->misses > 0;
@@ -362,7 +374,7 @@ Unit* unit_for(Node node, int32_t head) {
         }
         build(unit, node, head);
     }
-    return unit;
+    return unit->walker_only ? nullptr : unit;
 }
 
 }  // namespace

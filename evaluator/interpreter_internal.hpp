@@ -131,7 +131,7 @@ inline bool plain_operand(const Cell* code, int32_t position, int32_t end, Cell*
 
 // The operator on left and right, the result left in left as the entry
 // leaves it (flag bits of left kept); false when the entry must run.
-inline bool fast_op(FastOp op, Cell* left, const Cell* right) {
+[[gnu::always_inline]] inline bool fast_op(FastOp op, Cell* left, const Cell* right) {
     uint32_t tl = type_of(left), tr = type_of(right);
     if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
         int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;

@@ -52,6 +52,7 @@ constexpr uint32_t SERIES_BIG = 0x1000000;          // lives in a big block
 constexpr uint32_t SERIES_MARK = 0x8000000;         // collector mark
 constexpr uint32_t SERIES_MIDDLE_HEAD = 0x10000000; // head placed mid-buffer at allocation
 constexpr uint32_t SERIES_ALLOCATED = 0x20000000;   // set on every buffer at allocation
+constexpr uint32_t SERIES_WALKED = 0x40000000;      // a block the evaluator walks: no compiled form (a hint)
 constexpr uint32_t SERIES_IN_USE = 0x80000000;      // cleared on an abandoned buffer
 
 constexpr int32_t NODE_FRAME_SLOTS = 10000;
