@@ -1,5 +1,6 @@
 // The compiler of blocks: which positions of a block start a simple
 // expression, and the unit's table by node id.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -57,11 +58,11 @@ bool constant_q(uint32_t type) {
     }
 }
 
-// An operand: a constant, or a bound word whose value is a plain value now
-// (checked again at each run).
+// An operand: a constant, or a bound word or an object field path whose
+// value is a plain value now (checked again at each run).
 bool operand_q(const Cell& c) {
     if (constant_q(type_of(&c))) return true;
-    const Cell* value = bound_value(c);
+    const Cell* value = type_of(&c) == TYPE_PATH ? object_field(c) : bound_value(c);
     if (!value) return false;
     switch (type_of(value)) {
         case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
@@ -100,11 +101,20 @@ public:
         e.start = p + u_.head;
         e.prefix = prefix;
         int32_t i = p;
-        if (allow_sets)
+        if (allow_sets) {
             while (i < n_ && type_of(&cells_[i]) == TYPE_SET_WORD && cells_[i].w1 != 0 && e.sets < 255) {
                 i++;
                 e.sets++;
             }
+            if (e.sets == 0 && i < n_ && type_of(&cells_[i]) == TYPE_SET_PATH) {
+                Cell path = cells_[i];
+                cell::set_type(&path, TYPE_PATH);
+                if (!object_field(path)) return -1;
+                e.set_path = true;
+                e.sets = 1;
+                i++;
+            }
+        }
         if (i >= n_) return -1;
         std::vector<Argument> arguments;
         if (operand_q(cells_[i])) {
@@ -182,12 +192,13 @@ public:
         // Set-words of an object store through its change handler: under
         // the frames the walker gives them.
         bool object_target = false;
-        for (int32_t k = 0; k < e.sets; k++) {
+        for (int32_t k = 0; k < e.sets && !e.set_path; k++) {
             const Cell& w = cells_[p + k];
             object_target |= _context::kind_of(_context::cell_of(w.w1)) == _context::KIND_OBJECT;
         }
         e.calls |= object_target;
         e.simple = !e.calls && e.next >= 0;
+        if (e.set_path && !e.simple) return -1;  // a set-path is compiled in simple expressions only
         e.first_operator = int32_t(u_.operators.size());
         u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
         e.first_argument = int32_t(u_.arguments.size());
@@ -203,6 +214,21 @@ private:
 };
 
 }  // namespace
+
+Cell* object_field(const Cell& path) {
+    SeriesBuffer* s = memory::buffer_of(path.w2);
+    int32_t head = std::max(int32_t(path.w1), 0);
+    if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
+    const Cell* c = memory::cells_head(s) + head;
+    const Cell& first = c[0];
+    const Cell& field = c[1];
+    if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
+        int32_t(field.w3) < 0)
+        return nullptr;
+    const Cell* object = _context::value_slot(first.w1, int32_t(first.w3));
+    if (!object || type_of(object) != TYPE_OBJECT || object->w1 != field.w1) return nullptr;
+    return _context::value_slot(field.w1, int32_t(field.w3));
+}
 
 Unit*& entry_of(Node node) {
     size_t frame = node >> NODE_SLOT_BITS;
@@ -253,6 +279,13 @@ void build(Unit* unit, Node node, int32_t head) {
     // block without a detour.
     bool worth = false;
     for (const Operator& o : unit->operators) worth |= !o.plain;
+    // So do object fields, which the walker reaches by a walk of the path.
+    for (int32_t p = 0; p < n && !worth; p++) {
+        int32_t index = unit->at[size_t(p)];
+        if (index < 0) continue;
+        const Expr& e = unit->exprs[size_t(index)];
+        worth = e.set_path || (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
+    }
     unit->walker_only = !worth;
 }
 

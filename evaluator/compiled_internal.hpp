@@ -24,14 +24,15 @@ constexpr int32_t MAX_NESTING = 6;
 
 enum Kind : uint8_t {
     K_CONST,  // a value placed as it is
-    K_WORD,   // a bound word naming a plain value
+    K_WORD,   // a bound word naming a plain value, or a path naming an object's field
     K_CALL,   // a bound word naming a native or action: its fixed arguments follow
     K_FUNCTION,  // a bound word naming a function without refinements used: the same
     K_PAREN,  // a paren, evaluated as a block of its own
 };
 
-// One expression starting at position `start`: `sets` set-words, then its
-// first value at `start + sets` by kind, then `operators` pairs of an
+// One expression starting at position `start`: `sets` set-words (or one
+// set-path naming an object's field), then its first value at `start + sets`
+// by kind, then `operators` pairs of an
 // operator word and a plain right operand (a constant or a word), computed
 // in place. Every cell it reads is compared with the unit's copy when it is
 // read, and it reads the copy's cell only when they are equal.
@@ -44,6 +45,7 @@ struct Expr {
     int32_t next = -1;  // the position after it, -1 when a part of it is walked
     Kind kind = K_CONST;
     uint8_t sets = 0;
+    bool set_path = false;  // its one set-word is a set-path of an object's field
     uint8_t operators = 0;
     uint8_t arguments = 0;             // K_CALL
     int32_t first_operator = 0;        // its first entry in Unit::operators
@@ -101,6 +103,11 @@ Unit*& entry_of(Node node);
 // Drops every unit: nodes renumbered by the collector leave theirs under
 // ids that no longer name them.
 void drop_all();
+
+// The field a path of two words names: the head word's value is an object
+// and the second word is bound to its context (the walk binds it so at its
+// first use). Its slot, or null for any other path.
+Cell* object_field(const Cell& path);
 
 // Makes (or makes again) the unit from the block's cells as they stand.
 void build(Unit* unit, Node node, int32_t head);

@@ -34,11 +34,15 @@ const std::array<int32_t, natives::MAX_REFINEMENTS> no_refinements = [] {
 // The value an operand gives, as the walker would place it; false when the
 // walker must evaluate it (a word naming a function, an operator or nothing).
 inline bool operand(const Cell& c, Cell* out) {
-    if (type_of(&c) != TYPE_WORD) {
+    const Cell* slot;
+    if (type_of(&c) == TYPE_WORD) {
+        slot = _context::value_slot(c.w1, int32_t(c.w3));
+    } else if (type_of(&c) == TYPE_PATH) {
+        slot = object_field(c);  // what the walk of the path finds, when it finds a field
+    } else {
         *out = c;
         return true;
     }
-    const Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
     if (!slot) return false;
     switch (type_of(slot)) {
         case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
@@ -103,6 +107,22 @@ public:
                 return -1;
         }
         bool more = operator_at(e.next);  // an operator after it makes it longer
+        if (e.set_path) {
+            // The field stored as the walk of the set-path stores it, when no
+            // change handler of the object can run.
+            if (more) return -1;
+            Cell path = copy[position];
+            cell::set_type(&path, TYPE_PATH);
+            if (!object_field(path)) return -1;
+            const Cell& field = memory::cells_head(memory::buffer_of(path.w2))[std::max(int32_t(path.w1), 0) + 1];
+            Node context = field.w1;
+            const Cell* owner = _context::own_value(context);
+            if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
+            Cell word = field;
+            _context::set_in(&word, &v, context, true);
+            stack::set_last(&v);
+            return e.next;
+        }
         if (e.sets) {
             if (more) return -1;
             const Cell* targets = resolved_;
