@@ -124,11 +124,14 @@ public:
             e.kind = K_PAREN;
             e.calls = true;
             i++;
-        } else if (const Cell* value = bound_value(cells_[i]); value && depth < MAX_NESTING &&
-                   (type_of(value) == TYPE_NATIVE || type_of(value) == TYPE_ACTION ||
-                    type_of(value) == TYPE_FUNCTION)) {
+        } else if (const Cell* value = type_of(&cells_[i]) == TYPE_PATH ? object_field(cells_[i])
+                                                                         : bound_value(cells_[i]);
+                   value && depth < MAX_NESTING &&
+                   (type_of(value) == TYPE_FUNCTION ||
+                    (type_of(&cells_[i]) == TYPE_WORD &&
+                     (type_of(value) == TYPE_NATIVE || type_of(value) == TYPE_ACTION)))) {
             bool function = type_of(value) == TYPE_FUNCTION;
-            e.kind = function ? K_FUNCTION : K_CALL;
+            e.kind = type_of(&cells_[i]) == TYPE_PATH ? K_METHOD : function ? K_FUNCTION : K_CALL;
             e.calls = true;
             e.callee = *value;
             e.cache = function ? function_cache(e.callee) : builtin_cache(e.callee);
@@ -284,7 +287,8 @@ void build(Unit* unit, Node node, int32_t head) {
         int32_t index = unit->at[size_t(p)];
         if (index < 0) continue;
         const Expr& e = unit->exprs[size_t(index)];
-        worth = e.set_path || (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
+        worth = e.set_path || e.kind == K_METHOD ||
+                (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
     }
     unit->walker_only = !worth;
 }

@@ -28,6 +28,7 @@ enum Kind : uint8_t {
     K_CALL,   // a bound word naming a native or action: its fixed arguments follow
     K_FUNCTION,  // a bound word naming a function without refinements used: the same
     K_PAREN,  // a paren, evaluated as a block of its own
+    K_METHOD,  // a path of two words naming a function in an object: called as K_FUNCTION
 };
 
 // One expression starting at position `start`: `sets` set-words (or one

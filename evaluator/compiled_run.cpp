@@ -182,7 +182,7 @@ private:
         Cell* first_cell = stack::top;
         int32_t p = e.start + e.sets;
         int32_t next;
-        if (e.kind == K_CALL || e.kind == K_FUNCTION) {
+        if (e.kind == K_CALL || e.kind == K_FUNCTION || e.kind == K_METHOD) {
             next = call(e, p, sub);
             if (stack::pending()) return next;
         } else if (e.kind == K_PAREN) {
@@ -274,16 +274,37 @@ private:
     // run_builtin or run_function does, its arguments evaluated by their
     // compiled expressions.
     int32_t call(const Expr& e, int32_t p, bool sub) {
+        if (e.kind == K_METHOD) return method(e, p, sub);
         const Cell& word = copy()[p];
         const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
         if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
             return walk(e.start + e.sets, end_, e.prefix, sub, false);
+        return call_with(e, p, word, nullptr, sub);
+    }
+
+    // A function found in an object through a path of two words: what the
+    // walk of the path and call_from_path do, the path and the object held
+    // while it runs, the object's context the function's.
+    int32_t method(const Expr& e, int32_t p, bool sub) {
+        Cell path = copy()[p];
+        const Cell* slot = object_field(path);
+        if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+            return walk(e.start + e.sets, end_, e.prefix, sub, false);
+        const Cell* head = memory::cells_head(memory::buffer_of(path.w2)) + std::max(int32_t(path.w1), 0);
+        Cell name = head[1];  // the field's word, bound to the object
+        Cell object = *_context::value_slot(head[0].w1, int32_t(head[0].w3));
+        Hold hold_path(path);
+        Hold hold_object(object);  // its context stays alive while the method runs
+        return call_with(e, p, name, &object, sub);
+    }
+
+    int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
         Cell fn = e.callee;
         Cell name = word;
         Node context = 0;
         Cell* kept;  // the copy of the callable, below the frame while the call runs
-        if (e.kind == K_FUNCTION) {
-            kept = begin_function_call(fn, name, &context);
+        if (e.kind != K_CALL) {
+            kept = begin_function_call(fn, name, &context, object);
         } else {
             kept = stack::push(&fn);
             stack::mark_eval_native(&name);
@@ -297,7 +318,7 @@ private:
             if (stack::pending()) return position;
             if (!typeset_has_q(&a.typeset, type_of(stack::top - 1))) check_builtin_argument(fn, name, e.cache, a.entry);
         }
-        if (e.kind == K_FUNCTION) {
+        if (e.kind != K_CALL) {
             push_function_rest(e.cache, e.rest);
             forget();
             exec_function(&fn, context, &name, 0);

@@ -580,9 +580,9 @@ void run_builtin_entry(const Cell& fn) {
 
 Node function_cache(const Cell& fn) { return type_of(&fn) == TYPE_FUNCTION ? built_cache(fn) : 0; }
 
-Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context) {
+Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const Cell* object) {
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    *context = function_context(fn, name, nullptr);
+    *context = function_context(fn, name, object);
     stack::mark_eval_func(&name);
     return copy;
 }

@@ -181,9 +181,10 @@ void run_builtin_entry(const Cell& fn);
 // built, else 0 (also for any other callable); the copy of the callable and
 // the call frame pushed, answering the copy and the context it runs in; the
 // cells after its fixed arguments (refinements off, their arguments none,
-// the locals) pushed from cache entry from on. exec_function runs it.
+// the locals) pushed from cache entry from on. exec_function runs it. object:
+// the object a method was found in (its context is the function's).
 Node function_cache(const Cell& fn);
-Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context);
+Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const Cell* object = nullptr);
 void push_function_rest(Node cache, int32_t from);
 
 // ---- building typesets (rt_support::typeset_has_q reads them) ----
