@@ -337,6 +337,12 @@ void run_entry(const Cell& fn, const Refinements& r) {
             string::append(stack::arguments, stack::arguments + 1, -1, false, 1, true);
             return;
         }
+        // append to a block without refinements: the block's own append.
+        if (type_of(&fn) == TYPE_ACTION && index == int32_t(Act::append) && stack::top - stack::arguments == 2 &&
+            r.words[0] == -1 && r.words[1] == -1 && r.words[2] == -1 && type_of(stack::arguments) == TYPE_BLOCK) {
+            block::insert(stack::arguments, stack::arguments + 1, -1, false, 1, true);
+            return;
+        }
     }
     if (type_of(&fn) == TYPE_NATIVE) {
         natives::Entry entry = natives::entry_at(index);
