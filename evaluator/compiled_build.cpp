@@ -136,6 +136,7 @@ public:
             e.callee = *value;
             e.cache = function ? function_cache(e.callee) : builtin_cache(e.callee);
             std::vector<int32_t> entries;
+            if (!e.cache) missing_cache_ = true;
             if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
             if (type_of(value) == TYPE_NATIVE && fast_op_of(e.callee) == FAST_NONE)
                 e.entry = natives::entry_at(int32_t(e.callee.w1));
@@ -170,6 +171,7 @@ public:
             // Computed in place, an operator needs no argument cache (it
             // may never have been called); called, it does.
             bool in_place = o.plain && o.fast != FAST_NONE;
+            if (!in_place && !o.cache) missing_cache_ = true;
             if (!in_place && (!o.cache || !plain_arguments(o.cache, &entries) || entries.size() != 2)) break;
             if (!in_place) {
                 o.left_entry = entries[0];
@@ -210,10 +212,15 @@ public:
         return int32_t(u_.exprs.size()) - 1;
     }
 
+    // A callable had no argument cache yet (it was never called): the
+    // block is worth compiling again later.
+    bool missing_cache() const { return missing_cache_; }
+
 private:
     Unit& u_;
     const Cell* cells_;
     int32_t n_;
+    bool missing_cache_ = false;
 };
 
 }  // namespace
@@ -276,12 +283,16 @@ void build(Unit* unit, Node node, int32_t head) {
     // nothing; the copy is what the unit stands for.
     Compiler compiler(*unit, n);
     for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
-    // The compiled form gains where an operator is called on a computed
-    // right operand (the walker takes the general call protocol there);
+    // The compiled form gains where an operator is called on the result of
+    // a call (the walker takes the general call protocol for both);
     // elsewhere it takes as many steps as the walker, which then runs the
     // block without a detour.
     bool worth = false;
-    for (const Operator& o : unit->operators) worth |= !o.plain;
+    for (const Operator& o : unit->operators)
+        if (!o.plain && o.right >= 0) {
+            Kind k = unit->exprs[size_t(o.right)].kind;
+            worth |= k == K_CALL || k == K_FUNCTION || k == K_METHOD;
+        }
     // So do object fields, which the walker reaches by a walk of the path.
     for (int32_t p = 0; p < n && !worth; p++) {
         int32_t index = unit->at[size_t(p)];
@@ -291,6 +302,7 @@ void build(Unit* unit, Node node, int32_t head) {
                 (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
     }
     unit->walker_only = !worth;
+    unit->retry = compiler.missing_cache();
 }
 
 }  // namespace detail

@@ -92,7 +92,9 @@ struct Unit {
     int32_t busy = 0;               // evaluations running it
     int32_t misses = 0;             // cells found changed since it was made
     int32_t rebuilds = 0;
-    bool walker_only = false;       // its block keeps changing
+    int32_t waits = 0;              // runs walked since it was last made
+    bool walker_only = false;       // walked: nothing gained by it, or its block keeps changing
+    bool retry = false;             // walked until made again: a callable in it had never been called
     bool orphan = false;            // its node was freed while it ran: deleted when the last run ends
 };
 

@@ -380,7 +380,8 @@ Unit* unit_for(Node node, int32_t head) {
     if (!unit) {
         Unit* entry = entry_of(node);
         // Walked for good: the block says so itself, sparing the look-up.
-        if (entry && entry != SEEN && entry->walker_only) memory::buffer_of(node)->flags |= SERIES_WALKED;
+        if (entry && entry != SEEN && entry->walker_only && !entry->retry)
+            memory::buffer_of(node)->flags |= SERIES_WALKED;
     }
     return unit;
 }
@@ -404,13 +405,25 @@ Unit* find_unit(Node node, int32_t head) {
         else build(unit, node, head);
         return unit->walker_only ? nullptr : unit;
     }
-    if (unit->walker_only) return nullptr;
+    if (unit->walker_only) {
+        // Made again after 16, 32, 64 ... more runs, while callables in it
+        // may still be called a first time.
+        if (!unit->retry || unit->busy || ++unit->waits < (16 << unit->rebuilds)) return nullptr;
+        unit->waits = 0;
+        if (++unit->rebuilds > MAX_REBUILDS) {
+            unit->retry = false;  // walked for good from now on
+            return nullptr;
+        }
+        build(unit, node, head);
+        return unit->walker_only ? nullptr : unit;
+    }
     bool changed = unit->head != head || unit->misses > 0;
     if (changed || unit->cycles != collector::series_cycles) {
         if (unit->busy) return unit->head == head ? unit : nullptr;
         if ((changed && ++unit->rebuilds > MAX_REBUILDS) ||
             (memory::used_bytes(memory::buffer_of(node)) >> 4) - head > MAX_CELLS) {
             unit->walker_only = true;
+            unit->retry = false;
             return nullptr;
         }
         build(unit, node, head);
