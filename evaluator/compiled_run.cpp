@@ -74,7 +74,7 @@ public:
           resolved_(unit.resolved.data() - unit.head) {}
 
     // The expression at position (its compiled form exprs[index]) as
-    // eval_expression(code, position, end, false, sub, false) evaluates it.
+    // eval_expression(code, position, end, e.prefix, sub, false) evaluates it.
     int32_t eval(int32_t index, int32_t position, bool sub) {
         const Expr& e = exprs_[index];
         if (position != e.start || !same(position, e.next >= 0 ? e.next : e.start + e.sets + 1)) [[unlikely]] {
@@ -158,7 +158,6 @@ private:
     int32_t valid_to_ = 0;
 
     const Cell* copy() const { return copy_; }
-
 
     // The cells [from, to) are the ones compiled, all before the end. A
     // range found so stays so until code that may change the block runs
