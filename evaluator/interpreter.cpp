@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/compiled.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
@@ -152,6 +153,7 @@ void init() {
     held = memory::buffer_of(held_block->w2);
     const char* plain = std::getenv("ZUV_PLAIN_WALKER");
     lean_q = !(plain && *plain);
+    compiled::init();
 }
 
 namespace {
@@ -193,13 +195,19 @@ void eval_block(const Cell* block, bool chain) {
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        int32_t position = head;
-        for (;;) {
-            current_position->w1 = uint32_t(position);
-            position = eval_expression(&code, position, end, false, false, false);
+        if (lean_q && !tracing_q && !(memory::buffer_of(node)->flags & SERIES_WALKED) &&
+            compiled::run(&code, head, end)) {
+            // Run by the block's compiled form, which takes the same steps.
             if (stack::pending()) return;
-            if (position >= limit_of(node, end)) break;
-            stack::reset();  // only the last expression's value survives
+        } else {
+            int32_t position = head;
+            for (;;) {
+                current_position->w1 = uint32_t(position);
+                position = eval_expression(&code, position, end, false, false, false);
+                if (stack::pending()) return;
+                if (position >= limit_of(node, end)) break;
+                stack::reset();  // only the last expression's value survives
+            }
         }
     }
     if (tracing_q) [[unlikely]]
@@ -207,6 +215,42 @@ void eval_block(const Cell* block, bool chain) {
     if (chain) stack::unwind_last_return();
     else stack::unwind_last();
 }
+
+namespace {
+
+// The infix operators after a value: eval_expression's own loop, which
+// eval_infix gives to compiled code.
+[[gnu::always_inline]] inline int32_t infix_loop(const Cell* code, int32_t next, int32_t end, bool sub,
+                                                 Cell* first_cell) {
+    // Infix operators: a word bound to a context with values, whose value is an op!.
+    for (Cell w; next < end && read_cell(code->w2, next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;) {
+        const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
+        if (!slot || type_of(slot) != TYPE_OP) break;
+        if (tracing_q) [[unlikely]]
+            fire_event(EV_FETCH, code, next, nullptr, &w);
+        Cell function = op::unwrap(slot);
+        if (lean_q && !tracing_q && room_for_short_cut()) {
+            Cell right;
+            FastOp fast = fast_op_of(function);
+            Cell* left = sub ? first_cell : stack::arguments;
+            if (fast != FAST_NONE && plain_operand(code, next + 1, limit_of(code->w2, end), &right) &&
+                fast_op(fast, left, &right)) {
+                if (!sub) copy_cell(left, first_cell);
+                stack::top = first_cell + 1;  // where the entry's result would stand
+                next += 2;
+                continue;
+            }
+        }
+        stack::top = first_cell;  // the value just made is the operator's first argument
+        next = eval_code(&function, next + 1, end, code, sub, nullptr, &w, nullptr, APPLY_NONE, true);
+        if (stack::pending()) return next;
+    }
+    if (!sub && tracing_q) [[unlikely]]
+        fire_event(EV_EXPR, code, next, nullptr, stack::arguments);
+    return next;
+}
+
+}  // namespace
 
 int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool prefix, bool sub, bool passive) {
     check_depth();
@@ -303,32 +347,11 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
     }
 
     if (prefix) return next;
-    // Infix operators: a word bound to a context with values, whose value is an op!.
-    for (Cell w; next < end && read_cell(code->w2, next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;) {
-        const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
-        if (!slot || type_of(slot) != TYPE_OP) break;
-        if (tracing_q) [[unlikely]]
-            fire_event(EV_FETCH, code, next, nullptr, &w);
-        Cell function = op::unwrap(slot);
-        if (lean_q && !tracing_q && room_for_short_cut()) {
-            Cell right;
-            FastOp fast = fast_op_of(function);
-            Cell* left = sub ? first_cell : stack::arguments;
-            if (fast != FAST_NONE && plain_operand(code, next + 1, limit_of(code->w2, end), &right) &&
-                fast_op(fast, left, &right)) {
-                if (!sub) copy_cell(left, first_cell);
-                stack::top = first_cell + 1;  // where the entry's result would stand
-                next += 2;
-                continue;
-            }
-        }
-        stack::top = first_cell;  // the value just made is the operator's first argument
-        next = eval_code(&function, next + 1, end, code, sub, nullptr, &w, nullptr, APPLY_NONE, true);
-        if (stack::pending()) return next;
-    }
-    if (!sub && tracing_q) [[unlikely]]
-        fire_event(EV_EXPR, code, next, nullptr, stack::arguments);
-    return next;
+    return infix_loop(code, next, end, sub, first_cell);
+}
+
+int32_t eval_infix(const Cell* code, int32_t next, int32_t end, bool sub, Cell* first_cell) {
+    return infix_loop(code, next, end, sub, first_cell);
 }
 
 int32_t eval_one(const Cell* block, int32_t position, int32_t end, bool sub) {

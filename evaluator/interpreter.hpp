@@ -80,6 +80,12 @@ void eval_block(const Cell* block, bool chain);
 // the index after the expression.
 int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool prefix, bool sub, bool passive);
 
+// The infix operators of code from position next on, applied to the value
+// just made at first_cell (pushed in push mode, else also the result slot),
+// as eval_expression applies them after its first value. Returns the index
+// after the last one.
+int32_t eval_infix(const Cell* code, int32_t next, int32_t end, bool sub, Cell* first_cell);
+
 // One expression of the block at position (absolute index) under a native
 // frame named <body> with the interpreted flag; its value is pushed (sub) or
 // copied into the caller's result slot. Returns the index after it. For

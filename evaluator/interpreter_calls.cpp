@@ -337,6 +337,12 @@ void run_entry(const Cell& fn, const Refinements& r) {
             string::append(stack::arguments, stack::arguments + 1, -1, false, 1, true);
             return;
         }
+        // append to a block without refinements: the block's own append.
+        if (type_of(&fn) == TYPE_ACTION && index == int32_t(Act::append) && stack::top - stack::arguments == 2 &&
+            r.words[0] == -1 && r.words[1] == -1 && r.words[2] == -1 && type_of(stack::arguments) == TYPE_BLOCK) {
+            block::insert(stack::arguments, stack::arguments + 1, -1, false, 1, true);
+            return;
+        }
     }
     if (type_of(&fn) == TYPE_NATIVE) {
         natives::Entry entry = natives::entry_at(index);
@@ -475,6 +481,51 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
 // run_call and fetch_arguments do for such a call, in one frame of C++: the
 // fixed arguments are fetched and checked, each refinement is off (false,
 // its arguments none), then the locals.
+// The everyday call of an operator wrapping a native or action whose two
+// arguments are fixed and evaluated, its argument cache built, not under
+// apply: what run_call and fetch_arguments do for it, in one frame of C++.
+// The left operand is already the first cell at the stack top; the right
+// one takes no operator after it; every refinement word stays -1. Answers
+// -1, having done nothing, for any other operator.
+int32_t run_infix_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, const Cell* code, bool sub,
+                          const Cell& name) {
+    int32_t entries[2];
+    int32_t n = 0;
+    Cell entry;
+    for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
+        uint32_t t = type_of(&entry);
+        if (t == TYPE_REFINEMENT) break;
+        if (t != TYPE_TYPESET || arg_kind(&entry) == ARG_RETURN) continue;
+        if (arg_kind(&entry) != ARG_NORMAL || n == 2) return -1;
+        entries[n++] = i;
+    }
+    if (n != 2) return -1;
+    Call c;
+    c.fn = fn;
+    c.name = name;
+    c.code = *code;
+    c.cache = cache;
+    c.end = end;
+    c.apply = APPLY_NONE;
+    c.infix = true;
+    c.builtin = true;
+    stack::mark_eval_native(&name);
+    stack::push_kept();  // the left operand is already the frame's first cell
+    read_cell(cache, entries[0], &entry);
+    check(c, stack::arguments, entry, entries[0]);
+    if (position >= c.limit()) fire_no_arg(c, entries[1]);
+    position = eval_expression(&c.code, position, end, true, true, false);
+    if (stack::pending()) return position;
+    read_cell(cache, entries[1], &entry);
+    check(c, stack::top - 1, entry, entries[1]);
+    static const Refinements none_named;  // every refinement word -1
+    run_entry(c.fn, none_named);
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return position;
+}
+
 int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, const Cell* code, bool sub,
                      const Cell& name, const Cell* object) {
     int32_t start = position;
@@ -539,6 +590,82 @@ int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, 
 
 }  // namespace
 
+// ---- plain calls of natives and actions, for compiled code ----
+
+namespace detail {
+
+namespace {
+
+Call plain_call(const Cell& fn, const Cell& name, Node cache) {
+    Call c;
+    c.fn = fn;
+    c.name = name;
+    none::make_at(&c.code);
+    c.cache = cache;
+    c.end = 0;
+    c.apply = APPLY_NONE;
+    c.infix = false;
+    c.builtin = true;
+    return c;
+}
+
+}  // namespace
+
+Node builtin_cache(const Cell& fn) { return builtin_q(type_of(&fn)) ? built_cache(fn) : 0; }
+
+void check_builtin_argument(const Cell& fn, const Cell& name, Node cache, int32_t index) {
+    Cell typeset;
+    read_cell(cache, index, &typeset);
+    if (!rt_support::typeset_has_q(&typeset, type_of(stack::top - 1)))
+        fire_expect_arg(plain_call(fn, name, cache), type_of(stack::top - 1), index);
+}
+
+void fire_builtin_no_arg(const Cell& fn, const Cell& name, Node cache, int32_t index) {
+    fire_no_arg(plain_call(fn, name, cache), index);
+}
+
+void run_builtin_entry(const Cell& fn) {
+    static const Refinements none_named;  // every refinement word -1
+    run_entry(fn, none_named);
+}
+
+Node function_cache(const Cell& fn) { return type_of(&fn) == TYPE_FUNCTION ? built_cache(fn) : 0; }
+
+Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const Cell* object) {
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    *context = function_context(fn, name, object);
+    stack::mark_eval_func(&name);
+    return copy;
+}
+
+void push_function_rest(Node cache, int32_t from) {
+    bool fetching = true;
+    int32_t local_count = 0;
+    Cell entry;
+    for (int32_t i = from; read_cell(cache, i, &entry); i++) {
+        switch (type_of(&entry)) {
+            case TYPE_TYPESET:
+                if (arg_kind(&entry) == ARG_RETURN) break;
+                if (!fetching) none::push();  // an argument of a refinement left off
+                break;
+            case TYPE_REFINEMENT:
+                logic::push(false);
+                fetching = false;
+                break;
+            case TYPE_INTEGER:
+                if (local_count == 0) local_count = integer::get_value(&entry);
+                break;
+            default: break;
+        }
+    }
+    if (local_count > 0) {
+        logic::push(false);
+        for (int32_t i = 1; i < local_count; i++) none::push();
+    }
+}
+
+}  // namespace detail
+
 // ---- calls ----
 
 int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,
@@ -562,7 +689,12 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
         // No copy of an operator's function is pushed (its left operand is the
         // frame's first cell): the function is held while its arguments run.
         Hold hold(fn);
-        position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, true);
+        Node cache;
+        int32_t next = -1;
+        if (lean_q && !tracing_q && !path && apply_mode == APPLY_NONE && builtin_q(type_of(&fn)) &&
+            (cache = built_cache(fn)) && room_for_short_cut())
+            next = run_infix_builtin(fn, cache, position, end, code, sub, named);
+        position = next >= 0 ? next : run_call(fn, position, end, code, sub, path, named, object, apply_mode, true);
     }
     if (tracing_q && !stack::pending()) [[unlikely]] {
         Cell caller = call_position_cell(code, start, name, apply_mode, &fn);

@@ -131,7 +131,7 @@ inline bool plain_operand(const Cell* code, int32_t position, int32_t end, Cell*
 
 // The operator on left and right, the result left in left as the entry
 // leaves it (flag bits of left kept); false when the entry must run.
-inline bool fast_op(FastOp op, Cell* left, const Cell* right) {
+[[gnu::always_inline]] inline bool fast_op(FastOp op, Cell* left, const Cell* right) {
     uint32_t tl = type_of(left), tr = type_of(right);
     if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
         int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
@@ -161,6 +161,31 @@ inline bool fast_op(FastOp op, Cell* left, const Cell* right) {
     }
     return false;
 }
+
+// ---- plain calls of natives and actions ----
+
+// What a call of a native or action named by a word, with fixed arguments
+// only, does around the fetching of its arguments (run_builtin's steps), for
+// code that fetches them itself.
+//
+// The argument cache of a native or action when built, else 0.
+Node builtin_cache(const Cell& fn);
+// The argument just pushed against cache entry index: script expect-arg.
+void check_builtin_argument(const Cell& fn, const Cell& name, Node cache, int32_t index);
+// The code ended before the argument of cache entry index: script no-arg.
+[[noreturn]] void fire_builtin_no_arg(const Cell& fn, const Cell& name, Node cache, int32_t index);
+// Runs the entry on the fixed arguments from stack::arguments.
+void run_builtin_entry(const Cell& fn);
+
+// The same for a function (run_function's steps): its argument cache when
+// built, else 0 (also for any other callable); the copy of the callable and
+// the call frame pushed, answering the copy and the context it runs in; the
+// cells after its fixed arguments (refinements off, their arguments none,
+// the locals) pushed from cache entry from on. exec_function runs it. object:
+// the object a method was found in (its context is the function's).
+Node function_cache(const Cell& fn);
+Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const Cell* object = nullptr);
+void push_function_rest(Node cache, int32_t from);
 
 // ---- building typesets (rt_support::typeset_has_q reads them) ----
 

@@ -316,7 +316,10 @@ Node alloc_node() {
     return node_id(f, slot);
 }
 
+void (*node_release_hook)(Node n) = nullptr;
+
 void free_node(Node n) {
+    if (node_release_hook) node_release_hook(n);
     NodeFrame* f = node_frame_of(n);
     uint32_t slot = n & NODE_SLOT_MASK;
     if (!f || slot >= uint32_t(f->slot_count) || slot_free_q(f->slots()[slot])) {

@@ -52,6 +52,7 @@ constexpr uint32_t SERIES_BIG = 0x1000000;          // lives in a big block
 constexpr uint32_t SERIES_MARK = 0x8000000;         // collector mark
 constexpr uint32_t SERIES_MIDDLE_HEAD = 0x10000000; // head placed mid-buffer at allocation
 constexpr uint32_t SERIES_ALLOCATED = 0x20000000;   // set on every buffer at allocation
+constexpr uint32_t SERIES_WALKED = 0x40000000;      // a block the evaluator walks: no compiled form (a hint)
 constexpr uint32_t SERIES_IN_USE = 0x80000000;      // cleared on an abandoned buffer
 
 constexpr int32_t NODE_FRAME_SLOTS = 10000;
@@ -125,6 +126,9 @@ extern Record record;
 void init();
 Node alloc_node();
 void free_node(Node n);
+// Called with every node free_node releases, before its slot is reused
+// (the evaluator drops what it keeps beside a block); null: none.
+extern void (*node_release_hook)(Node n);
 
 // count x unit bytes rounded up to 16; offset in bytes, or -1 for the middle.
 // A size above INT32_MAX bytes raises internal no-memory.

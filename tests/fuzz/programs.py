@@ -277,6 +277,12 @@ class Generator:
             return "watched/n: " + c
         if roll < 0.56:
             return "append owner/s " + c
+        # blocks run again and again: from the second run on they run
+        # compiled (an operator called on a computed operand makes them so)
+        if roll < 0.62:
+            return "loop 3 [0 = length? [] " + c + " " + self.call() + "]"
+        if roll < 0.66:
+            return "h: func [a] [0 = length? [] e: try [" + c + "] " + self.call() + "] h 1 h v3 h v2"
         return c
 
     def program(self, lines=10):

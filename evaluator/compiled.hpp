@@ -1,0 +1,58 @@
+// Compiled blocks: a pre-decoded form of a block, run in place of the
+// walker's loop over its expressions.
+//
+// The walker (interpreter.cpp) stays the reference: a compiled expression
+// gives exactly what the walker would give, pushes the frames and stack
+// cells the walker pushes, and whatever the compiled form cannot prove it
+// handles the same way is evaluated by the walker, at that expression. A
+// block gets its compiled form on its second evaluation (code run once is
+// not worth it), made from the block's cells as they stand:
+//
+// - Each position of the block where an expression can start holds a
+//   pre-decoded expression: set-words (or a set-path of an object field),
+//   then a constant, a bound word, an object field path, a paren, or a call
+//   of a native, action, function or method with fixed arguments (each
+//   argument compiled in turn), then operators: computed in place on plain
+//   operands, or called with their compiled right operand. Positions where
+//   nothing compiles run the walker's eval_expression.
+// - A unit keeps a copy of the cells it was made from. A compiled
+//   expression runs only while its cells are still those (compared when
+//   first read, and again after any code that may change the block ran): a
+//   block changed by the code it runs, rebound, or renumbered by the
+//   collector is seen at the next expression, which the walker evaluates; a
+//   unit that keeps failing so is made again, and then given up.
+// - Every value it relies on is checked when it runs: an operand word must
+//   not name a function, an operator or nothing; an operator or a callee
+//   must still be the very value compiled (and no collection may have run
+//   since, which could have given its nodes to another); the cell after an
+//   expression must not be an operator's word; a direct store is taken only
+//   where no change handler can run. A miss before anything of the
+//   expression is done hands the whole expression to the walker; a miss
+//   after a call hands the walker the rest of the operators.
+// - The compiled form is kept only for blocks where it gains over the
+//   walker's own short cuts: those calling an operator on the result of a
+//   call, or reaching object fields and methods through paths. Other blocks
+//   are walked, and their series flag says so.
+//
+// Units live in a table by node id and are dropped when the collector frees
+// their node (or renumbers nodes). A unit in use by a running evaluation is
+// never changed or freed under it.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+namespace zuv::interpreter::compiled {
+
+// Hooks the release of nodes, so that a freed block's unit goes with it.
+void init();
+
+// The expressions of code (the block value being evaluated, held by the
+// caller, whose eval frame is current) from head, each bounded by end as in
+// eval_block; the last value is left in the frame's result slot. Answers
+// false, having done nothing, when the block has no compiled form (the
+// caller then walks it).
+bool run(const Cell* code, int32_t head, int32_t end);
+
+}  // namespace zuv::interpreter::compiled

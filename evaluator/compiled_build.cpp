@@ -1,0 +1,312 @@
+// The compiler of blocks: which positions of a block start a simple
+// expression, and the unit's table by node id.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "evaluator/compiled.hpp"
+#include "evaluator/compiled_internal.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/datatypes/native.hpp"
+
+namespace zuv::interpreter::compiled {
+
+using namespace detail;
+using namespace interpreter::detail;
+
+namespace detail {
+
+namespace {
+
+// Units by node id: one lazily made page per node frame, like the node
+// slots themselves.
+Unit** pages[memory::NodeSlots::CAPACITY];
+
+size_t pages_used = 0;  // pages [0, pages_used) may be made
+
+void drop(Unit*& slot) {
+    Unit* unit = slot;
+    slot = nullptr;
+    if (!unit || unit == SEEN) return;
+    if (unit->busy) unit->orphan = true;  // the run that uses it deletes it
+    else delete unit;
+}
+
+void release(Node node) {
+    Unit** page = pages[node >> NODE_SLOT_BITS];
+    if (!page) return;
+    drop(page[node & NODE_SLOT_MASK]);
+}
+
+// The value of a bound word as it stands, or null.
+const Cell* bound_value(const Cell& word) {
+    if (type_of(&word) != TYPE_WORD || word.w1 == 0) return nullptr;
+    return _context::value_slot(word.w1, int32_t(word.w3));
+}
+
+// Values that the walker places as they are.
+bool constant_q(uint32_t type) {
+    switch (type) {
+        case TYPE_NONE: case TYPE_LOGIC: case TYPE_BLOCK: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_REFINEMENT: case TYPE_BINARY:
+        case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL:
+        case TYPE_DATE: case TYPE_MONEY:
+            return true;
+        default: return false;
+    }
+}
+
+// An operand: a constant, or a bound word or an object field path whose
+// value is a plain value now (checked again at each run).
+bool operand_q(const Cell& c) {
+    if (constant_q(type_of(&c))) return true;
+    const Cell* value = type_of(&c) == TYPE_PATH ? object_field(c) : bound_value(c);
+    if (!value) return false;
+    switch (type_of(value)) {
+        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+            return false;
+        default: return true;
+    }
+}
+
+// The argument cache entries of a native or action that takes fixed,
+// evaluated arguments only (before its first refinement), or false.
+// rest: the entry after them (a refinement, the count of locals, the end).
+bool plain_arguments(Node cache, std::vector<int32_t>* entries, int32_t* rest = nullptr) {
+    Cell entry;
+    int32_t i = 0;
+    for (; read_cell(cache, i, &entry); i++) {
+        uint32_t t = type_of(&entry);
+        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) break;
+        if (t != TYPE_TYPESET) continue;
+        uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+        if (kind == ARG_RETURN) continue;
+        if (kind != ARG_NORMAL) return false;
+        entries->push_back(i);
+    }
+    if (rest) *rest = i;
+    return entries->size() < 256;
+}
+
+class Compiler {
+public:
+    Compiler(Unit& unit, int32_t n) : u_(unit), cells_(unit.cells.data()), n_(n) {}
+
+    // The expression at p (relative to the head), or -1; allow_sets: at
+    // the top of a block (set-words are compiled there only).
+    int32_t expression(int32_t p, bool allow_sets, int32_t depth, bool prefix = false) {
+        Expr e;
+        e.start = p + u_.head;
+        e.prefix = prefix;
+        int32_t i = p;
+        if (allow_sets) {
+            while (i < n_ && type_of(&cells_[i]) == TYPE_SET_WORD && cells_[i].w1 != 0 && e.sets < 255) {
+                i++;
+                e.sets++;
+            }
+            if (e.sets == 0 && i < n_ && type_of(&cells_[i]) == TYPE_SET_PATH) {
+                Cell path = cells_[i];
+                cell::set_type(&path, TYPE_PATH);
+                if (!object_field(path)) return -1;
+                e.set_path = true;
+                e.sets = 1;
+                i++;
+            }
+        }
+        if (i >= n_) return -1;
+        std::vector<Argument> arguments;
+        if (operand_q(cells_[i])) {
+            e.kind = type_of(&cells_[i]) == TYPE_WORD ? K_WORD : K_CONST;
+            i++;
+        } else if (type_of(&cells_[i]) == TYPE_PAREN) {
+            e.kind = K_PAREN;
+            e.calls = true;
+            i++;
+        } else if (const Cell* value = type_of(&cells_[i]) == TYPE_PATH ? object_field(cells_[i])
+                                                                         : bound_value(cells_[i]);
+                   value && depth < MAX_NESTING &&
+                   (type_of(value) == TYPE_FUNCTION ||
+                    (type_of(&cells_[i]) == TYPE_WORD &&
+                     (type_of(value) == TYPE_NATIVE || type_of(value) == TYPE_ACTION)))) {
+            bool function = type_of(value) == TYPE_FUNCTION;
+            e.kind = type_of(&cells_[i]) == TYPE_PATH ? K_METHOD : function ? K_FUNCTION : K_CALL;
+            e.calls = true;
+            e.callee = *value;
+            e.cache = function ? function_cache(e.callee) : builtin_cache(e.callee);
+            std::vector<int32_t> entries;
+            if (!e.cache) missing_cache_ = true;
+            if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
+            if (type_of(value) == TYPE_NATIVE && fast_op_of(e.callee) == FAST_NONE)
+                e.entry = natives::entry_at(int32_t(e.callee.w1));
+            i++;
+            bool known = true;
+            for (int32_t entry : entries) {
+                int32_t a = -1;
+                if (known && i < n_) {
+                    a = expression(i, false, depth + 1);
+                    if (a >= 0 && u_.exprs[size_t(a)].next >= 0) i = u_.exprs[size_t(a)].next - u_.head;
+                    else known = false;
+                } else {
+                    known = false;
+                }
+                Argument argument{entry, a, Cell{}};
+                read_cell(e.cache, entry, &argument.typeset);
+                arguments.push_back(argument);
+            }
+            e.arguments = uint8_t(arguments.size());
+            if (!known) i = -1;
+        } else {
+            return -1;
+        }
+        std::vector<Operator> operators;
+        while (!prefix && i >= 0 && i + 1 < n_ && e.operators < MAX_OPERATORS) {
+            const Cell* value = bound_value(cells_[i]);
+            if (!value || type_of(value) != TYPE_OP) break;
+            Cell fn = op::unwrap(value);
+            std::vector<int32_t> entries;
+            Operator o{*value, uint8_t(fast_op_of(fn)), operand_q(cells_[i + 1]), -1, builtin_cache(fn), 0, 0,
+                       Cell{}, Cell{}};
+            // Computed in place, an operator needs no argument cache (it
+            // may never have been called); called, it does.
+            bool in_place = o.plain && o.fast != FAST_NONE;
+            if (!in_place && !o.cache) missing_cache_ = true;
+            if (!in_place && (!o.cache || !plain_arguments(o.cache, &entries) || entries.size() != 2)) break;
+            if (!in_place) {
+                o.left_entry = entries[0];
+                o.right_entry = entries[1];
+                read_cell(o.cache, o.left_entry, &o.left_types);
+                read_cell(o.cache, o.right_entry, &o.right_types);
+            }
+            if (e.operators == 0) e.operators_at = i + u_.head;
+            if (in_place) {
+                i += 2;
+            } else {
+                o.plain = false;
+                e.calls = true;
+                o.right = depth < MAX_NESTING ? expression(i + 1, false, depth + 1, true) : -1;
+                if (o.right < 0 || u_.exprs[size_t(o.right)].next < 0) i = -1;
+                else i = u_.exprs[size_t(o.right)].next - u_.head;
+            }
+            operators.push_back(o);
+            e.operators++;
+            if (i < 0) break;
+        }
+        e.next = i >= 0 ? i + u_.head : -1;
+        // Set-words of an object store through its change handler: under
+        // the frames the walker gives them.
+        bool object_target = false;
+        for (int32_t k = 0; k < e.sets && !e.set_path; k++) {
+            const Cell& w = cells_[p + k];
+            object_target |= _context::kind_of(_context::cell_of(w.w1)) == _context::KIND_OBJECT;
+        }
+        e.calls |= object_target;
+        e.simple = !e.calls && e.next >= 0;
+        if (e.set_path && !e.simple) return -1;  // a set-path is compiled in simple expressions only
+        e.first_operator = int32_t(u_.operators.size());
+        u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
+        e.first_argument = int32_t(u_.arguments.size());
+        u_.arguments.insert(u_.arguments.end(), arguments.begin(), arguments.end());
+        u_.exprs.push_back(e);
+        return int32_t(u_.exprs.size()) - 1;
+    }
+
+    // A callable had no argument cache yet (it was never called): the
+    // block is worth compiling again later.
+    bool missing_cache() const { return missing_cache_; }
+
+private:
+    Unit& u_;
+    const Cell* cells_;
+    int32_t n_;
+    bool missing_cache_ = false;
+};
+
+}  // namespace
+
+Cell* object_field(const Cell& path) {
+    SeriesBuffer* s = memory::buffer_of(path.w2);
+    int32_t head = std::max(int32_t(path.w1), 0);
+    if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
+    const Cell* c = memory::cells_head(s) + head;
+    const Cell& first = c[0];
+    const Cell& field = c[1];
+    if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
+        int32_t(field.w3) < 0)
+        return nullptr;
+    const Cell* object = _context::value_slot(first.w1, int32_t(first.w3));
+    if (!object || type_of(object) != TYPE_OBJECT || object->w1 != field.w1) return nullptr;
+    return _context::value_slot(field.w1, int32_t(field.w3));
+}
+
+Unit*& entry_of(Node node) {
+    size_t frame = node >> NODE_SLOT_BITS;
+    Unit**& page = pages[frame];
+    if (!page) {
+        page = new Unit*[NODE_FRAME_SLOTS]();
+        if (frame >= pages_used) pages_used = frame + 1;
+    }
+    return page[node & NODE_SLOT_MASK];
+}
+
+void drop_all() {
+    for (size_t f = 0; f < pages_used; f++)
+        if (Unit** page = pages[f])
+            for (int32_t i = 0; i < NODE_FRAME_SLOTS; i++) drop(page[i]);
+}
+
+void build(Unit* unit, Node node, int32_t head) {
+    SeriesBuffer* s = memory::buffer_of(node);
+    int32_t tail = memory::used_bytes(s) >> 4;
+    const Cell* cells = memory::cells_head(s) + head;
+    int32_t n = tail - head;
+    unit->head = head;
+    unit->cycles = collector::series_cycles;
+    unit->cells.assign(cells, cells + n);
+    // A set-word bound before its word was added to the context finds its
+    // index by name at every store (words are never removed: the index
+    // found stays right); a plain store takes it from here.
+    unit->resolved = unit->cells;
+    for (Cell& c : unit->resolved) {
+        if (type_of(&c) != TYPE_SET_WORD || c.w1 == 0 || int32_t(c.w3) != -1) continue;
+        int32_t index = _context::find_word(c.w1, int32_t(c.w2), false);
+        if (index < 0) index = _context::find_word(c.w1, int32_t(c.w2), true);
+        if (index >= 0) c.w3 = uint32_t(index);
+    }
+    unit->at.assign(size_t(n), -1);
+    unit->exprs.clear();
+    unit->arguments.clear();
+    unit->operators.clear();
+    unit->misses = 0;
+    // Compiling reads values of words and argument caches, which allocates
+    // nothing; the copy is what the unit stands for.
+    Compiler compiler(*unit, n);
+    for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
+    // The compiled form gains where an operator is called on the result of
+    // a call (the walker takes the general call protocol for both);
+    // elsewhere it takes as many steps as the walker, which then runs the
+    // block without a detour.
+    bool worth = false;
+    for (const Operator& o : unit->operators)
+        if (!o.plain && o.right >= 0) {
+            Kind k = unit->exprs[size_t(o.right)].kind;
+            worth |= k == K_CALL || k == K_FUNCTION || k == K_METHOD;
+        }
+    // So do object fields, which the walker reaches by a walk of the path.
+    for (int32_t p = 0; p < n && !worth; p++) {
+        int32_t index = unit->at[size_t(p)];
+        if (index < 0) continue;
+        const Expr& e = unit->exprs[size_t(index)];
+        worth = e.set_path || e.kind == K_METHOD ||
+                (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
+    }
+    unit->walker_only = !worth;
+    unit->retry = compiler.missing_cache();
+}
+
+}  // namespace detail
+
+void init() { memory::node_release_hook = release; }
+
+}  // namespace zuv::interpreter::compiled

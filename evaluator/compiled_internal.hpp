@@ -1,0 +1,118 @@
+// What the compiler of blocks and the loop that runs them share: the unit of
+// a block and the table that keeps units by node id.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "evaluator/natives.hpp"
+#include "runtime/cell.hpp"
+#include "runtime/memory.hpp"
+
+namespace zuv::interpreter::compiled::detail {
+
+// Operators of one compiled expression, at most this many.
+constexpr int32_t MAX_OPERATORS = 8;
+// Blocks longer than this are walked: a unit copies the cells it is made from.
+constexpr int32_t MAX_CELLS = 2048;
+// A unit made again this many times (its block keeps changing) gives way to
+// the walker for good.
+constexpr int32_t MAX_REBUILDS = 8;
+// Calls nest at most this deep in one compiled expression: few enough that
+// their frames and cells stay within the room checked before it.
+constexpr int32_t MAX_NESTING = 6;
+
+enum Kind : uint8_t {
+    K_CONST,  // a value placed as it is
+    K_WORD,   // a bound word naming a plain value, or a path naming an object's field
+    K_CALL,   // a bound word naming a native or action: its fixed arguments follow
+    K_FUNCTION,  // a bound word naming a function without refinements used: the same
+    K_PAREN,  // a paren, evaluated as a block of its own
+    K_METHOD,  // a path of two words naming a function in an object: called as K_FUNCTION
+};
+
+// One expression starting at position `start`: `sets` set-words (or one
+// set-path naming an object's field), then its first value at `start + sets`
+// by kind, then `operators` pairs of an
+// operator word and a plain right operand (a constant or a word), computed
+// in place. Every cell it reads is compared with the unit's copy when it is
+// read, and it reads the copy's cell only when they are equal.
+struct Expr {
+    int32_t start = 0;
+    bool prefix = false;  // an operator's right operand: no operator after it
+    bool calls = false;   // its value or an operator's is a call
+    bool simple = false;  // a plain value and operators computed in place, its end known
+    int32_t operators_at = -1;  // the position of its first operator
+    int32_t next = -1;  // the position after it, -1 when a part of it is walked
+    Kind kind = K_CONST;
+    uint8_t sets = 0;
+    bool set_path = false;  // its one set-word is a set-path of an object's field
+    uint8_t operators = 0;
+    uint8_t arguments = 0;             // K_CALL
+    int32_t first_operator = 0;        // its first entry in Unit::operators
+    int32_t first_argument = 0;        // K_CALL: its first entry in Unit::arguments
+    Cell callee;                       // K_CALL: the native or action the word named
+    Node cache = 0;                    // K_CALL: its argument cache
+    int32_t rest = 0;                  // K_FUNCTION: the cache entry after its fixed arguments
+    natives::Entry entry = nullptr;    // K_CALL: a native's entry, run directly (no short cut of its own)
+};
+
+// An operator after a value: its op! as compiled, computed in place (fast)
+// when its right operand is plain, else called as the walker calls it with
+// the right operand's compiled expression (right, -1: walked).
+struct Operator {
+    Cell op;
+    uint8_t fast;
+    bool plain;
+    int32_t right;
+    Node cache;  // the wrapped native's or action's argument cache
+    int32_t left_entry;   // the cache entries of its two arguments
+    int32_t right_entry;
+    Cell left_types;      // and what they admit
+    Cell right_types;
+};
+
+// An argument of a call: the entry of its argument cache, and its compiled
+// expression (an index in Unit::exprs), -1 when the walker evaluates it.
+struct Argument {
+    int32_t entry;
+    int32_t expr;
+    Cell typeset;  // the entry itself: the types the argument admits
+};
+
+struct Unit {
+    int32_t head = 0;               // the block's head index it was made for
+    uint32_t cycles = 0;            // the collector's cycle count when it was made
+    std::vector<Cell> cells;        // the block's cells [head, tail) when it was made
+    std::vector<Cell> resolved;     // the same, set-words not yet given their index given it
+    std::vector<int32_t> at;        // by position - head: the expression starting there, or -1
+    std::vector<Expr> exprs;
+    std::vector<Argument> arguments;
+    std::vector<Operator> operators;
+    int32_t busy = 0;               // evaluations running it
+    int32_t misses = 0;             // cells found changed since it was made
+    int32_t rebuilds = 0;
+    int32_t waits = 0;              // runs walked since it was last made
+    bool walker_only = false;       // walked: nothing gained by it, or its block keeps changing
+    bool retry = false;             // walked until made again: a callable in it had never been called
+    bool orphan = false;            // its node was freed while it ran: deleted when the last run ends
+};
+
+// The unit of a block by its node, or null. The entry of a node seen once,
+// without a unit yet, holds SEEN.
+Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
+Unit*& entry_of(Node node);
+
+// Drops every unit: nodes renumbered by the collector leave theirs under
+// ids that no longer name them.
+void drop_all();
+
+// The field a path of two words names: the head word's value is an object
+// and the second word is bound to its context (the walk binds it so at its
+// first use). Its slot, or null for any other path.
+Cell* object_field(const Cell& path);
+
+// Makes (or makes again) the unit from the block's cells as they stand.
+void build(Unit* unit, Node node, int32_t head);
+
+}  // namespace zuv::interpreter::compiled::detail

@@ -1,0 +1,459 @@
+// The loop that runs a compiled block.
+#include <array>
+#include <cstring>
+
+#include "evaluator/compiled.hpp"
+#include "evaluator/compiled_internal.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "evaluator/rt_support.hpp"
+#include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/words.hpp"
+#include "runtime/process.hpp"
+
+namespace zuv::interpreter::compiled {
+
+using namespace detail;
+using namespace interpreter::detail;
+using rt_support::typeset_has_q;
+
+namespace {
+
+// The refinement words of a native called with none named.
+const std::array<int32_t, natives::MAX_REFINEMENTS> no_refinements = [] {
+    std::array<int32_t, natives::MAX_REFINEMENTS> words{};
+    words.fill(-1);
+    return words;
+}();
+
+// The value an operand gives, as the walker would place it; false when the
+// walker must evaluate it (a word naming a function, an operator or nothing).
+inline bool operand(const Cell& c, Cell* out) {
+    const Cell* slot;
+    if (type_of(&c) == TYPE_WORD) {
+        slot = _context::value_slot(c.w1, int32_t(c.w3));
+    } else if (type_of(&c) == TYPE_PATH) {
+        slot = object_field(c);  // what the walk of the path finds, when it finds a field
+    } else {
+        *out = c;
+        return true;
+    }
+    if (!slot) return false;
+    switch (type_of(slot)) {
+        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+            return false;
+        default: *out = *slot; return true;
+    }
+}
+
+// The slot a set-word stores into without a change handler, or null.
+inline Cell* plain_store(const Cell& set_word) {
+    Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
+    if (!slot) return nullptr;
+    const Cell* context = _context::cell_of(set_word.w1);
+    return _context::kind_of(context) == _context::KIND_OBJECT ? nullptr : slot;
+}
+
+// Nothing stands in the way of a compiled expression: no trace, no
+// interrupt to poll, room below every limit (else the walker meets the
+// limit where it would). Checked before each expression of the block: the
+// calls nested in one expression stay within the room it leaves.
+inline bool ready() { return !tracing_q && !runtime::interrupt_pending && room_for_short_cut(); }
+
+// Runs compiled expressions of one unit.
+class Runner {
+public:
+    Runner(Unit& unit, const Cell* code, int32_t end)
+        : u_(unit), code_(code), node_(code->w2), end_(end), exprs_(unit.exprs.data()),
+          operators_(unit.operators.data()), copy_(unit.cells.data() - unit.head),
+          resolved_(unit.resolved.data() - unit.head) {}
+
+    // The expression at position (its compiled form exprs[index]) as
+    // eval_expression(code, position, end, e.prefix, sub, false) evaluates it.
+    int32_t eval(int32_t index, int32_t position, bool sub) {
+        const Expr& e = exprs_[index];
+        if (position != e.start || !same(position, e.next >= 0 ? e.next : e.start + e.sets + 1)) [[unlikely]] {
+            forget();
+            return walk(position, end_, e.prefix, sub, false);
+        }
+        if (e.sets == 0) return value(e, position, sub);
+        return set_words(e, 0, position, sub);
+    }
+
+    const Expr& expr(int32_t index) const { return exprs_[index]; }
+
+    // A simple expression at the top of the block into the result slot:
+    // its value and operators computed at once, its set-words stored
+    // directly where no change handler can run. Answers the position after
+    // it, or -1 when the walker must evaluate it, nothing of it done.
+    int32_t simple(const Expr& e, int32_t position) {
+        if (!same(position, e.next)) return -1;
+        const Cell* copy = copy_;
+        int32_t p = position + e.sets;
+        Cell v;
+        if (!operand(copy[p], &v)) return -1;
+        const Operator* o = operators_ + e.first_operator;
+        for (int32_t k = 0; k < e.operators; k++, p += 2) {
+            const Cell& word = copy[p + 1];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            Cell right;
+            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || !operand(copy[p + 2], &right) ||
+                !fast_op(FastOp(o[k].fast), &v, &right))
+                return -1;
+        }
+        bool more = operator_at(e.next);  // an operator after it makes it longer
+        if (e.set_path) {
+            // The field stored as the walk of the set-path stores it, when no
+            // change handler of the object can run.
+            if (more) return -1;
+            Cell path = copy[position];
+            cell::set_type(&path, TYPE_PATH);
+            if (!object_field(path)) return -1;
+            const Cell& field = memory::cells_head(memory::buffer_of(path.w2))[std::max(int32_t(path.w1), 0) + 1];
+            Node context = field.w1;
+            const Cell* owner = _context::own_value(context);
+            if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
+            Cell word = field;
+            _context::set_in(&word, &v, context, true);
+            stack::set_last(&v);
+            return e.next;
+        }
+        if (e.sets) {
+            if (more) return -1;
+            const Cell* targets = resolved_;
+            for (int32_t i = 0; i < e.sets; i++)
+                if (!plain_store(targets[position + i])) return -1;
+            for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(targets[position + i]) = v;
+        }
+        stack::set_last(&v);
+        if (!more) return e.next;
+        forget();
+        return eval_infix(code_, e.next, end_, false, stack::top);
+    }
+
+    // The walker evaluates the expression at position.
+    int32_t walk(int32_t position, int32_t end, bool prefix, bool sub, bool passive) {
+        forget();
+        return eval_expression(code_, position, end, prefix, sub, passive);
+    }
+
+private:
+    Unit& u_;
+    const Cell* code_;
+    Node node_;
+    int32_t end_;
+
+    // The unit's tables (which never change while it runs); the copies of
+    // cells by absolute position.
+    const Expr* exprs_;
+    const Operator* operators_;
+    const Cell* copy_;
+    const Cell* resolved_;
+    int32_t valid_from_ = 0;  // cells found the compiled ones, and unchanged since
+    int32_t valid_to_ = 0;
+
+    const Cell* copy() const { return copy_; }
+
+    // The cells [from, to) are the ones compiled, all before the end. A
+    // range found so stays so until code that may change the block runs
+    // (forget() after every such call).
+    bool same(int32_t from, int32_t to) {
+        if (from >= valid_from_ && to <= valid_to_) return true;
+        SeriesBuffer* s = memory::buffer_of(node_);
+        if (to > std::min(end_, memory::used_bytes(s) >> 4)) return false;
+        if (std::memcmp(memory::cells_head(s) + from, copy_ + from, size_t(to - from) * sizeof(Cell)) == 0) {
+            valid_from_ = from;
+            valid_to_ = to;
+            return true;
+        }
+        u_.misses++;
+        return false;
+    }
+
+    // The first value and the operators of e (its set-words done), placed
+    // as eval_expression places them; its operand cell is checked already.
+    int32_t value(const Expr& e, int32_t position, bool sub) {
+        Cell* first_cell = stack::top;
+        int32_t p = e.start + e.sets;
+        int32_t next;
+        if (e.kind == K_CALL || e.kind == K_FUNCTION || e.kind == K_METHOD) {
+            next = call(e, p, sub);
+            if (stack::pending()) return next;
+        } else if (e.kind == K_PAREN) {
+            // A paren as a block of its own, as eval_paren evaluates it.
+            Cell paren = copy()[p];
+            stack::mark_eval_native(&words::tag_body);
+            forget();
+            eval_block(&paren, true);
+            next = p + 1;
+            if (stack::pending()) return next;
+            if (sub) stack::unwind_last();
+            else stack::unwind_last_return();
+        } else {
+            Cell v;
+            if (!operand(copy()[p], &v)) return walk(position, end_, e.prefix, sub, false);
+            if (sub) stack::push(&v);
+            else stack::set_last(&v);
+            next = p + 1;
+        }
+        // Operators while their cells are the compiled ones, from where they
+        // were compiled (a walked argument may have ended elsewhere).
+        int32_t expected = e.operators_at;
+        for (int32_t k = 0; k < e.operators && next == expected && same(next, next + 1); k++) {
+            const Operator& o = operators_[e.first_operator + k];
+            const Cell& word = copy()[next];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0) break;
+            if (o.plain) {
+                Cell right;
+                Cell* left = sub ? first_cell : stack::arguments;
+                if (!same(next + 1, next + 2) || !operand(copy()[next + 1], &right) ||
+                    !fast_op(FastOp(o.fast), left, &right))
+                    break;
+                if (!sub) copy_cell(left, first_cell);
+                stack::top = first_cell + 1;  // where the entry's result would stand
+                next += 2;
+                expected = next;
+            } else {
+                next = infix_call(o, word, next, sub, first_cell);
+                if (stack::pending()) return next;
+                expected = o.right >= 0 ? exprs_[o.right].next : -1;
+            }
+        }
+        if (e.prefix || !operator_at(next)) return next;
+        forget();
+        return eval_infix(code_, next, end_, sub, first_cell);
+    }
+
+    // Code ran that may have changed the block.
+    void forget() { valid_to_ = 0; }
+
+    // An operator's word stands at position, before the end: eval_infix has
+    // work to do.
+    bool operator_at(int32_t position) {
+        SeriesBuffer* s = memory::buffer_of(node_);
+        if (position >= std::min(end_, memory::used_bytes(s) >> 4)) return false;
+        const Cell& c = memory::cells_head(s)[position];
+        if (type_of(&c) != TYPE_WORD || c.w1 == 0) return false;
+        const Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
+        return slot && type_of(slot) == TYPE_OP;
+    }
+
+    // An operator whose right operand is not plain: what eval_infix and
+    // run_call do for it, the right operand by its compiled expression.
+    int32_t infix_call(const Operator& o, const Cell& word, int32_t next, bool sub, Cell* first_cell) {
+        Cell fn = op::unwrap(&o.op);
+        Cell name = word;
+        stack::top = first_cell;  // the value just made is the operator's first argument
+        Hold hold(fn);
+        stack::mark_eval_native(&name);
+        stack::push_kept();
+        if (!typeset_has_q(&o.left_types, type_of(stack::top - 1))) check_builtin_argument(fn, name, o.cache, o.left_entry);
+        int32_t position = next + 1;
+        if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, o.cache, o.right_entry);
+        if (o.right >= 0) position = eval(o.right, position, true);
+        else position = walk(position, end_, true, true, false);
+        if (stack::pending()) return position;
+        if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
+            check_builtin_argument(fn, name, o.cache, o.right_entry);
+        forget();
+        run_builtin_entry(fn);
+        if (stack::pending()) return position;
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+        return position;
+    }
+
+    // A call of a native, action or function with fixed arguments: what
+    // run_builtin or run_function does, its arguments evaluated by their
+    // compiled expressions.
+    int32_t call(const Expr& e, int32_t p, bool sub) {
+        if (e.kind == K_METHOD) return method(e, p, sub);
+        const Cell& word = copy()[p];
+        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+        if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+            return walk(e.start + e.sets, end_, e.prefix, sub, false);
+        return call_with(e, p, word, nullptr, sub);
+    }
+
+    // A function found in an object through a path of two words: what the
+    // walk of the path and call_from_path do, the path and the object held
+    // while it runs, the object's context the function's.
+    int32_t method(const Expr& e, int32_t p, bool sub) {
+        Cell path = copy()[p];
+        const Cell* slot = object_field(path);
+        if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+            return walk(e.start + e.sets, end_, e.prefix, sub, false);
+        const Cell* head = memory::cells_head(memory::buffer_of(path.w2)) + std::max(int32_t(path.w1), 0);
+        Cell name = head[1];  // the field's word, bound to the object
+        Cell object = *_context::value_slot(head[0].w1, int32_t(head[0].w3));
+        Hold hold_path(path);
+        Hold hold_object(object);  // its context stays alive while the method runs
+        return call_with(e, p, name, &object, sub);
+    }
+
+    int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
+        Cell fn = e.callee;
+        Cell name = word;
+        Node context = 0;
+        Cell* kept;  // the copy of the callable, below the frame while the call runs
+        if (e.kind != K_CALL) {
+            kept = begin_function_call(fn, name, &context, object);
+        } else {
+            kept = stack::push(&fn);
+            stack::mark_eval_native(&name);
+        }
+        int32_t position = p + 1;
+        for (int32_t k = 0; k < e.arguments; k++) {
+            const Argument& a = u_.arguments[size_t(e.first_argument + k)];
+            if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a.entry);
+            if (a.expr >= 0) position = eval(a.expr, position, true);
+            else position = walk(position, end_, false, true, false);
+            if (stack::pending()) return position;
+            if (!typeset_has_q(&a.typeset, type_of(stack::top - 1))) check_builtin_argument(fn, name, e.cache, a.entry);
+        }
+        if (e.kind != K_CALL) {
+            push_function_rest(e.cache, e.rest);
+            forget();
+            exec_function(&fn, context, &name, 0);
+        } else if (e.entry) {
+            forget();
+            e.entry(false, no_refinements.data());
+        } else {
+            forget();
+            run_builtin_entry(fn);
+        }
+        if (stack::pending()) return position;
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+        copy_cell(kept + 1, kept);  // the copy of the callable is replaced by the result
+        stack::top = kept + 1;
+        return position;
+    }
+
+    // Set-words before a call: each under a frame named by it, as
+    // eval_set_word does, the value stored through word::set.
+    int32_t set_words(const Expr& e, int32_t k, int32_t position, bool sub) {
+        Cell set_word = copy()[position];
+        stack::mark_eval_native(&set_word);
+        Cell* word = stack::push(&set_word);
+        int32_t next = position + 1;
+        if (k + 1 < e.sets) next = set_words(e, k + 1, next, true);
+        else next = value(e, next, true);
+        if (stack::pending()) return next;
+        Cell* value = word + 1;
+        if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
+        forget();
+        word::set(word, value);
+        stack::set_last(word + 1);
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+        return next;
+    }
+};
+
+// Keeps a unit alive and unchanged while a run uses it.
+class Busy {
+public:
+    explicit Busy(Unit* unit) : unit_(unit) { unit->busy++; }
+    ~Busy() {
+        if (--unit_->busy == 0 && unit_->orphan) delete unit_;
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    Unit* unit_;
+};
+
+// The block's unit ready to run, or null when the walker should run it.
+Unit* find_unit(Node node, int32_t head);
+
+Unit* unit_for(Node node, int32_t head) {
+    Unit* unit = find_unit(node, head);
+    if (!unit) {
+        Unit* entry = entry_of(node);
+        // Walked for good: the block says so itself, sparing the look-up.
+        if (entry && entry != SEEN && entry->walker_only && !entry->retry)
+            memory::buffer_of(node)->flags |= SERIES_WALKED;
+    }
+    return unit;
+}
+
+Unit* find_unit(Node node, int32_t head) {
+    static uint32_t renumbered = 0;  // the collector's count of node renumberings seen
+    if (collector::nodes_cycles != renumbered) [[unlikely]] {
+        renumbered = collector::nodes_cycles;
+        drop_all();
+    }
+    Unit*& entry = entry_of(node);
+    Unit* unit = entry;
+    if (!unit) {
+        entry = SEEN;  // made at the second evaluation
+        return nullptr;
+    }
+    if (unit == SEEN) {
+        unit = new Unit;
+        entry = unit;
+        if ((memory::used_bytes(memory::buffer_of(node)) >> 4) - head > MAX_CELLS) unit->walker_only = true;
+        else build(unit, node, head);
+        return unit->walker_only ? nullptr : unit;
+    }
+    if (unit->walker_only) {
+        // Made again after 16, 32, 64 ... more runs, while callables in it
+        // may still be called a first time.
+        if (!unit->retry || unit->busy || ++unit->waits < (16 << unit->rebuilds)) return nullptr;
+        unit->waits = 0;
+        if (++unit->rebuilds > MAX_REBUILDS) {
+            unit->retry = false;  // walked for good from now on
+            return nullptr;
+        }
+        build(unit, node, head);
+        return unit->walker_only ? nullptr : unit;
+    }
+    bool changed = unit->head != head || unit->misses > 0;
+    if (changed || unit->cycles != collector::series_cycles) {
+        if (unit->busy) return unit->head == head ? unit : nullptr;
+        if ((changed && ++unit->rebuilds > MAX_REBUILDS) ||
+            (memory::used_bytes(memory::buffer_of(node)) >> 4) - head > MAX_CELLS) {
+            unit->walker_only = true;
+            unit->retry = false;
+            return nullptr;
+        }
+        build(unit, node, head);
+    }
+    return unit->walker_only ? nullptr : unit;
+}
+
+}  // namespace
+
+bool run(const Cell* code, int32_t head, int32_t end) {
+    Node node = code->w2;
+    Unit* unit = unit_for(node, head);
+    if (!unit) return false;
+    Busy busy(unit);
+    Runner runner(*unit, code, end);
+    int32_t position = head;
+    for (;;) {
+        current_position->w1 = uint32_t(position);
+        int32_t index = position - unit->head;
+        int32_t expr = index >= 0 && index < int32_t(unit->at.size()) ? unit->at[size_t(index)] : -1;
+        int32_t next = -1;
+        if (expr >= 0 && ready()) {
+            const Expr& e = runner.expr(expr);
+            next = e.simple && e.start == position ? runner.simple(e, position) : runner.eval(expr, position, false);
+        }
+        position = next >= 0 ? next : runner.walk(position, end, false, false, false);
+        if (stack::pending()) return true;
+        if (position >= limit_of(node, end)) break;
+        stack::reset();  // only the last expression's value survives
+    }
+    return true;
+}
+
+}  // namespace zuv::interpreter::compiled
