@@ -6,6 +6,7 @@
 
 #include "evaluator/actions.hpp"
 #include "evaluator/compiled.hpp"
+#include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
@@ -154,6 +155,7 @@ void init() {
     const char* plain = std::getenv("ZUV_PLAIN_WALKER");
     lean_q = !(plain && *plain);
     compiled::init();
+    fast::init();
 }
 
 namespace {

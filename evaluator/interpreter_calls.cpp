@@ -5,6 +5,7 @@
 
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
+#include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/routines.hpp"
@@ -1025,7 +1026,7 @@ void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
     Cell position = *current_position;
     if (type_of(&body) == TYPE_BLOCK) {
         try {
-            eval_block(&body, true);
+            if (!fast::run_body(&fn, &body)) eval_block(&body, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call.

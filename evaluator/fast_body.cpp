@@ -1,0 +1,724 @@
+// The pre-decoded form of function bodies: how a unit is made and run.
+#include "evaluator/fast_body.hpp"
+
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "evaluator/rt_support.hpp"
+#include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/unset.hpp"
+#include "runtime/process.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::interpreter::fast {
+
+using namespace interpreter::detail;
+using rt_support::typeset_has_q;
+
+namespace {
+
+// The natives' fixed slots of the branching natives decoded inline.
+constexpr uint32_t NATIVE_IF = 1;
+constexpr uint32_t NATIVE_UNLESS = 2;
+constexpr uint32_t NATIVE_EITHER = 3;
+
+constexpr int32_t MAX_CELLS = 256;   // larger bodies are walked
+constexpr int32_t MAX_NESTING = 16;  // nested expressions and blocks
+
+enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
+
+// An operator after a value: computed in place (fast) when its right
+// operand is plain, else called with its decoded right operand.
+struct Oper {
+    Cell op;          // the op! value its word had
+    Cell word;
+    uint8_t fast;
+    bool plain;
+    int32_t right;    // the right operand's expression
+    int32_t checks, checks_end;  // the cells read after its call
+    int32_t at;       // the operator word's position
+    Node cache;
+    int32_t left_entry, right_entry;
+    Cell left_types, right_types;
+};
+
+struct Arg {
+    int32_t expr;
+    int32_t entry;
+    Cell typeset;
+};
+
+struct Expr {
+    Kind kind;
+    bool prefix = false;
+    bool word_after = false;  // a bound word follows: it may have become an operator
+    int32_t block = 0;        // the block it lies in
+    int32_t start = 0;        // its first cell
+    int32_t next = 0;         // the position after it
+    Cell cell{};              // the constant, the word read, or the callee's word
+    Cell callee{};
+    Node cache = 0;
+    int32_t rest = 0;         // the cache entry after the fixed arguments
+    int32_t first_arg = 0, args = 0;
+    int32_t first_op = 0, ops = 0;
+    int32_t branch[2] = {-1, -1};  // inlined blocks: a paren's, if's or unless', either's two
+    int32_t checks = 0, checks_end = 0;  // the cells read after its call, in Unit::ranges
+};
+
+struct Block {
+    Cell code;
+    int32_t head;
+    int32_t end;
+    int32_t snap;  // where its cells start in Unit::cells
+    int32_t parent = -1;  // the block it is inlined in, and the position of its cell there
+    int32_t at = 0;
+    std::vector<int32_t> exprs;
+};
+
+// Cells still to be read after a call: [from, to) of a block, compared
+// with the copy from snap on.
+struct Range {
+    Node node;
+    int32_t from;
+    int32_t to;
+    int32_t snap;
+};
+
+struct Unit {
+    uint32_t cycles = 0;
+    Node context = 0;
+    std::vector<Cell> cells;
+    std::vector<Block> blocks;
+    std::vector<Expr> exprs;
+    std::vector<Arg> args;
+    std::vector<Oper> ops;
+    std::vector<Range> ranges;
+    int32_t busy = 0;
+    int32_t misses = 0;    // bodies found changed since it was made
+    int32_t rebuilds = 0;
+    int32_t waits = 0;     // runs walked since it was declined for a missing cache
+    bool declined = false;
+    bool retry = false;
+    bool orphan = false;
+};
+
+Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
+std::unordered_map<Node, Unit*> units;
+void (*next_release_hook)(Node) = nullptr;
+
+void drop(Unit* unit) {
+    if (!unit || unit == SEEN) return;
+    if (unit->busy) unit->orphan = true;
+    else delete unit;
+}
+
+void release(Node node) {
+    if (next_release_hook) next_release_hook(node);
+    if (units.empty()) return;
+    auto it = units.find(node);
+    if (it == units.end()) return;
+    drop(it->second);
+    units.erase(it);
+}
+
+bool constant_q(uint32_t type) {
+    switch (type) {
+        case TYPE_NONE: case TYPE_LOGIC: case TYPE_BLOCK: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_REFINEMENT: case TYPE_BINARY:
+        case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL:
+        case TYPE_DATE: case TYPE_MONEY:
+            return true;
+        default: return false;
+    }
+}
+
+// A value the walker places as it is when a word gives it.
+inline bool placed_q(uint32_t type) {
+    switch (type) {
+        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+            return false;
+        default: return true;
+    }
+}
+
+const Cell* bound_value(const Cell& word) {
+    if (type_of(&word) != TYPE_WORD || word.w1 == 0) return nullptr;
+    return _context::value_slot(word.w1, int32_t(word.w3));
+}
+
+// The fixed, evaluated argument entries of an argument cache (before its
+// first refinement); false when another kind of argument comes first.
+bool plain_arguments(Node cache, std::vector<int32_t>* entries, int32_t* rest) {
+    Cell entry;
+    int32_t i = 0;
+    for (; read_cell(cache, i, &entry); i++) {
+        uint32_t t = type_of(&entry);
+        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) break;
+        if (t != TYPE_TYPESET) continue;
+        uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+        if (kind == ARG_RETURN) continue;
+        if (kind != ARG_NORMAL) return false;
+        entries->push_back(i);
+    }
+    if (rest) *rest = i;
+    return true;
+}
+
+class Builder {
+public:
+    Builder(Unit& u, const Cell* locals) : u_(u), locals_(locals) {}
+
+    // A callee had no argument cache yet (it was never called): the body
+    // is worth decoding again later.
+    bool missing_cache = false;
+
+    // The block as an inlined block of the unit, or -1.
+    int32_t block(const Cell& code, int32_t depth, int32_t parent = -1, int32_t at = 0) {
+        if (depth > MAX_NESTING) return -1;
+        SeriesBuffer* s = memory::buffer_of(code.w2);
+        int32_t head = std::max(int32_t(code.w1), 0);
+        int32_t end = memory::used_bytes(s) >> 4;
+        if (end - head > MAX_CELLS || int32_t(u_.cells.size()) > 4 * MAX_CELLS) return -1;
+        Block b{code, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}};
+        const Cell* cells = memory::cells_head(s);
+        for (int32_t i = head; i < end; i++) u_.cells.push_back(cells[i]);
+        int32_t index = int32_t(u_.blocks.size());
+        u_.blocks.push_back(b);
+        std::vector<int32_t> exprs;
+        for (int32_t p = head; p < end;) {
+            int32_t e = expression(index, p, false, depth + 1);
+            if (e < 0) return -1;
+            exprs.push_back(e);
+            p = u_.exprs[size_t(e)].next;
+        }
+        u_.blocks[size_t(index)].exprs = std::move(exprs);
+        return index;
+    }
+
+    // For every call, the cells read after it returns: the rest of its
+    // block, the blocks inlined there, and so on out to the body.
+    void ranges() {
+        for (Expr& e : u_.exprs) {
+            if (e.kind == K_CALL || e.kind == K_FUNCTION) rest(e.block, e.start + 1, &e.checks, &e.checks_end);
+            for (int32_t k = 0; k < e.ops; k++) {
+                Oper& o = u_.ops[size_t(e.first_op + k)];
+                if (!o.plain) rest(e.block, u_.exprs[size_t(o.right)].next, &o.checks, &o.checks_end);
+            }
+        }
+    }
+
+private:
+    Unit& u_;
+    const Cell* locals_;
+
+    void rest(int32_t b, int32_t p, int32_t* first, int32_t* last) {
+        *first = int32_t(u_.ranges.size());
+        for (; b >= 0; p = u_.blocks[size_t(b)].at + 1, b = u_.blocks[size_t(b)].parent) {
+            const Block& block = u_.blocks[size_t(b)];
+            if (p < block.end) u_.ranges.push_back({block.code.w2, p, block.end, block.snap + p - block.head});
+            for (const Expr& e : u_.exprs)
+                if (e.block == b && e.start >= p)
+                    for (int32_t branch : e.branch)
+                        if (branch >= 0) whole(branch);
+        }
+        *last = int32_t(u_.ranges.size());
+    }
+
+    void whole(int32_t b) {
+        const Block& block = u_.blocks[size_t(b)];
+        if (block.head < block.end) u_.ranges.push_back({block.code.w2, block.head, block.end, block.snap});
+        for (const Expr& e : u_.exprs)
+            if (e.block == b)
+                for (int32_t branch : e.branch)
+                    if (branch >= 0) whole(branch);
+    }
+
+    const Cell& cell_at(int32_t b, int32_t p) const {
+        const Block& block = u_.blocks[size_t(b)];
+        return u_.cells[size_t(block.snap + p - block.head)];
+    }
+    int32_t end_of(int32_t b) const { return u_.blocks[size_t(b)].end; }
+
+    int32_t expression(int32_t b, int32_t p, bool prefix, int32_t depth) {
+        if (depth > MAX_NESTING || p >= end_of(b)) return -1;
+        Expr e;
+        e.block = b;
+        e.start = p;
+        e.prefix = prefix;
+        Cell c = cell_at(b, p);
+        int32_t i = p + 1;
+        std::vector<Arg> args;
+        if (constant_q(type_of(&c))) {
+            e.kind = K_CONST;
+            e.cell = c;
+        } else if (type_of(&c) == TYPE_PAREN) {
+            e.kind = K_PAREN;
+            e.branch[0] = block(c, depth + 1, b, p);
+            if (e.branch[0] < 0) return -1;
+        } else if (const Cell* value = bound_value(c)) {
+            e.cell = c;
+            uint32_t t = type_of(value);
+            if (value == locals_ + int32_t(c.w3) && c.w1 == u_.context) {
+                if (!placed_q(t)) return -1;
+                e.kind = K_LOCAL;
+            } else if (placed_q(t)) {
+                e.kind = K_GLOBAL;
+            } else if (t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION) {
+                e.callee = *value;
+                bool function = t == TYPE_FUNCTION;
+                e.cache = function ? function_cache(e.callee) : builtin_cache(e.callee);
+                std::vector<int32_t> entries;
+                if (!e.cache) missing_cache = true;
+                if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
+                e.kind = function ? K_FUNCTION : K_CALL;
+                if (t == TYPE_NATIVE && (value->w1 == NATIVE_IF || value->w1 == NATIVE_UNLESS ||
+                                         value->w1 == NATIVE_EITHER)) {
+                    int32_t blocks = value->w1 == NATIVE_EITHER ? 2 : 1;
+                    int32_t cond = expression(b, i, false, depth + 1);
+                    if (cond < 0) return -1;
+                    i = u_.exprs[size_t(cond)].next;
+                    for (int32_t k = 0; k < blocks; k++, i++) {
+                        if (i >= end_of(b) || type_of(&cell_at(b, i)) != TYPE_BLOCK) return -1;
+                        e.branch[k] = block(cell_at(b, i), depth + 1, b, i);
+                        if (e.branch[k] < 0) return -1;
+                    }
+                    if (entries.size() != size_t(1 + blocks)) return -1;
+                    e.kind = value->w1 == NATIVE_IF ? K_IF : value->w1 == NATIVE_UNLESS ? K_UNLESS : K_EITHER;
+                    Arg a{cond, entries[0], Cell{}};
+                    read_cell(e.cache, entries[0], &a.typeset);
+                    args.push_back(a);
+                } else {
+                    for (size_t k = 0; k < entries.size(); k++) {
+                        int32_t a = expression(b, i, false, depth + 1);
+                        if (a < 0) return -1;
+                        // Only the last argument may run user code: the walker
+                        // reads the arguments after it from the block as it is then.
+                        if (k + 1 < entries.size() && may_call(a)) return -1;
+                        Arg arg{a, entries[k], Cell{}};
+                        read_cell(e.cache, entries[k], &arg.typeset);
+                        args.push_back(arg);
+                        i = u_.exprs[size_t(a)].next;
+                    }
+                }
+            } else {
+                return -1;
+            }
+        } else {
+            return -1;
+        }
+        std::vector<Oper> ops;
+        while (!prefix && i + 1 < end_of(b)) {
+            const Cell* value = bound_value(cell_at(b, i));
+            if (!value || type_of(value) != TYPE_OP) break;
+            Cell fn = op::unwrap(value);
+            Oper o{};
+            o.op = *value;
+            o.word = cell_at(b, i);
+            o.at = i;
+            o.fast = uint8_t(fast_op_of(fn));
+            o.right = expression(b, i + 1, true, depth + 1);
+            if (o.right < 0) return -1;
+            Kind rk = u_.exprs[size_t(o.right)].kind;
+            o.plain = o.fast != FAST_NONE && (rk == K_CONST || rk == K_LOCAL || rk == K_GLOBAL);
+            o.cache = builtin_cache(fn);
+            std::vector<int32_t> entries;
+            if (!o.plain) {
+                if (!o.cache) missing_cache = true;
+                if (!o.cache || !plain_arguments(o.cache, &entries, nullptr) || entries.size() != 2) return -1;
+                o.left_entry = entries[0];
+                o.right_entry = entries[1];
+                read_cell(o.cache, o.left_entry, &o.left_types);
+                read_cell(o.cache, o.right_entry, &o.right_types);
+            }
+            ops.push_back(o);
+            i = u_.exprs[size_t(o.right)].next;
+        }
+        e.next = i;
+        e.word_after = !prefix && i < end_of(b) && type_of(&cell_at(b, i)) == TYPE_WORD && cell_at(b, i).w1 != 0;
+        e.first_op = int32_t(u_.ops.size());
+        e.ops = int32_t(ops.size());
+        u_.ops.insert(u_.ops.end(), ops.begin(), ops.end());
+        e.first_arg = int32_t(u_.args.size());
+        e.args = int32_t(args.size());
+        u_.args.insert(u_.args.end(), args.begin(), args.end());
+        u_.exprs.push_back(e);
+        return int32_t(u_.exprs.size()) - 1;
+    }
+
+    bool may_call(int32_t index) const {
+        const Expr& e = u_.exprs[size_t(index)];
+        if (e.kind >= K_PAREN) return true;
+        for (int32_t k = 0; k < e.ops; k++)
+            if (!u_.ops[size_t(e.first_op + k)].plain) return true;
+        return false;
+    }
+};
+
+void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
+    unit->cycles = collector::series_cycles;
+    unit->context = context;
+    Builder builder(*unit, locals);
+    if (builder.block(body, 0) != 0) {
+        unit->declined = true;
+        unit->retry = builder.missing_cache;
+        return;
+    }
+    builder.ranges();
+}
+
+// Puts the position of the expression being evaluated back when the body
+// ends, normally or by a throw.
+class SavedPosition {
+public:
+    SavedPosition() : saved_(*current_position) {}
+    ~SavedPosition() { *current_position = saved_; }
+    SavedPosition(const SavedPosition&) = delete;
+    SavedPosition& operator=(const SavedPosition&) = delete;
+
+private:
+    Cell saved_;
+};
+
+class Busy {
+public:
+    explicit Busy(Unit* unit) : unit_(unit) { unit->busy++; }
+    ~Busy() {
+        if (--unit_->busy == 0 && unit_->orphan) delete unit_;
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    Unit* unit_;
+};
+
+inline void place(const Cell* value, bool sub) {
+    if (sub) stack::push(value);
+    else stack::set_last(value);
+}
+
+class Runner {
+public:
+    Runner(Unit& u, Cell* locals) : u_(u), locals_(locals) {}
+
+    // Every cell the unit was made from is still there.
+    bool same() {
+        if (walking_) return false;
+        for (const Block& b : u_.blocks) {
+            SeriesBuffer* s = memory::buffer_of(b.code.w2);
+            if ((memory::used_bytes(s) >> 4) != b.end ||
+                std::memcmp(memory::cells_head(s) + b.head, u_.cells.data() + b.snap,
+                            size_t(b.end - b.head) * sizeof(Cell)) != 0) {
+                walking_ = true;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The cells still to be read after a call are the ones decoded.
+    bool still(int32_t first, int32_t last) {
+        if (walking_) return false;
+        const Range* r = u_.ranges.data();
+        for (int32_t i = first; i < last; i++) {
+            SeriesBuffer* s = memory::buffer_of(r[i].node);
+            if ((memory::used_bytes(s) >> 4) < r[i].to ||
+                std::memcmp(memory::cells_head(s) + r[i].from, u_.cells.data() + r[i].snap,
+                            size_t(r[i].to - r[i].from) * sizeof(Cell)) != 0) {
+                walking_ = true;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The expressions of block index as eval_block(code, true) evaluates
+    // them, its frame pushed here.
+    void block(int32_t index) {
+        const Block& b = u_.blocks[size_t(index)];
+        Cell code = b.code;
+        Hold hold(code);
+        Cell saved = *current_position;
+        stack::mark_eval(&words::tag_body);
+        run_block(b, code);
+        *current_position = saved;
+        if (stack::pending()) return;
+        stack::unwind_last_return();
+    }
+
+    void run_block(const Block& b, const Cell& code) {
+        if (b.exprs.empty()) {
+            unset::make_at(stack::arguments);
+            return;
+        }
+        *current_position = code;
+        size_t n = b.exprs.size();
+        for (size_t k = 0; k < n; k++) {
+            const Expr& e = u_.exprs[size_t(b.exprs[k])];
+            if (walking_ || runtime::interrupt_pending || tracing_q) {
+                walk_rest(code, b.end, e.start);
+                return;
+            }
+            current_position->w1 = uint32_t(e.start);
+            eval(e, false);
+            if (stack::pending()) return;
+            if (k + 1 < n) stack::reset();
+        }
+    }
+
+private:
+    Unit& u_;
+    Cell* locals_;
+    bool walking_ = false;
+
+    // The rest of the block from position, by the walker.
+    void walk_rest(const Cell& code, int32_t end, int32_t position) {
+        Node node = code.w2;
+        if (position >= limit_of(node, end)) return;
+        for (;;) {
+            current_position->w1 = uint32_t(position);
+            position = eval_expression(&code, position, end, false, false, false);
+            if (stack::pending()) return;
+            if (position >= limit_of(node, end)) break;
+            stack::reset();
+        }
+    }
+
+    int32_t walk(const Expr& e, bool sub) {
+        const Cell& code = u_.blocks[size_t(e.block)].code;
+        return eval_expression(&code, e.start, u_.blocks[size_t(e.block)].end, e.prefix, sub, false);
+    }
+
+    // The value of a plain operand, or false when the walker must evaluate it.
+    inline bool operand(const Expr& e, Cell* out) {
+        switch (e.kind) {
+            case K_CONST: *out = e.cell; return true;
+            case K_LOCAL: *out = locals_[e.cell.w3]; break;
+            case K_GLOBAL: {
+                const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
+                if (!slot) return false;
+                *out = *slot;
+                break;
+            }
+            default: return false;
+        }
+        return placed_q(type_of(out));
+    }
+
+    inline bool callee_q(const Expr& e) {
+        const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
+        return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
+    }
+
+    // The expression as eval_expression(code, start, end, prefix, sub) evaluates it.
+    int32_t eval(const Expr& e, bool sub) {
+        Cell* first_cell = stack::top;
+        switch (e.kind) {
+            case K_CONST: case K_LOCAL: case K_GLOBAL: {
+                Cell v;
+                if (!operand(e, &v)) return walk(e, sub);
+                place(&v, sub);
+                break;
+            }
+            case K_PAREN:
+                stack::mark_eval_native(&words::tag_body);
+                block(e.branch[0]);
+                if (stack::pending()) return e.next;
+                if (sub) stack::unwind_last();
+                else stack::unwind_last_return();
+                break;
+            case K_IF: case K_UNLESS: case K_EITHER:
+                if (!callee_q(e)) return walk(e, sub);
+                branch(e, sub);
+                if (stack::pending()) return e.next;
+                break;
+            case K_CALL: case K_FUNCTION:
+                if (!callee_q(e)) return walk(e, sub);
+                call(e, sub);
+                if (stack::pending()) return e.next;
+                still(e.checks, e.checks_end);
+                break;
+        }
+        for (int32_t k = 0; k < e.ops; k++) {
+            const Oper& o = u_.ops[size_t(e.first_op + k)];
+            const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
+            if (walking_ || !slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0) return after(e, sub, first_cell, k);
+            const Expr& r = u_.exprs[size_t(o.right)];
+            if (o.plain) {
+                Cell right;
+                Cell* left = sub ? first_cell : stack::arguments;
+                if (!operand(r, &right) || !fast_op(FastOp(o.fast), left, &right)) return after(e, sub, first_cell, k);
+                if (!sub) copy_cell(left, first_cell);
+                stack::top = first_cell + 1;  // where the entry's result would stand
+            } else {
+                infix_call(o, r, sub, first_cell);
+                if (stack::pending()) return e.next;
+                still(o.checks, o.checks_end);
+            }
+        }
+        if (walking_) return after(e, sub, first_cell, e.ops);
+        if (e.word_after) {
+            const Cell& w = u_.cells[size_t(u_.blocks[size_t(e.block)].snap + e.next - u_.blocks[size_t(e.block)].head)];
+            const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
+            if (slot && type_of(slot) == TYPE_OP) return after(e, sub, first_cell, e.ops);
+        }
+        return e.next;
+    }
+
+    // The operators of e from the k-th on, by the walker.
+    int32_t after(const Expr& e, bool sub, Cell* first_cell, int32_t k) {
+        int32_t at = k < e.ops ? u_.ops[size_t(e.first_op + k)].at : e.next;
+        if (e.prefix) return at;
+        const Block& b = u_.blocks[size_t(e.block)];
+        return eval_infix(&b.code, at, b.end, sub, first_cell);
+    }
+
+    // An operator whose right operand is not plain, as the walker calls it.
+    void infix_call(const Oper& o, const Expr& r, bool sub, Cell* first_cell) {
+        Cell fn = op::unwrap(&o.op);
+        stack::top = first_cell;  // the value just made is the operator's first argument
+        Hold hold(fn);
+        stack::mark_eval_native(&o.word);
+        stack::push_kept();
+        if (!typeset_has_q(&o.left_types, type_of(stack::top - 1)))
+            check_builtin_argument(fn, o.word, o.cache, o.left_entry);
+        eval(r, true);
+        if (stack::pending()) return;
+        if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
+            check_builtin_argument(fn, o.word, o.cache, o.right_entry);
+        if (o.fast == FAST_NONE || stack::top - stack::arguments != 2 ||
+            !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1))
+            run_builtin_entry(fn);
+        if (stack::pending()) return;
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+    }
+
+    void call(const Expr& e, bool sub) {
+        Cell fn = e.callee;
+        Cell name = e.cell;
+        Node context = 0;
+        Cell* kept;
+        if (e.kind == K_FUNCTION) {
+            kept = begin_function_call(fn, name, &context);
+        } else {
+            kept = stack::push(&fn);
+            stack::mark_eval_native(&name);
+        }
+        for (int32_t k = 0; k < e.args; k++) {
+            const Arg& a = u_.args[size_t(e.first_arg + k)];
+            eval(u_.exprs[size_t(a.expr)], true);
+            if (stack::pending()) return;
+            if (!typeset_has_q(&a.typeset, type_of(stack::top - 1))) check_builtin_argument(fn, name, e.cache, a.entry);
+        }
+        if (e.kind == K_FUNCTION) {
+            push_function_rest(e.cache, e.rest);
+            exec_function(&fn, context, &name, 0);
+        } else {
+            run_builtin_entry(fn);
+        }
+        if (stack::pending()) return;
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+        copy_cell(kept + 1, kept);  // the copy of the callable is replaced by the result
+        stack::top = kept + 1;
+    }
+
+    // if, unless or either with literal blocks: the native's frame and
+    // arguments as the walker gives them, the chosen block run in place.
+    void branch(const Expr& e, bool sub) {
+        Cell name = e.cell;
+        Cell* kept = stack::push(&e.callee);
+        stack::mark_eval_native(&name);
+        const Arg& a = u_.args[size_t(e.first_arg)];
+        eval(u_.exprs[size_t(a.expr)], true);
+        if (stack::pending()) return;
+        if (!typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            check_builtin_argument(e.callee, name, e.cache, a.entry);
+        for (int32_t k = 0; k < 2 && e.branch[k] >= 0; k++) stack::push(&u_.blocks[size_t(e.branch[k])].code);
+        int32_t chosen = -1;
+        if (e.kind == K_EITHER) chosen = e.branch[logic::true_strict_q(stack::arguments) ? 0 : 1];
+        else if (logic::false_q(stack::arguments) == (e.kind == K_UNLESS)) chosen = e.branch[0];
+        if (chosen >= 0) {
+            if (runtime::interrupt_pending) [[unlikely]] {
+                runtime::poll_interrupt();
+                if (stack::pending()) return;
+            }
+            block(chosen);
+            if (stack::pending()) return;
+        } else {
+            none::make_at(stack::arguments);
+        }
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+        copy_cell(kept + 1, kept);
+        stack::top = kept + 1;
+    }
+};
+
+}  // namespace
+
+void init() {
+    next_release_hook = memory::node_release_hook;
+    memory::node_release_hook = release;
+}
+
+bool run_body(const Cell* function, const Cell* body) {
+    if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
+    static uint32_t renumbered = 0;
+    if (collector::nodes_cycles != renumbered) [[unlikely]] {
+        renumbered = collector::nodes_cycles;
+        for (auto& entry : units) drop(entry.second);
+        units.clear();
+    }
+    Cell code = *body;
+    Node node = code.w2;
+    Unit*& entry = units[node];
+    Unit* unit = entry;
+    if (!unit) {
+        entry = SEEN;  // made at the second run
+        return false;
+    }
+    Cell* locals = stack::arguments;
+    bool again = unit != SEEN && unit->declined && unit->retry && !unit->busy && ++unit->waits >= (4 << unit->rebuilds);
+    if (again) unit->misses = 1;
+    if (unit == SEEN || again || (!unit->declined && (unit->cycles != collector::series_cycles || unit->misses > 0))) {
+        // Made from the body as it stands, again after a collection (which
+        // may have given the callees' nodes to others) or a change; a body
+        // that keeps changing is walked for good.
+        int32_t rebuilds = unit == SEEN ? 0 : unit->rebuilds + (unit->misses > 0);
+        drop(unit);
+        unit = new Unit;
+        unit->rebuilds = rebuilds;
+        entry = unit;
+        if (rebuilds > 8) unit->declined = true;
+        else build(unit, code, function->w1, locals);
+    }
+    if (unit->declined) return false;
+    if (unit->blocks[0].code.w1 != code.w1 || unit->context != function->w1) return false;
+    Busy busy(unit);
+    Runner runner(*unit, locals);
+    if (!runner.same()) {
+        unit->misses++;
+        return false;
+    }
+    if (runtime::interrupt_pending) return false;
+    Hold hold(code);
+    SavedPosition saved_position;
+    stack::mark_eval(&words::tag_body);
+    runner.run_block(unit->blocks[0], code);
+    if (stack::pending()) return true;
+    stack::unwind_last_return();
+    return true;
+}
+
+}  // namespace zuv::interpreter::fast

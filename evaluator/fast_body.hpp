@@ -1,0 +1,31 @@
+// Function bodies run from a pre-decoded form.
+//
+// A function's body block, from its second run on, may run from one
+// pre-decoded unit: its expressions, and those of the parens and of the
+// literal branch blocks of `either`, `if` and `unless` in it, decoded once.
+// Locals are read from the call's argument cells; integer and float
+// arithmetic and comparison are done in place; natives, actions and
+// functions are called through the walker's own steps, under the frames the
+// walker pushes, so that results, errors and exits are the walker's.
+//
+// The unit keeps a copy of every cell it was made from. The copy is
+// compared with the blocks when the body is entered and again after every
+// call that could run user code: from a difference on, the rest of the
+// running blocks is walked. A callee or operator must still be the value
+// decoded (and no collection may have run since) or the walker evaluates
+// that expression. A body holding anything else is walked whole.
+#pragma once
+
+#include "runtime/cell.hpp"
+
+namespace zuv::interpreter::fast {
+
+// Hooks the release of nodes, so that a freed body's unit goes with it.
+void init();
+
+// Evaluates the body block of the function (its call frame current, the
+// argument cells from stack::arguments) as eval_block(body, true) does.
+// Answers false, having done nothing, when the walker must run it.
+bool run_body(const Cell* function, const Cell* body);
+
+}  // namespace zuv::interpreter::fast
