@@ -95,6 +95,7 @@ struct Range {
 
 struct Unit {
     uint32_t cycles = 0;
+    uint32_t renumbered = 0;  // the collector's count of node renumberings when it was made
     Node context = 0;
     std::vector<Cell> cells;
     std::vector<Block> blocks;
@@ -102,6 +103,8 @@ struct Unit {
     std::vector<Arg> args;
     std::vector<Oper> ops;
     std::vector<Range> ranges;
+    int32_t all_end = 0;  // ranges [0, all_end): every cell, checked at entry
+    uint64_t verified = 0;  // the epoch when every cell was last found unchanged
     int32_t busy = 0;
     int32_t misses = 0;    // bodies found changed since it was made
     int32_t rebuilds = 0;
@@ -113,10 +116,54 @@ struct Unit {
 
 Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
 std::unordered_map<Node, Unit*> units;
+
+// The call frame top at which a decoded call enters a function body, null
+// at any other time: the body then knows that only decoded code ran since
+// its caller last looked at the cells.
+stack::Frame* entering = nullptr;
+
+class Entering {
+public:
+    Entering() { entering = stack::frames_top; }
+    ~Entering() { entering = nullptr; }
+    Entering(const Entering&) = delete;
+    Entering& operator=(const Entering&) = delete;
+};
+
+// Leaving decoded code for a caller that is not: the epoch moves on, on a
+// return as on a throw.
+class Leaving {
+public:
+    explicit Leaving(bool on) : on_(on) {}
+    ~Leaving() {
+        if (on_) bump();
+    }
+    Leaving(const Leaving&) = delete;
+    Leaving& operator=(const Leaving&) = delete;
+
+private:
+    bool on_;
+};
+
+// The units of the bodies run last, by the low bits of their node: found
+// without hashing. Node 0 names no series.
+constexpr uint32_t RECENT_SLOTS = 256;
+struct Recent {
+    Node node;
+    Unit* unit;
+};
+Recent recent[RECENT_SLOTS];
+
+inline void forget_recent(Node node) {
+    Recent& r = recent[node % RECENT_SLOTS];
+    if (r.node == node) r = Recent{0, nullptr};
+}
 void (*next_release_hook)(Node) = nullptr;
 
 void drop(Unit* unit) {
     if (!unit || unit == SEEN) return;
+    for (Recent& r : recent)
+        if (r.unit == unit) r = Recent{0, nullptr};
     if (unit->busy) unit->orphan = true;
     else delete unit;
 }
@@ -124,6 +171,7 @@ void drop(Unit* unit) {
 void release(Node node) {
     if (next_release_hook) next_release_hook(node);
     if (units.empty()) return;
+    forget_recent(node);
     auto it = units.find(node);
     if (it == units.end()) return;
     drop(it->second);
@@ -207,8 +255,12 @@ public:
     // For every call, the cells read after it returns: the rest of its
     // block, the blocks inlined there, and so on out to the body.
     void ranges() {
+        int32_t first;
+        rest(0, u_.blocks[0].head, &first, &u_.all_end, true);
         for (Expr& e : u_.exprs) {
-            if (e.kind == K_CALL || e.kind == K_FUNCTION) rest(e.block, e.start + 1, &e.checks, &e.checks_end);
+            // After a call, the block is read again from its operators on.
+            int32_t read_from = e.ops > 0 ? u_.ops[size_t(e.first_op)].at : e.next;
+            if (e.kind == K_CALL || e.kind == K_FUNCTION) rest(e.block, read_from, &e.checks, &e.checks_end);
             for (int32_t k = 0; k < e.ops; k++) {
                 Oper& o = u_.ops[size_t(e.first_op + k)];
                 if (!o.plain) rest(e.block, u_.exprs[size_t(o.right)].next, &o.checks, &o.checks_end);
@@ -220,26 +272,26 @@ private:
     Unit& u_;
     const Cell* locals_;
 
-    void rest(int32_t b, int32_t p, int32_t* first, int32_t* last) {
+    void rest(int32_t b, int32_t p, int32_t* first, int32_t* last, bool entry = false) {
         *first = int32_t(u_.ranges.size());
         for (; b >= 0; p = u_.blocks[size_t(b)].at + 1, b = u_.blocks[size_t(b)].parent) {
             const Block& block = u_.blocks[size_t(b)];
-            if (p < block.end) u_.ranges.push_back({block.code.w2, p, block.end, block.snap + p - block.head});
+            if (p < block.end || entry) u_.ranges.push_back({block.code.w2, p, block.end, block.snap + p - block.head});
             for (const Expr& e : u_.exprs)
                 if (e.block == b && e.start >= p)
                     for (int32_t branch : e.branch)
-                        if (branch >= 0) whole(branch);
+                        if (branch >= 0) whole(branch, entry);
         }
         *last = int32_t(u_.ranges.size());
     }
 
-    void whole(int32_t b) {
+    void whole(int32_t b, bool entry) {
         const Block& block = u_.blocks[size_t(b)];
-        if (block.head < block.end) u_.ranges.push_back({block.code.w2, block.head, block.end, block.snap});
+        if (block.head < block.end || entry) u_.ranges.push_back({block.code.w2, block.head, block.end, block.snap});
         for (const Expr& e : u_.exprs)
             if (e.block == b)
                 for (int32_t branch : e.branch)
-                    if (branch >= 0) whole(branch);
+                    if (branch >= 0) whole(branch, entry);
     }
 
     const Cell& cell_at(int32_t b, int32_t p) const {
@@ -365,6 +417,7 @@ private:
 
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     unit->cycles = collector::series_cycles;
+    unit->renumbered = collector::nodes_cycles;
     unit->context = context;
     Builder builder(*unit, locals);
     if (builder.block(body, 0) != 0) {
@@ -408,36 +461,34 @@ inline void place(const Cell* value, bool sub) {
 
 class Runner {
 public:
-    Runner(Unit& u, Cell* locals) : u_(u), locals_(locals) {}
+    Runner(Unit& u, Cell* locals) : u_(u), locals_(locals), seen_(epoch - 1) {}
 
-    // Every cell the unit was made from is still there.
-    bool same() {
-        if (walking_) return false;
-        for (const Block& b : u_.blocks) {
-            SeriesBuffer* s = memory::buffer_of(b.code.w2);
-            if ((memory::used_bytes(s) >> 4) != b.end ||
-                std::memcmp(memory::cells_head(s) + b.head, u_.cells.data() + b.snap,
-                            size_t(b.end - b.head) * sizeof(Cell)) != 0) {
-                walking_ = true;
-                return false;
-            }
-        }
+    // Every cell the unit was made from is there, and the blocks are as
+    // long as they were.
+    bool entry_same() {
+        if (!still(0, u_.all_end, true)) return false;
+        u_.verified = epoch;
         return true;
     }
+    // The unit was found whole and nothing but decoded code ran since.
+    void take_verified() { seen_ = epoch; }
 
     // The cells still to be read after a call are the ones decoded.
-    bool still(int32_t first, int32_t last) {
+    bool still(int32_t first, int32_t last, bool exact = false) {
         if (walking_) return false;
+        if (seen_ == epoch) return true;  // nothing but decoded code ran since the last look
         const Range* r = u_.ranges.data();
         for (int32_t i = first; i < last; i++) {
             SeriesBuffer* s = memory::buffer_of(r[i].node);
-            if ((memory::used_bytes(s) >> 4) < r[i].to ||
+            int32_t used = memory::used_bytes(s) >> 4;
+            if (used < r[i].to || (exact && used != r[i].to) ||
                 std::memcmp(memory::cells_head(s) + r[i].from, u_.cells.data() + r[i].snap,
                             size_t(r[i].to - r[i].from) * sizeof(Cell)) != 0) {
                 walking_ = true;
                 return false;
             }
         }
+        seen_ = epoch;
         return true;
     }
 
@@ -479,11 +530,13 @@ private:
     Unit& u_;
     Cell* locals_;
     bool walking_ = false;
+    uint64_t seen_;  // the epoch at the last look at the cells
 
     // The rest of the block from position, by the walker.
     void walk_rest(const Cell& code, int32_t end, int32_t position) {
         Node node = code.w2;
         if (position >= limit_of(node, end)) return;
+        bump();
         for (;;) {
             current_position->w1 = uint32_t(position);
             position = eval_expression(&code, position, end, false, false, false);
@@ -495,6 +548,7 @@ private:
 
     int32_t walk(const Expr& e, bool sub) {
         const Cell& code = u_.blocks[size_t(e.block)].code;
+        bump();
         return eval_expression(&code, e.start, u_.blocks[size_t(e.block)].end, e.prefix, sub, false);
     }
 
@@ -579,6 +633,7 @@ private:
         int32_t at = k < e.ops ? u_.ops[size_t(e.first_op + k)].at : e.next;
         if (e.prefix) return at;
         const Block& b = u_.blocks[size_t(e.block)];
+        bump();
         return eval_infix(&b.code, at, b.end, sub, first_cell);
     }
 
@@ -596,8 +651,10 @@ private:
         if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
         if (o.fast == FAST_NONE || stack::top - stack::arguments != 2 ||
-            !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1))
+            !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1)) {
+            bump();
             run_builtin_entry(fn);
+        }
         if (stack::pending()) return;
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
@@ -622,8 +679,10 @@ private:
         }
         if (e.kind == K_FUNCTION) {
             push_function_rest(e.cache, e.rest);
+            Entering entering_body;
             exec_function(&fn, context, &name, 0);
         } else {
+            bump();
             run_builtin_entry(fn);
         }
         if (stack::pending()) return;
@@ -646,10 +705,15 @@ private:
             check_builtin_argument(e.callee, name, e.cache, a.entry);
         for (int32_t k = 0; k < 2 && e.branch[k] >= 0; k++) stack::push(&u_.blocks[size_t(e.branch[k])].code);
         int32_t chosen = -1;
-        if (e.kind == K_EITHER) chosen = e.branch[logic::true_strict_q(stack::arguments) ? 0 : 1];
+        if (e.kind == K_EITHER) {
+            const Cell* c = stack::arguments;
+            bool truth = type_of(c) == TYPE_LOGIC ? c->w1 != 0 : logic::true_strict_q(c);
+            chosen = e.branch[truth ? 0 : 1];
+        }
         else if (logic::false_q(stack::arguments) == (e.kind == K_UNLESS)) chosen = e.branch[0];
         if (chosen >= 0) {
             if (runtime::interrupt_pending) [[unlikely]] {
+                bump();
                 runtime::poll_interrupt();
                 if (stack::pending()) return;
             }
@@ -672,23 +736,26 @@ void init() {
     memory::node_release_hook = release;
 }
 
-bool run_body(const Cell* function, const Cell* body) {
-    if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
+namespace {
+
+// The unit of the body, made or made again when due; null when the walker
+// runs it.
+Unit* prepare(const Cell* function, const Cell& code, const Cell* locals) {
     static uint32_t renumbered = 0;
     if (collector::nodes_cycles != renumbered) [[unlikely]] {
+        // Renumbered nodes leave the units under ids that no longer name them.
         renumbered = collector::nodes_cycles;
         for (auto& entry : units) drop(entry.second);
         units.clear();
+        for (Recent& r : recent) r = Recent{0, nullptr};
     }
-    Cell code = *body;
     Node node = code.w2;
     Unit*& entry = units[node];
     Unit* unit = entry;
     if (!unit) {
         entry = SEEN;  // made at the second run
-        return false;
+        return nullptr;
     }
-    Cell* locals = stack::arguments;
     bool again = unit != SEEN && unit->declined && unit->retry && !unit->busy && ++unit->waits >= (4 << unit->rebuilds);
     if (again) unit->misses = 1;
     if (unit == SEEN || again || (!unit->declined && (unit->cycles != collector::series_cycles || unit->misses > 0))) {
@@ -703,15 +770,37 @@ bool run_body(const Cell* function, const Cell* body) {
         if (rebuilds > 8) unit->declined = true;
         else build(unit, code, function->w1, locals);
     }
-    if (unit->declined) return false;
+    recent[node % RECENT_SLOTS] = Recent{node, unit};
+    return unit->declined ? nullptr : unit;
+}
+
+}  // namespace
+
+uint64_t epoch = 1;
+
+bool run_body(const Cell* function, const Cell* body) {
+    bool from_decoded = entering == stack::frames_top;
+    entering = nullptr;
+    if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
+    Cell code = *body;
+    Node node = code.w2;
+    const Recent& cached = recent[node % RECENT_SLOTS];
+    Unit* unit = cached.node == node ? cached.unit : nullptr;
+    Cell* locals = stack::arguments;
+    if (!unit || unit->declined || unit->cycles != collector::series_cycles || unit->misses > 0 ||
+        collector::nodes_cycles != unit->renumbered)
+        unit = prepare(function, code, locals);
+    if (!unit) return false;
     if (unit->blocks[0].code.w1 != code.w1 || unit->context != function->w1) return false;
     Busy busy(unit);
     Runner runner(*unit, locals);
-    if (!runner.same()) {
+    if (from_decoded && unit->verified == epoch) {
+        runner.take_verified();
+    } else if (!runner.entry_same()) {
         unit->misses++;
         return false;
     }
-    if (runtime::interrupt_pending) return false;
+    Leaving leaving(!from_decoded);
     Hold hold(code);
     SavedPosition saved_position;
     stack::mark_eval(&words::tag_body);

@@ -23,6 +23,12 @@ namespace zuv::interpreter::fast {
 // Hooks the release of nodes, so that a freed body's unit goes with it.
 void init();
 
+// Moves on whenever code other than decoded bodies may run (the walker, a
+// native, a change of the code): a unit found unchanged at one epoch is
+// unchanged while the epoch stays the same.
+extern uint64_t epoch;
+inline void bump() { ++epoch; }
+
 // Evaluates the body block of the function (its call frame current, the
 // argument cells from stack::arguments) as eval_block(body, true) does.
 // Answers false, having done nothing, when the walker must run it.

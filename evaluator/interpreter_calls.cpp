@@ -988,6 +988,7 @@ void exec_function(const Cell* function, uint32_t context, const Cell* name, int
 
     const Cell* code = function::more_cell(&fn, function::MORE_CODE);
     if (code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) {
+        fast::bump();
         exec_compiled(fn, integer::get_value(code), context);
     } else {
         bool announce = tracing_q && trace_class != 0;
@@ -1026,7 +1027,10 @@ void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
     Cell position = *current_position;
     if (type_of(&body) == TYPE_BLOCK) {
         try {
-            if (!fast::run_body(&fn, &body)) eval_block(&body, true);
+            if (!fast::run_body(&fn, &body)) {
+                fast::bump();  // the walker runs
+                eval_block(&body, true);
+            }
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call.
