@@ -55,11 +55,13 @@ struct Arg {
     int32_t expr;
     int32_t entry;
     Cell typeset;
+    bool admitted = false;  // a constant or literal block whose type the argument admits
 };
 
 struct Expr {
     Kind kind;
     bool prefix = false;
+    bool simple = false;      // an operand and operators computed in place, nothing after it
     bool word_after = false;  // a bound word follows: it may have become an operator
     int32_t block = 0;        // the block it lies in
     int32_t start = 0;        // its first cell
@@ -260,7 +262,7 @@ public:
         for (Expr& e : u_.exprs) {
             // After a call, the block is read again from its operators on.
             int32_t read_from = e.ops > 0 ? u_.ops[size_t(e.first_op)].at : e.next;
-            if (e.kind == K_CALL || e.kind == K_FUNCTION) rest(e.block, read_from, &e.checks, &e.checks_end);
+            if (e.kind >= K_CALL) rest(e.block, read_from, &e.checks, &e.checks_end);
             for (int32_t k = 0; k < e.ops; k++) {
                 Oper& o = u_.ops[size_t(e.first_op + k)];
                 if (!o.plain) rest(e.block, u_.exprs[size_t(o.right)].next, &o.checks, &o.checks_end);
@@ -345,9 +347,12 @@ private:
                     }
                     if (entries.size() != size_t(1 + blocks)) return -1;
                     e.kind = value->w1 == NATIVE_IF ? K_IF : value->w1 == NATIVE_UNLESS ? K_UNLESS : K_EITHER;
-                    Arg a{cond, entries[0], Cell{}};
-                    read_cell(e.cache, entries[0], &a.typeset);
-                    args.push_back(a);
+                    for (int32_t k = 0; k <= blocks; k++) {
+                        Arg a{k == 0 ? cond : -1, entries[size_t(k)], Cell{}};
+                        read_cell(e.cache, entries[size_t(k)], &a.typeset);
+                        a.admitted = k > 0 && typeset_has_q(&a.typeset, TYPE_BLOCK);
+                        args.push_back(a);
+                    }
                 } else {
                     for (size_t k = 0; k < entries.size(); k++) {
                         int32_t a = expression(b, i, false, depth + 1);
@@ -357,6 +362,8 @@ private:
                         if (k + 1 < entries.size() && may_call(a)) return -1;
                         Arg arg{a, entries[k], Cell{}};
                         read_cell(e.cache, entries[k], &arg.typeset);
+                        const Expr& x = u_.exprs[size_t(a)];
+                        arg.admitted = x.kind == K_CONST && x.ops == 0 && typeset_has_q(&arg.typeset, type_of(&x.cell));
                         args.push_back(arg);
                         i = u_.exprs[size_t(a)].next;
                     }
@@ -396,6 +403,8 @@ private:
         }
         e.next = i;
         e.word_after = !prefix && i < end_of(b) && type_of(&cell_at(b, i)) == TYPE_WORD && cell_at(b, i).w1 != 0;
+        e.simple = (e.kind == K_CONST || e.kind == K_LOCAL || e.kind == K_GLOBAL) && !e.word_after;
+        for (const Oper& o : ops) e.simple &= o.plain;
         e.first_op = int32_t(u_.ops.size());
         e.ops = int32_t(ops.size());
         u_.ops.insert(u_.ops.end(), ops.begin(), ops.end());
@@ -507,22 +516,31 @@ public:
     }
 
     void run_block(const Block& b, const Cell& code) {
-        if (b.exprs.empty()) {
+        size_t n = b.exprs.size();
+        if (n == 0) {
             unset::make_at(stack::arguments);
             return;
         }
         *current_position = code;
-        size_t n = b.exprs.size();
-        for (size_t k = 0; k < n; k++) {
-            const Expr& e = u_.exprs[size_t(b.exprs[k])];
-            if (walking_ || runtime::interrupt_pending || tracing_q) {
-                walk_rest(code, b.end, e.start);
+        int32_t position = b.head;
+        for (size_t k = 0;; k++) {
+            const Expr* e = k < n ? &u_.exprs[size_t(b.exprs[k])] : nullptr;
+            if (!e || e->start != position || walking_ || runtime::interrupt_pending || tracing_q) [[unlikely]] {
+                // The walker goes on from where the decoded code left the block.
+                walk_rest(code, b.end, position);
                 return;
             }
-            current_position->w1 = uint32_t(e.start);
-            eval(e, false);
+            current_position->w1 = uint32_t(position);
+            Cell v;
+            if (e->simple && simple(*e, &v)) {
+                stack::set_last(&v);
+                position = e->next;
+            } else {
+                position = eval(*e, false);
+            }
             if (stack::pending()) return;
-            if (k + 1 < n) stack::reset();
+            if (position >= b.end || position >= limit_of(code.w2, b.end)) break;
+            stack::reset();  // only the last expression's value survives
         }
     }
 
@@ -573,9 +591,26 @@ private:
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
     }
 
-    // The expression as eval_expression(code, start, end, prefix, sub) evaluates it.
+    // The value of a simple expression, or false (nothing done) when eval
+    // must take it.
+    inline bool simple(const Expr& e, Cell* out) {
+        if (!operand(e, out)) return false;
+        for (int32_t k = 0; k < e.ops; k++) {
+            const Oper& o = u_.ops[size_t(e.first_op + k)];
+            const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
+            Cell right;
+            if (!slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0 || !operand(u_.exprs[size_t(o.right)], &right) ||
+                !fast_op(FastOp(o.fast), out, &right))
+                return false;
+        }
+        return true;
+    }
+
+    // The expression as eval_expression(code, start, end, prefix, sub)
+    // evaluates it; answers the position after it.
     int32_t eval(const Expr& e, bool sub) {
         Cell* first_cell = stack::top;
+        int32_t p = e.start + 1;
         switch (e.kind) {
             case K_CONST: case K_LOCAL: case K_GLOBAL: {
                 Cell v;
@@ -586,59 +621,56 @@ private:
             case K_PAREN:
                 stack::mark_eval_native(&words::tag_body);
                 block(e.branch[0]);
-                if (stack::pending()) return e.next;
+                if (stack::pending()) return p;
                 if (sub) stack::unwind_last();
                 else stack::unwind_last_return();
                 break;
-            case K_IF: case K_UNLESS: case K_EITHER:
+            case K_IF: case K_UNLESS: case K_EITHER: case K_CALL: case K_FUNCTION:
                 if (!callee_q(e)) return walk(e, sub);
-                branch(e, sub);
-                if (stack::pending()) return e.next;
-                break;
-            case K_CALL: case K_FUNCTION:
-                if (!callee_q(e)) return walk(e, sub);
-                call(e, sub);
-                if (stack::pending()) return e.next;
-                still(e.checks, e.checks_end);
+                p = call(e, sub);
+                if (stack::pending()) return p;
                 break;
         }
         for (int32_t k = 0; k < e.ops; k++) {
             const Oper& o = u_.ops[size_t(e.first_op + k)];
+            if (p != o.at || walking_) return after(e, sub, first_cell, p);
             const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
-            if (walking_ || !slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0) return after(e, sub, first_cell, k);
+            if (!slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0) return after(e, sub, first_cell, p);
             const Expr& r = u_.exprs[size_t(o.right)];
             if (o.plain) {
                 Cell right;
                 Cell* left = sub ? first_cell : stack::arguments;
-                if (!operand(r, &right) || !fast_op(FastOp(o.fast), left, &right)) return after(e, sub, first_cell, k);
+                if (!operand(r, &right) || !fast_op(FastOp(o.fast), left, &right)) return after(e, sub, first_cell, p);
                 if (!sub) copy_cell(left, first_cell);
                 stack::top = first_cell + 1;  // where the entry's result would stand
+                p = r.next;
             } else {
-                infix_call(o, r, sub, first_cell);
-                if (stack::pending()) return e.next;
+                p = infix_call(o, r, sub, first_cell);
+                if (stack::pending()) return p;
                 still(o.checks, o.checks_end);
             }
         }
-        if (walking_) return after(e, sub, first_cell, e.ops);
+        if (p != e.next || walking_) return after(e, sub, first_cell, p);
         if (e.word_after) {
-            const Cell& w = u_.cells[size_t(u_.blocks[size_t(e.block)].snap + e.next - u_.blocks[size_t(e.block)].head)];
+            const Block& b = u_.blocks[size_t(e.block)];
+            const Cell& w = u_.cells[size_t(b.snap + e.next - b.head)];
             const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
-            if (slot && type_of(slot) == TYPE_OP) return after(e, sub, first_cell, e.ops);
+            if (slot && type_of(slot) == TYPE_OP) return after(e, sub, first_cell, p);
         }
-        return e.next;
+        return p;
     }
 
-    // The operators of e from the k-th on, by the walker.
-    int32_t after(const Expr& e, bool sub, Cell* first_cell, int32_t k) {
-        int32_t at = k < e.ops ? u_.ops[size_t(e.first_op + k)].at : e.next;
-        if (e.prefix) return at;
+    // The operators of e from position on, by the walker.
+    int32_t after(const Expr& e, bool sub, Cell* first_cell, int32_t position) {
+        if (e.prefix) return position;
         const Block& b = u_.blocks[size_t(e.block)];
         bump();
-        return eval_infix(&b.code, at, b.end, sub, first_cell);
+        return eval_infix(&b.code, position, b.end, sub, first_cell);
     }
 
-    // An operator whose right operand is not plain, as the walker calls it.
-    void infix_call(const Oper& o, const Expr& r, bool sub, Cell* first_cell) {
+    // An operator whose right operand is not plain, as the walker calls it;
+    // answers the position after the right operand.
+    int32_t infix_call(const Oper& o, const Expr& r, bool sub, Cell* first_cell) {
         Cell fn = op::unwrap(&o.op);
         stack::top = first_cell;  // the value just made is the operator's first argument
         Hold hold(fn);
@@ -646,8 +678,8 @@ private:
         stack::push_kept();
         if (!typeset_has_q(&o.left_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.left_entry);
-        eval(r, true);
-        if (stack::pending()) return;
+        int32_t p = eval(r, true);
+        if (stack::pending()) return p;
         if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
         if (o.fast == FAST_NONE || stack::top - stack::arguments != 2 ||
@@ -655,77 +687,92 @@ private:
             bump();
             run_builtin_entry(fn);
         }
-        if (stack::pending()) return;
+        if (stack::pending()) return p;
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
+        return p;
     }
 
-    void call(const Expr& e, bool sub) {
+    // A call with fixed arguments, as run_builtin or run_function makes it;
+    // if, unless and either with their blocks where they were decoded run
+    // the chosen block in place. Answers the position after the arguments.
+    int32_t call(const Expr& e, bool sub) {
         Cell fn = e.callee;
         Cell name = e.cell;
         Node context = 0;
-        Cell* kept;
+        Cell* kept;  // the copy of the callable, below the frame while the call runs
         if (e.kind == K_FUNCTION) {
             kept = begin_function_call(fn, name, &context);
         } else {
             kept = stack::push(&fn);
             stack::mark_eval_native(&name);
         }
+        const Block& b = u_.blocks[size_t(e.block)];
+        int32_t p = e.start + 1;
+        bool decoded = true;  // every argument so far where it was decoded
+        bool inline_branch = true;
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = u_.args[size_t(e.first_arg + k)];
-            eval(u_.exprs[size_t(a.expr)], true);
-            if (stack::pending()) return;
-            if (!typeset_has_q(&a.typeset, type_of(stack::top - 1))) check_builtin_argument(fn, name, e.cache, a.entry);
+            const Expr* ae = a.expr >= 0 ? &u_.exprs[size_t(a.expr)] : nullptr;
+            Cell v;
+            if (ae && decoded && p == ae->start && !walking_ && ae->simple && simple(*ae, &v)) {
+                stack::push(&v);
+                p = ae->next;
+            } else if (ae && decoded && p == ae->start && !walking_) {
+                p = eval(*ae, true);
+            } else if (!ae && decoded && !walking_) {
+                stack::push(&u_.blocks[size_t(e.branch[k - 1])].code);  // a literal branch block
+                p++;
+            } else {
+                decoded = false;
+                if (p >= limit_of(b.code.w2, b.end)) fire_builtin_no_arg(fn, name, e.cache, a.entry);
+                bump();
+                p = eval_expression(&b.code, p, b.end, false, true, false);
+            }
+            if (stack::pending()) return p;
+            if (!(a.admitted && decoded) && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+                check_builtin_argument(fn, name, e.cache, a.entry);
         }
         if (e.kind == K_FUNCTION) {
             push_function_rest(e.cache, e.rest);
             Entering entering_body;
             exec_function(&fn, context, &name, 0);
-        } else {
+        } else if (e.kind == K_CALL || !decoded || walking_) {
+            inline_branch = false;
             bump();
             run_builtin_entry(fn);
+        } else {
+            branch(e);
         }
-        if (stack::pending()) return;
+        if (stack::pending()) return p;
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
         copy_cell(kept + 1, kept);  // the copy of the callable is replaced by the result
         stack::top = kept + 1;
+        if (e.kind == K_CALL || e.kind == K_FUNCTION || !inline_branch) still(e.checks, e.checks_end);
+        return p;
     }
 
-    // if, unless or either with literal blocks: the native's frame and
-    // arguments as the walker gives them, the chosen block run in place.
-    void branch(const Expr& e, bool sub) {
-        Cell name = e.cell;
-        Cell* kept = stack::push(&e.callee);
-        stack::mark_eval_native(&name);
-        const Arg& a = u_.args[size_t(e.first_arg)];
-        eval(u_.exprs[size_t(a.expr)], true);
-        if (stack::pending()) return;
-        if (!typeset_has_q(&a.typeset, type_of(stack::top - 1)))
-            check_builtin_argument(e.callee, name, e.cache, a.entry);
-        for (int32_t k = 0; k < 2 && e.branch[k] >= 0; k++) stack::push(&u_.blocks[size_t(e.branch[k])].code);
+    // The native's entry for if, unless or either: the chosen block run in place.
+    void branch(const Expr& e) {
         int32_t chosen = -1;
+        const Cell* c = stack::arguments;
         if (e.kind == K_EITHER) {
-            const Cell* c = stack::arguments;
             bool truth = type_of(c) == TYPE_LOGIC ? c->w1 != 0 : logic::true_strict_q(c);
             chosen = e.branch[truth ? 0 : 1];
+        } else if (logic::false_q(c) == (e.kind == K_UNLESS)) {
+            chosen = e.branch[0];
         }
-        else if (logic::false_q(stack::arguments) == (e.kind == K_UNLESS)) chosen = e.branch[0];
-        if (chosen >= 0) {
-            if (runtime::interrupt_pending) [[unlikely]] {
-                bump();
-                runtime::poll_interrupt();
-                if (stack::pending()) return;
-            }
-            block(chosen);
-            if (stack::pending()) return;
-        } else {
+        if (chosen < 0) {
             none::make_at(stack::arguments);
+            return;
         }
-        if (sub) stack::unwind_last();
-        else stack::unwind_last_return();
-        copy_cell(kept + 1, kept);
-        stack::top = kept + 1;
+        if (runtime::interrupt_pending) [[unlikely]] {
+            bump();
+            runtime::poll_interrupt();
+            if (stack::pending()) return;
+        }
+        block(chosen);
     }
 };
 
