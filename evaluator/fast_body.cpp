@@ -56,6 +56,7 @@ struct Arg {
     int32_t entry;
     Cell typeset;
     bool admitted = false;  // a constant or literal block whose type the argument admits
+    Cell after{};           // a literal block's: the bound word after it (may become an operator), else none
 };
 
 struct Expr {
@@ -351,6 +352,10 @@ private:
                         Arg a{k == 0 ? cond : -1, entries[size_t(k)], Cell{}};
                         read_cell(e.cache, entries[size_t(k)], &a.typeset);
                         a.admitted = k > 0 && typeset_has_q(&a.typeset, TYPE_BLOCK);
+                        int32_t block_at = u_.exprs[size_t(cond)].next + k - 1;
+                        if (k > 0 && block_at + 1 < end_of(b) && type_of(&cell_at(b, block_at + 1)) == TYPE_WORD &&
+                            cell_at(b, block_at + 1).w1 != 0)
+                            a.after = cell_at(b, block_at + 1);
                         args.push_back(a);
                     }
                 } else {
@@ -586,6 +591,13 @@ private:
         return placed_q(type_of(out));
     }
 
+    // The word's value is an operator (false for none).
+    static bool operator_q(const Cell& word) {
+        if (type_of(&word) != TYPE_WORD) return false;
+        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+        return slot && type_of(slot) == TYPE_OP;
+    }
+
     inline bool callee_q(const Expr& e) {
         const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
@@ -720,7 +732,7 @@ private:
                 p = ae->next;
             } else if (ae && decoded && p == ae->start && !walking_) {
                 p = eval(*ae, true);
-            } else if (!ae && decoded && !walking_) {
+            } else if (!ae && decoded && !walking_ && !operator_q(a.after)) {
                 stack::push(&u_.blocks[size_t(e.branch[k - 1])].code);  // a literal branch block
                 p++;
             } else {
