@@ -44,6 +44,7 @@ struct Oper {
     uint8_t fast;
     bool plain;
     int32_t right;    // the right operand's expression
+    bool eager;       // its word is among the unit's guards
     int32_t checks, checks_end;  // the cells read after its call
     int32_t at;       // the operator word's position
     Node cache;
@@ -63,6 +64,7 @@ struct Expr {
     Kind kind;
     bool prefix = false;
     bool simple = false;      // an operand and operators computed in place, nothing after it
+    bool eager = false;       // its callee's word is among the unit's guards
     bool word_after = false;  // a bound word follows: it may have become an operator
     int32_t block = 0;        // the block it lies in
     int32_t start = 0;        // its first cell
@@ -108,6 +110,14 @@ struct Unit {
     std::vector<Range> ranges;
     int32_t all_end = 0;  // ranges [0, all_end): every cell, checked at entry
     uint64_t verified = 0;  // the epoch when every cell was last found unchanged
+    // The callees and operators by words outside the function's own
+    // context, and the words after expressions, with what they must give.
+    struct Guard {
+        Cell word;
+        Cell value;    // its value, or none: any value but an operator
+    };
+    std::vector<Guard> guards;
+    uint64_t guarded = 0;  // the epoch when every guard was last found to hold
     int32_t busy = 0;
     int32_t misses = 0;    // bodies found changed since it was made
     int32_t rebuilds = 0;
@@ -257,6 +267,29 @@ public:
 
     // For every call, the cells read after it returns: the rest of its
     // block, the blocks inlined there, and so on out to the body.
+    // The guards checked all at once. Words of function contexts (this
+    // function's or another's) have other values in each call: they are
+    // checked where they are read, and so are their guards' users.
+    void guards() {
+        auto add = [&](const Cell& word, const Cell* value) {
+            if (type_of(&word) != TYPE_WORD || word.w1 == 0 || _context::on_stack_q(_context::cell_of(word.w1))) return;
+            Cell none_value;
+            none::make_at(&none_value);
+            u_.guards.push_back({word, value ? *value : none_value});
+        };
+        auto eager = [&](const Cell& word) { return !_context::on_stack_q(_context::cell_of(word.w1)); };
+        for (Expr& e : u_.exprs) {
+            if (e.kind >= K_IF) e.eager = eager(e.cell);
+            for (int32_t k = 0; k < e.ops; k++) u_.ops[size_t(e.first_op + k)].eager = eager(u_.ops[size_t(e.first_op + k)].word);
+        }
+        for (const Expr& e : u_.exprs) {
+            if (e.kind >= K_IF) add(e.cell, &e.callee);
+            if (e.word_after) add(u_.cells[size_t(u_.blocks[size_t(e.block)].snap + e.next - u_.blocks[size_t(e.block)].head)], nullptr);
+            for (int32_t k = 0; k < e.ops; k++) add(u_.ops[size_t(e.first_op + k)].word, &u_.ops[size_t(e.first_op + k)].op);
+            for (int32_t k = 0; k < e.args; k++) add(u_.args[size_t(e.first_arg + k)].after, nullptr);
+        }
+    }
+
     void ranges() {
         int32_t first;
         rest(0, u_.blocks[0].head, &first, &u_.all_end, true);
@@ -440,6 +473,7 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
         return;
     }
     builder.ranges();
+    builder.guards();
 }
 
 // Puts the position of the expression being evaluated back when the body
@@ -484,6 +518,18 @@ public:
         u_.verified = epoch;
         return true;
     }
+    // Every guard holds: until other code runs, none is looked at again.
+    void check_guards() {
+        for (const Unit::Guard& g : u_.guards) {
+            const Cell* slot = _context::value_slot(g.word.w1, int32_t(g.word.w3));
+            if (!slot) return;
+            if (type_of(&g.value) == TYPE_NONE ? type_of(slot) == TYPE_OP
+                                               : std::memcmp(slot, &g.value, sizeof(Cell)) != 0)
+                return;
+        }
+        u_.guarded = epoch;
+    }
+
     // The unit was found whole and nothing but decoded code ran since.
     void take_verified() { seen_ = epoch; }
 
@@ -591,14 +637,23 @@ private:
         return placed_q(type_of(out));
     }
 
+    // The operator's word still gives the operator decoded.
+    inline bool op_q(const Oper& o) {
+        if (u_.guarded == epoch && o.eager) return true;
+        const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
+        return slot && std::memcmp(slot, &o.op, sizeof(Cell)) == 0;
+    }
+
     // The word's value is an operator (false for none).
-    static bool operator_q(const Cell& word) {
+    bool operator_q(const Cell& word) {
         if (type_of(&word) != TYPE_WORD) return false;
+        if (u_.guarded == epoch && !_context::on_stack_q(_context::cell_of(word.w1))) return false;
         const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
         return slot && type_of(slot) == TYPE_OP;
     }
 
     inline bool callee_q(const Expr& e) {
+        if (u_.guarded == epoch && e.eager) return true;
         const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
     }
@@ -609,10 +664,8 @@ private:
         if (!operand(e, out)) return false;
         for (int32_t k = 0; k < e.ops; k++) {
             const Oper& o = u_.ops[size_t(e.first_op + k)];
-            const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
             Cell right;
-            if (!slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0 || !operand(u_.exprs[size_t(o.right)], &right) ||
-                !fast_op(FastOp(o.fast), out, &right))
+            if (!op_q(o) || !operand(u_.exprs[size_t(o.right)], &right) || !fast_op(FastOp(o.fast), out, &right))
                 return false;
         }
         return true;
@@ -646,8 +699,7 @@ private:
         for (int32_t k = 0; k < e.ops; k++) {
             const Oper& o = u_.ops[size_t(e.first_op + k)];
             if (p != o.at || walking_) return after(e, sub, first_cell, p);
-            const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
-            if (!slot || std::memcmp(slot, &o.op, sizeof(Cell)) != 0) return after(e, sub, first_cell, p);
+            if (!op_q(o)) return after(e, sub, first_cell, p);
             const Expr& r = u_.exprs[size_t(o.right)];
             if (o.plain) {
                 Cell right;
@@ -665,9 +717,7 @@ private:
         if (p != e.next || walking_) return after(e, sub, first_cell, p);
         if (e.word_after) {
             const Block& b = u_.blocks[size_t(e.block)];
-            const Cell& w = u_.cells[size_t(b.snap + e.next - b.head)];
-            const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
-            if (slot && type_of(slot) == TYPE_OP) return after(e, sub, first_cell, p);
+            if (operator_q(u_.cells[size_t(b.snap + e.next - b.head)])) return after(e, sub, first_cell, p);
         }
         return p;
     }
@@ -859,6 +909,7 @@ bool run_body(const Cell* function, const Cell* body) {
         unit->misses++;
         return false;
     }
+    if (unit->guarded != epoch) runner.check_guards();
     Leaving leaving(!from_decoded);
     Hold hold(code);
     SavedPosition saved_position;
