@@ -12,6 +12,8 @@
 #include "evaluator/trace.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -73,6 +75,7 @@ struct Expr {
     Cell callee{};
     Node cache = 0;
     int32_t rest = 0;         // the cache entry after the fixed arguments
+    bool more = false;        // refinements or locals follow them
     int32_t first_arg = 0, args = 0;
     int32_t first_op = 0, ops = 0;
     int32_t branch[2] = {-1, -1};  // inlined blocks: a paren's, if's or unless', either's two
@@ -134,6 +137,25 @@ std::unordered_map<Node, Unit*> units;
 // at any other time: the body then knows that only decoded code ran since
 // its caller last looked at the cells.
 stack::Frame* entering = nullptr;
+
+// Puts back a function context's values and the trace switch when its
+// call ends, normally or by a throw.
+class ValuesBack {
+public:
+    explicit ValuesBack(Node context)
+        : context_(context), values_(_context::values_word(context)), tracing_(tracing_q) {}
+    ~ValuesBack() {
+        _context::set_values_word(context_, values_);
+        tracing_q = tracing_;
+    }
+    ValuesBack(const ValuesBack&) = delete;
+    ValuesBack& operator=(const ValuesBack&) = delete;
+
+private:
+    Node context_;
+    uint32_t values_;
+    bool tracing_;
+};
 
 class Entering {
 public:
@@ -216,6 +238,8 @@ const Cell* bound_value(const Cell& word) {
     return _context::value_slot(word.w1, int32_t(word.w3));
 }
 
+inline uint32_t arg_kind_of(const Cell& entry) { return (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT; }
+
 // The fixed, evaluated argument entries of an argument cache (before its
 // first refinement); false when another kind of argument comes first.
 bool plain_arguments(Node cache, std::vector<int32_t>* entries, int32_t* rest) {
@@ -225,7 +249,7 @@ bool plain_arguments(Node cache, std::vector<int32_t>* entries, int32_t* rest) {
         uint32_t t = type_of(&entry);
         if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) break;
         if (t != TYPE_TYPESET) continue;
-        uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+        uint32_t kind = arg_kind_of(entry);
         if (kind == ARG_RETURN) continue;
         if (kind != ARG_NORMAL) return false;
         entries->push_back(i);
@@ -368,6 +392,10 @@ private:
                 if (!e.cache) missing_cache = true;
                 if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
                 e.kind = function ? K_FUNCTION : K_CALL;
+                Cell entry;
+                for (int32_t k = e.rest; read_cell(e.cache, k, &entry); k++)
+                    e.more |= type_of(&entry) == TYPE_REFINEMENT || type_of(&entry) == TYPE_INTEGER ||
+                              (type_of(&entry) == TYPE_TYPESET && arg_kind_of(entry) != ARG_RETURN);
                 if (t == TYPE_NATIVE && (value->w1 == NATIVE_IF || value->w1 == NATIVE_UNLESS ||
                                          value->w1 == NATIVE_EITHER)) {
                     int32_t blocks = value->w1 == NATIVE_EITHER ? 2 : 1;
@@ -519,7 +547,7 @@ public:
         return true;
     }
     // Every guard holds: until other code runs, none is looked at again.
-    void check_guards() {
+    [[gnu::noinline]] void check_guards() {
         for (const Unit::Guard& g : u_.guards) {
             const Cell* slot = _context::value_slot(g.word.w1, int32_t(g.word.w3));
             if (!slot) return;
@@ -602,7 +630,7 @@ private:
     uint64_t seen_;  // the epoch at the last look at the cells
 
     // The rest of the block from position, by the walker.
-    void walk_rest(const Cell& code, int32_t end, int32_t position) {
+    [[gnu::noinline, gnu::cold]] void walk_rest(const Cell& code, int32_t end, int32_t position) {
         Node node = code.w2;
         if (position >= limit_of(node, end)) return;
         bump();
@@ -615,7 +643,7 @@ private:
         }
     }
 
-    int32_t walk(const Expr& e, bool sub) {
+    [[gnu::noinline, gnu::cold]] int32_t walk(const Expr& e, bool sub) {
         const Cell& code = u_.blocks[size_t(e.block)].code;
         bump();
         return eval_expression(&code, e.start, u_.blocks[size_t(e.block)].end, e.prefix, sub, false);
@@ -723,7 +751,7 @@ private:
     }
 
     // The operators of e from position on, by the walker.
-    int32_t after(const Expr& e, bool sub, Cell* first_cell, int32_t position) {
+    [[gnu::noinline, gnu::cold]] int32_t after(const Expr& e, bool sub, Cell* first_cell, int32_t position) {
         if (e.prefix) return position;
         const Block& b = u_.blocks[size_t(e.block)];
         bump();
@@ -761,10 +789,12 @@ private:
     int32_t call(const Expr& e, bool sub) {
         Cell fn = e.callee;
         Cell name = e.cell;
-        Node context = 0;
         Cell* kept;  // the copy of the callable, below the frame while the call runs
         if (e.kind == K_FUNCTION) {
-            kept = begin_function_call(fn, name, &context);
+            // begin_function_call's steps; the context is wanted only by
+            // compiled functions, which exec_function runs.
+            kept = stack::push(&fn);
+            stack::mark_eval_func(&name);
         } else {
             kept = stack::push(&fn);
             stack::mark_eval_native(&name);
@@ -773,7 +803,25 @@ private:
         int32_t p = e.start + 1;
         bool decoded = true;  // every argument so far where it was decoded
         bool inline_branch = true;
-        for (int32_t k = 0; k < e.args; k++) {
+        int32_t k = 0;
+        // Arguments computed in place and literal blocks, while they last.
+        for (; k < e.args && !walking_; k++) {
+            const Arg& a = u_.args[size_t(e.first_arg + k)];
+            if (a.expr >= 0) {
+                const Expr& ae = u_.exprs[size_t(a.expr)];
+                Cell v;
+                if (!ae.simple || !simple(ae, &v)) break;
+                stack::push(&v);
+                p = ae.next;
+            } else {
+                if (operator_q(a.after)) break;
+                stack::push(&u_.blocks[size_t(e.branch[k - 1])].code);  // a literal branch block
+                p++;
+            }
+            if (!a.admitted && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+                check_builtin_argument(fn, name, e.cache, a.entry);
+        }
+        for (; k < e.args; k++) {
             const Arg& a = u_.args[size_t(e.first_arg + k)];
             const Expr* ae = a.expr >= 0 ? &u_.exprs[size_t(a.expr)] : nullptr;
             Cell v;
@@ -796,9 +844,8 @@ private:
                 check_builtin_argument(fn, name, e.cache, a.entry);
         }
         if (e.kind == K_FUNCTION) {
-            push_function_rest(e.cache, e.rest);
-            Entering entering_body;
-            exec_function(&fn, context, &name, 0);
+            if (e.more) push_function_rest(e.cache, e.rest);
+            enter(fn, name);
         } else if (e.kind == K_CALL || !decoded || walking_) {
             inline_branch = false;
             bump();
@@ -813,6 +860,47 @@ private:
         stack::top = kept + 1;
         if (e.kind == K_CALL || e.kind == K_FUNCTION || !inline_branch) still(e.checks, e.checks_end);
         return p;
+    }
+
+    // What exec_function and exec_body do for a function whose body is a
+    // block, untraced: the body run with the argument cells as its
+    // context's values, its frame the target of return and exit.
+    void enter(const Cell& fn, const Cell& name) {
+        const Cell* code = function::more_cell(&fn, function::MORE_CODE);
+        const Cell* found = function::more_cell(&fn, function::MORE_BODY);
+        if (tracing_q || (fn.header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) ||
+            (code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) || !found ||
+            type_of(found) != TYPE_BLOCK) [[unlikely]] {
+            Entering entering_body;
+            exec_function(&fn, call_context(fn, name), &name, 0);
+            return;
+        }
+        Cell body = *found;
+        ValuesBack back(fn.w1);
+        _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
+        stack::Frame* frame = stack::frames_top - 1;
+        frame->header |= stack::FRAME_BODY;
+        Cell position = *current_position;
+        try {
+            entering = stack::frames_top;
+            if (!run_body(&fn, &body)) {
+                bump();  // the walker runs
+                eval_block(&body, true);
+            }
+        } catch (const Throw& t) {
+            // return and exit from C++ code that could not pass them on: the
+            // stacks are already unrolled to this call.
+            if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
+            *current_position = position;
+        }
+        if (uint32_t pending = stack::pending()) {
+            // Anything but this call's own return or exit is for a receiver
+            // further out, to which the stacks already belong.
+            if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return;
+            stack::clear_pending();
+            stack::keep();
+        }
+        frame->header &= ~stack::FRAME_BODY;
     }
 
     // The native's entry for if, unless or either: the chosen block run in place.

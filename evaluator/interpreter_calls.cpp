@@ -632,6 +632,8 @@ void run_builtin_entry(const Cell& fn) {
 
 Node function_cache(const Cell& fn) { return type_of(&fn) == TYPE_FUNCTION ? built_cache(fn) : 0; }
 
+Node call_context(const Cell& fn, const Cell& name) { return function_context(fn, name, nullptr); }
+
 Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const Cell* object) {
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     *context = function_context(fn, name, object);

@@ -186,6 +186,8 @@ void run_builtin_entry(const Cell& fn);
 Node function_cache(const Cell& fn);
 Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const Cell* object = nullptr);
 void push_function_rest(Node cache, int32_t from);
+// The context a function named by the word runs in (no object).
+Node call_context(const Cell& fn, const Cell& name);
 
 // ---- building typesets (rt_support::typeset_has_q reads them) ----
 
