@@ -689,6 +689,16 @@ private:
     // The value of a simple expression, or false (nothing done) when eval
     // must take it.
     inline bool simple(const Expr& e, Cell* out) {
+        if (e.kind == K_LOCAL && e.ops == 1) {
+            // A local and a constant, the shape of most conditions and
+            // steps of a recursion: numbers need no type check of their own.
+            const Oper& o = u_.ops[size_t(e.first_op)];
+            const Expr& r = u_.exprs[size_t(o.right)];
+            if (r.kind == K_CONST && op_q(o)) {
+                *out = locals_[e.cell.w3];
+                if (fast_op(FastOp(o.fast), out, &r.cell)) return true;
+            }
+        }
         if (!operand(e, out)) return false;
         for (int32_t k = 0; k < e.ops; k++) {
             const Oper& o = u_.ops[size_t(e.first_op + k)];
