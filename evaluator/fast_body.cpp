@@ -565,6 +565,11 @@ public:
     bool still(int32_t first, int32_t last, bool exact = false) {
         if (walking_) return false;
         if (seen_ == epoch) return true;  // nothing but decoded code ran since the last look
+        if (u_.cycles != collector::series_cycles || u_.renumbered != collector::nodes_cycles) {
+            // A collection ran: the nodes named by the unit may be others'.
+            walking_ = true;
+            return false;
+        }
         const Range* r = u_.ranges.data();
         for (int32_t i = first; i < last; i++) {
             SeriesBuffer* s = memory::buffer_of(r[i].node);
