@@ -59,7 +59,7 @@ struct Arg {
     int32_t entry;
     Cell typeset;
     bool admitted = false;  // a constant or literal block whose type the argument admits
-    Cell after{};           // a literal block's: the bound word after it (may become an operator), else none
+    Cell after{};           // after a literal block: the bound word there (it may become an operator)
 };
 
 struct Expr {
@@ -102,7 +102,7 @@ struct Range {
 };
 
 struct Unit {
-    uint32_t cycles = 0;
+    uint32_t cycles = 0;      // the collector's cycle count when it was made
     uint32_t renumbered = 0;  // the collector's count of node renumberings when it was made
     Node context = 0;
     std::vector<Cell> cells;
@@ -113,21 +113,22 @@ struct Unit {
     std::vector<Range> ranges;
     int32_t all_end = 0;  // ranges [0, all_end): every cell, checked at entry
     uint64_t verified = 0;  // the epoch when every cell was last found unchanged
-    // The callees and operators by words outside the function's own
-    // context, and the words after expressions, with what they must give.
+    // The callees and operators named by words of contexts that are not
+    // function contexts, and such words after expressions, with what they
+    // must give.
     struct Guard {
         Cell word;
         Cell value;    // its value, or none: any value but an operator
     };
     std::vector<Guard> guards;
     uint64_t guarded = 0;  // the epoch when every guard was last found to hold
-    int32_t busy = 0;
+    int32_t busy = 0;      // runs of it under way
     int32_t misses = 0;    // bodies found changed since it was made
     int32_t rebuilds = 0;
     int32_t waits = 0;     // runs walked since it was declined for a missing cache
-    bool declined = false;
-    bool retry = false;
-    bool orphan = false;
+    bool declined = false;  // the walker runs the body
+    bool retry = false;     // declined for a callee never called yet: made again later
+    bool orphan = false;    // dropped while it ran: deleted when the last run ends
 };
 
 Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
@@ -137,25 +138,6 @@ std::unordered_map<Node, Unit*> units;
 // at any other time: the body then knows that only decoded code ran since
 // its caller last looked at the cells.
 stack::Frame* entering = nullptr;
-
-// Puts back a function context's values and the trace switch when its
-// call ends, normally or by a throw.
-class ValuesBack {
-public:
-    explicit ValuesBack(Node context)
-        : context_(context), values_(_context::values_word(context)), tracing_(tracing_q) {}
-    ~ValuesBack() {
-        _context::set_values_word(context_, values_);
-        tracing_q = tracing_;
-    }
-    ValuesBack(const ValuesBack&) = delete;
-    ValuesBack& operator=(const ValuesBack&) = delete;
-
-private:
-    Node context_;
-    uint32_t values_;
-    bool tracing_;
-};
 
 class Entering {
 public:
@@ -891,7 +873,7 @@ private:
             return;
         }
         Cell body = *found;
-        ValuesBack back(fn.w1);
+        CallState state(fn.w1);
         _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
         stack::Frame* frame = stack::frames_top - 1;
         frame->header |= stack::FRAME_BODY;

@@ -9,11 +9,17 @@
 // walker pushes, so that results, errors and exits are the walker's.
 //
 // The unit keeps a copy of every cell it was made from. The copy is
-// compared with the blocks when the body is entered and again after every
-// call that could run user code: from a difference on, the rest of the
-// running blocks is walked. A callee or operator must still be the value
-// decoded (and no collection may have run since) or the walker evaluates
-// that expression. A body holding anything else is walked whole.
+// compared with the blocks when the body is entered and, after a call, the
+// cells still to be read: from a difference on, the rest of the running
+// blocks is walked. A callee or operator must still be the value decoded
+// (and no collection may have run since) or the walker evaluates that
+// expression. A body holding anything else is walked whole.
+//
+// Decoded code itself changes no series and no word: while only decoded
+// code runs, what was found unchanged stays so. The epoch below counts the
+// times other code may have run (a native, the walker, a return to a caller
+// that is not decoded); cells and guards found as decoded at one epoch are
+// not looked at again within it.
 #pragma once
 
 #include "runtime/cell.hpp"

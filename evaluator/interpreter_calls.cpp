@@ -877,25 +877,6 @@ namespace {
 // No setting names any yet: a callback runs untraced.
 constexpr int32_t TRACE_CLASS_MASK = 0;
 
-// Puts back, however the call ends, the values word of a function context
-// (where its words find the running call's cells) and the tracing flag.
-class CallState {
-public:
-    explicit CallState(Node context)
-        : context_(context), values_(_context::values_word(context)), tracing_(tracing_q) {}
-    ~CallState() {
-        _context::set_values_word(context_, values_);
-        tracing_q = tracing_;
-    }
-    CallState(const CallState&) = delete;
-    CallState& operator=(const CallState&) = delete;
-
-private:
-    Node context_;
-    uint32_t values_;
-    bool tracing_;
-};
-
 // Compiled code of a function (a routine-registry index): it pushes its own
 // body frame and leaves its result in the call's first cell.
 void exec_compiled(const Cell& fn, int32_t index, Node context) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/float.hpp"
@@ -188,6 +189,27 @@ Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const
 void push_function_rest(Node cache, int32_t from);
 // The context a function named by the word runs in (no object).
 Node call_context(const Cell& fn, const Cell& name);
+
+// ---- function calls ----
+
+// Puts back, however the call ends, the values word of a function context
+// (where its words find the running call's cells) and the tracing flag.
+class CallState {
+public:
+    explicit CallState(Node context)
+        : context_(context), values_(_context::values_word(context)), tracing_(tracing_q) {}
+    ~CallState() {
+        _context::set_values_word(context_, values_);
+        tracing_q = tracing_;
+    }
+    CallState(const CallState&) = delete;
+    CallState& operator=(const CallState&) = delete;
+
+private:
+    Node context_;
+    uint32_t values_;
+    bool tracing_;
+};
 
 // ---- building typesets (rt_support::typeset_has_q reads them) ----
 
