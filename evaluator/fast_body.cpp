@@ -132,7 +132,9 @@ struct Unit {
 };
 
 Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
-std::unordered_map<Node, Unit*> units;
+// The units by body node. Never destroyed, so that its units stay
+// reachable until the process has ended.
+std::unordered_map<Node, Unit*>& units = *new std::unordered_map<Node, Unit*>;
 
 // The call frame top at which a decoded call enters a function body, null
 // at any other time: the body then knows that only decoded code ran since
@@ -177,12 +179,31 @@ inline void forget_recent(Node node) {
 }
 void (*next_release_hook)(Node) = nullptr;
 
+// Units dropped while they ran, deleted when their last run ends (kept
+// here too, so that a process ending in the middle of a run still holds
+// them).
+std::vector<Unit*>& orphans = *new std::vector<Unit*>;
+
 void drop(Unit* unit) {
     if (!unit || unit == SEEN) return;
     for (Recent& r : recent)
         if (r.unit == unit) r = Recent{0, nullptr};
-    if (unit->busy) unit->orphan = true;
-    else delete unit;
+    if (unit->busy) {
+        unit->orphan = true;
+        orphans.push_back(unit);
+    } else {
+        delete unit;
+    }
+}
+
+void bury(Unit* unit) {
+    for (Unit*& u : orphans)
+        if (u == unit) {
+            u = orphans.back();
+            orphans.pop_back();
+            break;
+        }
+    delete unit;
 }
 
 void release(Node node) {
@@ -503,7 +524,7 @@ class Busy {
 public:
     explicit Busy(Unit* unit) : unit_(unit) { unit->busy++; }
     ~Busy() {
-        if (--unit_->busy == 0 && unit_->orphan) delete unit_;
+        if (--unit_->busy == 0 && unit_->orphan) bury(unit_);
     }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
