@@ -46,18 +46,6 @@ const Cell* bound_value(const Cell& word) {
     return _context::value_slot(word.w1, int32_t(word.w3));
 }
 
-// Values that the walker places as they are.
-bool constant_q(uint32_t type) {
-    switch (type) {
-        case TYPE_NONE: case TYPE_LOGIC: case TYPE_BLOCK: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_REFINEMENT: case TYPE_BINARY:
-        case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL:
-        case TYPE_DATE: case TYPE_MONEY:
-            return true;
-        default: return false;
-    }
-}
-
 // An operand: a constant, or a bound word or an object field path whose
 // value is a plain value now (checked again at each run).
 bool operand_q(const Cell& c) {

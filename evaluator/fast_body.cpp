@@ -216,17 +216,6 @@ void release(Node node) {
     units.erase(it);
 }
 
-bool constant_q(uint32_t type) {
-    switch (type) {
-        case TYPE_NONE: case TYPE_LOGIC: case TYPE_BLOCK: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_REFINEMENT: case TYPE_BINARY:
-        case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL:
-        case TYPE_DATE: case TYPE_MONEY:
-            return true;
-        default: return false;
-    }
-}
-
 // A value the walker places as it is when a word gives it.
 inline bool placed_q(uint32_t type) {
     switch (type) {
@@ -506,19 +495,6 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     builder.ranges();
     builder.guards();
 }
-
-// Puts the position of the expression being evaluated back when the body
-// ends, normally or by a throw.
-class SavedPosition {
-public:
-    SavedPosition() : saved_(*current_position) {}
-    ~SavedPosition() { *current_position = saved_; }
-    SavedPosition(const SavedPosition&) = delete;
-    SavedPosition& operator=(const SavedPosition&) = delete;
-
-private:
-    Cell saved_;
-};
 
 class Busy {
 public:

@@ -158,26 +158,6 @@ void init() {
     fast::init();
 }
 
-namespace {
-
-// Puts the position of the expression being evaluated back as it was when
-// the scope ends, by a return or a throw: an error that unwinds an
-// evaluation must not leave it on code that nothing keeps alive any more.
-// The saved position lies in the caller's code, which the caller's hold
-// keeps alive (or in text a root keeps), so it is valid when put back.
-class SavedPosition {
-public:
-    SavedPosition() : saved_(*current_position) {}
-    ~SavedPosition() { *current_position = saved_; }
-    SavedPosition(const SavedPosition&) = delete;
-    SavedPosition& operator=(const SavedPosition&) = delete;
-
-private:
-    Cell saved_;
-};
-
-}  // namespace
-
 void eval_block(const Cell* block, bool chain) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();  // also for loops over empty blocks

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/cell.hpp"
@@ -224,5 +225,35 @@ inline void typeset_union(Cell* ts, const Cell* other) {
     ts->w2 |= other->w2;
     ts->w3 |= other->w3;
 }
+
+// ---- evaluation state ----
+
+// Values that the walker places as they are.
+inline bool constant_q(uint32_t type) {
+    switch (type) {
+        case TYPE_NONE: case TYPE_LOGIC: case TYPE_BLOCK: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
+        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_REFINEMENT: case TYPE_BINARY:
+        case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL:
+        case TYPE_DATE: case TYPE_MONEY:
+            return true;
+        default: return false;
+    }
+}
+
+// Puts the position of the expression being evaluated back as it was when
+// the scope ends, by a return or a throw: an error that unwinds an
+// evaluation must not leave it on code that nothing keeps alive any more.
+// The saved position lies in the caller's code, which the caller's hold
+// keeps alive (or in text a root keeps), so it is valid when put back.
+class SavedPosition {
+public:
+    SavedPosition() : saved_(*current_position) {}
+    ~SavedPosition() { *current_position = saved_; }
+    SavedPosition(const SavedPosition&) = delete;
+    SavedPosition& operator=(const SavedPosition&) = delete;
+
+private:
+    Cell saved_;
+};
 
 }  // namespace zuv::interpreter::detail
