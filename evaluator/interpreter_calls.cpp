@@ -119,6 +119,21 @@ struct Call {
     int32_t limit() const { return limit_of(code.w2, end); }
 };
 
+// A call without apply mode, its fields given.
+inline Call make_call(const Cell& fn, const Cell& name, const Cell& code, Node cache, int32_t end, bool infix,
+                      bool builtin) {
+    Call c;
+    c.fn = fn;
+    c.name = name;
+    c.code = code;
+    c.cache = cache;
+    c.end = end;
+    c.apply = APPLY_NONE;
+    c.infix = infix;
+    c.builtin = builtin;
+    return c;
+}
+
 // The spec's argument word for cache entry index: the entry's position among
 // the words and refinements of the spec (the cache copies them in order).
 Cell arg_word(const Call& c, int32_t cache_index) {
@@ -433,15 +448,7 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
     int32_t start = position;
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     stack::mark_eval_native(&name);
-    Call c;
-    c.fn = fn;
-    c.name = name;
-    c.code = *code;
-    c.cache = cache;
-    c.end = end;
-    c.apply = APPLY_NONE;
-    c.infix = false;
-    c.builtin = true;
+    Call c = make_call(fn, name, *code, cache, end, false, true);
 
     Refinements r;  // every entry's refinement words are -1 from the start
     Cell entry;
@@ -501,15 +508,7 @@ int32_t run_infix_builtin(const Cell& fn, Node cache, int32_t position, int32_t 
         entries[n++] = i;
     }
     if (n != 2) return -1;
-    Call c;
-    c.fn = fn;
-    c.name = name;
-    c.code = *code;
-    c.cache = cache;
-    c.end = end;
-    c.apply = APPLY_NONE;
-    c.infix = true;
-    c.builtin = true;
+    Call c = make_call(fn, name, *code, cache, end, true, true);
     stack::mark_eval_native(&name);
     stack::push_kept();  // the left operand is already the frame's first cell
     read_cell(cache, entries[0], &entry);
@@ -533,15 +532,7 @@ int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, 
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     Node context = function_context(fn, name, object);
     stack::mark_eval_func(&name);
-    Call c;
-    c.fn = fn;
-    c.name = name;
-    c.code = *code;
-    c.cache = cache;
-    c.end = end;
-    c.apply = APPLY_NONE;
-    c.infix = false;
-    c.builtin = false;
+    Call c = make_call(fn, name, *code, cache, end, false, false);
 
     bool fetching = true;
     int32_t local_count = 0;
@@ -598,16 +589,9 @@ namespace detail {
 namespace {
 
 Call plain_call(const Cell& fn, const Cell& name, Node cache) {
-    Call c;
-    c.fn = fn;
-    c.name = name;
-    none::make_at(&c.code);
-    c.cache = cache;
-    c.end = 0;
-    c.apply = APPLY_NONE;
-    c.infix = false;
-    c.builtin = true;
-    return c;
+    Cell no_code;
+    none::make_at(&no_code);
+    return make_call(fn, name, no_code, cache, 0, false, true);
 }
 
 }  // namespace
