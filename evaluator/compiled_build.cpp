@@ -59,25 +59,6 @@ bool operand_q(const Cell& c) {
     }
 }
 
-// The argument cache entries of a native or action that takes fixed,
-// evaluated arguments only (before its first refinement), or false.
-// rest: the entry after them (a refinement, the count of locals, the end).
-bool plain_arguments(Node cache, std::vector<int32_t>* entries, int32_t* rest = nullptr) {
-    Cell entry;
-    int32_t i = 0;
-    for (; read_cell(cache, i, &entry); i++) {
-        uint32_t t = type_of(&entry);
-        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) break;
-        if (t != TYPE_TYPESET) continue;
-        uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
-        if (kind == ARG_RETURN) continue;
-        if (kind != ARG_NORMAL) return false;
-        entries->push_back(i);
-    }
-    if (rest) *rest = i;
-    return entries->size() < 256;
-}
-
 class Compiler {
 public:
     Compiler(Unit& unit, int32_t n) : u_(unit), cells_(unit.cells.data()), n_(n) {}
@@ -125,7 +106,7 @@ public:
             e.cache = function ? function_cache(e.callee) : builtin_cache(e.callee);
             std::vector<int32_t> entries;
             if (!e.cache) missing_cache_ = true;
-            if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
+            if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest) || entries.size() >= 256) return -1;
             if (type_of(value) == TYPE_NATIVE && fast_op_of(e.callee) == FAST_NONE)
                 e.entry = natives::entry_at(int32_t(e.callee.w1));
             i++;

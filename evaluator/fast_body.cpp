@@ -230,26 +230,6 @@ const Cell* bound_value(const Cell& word) {
     return _context::value_slot(word.w1, int32_t(word.w3));
 }
 
-inline uint32_t arg_kind_of(const Cell& entry) { return (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT; }
-
-// The fixed, evaluated argument entries of an argument cache (before its
-// first refinement); false when another kind of argument comes first.
-bool plain_arguments(Node cache, std::vector<int32_t>* entries, int32_t* rest) {
-    Cell entry;
-    int32_t i = 0;
-    for (; read_cell(cache, i, &entry); i++) {
-        uint32_t t = type_of(&entry);
-        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) break;
-        if (t != TYPE_TYPESET) continue;
-        uint32_t kind = arg_kind_of(entry);
-        if (kind == ARG_RETURN) continue;
-        if (kind != ARG_NORMAL) return false;
-        entries->push_back(i);
-    }
-    if (rest) *rest = i;
-    return true;
-}
-
 class Builder {
 public:
     Builder(Unit& u, const Cell* locals) : u_(u), locals_(locals) {}
