@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/append_short_cut.hpp"
 #include "evaluator/compiled.hpp"
 #include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter_internal.hpp"
@@ -262,6 +263,13 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
             switch (type_of(&v)) {
                 case TYPE_UNSET: fire(ErrorCategory::script, "no-value", &value);
                 case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+                    if (type_of(&v) == TYPE_ACTION && v.w1 == uint32_t(Act::append) && lean_q && !tracing_q) {
+                        int32_t after = append_short_cut(v, code, next, end, sub, value);
+                        if (after >= 0) {
+                            next = after;
+                            break;
+                        }
+                    }
                     next = eval_code(&v, next, end, code, sub, nullptr, &value, nullptr, APPLY_NONE, false);
                     if (stack::pending()) return next;
                     break;

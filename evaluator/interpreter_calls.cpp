@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/append_short_cut.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter_internal.hpp"
@@ -345,20 +346,11 @@ void run_entry(const Cell& fn, const Refinements& r) {
         FastOp fast = fast_op_of(fn);
         if (fast != FAST_NONE && stack::top - stack::arguments == 2 && fast_op(fast, stack::arguments, stack::arguments + 1))
             return;
-        // append of a string or character to a string, without refinements:
-        // what the entry does, without its dispatch.
+        // append without refinements to a string or a block: without the dispatch.
         if (type_of(&fn) == TYPE_ACTION && index == int32_t(Act::append) && stack::top - stack::arguments == 2 &&
-            r.words[0] == -1 && r.words[1] == -1 && r.words[2] == -1 && type_of(stack::arguments) == TYPE_STRING &&
-            (type_of(stack::arguments + 1) == TYPE_STRING || type_of(stack::arguments + 1) == TYPE_CHAR)) {
-            string::append(stack::arguments, stack::arguments + 1, -1, false, 1, true);
+            r.words[0] == -1 && r.words[1] == -1 && r.words[2] == -1 &&
+            append_direct(stack::arguments, stack::arguments + 1))
             return;
-        }
-        // append to a block without refinements: the block's own append.
-        if (type_of(&fn) == TYPE_ACTION && index == int32_t(Act::append) && stack::top - stack::arguments == 2 &&
-            r.words[0] == -1 && r.words[1] == -1 && r.words[2] == -1 && type_of(stack::arguments) == TYPE_BLOCK) {
-            block::insert(stack::arguments, stack::arguments + 1, -1, false, 1, true);
-            return;
-        }
     }
     if (type_of(&fn) == TYPE_NATIVE) {
         natives::Entry entry = natives::entry_at(index);

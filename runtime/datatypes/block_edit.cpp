@@ -102,6 +102,17 @@ bool copyable_q(uint32_t type) {
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     if (dup < 1) return series;
     Node node = series->w2;
+    // The everyday append of one value (not spliced) to a block no owner
+    // watches and no hash table indexes: the steps below for a single cell.
+    if (append && dup == 1 && part < 0 && (only || !series::any_block_q(type_of(value))) &&
+        !hash::table_of_value(series) && !(memory::buffer_of(node)->flags & SERIES_OWNED)) {
+        Cell single = *value;  // by value: growth may move a buffer holding it
+        SeriesBuffer* s = room_for(node, int64_t(total_of(memory::buffer_of(node))) + 1, true);
+        std::memcpy(memory::tail_of(s), &single, sizeof(Cell));
+        s->tail += int32_t(sizeof(Cell));
+        series->w1 = 0;
+        return series;
+    }
     NewCells n = new_cells_of(value, only, dup);
     if (n.source && n.count == 0) return series;  // an empty block adds nothing
     if (part >= 0 && part < n.count) n.count = part;

@@ -149,6 +149,42 @@ int64_t add_at_tail(Cell* series, const Cell* value_in, int32_t part, int32_t du
     return added;
 }
 
+// The everyday append: a string's text from its head, or one character,
+// added once and whole. It takes add_at_tail's steps for these two cases
+// (the same widening and growth), without its stack copy of the value:
+// nothing here can collect after the value's buffer is read again. False,
+// having done nothing, for any other value.
+bool append_whole(Cell* series, const Cell* value) {
+    const uint32_t type = type_of(value);
+    if (type == TYPE_CHAR) {
+        uint32_t cp = value->w2;
+        prepare(series, unit_for_append(cp), grown_length(series, 1, 1));
+        append_char(buffer(series), cp);
+        return true;
+    }
+    if (type != TYPE_STRING) return false;
+    const Node source = value->w2;
+    const int32_t from = std::max(int32_t(value->w1), 0);
+    int32_t length = rs_length_q(value);
+    if (length <= 0) return true;
+    const uint32_t source_unit = unit_of(value);
+    prepare(series, source_unit, grown_length(series, length, 1));  // may move both buffers (they may be one)
+    SeriesBuffer* s = buffer(series);
+    const uint32_t unit = memory::unit_of(s);
+    const uint8_t* text = memory::head_of(memory::buffer_of(source)) + (int64_t(from) << unit_shift(source_unit));
+    uint8_t* to = memory::tail_of(s);
+    if (unit == source_unit) {
+        std::memmove(to, text, size_t(int64_t(length) << unit_shift(unit)));
+    } else {
+        for (int32_t i = 0; i < length; i++) {
+            uint32_t cp = get_char(text + (int64_t(i) << unit_shift(source_unit)), source_unit);
+            put_char(to + (int64_t(i) << unit_shift(unit)), unit, cp);
+        }
+    }
+    s->tail += int32_t(int64_t(length) << unit_shift(unit));
+    return true;
+}
+
 // Moves the last `added` characters of the series to absolute index at,
 // shifting the characters from there up.
 void rotate_into_place(const Cell* series, int32_t at, int64_t added) {
@@ -239,6 +275,12 @@ std::vector<uint32_t> trim_spaces(const std::vector<uint32_t>& in, bool head, bo
 // ---- append, insert and change ----
 
 Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool notify_owner) {
+    // No owner to tell, no /part, no /dup: the short way, when the value has one.
+    if (part < 0 && dup == 1 && !(notify_owner && (buffer(series)->flags & SERIES_OWNED)) &&
+        append_whole(series, value)) {
+        series->w1 = 0;
+        return series;
+    }
     bool owned = false;
     if (notify_owner) {
         owned = notify(series, words::append, value, total_length(series), expected_length(value, part, dup));
