@@ -139,9 +139,9 @@ inline bool plain_operand(const Cell* code, int32_t position, int32_t end, Cell*
     if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
         int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
         switch (op) {
-            case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) return false; break;
-            case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) return false; break;
-            case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) return false; break;
+            case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) goto as_floats; break;
+            case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) goto as_floats; break;
+            case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) goto as_floats; break;
             case FAST_EQ: logic::make_at(left, a == b); return true;
             case FAST_NE: logic::make_at(left, a != b); return true;
             case FAST_LT: logic::make_at(left, a < b); return true;
@@ -153,8 +153,13 @@ inline bool plain_operand(const Cell* code, int32_t position, int32_t end, Cell*
         left->w2 = uint32_t(r);
         return true;
     }
-    if (tl == TYPE_FLOAT && tr == TYPE_FLOAT) {
-        double a = cell::get_float(left), b = cell::get_float(right);
+as_floats:
+    // A float with an integer (or an integer sum, difference or product
+    // beyond 32 bits, which the entry gives below) is float arithmetic on
+    // the integer as a double.
+    if ((tl == TYPE_FLOAT || tl == TYPE_INTEGER) && (tr == TYPE_FLOAT || tr == TYPE_INTEGER)) {
+        double a = tl == TYPE_FLOAT ? cell::get_float(left) : double(int32_t(left->w2));
+        double b = tr == TYPE_FLOAT ? cell::get_float(right) : double(int32_t(right->w2));
         switch (op) {
             case FAST_ADD: float_::make_at(left, a + b); return true;
             case FAST_SUB: float_::make_at(left, a - b); return true;
