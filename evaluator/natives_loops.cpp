@@ -14,6 +14,7 @@
 #include "evaluator/natives_control_internal.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -52,6 +53,26 @@ int32_t enter_series_loop(const Cell& words, const Cell& series) {
 
 // One step of foreach and remove-each.
 inline bool step(int32_t n) { return n > 0 ? foreach_next_multi(n) : foreach_next(); }
+
+// One step of foreach with one word over a block!: foreach_next's step,
+// the element stored straight into the word's slot when the word has one
+// in a context that is no object's (where storing runs no change handler
+// and marks nothing), else by foreach_next itself.
+inline bool block_step() {
+    Cell* series = stack::arguments - 2;
+    const Cell* word = stack::arguments - 1;
+    if (type_of(series) != TYPE_BLOCK || word->w1 == 0) return foreach_next();
+    Node context = word->w1;
+    if (_context::kind_of(_context::cell_of(context)) == _context::KIND_OBJECT) return foreach_next();
+    Cell* slot = _context::value_slot(context, int32_t(word->w3));
+    if (!slot) return foreach_next();
+    SeriesBuffer* s = memory::buffer_of(series->w2);
+    int32_t i = int32_t(series->w1);
+    if (i < 0 || i >= memory::length_of(s)) return foreach_next();
+    *slot = memory::cells_head(s)[i];
+    series->w1++;
+    return true;
+}
 
 }  // namespace
 
@@ -160,7 +181,7 @@ void foreach_star(bool check, const int32_t*) {
     int32_t n = enter_series_loop(stack::arguments[0], stack::arguments[1]);
     LoopFrame loop;
     unset::make_at(stack::arguments);
-    while (step(n)) {
+    while (n > 0 ? foreach_next_multi(n) : block_step()) {
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
