@@ -149,39 +149,56 @@ int64_t add_at_tail(Cell* series, const Cell* value_in, int32_t part, int32_t du
     return added;
 }
 
+// A text unit this code knows (any other is a fault the general path reports).
+inline bool known_unit_q(uint32_t unit) { return (0x16u >> unit) & 1; }
+
 // The everyday append: a string's text from its head, or one character,
 // added once and whole. It takes add_at_tail's steps for these two cases
-// (the same widening and growth), without its stack copy of the value:
-// nothing here can collect after the value's buffer is read again. False,
-// having done nothing, for any other value.
+// (the same widening and growth, by prepare, when the buffer needs either),
+// without its stack copy of the value: nothing here can collect after the
+// buffers are read again. False, having done nothing, for any other value.
 bool append_whole(Cell* series, const Cell* value) {
     const uint32_t type = type_of(value);
+    SeriesBuffer* s = buffer(series);
+    uint32_t unit = memory::unit_of(s);
+    if (!known_unit_q(unit)) return false;
     if (type == TYPE_CHAR) {
-        uint32_t cp = value->w2;
-        prepare(series, unit_for_append(cp), grown_length(series, 1, 1));
-        append_char(buffer(series), cp);
+        const uint32_t cp = value->w2;
+        const uint32_t need = unit_for_append(cp);
+        if (need > unit || int64_t(s->size) - s->tail < unit) {
+            prepare(series, need, grown_length(series, 1, 1));
+            s = buffer(series);
+            unit = memory::unit_of(s);
+        }
+        put_char(memory::tail_of(s), unit, cp);
+        s->tail += int32_t(unit);
         return true;
     }
     if (type != TYPE_STRING) return false;
-    const Node source = value->w2;
+    SeriesBuffer* v = buffer(value);
+    const uint32_t source_unit = memory::unit_of(v);
+    if (!known_unit_q(source_unit)) return false;
     const int32_t from = std::max(int32_t(value->w1), 0);
-    int32_t length = rs_length_q(value);
+    const int32_t length = (memory::used_bytes(v) >> unit_shift(source_unit)) - from;
     if (length <= 0) return true;
-    const uint32_t source_unit = unit_of(value);
-    prepare(series, source_unit, grown_length(series, length, 1));  // may move both buffers (they may be one)
-    SeriesBuffer* s = buffer(series);
-    const uint32_t unit = memory::unit_of(s);
-    const uint8_t* text = memory::head_of(memory::buffer_of(source)) + (int64_t(from) << unit_shift(source_unit));
+    if (source_unit > unit || int64_t(s->size) - s->tail < int64_t(length) << unit_shift(unit)) {
+        prepare(series, source_unit, grown_length(series, length, 1));  // may move both buffers (they may be one)
+        s = buffer(series);
+        v = buffer(value);
+        unit = memory::unit_of(s);
+    }
+    const uint8_t* text = memory::head_of(v) + (int64_t(from) << unit_shift(source_unit));
     uint8_t* to = memory::tail_of(s);
+    const int32_t bytes = length << unit_shift(unit);
     if (unit == source_unit) {
-        std::memmove(to, text, size_t(int64_t(length) << unit_shift(unit)));
+        std::memmove(to, text, size_t(bytes));
     } else {
         for (int32_t i = 0; i < length; i++) {
             uint32_t cp = get_char(text + (int64_t(i) << unit_shift(source_unit)), source_unit);
             put_char(to + (int64_t(i) << unit_shift(unit)), unit, cp);
         }
     }
-    s->tail += int32_t(int64_t(length) << unit_shift(unit));
+    s->tail += bytes;
     return true;
 }
 
