@@ -70,6 +70,15 @@ int32_t append_short_cut(const Cell& fn, const Cell* code, int32_t position, int
     if (position + 2 < limit && operator_word_q(cells[2])) return -1;
     if (!room_for_short_cut()) return -1;
 
+    // With the room already there nothing can fail, collect or run code:
+    // no frame of the call can be seen, and the result is placed as a value.
+    if (type_of(&series) == TYPE_STRING ? string::append_in_place(&series, &value)
+                                        : block::append_in_place(&series, &value)) {
+        if (sub) stack::push(&series);
+        else stack::set_last(&series);
+        return position + 2;
+    }
+
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     stack::mark_eval_native(&name);
     Cell* arguments = stack::push(&series);

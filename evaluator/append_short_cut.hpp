@@ -3,9 +3,11 @@
 //
 // Both ways of calling it keep the walker's protocol around the action (the
 // copy of the callable, the native frame named by the word, the arguments
-// at its base), so that anything raised inside names the same frame and
-// position; only the action's dispatch and, for plain operands, the
-// argument fetching are skipped.
+// at its base) wherever something may be raised or user code may run, so
+// that it names the same frame and position; only the action's dispatch
+// and, for plain operands, the argument fetching are skipped. An append
+// that needs no allocation, to a series no owner watches, can do neither:
+// it is done without the frame.
 #pragma once
 
 #include <cstdint>

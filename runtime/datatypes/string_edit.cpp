@@ -156,8 +156,9 @@ inline bool known_unit_q(uint32_t unit) { return (0x16u >> unit) & 1; }
 // added once and whole. It takes add_at_tail's steps for these two cases
 // (the same widening and growth, by prepare, when the buffer needs either),
 // without its stack copy of the value: nothing here can collect after the
-// buffers are read again. False, having done nothing, for any other value.
-bool append_whole(Cell* series, const Cell* value) {
+// buffers are read again. False, having done nothing, for any other value,
+// and without may_grow when the buffer would need widening or growth.
+bool append_whole(Cell* series, const Cell* value, bool may_grow) {
     const uint32_t type = type_of(value);
     SeriesBuffer* s = buffer(series);
     uint32_t unit = memory::unit_of(s);
@@ -166,6 +167,7 @@ bool append_whole(Cell* series, const Cell* value) {
         const uint32_t cp = value->w2;
         const uint32_t need = unit_for_append(cp);
         if (need > unit || int64_t(s->size) - s->tail < unit) {
+            if (!may_grow) return false;
             prepare(series, need, grown_length(series, 1, 1));
             s = buffer(series);
             unit = memory::unit_of(s);
@@ -182,6 +184,7 @@ bool append_whole(Cell* series, const Cell* value) {
     const int32_t length = (memory::used_bytes(v) >> unit_shift(source_unit)) - from;
     if (length <= 0) return true;
     if (source_unit > unit || int64_t(s->size) - s->tail < int64_t(length) << unit_shift(unit)) {
+        if (!may_grow) return false;
         prepare(series, source_unit, grown_length(series, length, 1));  // may move both buffers (they may be one)
         s = buffer(series);
         v = buffer(value);
@@ -294,7 +297,7 @@ std::vector<uint32_t> trim_spaces(const std::vector<uint32_t>& in, bool head, bo
 Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool notify_owner) {
     // No owner to tell, no /part, no /dup: the short way, when the value has one.
     if (part < 0 && dup == 1 && !(notify_owner && (buffer(series)->flags & SERIES_OWNED)) &&
-        append_whole(series, value)) {
+        append_whole(series, value, true)) {
         series->w1 = 0;
         return series;
     }
@@ -307,6 +310,13 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool no
     series->w1 = 0;
     if (owned) notify(series, words::appended, value, at, int32_t(added));
     return series;
+}
+
+bool append_in_place(Cell* series, const Cell* value) {
+    if (buffer(series)->flags & SERIES_OWNED) return false;
+    if (!append_whole(series, value, false)) return false;
+    series->w1 = 0;
+    return true;
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
