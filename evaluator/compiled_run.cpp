@@ -2,6 +2,7 @@
 #include <array>
 #include <cstring>
 
+#include "evaluator/append_short_cut.hpp"
 #include "evaluator/compiled.hpp"
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
@@ -278,6 +279,14 @@ private:
         const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
         if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
             return walk(e.start + e.sets, end_, e.prefix, sub, false);
+        if (type_of(&e.callee) == TYPE_ACTION && e.callee.w1 == uint32_t(Act::append)) {
+            // The walker's own short cut for append, when its arguments are plain.
+            int32_t after = append_short_cut(e.callee, code_, p + 1, end_, sub, word);
+            if (after >= 0) {
+                forget();
+                return after;
+            }
+        }
         return call_with(e, p, word, nullptr, sub);
     }
 
