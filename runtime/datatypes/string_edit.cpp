@@ -154,10 +154,10 @@ inline bool known_unit_q(uint32_t unit) { return (0x16u >> unit) & 1; }
 
 // The everyday append: a string's text from its head, or one character,
 // added once and whole. It takes add_at_tail's steps for these two cases
-// (the same widening and growth, by prepare, when the buffer needs either),
-// without its stack copy of the value: nothing here can collect after the
-// buffers are read again. False, having done nothing, for any other value,
-// and without may_grow when the buffer would need widening or growth.
+// (the same widening and growth, by prepare, when the buffer needs either;
+// only then is the value held on the data stack). False, having done
+// nothing, for any other value, and without may_grow when the buffer would
+// need widening or growth.
 bool append_whole(Cell* series, const Cell* value, bool may_grow) {
     const uint32_t type = type_of(value);
     SeriesBuffer* s = buffer(series);
@@ -183,11 +183,15 @@ bool append_whole(Cell* series, const Cell* value, bool may_grow) {
     const int32_t from = std::max(int32_t(value->w1), 0);
     const int32_t length = (memory::used_bytes(v) >> unit_shift(source_unit)) - from;
     if (length <= 0) return true;
+    Cell* saved_top = stack::top;
     if (source_unit > unit || int64_t(s->size) - s->tail < int64_t(length) << unit_shift(unit)) {
         if (!may_grow) return false;
+        // The value may lie in a buffer that growing moves, and its text may
+        // have no other holder: it is kept on the data stack meanwhile.
+        const Cell* held = stack::push(value);
         prepare(series, source_unit, grown_length(series, length, 1));  // may move both buffers (they may be one)
         s = buffer(series);
-        v = buffer(value);
+        v = buffer(held);
         unit = memory::unit_of(s);
     }
     const uint8_t* text = memory::head_of(v) + (int64_t(from) << unit_shift(source_unit));
@@ -202,6 +206,7 @@ bool append_whole(Cell* series, const Cell* value, bool may_grow) {
         }
     }
     s->tail += bytes;
+    stack::top = saved_top;
     return true;
 }
 
