@@ -57,11 +57,12 @@ inline bool step(int32_t n) { return n > 0 ? foreach_next_multi(n) : foreach_nex
 // One step of foreach with one word over a block!: foreach_next's step,
 // the element stored straight into the word's slot when the word has one
 // in a context that is no object's (where storing runs no change handler
-// and marks nothing), else by foreach_next itself.
+// and marks nothing), else by foreach_next itself (always so for the plain
+// walker, the reference this short cut is compared with).
 inline bool block_step() {
     Cell* series = stack::arguments - 2;
     const Cell* word = stack::arguments - 1;
-    if (type_of(series) != TYPE_BLOCK || word->w1 == 0) return foreach_next();
+    if (!interpreter::lean_q || type_of(series) != TYPE_BLOCK || word->w1 == 0) return foreach_next();
     Node context = word->w1;
     if (_context::kind_of(_context::cell_of(context)) == _context::KIND_OBJECT) return foreach_next();
     Cell* slot = _context::value_slot(context, int32_t(word->w3));
