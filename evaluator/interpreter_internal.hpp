@@ -87,11 +87,12 @@ inline bool room_for_short_cut() {
 
 // ---- operators computed in place ----
 
-// Integer and float arithmetic and integer comparison, the operators of most
-// loops and recursions, are done in the infix loop without a call when both
-// operands are plain numbers and the result is what the entry would give;
-// every other case (another type, an overflow) runs the entry as before, so
-// its errors keep their where.
+// Integer and float arithmetic (an integer sum beyond 32 bits becoming a
+// float, as the entry makes it) and integer comparison, the operators of
+// most loops and recursions, are done in the infix loop without a call when
+// both operands are plain numbers and the result is what the entry would
+// give; every other case (another type, a comparison with a float) runs the
+// entry as before, so its errors keep their where.
 enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
 
 inline FastOp fast_op_of(const Cell& fn) {
