@@ -59,6 +59,7 @@ struct Arg {
     int32_t entry;
     Cell typeset;
     bool admitted = false;  // a constant or literal block whose type the argument admits
+    bool placed = false;    // every value an operand or an operator in place can give is admitted
     Cell after{};           // after a literal block: the bound word there (it may become an operator)
 };
 
@@ -275,11 +276,11 @@ public:
         };
         auto eager = [&](const Cell& word) { return !_context::on_stack_q(_context::cell_of(word.w1)); };
         for (Expr& e : u_.exprs) {
-            if (e.kind >= K_IF) e.eager = eager(e.cell);
+            if (e.kind >= K_CALL) e.eager = eager(e.cell);
             for (int32_t k = 0; k < e.ops; k++) u_.ops[size_t(e.first_op + k)].eager = eager(u_.ops[size_t(e.first_op + k)].word);
         }
         for (const Expr& e : u_.exprs) {
-            if (e.kind >= K_IF) add(e.cell, &e.callee);
+            if (e.kind >= K_CALL) add(e.cell, &e.callee);
             if (e.word_after) add(u_.cells[size_t(u_.blocks[size_t(e.block)].snap + e.next - u_.blocks[size_t(e.block)].head)], nullptr);
             for (int32_t k = 0; k < e.ops; k++) add(u_.ops[size_t(e.first_op + k)].word, &u_.ops[size_t(e.first_op + k)].op);
             for (int32_t k = 0; k < e.args; k++) add(u_.args[size_t(e.first_arg + k)].after, nullptr);
@@ -402,6 +403,7 @@ private:
                         read_cell(e.cache, entries[k], &arg.typeset);
                         const Expr& x = u_.exprs[size_t(a)];
                         arg.admitted = x.kind == K_CONST && x.ops == 0 && typeset_has_q(&arg.typeset, type_of(&x.cell));
+                        arg.placed = admits_placed(arg.typeset);
                         args.push_back(arg);
                         i = u_.exprs[size_t(a)].next;
                     }
@@ -453,6 +455,15 @@ private:
         return int32_t(u_.exprs.size()) - 1;
     }
 
+    // The typeset admits every value a simple expression gives: a placed
+    // value (what an operand is) or the result of an operator in place.
+    static bool admits_placed(const Cell& typeset) {
+        for (uint32_t t = 1; t < TYPE_TOTAL; t++)
+            if (placed_q(t) && !typeset_has_q(&typeset, t)) return false;
+        return typeset_has_q(&typeset, TYPE_LOGIC) && typeset_has_q(&typeset, TYPE_INTEGER) &&
+               typeset_has_q(&typeset, TYPE_FLOAT);
+    }
+
     bool may_call(int32_t index) const {
         const Expr& e = u_.exprs[size_t(index)];
         if (e.kind >= K_PAREN) return true;
@@ -488,6 +499,12 @@ public:
 private:
     Unit* unit_;
 };
+
+// Runs the body block of the function from its unit (its call frame
+// current, the argument cells from stack::arguments); false, having done
+// nothing, when the walker must run it. from_decoded: the caller is decoded
+// code and nothing else ran since it last looked at its cells.
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded);
 
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
@@ -574,9 +591,9 @@ public:
                 return;
             }
             current_position->w1 = uint32_t(position);
-            Cell v;
-            if (e->simple && simple(*e, &v)) {
-                stack::set_last(&v);
+            // Only the last value survives: the block's result slot is the
+            // stack top, where a simple expression leaves its value.
+            if (e->simple && stack::top == stack::arguments && simple(*e, stack::top)) {
                 position = e->next;
             } else {
                 position = eval(*e, false);
@@ -650,8 +667,9 @@ private:
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
     }
 
-    // The value of a simple expression, or false (nothing done) when eval
-    // must take it.
+    // The value of a simple expression, or false when eval must take it.
+    // out is the stack top, written in place: a value made by parts and
+    // then copied whole would be read back before its parts are stored.
     inline bool simple(const Expr& e, Cell* out) {
         if (e.kind == K_LOCAL && e.ops == 1) {
             // A local and a constant, the shape of most conditions and
@@ -761,8 +779,9 @@ private:
     // if, unless and either with their blocks where they were decoded run
     // the chosen block in place. Answers the position after the arguments.
     int32_t call(const Expr& e, bool sub) {
-        Cell fn = e.callee;
-        Cell name = e.cell;
+        // The unit's own cells: it stays while it runs.
+        const Cell& fn = e.callee;
+        const Cell& name = e.cell;
         Cell* kept;  // the copy of the callable, below the frame while the call runs
         if (e.kind == K_FUNCTION) {
             // begin_function_call's steps; the context is wanted only by
@@ -783,25 +802,25 @@ private:
             const Arg& a = u_.args[size_t(e.first_arg + k)];
             if (a.expr >= 0) {
                 const Expr& ae = u_.exprs[size_t(a.expr)];
-                Cell v;
-                if (!ae.simple || !simple(ae, &v)) break;
-                stack::push(&v);
+                if (!ae.simple || !simple(ae, stack::top)) break;
+                stack::push_kept();
                 p = ae.next;
             } else {
                 if (operator_q(a.after)) break;
                 stack::push(&u_.blocks[size_t(e.branch[k - 1])].code);  // a literal branch block
                 p++;
             }
-            if (!a.admitted && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(fn, name, e.cache, a.entry);
         }
         for (; k < e.args; k++) {
             const Arg& a = u_.args[size_t(e.first_arg + k)];
             const Expr* ae = a.expr >= 0 ? &u_.exprs[size_t(a.expr)] : nullptr;
-            Cell v;
-            if (ae && decoded && p == ae->start && !walking_ && ae->simple && simple(*ae, &v)) {
-                stack::push(&v);
+            bool placed = false;  // a simple expression's value
+            if (ae && decoded && p == ae->start && !walking_ && ae->simple && simple(*ae, stack::top)) {
+                stack::push_kept();
                 p = ae->next;
+                placed = a.placed;
             } else if (ae && decoded && p == ae->start && !walking_) {
                 p = eval(*ae, true);
             } else if (!ae && decoded && !walking_ && !operator_q(a.after)) {
@@ -814,7 +833,7 @@ private:
                 p = eval_expression(&b.code, p, b.end, false, true, false);
             }
             if (stack::pending()) return p;
-            if (!(a.admitted && decoded) && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            if (!(a.admitted && decoded) && !placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(fn, name, e.cache, a.entry);
         }
         if (e.kind == K_FUNCTION) {
@@ -840,24 +859,32 @@ private:
     // block, untraced: the body run with the argument cells as its
     // context's values, its frame the target of return and exit.
     void enter(const Cell& fn, const Cell& name) {
-        const Cell* code = function::more_cell(&fn, function::MORE_CODE);
-        const Cell* found = function::more_cell(&fn, function::MORE_BODY);
-        if (tracing_q || (fn.header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) ||
-            (code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) || !found ||
+        // The more block read once for the code flag and the body.
+        const Cell* found = nullptr;
+        bool compiled = false;
+        if (fn.w3) {
+            SeriesBuffer* more = memory::buffer_of(fn.w3);
+            int32_t n = memory::length_of(more);
+            const Cell* cells = memory::cells_head(more);
+            if (function::MORE_BODY < n) found = cells + function::MORE_BODY;
+            if (function::MORE_CODE < n) {
+                const Cell* code = cells + function::MORE_CODE;
+                compiled = type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0;
+            }
+        }
+        if (tracing_q || (fn.header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) || compiled || !found ||
             type_of(found) != TYPE_BLOCK) [[unlikely]] {
             Entering entering_body;
             exec_function(&fn, call_context(fn, name), &name, 0);
             return;
         }
         Cell body = *found;
-        CallState state(fn.w1);
-        _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
+        CallState state(fn.w1, stack::values_word_of(stack::arguments));
         stack::Frame* frame = stack::frames_top - 1;
         frame->header |= stack::FRAME_BODY;
         Cell position = *current_position;
         try {
-            entering = stack::frames_top;
-            if (!run_body(&fn, &body)) {
+            if (!run_unit(&fn, body, true)) {
                 bump();  // the walker runs
                 eval_block(&body, true);
             }
@@ -949,11 +976,10 @@ Unit* prepare(const Cell* function, const Cell& code, const Cell* locals) {
 
 uint64_t epoch = 1;
 
-bool run_body(const Cell* function, const Cell* body) {
-    bool from_decoded = entering == stack::frames_top;
-    entering = nullptr;
+namespace {
+
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
-    Cell code = *body;
     Node node = code.w2;
     const Recent& cached = recent[node % RECENT_SLOTS];
     Unit* unit = cached.node == node ? cached.unit : nullptr;
@@ -980,6 +1006,14 @@ bool run_body(const Cell* function, const Cell* body) {
     if (stack::pending()) return true;
     stack::unwind_last_return();
     return true;
+}
+
+}  // namespace
+
+bool run_body(const Cell* function, const Cell* body) {
+    bool from_decoded = entering == stack::frames_top;
+    entering = nullptr;
+    return run_unit(function, *body, from_decoded);
 }
 
 }  // namespace zuv::interpreter::fast
