@@ -38,6 +38,9 @@ constexpr int32_t MAX_NESTING = 16;  // nested expressions and blocks
 
 enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
 
+struct Expr;
+struct Block;
+
 // An operator after a value: computed in place (fast) when its right
 // operand is plain, else called with its decoded right operand.
 struct Oper {
@@ -52,6 +55,7 @@ struct Oper {
     Node cache;
     int32_t left_entry, right_entry;
     Cell left_types, right_types;
+    const Expr* rx = nullptr;  // the right operand's expression, linked when the unit is made
 };
 
 struct Arg {
@@ -61,6 +65,7 @@ struct Arg {
     bool admitted = false;  // a constant or literal block whose type the argument admits
     bool placed = false;    // every value an operand or an operator in place can give is admitted
     Cell after{};           // after a literal block: the bound word there (it may become an operator)
+    const Expr* x = nullptr;  // the expression, linked when the unit is made
 };
 
 struct Expr {
@@ -81,6 +86,11 @@ struct Expr {
     int32_t first_op = 0, ops = 0;
     int32_t branch[2] = {-1, -1};  // inlined blocks: a paren's, if's or unless', either's two
     int32_t checks = 0, checks_end = 0;  // the cells read after its call, in Unit::ranges
+    // The same by address, linked when the unit is made (its vectors never
+    // change after): what running it reads, without index arithmetic.
+    const Oper* op_at = nullptr;
+    const Arg* arg_at = nullptr;
+    const Block* branch_at[2] = {nullptr, nullptr};
 };
 
 struct Block {
@@ -91,6 +101,7 @@ struct Block {
     int32_t parent = -1;  // the block it is inlined in, and the position of its cell there
     int32_t at = 0;
     std::vector<int32_t> exprs;
+    std::vector<const Expr*> list;  // exprs by address, linked when the unit is made
 };
 
 // Cells still to be read after a call: [from, to) of a block, compared
@@ -473,6 +484,19 @@ private:
     }
 };
 
+// The addresses of what each part names: its vectors are complete.
+void link(Unit* u) {
+    for (Block& b : u->blocks)
+        for (int32_t x : b.exprs) b.list.push_back(&u->exprs[size_t(x)]);
+    for (Oper& o : u->ops) o.rx = &u->exprs[size_t(o.right)];
+    for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
+    for (Expr& e : u->exprs) {
+        e.op_at = u->ops.data() + e.first_op;
+        e.arg_at = u->args.data() + e.first_arg;
+        for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
+    }
+}
+
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     unit->cycles = collector::series_cycles;
     unit->renumbered = collector::nodes_cycles;
@@ -485,6 +509,7 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     }
     builder.ranges();
     builder.guards();
+    link(unit);
 }
 
 class Busy {
@@ -563,8 +588,7 @@ public:
 
     // The expressions of block index as eval_block(code, true) evaluates
     // them, its frame pushed here.
-    void block(int32_t index) {
-        const Block& b = u_.blocks[size_t(index)];
+    void block(const Block& b) {
         Cell code = b.code;
         Hold hold(code);
         Cell saved = *current_position;
@@ -584,7 +608,7 @@ public:
         *current_position = code;
         int32_t position = b.head;
         for (size_t k = 0;; k++) {
-            const Expr* e = k < n ? &u_.exprs[size_t(b.exprs[k])] : nullptr;
+            const Expr* e = k < n ? b.list[k] : nullptr;
             if (!e || e->start != position || walking_ || runtime::interrupt_pending || tracing_q) [[unlikely]] {
                 // The walker goes on from where the decoded code left the block.
                 walk_rest(code, b.end, position);
@@ -674,8 +698,8 @@ private:
         if (e.kind == K_LOCAL && e.ops == 1) {
             // A local and a constant, the shape of most conditions and
             // steps of a recursion: numbers need no type check of their own.
-            const Oper& o = u_.ops[size_t(e.first_op)];
-            const Expr& r = u_.exprs[size_t(o.right)];
+            const Oper& o = *e.op_at;
+            const Expr& r = *o.rx;
             if (r.kind == K_CONST && op_q(o)) {
                 *out = locals_[e.cell.w3];
                 if (fast_op(FastOp(o.fast), out, &r.cell)) return true;
@@ -683,9 +707,9 @@ private:
         }
         if (!operand(e, out)) return false;
         for (int32_t k = 0; k < e.ops; k++) {
-            const Oper& o = u_.ops[size_t(e.first_op + k)];
+            const Oper& o = e.op_at[k];
             Cell right;
-            if (!op_q(o) || !operand(u_.exprs[size_t(o.right)], &right) || !fast_op(FastOp(o.fast), out, &right))
+            if (!op_q(o) || !operand(*o.rx, &right) || !fast_op(FastOp(o.fast), out, &right))
                 return false;
         }
         return true;
@@ -705,7 +729,7 @@ private:
             }
             case K_PAREN:
                 stack::mark_eval_native(&words::tag_body);
-                block(e.branch[0]);
+                block(*e.branch_at[0]);
                 if (stack::pending()) return p;
                 if (sub) stack::unwind_last();
                 else stack::unwind_last_return();
@@ -717,10 +741,10 @@ private:
                 break;
         }
         for (int32_t k = 0; k < e.ops; k++) {
-            const Oper& o = u_.ops[size_t(e.first_op + k)];
+            const Oper& o = e.op_at[k];
             if (p != o.at || walking_) return after(e, sub, first_cell, p);
             if (!op_q(o)) return after(e, sub, first_cell, p);
-            const Expr& r = u_.exprs[size_t(o.right)];
+            const Expr& r = *o.rx;
             if (o.plain) {
                 Cell right;
                 Cell* left = sub ? first_cell : stack::arguments;
@@ -799,23 +823,23 @@ private:
         int32_t k = 0;
         // Arguments computed in place and literal blocks, while they last.
         for (; k < e.args && !walking_; k++) {
-            const Arg& a = u_.args[size_t(e.first_arg + k)];
-            if (a.expr >= 0) {
-                const Expr& ae = u_.exprs[size_t(a.expr)];
+            const Arg& a = e.arg_at[k];
+            if (a.x) {
+                const Expr& ae = *a.x;
                 if (!ae.simple || !simple(ae, stack::top)) break;
                 stack::push_kept();
                 p = ae.next;
             } else {
                 if (operator_q(a.after)) break;
-                stack::push(&u_.blocks[size_t(e.branch[k - 1])].code);  // a literal branch block
+                stack::push(&e.branch_at[k - 1]->code);  // a literal branch block
                 p++;
             }
             if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(fn, name, e.cache, a.entry);
         }
         for (; k < e.args; k++) {
-            const Arg& a = u_.args[size_t(e.first_arg + k)];
-            const Expr* ae = a.expr >= 0 ? &u_.exprs[size_t(a.expr)] : nullptr;
+            const Arg& a = e.arg_at[k];
+            const Expr* ae = a.x;
             bool placed = false;  // a simple expression's value
             if (ae && decoded && p == ae->start && !walking_ && ae->simple && simple(*ae, stack::top)) {
                 stack::push_kept();
@@ -824,7 +848,7 @@ private:
             } else if (ae && decoded && p == ae->start && !walking_) {
                 p = eval(*ae, true);
             } else if (!ae && decoded && !walking_ && !operator_q(a.after)) {
-                stack::push(&u_.blocks[size_t(e.branch[k - 1])].code);  // a literal branch block
+                stack::push(&e.branch_at[k - 1]->code);  // a literal branch block
                 p++;
             } else {
                 decoded = false;
@@ -906,15 +930,15 @@ private:
 
     // The native's entry for if, unless or either: the chosen block run in place.
     void branch(const Expr& e) {
-        int32_t chosen = -1;
+        const Block* chosen = nullptr;
         const Cell* c = stack::arguments;
         if (e.kind == K_EITHER) {
             bool truth = type_of(c) == TYPE_LOGIC ? c->w1 != 0 : logic::true_strict_q(c);
-            chosen = e.branch[truth ? 0 : 1];
+            chosen = e.branch_at[truth ? 0 : 1];
         } else if (logic::false_q(c) == (e.kind == K_UNLESS)) {
-            chosen = e.branch[0];
+            chosen = e.branch_at[0];
         }
-        if (chosen < 0) {
+        if (!chosen) {
             none::make_at(stack::arguments);
             return;
         }
@@ -923,7 +947,7 @@ private:
             runtime::poll_interrupt();
             if (stack::pending()) return;
         }
-        block(chosen);
+        block(*chosen);
     }
 };
 
