@@ -56,6 +56,8 @@ struct Oper {
     int32_t left_entry, right_entry;
     Cell left_types, right_types;
     const Expr* rx = nullptr;  // the right operand's expression, linked when the unit is made
+    bool right_const = false;  // that expression is a constant alone: rcell
+    Cell rcell{};
 };
 
 struct Arg {
@@ -114,9 +116,17 @@ struct Range {
 };
 
 struct Unit {
+    // What every entry reads first, together.
     uint32_t cycles = 0;      // the collector's cycle count when it was made
     uint32_t renumbered = 0;  // the collector's count of node renumberings when it was made
     Node context = 0;
+    uint32_t head = 0;        // the body's head index (blocks[0].code.w1)
+    bool declined = false;  // the walker runs the body
+    bool orphan = false;    // dropped while it ran: deleted when the last run ends
+    int32_t busy = 0;       // runs of it under way
+    int32_t misses = 0;     // bodies found changed since it was made
+    uint64_t verified = 0;  // the epoch when every cell was last found unchanged
+    uint64_t guarded = 0;   // the epoch when every guard was last found to hold
     std::vector<Cell> cells;
     std::vector<Block> blocks;
     std::vector<Expr> exprs;
@@ -124,7 +134,6 @@ struct Unit {
     std::vector<Oper> ops;
     std::vector<Range> ranges;
     int32_t all_end = 0;  // ranges [0, all_end): every cell, checked at entry
-    uint64_t verified = 0;  // the epoch when every cell was last found unchanged
     // The callees and operators named by words of contexts that are not
     // function contexts, and such words after expressions, with what they
     // must give.
@@ -133,14 +142,9 @@ struct Unit {
         Cell value;    // its value, or none: any value but an operator
     };
     std::vector<Guard> guards;
-    uint64_t guarded = 0;  // the epoch when every guard was last found to hold
-    int32_t busy = 0;      // runs of it under way
-    int32_t misses = 0;    // bodies found changed since it was made
     int32_t rebuilds = 0;
     int32_t waits = 0;     // runs walked since it was declined for a missing cache
-    bool declined = false;  // the walker runs the body
     bool retry = false;     // declined for a callee never called yet: made again later
-    bool orphan = false;    // dropped while it ran: deleted when the last run ends
 };
 
 Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
@@ -397,6 +401,7 @@ private:
                         Arg a{k == 0 ? cond : -1, entries[size_t(k)], Cell{}};
                         read_cell(e.cache, entries[size_t(k)], &a.typeset);
                         a.admitted = k > 0 && typeset_has_q(&a.typeset, TYPE_BLOCK);
+                        a.placed = k == 0 && admits_placed(a.typeset);
                         int32_t block_at = u_.exprs[size_t(cond)].next + k - 1;
                         if (k > 0 && block_at + 1 < end_of(b) && type_of(&cell_at(b, block_at + 1)) == TYPE_WORD &&
                             cell_at(b, block_at + 1).w1 != 0)
@@ -488,7 +493,11 @@ private:
 void link(Unit* u) {
     for (Block& b : u->blocks)
         for (int32_t x : b.exprs) b.list.push_back(&u->exprs[size_t(x)]);
-    for (Oper& o : u->ops) o.rx = &u->exprs[size_t(o.right)];
+    for (Oper& o : u->ops) {
+        o.rx = &u->exprs[size_t(o.right)];
+        o.right_const = o.rx->kind == K_CONST && o.rx->ops == 0;
+        o.rcell = o.rx->cell;
+    }
     for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
     for (Expr& e : u->exprs) {
         e.op_at = u->ops.data() + e.first_op;
@@ -501,6 +510,7 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     unit->cycles = collector::series_cycles;
     unit->renumbered = collector::nodes_cycles;
     unit->context = context;
+    unit->head = body.w1;
     Builder builder(*unit, locals);
     if (builder.block(body, 0) != 0) {
         unit->declined = true;
@@ -589,8 +599,13 @@ public:
     // The expressions of block index as eval_block(code, true) evaluates
     // them, its frame pushed here.
     void block(const Block& b) {
+        Hold hold(b.code);
+        run_held(b);
+    }
+
+    // The same for a block the data stack keeps alive while it runs.
+    void run_held(const Block& b) {
         Cell code = b.code;
-        Hold hold(code);
         Cell saved = *current_position;
         stack::mark_eval(&words::tag_body);
         run_block(b, code);
@@ -623,7 +638,9 @@ public:
                 position = eval(*e, false);
             }
             if (stack::pending()) return;
-            if (position >= b.end || position >= limit_of(code.w2, b.end)) break;
+            // Cells found unchanged at this epoch include the block's own
+            // up to its end: its tail is not looked at again.
+            if (position >= b.end || (seen_ != epoch && position >= limit_of(code.w2, b.end))) break;
             stack::reset();  // only the last expression's value survives
         }
     }
@@ -699,10 +716,9 @@ private:
             // A local and a constant, the shape of most conditions and
             // steps of a recursion: numbers need no type check of their own.
             const Oper& o = *e.op_at;
-            const Expr& r = *o.rx;
-            if (r.kind == K_CONST && op_q(o)) {
+            if (o.right_const && op_q(o)) {
                 *out = locals_[e.cell.w3];
-                if (fast_op(FastOp(o.fast), out, &r.cell)) return true;
+                if (fast_op(FastOp(o.fast), out, &o.rcell)) return true;
             }
         }
         if (!operand(e, out)) return false;
@@ -947,7 +963,9 @@ private:
             runtime::poll_interrupt();
             if (stack::pending()) return;
         }
-        block(*chosen);
+        // The chosen block is one of the call's arguments, below the frame
+        // it runs in.
+        run_held(*chosen);
     }
 };
 
@@ -1012,7 +1030,7 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
         collector::nodes_cycles != unit->renumbered)
         unit = prepare(function, code, locals);
     if (!unit) return false;
-    if (unit->blocks[0].code.w1 != code.w1 || unit->context != function->w1) return false;
+    if (unit->head != code.w1 || unit->context != function->w1) return false;
     Busy busy(unit);
     Runner runner(*unit, locals);
     if (from_decoded && unit->verified == epoch) {
