@@ -261,7 +261,7 @@ public:
         int32_t head = std::max(int32_t(code.w1), 0);
         int32_t end = memory::used_bytes(s) >> 4;
         if (end - head > MAX_CELLS || int32_t(u_.cells.size()) > 4 * MAX_CELLS) return -1;
-        Block b{code, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}};
+        Block b{code, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}, {}};
         const Cell* cells = memory::cells_head(s);
         for (int32_t i = head; i < end; i++) u_.cells.push_back(cells[i]);
         int32_t index = int32_t(u_.blocks.size());
