@@ -90,6 +90,7 @@ struct Expr {
     int32_t checks = 0, checks_end = 0;  // the cells read after its call, in Unit::ranges
     // The same by address, linked when the unit is made (its vectors never
     // change after): what running it reads, without index arithmetic.
+    bool lone_call = false;  // a call, no operator or word after it
     const Oper* op_at = nullptr;
     const Arg* arg_at = nullptr;
     const Block* branch_at[2] = {nullptr, nullptr};
@@ -501,6 +502,7 @@ void link(Unit* u) {
     for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
     for (Expr& e : u->exprs) {
         e.op_at = u->ops.data() + e.first_op;
+        e.lone_call = e.kind >= K_CALL && e.ops == 0 && !e.word_after;
         e.arg_at = u->args.data() + e.first_arg;
         for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
     }
@@ -634,6 +636,16 @@ public:
             // stack top, where a simple expression leaves its value.
             if (e->simple && stack::top == stack::arguments && simple(*e, stack::top)) {
                 position = e->next;
+            } else if (e->lone_call) {
+                // What eval does for a call with nothing after it.
+                if (!callee_q(*e)) {
+                    position = walk(*e, false);
+                } else {
+                    Cell* first_cell = stack::top;
+                    position = call(*e, false);
+                    if (!stack::pending() && (position != e->next || walking_))
+                        position = after(*e, false, first_cell, position);
+                }
             } else {
                 position = eval(*e, false);
             }
@@ -818,7 +830,7 @@ private:
     // A call with fixed arguments, as run_builtin or run_function makes it;
     // if, unless and either with their blocks where they were decoded run
     // the chosen block in place. Answers the position after the arguments.
-    int32_t call(const Expr& e, bool sub) {
+    [[gnu::noinline]] int32_t call(const Expr& e, bool sub) {
         // The unit's own cells: it stays while it runs.
         const Cell& fn = e.callee;
         const Cell& name = e.cell;
