@@ -56,6 +56,7 @@ struct Oper {
     int32_t left_entry, right_entry;
     Cell left_types, right_types;
     const Expr* rx = nullptr;  // the right operand's expression, linked when the unit is made
+    uint32_t frame = 0;        // the header word of its call frame
     bool right_const = false;  // that expression is a constant alone: rcell
     Cell rcell{};
 };
@@ -91,6 +92,7 @@ struct Expr {
     // The same by address, linked when the unit is made (its vectors never
     // change after): what running it reads, without index arithmetic.
     bool lone_call = false;  // a call, no operator or word after it
+    uint32_t frame = 0;      // the header word of its call frame
     const Oper* op_at = nullptr;
     const Arg* arg_at = nullptr;
     const Block* branch_at[2] = {nullptr, nullptr};
@@ -128,6 +130,8 @@ struct Unit {
     int32_t misses = 0;     // bodies found changed since it was made
     uint64_t verified = 0;  // the epoch when every cell was last found unchanged
     uint64_t guarded = 0;   // the epoch when every guard was last found to hold
+    // The header words of the frames of a block run and of a paren.
+    uint32_t eval_frame = 0, paren_frame = 0;
     std::vector<Cell> cells;
     std::vector<Block> blocks;
     std::vector<Expr> exprs;
@@ -492,17 +496,23 @@ private:
 
 // The addresses of what each part names: its vectors are complete.
 void link(Unit* u) {
+    u->eval_frame = stack::frame_header(&words::tag_body, stack::FRAME_EVAL | stack::FRAME_INTERPRETED);
+    u->paren_frame = stack::frame_header(&words::tag_body, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
     for (Block& b : u->blocks)
         for (int32_t x : b.exprs) b.list.push_back(&u->exprs[size_t(x)]);
     for (Oper& o : u->ops) {
         o.rx = &u->exprs[size_t(o.right)];
         o.right_const = o.rx->kind == K_CONST && o.rx->ops == 0;
         o.rcell = o.rx->cell;
+        o.frame = stack::frame_header(&o.word, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
     }
     for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
     for (Expr& e : u->exprs) {
         e.op_at = u->ops.data() + e.first_op;
         e.lone_call = e.kind >= K_CALL && e.ops == 0 && !e.word_after;
+        if (e.kind >= K_CALL)
+            e.frame = stack::frame_header(&e.cell, (e.kind == K_FUNCTION ? stack::FRAME_FUNC : stack::FRAME_NATIVE) |
+                                                       stack::FRAME_INTERPRETED);
         e.arg_at = u->args.data() + e.first_arg;
         for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
     }
@@ -609,7 +619,7 @@ public:
     void run_held(const Block& b) {
         Cell code = b.code;
         Cell saved = *current_position;
-        stack::mark_eval(&words::tag_body);
+        stack::push_known_frame(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         run_block(b, code);
         *current_position = saved;
         if (stack::pending()) return;
@@ -756,7 +766,7 @@ private:
                 break;
             }
             case K_PAREN:
-                stack::mark_eval_native(&words::tag_body);
+                stack::push_known_frame(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
                 block(*e.branch_at[0]);
                 if (stack::pending()) return p;
                 if (sub) stack::unwind_last();
@@ -808,7 +818,7 @@ private:
         Cell fn = op::unwrap(&o.op);
         stack::top = first_cell;  // the value just made is the operator's first argument
         Hold hold(fn);
-        stack::mark_eval_native(&o.word);
+        stack::push_known_frame(o.frame, o.word.w1);  // mark_eval_native's frame
         stack::push_kept();
         if (!typeset_has_q(&o.left_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.left_entry);
@@ -839,10 +849,10 @@ private:
             // begin_function_call's steps; the context is wanted only by
             // compiled functions, which exec_function runs.
             kept = stack::push(&fn);
-            stack::mark_eval_func(&name);
+            stack::push_known_frame(e.frame, name.w1);  // mark_eval_func's frame
         } else {
             kept = stack::push(&fn);
-            stack::mark_eval_native(&name);
+            stack::push_known_frame(e.frame, name.w1);  // mark_eval_native's frame
         }
         const Block& b = u_.blocks[size_t(e.block)];
         int32_t p = e.start + 1;
@@ -1055,7 +1065,7 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
     Leaving leaving(!from_decoded);
     Hold hold(code);
     SavedPosition saved_position;
-    stack::mark_eval(&words::tag_body);
+    stack::push_known_frame(unit->eval_frame, words::tag_body.w1);  // mark_eval's frame
     runner.run_block(unit->blocks[0], code);
     if (stack::pending()) return true;
     stack::unwind_last_return();
