@@ -92,6 +92,11 @@ struct Expr {
     // The same by address, linked when the unit is made (its vectors never
     // change after): what running it reads, without index arithmetic.
     bool lone_call = false;  // a call, no operator or word after it
+    // A function's body block, when the function runs it untraced (not
+    // compiled, no trace flag). A function's more block never changes: the
+    // callee guard covers it.
+    bool direct = false;
+    Cell body{};
     uint32_t frame = 0;      // the header word of its call frame
     const Oper* op_at = nullptr;
     const Arg* arg_at = nullptr;
@@ -385,6 +390,14 @@ private:
                 if (!e.cache) missing_cache = true;
                 if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
                 e.kind = function ? K_FUNCTION : K_CALL;
+                if (function) {
+                    const Cell* found = function::more_cell(value, function::MORE_BODY);
+                    const Cell* code = function::more_cell(value, function::MORE_CODE);
+                    e.direct = found && type_of(found) == TYPE_BLOCK &&
+                               !(code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) &&
+                               !(value->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE));
+                    if (e.direct) e.body = *found;
+                }
                 Cell entry;
                 for (int32_t k = e.rest; read_cell(e.cache, k, &entry); k++)
                     e.more |= type_of(&entry) == TYPE_REFINEMENT || type_of(&entry) == TYPE_INTEGER ||
@@ -900,7 +913,7 @@ private:
         }
         if (e.kind == K_FUNCTION) {
             if (e.more) push_function_rest(e.cache, e.rest);
-            enter(fn, name);
+            enter(e);
         } else if (e.kind == K_CALL || !decoded || walking_) {
             inline_branch = false;
             bump();
@@ -920,27 +933,14 @@ private:
     // What exec_function and exec_body do for a function whose body is a
     // block, untraced: the body run with the argument cells as its
     // context's values, its frame the target of return and exit.
-    void enter(const Cell& fn, const Cell& name) {
-        // The more block read once for the code flag and the body.
-        const Cell* found = nullptr;
-        bool compiled = false;
-        if (fn.w3) {
-            SeriesBuffer* more = memory::buffer_of(fn.w3);
-            int32_t n = memory::length_of(more);
-            const Cell* cells = memory::cells_head(more);
-            if (function::MORE_BODY < n) found = cells + function::MORE_BODY;
-            if (function::MORE_CODE < n) {
-                const Cell* code = cells + function::MORE_CODE;
-                compiled = type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0;
-            }
-        }
-        if (tracing_q || (fn.header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) || compiled || !found ||
-            type_of(found) != TYPE_BLOCK) [[unlikely]] {
+    void enter(const Expr& e) {
+        const Cell& fn = e.callee;
+        if (tracing_q || !e.direct) [[unlikely]] {
             Entering entering_body;
-            exec_function(&fn, call_context(fn, name), &name, 0);
+            exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
             return;
         }
-        Cell body = *found;
+        const Cell& body = e.body;
         CallState state(fn.w1, stack::values_word_of(stack::arguments));
         stack::Frame* frame = stack::frames_top - 1;
         frame->header |= stack::FRAME_BODY;
@@ -1042,6 +1042,15 @@ uint64_t epoch = 1;
 
 namespace {
 
+// The body block run under its own frame, as eval_block runs it.
+inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
+    SavedPosition saved_position;
+    stack::push_known_frame(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
+    runner.run_block(unit.blocks[0], code);
+    if (stack::pending()) return;
+    stack::unwind_last_return();
+}
+
 bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
     Node node = code.w2;
@@ -1062,13 +1071,14 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
         return false;
     }
     if (unit->guarded != epoch) runner.check_guards();
-    Leaving leaving(!from_decoded);
-    Hold hold(code);
-    SavedPosition saved_position;
-    stack::push_known_frame(unit->eval_frame, words::tag_body.w1);  // mark_eval's frame
-    runner.run_block(unit->blocks[0], code);
-    if (stack::pending()) return true;
-    stack::unwind_last_return();
+    if (from_decoded) {
+        // The copy of the function below its frame keeps the body alive.
+        run_top(runner, *unit, code);
+    } else {
+        Leaving leaving(true);
+        Hold hold(code);
+        run_top(runner, *unit, code);
+    }
     return true;
 }
 
