@@ -640,16 +640,16 @@ public:
     }
 
     void run_block(const Block& b, const Cell& code) {
-        size_t n = b.exprs.size();
+        size_t n = b.list.size();
         if (n == 0) {
             unset::make_at(stack::arguments);
             return;
         }
         *current_position = code;
         int32_t position = b.head;
-        for (size_t k = 0;; k++) {
-            const Expr* e = k < n ? b.list[k] : nullptr;
-            if (!e || e->start != position || walking_ || runtime::interrupt_pending || tracing_q) [[unlikely]] {
+        for (size_t k = 0;;) {
+            const Expr* e = b.list[k];
+            if (e->start != position || (walking_ | runtime::interrupt_pending | tracing_q)) [[unlikely]] {
                 // The walker goes on from where the decoded code left the block.
                 walk_rest(code, b.end, position);
                 return;
@@ -677,6 +677,10 @@ public:
             // up to its end: its tail is not looked at again.
             if (position >= b.end || (seen_ != epoch && position >= limit_of(code.w2, b.end))) break;
             stack::reset();  // only the last expression's value survives
+            if (++k == n) [[unlikely]] {
+                walk_rest(code, b.end, position);
+                return;
+            }
         }
     }
 
