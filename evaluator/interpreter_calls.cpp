@@ -572,9 +572,13 @@ int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, 
     // The fixed arguments, up to the first refinement or the count of locals.
     Cell entry;
     int32_t i = 0;
+    bool rest = false;  // refinements or locals follow
     for (; read_cell(cache, i, &entry); i++) {
         uint32_t t = type_of(&entry);
-        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) break;
+        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) {
+            rest = true;
+            break;
+        }
         if (t != TYPE_TYPESET || arg_kind(&entry) == ARG_RETURN) continue;
         if (arg_kind(&entry) == ARG_NORMAL && position < c.limit()) {
             position = eval_expression(&c.code, position, end, false, true, false);
@@ -585,7 +589,7 @@ int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, 
             if (stack::pending()) return position;
         }
     }
-    int32_t local_count = push_refinements_off(cache, i);
+    int32_t local_count = rest ? push_refinements_off(cache, i) : 0;
     if (tracing_q) [[unlikely]] {
         Cell caller = call_position_cell(code, start, &name, APPLY_NONE, &c.fn);
         fire_event(EV_CALL, code, position, &caller, &c.fn);
@@ -969,8 +973,7 @@ void exec_function(const Cell* function, uint32_t context, const Cell* name, int
 void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
     Cell fn = *function;
     Cell body = *body_value;
-    CallState state(fn.w1);
-    _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
+    CallState state(fn.w1, stack::values_word_of(stack::arguments));
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (fn.header & function::FLAG_TRACE) {
