@@ -750,7 +750,7 @@ private:
     // The value of a simple expression, or false when eval must take it.
     // out is the stack top, written in place: a value made by parts and
     // then copied whole would be read back before its parts are stored.
-    inline bool simple(const Expr& e, Cell* out) {
+    [[gnu::always_inline]] inline bool simple(const Expr& e, Cell* out) {
         if (e.kind == K_LOCAL && e.ops == 1) {
             // A local and a constant, the shape of most conditions and
             // steps of a recursion: numbers need no type check of their own.
@@ -760,6 +760,10 @@ private:
                 if (fast_op(FastOp(o.fast), out, &o.rcell)) return true;
             }
         }
+        return simple_any(e, out);
+    }
+
+    [[gnu::noinline]] bool simple_any(const Expr& e, Cell* out) {
         if (!operand(e, out)) return false;
         for (int32_t k = 0; k < e.ops; k++) {
             const Oper& o = e.op_at[k];
