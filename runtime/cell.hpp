@@ -87,11 +87,10 @@ inline Cell* begin(Cell* c) {
 
 }  // namespace cell
 
-// Copies the four words; copying a cell onto itself does nothing. Cells
-// never overlap partly, so a plain copy through a temporary does.
+// Copies the four words; copying a cell onto itself does nothing (nor
+// reads it: a cell just written by parts is not read back whole).
 inline Cell* copy_cell(const Cell* source, Cell* target) {
-    Cell value = *source;
-    *target = value;
+    if (source != target) *target = *source;
     return target;
 }
 
