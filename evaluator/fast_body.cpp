@@ -3,9 +3,6 @@
 
 #include <cstring>
 #include <unordered_map>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <vector>
 
 #include "evaluator/interpreter.hpp"
@@ -569,45 +566,6 @@ private:
 // code and nothing else ran since it last looked at its cells.
 bool run_unit(const Cell* function, const Cell& code, bool from_decoded);
 
-// fast_op on left and right with the result stored in out (which may be
-// left) as one 16-byte write. A cell written by parts and read whole soon
-// after (an argument read as a local by the callee, a result copied to the
-// caller) makes the read wait until every part is stored. False, out
-// holding a copy of left, when the entry must run.
-[[gnu::always_inline]] inline bool fast_op_into(FastOp op, const Cell* left, const Cell* right, Cell* out) {
-#if defined(__SSE2__)
-    if (type_of(left) == TYPE_INTEGER && type_of(right) == TYPE_INTEGER) {
-        int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
-        bool truth;
-        switch (op) {
-            case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) goto entry; break;
-            case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) goto entry; break;
-            case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) goto entry; break;
-            case FAST_EQ: truth = a == b; goto logic;
-            case FAST_NE: truth = a != b; goto logic;
-            case FAST_LT: truth = a < b; goto logic;
-            case FAST_GT: truth = a > b; goto logic;
-            case FAST_LE: truth = a <= b; goto logic;
-            case FAST_GE: truth = a >= b; goto logic;
-            default: goto entry;
-        }
-        // The integer with the header and other words of left, as fast_op leaves it.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         _mm_set_epi32(int32_t(left->w3), r, int32_t(left->w1), int32_t(left->header)));
-        return true;
-    logic:
-        Cell made;
-        logic::make_at(&made, truth);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_set_epi32(int32_t(made.w3), int32_t(made.w2),
-                                                                         int32_t(made.w1), int32_t(made.header)));
-        return true;
-    }
-entry:
-#endif
-    copy_cell(left, out);
-    return fast_op(op, out, right);
-}
-
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
     else stack::set_last(value);
@@ -797,8 +755,10 @@ private:
             // A local and a constant, the shape of most conditions and
             // steps of a recursion: numbers need no type check of their own.
             const Oper& o = *e.op_at;
-            if (o.right_const && op_q(o) && fast_op_into(FastOp(o.fast), &locals_[e.cell.w3], &o.rcell, out))
-                return true;
+            if (o.right_const && op_q(o)) {
+                *out = locals_[e.cell.w3];
+                if (fast_op(FastOp(o.fast), out, &o.rcell)) return true;
+            }
         }
         return simple_any(e, out);
     }
@@ -888,7 +848,7 @@ private:
         if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
         if (o.fast == FAST_NONE || stack::top - stack::arguments != 2 ||
-            !fast_op_into(FastOp(o.fast), stack::arguments, stack::arguments + 1, stack::arguments)) {
+            !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1)) {
             bump();
             run_builtin_entry(fn);
         }

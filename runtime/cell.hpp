@@ -87,10 +87,11 @@ inline Cell* begin(Cell* c) {
 
 }  // namespace cell
 
-// Copies the four words; copying a cell onto itself does nothing (nor
-// reads it: a cell just written by parts is not read back whole).
+// Copies the four words; copying a cell onto itself does nothing. Cells
+// never overlap partly, so a plain copy through a temporary does.
 inline Cell* copy_cell(const Cell* source, Cell* target) {
-    if (source != target) *target = *source;
+    Cell value = *source;
+    *target = value;
     return target;
 }
 
