@@ -92,6 +92,7 @@ struct Expr {
     // The same by address, linked when the unit is made (its vectors never
     // change after): what running it reads, without index arithmetic.
     bool lone_call = false;  // a call, no operator or word after it
+    bool quick = false;      // if, unless, either: a simple condition, no word after its blocks
     // A function's body block, when the function runs it untraced (not
     // compiled, no trace flag). A function's more block never changes: the
     // callee guard covers it.
@@ -528,6 +529,11 @@ void link(Unit* u) {
                                                        stack::FRAME_INTERPRETED);
         e.arg_at = u->args.data() + e.first_arg;
         for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
+        if (e.kind >= K_IF) {
+            e.quick = e.arg_at[0].x->simple;
+            for (int32_t k = 1; k < e.args; k++)
+                e.quick &= e.arg_at[k].admitted && type_of(&e.arg_at[k].after) != TYPE_WORD;
+        }
     }
 }
 
@@ -880,6 +886,16 @@ private:
         bool decoded = true;  // every argument so far where it was decoded
         bool inline_branch = true;
         int32_t k = 0;
+        if (e.quick && !walking_ && simple(*e.arg_at[0].x, stack::top)) {
+            // A condition computed in place and the literal blocks, which the
+            // native takes, with no word after them.
+            stack::push_kept();
+            const Arg& a = e.arg_at[0];
+            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+                check_builtin_argument(fn, name, e.cache, a.entry);
+            for (k = 1; k < e.args; k++) stack::push(&e.branch_at[k - 1]->code);
+            p = a.x->next + e.args - 1;
+        }
         // Arguments computed in place and literal blocks, while they last.
         for (; k < e.args && !walking_; k++) {
             const Arg& a = e.arg_at[k];
