@@ -38,6 +38,9 @@ constexpr int32_t MAX_NESTING = 16;  // nested expressions and blocks
 
 enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
 
+struct Expr;
+struct Block;
+
 // An operator after a value: computed in place (fast) when its right
 // operand is plain, else called with its decoded right operand.
 struct Oper {
@@ -52,6 +55,10 @@ struct Oper {
     Node cache;
     int32_t left_entry, right_entry;
     Cell left_types, right_types;
+    const Expr* rx = nullptr;  // the right operand's expression, linked when the unit is made
+    uint32_t frame = 0;        // the header word of its call frame
+    bool right_const = false;  // that expression is a constant alone: rcell
+    Cell rcell{};
 };
 
 struct Arg {
@@ -59,7 +66,9 @@ struct Arg {
     int32_t entry;
     Cell typeset;
     bool admitted = false;  // a constant or literal block whose type the argument admits
+    bool placed = false;    // every value an operand or an operator in place can give is admitted
     Cell after{};           // after a literal block: the bound word there (it may become an operator)
+    const Expr* x = nullptr;  // the expression, linked when the unit is made
 };
 
 struct Expr {
@@ -80,6 +89,19 @@ struct Expr {
     int32_t first_op = 0, ops = 0;
     int32_t branch[2] = {-1, -1};  // inlined blocks: a paren's, if's or unless', either's two
     int32_t checks = 0, checks_end = 0;  // the cells read after its call, in Unit::ranges
+    // The same by address, linked when the unit is made (its vectors never
+    // change after): what running it reads, without index arithmetic.
+    bool lone_call = false;  // a call, no operator or word after it
+    bool quick = false;      // if, unless, either: a simple condition, no word after its blocks
+    // A function's body block, when the function runs it untraced (not
+    // compiled, no trace flag). A function's more block never changes: the
+    // callee guard covers it.
+    bool direct = false;
+    Cell body{};
+    uint32_t frame = 0;      // the header word of its call frame
+    const Oper* op_at = nullptr;
+    const Arg* arg_at = nullptr;
+    const Block* branch_at[2] = {nullptr, nullptr};
 };
 
 struct Block {
@@ -90,6 +112,7 @@ struct Block {
     int32_t parent = -1;  // the block it is inlined in, and the position of its cell there
     int32_t at = 0;
     std::vector<int32_t> exprs;
+    std::vector<const Expr*> list;  // exprs by address, linked when the unit is made
 };
 
 // Cells still to be read after a call: [from, to) of a block, compared
@@ -102,9 +125,19 @@ struct Range {
 };
 
 struct Unit {
+    // What every entry reads first, together.
     uint32_t cycles = 0;      // the collector's cycle count when it was made
     uint32_t renumbered = 0;  // the collector's count of node renumberings when it was made
     Node context = 0;
+    uint32_t head = 0;        // the body's head index (blocks[0].code.w1)
+    bool declined = false;  // the walker runs the body
+    bool orphan = false;    // dropped while it ran: deleted when the last run ends
+    int32_t busy = 0;       // runs of it under way
+    int32_t misses = 0;     // bodies found changed since it was made
+    uint64_t verified = 0;  // the epoch when every cell was last found unchanged
+    uint64_t guarded = 0;   // the epoch when every guard was last found to hold
+    // The header words of the frames of a block run and of a paren.
+    uint32_t eval_frame = 0, paren_frame = 0;
     std::vector<Cell> cells;
     std::vector<Block> blocks;
     std::vector<Expr> exprs;
@@ -112,7 +145,6 @@ struct Unit {
     std::vector<Oper> ops;
     std::vector<Range> ranges;
     int32_t all_end = 0;  // ranges [0, all_end): every cell, checked at entry
-    uint64_t verified = 0;  // the epoch when every cell was last found unchanged
     // The callees and operators named by words of contexts that are not
     // function contexts, and such words after expressions, with what they
     // must give.
@@ -121,14 +153,9 @@ struct Unit {
         Cell value;    // its value, or none: any value but an operator
     };
     std::vector<Guard> guards;
-    uint64_t guarded = 0;  // the epoch when every guard was last found to hold
-    int32_t busy = 0;      // runs of it under way
-    int32_t misses = 0;    // bodies found changed since it was made
     int32_t rebuilds = 0;
     int32_t waits = 0;     // runs walked since it was declined for a missing cache
-    bool declined = false;  // the walker runs the body
     bool retry = false;     // declined for a callee never called yet: made again later
-    bool orphan = false;    // dropped while it ran: deleted when the last run ends
 };
 
 Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
@@ -245,7 +272,7 @@ public:
         int32_t head = std::max(int32_t(code.w1), 0);
         int32_t end = memory::used_bytes(s) >> 4;
         if (end - head > MAX_CELLS || int32_t(u_.cells.size()) > 4 * MAX_CELLS) return -1;
-        Block b{code, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}};
+        Block b{code, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}, {}};
         const Cell* cells = memory::cells_head(s);
         for (int32_t i = head; i < end; i++) u_.cells.push_back(cells[i]);
         int32_t index = int32_t(u_.blocks.size());
@@ -275,11 +302,11 @@ public:
         };
         auto eager = [&](const Cell& word) { return !_context::on_stack_q(_context::cell_of(word.w1)); };
         for (Expr& e : u_.exprs) {
-            if (e.kind >= K_IF) e.eager = eager(e.cell);
+            if (e.kind >= K_CALL) e.eager = eager(e.cell);
             for (int32_t k = 0; k < e.ops; k++) u_.ops[size_t(e.first_op + k)].eager = eager(u_.ops[size_t(e.first_op + k)].word);
         }
         for (const Expr& e : u_.exprs) {
-            if (e.kind >= K_IF) add(e.cell, &e.callee);
+            if (e.kind >= K_CALL) add(e.cell, &e.callee);
             if (e.word_after) add(u_.cells[size_t(u_.blocks[size_t(e.block)].snap + e.next - u_.blocks[size_t(e.block)].head)], nullptr);
             for (int32_t k = 0; k < e.ops; k++) add(u_.ops[size_t(e.first_op + k)].word, &u_.ops[size_t(e.first_op + k)].op);
             for (int32_t k = 0; k < e.args; k++) add(u_.args[size_t(e.first_arg + k)].after, nullptr);
@@ -364,6 +391,14 @@ private:
                 if (!e.cache) missing_cache = true;
                 if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest)) return -1;
                 e.kind = function ? K_FUNCTION : K_CALL;
+                if (function) {
+                    const Cell* found = function::more_cell(value, function::MORE_BODY);
+                    const Cell* code = function::more_cell(value, function::MORE_CODE);
+                    e.direct = found && type_of(found) == TYPE_BLOCK &&
+                               !(code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) &&
+                               !(value->header & (function::FLAG_TRACE | function::FLAG_NO_TRACE));
+                    if (e.direct) e.body = *found;
+                }
                 Cell entry;
                 for (int32_t k = e.rest; read_cell(e.cache, k, &entry); k++)
                     e.more |= type_of(&entry) == TYPE_REFINEMENT || type_of(&entry) == TYPE_INTEGER ||
@@ -385,6 +420,7 @@ private:
                         Arg a{k == 0 ? cond : -1, entries[size_t(k)], Cell{}};
                         read_cell(e.cache, entries[size_t(k)], &a.typeset);
                         a.admitted = k > 0 && typeset_has_q(&a.typeset, TYPE_BLOCK);
+                        a.placed = k == 0 && admits_placed(a.typeset);
                         int32_t block_at = u_.exprs[size_t(cond)].next + k - 1;
                         if (k > 0 && block_at + 1 < end_of(b) && type_of(&cell_at(b, block_at + 1)) == TYPE_WORD &&
                             cell_at(b, block_at + 1).w1 != 0)
@@ -402,6 +438,7 @@ private:
                         read_cell(e.cache, entries[k], &arg.typeset);
                         const Expr& x = u_.exprs[size_t(a)];
                         arg.admitted = x.kind == K_CONST && x.ops == 0 && typeset_has_q(&arg.typeset, type_of(&x.cell));
+                        arg.placed = admits_placed(arg.typeset);
                         args.push_back(arg);
                         i = u_.exprs[size_t(a)].next;
                     }
@@ -453,6 +490,15 @@ private:
         return int32_t(u_.exprs.size()) - 1;
     }
 
+    // The typeset admits every value a simple expression gives: a placed
+    // value (what an operand is) or the result of an operator in place.
+    static bool admits_placed(const Cell& typeset) {
+        for (uint32_t t = 1; t < TYPE_TOTAL; t++)
+            if (placed_q(t) && !typeset_has_q(&typeset, t)) return false;
+        return typeset_has_q(&typeset, TYPE_LOGIC) && typeset_has_q(&typeset, TYPE_INTEGER) &&
+               typeset_has_q(&typeset, TYPE_FLOAT);
+    }
+
     bool may_call(int32_t index) const {
         const Expr& e = u_.exprs[size_t(index)];
         if (e.kind >= K_PAREN) return true;
@@ -462,10 +508,40 @@ private:
     }
 };
 
+// The addresses of what each part names: its vectors are complete.
+void link(Unit* u) {
+    u->eval_frame = stack::frame_header(&words::tag_body, stack::FRAME_EVAL | stack::FRAME_INTERPRETED);
+    u->paren_frame = stack::frame_header(&words::tag_body, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
+    for (Block& b : u->blocks)
+        for (int32_t x : b.exprs) b.list.push_back(&u->exprs[size_t(x)]);
+    for (Oper& o : u->ops) {
+        o.rx = &u->exprs[size_t(o.right)];
+        o.right_const = o.rx->kind == K_CONST && o.rx->ops == 0;
+        o.rcell = o.rx->cell;
+        o.frame = stack::frame_header(&o.word, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
+    }
+    for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
+    for (Expr& e : u->exprs) {
+        e.op_at = u->ops.data() + e.first_op;
+        e.lone_call = e.kind >= K_CALL && e.ops == 0 && !e.word_after;
+        if (e.kind >= K_CALL)
+            e.frame = stack::frame_header(&e.cell, (e.kind == K_FUNCTION ? stack::FRAME_FUNC : stack::FRAME_NATIVE) |
+                                                       stack::FRAME_INTERPRETED);
+        e.arg_at = u->args.data() + e.first_arg;
+        for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
+        if (e.kind >= K_IF) {
+            e.quick = e.arg_at[0].x->simple;
+            for (int32_t k = 1; k < e.args; k++)
+                e.quick &= e.arg_at[k].admitted && type_of(&e.arg_at[k].after) != TYPE_WORD;
+        }
+    }
+}
+
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     unit->cycles = collector::series_cycles;
     unit->renumbered = collector::nodes_cycles;
     unit->context = context;
+    unit->head = body.w1;
     Builder builder(*unit, locals);
     if (builder.block(body, 0) != 0) {
         unit->declined = true;
@@ -474,6 +550,7 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     }
     builder.ranges();
     builder.guards();
+    link(unit);
 }
 
 class Busy {
@@ -488,6 +565,12 @@ public:
 private:
     Unit* unit_;
 };
+
+// Runs the body block of the function from its unit (its call frame
+// current, the argument cells from stack::arguments); false, having done
+// nothing, when the walker must run it. from_decoded: the caller is decoded
+// code and nothing else ran since it last looked at its cells.
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded);
 
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
@@ -546,12 +629,16 @@ public:
 
     // The expressions of block index as eval_block(code, true) evaluates
     // them, its frame pushed here.
-    void block(int32_t index) {
-        const Block& b = u_.blocks[size_t(index)];
+    void block(const Block& b) {
+        Hold hold(b.code);
+        run_held(b);
+    }
+
+    // The same for a block the data stack keeps alive while it runs.
+    void run_held(const Block& b) {
         Cell code = b.code;
-        Hold hold(code);
         Cell saved = *current_position;
-        stack::mark_eval(&words::tag_body);
+        stack::push_known_frame(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         run_block(b, code);
         *current_position = saved;
         if (stack::pending()) return;
@@ -559,31 +646,47 @@ public:
     }
 
     void run_block(const Block& b, const Cell& code) {
-        size_t n = b.exprs.size();
+        size_t n = b.list.size();
         if (n == 0) {
             unset::make_at(stack::arguments);
             return;
         }
         *current_position = code;
         int32_t position = b.head;
-        for (size_t k = 0;; k++) {
-            const Expr* e = k < n ? &u_.exprs[size_t(b.exprs[k])] : nullptr;
-            if (!e || e->start != position || walking_ || runtime::interrupt_pending || tracing_q) [[unlikely]] {
+        for (size_t k = 0;;) {
+            const Expr* e = b.list[k];
+            if (e->start != position || (walking_ | runtime::interrupt_pending | tracing_q)) [[unlikely]] {
                 // The walker goes on from where the decoded code left the block.
                 walk_rest(code, b.end, position);
                 return;
             }
             current_position->w1 = uint32_t(position);
-            Cell v;
-            if (e->simple && simple(*e, &v)) {
-                stack::set_last(&v);
+            // Only the last value survives: the block's result slot is the
+            // stack top, where a simple expression leaves its value.
+            if (e->simple && stack::top == stack::arguments && simple(*e, stack::top)) {
                 position = e->next;
+            } else if (e->lone_call) {
+                // What eval does for a call with nothing after it.
+                if (!callee_q(*e)) {
+                    position = walk(*e, false);
+                } else {
+                    Cell* first_cell = stack::top;
+                    position = call(*e, false);
+                    if (!stack::pending() && (position != e->next || walking_))
+                        position = after(*e, false, first_cell, position);
+                }
             } else {
                 position = eval(*e, false);
             }
             if (stack::pending()) return;
-            if (position >= b.end || position >= limit_of(code.w2, b.end)) break;
+            // Cells found unchanged at this epoch include the block's own
+            // up to its end: its tail is not looked at again.
+            if (position >= b.end || (seen_ != epoch && position >= limit_of(code.w2, b.end))) break;
             stack::reset();  // only the last expression's value survives
+            if (++k == n) [[unlikely]] {
+                walk_rest(code, b.end, position);
+                return;
+            }
         }
     }
 
@@ -650,24 +753,28 @@ private:
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
     }
 
-    // The value of a simple expression, or false (nothing done) when eval
-    // must take it.
-    inline bool simple(const Expr& e, Cell* out) {
+    // The value of a simple expression, or false when eval must take it.
+    // out is the stack top, written in place: a value made by parts and
+    // then copied whole would be read back before its parts are stored.
+    [[gnu::always_inline]] inline bool simple(const Expr& e, Cell* out) {
         if (e.kind == K_LOCAL && e.ops == 1) {
             // A local and a constant, the shape of most conditions and
             // steps of a recursion: numbers need no type check of their own.
-            const Oper& o = u_.ops[size_t(e.first_op)];
-            const Expr& r = u_.exprs[size_t(o.right)];
-            if (r.kind == K_CONST && op_q(o)) {
+            const Oper& o = *e.op_at;
+            if (o.right_const && op_q(o)) {
                 *out = locals_[e.cell.w3];
-                if (fast_op(FastOp(o.fast), out, &r.cell)) return true;
+                if (fast_op(FastOp(o.fast), out, &o.rcell)) return true;
             }
         }
+        return simple_any(e, out);
+    }
+
+    [[gnu::noinline]] bool simple_any(const Expr& e, Cell* out) {
         if (!operand(e, out)) return false;
         for (int32_t k = 0; k < e.ops; k++) {
-            const Oper& o = u_.ops[size_t(e.first_op + k)];
+            const Oper& o = e.op_at[k];
             Cell right;
-            if (!op_q(o) || !operand(u_.exprs[size_t(o.right)], &right) || !fast_op(FastOp(o.fast), out, &right))
+            if (!op_q(o) || !operand(*o.rx, &right) || !fast_op(FastOp(o.fast), out, &right))
                 return false;
         }
         return true;
@@ -686,8 +793,8 @@ private:
                 break;
             }
             case K_PAREN:
-                stack::mark_eval_native(&words::tag_body);
-                block(e.branch[0]);
+                stack::push_known_frame(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
+                block(*e.branch_at[0]);
                 if (stack::pending()) return p;
                 if (sub) stack::unwind_last();
                 else stack::unwind_last_return();
@@ -699,10 +806,10 @@ private:
                 break;
         }
         for (int32_t k = 0; k < e.ops; k++) {
-            const Oper& o = u_.ops[size_t(e.first_op + k)];
+            const Oper& o = e.op_at[k];
             if (p != o.at || walking_) return after(e, sub, first_cell, p);
             if (!op_q(o)) return after(e, sub, first_cell, p);
-            const Expr& r = u_.exprs[size_t(o.right)];
+            const Expr& r = *o.rx;
             if (o.plain) {
                 Cell right;
                 Cell* left = sub ? first_cell : stack::arguments;
@@ -738,7 +845,7 @@ private:
         Cell fn = op::unwrap(&o.op);
         stack::top = first_cell;  // the value just made is the operator's first argument
         Hold hold(fn);
-        stack::mark_eval_native(&o.word);
+        stack::push_known_frame(o.frame, o.word.w1);  // mark_eval_native's frame
         stack::push_kept();
         if (!typeset_has_q(&o.left_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.left_entry);
@@ -760,52 +867,63 @@ private:
     // A call with fixed arguments, as run_builtin or run_function makes it;
     // if, unless and either with their blocks where they were decoded run
     // the chosen block in place. Answers the position after the arguments.
-    int32_t call(const Expr& e, bool sub) {
-        Cell fn = e.callee;
-        Cell name = e.cell;
+    [[gnu::noinline]] int32_t call(const Expr& e, bool sub) {
+        // The unit's own cells: it stays while it runs.
+        const Cell& fn = e.callee;
+        const Cell& name = e.cell;
         Cell* kept;  // the copy of the callable, below the frame while the call runs
         if (e.kind == K_FUNCTION) {
             // begin_function_call's steps; the context is wanted only by
             // compiled functions, which exec_function runs.
             kept = stack::push(&fn);
-            stack::mark_eval_func(&name);
+            stack::push_known_frame(e.frame, name.w1);  // mark_eval_func's frame
         } else {
             kept = stack::push(&fn);
-            stack::mark_eval_native(&name);
+            stack::push_known_frame(e.frame, name.w1);  // mark_eval_native's frame
         }
         const Block& b = u_.blocks[size_t(e.block)];
         int32_t p = e.start + 1;
         bool decoded = true;  // every argument so far where it was decoded
         bool inline_branch = true;
         int32_t k = 0;
+        if (e.quick && !walking_ && simple(*e.arg_at[0].x, stack::top)) {
+            // A condition computed in place and the literal blocks, which the
+            // native takes, with no word after them.
+            stack::push_kept();
+            const Arg& a = e.arg_at[0];
+            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+                check_builtin_argument(fn, name, e.cache, a.entry);
+            for (k = 1; k < e.args; k++) stack::push(&e.branch_at[k - 1]->code);
+            p = a.x->next + e.args - 1;
+        }
         // Arguments computed in place and literal blocks, while they last.
         for (; k < e.args && !walking_; k++) {
-            const Arg& a = u_.args[size_t(e.first_arg + k)];
-            if (a.expr >= 0) {
-                const Expr& ae = u_.exprs[size_t(a.expr)];
-                Cell v;
-                if (!ae.simple || !simple(ae, &v)) break;
-                stack::push(&v);
+            const Arg& a = e.arg_at[k];
+            if (a.x) {
+                const Expr& ae = *a.x;
+                if (!ae.simple || !simple(ae, stack::top)) break;
+                stack::push_kept();
                 p = ae.next;
             } else {
                 if (operator_q(a.after)) break;
-                stack::push(&u_.blocks[size_t(e.branch[k - 1])].code);  // a literal branch block
+                stack::push(&e.branch_at[k - 1]->code);  // a literal branch block
                 p++;
             }
-            if (!a.admitted && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(fn, name, e.cache, a.entry);
         }
         for (; k < e.args; k++) {
-            const Arg& a = u_.args[size_t(e.first_arg + k)];
-            const Expr* ae = a.expr >= 0 ? &u_.exprs[size_t(a.expr)] : nullptr;
-            Cell v;
-            if (ae && decoded && p == ae->start && !walking_ && ae->simple && simple(*ae, &v)) {
-                stack::push(&v);
+            const Arg& a = e.arg_at[k];
+            const Expr* ae = a.x;
+            bool placed = false;  // a simple expression's value
+            if (ae && decoded && p == ae->start && !walking_ && ae->simple && simple(*ae, stack::top)) {
+                stack::push_kept();
                 p = ae->next;
+                placed = a.placed;
             } else if (ae && decoded && p == ae->start && !walking_) {
                 p = eval(*ae, true);
             } else if (!ae && decoded && !walking_ && !operator_q(a.after)) {
-                stack::push(&u_.blocks[size_t(e.branch[k - 1])].code);  // a literal branch block
+                stack::push(&e.branch_at[k - 1]->code);  // a literal branch block
                 p++;
             } else {
                 decoded = false;
@@ -814,12 +932,12 @@ private:
                 p = eval_expression(&b.code, p, b.end, false, true, false);
             }
             if (stack::pending()) return p;
-            if (!(a.admitted && decoded) && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            if (!(a.admitted && decoded) && !placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(fn, name, e.cache, a.entry);
         }
         if (e.kind == K_FUNCTION) {
             if (e.more) push_function_rest(e.cache, e.rest);
-            enter(fn, name);
+            enter(e);
         } else if (e.kind == K_CALL || !decoded || walking_) {
             inline_branch = false;
             bump();
@@ -839,25 +957,20 @@ private:
     // What exec_function and exec_body do for a function whose body is a
     // block, untraced: the body run with the argument cells as its
     // context's values, its frame the target of return and exit.
-    void enter(const Cell& fn, const Cell& name) {
-        const Cell* code = function::more_cell(&fn, function::MORE_CODE);
-        const Cell* found = function::more_cell(&fn, function::MORE_BODY);
-        if (tracing_q || (fn.header & (function::FLAG_TRACE | function::FLAG_NO_TRACE)) ||
-            (code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) || !found ||
-            type_of(found) != TYPE_BLOCK) [[unlikely]] {
+    void enter(const Expr& e) {
+        const Cell& fn = e.callee;
+        if (tracing_q || !e.direct) [[unlikely]] {
             Entering entering_body;
-            exec_function(&fn, call_context(fn, name), &name, 0);
+            exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
             return;
         }
-        Cell body = *found;
-        CallState state(fn.w1);
-        _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
+        const Cell& body = e.body;
+        CallState state(fn.w1, stack::values_word_of(stack::arguments));
         stack::Frame* frame = stack::frames_top - 1;
         frame->header |= stack::FRAME_BODY;
         Cell position = *current_position;
         try {
-            entering = stack::frames_top;
-            if (!run_body(&fn, &body)) {
+            if (!run_unit(&fn, body, true)) {
                 bump();  // the walker runs
                 eval_block(&body, true);
             }
@@ -879,15 +992,15 @@ private:
 
     // The native's entry for if, unless or either: the chosen block run in place.
     void branch(const Expr& e) {
-        int32_t chosen = -1;
+        const Block* chosen = nullptr;
         const Cell* c = stack::arguments;
         if (e.kind == K_EITHER) {
             bool truth = type_of(c) == TYPE_LOGIC ? c->w1 != 0 : logic::true_strict_q(c);
-            chosen = e.branch[truth ? 0 : 1];
+            chosen = e.branch_at[truth ? 0 : 1];
         } else if (logic::false_q(c) == (e.kind == K_UNLESS)) {
-            chosen = e.branch[0];
+            chosen = e.branch_at[0];
         }
-        if (chosen < 0) {
+        if (!chosen) {
             none::make_at(stack::arguments);
             return;
         }
@@ -896,7 +1009,9 @@ private:
             runtime::poll_interrupt();
             if (stack::pending()) return;
         }
-        block(chosen);
+        // The chosen block is one of the call's arguments, below the frame
+        // it runs in.
+        run_held(*chosen);
     }
 };
 
@@ -949,11 +1064,19 @@ Unit* prepare(const Cell* function, const Cell& code, const Cell* locals) {
 
 uint64_t epoch = 1;
 
-bool run_body(const Cell* function, const Cell* body) {
-    bool from_decoded = entering == stack::frames_top;
-    entering = nullptr;
+namespace {
+
+// The body block run under its own frame, as eval_block runs it.
+inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
+    SavedPosition saved_position;
+    stack::push_known_frame(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
+    runner.run_block(unit.blocks[0], code);
+    if (stack::pending()) return;
+    stack::unwind_last_return();
+}
+
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
-    Cell code = *body;
     Node node = code.w2;
     const Recent& cached = recent[node % RECENT_SLOTS];
     Unit* unit = cached.node == node ? cached.unit : nullptr;
@@ -962,7 +1085,7 @@ bool run_body(const Cell* function, const Cell* body) {
         collector::nodes_cycles != unit->renumbered)
         unit = prepare(function, code, locals);
     if (!unit) return false;
-    if (unit->blocks[0].code.w1 != code.w1 || unit->context != function->w1) return false;
+    if (unit->head != code.w1 || unit->context != function->w1) return false;
     Busy busy(unit);
     Runner runner(*unit, locals);
     if (from_decoded && unit->verified == epoch) {
@@ -972,14 +1095,23 @@ bool run_body(const Cell* function, const Cell* body) {
         return false;
     }
     if (unit->guarded != epoch) runner.check_guards();
-    Leaving leaving(!from_decoded);
-    Hold hold(code);
-    SavedPosition saved_position;
-    stack::mark_eval(&words::tag_body);
-    runner.run_block(unit->blocks[0], code);
-    if (stack::pending()) return true;
-    stack::unwind_last_return();
+    if (from_decoded) {
+        // The copy of the function below its frame keeps the body alive.
+        run_top(runner, *unit, code);
+    } else {
+        Leaving leaving(true);
+        Hold hold(code);
+        run_top(runner, *unit, code);
+    }
     return true;
+}
+
+}  // namespace
+
+bool run_body(const Cell* function, const Cell* body) {
+    bool from_decoded = entering == stack::frames_top;
+    entering = nullptr;
+    return run_unit(function, *body, from_decoded);
 }
 
 }  // namespace zuv::interpreter::fast

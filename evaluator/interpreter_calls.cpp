@@ -106,6 +106,41 @@ Cell typeset_after(Node spec, int32_t i) {
     return every_type(false);
 }
 
+// ---- the cells of a function call after its fixed arguments ----
+
+// From cache entry from on (the first refinement or the count of locals):
+// each refinement off (a false cell, a none per argument). Answers the
+// count of locals (the /local cell and its words), 0 when none.
+int32_t push_refinements_off(Node cache, int32_t from) {
+    bool fetching = true;
+    int32_t local_count = 0;
+    Cell entry;
+    for (int32_t i = from; read_cell(cache, i, &entry); i++) {
+        switch (type_of(&entry)) {
+            case TYPE_TYPESET:
+                if (arg_kind(&entry) == ARG_RETURN) break;
+                if (!fetching) none::push();  // an argument of a refinement left off
+                break;
+            case TYPE_REFINEMENT:
+                logic::push(false);
+                fetching = false;
+                break;
+            case TYPE_INTEGER:
+                if (local_count == 0) local_count = integer::get_value(&entry);
+                break;
+            default: break;
+        }
+    }
+    return local_count;
+}
+
+// /local and its words: a false refinement cell and one none per word.
+void push_locals(int32_t local_count) {
+    if (local_count <= 0) return;
+    logic::push(false);
+    for (int32_t i = 1; i < local_count; i++) none::push();
+}
+
 // ---- the call being fetched ----
 
 struct Call {
@@ -526,43 +561,32 @@ int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, 
     stack::mark_eval_func(&name);
     Call c = make_call(fn, name, *code, cache, end, false, false);
 
-    bool fetching = true;
-    int32_t local_count = 0;
+    // The fixed arguments, up to the first refinement or the count of locals.
     Cell entry;
-    for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
-        switch (type_of(&entry)) {
-            case TYPE_TYPESET:
-                if (arg_kind(&entry) == ARG_RETURN) break;
-                if (!fetching) {
-                    none::push();  // an argument of a refinement left off
-                } else if (arg_kind(&entry) == ARG_NORMAL && position < c.limit()) {
-                    position = eval_expression(&c.code, position, end, false, true, false);
-                    if (stack::pending()) return position;
-                    check(c, stack::top - 1, entry, i);
-                } else {
-                    position = fetch_checked(c, position, entry, i);
-                    if (stack::pending()) return position;
-                }
-                break;
-            case TYPE_REFINEMENT:
-                logic::push(false);
-                fetching = false;
-                break;
-            case TYPE_INTEGER:
-                if (local_count == 0) local_count = integer::get_value(&entry);
-                break;
-            default: break;
+    int32_t i = 0;
+    bool rest = false;  // refinements or locals follow
+    for (; read_cell(cache, i, &entry); i++) {
+        uint32_t t = type_of(&entry);
+        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) {
+            rest = true;
+            break;
+        }
+        if (t != TYPE_TYPESET || arg_kind(&entry) == ARG_RETURN) continue;
+        if (arg_kind(&entry) == ARG_NORMAL && position < c.limit()) {
+            position = eval_expression(&c.code, position, end, false, true, false);
+            if (stack::pending()) return position;
+            check(c, stack::top - 1, entry, i);
+        } else {
+            position = fetch_checked(c, position, entry, i);
+            if (stack::pending()) return position;
         }
     }
+    int32_t local_count = rest ? push_refinements_off(cache, i) : 0;
     if (tracing_q) [[unlikely]] {
         Cell caller = call_position_cell(code, start, &name, APPLY_NONE, &c.fn);
         fire_event(EV_CALL, code, position, &caller, &c.fn);
     }
-    if (local_count > 0) {
-        // /local and its words: a false refinement cell and one none per word.
-        logic::push(false);
-        for (int32_t i = 1; i < local_count; i++) none::push();
-    }
+    push_locals(local_count);
     exec_function(&fn, context, &name, 0);
     if (stack::pending()) return position;
     if (sub) stack::unwind_last();
@@ -617,31 +641,7 @@ Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const
     return copy;
 }
 
-void push_function_rest(Node cache, int32_t from) {
-    bool fetching = true;
-    int32_t local_count = 0;
-    Cell entry;
-    for (int32_t i = from; read_cell(cache, i, &entry); i++) {
-        switch (type_of(&entry)) {
-            case TYPE_TYPESET:
-                if (arg_kind(&entry) == ARG_RETURN) break;
-                if (!fetching) none::push();  // an argument of a refinement left off
-                break;
-            case TYPE_REFINEMENT:
-                logic::push(false);
-                fetching = false;
-                break;
-            case TYPE_INTEGER:
-                if (local_count == 0) local_count = integer::get_value(&entry);
-                break;
-            default: break;
-        }
-    }
-    if (local_count > 0) {
-        logic::push(false);
-        for (int32_t i = 1; i < local_count; i++) none::push();
-    }
-}
+void push_function_rest(Node cache, int32_t from) { push_locals(push_refinements_off(cache, from)); }
 
 }  // namespace detail
 
@@ -965,8 +965,7 @@ void exec_function(const Cell* function, uint32_t context, const Cell* name, int
 void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
     Cell fn = *function;
     Cell body = *body_value;
-    CallState state(fn.w1);
-    _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
+    CallState state(fn.w1, stack::values_word_of(stack::arguments));
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (fn.header & function::FLAG_TRACE) {

@@ -206,6 +206,12 @@ class CallState {
 public:
     explicit CallState(Node context)
         : context_(context), values_(_context::values_word(context)), tracing_(tracing_q) {}
+    // The same, the context's words then finding the call's cells by values.
+    CallState(Node context, uint32_t values) : context_(context), tracing_(tracing_q) {
+        Cell* c = _context::cell_of(context);
+        values_ = c->w2;
+        c->w2 = values;
+    }
     ~CallState() {
         _context::set_values_word(context_, values_);
         tracing_q = tracing_;

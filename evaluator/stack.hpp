@@ -163,19 +163,31 @@ void keep_error_result();
 // The cell of a context node (the first of its two cells).
 inline Cell* context_cell(Node context) { return memory::cells_head(memory::buffer_of(context)); }
 
-inline void push_frame(const Cell* word, uint32_t flags, Node func_context, uint32_t saved_values) {
+// The header word of a frame named by word, with flags.
+inline uint32_t frame_header(const Cell* word, uint32_t flags) {
+    // The symbol keeps to its 16 bits so that it never spills into the kind.
+    return ((word->w2 & 0xFFFF) << 8) | flags;
+}
+
+inline void push_frame_words(uint32_t header, Node word_context, Node func_context, uint32_t saved_values) {
     Frame* f = frames_top;
     if (f >= frames_end) [[unlikely]]
         overflow_frames();
-    // The symbol keeps to its 16 bits so that it never spills into the kind.
-    f->header = ((word->w2 & 0xFFFF) << 8) | flags;
+    f->header = header;
     f->saved_args = index_of(arguments);
-    f->word_context = word->w1;
+    f->word_context = word_context;
     f->func_context = func_context;
     f->saved_values = saved_values;
     frames_top = f + 1;
     arguments = top;
 }
+
+inline void push_frame(const Cell* word, uint32_t flags, Node func_context, uint32_t saved_values) {
+    push_frame_words(frame_header(word, flags), word->w1, func_context, saved_values);
+}
+// A frame with no function context whose header word is made already
+// (frame_header), for code that pushes the same frame many times.
+inline void push_known_frame(uint32_t header, Node word_context) { push_frame_words(header, word_context, 0, 0); }
 
 inline void mark(const Cell* word, uint32_t flags) { push_frame(word, flags, 0, 0); }
 inline void mark_native(const Cell* word) { push_frame(word, FRAME_NATIVE, 0, 0); }
