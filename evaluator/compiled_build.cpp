@@ -163,15 +163,13 @@ public:
             if (i < 0) break;
         }
         e.next = i >= 0 ? i + u_.head : -1;
-        // Set-words of an object store through its change handler: under
-        // the frames the walker gives them.
-        bool object_target = false;
-        for (int32_t k = 0; k < e.sets && !e.set_path; k++) {
-            const Cell& w = cells_[p + k];
-            object_target |= _context::kind_of(_context::cell_of(w.w1)) == _context::KIND_OBJECT;
-        }
-        e.calls |= object_target;
+        // Set-words of an object are stored in place while the object has
+        // no change handler (looked at each time); else the walker stores them.
         e.simple = !e.calls && e.next >= 0;
+        if (e.next >= 0 && e.next - u_.head < n_) {
+            const Cell& after = cells_[e.next - u_.head];
+            e.word_after = type_of(&after) == TYPE_WORD && after.w1 != 0;
+        }
         if (e.set_path && !e.simple) return -1;  // a set-path is compiled in simple expressions only
         e.first_operator = int32_t(u_.operators.size());
         u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
@@ -270,6 +268,16 @@ void build(Unit* unit, Node node, int32_t head) {
         worth = e.set_path || e.kind == K_METHOD ||
                 (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
     }
+    unit->chain.clear();
+    int32_t p = 0;
+    while (p < n) {
+        int32_t index = unit->at[size_t(p)];
+        if (index < 0 || !unit->exprs[size_t(index)].simple) break;
+        unit->chain.push_back(index);
+        p = unit->exprs[size_t(index)].next - head;
+    }
+    unit->lean = p == n && n > 0;
+    worth |= unit->lean;
     unit->walker_only = !worth;
     unit->retry = compiler.missing_cache();
 }

@@ -47,6 +47,7 @@ struct Expr {
     Kind kind = K_CONST;
     uint8_t sets = 0;
     bool set_path = false;  // its one set-word is a set-path of an object's field
+    bool word_after = false;  // a bound word follows it in the block: it may name an operator by now
     uint8_t operators = 0;
     uint8_t arguments = 0;             // K_CALL
     int32_t first_operator = 0;        // its first entry in Unit::operators
@@ -96,6 +97,12 @@ struct Unit {
     bool walker_only = false;       // walked: nothing gained by it, or its block keeps changing
     bool retry = false;             // walked until made again: a callable in it had never been called
     bool orphan = false;            // its node was freed while it ran: deleted when the last run ends
+    // Every expression of the block, from its head to its tail, is simple:
+    // chain lists them in order. Such a block runs no code of its own that
+    // could change it, so one compare of all its cells at entry stands for
+    // the whole run.
+    bool lean = false;
+    std::vector<int32_t> chain;
 };
 
 // The unit of a block by its node, or null. The entry of a node seen once,

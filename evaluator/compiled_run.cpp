@@ -56,7 +56,72 @@ inline Cell* plain_store(const Cell& set_word) {
     Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
     if (!slot) return nullptr;
     const Cell* context = _context::cell_of(set_word.w1);
-    return _context::kind_of(context) == _context::KIND_OBJECT ? nullptr : slot;
+    if (_context::kind_of(context) == _context::KIND_OBJECT) {
+        const Cell* owner = context + 1;
+        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return nullptr;
+    }
+    return slot;
+}
+
+// Stores v through a set-word plain_store found a slot for, as set_in does
+// without a change handler: an object's word is marked as changed.
+inline void store(const Cell& set_word, const Cell& v) {
+    *plain_store(set_word) = v;
+    if (_context::kind_of(_context::cell_of(set_word.w1)) == _context::KIND_OBJECT)
+        _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
+}
+
+// The value and operators of a simple expression computed, its set-words
+// or set-path stored, the value placed in the result slot: the whole of it
+// when no operator's word follows it (more is false). Its cells are the
+// compiled ones (copy and resolved by absolute position). Answers the
+// position after it, or -1 with nothing done when the walker must
+// evaluate it.
+inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
+                          const Operator* o, bool more) {
+    int32_t p = position + e.sets;
+    Cell v;
+    if (!operand(copy[p], &v)) return -1;
+    for (int32_t k = 0; k < e.operators; k++, p += 2) {
+        const Cell& word = copy[p + 1];
+        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+        Cell right;
+        if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || !operand(copy[p + 2], &right) ||
+            !fast_op(FastOp(o[k].fast), &v, &right))
+            return -1;
+    }
+    if (e.set_path) {
+        // The field stored as the walk of the set-path stores it, when no
+        // change handler of the object can run.
+        if (more) return -1;
+        Cell path = copy[position];
+        cell::set_type(&path, TYPE_PATH);
+        if (!object_field(path)) return -1;
+        const Cell& field = memory::cells_head(memory::buffer_of(path.w2))[std::max(int32_t(path.w1), 0) + 1];
+        Node context = field.w1;
+        const Cell* owner = _context::own_value(context);
+        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
+        Cell word = field;
+        _context::set_in(&word, &v, context, true);
+        stack::set_last(&v);
+        return e.next;
+    }
+    if (e.sets == 1) {
+        if (more) return -1;
+        const Cell& target = resolved[position];
+        Cell* slot = plain_store(target);
+        if (!slot) return -1;
+        *slot = v;
+        if (_context::kind_of(_context::cell_of(target.w1)) == _context::KIND_OBJECT)
+            _context::get_word_cell(target.w1, int32_t(target.w3))->header |= _context::WORD_CHANGED;
+    } else if (e.sets) {
+        if (more) return -1;
+        for (int32_t i = 0; i < e.sets; i++)
+            if (!plain_store(resolved[position + i])) return -1;
+        for (int32_t i = e.sets - 1; i >= 0; i--) store(resolved[position + i], v);
+    }
+    stack::set_last(&v);
+    return e.next;
 }
 
 // Nothing stands in the way of a compiled expression: no trace, no
@@ -93,45 +158,9 @@ public:
     // it, or -1 when the walker must evaluate it, nothing of it done.
     int32_t simple(const Expr& e, int32_t position) {
         if (!same(position, e.next)) return -1;
-        const Cell* copy = copy_;
-        int32_t p = position + e.sets;
-        Cell v;
-        if (!operand(copy[p], &v)) return -1;
-        const Operator* o = operators_ + e.first_operator;
-        for (int32_t k = 0; k < e.operators; k++, p += 2) {
-            const Cell& word = copy[p + 1];
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            Cell right;
-            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || !operand(copy[p + 2], &right) ||
-                !fast_op(FastOp(o[k].fast), &v, &right))
-                return -1;
-        }
         bool more = operator_at(e.next);  // an operator after it makes it longer
-        if (e.set_path) {
-            // The field stored as the walk of the set-path stores it, when no
-            // change handler of the object can run.
-            if (more) return -1;
-            Cell path = copy[position];
-            cell::set_type(&path, TYPE_PATH);
-            if (!object_field(path)) return -1;
-            const Cell& field = memory::cells_head(memory::buffer_of(path.w2))[std::max(int32_t(path.w1), 0) + 1];
-            Node context = field.w1;
-            const Cell* owner = _context::own_value(context);
-            if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
-            Cell word = field;
-            _context::set_in(&word, &v, context, true);
-            stack::set_last(&v);
-            return e.next;
-        }
-        if (e.sets) {
-            if (more) return -1;
-            const Cell* targets = resolved_;
-            for (int32_t i = 0; i < e.sets; i++)
-                if (!plain_store(targets[position + i])) return -1;
-            for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(targets[position + i]) = v;
-        }
-        stack::set_last(&v);
-        if (!more) return e.next;
+        if (!more || e.sets) return run_simple(e, position, copy_, resolved_, operators_ + e.first_operator, more);
+        if (run_simple(e, position, copy_, resolved_, operators_ + e.first_operator, false) < 0) return -1;
         forget();
         return eval_infix(code_, e.next, end_, false, stack::top);
     }
@@ -262,8 +291,12 @@ private:
         if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, name, o.cache, o.right_entry);
         forget();
-        run_builtin_entry(fn);
-        if (stack::pending()) return position;
+        // Two plain numbers: the entry's result computed in place, as the
+        // walker computes it for a plain right operand.
+        if (o.fast == FAST_NONE || !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1)) {
+            run_builtin_entry(fn);
+            if (stack::pending()) return position;
+        }
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
         return position;
@@ -312,8 +345,8 @@ private:
         for (int32_t k = 0; k < e.arguments; k++) {
             const Argument& a = u_.arguments[size_t(e.first_argument + k)];
             if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a.entry);
-            if (a.expr >= 0) position = eval(a.expr, position, true);
-            else position = walk(position, end_, false, true, false);
+            if (a.expr >= 0 && !plain_argument(exprs_[a.expr], &position)) position = eval(a.expr, position, true);
+            else if (a.expr < 0) position = walk(position, end_, false, true, false);
             if (stack::pending()) return position;
             if (!typeset_has_q(&a.typeset, type_of(stack::top - 1))) check_builtin_argument(fn, name, e.cache, a.entry);
         }
@@ -334,6 +367,18 @@ private:
         copy_cell(kept + 1, kept);  // the copy of the callable is replaced by the result
         stack::top = kept + 1;
         return position;
+    }
+
+    // An argument that is one plain operand, pushed as eval would push
+    // it; false, nothing done, when eval must evaluate it.
+    bool plain_argument(const Expr& x, int32_t* position) {
+        int32_t p = *position;
+        if (x.kind > K_WORD || x.sets || x.operators || p != x.start || !same(p, p + 1)) return false;
+        Cell v;
+        if (!operand(copy()[p], &v) || operator_at(p + 1)) return false;
+        stack::push(&v);
+        *position = p + 1;
+        return true;
     }
 
     // Set-words before a call: each under a frame named by it, as
@@ -430,6 +475,40 @@ Unit* find_unit(Node node, int32_t head) {
     return unit->walker_only ? nullptr : unit;
 }
 
+// A lean unit's block: its cells compared once, then its simple
+// expressions run one after the other. Answers -1 when it ran to its end,
+// else the position from which the general loop goes on (nothing of the
+// expression there done).
+int32_t run_lean(const Unit& unit, Node node, int32_t head, int32_t end) {
+    SeriesBuffer* s = memory::buffer_of(node);
+    int32_t n = int32_t(unit.cells.size());
+    if ((memory::used_bytes(s) >> 4) != head + n || end < head + n || tracing_q || !room_for_short_cut() ||
+        std::memcmp(memory::cells_head(s) + head, unit.cells.data(), size_t(n) * sizeof(Cell)) != 0)
+        return head;
+    const Cell* copy = unit.cells.data() - head;
+    const Cell* resolved = unit.resolved.data() - head;
+    const Expr* exprs = unit.exprs.data();
+    const Operator* operators = unit.operators.data();
+    int32_t position = head;
+    // Nothing here runs code that could change the block or a word's kind
+    // of value other than the stores themselves, which are checked at each
+    // operand read.
+    for (int32_t index : unit.chain) {
+        const Expr& e = exprs[index];
+        bool more = false;
+        if (e.word_after) {
+            const Cell& w = copy[e.next];
+            const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
+            more = slot && type_of(slot) == TYPE_OP;
+        }
+        if (runtime::interrupt_pending || more ||
+            run_simple(e, position, copy, resolved, operators + e.first_operator, false) < 0)
+            return position;
+        position = e.next;
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool run(const Cell* code, int32_t head, int32_t end) {
@@ -437,8 +516,12 @@ bool run(const Cell* code, int32_t head, int32_t end) {
     Unit* unit = unit_for(node, head);
     if (!unit) return false;
     Busy busy(unit);
-    Runner runner(*unit, code, end);
     int32_t position = head;
+    if (unit->lean) {
+        position = run_lean(*unit, node, head, end);
+        if (position < 0) return true;
+    }
+    Runner runner(*unit, code, end);
     for (;;) {
         current_position->w1 = uint32_t(position);
         int32_t index = position - unit->head;
