@@ -55,4 +55,35 @@ void init();
 // caller then walks it).
 bool run(const Cell* code, int32_t head, int32_t end);
 
+namespace detail {
+struct Unit;
+}
+
+// A block that a loop evaluates round after round (held by the loop: it
+// stays alive while the loop runs). Once the block has a compiled form, the
+// loop keeps it at hand, neither made again nor freed while the loop runs,
+// and each evaluation runs it after the eval frame the walker pushes,
+// without the general entry of eval_block. eval() does what
+// eval_block(block, true) does.
+class LoopBody {
+public:
+    explicit LoopBody(const Cell* block);
+    ~LoopBody();
+    LoopBody(const LoopBody&) = delete;
+    LoopBody& operator=(const LoopBody&) = delete;
+
+    void eval();
+
+private:
+    void take();
+    void release();
+
+    Cell code_;
+    Node node_;
+    int32_t head_;
+    detail::Unit* unit_ = nullptr;
+    uint32_t renumbered_ = 0;
+    int32_t misses_ = 0;  // looks for a unit that found none
+};
+
 }  // namespace zuv::interpreter::compiled

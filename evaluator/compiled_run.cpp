@@ -430,8 +430,11 @@ Unit* unit_for(Node node, int32_t head) {
     return unit;
 }
 
+// The collector's count of node renumberings that the table of units
+// reflects: every unit was dropped when it moved on.
+uint32_t renumbered = 0;
+
 Unit* find_unit(Node node, int32_t head) {
-    static uint32_t renumbered = 0;  // the collector's count of node renumberings seen
     if (collector::nodes_cycles != renumbered) [[unlikely]] {
         renumbered = collector::nodes_cycles;
         drop_all();
@@ -509,6 +512,27 @@ int32_t run_lean(const Unit& unit, Node node, int32_t head, int32_t end) {
     return -1;
 }
 
+// The expressions of the unit's block from position on, as eval_block's
+// loop evaluates them.
+void run_from(Unit& unit, const Cell* code, int32_t position, int32_t end) {
+    Node node = code->w2;
+    Runner runner(unit, code, end);
+    for (;;) {
+        current_position->w1 = uint32_t(position);
+        int32_t index = position - unit.head;
+        int32_t expr = index >= 0 && index < int32_t(unit.at.size()) ? unit.at[size_t(index)] : -1;
+        int32_t next = -1;
+        if (expr >= 0 && ready()) {
+            const Expr& e = runner.expr(expr);
+            next = e.simple && e.start == position ? runner.simple(e, position) : runner.eval(expr, position, false);
+        }
+        position = next >= 0 ? next : runner.walk(position, end, false, false, false);
+        if (stack::pending()) return;
+        if (position >= limit_of(node, end)) break;
+        stack::reset();  // only the last expression's value survives
+    }
+}
+
 }  // namespace
 
 bool run(const Cell* code, int32_t head, int32_t end) {
@@ -521,22 +545,63 @@ bool run(const Cell* code, int32_t head, int32_t end) {
         position = run_lean(*unit, node, head, end);
         if (position < 0) return true;
     }
-    Runner runner(*unit, code, end);
-    for (;;) {
-        current_position->w1 = uint32_t(position);
-        int32_t index = position - unit->head;
-        int32_t expr = index >= 0 && index < int32_t(unit->at.size()) ? unit->at[size_t(index)] : -1;
-        int32_t next = -1;
-        if (expr >= 0 && ready()) {
-            const Expr& e = runner.expr(expr);
-            next = e.simple && e.start == position ? runner.simple(e, position) : runner.eval(expr, position, false);
-        }
-        position = next >= 0 ? next : runner.walk(position, end, false, false, false);
-        if (stack::pending()) return true;
-        if (position >= limit_of(node, end)) break;
-        stack::reset();  // only the last expression's value survives
-    }
+    run_from(*unit, code, position, end);
     return true;
+}
+
+LoopBody::LoopBody(const Cell* block) : code_(*block), node_(block->w2), head_(std::max(int32_t(block->w1), 0)) {}
+
+LoopBody::~LoopBody() { release(); }
+
+void LoopBody::release() {
+    if (!unit_) return;
+    if (--unit_->busy == 0 && unit_->orphan) delete unit_;
+    unit_ = nullptr;
+}
+
+// The unit eval_block left for the block, when it is one to run directly:
+// compiled, made for this head, and current.
+void LoopBody::take() {
+    if (collector::nodes_cycles != renumbered || (memory::buffer_of(node_)->flags & SERIES_WALKED)) {
+        misses_++;
+        return;
+    }
+    Unit* unit = entry_of(node_);
+    if (!unit || unit == SEEN || unit->walker_only || unit->orphan || unit->head != head_ || unit->misses ||
+        unit->cycles != collector::series_cycles) {
+        misses_++;
+        return;
+    }
+    unit_ = unit;
+    unit_->busy++;  // never made again nor freed under the loop
+    renumbered_ = renumbered;
+}
+
+void LoopBody::eval() {
+    // A unit gone stale (its block changed, a collection ran, nodes were
+    // renumbered) goes back to the table, where eval_block makes it again.
+    if (unit_ && (unit_->misses || unit_->orphan || unit_->cycles != collector::series_cycles ||
+                  collector::nodes_cycles != renumbered_))
+        release();
+    int32_t end = tail_of(node_);
+    if (!unit_ || !lean_q || tracing_q || runtime::interrupt_pending || head_ >= end) {
+        eval_block(&code_, true);
+        if (!unit_ && misses_ < 8 && !stack::pending()) take();
+        return;
+    }
+    // eval_block's steps: the eval frame, the block held and the position
+    // saved, here only once something is left to the general loop.
+    stack::mark_eval(&words::tag_body);
+    int32_t position = head_;
+    if (unit_->lean) position = run_lean(*unit_, node_, head_, end);
+    if (position >= 0) {
+        Hold hold(code_);
+        SavedPosition saved_position;
+        *current_position = code_;
+        run_from(*unit_, &code_, position, end);
+        if (stack::pending()) return;
+    }
+    stack::unwind_last_return();
 }
 
 }  // namespace zuv::interpreter::compiled

@@ -60,8 +60,8 @@ void while_star(bool check, const int32_t*) {
         expect(0, 0, block_q);
         expect(1, 1, block_q);
     }
-    const Cell* condition = stack::arguments;
-    const Cell* body = stack::arguments + 1;
+    interpreter::compiled::LoopBody condition(stack::arguments);
+    interpreter::compiled::LoopBody body(stack::arguments + 1);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run(condition);
@@ -78,7 +78,7 @@ void while_star(bool check, const int32_t*) {
 
 void until_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    const Cell* body = stack::arguments;
+    interpreter::compiled::LoopBody body(stack::arguments);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run(body);
@@ -100,7 +100,7 @@ void loop_star(bool check, const int32_t*) {
         none::make_at(stack::arguments);
         return;
     }
-    const Cell* body = stack::arguments + 1;
+    interpreter::compiled::LoopBody body(stack::arguments + 1);
     LoopFrame loop;
     for (int32_t i = 0; i < count; i++) {
         Ended ended = loop.run(body);
@@ -124,7 +124,7 @@ void repeat_star(bool check, const int32_t*) {
         return;
     }
     Cell* word = stack::arguments;
-    const Cell* body = stack::arguments + 2;
+    interpreter::compiled::LoopBody body(stack::arguments + 2);
     LoopFrame loop;
     // The count lives here, not in the word: the body may set the word freely.
     for (int32_t i = 1; i <= count; i++) {
@@ -140,7 +140,7 @@ void repeat_star(bool check, const int32_t*) {
 
 void forever_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    const Cell* body = stack::arguments;
+    interpreter::compiled::LoopBody body(stack::arguments);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run(body);
