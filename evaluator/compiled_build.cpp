@@ -126,6 +126,13 @@ public:
             }
             e.arguments = uint8_t(arguments.size());
             if (!known) i = -1;
+            // Arguments that are each one plain operand, one after the other.
+            e.plain_arguments = known && e.arguments <= MAX_PLAIN_ARGUMENTS;
+            for (size_t k = 0; k < arguments.size() && e.plain_arguments; k++) {
+                const Expr& x = u_.exprs[size_t(arguments[k].expr)];
+                e.plain_arguments = x.kind <= K_WORD && x.sets == 0 && x.operators == 0 &&
+                                    x.start == e.start + e.sets + 1 + int32_t(k);
+            }
         } else {
             return -1;
         }

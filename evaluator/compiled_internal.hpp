@@ -18,6 +18,9 @@ constexpr int32_t MAX_CELLS = 2048;
 // A unit made again this many times (its block keeps changing) gives way to
 // the walker for good.
 constexpr int32_t MAX_REBUILDS = 8;
+// Calls with at most this many arguments, each one plain operand, read them
+// all before the call starts.
+constexpr int32_t MAX_PLAIN_ARGUMENTS = 4;
 // Calls nest at most this deep in one compiled expression: few enough that
 // their frames and cells stay within the room checked before it.
 constexpr int32_t MAX_NESTING = 6;
@@ -47,6 +50,7 @@ struct Expr {
     Kind kind = K_CONST;
     uint8_t sets = 0;
     bool set_path = false;  // its one set-word is a set-path of an object's field
+    bool plain_arguments = false;  // K_CALL, K_FUNCTION, K_METHOD: its arguments are plain operands
     bool word_after = false;  // a bound word follows it in the block: it may name an operator by now
     uint8_t operators = 0;
     uint8_t arguments = 0;             // K_CALL

@@ -331,6 +331,13 @@ private:
     }
 
     int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
+        // Plain operands are read before the call starts: reading them has
+        // no effect, and one that the walker must evaluate (or an operator
+        // after the last) sends the whole call the general way.
+        Cell values[MAX_PLAIN_ARGUMENTS];
+        bool plain = e.plain_arguments && same(p + 1, p + 1 + e.arguments);
+        for (int32_t k = 0; k < e.arguments && plain; k++) plain = operand(copy()[p + 1 + k], &values[k]);
+        plain = plain && !operator_at(p + 1 + e.arguments);
         Cell fn = e.callee;
         Cell name = word;
         Node context = 0;
@@ -342,7 +349,16 @@ private:
             stack::mark_eval_native(&name);
         }
         int32_t position = p + 1;
-        for (int32_t k = 0; k < e.arguments; k++) {
+        if (plain) {
+            const Argument* a = u_.arguments.data() + e.first_argument;
+            for (int32_t k = 0; k < e.arguments; k++) {
+                stack::push(&values[k]);
+                if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
+                    check_builtin_argument(fn, name, e.cache, a[k].entry);
+            }
+            position += e.arguments;
+        }
+        for (int32_t k = plain ? e.arguments : 0; k < e.arguments; k++) {
             const Argument& a = u_.arguments[size_t(e.first_argument + k)];
             if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a.entry);
             if (a.expr >= 0 && !plain_argument(exprs_[a.expr], &position)) position = eval(a.expr, position, true);
