@@ -30,9 +30,13 @@
 //   expression is done hands the whole expression to the walker; a miss
 //   after a call hands the walker the rest of the operators.
 // - The compiled form is kept only for blocks where it gains over the
-//   walker's own short cuts: those calling an operator on the result of a
-//   call, or reaching object fields and methods through paths. Other blocks
-//   are walked, and their series flag says so.
+//   walker's own short cuts: those making calls, reaching object fields
+//   and methods through paths, or made only of simple expressions (a block
+//   of those is compared whole once per evaluation, as nothing in it can
+//   change it). Other blocks are walked, and their series flag says so.
+// - A loop keeps its literal blocks' units for the whole loop (LoopBody) and
+//   runs them after the eval frame the walker pushes, without the general
+//   entry of a block evaluation.
 //
 // Units live in a table by node id and are dropped when the collector frees
 // their node (or renumbers nodes). A unit in use by a running evaluation is

@@ -257,22 +257,23 @@ void build(Unit* unit, Node node, int32_t head) {
     // nothing; the copy is what the unit stands for.
     Compiler compiler(*unit, n);
     for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
-    // The compiled form gains where an operator is called on the result of
-    // a call (the walker takes the general call protocol for both);
-    // elsewhere it takes as many steps as the walker, which then runs the
-    // block without a detour.
+    // The compiled form gains where it calls: an operator on the result of
+    // a call, a native, action or function with its arguments read
+    // directly, a method; where it reaches object fields, which the walker
+    // finds by a walk of the path; and in blocks made only of simple
+    // expressions, checked once per evaluation. Elsewhere it takes as many
+    // steps as the walker, which then runs the block without a detour.
     bool worth = false;
     for (const Operator& o : unit->operators)
         if (!o.plain && o.right >= 0) {
             Kind k = unit->exprs[size_t(o.right)].kind;
             worth |= k == K_CALL || k == K_FUNCTION || k == K_METHOD;
         }
-    // So do object fields, which the walker reaches by a walk of the path.
     for (int32_t p = 0; p < n && !worth; p++) {
         int32_t index = unit->at[size_t(p)];
         if (index < 0) continue;
         const Expr& e = unit->exprs[size_t(index)];
-        worth = e.set_path || e.kind == K_METHOD ||
+        worth = e.set_path || e.kind == K_METHOD || e.kind == K_FUNCTION || e.kind == K_CALL ||
                 (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
     }
     unit->chain.clear();
