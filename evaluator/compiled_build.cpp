@@ -109,6 +109,7 @@ public:
             if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest) || entries.size() >= 256) return -1;
             if (type_of(value) == TYPE_NATIVE && fast_op_of(e.callee) == FAST_NONE)
                 e.entry = natives::entry_at(int32_t(e.callee.w1));
+            if (e.kind == K_CALL && entries.size() == 2) e.fast = uint8_t(fast_op_of(e.callee));
             i++;
             bool known = true;
             for (int32_t entry : entries) {
@@ -199,7 +200,7 @@ private:
 
 }  // namespace
 
-Cell* object_field(const Cell& path) {
+Cell* object_field(const Cell& path, Cell* object, Cell* field_word) {
     SeriesBuffer* s = memory::buffer_of(path.w2);
     int32_t head = std::max(int32_t(path.w1), 0);
     if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
@@ -209,8 +210,10 @@ Cell* object_field(const Cell& path) {
     if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
         int32_t(field.w3) < 0)
         return nullptr;
-    const Cell* object = _context::value_slot(first.w1, int32_t(first.w3));
-    if (!object || type_of(object) != TYPE_OBJECT || object->w1 != field.w1) return nullptr;
+    const Cell* owner = _context::value_slot(first.w1, int32_t(first.w3));
+    if (!owner || type_of(owner) != TYPE_OBJECT || owner->w1 != field.w1) return nullptr;
+    if (object) *object = *owner;
+    if (field_word) *field_word = field;
     return _context::value_slot(field.w1, int32_t(field.w3));
 }
 

@@ -50,6 +50,7 @@ struct Expr {
     Kind kind = K_CONST;
     uint8_t sets = 0;
     bool set_path = false;  // its one set-word is a set-path of an object's field
+    uint8_t fast = 0;  // K_CALL of two arguments: the operator its callee computes in place, or FAST_NONE
     bool plain_arguments = false;  // K_CALL, K_FUNCTION, K_METHOD: its arguments are plain operands
     bool word_after = false;  // a bound word follows it in the block: it may name an operator by now
     uint8_t operators = 0;
@@ -120,8 +121,9 @@ void drop_all();
 
 // The field a path of two words names: the head word's value is an object
 // and the second word is bound to its context (the walk binds it so at its
-// first use). Its slot, or null for any other path.
-Cell* object_field(const Cell& path);
+// first use). Its slot, or null for any other path; with object and
+// field_word, also the object and the field's word (bound to the object).
+Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr);
 
 // Makes (or makes again) the unit from the block's cells as they stand.
 void build(Unit* unit, Node node, int32_t head);

@@ -319,12 +319,11 @@ private:
     // while it runs, the object's context the function's.
     int32_t method(const Expr& e, int32_t p, bool sub) {
         Cell path = copy()[p];
-        const Cell* slot = object_field(path);
+        Cell object;
+        Cell name;  // the field's word, bound to the object
+        const Cell* slot = object_field(path, &object, &name);
         if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
             return walk(e.start + e.sets, end_, e.prefix, sub, false);
-        const Cell* head = memory::cells_head(memory::buffer_of(path.w2)) + std::max(int32_t(path.w1), 0);
-        Cell name = head[1];  // the field's word, bound to the object
-        Cell object = *_context::value_slot(head[0].w1, int32_t(head[0].w3));
         Hold hold_path(path);
         Hold hold_object(object);  // its context stays alive while the method runs
         return call_with(e, p, name, &object, sub);
@@ -338,6 +337,13 @@ private:
         bool plain = e.plain_arguments && same(p + 1, p + 1 + e.arguments);
         for (int32_t k = 0; k < e.arguments && plain; k++) plain = operand(copy()[p + 1 + k], &values[k]);
         plain = plain && !operator_at(p + 1 + e.arguments);
+        if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
+            // Two plain numbers: the entry's result computed in place,
+            // where the call's copy of the callable would stand.
+            Cell* result = stack::push(&values[0]);
+            if (!sub) stack::set_last(result);
+            return p + 3;
+        }
         Cell fn = e.callee;
         Cell name = word;
         Node context = 0;

@@ -14,6 +14,7 @@
 #include "evaluator/natives_control_internal.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -48,6 +49,19 @@ int32_t enter_series_loop(const Cell& words, const Cell& series) {
     stack::push(&series);
     stack::push(&words);
     return n;
+}
+
+// Sets the loop word as word::set does: directly into its slot where no
+// change handler of an object can run.
+void set_counter(Cell* word, const Cell* value) {
+    Node context = word->w1;
+    if (context && int32_t(word->w3) >= 0 &&
+        _context::kind_of(_context::cell_of(context)) != _context::KIND_OBJECT)
+        if (Cell* slot = _context::value_slot(context, int32_t(word->w3))) {
+            *slot = *value;
+            return;
+        }
+    word::set(word, value);
 }
 
 // One step of foreach and remove-each.
@@ -130,7 +144,7 @@ void repeat_star(bool check, const int32_t*) {
     for (int32_t i = 1; i <= count; i++) {
         integer::make_at(counter, i);
         Cell value = *counter;
-        word::set(word, &value);
+        set_counter(word, &value);
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
