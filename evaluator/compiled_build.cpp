@@ -123,17 +123,16 @@ public:
                 }
                 Argument argument{entry, a, Cell{}};
                 read_cell(e.cache, entry, &argument.typeset);
+                if (a >= 0) {
+                    const Expr& x = u_.exprs[size_t(a)];
+                    argument.operand = x.kind <= K_WORD && x.sets == 0 && x.operators == 0;
+                }
                 arguments.push_back(argument);
             }
             e.arguments = uint8_t(arguments.size());
             if (!known) i = -1;
-            // Arguments that are each one plain operand, one after the other.
+            // Few arguments, each compiled: they may be computed before the call.
             e.plain_arguments = known && e.arguments <= MAX_PLAIN_ARGUMENTS;
-            for (size_t k = 0; k < arguments.size() && e.plain_arguments; k++) {
-                const Expr& x = u_.exprs[size_t(arguments[k].expr)];
-                e.plain_arguments = x.kind <= K_WORD && x.sets == 0 && x.operators == 0 &&
-                                    x.start == e.start + e.sets + 1 + int32_t(k);
-            }
         } else {
             return -1;
         }

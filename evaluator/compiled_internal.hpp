@@ -18,7 +18,7 @@ constexpr int32_t MAX_CELLS = 2048;
 // A unit made again this many times (its block keeps changing) gives way to
 // the walker for good.
 constexpr int32_t MAX_REBUILDS = 8;
-// Calls with at most this many arguments, each one plain operand, read them
+// Calls with at most this many arguments, each compiled, may compute them
 // all before the call starts.
 constexpr int32_t MAX_PLAIN_ARGUMENTS = 4;
 // Calls nest at most this deep in one compiled expression: few enough that
@@ -51,7 +51,7 @@ struct Expr {
     uint8_t sets = 0;
     bool set_path = false;  // its one set-word is a set-path of an object's field
     uint8_t fast = 0;  // K_CALL of two arguments: the operator its callee computes in place, or FAST_NONE
-    bool plain_arguments = false;  // K_CALL, K_FUNCTION, K_METHOD: its arguments are plain operands
+    bool plain_arguments = false;  // K_CALL, K_FUNCTION, K_METHOD: few arguments, each compiled
     bool word_after = false;  // a bound word follows it in the block: it may name an operator by now
     uint8_t operators = 0;
     uint8_t arguments = 0;             // K_CALL
@@ -84,6 +84,7 @@ struct Argument {
     int32_t entry;
     int32_t expr;
     Cell typeset;  // the entry itself: the types the argument admits
+    bool operand = false;  // its expression is one plain operand (one cell)
 };
 
 struct Unit {

@@ -33,7 +33,7 @@ const std::array<int32_t, natives::MAX_REFINEMENTS> no_refinements = [] {
 
 // The value an operand gives, as the walker would place it; false when the
 // walker must evaluate it (a word naming a function, an operator or nothing).
-inline bool operand(const Cell& c, Cell* out) {
+[[gnu::always_inline]] inline bool operand(const Cell& c, Cell* out) {
     const Cell* slot;
     if (type_of(&c) == TYPE_WORD) {
         slot = _context::value_slot(c.w1, int32_t(c.w3));
@@ -210,6 +210,12 @@ private:
         Cell* first_cell = stack::top;
         int32_t p = e.start + e.sets;
         int32_t next;
+        Cell v;
+        if (e.sets == 0 && e.kind == K_CALL && e.fast != FAST_NONE && pure(e, p, &v, &next)) {
+            if (sub) stack::push(&v);
+            else stack::set_last(&v);
+            return next;
+        }
         if (e.kind == K_CALL || e.kind == K_FUNCTION || e.kind == K_METHOD) {
             next = call(e, p, sub);
             if (stack::pending()) return next;
@@ -224,7 +230,6 @@ private:
             if (sub) stack::unwind_last();
             else stack::unwind_last_return();
         } else {
-            Cell v;
             if (!operand(copy()[p], &v)) return walk(position, end_, e.prefix, sub, false);
             if (sub) stack::push(&v);
             else stack::set_last(&v);
@@ -264,7 +269,7 @@ private:
 
     // An operator's word stands at position, before the end: eval_infix has
     // work to do.
-    bool operator_at(int32_t position) {
+    [[gnu::always_inline]] bool operator_at(int32_t position) {
         SeriesBuffer* s = memory::buffer_of(node_);
         if (position >= std::min(end_, memory::used_bytes(s) >> 4)) return false;
         const Cell& c = memory::cells_head(s)[position];
@@ -330,19 +335,25 @@ private:
     }
 
     int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
-        // Plain operands are read before the call starts: reading them has
-        // no effect, and one that the walker must evaluate (or an operator
-        // after the last) sends the whole call the general way.
+        // Arguments computed without frames are read before the call
+        // starts: that has no effect, and one that must be evaluated (or an
+        // operator after the last) sends the whole call the general way.
         Cell values[MAX_PLAIN_ARGUMENTS];
-        bool plain = e.plain_arguments && same(p + 1, p + 1 + e.arguments);
-        for (int32_t k = 0; k < e.arguments && plain; k++) plain = operand(copy()[p + 1 + k], &values[k]);
-        plain = plain && !operator_at(p + 1 + e.arguments);
+        int32_t after = p + 1;
+        bool plain = e.plain_arguments && e.next >= 0 && same(after, e.next);
+        const Argument* a = u_.arguments.data() + e.first_argument;
+        // A plain operand: a word after it that names an operator now is no
+        // operand, nor the callee it was, so only the cell after the last
+        // argument needs a look.
+        for (int32_t k = 0; k < e.arguments && plain; k++)
+            plain = a[k].operand ? operand(copy_[after++], &values[k]) : pure(exprs_[a[k].expr], after, &values[k], &after);
+        if (plain && e.arguments && a[e.arguments - 1].operand) plain = !operator_at(after);
         if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
             // Two plain numbers: the entry's result computed in place,
             // where the call's copy of the callable would stand.
             Cell* result = stack::push(&values[0]);
             if (!sub) stack::set_last(result);
-            return p + 3;
+            return after;
         }
         Cell fn = e.callee;
         Cell name = word;
@@ -356,21 +367,20 @@ private:
         }
         int32_t position = p + 1;
         if (plain) {
-            const Argument* a = u_.arguments.data() + e.first_argument;
             for (int32_t k = 0; k < e.arguments; k++) {
                 stack::push(&values[k]);
                 if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
                     check_builtin_argument(fn, name, e.cache, a[k].entry);
             }
-            position += e.arguments;
+            position = after;
         }
         for (int32_t k = plain ? e.arguments : 0; k < e.arguments; k++) {
-            const Argument& a = u_.arguments[size_t(e.first_argument + k)];
-            if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a.entry);
-            if (a.expr >= 0 && !plain_argument(exprs_[a.expr], &position)) position = eval(a.expr, position, true);
-            else if (a.expr < 0) position = walk(position, end_, false, true, false);
+            if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a[k].entry);
+            if (a[k].expr >= 0) position = eval(a[k].expr, position, true);
+            else position = walk(position, end_, false, true, false);
             if (stack::pending()) return position;
-            if (!typeset_has_q(&a.typeset, type_of(stack::top - 1))) check_builtin_argument(fn, name, e.cache, a.entry);
+            if (!typeset_has_q(&a[k].typeset, type_of(stack::top - 1)))
+                check_builtin_argument(fn, name, e.cache, a[k].entry);
         }
         if (e.kind != K_CALL) {
             push_function_rest(e.cache, e.rest);
@@ -391,15 +401,50 @@ private:
         return position;
     }
 
-    // An argument that is one plain operand, pushed as eval would push
-    // it; false, nothing done, when eval must evaluate it.
-    bool plain_argument(const Expr& x, int32_t* position) {
-        int32_t p = *position;
-        if (x.kind > K_WORD || x.sets || x.operators || p != x.start || !same(p, p + 1)) return false;
-        Cell v;
-        if (!operand(copy()[p], &v) || operator_at(p + 1)) return false;
-        stack::push(&v);
-        *position = p + 1;
+    // The value of the expression x at position p when computing it can
+    // neither fail nor run code, so that no frame of it could ever be seen:
+    // a plain operand or a two-argument arithmetic call on plain numbers,
+    // then operators computed in place, their right operands such values
+    // too. Answers false, nothing done, when it must be evaluated.
+    bool pure(const Expr& x, int32_t p, Cell* out, int32_t* next) {
+        if (p != x.start || x.sets || x.next < 0 || !same(p, x.next)) return false;
+        const Cell* copy = copy_;
+        int32_t at;
+        if (x.kind <= K_WORD) {
+            if (!operand(copy[p], out)) return false;
+            at = p + 1;
+        } else if (x.kind == K_CALL && x.fast != FAST_NONE && x.plain_arguments) {
+            const Cell& word = copy[p];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+                return false;
+            const Argument* a = u_.arguments.data() + x.first_argument;
+            Cell right;
+            at = p + 1;
+            for (int32_t k = 0; k < 2; k++) {
+                Cell* value = k == 0 ? out : &right;
+                if (a[k].operand ? !operand(copy[at++], value) : !pure(exprs_[a[k].expr], at, value, &at)) return false;
+            }
+            if ((a[1].operand && operator_at(at)) || !fast_op(FastOp(x.fast), out, &right)) return false;
+        } else {
+            return false;
+        }
+        const Operator* o = operators_ + x.first_operator;
+        for (int32_t k = 0; k < x.operators; k++) {
+            const Cell& word = copy[at];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || o[k].fast == FAST_NONE) return false;
+            Cell right;
+            if (o[k].plain) {
+                if (!operand(copy[at + 1], &right)) return false;
+                at += 2;
+            } else if (o[k].right < 0 || !pure(exprs_[o[k].right], at + 1, &right, &at)) {
+                return false;
+            }
+            if (!fast_op(FastOp(o[k].fast), out, &right)) return false;
+        }
+        if (at != x.next || (!x.prefix && operator_at(at))) return false;
+        *next = at;
         return true;
     }
 
