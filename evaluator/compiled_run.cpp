@@ -77,7 +77,7 @@ inline void store(const Cell& set_word, const Cell& v) {
 // compiled ones (copy and resolved by absolute position). Answers the
 // position after it, or -1 with nothing done when the walker must
 // evaluate it.
-inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
+[[gnu::always_inline]] inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
                           const Operator* o, bool more) {
     int32_t p = position + e.sets;
     Cell v;
