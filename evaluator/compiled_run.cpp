@@ -409,26 +409,8 @@ private:
     bool pure(const Expr& x, int32_t p, Cell* out, int32_t* next) {
         if (p != x.start || x.sets || x.next < 0 || !same(p, x.next)) return false;
         const Cell* copy = copy_;
-        int32_t at;
-        if (x.kind <= K_WORD) {
-            if (!operand(copy[p], out)) return false;
-            at = p + 1;
-        } else if (x.kind == K_CALL && x.fast != FAST_NONE && x.plain_arguments) {
-            const Cell& word = copy[p];
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-                return false;
-            const Argument* a = u_.arguments.data() + x.first_argument;
-            Cell right;
-            at = p + 1;
-            for (int32_t k = 0; k < 2; k++) {
-                Cell* value = k == 0 ? out : &right;
-                if (a[k].operand ? !operand(copy[at++], value) : !pure(exprs_[a[k].expr], at, value, &at)) return false;
-            }
-            if ((a[1].operand && operator_at(at)) || !fast_op(FastOp(x.fast), out, &right)) return false;
-        } else {
-            return false;
-        }
+        int32_t at = p + 1;
+        if (x.kind <= K_WORD ? !operand(copy[p], out) : !fast_call(x, p, out, &at)) return false;
         const Operator* o = operators_ + x.first_operator;
         for (int32_t k = 0; k < x.operators; k++) {
             const Cell& word = copy[at];
@@ -438,13 +420,44 @@ private:
             if (o[k].plain) {
                 if (!operand(copy[at + 1], &right)) return false;
                 at += 2;
-            } else if (o[k].right < 0 || !pure(exprs_[o[k].right], at + 1, &right, &at)) {
+            } else if (o[k].right < 0) {
                 return false;
+            } else {
+                // A right operand is a prefix expression: no operators of its own.
+                const Expr& y = exprs_[o[k].right];
+                if (y.start != at + 1 || y.sets || y.next < 0) return false;
+                if (y.kind <= K_WORD) {
+                    if (!operand(copy[at + 1], &right)) return false;
+                    at += 2;
+                } else if (!fast_call(y, at + 1, &right, &at)) {
+                    return false;
+                }
             }
             if (!fast_op(FastOp(o[k].fast), out, &right)) return false;
         }
         if (at != x.next || (!x.prefix && operator_at(at))) return false;
         *next = at;
+        return true;
+    }
+
+    // A call at p (its cells the compiled ones) of a native or action
+    // computed in place on two plain numbers, into out; at: the position
+    // after its last argument.
+    [[gnu::always_inline]] bool fast_call(const Expr& x, int32_t p, Cell* out, int32_t* at) {
+        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
+        const Cell& word = copy_[p];
+        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+        if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+            return false;
+        const Argument* a = u_.arguments.data() + x.first_argument;
+        Cell right;
+        int32_t q = p + 1;
+        for (int32_t k = 0; k < 2; k++) {
+            Cell* value = k == 0 ? out : &right;
+            if (a[k].operand ? !operand(copy_[q++], value) : !pure(exprs_[a[k].expr], q, value, &q)) return false;
+        }
+        if ((a[1].operand && operator_at(q)) || !fast_op(FastOp(x.fast), out, &right)) return false;
+        *at = q;
         return true;
     }
 
