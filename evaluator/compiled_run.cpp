@@ -109,11 +109,17 @@ inline void store(const Cell& set_word, const Cell& v) {
     if (e.sets == 1) {
         if (more) return -1;
         const Cell& target = resolved[position];
-        Cell* slot = plain_store(target);
+        const Cell* context = _context::cell_of(target.w1);
+        Cell* slot = _context::value_slot(target.w1, int32_t(target.w3));
         if (!slot) return -1;
-        *slot = v;
-        if (_context::kind_of(_context::cell_of(target.w1)) == _context::KIND_OBJECT)
+        if (_context::kind_of(context) == _context::KIND_OBJECT) {
+            const Cell* owner = context + 1;
+            if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
+            *slot = v;
             _context::get_word_cell(target.w1, int32_t(target.w3))->header |= _context::WORD_CHANGED;
+        } else {
+            *slot = v;
+        }
     } else if (e.sets) {
         if (more) return -1;
         for (int32_t i = 0; i < e.sets; i++)
