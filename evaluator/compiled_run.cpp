@@ -71,6 +71,23 @@ inline void store(const Cell& set_word, const Cell& v) {
         _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
 }
 
+// Stores v through the set-word as set_in does, when no change handler can
+// run; false, nothing done, else.
+[[gnu::always_inline]] inline bool store_plain(const Cell& set_word, const Cell& v) {
+    const Cell* context = _context::cell_of(set_word.w1);
+    Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
+    if (!slot) return false;
+    if (_context::kind_of(context) == _context::KIND_OBJECT) {
+        const Cell* owner = context + 1;
+        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
+        *slot = v;
+        _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
+    } else {
+        *slot = v;
+    }
+    return true;
+}
+
 // The value and operators of a simple expression computed, its set-words
 // or set-path stored, the value placed in the result slot: the whole of it
 // when no operator's word follows it (more is false). Its cells are the
@@ -107,19 +124,7 @@ inline void store(const Cell& set_word, const Cell& v) {
         return e.next;
     }
     if (e.sets == 1) {
-        if (more) return -1;
-        const Cell& target = resolved[position];
-        const Cell* context = _context::cell_of(target.w1);
-        Cell* slot = _context::value_slot(target.w1, int32_t(target.w3));
-        if (!slot) return -1;
-        if (_context::kind_of(context) == _context::KIND_OBJECT) {
-            const Cell* owner = context + 1;
-            if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
-            *slot = v;
-            _context::get_word_cell(target.w1, int32_t(target.w3))->header |= _context::WORD_CHANGED;
-        } else {
-            *slot = v;
-        }
+        if (more || !store_plain(resolved[position], v)) return -1;
     } else if (e.sets) {
         if (more) return -1;
         for (int32_t i = 0; i < e.sets; i++)
@@ -479,8 +484,10 @@ private:
         if (stack::pending()) return next;
         Cell* value = word + 1;
         if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
-        forget();
-        word::set(word, value);
+        if (!store_plain(resolved_[position], *value)) {
+            forget();
+            word::set(word, value);
+        }
         stack::set_last(word + 1);
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
