@@ -113,13 +113,15 @@ inline void store(const Cell& set_word, const Cell& v) {
         if (more) return -1;
         Cell path = copy[position];
         cell::set_type(&path, TYPE_PATH);
-        if (!object_field(path)) return -1;
-        const Cell& field = memory::cells_head(memory::buffer_of(path.w2))[std::max(int32_t(path.w1), 0) + 1];
-        Node context = field.w1;
-        const Cell* owner = _context::own_value(context);
+        Cell field;
+        Cell* slot = object_field(path, nullptr, &field);
+        if (!slot) return -1;
+        // As set_in stores it: through the change handler of the object
+        // the context stands for, when it has one.
+        const Cell* owner = _context::own_value(field.w1);
         if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
-        Cell word = field;
-        _context::set_in(&word, &v, context, true);
+        *slot = v;
+        _context::get_word_cell(field.w1, int32_t(field.w3))->header |= _context::WORD_CHANGED;
         stack::set_last(&v);
         return e.next;
     }
