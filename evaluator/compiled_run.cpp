@@ -10,7 +10,9 @@
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/words.hpp"
@@ -365,6 +367,16 @@ private:
             // Two plain numbers: the entry's result computed in place,
             // where the call's copy of the callable would stand.
             Cell* result = stack::push(&values[0]);
+            if (!sub) stack::set_last(result);
+            return after;
+        }
+        if (plain && (e.entry == natives::if_star || e.entry == natives::unless_star) &&
+            logic::false_q(&values[0]) == (e.entry == natives::if_star) &&
+            typeset_has_q(&a[0].typeset, type_of(&values[0])) && typeset_has_q(&a[1].typeset, type_of(&values[1]))) {
+            // A branch not taken: none, as the entry gives it, with nothing
+            // run that could fail or see its frame.
+            Cell nothing;
+            Cell* result = stack::push(none::make_at(&nothing));
             if (!sub) stack::set_last(result);
             return after;
         }
