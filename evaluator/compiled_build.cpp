@@ -18,11 +18,9 @@ using namespace interpreter::detail;
 
 namespace detail {
 
-namespace {
-
-// Units by node id: one lazily made page per node frame, like the node
-// slots themselves.
 Unit** pages[memory::NodeSlots::CAPACITY];
+
+namespace {
 
 size_t pages_used = 0;  // pages [0, pages_used) may be made
 
@@ -216,14 +214,11 @@ Cell* object_field(const Cell& path, Cell* object, Cell* field_word) {
     return _context::value_slot(field.w1, int32_t(field.w3));
 }
 
-Unit*& entry_of(Node node) {
+Unit*& new_page_entry(Node node) {
     size_t frame = node >> NODE_SLOT_BITS;
-    Unit**& page = pages[frame];
-    if (!page) {
-        page = new Unit*[NODE_FRAME_SLOTS]();
-        if (frame >= pages_used) pages_used = frame + 1;
-    }
-    return page[node & NODE_SLOT_MASK];
+    pages[frame] = new Unit*[NODE_FRAME_SLOTS]();
+    if (frame >= pages_used) pages_used = frame + 1;
+    return pages[frame][node & NODE_SLOT_MASK];
 }
 
 void drop_all() {

@@ -114,7 +114,14 @@ struct Unit {
 // The unit of a block by its node, or null. The entry of a node seen once,
 // without a unit yet, holds SEEN.
 Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
-Unit*& entry_of(Node node);
+// Units by node id: one lazily made page per node frame, like the node
+// slots themselves.
+extern Unit** pages[memory::NodeSlots::CAPACITY];
+Unit*& new_page_entry(Node node);
+inline Unit*& entry_of(Node node) {
+    Unit** page = pages[node >> NODE_SLOT_BITS];
+    return page ? page[node & NODE_SLOT_MASK] : new_page_entry(node);
+}
 
 // Drops every unit: nodes renumbered by the collector leave theirs under
 // ids that no longer name them.

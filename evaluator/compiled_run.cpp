@@ -646,12 +646,13 @@ bool run(const Cell* code, int32_t head, int32_t end) {
     Node node = code->w2;
     Unit* unit = unit_for(node, head);
     if (!unit) return false;
-    Busy busy(unit);
     int32_t position = head;
     if (unit->lean) {
+        // Runs nothing that could change or free the unit.
         position = run_lean(*unit, node, head, end);
         if (position < 0) return true;
     }
+    Busy busy(unit);
     run_from(*unit, code, position, end);
     return true;
 }
