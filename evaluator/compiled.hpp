@@ -29,6 +29,12 @@
 //   where no change handler can run. A miss before anything of the
 //   expression is done hands the whole expression to the walker; a miss
 //   after a call hands the walker the rest of the operators.
+// - What can neither fail nor run code has no frame anyone could see, so it
+//   is computed without one: plain operands, operators and two-argument
+//   arithmetic calls on plain numbers (the arguments of a call are read so
+//   before the call starts), and an if or unless whose branch is not taken.
+//   Anything else in reach of an error or of user code gets the walker's
+//   frames.
 // - The compiled form is kept only for blocks where it gains over the
 //   walker's own short cuts: those making calls, reaching object fields
 //   and methods through paths, or made only of simple expressions (a block
