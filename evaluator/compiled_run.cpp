@@ -401,8 +401,16 @@ private:
         }
         for (int32_t k = plain ? e.arguments : 0; k < e.arguments; k++) {
             if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a[k].entry);
-            if (a[k].expr >= 0) position = eval(a[k].expr, position, true);
-            else position = walk(position, end_, false, true, false);
+            Cell v;
+            if (a[k].operand && position == exprs_[a[k].expr].start && same(position, position + 1) &&
+                operand(copy_[position], &v) && !operator_at(position + 1)) {
+                stack::push(&v);  // as eval pushes it
+                position++;
+            } else if (a[k].expr >= 0) {
+                position = eval(a[k].expr, position, true);
+            } else {
+                position = walk(position, end_, false, true, false);
+            }
             if (stack::pending()) return position;
             if (!typeset_has_q(&a[k].typeset, type_of(stack::top - 1)))
                 check_builtin_argument(fn, name, e.cache, a[k].entry);
