@@ -29,10 +29,20 @@
 //   where no change handler can run. A miss before anything of the
 //   expression is done hands the whole expression to the walker; a miss
 //   after a call hands the walker the rest of the operators.
+// - What can neither fail nor run code has no frame anyone could see, so it
+//   is computed without one: plain operands, operators and two-argument
+//   arithmetic calls on plain numbers (the arguments of a call are read so
+//   before the call starts), and an if or unless whose branch is not taken.
+//   Anything else in reach of an error or of user code gets the walker's
+//   frames.
 // - The compiled form is kept only for blocks where it gains over the
-//   walker's own short cuts: those calling an operator on the result of a
-//   call, or reaching object fields and methods through paths. Other blocks
-//   are walked, and their series flag says so.
+//   walker's own short cuts: those making calls, reaching object fields
+//   and methods through paths, or made only of simple expressions (a block
+//   of those is compared whole once per evaluation, as nothing in it can
+//   change it). Other blocks are walked, and their series flag says so.
+// - A loop keeps its literal blocks' units for the whole loop (LoopBody) and
+//   runs them after the eval frame the walker pushes, without the general
+//   entry of a block evaluation.
 //
 // Units live in a table by node id and are dropped when the collector frees
 // their node (or renumbers nodes). A unit in use by a running evaluation is
@@ -54,5 +64,36 @@ void init();
 // false, having done nothing, when the block has no compiled form (the
 // caller then walks it).
 bool run(const Cell* code, int32_t head, int32_t end);
+
+namespace detail {
+struct Unit;
+}
+
+// A block that a loop evaluates round after round (held by the loop: it
+// stays alive while the loop runs). Once the block has a compiled form, the
+// loop keeps it at hand, neither made again nor freed while the loop runs,
+// and each evaluation runs it after the eval frame the walker pushes,
+// without the general entry of eval_block. eval() does what
+// eval_block(block, true) does.
+class LoopBody {
+public:
+    explicit LoopBody(const Cell* block);
+    ~LoopBody();
+    LoopBody(const LoopBody&) = delete;
+    LoopBody& operator=(const LoopBody&) = delete;
+
+    void eval();
+
+private:
+    void take();
+    void release();
+
+    Cell code_;
+    Node node_;
+    int32_t head_;
+    detail::Unit* unit_ = nullptr;
+    uint32_t renumbered_ = 0;
+    int32_t misses_ = 0;  // looks for a unit that found none
+};
 
 }  // namespace zuv::interpreter::compiled

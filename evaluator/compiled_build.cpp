@@ -18,11 +18,9 @@ using namespace interpreter::detail;
 
 namespace detail {
 
-namespace {
-
-// Units by node id: one lazily made page per node frame, like the node
-// slots themselves.
 Unit** pages[memory::NodeSlots::CAPACITY];
+
+namespace {
 
 size_t pages_used = 0;  // pages [0, pages_used) may be made
 
@@ -109,6 +107,7 @@ public:
             if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest) || entries.size() >= 256) return -1;
             if (type_of(value) == TYPE_NATIVE && fast_op_of(e.callee) == FAST_NONE)
                 e.entry = natives::entry_at(int32_t(e.callee.w1));
+            if (e.kind == K_CALL && entries.size() == 2) e.fast = uint8_t(fast_op_of(e.callee));
             i++;
             bool known = true;
             for (int32_t entry : entries) {
@@ -122,10 +121,16 @@ public:
                 }
                 Argument argument{entry, a, Cell{}};
                 read_cell(e.cache, entry, &argument.typeset);
+                if (a >= 0) {
+                    const Expr& x = u_.exprs[size_t(a)];
+                    argument.operand = x.kind <= K_WORD && x.sets == 0 && x.operators == 0;
+                }
                 arguments.push_back(argument);
             }
             e.arguments = uint8_t(arguments.size());
             if (!known) i = -1;
+            // Few arguments, each compiled: they may be computed before the call.
+            e.plain_arguments = known && e.arguments <= MAX_PLAIN_ARGUMENTS;
         } else {
             return -1;
         }
@@ -163,15 +168,13 @@ public:
             if (i < 0) break;
         }
         e.next = i >= 0 ? i + u_.head : -1;
-        // Set-words of an object store through its change handler: under
-        // the frames the walker gives them.
-        bool object_target = false;
-        for (int32_t k = 0; k < e.sets && !e.set_path; k++) {
-            const Cell& w = cells_[p + k];
-            object_target |= _context::kind_of(_context::cell_of(w.w1)) == _context::KIND_OBJECT;
-        }
-        e.calls |= object_target;
+        // Set-words of an object are stored in place while the object has
+        // no change handler (looked at each time); else the walker stores them.
         e.simple = !e.calls && e.next >= 0;
+        if (e.next >= 0 && e.next - u_.head < n_) {
+            const Cell& after = cells_[e.next - u_.head];
+            e.word_after = type_of(&after) == TYPE_WORD && after.w1 != 0;
+        }
         if (e.set_path && !e.simple) return -1;  // a set-path is compiled in simple expressions only
         e.first_operator = int32_t(u_.operators.size());
         u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
@@ -194,7 +197,7 @@ private:
 
 }  // namespace
 
-Cell* object_field(const Cell& path) {
+Cell* object_field(const Cell& path, Cell* object, Cell* field_word) {
     SeriesBuffer* s = memory::buffer_of(path.w2);
     int32_t head = std::max(int32_t(path.w1), 0);
     if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
@@ -204,19 +207,18 @@ Cell* object_field(const Cell& path) {
     if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
         int32_t(field.w3) < 0)
         return nullptr;
-    const Cell* object = _context::value_slot(first.w1, int32_t(first.w3));
-    if (!object || type_of(object) != TYPE_OBJECT || object->w1 != field.w1) return nullptr;
+    const Cell* owner = _context::value_slot(first.w1, int32_t(first.w3));
+    if (!owner || type_of(owner) != TYPE_OBJECT || owner->w1 != field.w1) return nullptr;
+    if (object) *object = *owner;
+    if (field_word) *field_word = field;
     return _context::value_slot(field.w1, int32_t(field.w3));
 }
 
-Unit*& entry_of(Node node) {
+Unit*& new_page_entry(Node node) {
     size_t frame = node >> NODE_SLOT_BITS;
-    Unit**& page = pages[frame];
-    if (!page) {
-        page = new Unit*[NODE_FRAME_SLOTS]();
-        if (frame >= pages_used) pages_used = frame + 1;
-    }
-    return page[node & NODE_SLOT_MASK];
+    pages[frame] = new Unit*[NODE_FRAME_SLOTS]();
+    if (frame >= pages_used) pages_used = frame + 1;
+    return pages[frame][node & NODE_SLOT_MASK];
 }
 
 void drop_all() {
@@ -252,24 +254,35 @@ void build(Unit* unit, Node node, int32_t head) {
     // nothing; the copy is what the unit stands for.
     Compiler compiler(*unit, n);
     for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
-    // The compiled form gains where an operator is called on the result of
-    // a call (the walker takes the general call protocol for both);
-    // elsewhere it takes as many steps as the walker, which then runs the
-    // block without a detour.
+    // The compiled form gains where it calls: an operator on the result of
+    // a call, a native, action or function with its arguments read
+    // directly, a method; where it reaches object fields, which the walker
+    // finds by a walk of the path; and in blocks made only of simple
+    // expressions, checked once per evaluation. Elsewhere it takes as many
+    // steps as the walker, which then runs the block without a detour.
     bool worth = false;
     for (const Operator& o : unit->operators)
         if (!o.plain && o.right >= 0) {
             Kind k = unit->exprs[size_t(o.right)].kind;
             worth |= k == K_CALL || k == K_FUNCTION || k == K_METHOD;
         }
-    // So do object fields, which the walker reaches by a walk of the path.
     for (int32_t p = 0; p < n && !worth; p++) {
         int32_t index = unit->at[size_t(p)];
         if (index < 0) continue;
         const Expr& e = unit->exprs[size_t(index)];
-        worth = e.set_path || e.kind == K_METHOD ||
+        worth = e.set_path || e.kind == K_METHOD || e.kind == K_FUNCTION || e.kind == K_CALL ||
                 (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
     }
+    unit->chain.clear();
+    int32_t p = 0;
+    while (p < n) {
+        int32_t index = unit->at[size_t(p)];
+        if (index < 0 || !unit->exprs[size_t(index)].simple) break;
+        unit->chain.push_back(index);
+        p = unit->exprs[size_t(index)].next - head;
+    }
+    unit->lean = p == n && n > 0;
+    worth |= unit->lean;
     unit->walker_only = !worth;
     unit->retry = compiler.missing_cache();
 }

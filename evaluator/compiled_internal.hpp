@@ -18,6 +18,9 @@ constexpr int32_t MAX_CELLS = 2048;
 // A unit made again this many times (its block keeps changing) gives way to
 // the walker for good.
 constexpr int32_t MAX_REBUILDS = 8;
+// Calls with at most this many arguments, each compiled, may compute them
+// all before the call starts.
+constexpr int32_t MAX_PLAIN_ARGUMENTS = 4;
 // Calls nest at most this deep in one compiled expression: few enough that
 // their frames and cells stay within the room checked before it.
 constexpr int32_t MAX_NESTING = 6;
@@ -47,6 +50,9 @@ struct Expr {
     Kind kind = K_CONST;
     uint8_t sets = 0;
     bool set_path = false;  // its one set-word is a set-path of an object's field
+    uint8_t fast = 0;  // K_CALL of two arguments: the operator its callee computes in place, or FAST_NONE
+    bool plain_arguments = false;  // K_CALL, K_FUNCTION, K_METHOD: few arguments, each compiled
+    bool word_after = false;  // a bound word follows it in the block: it may name an operator by now
     uint8_t operators = 0;
     uint8_t arguments = 0;             // K_CALL
     int32_t first_operator = 0;        // its first entry in Unit::operators
@@ -78,6 +84,7 @@ struct Argument {
     int32_t entry;
     int32_t expr;
     Cell typeset;  // the entry itself: the types the argument admits
+    bool operand = false;  // its expression is one plain operand (one cell)
 };
 
 struct Unit {
@@ -96,12 +103,25 @@ struct Unit {
     bool walker_only = false;       // walked: nothing gained by it, or its block keeps changing
     bool retry = false;             // walked until made again: a callable in it had never been called
     bool orphan = false;            // its node was freed while it ran: deleted when the last run ends
+    // Every expression of the block, from its head to its tail, is simple:
+    // chain lists them in order. Such a block runs no code of its own that
+    // could change it, so one compare of all its cells at entry stands for
+    // the whole run.
+    bool lean = false;
+    std::vector<int32_t> chain;
 };
 
 // The unit of a block by its node, or null. The entry of a node seen once,
 // without a unit yet, holds SEEN.
 Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
-Unit*& entry_of(Node node);
+// Units by node id: one lazily made page per node frame, like the node
+// slots themselves.
+extern Unit** pages[memory::NodeSlots::CAPACITY];
+Unit*& new_page_entry(Node node);
+inline Unit*& entry_of(Node node) {
+    Unit** page = pages[node >> NODE_SLOT_BITS];
+    return page ? page[node & NODE_SLOT_MASK] : new_page_entry(node);
+}
 
 // Drops every unit: nodes renumbered by the collector leave theirs under
 // ids that no longer name them.
@@ -109,8 +129,9 @@ void drop_all();
 
 // The field a path of two words names: the head word's value is an object
 // and the second word is bound to its context (the walk binds it so at its
-// first use). Its slot, or null for any other path.
-Cell* object_field(const Cell& path);
+// first use). Its slot, or null for any other path; with object and
+// field_word, also the object and the field's word (bound to the object).
+Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr);
 
 // Makes (or makes again) the unit from the block's cells as they stand.
 void build(Unit* unit, Node node, int32_t head);

@@ -11,7 +11,9 @@
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/words.hpp"
@@ -34,7 +36,7 @@ const std::array<int32_t, natives::MAX_REFINEMENTS> no_refinements = [] {
 
 // The value an operand gives, as the walker would place it; false when the
 // walker must evaluate it (a word naming a function, an operator or nothing).
-inline bool operand(const Cell& c, Cell* out) {
+[[gnu::always_inline]] inline bool operand(const Cell& c, Cell* out) {
     const Cell* slot;
     if (type_of(&c) == TYPE_WORD) {
         slot = _context::value_slot(c.w1, int32_t(c.w3));
@@ -57,7 +59,85 @@ inline Cell* plain_store(const Cell& set_word) {
     Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
     if (!slot) return nullptr;
     const Cell* context = _context::cell_of(set_word.w1);
-    return _context::kind_of(context) == _context::KIND_OBJECT ? nullptr : slot;
+    if (_context::kind_of(context) == _context::KIND_OBJECT) {
+        const Cell* owner = context + 1;
+        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return nullptr;
+    }
+    return slot;
+}
+
+// Stores v through a set-word plain_store found a slot for, as set_in does
+// without a change handler: an object's word is marked as changed.
+inline void store(const Cell& set_word, const Cell& v) {
+    *plain_store(set_word) = v;
+    if (_context::kind_of(_context::cell_of(set_word.w1)) == _context::KIND_OBJECT)
+        _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
+}
+
+// Stores v through the set-word as set_in does, when no change handler can
+// run; false, nothing done, else.
+[[gnu::always_inline]] inline bool store_plain(const Cell& set_word, const Cell& v) {
+    const Cell* context = _context::cell_of(set_word.w1);
+    Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
+    if (!slot) return false;
+    if (_context::kind_of(context) == _context::KIND_OBJECT) {
+        const Cell* owner = context + 1;
+        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
+        *slot = v;
+        _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
+    } else {
+        *slot = v;
+    }
+    return true;
+}
+
+// The value and operators of a simple expression computed, its set-words
+// or set-path stored, the value placed in the result slot: the whole of it
+// when no operator's word follows it (more is false). Its cells are the
+// compiled ones (copy and resolved by absolute position). Answers the
+// position after it, or -1 with nothing done when the walker must
+// evaluate it.
+[[gnu::always_inline]] inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
+                          const Operator* o, bool more) {
+    int32_t p = position + e.sets;
+    Cell v;
+    if (!operand(copy[p], &v)) return -1;
+    for (int32_t k = 0; k < e.operators; k++, p += 2) {
+        const Cell& word = copy[p + 1];
+        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+        Cell right;
+        if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || !operand(copy[p + 2], &right) ||
+            !fast_op(FastOp(o[k].fast), &v, &right))
+            return -1;
+    }
+    if (e.set_path) {
+        // The field stored as the walk of the set-path stores it, when no
+        // change handler of the object can run.
+        if (more) return -1;
+        Cell path = copy[position];
+        cell::set_type(&path, TYPE_PATH);
+        Cell field;
+        Cell* slot = object_field(path, nullptr, &field);
+        if (!slot) return -1;
+        // As set_in stores it: through the change handler of the object
+        // the context stands for, when it has one.
+        const Cell* owner = _context::own_value(field.w1);
+        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
+        *slot = v;
+        _context::get_word_cell(field.w1, int32_t(field.w3))->header |= _context::WORD_CHANGED;
+        stack::set_last(&v);
+        return e.next;
+    }
+    if (e.sets == 1) {
+        if (more || !store_plain(resolved[position], v)) return -1;
+    } else if (e.sets) {
+        if (more) return -1;
+        for (int32_t i = 0; i < e.sets; i++)
+            if (!plain_store(resolved[position + i])) return -1;
+        for (int32_t i = e.sets - 1; i >= 0; i--) store(resolved[position + i], v);
+    }
+    stack::set_last(&v);
+    return e.next;
 }
 
 // Nothing stands in the way of a compiled expression: no trace, no
@@ -94,45 +174,9 @@ public:
     // it, or -1 when the walker must evaluate it, nothing of it done.
     int32_t simple(const Expr& e, int32_t position) {
         if (!same(position, e.next)) return -1;
-        const Cell* copy = copy_;
-        int32_t p = position + e.sets;
-        Cell v;
-        if (!operand(copy[p], &v)) return -1;
-        const Operator* o = operators_ + e.first_operator;
-        for (int32_t k = 0; k < e.operators; k++, p += 2) {
-            const Cell& word = copy[p + 1];
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            Cell right;
-            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || !operand(copy[p + 2], &right) ||
-                !fast_op(FastOp(o[k].fast), &v, &right))
-                return -1;
-        }
         bool more = operator_at(e.next);  // an operator after it makes it longer
-        if (e.set_path) {
-            // The field stored as the walk of the set-path stores it, when no
-            // change handler of the object can run.
-            if (more) return -1;
-            Cell path = copy[position];
-            cell::set_type(&path, TYPE_PATH);
-            if (!object_field(path)) return -1;
-            const Cell& field = memory::cells_head(memory::buffer_of(path.w2))[std::max(int32_t(path.w1), 0) + 1];
-            Node context = field.w1;
-            const Cell* owner = _context::own_value(context);
-            if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
-            Cell word = field;
-            _context::set_in(&word, &v, context, true);
-            stack::set_last(&v);
-            return e.next;
-        }
-        if (e.sets) {
-            if (more) return -1;
-            const Cell* targets = resolved_;
-            for (int32_t i = 0; i < e.sets; i++)
-                if (!plain_store(targets[position + i])) return -1;
-            for (int32_t i = e.sets - 1; i >= 0; i--) *plain_store(targets[position + i]) = v;
-        }
-        stack::set_last(&v);
-        if (!more) return e.next;
+        if (!more || e.sets) return run_simple(e, position, copy_, resolved_, operators_ + e.first_operator, more);
+        if (run_simple(e, position, copy_, resolved_, operators_ + e.first_operator, false) < 0) return -1;
         forget();
         return eval_infix(code_, e.next, end_, false, stack::top);
     }
@@ -182,6 +226,12 @@ private:
         Cell* first_cell = stack::top;
         int32_t p = e.start + e.sets;
         int32_t next;
+        Cell v;
+        if (e.sets == 0 && e.kind == K_CALL && e.fast != FAST_NONE && pure(e, p, &v, &next)) {
+            if (sub) stack::push(&v);
+            else stack::set_last(&v);
+            return next;
+        }
         if (e.kind == K_CALL || e.kind == K_FUNCTION || e.kind == K_METHOD) {
             next = call(e, p, sub);
             if (stack::pending()) return next;
@@ -196,7 +246,6 @@ private:
             if (sub) stack::unwind_last();
             else stack::unwind_last_return();
         } else {
-            Cell v;
             if (!operand(copy()[p], &v)) return walk(position, end_, e.prefix, sub, false);
             if (sub) stack::push(&v);
             else stack::set_last(&v);
@@ -236,7 +285,7 @@ private:
 
     // An operator's word stands at position, before the end: eval_infix has
     // work to do.
-    bool operator_at(int32_t position) {
+    [[gnu::always_inline]] bool operator_at(int32_t position) {
         SeriesBuffer* s = memory::buffer_of(node_);
         if (position >= std::min(end_, memory::used_bytes(s) >> 4)) return false;
         const Cell& c = memory::cells_head(s)[position];
@@ -263,8 +312,12 @@ private:
         if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, name, o.cache, o.right_entry);
         forget();
-        run_builtin_entry(fn);
-        if (stack::pending()) return position;
+        // Two plain numbers: the entry's result computed in place, as the
+        // walker computes it for a plain right operand.
+        if (o.fast == FAST_NONE || !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1)) {
+            run_builtin_entry(fn);
+            if (stack::pending()) return position;
+        }
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
         return position;
@@ -295,18 +348,47 @@ private:
     // while it runs, the object's context the function's.
     int32_t method(const Expr& e, int32_t p, bool sub) {
         Cell path = copy()[p];
-        const Cell* slot = object_field(path);
+        Cell object;
+        Cell name;  // the field's word, bound to the object
+        const Cell* slot = object_field(path, &object, &name);
         if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
             return walk(e.start + e.sets, end_, e.prefix, sub, false);
-        const Cell* head = memory::cells_head(memory::buffer_of(path.w2)) + std::max(int32_t(path.w1), 0);
-        Cell name = head[1];  // the field's word, bound to the object
-        Cell object = *_context::value_slot(head[0].w1, int32_t(head[0].w3));
         Hold hold_path(path);
         Hold hold_object(object);  // its context stays alive while the method runs
         return call_with(e, p, name, &object, sub);
     }
 
     int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
+        // Arguments computed without frames are read before the call
+        // starts: that has no effect, and one that must be evaluated (or an
+        // operator after the last) sends the whole call the general way.
+        Cell values[MAX_PLAIN_ARGUMENTS];
+        int32_t after = p + 1;
+        bool plain = e.plain_arguments && e.next >= 0 && same(after, e.next);
+        const Argument* a = u_.arguments.data() + e.first_argument;
+        // A plain operand: a word after it that names an operator now is no
+        // operand, nor the callee it was, so only the cell after the last
+        // argument needs a look.
+        for (int32_t k = 0; k < e.arguments && plain; k++)
+            plain = a[k].operand ? operand(copy_[after++], &values[k]) : pure(exprs_[a[k].expr], after, &values[k], &after);
+        if (plain && e.arguments && a[e.arguments - 1].operand) plain = !operator_at(after);
+        if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
+            // Two plain numbers: the entry's result computed in place,
+            // where the call's copy of the callable would stand.
+            Cell* result = stack::push(&values[0]);
+            if (!sub) stack::set_last(result);
+            return after;
+        }
+        if (plain && (e.entry == natives::if_star || e.entry == natives::unless_star) &&
+            logic::false_q(&values[0]) == (e.entry == natives::if_star) &&
+            typeset_has_q(&a[0].typeset, type_of(&values[0])) && typeset_has_q(&a[1].typeset, type_of(&values[1]))) {
+            // A branch not taken: none, as the entry gives it, with nothing
+            // run that could fail or see its frame.
+            Cell nothing;
+            Cell* result = stack::push(none::make_at(&nothing));
+            if (!sub) stack::set_last(result);
+            return after;
+        }
         Cell fn = e.callee;
         Cell name = word;
         Node context = 0;
@@ -318,13 +400,29 @@ private:
             stack::mark_eval_native(&name);
         }
         int32_t position = p + 1;
-        for (int32_t k = 0; k < e.arguments; k++) {
-            const Argument& a = u_.arguments[size_t(e.first_argument + k)];
-            if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a.entry);
-            if (a.expr >= 0) position = eval(a.expr, position, true);
-            else position = walk(position, end_, false, true, false);
+        if (plain) {
+            for (int32_t k = 0; k < e.arguments; k++) {
+                stack::push(&values[k]);
+                if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
+                    check_builtin_argument(fn, name, e.cache, a[k].entry);
+            }
+            position = after;
+        }
+        for (int32_t k = plain ? e.arguments : 0; k < e.arguments; k++) {
+            if (position >= limit_of(node_, end_)) fire_builtin_no_arg(fn, name, e.cache, a[k].entry);
+            Cell v;
+            if (a[k].operand && position == exprs_[a[k].expr].start && same(position, position + 1) &&
+                operand(copy_[position], &v) && !operator_at(position + 1)) {
+                stack::push(&v);  // as eval pushes it
+                position++;
+            } else if (a[k].expr >= 0) {
+                position = eval(a[k].expr, position, true);
+            } else {
+                position = walk(position, end_, false, true, false);
+            }
             if (stack::pending()) return position;
-            if (!typeset_has_q(&a.typeset, type_of(stack::top - 1))) check_builtin_argument(fn, name, e.cache, a.entry);
+            if (!typeset_has_q(&a[k].typeset, type_of(stack::top - 1)))
+                check_builtin_argument(fn, name, e.cache, a[k].entry);
         }
         if (e.kind != K_CALL) {
             push_function_rest(e.cache, e.rest);
@@ -345,6 +443,66 @@ private:
         return position;
     }
 
+    // The value of the expression x at position p when computing it can
+    // neither fail nor run code, so that no frame of it could ever be seen:
+    // a plain operand or a two-argument arithmetic call on plain numbers,
+    // then operators computed in place, their right operands such values
+    // too. Answers false, nothing done, when it must be evaluated.
+    bool pure(const Expr& x, int32_t p, Cell* out, int32_t* next) {
+        if (p != x.start || x.sets || x.next < 0 || !same(p, x.next)) return false;
+        const Cell* copy = copy_;
+        int32_t at = p + 1;
+        if (x.kind <= K_WORD ? !operand(copy[p], out) : !fast_call(x, p, out, &at)) return false;
+        const Operator* o = operators_ + x.first_operator;
+        for (int32_t k = 0; k < x.operators; k++) {
+            const Cell& word = copy[at];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || o[k].fast == FAST_NONE) return false;
+            Cell right;
+            if (o[k].plain) {
+                if (!operand(copy[at + 1], &right)) return false;
+                at += 2;
+            } else if (o[k].right < 0) {
+                return false;
+            } else {
+                // A right operand is a prefix expression: no operators of its own.
+                const Expr& y = exprs_[o[k].right];
+                if (y.start != at + 1 || y.sets || y.next < 0) return false;
+                if (y.kind <= K_WORD) {
+                    if (!operand(copy[at + 1], &right)) return false;
+                    at += 2;
+                } else if (!fast_call(y, at + 1, &right, &at)) {
+                    return false;
+                }
+            }
+            if (!fast_op(FastOp(o[k].fast), out, &right)) return false;
+        }
+        if (at != x.next || (!x.prefix && operator_at(at))) return false;
+        *next = at;
+        return true;
+    }
+
+    // A call at p (its cells the compiled ones) of a native or action
+    // computed in place on two plain numbers, into out; at: the position
+    // after its last argument.
+    [[gnu::always_inline]] bool fast_call(const Expr& x, int32_t p, Cell* out, int32_t* at) {
+        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
+        const Cell& word = copy_[p];
+        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+        if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+            return false;
+        const Argument* a = u_.arguments.data() + x.first_argument;
+        Cell right;
+        int32_t q = p + 1;
+        for (int32_t k = 0; k < 2; k++) {
+            Cell* value = k == 0 ? out : &right;
+            if (a[k].operand ? !operand(copy_[q++], value) : !pure(exprs_[a[k].expr], q, value, &q)) return false;
+        }
+        if ((a[1].operand && operator_at(q)) || !fast_op(FastOp(x.fast), out, &right)) return false;
+        *at = q;
+        return true;
+    }
+
     // Set-words before a call: each under a frame named by it, as
     // eval_set_word does, the value stored through word::set.
     int32_t set_words(const Expr& e, int32_t k, int32_t position, bool sub) {
@@ -357,8 +515,10 @@ private:
         if (stack::pending()) return next;
         Cell* value = word + 1;
         if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
-        forget();
-        word::set(word, value);
+        if (!store_plain(resolved_[position], *value)) {
+            forget();
+            word::set(word, value);
+        }
         stack::set_last(word + 1);
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
@@ -394,8 +554,11 @@ Unit* unit_for(Node node, int32_t head) {
     return unit;
 }
 
+// The collector's count of node renumberings that the table of units
+// reflects: every unit was dropped when it moved on.
+uint32_t renumbered = 0;
+
 Unit* find_unit(Node node, int32_t head) {
-    static uint32_t renumbered = 0;  // the collector's count of node renumberings seen
     if (collector::nodes_cycles != renumbered) [[unlikely]] {
         renumbered = collector::nodes_cycles;
         drop_all();
@@ -439,30 +602,131 @@ Unit* find_unit(Node node, int32_t head) {
     return unit->walker_only ? nullptr : unit;
 }
 
-}  // namespace
-
-bool run(const Cell* code, int32_t head, int32_t end) {
-    Node node = code->w2;
-    Unit* unit = unit_for(node, head);
-    if (!unit) return false;
-    Busy busy(unit);
-    Runner runner(*unit, code, end);
+// A lean unit's block: its cells compared once, then its simple
+// expressions run one after the other. Answers -1 when it ran to its end,
+// else the position from which the general loop goes on (nothing of the
+// expression there done).
+int32_t run_lean(const Unit& unit, Node node, int32_t head, int32_t end) {
+    SeriesBuffer* s = memory::buffer_of(node);
+    int32_t n = int32_t(unit.cells.size());
+    if ((memory::used_bytes(s) >> 4) != head + n || end < head + n || tracing_q || !room_for_short_cut() ||
+        std::memcmp(memory::cells_head(s) + head, unit.cells.data(), size_t(n) * sizeof(Cell)) != 0)
+        return head;
+    const Cell* copy = unit.cells.data() - head;
+    const Cell* resolved = unit.resolved.data() - head;
+    const Expr* exprs = unit.exprs.data();
+    const Operator* operators = unit.operators.data();
     int32_t position = head;
+    // Nothing here runs code that could change the block or a word's kind
+    // of value other than the stores themselves, which are checked at each
+    // operand read.
+    for (int32_t index : unit.chain) {
+        const Expr& e = exprs[index];
+        bool more = false;
+        if (e.word_after) {
+            const Cell& w = copy[e.next];
+            const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
+            more = slot && type_of(slot) == TYPE_OP;
+        }
+        if (runtime::interrupt_pending || more ||
+            run_simple(e, position, copy, resolved, operators + e.first_operator, false) < 0)
+            return position;
+        position = e.next;
+    }
+    return -1;
+}
+
+// The expressions of the unit's block from position on, as eval_block's
+// loop evaluates them.
+void run_from(Unit& unit, const Cell* code, int32_t position, int32_t end) {
+    Node node = code->w2;
+    Runner runner(unit, code, end);
     for (;;) {
         current_position->w1 = uint32_t(position);
-        int32_t index = position - unit->head;
-        int32_t expr = index >= 0 && index < int32_t(unit->at.size()) ? unit->at[size_t(index)] : -1;
+        int32_t index = position - unit.head;
+        int32_t expr = index >= 0 && index < int32_t(unit.at.size()) ? unit.at[size_t(index)] : -1;
         int32_t next = -1;
         if (expr >= 0 && ready()) {
             const Expr& e = runner.expr(expr);
             next = e.simple && e.start == position ? runner.simple(e, position) : runner.eval(expr, position, false);
         }
         position = next >= 0 ? next : runner.walk(position, end, false, false, false);
-        if (stack::pending()) return true;
+        if (stack::pending()) return;
         if (position >= limit_of(node, end)) break;
         stack::reset();  // only the last expression's value survives
     }
+}
+
+}  // namespace
+
+bool run(const Cell* code, int32_t head, int32_t end) {
+    Node node = code->w2;
+    Unit* unit = unit_for(node, head);
+    if (!unit) return false;
+    int32_t position = head;
+    if (unit->lean) {
+        // Runs nothing that could change or free the unit.
+        position = run_lean(*unit, node, head, end);
+        if (position < 0) return true;
+    }
+    Busy busy(unit);
+    run_from(*unit, code, position, end);
     return true;
+}
+
+LoopBody::LoopBody(const Cell* block) : code_(*block), node_(block->w2), head_(std::max(int32_t(block->w1), 0)) {}
+
+LoopBody::~LoopBody() { release(); }
+
+void LoopBody::release() {
+    if (!unit_) return;
+    if (--unit_->busy == 0 && unit_->orphan) delete unit_;
+    unit_ = nullptr;
+}
+
+// The unit eval_block left for the block, when it is one to run directly:
+// compiled, made for this head, and current.
+void LoopBody::take() {
+    if (collector::nodes_cycles != renumbered || (memory::buffer_of(node_)->flags & SERIES_WALKED)) {
+        misses_++;
+        return;
+    }
+    Unit* unit = entry_of(node_);
+    if (!unit || unit == SEEN || unit->walker_only || unit->orphan || unit->head != head_ || unit->misses ||
+        unit->cycles != collector::series_cycles) {
+        misses_++;
+        return;
+    }
+    unit_ = unit;
+    unit_->busy++;  // never made again nor freed under the loop
+    renumbered_ = renumbered;
+}
+
+void LoopBody::eval() {
+    // A unit gone stale (its block changed, a collection ran, nodes were
+    // renumbered) goes back to the table, where eval_block makes it again.
+    if (unit_ && (unit_->misses || unit_->orphan || unit_->cycles != collector::series_cycles ||
+                  collector::nodes_cycles != renumbered_))
+        release();
+    int32_t end = tail_of(node_);
+    if (!unit_ || !lean_q || tracing_q || runtime::interrupt_pending || head_ >= end) {
+        eval_block(&code_, true);
+        if (!unit_ && misses_ < 8 && !stack::pending()) take();
+        return;
+    }
+    // eval_block's steps: the eval frame, the block held and the position
+    // saved, here only once something is left to the general loop.
+    stack::mark_eval(&words::tag_body);
+    int32_t position = head_;
+    if (unit_->lean) position = run_lean(*unit_, node_, head_, end);
+    if (position >= 0) {
+        Hold hold(code_);
+        SavedPosition saved_position;
+        *current_position = code_;
+        run_from(*unit_, &code_, position, end);
+        if (stack::pending()) return;
+    }
+    stack::unwind_last_return();
 }
 
 }  // namespace zuv::interpreter::compiled

@@ -88,12 +88,13 @@ inline bool room_for_short_cut() {
 // ---- operators computed in place ----
 
 // Integer and float arithmetic (an integer sum beyond 32 bits becoming a
-// float, as the entry makes it) and integer comparison, the operators of
-// most loops and recursions, are done in the infix loop without a call when
-// both operands are plain numbers and the result is what the entry would
-// give; every other case (another type, a comparison with a float) runs the
-// entry as before, so its errors keep their where.
-enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE };
+// float, as the entry makes it), integer remainder and integer comparison,
+// the operators of most loops and recursions, are done in the infix loop
+// without a call when both operands are plain numbers and the result is
+// what the entry would give; every other case (another type, a comparison
+// with a float, a remainder by 0 or -1) runs the entry as before, so its
+// errors keep their where.
+enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE, FAST_REM };
 
 inline FastOp fast_op_of(const Cell& fn) {
     if (type_of(&fn) == TYPE_ACTION) {
@@ -101,6 +102,7 @@ inline FastOp fast_op_of(const Cell& fn) {
             case uint32_t(Act::add): return FAST_ADD;
             case uint32_t(Act::subtract): return FAST_SUB;
             case uint32_t(Act::multiply): return FAST_MUL;
+            case uint32_t(Act::remainder): return FAST_REM;
             default: return FAST_NONE;
         }
     }
@@ -143,6 +145,10 @@ inline bool plain_operand(const Cell* code, int32_t position, int32_t end, Cell*
             case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) goto as_floats; break;
             case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) goto as_floats; break;
             case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) goto as_floats; break;
+            case FAST_REM:
+                if (b == 0 || b == -1) return false;  // the entry raises, or its INT_MIN case
+                r = a % b;
+                break;
             case FAST_EQ: logic::make_at(left, a == b); return true;
             case FAST_NE: logic::make_at(left, a != b); return true;
             case FAST_LT: logic::make_at(left, a < b); return true;

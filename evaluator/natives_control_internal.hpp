@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "evaluator/compiled.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
@@ -63,9 +64,22 @@ public:
     // throw, or a break for a loop further out) is left pending: the stacks
     // belong to its receiver, so the caller returns at once.
     Ended run(const Cell* block) {
+        return run_with([block] { interpreter::eval_block(block, true); });
+    }
+    // The same for a literal block the loop evaluates every round.
+    Ended run(interpreter::compiled::LoopBody& body) {
+        return run_with([&body] { body.eval(); });
+    }
+
+    // Pops the frame; its first cell becomes the native's result.
+    void end() { stack::unwind_last_return(); }
+
+private:
+    template <class Eval>
+    Ended run_with(Eval&& eval) {
         stack::reset();
         try {
-            interpreter::eval_block(block, true);
+            eval();
         } catch (const Throw& t) {
             if ((t.code != THROW_BREAK && t.code != THROW_CONTINUE) || stack::depth() != depth_) throw;
             *interpreter::current_position = position_;  // the evaluations left did not put it back
@@ -78,10 +92,6 @@ public:
         return code == THROW_BREAK ? Ended::broke : Ended::continued;
     }
 
-    // Pops the frame; its first cell becomes the native's result.
-    void end() { stack::unwind_last_return(); }
-
-private:
     Cell position_;  // the interpreter's position when the loop started
     int32_t depth_;
 };

@@ -51,6 +51,21 @@ int32_t enter_series_loop(const Cell& words, const Cell& series) {
     return n;
 }
 
+// The slot a loop stores its word's value in directly, as word::set would:
+// none for an object's word (its change handler must run) or a word
+// without a slot.
+Cell* direct_slot(const Cell* word) {
+    Node context = word->w1;
+    if (!context || int32_t(word->w3) < 0 || _context::kind_of(_context::cell_of(context)) == _context::KIND_OBJECT)
+        return nullptr;
+    return _context::value_slot(context, int32_t(word->w3));
+}
+
+void set_counter(Cell* word, const Cell* value) {
+    if (Cell* slot = direct_slot(word)) *slot = *value;
+    else word::set(word, value);
+}
+
 // One step of foreach and remove-each.
 inline bool step(int32_t n) { return n > 0 ? foreach_next_multi(n) : foreach_next(); }
 
@@ -62,10 +77,8 @@ inline bool step(int32_t n) { return n > 0 ? foreach_next_multi(n) : foreach_nex
 inline bool block_step() {
     Cell* series = stack::arguments - 2;
     const Cell* word = stack::arguments - 1;
-    if (!interpreter::lean_q || type_of(series) != TYPE_BLOCK || word->w1 == 0) return foreach_next();
-    Node context = word->w1;
-    if (_context::kind_of(_context::cell_of(context)) == _context::KIND_OBJECT) return foreach_next();
-    Cell* slot = _context::value_slot(context, int32_t(word->w3));
+    if (!interpreter::lean_q || type_of(series) != TYPE_BLOCK) return foreach_next();
+    Cell* slot = direct_slot(word);
     if (!slot) return foreach_next();
     SeriesBuffer* s = memory::buffer_of(series->w2);
     int32_t i = int32_t(series->w1);
@@ -82,8 +95,8 @@ void while_star(bool check, const int32_t*) {
         expect(0, 0, block_q);
         expect(1, 1, block_q);
     }
-    const Cell* condition = stack::arguments;
-    const Cell* body = stack::arguments + 1;
+    interpreter::compiled::LoopBody condition(stack::arguments);
+    interpreter::compiled::LoopBody body(stack::arguments + 1);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run(condition);
@@ -100,7 +113,7 @@ void while_star(bool check, const int32_t*) {
 
 void until_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    const Cell* body = stack::arguments;
+    interpreter::compiled::LoopBody body(stack::arguments);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run(body);
@@ -122,7 +135,7 @@ void loop_star(bool check, const int32_t*) {
         none::make_at(stack::arguments);
         return;
     }
-    const Cell* body = stack::arguments + 1;
+    interpreter::compiled::LoopBody body(stack::arguments + 1);
     LoopFrame loop;
     for (int32_t i = 0; i < count; i++) {
         Ended ended = loop.run(body);
@@ -146,13 +159,13 @@ void repeat_star(bool check, const int32_t*) {
         return;
     }
     Cell* word = stack::arguments;
-    const Cell* body = stack::arguments + 2;
+    interpreter::compiled::LoopBody body(stack::arguments + 2);
     LoopFrame loop;
     // The count lives here, not in the word: the body may set the word freely.
     for (int32_t i = 1; i <= count; i++) {
         integer::make_at(counter, i);
         Cell value = *counter;
-        word::set(word, &value);
+        set_counter(word, &value);
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -162,7 +175,7 @@ void repeat_star(bool check, const int32_t*) {
 
 void forever_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    const Cell* body = stack::arguments;
+    interpreter::compiled::LoopBody body(stack::arguments);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run(body);
@@ -178,8 +191,9 @@ void foreach_star(bool check, const int32_t*) {
         expect(1, 1, series_or_map_q);
         expect(2, 2, block_q);
     }
-    const Cell* body = stack::arguments + 2;
+    const Cell* body_cell = stack::arguments + 2;
     int32_t n = enter_series_loop(stack::arguments[0], stack::arguments[1]);
+    interpreter::compiled::LoopBody body(body_cell);
     LoopFrame loop;
     unset::make_at(stack::arguments);
     while (n > 0 ? foreach_next_multi(n) : block_step()) {
