@@ -74,23 +74,6 @@ inline void store(const Cell& set_word, const Cell& v) {
         _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
 }
 
-// Stores v through the set-word as set_in does, when no change handler can
-// run; false, nothing done, else.
-[[gnu::always_inline]] inline bool store_plain(const Cell& set_word, const Cell& v) {
-    const Cell* context = _context::cell_of(set_word.w1);
-    Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
-    if (!slot) return false;
-    if (_context::kind_of(context) == _context::KIND_OBJECT) {
-        const Cell* owner = context + 1;
-        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
-        *slot = v;
-        _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
-    } else {
-        *slot = v;
-    }
-    return true;
-}
-
 // The value and operators of a simple expression computed, its set-words
 // or set-path stored, the value placed in the result slot: the whole of it
 // when no operator's word follows it (more is false). Its cells are the

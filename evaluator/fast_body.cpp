@@ -18,6 +18,7 @@
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/process.hpp"
 #include "runtime/words.hpp"
 
@@ -36,7 +37,7 @@ constexpr uint32_t NATIVE_EITHER = 3;
 constexpr int32_t MAX_CELLS = 256;   // larger bodies are walked
 constexpr int32_t MAX_NESTING = 16;  // nested expressions and blocks
 
-enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
+enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_SET, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
 
 struct Expr;
 struct Block;
@@ -88,6 +89,7 @@ struct Expr {
     int32_t first_arg = 0, args = 0;
     int32_t first_op = 0, ops = 0;
     int32_t branch[2] = {-1, -1};  // inlined blocks: a paren's, if's or unless', either's two
+    int32_t value = -1;       // a set-word's value: the expression after it
     int32_t checks = 0, checks_end = 0;  // the cells read after its call, in Unit::ranges
     // The same by address, linked when the unit is made (its vectors never
     // change after): what running it reads, without index arithmetic.
@@ -102,6 +104,7 @@ struct Expr {
     const Oper* op_at = nullptr;
     const Arg* arg_at = nullptr;
     const Block* branch_at[2] = {nullptr, nullptr};
+    const Expr* value_at = nullptr;
 };
 
 struct Block {
@@ -243,15 +246,6 @@ void release(Node node) {
     units.erase(it);
 }
 
-// A value the walker places as it is when a word gives it.
-inline bool placed_q(uint32_t type) {
-    switch (type) {
-        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return false;
-        default: return true;
-    }
-}
-
 const Cell* bound_value(const Cell& word) {
     if (type_of(&word) != TYPE_WORD || word.w1 == 0) return nullptr;
     return _context::value_slot(word.w1, int32_t(word.w3));
@@ -371,6 +365,21 @@ private:
         if (constant_q(type_of(&c))) {
             e.kind = K_CONST;
             e.cell = c;
+        } else if (type_of(&c) == TYPE_SET_WORD && !prefix && c.w1 != 0 &&
+                   _context::value_slot(c.w1, int32_t(c.w3)) &&
+                   (c.w1 == u_.context ||
+                    _context::kind_of(_context::cell_of(c.w1)) == _context::KIND_OBJECT)) {
+            // A set-word of a local or of an object's field: its value is
+            // the whole expression after it, operators included.
+            e.kind = K_SET;
+            e.cell = c;
+            e.value = expression(b, i, false, depth + 1);
+            if (e.value < 0) return -1;
+            e.next = u_.exprs[size_t(e.value)].next;
+            e.first_op = int32_t(u_.ops.size());
+            e.first_arg = int32_t(u_.args.size());
+            u_.exprs.push_back(e);
+            return int32_t(u_.exprs.size()) - 1;
         } else if (type_of(&c) == TYPE_PAREN) {
             e.kind = K_PAREN;
             e.branch[0] = block(c, depth + 1, b, p);
@@ -501,7 +510,7 @@ private:
 
     bool may_call(int32_t index) const {
         const Expr& e = u_.exprs[size_t(index)];
-        if (e.kind >= K_PAREN) return true;
+        if (e.kind >= K_SET) return true;  // a set-word may run a change handler
         for (int32_t k = 0; k < e.ops; k++)
             if (!u_.ops[size_t(e.first_op + k)].plain) return true;
         return false;
@@ -529,6 +538,8 @@ void link(Unit* u) {
                                                        stack::FRAME_INTERPRETED);
         e.arg_at = u->args.data() + e.first_arg;
         for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
+        if (e.value >= 0) e.value_at = &u->exprs[size_t(e.value)];
+        if (e.kind == K_SET) e.frame = stack::frame_header(&e.cell, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
         if (e.kind >= K_IF) {
             e.quick = e.arg_at[0].x->simple;
             for (int32_t k = 1; k < e.args; k++)
@@ -792,6 +803,7 @@ private:
                 place(&v, sub);
                 break;
             }
+            case K_SET: return set_word(e, sub);
             case K_PAREN:
                 stack::push_known_frame(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
                 block(*e.branch_at[0]);
@@ -828,6 +840,49 @@ private:
             const Block& b = u_.blocks[size_t(e.block)];
             if (operator_q(u_.cells[size_t(b.snap + e.next - b.head)])) return after(e, sub, first_cell, p);
         }
+        return p;
+    }
+
+    // A set-word as eval_set_word takes it: its value evaluated under a
+    // frame named by it, stored in place where no change handler runs.
+    // A store that may break a guard (the word named a callable or an
+    // operator, or becomes an operator) moves the epoch on, so that every
+    // guard is looked at again before it is trusted.
+    int32_t set_word(const Expr& e, bool sub) {
+        const Expr& x = *e.value_at;
+        if (x.simple && !walking_) {
+            // A value computed in place raises no error and runs no code:
+            // stored where no change handler runs, it needs no frame.
+            Cell* out = stack::top;
+            if (simple(x, out)) {
+                if (store_plain(e.cell, *out, true)) {
+                    if (!sub) stack::set_last(out);
+                    else stack::push_kept();
+                    return x.next;
+                }
+            }
+        }
+        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_native's frame
+        Cell* word = stack::push(&e.cell);
+        int32_t p;
+        if (x.simple && !walking_ && simple(x, stack::top)) {
+            stack::push_kept();
+            p = x.next;
+        } else {
+            p = eval(x, true);
+            if (stack::pending()) return p;
+        }
+        Cell* value = word + 1;
+        if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", word);
+        const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
+        if (!slot || !placed_q(type_of(slot)) || type_of(value) == TYPE_OP) bump();
+        if (!store_plain(e.cell, *value)) {
+            bump();  // a change handler runs
+            word::set(word, value);
+        }
+        stack::set_last(word + 1);
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
         return p;
     }
 

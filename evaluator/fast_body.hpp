@@ -15,7 +15,8 @@
 // (and no collection may have run since) or the walker evaluates that
 // expression. A body holding anything else is walked whole.
 //
-// Decoded code itself changes no series and no word: while only decoded
+// Decoded code itself changes no series, and no word but by set-words that
+// move the epoch on when a guard may name the word: while only decoded
 // code runs, what was found unchanged stays so. The epoch below counts the
 // times other code may have run (a native, the walker, a return to a caller
 // that is not decoded); cells and guards found as decoded at one epoch are

@@ -85,6 +85,36 @@ inline bool room_for_short_cut() {
            stack::top + 64 < stack::end;
 }
 
+// ---- set-words stored in place ----
+
+// A value the walker places as it is when a word gives it.
+inline bool placed_q(uint32_t type) {
+    switch (type) {
+        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+            return false;
+        default: return true;
+    }
+}
+
+// Stores v through the set-word as set_in does, when no change handler can
+// run; false, nothing done, else. over_placed: also false when the word's
+// value is not one placed as it is (a callable or an operator, which code
+// decoded on the word's earlier value may rely on).
+[[gnu::always_inline]] inline bool store_plain(const Cell& set_word, const Cell& v, bool over_placed = false) {
+    const Cell* context = _context::cell_of(set_word.w1);
+    Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
+    if (!slot || (over_placed && !placed_q(type_of(slot)))) return false;
+    if (_context::kind_of(context) == _context::KIND_OBJECT) {
+        const Cell* owner = context + 1;
+        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
+        *slot = v;
+        _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
+    } else {
+        *slot = v;
+    }
+    return true;
+}
+
 // ---- operators computed in place ----
 
 // Integer and float arithmetic (an integer sum beyond 32 bits becoming a
