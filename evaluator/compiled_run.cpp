@@ -46,12 +46,9 @@ const std::array<int32_t, natives::MAX_REFINEMENTS> no_refinements = [] {
         *out = c;
         return true;
     }
-    if (!slot) return false;
-    switch (type_of(slot)) {
-        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return false;
-        default: *out = *slot; return true;
-    }
+    if (!slot || !placed_q(type_of(slot))) return false;
+    *out = *slot;
+    return true;
 }
 
 // The slot a set-word stores into without a change handler, or null.
