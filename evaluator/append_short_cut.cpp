@@ -84,11 +84,7 @@ int32_t append_short_cut(const Cell& fn, const Cell* code, int32_t position, int
     Cell* arguments = stack::push(&series);
     stack::push(&value);
     append_direct(arguments, arguments + 1);
-    if (sub) stack::unwind_last();
-    else stack::unwind_last_return();
-    // The copy of the callable is replaced by the result.
-    copy_cell(copy + 1, copy);
-    stack::top = copy + 1;
+    end_call(copy, sub);
     return position + 2;
 }
 

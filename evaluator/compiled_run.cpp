@@ -416,10 +416,7 @@ private:
             run_builtin_entry(fn);
         }
         if (stack::pending()) return position;
-        if (sub) stack::unwind_last();
-        else stack::unwind_last_return();
-        copy_cell(kept + 1, kept);  // the copy of the callable is replaced by the result
-        stack::top = kept + 1;
+        end_call(kept, sub);
         return position;
     }
 

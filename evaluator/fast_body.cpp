@@ -1001,10 +1001,7 @@ private:
             branch(e);
         }
         if (stack::pending()) return p;
-        if (sub) stack::unwind_last();
-        else stack::unwind_last_return();
-        copy_cell(kept + 1, kept);  // the copy of the callable is replaced by the result
-        stack::top = kept + 1;
+        end_call(kept, sub);
         if (e.kind == K_CALL || e.kind == K_FUNCTION || !inline_branch) still(e.checks, e.checks_end);
         return p;
     }

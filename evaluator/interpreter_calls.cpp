@@ -430,13 +430,9 @@ int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code
         default: fire(ErrorCategory::internal, "not-done");
     }
     if (stack::pending()) return position;
-    if (sub) stack::unwind_last();
+    if (copy) end_call(copy, sub);
+    else if (sub) stack::unwind_last();
     else stack::unwind_last_return();
-    if (copy) {
-        // The copy of the callable is replaced by the result.
-        copy_cell(copy + 1, copy);
-        stack::top = copy + 1;
-    }
     return position;
 }
 
@@ -503,11 +499,7 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
     }
     run_entry(c.fn, r);
     if (stack::pending()) return position;
-    if (sub) stack::unwind_last();
-    else stack::unwind_last_return();
-    // The copy of the callable is replaced by the result.
-    copy_cell(copy + 1, copy);
-    stack::top = copy + 1;
+    end_call(copy, sub);
     return position;
 }
 
@@ -589,10 +581,7 @@ int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, 
     push_locals(local_count);
     exec_function(&fn, context, &name, 0);
     if (stack::pending()) return position;
-    if (sub) stack::unwind_last();
-    else stack::unwind_last_return();
-    copy_cell(copy + 1, copy);
-    stack::top = copy + 1;
+    end_call(copy, sub);
     return position;
 }
 

@@ -234,6 +234,16 @@ void push_function_rest(Node cache, int32_t from);
 // The context a function named by the word runs in (no object).
 Node call_context(const Cell& fn, const Cell& name);
 
+// The end of a call whose callable was copied below its frame: the frame
+// unwound (the result kept on the stack for a sub-expression, else copied
+// into the caller's result slot) and the copy replaced by the result.
+[[gnu::always_inline]] inline void end_call(Cell* copy, bool sub) {
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    copy_cell(copy + 1, copy);
+    stack::top = copy + 1;
+}
+
 // ---- function calls ----
 
 // Puts back, however the call ends, the values word of a function context
