@@ -41,6 +41,11 @@ enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_SET, K_PAREN, K_CALL, K_FUNC
 
 struct Expr;
 struct Block;
+struct Unit;
+
+// Moves on whenever a unit is dropped: a unit linked from a call at the
+// same count is still there.
+uint64_t generation = 0;
 
 // An operator after a value: computed in place (fast) when its right
 // operand is plain, else called with its decoded right operand.
@@ -105,6 +110,10 @@ struct Expr {
     const Arg* arg_at = nullptr;
     const Block* branch_at[2] = {nullptr, nullptr};
     const Expr* value_at = nullptr;
+    // The unit a direct call last entered its callee's body by, valid while
+    // the generation stays the same (no unit was dropped since).
+    mutable Unit* linked = nullptr;
+    mutable uint64_t link_generation = 0;
 };
 
 struct Block {
@@ -216,6 +225,7 @@ std::vector<Unit*>& orphans = *new std::vector<Unit*>;
 
 void drop(Unit* unit) {
     if (!unit || unit == SEEN) return;
+    generation++;
     for (Recent& r : recent)
         if (r.unit == unit) r = Recent{0, nullptr};
     if (unit->busy) {
@@ -581,7 +591,13 @@ private:
 // current, the argument cells from stack::arguments); false, having done
 // nothing, when the walker must run it. from_decoded: the caller is decoded
 // code and nothing else ran since it last looked at its cells.
-bool run_unit(const Cell* function, const Cell& code, bool from_decoded);
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller = nullptr);
+
+// Runs the body from the unit a decoded call linked, when nothing since its
+// last entry at this epoch can have changed what run_unit would find: the
+// unit still there (no unit dropped), its cells and guards found whole at
+// this epoch (so no collection ran either), room on every stack.
+bool run_linked(const Expr& e);
 
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
@@ -1020,17 +1036,16 @@ private:
         CallState state(fn.w1, stack::values_word_of(stack::arguments));
         stack::Frame* frame = stack::frames_top - 1;
         frame->header |= stack::FRAME_BODY;
-        Cell position = *current_position;
         try {
-            if (!run_unit(&fn, body, true)) {
+            if (!run_linked(e) && !run_unit(&fn, body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&body, true);
             }
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
-            // stacks are already unrolled to this call.
+            // stacks are already unrolled to this call, and the position
+            // put back by the body's own run.
             if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
-            *current_position = position;
         }
         if (uint32_t pending = stack::pending()) {
             // Anything but this call's own return or exit is for a receiver
@@ -1127,7 +1142,19 @@ inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
     stack::unwind_last_return();
 }
 
-bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
+bool run_linked(const Expr& e) {
+    Unit* unit = e.linked;
+    if (!unit || e.link_generation != generation || unit->verified != epoch || unit->guarded != epoch ||
+        runtime::interrupt_pending || !room_for_short_cut()) [[unlikely]]
+        return false;
+    Busy busy(unit);
+    Runner runner(*unit, stack::arguments);
+    runner.take_verified();
+    run_top(runner, *unit, e.body);
+    return true;
+}
+
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
     Node node = code.w2;
     const Recent& cached = recent[node % RECENT_SLOTS];
@@ -1147,6 +1174,10 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
         return false;
     }
     if (unit->guarded != epoch) runner.check_guards();
+    if (caller) {
+        caller->linked = unit;
+        caller->link_generation = generation;
+    }
     if (from_decoded) {
         // The copy of the function below its frame keeps the body alive.
         run_top(runner, *unit, code);
