@@ -110,6 +110,7 @@ struct Expr {
     const Arg* arg_at = nullptr;
     const Block* branch_at[2] = {nullptr, nullptr};
     const Expr* value_at = nullptr;
+    bool simple_args = false;  // a function whose arguments are all simple expressions
     // The unit a direct call last entered its callee's body by, valid while
     // the generation stays the same (no unit was dropped since).
     mutable Unit* linked = nullptr;
@@ -550,6 +551,10 @@ void link(Unit* u) {
         for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
         if (e.value >= 0) e.value_at = &u->exprs[size_t(e.value)];
         if (e.kind == K_SET) e.frame = stack::frame_header(&e.cell, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
+        if (e.kind == K_FUNCTION) {
+            e.simple_args = true;
+            for (int32_t k = 0; k < e.args; k++) e.simple_args &= e.arg_at[k].x && e.arg_at[k].x->simple;
+        }
         if (e.kind >= K_IF) {
             e.quick = e.arg_at[0].x->simple;
             for (int32_t k = 1; k < e.args; k++)
@@ -938,35 +943,71 @@ private:
     // A call with fixed arguments, as run_builtin or run_function makes it;
     // if, unless and either with their blocks where they were decoded run
     // the chosen block in place. Answers the position after the arguments.
-    [[gnu::noinline]] int32_t call(const Expr& e, bool sub) {
+    [[gnu::always_inline]] inline int32_t call(const Expr& e, bool sub) {
+        if (e.simple_args) return call_function(e, sub);
+        if (e.quick) return call_branch(e, sub);
+        return call_general(e, sub);
+    }
+
+    // A function whose arguments are all simple expressions.
+    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) {
+        // begin_function_call's steps; the context is wanted only by
+        // compiled functions, which exec_function runs.
+        Cell* kept = stack::push(&e.callee);  // the copy of the callable, below the frame while the call runs
+        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_func's frame
+        int32_t p = e.start + 1;
+        for (int32_t k = 0; k < e.args; k++) {
+            const Arg& a = e.arg_at[k];
+            if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
+                return call_from(e, sub, kept, k, p);
+            stack::push_kept();
+            p = a.x->next;
+            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+                check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
+        }
+        if (e.more) push_function_rest(e.cache, e.rest);
+        enter(e);
+        if (stack::pending()) return p;
+        end_call(kept, sub);
+        still(e.checks, e.checks_end);
+        return p;
+    }
+
+    // if, unless or either with a simple condition and no word after its
+    // blocks: the blocks, which the native takes, pushed as they are.
+    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) {
+        Cell* kept = stack::push(&e.callee);
+        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_native's frame
+        const Arg& a = e.arg_at[0];
+        if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
+            return call_from(e, sub, kept, 0, e.start + 1);
+        stack::push_kept();
+        if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
+        stack::push(&e.branch_at[0]->code);
+        if (e.args == 3) stack::push(&e.branch_at[1]->code);
+        int32_t p = a.x->next + e.args - 1;
+        branch(e);
+        if (stack::pending()) return p;
+        end_call(kept, sub);
+        return p;
+    }
+
+    [[gnu::noinline]] int32_t call_general(const Expr& e, bool sub) {
+        Cell* kept = stack::push(&e.callee);
+        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
+        return call_from(e, sub, kept, 0, e.start + 1);
+    }
+
+    // The call from argument k on (at position p), its frame pushed above
+    // kept, the copy of the callable.
+    [[gnu::noinline]] int32_t call_from(const Expr& e, bool sub, Cell* kept, int32_t k, int32_t p) {
         // The unit's own cells: it stays while it runs.
         const Cell& fn = e.callee;
         const Cell& name = e.cell;
-        Cell* kept;  // the copy of the callable, below the frame while the call runs
-        if (e.kind == K_FUNCTION) {
-            // begin_function_call's steps; the context is wanted only by
-            // compiled functions, which exec_function runs.
-            kept = stack::push(&fn);
-            stack::push_known_frame(e.frame, name.w1);  // mark_eval_func's frame
-        } else {
-            kept = stack::push(&fn);
-            stack::push_known_frame(e.frame, name.w1);  // mark_eval_native's frame
-        }
         const Block& b = u_.blocks[size_t(e.block)];
-        int32_t p = e.start + 1;
         bool decoded = true;  // every argument so far where it was decoded
         bool inline_branch = true;
-        int32_t k = 0;
-        if (e.quick && !walking_ && simple(*e.arg_at[0].x, stack::top)) {
-            // A condition computed in place and the literal blocks, which the
-            // native takes, with no word after them.
-            stack::push_kept();
-            const Arg& a = e.arg_at[0];
-            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
-                check_builtin_argument(fn, name, e.cache, a.entry);
-            for (k = 1; k < e.args; k++) stack::push(&e.branch_at[k - 1]->code);
-            p = a.x->next + e.args - 1;
-        }
         // Arguments computed in place and literal blocks, while they last.
         for (; k < e.args && !walking_; k++) {
             const Arg& a = e.arg_at[k];
