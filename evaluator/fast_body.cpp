@@ -789,6 +789,11 @@ private:
     // out is the stack top, written in place: a value made by parts and
     // then copied whole would be read back before its parts are stored.
     [[gnu::always_inline]] inline bool simple(const Expr& e, Cell* out) {
+        if (e.kind == K_LOCAL && e.ops == 0) {
+            // A local alone, the value of most leaves of a recursion.
+            *out = locals_[e.cell.w3];
+            return placed_q(type_of(out));
+        }
         if (e.kind == K_LOCAL && e.ops == 1) {
             // A local and a constant, the shape of most conditions and
             // steps of a recursion: numbers need no type check of their own.
@@ -812,6 +817,15 @@ private:
         return true;
     }
 
+    // The value of a paren, under the frame the walker pushes.
+    [[gnu::always_inline]] inline void paren(const Expr& e, bool sub) {
+        stack::push_known_frame(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
+        block(*e.branch_at[0]);
+        if (stack::pending()) return;
+        if (sub) stack::unwind_last();
+        else stack::unwind_last_return();
+    }
+
     // The expression as eval_expression(code, start, end, prefix, sub)
     // evaluates it; answers the position after it.
     int32_t eval(const Expr& e, bool sub) {
@@ -826,11 +840,8 @@ private:
             }
             case K_SET: return set_word(e, sub);
             case K_PAREN:
-                stack::push_known_frame(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
-                block(*e.branch_at[0]);
+                paren(e, sub);
                 if (stack::pending()) return p;
-                if (sub) stack::unwind_last();
-                else stack::unwind_last_return();
                 break;
             case K_IF: case K_UNLESS: case K_EITHER: case K_CALL: case K_FUNCTION:
                 if (!callee_q(e)) return walk(e, sub);
@@ -925,7 +936,15 @@ private:
         stack::push_kept();
         if (!typeset_has_q(&o.left_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.left_entry);
-        int32_t p = eval(r, true);
+        // A paren as the right operand (a prefix expression, nothing after
+        // it) is all eval would run.
+        int32_t p;
+        if (r.kind == K_PAREN) {
+            paren(r, true);
+            p = r.start + 1;
+        } else {
+            p = eval(r, true);
+        }
         if (stack::pending()) return p;
         if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
@@ -1066,7 +1085,7 @@ private:
     // What exec_function and exec_body do for a function whose body is a
     // block, untraced: the body run with the argument cells as its
     // context's values, its frame the target of return and exit.
-    void enter(const Expr& e) {
+    [[gnu::always_inline]] inline void enter(const Expr& e) {
         const Cell& fn = e.callee;
         if (tracing_q || !e.direct) [[unlikely]] {
             Entering entering_body;
