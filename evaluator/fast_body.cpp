@@ -43,6 +43,19 @@ struct Expr;
 struct Block;
 struct Unit;
 
+__extension__ typedef unsigned __int128 Bits128;
+
+// A typeset as one bit per type id, tested without reading its bytes.
+struct TypeMask {
+    Bits128 bits = 0;
+    void set(const Cell& typeset) {
+        bits = 0;
+        for (uint32_t t = 0; t < 96; t++)
+            if (typeset_has_q(&typeset, t)) bits |= Bits128(1) << t;
+    }
+    bool has(uint32_t type) const { return type < 128 && ((bits >> type) & 1) != 0; }
+};
+
 // Moves on whenever a unit is dropped: a unit linked from a call at the
 // same count is still there.
 uint64_t generation = 0;
@@ -61,6 +74,8 @@ struct Oper {
     Node cache;
     int32_t left_entry, right_entry;
     Cell left_types, right_types;
+    Cell fn{};                 // the native or action it wraps
+    TypeMask left_mask, right_mask;  // the types, as bits by type id
     const Expr* rx = nullptr;  // the right operand's expression, linked when the unit is made
     uint32_t frame = 0;        // the header word of its call frame
     bool right_const = false;  // that expression is a constant alone: rcell
@@ -539,6 +554,9 @@ void link(Unit* u) {
         o.right_const = o.rx->kind == K_CONST && o.rx->ops == 0;
         o.rcell = o.rx->cell;
         o.frame = stack::frame_header(&o.word, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
+        o.fn = op::unwrap(&o.op);
+        o.left_mask.set(o.left_types);
+        o.right_mask.set(o.right_types);
     }
     for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
     for (Expr& e : u->exprs) {
@@ -668,11 +686,12 @@ public:
 
     // The same for a block the data stack keeps alive while it runs.
     void run_held(const Block& b) {
-        Cell code = b.code;
-        Cell saved = *current_position;
+        // Kept whole, as one 16-byte value, across the run.
+        Bits128 saved;
+        std::memcpy(&saved, current_position, sizeof saved);
         stack::push_known_frame(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        run_block(b, code);
-        *current_position = saved;
+        run_block(b, b.code);
+        std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
         stack::unwind_last_return();
     }
@@ -929,12 +948,13 @@ private:
     // An operator whose right operand is not plain, as the walker calls it;
     // answers the position after the right operand.
     int32_t infix_call(const Oper& o, const Expr& r, bool sub, Cell* first_cell) {
-        Cell fn = op::unwrap(&o.op);
+        // Only natives and actions are called so: values with no node, that
+        // need no hold to stay alive.
+        const Cell& fn = o.fn;
         stack::top = first_cell;  // the value just made is the operator's first argument
-        Hold hold(fn);
         stack::push_known_frame(o.frame, o.word.w1);  // mark_eval_native's frame
         stack::push_kept();
-        if (!typeset_has_q(&o.left_types, type_of(stack::top - 1)))
+        if (!o.left_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.left_entry);
         // A paren as the right operand (a prefix expression, nothing after
         // it) is all eval would run.
@@ -946,7 +966,7 @@ private:
             p = eval(r, true);
         }
         if (stack::pending()) return p;
-        if (!typeset_has_q(&o.right_types, type_of(stack::top - 1)))
+        if (!o.right_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
         if (o.fast == FAST_NONE || stack::top - stack::arguments != 2 ||
             !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1)) {
