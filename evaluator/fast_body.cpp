@@ -141,6 +141,7 @@ struct Block {
     int32_t at = 0;
     std::vector<int32_t> exprs;
     std::vector<const Expr*> list;  // exprs by address, linked when the unit is made
+    bool lone = false;  // one call, no operator or word after it
 };
 
 // Cells still to be read after a call: [from, to) of a block, compared
@@ -559,6 +560,8 @@ void link(Unit* u) {
         o.right_mask.set(o.right_types);
     }
     for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
+    for (Block& b : u->blocks)
+        b.lone = b.list.size() == 1 && b.list[0]->kind >= K_CALL && b.list[0]->ops == 0 && !b.list[0]->word_after;
     for (Expr& e : u->exprs) {
         e.op_at = u->ops.data() + e.first_op;
         e.lone_call = e.kind >= K_CALL && e.ops == 0 && !e.word_after;
@@ -696,7 +699,43 @@ public:
         stack::unwind_last_return();
     }
 
-    void run_block(const Block& b, const Cell& code) {
+    [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
+        if (b.lone) run_lone(b, code);
+        else run_any(b, code);
+    }
+
+    // A block of one call with nothing after it, the shape of most branches
+    // and parens, as run_any runs it.
+    [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
+        const Expr& e = *b.list[0];
+        if (walking_ | runtime::interrupt_pending | tracing_q) [[unlikely]] {
+            *current_position = code;
+            walk_rest(code, b.end, b.head);
+            return;
+        }
+        Cell at = code;
+        at.w1 = uint32_t(b.head);
+        *current_position = at;
+        int32_t position;
+        if (!callee_q(e)) [[unlikely]] {
+            position = walk(e, false);
+        } else {
+            Cell* first_cell = stack::top;
+            position = call(e, false);
+            if (!stack::pending() && (position != e.next || walking_)) [[unlikely]]
+                position = after(e, false, first_cell, position);
+        }
+        if (stack::pending()) return;
+        if (position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end))) [[unlikely]]
+            lone_rest(code, b.end, position);
+    }
+
+    [[gnu::noinline, gnu::cold]] void lone_rest(const Cell& code, int32_t end, int32_t position) {
+        stack::reset();  // only the last expression's value survives
+        walk_rest(code, end, position);
+    }
+
+    [[gnu::noinline]] void run_any(const Block& b, const Cell& code) {
         size_t n = b.list.size();
         if (n == 0) {
             unset::make_at(stack::arguments);
