@@ -1112,7 +1112,7 @@ private:
                 placed = a.placed;
             } else if (ae && decoded && p == ae->start && !walking_) {
                 p = eval(*ae, true);
-            } else if (!ae && decoded && !walking_ && !operator_q(a.after)) {
+            } else if (!ae && decoded && p == e.branch_at[k - 1]->at && !walking_ && !operator_q(a.after)) {
                 stack::push(&e.branch_at[k - 1]->code);  // a literal branch block
                 p++;
             } else {
