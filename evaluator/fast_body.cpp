@@ -47,13 +47,17 @@ __extension__ typedef unsigned __int128 Bits128;
 
 // A typeset as one bit per type id, tested without reading its bytes.
 struct TypeMask {
-    Bits128 bits = 0;
+    uint64_t low = 0, high = 0;  // types 0-63, 64-127
     void set(const Cell& typeset) {
-        bits = 0;
+        low = high = 0;
         for (uint32_t t = 0; t < 96; t++)
-            if (typeset_has_q(&typeset, t)) bits |= Bits128(1) << t;
+            if (typeset_has_q(&typeset, t)) (t < 64 ? low : high) |= uint64_t(1) << (t & 63);
     }
-    bool has(uint32_t type) const { return type < 128 && ((bits >> type) & 1) != 0; }
+    bool has(uint32_t type) const {
+        if (type < 64) [[likely]]
+            return ((low >> type) & 1) != 0;
+        return type < 128 && ((high >> (type - 64)) & 1) != 0;
+    }
 };
 
 // Moves on whenever a unit is dropped: a unit linked from a call at the
@@ -713,9 +717,8 @@ public:
             walk_rest(code, b.end, b.head);
             return;
         }
-        Cell at = code;
-        at.w1 = uint32_t(b.head);
-        *current_position = at;
+        *current_position = code;
+        current_position->w1 = uint32_t(b.head);
         int32_t position;
         if (!callee_q(e)) [[unlikely]] {
             position = walk(e, false);
