@@ -146,6 +146,7 @@ struct Block {
     std::vector<int32_t> exprs;
     std::vector<const Expr*> list;  // exprs by address, linked when the unit is made
     bool lone = false;  // one call, no operator or word after it
+    bool single = false;  // one expression
 };
 
 // Cells still to be read after a call: [from, to) of a block, compared
@@ -564,8 +565,10 @@ void link(Unit* u) {
         o.right_mask.set(o.right_types);
     }
     for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
-    for (Block& b : u->blocks)
-        b.lone = b.list.size() == 1 && b.list[0]->kind >= K_CALL && b.list[0]->ops == 0 && !b.list[0]->word_after;
+    for (Block& b : u->blocks) {
+        b.single = b.list.size() == 1;
+        b.lone = b.single && b.list[0]->kind >= K_CALL && b.list[0]->ops == 0 && !b.list[0]->word_after;
+    }
     for (Expr& e : u->exprs) {
         e.op_at = u->ops.data() + e.first_op;
         e.lone_call = e.kind >= K_CALL && e.ops == 0 && !e.word_after;
@@ -705,7 +708,27 @@ public:
 
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
         if (b.lone) run_lone(b, code);
+        else if (b.single) run_single(b, code);
         else run_any(b, code);
+    }
+
+    // A block of one expression of another kind, as run_any runs it.
+    [[gnu::noinline]] void run_single(const Block& b, const Cell& code) {
+        const Expr& e = *b.list[0];
+        *current_position = code;
+        if (walking_ | runtime::interrupt_pending | tracing_q) [[unlikely]] {
+            walk_rest(code, b.end, b.head);
+            return;
+        }
+        current_position->w1 = uint32_t(b.head);
+        int32_t position;
+        // The block's result slot is the stack top, where a simple
+        // expression leaves its value.
+        if (e.simple && simple(e, stack::top)) position = e.next;
+        else position = eval(e, false);
+        if (stack::pending()) return;
+        if (position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end))) [[unlikely]]
+            lone_rest(code, b.end, position);
     }
 
     // A block of one call with nothing after it, the shape of most branches
