@@ -639,7 +639,7 @@ inline void place(const Cell* value, bool sub) {
 
 class Runner {
 public:
-    Runner(Unit& u, Cell* locals) : u_(u), locals_(locals), seen_(epoch - 1) {}
+    Runner(Unit& u, Cell* locals) : u_(u), locals_(locals), seen_(epoch - 1), guarded_(u.guarded) {}
 
     // Every cell the unit was made from is there, and the blocks are as
     // long as they were.
@@ -658,6 +658,7 @@ public:
                 return;
         }
         u_.guarded = epoch;
+        guarded_ = epoch;
     }
 
     // The unit was found whole and nothing but decoded code ran since.
@@ -811,6 +812,9 @@ private:
     Cell* locals_;
     bool walking_ = false;
     uint64_t seen_;  // the epoch at the last look at the cells
+    // The unit's guarded epoch as this run last knew it: when a guard was
+    // last seen to hold, all of them held at that epoch.
+    uint64_t guarded_;
 
     // The rest of the block from position, by the walker.
     [[gnu::noinline, gnu::cold]] void walk_rest(const Cell& code, int32_t end, int32_t position) {
@@ -850,7 +854,7 @@ private:
 
     // The operator's word still gives the operator decoded.
     inline bool op_q(const Oper& o) {
-        if (u_.guarded == epoch && o.eager) return true;
+        if (guarded_ == epoch && o.eager) return true;
         const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
         return slot && std::memcmp(slot, &o.op, sizeof(Cell)) == 0;
     }
@@ -858,13 +862,13 @@ private:
     // The word's value is an operator (false for none).
     bool operator_q(const Cell& word) {
         if (type_of(&word) != TYPE_WORD) return false;
-        if (u_.guarded == epoch && !_context::on_stack_q(_context::cell_of(word.w1))) return false;
+        if (guarded_ == epoch && !_context::on_stack_q(_context::cell_of(word.w1))) return false;
         const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
         return slot && type_of(slot) == TYPE_OP;
     }
 
     inline bool callee_q(const Expr& e) {
-        if (u_.guarded == epoch && e.eager) return true;
+        if (guarded_ == epoch && e.eager) return true;
         const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
     }
