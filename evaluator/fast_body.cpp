@@ -629,7 +629,7 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
 // Runs the body from the unit a decoded call linked, when nothing since its
 // last entry at this epoch can have changed what run_unit would find: the
 // unit still there (no unit dropped), its cells and guards found whole at
-// this epoch (so no collection ran either), room on every stack.
+// this epoch, no collection since it was made, room on every stack.
 bool run_linked(const Expr& e);
 
 inline void place(const Cell* value, bool sub) {
@@ -1294,7 +1294,7 @@ inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
 bool run_linked(const Expr& e) {
     Unit* unit = e.linked;
     if (!unit || e.link_generation != generation || unit->verified != epoch || unit->guarded != epoch ||
-        runtime::interrupt_pending || !room_for_short_cut()) [[unlikely]]
+        unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut()) [[unlikely]]
         return false;
     Busy busy(unit);
     Runner runner(*unit, stack::arguments);
