@@ -5,6 +5,7 @@
 #include "evaluator/append_short_cut.hpp"
 #include "evaluator/compiled.hpp"
 #include "evaluator/compiled_internal.hpp"
+#include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/rt_support.hpp"
@@ -63,10 +64,26 @@ inline Cell* plain_store(const Cell& set_word) {
     return slot;
 }
 
+// A store into the slot over a callable, an operator or unset, or of one:
+// decoded bodies may rely on what the word gave (a callee, no operator), so
+// the epoch moves on and they look again.
+[[gnu::always_inline]] inline void mind_store(const Cell* slot, const Cell& v) {
+    if (!placed_q(type_of(slot)) || !placed_q(type_of(&v))) fast::bump();
+}
+
+// store_plain, minding what decoded bodies rely on.
+[[gnu::always_inline]] inline bool store_minded(const Cell& set_word, const Cell& v) {
+    const Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
+    if (slot) mind_store(slot, v);
+    return store_plain(set_word, v);
+}
+
 // Stores v through a set-word plain_store found a slot for, as set_in does
 // without a change handler: an object's word is marked as changed.
 inline void store(const Cell& set_word, const Cell& v) {
-    *plain_store(set_word) = v;
+    Cell* slot = plain_store(set_word);
+    mind_store(slot, v);
+    *slot = v;
     if (_context::kind_of(_context::cell_of(set_word.w1)) == _context::KIND_OBJECT)
         _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
 }
@@ -103,13 +120,14 @@ inline void store(const Cell& set_word, const Cell& v) {
         // the context stands for, when it has one.
         const Cell* owner = _context::own_value(field.w1);
         if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
+        mind_store(slot, v);
         *slot = v;
         _context::get_word_cell(field.w1, int32_t(field.w3))->header |= _context::WORD_CHANGED;
         stack::set_last(&v);
         return e.next;
     }
     if (e.sets == 1) {
-        if (more || !store_plain(resolved[position], v)) return -1;
+        if (more || !store_minded(resolved[position], v)) return -1;
     } else if (e.sets) {
         if (more) return -1;
         for (int32_t i = 0; i < e.sets; i++)
@@ -181,19 +199,21 @@ private:
     const Cell* resolved_;
     int32_t valid_from_ = 0;  // cells found the compiled ones, and unchanged since
     int32_t valid_to_ = 0;
+    uint64_t valid_at_ = 0;   // the epoch when they were found so
 
     const Cell* copy() const { return copy_; }
 
     // The cells [from, to) are the ones compiled, all before the end. A
-    // range found so stays so until code that may change the block runs
-    // (forget() after every such call).
+    // range found so stays so while the epoch stays: only decoded code,
+    // which changes no series, ran since (forget() before every other call).
     bool same(int32_t from, int32_t to) {
-        if (from >= valid_from_ && to <= valid_to_) return true;
+        if (valid_at_ == fast::epoch && from >= valid_from_ && to <= valid_to_) return true;
         SeriesBuffer* s = memory::buffer_of(node_);
         if (to > std::min(end_, memory::used_bytes(s) >> 4)) return false;
         if (std::memcmp(memory::cells_head(s) + from, copy_ + from, size_t(to - from) * sizeof(Cell)) == 0) {
             valid_from_ = from;
             valid_to_ = to;
+            valid_at_ = fast::epoch;
             return true;
         }
         u_.misses++;
@@ -260,8 +280,9 @@ private:
         return eval_infix(code_, next, end_, sub, first_cell);
     }
 
-    // Code ran that may have changed the block.
-    void forget() { valid_to_ = 0; }
+    // Code other than decoded code is about to run: it may change the
+    // block, a function's body or a word a decoded body relies on.
+    void forget() { fast::bump(); }
 
     // An operator's word stands at position, before the end: eval_infix has
     // work to do.
@@ -406,7 +427,9 @@ private:
         }
         if (e.kind != K_CALL) {
             push_function_rest(e.cache, e.rest);
-            forget();
+            // Called as decoded code calls it: the body, when decoded and
+            // found unchanged at this epoch, is not looked at again.
+            fast::Entering entering;
             exec_function(&fn, context, &name, 0);
         } else if (e.entry) {
             forget();
@@ -492,7 +515,7 @@ private:
         if (stack::pending()) return next;
         Cell* value = word + 1;
         if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
-        if (!store_plain(resolved_[position], *value)) {
+        if (!store_minded(resolved_[position], *value)) {
             forget();
             word::set(word, value);
         }
@@ -647,13 +670,22 @@ bool run(const Cell* code, int32_t head, int32_t end) {
         if (position < 0) return true;
     }
     Busy busy(unit);
+    fast::Leaving leaving;  // back to the walker
     run_from(*unit, code, position, end);
     return true;
 }
 
-LoopBody::LoopBody(const Cell* block) : code_(*block), node_(block->w2), head_(std::max(int32_t(block->w1), 0)) {}
+// Between rounds the loop's own code runs: it moves the epoch on itself
+// where it may change what decoded code relies on (its word stores), so
+// the rounds need not. It does so when the loop starts and ends.
+LoopBody::LoopBody(const Cell* block) : code_(*block), node_(block->w2), head_(std::max(int32_t(block->w1), 0)) {
+    fast::bump();
+}
 
-LoopBody::~LoopBody() { release(); }
+LoopBody::~LoopBody() {
+    fast::bump();
+    release();
+}
 
 void LoopBody::release() {
     if (!unit_) return;
@@ -687,6 +719,7 @@ void LoopBody::eval() {
         release();
     int32_t end = tail_of(node_);
     if (!unit_ || !lean_q || tracing_q || runtime::interrupt_pending || head_ >= end) {
+        fast::bump();  // the walker may run it
         eval_block(&code_, true);
         if (!unit_ && misses_ < 8 && !stack::pending()) take();
         return;

@@ -166,34 +166,6 @@ Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
 // reachable until the process has ended.
 std::unordered_map<Node, Unit*>& units = *new std::unordered_map<Node, Unit*>;
 
-// The call frame top at which a decoded call enters a function body, null
-// at any other time: the body then knows that only decoded code ran since
-// its caller last looked at the cells.
-stack::Frame* entering = nullptr;
-
-class Entering {
-public:
-    Entering() { entering = stack::frames_top; }
-    ~Entering() { entering = nullptr; }
-    Entering(const Entering&) = delete;
-    Entering& operator=(const Entering&) = delete;
-};
-
-// Leaving decoded code for a caller that is not: the epoch moves on, on a
-// return as on a throw.
-class Leaving {
-public:
-    explicit Leaving(bool on) : on_(on) {}
-    ~Leaving() {
-        if (on_) bump();
-    }
-    Leaving(const Leaving&) = delete;
-    Leaving& operator=(const Leaving&) = delete;
-
-private:
-    bool on_;
-};
-
 // The units of the bodies run last, by the low bits of their node: found
 // without hashing. Node 0 names no series.
 constexpr uint32_t RECENT_SLOTS = 256;
@@ -1115,6 +1087,7 @@ Unit* prepare(const Cell* function, const Cell& code, const Cell* locals) {
 }  // namespace
 
 uint64_t epoch = 1;
+stack::Frame* entering = nullptr;
 
 namespace {
 

@@ -23,6 +23,7 @@
 // not looked at again within it.
 #pragma once
 
+#include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
 
 namespace zuv::interpreter::fast {
@@ -35,6 +36,39 @@ void init();
 // unchanged while the epoch stays the same.
 extern uint64_t epoch;
 inline void bump() { ++epoch; }
+
+// The call frame top at which a decoded caller (a decoded body or a
+// compiled block) enters a function body, null at any other time: the body
+// then knows that only decoded code ran since its cells and guards were
+// last found unchanged at this epoch, and that the caller keeps its body
+// alive (the copy of the function below its frame) and keeps the epoch's
+// promise once the call returns.
+extern stack::Frame* entering;
+
+// Set around a call made by decoded code (its frame pushed, the arguments
+// in place) into a function whose body may run decoded.
+class Entering {
+public:
+    Entering() { entering = stack::frames_top; }
+    ~Entering() { entering = nullptr; }
+    Entering(const Entering&) = delete;
+    Entering& operator=(const Entering&) = delete;
+};
+
+// Leaving decoded code for a caller that is not: the epoch moves on, on a
+// return as on a throw.
+class Leaving {
+public:
+    explicit Leaving(bool on = true) : on_(on) {}
+    ~Leaving() {
+        if (on_) bump();
+    }
+    Leaving(const Leaving&) = delete;
+    Leaving& operator=(const Leaving&) = delete;
+
+private:
+    bool on_;
+};
 
 // Evaluates the body block of the function (its call frame current, the
 // argument cells from stack::arguments) as eval_block(body, true) does.
