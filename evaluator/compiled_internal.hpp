@@ -61,6 +61,12 @@ struct Expr {
     Node cache = 0;                    // K_CALL: its argument cache
     int32_t rest = 0;                  // K_FUNCTION: the cache entry after its fixed arguments
     natives::Entry entry = nullptr;    // K_CALL: a native's entry, run directly (no short cut of its own)
+    // K_FUNCTION, K_METHOD: the function's body block, when it runs it
+    // untraced (direct: no compiled code, no trace flag), and whether
+    // refinements or locals follow its fixed arguments (more).
+    bool direct = false;
+    bool more = false;
+    Cell body;
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)
@@ -132,6 +138,10 @@ void drop_all();
 // first use). Its slot, or null for any other path; with object and
 // field_word, also the object and the field's word (bound to the object).
 Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr);
+
+// Fills direct, more and body of a call of a function (its callee, cache
+// and rest found).
+void link_function(Expr& e);
 
 // Makes (or makes again) the unit from the block's cells as they stand.
 void build(Unit* unit, Node node, int32_t head);

@@ -392,10 +392,15 @@ private:
         }
         Cell fn = e.callee;
         Cell name = word;
-        Node context = 0;
+        Node context = 0;  // wanted only by compiled functions, which are not direct
         Cell* kept;  // the copy of the callable, below the frame while the call runs
         if (e.kind != K_CALL) {
-            kept = begin_function_call(fn, name, &context, object);
+            if (e.direct) {
+                kept = stack::push(&fn);
+                stack::mark_eval_func(&name);
+            } else {
+                kept = begin_function_call(fn, name, &context, object);
+            }
         } else {
             kept = stack::push(&fn);
             stack::mark_eval_native(&name);
@@ -426,11 +431,17 @@ private:
                 check_builtin_argument(fn, name, e.cache, a[k].entry);
         }
         if (e.kind != K_CALL) {
-            push_function_rest(e.cache, e.rest);
+            if (e.more) push_function_rest(e.cache, e.rest);
             // Called as decoded code calls it: the body, when decoded and
             // found unchanged at this epoch, is not looked at again.
-            fast::Entering entering;
-            exec_function(&fn, context, &name, 0);
+            // The body block as compiled, while no collection ran since
+            // (one may have renumbered its node).
+            if (e.direct && !tracing_q && u_.cycles == collector::series_cycles) {
+                fast::call_body(&fn, &e.body);
+            } else {
+                fast::Entering entering;
+                exec_function(&fn, context, &name, 0);
+            }
         } else if (e.entry) {
             forget();
             e.entry(false, no_refinements.data());

@@ -1133,6 +1133,34 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded) {
 
 }  // namespace
 
+void call_body(const Cell* function, const Cell* body) {
+    Cell fn = *function;
+    Cell code = *body;
+    CallState state(fn.w1, stack::values_word_of(stack::arguments));
+    stack::Frame* frame = stack::frames_top - 1;
+    frame->header |= stack::FRAME_BODY;  // the target of return and exit
+    Cell position = *current_position;
+    try {
+        if (!run_unit(&fn, code, true)) {
+            bump();  // the walker runs
+            eval_block(&code, true);
+        }
+    } catch (const Throw& t) {
+        // return and exit from C++ code that could not pass them on: the
+        // stacks are already unrolled to this call.
+        if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
+        *current_position = position;
+    }
+    if (uint32_t pending = stack::pending()) {
+        // Anything but this call's own return or exit is for a receiver
+        // further out, to which the stacks already belong.
+        if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return;
+        stack::clear_pending();
+        stack::keep();
+    }
+    frame->header &= ~stack::FRAME_BODY;
+}
+
 bool run_body(const Cell* function, const Cell* body) {
     bool from_decoded = entering == stack::frames_top;
     entering = nullptr;

@@ -75,4 +75,10 @@ private:
 // Answers false, having done nothing, when the walker must run it.
 bool run_body(const Cell* function, const Cell* body);
 
+// What exec_function does for a function whose body block runs untraced
+// (no compiled code, no trace flag, no trace on), called by decoded code:
+// its copy below its call frame, the frame current, the argument cells in
+// place. The body runs decoded when it can, else by the walker.
+void call_body(const Cell* function, const Cell* body);
+
 }  // namespace zuv::interpreter::fast
