@@ -200,7 +200,7 @@ private:
 
 }  // namespace
 
-Cell* object_field(const Cell& path, Cell* object, Cell* field_word) {
+Cell* object_field(const Cell& path, Cell* object, Cell* field_word, Cell* head_word) {
     SeriesBuffer* s = memory::buffer_of(path.w2);
     int32_t head = std::max(int32_t(path.w1), 0);
     if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
@@ -214,6 +214,7 @@ Cell* object_field(const Cell& path, Cell* object, Cell* field_word) {
     if (!owner || type_of(owner) != TYPE_OBJECT || owner->w1 != field.w1) return nullptr;
     if (object) *object = *owner;
     if (field_word) *field_word = field;
+    if (head_word) *head_word = first;
     return _context::value_slot(field.w1, int32_t(field.w3));
 }
 

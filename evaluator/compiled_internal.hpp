@@ -67,6 +67,13 @@ struct Expr {
     bool direct = false;
     bool more = false;
     Cell body;
+    // K_METHOD: the path's words as last found to name the callee, and the
+    // epoch then. Within that epoch the path and the field stay as found
+    // (a store over a callable moves the epoch on); the object's word may
+    // still have been given another value.
+    mutable uint64_t method_at = 0;
+    mutable Cell method_head;
+    mutable Cell method_field;
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)
@@ -135,9 +142,10 @@ void drop_all();
 
 // The field a path of two words names: the head word's value is an object
 // and the second word is bound to its context (the walk binds it so at its
-// first use). Its slot, or null for any other path; with object and
-// field_word, also the object and the field's word (bound to the object).
-Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr);
+// first use). Its slot, or null for any other path; with object, field_word
+// and head_word, also the object, the field's word (bound to the object)
+// and the word naming the object.
+Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr, Cell* head_word = nullptr);
 
 // Fills direct, more and body of a call of a function (its callee, cache
 // and rest found).

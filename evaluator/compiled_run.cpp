@@ -350,10 +350,23 @@ private:
     int32_t method(const Expr& e, int32_t p, bool sub) {
         Cell path = copy()[p];
         Cell object;
-        Cell name;  // the field's word, bound to the object
-        const Cell* slot = object_field(path, &object, &name);
-        if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return walk(e.start + e.sets, end_, e.prefix, sub, false);
+        const Cell* owner;
+        if (e.method_at == fast::epoch && u_.cycles == collector::series_cycles &&
+            (owner = _context::value_slot(e.method_head.w1, int32_t(e.method_head.w3))) &&
+            type_of(owner) == TYPE_OBJECT && owner->w1 == e.method_field.w1) {
+            // Found at this epoch: only the object's word needs a look.
+            object = *owner;
+        } else {
+            Cell head;
+            const Cell* slot = object_field(path, &object, &e.method_field, &head);
+            if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles) {
+                e.method_at = 0;
+                return walk(e.start + e.sets, end_, e.prefix, sub, false);
+            }
+            e.method_head = head;
+            e.method_at = fast::epoch;
+        }
+        Cell name = e.method_field;  // the field's word, bound to the object
         Hold hold_path(path);
         Hold hold_object(object);  // its context stays alive while the method runs
         return call_with(e, p, name, &object, sub);
