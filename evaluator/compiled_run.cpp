@@ -71,11 +71,11 @@ inline Cell* plain_store(const Cell& set_word) {
     if (!placed_q(type_of(slot)) || !placed_q(type_of(&v))) fast::bump();
 }
 
-// store_plain, minding what decoded bodies rely on.
+// store_plain of a plain value over a plain value; false, nothing done,
+// for any other store, which the walker's store then makes (with the
+// epoch moved on: decoded bodies may rely on what the word gave).
 [[gnu::always_inline]] inline bool store_minded(const Cell& set_word, const Cell& v) {
-    const Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
-    if (slot) mind_store(slot, v);
-    return store_plain(set_word, v);
+    return placed_q(type_of(&v)) && store_plain(set_word, v, true);
 }
 
 // Stores v through a set-word plain_store found a slot for, as set_in does
