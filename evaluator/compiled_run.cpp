@@ -372,6 +372,26 @@ private:
         return call_with(e, p, name, &object, sub);
     }
 
+    // A function whose body block runs untraced, its arguments computed
+    // (after: the position after them): what run_function does, the body
+    // entered as decoded code enters it. No collection ran since the unit
+    // was made: the body block is the one compiled.
+    int32_t enter(const Expr& e, const Cell& name, const Cell* values, int32_t after, bool sub) {
+        Cell* kept = stack::push(&e.callee);  // below the frame while the call runs
+        stack::mark_eval_func(&name);
+        const Argument* a = u_.arguments.data() + e.first_argument;
+        for (int32_t k = 0; k < e.arguments; k++) {
+            stack::push(&values[k]);
+            if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
+                check_builtin_argument(e.callee, name, e.cache, a[k].entry);
+        }
+        if (e.more) push_function_rest(e.cache, e.rest);
+        fast::call_body(kept, &e.body);
+        if (stack::pending()) return after;
+        end_call(kept, sub);
+        return after;
+    }
+
     int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
         // Arguments computed without frames are read before the call
         // starts: that has no effect, and one that must be evaluated (or an
@@ -386,14 +406,16 @@ private:
         for (int32_t k = 0; k < e.arguments && plain; k++)
             plain = a[k].operand ? operand(copy_[after++], &values[k]) : pure(exprs_[a[k].expr], after, &values[k], &after);
         if (plain && e.arguments && a[e.arguments - 1].operand) plain = !operator_at(after);
-        if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
+        if (e.kind != K_CALL) {
+            if (plain && e.direct && !tracing_q && u_.cycles == collector::series_cycles)
+                return enter(e, word, values, after, sub);
+        } else if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
             // Two plain numbers: the entry's result computed in place,
             // where the call's copy of the callable would stand.
             Cell* result = stack::push(&values[0]);
             if (!sub) stack::set_last(result);
             return after;
-        }
-        if (plain && (e.entry == natives::if_star || e.entry == natives::unless_star) &&
+        } else if (plain && (e.entry == natives::if_star || e.entry == natives::unless_star) &&
             logic::false_q(&values[0]) == (e.entry == natives::if_star) &&
             typeset_has_q(&a[0].typeset, type_of(&values[0])) && typeset_has_q(&a[1].typeset, type_of(&values[1]))) {
             // A branch not taken: none, as the entry gives it, with nothing
