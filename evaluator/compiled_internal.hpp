@@ -74,6 +74,11 @@ struct Expr {
     mutable uint64_t method_at = 0;
     mutable Cell method_head;
     mutable Cell method_field;
+    // K_CALL, K_FUNCTION: the epoch when its word, of a context not on the
+    // stack, was last found to name the callee. A store over a callable
+    // moves the epoch on; a word of a function's context names the cells
+    // of whichever call runs, so it is looked at every time.
+    mutable uint64_t callee_at = 0;
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)

@@ -330,9 +330,12 @@ private:
     int32_t call(const Expr& e, int32_t p, bool sub) {
         if (e.kind == K_METHOD) return method(e, p, sub);
         const Cell& word = copy()[p];
-        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-        if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return walk(e.start + e.sets, end_, e.prefix, sub, false);
+        if (e.callee_at != fast::epoch || u_.cycles != collector::series_cycles) {
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+                return walk(e.start + e.sets, end_, e.prefix, sub, false);
+            if (!_context::on_stack_q(_context::cell_of(word.w1))) e.callee_at = fast::epoch;
+        }
         if (type_of(&e.callee) == TYPE_ACTION && e.callee.w1 == uint32_t(Act::append)) {
             // The walker's own short cut for append, when its arguments are plain.
             int32_t after = append_short_cut(e.callee, code_, p + 1, end_, sub, word);
