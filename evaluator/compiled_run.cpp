@@ -481,7 +481,7 @@ private:
                 exec_function(&fn, context, &name, 0);
             }
         } else if (e.entry) {
-            forget();
+            if (!fast::quiet_q(fn)) forget();
             e.entry(false, no_refinements.data());
         } else {
             forget();

@@ -967,7 +967,7 @@ private:
             enter(e);
         } else if (e.kind == K_CALL || !decoded || walking_) {
             inline_branch = false;
-            bump();
+            if (!quiet_q(fn)) bump();
             run_builtin_entry(fn);
         } else {
             branch(e);

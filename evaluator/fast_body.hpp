@@ -23,6 +23,7 @@
 // not looked at again within it.
 #pragma once
 
+#include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
 
@@ -36,6 +37,17 @@ void init();
 // unchanged while the epoch stays the same.
 extern uint64_t epoch;
 inline void bump() { ++epoch; }
+
+// Natives that only hand a pending exit to its receiver (break, continue,
+// exit, return): they run no code and change no series and no word that
+// decoded code relies on, so decoded code calls them without moving the
+// epoch on.
+inline bool quiet_q(const Cell& fn) {
+    if (type_of(&fn) != TYPE_NATIVE) return false;
+    natives::Entry entry = natives::entry_at(int32_t(fn.w1));
+    return entry == natives::return_star || entry == natives::exit_star || entry == natives::break_star ||
+           entry == natives::continue_star;
+}
 
 // The call frame top at which a decoded caller (a decoded body or a
 // compiled block) enters a function body, null at any other time: the body
