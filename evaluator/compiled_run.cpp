@@ -471,8 +471,8 @@ private:
         if (e.kind != K_CALL) {
             if (e.more) push_function_rest(e.cache, e.rest);
             // Called as decoded code calls it: the body, when decoded and
-            // found unchanged at this epoch, is not looked at again.
-            // The body block as compiled, while no collection ran since
+            // found unchanged at this epoch, is not looked at again. The
+            // body block is the one compiled while no collection ran since
             // (one may have renumbered its node).
             if (e.direct && !tracing_q && u_.cycles == collector::series_cycles) {
                 fast::call_body(&fn, &e.body);

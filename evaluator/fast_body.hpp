@@ -40,8 +40,7 @@ inline void bump() { ++epoch; }
 // Natives that only hand a pending exit to its receiver (break, continue,
 // exit, return): they run no code and change no series and no word that
 // decoded code relies on, so decoded code calls them without moving the
-// epoch on.
-// Their slots are fixed, 77 to 80 (natives.hpp).
+// epoch on. Their slots are fixed, 77 to 80.
 inline bool quiet_q(const Cell& fn) { return type_of(&fn) == TYPE_NATIVE && fn.w1 - 77u <= 3u; }
 
 // The call frame top at which a decoded caller (a decoded body or a

@@ -10,6 +10,7 @@
 // code (return, exit, throw) makes the native return at once: the stacks
 // already belong to the code's receiver.
 #include "evaluator/fast_body.hpp"
+#include "evaluator/interpreter_internal.hpp"
 #include "evaluator/loop_support.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_control_internal.hpp"
@@ -62,20 +63,12 @@ Cell* direct_slot(const Cell* word) {
     return _context::value_slot(context, int32_t(word->w3));
 }
 
-// A value a word gives as it is (no callable, operator or unset).
-inline bool plain_value_q(const Cell* c) {
-    switch (type_of(c)) {
-        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return false;
-        default: return true;
-    }
-}
-
 // Stores into a direct slot between two rounds of a loop body. Decoded code
 // relies on what words named a callable or gave no operator: a store over
 // or of another kind of value moves the epoch on, so that it looks again.
 inline void store_direct(Cell* slot, const Cell& value) {
-    if (!plain_value_q(slot) || !plain_value_q(&value)) interpreter::fast::bump();
+    using interpreter::detail::placed_q;
+    if (!placed_q(type_of(slot)) || !placed_q(type_of(&value))) interpreter::fast::bump();
     *slot = value;
 }
 
