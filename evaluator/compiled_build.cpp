@@ -200,24 +200,6 @@ private:
 
 }  // namespace
 
-Cell* object_field(const Cell& path, Cell* object, Cell* field_word, Cell* head_word) {
-    SeriesBuffer* s = memory::buffer_of(path.w2);
-    int32_t head = std::max(int32_t(path.w1), 0);
-    if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
-    const Cell* c = memory::cells_head(s) + head;
-    const Cell& first = c[0];
-    const Cell& field = c[1];
-    if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
-        int32_t(field.w3) < 0)
-        return nullptr;
-    const Cell* owner = _context::value_slot(first.w1, int32_t(first.w3));
-    if (!owner || type_of(owner) != TYPE_OBJECT || owner->w1 != field.w1) return nullptr;
-    if (object) *object = *owner;
-    if (field_word) *field_word = field;
-    if (head_word) *head_word = first;
-    return _context::value_slot(field.w1, int32_t(field.w3));
-}
-
 void link_function(Expr& e) {
     const Cell* found = function::more_cell(&e.callee, function::MORE_BODY);
     const Cell* code = function::more_cell(&e.callee, function::MORE_CODE);

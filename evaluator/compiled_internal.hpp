@@ -2,11 +2,13 @@
 // a block and the table that keeps units by node id.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "evaluator/natives.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/datatypes/context.hpp"
 #include "runtime/memory.hpp"
 
 namespace zuv::interpreter::compiled::detail {
@@ -150,7 +152,24 @@ void drop_all();
 // first use). Its slot, or null for any other path; with object, field_word
 // and head_word, also the object, the field's word (bound to the object)
 // and the word naming the object.
-Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr, Cell* head_word = nullptr);
+[[gnu::always_inline]] inline Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr,
+                                              Cell* head_word = nullptr) {
+    SeriesBuffer* s = memory::buffer_of(path.w2);
+    int32_t head = std::max(int32_t(path.w1), 0);
+    if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
+    const Cell* c = memory::cells_head(s) + head;
+    const Cell& first = c[0];
+    const Cell& field = c[1];
+    if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
+        int32_t(field.w3) < 0)
+        return nullptr;
+    const Cell* owner = _context::value_slot(first.w1, int32_t(first.w3));
+    if (!owner || type_of(owner) != TYPE_OBJECT || owner->w1 != field.w1) return nullptr;
+    if (object) *object = *owner;
+    if (field_word) *field_word = field;
+    if (head_word) *head_word = first;
+    return _context::value_slot(field.w1, int32_t(field.w3));
+}
 
 // Fills direct, more and body of a call of a function (its callee, cache
 // and rest found).

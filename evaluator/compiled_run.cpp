@@ -120,14 +120,15 @@ inline void store(const Cell& set_word, const Cell& v) {
         // the context stands for, when it has one.
         const Cell* owner = _context::own_value(field.w1);
         if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
-        mind_store(slot, v);
+        if (!placed_q(type_of(slot))) fast::bump();  // v is a plain value
         *slot = v;
         _context::get_word_cell(field.w1, int32_t(field.w3))->header |= _context::WORD_CHANGED;
         stack::set_last(&v);
         return e.next;
     }
     if (e.sets == 1) {
-        if (more || !store_minded(resolved[position], v)) return -1;
+        // v is a plain value: a store over anything else is the walker's.
+        if (more || !store_plain(resolved[position], v, true)) return -1;
     } else if (e.sets) {
         if (more) return -1;
         for (int32_t i = 0; i < e.sets; i++)
