@@ -349,8 +349,8 @@ private:
     }
 
     // A function found in an object through a path of two words: what the
-    // walk of the path and call_from_path do, the path and the object held
-    // while it runs, the object's context the function's.
+    // walk of the path and call_from_path do, the object's context the
+    // function's.
     int32_t method(const Expr& e, int32_t p, bool sub) {
         Cell path = copy()[p];
         Cell object;
@@ -370,9 +370,10 @@ private:
             e.method_head = head;
             e.method_at = fast::epoch;
         }
-        Cell name = e.method_field;  // the field's word, bound to the object
-        Hold hold_path(path);
-        Hold hold_object(object);  // its context stays alive while the method runs
+        // The call's frame, named by the field's word (bound to the object),
+        // keeps the object's context alive while the method runs; nothing
+        // before it can collect, and the path is not read again.
+        Cell name = e.method_field;
         return call_with(e, p, name, &object, sub);
     }
 
