@@ -1139,7 +1139,6 @@ void call_body(const Cell* function, const Cell* body) {
     CallState state(fn.w1, stack::values_word_of(stack::arguments));
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
-    Cell position = *current_position;
     try {
         if (!run_unit(&fn, code, true)) {
             bump();  // the walker runs
@@ -1147,9 +1146,9 @@ void call_body(const Cell* function, const Cell* body) {
         }
     } catch (const Throw& t) {
         // return and exit from C++ code that could not pass them on: the
-        // stacks are already unrolled to this call.
+        // stacks are already unrolled to this call, and the block run left
+        // put the position back.
         if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
-        *current_position = position;
     }
     if (uint32_t pending = stack::pending()) {
         // Anything but this call's own return or exit is for a receiver
