@@ -29,6 +29,13 @@
 //   where no change handler can run. A miss before anything of the
 //   expression is done hands the whole expression to the walker; a miss
 //   after a call hands the walker the rest of the operators.
+// - Compiled code is decoded code as function bodies know it (fast_body.hpp):
+//   it moves the epoch on before every call out of it other than into a
+//   function body, when a run returns to the walker, when a loop body starts
+//   and ends, and on a store a decoded body may rely on (over or of a
+//   callable, an operator or unset). It calls function bodies as decoded
+//   bodies do, and a callee or a method's path found at one epoch is not
+//   looked up again within it.
 // - What can neither fail nor run code has no frame anyone could see, so it
 //   is computed without one: plain operands, operators and two-argument
 //   arithmetic calls on plain numbers (the arguments of a call are read so

@@ -9,6 +9,8 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/native.hpp"
 
 namespace zuv::interpreter::compiled {
@@ -105,6 +107,7 @@ public:
             std::vector<int32_t> entries;
             if (!e.cache) missing_cache_ = true;
             if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest) || entries.size() >= 256) return -1;
+            if (function) link_function(e);
             if (type_of(value) == TYPE_NATIVE && fast_op_of(e.callee) == FAST_NONE)
                 e.entry = natives::entry_at(int32_t(e.callee.w1));
             if (e.kind == K_CALL && entries.size() == 2) e.fast = uint8_t(fast_op_of(e.callee));
@@ -197,21 +200,18 @@ private:
 
 }  // namespace
 
-Cell* object_field(const Cell& path, Cell* object, Cell* field_word) {
-    SeriesBuffer* s = memory::buffer_of(path.w2);
-    int32_t head = std::max(int32_t(path.w1), 0);
-    if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
-    const Cell* c = memory::cells_head(s) + head;
-    const Cell& first = c[0];
-    const Cell& field = c[1];
-    if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
-        int32_t(field.w3) < 0)
-        return nullptr;
-    const Cell* owner = _context::value_slot(first.w1, int32_t(first.w3));
-    if (!owner || type_of(owner) != TYPE_OBJECT || owner->w1 != field.w1) return nullptr;
-    if (object) *object = *owner;
-    if (field_word) *field_word = field;
-    return _context::value_slot(field.w1, int32_t(field.w3));
+void link_function(Expr& e) {
+    const Cell* found = function::more_cell(&e.callee, function::MORE_BODY);
+    const Cell* code = function::more_cell(&e.callee, function::MORE_CODE);
+    e.direct = found && type_of(found) == TYPE_BLOCK &&
+               !(code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) &&
+               !(e.callee.header & (function::FLAG_TRACE | function::FLAG_NO_TRACE));
+    if (e.direct) e.body = *found;
+    Cell entry;
+    e.more = false;
+    for (int32_t k = e.rest; read_cell(e.cache, k, &entry); k++)
+        e.more |= type_of(&entry) == TYPE_REFINEMENT || type_of(&entry) == TYPE_INTEGER ||
+                  (type_of(&entry) == TYPE_TYPESET && arg_kind_of(entry) != ARG_RETURN);
 }
 
 Unit*& new_page_entry(Node node) {

@@ -2,11 +2,13 @@
 // a block and the table that keeps units by node id.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "evaluator/natives.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/datatypes/context.hpp"
 #include "runtime/memory.hpp"
 
 namespace zuv::interpreter::compiled::detail {
@@ -61,6 +63,24 @@ struct Expr {
     Node cache = 0;                    // K_CALL: its argument cache
     int32_t rest = 0;                  // K_FUNCTION: the cache entry after its fixed arguments
     natives::Entry entry = nullptr;    // K_CALL: a native's entry, run directly (no short cut of its own)
+    // K_FUNCTION, K_METHOD: the function's body block, when it runs it
+    // untraced (direct: no compiled code, no trace flag), and whether
+    // refinements or locals follow its fixed arguments (more).
+    bool direct = false;
+    bool more = false;
+    Cell body;
+    // K_METHOD: the path's words as last found to name the callee, and the
+    // epoch then. Within that epoch the path and the field stay as found
+    // (a store over a callable moves the epoch on); the object's word may
+    // still have been given another value.
+    mutable uint64_t method_at = 0;
+    mutable Cell method_head;
+    mutable Cell method_field;
+    // K_CALL, K_FUNCTION: the epoch when its word, of a context not on the
+    // stack, was last found to name the callee. A store over a callable
+    // moves the epoch on; a word of a function's context names the cells
+    // of whichever call runs, so it is looked at every time.
+    mutable uint64_t callee_at = 0;
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)
@@ -129,9 +149,31 @@ void drop_all();
 
 // The field a path of two words names: the head word's value is an object
 // and the second word is bound to its context (the walk binds it so at its
-// first use). Its slot, or null for any other path; with object and
-// field_word, also the object and the field's word (bound to the object).
-Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr);
+// first use). Its slot, or null for any other path; with object, field_word
+// and head_word, also the object, the field's word (bound to the object)
+// and the word naming the object.
+[[gnu::always_inline]] inline Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr,
+                                              Cell* head_word = nullptr) {
+    SeriesBuffer* s = memory::buffer_of(path.w2);
+    int32_t head = std::max(int32_t(path.w1), 0);
+    if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
+    const Cell* c = memory::cells_head(s) + head;
+    const Cell& first = c[0];
+    const Cell& field = c[1];
+    if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
+        int32_t(field.w3) < 0)
+        return nullptr;
+    const Cell* owner = _context::value_slot(first.w1, int32_t(first.w3));
+    if (!owner || type_of(owner) != TYPE_OBJECT || owner->w1 != field.w1) return nullptr;
+    if (object) *object = *owner;
+    if (field_word) *field_word = field;
+    if (head_word) *head_word = first;
+    return _context::value_slot(field.w1, int32_t(field.w3));
+}
+
+// Fills direct, more and body of a call of a function (its callee, cache
+// and rest found).
+void link_function(Expr& e);
 
 // Makes (or makes again) the unit from the block's cells as they stand.
 void build(Unit* unit, Node node, int32_t head);

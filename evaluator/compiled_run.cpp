@@ -5,6 +5,7 @@
 #include "evaluator/append_short_cut.hpp"
 #include "evaluator/compiled.hpp"
 #include "evaluator/compiled_internal.hpp"
+#include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/rt_support.hpp"
@@ -63,10 +64,26 @@ inline Cell* plain_store(const Cell& set_word) {
     return slot;
 }
 
+// A store into the slot over a callable, an operator or unset, or of one:
+// decoded bodies may rely on what the word gave (a callee, no operator), so
+// the epoch moves on and they look again.
+[[gnu::always_inline]] inline void mind_store(const Cell* slot, const Cell& v) {
+    if (!placed_q(type_of(slot)) || !placed_q(type_of(&v))) fast::bump();
+}
+
+// store_plain of a plain value over a plain value; false, nothing done,
+// for any other store, which the walker's store then makes (with the
+// epoch moved on: decoded bodies may rely on what the word gave).
+[[gnu::always_inline]] inline bool store_minded(const Cell& set_word, const Cell& v) {
+    return placed_q(type_of(&v)) && store_plain(set_word, v, true);
+}
+
 // Stores v through a set-word plain_store found a slot for, as set_in does
 // without a change handler: an object's word is marked as changed.
 inline void store(const Cell& set_word, const Cell& v) {
-    *plain_store(set_word) = v;
+    Cell* slot = plain_store(set_word);
+    mind_store(slot, v);
+    *slot = v;
     if (_context::kind_of(_context::cell_of(set_word.w1)) == _context::KIND_OBJECT)
         _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
 }
@@ -103,13 +120,15 @@ inline void store(const Cell& set_word, const Cell& v) {
         // the context stands for, when it has one.
         const Cell* owner = _context::own_value(field.w1);
         if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
+        if (!placed_q(type_of(slot))) fast::bump();  // v is a plain value
         *slot = v;
         _context::get_word_cell(field.w1, int32_t(field.w3))->header |= _context::WORD_CHANGED;
         stack::set_last(&v);
         return e.next;
     }
     if (e.sets == 1) {
-        if (more || !store_plain(resolved[position], v)) return -1;
+        // v is a plain value: a store over anything else is the walker's.
+        if (more || !store_plain(resolved[position], v, true)) return -1;
     } else if (e.sets) {
         if (more) return -1;
         for (int32_t i = 0; i < e.sets; i++)
@@ -181,19 +200,21 @@ private:
     const Cell* resolved_;
     int32_t valid_from_ = 0;  // cells found the compiled ones, and unchanged since
     int32_t valid_to_ = 0;
+    uint64_t valid_at_ = 0;   // the epoch when they were found so
 
     const Cell* copy() const { return copy_; }
 
     // The cells [from, to) are the ones compiled, all before the end. A
-    // range found so stays so until code that may change the block runs
-    // (forget() after every such call).
+    // range found so stays so while the epoch stays: only decoded code,
+    // which changes no series, ran since (forget() before every other call).
     bool same(int32_t from, int32_t to) {
-        if (from >= valid_from_ && to <= valid_to_) return true;
+        if (valid_at_ == fast::epoch && from >= valid_from_ && to <= valid_to_) return true;
         SeriesBuffer* s = memory::buffer_of(node_);
         if (to > std::min(end_, memory::used_bytes(s) >> 4)) return false;
         if (std::memcmp(memory::cells_head(s) + from, copy_ + from, size_t(to - from) * sizeof(Cell)) == 0) {
             valid_from_ = from;
             valid_to_ = to;
+            valid_at_ = fast::epoch;
             return true;
         }
         u_.misses++;
@@ -260,8 +281,9 @@ private:
         return eval_infix(code_, next, end_, sub, first_cell);
     }
 
-    // Code ran that may have changed the block.
-    void forget() { valid_to_ = 0; }
+    // Code other than decoded code is about to run: it may change the
+    // block, a function's body or a word a decoded body relies on.
+    void forget() { fast::bump(); }
 
     // An operator's word stands at position, before the end: eval_infix has
     // work to do.
@@ -309,9 +331,12 @@ private:
     int32_t call(const Expr& e, int32_t p, bool sub) {
         if (e.kind == K_METHOD) return method(e, p, sub);
         const Cell& word = copy()[p];
-        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-        if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return walk(e.start + e.sets, end_, e.prefix, sub, false);
+        if (e.callee_at != fast::epoch || u_.cycles != collector::series_cycles) {
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+                return walk(e.start + e.sets, end_, e.prefix, sub, false);
+            if (!_context::on_stack_q(_context::cell_of(word.w1))) e.callee_at = fast::epoch;
+        }
         if (type_of(&e.callee) == TYPE_ACTION && e.callee.w1 == uint32_t(Act::append)) {
             // The walker's own short cut for append, when its arguments are plain.
             int32_t after = append_short_cut(e.callee, code_, p + 1, end_, sub, word);
@@ -324,18 +349,52 @@ private:
     }
 
     // A function found in an object through a path of two words: what the
-    // walk of the path and call_from_path do, the path and the object held
-    // while it runs, the object's context the function's.
+    // walk of the path and call_from_path do, the object's context the
+    // function's.
     int32_t method(const Expr& e, int32_t p, bool sub) {
         Cell path = copy()[p];
         Cell object;
-        Cell name;  // the field's word, bound to the object
-        const Cell* slot = object_field(path, &object, &name);
-        if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return walk(e.start + e.sets, end_, e.prefix, sub, false);
-        Hold hold_path(path);
-        Hold hold_object(object);  // its context stays alive while the method runs
+        const Cell* owner;
+        if (e.method_at == fast::epoch && u_.cycles == collector::series_cycles &&
+            (owner = _context::value_slot(e.method_head.w1, int32_t(e.method_head.w3))) &&
+            type_of(owner) == TYPE_OBJECT && owner->w1 == e.method_field.w1) {
+            // Found at this epoch: only the object's word needs a look.
+            object = *owner;
+        } else {
+            Cell head;
+            const Cell* slot = object_field(path, &object, &e.method_field, &head);
+            if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles) {
+                e.method_at = 0;
+                return walk(e.start + e.sets, end_, e.prefix, sub, false);
+            }
+            e.method_head = head;
+            e.method_at = fast::epoch;
+        }
+        // The call's frame, named by the field's word (bound to the object),
+        // keeps the object's context alive while the method runs; nothing
+        // before it can collect, and the path is not read again.
+        Cell name = e.method_field;
         return call_with(e, p, name, &object, sub);
+    }
+
+    // A function whose body block runs untraced, its arguments computed
+    // (after: the position after them): what run_function does, the body
+    // entered as decoded code enters it. No collection ran since the unit
+    // was made: the body block is the one compiled.
+    int32_t enter(const Expr& e, const Cell& name, const Cell* values, int32_t after, bool sub) {
+        Cell* kept = stack::push(&e.callee);  // below the frame while the call runs
+        stack::mark_eval_func(&name);
+        const Argument* a = u_.arguments.data() + e.first_argument;
+        for (int32_t k = 0; k < e.arguments; k++) {
+            stack::push(&values[k]);
+            if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
+                check_builtin_argument(e.callee, name, e.cache, a[k].entry);
+        }
+        if (e.more) push_function_rest(e.cache, e.rest);
+        fast::call_body(kept, &e.body);
+        if (stack::pending()) return after;
+        end_call(kept, sub);
+        return after;
     }
 
     int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
@@ -352,14 +411,16 @@ private:
         for (int32_t k = 0; k < e.arguments && plain; k++)
             plain = a[k].operand ? operand(copy_[after++], &values[k]) : pure(exprs_[a[k].expr], after, &values[k], &after);
         if (plain && e.arguments && a[e.arguments - 1].operand) plain = !operator_at(after);
-        if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
+        if (e.kind != K_CALL) {
+            if (plain && e.direct && !tracing_q && u_.cycles == collector::series_cycles)
+                return enter(e, word, values, after, sub);
+        } else if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
             // Two plain numbers: the entry's result computed in place,
             // where the call's copy of the callable would stand.
             Cell* result = stack::push(&values[0]);
             if (!sub) stack::set_last(result);
             return after;
-        }
-        if (plain && (e.entry == natives::if_star || e.entry == natives::unless_star) &&
+        } else if (plain && (e.entry == natives::if_star || e.entry == natives::unless_star) &&
             logic::false_q(&values[0]) == (e.entry == natives::if_star) &&
             typeset_has_q(&a[0].typeset, type_of(&values[0])) && typeset_has_q(&a[1].typeset, type_of(&values[1]))) {
             // A branch not taken: none, as the entry gives it, with nothing
@@ -371,10 +432,15 @@ private:
         }
         Cell fn = e.callee;
         Cell name = word;
-        Node context = 0;
+        Node context = 0;  // wanted only by compiled functions, which are not direct
         Cell* kept;  // the copy of the callable, below the frame while the call runs
         if (e.kind != K_CALL) {
-            kept = begin_function_call(fn, name, &context, object);
+            if (e.direct) {
+                kept = stack::push(&fn);
+                stack::mark_eval_func(&name);
+            } else {
+                kept = begin_function_call(fn, name, &context, object);
+            }
         } else {
             kept = stack::push(&fn);
             stack::mark_eval_native(&name);
@@ -405,11 +471,19 @@ private:
                 check_builtin_argument(fn, name, e.cache, a[k].entry);
         }
         if (e.kind != K_CALL) {
-            push_function_rest(e.cache, e.rest);
-            forget();
-            exec_function(&fn, context, &name, 0);
+            if (e.more) push_function_rest(e.cache, e.rest);
+            // Called as decoded code calls it: the body, when decoded and
+            // found unchanged at this epoch, is not looked at again. The
+            // body block is the one compiled while no collection ran since
+            // (one may have renumbered its node).
+            if (e.direct && !tracing_q && u_.cycles == collector::series_cycles) {
+                fast::call_body(&fn, &e.body);
+            } else {
+                fast::Entering entering;
+                exec_function(&fn, context, &name, 0);
+            }
         } else if (e.entry) {
-            forget();
+            if (!fast::quiet_q(fn)) forget();
             e.entry(false, no_refinements.data());
         } else {
             forget();
@@ -492,7 +566,7 @@ private:
         if (stack::pending()) return next;
         Cell* value = word + 1;
         if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
-        if (!store_plain(resolved_[position], *value)) {
+        if (!store_minded(resolved_[position], *value)) {
             forget();
             word::set(word, value);
         }
@@ -647,13 +721,22 @@ bool run(const Cell* code, int32_t head, int32_t end) {
         if (position < 0) return true;
     }
     Busy busy(unit);
+    fast::Leaving leaving;  // back to the walker
     run_from(*unit, code, position, end);
     return true;
 }
 
-LoopBody::LoopBody(const Cell* block) : code_(*block), node_(block->w2), head_(std::max(int32_t(block->w1), 0)) {}
+// Between rounds the loop's own code runs: it moves the epoch on itself
+// where it may change what decoded code relies on (its word stores), so
+// the rounds need not. It does so when the loop starts and ends.
+LoopBody::LoopBody(const Cell* block) : code_(*block), node_(block->w2), head_(std::max(int32_t(block->w1), 0)) {
+    fast::bump();
+}
 
-LoopBody::~LoopBody() { release(); }
+LoopBody::~LoopBody() {
+    fast::bump();
+    release();
+}
 
 void LoopBody::release() {
     if (!unit_) return;
@@ -687,6 +770,7 @@ void LoopBody::eval() {
         release();
     int32_t end = tail_of(node_);
     if (!unit_ || !lean_q || tracing_q || runtime::interrupt_pending || head_ >= end) {
+        fast::bump();  // the walker may run it
         eval_block(&code_, true);
         if (!unit_ && misses_ < 8 && !stack::pending()) take();
         return;

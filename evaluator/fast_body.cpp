@@ -197,34 +197,6 @@ Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
 // reachable until the process has ended.
 std::unordered_map<Node, Unit*>& units = *new std::unordered_map<Node, Unit*>;
 
-// The call frame top at which a decoded call enters a function body, null
-// at any other time: the body then knows that only decoded code ran since
-// its caller last looked at the cells.
-stack::Frame* entering = nullptr;
-
-class Entering {
-public:
-    Entering() { entering = stack::frames_top; }
-    ~Entering() { entering = nullptr; }
-    Entering(const Entering&) = delete;
-    Entering& operator=(const Entering&) = delete;
-};
-
-// Leaving decoded code for a caller that is not: the epoch moves on, on a
-// return as on a throw.
-class Leaving {
-public:
-    explicit Leaving(bool on) : on_(on) {}
-    ~Leaving() {
-        if (on_) bump();
-    }
-    Leaving(const Leaving&) = delete;
-    Leaving& operator=(const Leaving&) = delete;
-
-private:
-    bool on_;
-};
-
 // The units of the bodies run last, by the low bits of their node: found
 // without hashing. Node 0 names no series.
 constexpr uint32_t RECENT_SLOTS = 256;
@@ -1160,7 +1132,7 @@ private:
             enter(e);
         } else if (e.kind == K_CALL || !decoded || walking_) {
             inline_branch = false;
-            bump();
+            if (!quiet_q(fn)) bump();
             run_builtin_entry(fn);
         } else {
             branch(e);
@@ -1279,6 +1251,7 @@ Unit* prepare(const Cell* function, const Cell& code, const Cell* locals) {
 }  // namespace
 
 uint64_t epoch = 1;
+stack::Frame* entering = nullptr;
 
 namespace {
 
@@ -1339,6 +1312,33 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
 }
 
 }  // namespace
+
+void call_body(const Cell* function, const Cell* body) {
+    Cell fn = *function;
+    Cell code = *body;
+    CallState state(fn.w1, stack::values_word_of(stack::arguments));
+    stack::Frame* frame = stack::frames_top - 1;
+    frame->header |= stack::FRAME_BODY;  // the target of return and exit
+    try {
+        if (!run_unit(&fn, code, true)) {
+            bump();  // the walker runs
+            eval_block(&code, true);
+        }
+    } catch (const Throw& t) {
+        // return and exit from C++ code that could not pass them on: the
+        // stacks are already unrolled to this call, and the block run left
+        // put the position back.
+        if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
+    }
+    if (uint32_t pending = stack::pending()) {
+        // Anything but this call's own return or exit is for a receiver
+        // further out, to which the stacks already belong.
+        if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return;
+        stack::clear_pending();
+        stack::keep();
+    }
+    frame->header &= ~stack::FRAME_BODY;
+}
 
 bool run_body(const Cell* function, const Cell* body) {
     bool from_decoded = entering == stack::frames_top;

@@ -23,6 +23,7 @@
 // not looked at again within it.
 #pragma once
 
+#include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
 
 namespace zuv::interpreter::fast {
@@ -36,9 +37,54 @@ void init();
 extern uint64_t epoch;
 inline void bump() { ++epoch; }
 
+// Natives that only hand a pending exit to its receiver (break, continue,
+// exit, return): they run no code and change no series and no word that
+// decoded code relies on, so decoded code calls them without moving the
+// epoch on. Their slots are fixed, 77 to 80.
+inline bool quiet_q(const Cell& fn) { return type_of(&fn) == TYPE_NATIVE && fn.w1 - 77u <= 3u; }
+
+// The call frame top at which a decoded caller (a decoded body or a
+// compiled block) enters a function body, null at any other time: the body
+// then knows that only decoded code ran since its cells and guards were
+// last found unchanged at this epoch, and that the caller keeps its body
+// alive (the copy of the function below its frame) and keeps the epoch's
+// promise once the call returns.
+extern stack::Frame* entering;
+
+// Set around a call made by decoded code (its frame pushed, the arguments
+// in place) into a function whose body may run decoded.
+class Entering {
+public:
+    Entering() { entering = stack::frames_top; }
+    ~Entering() { entering = nullptr; }
+    Entering(const Entering&) = delete;
+    Entering& operator=(const Entering&) = delete;
+};
+
+// Leaving decoded code for a caller that is not: the epoch moves on, on a
+// return as on a throw.
+class Leaving {
+public:
+    explicit Leaving(bool on = true) : on_(on) {}
+    ~Leaving() {
+        if (on_) bump();
+    }
+    Leaving(const Leaving&) = delete;
+    Leaving& operator=(const Leaving&) = delete;
+
+private:
+    bool on_;
+};
+
 // Evaluates the body block of the function (its call frame current, the
 // argument cells from stack::arguments) as eval_block(body, true) does.
 // Answers false, having done nothing, when the walker must run it.
 bool run_body(const Cell* function, const Cell* body);
+
+// What exec_function does for a function whose body block runs untraced
+// (no compiled code, no trace flag, no trace on), called by decoded code:
+// its copy below its call frame, the frame current, the argument cells in
+// place. The body runs decoded when it can, else by the walker.
+void call_body(const Cell* function, const Cell* body);
 
 }  // namespace zuv::interpreter::fast

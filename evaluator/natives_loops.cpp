@@ -9,6 +9,8 @@
 // that breaks or continues pays no C++ exception for it. Any other pending
 // code (return, exit, throw) makes the native return at once: the stacks
 // already belong to the code's receiver.
+#include "evaluator/fast_body.hpp"
+#include "evaluator/interpreter_internal.hpp"
 #include "evaluator/loop_support.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_control_internal.hpp"
@@ -61,13 +63,36 @@ Cell* direct_slot(const Cell* word) {
     return _context::value_slot(context, int32_t(word->w3));
 }
 
+// Stores into a direct slot between two rounds of a loop body. Decoded code
+// relies on what words named a callable or gave no operator: a store over
+// or of another kind of value moves the epoch on, so that it looks again.
+inline void store_direct(Cell* slot, const Cell& value) {
+    using interpreter::detail::placed_q;
+    if (!placed_q(type_of(slot)) || !placed_q(type_of(&value))) interpreter::fast::bump();
+    *slot = value;
+}
+
 void set_counter(Cell* word, const Cell* value) {
-    if (Cell* slot = direct_slot(word)) *slot = *value;
-    else word::set(word, value);
+    if (Cell* slot = direct_slot(word)) {
+        store_direct(slot, *value);
+    } else {
+        interpreter::fast::bump();  // a change handler may run
+        word::set(word, value);
+    }
+}
+
+// foreach_next and foreach_next_multi store through word::set (which may
+// run a change handler) and pick from series of any kind.
+inline bool foreach_next_any() {
+    interpreter::fast::bump();
+    return foreach_next();
 }
 
 // One step of foreach and remove-each.
-inline bool step(int32_t n) { return n > 0 ? foreach_next_multi(n) : foreach_next(); }
+inline bool step(int32_t n) {
+    interpreter::fast::bump();
+    return n > 0 ? foreach_next_multi(n) : foreach_next();
+}
 
 // One step of foreach with one word over a block!: foreach_next's step,
 // the element stored straight into the word's slot when the word has one
@@ -77,13 +102,13 @@ inline bool step(int32_t n) { return n > 0 ? foreach_next_multi(n) : foreach_nex
 inline bool block_step() {
     Cell* series = stack::arguments - 2;
     const Cell* word = stack::arguments - 1;
-    if (!interpreter::lean_q || type_of(series) != TYPE_BLOCK) return foreach_next();
+    if (!interpreter::lean_q || type_of(series) != TYPE_BLOCK) return foreach_next_any();
     Cell* slot = direct_slot(word);
-    if (!slot) return foreach_next();
+    if (!slot) return foreach_next_any();
     SeriesBuffer* s = memory::buffer_of(series->w2);
     int32_t i = int32_t(series->w1);
-    if (i < 0 || i >= memory::length_of(s)) return foreach_next();
-    *slot = memory::cells_head(s)[i];
+    if (i < 0 || i >= memory::length_of(s)) return foreach_next_any();
+    store_direct(slot, memory::cells_head(s)[i]);
     series->w1++;
     return true;
 }
@@ -196,7 +221,7 @@ void foreach_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(body_cell);
     LoopFrame loop;
     unset::make_at(stack::arguments);
-    while (n > 0 ? foreach_next_multi(n) : block_step()) {
+    while (n > 0 ? step(n) : block_step()) {
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
