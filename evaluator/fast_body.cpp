@@ -29,10 +29,10 @@ using rt_support::typeset_has_q;
 
 namespace {
 
-// The natives' fixed slots of the branching natives decoded inline.
-constexpr uint32_t NATIVE_IF = 1;
-constexpr uint32_t NATIVE_UNLESS = 2;
-constexpr uint32_t NATIVE_EITHER = 3;
+// The branching natives decoded inline, by slot.
+constexpr uint32_t NATIVE_IF = natives::slot::if_star;
+constexpr uint32_t NATIVE_UNLESS = natives::slot::unless_star;
+constexpr uint32_t NATIVE_EITHER = natives::slot::either_star;
 
 constexpr int32_t MAX_CELLS = 256;   // larger bodies are walked
 constexpr int32_t MAX_NESTING = 16;  // nested expressions and blocks

@@ -23,6 +23,7 @@
 // not looked at again within it.
 #pragma once
 
+#include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
 
@@ -40,8 +41,13 @@ inline void bump() { ++epoch; }
 // Natives that only hand a pending exit to its receiver (break, continue,
 // exit, return): they run no code and change no series and no word that
 // decoded code relies on, so decoded code calls them without moving the
-// epoch on. Their slots are fixed, 77 to 80.
-inline bool quiet_q(const Cell& fn) { return type_of(&fn) == TYPE_NATIVE && fn.w1 - 77u <= 3u; }
+// epoch on. Their slots follow one another.
+static_assert(natives::slot::continue_star == natives::slot::break_star + 1 &&
+              natives::slot::exit_star == natives::slot::break_star + 2 &&
+              natives::slot::return_star == natives::slot::break_star + 3);
+inline bool quiet_q(const Cell& fn) {
+    return type_of(&fn) == TYPE_NATIVE && fn.w1 - natives::slot::break_star <= 3u;
+}
 
 // The call frame top at which a decoded caller (a decoded body or a
 // compiled block) enters a function body, null at any other time: the body

@@ -79,6 +79,13 @@ constexpr int32_t MAX_REFINEMENTS = 32;
 ZUV_NATIVES(ZUV_DECLARE_NATIVE)
 #undef ZUV_DECLARE_NATIVE
 
+// The slots by name, for code that recognises a native by its value's slot.
+namespace slot {
+#define ZUV_NATIVE_SLOT_NAME(slot, name, word) constexpr uint32_t name = slot;
+ZUV_NATIVES(ZUV_NATIVE_SLOT_NAME)
+#undef ZUV_NATIVE_SLOT_NAME
+}  // namespace slot
+
 // Slot k's entry is table[k]; entry 0 and the empty slots are null.
 extern Entry table[TABLE_SLOTS + 1];
 // The slot the next registration fills: 108 after start-up. A serialized
