@@ -8,6 +8,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "evaluator/rt_support.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/native.hpp"
 
@@ -59,7 +60,7 @@ bool operand_q(const Cell& c) {
 
 class Compiler {
 public:
-    Compiler(Unit& unit, int32_t n) : u_(unit), cells_(unit.cells.data()), n_(n) {}
+    Compiler(Unit& unit, int32_t n, int32_t depth) : u_(unit), cells_(unit.cells.data()), n_(n), depth_(depth) {}
 
     // The expression at p (relative to the head), or -1; allow_sets: at
     // the top of a block (set-words are compiled there only).
@@ -176,6 +177,11 @@ public:
             e.word_after = type_of(&after) == TYPE_WORD && after.w1 != 0;
         }
         if (e.set_path && !e.simple) return -1;  // a set-path is compiled in simple expressions only
+        if (allow_sets && e.kind == K_CALL && e.sets == 0 && e.operators == 0 && e.next >= 0) {
+            if (e.arguments == 0 && (e.entry == natives::continue_star || e.entry == natives::break_star))
+                e.exit = true;
+            else if (e.plain_arguments) branch(e, arguments);
+        }
         e.first_operator = int32_t(u_.operators.size());
         u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
         e.first_argument = int32_t(u_.arguments.size());
@@ -192,7 +198,35 @@ private:
     Unit& u_;
     const Cell* cells_;
     int32_t n_;
+    int32_t depth_;  // the branch blocks the unit's block lies in
     bool missing_cache_ = false;
+
+    // An if, unless or either whose branches are literal blocks that are
+    // lean themselves (their units made here) takes them in place.
+    void branch(Expr& e, const std::vector<Argument>& arguments) {
+        Branch kind = e.entry == natives::if_star       ? B_IF
+                      : e.entry == natives::unless_star ? B_UNLESS
+                      : e.entry == natives::either_star ? B_EITHER
+                                                        : B_NONE;
+        if (kind == B_NONE || depth_ >= MAX_BRANCH_DEPTH || arguments.empty() || arguments[0].expr < 0) return;
+        std::vector<std::unique_ptr<Unit>> units;
+        for (size_t k = 1; k < arguments.size(); k++) {
+            const Argument& a = arguments[k];
+            if (!a.operand || u_.exprs[size_t(a.expr)].kind != K_CONST) return;
+            const Cell& block = cells_[u_.exprs[size_t(a.expr)].start - u_.head];
+            if (type_of(&block) != TYPE_BLOCK || !rt_support::typeset_has_q(&a.typeset, TYPE_BLOCK)) return;
+            int32_t head = std::max(int32_t(block.w1), 0);
+            int32_t n = (memory::used_bytes(memory::buffer_of(block.w2)) >> 4) - head;
+            if (n <= 0 || n > MAX_CELLS) return;
+            auto unit = std::make_unique<Unit>();
+            build(unit.get(), block.w2, head, depth_ + 1);
+            if (!unit->lean || unit->walker_only) return;
+            units.push_back(std::move(unit));
+        }
+        e.branch = kind;
+        e.first_branch = int32_t(u_.branches.size());
+        for (auto& unit : units) u_.branches.push_back(std::move(unit));
+    }
 };
 
 }  // namespace
@@ -227,7 +261,7 @@ void drop_all() {
             for (int32_t i = 0; i < NODE_FRAME_SLOTS; i++) drop(page[i]);
 }
 
-void build(Unit* unit, Node node, int32_t head) {
+void build(Unit* unit, Node node, int32_t head, int32_t depth) {
     SeriesBuffer* s = memory::buffer_of(node);
     int32_t tail = memory::used_bytes(s) >> 4;
     const Cell* cells = memory::cells_head(s) + head;
@@ -249,10 +283,11 @@ void build(Unit* unit, Node node, int32_t head) {
     unit->exprs.clear();
     unit->arguments.clear();
     unit->operators.clear();
+    unit->branches.clear();
     unit->misses = 0;
     // Compiling reads values of words and argument caches, which allocates
     // nothing; the copy is what the unit stands for.
-    Compiler compiler(*unit, n);
+    Compiler compiler(*unit, n, depth);
     for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
     // The compiled form gains where it calls: an operator on the result of
     // a call, a native, action or function with its arguments read
@@ -277,9 +312,12 @@ void build(Unit* unit, Node node, int32_t head) {
     int32_t p = 0;
     while (p < n) {
         int32_t index = unit->at[size_t(p)];
-        if (index < 0 || !unit->exprs[size_t(index)].simple) break;
+        if (index < 0) break;
+        const Expr& e = unit->exprs[size_t(index)];
+        bool last = e.next - head == n;
+        if (!e.simple && e.branch == B_NONE && !(e.exit && last)) break;
         unit->chain.push_back(index);
-        p = unit->exprs[size_t(index)].next - head;
+        p = e.next - head;
     }
     unit->lean = p == n && n > 0;
     worth |= unit->lean;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "evaluator/natives.hpp"
@@ -24,6 +25,8 @@ constexpr int32_t MAX_PLAIN_ARGUMENTS = 4;
 // Calls nest at most this deep in one compiled expression: few enough that
 // their frames and cells stay within the room checked before it.
 constexpr int32_t MAX_NESTING = 6;
+// Branch blocks run in place nest at most this deep.
+constexpr int32_t MAX_BRANCH_DEPTH = 4;
 
 enum Kind : uint8_t {
     K_CONST,  // a value placed as it is
@@ -33,6 +36,9 @@ enum Kind : uint8_t {
     K_PAREN,  // a paren, evaluated as a block of its own
     K_METHOD,  // a path of two words naming a function in an object: called as K_FUNCTION
 };
+
+// The natives whose literal branch blocks a lean block runs in place.
+enum Branch : uint8_t { B_NONE, B_IF, B_UNLESS, B_EITHER };
 
 // One expression starting at position `start`: `sets` set-words (or one
 // set-path naming an object's field), then its first value at `start + sets`
@@ -61,6 +67,13 @@ struct Expr {
     Node cache = 0;                    // K_CALL: its argument cache
     int32_t rest = 0;                  // K_FUNCTION: the cache entry after its fixed arguments
     natives::Entry entry = nullptr;    // K_CALL: a native's entry, run directly (no short cut of its own)
+    // A call of if, unless or either at the top of the block, its condition
+    // compiled and its branches literal blocks made only of simple
+    // expressions: the branch chosen is run in place, its units in
+    // Unit::branches from first_branch on (one, or either's two).
+    Branch branch = B_NONE;
+    int32_t first_branch = 0;
+    bool exit = false;  // K_CALL: a bare break or continue (no arguments, nothing after it)
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)
@@ -103,12 +116,17 @@ struct Unit {
     bool walker_only = false;       // walked: nothing gained by it, or its block keeps changing
     bool retry = false;             // walked until made again: a callable in it had never been called
     bool orphan = false;            // its node was freed while it ran: deleted when the last run ends
-    // Every expression of the block, from its head to its tail, is simple:
-    // chain lists them in order. Such a block runs no code of its own that
-    // could change it, so one compare of all its cells at entry stands for
-    // the whole run.
+    // Every expression of the block, from its head to its tail, is simple,
+    // a branch run in place (its blocks lean themselves) or, last, a bare
+    // break or continue: chain lists them in order. Such a block runs no
+    // code of its own that could change it, so one compare of all its cells
+    // at entry stands for the whole run.
     bool lean = false;
     std::vector<int32_t> chain;
+    // The units of the branch blocks (Expr::first_branch), made with this
+    // one from their blocks as they stood; each is compared with its block
+    // when run.
+    std::vector<std::unique_ptr<Unit>> branches;
 };
 
 // The unit of a block by its node, or null. The entry of a node seen once,
@@ -133,7 +151,8 @@ void drop_all();
 // field_word, also the object and the field's word (bound to the object).
 Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr);
 
-// Makes (or makes again) the unit from the block's cells as they stand.
-void build(Unit* unit, Node node, int32_t head);
+// Makes (or makes again) the unit from the block's cells as they stand;
+// depth: the branch blocks it lies in.
+void build(Unit* unit, Node node, int32_t head, int32_t depth = 0);
 
 }  // namespace zuv::interpreter::compiled::detail

@@ -120,6 +120,97 @@ inline void store(const Cell& set_word, const Cell& v) {
     return e.next;
 }
 
+// An operator's word stands at position in the block (node) before end.
+[[gnu::always_inline]] inline bool operator_in(Node node, int32_t end, int32_t position) {
+    SeriesBuffer* s = memory::buffer_of(node);
+    if (position >= std::min(end, memory::used_bytes(s) >> 4)) return false;
+    const Cell& c = memory::cells_head(s)[position];
+    if (type_of(&c) != TYPE_WORD || c.w1 == 0) return false;
+    const Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
+    return slot && type_of(slot) == TYPE_OP;
+}
+
+// Values computed where nothing can fail or run code, so that no frame of
+// them could ever be seen: a plain operand or a two-argument arithmetic call
+// on plain numbers, then operators computed in place, their right operands
+// such values too. The cells read are the compiled ones (the caller
+// compared them); the block (node, end) is read only past them, for an
+// operator that may follow.
+class Pure {
+public:
+    Pure(const Unit& unit, Node node, int32_t end)
+        : u_(unit), copy_(unit.cells.data() - unit.head), exprs_(unit.exprs.data()),
+          operators_(unit.operators.data()), node_(node), end_(end) {}
+
+    // The value of x at p into out, next: the position after it. False,
+    // nothing done, when it must be evaluated.
+    bool value(const Expr& x, int32_t p, Cell* out, int32_t* next) {
+        const Cell* copy = copy_;
+        int32_t at = p + 1;
+        if (x.kind <= K_WORD ? !operand(copy[p], out) : !call(x, p, out, &at)) return false;
+        const Operator* o = operators_ + x.first_operator;
+        for (int32_t k = 0; k < x.operators; k++) {
+            const Cell& word = copy[at];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || o[k].fast == FAST_NONE) return false;
+            Cell right;
+            if (o[k].plain) {
+                if (!operand(copy[at + 1], &right)) return false;
+                at += 2;
+            } else if (o[k].right < 0) {
+                return false;
+            } else {
+                // A right operand is a prefix expression: no operators of its own.
+                const Expr& y = exprs_[o[k].right];
+                if (y.start != at + 1 || y.sets || y.next < 0) return false;
+                if (y.kind <= K_WORD) {
+                    if (!operand(copy[at + 1], &right)) return false;
+                    at += 2;
+                } else if (!call(y, at + 1, &right, &at)) {
+                    return false;
+                }
+            }
+            if (!fast_op(FastOp(o[k].fast), out, &right)) return false;
+        }
+        if (at != x.next || (!x.prefix && operator_in(node_, end_, at))) return false;
+        *next = at;
+        return true;
+    }
+
+    // A call at p of a native or action computed in place on two plain
+    // numbers, into out; at: the position after its last argument.
+    [[gnu::always_inline]] bool call(const Expr& x, int32_t p, Cell* out, int32_t* at) {
+        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
+        const Cell& word = copy_[p];
+        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+        if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+            return false;
+        const Argument* a = u_.arguments.data() + x.first_argument;
+        Cell right;
+        int32_t q = p + 1;
+        for (int32_t k = 0; k < 2; k++) {
+            Cell* v = k == 0 ? out : &right;
+            if (a[k].operand) {
+                if (!operand(copy_[q++], v)) return false;
+            } else {
+                const Expr& y = exprs_[a[k].expr];
+                if (q != y.start || y.sets || y.next < 0 || !value(y, q, v, &q)) return false;
+            }
+        }
+        if ((a[1].operand && operator_in(node_, end_, q)) || !fast_op(FastOp(x.fast), out, &right)) return false;
+        *at = q;
+        return true;
+    }
+
+private:
+    const Unit& u_;
+    const Cell* copy_;
+    const Expr* exprs_;
+    const Operator* operators_;
+    Node node_;
+    int32_t end_;
+};
+
 // Nothing stands in the way of a compiled expression: no trace, no
 // interrupt to poll, room below every limit (else the walker meets the
 // limit where it would). Checked before each expression of the block: the
@@ -265,14 +356,7 @@ private:
 
     // An operator's word stands at position, before the end: eval_infix has
     // work to do.
-    [[gnu::always_inline]] bool operator_at(int32_t position) {
-        SeriesBuffer* s = memory::buffer_of(node_);
-        if (position >= std::min(end_, memory::used_bytes(s) >> 4)) return false;
-        const Cell& c = memory::cells_head(s)[position];
-        if (type_of(&c) != TYPE_WORD || c.w1 == 0) return false;
-        const Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
-        return slot && type_of(slot) == TYPE_OP;
-    }
+    [[gnu::always_inline]] bool operator_at(int32_t position) { return operator_in(node_, end_, position); }
 
     // An operator whose right operand is not plain: what eval_infix and
     // run_call do for it, the right operand by its compiled expression.
@@ -421,63 +505,10 @@ private:
     }
 
     // The value of the expression x at position p when computing it can
-    // neither fail nor run code, so that no frame of it could ever be seen:
-    // a plain operand or a two-argument arithmetic call on plain numbers,
-    // then operators computed in place, their right operands such values
-    // too. Answers false, nothing done, when it must be evaluated.
+    // neither fail nor run code (Pure::value), its cells the compiled ones.
     bool pure(const Expr& x, int32_t p, Cell* out, int32_t* next) {
         if (p != x.start || x.sets || x.next < 0 || !same(p, x.next)) return false;
-        const Cell* copy = copy_;
-        int32_t at = p + 1;
-        if (x.kind <= K_WORD ? !operand(copy[p], out) : !fast_call(x, p, out, &at)) return false;
-        const Operator* o = operators_ + x.first_operator;
-        for (int32_t k = 0; k < x.operators; k++) {
-            const Cell& word = copy[at];
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || o[k].fast == FAST_NONE) return false;
-            Cell right;
-            if (o[k].plain) {
-                if (!operand(copy[at + 1], &right)) return false;
-                at += 2;
-            } else if (o[k].right < 0) {
-                return false;
-            } else {
-                // A right operand is a prefix expression: no operators of its own.
-                const Expr& y = exprs_[o[k].right];
-                if (y.start != at + 1 || y.sets || y.next < 0) return false;
-                if (y.kind <= K_WORD) {
-                    if (!operand(copy[at + 1], &right)) return false;
-                    at += 2;
-                } else if (!fast_call(y, at + 1, &right, &at)) {
-                    return false;
-                }
-            }
-            if (!fast_op(FastOp(o[k].fast), out, &right)) return false;
-        }
-        if (at != x.next || (!x.prefix && operator_at(at))) return false;
-        *next = at;
-        return true;
-    }
-
-    // A call at p (its cells the compiled ones) of a native or action
-    // computed in place on two plain numbers, into out; at: the position
-    // after its last argument.
-    [[gnu::always_inline]] bool fast_call(const Expr& x, int32_t p, Cell* out, int32_t* at) {
-        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
-        const Cell& word = copy_[p];
-        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-        if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return false;
-        const Argument* a = u_.arguments.data() + x.first_argument;
-        Cell right;
-        int32_t q = p + 1;
-        for (int32_t k = 0; k < 2; k++) {
-            Cell* value = k == 0 ? out : &right;
-            if (a[k].operand ? !operand(copy_[q++], value) : !pure(exprs_[a[k].expr], q, value, &q)) return false;
-        }
-        if ((a[1].operand && operator_at(q)) || !fast_op(FastOp(x.fast), out, &right)) return false;
-        *at = q;
-        return true;
+        return Pure(u_, node_, end_).value(x, p, out, next);
     }
 
     // Set-words before a call: each under a frame named by it, as
@@ -579,21 +610,52 @@ Unit* find_unit(Node node, int32_t head) {
     return unit->walker_only ? nullptr : unit;
 }
 
-// A lean unit's block: its cells compared once, then its simple
-// expressions run one after the other. Answers -1 when it ran to its end,
-// else the position from which the general loop goes on (nothing of the
-// expression there done).
-int32_t run_lean(const Unit& unit, Node node, int32_t head, int32_t end) {
+// Where a lean run stopped inside branches it ran in place, something of
+// them done: for each branch expression, innermost first, what the frames
+// the walker has for it need, and the position in the innermost branch
+// block from which the general loop goes on.
+struct Stop {
+    struct Level {
+        Unit* unit;      // the unit of the block the branch expression lies in
+        const Expr* e;   // the branch expression
+        Unit* branch;    // the unit of the block chosen
+        Cell condition;  // its condition's value
+        int32_t blocks;  // the position of its first block
+        int32_t chosen;  // the block chosen, from 0
+    };
+    int32_t levels = 0;
+    Level level[MAX_BRANCH_DEPTH];
+    int32_t inner = 0;
+};
+
+// The block (node, from head, its tail no farther than end) holds exactly
+// the unit's cells.
+[[gnu::always_inline]] inline bool same_whole(const Unit& unit, Node node, int32_t head, int32_t end) {
     SeriesBuffer* s = memory::buffer_of(node);
     int32_t n = int32_t(unit.cells.size());
-    if ((memory::used_bytes(s) >> 4) != head + n || end < head + n || tracing_q || !room_for_short_cut() ||
-        std::memcmp(memory::cells_head(s) + head, unit.cells.data(), size_t(n) * sizeof(Cell)) != 0)
-        return head;
-    const Cell* copy = unit.cells.data() - head;
-    const Cell* resolved = unit.resolved.data() - head;
+    return (memory::used_bytes(s) >> 4) == head + n && end >= head + n &&
+           std::memcmp(memory::cells_head(s) + head, unit.cells.data(), size_t(n) * sizeof(Cell)) == 0;
+}
+
+// The word (a compiled cell) still names the value compiled.
+[[gnu::always_inline]] inline bool names_q(const Cell& word, const Cell& value) {
+    const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+    return slot && std::memcmp(slot, &value, sizeof(Cell)) == 0;
+}
+
+// The chain of a lean unit whose block was found to hold its cells (from
+// its head to its tail): simple expressions computed and stored, branches
+// run in place, a break or continue at its end taken. Nothing of it runs
+// code that could change a block, so the cells stay the compared ones.
+// Answers -1 when it ran to its end (an exit then pending), else the
+// position from which the general loop goes on: nothing of the expression
+// there done, unless stop has levels (a branch run in place stopped inside).
+int32_t run_chain(Unit& unit, Node node, Stop* stop) {
+    const Cell* copy = unit.cells.data() - unit.head;
+    const Cell* resolved = unit.resolved.data() - unit.head;
     const Expr* exprs = unit.exprs.data();
     const Operator* operators = unit.operators.data();
-    int32_t position = head;
+    int32_t position = unit.head;
     // Nothing here runs code that could change the block or a word's kind
     // of value other than the stores themselves, which are checked at each
     // operand read.
@@ -605,12 +667,68 @@ int32_t run_lean(const Unit& unit, Node node, int32_t head, int32_t end) {
             const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
             more = slot && type_of(slot) == TYPE_OP;
         }
-        if (runtime::interrupt_pending || more ||
-            run_simple(e, position, copy, resolved, operators + e.first_operator, false) < 0)
-            return position;
-        position = e.next;
+        if (runtime::interrupt_pending || more) return position;
+        if (e.simple) {
+            if (run_simple(e, position, copy, resolved, operators + e.first_operator, false) < 0) return position;
+            position = e.next;
+            continue;
+        }
+        if (!names_q(copy[position], e.callee)) return position;
+        if (e.exit) {
+            // break or continue for the loop right below the frame of this
+            // block's evaluation: the frames the walker would have pushed
+            // above it are dropped by the exit anyway.
+            stack::Frame* below = stack::frames_top - 2;
+            if (below < stack::frames_bottom || below->kind() != stack::FRAME_LOOP) return position;
+            stack::throw_break(false, e.entry == natives::continue_star);
+            return -1;
+        }
+        // if, unless, either: the condition computed in place, the block
+        // chosen run as a lean block of its own.
+        const Argument* a = unit.arguments.data() + e.first_argument;
+        Cell condition;
+        int32_t blocks;
+        if (a[0].operand) {
+            if (!operand(copy[position + 1], &condition)) return position;
+            blocks = position + 2;
+        } else {
+            const Expr& x = exprs[a[0].expr];
+            if (x.start != position + 1 ||
+                !Pure(unit, node, unit.head + int32_t(unit.cells.size())).value(x, x.start, &condition, &blocks))
+                return position;
+        }
+        if (!typeset_has_q(&a[0].typeset, type_of(&condition))) return position;
+        int32_t chosen = e.branch == B_EITHER ? (logic::false_q(&condition) ? 1 : 0)
+                                              : logic::false_q(&condition) == (e.branch == B_IF) ? -1 : 0;
+        if (chosen < 0) {
+            // Not taken: none, as the native gives it.
+            Cell nothing;
+            stack::set_last(none::make_at(&nothing));
+            position = e.next;
+            continue;
+        }
+        Unit& branch = *unit.branches[size_t(e.first_branch + chosen)];
+        Node branch_node = copy[blocks + chosen].w2;
+        if (!same_whole(branch, branch_node, branch.head, INT32_MAX)) return position;
+        int32_t at = run_chain(branch, branch_node, stop);
+        if (at < 0) {
+            if (stack::pending()) return -1;
+            position = e.next;
+            continue;
+        }
+        if (at == branch.head && stop->levels == 0) return position;  // nothing of it done
+        stop->level[stop->levels++] = Stop::Level{&unit, &e, &branch, condition, blocks, chosen};
+        if (stop->levels == 1) stop->inner = at;
+        return position;
     }
     return -1;
+}
+
+// A lean unit's block: its cells compared once, then its chain run.
+// Answers as run_chain.
+int32_t run_lean(Unit& unit, Node node, int32_t head, int32_t end, Stop* stop) {
+    if (tracing_q || !room_for_short_cut() || !same_whole(unit, node, head, end)) return head;
+    return run_chain(unit, node, stop);
 }
 
 // The expressions of the unit's block from position on, as eval_block's
@@ -634,6 +752,61 @@ void run_from(Unit& unit, const Cell* code, int32_t position, int32_t end) {
     }
 }
 
+// What is left of the branches a lean run stopped in (stop's levels from
+// level k in), as the walker runs it from there: the frames of the call
+// of if, unless or either and of the evaluation of its block pushed as
+// the walker has them. The position of the branch expression is the
+// current one. Answers the position after the branch expression.
+int32_t resume(const Stop& stop, int32_t k) {
+    const Stop::Level& l = stop.level[k];
+    const Expr& e = *l.e;
+    const Cell* copy = l.unit->cells.data() - l.unit->head;
+    // The native's call with its arguments as the compiled call pushes them.
+    Cell fn = e.callee;
+    Cell name = copy[e.start];
+    Cell* kept = stack::push(&fn);
+    stack::mark_eval_native(&name);
+    stack::push(&l.condition);
+    for (int32_t b = 0; b + 1 < e.arguments; b++) stack::push(&copy[l.blocks + b]);
+    {
+        // The native's evaluation of the block chosen.
+        Cell code = copy[l.blocks + l.chosen];
+        Hold hold(code);
+        SavedPosition saved_position;
+        stack::mark_eval(&words::tag_body);
+        *current_position = code;
+        Unit& branch = *l.branch;
+        int32_t end = branch.head + int32_t(branch.cells.size());
+        int32_t position = stop.inner;
+        if (k > 0) {
+            current_position->w1 = uint32_t(stop.level[k - 1].e->start);
+            position = resume(stop, k - 1);
+            if (!stack::pending() && position < limit_of(code.w2, end)) {
+                stack::reset();  // only the last expression's value survives
+                run_from(branch, &code, position, end);
+            }
+        } else {
+            run_from(branch, &code, position, end);
+        }
+        if (stack::pending()) return e.next;
+        stack::unwind_last_return();
+    }
+    end_call(kept, false);
+    return e.next;
+}
+
+// The rest of the block from where a lean run stopped (position, stop), by
+// the general loop; the block's eval frame and current position are there.
+void finish(Unit& unit, const Cell* code, int32_t position, const Stop& stop, int32_t end) {
+    if (stop.levels) {
+        current_position->w1 = uint32_t(position);
+        position = resume(stop, stop.levels - 1);
+        if (stack::pending() || position >= limit_of(code->w2, end)) return;
+        stack::reset();  // only the last expression's value survives
+    }
+    run_from(unit, code, position, end);
+}
+
 }  // namespace
 
 bool run(const Cell* code, int32_t head, int32_t end) {
@@ -641,13 +814,14 @@ bool run(const Cell* code, int32_t head, int32_t end) {
     Unit* unit = unit_for(node, head);
     if (!unit) return false;
     int32_t position = head;
+    Stop stop;
     if (unit->lean) {
         // Runs nothing that could change or free the unit.
-        position = run_lean(*unit, node, head, end);
+        position = run_lean(*unit, node, head, end, &stop);
         if (position < 0) return true;
     }
     Busy busy(unit);
-    run_from(*unit, code, position, end);
+    finish(*unit, code, position, stop, end);
     return true;
 }
 
@@ -695,14 +869,15 @@ void LoopBody::eval() {
     // saved, here only once something is left to the general loop.
     stack::mark_eval(&words::tag_body);
     int32_t position = head_;
-    if (unit_->lean) position = run_lean(*unit_, node_, head_, end);
+    Stop stop;
+    if (unit_->lean) position = run_lean(*unit_, node_, head_, end, &stop);
     if (position >= 0) {
         Hold hold(code_);
         SavedPosition saved_position;
         *current_position = code_;
-        run_from(*unit_, &code_, position, end);
-        if (stack::pending()) return;
+        finish(*unit_, &code_, position, stop, end);
     }
+    if (stack::pending()) return;
     stack::unwind_last_return();
 }
 
