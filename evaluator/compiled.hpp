@@ -83,6 +83,16 @@ public:
     LoopBody& operator=(const LoopBody&) = delete;
 
     void eval();
+    // Said by the loop before an evaluation: since the block's last one
+    // nothing ran but the loop's own steps (which run no code and store no
+    // callable or operator) and evaluations that were quiet. A block whose
+    // last evaluation was quiet itself then runs without a look at its
+    // cells or the values it relies on.
+    void trust(bool on) { trusted_ = on; }
+    // The last evaluation ran the block's lean form to its end (or to a
+    // break or continue there): it ran no code but its own, which changes
+    // no block and stores no callable or operator.
+    bool quiet() const { return quiet_; }
 
 private:
     void take();
@@ -94,6 +104,8 @@ private:
     detail::Unit* unit_ = nullptr;
     uint32_t renumbered_ = 0;
     int32_t misses_ = 0;  // looks for a unit that found none
+    bool quiet_ = false;
+    bool trusted_ = false;
 };
 
 }  // namespace zuv::interpreter::compiled

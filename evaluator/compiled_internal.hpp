@@ -127,6 +127,7 @@ struct Unit {
     // one from their blocks as they stood; each is compared with its block
     // when run.
     std::vector<std::unique_ptr<Unit>> branches;
+    uint64_t stretch = 0;  // a branch's: the count of compared runs at which it last ran whole
 };
 
 // The unit of a block by its node, or null. The entry of a node seen once,

@@ -77,18 +77,24 @@ inline void store(const Cell& set_word, const Cell& v) {
 // compiled ones (copy and resolved by absolute position). Answers the
 // position after it, or -1 with nothing done when the walker must
 // evaluate it.
+//
+// Trusted: the expression ran so since nothing but such code did, which
+// changes no block and stores only values placed as they are over values
+// placed as they are: its operators are still the ones compiled.
+template <bool Trusted = false>
 [[gnu::always_inline]] inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
                           const Operator* o, bool more) {
     int32_t p = position + e.sets;
     Cell v;
     if (!operand(copy[p], &v)) return -1;
     for (int32_t k = 0; k < e.operators; k++, p += 2) {
-        const Cell& word = copy[p + 1];
-        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
         Cell right;
-        if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || !operand(copy[p + 2], &right) ||
-            !fast_op(FastOp(o[k].fast), &v, &right))
-            return -1;
+        if constexpr (!Trusted) {
+            const Cell& word = copy[p + 1];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0) return -1;
+        }
+        if (!operand(copy[p + 2], &right) || !fast_op(FastOp(o[k].fast), &v, &right)) return -1;
     }
     if (e.set_path) {
         // The field stored as the walk of the set-path stores it, when no
@@ -103,17 +109,20 @@ inline void store(const Cell& set_word, const Cell& v) {
         // the context stands for, when it has one.
         const Cell* owner = _context::own_value(field.w1);
         if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
+        if (!placed_q(type_of(slot))) return -1;  // a callable or an operator is the walker's to replace
         *slot = v;
         _context::get_word_cell(field.w1, int32_t(field.w3))->header |= _context::WORD_CHANGED;
         stack::set_last(&v);
         return e.next;
     }
     if (e.sets == 1) {
-        if (more || !store_plain(resolved[position], v)) return -1;
+        if (more || !store_plain(resolved[position], v, true)) return -1;
     } else if (e.sets) {
         if (more) return -1;
-        for (int32_t i = 0; i < e.sets; i++)
-            if (!plain_store(resolved[position + i])) return -1;
+        for (int32_t i = 0; i < e.sets; i++) {
+            const Cell* slot = plain_store(resolved[position + i]);
+            if (!slot || !placed_q(type_of(slot))) return -1;
+        }
         for (int32_t i = e.sets - 1; i >= 0; i--) store(resolved[position + i], v);
     }
     stack::set_last(&v);
@@ -143,16 +152,22 @@ public:
           operators_(unit.operators.data()), node_(node), end_(end) {}
 
     // The value of x at p into out, next: the position after it. False,
-    // nothing done, when it must be evaluated.
+    // nothing done, when it must be evaluated. Trusted: x was computed so
+    // since nothing but code that changes no block and no callable ran
+    // (run_simple), so that its operators and callees are the compiled
+    // ones and no operator follows.
+    template <bool Trusted = false>
     bool value(const Expr& x, int32_t p, Cell* out, int32_t* next) {
         const Cell* copy = copy_;
         int32_t at = p + 1;
-        if (x.kind <= K_WORD ? !operand(copy[p], out) : !call(x, p, out, &at)) return false;
+        if (x.kind <= K_WORD ? !operand(copy[p], out) : !call<Trusted>(x, p, out, &at)) return false;
         const Operator* o = operators_ + x.first_operator;
         for (int32_t k = 0; k < x.operators; k++) {
-            const Cell& word = copy[at];
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || o[k].fast == FAST_NONE) return false;
+            if constexpr (!Trusted) {
+                const Cell& word = copy[at];
+                const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+                if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || o[k].fast == FAST_NONE) return false;
+            }
             Cell right;
             if (o[k].plain) {
                 if (!operand(copy[at + 1], &right)) return false;
@@ -166,25 +181,30 @@ public:
                 if (y.kind <= K_WORD) {
                     if (!operand(copy[at + 1], &right)) return false;
                     at += 2;
-                } else if (!call(y, at + 1, &right, &at)) {
+                } else if (!call<Trusted>(y, at + 1, &right, &at)) {
                     return false;
                 }
             }
             if (!fast_op(FastOp(o[k].fast), out, &right)) return false;
         }
-        if (at != x.next || (!x.prefix && operator_in(node_, end_, at))) return false;
+        if constexpr (!Trusted) {
+            if (at != x.next || (!x.prefix && operator_in(node_, end_, at))) return false;
+        }
         *next = at;
         return true;
     }
 
     // A call at p of a native or action computed in place on two plain
     // numbers, into out; at: the position after its last argument.
+    template <bool Trusted = false>
     [[gnu::always_inline]] bool call(const Expr& x, int32_t p, Cell* out, int32_t* at) {
         if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
-        const Cell& word = copy_[p];
-        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-        if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return false;
+        if constexpr (!Trusted) {
+            const Cell& word = copy_[p];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+                return false;
+        }
         const Argument* a = u_.arguments.data() + x.first_argument;
         Cell right;
         int32_t q = p + 1;
@@ -194,10 +214,13 @@ public:
                 if (!operand(copy_[q++], v)) return false;
             } else {
                 const Expr& y = exprs_[a[k].expr];
-                if (q != y.start || y.sets || y.next < 0 || !value(y, q, v, &q)) return false;
+                if (q != y.start || y.sets || y.next < 0 || !value<Trusted>(y, q, v, &q)) return false;
             }
         }
-        if ((a[1].operand && operator_in(node_, end_, q)) || !fast_op(FastOp(x.fast), out, &right)) return false;
+        if constexpr (!Trusted) {
+            if (a[1].operand && operator_in(node_, end_, q)) return false;
+        }
+        if (!fast_op(FastOp(x.fast), out, &right)) return false;
         *at = q;
         return true;
     }
@@ -643,37 +666,47 @@ struct Stop {
     return slot && std::memcmp(slot, &value, sizeof(Cell)) == 0;
 }
 
+// Counts the lean runs whose block was compared whole: a branch block
+// compared and run to its end within one count is unchanged (with its
+// callees and operators) while only trusted rounds follow.
+uint64_t stretch = 0;
+
 // The chain of a lean unit whose block was found to hold its cells (from
 // its head to its tail): simple expressions computed and stored, branches
 // run in place, a break or continue at its end taken. Nothing of it runs
-// code that could change a block, so the cells stay the compared ones.
-// Answers -1 when it ran to its end (an exit then pending), else the
-// position from which the general loop goes on: nothing of the expression
-// there done, unless stop has levels (a branch run in place stopped inside).
+// code that could change a block or a callable, so the cells stay the
+// compared ones. Answers -1 when it ran to its end (an exit then pending),
+// else the position from which the general loop goes on: nothing of the
+// expression there done, unless stop has levels (a branch run in place
+// stopped inside). Trusted: the chain ran to its end since nothing but
+// such chains ran, and its cells were not looked at again.
+template <bool Trusted>
 int32_t run_chain(Unit& unit, Node node, Stop* stop) {
     const Cell* copy = unit.cells.data() - unit.head;
     const Cell* resolved = unit.resolved.data() - unit.head;
     const Expr* exprs = unit.exprs.data();
     const Operator* operators = unit.operators.data();
     int32_t position = unit.head;
-    // Nothing here runs code that could change the block or a word's kind
-    // of value other than the stores themselves, which are checked at each
-    // operand read.
     for (int32_t index : unit.chain) {
         const Expr& e = exprs[index];
-        bool more = false;
-        if (e.word_after) {
-            const Cell& w = copy[e.next];
-            const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
-            more = slot && type_of(slot) == TYPE_OP;
+        if (runtime::interrupt_pending) return position;
+        if constexpr (!Trusted) {
+            if (e.word_after) {
+                // The word after it may name an operator by now.
+                const Cell& w = copy[e.next];
+                const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
+                if (slot && type_of(slot) == TYPE_OP) return position;
+            }
         }
-        if (runtime::interrupt_pending || more) return position;
         if (e.simple) {
-            if (run_simple(e, position, copy, resolved, operators + e.first_operator, false) < 0) return position;
+            if (run_simple<Trusted>(e, position, copy, resolved, operators + e.first_operator, false) < 0)
+                return position;
             position = e.next;
             continue;
         }
-        if (!names_q(copy[position], e.callee)) return position;
+        if constexpr (!Trusted) {
+            if (!names_q(copy[position], e.callee)) return position;
+        }
         if (e.exit) {
             // break or continue for the loop right below the frame of this
             // block's evaluation: the frames the walker would have pushed
@@ -693,8 +726,11 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
             blocks = position + 2;
         } else {
             const Expr& x = exprs[a[0].expr];
-            if (x.start != position + 1 ||
-                !Pure(unit, node, unit.head + int32_t(unit.cells.size())).value(x, x.start, &condition, &blocks))
+            if constexpr (!Trusted) {
+                if (x.start != position + 1) return position;
+            }
+            if (!Pure(unit, node, unit.head + int32_t(unit.cells.size()))
+                     .value<Trusted>(x, position + 1, &condition, &blocks))
                 return position;
         }
         if (!typeset_has_q(&a[0].typeset, type_of(&condition))) return position;
@@ -709,8 +745,14 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
         }
         Unit& branch = *unit.branches[size_t(e.first_branch + chosen)];
         Node branch_node = copy[blocks + chosen].w2;
-        if (!same_whole(branch, branch_node, branch.head, INT32_MAX)) return position;
-        int32_t at = run_chain(branch, branch_node, stop);
+        int32_t at;
+        if (Trusted && branch.stretch == stretch) {
+            at = run_chain<true>(branch, branch_node, stop);
+        } else {
+            if (!same_whole(branch, branch_node, branch.head, INT32_MAX)) return position;
+            at = run_chain<false>(branch, branch_node, stop);
+            if (at < 0) branch.stretch = stretch;
+        }
         if (at < 0) {
             if (stack::pending()) return -1;
             position = e.next;
@@ -728,7 +770,8 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
 // Answers as run_chain.
 int32_t run_lean(Unit& unit, Node node, int32_t head, int32_t end, Stop* stop) {
     if (tracing_q || !room_for_short_cut() || !same_whole(unit, node, head, end)) return head;
-    return run_chain(unit, node, stop);
+    stretch++;
+    return run_chain<false>(unit, node, stop);
 }
 
 // The expressions of the unit's block from position on, as eval_block's
@@ -854,6 +897,28 @@ void LoopBody::take() {
 }
 
 void LoopBody::eval() {
+    bool trusted = trusted_;
+    trusted_ = false;
+    if (trusted && quiet_ && !runtime::interrupt_pending) [[likely]] {
+        // Nothing could have changed the block, its unit or the room
+        // checked before its last evaluation.
+        stack::mark_eval(&words::tag_body);
+        Stop stop;
+        int32_t position = run_chain<true>(*unit_, node_, &stop);
+        if (position < 0) {
+            if (!stack::pending()) stack::unwind_last_return();
+            return;
+        }
+        quiet_ = false;
+        Hold hold(code_);
+        SavedPosition saved_position;
+        *current_position = code_;
+        finish(*unit_, &code_, position, stop, tail_of(node_));
+        if (stack::pending()) return;
+        stack::unwind_last_return();
+        return;
+    }
+    quiet_ = false;
     // A unit gone stale (its block changed, a collection ran, nodes were
     // renumbered) goes back to the table, where eval_block makes it again.
     if (unit_ && (unit_->misses || unit_->orphan || unit_->cycles != collector::series_cycles ||
@@ -862,7 +927,7 @@ void LoopBody::eval() {
     int32_t end = tail_of(node_);
     if (!unit_ || !lean_q || tracing_q || runtime::interrupt_pending || head_ >= end) {
         eval_block(&code_, true);
-        if (!unit_ && misses_ < 8 && !stack::pending()) take();
+        if (!unit_ && misses_ < 8) take();  // also after a break or continue, which leaves the unit as it was
         return;
     }
     // eval_block's steps: the eval frame, the block held and the position
@@ -870,7 +935,10 @@ void LoopBody::eval() {
     stack::mark_eval(&words::tag_body);
     int32_t position = head_;
     Stop stop;
-    if (unit_->lean) position = run_lean(*unit_, node_, head_, end, &stop);
+    if (unit_->lean) {
+        position = run_lean(*unit_, node_, head_, end, &stop);
+        quiet_ = position < 0;
+    }
     if (position >= 0) {
         Hold hold(code_);
         SavedPosition saved_position;

@@ -9,6 +9,7 @@
 // that breaks or continues pays no C++ exception for it. Any other pending
 // code (return, exit, throw) makes the native return at once: the stacks
 // already belong to the code's receiver.
+#include "evaluator/interpreter_internal.hpp"
 #include "evaluator/loop_support.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_control_internal.hpp"
@@ -74,7 +75,10 @@ inline bool step(int32_t n) { return n > 0 ? foreach_next_multi(n) : foreach_nex
 // in a context that is no object's (where storing runs no change handler
 // and marks nothing), else by foreach_next itself (always so for the plain
 // walker, the reference this short cut is compared with).
-inline bool block_step() {
+// plain: the store replaced a value placed as it is by another (no
+// callable or operator came or went), with no code run.
+inline bool block_step(bool* plain) {
+    *plain = false;
     Cell* series = stack::arguments - 2;
     const Cell* word = stack::arguments - 1;
     if (!interpreter::lean_q || type_of(series) != TYPE_BLOCK) return foreach_next();
@@ -83,7 +87,9 @@ inline bool block_step() {
     SeriesBuffer* s = memory::buffer_of(series->w2);
     int32_t i = int32_t(series->w1);
     if (i < 0 || i >= memory::length_of(s)) return foreach_next();
-    *slot = memory::cells_head(s)[i];
+    const Cell& element = memory::cells_head(s)[i];
+    *plain = interpreter::detail::placed_q(type_of(slot)) && interpreter::detail::placed_q(type_of(&element));
+    *slot = element;
     series->w1++;
     return true;
 }
@@ -99,10 +105,12 @@ void while_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(stack::arguments + 1);
     LoopFrame loop;
     for (;;) {
+        condition.trust(body.quiet());
         Ended ended = loop.run(condition);
         if (ended == Ended::passed) return;
         if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
         if (!logic::true_strict_q(stack::arguments)) break;
+        body.trust(condition.quiet());
         ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -116,6 +124,7 @@ void until_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(stack::arguments);
     LoopFrame loop;
     for (;;) {
+        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -138,6 +147,7 @@ void loop_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(stack::arguments + 1);
     LoopFrame loop;
     for (int32_t i = 0; i < count; i++) {
+        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -161,11 +171,15 @@ void repeat_star(bool check, const int32_t*) {
     Cell* word = stack::arguments;
     interpreter::compiled::LoopBody body(stack::arguments + 2);
     LoopFrame loop;
+    // A count stored directly runs no change handler, and its word holds
+    // an integer from the first round on.
+    bool direct = direct_slot(word) != nullptr;
     // The count lives here, not in the word: the body may set the word freely.
     for (int32_t i = 1; i <= count; i++) {
         integer::make_at(counter, i);
         Cell value = *counter;
         set_counter(word, &value);
+        body.trust(direct);
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -178,6 +192,7 @@ void forever_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(stack::arguments);
     LoopFrame loop;
     for (;;) {
+        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -196,7 +211,9 @@ void foreach_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(body_cell);
     LoopFrame loop;
     unset::make_at(stack::arguments);
-    while (n > 0 ? foreach_next_multi(n) : block_step()) {
+    bool plain = false;
+    while (n > 0 ? foreach_next_multi(n) : block_step(&plain)) {
+        body.trust(plain);
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
