@@ -14,6 +14,7 @@
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/words.hpp"
@@ -709,11 +710,17 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
         }
         if (e.exit) {
             // break or continue for the loop right below the frame of this
-            // block's evaluation: the frames the walker would have pushed
-            // above it are dropped by the exit anyway.
-            stack::Frame* below = stack::frames_top - 2;
-            if (below < stack::frames_bottom || below->kind() != stack::FRAME_LOOP) return position;
-            stack::throw_break(false, e.entry == natives::continue_star);
+            // block's evaluation (the frames the walker would have pushed
+            // above it are dropped by the exit anyway), as throw_break
+            // leaves it: the loop frame current, unset in its first cell,
+            // which starts where the evaluation's frame was pushed.
+            stack::Frame* eval = stack::frames_top - 1;
+            if (eval - 1 < stack::frames_bottom || eval[-1].kind() != stack::FRAME_LOOP) return position;
+            Cell* base = stack::bottom + eval->saved_args;
+            stack::frames_top = eval;
+            stack::arguments = stack::top = base;
+            unset::make_at(base);
+            runtime::thrown_code = e.entry == natives::continue_star ? THROW_CONTINUE : THROW_BREAK;
             return -1;
         }
         // if, unless, either: the condition computed in place, the block
