@@ -280,6 +280,7 @@ void build(Unit* unit, Node node, int32_t head, int32_t depth) {
         if (index >= 0) c.w3 = uint32_t(index);
     }
     unit->at.assign(size_t(n), -1);
+    unit->slots.assign(size_t(n), nullptr);
     unit->exprs.clear();
     unit->arguments.clear();
     unit->operators.clear();

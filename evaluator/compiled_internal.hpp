@@ -105,6 +105,10 @@ struct Unit {
     uint32_t cycles = 0;            // the collector's cycle count when it was made
     std::vector<Cell> cells;        // the block's cells [head, tail) when it was made
     std::vector<Cell> resolved;     // the same, set-words not yet given their index given it
+    // By position - head: the slot a word there was last found to read (or
+    // a set-word to store into, when no object's), written by every lean
+    // run that looks words up; trusted runs take the slots from here.
+    std::vector<Cell*> slots;
     std::vector<int32_t> at;        // by position - head: the expression starting there, or -1
     std::vector<Expr> exprs;
     std::vector<Argument> arguments;

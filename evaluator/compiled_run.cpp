@@ -52,6 +52,26 @@ const std::array<int32_t, natives::MAX_REFINEMENTS> no_refinements = [] {
     return true;
 }
 
+// The operand at position p of a unit's cells (copy and slots by absolute
+// position), as operand() gives it; a word's slot is kept in slots.
+// Trusted: the read was made so since nothing but code that stores only
+// values placed as they are ran, and allocated nothing: the slot kept is
+// the word's and holds such a value.
+template <bool Trusted>
+[[gnu::always_inline]] inline bool operand_at(const Cell* copy, Cell** slots, int32_t p, Cell* out) {
+    const Cell& c = copy[p];
+    if (type_of(&c) != TYPE_WORD) return operand(c, out);
+    if constexpr (Trusted) {
+        *out = *slots[p];
+        return true;
+    }
+    Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
+    if (!slot || !placed_q(type_of(slot))) return false;
+    slots[p] = slot;
+    *out = *slot;
+    return true;
+}
+
 // The slot a set-word stores into without a change handler, or null.
 inline Cell* plain_store(const Cell& set_word) {
     Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
@@ -84,10 +104,10 @@ inline void store(const Cell& set_word, const Cell& v) {
 // placed as they are: its operators are still the ones compiled.
 template <bool Trusted = false>
 [[gnu::always_inline]] inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
-                          const Operator* o, bool more) {
+                          Cell** slots, const Operator* o, bool more) {
     int32_t p = position + e.sets;
     Cell v;
-    if (!operand(copy[p], &v)) return -1;
+    if (!operand_at<Trusted>(copy, slots, p, &v)) return -1;
     for (int32_t k = 0; k < e.operators; k++, p += 2) {
         Cell right;
         if constexpr (!Trusted) {
@@ -95,7 +115,7 @@ template <bool Trusted = false>
             const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
             if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0) return -1;
         }
-        if (!operand(copy[p + 2], &right) || !fast_op(FastOp(o[k].fast), &v, &right)) return -1;
+        if (!operand_at<Trusted>(copy, slots, p + 2, &right) || !fast_op(FastOp(o[k].fast), &v, &right)) return -1;
     }
     if (e.set_path) {
         // The field stored as the walk of the set-path stores it, when no
@@ -117,7 +137,9 @@ template <bool Trusted = false>
         return e.next;
     }
     if (e.sets == 1) {
-        if (more || !store_plain(resolved[position], v, true)) return -1;
+        if (more) return -1;
+        if (Cell* slot = slots[position]; Trusted && slot) *slot = v;
+        else if (!store_plain(resolved[position], v, true, &slots[position])) return -1;
     } else if (e.sets) {
         if (more) return -1;
         for (int32_t i = 0; i < e.sets; i++) {
@@ -148,9 +170,9 @@ template <bool Trusted = false>
 // operator that may follow.
 class Pure {
 public:
-    Pure(const Unit& unit, Node node, int32_t end)
-        : u_(unit), copy_(unit.cells.data() - unit.head), exprs_(unit.exprs.data()),
-          operators_(unit.operators.data()), node_(node), end_(end) {}
+    Pure(Unit& unit, Node node, int32_t end)
+        : u_(unit), copy_(unit.cells.data() - unit.head), slots_(unit.slots.data() - unit.head),
+          exprs_(unit.exprs.data()), operators_(unit.operators.data()), node_(node), end_(end) {}
 
     // The value of x at p into out, next: the position after it. False,
     // nothing done, when it must be evaluated. Trusted: x was computed so
@@ -161,7 +183,8 @@ public:
     bool value(const Expr& x, int32_t p, Cell* out, int32_t* next) {
         const Cell* copy = copy_;
         int32_t at = p + 1;
-        if (x.kind <= K_WORD ? !operand(copy[p], out) : !call<Trusted>(x, p, out, &at)) return false;
+        if (x.kind <= K_WORD ? !operand_at<Trusted>(copy, slots_, p, out) : !call<Trusted>(x, p, out, &at))
+            return false;
         const Operator* o = operators_ + x.first_operator;
         for (int32_t k = 0; k < x.operators; k++) {
             if constexpr (!Trusted) {
@@ -171,7 +194,7 @@ public:
             }
             Cell right;
             if (o[k].plain) {
-                if (!operand(copy[at + 1], &right)) return false;
+                if (!operand_at<Trusted>(copy, slots_, at + 1, &right)) return false;
                 at += 2;
             } else if (o[k].right < 0) {
                 return false;
@@ -180,7 +203,7 @@ public:
                 const Expr& y = exprs_[o[k].right];
                 if (y.start != at + 1 || y.sets || y.next < 0) return false;
                 if (y.kind <= K_WORD) {
-                    if (!operand(copy[at + 1], &right)) return false;
+                    if (!operand_at<Trusted>(copy, slots_, at + 1, &right)) return false;
                     at += 2;
                 } else if (!call<Trusted>(y, at + 1, &right, &at)) {
                     return false;
@@ -212,7 +235,7 @@ public:
         for (int32_t k = 0; k < 2; k++) {
             Cell* v = k == 0 ? out : &right;
             if (a[k].operand) {
-                if (!operand(copy_[q++], v)) return false;
+                if (!operand_at<Trusted>(copy_, slots_, q++, v)) return false;
             } else {
                 const Expr& y = exprs_[a[k].expr];
                 if (q != y.start || y.sets || y.next < 0 || !value<Trusted>(y, q, v, &q)) return false;
@@ -227,8 +250,9 @@ public:
     }
 
 private:
-    const Unit& u_;
+    Unit& u_;
     const Cell* copy_;
+    Cell** slots_;
     const Expr* exprs_;
     const Operator* operators_;
     Node node_;
@@ -270,8 +294,9 @@ public:
     int32_t simple(const Expr& e, int32_t position) {
         if (!same(position, e.next)) return -1;
         bool more = operator_at(e.next);  // an operator after it makes it longer
-        if (!more || e.sets) return run_simple(e, position, copy_, resolved_, operators_ + e.first_operator, more);
-        if (run_simple(e, position, copy_, resolved_, operators_ + e.first_operator, false) < 0) return -1;
+        Cell** slots = u_.slots.data() - u_.head;
+        if (!more || e.sets) return run_simple(e, position, copy_, resolved_, slots, operators_ + e.first_operator, more);
+        if (run_simple(e, position, copy_, resolved_, slots, operators_ + e.first_operator, false) < 0) return -1;
         forget();
         return eval_infix(code_, e.next, end_, false, stack::top);
     }
@@ -685,6 +710,7 @@ template <bool Trusted>
 int32_t run_chain(Unit& unit, Node node, Stop* stop) {
     const Cell* copy = unit.cells.data() - unit.head;
     const Cell* resolved = unit.resolved.data() - unit.head;
+    Cell** slots = unit.slots.data() - unit.head;
     const Expr* exprs = unit.exprs.data();
     const Operator* operators = unit.operators.data();
     int32_t position = unit.head;
@@ -700,7 +726,7 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
             }
         }
         if (e.simple) {
-            if (run_simple<Trusted>(e, position, copy, resolved, operators + e.first_operator, false) < 0)
+            if (run_simple<Trusted>(e, position, copy, resolved, slots, operators + e.first_operator, false) < 0)
                 return position;
             position = e.next;
             continue;
@@ -729,7 +755,7 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
         Cell condition;
         int32_t blocks;
         if (a[0].operand) {
-            if (!operand(copy[position + 1], &condition)) return position;
+            if (!operand_at<Trusted>(copy, slots, position + 1, &condition)) return position;
             blocks = position + 2;
         } else {
             const Expr& x = exprs[a[0].expr];
