@@ -675,6 +675,10 @@ struct Stop {
     int32_t levels = 0;
     Level level[MAX_BRANCH_DEPTH];
     int32_t inner = 0;
+    // The frame of the block's evaluation is pushed: else its cells would
+    // be the top frame's, from its first one (the current call's result
+    // slot), as they are once it is pushed.
+    bool framed = true;
 };
 
 // The block (node, from head, its tail no farther than end) holds exactly
@@ -740,9 +744,9 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
             // above it are dropped by the exit anyway), as throw_break
             // leaves it: the loop frame current, unset in its first cell,
             // which starts where the evaluation's frame was pushed.
-            stack::Frame* eval = stack::frames_top - 1;
+            stack::Frame* eval = stack::frames_top - (stop->framed ? 1 : 0);
             if (eval - 1 < stack::frames_bottom || eval[-1].kind() != stack::FRAME_LOOP) return position;
-            Cell* base = stack::bottom + eval->saved_args;
+            Cell* base = stop->framed ? stack::bottom + eval->saved_args : stack::arguments;
             stack::frames_top = eval;
             stack::arguments = stack::top = base;
             unset::make_at(base);
@@ -934,15 +938,19 @@ void LoopBody::eval() {
     trusted_ = false;
     if (trusted && quiet_ && !runtime::interrupt_pending) [[likely]] {
         // Nothing could have changed the block, its unit or the room
-        // checked before its last evaluation.
-        stack::mark_eval(&words::tag_body);
+        // checked before its last evaluation. The loop's frame is current
+        // and empty: the block's lean form, which pushes nothing, leaves
+        // its value where it would leave it under its own eval frame, which
+        // is pushed only once something is left to the general loop.
         Stop stop;
+        stop.framed = false;
         int32_t position = run_chain<true>(*unit_, node_, &stop);
         if (position < 0) {
-            if (!stack::pending()) stack::unwind_last_return();
+            if (!stack::pending()) stack::top = stack::arguments + 1;
             return;
         }
         quiet_ = false;
+        stack::mark_eval(&words::tag_body);
         Hold hold(code_);
         SavedPosition saved_position;
         *current_position = code_;
