@@ -229,6 +229,103 @@ private:
     }
 };
 
+// The steps of values in a lean chain, made from its compiled expressions
+// as Pure reads them; false when a value is of another shape.
+class Steps {
+public:
+    explicit Steps(Unit& unit) : u_(unit) {}
+
+    // The value of x at p, operators included; top: x's own value, after
+    // its set-words.
+    bool value(const Expr& x, int32_t p, bool top = false) {
+        if (!top && (p != x.start || x.sets)) return false;
+        if (x.next < 0) return false;
+        int32_t at = p + 1;
+        if (x.kind <= K_WORD ? !operand(p) : !call(x, p, &at)) return false;
+        for (int32_t k = 0; k < x.operators; k++) {
+            const Operator& o = u_.operators[size_t(x.first_operator + k)];
+            if (o.fast == FAST_NONE) return false;
+            if (o.plain) {
+                if (!operand(at + 1)) return false;
+                at += 2;
+            } else {
+                if (o.right < 0) return false;
+                const Expr& y = u_.exprs[size_t(o.right)];
+                if (y.start != at + 1 || y.sets || y.next < 0) return false;
+                if (y.kind <= K_WORD) {
+                    if (!operand(at + 1)) return false;
+                    at += 2;
+                } else if (!call(y, at + 1, &at)) {
+                    return false;
+                }
+            }
+            if (!apply(o.fast)) return false;
+        }
+        return at == x.next;
+    }
+
+    // The one operand at p.
+    bool operand(int32_t p) {
+        const Cell& c = u_.cells[size_t(p - u_.head)];
+        StepKind kind = type_of(&c) == TYPE_WORD ? P_WORD : type_of(&c) == TYPE_PATH ? P_OPERAND : P_CONST;
+        if (++depth_ > MAX_STEP_DEPTH) return false;
+        u_.steps.push_back(Step{kind, 0, p});
+        return true;
+    }
+
+private:
+    Unit& u_;
+    int32_t depth_ = 0;
+
+    bool call(const Expr& x, int32_t p, int32_t* at) {
+        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
+        int32_t q = p + 1;
+        for (int32_t k = 0; k < 2; k++) {
+            const Argument& a = u_.arguments[size_t(x.first_argument + k)];
+            if (a.operand) {
+                if (!operand(q++)) return false;
+            } else {
+                if (a.expr < 0) return false;
+                const Expr& y = u_.exprs[size_t(a.expr)];
+                if (!value(y, q)) return false;
+                q = y.next;
+            }
+        }
+        *at = q;
+        return apply(FastOp(x.fast));
+    }
+
+    bool apply(uint8_t fast) {
+        depth_--;
+        u_.steps.push_back(Step{P_OP, fast, 0});
+        return true;
+    }
+};
+
+// Gives the expressions of a lean unit's chain their steps.
+void make_steps(Unit* unit) {
+    for (int32_t index : unit->chain) {
+        Expr& e = unit->exprs[size_t(index)];
+        size_t first = unit->steps.size();
+        Steps steps(*unit);
+        bool made;
+        if (e.simple) {
+            made = e.kind <= K_WORD && steps.value(e, e.start + e.sets, true);
+        } else if (e.branch != B_NONE) {
+            const Argument& a = unit->arguments[size_t(e.first_argument)];
+            made = a.operand ? steps.operand(e.start + 1) : steps.value(unit->exprs[size_t(a.expr)], e.start + 1);
+        } else {
+            made = false;
+        }
+        if (!made || unit->steps.size() - first > 255) {
+            unit->steps.resize(first);
+            continue;
+        }
+        e.first_step = int32_t(first);
+        e.steps = uint8_t(unit->steps.size() - first);
+    }
+}
+
 }  // namespace
 
 Cell* object_field(const Cell& path, Cell* object, Cell* field_word) {
@@ -321,6 +418,8 @@ void build(Unit* unit, Node node, int32_t head, int32_t depth) {
         p = e.next - head;
     }
     unit->lean = p == n && n > 0;
+    unit->steps.clear();
+    if (unit->lean) make_steps(unit);
     worth |= unit->lean;
     unit->walker_only = !worth;
     unit->retry = compiler.missing_cache();

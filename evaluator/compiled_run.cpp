@@ -72,6 +72,29 @@ template <bool Trusted>
     return true;
 }
 
+// The value the steps compute (of a trusted run, its operators the ones
+// compiled): false, nothing done, when an operator must run its entry.
+[[gnu::always_inline]] inline bool run_steps(const Step* step, int32_t n, const Cell* copy, Cell** slots, Cell* out) {
+    Cell values[MAX_STEP_DEPTH];
+    Cell* top = values;
+    values[0] = Cell{};  // a list of steps is never empty: this quiets the compiler
+    for (const Step* end = step + n; step < end; step++) {
+        switch (step->kind) {
+            case P_CONST: *top++ = copy[step->p]; break;
+            case P_WORD: *top++ = *slots[step->p]; break;
+            case P_OPERAND:
+                if (!operand(copy[step->p], top++)) return false;
+                break;
+            case P_OP:
+                top--;
+                if (!fast_op(FastOp(step->fast), top - 1, top)) return false;
+                break;
+        }
+    }
+    *out = values[0];
+    return true;
+}
+
 // The slot a set-word stores into without a change handler, or null.
 inline Cell* plain_store(const Cell& set_word) {
     Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
@@ -104,11 +127,15 @@ inline void store(const Cell& set_word, const Cell& v) {
 // placed as they are: its operators are still the ones compiled.
 template <bool Trusted = false>
 [[gnu::always_inline]] inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
-                          Cell** slots, const Operator* o, bool more) {
+                          Cell** slots, const Operator* o, bool more, const Step* steps = nullptr) {
     int32_t p = position + e.sets;
     Cell v;
-    if (!operand_at<Trusted>(copy, slots, p, &v)) return -1;
-    for (int32_t k = 0; k < e.operators; k++, p += 2) {
+    if (Trusted && e.steps) {
+        if (!run_steps(steps + e.first_step, e.steps, copy, slots, &v)) return -1;
+    } else if (!operand_at<Trusted>(copy, slots, p, &v)) {
+        return -1;
+    }
+    for (int32_t k = 0; k < (Trusted && e.steps ? 0 : e.operators); k++, p += 2) {
         Cell right;
         if constexpr (!Trusted) {
             const Cell& word = copy[p + 1];
@@ -730,7 +757,8 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
             }
         }
         if (e.simple) {
-            if (run_simple<Trusted>(e, position, copy, resolved, slots, operators + e.first_operator, false) < 0)
+            if (run_simple<Trusted>(e, position, copy, resolved, slots, operators + e.first_operator, false,
+                                    unit.steps.data()) < 0)
                 return position;
             position = e.next;
             continue;
@@ -758,7 +786,10 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
         const Argument* a = unit.arguments.data() + e.first_argument;
         Cell condition;
         int32_t blocks;
-        if (a[0].operand) {
+        if (Trusted && e.steps) {
+            if (!run_steps(unit.steps.data() + e.first_step, e.steps, copy, slots, &condition)) return position;
+            blocks = e.next - (e.arguments - 1);
+        } else if (a[0].operand) {
             if (!operand_at<Trusted>(copy, slots, position + 1, &condition)) return position;
             blocks = position + 2;
         } else {
