@@ -230,7 +230,8 @@ private:
 };
 
 // The steps of values in a lean chain, made from its compiled expressions
-// as Pure reads them; false when a value is of another shape.
+// as Pure reads them, into the unit's program; false when a value is of
+// another shape.
 class Steps {
 public:
     explicit Steps(Unit& unit) : u_(unit) {}
@@ -269,7 +270,7 @@ public:
         const Cell& c = u_.cells[size_t(p - u_.head)];
         StepKind kind = type_of(&c) == TYPE_WORD ? P_WORD : type_of(&c) == TYPE_PATH ? P_OPERAND : P_CONST;
         if (++depth_ > MAX_STEP_DEPTH) return false;
-        u_.steps.push_back(Step{kind, 0, p});
+        u_.program.push_back(Step{kind, 0, p});
         return true;
     }
 
@@ -297,33 +298,36 @@ private:
 
     bool apply(uint8_t fast) {
         depth_--;
-        u_.steps.push_back(Step{P_OP, fast, 0});
+        u_.program.push_back(Step{P_OP, fast, 0});
         return true;
     }
 };
 
-// Gives the expressions of a lean unit's chain their steps.
-void make_steps(Unit* unit) {
+// Makes the program of a lean unit's chain.
+void make_program(Unit* unit) {
+    std::vector<Step>& program = unit->program;
     for (int32_t index : unit->chain) {
-        Expr& e = unit->exprs[size_t(index)];
-        size_t first = unit->steps.size();
+        const Expr& e = unit->exprs[size_t(index)];
+        program.push_back(Step{P_START, 0, e.start});
+        size_t first = program.size();
         Steps steps(*unit);
-        bool made;
-        if (e.simple) {
-            made = e.kind <= K_WORD && steps.value(e, e.start + e.sets, true);
-        } else if (e.branch != B_NONE) {
-            const Argument& a = unit->arguments[size_t(e.first_argument)];
-            made = a.operand ? steps.operand(e.start + 1) : steps.value(unit->exprs[size_t(a.expr)], e.start + 1);
+        if (e.exit) {
+            program.push_back(Step{P_EXIT, 0, index});
+        } else if (e.simple) {
+            if (e.kind <= K_WORD && e.sets <= 1 && !e.set_path && steps.value(e, e.start + e.sets, true)) {
+                program.push_back(e.sets ? Step{P_SET, 0, e.start} : Step{P_PLACE, 0, 0});
+            } else {
+                program.resize(first);
+                program.push_back(Step{P_SIMPLE, 0, index});
+            }
         } else {
-            made = false;
+            const Argument& a = unit->arguments[size_t(e.first_argument)];
+            bool made = a.operand ? steps.operand(e.start + 1) : steps.value(unit->exprs[size_t(a.expr)], e.start + 1);
+            if (!made) program.resize(first);
+            program.push_back(Step{P_BRANCH, uint8_t(made), index});
         }
-        if (!made || unit->steps.size() - first > 255) {
-            unit->steps.resize(first);
-            continue;
-        }
-        e.first_step = int32_t(first);
-        e.steps = uint8_t(unit->steps.size() - first);
     }
+    program.push_back(Step{P_END, 0, 0});
 }
 
 }  // namespace
@@ -418,8 +422,8 @@ void build(Unit* unit, Node node, int32_t head, int32_t depth) {
         p = e.next - head;
     }
     unit->lean = p == n && n > 0;
-    unit->steps.clear();
-    if (unit->lean) make_steps(unit);
+    unit->program.clear();
+    if (unit->lean) make_program(unit);
     worth |= unit->lean;
     unit->walker_only = !worth;
     unit->retry = compiler.missing_cache();

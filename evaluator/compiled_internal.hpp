@@ -37,21 +37,29 @@ enum Kind : uint8_t {
     K_METHOD,  // a path of two words naming a function in an object: called as K_FUNCTION
 };
 
-// A step of the value of a lean chain's expression as trusted runs compute
-// it: operands pushed, operators applied in place to the last two, in the
-// order the expression reads them.
+// A step of a lean unit's chain as its trusted runs take it (Unit::program):
+// each expression's operands pushed and its operators applied in place in
+// the order it reads them, then its value stored or placed; what is of
+// another shape is run by its expression.
 enum StepKind : uint8_t {
-    P_CONST,    // the cell at p as it is
-    P_WORD,     // the value in the slot kept for the word at p
-    P_OPERAND,  // the operand at p, read as any operand (an object's field)
+    P_START,    // an expression starts at p
+    P_CONST,    // push the cell at p as it is
+    P_WORD,     // push the value in the slot kept for the word at p
+    P_OPERAND,  // push the operand at p, read as any operand (an object's field)
     P_OP,       // fast applied to the two values pushed last
+    P_SET,      // the value stored through the set-word at p, and placed
+    P_PLACE,    // the value placed
+    P_SIMPLE,   // the simple expression p (an index in Unit::exprs), run whole
+    P_BRANCH,   // the branch expression p, its condition pushed when fast is 1
+    P_EXIT,     // the break or continue p
+    P_END,
 };
 struct Step {
     StepKind kind;
     uint8_t fast;
     int32_t p;
 };
-// Values a step list keeps pushed at once, at most.
+// Values the steps of one expression keep pushed at once, at most.
 constexpr int32_t MAX_STEP_DEPTH = 8;
 
 // The natives whose literal branch blocks a lean block runs in place.
@@ -91,10 +99,6 @@ struct Expr {
     Branch branch = B_NONE;
     int32_t first_branch = 0;
     bool exit = false;  // K_CALL: a bare break or continue (no arguments, nothing after it)
-    // In a lean chain: the steps of its value (a branch's: of its
-    // condition) in Unit::steps, none when they are not made so.
-    int32_t first_step = 0;
-    uint8_t steps = 0;
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)
@@ -130,7 +134,7 @@ struct Unit {
     // a set-word to store into, when no object's), written by every lean
     // run that looks words up; trusted runs take the slots from here.
     std::vector<Cell*> slots;
-    std::vector<Step> steps;
+    std::vector<Step> program;  // a lean unit's chain as its trusted runs take it
     std::vector<int32_t> at;        // by position - head: the expression starting there, or -1
     std::vector<Expr> exprs;
     std::vector<Argument> arguments;

@@ -72,29 +72,6 @@ template <bool Trusted>
     return true;
 }
 
-// The value the steps compute (of a trusted run, its operators the ones
-// compiled): false, nothing done, when an operator must run its entry.
-[[gnu::always_inline]] inline bool run_steps(const Step* step, int32_t n, const Cell* copy, Cell** slots, Cell* out) {
-    Cell values[MAX_STEP_DEPTH];
-    Cell* top = values;
-    values[0] = Cell{};  // a list of steps is never empty: this quiets the compiler
-    for (const Step* end = step + n; step < end; step++) {
-        switch (step->kind) {
-            case P_CONST: *top++ = copy[step->p]; break;
-            case P_WORD: *top++ = *slots[step->p]; break;
-            case P_OPERAND:
-                if (!operand(copy[step->p], top++)) return false;
-                break;
-            case P_OP:
-                top--;
-                if (!fast_op(FastOp(step->fast), top - 1, top)) return false;
-                break;
-        }
-    }
-    *out = values[0];
-    return true;
-}
-
 // The slot a set-word stores into without a change handler, or null.
 inline Cell* plain_store(const Cell& set_word) {
     Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
@@ -127,15 +104,11 @@ inline void store(const Cell& set_word, const Cell& v) {
 // placed as they are: its operators are still the ones compiled.
 template <bool Trusted = false>
 [[gnu::always_inline]] inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
-                          Cell** slots, const Operator* o, bool more, const Step* steps = nullptr) {
+                          Cell** slots, const Operator* o, bool more) {
     int32_t p = position + e.sets;
     Cell v;
-    if (Trusted && e.steps) {
-        if (!run_steps(steps + e.first_step, e.steps, copy, slots, &v)) return -1;
-    } else if (!operand_at<Trusted>(copy, slots, p, &v)) {
-        return -1;
-    }
-    for (int32_t k = 0; k < (Trusted && e.steps ? 0 : e.operators); k++, p += 2) {
+    if (!operand_at<Trusted>(copy, slots, p, &v)) return -1;
+    for (int32_t k = 0; k < e.operators; k++, p += 2) {
         Cell right;
         if constexpr (!Trusted) {
             const Cell& word = copy[p + 1];
@@ -728,6 +701,56 @@ struct Stop {
 // callees and operators) while only trusted rounds follow.
 uint64_t stretch = 0;
 
+int32_t run_chain(Unit& unit, Node node, Stop* stop);
+int32_t run_program(Unit& unit, Node node, Stop* stop);
+
+// The block of the branch the expression e (of the unit) chose, run as a
+// lean block of its own, trusted when it ran whole in the current stretch
+// and trusted is; answers as run_chain does for the branch expression at
+// position, which is current.
+[[gnu::always_inline]] inline int32_t run_branch(Unit& unit, const Expr& e, int32_t position, const Cell& condition,
+                                                 int32_t chosen, bool trusted, Stop* stop) {
+    const Cell* copy = unit.cells.data() - unit.head;
+    int32_t blocks = e.next - (e.arguments - 1);
+    Unit& branch = *unit.branches[size_t(e.first_branch + chosen)];
+    Node branch_node = copy[blocks + chosen].w2;
+    int32_t at;
+    if (trusted && branch.stretch == stretch) {
+        at = run_program(branch, branch_node, stop);
+    } else {
+        if (!same_whole(branch, branch_node, branch.head, INT32_MAX)) return position;
+        at = run_chain(branch, branch_node, stop);
+        if (at < 0) branch.stretch = stretch;
+    }
+    if (at < 0) return stack::pending() ? -1 : e.next;
+    if (at == branch.head && stop->levels == 0) return position;  // nothing of it done
+    stop->level[stop->levels++] = Stop::Level{&unit, &e, &branch, condition, blocks, chosen};
+    if (stop->levels == 1) stop->inner = at;
+    return position;
+}
+
+// The branch chosen by the condition of e: -1 for none.
+[[gnu::always_inline]] inline int32_t chosen_by(const Expr& e, const Cell& condition) {
+    if (e.branch == B_EITHER) return logic::false_q(&condition) ? 1 : 0;
+    return logic::false_q(&condition) == (e.branch == B_IF) ? -1 : 0;
+}
+
+// break or continue for the loop right below the frame of the block's
+// evaluation (the frames the walker would have pushed above it are
+// dropped by the exit anyway), as throw_break leaves it: the loop frame
+// current, unset in its first cell, which starts where the evaluation's
+// frame was pushed. False, nothing done, when that frame is no loop's.
+[[gnu::always_inline]] inline bool exit_to_loop(const Expr& e, const Stop& stop) {
+    stack::Frame* eval = stack::frames_top - (stop.framed ? 1 : 0);
+    if (eval - 1 < stack::frames_bottom || eval[-1].kind() != stack::FRAME_LOOP) return false;
+    Cell* base = stop.framed ? stack::bottom + eval->saved_args : stack::arguments;
+    stack::frames_top = eval;
+    stack::arguments = stack::top = base;
+    unset::make_at(base);
+    runtime::thrown_code = e.entry == natives::continue_star ? THROW_CONTINUE : THROW_BREAK;
+    return true;
+}
+
 // The chain of a lean unit whose block was found to hold its cells (from
 // its head to its tail): simple expressions computed and stored, branches
 // run in place, a break or continue at its end taken. Nothing of it runs
@@ -735,9 +758,7 @@ uint64_t stretch = 0;
 // compared ones. Answers -1 when it ran to its end (an exit then pending),
 // else the position from which the general loop goes on: nothing of the
 // expression there done, unless stop has levels (a branch run in place
-// stopped inside). Trusted: the chain ran to its end since nothing but
-// such chains ran, and its cells were not looked at again.
-template <bool Trusted>
+// stopped inside).
 int32_t run_chain(Unit& unit, Node node, Stop* stop) {
     const Cell* copy = unit.cells.data() - unit.head;
     const Cell* resolved = unit.resolved.data() - unit.head;
@@ -748,62 +769,35 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
     for (int32_t index : unit.chain) {
         const Expr& e = exprs[index];
         if (runtime::interrupt_pending) return position;
-        if constexpr (!Trusted) {
-            if (e.word_after) {
-                // The word after it may name an operator by now.
-                const Cell& w = copy[e.next];
-                const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
-                if (slot && type_of(slot) == TYPE_OP) return position;
-            }
+        if (e.word_after) {
+            // The word after it may name an operator by now.
+            const Cell& w = copy[e.next];
+            const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
+            if (slot && type_of(slot) == TYPE_OP) return position;
         }
         if (e.simple) {
-            if (run_simple<Trusted>(e, position, copy, resolved, slots, operators + e.first_operator, false,
-                                    unit.steps.data()) < 0)
+            if (run_simple(e, position, copy, resolved, slots, operators + e.first_operator, false) < 0)
                 return position;
             position = e.next;
             continue;
         }
-        if constexpr (!Trusted) {
-            if (!names_q(copy[position], e.callee)) return position;
-        }
-        if (e.exit) {
-            // break or continue for the loop right below the frame of this
-            // block's evaluation (the frames the walker would have pushed
-            // above it are dropped by the exit anyway), as throw_break
-            // leaves it: the loop frame current, unset in its first cell,
-            // which starts where the evaluation's frame was pushed.
-            stack::Frame* eval = stack::frames_top - (stop->framed ? 1 : 0);
-            if (eval - 1 < stack::frames_bottom || eval[-1].kind() != stack::FRAME_LOOP) return position;
-            Cell* base = stop->framed ? stack::bottom + eval->saved_args : stack::arguments;
-            stack::frames_top = eval;
-            stack::arguments = stack::top = base;
-            unset::make_at(base);
-            runtime::thrown_code = e.entry == natives::continue_star ? THROW_CONTINUE : THROW_BREAK;
-            return -1;
-        }
+        if (!names_q(copy[position], e.callee)) return position;
+        if (e.exit) return exit_to_loop(e, *stop) ? -1 : position;
         // if, unless, either: the condition computed in place, the block
         // chosen run as a lean block of its own.
         const Argument* a = unit.arguments.data() + e.first_argument;
         Cell condition;
         int32_t blocks;
-        if (Trusted && e.steps) {
-            if (!run_steps(unit.steps.data() + e.first_step, e.steps, copy, slots, &condition)) return position;
-            blocks = e.next - (e.arguments - 1);
-        } else if (a[0].operand) {
-            if (!operand_at<Trusted>(copy, slots, position + 1, &condition)) return position;
-            blocks = position + 2;
+        if (a[0].operand) {
+            if (!operand_at<false>(copy, slots, position + 1, &condition)) return position;
         } else {
             const Expr& x = exprs[a[0].expr];
-            if constexpr (!Trusted) {
-                if (x.start != position + 1) return position;
-            }
-            if (!Pure(unit, node, unit.head + int32_t(unit.cells.size()))
-                     .value<Trusted>(x, position + 1, &condition, &blocks))
+            if (x.start != position + 1 ||
+                !Pure(unit, node, unit.head + int32_t(unit.cells.size())).value(x, x.start, &condition, &blocks))
                 return position;
         }
         if (!typeset_has_q(&a[0].typeset, type_of(&condition))) return position;
-        int32_t chosen = e.branch == B_EITHER ? (logic::false_q(&condition) ? 1 : 0)
-                                              : logic::false_q(&condition) == (e.branch == B_IF) ? -1 : 0;
+        int32_t chosen = chosen_by(e, condition);
         if (chosen < 0) {
             // Not taken: none, as the native gives it.
             Cell nothing;
@@ -811,27 +805,83 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
             position = e.next;
             continue;
         }
-        Unit& branch = *unit.branches[size_t(e.first_branch + chosen)];
-        Node branch_node = copy[blocks + chosen].w2;
-        int32_t at;
-        if (Trusted && branch.stretch == stretch) {
-            at = run_chain<true>(branch, branch_node, stop);
-        } else {
-            if (!same_whole(branch, branch_node, branch.head, INT32_MAX)) return position;
-            at = run_chain<false>(branch, branch_node, stop);
-            if (at < 0) branch.stretch = stretch;
-        }
-        if (at < 0) {
-            if (stack::pending()) return -1;
-            position = e.next;
-            continue;
-        }
-        if (at == branch.head && stop->levels == 0) return position;  // nothing of it done
-        stop->level[stop->levels++] = Stop::Level{&unit, &e, &branch, condition, blocks, chosen};
-        if (stop->levels == 1) stop->inner = at;
-        return position;
+        int32_t at = run_branch(unit, e, position, condition, chosen, false, stop);
+        if (at != e.next) return at;
+        position = at;
     }
     return -1;
+}
+
+// A trusted run of a lean unit's chain, by its program: the chain ran to
+// its end since nothing but such chains ran (and the loops' own steps),
+// and its cells, callees and operators were not looked at again; the
+// slots kept for its words are theirs. Answers as run_chain.
+int32_t run_program(Unit& unit, Node node, Stop* stop) {
+    const Cell* copy = unit.cells.data() - unit.head;
+    Cell** slots = unit.slots.data() - unit.head;
+    Cell values[MAX_STEP_DEPTH];
+    Cell* top = values;
+    values[0] = Cell{};  // every value is pushed before it is read: this quiets the compiler
+    int32_t at = unit.head;  // the expression being run
+    for (const Step* step = unit.program.data();; step++) {
+        switch (step->kind) {
+            case P_START:
+                at = step->p;
+                top = values;
+                if (runtime::interrupt_pending) return at;
+                break;
+            case P_CONST: *top++ = copy[step->p]; break;
+            case P_WORD: *top++ = *slots[step->p]; break;
+            case P_OPERAND:
+                if (!operand(copy[step->p], top++)) return at;
+                break;
+            case P_OP:
+                top--;
+                if (!fast_op(FastOp(step->fast), top - 1, top)) return at;
+                break;
+            case P_SET:
+                if (Cell* slot = slots[step->p]) {
+                    *slot = values[0];
+                } else if (!store_plain(unit.resolved[size_t(step->p - unit.head)], values[0], true,
+                                        &slots[step->p])) {
+                    return at;
+                }
+                stack::set_last(&values[0]);
+                break;
+            case P_PLACE: stack::set_last(&values[0]); break;
+            case P_SIMPLE: {
+                const Expr& e = unit.exprs[size_t(step->p)];
+                if (run_simple<true>(e, at, copy, unit.resolved.data() - unit.head, slots,
+                                     unit.operators.data() + e.first_operator, false) < 0)
+                    return at;
+                break;
+            }
+            case P_BRANCH: {
+                const Expr& e = unit.exprs[size_t(step->p)];
+                const Argument* a = unit.arguments.data() + e.first_argument;
+                Cell condition = values[0];
+                int32_t blocks;
+                if (!step->fast && (a[0].operand ? !operand_at<true>(copy, slots, at + 1, &condition)
+                                                 : !Pure(unit, node, unit.head + int32_t(unit.cells.size()))
+                                                        .value<true>(unit.exprs[size_t(a[0].expr)], at + 1,
+                                                                     &condition, &blocks)))
+                    return at;
+                if (!typeset_has_q(&a[0].typeset, type_of(&condition))) return at;
+                int32_t chosen = chosen_by(e, condition);
+                if (chosen < 0) {
+                    Cell nothing;
+                    stack::set_last(none::make_at(&nothing));
+                    break;
+                }
+                int32_t next = run_branch(unit, e, at, condition, chosen, true, stop);
+                if (next != e.next) return next;
+                break;
+            }
+            case P_EXIT:
+                return exit_to_loop(unit.exprs[size_t(step->p)], *stop) ? -1 : at;
+            case P_END: return -1;
+        }
+    }
 }
 
 // A lean unit's block: its cells compared once, then its chain run.
@@ -839,7 +889,7 @@ int32_t run_chain(Unit& unit, Node node, Stop* stop) {
 int32_t run_lean(Unit& unit, Node node, int32_t head, int32_t end, Stop* stop) {
     if (tracing_q || !room_for_short_cut() || !same_whole(unit, node, head, end)) return head;
     stretch++;
-    return run_chain<false>(unit, node, stop);
+    return run_chain(unit, node, stop);
 }
 
 // The expressions of the unit's block from position on, as eval_block's
@@ -975,7 +1025,7 @@ void LoopBody::eval() {
         // is pushed only once something is left to the general loop.
         Stop stop;
         stop.framed = false;
-        int32_t position = run_chain<true>(*unit_, node_, &stop);
+        int32_t position = run_program(*unit_, node_, &stop);
         if (position < 0) {
             if (!stack::pending()) stack::top = stack::arguments + 1;
             return;
