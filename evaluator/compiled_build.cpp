@@ -328,6 +328,19 @@ void make_program(Unit* unit) {
         }
     }
     program.push_back(Step{P_END, 0, 0});
+    // A word and a constant the operator after them takes, the most
+    // frequent shape, as one step.
+    size_t to = 0;
+    for (size_t from = 0; from < program.size(); from++) {
+        if (from + 2 < program.size() && program[from].kind == P_WORD && program[from + 1].kind == P_CONST &&
+            program[from + 2].kind == P_OP) {
+            program[to++] = Step{P_WORD_OP, program[from + 2].fast, program[from].p, program[from + 1].p};
+            from += 2;
+        } else {
+            program[to++] = program[from];
+        }
+    }
+    program.resize(to);
 }
 
 }  // namespace

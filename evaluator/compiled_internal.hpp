@@ -47,6 +47,7 @@ enum StepKind : uint8_t {
     P_WORD,     // push the value in the slot kept for the word at p
     P_OPERAND,  // push the operand at p, read as any operand (an object's field)
     P_OP,       // fast applied to the two values pushed last
+    P_WORD_OP,  // P_WORD p, P_CONST q and P_OP in one
     P_SET,      // the value stored through the set-word at p, and placed
     P_PLACE,    // the value placed
     P_SIMPLE,   // the simple expression p (an index in Unit::exprs), run whole
@@ -58,6 +59,7 @@ struct Step {
     StepKind kind;
     uint8_t fast;
     int32_t p;
+    int32_t q = 0;
 };
 // Values the steps of one expression keep pushed at once, at most.
 constexpr int32_t MAX_STEP_DEPTH = 8;

@@ -839,6 +839,10 @@ int32_t run_program(Unit& unit, Node node, Stop* stop) {
                 top--;
                 if (!fast_op(FastOp(step->fast), top - 1, top)) return at;
                 break;
+            case P_WORD_OP:
+                *top = *slots[step->p];
+                if (!fast_op(FastOp(step->fast), top++, &copy[step->q])) return at;
+                break;
             case P_SET:
                 if (Cell* slot = slots[step->p]) {
                     *slot = values[0];
@@ -880,6 +884,7 @@ int32_t run_program(Unit& unit, Node node, Stop* stop) {
             case P_EXIT:
                 return exit_to_loop(unit.exprs[size_t(step->p)], *stop) ? -1 : at;
             case P_END: return -1;
+            default: __builtin_unreachable();
         }
     }
 }
