@@ -50,6 +50,22 @@
 // - A loop keeps its literal blocks' units for the whole loop (LoopBody) and
 //   runs them after the eval frame the walker pushes, without the general
 //   entry of a block evaluation.
+// - A lean block may also hold calls of if, unless and either whose
+//   condition is computed in place and whose branches are literal blocks
+//   that are lean themselves (units made with the block's own), and end in
+//   a bare break or continue. A branch chosen runs in place: the frames the
+//   walker pushes for the call and the block's evaluation are pushed only
+//   when its run stops part way (an error may show them) and the general
+//   loop goes on from there; a break or continue whose loop's frame lies
+//   right below the block's makes that frame current itself.
+// - Lean code changes no block and no callable (a set-word over a callable
+//   or an operator is the walker's), allocates nothing and runs no other
+//   code. A loop whose rounds ran lean and quiet (LoopBody::quiet) with
+//   nothing but its own steps between them runs the next round trusted:
+//   without comparing cells, callees or operators again, reading and
+//   storing words through the slots the last compared run found, by a
+//   flat program of steps. A branch block runs so when it ran whole since
+//   the last compared run of any lean block.
 //
 // Units live in a table by node id and are dropped when the collector frees
 // their node (or renumbers nodes). A unit in use by a running evaluation is
@@ -90,6 +106,16 @@ public:
     LoopBody& operator=(const LoopBody&) = delete;
 
     void eval();
+    // Said by the loop before an evaluation: since the block's last one
+    // nothing ran but the loop's own steps (which run no code and store no
+    // callable or operator) and evaluations that were quiet. A block whose
+    // last evaluation was quiet itself then runs without a look at its
+    // cells or the values it relies on.
+    void trust(bool on) { trusted_ = on; }
+    // The last evaluation ran the block's lean form to its end (or to a
+    // break or continue there): it ran no code but its own, which changes
+    // no block and stores no callable or operator.
+    bool quiet() const { return quiet_; }
 
 private:
     void take();
@@ -101,6 +127,8 @@ private:
     detail::Unit* unit_ = nullptr;
     uint32_t renumbered_ = 0;
     int32_t misses_ = 0;  // looks for a unit that found none
+    bool quiet_ = false;
+    bool trusted_ = false;
 };
 
 }  // namespace zuv::interpreter::compiled

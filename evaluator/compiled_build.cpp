@@ -8,6 +8,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "evaluator/rt_support.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -61,7 +62,7 @@ bool operand_q(const Cell& c) {
 
 class Compiler {
 public:
-    Compiler(Unit& unit, int32_t n) : u_(unit), cells_(unit.cells.data()), n_(n) {}
+    Compiler(Unit& unit, int32_t n, int32_t depth) : u_(unit), cells_(unit.cells.data()), n_(n), depth_(depth) {}
 
     // The expression at p (relative to the head), or -1; allow_sets: at
     // the top of a block (set-words are compiled there only).
@@ -179,6 +180,11 @@ public:
             e.word_after = type_of(&after) == TYPE_WORD && after.w1 != 0;
         }
         if (e.set_path && !e.simple) return -1;  // a set-path is compiled in simple expressions only
+        if (allow_sets && e.kind == K_CALL && e.sets == 0 && e.operators == 0 && e.next >= 0) {
+            if (e.arguments == 0 && (e.entry == natives::continue_star || e.entry == natives::break_star))
+                e.exit = true;
+            else if (e.plain_arguments) branch(e, arguments);
+        }
         e.first_operator = int32_t(u_.operators.size());
         u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
         e.first_argument = int32_t(u_.arguments.size());
@@ -195,8 +201,150 @@ private:
     Unit& u_;
     const Cell* cells_;
     int32_t n_;
+    int32_t depth_;  // the branch blocks the unit's block lies in
     bool missing_cache_ = false;
+
+    // An if, unless or either whose branches are literal blocks that are
+    // lean themselves (their units made here) takes them in place.
+    void branch(Expr& e, const std::vector<Argument>& arguments) {
+        Branch kind = e.entry == natives::if_star       ? B_IF
+                      : e.entry == natives::unless_star ? B_UNLESS
+                      : e.entry == natives::either_star ? B_EITHER
+                                                        : B_NONE;
+        if (kind == B_NONE || depth_ >= MAX_BRANCH_DEPTH || arguments.empty() || arguments[0].expr < 0) return;
+        std::vector<std::unique_ptr<Unit>> units;
+        for (size_t k = 1; k < arguments.size(); k++) {
+            const Argument& a = arguments[k];
+            if (!a.operand || u_.exprs[size_t(a.expr)].kind != K_CONST) return;
+            const Cell& block = cells_[u_.exprs[size_t(a.expr)].start - u_.head];
+            if (type_of(&block) != TYPE_BLOCK || !rt_support::typeset_has_q(&a.typeset, TYPE_BLOCK)) return;
+            int32_t head = std::max(int32_t(block.w1), 0);
+            int32_t n = (memory::used_bytes(memory::buffer_of(block.w2)) >> 4) - head;
+            if (n <= 0 || n > MAX_CELLS) return;
+            auto unit = std::make_unique<Unit>();
+            build(unit.get(), block.w2, head, depth_ + 1);
+            if (!unit->lean || unit->walker_only) return;
+            units.push_back(std::move(unit));
+        }
+        e.branch = kind;
+        e.first_branch = int32_t(u_.branches.size());
+        for (auto& unit : units) u_.branches.push_back(std::move(unit));
+    }
 };
+
+// The steps of values in a lean chain, made from its compiled expressions
+// as Pure reads them, into the unit's program; false when a value is of
+// another shape.
+class Steps {
+public:
+    explicit Steps(Unit& unit) : u_(unit) {}
+
+    // The value of x at p, operators included; top: x's own value, after
+    // its set-words.
+    bool value(const Expr& x, int32_t p, bool top = false) {
+        if (!top && (p != x.start || x.sets)) return false;
+        if (x.next < 0) return false;
+        int32_t at = p + 1;
+        if (x.kind <= K_WORD ? !operand(p) : !call(x, p, &at)) return false;
+        for (int32_t k = 0; k < x.operators; k++) {
+            const Operator& o = u_.operators[size_t(x.first_operator + k)];
+            if (o.fast == FAST_NONE) return false;
+            if (o.plain) {
+                if (!operand(at + 1)) return false;
+                at += 2;
+            } else {
+                if (o.right < 0) return false;
+                const Expr& y = u_.exprs[size_t(o.right)];
+                if (y.start != at + 1 || y.sets || y.next < 0) return false;
+                if (y.kind <= K_WORD) {
+                    if (!operand(at + 1)) return false;
+                    at += 2;
+                } else if (!call(y, at + 1, &at)) {
+                    return false;
+                }
+            }
+            if (!apply(o.fast)) return false;
+        }
+        return at == x.next;
+    }
+
+    // The one operand at p.
+    bool operand(int32_t p) {
+        const Cell& c = u_.cells[size_t(p - u_.head)];
+        StepKind kind = type_of(&c) == TYPE_WORD ? P_WORD : type_of(&c) == TYPE_PATH ? P_OPERAND : P_CONST;
+        if (++depth_ > MAX_STEP_DEPTH) return false;
+        u_.program.push_back(Step{kind, 0, p});
+        return true;
+    }
+
+private:
+    Unit& u_;
+    int32_t depth_ = 0;
+
+    bool call(const Expr& x, int32_t p, int32_t* at) {
+        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
+        int32_t q = p + 1;
+        for (int32_t k = 0; k < 2; k++) {
+            const Argument& a = u_.arguments[size_t(x.first_argument + k)];
+            if (a.operand) {
+                if (!operand(q++)) return false;
+            } else {
+                if (a.expr < 0) return false;
+                const Expr& y = u_.exprs[size_t(a.expr)];
+                if (!value(y, q)) return false;
+                q = y.next;
+            }
+        }
+        *at = q;
+        return apply(FastOp(x.fast));
+    }
+
+    bool apply(uint8_t fast) {
+        depth_--;
+        u_.program.push_back(Step{P_OP, fast, 0});
+        return true;
+    }
+};
+
+// Makes the program of a lean unit's chain.
+void make_program(Unit* unit) {
+    std::vector<Step>& program = unit->program;
+    for (int32_t index : unit->chain) {
+        const Expr& e = unit->exprs[size_t(index)];
+        program.push_back(Step{P_START, 0, e.start});
+        size_t first = program.size();
+        Steps steps(*unit);
+        if (e.exit) {
+            program.push_back(Step{P_EXIT, 0, index});
+        } else if (e.simple) {
+            if (e.kind <= K_WORD && e.sets <= 1 && !e.set_path && steps.value(e, e.start + e.sets, true)) {
+                program.push_back(e.sets ? Step{P_SET, 0, e.start} : Step{P_PLACE, 0, 0});
+            } else {
+                program.resize(first);
+                program.push_back(Step{P_SIMPLE, 0, index});
+            }
+        } else {
+            const Argument& a = unit->arguments[size_t(e.first_argument)];
+            bool made = a.operand ? steps.operand(e.start + 1) : steps.value(unit->exprs[size_t(a.expr)], e.start + 1);
+            if (!made) program.resize(first);
+            program.push_back(Step{P_BRANCH, uint8_t(made), index});
+        }
+    }
+    program.push_back(Step{P_END, 0, 0});
+    // A word and a constant the operator after them takes, the most
+    // frequent shape, as one step.
+    size_t to = 0;
+    for (size_t from = 0; from < program.size(); from++) {
+        if (from + 2 < program.size() && program[from].kind == P_WORD && program[from + 1].kind == P_CONST &&
+            program[from + 2].kind == P_OP) {
+            program[to++] = Step{P_WORD_OP, program[from + 2].fast, program[from].p, program[from + 1].p};
+            from += 2;
+        } else {
+            program[to++] = program[from];
+        }
+    }
+    program.resize(to);
+}
 
 }  // namespace
 
@@ -227,7 +375,7 @@ void drop_all() {
             for (int32_t i = 0; i < NODE_FRAME_SLOTS; i++) drop(page[i]);
 }
 
-void build(Unit* unit, Node node, int32_t head) {
+void build(Unit* unit, Node node, int32_t head, int32_t depth) {
     SeriesBuffer* s = memory::buffer_of(node);
     int32_t tail = memory::used_bytes(s) >> 4;
     const Cell* cells = memory::cells_head(s) + head;
@@ -246,13 +394,15 @@ void build(Unit* unit, Node node, int32_t head) {
         if (index >= 0) c.w3 = uint32_t(index);
     }
     unit->at.assign(size_t(n), -1);
+    unit->slots.assign(size_t(n), nullptr);
     unit->exprs.clear();
     unit->arguments.clear();
     unit->operators.clear();
+    unit->branches.clear();
     unit->misses = 0;
     // Compiling reads values of words and argument caches, which allocates
     // nothing; the copy is what the unit stands for.
-    Compiler compiler(*unit, n);
+    Compiler compiler(*unit, n, depth);
     for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
     // The compiled form gains where it calls: an operator on the result of
     // a call, a native, action or function with its arguments read
@@ -277,11 +427,16 @@ void build(Unit* unit, Node node, int32_t head) {
     int32_t p = 0;
     while (p < n) {
         int32_t index = unit->at[size_t(p)];
-        if (index < 0 || !unit->exprs[size_t(index)].simple) break;
+        if (index < 0) break;
+        const Expr& e = unit->exprs[size_t(index)];
+        bool last = e.next - head == n;
+        if (!e.simple && e.branch == B_NONE && !(e.exit && last)) break;
         unit->chain.push_back(index);
-        p = unit->exprs[size_t(index)].next - head;
+        p = e.next - head;
     }
     unit->lean = p == n && n > 0;
+    unit->program.clear();
+    if (unit->lean) make_program(unit);
     worth |= unit->lean;
     unit->walker_only = !worth;
     unit->retry = compiler.missing_cache();

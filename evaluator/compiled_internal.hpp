@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "evaluator/natives.hpp"
@@ -26,6 +27,8 @@ constexpr int32_t MAX_PLAIN_ARGUMENTS = 4;
 // Calls nest at most this deep in one compiled expression: few enough that
 // their frames and cells stay within the room checked before it.
 constexpr int32_t MAX_NESTING = 6;
+// Branch blocks run in place nest at most this deep.
+constexpr int32_t MAX_BRANCH_DEPTH = 4;
 
 enum Kind : uint8_t {
     K_CONST,  // a value placed as it is
@@ -35,6 +38,36 @@ enum Kind : uint8_t {
     K_PAREN,  // a paren, evaluated as a block of its own
     K_METHOD,  // a path of two words naming a function in an object: called as K_FUNCTION
 };
+
+// A step of a lean unit's chain as its trusted runs take it (Unit::program):
+// each expression's operands pushed and its operators applied in place in
+// the order it reads them, then its value stored or placed; what is of
+// another shape is run by its expression.
+enum StepKind : uint8_t {
+    P_START,    // an expression starts at p
+    P_CONST,    // push the cell at p as it is
+    P_WORD,     // push the value in the slot kept for the word at p
+    P_OPERAND,  // push the operand at p, read as any operand (an object's field)
+    P_OP,       // fast applied to the two values pushed last
+    P_WORD_OP,  // P_WORD p, P_CONST q and P_OP in one
+    P_SET,      // the value stored through the set-word at p, and placed
+    P_PLACE,    // the value placed
+    P_SIMPLE,   // the simple expression p (an index in Unit::exprs), run whole
+    P_BRANCH,   // the branch expression p, its condition pushed when fast is 1
+    P_EXIT,     // the break or continue p
+    P_END,
+};
+struct Step {
+    StepKind kind;
+    uint8_t fast;
+    int32_t p;
+    int32_t q = 0;
+};
+// Values the steps of one expression keep pushed at once, at most.
+constexpr int32_t MAX_STEP_DEPTH = 8;
+
+// The natives whose literal branch blocks a lean block runs in place.
+enum Branch : uint8_t { B_NONE, B_IF, B_UNLESS, B_EITHER };
 
 // One expression starting at position `start`: `sets` set-words (or one
 // set-path naming an object's field), then its first value at `start + sets`
@@ -81,6 +114,13 @@ struct Expr {
     // moves the epoch on; a word of a function's context names the cells
     // of whichever call runs, so it is looked at every time.
     mutable uint64_t callee_at = 0;
+    // A call of if, unless or either at the top of the block, its condition
+    // compiled and its branches literal blocks made only of simple
+    // expressions: the branch chosen is run in place, its units in
+    // Unit::branches from first_branch on (one, or either's two).
+    Branch branch = B_NONE;
+    int32_t first_branch = 0;
+    bool exit = false;  // K_CALL: a bare break or continue (no arguments, nothing after it)
 };
 
 // An operator after a value: its op! as compiled, computed in place (fast)
@@ -112,6 +152,11 @@ struct Unit {
     uint32_t cycles = 0;            // the collector's cycle count when it was made
     std::vector<Cell> cells;        // the block's cells [head, tail) when it was made
     std::vector<Cell> resolved;     // the same, set-words not yet given their index given it
+    // By position - head: the slot a word there was last found to read (or
+    // a set-word to store into, when no object's), written by every lean
+    // run that looks words up; trusted runs take the slots from here.
+    std::vector<Cell*> slots;
+    std::vector<Step> program;  // a lean unit's chain as its trusted runs take it
     std::vector<int32_t> at;        // by position - head: the expression starting there, or -1
     std::vector<Expr> exprs;
     std::vector<Argument> arguments;
@@ -123,12 +168,18 @@ struct Unit {
     bool walker_only = false;       // walked: nothing gained by it, or its block keeps changing
     bool retry = false;             // walked until made again: a callable in it had never been called
     bool orphan = false;            // its node was freed while it ran: deleted when the last run ends
-    // Every expression of the block, from its head to its tail, is simple:
-    // chain lists them in order. Such a block runs no code of its own that
-    // could change it, so one compare of all its cells at entry stands for
-    // the whole run.
+    // Every expression of the block, from its head to its tail, is simple,
+    // a branch run in place (its blocks lean themselves) or, last, a bare
+    // break or continue: chain lists them in order. Such a block runs no
+    // code of its own that could change it, so one compare of all its cells
+    // at entry stands for the whole run.
     bool lean = false;
     std::vector<int32_t> chain;
+    // The units of the branch blocks (Expr::first_branch), made with this
+    // one from their blocks as they stood; each is compared with its block
+    // when run.
+    std::vector<std::unique_ptr<Unit>> branches;
+    uint64_t stretch = 0;  // a branch's: the count of compared runs at which it last ran whole
 };
 
 // The unit of a block by its node, or null. The entry of a node seen once,
@@ -175,7 +226,8 @@ void drop_all();
 // and rest found).
 void link_function(Expr& e);
 
-// Makes (or makes again) the unit from the block's cells as they stand.
-void build(Unit* unit, Node node, int32_t head);
+// Makes (or makes again) the unit from the block's cells as they stand;
+// depth: the branch blocks it lies in.
+void build(Unit* unit, Node node, int32_t head, int32_t depth = 0);
 
 }  // namespace zuv::interpreter::compiled::detail

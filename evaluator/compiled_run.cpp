@@ -15,6 +15,7 @@
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/words.hpp"
@@ -48,6 +49,26 @@ const std::array<int32_t, natives::MAX_REFINEMENTS> no_refinements = [] {
         return true;
     }
     if (!slot || !placed_q(type_of(slot))) return false;
+    *out = *slot;
+    return true;
+}
+
+// The operand at position p of a unit's cells (copy and slots by absolute
+// position), as operand() gives it; a word's slot is kept in slots.
+// Trusted: the read was made so since nothing but code that stores only
+// values placed as they are ran, and allocated nothing: the slot kept is
+// the word's and holds such a value.
+template <bool Trusted>
+[[gnu::always_inline]] inline bool operand_at(const Cell* copy, Cell** slots, int32_t p, Cell* out) {
+    const Cell& c = copy[p];
+    if (type_of(&c) != TYPE_WORD) return operand(c, out);
+    if constexpr (Trusted) {
+        *out = *slots[p];
+        return true;
+    }
+    Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
+    if (!slot || !placed_q(type_of(slot))) return false;
+    slots[p] = slot;
     *out = *slot;
     return true;
 }
@@ -94,18 +115,24 @@ inline void store(const Cell& set_word, const Cell& v) {
 // compiled ones (copy and resolved by absolute position). Answers the
 // position after it, or -1 with nothing done when the walker must
 // evaluate it.
+//
+// Trusted: the expression ran so since nothing but such code did, which
+// changes no block and stores only values placed as they are over values
+// placed as they are: its operators are still the ones compiled.
+template <bool Trusted = false>
 [[gnu::always_inline]] inline int32_t run_simple(const Expr& e, int32_t position, const Cell* copy, const Cell* resolved,
-                          const Operator* o, bool more) {
+                          Cell** slots, const Operator* o, bool more) {
     int32_t p = position + e.sets;
     Cell v;
-    if (!operand(copy[p], &v)) return -1;
+    if (!operand_at<Trusted>(copy, slots, p, &v)) return -1;
     for (int32_t k = 0; k < e.operators; k++, p += 2) {
-        const Cell& word = copy[p + 1];
-        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
         Cell right;
-        if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || !operand(copy[p + 2], &right) ||
-            !fast_op(FastOp(o[k].fast), &v, &right))
-            return -1;
+        if constexpr (!Trusted) {
+            const Cell& word = copy[p + 1];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0) return -1;
+        }
+        if (!operand_at<Trusted>(copy, slots, p + 2, &right) || !fast_op(FastOp(o[k].fast), &v, &right)) return -1;
     }
     if (e.set_path) {
         // The field stored as the walk of the set-path stores it, when no
@@ -120,24 +147,134 @@ inline void store(const Cell& set_word, const Cell& v) {
         // the context stands for, when it has one.
         const Cell* owner = _context::own_value(field.w1);
         if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return -1;
-        if (!placed_q(type_of(slot))) fast::bump();  // v is a plain value
+        if (!placed_q(type_of(slot))) return -1;  // a callable or an operator is the walker's to replace
         *slot = v;
         _context::get_word_cell(field.w1, int32_t(field.w3))->header |= _context::WORD_CHANGED;
         stack::set_last(&v);
         return e.next;
     }
     if (e.sets == 1) {
-        // v is a plain value: a store over anything else is the walker's.
-        if (more || !store_plain(resolved[position], v, true)) return -1;
+        if (more) return -1;
+        if (Cell* slot = slots[position]; Trusted && slot) *slot = v;
+        else if (!store_plain(resolved[position], v, true, &slots[position])) return -1;
     } else if (e.sets) {
         if (more) return -1;
-        for (int32_t i = 0; i < e.sets; i++)
-            if (!plain_store(resolved[position + i])) return -1;
+        for (int32_t i = 0; i < e.sets; i++) {
+            const Cell* slot = plain_store(resolved[position + i]);
+            if (!slot || !placed_q(type_of(slot))) return -1;
+        }
         for (int32_t i = e.sets - 1; i >= 0; i--) store(resolved[position + i], v);
     }
     stack::set_last(&v);
     return e.next;
 }
+
+// An operator's word stands at position in the block (node) before end.
+[[gnu::always_inline]] inline bool operator_in(Node node, int32_t end, int32_t position) {
+    SeriesBuffer* s = memory::buffer_of(node);
+    if (position >= std::min(end, memory::used_bytes(s) >> 4)) return false;
+    const Cell& c = memory::cells_head(s)[position];
+    if (type_of(&c) != TYPE_WORD || c.w1 == 0) return false;
+    const Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
+    return slot && type_of(slot) == TYPE_OP;
+}
+
+// Values computed where nothing can fail or run code, so that no frame of
+// them could ever be seen: a plain operand or a two-argument arithmetic call
+// on plain numbers, then operators computed in place, their right operands
+// such values too. The cells read are the compiled ones (the caller
+// compared them); the block (node, end) is read only past them, for an
+// operator that may follow.
+class Pure {
+public:
+    Pure(Unit& unit, Node node, int32_t end)
+        : u_(unit), copy_(unit.cells.data() - unit.head), slots_(unit.slots.data() - unit.head),
+          exprs_(unit.exprs.data()), operators_(unit.operators.data()), node_(node), end_(end) {}
+
+    // The value of x at p into out, next: the position after it. False,
+    // nothing done, when it must be evaluated. Trusted: x was computed so
+    // since nothing but code that changes no block and no callable ran
+    // (run_simple), so that its operators and callees are the compiled
+    // ones and no operator follows.
+    template <bool Trusted = false>
+    bool value(const Expr& x, int32_t p, Cell* out, int32_t* next) {
+        const Cell* copy = copy_;
+        int32_t at = p + 1;
+        if (x.kind <= K_WORD ? !operand_at<Trusted>(copy, slots_, p, out) : !call<Trusted>(x, p, out, &at))
+            return false;
+        const Operator* o = operators_ + x.first_operator;
+        for (int32_t k = 0; k < x.operators; k++) {
+            if constexpr (!Trusted) {
+                const Cell& word = copy[at];
+                const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+                if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || o[k].fast == FAST_NONE) return false;
+            }
+            Cell right;
+            if (o[k].plain) {
+                if (!operand_at<Trusted>(copy, slots_, at + 1, &right)) return false;
+                at += 2;
+            } else if (o[k].right < 0) {
+                return false;
+            } else {
+                // A right operand is a prefix expression: no operators of its own.
+                const Expr& y = exprs_[o[k].right];
+                if (y.start != at + 1 || y.sets || y.next < 0) return false;
+                if (y.kind <= K_WORD) {
+                    if (!operand_at<Trusted>(copy, slots_, at + 1, &right)) return false;
+                    at += 2;
+                } else if (!call<Trusted>(y, at + 1, &right, &at)) {
+                    return false;
+                }
+            }
+            if (!fast_op(FastOp(o[k].fast), out, &right)) return false;
+        }
+        if constexpr (!Trusted) {
+            if (at != x.next || (!x.prefix && operator_in(node_, end_, at))) return false;
+        }
+        *next = at;
+        return true;
+    }
+
+    // A call at p of a native or action computed in place on two plain
+    // numbers, into out; at: the position after its last argument.
+    template <bool Trusted = false>
+    [[gnu::always_inline]] bool call(const Expr& x, int32_t p, Cell* out, int32_t* at) {
+        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
+        if constexpr (!Trusted) {
+            const Cell& word = copy_[p];
+            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+            if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
+                return false;
+        }
+        const Argument* a = u_.arguments.data() + x.first_argument;
+        Cell right;
+        int32_t q = p + 1;
+        for (int32_t k = 0; k < 2; k++) {
+            Cell* v = k == 0 ? out : &right;
+            if (a[k].operand) {
+                if (!operand_at<Trusted>(copy_, slots_, q++, v)) return false;
+            } else {
+                const Expr& y = exprs_[a[k].expr];
+                if (q != y.start || y.sets || y.next < 0 || !value<Trusted>(y, q, v, &q)) return false;
+            }
+        }
+        if constexpr (!Trusted) {
+            if (a[1].operand && operator_in(node_, end_, q)) return false;
+        }
+        if (!fast_op(FastOp(x.fast), out, &right)) return false;
+        *at = q;
+        return true;
+    }
+
+private:
+    Unit& u_;
+    const Cell* copy_;
+    Cell** slots_;
+    const Expr* exprs_;
+    const Operator* operators_;
+    Node node_;
+    int32_t end_;
+};
 
 // Nothing stands in the way of a compiled expression: no trace, no
 // interrupt to poll, room below every limit (else the walker meets the
@@ -174,8 +311,9 @@ public:
     int32_t simple(const Expr& e, int32_t position) {
         if (!same(position, e.next)) return -1;
         bool more = operator_at(e.next);  // an operator after it makes it longer
-        if (!more || e.sets) return run_simple(e, position, copy_, resolved_, operators_ + e.first_operator, more);
-        if (run_simple(e, position, copy_, resolved_, operators_ + e.first_operator, false) < 0) return -1;
+        Cell** slots = u_.slots.data() - u_.head;
+        if (!more || e.sets) return run_simple(e, position, copy_, resolved_, slots, operators_ + e.first_operator, more);
+        if (run_simple(e, position, copy_, resolved_, slots, operators_ + e.first_operator, false) < 0) return -1;
         forget();
         return eval_infix(code_, e.next, end_, false, stack::top);
     }
@@ -287,14 +425,7 @@ private:
 
     // An operator's word stands at position, before the end: eval_infix has
     // work to do.
-    [[gnu::always_inline]] bool operator_at(int32_t position) {
-        SeriesBuffer* s = memory::buffer_of(node_);
-        if (position >= std::min(end_, memory::used_bytes(s) >> 4)) return false;
-        const Cell& c = memory::cells_head(s)[position];
-        if (type_of(&c) != TYPE_WORD || c.w1 == 0) return false;
-        const Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
-        return slot && type_of(slot) == TYPE_OP;
-    }
+    [[gnu::always_inline]] bool operator_at(int32_t position) { return operator_in(node_, end_, position); }
 
     // An operator whose right operand is not plain: what eval_infix and
     // run_call do for it, the right operand by its compiled expression.
@@ -495,63 +626,10 @@ private:
     }
 
     // The value of the expression x at position p when computing it can
-    // neither fail nor run code, so that no frame of it could ever be seen:
-    // a plain operand or a two-argument arithmetic call on plain numbers,
-    // then operators computed in place, their right operands such values
-    // too. Answers false, nothing done, when it must be evaluated.
+    // neither fail nor run code (Pure::value), its cells the compiled ones.
     bool pure(const Expr& x, int32_t p, Cell* out, int32_t* next) {
         if (p != x.start || x.sets || x.next < 0 || !same(p, x.next)) return false;
-        const Cell* copy = copy_;
-        int32_t at = p + 1;
-        if (x.kind <= K_WORD ? !operand(copy[p], out) : !fast_call(x, p, out, &at)) return false;
-        const Operator* o = operators_ + x.first_operator;
-        for (int32_t k = 0; k < x.operators; k++) {
-            const Cell& word = copy[at];
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            if (!slot || std::memcmp(slot, &o[k].op, sizeof(Cell)) != 0 || o[k].fast == FAST_NONE) return false;
-            Cell right;
-            if (o[k].plain) {
-                if (!operand(copy[at + 1], &right)) return false;
-                at += 2;
-            } else if (o[k].right < 0) {
-                return false;
-            } else {
-                // A right operand is a prefix expression: no operators of its own.
-                const Expr& y = exprs_[o[k].right];
-                if (y.start != at + 1 || y.sets || y.next < 0) return false;
-                if (y.kind <= K_WORD) {
-                    if (!operand(copy[at + 1], &right)) return false;
-                    at += 2;
-                } else if (!fast_call(y, at + 1, &right, &at)) {
-                    return false;
-                }
-            }
-            if (!fast_op(FastOp(o[k].fast), out, &right)) return false;
-        }
-        if (at != x.next || (!x.prefix && operator_at(at))) return false;
-        *next = at;
-        return true;
-    }
-
-    // A call at p (its cells the compiled ones) of a native or action
-    // computed in place on two plain numbers, into out; at: the position
-    // after its last argument.
-    [[gnu::always_inline]] bool fast_call(const Expr& x, int32_t p, Cell* out, int32_t* at) {
-        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
-        const Cell& word = copy_[p];
-        const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-        if (!slot || std::memcmp(slot, &x.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-            return false;
-        const Argument* a = u_.arguments.data() + x.first_argument;
-        Cell right;
-        int32_t q = p + 1;
-        for (int32_t k = 0; k < 2; k++) {
-            Cell* value = k == 0 ? out : &right;
-            if (a[k].operand ? !operand(copy_[q++], value) : !pure(exprs_[a[k].expr], q, value, &q)) return false;
-        }
-        if ((a[1].operand && operator_at(q)) || !fast_op(FastOp(x.fast), out, &right)) return false;
-        *at = q;
-        return true;
+        return Pure(u_, node_, end_).value(x, p, out, next);
     }
 
     // Set-words before a call: each under a frame named by it, as
@@ -653,38 +731,242 @@ Unit* find_unit(Node node, int32_t head) {
     return unit->walker_only ? nullptr : unit;
 }
 
-// A lean unit's block: its cells compared once, then its simple
-// expressions run one after the other. Answers -1 when it ran to its end,
-// else the position from which the general loop goes on (nothing of the
-// expression there done).
-int32_t run_lean(const Unit& unit, Node node, int32_t head, int32_t end) {
+// Where a lean run stopped inside branches it ran in place, something of
+// them done: for each branch expression, innermost first, what the frames
+// the walker has for it need, and the position in the innermost branch
+// block from which the general loop goes on.
+struct Stop {
+    struct Level {
+        Unit* unit;      // the unit of the block the branch expression lies in
+        const Expr* e;   // the branch expression
+        Unit* branch;    // the unit of the block chosen
+        Cell condition;  // its condition's value
+        int32_t blocks;  // the position of its first block
+        int32_t chosen;  // the block chosen, from 0
+    };
+    int32_t levels = 0;
+    Level level[MAX_BRANCH_DEPTH];
+    int32_t inner = 0;
+    // The frame of the block's evaluation is pushed: else its cells would
+    // be the top frame's, from its first one (the current call's result
+    // slot), as they are once it is pushed.
+    bool framed = true;
+};
+
+// The block (node, from head, its tail no farther than end) holds exactly
+// the unit's cells.
+[[gnu::always_inline]] inline bool same_whole(const Unit& unit, Node node, int32_t head, int32_t end) {
     SeriesBuffer* s = memory::buffer_of(node);
     int32_t n = int32_t(unit.cells.size());
-    if ((memory::used_bytes(s) >> 4) != head + n || end < head + n || tracing_q || !room_for_short_cut() ||
-        std::memcmp(memory::cells_head(s) + head, unit.cells.data(), size_t(n) * sizeof(Cell)) != 0)
-        return head;
-    const Cell* copy = unit.cells.data() - head;
-    const Cell* resolved = unit.resolved.data() - head;
+    return (memory::used_bytes(s) >> 4) == head + n && end >= head + n &&
+           std::memcmp(memory::cells_head(s) + head, unit.cells.data(), size_t(n) * sizeof(Cell)) == 0;
+}
+
+// The word (a compiled cell) still names the value compiled.
+[[gnu::always_inline]] inline bool names_q(const Cell& word, const Cell& value) {
+    const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+    return slot && std::memcmp(slot, &value, sizeof(Cell)) == 0;
+}
+
+// Counts the lean runs whose block was compared whole: a branch block
+// compared and run to its end within one count is unchanged (with its
+// callees and operators) while only trusted rounds follow.
+uint64_t stretch = 0;
+
+int32_t run_chain(Unit& unit, Node node, Stop* stop);
+int32_t run_program(Unit& unit, Node node, Stop* stop);
+
+// The block of the branch the expression e (of the unit) chose, run as a
+// lean block of its own, trusted when it ran whole in the current stretch
+// and trusted is; answers as run_chain does for the branch expression at
+// position, which is current.
+[[gnu::always_inline]] inline int32_t run_branch(Unit& unit, const Expr& e, int32_t position, const Cell& condition,
+                                                 int32_t chosen, bool trusted, Stop* stop) {
+    const Cell* copy = unit.cells.data() - unit.head;
+    int32_t blocks = e.next - (e.arguments - 1);
+    Unit& branch = *unit.branches[size_t(e.first_branch + chosen)];
+    Node branch_node = copy[blocks + chosen].w2;
+    int32_t at;
+    if (trusted && branch.stretch == stretch) {
+        at = run_program(branch, branch_node, stop);
+    } else {
+        if (!same_whole(branch, branch_node, branch.head, INT32_MAX)) return position;
+        at = run_chain(branch, branch_node, stop);
+        if (at < 0) branch.stretch = stretch;
+    }
+    if (at < 0) return stack::pending() ? -1 : e.next;
+    if (at == branch.head && stop->levels == 0) return position;  // nothing of it done
+    stop->level[stop->levels++] = Stop::Level{&unit, &e, &branch, condition, blocks, chosen};
+    if (stop->levels == 1) stop->inner = at;
+    return position;
+}
+
+// The branch chosen by the condition of e: -1 for none.
+[[gnu::always_inline]] inline int32_t chosen_by(const Expr& e, const Cell& condition) {
+    if (e.branch == B_EITHER) return logic::false_q(&condition) ? 1 : 0;
+    return logic::false_q(&condition) == (e.branch == B_IF) ? -1 : 0;
+}
+
+// break or continue for the loop right below the frame of the block's
+// evaluation (the frames the walker would have pushed above it are
+// dropped by the exit anyway), as throw_break leaves it: the loop frame
+// current, unset in its first cell, which starts where the evaluation's
+// frame was pushed. False, nothing done, when that frame is no loop's.
+[[gnu::always_inline]] inline bool exit_to_loop(const Expr& e, const Stop& stop) {
+    stack::Frame* eval = stack::frames_top - (stop.framed ? 1 : 0);
+    if (eval - 1 < stack::frames_bottom || eval[-1].kind() != stack::FRAME_LOOP) return false;
+    Cell* base = stop.framed ? stack::bottom + eval->saved_args : stack::arguments;
+    stack::frames_top = eval;
+    stack::arguments = stack::top = base;
+    unset::make_at(base);
+    runtime::thrown_code = e.entry == natives::continue_star ? THROW_CONTINUE : THROW_BREAK;
+    return true;
+}
+
+// The chain of a lean unit whose block was found to hold its cells (from
+// its head to its tail): simple expressions computed and stored, branches
+// run in place, a break or continue at its end taken. Nothing of it runs
+// code that could change a block or a callable, so the cells stay the
+// compared ones. Answers -1 when it ran to its end (an exit then pending),
+// else the position from which the general loop goes on: nothing of the
+// expression there done, unless stop has levels (a branch run in place
+// stopped inside).
+int32_t run_chain(Unit& unit, Node node, Stop* stop) {
+    const Cell* copy = unit.cells.data() - unit.head;
+    const Cell* resolved = unit.resolved.data() - unit.head;
+    Cell** slots = unit.slots.data() - unit.head;
     const Expr* exprs = unit.exprs.data();
     const Operator* operators = unit.operators.data();
-    int32_t position = head;
-    // Nothing here runs code that could change the block or a word's kind
-    // of value other than the stores themselves, which are checked at each
-    // operand read.
+    int32_t position = unit.head;
     for (int32_t index : unit.chain) {
         const Expr& e = exprs[index];
-        bool more = false;
+        if (runtime::interrupt_pending) return position;
         if (e.word_after) {
+            // The word after it may name an operator by now.
             const Cell& w = copy[e.next];
             const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
-            more = slot && type_of(slot) == TYPE_OP;
+            if (slot && type_of(slot) == TYPE_OP) return position;
         }
-        if (runtime::interrupt_pending || more ||
-            run_simple(e, position, copy, resolved, operators + e.first_operator, false) < 0)
-            return position;
-        position = e.next;
+        if (e.simple) {
+            if (run_simple(e, position, copy, resolved, slots, operators + e.first_operator, false) < 0)
+                return position;
+            position = e.next;
+            continue;
+        }
+        if (!names_q(copy[position], e.callee)) return position;
+        if (e.exit) return exit_to_loop(e, *stop) ? -1 : position;
+        // if, unless, either: the condition computed in place, the block
+        // chosen run as a lean block of its own.
+        const Argument* a = unit.arguments.data() + e.first_argument;
+        Cell condition;
+        int32_t blocks;
+        if (a[0].operand) {
+            if (!operand_at<false>(copy, slots, position + 1, &condition)) return position;
+        } else {
+            const Expr& x = exprs[a[0].expr];
+            if (x.start != position + 1 ||
+                !Pure(unit, node, unit.head + int32_t(unit.cells.size())).value(x, x.start, &condition, &blocks))
+                return position;
+        }
+        if (!typeset_has_q(&a[0].typeset, type_of(&condition))) return position;
+        int32_t chosen = chosen_by(e, condition);
+        if (chosen < 0) {
+            // Not taken: none, as the native gives it.
+            Cell nothing;
+            stack::set_last(none::make_at(&nothing));
+            position = e.next;
+            continue;
+        }
+        int32_t at = run_branch(unit, e, position, condition, chosen, false, stop);
+        if (at != e.next) return at;
+        position = at;
     }
     return -1;
+}
+
+// A trusted run of a lean unit's chain, by its program: the chain ran to
+// its end since nothing but such chains ran (and the loops' own steps),
+// and its cells, callees and operators were not looked at again; the
+// slots kept for its words are theirs. Answers as run_chain.
+int32_t run_program(Unit& unit, Node node, Stop* stop) {
+    const Cell* copy = unit.cells.data() - unit.head;
+    Cell** slots = unit.slots.data() - unit.head;
+    Cell values[MAX_STEP_DEPTH];
+    Cell* top = values;
+    values[0] = Cell{};  // every value is pushed before it is read: this quiets the compiler
+    int32_t at = unit.head;  // the expression being run
+    for (const Step* step = unit.program.data();; step++) {
+        switch (step->kind) {
+            case P_START:
+                at = step->p;
+                top = values;
+                if (runtime::interrupt_pending) return at;
+                break;
+            case P_CONST: *top++ = copy[step->p]; break;
+            case P_WORD: *top++ = *slots[step->p]; break;
+            case P_OPERAND:
+                if (!operand(copy[step->p], top++)) return at;
+                break;
+            case P_OP:
+                top--;
+                if (!fast_op(FastOp(step->fast), top - 1, top)) return at;
+                break;
+            case P_WORD_OP:
+                *top = *slots[step->p];
+                if (!fast_op(FastOp(step->fast), top++, &copy[step->q])) return at;
+                break;
+            case P_SET:
+                if (Cell* slot = slots[step->p]) {
+                    *slot = values[0];
+                } else if (!store_plain(unit.resolved[size_t(step->p - unit.head)], values[0], true,
+                                        &slots[step->p])) {
+                    return at;
+                }
+                stack::set_last(&values[0]);
+                break;
+            case P_PLACE: stack::set_last(&values[0]); break;
+            case P_SIMPLE: {
+                const Expr& e = unit.exprs[size_t(step->p)];
+                if (run_simple<true>(e, at, copy, unit.resolved.data() - unit.head, slots,
+                                     unit.operators.data() + e.first_operator, false) < 0)
+                    return at;
+                break;
+            }
+            case P_BRANCH: {
+                const Expr& e = unit.exprs[size_t(step->p)];
+                const Argument* a = unit.arguments.data() + e.first_argument;
+                Cell condition = values[0];
+                int32_t blocks;
+                if (!step->fast && (a[0].operand ? !operand_at<true>(copy, slots, at + 1, &condition)
+                                                 : !Pure(unit, node, unit.head + int32_t(unit.cells.size()))
+                                                        .value<true>(unit.exprs[size_t(a[0].expr)], at + 1,
+                                                                     &condition, &blocks)))
+                    return at;
+                if (!typeset_has_q(&a[0].typeset, type_of(&condition))) return at;
+                int32_t chosen = chosen_by(e, condition);
+                if (chosen < 0) {
+                    Cell nothing;
+                    stack::set_last(none::make_at(&nothing));
+                    break;
+                }
+                int32_t next = run_branch(unit, e, at, condition, chosen, true, stop);
+                if (next != e.next) return next;
+                break;
+            }
+            case P_EXIT:
+                return exit_to_loop(unit.exprs[size_t(step->p)], *stop) ? -1 : at;
+            case P_END: return -1;
+            default: __builtin_unreachable();
+        }
+    }
+}
+
+// A lean unit's block: its cells compared once, then its chain run.
+// Answers as run_chain.
+int32_t run_lean(Unit& unit, Node node, int32_t head, int32_t end, Stop* stop) {
+    if (tracing_q || !room_for_short_cut() || !same_whole(unit, node, head, end)) return head;
+    stretch++;
+    return run_chain(unit, node, stop);
 }
 
 // The expressions of the unit's block from position on, as eval_block's
@@ -708,6 +990,61 @@ void run_from(Unit& unit, const Cell* code, int32_t position, int32_t end) {
     }
 }
 
+// What is left of the branches a lean run stopped in (stop's levels from
+// level k in), as the walker runs it from there: the frames of the call
+// of if, unless or either and of the evaluation of its block pushed as
+// the walker has them. The position of the branch expression is the
+// current one. Answers the position after the branch expression.
+int32_t resume(const Stop& stop, int32_t k) {
+    const Stop::Level& l = stop.level[k];
+    const Expr& e = *l.e;
+    const Cell* copy = l.unit->cells.data() - l.unit->head;
+    // The native's call with its arguments as the compiled call pushes them.
+    Cell fn = e.callee;
+    Cell name = copy[e.start];
+    Cell* kept = stack::push(&fn);
+    stack::mark_eval_native(&name);
+    stack::push(&l.condition);
+    for (int32_t b = 0; b + 1 < e.arguments; b++) stack::push(&copy[l.blocks + b]);
+    {
+        // The native's evaluation of the block chosen.
+        Cell code = copy[l.blocks + l.chosen];
+        Hold hold(code);
+        SavedPosition saved_position;
+        stack::mark_eval(&words::tag_body);
+        *current_position = code;
+        Unit& branch = *l.branch;
+        int32_t end = branch.head + int32_t(branch.cells.size());
+        int32_t position = stop.inner;
+        if (k > 0) {
+            current_position->w1 = uint32_t(stop.level[k - 1].e->start);
+            position = resume(stop, k - 1);
+            if (!stack::pending() && position < limit_of(code.w2, end)) {
+                stack::reset();  // only the last expression's value survives
+                run_from(branch, &code, position, end);
+            }
+        } else {
+            run_from(branch, &code, position, end);
+        }
+        if (stack::pending()) return e.next;
+        stack::unwind_last_return();
+    }
+    end_call(kept, false);
+    return e.next;
+}
+
+// The rest of the block from where a lean run stopped (position, stop), by
+// the general loop; the block's eval frame and current position are there.
+void finish(Unit& unit, const Cell* code, int32_t position, const Stop& stop, int32_t end) {
+    if (stop.levels) {
+        current_position->w1 = uint32_t(position);
+        position = resume(stop, stop.levels - 1);
+        if (stack::pending() || position >= limit_of(code->w2, end)) return;
+        stack::reset();  // only the last expression's value survives
+    }
+    run_from(unit, code, position, end);
+}
+
 }  // namespace
 
 bool run(const Cell* code, int32_t head, int32_t end) {
@@ -715,14 +1052,15 @@ bool run(const Cell* code, int32_t head, int32_t end) {
     Unit* unit = unit_for(node, head);
     if (!unit) return false;
     int32_t position = head;
+    Stop stop;
     if (unit->lean) {
         // Runs nothing that could change or free the unit.
-        position = run_lean(*unit, node, head, end);
+        position = run_lean(*unit, node, head, end, &stop);
         if (position < 0) return true;
     }
     Busy busy(unit);
     fast::Leaving leaving;  // back to the walker
-    run_from(*unit, code, position, end);
+    finish(*unit, code, position, stop, end);
     return true;
 }
 
@@ -763,6 +1101,32 @@ void LoopBody::take() {
 }
 
 void LoopBody::eval() {
+    bool trusted = trusted_;
+    trusted_ = false;
+    if (trusted && quiet_ && !runtime::interrupt_pending) [[likely]] {
+        // Nothing could have changed the block, its unit or the room
+        // checked before its last evaluation. The loop's frame is current
+        // and empty: the block's lean form, which pushes nothing, leaves
+        // its value where it would leave it under its own eval frame, which
+        // is pushed only once something is left to the general loop.
+        Stop stop;
+        stop.framed = false;
+        int32_t position = run_program(*unit_, node_, &stop);
+        if (position < 0) {
+            if (!stack::pending()) stack::top = stack::arguments + 1;
+            return;
+        }
+        quiet_ = false;
+        stack::mark_eval(&words::tag_body);
+        Hold hold(code_);
+        SavedPosition saved_position;
+        *current_position = code_;
+        finish(*unit_, &code_, position, stop, tail_of(node_));
+        if (stack::pending()) return;
+        stack::unwind_last_return();
+        return;
+    }
+    quiet_ = false;
     // A unit gone stale (its block changed, a collection ran, nodes were
     // renumbered) goes back to the table, where eval_block makes it again.
     if (unit_ && (unit_->misses || unit_->orphan || unit_->cycles != collector::series_cycles ||
@@ -772,21 +1136,25 @@ void LoopBody::eval() {
     if (!unit_ || !lean_q || tracing_q || runtime::interrupt_pending || head_ >= end) {
         fast::bump();  // the walker may run it
         eval_block(&code_, true);
-        if (!unit_ && misses_ < 8 && !stack::pending()) take();
+        if (!unit_ && misses_ < 8) take();  // also after a break or continue, which leaves the unit as it was
         return;
     }
     // eval_block's steps: the eval frame, the block held and the position
     // saved, here only once something is left to the general loop.
     stack::mark_eval(&words::tag_body);
     int32_t position = head_;
-    if (unit_->lean) position = run_lean(*unit_, node_, head_, end);
+    Stop stop;
+    if (unit_->lean) {
+        position = run_lean(*unit_, node_, head_, end, &stop);
+        quiet_ = position < 0;
+    }
     if (position >= 0) {
         Hold hold(code_);
         SavedPosition saved_position;
         *current_position = code_;
-        run_from(*unit_, &code_, position, end);
-        if (stack::pending()) return;
+        finish(*unit_, &code_, position, stop, end);
     }
+    if (stack::pending()) return;
     stack::unwind_last_return();
 }
 

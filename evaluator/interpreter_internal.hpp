@@ -100,7 +100,10 @@ inline bool placed_q(uint32_t type) {
 // run; false, nothing done, else. over_placed: also false when the word's
 // value is not one placed as it is (a callable or an operator, which code
 // decoded on the word's earlier value may rely on).
-[[gnu::always_inline]] inline bool store_plain(const Cell& set_word, const Cell& v, bool over_placed = false) {
+// plain_slot: set to the slot stored into when the word is no object's
+// (storing there again needs no look at the context), else to null.
+[[gnu::always_inline]] inline bool store_plain(const Cell& set_word, const Cell& v, bool over_placed = false,
+                                               Cell** plain_slot = nullptr) {
     const Cell* context = _context::cell_of(set_word.w1);
     Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
     if (!slot || (over_placed && !placed_q(type_of(slot)))) return false;
@@ -109,9 +112,11 @@ inline bool placed_q(uint32_t type) {
         if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
         *slot = v;
         _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
+        slot = nullptr;
     } else {
         *slot = v;
     }
+    if (plain_slot) *plain_slot = slot;
     return true;
 }
 

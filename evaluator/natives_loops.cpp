@@ -99,7 +99,10 @@ inline bool step(int32_t n) {
 // in a context that is no object's (where storing runs no change handler
 // and marks nothing), else by foreach_next itself (always so for the plain
 // walker, the reference this short cut is compared with).
-inline bool block_step() {
+// plain: the store replaced a value placed as it is by another (no
+// callable or operator came or went), with no code run.
+inline bool block_step(bool* plain) {
+    *plain = false;
     Cell* series = stack::arguments - 2;
     const Cell* word = stack::arguments - 1;
     if (!interpreter::lean_q || type_of(series) != TYPE_BLOCK) return foreach_next_any();
@@ -108,7 +111,9 @@ inline bool block_step() {
     SeriesBuffer* s = memory::buffer_of(series->w2);
     int32_t i = int32_t(series->w1);
     if (i < 0 || i >= memory::length_of(s)) return foreach_next_any();
-    store_direct(slot, memory::cells_head(s)[i]);
+    const Cell& element = memory::cells_head(s)[i];
+    *plain = interpreter::detail::placed_q(type_of(slot)) && interpreter::detail::placed_q(type_of(&element));
+    store_direct(slot, element);
     series->w1++;
     return true;
 }
@@ -124,10 +129,12 @@ void while_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(stack::arguments + 1);
     LoopFrame loop;
     for (;;) {
+        condition.trust(body.quiet());
         Ended ended = loop.run(condition);
         if (ended == Ended::passed) return;
         if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
         if (!logic::true_strict_q(stack::arguments)) break;
+        body.trust(condition.quiet());
         ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -141,6 +148,7 @@ void until_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(stack::arguments);
     LoopFrame loop;
     for (;;) {
+        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -163,6 +171,7 @@ void loop_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(stack::arguments + 1);
     LoopFrame loop;
     for (int32_t i = 0; i < count; i++) {
+        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -186,11 +195,15 @@ void repeat_star(bool check, const int32_t*) {
     Cell* word = stack::arguments;
     interpreter::compiled::LoopBody body(stack::arguments + 2);
     LoopFrame loop;
+    // A count stored directly runs no change handler, and its word holds
+    // an integer from the first round on.
+    bool direct = direct_slot(word) != nullptr;
     // The count lives here, not in the word: the body may set the word freely.
     for (int32_t i = 1; i <= count; i++) {
         integer::make_at(counter, i);
         Cell value = *counter;
         set_counter(word, &value);
+        body.trust(direct);
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -203,6 +216,7 @@ void forever_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(stack::arguments);
     LoopFrame loop;
     for (;;) {
+        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -221,7 +235,9 @@ void foreach_star(bool check, const int32_t*) {
     interpreter::compiled::LoopBody body(body_cell);
     LoopFrame loop;
     unset::make_at(stack::arguments);
-    while (n > 0 ? step(n) : block_step()) {
+    bool plain = false;
+    while (n > 0 ? step(n) : block_step(&plain)) {
+        body.trust(plain);
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
