@@ -598,12 +598,6 @@ private:
 // code and nothing else ran since it last looked at its cells.
 bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller = nullptr);
 
-// Runs the body from the unit a decoded call linked, when nothing since its
-// last entry at this epoch can have changed what run_unit would find: the
-// unit still there (no unit dropped), its cells and guards found whole at
-// this epoch, no collection since it was made, room on every stack.
-bool run_linked(const Expr& e);
-
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
     else stack::set_last(value);
@@ -657,6 +651,33 @@ public:
             }
         }
         seen_ = epoch;
+        return true;
+    }
+
+    // The body block run under its own frame, as eval_block runs it.
+    [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
+        SavedPosition saved_position;
+        stack::push_known_frame(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        runner.run_block(unit.blocks[0], code);
+        if (stack::pending()) return;
+        stack::unwind_last_return();
+    }
+
+    // Runs the body from the unit a decoded call linked, when nothing since
+    // its last entry at this epoch can have changed what run_unit would find:
+    // the unit still there (no unit dropped), its cells and guards found
+    // whole at this epoch, no collection since it was made, room on every
+    // stack.
+    [[gnu::always_inline]] static inline bool run_linked(const Expr& e) {
+        Unit* unit = e.linked;
+        if (!unit || e.link_generation != generation || unit->verified != epoch || unit->guarded != epoch ||
+            unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut())
+            [[unlikely]]
+            return false;
+        Busy busy(unit);
+        Runner runner(*unit, stack::arguments);
+        runner.take_verified();
+        run_top(runner, *unit, e.body);
         return true;
     }
 
@@ -1179,7 +1200,7 @@ private:
     }
 
     // The native's entry for if, unless or either: the chosen block run in place.
-    void branch(const Expr& e) {
+    [[gnu::always_inline]] inline void branch(const Expr& e) {
         const Block* chosen = nullptr;
         const Cell* c = stack::arguments;
         if (e.kind == K_EITHER) {
@@ -1255,27 +1276,6 @@ stack::Frame* entering = nullptr;
 
 namespace {
 
-// The body block run under its own frame, as eval_block runs it.
-inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
-    SavedPosition saved_position;
-    stack::push_known_frame(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
-    runner.run_block(unit.blocks[0], code);
-    if (stack::pending()) return;
-    stack::unwind_last_return();
-}
-
-bool run_linked(const Expr& e) {
-    Unit* unit = e.linked;
-    if (!unit || e.link_generation != generation || unit->verified != epoch || unit->guarded != epoch ||
-        unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut()) [[unlikely]]
-        return false;
-    Busy busy(unit);
-    Runner runner(*unit, stack::arguments);
-    runner.take_verified();
-    run_top(runner, *unit, e.body);
-    return true;
-}
-
 bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
     Node node = code.w2;
@@ -1302,11 +1302,11 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
     }
     if (from_decoded) {
         // The copy of the function below its frame keeps the body alive.
-        run_top(runner, *unit, code);
+        Runner::run_top(runner, *unit, code);
     } else {
         Leaving leaving(true);
         Hold hold(code);
-        run_top(runner, *unit, code);
+        Runner::run_top(runner, *unit, code);
     }
     return true;
 }
