@@ -36,6 +36,11 @@ constexpr uint32_t NATIVE_EITHER = natives::slot::either_star;
 
 constexpr int32_t MAX_CELLS = 256;   // larger bodies are walked
 constexpr int32_t MAX_NESTING = 16;  // nested expressions and blocks
+// A body pushes at most two call frames per level of nesting (a paren's or
+// a branch's frame and its block's, a call's or an operator's frame and its
+// argument's) and one for itself before the next body entry looks for room
+// again: it pushes them without a look of its own at the end of the stack.
+static_assert(2 * (MAX_NESTING + 2) + 1 < SHORT_CUT_FRAMES);
 
 enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_SET, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
 
@@ -657,7 +662,7 @@ public:
     // The body block run under its own frame, as eval_block runs it.
     [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
         SavedPosition saved_position;
-        stack::push_known_frame(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
         runner.run_block(unit.blocks[0], code);
         if (stack::pending()) return;
         stack::unwind_last_return();
@@ -693,7 +698,7 @@ public:
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         std::memcpy(&saved, current_position, sizeof saved);
-        stack::push_known_frame(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         run_block(b, b.code);
         std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
@@ -900,7 +905,7 @@ private:
 
     // The value of a paren, under the frame the walker pushes.
     [[gnu::always_inline]] inline void paren(const Expr& e, bool sub) {
-        stack::push_known_frame(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
+        stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
         block(*e.branch_at[0]);
         if (stack::pending()) return;
         if (sub) stack::unwind_last();
@@ -975,7 +980,7 @@ private:
                 }
             }
         }
-        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_native's frame
+        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         Cell* word = stack::push(&e.cell);
         int32_t p;
         if (x.simple && !walking_ && simple(x, stack::top)) {
@@ -1014,7 +1019,7 @@ private:
         // need no hold to stay alive.
         const Cell& fn = o.fn;
         stack::top = first_cell;  // the value just made is the operator's first argument
-        stack::push_known_frame(o.frame, o.word.w1);  // mark_eval_native's frame
+        stack::push_known_frame_in_room(o.frame, o.word.w1);  // mark_eval_native's frame
         stack::push_kept();
         if (!o.left_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.left_entry);
@@ -1055,7 +1060,7 @@ private:
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
         Cell* kept = stack::push(&e.callee);  // the copy of the callable, below the frame while the call runs
-        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_func's frame
+        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's frame
         int32_t p = e.start + 1;
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = e.arg_at[k];
@@ -1078,7 +1083,7 @@ private:
     // blocks: the blocks, which the native takes, pushed as they are.
     [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) {
         Cell* kept = stack::push(&e.callee);
-        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_native's frame
+        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         const Arg& a = e.arg_at[0];
         if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
             return call_from(e, sub, kept, 0, e.start + 1);
@@ -1096,7 +1101,7 @@ private:
 
     [[gnu::noinline]] int32_t call_general(const Expr& e, bool sub) {
         Cell* kept = stack::push(&e.callee);
-        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
+        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
         return call_from(e, sub, kept, 0, e.start + 1);
     }
 
