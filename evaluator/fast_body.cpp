@@ -608,6 +608,24 @@ inline void place(const Cell* value, bool sub) {
     else stack::set_last(value);
 }
 
+// unwind_last (sub) or unwind_last_return for the top frame, pushed while
+// outer was the current call's first cell: on a return with nothing
+// pending that frame is still the top one, and its saved index names outer.
+[[gnu::always_inline]] inline void unwind_to(Cell* outer, bool sub) {
+    Cell* result = stack::arguments;
+    --stack::frames_top;
+    stack::top = result + 1;
+    stack::arguments = outer;
+    if (!sub) copy_cell(result, outer);
+}
+
+// end_call the same way.
+[[gnu::always_inline]] inline void end_call_to(Cell* outer, Cell* copy, bool sub) {
+    unwind_to(outer, sub);
+    copy_cell(copy + 1, copy);
+    stack::top = copy + 1;
+}
+
 class Runner {
 public:
     Runner(Unit& u, Cell* locals) : u_(u), locals_(locals), seen_(epoch - 1), guarded_(u.guarded) {}
@@ -662,10 +680,11 @@ public:
     // The body block run under its own frame, as eval_block runs it.
     [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
         SavedPosition saved_position;
+        Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
         runner.run_block(unit.blocks[0], code);
         if (stack::pending()) return;
-        stack::unwind_last_return();
+        unwind_to(outer, false);
     }
 
     // Runs the body from the unit a decoded call linked, when nothing since
@@ -698,11 +717,12 @@ public:
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         std::memcpy(&saved, current_position, sizeof saved);
+        Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         run_block(b, b.code);
         std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
-        stack::unwind_last_return();
+        unwind_to(outer, false);
     }
 
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
@@ -905,11 +925,11 @@ private:
 
     // The value of a paren, under the frame the walker pushes.
     [[gnu::always_inline]] inline void paren(const Expr& e, bool sub) {
+        Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
         block(*e.branch_at[0]);
         if (stack::pending()) return;
-        if (sub) stack::unwind_last();
-        else stack::unwind_last_return();
+        unwind_to(outer, sub);
     }
 
     // The expression as eval_expression(code, start, end, prefix, sub)
@@ -1059,6 +1079,7 @@ private:
     [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) {
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
+        Cell* outer = stack::arguments;
         Cell* kept = stack::push(&e.callee);  // the copy of the callable, below the frame while the call runs
         stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's frame
         int32_t p = e.start + 1;
@@ -1074,7 +1095,7 @@ private:
         if (e.more) push_function_rest(e.cache, e.rest);
         enter(e);
         if (stack::pending()) return p;
-        end_call(kept, sub);
+        end_call_to(outer, kept, sub);
         still(e.checks, e.checks_end);
         return p;
     }
@@ -1082,6 +1103,7 @@ private:
     // if, unless or either with a simple condition and no word after its
     // blocks: the blocks, which the native takes, pushed as they are.
     [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) {
+        Cell* outer = stack::arguments;
         Cell* kept = stack::push(&e.callee);
         stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         const Arg& a = e.arg_at[0];
@@ -1095,7 +1117,7 @@ private:
         int32_t p = a.x->next + e.args - 1;
         branch(e);
         if (stack::pending()) return p;
-        end_call(kept, sub);
+        end_call_to(outer, kept, sub);
         return p;
     }
 
