@@ -766,7 +766,9 @@ public:
             position = walk(e, false);
         } else {
             Cell* first_cell = stack::top;
-            position = call(e, false);
+            position = e.simple_args ? call_function_here(e, false)
+                       : e.quick     ? call_branch_here(e, false)
+                                     : call_general(e, false);
             if (!stack::pending() && (position != e.next || walking_)) [[unlikely]]
                 position = after(e, false, first_cell, position);
         }
@@ -1076,7 +1078,10 @@ private:
     }
 
     // A function whose arguments are all simple expressions.
-    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) {
+    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) { return call_function_here(e, sub); }
+
+    // The same, inline where a block's one call is a function's.
+    [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
         Cell* outer = stack::arguments;
@@ -1102,7 +1107,10 @@ private:
 
     // if, unless or either with a simple condition and no word after its
     // blocks: the blocks, which the native takes, pushed as they are.
-    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) {
+    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) { return call_branch_here(e, sub); }
+
+    // The same, inline where a block's one call is a branch.
+    [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
         Cell* outer = stack::arguments;
         Cell* kept = stack::push(&e.callee);
         stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
