@@ -36,6 +36,11 @@ constexpr uint32_t NATIVE_EITHER = natives::slot::either_star;
 
 constexpr int32_t MAX_CELLS = 256;   // larger bodies are walked
 constexpr int32_t MAX_NESTING = 16;  // nested expressions and blocks
+// A body pushes at most two call frames per level of nesting (a paren's or
+// a branch's frame and its block's, a call's or an operator's frame and its
+// argument's) and one for itself before the next body entry looks for room
+// again: it pushes them without a look of its own at the end of the stack.
+static_assert(2 * (MAX_NESTING + 2) + 1 < SHORT_CUT_FRAMES);
 
 enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_SET, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
 
@@ -598,15 +603,27 @@ private:
 // code and nothing else ran since it last looked at its cells.
 bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller = nullptr);
 
-// Runs the body from the unit a decoded call linked, when nothing since its
-// last entry at this epoch can have changed what run_unit would find: the
-// unit still there (no unit dropped), its cells and guards found whole at
-// this epoch, no collection since it was made, room on every stack.
-bool run_linked(const Expr& e);
-
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
     else stack::set_last(value);
+}
+
+// unwind_last (sub) or unwind_last_return for the top frame, pushed while
+// outer was the current call's first cell: on a return with nothing
+// pending that frame is still the top one, and its saved index names outer.
+[[gnu::always_inline]] inline void unwind_to(Cell* outer, bool sub) {
+    Cell* result = stack::arguments;
+    --stack::frames_top;
+    stack::top = result + 1;
+    stack::arguments = outer;
+    if (!sub) copy_cell(result, outer);
+}
+
+// end_call the same way.
+[[gnu::always_inline]] inline void end_call_to(Cell* outer, Cell* copy, bool sub) {
+    unwind_to(outer, sub);
+    copy_cell(copy + 1, copy);
+    stack::top = copy + 1;
 }
 
 class Runner {
@@ -660,6 +677,34 @@ public:
         return true;
     }
 
+    // The body block run under its own frame, as eval_block runs it.
+    [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
+        SavedPosition saved_position;
+        Cell* outer = stack::arguments;
+        stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        runner.run_block(unit.blocks[0], code);
+        if (stack::pending()) return;
+        unwind_to(outer, false);
+    }
+
+    // Runs the body from the unit a decoded call linked, when nothing since
+    // its last entry at this epoch can have changed what run_unit would find:
+    // the unit still there (no unit dropped), its cells and guards found
+    // whole at this epoch, no collection since it was made, room on every
+    // stack.
+    [[gnu::always_inline]] static inline bool run_linked(const Expr& e) {
+        Unit* unit = e.linked;
+        if (!unit || e.link_generation != generation || unit->verified != epoch || unit->guarded != epoch ||
+            unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut())
+            [[unlikely]]
+            return false;
+        Busy busy(unit);
+        Runner runner(*unit, stack::arguments);
+        runner.take_verified();
+        run_top(runner, *unit, e.body);
+        return true;
+    }
+
     // The expressions of block index as eval_block(code, true) evaluates
     // them, its frame pushed here.
     void block(const Block& b) {
@@ -672,11 +717,12 @@ public:
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         std::memcpy(&saved, current_position, sizeof saved);
-        stack::push_known_frame(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        Cell* outer = stack::arguments;
+        stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         run_block(b, b.code);
         std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
-        stack::unwind_last_return();
+        unwind_to(outer, false);
     }
 
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
@@ -720,7 +766,9 @@ public:
             position = walk(e, false);
         } else {
             Cell* first_cell = stack::top;
-            position = call(e, false);
+            position = e.simple_args ? call_function_here(e, false)
+                       : e.quick     ? call_branch_here(e, false)
+                                     : call_general(e, false);
             if (!stack::pending() && (position != e.next || walking_)) [[unlikely]]
                 position = after(e, false, first_cell, position);
         }
@@ -879,11 +927,11 @@ private:
 
     // The value of a paren, under the frame the walker pushes.
     [[gnu::always_inline]] inline void paren(const Expr& e, bool sub) {
-        stack::push_known_frame(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
+        Cell* outer = stack::arguments;
+        stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
         block(*e.branch_at[0]);
         if (stack::pending()) return;
-        if (sub) stack::unwind_last();
-        else stack::unwind_last_return();
+        unwind_to(outer, sub);
     }
 
     // The expression as eval_expression(code, start, end, prefix, sub)
@@ -954,7 +1002,7 @@ private:
                 }
             }
         }
-        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_native's frame
+        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         Cell* word = stack::push(&e.cell);
         int32_t p;
         if (x.simple && !walking_ && simple(x, stack::top)) {
@@ -993,7 +1041,7 @@ private:
         // need no hold to stay alive.
         const Cell& fn = o.fn;
         stack::top = first_cell;  // the value just made is the operator's first argument
-        stack::push_known_frame(o.frame, o.word.w1);  // mark_eval_native's frame
+        stack::push_known_frame_in_room(o.frame, o.word.w1);  // mark_eval_native's frame
         stack::push_kept();
         if (!o.left_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.left_entry);
@@ -1030,11 +1078,15 @@ private:
     }
 
     // A function whose arguments are all simple expressions.
-    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) {
+    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) { return call_function_here(e, sub); }
+
+    // The same, inline where a block's one call is a function's.
+    [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
+        Cell* outer = stack::arguments;
         Cell* kept = stack::push(&e.callee);  // the copy of the callable, below the frame while the call runs
-        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_func's frame
+        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's frame
         int32_t p = e.start + 1;
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = e.arg_at[k];
@@ -1048,16 +1100,20 @@ private:
         if (e.more) push_function_rest(e.cache, e.rest);
         enter(e);
         if (stack::pending()) return p;
-        end_call(kept, sub);
+        end_call_to(outer, kept, sub);
         still(e.checks, e.checks_end);
         return p;
     }
 
     // if, unless or either with a simple condition and no word after its
     // blocks: the blocks, which the native takes, pushed as they are.
-    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) {
+    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) { return call_branch_here(e, sub); }
+
+    // The same, inline where a block's one call is a branch.
+    [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
+        Cell* outer = stack::arguments;
         Cell* kept = stack::push(&e.callee);
-        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_native's frame
+        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         const Arg& a = e.arg_at[0];
         if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
             return call_from(e, sub, kept, 0, e.start + 1);
@@ -1069,13 +1125,13 @@ private:
         int32_t p = a.x->next + e.args - 1;
         branch(e);
         if (stack::pending()) return p;
-        end_call(kept, sub);
+        end_call_to(outer, kept, sub);
         return p;
     }
 
     [[gnu::noinline]] int32_t call_general(const Expr& e, bool sub) {
         Cell* kept = stack::push(&e.callee);
-        stack::push_known_frame(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
+        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
         return call_from(e, sub, kept, 0, e.start + 1);
     }
 
@@ -1179,7 +1235,7 @@ private:
     }
 
     // The native's entry for if, unless or either: the chosen block run in place.
-    void branch(const Expr& e) {
+    [[gnu::always_inline]] inline void branch(const Expr& e) {
         const Block* chosen = nullptr;
         const Cell* c = stack::arguments;
         if (e.kind == K_EITHER) {
@@ -1255,27 +1311,6 @@ stack::Frame* entering = nullptr;
 
 namespace {
 
-// The body block run under its own frame, as eval_block runs it.
-inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
-    SavedPosition saved_position;
-    stack::push_known_frame(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
-    runner.run_block(unit.blocks[0], code);
-    if (stack::pending()) return;
-    stack::unwind_last_return();
-}
-
-bool run_linked(const Expr& e) {
-    Unit* unit = e.linked;
-    if (!unit || e.link_generation != generation || unit->verified != epoch || unit->guarded != epoch ||
-        unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut()) [[unlikely]]
-        return false;
-    Busy busy(unit);
-    Runner runner(*unit, stack::arguments);
-    runner.take_verified();
-    run_top(runner, *unit, e.body);
-    return true;
-}
-
 bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
     Node node = code.w2;
@@ -1302,11 +1337,11 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
     }
     if (from_decoded) {
         // The copy of the function below its frame keeps the body alive.
-        run_top(runner, *unit, code);
+        Runner::run_top(runner, *unit, code);
     } else {
         Leaving leaving(true);
         Hold hold(code);
-        run_top(runner, *unit, code);
+        Runner::run_top(runner, *unit, code);
     }
     return true;
 }

@@ -78,10 +78,12 @@ inline void check_depth() {
 // Near any limit (the C++ stack, the call frames, the data stack) the short
 // cuts step aside: the general protocol then meets an overflow at the same
 // expression and frame in both ways of evaluating.
+constexpr int32_t SHORT_CUT_FRAMES = 64;  // call frames left free for a short cut
 inline bool room_for_short_cut() {
     constexpr uintptr_t SLACK = 64 * 1024;
     auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    return here >= runtime::record.stack_limit + STACK_MARGIN + SLACK && stack::frames_top + 64 < stack::frames_end &&
+    return here >= runtime::record.stack_limit + STACK_MARGIN + SLACK &&
+           stack::frames_top + SHORT_CUT_FRAMES < stack::frames_end &&
            stack::top + 64 < stack::end;
 }
 

@@ -169,10 +169,9 @@ inline uint32_t frame_header(const Cell* word, uint32_t flags) {
     return ((word->w2 & 0xFFFF) << 8) | flags;
 }
 
-inline void push_frame_words(uint32_t header, Node word_context, Node func_context, uint32_t saved_values) {
+// Fills the frame at the top; the caller made sure it is below frames_end.
+inline void put_frame_words(uint32_t header, Node word_context, Node func_context, uint32_t saved_values) {
     Frame* f = frames_top;
-    if (f >= frames_end) [[unlikely]]
-        overflow_frames();
     f->header = header;
     f->saved_args = index_of(arguments);
     f->word_context = word_context;
@@ -181,6 +180,11 @@ inline void push_frame_words(uint32_t header, Node word_context, Node func_conte
     frames_top = f + 1;
     arguments = top;
 }
+inline void push_frame_words(uint32_t header, Node word_context, Node func_context, uint32_t saved_values) {
+    if (frames_top >= frames_end) [[unlikely]]
+        overflow_frames();
+    put_frame_words(header, word_context, func_context, saved_values);
+}
 
 inline void push_frame(const Cell* word, uint32_t flags, Node func_context, uint32_t saved_values) {
     push_frame_words(frame_header(word, flags), word->w1, func_context, saved_values);
@@ -188,6 +192,9 @@ inline void push_frame(const Cell* word, uint32_t flags, Node func_context, uint
 // A frame with no function context whose header word is made already
 // (frame_header), for code that pushes the same frame many times.
 inline void push_known_frame(uint32_t header, Node word_context) { push_frame_words(header, word_context, 0, 0); }
+// The same for code that found room for all the frames it pushes before
+// it looks again (the frame is below frames_end).
+inline void push_known_frame_in_room(uint32_t header, Node word_context) { put_frame_words(header, word_context, 0, 0); }
 
 inline void mark(const Cell* word, uint32_t flags) { push_frame(word, flags, 0, 0); }
 inline void mark_native(const Cell* word) { push_frame(word, FRAME_NATIVE, 0, 0); }
