@@ -51,11 +51,12 @@ struct Unit;
 __extension__ typedef unsigned __int128 Bits128;
 
 // A typeset as one bit per type id, tested without reading its bytes.
+static_assert(TYPE_TOTAL <= 128);
 struct TypeMask {
     uint64_t low = 0, high = 0;  // types 0-63, 64-127
     void set(const Cell& typeset) {
         low = high = 0;
-        for (uint32_t t = 0; t < 96; t++)
+        for (uint32_t t = 0; t < TYPE_TOTAL; t++)
             if (typeset_has_q(&typeset, t)) (t < 64 ? low : high) |= uint64_t(1) << (t & 63);
     }
     bool has(uint32_t type) const {
