@@ -627,6 +627,32 @@ inline void place(const Cell* value, bool sub) {
     stack::top = copy + 1;
 }
 
+// What exec_body does around a body block run untraced: the argument
+// cells as the function context's values, the call frame the target of
+// return and exit, which end here.
+template <class Run>
+[[gnu::always_inline]] inline void in_body_frame(uint32_t context, Run run) {
+    CallState state(context, stack::values_word_of(stack::arguments));
+    stack::Frame* frame = stack::frames_top - 1;
+    frame->header |= stack::FRAME_BODY;
+    try {
+        run();
+    } catch (const Throw& t) {
+        // return and exit from C++ code that could not pass them on: the
+        // stacks are already unrolled to this call, and the body's own block
+        // run put the position back.
+        if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
+    }
+    if (uint32_t pending = stack::pending()) {
+        // Anything but this call's own return or exit is for a receiver
+        // further out, to which the stacks already belong.
+        if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return;
+        stack::clear_pending();
+        stack::keep();
+    }
+    frame->header &= ~stack::FRAME_BODY;
+}
+
 class Runner {
 public:
     Runner(Unit& u, Cell* locals) : u_(u), locals_(locals), seen_(epoch - 1), guarded_(u.guarded) {}
@@ -1210,29 +1236,12 @@ private:
             exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
             return;
         }
-        const Cell& body = e.body;
-        CallState state(fn.w1, stack::values_word_of(stack::arguments));
-        stack::Frame* frame = stack::frames_top - 1;
-        frame->header |= stack::FRAME_BODY;
-        try {
-            if (!run_linked(e) && !run_unit(&fn, body, true, &e)) {
+        in_body_frame(fn.w1, [&] {
+            if (!run_linked(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
-                eval_block(&body, true);
+                eval_block(&e.body, true);
             }
-        } catch (const Throw& t) {
-            // return and exit from C++ code that could not pass them on: the
-            // stacks are already unrolled to this call, and the position
-            // put back by the body's own run.
-            if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
-        }
-        if (uint32_t pending = stack::pending()) {
-            // Anything but this call's own return or exit is for a receiver
-            // further out, to which the stacks already belong.
-            if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return;
-            stack::clear_pending();
-            stack::keep();
-        }
-        frame->header &= ~stack::FRAME_BODY;
+        });
     }
 
     // The native's entry for if, unless or either: the chosen block run in place.
@@ -1352,28 +1361,12 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
 void call_body(const Cell* function, const Cell* body) {
     Cell fn = *function;
     Cell code = *body;
-    CallState state(fn.w1, stack::values_word_of(stack::arguments));
-    stack::Frame* frame = stack::frames_top - 1;
-    frame->header |= stack::FRAME_BODY;  // the target of return and exit
-    try {
+    in_body_frame(fn.w1, [&] {
         if (!run_unit(&fn, code, true)) {
             bump();  // the walker runs
             eval_block(&code, true);
         }
-    } catch (const Throw& t) {
-        // return and exit from C++ code that could not pass them on: the
-        // stacks are already unrolled to this call, and the block run left
-        // put the position back.
-        if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
-    }
-    if (uint32_t pending = stack::pending()) {
-        // Anything but this call's own return or exit is for a receiver
-        // further out, to which the stacks already belong.
-        if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return;
-        stack::clear_pending();
-        stack::keep();
-    }
-    frame->header &= ~stack::FRAME_BODY;
+    });
 }
 
 bool run_body(const Cell* function, const Cell* body) {
