@@ -760,18 +760,31 @@ public:
 
     // A block of one expression of another kind, as run_any runs it.
     [[gnu::noinline]] void run_single(const Block& b, const Cell& code) {
+        if (!start_single(b, code)) return;
         const Expr& e = *b.list[0];
-        *current_position = code;
-        if (walking_ | runtime::interrupt_pending | tracing_q) [[unlikely]] {
-            walk_rest(code, b.end, b.head);
-            return;
-        }
-        current_position->w1 = uint32_t(b.head);
         int32_t position;
         // The block's result slot is the stack top, where a simple
         // expression leaves its value.
         if (e.simple && simple(e, stack::top)) position = e.next;
         else position = eval(e, false);
+        end_single(b, code, position);
+    }
+
+    // The start of a block of one expression: its position set, or false
+    // when the walker took the whole block.
+    [[gnu::always_inline]] inline bool start_single(const Block& b, const Cell& code) {
+        *current_position = code;
+        if (walking_ | runtime::interrupt_pending | tracing_q) [[unlikely]] {
+            walk_rest(code, b.end, b.head);
+            return false;
+        }
+        current_position->w1 = uint32_t(b.head);
+        return true;
+    }
+
+    // The end of it: anything after the expression (the block grew while
+    // it ran) is the walker's.
+    [[gnu::always_inline]] inline void end_single(const Block& b, const Cell& code, int32_t position) {
         if (stack::pending()) return;
         if (position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end))) [[unlikely]]
             lone_rest(code, b.end, position);
@@ -780,14 +793,8 @@ public:
     // A block of one call with nothing after it, the shape of most branches
     // and parens, as run_any runs it.
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
+        if (!start_single(b, code)) return;
         const Expr& e = *b.list[0];
-        if (walking_ | runtime::interrupt_pending | tracing_q) [[unlikely]] {
-            *current_position = code;
-            walk_rest(code, b.end, b.head);
-            return;
-        }
-        *current_position = code;
-        current_position->w1 = uint32_t(b.head);
         int32_t position;
         if (!callee_q(e)) [[unlikely]] {
             position = walk(e, false);
@@ -799,9 +806,7 @@ public:
             if (!stack::pending() && (position != e.next || walking_)) [[unlikely]]
                 position = after(e, false, first_cell, position);
         }
-        if (stack::pending()) return;
-        if (position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end))) [[unlikely]]
-            lone_rest(code, b.end, position);
+        end_single(b, code, position);
     }
 
     [[gnu::noinline, gnu::cold]] void lone_rest(const Cell& code, int32_t end, int32_t position) {
