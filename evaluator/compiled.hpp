@@ -120,6 +120,7 @@ public:
 private:
     void take();
     void release();
+    bool call_round(int32_t end);
 
     Cell code_;
     Node node_;
@@ -127,6 +128,7 @@ private:
     detail::Unit* unit_ = nullptr;
     uint32_t renumbered_ = 0;
     int32_t misses_ = 0;  // looks for a unit that found none
+    uint64_t round_at_ = 0;  // the epoch when the block was last found to hold its unit's cells
     bool quiet_ = false;
     bool trusted_ = false;
 };

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "evaluator/fast_body.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -102,6 +103,7 @@ struct Expr {
     bool direct = false;
     bool more = false;
     Cell body;
+    mutable fast::Link link;  // direct: to the unit the body last ran from
     // K_METHOD: the path's words as last found to name the callee, and the
     // epoch then. Within that epoch the path and the field stay as found
     // (a store over a callable moves the epoch on); the object's word may
@@ -175,6 +177,11 @@ struct Unit {
     // at entry stands for the whole run.
     bool lean = false;
     std::vector<int32_t> chain;
+    // The block is one call of a function or method whose body it runs
+    // directly (K_FUNCTION or K_METHOD, direct), its arguments compiled,
+    // no operator after it and at most one set-word before it: the index of
+    // that expression, which a loop runs by a short round; else -1.
+    int32_t round = -1;
     // The units of the branch blocks (Expr::first_branch), made with this
     // one from their blocks as they stood; each is compared with its block
     // when run.

@@ -276,6 +276,64 @@ private:
     int32_t end_;
 };
 
+// The word of a call e (a compiled cell) still names its callee. Found so at
+// one epoch, a word of a context not on the stack is not looked at again
+// within it: a store over a callable moves the epoch on. A word of a
+// function's context names the cells of whichever call runs, so it is
+// looked at every time.
+[[gnu::always_inline]] inline bool callee_found(const Unit& u, const Expr& e, const Cell& word) {
+    if (e.callee_at == fast::epoch && u.cycles == collector::series_cycles) return true;
+    const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+    if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u.cycles != collector::series_cycles)
+        return false;
+    if (!_context::on_stack_q(_context::cell_of(word.w1))) e.callee_at = fast::epoch;
+    return true;
+}
+
+// The function a method call e (its compiled path) names is still its
+// callee, as the walk of the path finds it: the object into object, the
+// field's word (bound to the object) in e.method_field. Found so at one
+// epoch, the path and the field stay as found within it; only the object's
+// word needs a look, as it may have been given another object.
+[[gnu::always_inline]] inline bool method_found(const Unit& u, const Expr& e, const Cell& path, Cell* object) {
+    const Cell* owner;
+    if (e.method_at == fast::epoch && u.cycles == collector::series_cycles &&
+        (owner = _context::value_slot(e.method_head.w1, int32_t(e.method_head.w3))) &&
+        type_of(owner) == TYPE_OBJECT && owner->w1 == e.method_field.w1) {
+        *object = *owner;
+        return true;
+    }
+    Cell head;
+    const Cell* slot = object_field(path, object, &e.method_field, &head);
+    if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u.cycles != collector::series_cycles) {
+        e.method_at = 0;
+        return false;
+    }
+    e.method_head = head;
+    e.method_at = fast::epoch;
+    return true;
+}
+
+// A function whose body block runs untraced (e.direct), its arguments
+// computed: what run_function does, the body entered as decoded code
+// enters it, through the call's link to the body's unit. No collection ran
+// since the unit was made: the body block is the one compiled.
+[[gnu::always_inline]] inline void enter(const Unit& u, const Expr& e, const Cell& name, const Cell* values,
+                                         bool sub) {
+    Cell* kept = stack::push(&e.callee);  // below the frame while the call runs
+    stack::mark_eval_func(&name);
+    const Argument* a = u.arguments.data() + e.first_argument;
+    for (int32_t k = 0; k < e.arguments; k++) {
+        stack::push(&values[k]);
+        if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
+            check_builtin_argument(e.callee, name, e.cache, a[k].entry);
+    }
+    if (e.more) push_function_rest(e.cache, e.rest);
+    fast::call_body(kept, &e.body, &e.link);
+    if (stack::pending()) return;
+    end_call(kept, sub);
+}
+
 // Nothing stands in the way of a compiled expression: no trace, no
 // interrupt to poll, room below every limit (else the walker meets the
 // limit where it would). Checked before each expression of the block: the
@@ -462,12 +520,7 @@ private:
     int32_t call(const Expr& e, int32_t p, bool sub) {
         if (e.kind == K_METHOD) return method(e, p, sub);
         const Cell& word = copy()[p];
-        if (e.callee_at != fast::epoch || u_.cycles != collector::series_cycles) {
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-                return walk(e.start + e.sets, end_, e.prefix, sub, false);
-            if (!_context::on_stack_q(_context::cell_of(word.w1))) e.callee_at = fast::epoch;
-        }
+        if (!callee_found(u_, e, word)) return walk(e.start + e.sets, end_, e.prefix, sub, false);
         if (type_of(&e.callee) == TYPE_ACTION && e.callee.w1 == uint32_t(Act::append)) {
             // The walker's own short cut for append, when its arguments are plain.
             int32_t after = append_short_cut(e.callee, code_, p + 1, end_, sub, word);
@@ -483,49 +536,13 @@ private:
     // walk of the path and call_from_path do, the object's context the
     // function's.
     int32_t method(const Expr& e, int32_t p, bool sub) {
-        Cell path = copy()[p];
         Cell object;
-        const Cell* owner;
-        if (e.method_at == fast::epoch && u_.cycles == collector::series_cycles &&
-            (owner = _context::value_slot(e.method_head.w1, int32_t(e.method_head.w3))) &&
-            type_of(owner) == TYPE_OBJECT && owner->w1 == e.method_field.w1) {
-            // Found at this epoch: only the object's word needs a look.
-            object = *owner;
-        } else {
-            Cell head;
-            const Cell* slot = object_field(path, &object, &e.method_field, &head);
-            if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles) {
-                e.method_at = 0;
-                return walk(e.start + e.sets, end_, e.prefix, sub, false);
-            }
-            e.method_head = head;
-            e.method_at = fast::epoch;
-        }
+        if (!method_found(u_, e, copy()[p], &object)) return walk(e.start + e.sets, end_, e.prefix, sub, false);
         // The call's frame, named by the field's word (bound to the object),
         // keeps the object's context alive while the method runs; nothing
         // before it can collect, and the path is not read again.
         Cell name = e.method_field;
         return call_with(e, p, name, &object, sub);
-    }
-
-    // A function whose body block runs untraced, its arguments computed
-    // (after: the position after them): what run_function does, the body
-    // entered as decoded code enters it. No collection ran since the unit
-    // was made: the body block is the one compiled.
-    int32_t enter(const Expr& e, const Cell& name, const Cell* values, int32_t after, bool sub) {
-        Cell* kept = stack::push(&e.callee);  // below the frame while the call runs
-        stack::mark_eval_func(&name);
-        const Argument* a = u_.arguments.data() + e.first_argument;
-        for (int32_t k = 0; k < e.arguments; k++) {
-            stack::push(&values[k]);
-            if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
-                check_builtin_argument(e.callee, name, e.cache, a[k].entry);
-        }
-        if (e.more) push_function_rest(e.cache, e.rest);
-        fast::call_body(kept, &e.body);
-        if (stack::pending()) return after;
-        end_call(kept, sub);
-        return after;
     }
 
     int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
@@ -543,8 +560,10 @@ private:
             plain = a[k].operand ? operand(copy_[after++], &values[k]) : pure(exprs_[a[k].expr], after, &values[k], &after);
         if (plain && e.arguments && a[e.arguments - 1].operand) plain = !operator_at(after);
         if (e.kind != K_CALL) {
-            if (plain && e.direct && !tracing_q && u_.cycles == collector::series_cycles)
-                return enter(e, word, values, after, sub);
+            if (plain && e.direct && !tracing_q && u_.cycles == collector::series_cycles) {
+                enter(u_, e, word, values, sub);
+                return after;
+            }
         } else if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
             // Two plain numbers: the entry's result computed in place,
             // where the call's copy of the callable would stand.
@@ -608,7 +627,7 @@ private:
             // body block is the one compiled while no collection ran since
             // (one may have renumbered its node).
             if (e.direct && !tracing_q && u_.cycles == collector::series_cycles) {
-                fast::call_body(&fn, &e.body);
+                fast::call_body(&fn, &e.body, &e.link);
             } else {
                 fast::Entering entering;
                 exec_function(&fn, context, &name, 0);
@@ -1077,6 +1096,7 @@ LoopBody::~LoopBody() {
 }
 
 void LoopBody::release() {
+    round_at_ = 0;
     if (!unit_) return;
     if (--unit_->busy == 0 && unit_->orphan) delete unit_;
     unit_ = nullptr;
@@ -1098,6 +1118,70 @@ void LoopBody::take() {
     unit_ = unit;
     unit_->busy++;  // never made again nor freed under the loop
     renumbered_ = renumbered;
+}
+
+// A round of a block that is one call of a function or method whose body
+// runs directly (Unit::round): what eval() and the general loop do for it,
+// without their steps for blocks of any other shape. False, nothing done,
+// when the general loop must take the round. end: the block's tail.
+bool LoopBody::call_round(int32_t end) {
+    const Unit& u = *unit_;
+    const Expr& e = u.exprs[size_t(u.round)];
+    if (tracing_q || runtime::interrupt_pending || !room_for_short_cut() || u.cycles != collector::series_cycles)
+        return false;
+    // Found whole at this epoch, the block stays so while only decoded code
+    // runs: it changes no block.
+    if (round_at_ != fast::epoch) {
+        if (!same_whole(u, node_, head_, end)) return false;
+        round_at_ = fast::epoch;
+    }
+    const Cell* copy = u.cells.data() - u.head;
+    int32_t p = e.start + e.sets;
+    Cell object;
+    if (e.kind == K_METHOD ? !method_found(u, e, copy[p], &object) : !callee_found(u, e, copy[p])) return false;
+    // The arguments, read before the call starts (as the general loop reads
+    // plain ones): nothing after the last one can be an operator.
+    Cell values[MAX_PLAIN_ARGUMENTS];
+    const Argument* a = u.arguments.data() + e.first_argument;
+    int32_t after = p + 1;
+    for (int32_t k = 0; k < e.arguments; k++) {
+        if (a[k].operand) {
+            if (!operand(copy[after++], &values[k])) return false;
+        } else {
+            const Expr& y = u.exprs[size_t(a[k].expr)];
+            if (y.start != after || y.sets || y.next < 0 ||
+                !Pure(const_cast<Unit&>(u), node_, end).value(y, after, &values[k], &after))
+                return false;
+        }
+    }
+    const Cell& name = e.kind == K_METHOD ? e.method_field : copy[p];
+    // eval_block's steps around the one expression.
+    stack::mark_eval(&words::tag_body);
+    Hold hold(code_);
+    SavedPosition saved_position;
+    *current_position = code_;
+    current_position->w1 = uint32_t(head_);
+    if (e.sets == 0) {
+        enter(u, e, name, values, false);
+    } else {
+        // A set-word before the call: its frame, as eval_set_word pushes it.
+        Cell set_word = copy[e.start];
+        stack::mark_eval_native(&set_word);
+        Cell* word = stack::push(&set_word);
+        enter(u, e, name, values, true);
+        if (stack::pending()) return true;
+        Cell* value = word + 1;
+        if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
+        if (!store_minded(u.resolved[size_t(e.start - u.head)], *value)) {
+            fast::bump();
+            word::set(word, value);
+        }
+        stack::set_last(value);
+        stack::unwind_last_return();
+    }
+    if (stack::pending()) return true;
+    stack::unwind_last_return();
+    return true;
 }
 
 void LoopBody::eval() {
@@ -1139,6 +1223,7 @@ void LoopBody::eval() {
         if (!unit_ && misses_ < 8) take();  // also after a break or continue, which leaves the unit as it was
         return;
     }
+    if (unit_->round >= 0 && call_round(end)) return;
     // eval_block's steps: the eval frame, the block held and the position
     // saved, here only once something is left to the general loop.
     stack::mark_eval(&words::tag_body);

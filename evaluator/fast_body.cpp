@@ -602,7 +602,8 @@ private:
 // current, the argument cells from stack::arguments); false, having done
 // nothing, when the walker must run it. from_decoded: the caller is decoded
 // code and nothing else ran since it last looked at its cells.
-bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller = nullptr);
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller = nullptr,
+              Link* link = nullptr);
 
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
@@ -1326,7 +1327,7 @@ stack::Frame* entering = nullptr;
 
 namespace {
 
-bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller) {
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller, Link* link) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
     Node node = code.w2;
     const Recent& cached = recent[node % RECENT_SLOTS];
@@ -1350,6 +1351,7 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
         caller->linked = unit;
         caller->link_generation = generation;
     }
+    if (link) *link = Link{unit, generation};
     if (from_decoded) {
         // The copy of the function below its frame keeps the body alive.
         Runner::run_top(runner, *unit, code);
@@ -1361,13 +1363,30 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
     return true;
 }
 
+// The body from the unit a link names, when nothing since its last entry
+// at this epoch can have changed what run_unit would find (as a decoded
+// call's own link is taken).
+[[gnu::always_inline]] inline bool run_link(const Link& link, const Cell& code) {
+    Unit* unit = static_cast<Unit*>(link.unit);
+    if (!unit || link.generation != generation || unit->verified != epoch || unit->guarded != epoch ||
+        unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut())
+        [[unlikely]]
+        return false;
+    Busy busy(unit);
+    Runner runner(*unit, stack::arguments);
+    runner.take_verified();
+    Runner::run_top(runner, *unit, code);
+    return true;
+}
+
 }  // namespace
 
-void call_body(const Cell* function, const Cell* body) {
+void call_body(const Cell* function, const Cell* body, Link* link) {
     Cell fn = *function;
     Cell code = *body;
     in_body_frame(fn.w1, [&] {
-        if (!run_unit(&fn, code, true)) {
+        if (link && run_link(*link, code)) return;
+        if (!run_unit(&fn, code, true, nullptr, link)) {
             bump();  // the walker runs
             eval_block(&code, true);
         }
