@@ -111,6 +111,7 @@ struct Expr {
     mutable uint64_t method_at = 0;
     mutable Cell method_head;
     mutable Cell method_field;
+    mutable const Cell* method_slot = nullptr;  // the head word's slot, when its context is not on the stack
     // K_CALL, K_FUNCTION: the epoch when its word, of a context not on the
     // stack, was last found to name the callee. A store over a callable
     // moves the epoch on; a word of a function's context names the cells

@@ -298,7 +298,7 @@ private:
 [[gnu::always_inline]] inline bool method_found(const Unit& u, const Expr& e, const Cell& path, Cell* object) {
     const Cell* owner;
     if (e.method_at == fast::epoch && u.cycles == collector::series_cycles &&
-        (owner = _context::value_slot(e.method_head.w1, int32_t(e.method_head.w3))) &&
+        (owner = e.method_slot ? e.method_slot : _context::value_slot(e.method_head.w1, int32_t(e.method_head.w3))) &&
         type_of(owner) == TYPE_OBJECT && owner->w1 == e.method_field.w1) {
         *object = *owner;
         return true;
@@ -310,6 +310,9 @@ private:
         return false;
     }
     e.method_head = head;
+    e.method_slot = _context::on_stack_q(_context::cell_of(head.w1))
+                        ? nullptr
+                        : _context::value_slot(head.w1, int32_t(head.w3));
     e.method_at = fast::epoch;
     return true;
 }
@@ -320,11 +323,15 @@ private:
 // since the unit was made: the body block is the one compiled.
 [[gnu::always_inline]] inline void enter(const Unit& u, const Expr& e, const Cell& name, const Cell* values,
                                          bool sub) {
-    Cell* kept = stack::push(&e.callee);  // below the frame while the call runs
-    stack::mark_eval_func(&name);
+    // The room checked before the expression covers its frames and cells.
+    Cell* kept = stack::top;  // the copy of the callable, below the frame while the call runs
+    copy_cell(&e.callee, kept);
+    stack::top = kept + 1;
+    stack::push_known_frame_in_room(stack::frame_header(&name, stack::FRAME_FUNC | stack::FRAME_INTERPRETED),
+                                    name.w1);  // mark_eval_func's frame
     const Argument* a = u.arguments.data() + e.first_argument;
     for (int32_t k = 0; k < e.arguments; k++) {
-        stack::push(&values[k]);
+        copy_cell(&values[k], stack::top++);
         if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
             check_builtin_argument(e.callee, name, e.cache, a[k].entry);
     }
@@ -1129,24 +1136,49 @@ bool LoopBody::call_round(int32_t end) {
     const Expr& e = u.exprs[size_t(u.round)];
     if (tracing_q || runtime::interrupt_pending || !room_for_short_cut() || u.cycles != collector::series_cycles)
         return false;
+    const Cell* copy = u.cells.data() - u.head;
+    int32_t p = e.start + e.sets;
+    const Argument* a = u.arguments.data() + e.first_argument;
     // Found whole at this epoch, the block stays so while only decoded code
     // runs: it changes no block.
     if (round_at_ != fast::epoch) {
         if (!same_whole(u, node_, head_, end)) return false;
+        // The arguments up to the first that is no plain operand stand one
+        // cell each from p + 1.
+        bool one_cell = true;
+        for (int32_t k = 0; k < e.arguments; k++) {
+            one_cell &= a[k].operand;
+            const Cell* c = one_cell ? &copy[p + 1 + k] : nullptr;
+            round_slots_[k] = c && type_of(c) == TYPE_WORD && !_context::on_stack_q(_context::cell_of(c->w1))
+                                  ? _context::value_slot(c->w1, int32_t(c->w3))
+                                  : nullptr;
+        }
+        store_slot_ = nullptr;
+        if (e.sets) {
+            const Cell& c = u.resolved[size_t(e.start - u.head)];
+            const Cell* context = _context::cell_of(c.w1);
+            Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
+            if (!_context::on_stack_q(context) && _context::kind_of(context) != _context::KIND_OBJECT && slot &&
+                placed_q(type_of(slot)))
+                store_slot_ = slot;
+        }
         round_at_ = fast::epoch;
     }
-    const Cell* copy = u.cells.data() - u.head;
-    int32_t p = e.start + e.sets;
     Cell object;
     if (e.kind == K_METHOD ? !method_found(u, e, copy[p], &object) : !callee_found(u, e, copy[p])) return false;
     // The arguments, read before the call starts (as the general loop reads
     // plain ones): nothing after the last one can be an operator.
     Cell values[MAX_PLAIN_ARGUMENTS];
-    const Argument* a = u.arguments.data() + e.first_argument;
     int32_t after = p + 1;
     for (int32_t k = 0; k < e.arguments; k++) {
         if (a[k].operand) {
-            if (!operand(copy[after++], &values[k])) return false;
+            if (const Cell* slot = round_slots_[k]) {
+                values[k] = *slot;
+                if (!placed_q(type_of(&values[k]))) return false;
+                after++;
+            } else if (!operand(copy[after++], &values[k])) {
+                return false;
+            }
         } else {
             const Expr& y = u.exprs[size_t(a[k].expr)];
             if (y.start != after || y.sets || y.next < 0 ||
@@ -1155,9 +1187,11 @@ bool LoopBody::call_round(int32_t end) {
         }
     }
     const Cell& name = e.kind == K_METHOD ? e.method_field : copy[p];
-    // eval_block's steps around the one expression.
-    stack::mark_eval(&words::tag_body);
-    Hold hold(code_);
+    // eval_block's steps around the one expression, but the hold: the
+    // loop's argument keeps the block alive. The room checked above covers
+    // the frames and cells pushed here.
+    stack::push_known_frame_in_room(stack::frame_header(&words::tag_body, stack::FRAME_EVAL | stack::FRAME_INTERPRETED),
+                                    words::tag_body.w1);  // mark_eval's frame
     SavedPosition saved_position;
     *current_position = code_;
     current_position->w1 = uint32_t(head_);
@@ -1165,14 +1199,18 @@ bool LoopBody::call_round(int32_t end) {
         enter(u, e, name, values, false);
     } else {
         // A set-word before the call: its frame, as eval_set_word pushes it.
-        Cell set_word = copy[e.start];
-        stack::mark_eval_native(&set_word);
-        Cell* word = stack::push(&set_word);
+        const Cell& set_word = copy[e.start];
+        stack::push_known_frame_in_room(stack::frame_header(&set_word, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED),
+                                        set_word.w1);  // mark_eval_native's frame
+        Cell* word = stack::top++;
+        copy_cell(&set_word, word);
         enter(u, e, name, values, true);
         if (stack::pending()) return true;
         Cell* value = word + 1;
         if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
-        if (!store_minded(u.resolved[size_t(e.start - u.head)], *value)) {
+        if (store_slot_ && round_at_ == fast::epoch && placed_q(type_of(value))) {
+            *store_slot_ = *value;
+        } else if (!store_minded(u.resolved[size_t(e.start - u.head)], *value)) {
             fast::bump();
             word::set(word, value);
         }
