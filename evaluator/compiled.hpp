@@ -120,7 +120,7 @@ public:
 private:
     void take();
     void release();
-    bool call_round(int32_t end);
+    bool call_round();
 
     Cell code_;
     Node node_;

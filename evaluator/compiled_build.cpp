@@ -125,6 +125,9 @@ public:
                 }
                 Argument argument{entry, a, Cell{}};
                 read_cell(e.cache, entry, &argument.typeset);
+                static_assert(TYPE_TOTAL <= 64);
+                for (uint32_t t = 0; t < TYPE_TOTAL; t++)
+                    if (rt_support::typeset_has_q(&argument.typeset, t)) argument.types |= uint64_t(1) << t;
                 if (a >= 0) {
                     const Expr& x = u_.exprs[size_t(a)];
                     argument.operand = x.kind <= K_WORD && x.sets == 0 && x.operators == 0;

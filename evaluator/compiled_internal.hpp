@@ -148,6 +148,8 @@ struct Argument {
     int32_t expr;
     Cell typeset;  // the entry itself: the types the argument admits
     bool operand = false;  // its expression is one plain operand (one cell)
+    uint64_t types = 0;    // the same as bits by type id
+    bool admits(uint32_t type) const { return type < 64 && ((types >> type) & 1) != 0; }
 };
 
 struct Unit {

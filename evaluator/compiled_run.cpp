@@ -332,7 +332,7 @@ private:
     const Argument* a = u.arguments.data() + e.first_argument;
     for (int32_t k = 0; k < e.arguments; k++) {
         copy_cell(&values[k], stack::top++);
-        if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
+        if (!a[k].admits(type_of(&values[k])))
             check_builtin_argument(e.callee, name, e.cache, a[k].entry);
     }
     if (e.more) push_function_rest(e.cache, e.rest);
@@ -1130,11 +1130,14 @@ void LoopBody::take() {
 // A round of a block that is one call of a function or method whose body
 // runs directly (Unit::round): what eval() and the general loop do for it,
 // without their steps for blocks of any other shape. False, nothing done,
-// when the general loop must take the round. end: the block's tail.
-bool LoopBody::call_round(int32_t end) {
+// when the general loop must take the round. A unit made before the last
+// collection (which may have renumbered nodes or freed its own) is not
+// run: eval() looks at it again.
+bool LoopBody::call_round() {
     const Unit& u = *unit_;
     const Expr& e = u.exprs[size_t(u.round)];
-    if (tracing_q || runtime::interrupt_pending || !room_for_short_cut() || u.cycles != collector::series_cycles)
+    if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut() ||
+        u.cycles != collector::series_cycles)
         return false;
     const Cell* copy = u.cells.data() - u.head;
     int32_t p = e.start + e.sets;
@@ -1142,7 +1145,7 @@ bool LoopBody::call_round(int32_t end) {
     // Found whole at this epoch, the block stays so while only decoded code
     // runs: it changes no block.
     if (round_at_ != fast::epoch) {
-        if (!same_whole(u, node_, head_, end)) return false;
+        if (!same_whole(u, node_, head_, INT32_MAX)) return false;
         // The arguments up to the first that is no plain operand stand one
         // cell each from p + 1.
         bool one_cell = true;
@@ -1182,7 +1185,7 @@ bool LoopBody::call_round(int32_t end) {
         } else {
             const Expr& y = u.exprs[size_t(a[k].expr)];
             if (y.start != after || y.sets || y.next < 0 ||
-                !Pure(const_cast<Unit&>(u), node_, end).value(y, after, &values[k], &after))
+                !Pure(const_cast<Unit&>(u), node_, tail_of(node_)).value(y, after, &values[k], &after))
                 return false;
         }
     }
@@ -1192,7 +1195,13 @@ bool LoopBody::call_round(int32_t end) {
     // the frames and cells pushed here.
     stack::push_known_frame_in_room(stack::frame_header(&words::tag_body, stack::FRAME_EVAL | stack::FRAME_INTERPRETED),
                                     words::tag_body.w1);  // mark_eval's frame
-    SavedPosition saved_position;
+    // The position, put back however the round ends, kept whole as one
+    // 16-byte value.
+    struct Position {
+        __extension__ unsigned __int128 saved;
+        Position() { std::memcpy(&saved, current_position, sizeof saved); }
+        ~Position() { std::memcpy(current_position, &saved, sizeof saved); }
+    } saved_position;
     *current_position = code_;
     current_position->w1 = uint32_t(head_);
     if (e.sets == 0) {
@@ -1249,6 +1258,7 @@ void LoopBody::eval() {
         return;
     }
     quiet_ = false;
+    if (unit_ && unit_->round >= 0 && call_round()) return;
     // A unit gone stale (its block changed, a collection ran, nodes were
     // renumbered) goes back to the table, where eval_block makes it again.
     if (unit_ && (unit_->misses || unit_->orphan || unit_->cycles != collector::series_cycles ||
@@ -1261,7 +1271,6 @@ void LoopBody::eval() {
         if (!unit_ && misses_ < 8) take();  // also after a break or continue, which leaves the unit as it was
         return;
     }
-    if (unit_->round >= 0 && call_round(end)) return;
     // eval_block's steps: the eval frame, the block held and the position
     // saved, here only once something is left to the general loop.
     stack::mark_eval(&words::tag_body);

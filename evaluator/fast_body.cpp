@@ -1442,13 +1442,13 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
 }  // namespace
 
 void call_body(const Cell* function, const Cell* body, Link* link) {
-    Cell fn = *function;
-    Cell code = *body;
-    in_body_frame(fn.w1, [&] {
-        if (link && run_link(*link, code)) return;
-        if (!run_unit(&fn, code, true, nullptr, link)) {
+    // The copy of the function below the frame and the caller's body cell
+    // stay as they are while the call runs.
+    in_body_frame(function->w1, [&] {
+        if (link && run_link(*link, *body)) return;
+        if (!run_unit(function, *body, true, nullptr, link)) {
             bump();  // the walker runs
-            eval_block(&code, true);
+            eval_block(body, true);
         }
     });
 }
