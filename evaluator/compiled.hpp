@@ -128,15 +128,7 @@ private:
     detail::Unit* unit_ = nullptr;
     uint32_t renumbered_ = 0;
     int32_t misses_ = 0;  // looks for a unit that found none
-    // The epoch when the block was last found to hold its unit's cells,
-    // and the slots then found for a short round (Unit::round): of the
-    // arguments that are words, of the set-word when it stores in place (a
-    // word of no object, holding a value placed as it is); null for words
-    // of a context on the stack and where no slot is kept. Within the epoch
-    // only decoded code and loops' own steps ran: they move no values.
-    uint64_t round_at_ = 0;
-    Cell* round_slots_[4] = {};
-    Cell* store_slot_ = nullptr;
+    uint64_t round_at_ = 0;  // the epoch when the block was last found to hold its unit's cells
     bool quiet_ = false;
     bool trusted_ = false;
 };

@@ -426,12 +426,23 @@ void build(Unit* unit, Node node, int32_t head, int32_t depth) {
         worth = e.set_path || e.kind == K_METHOD || e.kind == K_FUNCTION || e.kind == K_CALL ||
                 (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
     }
-    unit->round = -1;
-    if (int32_t first = n > 0 ? unit->at[0] : -1; first >= 0) {
-        const Expr& e = unit->exprs[size_t(first)];
-        if ((e.kind == K_FUNCTION || e.kind == K_METHOD) && e.direct && e.plain_arguments && e.operators == 0 &&
-            e.sets <= 1 && !e.set_path && e.next == head + n)
-            unit->round = first;
+    unit->round.clear();
+    {
+        std::vector<int32_t> round;
+        bool calls = false;
+        int32_t p = 0;
+        while (p < n) {
+            int32_t index = unit->at[size_t(p)];
+            if (index < 0) break;
+            const Expr& e = unit->exprs[size_t(index)];
+            bool call = (e.kind == K_FUNCTION || e.kind == K_METHOD) && e.direct && e.plain_arguments &&
+                        e.operators == 0 && e.sets <= 1 && !e.set_path && e.next >= 0;
+            if (!call && !(e.simple && e.next >= 0)) break;
+            calls |= call;
+            round.push_back(index);
+            p = e.next - head;
+        }
+        if (p == n && calls) unit->round = std::move(round);
     }
     unit->chain.clear();
     int32_t p = 0;

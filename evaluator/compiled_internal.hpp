@@ -104,6 +104,15 @@ struct Expr {
     bool more = false;
     Cell body;
     mutable fast::Link link;  // direct: to the unit the body last ran from
+    // A call of a loop's round (Unit::round): the slots found at epoch
+    // slots_at of the arguments that are words and of the set-word when it
+    // stores in place (a word of no object, holding a value placed as it
+    // is); null for words of a context on the stack and where none is kept.
+    // Within the epoch only decoded code and loops' own steps ran: they move
+    // no values.
+    mutable uint64_t slots_at = 0;
+    mutable Cell* arg_slots[4] = {};
+    mutable Cell* store_slot = nullptr;
     // K_METHOD: the path's words as last found to name the callee, and the
     // epoch then. Within that epoch the path and the field stay as found
     // (a store over a callable moves the epoch on); the object's word may
@@ -180,11 +189,13 @@ struct Unit {
     // at entry stands for the whole run.
     bool lean = false;
     std::vector<int32_t> chain;
-    // The block is one call of a function or method whose body it runs
-    // directly (K_FUNCTION or K_METHOD, direct), its arguments compiled,
-    // no operator after it and at most one set-word before it: the index of
-    // that expression, which a loop runs by a short round; else -1.
-    int32_t round = -1;
+    // The block, from its head to its tail, is made of simple expressions
+    // and of calls of functions or methods whose bodies it runs directly
+    // (K_FUNCTION or K_METHOD, direct), their arguments compiled, no
+    // operator after them and at most one set-word before them, one call at
+    // least: a loop runs it by a short round. Its expressions in order; else
+    // empty.
+    std::vector<int32_t> round;
     // The units of the branch blocks (Expr::first_branch), made with this
     // one from their blocks as they stood; each is compared with its block
     // when run.

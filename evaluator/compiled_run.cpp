@@ -1127,55 +1127,46 @@ void LoopBody::take() {
     renumbered_ = renumbered;
 }
 
-// A round of a block that is one call of a function or method whose body
-// runs directly (Unit::round): what eval() and the general loop do for it,
-// without their steps for blocks of any other shape. False, nothing done,
-// when the general loop must take the round. A unit made before the last
-// collection (which may have renumbered nodes or freed its own) is not
-// run: eval() looks at it again.
-bool LoopBody::call_round() {
-    const Unit& u = *unit_;
-    const Expr& e = u.exprs[size_t(u.round)];
-    if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut() ||
-        u.cycles != collector::series_cycles)
-        return false;
+namespace {
+
+// A call of a round (Unit::round), at the top of the block: what the
+// general loop does for it, without its steps for expressions of any other
+// shape. False, nothing done, when the general loop must evaluate it.
+bool round_call(const Unit& u, const Expr& e, Node node) {
     const Cell* copy = u.cells.data() - u.head;
     int32_t p = e.start + e.sets;
     const Argument* a = u.arguments.data() + e.first_argument;
-    // Found whole at this epoch, the block stays so while only decoded code
-    // runs: it changes no block.
-    if (round_at_ != fast::epoch) {
-        if (!same_whole(u, node_, head_, INT32_MAX)) return false;
+    if (e.slots_at != fast::epoch) {
         // The arguments up to the first that is no plain operand stand one
         // cell each from p + 1.
         bool one_cell = true;
         for (int32_t k = 0; k < e.arguments; k++) {
             one_cell &= a[k].operand;
             const Cell* c = one_cell ? &copy[p + 1 + k] : nullptr;
-            round_slots_[k] = c && type_of(c) == TYPE_WORD && !_context::on_stack_q(_context::cell_of(c->w1))
-                                  ? _context::value_slot(c->w1, int32_t(c->w3))
-                                  : nullptr;
+            e.arg_slots[k] = c && type_of(c) == TYPE_WORD && !_context::on_stack_q(_context::cell_of(c->w1))
+                                 ? _context::value_slot(c->w1, int32_t(c->w3))
+                                 : nullptr;
         }
-        store_slot_ = nullptr;
+        e.store_slot = nullptr;
         if (e.sets) {
             const Cell& c = u.resolved[size_t(e.start - u.head)];
             const Cell* context = _context::cell_of(c.w1);
             Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
             if (!_context::on_stack_q(context) && _context::kind_of(context) != _context::KIND_OBJECT && slot &&
                 placed_q(type_of(slot)))
-                store_slot_ = slot;
+                e.store_slot = slot;
         }
-        round_at_ = fast::epoch;
+        e.slots_at = fast::epoch;
     }
     Cell object;
     if (e.kind == K_METHOD ? !method_found(u, e, copy[p], &object) : !callee_found(u, e, copy[p])) return false;
     // The arguments, read before the call starts (as the general loop reads
-    // plain ones): nothing after the last one can be an operator.
+    // plain ones): the cell after the last one is no operator's word.
     Cell values[MAX_PLAIN_ARGUMENTS];
     int32_t after = p + 1;
     for (int32_t k = 0; k < e.arguments; k++) {
         if (a[k].operand) {
-            if (const Cell* slot = round_slots_[k]) {
+            if (const Cell* slot = e.arg_slots[k]) {
                 values[k] = *slot;
                 if (!placed_q(type_of(&values[k]))) return false;
                 after++;
@@ -1185,14 +1176,60 @@ bool LoopBody::call_round() {
         } else {
             const Expr& y = u.exprs[size_t(a[k].expr)];
             if (y.start != after || y.sets || y.next < 0 ||
-                !Pure(const_cast<Unit&>(u), node_, tail_of(node_)).value(y, after, &values[k], &after))
+                !Pure(const_cast<Unit&>(u), node, tail_of(node)).value(y, after, &values[k], &after))
                 return false;
         }
     }
+    if (e.word_after && operator_in(node, INT32_MAX, e.next)) return false;
     const Cell& name = e.kind == K_METHOD ? e.method_field : copy[p];
-    // eval_block's steps around the one expression, but the hold: the
-    // loop's argument keeps the block alive. The room checked above covers
-    // the frames and cells pushed here.
+    if (e.sets == 0) {
+        enter(u, e, name, values, false);
+        return true;
+    }
+    // A set-word before the call: its frame, as eval_set_word pushes it.
+    const Cell& set_word = copy[e.start];
+    stack::push_known_frame_in_room(stack::frame_header(&set_word, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED),
+                                    set_word.w1);  // mark_eval_native's frame
+    Cell* word = stack::top++;
+    copy_cell(&set_word, word);
+    enter(u, e, name, values, true);
+    if (stack::pending()) return true;
+    Cell* value = word + 1;
+    if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
+    if (e.store_slot && e.slots_at == fast::epoch && placed_q(type_of(value))) {
+        *e.store_slot = *value;
+    } else if (!store_minded(u.resolved[size_t(e.start - u.head)], *value)) {
+        fast::bump();
+        word::set(word, value);
+    }
+    stack::set_last(value);
+    stack::unwind_last_return();
+    return true;
+}
+
+}  // namespace
+
+// A round of a block made of calls of functions or methods whose bodies
+// run directly and of simple expressions (Unit::round): what eval() and the
+// general loop do for it, with fewer steps. False, nothing done, when eval()
+// must take the round. A unit made before the last collection (which may
+// have renumbered nodes or freed its own) is not run: eval() looks at it
+// again.
+bool LoopBody::call_round() {
+    Unit& u = *unit_;
+    if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut() ||
+        u.cycles != collector::series_cycles)
+        return false;
+    // Found whole at this epoch, the block stays so while only decoded code
+    // runs: it changes no block.
+    if (round_at_ != fast::epoch) {
+        if (!same_whole(u, node_, head_, INT32_MAX)) return false;
+        round_at_ = fast::epoch;
+    }
+    int32_t end = head_ + int32_t(u.cells.size());
+    // eval_block's steps around the expressions, but the hold: the loop's
+    // argument keeps the block alive. The room checked above covers the
+    // frames and cells pushed here.
     stack::push_known_frame_in_room(stack::frame_header(&words::tag_body, stack::FRAME_EVAL | stack::FRAME_INTERPRETED),
                                     words::tag_body.w1);  // mark_eval's frame
     // The position, put back however the round ends, kept whole as one
@@ -1203,29 +1240,39 @@ bool LoopBody::call_round() {
         ~Position() { std::memcpy(current_position, &saved, sizeof saved); }
     } saved_position;
     *current_position = code_;
-    current_position->w1 = uint32_t(head_);
-    if (e.sets == 0) {
-        enter(u, e, name, values, false);
-    } else {
-        // A set-word before the call: its frame, as eval_set_word pushes it.
-        const Cell& set_word = copy[e.start];
-        stack::push_known_frame_in_room(stack::frame_header(&set_word, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED),
-                                        set_word.w1);  // mark_eval_native's frame
-        Cell* word = stack::top++;
-        copy_cell(&set_word, word);
-        enter(u, e, name, values, true);
-        if (stack::pending()) return true;
-        Cell* value = word + 1;
-        if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
-        if (store_slot_ && round_at_ == fast::epoch && placed_q(type_of(value))) {
-            *store_slot_ = *value;
-        } else if (!store_minded(u.resolved[size_t(e.start - u.head)], *value)) {
-            fast::bump();
-            word::set(word, value);
+    int32_t position = head_;
+    for (size_t k = 0;; k++) {
+        const Expr& e = u.exprs[size_t(u.round[k])];
+        current_position->w1 = uint32_t(position);
+        if (k > 0 && !ready()) break;
+        uint64_t at = fast::epoch;
+        if (e.simple) {
+            if (e.word_after && operator_in(node_, end, e.next)) break;
+            if (run_simple(e, position, u.cells.data() - u.head, u.resolved.data() - u.head, u.slots.data() - u.head,
+                           u.operators.data() + e.first_operator, false) < 0)
+                break;
+        } else {
+            if (!round_call(u, e, node_)) break;
+            if (stack::pending()) return true;
         }
-        stack::set_last(value);
-        stack::unwind_last_return();
+        position = e.next;
+        if (position >= end) {
+            stack::unwind_last_return();
+            return true;
+        }
+        stack::reset();  // only the last expression's value survives
+        if (fast::epoch != at) {
+            // Other code ran: the general loop looks at what is left.
+            if (position < limit_of(node_, end)) {
+                run_from(u, &code_, position, end);
+                if (stack::pending()) return true;
+            }
+            stack::unwind_last_return();
+            return true;
+        }
     }
+    // The general loop from the expression at position, nothing of it done.
+    run_from(u, &code_, position, end);
     if (stack::pending()) return true;
     stack::unwind_last_return();
     return true;
@@ -1258,7 +1305,7 @@ void LoopBody::eval() {
         return;
     }
     quiet_ = false;
-    if (unit_ && unit_->round >= 0 && call_round()) return;
+    if (unit_ && !unit_->round.empty() && call_round()) return;
     // A unit gone stale (its block changed, a collection ran, nodes were
     // renumbered) goes back to the table, where eval_block makes it again.
     if (unit_ && (unit_->misses || unit_->orphan || unit_->cycles != collector::series_cycles ||
