@@ -435,8 +435,11 @@ void build(Unit* unit, Node node, int32_t head, int32_t depth) {
             int32_t index = unit->at[size_t(p)];
             if (index < 0) break;
             const Expr& e = unit->exprs[size_t(index)];
+            // A word after a call may name an operator once the call ran,
+            // which then takes the call's value: such a call is the general
+            // loop's.
             bool call = (e.kind == K_FUNCTION || e.kind == K_METHOD) && e.direct && e.plain_arguments &&
-                        e.operators == 0 && e.sets <= 1 && !e.set_path && e.next >= 0;
+                        e.operators == 0 && e.sets <= 1 && !e.set_path && e.next >= 0 && !e.word_after;
             if (!call && !(e.simple && e.next >= 0)) break;
             calls |= call;
             round.push_back(index);

@@ -192,9 +192,9 @@ struct Unit {
     // The block, from its head to its tail, is made of simple expressions
     // and of calls of functions or methods whose bodies it runs directly
     // (K_FUNCTION or K_METHOD, direct), their arguments compiled, no
-    // operator after them and at most one set-word before them, one call at
-    // least: a loop runs it by a short round. Its expressions in order; else
-    // empty.
+    // operator or bound word after them and at most one set-word before
+    // them, one call at least: a loop runs it by a short round. Its
+    // expressions in order; else empty.
     std::vector<int32_t> round;
     // The units of the branch blocks (Expr::first_branch), made with this
     // one from their blocks as they stood; each is compared with its block

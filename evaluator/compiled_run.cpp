@@ -1180,7 +1180,6 @@ bool round_call(const Unit& u, const Expr& e, Node node) {
                 return false;
         }
     }
-    if (e.word_after && operator_in(node, INT32_MAX, e.next)) return false;
     const Cell& name = e.kind == K_METHOD ? e.method_field : copy[p];
     if (e.sets == 0) {
         enter(u, e, name, values, false);
