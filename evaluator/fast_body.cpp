@@ -705,9 +705,11 @@ public:
         for (int32_t i = first; i < last; i++) {
             SeriesBuffer* s = memory::buffer_of(r[i].node);
             int32_t used = memory::used_bytes(s) >> 4;
+            // An empty range (of an empty block: no copy to compare) is
+            // looked at for its length only.
             if (used < r[i].to || (exact && used != r[i].to) ||
-                std::memcmp(memory::cells_head(s) + r[i].from, u_.cells.data() + r[i].snap,
-                            size_t(r[i].to - r[i].from) * sizeof(Cell)) != 0) {
+                (r[i].to > r[i].from && std::memcmp(memory::cells_head(s) + r[i].from, u_.cells.data() + r[i].snap,
+                                                    size_t(r[i].to - r[i].from) * sizeof(Cell)) != 0)) {
                 walking_ = true;
                 return false;
             }
