@@ -49,7 +49,11 @@
 //   change it). Other blocks are walked, and their series flag says so.
 // - A loop keeps its literal blocks' units for the whole loop (LoopBody) and
 //   runs them after the eval frame the walker pushes, without the general
-//   entry of a block evaluation.
+//   entry of a block evaluation. A body made of calls of functions or
+//   methods whose bodies run directly and of simple expressions runs by a
+//   short round: its cells compared once per epoch, the slots of its words
+//   kept for the epoch, each callee's body entered through the call's link
+//   to the body's unit; once other code ran, the general loop takes the rest.
 // - A lean block may also hold calls of if, unless and either whose
 //   condition is computed in place and whose branches are literal blocks
 //   that are lean themselves (units made with the block's own), and end in

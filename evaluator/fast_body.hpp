@@ -20,7 +20,10 @@
 // code runs, what was found unchanged stays so. The epoch below counts the
 // times other code may have run (a native, the walker, a return to a caller
 // that is not decoded); cells and guards found as decoded at one epoch are
-// not looked at again within it.
+// not looked at again within it, nor are the slots found for words of
+// contexts that keep their values off the stack (objects, the global
+// context): only other code moves a values series or brings a change
+// handler.
 #pragma once
 
 #include "evaluator/natives.hpp"
