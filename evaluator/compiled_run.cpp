@@ -1206,6 +1206,12 @@ bool round_call(const Unit& u, const Expr& e, Node node) {
     return true;
 }
 
+// A simple expression of a round, as run_simple computes it.
+[[gnu::noinline]] int32_t round_simple(Unit& u, const Expr& e, int32_t position) {
+    return run_simple(e, position, u.cells.data() - u.head, u.resolved.data() - u.head,
+                      u.slots.data() - u.head, u.operators.data() + e.first_operator, false);
+}
+
 }  // namespace
 
 // A round of a block made of calls of functions or methods whose bodies
@@ -1247,9 +1253,7 @@ bool LoopBody::call_round() {
         uint64_t at = fast::epoch;
         if (e.simple) {
             if (e.word_after && operator_in(node_, end, e.next)) break;
-            if (run_simple(e, position, u.cells.data() - u.head, u.resolved.data() - u.head, u.slots.data() - u.head,
-                           u.operators.data() + e.first_operator, false) < 0)
-                break;
+            if (round_simple(u, e, position) < 0) break;
         } else {
             if (!round_call(u, e, node_)) break;
             if (stack::pending()) return true;
