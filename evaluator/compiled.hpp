@@ -49,7 +49,11 @@
 //   change it). Other blocks are walked, and their series flag says so.
 // - A loop keeps its literal blocks' units for the whole loop (LoopBody) and
 //   runs them after the eval frame the walker pushes, without the general
-//   entry of a block evaluation.
+//   entry of a block evaluation. A body made of calls of functions or
+//   methods whose bodies run directly and of simple expressions runs by a
+//   short round: its cells compared once per epoch, the slots of its words
+//   kept for the epoch, each callee's body entered through the call's link
+//   to the body's unit; once other code ran, the general loop takes the rest.
 // - A lean block may also hold calls of if, unless and either whose
 //   condition is computed in place and whose branches are literal blocks
 //   that are lean themselves (units made with the block's own), and end in
@@ -120,6 +124,7 @@ public:
 private:
     void take();
     void release();
+    bool call_round();
 
     Cell code_;
     Node node_;
@@ -127,6 +132,7 @@ private:
     detail::Unit* unit_ = nullptr;
     uint32_t renumbered_ = 0;
     int32_t misses_ = 0;  // looks for a unit that found none
+    uint64_t round_at_ = 0;  // the epoch when the block was last found to hold its unit's cells
     bool quiet_ = false;
     bool trusted_ = false;
 };

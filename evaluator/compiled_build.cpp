@@ -125,6 +125,9 @@ public:
                 }
                 Argument argument{entry, a, Cell{}};
                 read_cell(e.cache, entry, &argument.typeset);
+                static_assert(TYPE_TOTAL <= 64);
+                for (uint32_t t = 0; t < TYPE_TOTAL; t++)
+                    if (rt_support::typeset_has_q(&argument.typeset, t)) argument.types |= uint64_t(1) << t;
                 if (a >= 0) {
                     const Expr& x = u_.exprs[size_t(a)];
                     argument.operand = x.kind <= K_WORD && x.sets == 0 && x.operators == 0;
@@ -422,6 +425,27 @@ void build(Unit* unit, Node node, int32_t head, int32_t depth) {
         const Expr& e = unit->exprs[size_t(index)];
         worth = e.set_path || e.kind == K_METHOD || e.kind == K_FUNCTION || e.kind == K_CALL ||
                 (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
+    }
+    unit->round.clear();
+    {
+        std::vector<int32_t> round;
+        bool calls = false;
+        int32_t p = 0;
+        while (p < n) {
+            int32_t index = unit->at[size_t(p)];
+            if (index < 0) break;
+            const Expr& e = unit->exprs[size_t(index)];
+            // A word after a call may name an operator once the call ran,
+            // which then takes the call's value: such a call is the general
+            // loop's.
+            bool call = (e.kind == K_FUNCTION || e.kind == K_METHOD) && e.direct && e.plain_arguments &&
+                        e.operators == 0 && e.sets <= 1 && !e.set_path && e.next >= 0 && !e.word_after;
+            if (!call && !(e.simple && e.next >= 0)) break;
+            calls |= call;
+            round.push_back(index);
+            p = e.next - head;
+        }
+        if (p == n && calls) unit->round = std::move(round);
     }
     unit->chain.clear();
     int32_t p = 0;

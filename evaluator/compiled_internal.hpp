@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "evaluator/fast_body.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -102,6 +103,16 @@ struct Expr {
     bool direct = false;
     bool more = false;
     Cell body;
+    mutable fast::Link link;  // direct: to the unit the body last ran from
+    // A call of a loop's round (Unit::round): the slots found at epoch
+    // slots_at of the arguments that are words and of the set-word when it
+    // stores in place (a word of no object, holding a value placed as it
+    // is); null for words of a context on the stack and where none is kept.
+    // Within the epoch only decoded code and loops' own steps ran: they move
+    // no values.
+    mutable uint64_t slots_at = 0;
+    mutable Cell* arg_slots[4] = {};
+    mutable Cell* store_slot = nullptr;
     // K_METHOD: the path's words as last found to name the callee, and the
     // epoch then. Within that epoch the path and the field stay as found
     // (a store over a callable moves the epoch on); the object's word may
@@ -109,6 +120,7 @@ struct Expr {
     mutable uint64_t method_at = 0;
     mutable Cell method_head;
     mutable Cell method_field;
+    mutable const Cell* method_slot = nullptr;  // the head word's slot, when its context is not on the stack
     // K_CALL, K_FUNCTION: the epoch when its word, of a context not on the
     // stack, was last found to name the callee. A store over a callable
     // moves the epoch on; a word of a function's context names the cells
@@ -145,6 +157,8 @@ struct Argument {
     int32_t expr;
     Cell typeset;  // the entry itself: the types the argument admits
     bool operand = false;  // its expression is one plain operand (one cell)
+    uint64_t types = 0;    // the same as bits by type id
+    bool admits(uint32_t type) const { return type < 64 && ((types >> type) & 1) != 0; }
 };
 
 struct Unit {
@@ -175,6 +189,13 @@ struct Unit {
     // at entry stands for the whole run.
     bool lean = false;
     std::vector<int32_t> chain;
+    // The block, from its head to its tail, is made of simple expressions
+    // and of calls of functions or methods whose bodies it runs directly
+    // (K_FUNCTION or K_METHOD, direct), their arguments compiled, no
+    // operator or bound word after them and at most one set-word before
+    // them, one call at least: a loop runs it by a short round. Its
+    // expressions in order; else empty.
+    std::vector<int32_t> round;
     // The units of the branch blocks (Expr::first_branch), made with this
     // one from their blocks as they stood; each is compared with its block
     // when run.

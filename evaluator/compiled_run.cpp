@@ -276,6 +276,71 @@ private:
     int32_t end_;
 };
 
+// The word of a call e (a compiled cell) still names its callee. Found so at
+// one epoch, a word of a context not on the stack is not looked at again
+// within it: a store over a callable moves the epoch on. A word of a
+// function's context names the cells of whichever call runs, so it is
+// looked at every time.
+[[gnu::always_inline]] inline bool callee_found(const Unit& u, const Expr& e, const Cell& word) {
+    if (e.callee_at == fast::epoch && u.cycles == collector::series_cycles) return true;
+    const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
+    if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u.cycles != collector::series_cycles)
+        return false;
+    if (!_context::on_stack_q(_context::cell_of(word.w1))) e.callee_at = fast::epoch;
+    return true;
+}
+
+// The function a method call e (its compiled path) names is still its
+// callee, as the walk of the path finds it: the object into object, the
+// field's word (bound to the object) in e.method_field. Found so at one
+// epoch, the path and the field stay as found within it; only the object's
+// word needs a look, as it may have been given another object.
+[[gnu::always_inline]] inline bool method_found(const Unit& u, const Expr& e, const Cell& path, Cell* object) {
+    const Cell* owner;
+    if (e.method_at == fast::epoch && u.cycles == collector::series_cycles &&
+        (owner = e.method_slot ? e.method_slot : _context::value_slot(e.method_head.w1, int32_t(e.method_head.w3))) &&
+        type_of(owner) == TYPE_OBJECT && owner->w1 == e.method_field.w1) {
+        *object = *owner;
+        return true;
+    }
+    Cell head;
+    const Cell* slot = object_field(path, object, &e.method_field, &head);
+    if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u.cycles != collector::series_cycles) {
+        e.method_at = 0;
+        return false;
+    }
+    e.method_head = head;
+    e.method_slot = _context::on_stack_q(_context::cell_of(head.w1))
+                        ? nullptr
+                        : _context::value_slot(head.w1, int32_t(head.w3));
+    e.method_at = fast::epoch;
+    return true;
+}
+
+// A function whose body block runs untraced (e.direct), its arguments
+// computed: what run_function does, the body entered as decoded code
+// enters it, through the call's link to the body's unit. No collection ran
+// since the unit was made: the body block is the one compiled.
+[[gnu::always_inline]] inline void enter(const Unit& u, const Expr& e, const Cell& name, const Cell* values,
+                                         bool sub) {
+    // The room checked before the expression covers its frames and cells.
+    Cell* kept = stack::top;  // the copy of the callable, below the frame while the call runs
+    copy_cell(&e.callee, kept);
+    stack::top = kept + 1;
+    stack::push_known_frame_in_room(stack::frame_header(&name, stack::FRAME_FUNC | stack::FRAME_INTERPRETED),
+                                    name.w1);  // mark_eval_func's frame
+    const Argument* a = u.arguments.data() + e.first_argument;
+    for (int32_t k = 0; k < e.arguments; k++) {
+        copy_cell(&values[k], stack::top++);
+        if (!a[k].admits(type_of(&values[k])))
+            check_builtin_argument(e.callee, name, e.cache, a[k].entry);
+    }
+    if (e.more) push_function_rest(e.cache, e.rest);
+    fast::call_body(kept, &e.body, &e.link);
+    if (stack::pending()) return;
+    end_call(kept, sub);
+}
+
 // Nothing stands in the way of a compiled expression: no trace, no
 // interrupt to poll, room below every limit (else the walker meets the
 // limit where it would). Checked before each expression of the block: the
@@ -462,12 +527,7 @@ private:
     int32_t call(const Expr& e, int32_t p, bool sub) {
         if (e.kind == K_METHOD) return method(e, p, sub);
         const Cell& word = copy()[p];
-        if (e.callee_at != fast::epoch || u_.cycles != collector::series_cycles) {
-            const Cell* slot = _context::value_slot(word.w1, int32_t(word.w3));
-            if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles)
-                return walk(e.start + e.sets, end_, e.prefix, sub, false);
-            if (!_context::on_stack_q(_context::cell_of(word.w1))) e.callee_at = fast::epoch;
-        }
+        if (!callee_found(u_, e, word)) return walk(e.start + e.sets, end_, e.prefix, sub, false);
         if (type_of(&e.callee) == TYPE_ACTION && e.callee.w1 == uint32_t(Act::append)) {
             // The walker's own short cut for append, when its arguments are plain.
             int32_t after = append_short_cut(e.callee, code_, p + 1, end_, sub, word);
@@ -483,49 +543,13 @@ private:
     // walk of the path and call_from_path do, the object's context the
     // function's.
     int32_t method(const Expr& e, int32_t p, bool sub) {
-        Cell path = copy()[p];
         Cell object;
-        const Cell* owner;
-        if (e.method_at == fast::epoch && u_.cycles == collector::series_cycles &&
-            (owner = _context::value_slot(e.method_head.w1, int32_t(e.method_head.w3))) &&
-            type_of(owner) == TYPE_OBJECT && owner->w1 == e.method_field.w1) {
-            // Found at this epoch: only the object's word needs a look.
-            object = *owner;
-        } else {
-            Cell head;
-            const Cell* slot = object_field(path, &object, &e.method_field, &head);
-            if (!slot || std::memcmp(slot, &e.callee, sizeof(Cell)) != 0 || u_.cycles != collector::series_cycles) {
-                e.method_at = 0;
-                return walk(e.start + e.sets, end_, e.prefix, sub, false);
-            }
-            e.method_head = head;
-            e.method_at = fast::epoch;
-        }
+        if (!method_found(u_, e, copy()[p], &object)) return walk(e.start + e.sets, end_, e.prefix, sub, false);
         // The call's frame, named by the field's word (bound to the object),
         // keeps the object's context alive while the method runs; nothing
         // before it can collect, and the path is not read again.
         Cell name = e.method_field;
         return call_with(e, p, name, &object, sub);
-    }
-
-    // A function whose body block runs untraced, its arguments computed
-    // (after: the position after them): what run_function does, the body
-    // entered as decoded code enters it. No collection ran since the unit
-    // was made: the body block is the one compiled.
-    int32_t enter(const Expr& e, const Cell& name, const Cell* values, int32_t after, bool sub) {
-        Cell* kept = stack::push(&e.callee);  // below the frame while the call runs
-        stack::mark_eval_func(&name);
-        const Argument* a = u_.arguments.data() + e.first_argument;
-        for (int32_t k = 0; k < e.arguments; k++) {
-            stack::push(&values[k]);
-            if (!typeset_has_q(&a[k].typeset, type_of(&values[k])))
-                check_builtin_argument(e.callee, name, e.cache, a[k].entry);
-        }
-        if (e.more) push_function_rest(e.cache, e.rest);
-        fast::call_body(kept, &e.body);
-        if (stack::pending()) return after;
-        end_call(kept, sub);
-        return after;
     }
 
     int32_t call_with(const Expr& e, int32_t p, const Cell& word, const Cell* object, bool sub) {
@@ -543,8 +567,10 @@ private:
             plain = a[k].operand ? operand(copy_[after++], &values[k]) : pure(exprs_[a[k].expr], after, &values[k], &after);
         if (plain && e.arguments && a[e.arguments - 1].operand) plain = !operator_at(after);
         if (e.kind != K_CALL) {
-            if (plain && e.direct && !tracing_q && u_.cycles == collector::series_cycles)
-                return enter(e, word, values, after, sub);
+            if (plain && e.direct && !tracing_q && u_.cycles == collector::series_cycles) {
+                enter(u_, e, word, values, sub);
+                return after;
+            }
         } else if (plain && e.fast != FAST_NONE && fast_op(FastOp(e.fast), &values[0], &values[1])) {
             // Two plain numbers: the entry's result computed in place,
             // where the call's copy of the callable would stand.
@@ -608,7 +634,7 @@ private:
             // body block is the one compiled while no collection ran since
             // (one may have renumbered its node).
             if (e.direct && !tracing_q && u_.cycles == collector::series_cycles) {
-                fast::call_body(&fn, &e.body);
+                fast::call_body(&fn, &e.body, &e.link);
             } else {
                 fast::Entering entering;
                 exec_function(&fn, context, &name, 0);
@@ -1077,6 +1103,7 @@ LoopBody::~LoopBody() {
 }
 
 void LoopBody::release() {
+    round_at_ = 0;
     if (!unit_) return;
     if (--unit_->busy == 0 && unit_->orphan) delete unit_;
     unit_ = nullptr;
@@ -1098,6 +1125,160 @@ void LoopBody::take() {
     unit_ = unit;
     unit_->busy++;  // never made again nor freed under the loop
     renumbered_ = renumbered;
+}
+
+namespace {
+
+// A call of a round (Unit::round), at the top of the block: what the
+// general loop does for it, without its steps for expressions of any other
+// shape. False, nothing done, when the general loop must evaluate it.
+bool round_call(const Unit& u, const Expr& e, Node node) {
+    const Cell* copy = u.cells.data() - u.head;
+    int32_t p = e.start + e.sets;
+    const Argument* a = u.arguments.data() + e.first_argument;
+    if (e.slots_at != fast::epoch) {
+        // The arguments up to the first that is no plain operand stand one
+        // cell each from p + 1.
+        bool one_cell = true;
+        for (int32_t k = 0; k < e.arguments; k++) {
+            one_cell &= a[k].operand;
+            const Cell* c = one_cell ? &copy[p + 1 + k] : nullptr;
+            e.arg_slots[k] = c && type_of(c) == TYPE_WORD && !_context::on_stack_q(_context::cell_of(c->w1))
+                                 ? _context::value_slot(c->w1, int32_t(c->w3))
+                                 : nullptr;
+        }
+        e.store_slot = nullptr;
+        if (e.sets) {
+            const Cell& c = u.resolved[size_t(e.start - u.head)];
+            const Cell* context = _context::cell_of(c.w1);
+            Cell* slot = _context::value_slot(c.w1, int32_t(c.w3));
+            if (!_context::on_stack_q(context) && _context::kind_of(context) != _context::KIND_OBJECT && slot &&
+                placed_q(type_of(slot)))
+                e.store_slot = slot;
+        }
+        e.slots_at = fast::epoch;
+    }
+    Cell object;
+    if (e.kind == K_METHOD ? !method_found(u, e, copy[p], &object) : !callee_found(u, e, copy[p])) return false;
+    // The arguments, read before the call starts (as the general loop reads
+    // plain ones): the cell after the last one is no operator's word.
+    Cell values[MAX_PLAIN_ARGUMENTS];
+    int32_t after = p + 1;
+    for (int32_t k = 0; k < e.arguments; k++) {
+        if (a[k].operand) {
+            if (const Cell* slot = e.arg_slots[k]) {
+                values[k] = *slot;
+                if (!placed_q(type_of(&values[k]))) return false;
+                after++;
+            } else if (!operand(copy[after++], &values[k])) {
+                return false;
+            }
+        } else {
+            const Expr& y = u.exprs[size_t(a[k].expr)];
+            if (y.start != after || y.sets || y.next < 0 ||
+                !Pure(const_cast<Unit&>(u), node, tail_of(node)).value(y, after, &values[k], &after))
+                return false;
+        }
+    }
+    const Cell& name = e.kind == K_METHOD ? e.method_field : copy[p];
+    if (e.sets == 0) {
+        enter(u, e, name, values, false);
+        return true;
+    }
+    // A set-word before the call: its frame, as eval_set_word pushes it.
+    const Cell& set_word = copy[e.start];
+    stack::push_known_frame_in_room(stack::frame_header(&set_word, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED),
+                                    set_word.w1);  // mark_eval_native's frame
+    Cell* word = stack::top++;
+    copy_cell(&set_word, word);
+    enter(u, e, name, values, true);
+    if (stack::pending()) return true;
+    Cell* value = word + 1;
+    if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &set_word);
+    if (e.store_slot && e.slots_at == fast::epoch && placed_q(type_of(value))) {
+        *e.store_slot = *value;
+    } else if (!store_minded(u.resolved[size_t(e.start - u.head)], *value)) {
+        fast::bump();
+        word::set(word, value);
+    }
+    stack::set_last(value);
+    stack::unwind_last_return();
+    return true;
+}
+
+// A simple expression of a round, as run_simple computes it.
+[[gnu::noinline]] int32_t round_simple(Unit& u, const Expr& e, int32_t position) {
+    return run_simple(e, position, u.cells.data() - u.head, u.resolved.data() - u.head,
+                      u.slots.data() - u.head, u.operators.data() + e.first_operator, false);
+}
+
+}  // namespace
+
+// A round of a block made of calls of functions or methods whose bodies
+// run directly and of simple expressions (Unit::round): what eval() and the
+// general loop do for it, with fewer steps. False, nothing done, when eval()
+// must take the round. A unit made before the last collection (which may
+// have renumbered nodes or freed its own) is not run: eval() looks at it
+// again.
+bool LoopBody::call_round() {
+    Unit& u = *unit_;
+    if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut() ||
+        u.cycles != collector::series_cycles)
+        return false;
+    // Found whole at this epoch, the block stays so while only decoded code
+    // runs: it changes no block.
+    if (round_at_ != fast::epoch) {
+        if (!same_whole(u, node_, head_, INT32_MAX)) return false;
+        round_at_ = fast::epoch;
+    }
+    int32_t end = head_ + int32_t(u.cells.size());
+    // eval_block's steps around the expressions, but the hold: the loop's
+    // argument keeps the block alive. The room checked above covers the
+    // frames and cells pushed here.
+    stack::push_known_frame_in_room(stack::frame_header(&words::tag_body, stack::FRAME_EVAL | stack::FRAME_INTERPRETED),
+                                    words::tag_body.w1);  // mark_eval's frame
+    // The position, put back however the round ends, kept whole as one
+    // 16-byte value.
+    struct Position {
+        __extension__ unsigned __int128 saved;
+        Position() { std::memcpy(&saved, current_position, sizeof saved); }
+        ~Position() { std::memcpy(current_position, &saved, sizeof saved); }
+    } saved_position;
+    *current_position = code_;
+    int32_t position = head_;
+    for (size_t k = 0;; k++) {
+        const Expr& e = u.exprs[size_t(u.round[k])];
+        current_position->w1 = uint32_t(position);
+        if (k > 0 && !ready()) break;
+        uint64_t at = fast::epoch;
+        if (e.simple) {
+            if (e.word_after && operator_in(node_, end, e.next)) break;
+            if (round_simple(u, e, position) < 0) break;
+        } else {
+            if (!round_call(u, e, node_)) break;
+            if (stack::pending()) return true;
+        }
+        position = e.next;
+        if (position >= end) {
+            stack::unwind_last_return();
+            return true;
+        }
+        stack::reset();  // only the last expression's value survives
+        if (fast::epoch != at) {
+            // Other code ran: the general loop looks at what is left.
+            if (position < limit_of(node_, end)) {
+                run_from(u, &code_, position, end);
+                if (stack::pending()) return true;
+            }
+            stack::unwind_last_return();
+            return true;
+        }
+    }
+    // The general loop from the expression at position, nothing of it done.
+    run_from(u, &code_, position, end);
+    if (stack::pending()) return true;
+    stack::unwind_last_return();
+    return true;
 }
 
 void LoopBody::eval() {
@@ -1127,6 +1308,7 @@ void LoopBody::eval() {
         return;
     }
     quiet_ = false;
+    if (unit_ && !unit_->round.empty() && call_round()) return;
     // A unit gone stale (its block changed, a collection ran, nodes were
     // renumbered) goes back to the table, where eval_block makes it again.
     if (unit_ && (unit_->misses || unit_->orphan || unit_->cycles != collector::series_cycles ||

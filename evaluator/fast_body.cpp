@@ -136,6 +136,15 @@ struct Expr {
     const Block* branch_at[2] = {nullptr, nullptr};
     const Expr* value_at = nullptr;
     bool simple_args = false;  // a function whose arguments are all simple expressions
+    // K_GLOBAL, and K_SET of a word that is not a local: its word's
+    // context keeps its values off the stack (fixed), and the slot the word
+    // was last found to read (K_GLOBAL) or to store into without a change
+    // handler, the word marked as changed (K_SET), at epoch slot_at. Within
+    // that epoch only decoded code and loops' own steps ran, which move no
+    // values series and leave a change handler as it was.
+    bool fixed = false;
+    mutable Cell* slot = nullptr;
+    mutable uint64_t slot_at = 0;
     // The unit a direct call last entered its callee's body by, valid while
     // the generation stays the same (no unit was dropped since).
     mutable Unit* linked = nullptr;
@@ -383,6 +392,7 @@ private:
             // the whole expression after it, operators included.
             e.kind = K_SET;
             e.cell = c;
+            e.fixed = !_context::on_stack_q(_context::cell_of(c.w1));
             e.value = expression(b, i, false, depth + 1);
             if (e.value < 0) return -1;
             e.next = u_.exprs[size_t(e.value)].next;
@@ -402,6 +412,7 @@ private:
                 e.kind = K_LOCAL;
             } else if (placed_q(t)) {
                 e.kind = K_GLOBAL;
+                e.fixed = !_context::on_stack_q(_context::cell_of(c.w1));
             } else if (t == TYPE_NATIVE || t == TYPE_ACTION || t == TYPE_FUNCTION) {
                 e.callee = *value;
                 bool function = t == TYPE_FUNCTION;
@@ -602,7 +613,8 @@ private:
 // current, the argument cells from stack::arguments); false, having done
 // nothing, when the walker must run it. from_decoded: the caller is decoded
 // code and nothing else ran since it last looked at its cells.
-bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller = nullptr);
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller = nullptr,
+              Link* link = nullptr);
 
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
@@ -693,9 +705,11 @@ public:
         for (int32_t i = first; i < last; i++) {
             SeriesBuffer* s = memory::buffer_of(r[i].node);
             int32_t used = memory::used_bytes(s) >> 4;
+            // An empty range (of an empty block: no copy to compare) is
+            // looked at for its length only.
             if (used < r[i].to || (exact && used != r[i].to) ||
-                std::memcmp(memory::cells_head(s) + r[i].from, u_.cells.data() + r[i].snap,
-                            size_t(r[i].to - r[i].from) * sizeof(Cell)) != 0) {
+                (r[i].to > r[i].from && std::memcmp(memory::cells_head(s) + r[i].from, u_.cells.data() + r[i].snap,
+                                                    size_t(r[i].to - r[i].from) * sizeof(Cell)) != 0)) {
                 walking_ = true;
                 return false;
             }
@@ -894,7 +908,7 @@ private:
             case K_CONST: *out = e.cell; return true;
             case K_LOCAL: *out = locals_[e.cell.w3]; break;
             case K_GLOBAL: {
-                const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
+                const Cell* slot = e.slot_at == epoch ? e.slot : global_slot(e);
                 if (!slot) return false;
                 *out = *slot;
                 break;
@@ -902,6 +916,31 @@ private:
             default: return false;
         }
         return placed_q(type_of(out));
+    }
+
+    // The slot of a K_GLOBAL word, kept for the rest of the epoch when its
+    // context is not on the stack.
+    [[gnu::noinline]] Cell* global_slot(const Expr& e) {
+        Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
+        if (slot && e.fixed) {
+            e.slot = slot;
+            e.slot_at = epoch;
+        }
+        return slot;
+    }
+
+    // The right operand of an operator in place when it is read without a
+    // look at its word: a constant, a local, or a word whose slot was found
+    // at this epoch; else null. Its value need not be one placed as it is:
+    // the operator computes in place on numbers only.
+    [[gnu::always_inline]] inline const Cell* right_cell(const Oper& o) {
+        if (o.right_const) return &o.rcell;
+        const Expr& r = *o.rx;
+        if (r.ops == 0) {
+            if (r.kind == K_LOCAL) return &locals_[r.cell.w3];
+            if (r.kind == K_GLOBAL && r.slot_at == epoch) return r.slot;
+        }
+        return nullptr;
     }
 
     // The operator's word still gives the operator decoded.
@@ -941,6 +980,16 @@ private:
             if (o.right_const && op_q(o)) {
                 *out = locals_[e.cell.w3];
                 if (fast_op(FastOp(o.fast), out, &o.rcell)) return true;
+            }
+        }
+        if (e.kind == K_GLOBAL && e.ops == 1 && e.slot_at == epoch) {
+            // A field or global word and a local or constant, the shape of
+            // most updates of an object's field.
+            const Oper& o = *e.op_at;
+            const Cell* right = right_cell(o);
+            if (right && op_q(o)) {
+                *out = *e.slot;
+                if (fast_op(FastOp(o.fast), out, right)) return true;
             }
         }
         return simple_any(e, out);
@@ -1017,9 +1066,10 @@ private:
 
     // A set-word as eval_set_word takes it: its value evaluated under a
     // frame named by it, stored in place where no change handler runs.
-    // A store that may break a guard (the word named a callable or an
-    // operator, or becomes an operator) moves the epoch on, so that every
-    // guard is looked at again before it is trusted.
+    // A store that may break a guard or a slot kept for the epoch (the word
+    // named a callable or an operator, or gets a value not placed as it is)
+    // moves the epoch on, so that every guard is looked at again before it
+    // is trusted.
     int32_t set_word(const Expr& e, bool sub) {
         const Expr& x = *e.value_at;
         if (x.simple && !walking_) {
@@ -1027,13 +1077,26 @@ private:
             // stored where no change handler runs, it needs no frame.
             Cell* out = stack::top;
             if (simple(x, out)) {
-                if (store_plain(e.cell, *out, true)) {
-                    if (!sub) stack::set_last(out);
-                    else stack::push_kept();
-                    return x.next;
+                if (e.slot_at == epoch) {
+                    *e.slot = *out;
+                } else if (store_plain(e.cell, *out, true)) {
+                    // Stored so once at this epoch, the word is stored so
+                    // until it ends: the slot holds a value placed as it is
+                    // (any other store moves the epoch on), the word is
+                    // marked as changed, and no change handler came.
+                    if (e.fixed) {
+                        e.slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
+                        e.slot_at = epoch;
+                    }
+                } else {
+                    goto framed;
                 }
+                if (!sub) stack::set_last(out);
+                else stack::push_kept();
+                return x.next;
             }
         }
+    framed:
         stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         Cell* word = stack::push(&e.cell);
         int32_t p;
@@ -1047,7 +1110,7 @@ private:
         Cell* value = word + 1;
         if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", word);
         const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
-        if (!slot || !placed_q(type_of(slot)) || type_of(value) == TYPE_OP) bump();
+        if (!slot || !placed_q(type_of(slot)) || !placed_q(type_of(value))) bump();
         if (!store_plain(e.cell, *value)) {
             bump();  // a change handler runs
             word::set(word, value);
@@ -1326,7 +1389,7 @@ stack::Frame* entering = nullptr;
 
 namespace {
 
-bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller) {
+bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller, Link* link) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
     Node node = code.w2;
     const Recent& cached = recent[node % RECENT_SLOTS];
@@ -1350,6 +1413,7 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
         caller->linked = unit;
         caller->link_generation = generation;
     }
+    if (link) *link = Link{unit, generation};
     if (from_decoded) {
         // The copy of the function below its frame keeps the body alive.
         Runner::run_top(runner, *unit, code);
@@ -1361,15 +1425,32 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
     return true;
 }
 
+// The body from the unit a link names, when nothing since its last entry
+// at this epoch can have changed what run_unit would find (as a decoded
+// call's own link is taken).
+[[gnu::always_inline]] inline bool run_link(const Link& link, const Cell& code) {
+    Unit* unit = static_cast<Unit*>(link.unit);
+    if (!unit || link.generation != generation || unit->verified != epoch || unit->guarded != epoch ||
+        unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut())
+        [[unlikely]]
+        return false;
+    Busy busy(unit);
+    Runner runner(*unit, stack::arguments);
+    runner.take_verified();
+    Runner::run_top(runner, *unit, code);
+    return true;
+}
+
 }  // namespace
 
-void call_body(const Cell* function, const Cell* body) {
-    Cell fn = *function;
-    Cell code = *body;
-    in_body_frame(fn.w1, [&] {
-        if (!run_unit(&fn, code, true)) {
+void call_body(const Cell* function, const Cell* body, Link* link) {
+    // The copy of the function below the frame and the caller's body cell
+    // stay as they are while the call runs.
+    in_body_frame(function->w1, [&] {
+        if (link && run_link(*link, *body)) return;
+        if (!run_unit(function, *body, true, nullptr, link)) {
             bump();  // the walker runs
-            eval_block(&code, true);
+            eval_block(body, true);
         }
     });
 }

@@ -20,7 +20,10 @@
 // code runs, what was found unchanged stays so. The epoch below counts the
 // times other code may have run (a native, the walker, a return to a caller
 // that is not decoded); cells and guards found as decoded at one epoch are
-// not looked at again within it.
+// not looked at again within it, nor are the slots found for words of
+// contexts that keep their values off the stack (objects, the global
+// context): only other code moves a values series or brings a change
+// handler.
 #pragma once
 
 #include "evaluator/natives.hpp"
@@ -87,10 +90,20 @@ private:
 // Answers false, having done nothing, when the walker must run it.
 bool run_body(const Cell* function, const Cell* body);
 
+// A decoded caller's hold on the unit its callee's body last ran from: while
+// no unit was dropped since (its generation) and the unit was found whole
+// with its guards at the current epoch, the body runs from it at once.
+struct Link {
+    void* unit = nullptr;
+    uint64_t generation = 0;
+};
+
 // What exec_function does for a function whose body block runs untraced
 // (no compiled code, no trace flag, no trace on), called by decoded code:
 // its copy below its call frame, the frame current, the argument cells in
-// place. The body runs decoded when it can, else by the walker.
-void call_body(const Cell* function, const Cell* body);
+// place. The body runs decoded when it can, else by the walker. link: the
+// calling expression's own link to the body's unit (the same function is
+// called there whenever the link is used), or null.
+void call_body(const Cell* function, const Cell* body, Link* link = nullptr);
 
 }  // namespace zuv::interpreter::fast

@@ -198,11 +198,22 @@ void repeat_star(bool check, const int32_t*) {
     // A count stored directly runs no change handler, and its word holds
     // an integer from the first round on.
     bool direct = direct_slot(word) != nullptr;
+    // The word's slot, found again once code other than decoded code may
+    // have run (which may have moved the context's values).
+    Cell* slot = nullptr;
+    uint64_t slot_at = 0;
     // The count lives here, not in the word: the body may set the word freely.
     for (int32_t i = 1; i <= count; i++) {
         integer::make_at(counter, i);
         Cell value = *counter;
-        set_counter(word, &value);
+        if (direct && slot_at == interpreter::fast::epoch) {
+            store_direct(slot, value);
+        } else if (direct && (slot = direct_slot(word))) {
+            store_direct(slot, value);
+            slot_at = interpreter::fast::epoch;
+        } else {
+            set_counter(word, &value);
+        }
         body.trust(direct);
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
