@@ -61,7 +61,7 @@ int32_t word_count(Node ctx);
 // the context has no values (word 2 is 0). Word reads take this path: the
 // common cases are inline.
 Cell* value_slot_on_stack(Node ctx, int32_t index);
-inline Cell* value_slot(Node ctx, int32_t index) {
+[[gnu::always_inline]] inline Cell* value_slot(Node ctx, int32_t index) {
     Cell* c = cell_of(ctx);
     if (c->w2 == 0 || index < 0) return nullptr;
     if (on_stack_q(c)) {
