@@ -734,19 +734,22 @@ public:
 
     // The expressions of block index as eval_block(code, true) evaluates
     // them, its frame pushed here.
-    void block(const Block& b) {
+    [[gnu::always_inline]] inline void block(const Block& b) {
         Hold hold(b.code);
         run_held(b);
     }
 
-    // The same for a block the data stack keeps alive while it runs.
-    void run_held(const Block& b) {
+    // The same for a block the data stack keeps alive while it runs. A
+    // block of one expression that is not a call (the shape of most
+    // leaves of a recursion) runs here, without a call of its own.
+    [[gnu::always_inline]] inline void run_held(const Block& b) {
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        run_block(b, b.code);
+        if (b.single && !b.lone) single_here(b, b.code);
+        else run_block(b, b.code);
         std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
         unwind_to(outer, false);
@@ -759,7 +762,9 @@ public:
     }
 
     // A block of one expression of another kind, as run_any runs it.
-    [[gnu::noinline]] void run_single(const Block& b, const Cell& code) {
+    [[gnu::noinline]] void run_single(const Block& b, const Cell& code) { single_here(b, code); }
+
+    [[gnu::always_inline]] inline void single_here(const Block& b, const Cell& code) {
         if (!start_single(b, code)) return;
         const Expr& e = *b.list[0];
         int32_t position;
@@ -1241,7 +1246,7 @@ private:
             exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
             return;
         }
-        in_body_frame(fn.w1, [&] {
+        in_body_frame(fn.w1, [&]() __attribute__((always_inline)) {
             if (!run_linked(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&e.body, true);
