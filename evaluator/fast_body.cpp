@@ -66,10 +66,6 @@ struct TypeMask {
     }
 };
 
-// Moves on whenever a unit is dropped: a unit linked from a call at the
-// same count is still there.
-uint64_t generation = 0;
-
 // An operator after a value: computed in place (fast) when its right
 // operand is plain, else called with its decoded right operand.
 struct Oper {
@@ -136,10 +132,11 @@ struct Expr {
     const Block* branch_at[2] = {nullptr, nullptr};
     const Expr* value_at = nullptr;
     bool simple_args = false;  // a function whose arguments are all simple expressions
-    // The unit a direct call last entered its callee's body by, valid while
-    // the generation stays the same (no unit was dropped since).
+    // The unit a direct call last entered its callee's body by, found whole
+    // with its guards holding at link_epoch: valid while the epoch stays the
+    // same (dropping a unit moves it on).
     mutable Unit* linked = nullptr;
-    mutable uint64_t link_generation = 0;
+    mutable uint64_t link_epoch = 0;
 };
 
 struct Block {
@@ -225,7 +222,7 @@ std::vector<Unit*>& orphans = *new std::vector<Unit*>;
 
 void drop(Unit* unit) {
     if (!unit || unit == SEEN) return;
-    generation++;
+    bump();  // calls linked to units end their links
     for (Recent& r : recent)
         if (r.unit == unit) r = Recent{0, nullptr};
     if (unit->busy) {
@@ -704,26 +701,27 @@ public:
         return true;
     }
 
-    // The body block run under its own frame, as eval_block runs it.
+    // The body block run under its own frame, as eval_block runs it. Its
+    // callers found no trace on and no interrupt, and the runner is new:
+    // its start is not looked at again.
     [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
         SavedPosition saved_position;
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        runner.run_block(unit.blocks[0], code);
+        runner.run_block<false>(unit.blocks[0], code);
         if (stack::pending()) return;
         unwind_to(outer, false);
     }
 
     // Runs the body from the unit a decoded call linked, when nothing since
     // its last entry at this epoch can have changed what run_unit would find:
-    // the unit still there (no unit dropped), its cells and guards found
-    // whole at this epoch, no collection since it was made, room on every
+    // the unit still there and its cells and guards found whole (the link
+    // made at this epoch), no collection since it was made, room on every
     // stack.
     [[gnu::always_inline]] static inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
-        if (!unit || e.link_generation != generation || unit->verified != epoch || unit->guarded != epoch ||
-            unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut())
-            [[unlikely]]
+        if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
+            !room_for_short_cut()) [[unlikely]]
             return false;
         Busy busy(unit);
         Runner runner(*unit, stack::arguments);
@@ -742,30 +740,35 @@ public:
     // The same for a block the data stack keeps alive while it runs. A
     // block of one expression that is not a call (the shape of most
     // leaves of a recursion) runs here, without a call of its own.
+    // check: the walker may have to take the block (see start_single).
+    template <bool check = true>
     [[gnu::always_inline]] inline void run_held(const Block& b) {
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        if (b.single && !b.lone) single_here(b, b.code);
-        else run_block(b, b.code);
+        if (b.single && !b.lone) single_here<check>(b, b.code);
+        else run_block<check>(b, b.code);
         std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
         unwind_to(outer, false);
     }
 
+    template <bool check = true>
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
-        if (b.lone) run_lone(b, code);
-        else if (b.single) run_single(b, code);
+        if (b.lone) run_lone<check>(b, code);
+        else if (b.single) run_single<check>(b, code);
         else run_any(b, code);
     }
 
     // A block of one expression of another kind, as run_any runs it.
-    [[gnu::noinline]] void run_single(const Block& b, const Cell& code) { single_here(b, code); }
+    template <bool check>
+    [[gnu::noinline]] void run_single(const Block& b, const Cell& code) { single_here<check>(b, code); }
 
+    template <bool check>
     [[gnu::always_inline]] inline void single_here(const Block& b, const Cell& code) {
-        if (!start_single(b, code)) return;
+        if (!start_single<check>(b, code)) return;
         const Expr& e = *b.list[0];
         int32_t position;
         // The block's result slot is the stack top, where a simple
@@ -776,10 +779,13 @@ public:
     }
 
     // The start of a block of one expression: its position set, or false
-    // when the walker took the whole block.
+    // when the walker took the whole block. Without check the caller knows
+    // that the runner is not walking and that no trace and no interrupt
+    // came since it last looked (no other code ran since).
+    template <bool check>
     [[gnu::always_inline]] inline bool start_single(const Block& b, const Cell& code) {
         *current_position = code;
-        if (walking_ | runtime::interrupt_pending | tracing_q) [[unlikely]] {
+        if (check && (walking_ | runtime::interrupt_pending | tracing_q)) [[unlikely]] {
             walk_rest(code, b.end, b.head);
             return false;
         }
@@ -797,8 +803,9 @@ public:
 
     // A block of one call with nothing after it, the shape of most branches
     // and parens, as run_any runs it.
+    template <bool check>
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
-        if (!start_single(b, code)) return;
+        if (!start_single<check>(b, code)) return;
         const Expr& e = *b.list[0];
         int32_t position;
         if (!callee_q(e)) [[unlikely]] {
@@ -1160,7 +1167,7 @@ private:
         stack::push(&e.branch_at[0]->code);
         if (e.args == 3) stack::push(&e.branch_at[1]->code);
         int32_t p = a.x->next + e.args - 1;
-        branch(e);
+        branch<false>(e);
         if (stack::pending()) return p;
         end_call_to(outer, kept, sub);
         return p;
@@ -1254,7 +1261,9 @@ private:
         });
     }
 
-    // The native's entry for if, unless or either: the chosen block run in place.
+    // The native's entry for if, unless or either: the chosen block run in
+    // place. check: as for run_held (the condition may have run other code).
+    template <bool check = true>
     [[gnu::always_inline]] inline void branch(const Expr& e) {
         const Block* chosen = nullptr;
         const Cell* c = stack::arguments;
@@ -1275,7 +1284,7 @@ private:
         }
         // The chosen block is one of the call's arguments, below the frame
         // it runs in.
-        run_held(*chosen);
+        run_held<check>(*chosen);
     }
 };
 
@@ -1353,7 +1362,7 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
     if (unit->guarded != epoch) runner.check_guards();
     if (caller) {
         caller->linked = unit;
-        caller->link_generation = generation;
+        caller->link_epoch = unit->guarded == epoch ? epoch : 0;
     }
     if (from_decoded) {
         // The copy of the function below its frame keeps the body alive.
