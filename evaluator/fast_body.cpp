@@ -44,6 +44,12 @@ static_assert(2 * (MAX_NESTING + 2) + 1 < SHORT_CUT_FRAMES);
 
 enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_SET, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
 
+// The shapes of simple expressions computed by code of their own: a local
+// alone, or a local and one operator with an integer constant (most leaves,
+// conditions and steps of a recursion). Any other value than an integer
+// there, or an overflow, takes the general steps.
+enum Shape : uint8_t { S_OTHER, S_LOCAL, S_ADD, S_SUB, S_EQ, S_NE, S_LT, S_GT, S_LE, S_GE };
+
 struct Expr;
 struct Block;
 struct Unit;
@@ -102,6 +108,7 @@ struct Expr {
     Kind kind;
     bool prefix = false;
     bool simple = false;      // an operand and operators computed in place, nothing after it
+    Shape shape = S_OTHER;    // a simple expression's shape
     bool eager = false;       // its callee's word is among the unit's guards
     bool word_after = false;  // a bound word follows: it may have become an operator
     int32_t block = 0;        // the block it lies in
@@ -558,6 +565,21 @@ void link(Unit* u) {
             e.simple_args = true;
             for (int32_t k = 0; k < e.args; k++) e.simple_args &= e.arg_at[k].x && e.arg_at[k].x->simple;
         }
+        if (e.simple && e.kind == K_LOCAL && e.ops == 0) e.shape = S_LOCAL;
+        if (e.simple && e.kind == K_LOCAL && e.ops == 1 && e.op_at->right_const &&
+            type_of(&e.op_at->rcell) == TYPE_INTEGER) {
+            switch (e.op_at->fast) {
+                case FAST_ADD: e.shape = S_ADD; break;
+                case FAST_SUB: e.shape = S_SUB; break;
+                case FAST_EQ: e.shape = S_EQ; break;
+                case FAST_NE: e.shape = S_NE; break;
+                case FAST_LT: e.shape = S_LT; break;
+                case FAST_GT: e.shape = S_GT; break;
+                case FAST_LE: e.shape = S_LE; break;
+                case FAST_GE: e.shape = S_GE; break;
+                default: break;
+            }
+        }
         if (e.kind >= K_IF) {
             e.quick = e.arg_at[0].x->simple;
             for (int32_t k = 1; k < e.args; k++)
@@ -941,18 +963,38 @@ private:
     // out is the stack top, written in place: a value made by parts and
     // then copied whole would be read back before its parts are stored.
     [[gnu::always_inline]] inline bool simple(const Expr& e, Cell* out) {
-        if (e.kind == K_LOCAL && e.ops == 0) {
-            // A local alone, the value of most leaves of a recursion.
+        if (e.shape == S_LOCAL) {
             *out = locals_[e.cell.w3];
             return placed_q(type_of(out));
         }
-        if (e.kind == K_LOCAL && e.ops == 1) {
-            // A local and a constant, the shape of most conditions and
-            // steps of a recursion: numbers need no type check of their own.
+        if (e.shape != S_OTHER) {
             const Oper& o = *e.op_at;
-            if (o.right_const && op_q(o)) {
-                *out = locals_[e.cell.w3];
-                if (fast_op(FastOp(o.fast), out, &o.rcell)) return true;
+            const Cell& local = locals_[e.cell.w3];
+            if (type_of(&local) == TYPE_INTEGER && op_q(o)) {
+                int32_t a = int32_t(local.w2), b = int32_t(o.rcell.w2), r;
+                bool truth;
+                switch (e.shape) {
+                    case S_ADD:
+                        if (__builtin_add_overflow(a, b, &r)) break;
+                        *out = local;
+                        out->w2 = uint32_t(r);
+                        return true;
+                    case S_SUB:
+                        if (__builtin_sub_overflow(a, b, &r)) break;
+                        *out = local;
+                        out->w2 = uint32_t(r);
+                        return true;
+                    case S_EQ: truth = a == b; goto logic;
+                    case S_NE: truth = a != b; goto logic;
+                    case S_LT: truth = a < b; goto logic;
+                    case S_GT: truth = a > b; goto logic;
+                    case S_LE: truth = a <= b; goto logic;
+                    case S_GE: truth = a >= b; goto logic;
+                    logic:
+                        logic::make_at(out, truth);
+                        return true;
+                    default: break;
+                }
             }
         }
         return simple_any(e, out);
