@@ -134,6 +134,10 @@ struct Expr {
     bool direct = false;
     Cell body{};
     uint32_t frame = 0;      // the header word of its call frame
+    // The same with the body flag for a direct call whose arguments are
+    // all simple (they run no code: no return can be meant for an outer
+    // body while they are made).
+    uint32_t body_frame = 0;
     const Oper* op_at = nullptr;
     const Arg* arg_at = nullptr;
     const Block* branch_at[2] = {nullptr, nullptr};
@@ -564,6 +568,7 @@ void link(Unit* u) {
         if (e.kind == K_FUNCTION) {
             e.simple_args = true;
             for (int32_t k = 0; k < e.args; k++) e.simple_args &= e.arg_at[k].x && e.arg_at[k].x->simple;
+            e.body_frame = e.frame | (e.direct && e.simple_args ? stack::FRAME_BODY : 0);
         }
         if (e.simple && e.kind == K_LOCAL && e.ops == 0) e.shape = S_LOCAL;
         if (e.simple && e.kind == K_LOCAL && e.ops == 1 && e.op_at->right_const &&
@@ -648,12 +653,13 @@ inline void place(const Cell* value, bool sub) {
 
 // What exec_body does around a body block run untraced: the argument
 // cells as the function context's values, the call frame the target of
-// return and exit, which end here.
-template <class Run>
+// return and exit, which end here. flagged: the frame was pushed as the
+// target already, and is popped right after (the flag needs no clearing).
+template <bool flagged = false, class Run>
 [[gnu::always_inline]] inline void in_body_frame(uint32_t context, Run run) {
     CallState state(context, stack::values_word_of(stack::arguments));
     stack::Frame* frame = stack::frames_top - 1;
-    frame->header |= stack::FRAME_BODY;
+    if (!flagged) frame->header |= stack::FRAME_BODY;
     try {
         run();
     } catch (const Throw& t) {
@@ -669,7 +675,7 @@ template <class Run>
         stack::clear_pending();
         stack::keep();
     }
-    frame->header &= ~stack::FRAME_BODY;
+    if (!flagged) frame->header &= ~stack::FRAME_BODY;
 }
 
 class Runner {
@@ -1172,19 +1178,22 @@ private:
         // compiled functions, which exec_function runs.
         Cell* outer = stack::arguments;
         Cell* kept = stack::push(&e.callee);  // the copy of the callable, below the frame while the call runs
-        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's frame
+        // mark_eval_func's frame, the target of return and exit already
+        stack::push_known_frame_in_room(e.body_frame, e.cell.w1);
         int32_t p = e.start + 1;
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = e.arg_at[k];
-            if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
+            if (walking_ || !simple(*a.x, stack::top)) [[unlikely]] {
+                stack::frames_top[-1].header = e.frame;  // the arguments left may run code
                 return call_from(e, sub, kept, k, p);
+            }
             stack::push_kept();
             p = a.x->next;
             if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         }
         if (e.more) push_function_rest(e.cache, e.rest);
-        enter(e);
+        enter<true>(e);
         if (stack::pending()) return p;
         end_call_to(outer, kept, sub);
         still(e.checks, e.checks_end);
@@ -1288,14 +1297,18 @@ private:
     // What exec_function and exec_body do for a function whose body is a
     // block, untraced: the body run with the argument cells as its
     // context's values, its frame the target of return and exit.
+    // flagged: its frame was pushed as body_frame (with the body flag
+    // when the body runs here).
+    template <bool flagged = false>
     [[gnu::always_inline]] inline void enter(const Expr& e) {
         const Cell& fn = e.callee;
         if (tracing_q || !e.direct) [[unlikely]] {
+            if (flagged) stack::frames_top[-1].header &= ~stack::FRAME_BODY;  // exec_body sets it
             Entering entering_body;
             exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
             return;
         }
-        in_body_frame(fn.w1, [&]() __attribute__((always_inline)) {
+        in_body_frame<flagged>(fn.w1, [&]() __attribute__((always_inline)) {
             if (!run_linked(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&e.body, true);
