@@ -102,6 +102,7 @@ struct Arg {
     bool placed = false;    // every value an operand or an operator in place can give is admitted
     Cell after{};           // after a literal block: the bound word there (it may become an operator)
     const Expr* x = nullptr;  // the expression, linked when the unit is made
+    bool unchecked = false;   // admitted or placed: a simple expression's value needs no check
 };
 
 struct Expr {
@@ -550,7 +551,10 @@ void link(Unit* u) {
         o.left_mask.set(o.left_types);
         o.right_mask.set(o.right_types);
     }
-    for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
+    for (Arg& a : u->args) {
+        a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
+        a.unchecked = a.admitted || a.placed;
+    }
     for (Block& b : u->blocks) {
         b.single = b.list.size() == 1;
         b.lone = b.single && b.list[0]->kind >= K_CALL && b.list[0]->ops == 0 && !b.list[0]->word_after;
@@ -1189,7 +1193,7 @@ private:
             }
             stack::push_kept();
             p = a.x->next;
-            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            if (!a.unchecked && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         }
         if (e.more) push_function_rest(e.cache, e.rest);
@@ -1213,7 +1217,7 @@ private:
         if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
             return call_from(e, sub, kept, 0, e.start + 1);
         stack::push_kept();
-        if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+        if (!a.unchecked && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
             check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         stack::push(&e.branch_at[0]->code);
         if (e.args == 3) stack::push(&e.branch_at[1]->code);
@@ -1252,7 +1256,7 @@ private:
                 stack::push(&e.branch_at[k - 1]->code);  // a literal branch block
                 p++;
             }
-            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            if (!a.unchecked && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(fn, name, e.cache, a.entry);
         }
         for (; k < e.args; k++) {
