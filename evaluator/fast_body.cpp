@@ -613,6 +613,17 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     link(unit);
 }
 
+// room_for_short_cut for a linked body entry, the C++ stack's depth read
+// from a local's address: taking the frame's address would make the caller
+// keep a frame pointer.
+[[gnu::always_inline]] inline bool room_for_linked_run() {
+    constexpr uintptr_t SLACK = 64 * 1024;
+    char probe;
+    auto here = reinterpret_cast<uintptr_t>(&probe);
+    return here >= runtime::record.stack_limit + STACK_MARGIN + SLACK &&
+           stack::frames_top + SHORT_CUT_FRAMES < stack::frames_end && stack::top + 64 < stack::end;
+}
+
 class Busy {
 public:
     explicit Busy(Unit* unit) : unit_(unit) { unit->busy++; }
@@ -753,7 +764,7 @@ public:
     [[gnu::always_inline]] static inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
         if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
-            !room_for_short_cut()) [[unlikely]]
+            !room_for_linked_run()) [[unlikely]]
             return false;
         Busy busy(unit);
         Runner runner(*unit, stack::arguments);
