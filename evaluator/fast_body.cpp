@@ -624,6 +624,30 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
            stack::frames_top + SHORT_CUT_FRAMES < stack::frames_end && stack::top + 64 < stack::end;
 }
 
+// stack::push of the callable's copy, then the call's frame above it as
+// push_known_frame_in_room pushes it: the stacks' words are all read before
+// anything is written (any store may alias them, and they would be read
+// again after it).
+[[gnu::always_inline]] inline Cell* push_call(const Cell& callee, uint32_t header, Node word_context) {
+    Cell* kept = stack::top;
+    Cell* first = kept + 1;
+    Cell* limit = stack::end;
+    uint32_t saved_args = stack::index_of(stack::arguments);
+    stack::Frame* f = stack::frames_top;
+    copy_cell(&callee, kept);
+    stack::top = first;
+    if (first >= limit) [[unlikely]]
+        stack::overflow_data();
+    f->header = header;
+    f->saved_args = saved_args;
+    f->word_context = word_context;
+    f->func_context = 0;
+    f->saved_values = 0;
+    stack::frames_top = f + 1;
+    stack::arguments = first;
+    return kept;
+}
+
 class Busy {
 public:
     explicit Busy(Unit* unit) : unit_(unit) { unit->busy++; }
@@ -659,11 +683,15 @@ inline void place(const Cell* value, bool sub) {
     if (!sub) copy_cell(result, outer);
 }
 
-// end_call the same way.
+// end_call the same way: the result, in the cell above the callable's
+// copy, takes that copy's place.
 [[gnu::always_inline]] inline void end_call_to(Cell* outer, Cell* copy, bool sub) {
-    unwind_to(outer, sub);
-    copy_cell(copy + 1, copy);
-    stack::top = copy + 1;
+    Cell* result = copy + 1;
+    --stack::frames_top;
+    stack::top = result;
+    stack::arguments = outer;
+    if (!sub) copy_cell(result, outer);
+    copy_cell(result, copy);
 }
 
 // What exec_body does around a body block run untraced: the argument
@@ -1192,9 +1220,9 @@ private:
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
         Cell* outer = stack::arguments;
-        Cell* kept = stack::push(&e.callee);  // the copy of the callable, below the frame while the call runs
-        // mark_eval_func's frame, the target of return and exit already
-        stack::push_known_frame_in_room(e.body_frame, e.cell.w1);
+        // The copy of the callable, below the frame while the call runs, and
+        // mark_eval_func's frame, the target of return and exit already.
+        Cell* kept = push_call(e.callee, e.body_frame, e.cell.w1);
         int32_t p = e.start + 1;
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = e.arg_at[k];
@@ -1222,8 +1250,7 @@ private:
     // The same, inline where a block's one call is a branch.
     [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
         Cell* outer = stack::arguments;
-        Cell* kept = stack::push(&e.callee);
-        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
+        Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
         const Arg& a = e.arg_at[0];
         if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
             return call_from(e, sub, kept, 0, e.start + 1);
