@@ -775,11 +775,17 @@ public:
     // The body block run under its own frame, as eval_block runs it. Its
     // callers found no trace on and no interrupt, and the runner is new:
     // its start is not looked at again.
+    // Without restore the position is left as the body's end gives it: the
+    // caller is a block of this one call, whose end puts it back (see
+    // run_lone).
+    template <bool restore = true>
     [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
-        SavedPosition saved_position;
+        Bits128 saved;
+        if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
         runner.run_block<false>(unit.blocks[0], code);
+        if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
         unwind_to(outer, false);
     }
@@ -789,6 +795,7 @@ public:
     // the unit still there and its cells and guards found whole (the link
     // made at this epoch), no collection since it was made, room on every
     // stack.
+    template <bool restore = true>
     [[gnu::always_inline]] static inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
         if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
@@ -797,7 +804,7 @@ public:
         Busy busy(unit);
         Runner runner(*unit, stack::arguments);
         runner.take_verified();
-        run_top(runner, *unit, e.body);
+        run_top<restore>(runner, *unit, e.body);
         return true;
     }
 
@@ -874,6 +881,9 @@ public:
 
     // A block of one call with nothing after it, the shape of most branches
     // and parens, as run_any runs it.
+    // A function called here may leave the position as its body's end gave
+    // it: nothing looks at it before this block's caller puts its own back,
+    // but the walker, which finds it set again first.
     template <bool check>
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
         if (!start_single<check>(b, code)) return;
@@ -883,13 +893,22 @@ public:
             position = walk(e, false);
         } else {
             Cell* first_cell = stack::top;
-            position = e.simple_args ? call_function_here(e, false)
+            position = e.simple_args ? call_function_here<true>(e, false)
                        : e.quick     ? call_branch_here(e, false)
                                      : call_general(e, false);
-            if (!stack::pending() && (position != e.next || walking_)) [[unlikely]]
-                position = after(e, false, first_cell, position);
+            if (stack::pending()) return;
+            if (position == e.next && !walking_ &&
+                !(position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end)))) [[likely]]
+                return;
+            set_position(code, b.head);
+            if (position != e.next || walking_) position = after(e, false, first_cell, position);
         }
         end_single(b, code, position);
+    }
+
+    [[gnu::noinline, gnu::cold]] static void set_position(const Cell& code, int32_t position) {
+        *current_position = code;
+        current_position->w1 = uint32_t(position);
     }
 
     [[gnu::noinline, gnu::cold]] void lone_rest(const Cell& code, int32_t end, int32_t position) {
@@ -1213,9 +1232,11 @@ private:
     }
 
     // A function whose arguments are all simple expressions.
-    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) { return call_function_here(e, sub); }
+    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) { return call_function_here<false>(e, sub); }
 
     // The same, inline where a block's one call is a function's.
+    // lone: the call is a block's one expression (see run_lone).
+    template <bool lone>
     [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
@@ -1236,7 +1257,7 @@ private:
                 check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         }
         if (e.more) push_function_rest(e.cache, e.rest);
-        enter<true>(e);
+        enter<true, lone>(e);
         if (stack::pending()) return p;
         end_call_to(outer, kept, sub);
         still(e.checks, e.checks_end);
@@ -1341,7 +1362,8 @@ private:
     // context's values, its frame the target of return and exit.
     // flagged: its frame was pushed as body_frame (with the body flag
     // when the body runs here).
-    template <bool flagged = false>
+    // lone: as for call_function_here.
+    template <bool flagged = false, bool lone = false>
     [[gnu::always_inline]] inline void enter(const Expr& e) {
         const Cell& fn = e.callee;
         if (tracing_q || !e.direct) [[unlikely]] {
@@ -1351,7 +1373,7 @@ private:
             return;
         }
         in_body_frame<flagged>(fn.w1, [&]() __attribute__((always_inline)) {
-            if (!run_linked(e) && !run_unit(&fn, e.body, true, &e)) {
+            if (!run_linked<!lone>(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&e.body, true);
             }
