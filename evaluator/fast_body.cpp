@@ -819,16 +819,17 @@ public:
     // block of one expression that is not a call (the shape of most
     // leaves of a recursion) runs here, without a call of its own.
     // check: the walker may have to take the block (see start_single).
-    template <bool check = true>
+    // restore: as for run_top.
+    template <bool check = true, bool restore = true>
     [[gnu::always_inline]] inline void run_held(const Block& b) {
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
-        std::memcpy(&saved, current_position, sizeof saved);
+        if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
-        std::memcpy(current_position, &saved, sizeof saved);
+        if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
         unwind_to(outer, false);
     }
@@ -894,7 +895,7 @@ public:
         } else {
             Cell* first_cell = stack::top;
             position = e.simple_args ? call_function_here<true>(e, false)
-                       : e.quick     ? call_branch_here(e, false)
+                       : e.quick     ? call_branch_here<true>(e, false)
                                      : call_general(e, false);
             if (stack::pending()) return;
             if (position == e.next && !walking_ &&
@@ -1266,9 +1267,11 @@ private:
 
     // if, unless or either with a simple condition and no word after its
     // blocks: the blocks, which the native takes, pushed as they are.
-    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) { return call_branch_here(e, sub); }
+    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) { return call_branch_here<false>(e, sub); }
 
     // The same, inline where a block's one call is a branch.
+    // lone: as for call_function_here.
+    template <bool lone>
     [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
         Cell* outer = stack::arguments;
         Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
@@ -1281,7 +1284,7 @@ private:
         stack::push(&e.branch_at[0]->code);
         if (e.args == 3) stack::push(&e.branch_at[1]->code);
         int32_t p = a.x->next + e.args - 1;
-        branch<false>(e);
+        branch<false, !lone>(e);
         if (stack::pending()) return p;
         end_call_to(outer, kept, sub);
         return p;
@@ -1381,8 +1384,9 @@ private:
     }
 
     // The native's entry for if, unless or either: the chosen block run in
-    // place. check: as for run_held (the condition may have run other code).
-    template <bool check = true>
+    // place. check: as for run_held (the condition may have run other code);
+    // restore: as for run_top.
+    template <bool check = true, bool restore = true>
     [[gnu::always_inline]] inline void branch(const Expr& e) {
         const Block* chosen = nullptr;
         const Cell* c = stack::arguments;
@@ -1403,7 +1407,7 @@ private:
         }
         // The chosen block is one of the call's arguments, below the frame
         // it runs in.
-        run_held<check>(*chosen);
+        run_held<check, restore>(*chosen);
     }
 };
 
