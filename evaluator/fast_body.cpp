@@ -162,6 +162,10 @@ struct Block {
     std::vector<const Expr*> list;  // exprs by address, linked when the unit is made
     bool lone = false;  // one call, no operator or word after it
     bool single = false;  // one expression
+    // One call of a function with simple arguments: its cells are not read
+    // again once the call has begun, and a paren of it needs no hold while
+    // that call runs (see run_lone).
+    bool unheld = false;
 };
 
 // Cells still to be read after a call: [from, to) of a block, compared
@@ -595,6 +599,7 @@ void link(Unit* u) {
                 e.quick &= e.arg_at[k].admitted && type_of(&e.arg_at[k].after) != TYPE_WORD;
         }
     }
+    for (Block& b : u->blocks) b.unheld = b.lone && b.list[0]->simple_args;
 }
 
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
@@ -811,8 +816,12 @@ public:
     // The expressions of block index as eval_block(code, true) evaluates
     // them, its frame pushed here.
     [[gnu::always_inline]] inline void block(const Block& b) {
-        Hold hold(b.code);
-        run_held(b);
+        if (b.unheld) {
+            run_held(b);
+        } else {
+            Hold hold(b.code);
+            run_held(b);
+        }
     }
 
     // The same for a block the data stack keeps alive while it runs. A
@@ -889,19 +898,36 @@ public:
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
         if (!start_single<check>(b, code)) return;
         const Expr& e = *b.list[0];
+        if (!callee_q(e)) [[unlikely]]
+            return lone_held(b, code);
+        Cell* first_cell = stack::top;
+        int32_t position = e.simple_args ? call_function_here<true>(e, false)
+                           : e.quick     ? call_branch_here<true>(e, false)
+                                         : call_general(e, false);
+        if (stack::pending()) return;
+        if (position == e.next && !walking_ &&
+            !(position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end)))) [[likely]]
+            return;
+        if (position < 0) [[unlikely]]  // the arguments were not simple: nothing was done
+            return lone_held(b, code);
+        set_position(code, b.head);
+        if (position != e.next || walking_) position = after(e, false, first_cell, position);
+        end_single(b, code, position);
+    }
+
+    // The same by the general steps, the block held: once code other than
+    // simple arguments has run, a paren of the call's block may be all that
+    // keeps it (see block).
+    [[gnu::noinline, gnu::cold]] void lone_held(const Block& b, const Cell& code) {
+        Hold hold(code);
+        const Expr& e = *b.list[0];
         int32_t position;
-        if (!callee_q(e)) [[unlikely]] {
+        if (!callee_q(e)) {
             position = walk(e, false);
         } else {
             Cell* first_cell = stack::top;
-            position = e.simple_args ? call_function_here<true>(e, false)
-                       : e.quick     ? call_branch_here<true>(e, false)
-                                     : call_general(e, false);
+            position = call_general(e, false);
             if (stack::pending()) return;
-            if (position == e.next && !walking_ &&
-                !(position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end)))) [[likely]]
-                return;
-            set_position(code, b.head);
             if (position != e.next || walking_) position = after(e, false, first_cell, position);
         }
         end_single(b, code, position);
@@ -1249,6 +1275,14 @@ private:
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = e.arg_at[k];
             if (walking_ || !simple(*a.x, stack::top)) [[unlikely]] {
+                if (lone) {
+                    // Nothing was done that shows: the call is made again,
+                    // its block held, by run_lone.
+                    --stack::frames_top;
+                    stack::arguments = outer;
+                    stack::top = kept;
+                    return -1;
+                }
                 stack::frames_top[-1].header = e.frame;  // the arguments left may run code
                 return call_from(e, sub, kept, k, p);
             }
