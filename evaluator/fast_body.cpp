@@ -1434,7 +1434,9 @@ private:
             none::make_at(stack::arguments);
             return;
         }
-        if (runtime::interrupt_pending) [[unlikely]] {
+        // An interrupt is looked for at every body entry, and here when the
+        // condition may have run other code.
+        if (check && runtime::interrupt_pending) [[unlikely]] {
             bump();
             runtime::poll_interrupt();
             if (stack::pending()) return;
