@@ -142,6 +142,7 @@ struct Expr {
     const Oper* op_at = nullptr;
     const Arg* arg_at = nullptr;
     const Block* branch_at[2] = {nullptr, nullptr};
+    Cell branch_code[2] = {};  // their cells, side by side (if, unless and either)
     const Expr* value_at = nullptr;
     bool simple_args = false;  // a function whose arguments are all simple expressions
     // The unit a direct call last entered its callee's body by, found whole
@@ -570,7 +571,10 @@ void link(Unit* u) {
             e.frame = stack::frame_header(&e.cell, (e.kind == K_FUNCTION ? stack::FRAME_FUNC : stack::FRAME_NATIVE) |
                                                        stack::FRAME_INTERPRETED);
         e.arg_at = u->args.data() + e.first_arg;
-        for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
+        for (int32_t k = 0; k < 2; k++) {
+            e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
+            if (e.branch_at[k]) e.branch_code[k] = e.branch_at[k]->code;
+        }
         if (e.value >= 0) e.value_at = &u->exprs[size_t(e.value)];
         if (e.kind == K_SET) e.frame = stack::frame_header(&e.cell, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
         if (e.kind == K_FUNCTION) {
@@ -1315,8 +1319,16 @@ private:
         stack::push_kept();
         if (!a.unchecked && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
             check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
-        stack::push(&e.branch_at[0]->code);
-        if (e.args == 3) stack::push(&e.branch_at[1]->code);
+        Cell* blocks = stack::top;
+        if (blocks + 2 < stack::end) [[likely]] {
+            // Both cells copied as one: the second is above the top when
+            // there is one block.
+            std::memcpy(blocks, e.branch_code, sizeof e.branch_code);
+            stack::top = blocks + e.args - 1;
+        } else {
+            stack::push(&e.branch_code[0]);
+            if (e.args == 3) stack::push(&e.branch_code[1]);
+        }
         int32_t p = a.x->next + e.args - 1;
         branch<false, !lone>(e);
         if (stack::pending()) return p;
