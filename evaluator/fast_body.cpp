@@ -905,14 +905,20 @@ public:
         if (!callee_q(e)) [[unlikely]]
             return lone_held(b, code);
         Cell* first_cell = stack::top;
-        int32_t position = e.simple_args ? call_function_here<true>(e, false)
-                           : e.quick     ? call_branch_here<true>(e, false)
-                                         : call_general(e, false);
-        if (stack::pending()) return;
+        int32_t position;
+        if (e.simple_args) {
+            position = call_function_here<true>(e, false);
+        } else if (e.quick) {
+            position = call_branch_here<true>(e, false);
+        } else {
+            position = call_general(e, false);
+            if (stack::pending()) return;
+        }
         if (position == e.next && !walking_ &&
             !(position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end)))) [[likely]]
             return;
-        if (position < 0) [[unlikely]]  // the arguments were not simple: nothing was done
+        if (position == PENDING) return;
+        if (position == AGAIN) [[unlikely]]  // the arguments were not simple: nothing was done
             return lone_held(b, code);
         set_position(code, b.head);
         if (position != e.next || walking_) position = after(e, false, first_cell, position);
@@ -936,6 +942,10 @@ public:
         }
         end_single(b, code, position);
     }
+
+    // What the calls made by run_lone answer instead of a position: an exit
+    // is pending, or the call is to be made again by the general steps.
+    static constexpr int32_t PENDING = -2, AGAIN = -1;
 
     [[gnu::noinline, gnu::cold]] static void set_position(const Cell& code, int32_t position) {
         *current_position = code;
@@ -1266,7 +1276,8 @@ private:
     [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) { return call_function_here<false>(e, sub); }
 
     // The same, inline where a block's one call is a function's.
-    // lone: the call is a block's one expression (see run_lone).
+    // lone: the call is a block's one expression (see run_lone), which
+    // takes PENDING and AGAIN from it.
     template <bool lone>
     [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
         // begin_function_call's steps; the context is wanted only by
@@ -1285,7 +1296,7 @@ private:
                     --stack::frames_top;
                     stack::arguments = outer;
                     stack::top = kept;
-                    return -1;
+                    return AGAIN;
                 }
                 stack::frames_top[-1].header = e.frame;  // the arguments left may run code
                 return call_from(e, sub, kept, k, p);
@@ -1297,7 +1308,7 @@ private:
         }
         if (e.more) push_function_rest(e.cache, e.rest);
         enter<true, lone>(e);
-        if (stack::pending()) return p;
+        if (stack::pending()) return lone ? PENDING : p;
         end_call_to(outer, kept, sub);
         still(e.checks, e.checks_end);
         return p;
@@ -1314,8 +1325,10 @@ private:
         Cell* outer = stack::arguments;
         Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
         const Arg& a = e.arg_at[0];
-        if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
-            return call_from(e, sub, kept, 0, e.start + 1);
+        if (walking_ || !simple(*a.x, stack::top)) [[unlikely]] {
+            int32_t p = call_from(e, sub, kept, 0, e.start + 1);
+            return lone && stack::pending() ? PENDING : p;
+        }
         stack::push_kept();
         if (!a.unchecked && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
             check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
@@ -1331,7 +1344,7 @@ private:
         }
         int32_t p = a.x->next + e.args - 1;
         branch<false, !lone>(e);
-        if (stack::pending()) return p;
+        if (stack::pending()) return lone ? PENDING : p;
         end_call_to(outer, kept, sub);
         return p;
     }
