@@ -1073,8 +1073,12 @@ private:
     // then copied whole would be read back before its parts are stored.
     [[gnu::always_inline]] inline bool simple(const Expr& e, Cell* out) {
         if (e.shape == S_LOCAL) {
-            *out = locals_[e.cell.w3];
-            return placed_q(type_of(out));
+            // The type read from the local: out, just written, would be
+            // read back before its parts are stored.
+            const Cell& local = locals_[e.cell.w3];
+            uint32_t type = type_of(&local);
+            *out = local;
+            return placed_q(type);
         }
         if (e.shape != S_OTHER) {
             const Oper& o = *e.op_at;
