@@ -154,6 +154,7 @@ struct Expr {
 
 struct Block {
     Cell code;
+    Cell at_head;  // code at its head: the position at the start of a run
     int32_t head;
     int32_t end;
     int32_t snap;  // where its cells start in Unit::cells
@@ -290,7 +291,9 @@ public:
         int32_t head = std::max(int32_t(code.w1), 0);
         int32_t end = memory::used_bytes(s) >> 4;
         if (end - head > MAX_CELLS || int32_t(u_.cells.size()) > 4 * MAX_CELLS) return -1;
-        Block b{code, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}, {}};
+        Cell at_head = code;
+        at_head.w1 = uint32_t(head);
+        Block b{code, at_head, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}, {}};
         const Cell* cells = memory::cells_head(s);
         for (int32_t i = head; i < end; i++) u_.cells.push_back(cells[i]);
         int32_t index = int32_t(u_.blocks.size());
@@ -693,13 +696,15 @@ inline void place(const Cell* value, bool sub) {
 }
 
 // end_call the same way: the result, in the cell above the callable's
-// copy, takes that copy's place.
+// copy, takes that copy's place. lone: the call is its block's one
+// expression, whose first cell (outer) is the copy's.
+template <bool lone = false>
 [[gnu::always_inline]] inline void end_call_to(Cell* outer, Cell* copy, bool sub) {
     Cell* result = copy + 1;
     --stack::frames_top;
     stack::top = result;
     stack::arguments = outer;
-    if (!sub) copy_cell(result, outer);
+    if (!sub && !lone) copy_cell(result, outer);
     copy_cell(result, copy);
 }
 
@@ -874,14 +879,15 @@ public:
     // when the walker took the whole block. Without check the caller knows
     // that the runner is not walking and that no trace and no interrupt
     // came since it last looked (no other code ran since).
+    // (code is b.code: run_unit runs no body from a cell other than the
+    // one its unit was made from.)
     template <bool check>
     [[gnu::always_inline]] inline bool start_single(const Block& b, const Cell& code) {
-        *current_position = code;
+        *current_position = b.at_head;
         if (check && (walking_ | runtime::interrupt_pending | tracing_q)) [[unlikely]] {
             walk_rest(code, b.end, b.head);
             return false;
         }
-        current_position->w1 = uint32_t(b.head);
         return true;
     }
 
@@ -1313,7 +1319,7 @@ private:
         if (e.more) push_function_rest(e.cache, e.rest);
         enter<true, lone>(e);
         if (stack::pending()) return lone ? PENDING : p;
-        end_call_to(outer, kept, sub);
+        end_call_to<lone>(outer, kept, sub);
         still(e.checks, e.checks_end);
         return p;
     }
@@ -1349,7 +1355,7 @@ private:
         int32_t p = a.x->next + e.args - 1;
         branch<false, !lone>(e);
         if (stack::pending()) return lone ? PENDING : p;
-        end_call_to(outer, kept, sub);
+        end_call_to<lone>(outer, kept, sub);
         return p;
     }
 
@@ -1538,7 +1544,11 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
         collector::nodes_cycles != unit->renumbered)
         unit = prepare(function, code, locals);
     if (!unit) return false;
-    if (unit->head != code.w1 || unit->context != function->w1) return false;
+    // The body's cell as the unit's: its position cell is the one the
+    // walker would set (see start_single).
+    if (unit->head != code.w1 || unit->context != function->w1 ||
+        std::memcmp(&code, &unit->blocks[0].code, sizeof(Cell)) != 0)
+        return false;
     Busy busy(unit);
     Runner runner(*unit, locals);
     if (from_decoded && unit->verified == epoch) {
