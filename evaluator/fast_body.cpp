@@ -1292,10 +1292,12 @@ private:
     [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
-        Cell* outer = stack::arguments;
+        Cell* before = stack::arguments;
         // The copy of the callable, below the frame while the call runs, and
         // mark_eval_func's frame, the target of return and exit already.
         Cell* kept = push_call(e.callee, e.body_frame, e.cell.w1);
+        // A block's one call starts at the block's first cell.
+        Cell* outer = lone ? kept : before;
         int32_t p = e.start + 1;
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = e.arg_at[k];
@@ -1332,8 +1334,9 @@ private:
     // lone: as for call_function_here.
     template <bool lone>
     [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
-        Cell* outer = stack::arguments;
+        Cell* before = stack::arguments;
         Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
+        Cell* outer = lone ? kept : before;  // as in call_function_here
         const Arg& a = e.arg_at[0];
         if (walking_ || !simple(*a.x, stack::top)) [[unlikely]] {
             int32_t p = call_from(e, sub, kept, 0, e.start + 1);
