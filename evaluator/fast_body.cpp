@@ -792,13 +792,15 @@ public:
     // Without restore the position is left as the body's end gives it: the
     // caller is a block of this one call, whose end puts it back (see
     // run_lone).
-    template <bool restore = true>
+    // fresh: the runner's guards and cells were found to hold at this epoch
+    // (see callee_q).
+    template <bool restore = true, bool fresh = false>
     [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        runner.run_block<false>(unit.blocks[0], code);
+        runner.run_block<false, fresh>(unit.blocks[0], code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
         unwind_to(outer, false);
@@ -818,7 +820,7 @@ public:
         Busy busy(unit);
         Runner runner(*unit, stack::arguments);
         runner.take_verified();
-        run_top<restore>(runner, *unit, e.body);
+        run_top<restore, true>(runner, *unit, e.body);
         return true;
     }
 
@@ -852,9 +854,9 @@ public:
         unwind_to(outer, false);
     }
 
-    template <bool check = true>
+    template <bool check = true, bool fresh = false>
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
-        if (b.lone) run_lone<check>(b, code);
+        if (b.lone) run_lone<check, fresh>(b, code);
         else if (b.single) run_single<check>(b, code);
         else run_any(b, code);
     }
@@ -904,18 +906,18 @@ public:
     // A function called here may leave the position as its body's end gave
     // it: nothing looks at it before this block's caller puts its own back,
     // but the walker, which finds it set again first.
-    template <bool check>
+    template <bool check, bool fresh = false>
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
         if (!start_single<check>(b, code)) return;
         const Expr& e = *b.list[0];
-        if (!callee_q(e)) [[unlikely]]
+        if (!callee_q<fresh>(e)) [[unlikely]]
             return lone_held(b, code);
         Cell* first_cell = stack::top;
         int32_t position;
         if (e.simple_args) {
-            position = call_function_here<true>(e, false);
+            position = call_function_here<true, fresh>(e, false);
         } else if (e.quick) {
-            position = call_branch_here<true>(e, false);
+            position = call_branch_here<true, fresh>(e, false);
         } else {
             position = call_general(e, false);
             if (stack::pending()) return;
@@ -1054,8 +1056,9 @@ private:
     }
 
     // The operator's word still gives the operator decoded.
+    template <bool fresh = false>
     inline bool op_q(const Oper& o) {
-        if (guarded_ == epoch && o.eager) return true;
+        if ((fresh || guarded_ == epoch) && o.eager) return true;
         const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
         return slot && std::memcmp(slot, &o.op, sizeof(Cell)) == 0;
     }
@@ -1068,8 +1071,11 @@ private:
         return slot && type_of(slot) == TYPE_OP;
     }
 
+    // fresh: the caller knows that the guards held at this epoch, that the
+    // runner is not walking and that no other code ran since.
+    template <bool fresh = false>
     inline bool callee_q(const Expr& e) {
-        if (guarded_ == epoch && e.eager) return true;
+        if ((fresh || guarded_ == epoch) && e.eager) return true;
         const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
     }
@@ -1077,6 +1083,7 @@ private:
     // The value of a simple expression, or false when eval must take it.
     // out is the stack top, written in place: a value made by parts and
     // then copied whole would be read back before its parts are stored.
+    template <bool fresh = false>
     [[gnu::always_inline]] inline bool simple(const Expr& e, Cell* out) {
         if (e.shape == S_LOCAL) {
             // The type read from the local: out, just written, would be
@@ -1089,7 +1096,7 @@ private:
         if (e.shape != S_OTHER) {
             const Oper& o = *e.op_at;
             const Cell& local = locals_[e.cell.w3];
-            if (type_of(&local) == TYPE_INTEGER && op_q(o)) {
+            if (type_of(&local) == TYPE_INTEGER && op_q<fresh>(o)) {
                 int32_t a = int32_t(local.w2), b = int32_t(o.rcell.w2), r;
                 bool truth;
                 switch (e.shape) {
@@ -1288,7 +1295,7 @@ private:
     // The same, inline where a block's one call is a function's.
     // lone: the call is a block's one expression (see run_lone), which
     // takes PENDING and AGAIN from it.
-    template <bool lone>
+    template <bool lone, bool fresh = false>
     [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
@@ -1301,7 +1308,7 @@ private:
         int32_t p = e.start + 1;
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = e.arg_at[k];
-            if (walking_ || !simple(*a.x, stack::top)) [[unlikely]] {
+            if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
                 if (lone) {
                     // Nothing was done that shows: the call is made again,
                     // its block held, by run_lone.
@@ -1332,13 +1339,13 @@ private:
 
     // The same, inline where a block's one call is a branch.
     // lone: as for call_function_here.
-    template <bool lone>
+    template <bool lone, bool fresh = false>
     [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
         Cell* before = stack::arguments;
         Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
         Cell* outer = lone ? kept : before;  // as in call_function_here
         const Arg& a = e.arg_at[0];
-        if (walking_ || !simple(*a.x, stack::top)) [[unlikely]] {
+        if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
             int32_t p = call_from(e, sub, kept, 0, e.start + 1);
             return lone && stack::pending() ? PENDING : p;
         }
