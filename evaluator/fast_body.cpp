@@ -879,14 +879,15 @@ public:
 
     // The start of a block of one expression: its position set, or false
     // when the walker took the whole block. Without check the caller knows
-    // that the runner is not walking and that no trace and no interrupt
-    // came since it last looked (no other code ran since).
+    // that the runner is not walking and that no trace came since it last
+    // looked (no other code ran since). An interrupt is left to the next
+    // body entry or loop: a block of one expression runs no loop of its own.
     // (code is b.code: run_unit runs no body from a cell other than the
     // one its unit was made from.)
     template <bool check>
     [[gnu::always_inline]] inline bool start_single(const Block& b, const Cell& code) {
         *current_position = b.at_head;
-        if (check && (walking_ | runtime::interrupt_pending | tracing_q)) [[unlikely]] {
+        if (check && (walking_ | tracing_q)) [[unlikely]] {
             walk_rest(code, b.end, b.head);
             return false;
         }
