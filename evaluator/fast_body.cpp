@@ -1270,12 +1270,17 @@ private:
         if (stack::pending()) return p;
         if (!o.right_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
-        if (o.fast == FAST_NONE || stack::top - stack::arguments != 2 ||
-            !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1)) {
+        Cell* args = stack::arguments;
+        int32_t sum;
+        if (o.fast == FAST_ADD && stack::top - args == 2 && type_of(args) == TYPE_INTEGER &&
+            type_of(args + 1) == TYPE_INTEGER &&
+            !__builtin_add_overflow(int32_t(args->w2), int32_t(args[1].w2), &sum)) {
+            args->w2 = uint32_t(sum);  // the sum of two integers, the most common case, done first
+        } else if (o.fast == FAST_NONE || stack::top - args != 2 || !fast_op(FastOp(o.fast), args, args + 1)) {
             bump();
             run_builtin_entry(fn);
+            if (stack::pending()) return p;
         }
-        if (stack::pending()) return p;
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
         return p;
