@@ -738,6 +738,10 @@ template <bool flagged = false, class Run>
 class Runner {
 public:
     Runner(Unit& u, Cell* locals) : u_(u), locals_(locals), seen_(epoch - 1), guarded_(u.guarded) {}
+    // A runner for a unit whose cells and guards were found whole at the
+    // current epoch.
+    struct Verified {};
+    Runner(Unit& u, Cell* locals, Verified) : u_(u), locals_(locals), seen_(epoch), guarded_(epoch) {}
 
     // Every cell the unit was made from is there, and the blocks are as
     // long as they were.
@@ -818,8 +822,7 @@ public:
             !room_for_linked_run()) [[unlikely]]
             return false;
         Busy busy(unit);
-        Runner runner(*unit, stack::arguments);
-        runner.take_verified();
+        Runner runner(*unit, stack::arguments, Verified{});
         run_top<restore, true>(runner, *unit, e.body);
         return true;
     }
