@@ -828,14 +828,11 @@ public:
     }
 
     // The expressions of block index as eval_block(code, true) evaluates
-    // them, its frame pushed here.
-    [[gnu::always_inline]] inline void block(const Block& b) {
-        if (b.unheld) {
-            run_held(b);
-        } else {
-            Hold hold(b.code);
-            run_held(b);
-        }
+    // them, its frame pushed here; true when an exit is pending after them.
+    [[gnu::always_inline]] inline bool block(const Block& b) {
+        if (b.unheld) return run_held(b);
+        Hold hold(b.code);
+        return run_held(b);
     }
 
     // The same for a block the data stack keeps alive while it runs. A
@@ -844,7 +841,7 @@ public:
     // check: the walker may have to take the block (see start_single).
     // restore: as for run_top.
     template <bool check = true, bool restore = true>
-    [[gnu::always_inline]] inline void run_held(const Block& b) {
+    [[gnu::always_inline]] inline bool run_held(const Block& b) {
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
@@ -853,8 +850,9 @@ public:
         if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
-        if (stack::pending()) return;
+        if (stack::pending()) return true;
         unwind_to(outer, false);
+        return false;
     }
 
     template <bool check = true, bool fresh = false>
@@ -1141,13 +1139,14 @@ private:
         return true;
     }
 
-    // The value of a paren, under the frame the walker pushes.
-    [[gnu::always_inline]] inline void paren(const Expr& e, bool sub) {
+    // The value of a paren, under the frame the walker pushes; true when an
+    // exit is pending after it.
+    [[gnu::always_inline]] inline bool paren(const Expr& e, bool sub) {
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
-        block(*e.branch_at[0]);
-        if (stack::pending()) return;
+        if (block(*e.branch_at[0])) return true;
         unwind_to(outer, sub);
+        return false;
     }
 
     // The expression as eval_expression(code, start, end, prefix, sub)
@@ -1164,8 +1163,7 @@ private:
             }
             case K_SET: return set_word(e, sub);
             case K_PAREN:
-                paren(e, sub);
-                if (stack::pending()) return p;
+                if (paren(e, sub)) return p;
                 break;
             case K_IF: case K_UNLESS: case K_EITHER: case K_CALL: case K_FUNCTION:
                 if (!callee_q(e)) return walk(e, sub);
@@ -1265,12 +1263,12 @@ private:
         // it) is all eval would run.
         int32_t p;
         if (r.kind == K_PAREN) {
-            paren(r, true);
             p = r.start + 1;
+            if (paren(r, true)) return p;
         } else {
             p = eval(r, true);
+            if (stack::pending()) return p;
         }
-        if (stack::pending()) return p;
         if (!o.right_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
         Cell* args = stack::arguments;
@@ -1372,8 +1370,7 @@ private:
             if (e.args == 3) stack::push(&e.branch_code[1]);
         }
         int32_t p = a.x->next + e.args - 1;
-        branch<false, !lone>(e);
-        if (stack::pending()) return lone ? PENDING : p;
+        if (branch<false, !lone>(e)) return lone ? PENDING : p;
         end_call_to<lone>(outer, kept, sub);
         return p;
     }
@@ -1475,7 +1472,8 @@ private:
     // place. check: as for run_held (the condition may have run other code);
     // restore: as for run_top.
     template <bool check = true, bool restore = true>
-    [[gnu::always_inline]] inline void branch(const Expr& e) {
+    // True when an exit is pending after it.
+    [[gnu::always_inline]] inline bool branch(const Expr& e) {
         const Block* chosen = nullptr;
         const Cell* c = stack::arguments;
         if (e.kind == K_EITHER) {
@@ -1486,18 +1484,18 @@ private:
         }
         if (!chosen) {
             none::make_at(stack::arguments);
-            return;
+            return false;
         }
         // An interrupt is looked for at every body entry, and here when the
         // condition may have run other code.
         if (check && runtime::interrupt_pending) [[unlikely]] {
             bump();
             runtime::poll_interrupt();
-            if (stack::pending()) return;
+            if (stack::pending()) return true;
         }
         // The chosen block is one of the call's arguments, below the frame
         // it runs in.
-        run_held<check, restore>(*chosen);
+        return run_held<check, restore>(*chosen);
     }
 };
 
