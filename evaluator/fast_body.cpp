@@ -712,8 +712,9 @@ template <bool lone = false>
 // cells as the function context's values, the call frame the target of
 // return and exit, which end here. flagged: the frame was pushed as the
 // target already, and is popped right after (the flag needs no clearing).
+// True when an exit is pending after it.
 template <bool flagged = false, class Run>
-[[gnu::always_inline]] inline void in_body_frame(uint32_t context, Run run) {
+[[gnu::always_inline]] inline bool in_body_frame(uint32_t context, Run run) {
     CallState state(context, stack::values_word_of(stack::arguments));
     stack::Frame* frame = stack::frames_top - 1;
     if (!flagged) frame->header |= stack::FRAME_BODY;
@@ -728,11 +729,12 @@ template <bool flagged = false, class Run>
     if (uint32_t pending = stack::pending()) {
         // Anything but this call's own return or exit is for a receiver
         // further out, to which the stacks already belong.
-        if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return;
+        if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return true;
         stack::clear_pending();
         stack::keep();
     }
     if (!flagged) frame->header &= ~stack::FRAME_BODY;
+    return false;
 }
 
 class Runner {
@@ -1333,8 +1335,7 @@ private:
                 check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         }
         if (e.more) push_function_rest(e.cache, e.rest);
-        enter<true, lone>(e);
-        if (stack::pending()) return lone ? PENDING : p;
+        if (enter<true, lone>(e)) return lone ? PENDING : p;
         end_call_to<lone>(outer, kept, sub);
         still(e.checks, e.checks_end);
         return p;
@@ -1452,15 +1453,16 @@ private:
     // when the body runs here).
     // lone: as for call_function_here.
     template <bool flagged = false, bool lone = false>
-    [[gnu::always_inline]] inline void enter(const Expr& e) {
+    // True when an exit is pending after it.
+    [[gnu::always_inline]] inline bool enter(const Expr& e) {
         const Cell& fn = e.callee;
         if (tracing_q || !e.direct) [[unlikely]] {
             if (flagged) stack::frames_top[-1].header &= ~stack::FRAME_BODY;  // exec_body sets it
             Entering entering_body;
             exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
-            return;
+            return stack::pending() != 0;
         }
-        in_body_frame<flagged>(fn.w1, [&]() __attribute__((always_inline)) {
+        return in_body_frame<flagged>(fn.w1, [&]() __attribute__((always_inline)) {
             if (!run_linked<!lone>(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&e.body, true);
