@@ -918,20 +918,26 @@ public:
             return lone_held(b, code);
         Cell* first_cell = stack::top;
         int32_t position;
+        // The call's end is the block's (e.next is b.end): nothing is left
+        // but when the runner walks.
         if (e.simple_args) {
             position = call_function_here<true, fresh>(e, false);
+            if (position == e.next) [[likely]]  // and not walking (else WALKING)
+                return;
         } else if (e.quick) {
             position = call_branch_here<true, fresh>(e, false);
+            if (position == e.next && !walking_) [[likely]]
+                return;
         } else {
             position = call_general(e, false);
             if (stack::pending()) return;
+            if (position == e.next && !walking_) [[likely]]
+                return;
         }
-        if (position == e.next && !walking_ &&
-            !(position < b.end && (seen_ == epoch || position < limit_of(code.w2, b.end)))) [[likely]]
-            return;
         if (position == PENDING) return;
         if (position == AGAIN) [[unlikely]]  // the arguments were not simple: nothing was done
             return lone_held(b, code);
+        if (position == WALKING) position = e.next;
         set_position(code, b.head);
         if (position != e.next || walking_) position = after(e, false, first_cell, position);
         end_single(b, code, position);
@@ -957,7 +963,8 @@ public:
 
     // What the calls made by run_lone answer instead of a position: an exit
     // is pending, or the call is to be made again by the general steps.
-    static constexpr int32_t PENDING = -2, AGAIN = -1;
+    // WALKING: the call ended where it should, but the runner walks now.
+    static constexpr int32_t PENDING = -2, AGAIN = -1, WALKING = -3;
 
     [[gnu::noinline, gnu::cold]] static void set_position(const Cell& code, int32_t position) {
         *current_position = code;
@@ -1337,7 +1344,7 @@ private:
         if (e.more) push_function_rest(e.cache, e.rest);
         if (enter<true, lone>(e)) return lone ? PENDING : p;
         end_call_to<lone>(outer, kept, sub);
-        still(e.checks, e.checks_end);
+        if (!still(e.checks, e.checks_end) && lone) return WALKING;
         return p;
     }
 
