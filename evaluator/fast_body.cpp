@@ -1345,7 +1345,7 @@ private:
         if (enter<true, lone>(e)) return lone ? PENDING : p;
         end_call_to<lone>(outer, kept, sub);
         if (!still(e.checks, e.checks_end) && lone) return WALKING;
-        return p;
+        return lone ? e.next : p;  // a block's one call ends where its last argument does
     }
 
     // if, unless or either with a simple condition and no word after its
@@ -1380,7 +1380,7 @@ private:
         int32_t p = a.x->next + e.args - 1;
         if (branch<false, !lone>(e)) return lone ? PENDING : p;
         end_call_to<lone>(outer, kept, sub);
-        return p;
+        return lone ? e.next : p;  // a block's one call ends after its blocks
     }
 
     [[gnu::noinline]] int32_t call_general(const Expr& e, bool sub) {
