@@ -44,6 +44,12 @@ static_assert(2 * (MAX_NESTING + 2) + 1 < SHORT_CUT_FRAMES);
 
 enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_SET, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
 
+// The shapes of simple expressions computed by code of their own: a local
+// alone, or a local and one operator with an integer constant (most leaves,
+// conditions and steps of a recursion). Any other value than an integer
+// there, or an overflow, takes the general steps.
+enum Shape : uint8_t { S_OTHER, S_FIELD, S_LOCAL, S_ADD, S_SUB, S_EQ, S_NE, S_LT, S_GT, S_LE, S_GE };
+
 struct Expr;
 struct Block;
 struct Unit;
@@ -65,10 +71,6 @@ struct TypeMask {
         return type < 128 && ((high >> (type - 64)) & 1) != 0;
     }
 };
-
-// Moves on whenever a unit is dropped: a unit linked from a call at the
-// same count is still there.
-uint64_t generation = 0;
 
 // An operator after a value: computed in place (fast) when its right
 // operand is plain, else called with its decoded right operand.
@@ -100,12 +102,14 @@ struct Arg {
     bool placed = false;    // every value an operand or an operator in place can give is admitted
     Cell after{};           // after a literal block: the bound word there (it may become an operator)
     const Expr* x = nullptr;  // the expression, linked when the unit is made
+    bool unchecked = false;   // admitted or placed: a simple expression's value needs no check
 };
 
 struct Expr {
     Kind kind;
     bool prefix = false;
     bool simple = false;      // an operand and operators computed in place, nothing after it
+    Shape shape = S_OTHER;    // a simple expression's shape
     bool eager = false;       // its callee's word is among the unit's guards
     bool word_after = false;  // a bound word follows: it may have become an operator
     int32_t block = 0;        // the block it lies in
@@ -131,9 +135,14 @@ struct Expr {
     bool direct = false;
     Cell body{};
     uint32_t frame = 0;      // the header word of its call frame
+    // The same with the body flag for a direct call whose arguments are
+    // all simple (they run no code: no return can be meant for an outer
+    // body while they are made).
+    uint32_t body_frame = 0;
     const Oper* op_at = nullptr;
     const Arg* arg_at = nullptr;
     const Block* branch_at[2] = {nullptr, nullptr};
+    Cell branch_code[2] = {};  // their cells, side by side (if, unless and either)
     const Expr* value_at = nullptr;
     bool simple_args = false;  // a function whose arguments are all simple expressions
     // K_GLOBAL, and K_SET of a word that is not a local: its word's
@@ -145,14 +154,16 @@ struct Expr {
     bool fixed = false;
     mutable Cell* slot = nullptr;
     mutable uint64_t slot_at = 0;
-    // The unit a direct call last entered its callee's body by, valid while
-    // the generation stays the same (no unit was dropped since).
+    // The unit a direct call last entered its callee's body by, found whole
+    // with its guards holding at link_epoch: valid while the epoch stays the
+    // same (dropping a unit moves it on).
     mutable Unit* linked = nullptr;
-    mutable uint64_t link_generation = 0;
+    mutable uint64_t link_epoch = 0;
 };
 
 struct Block {
     Cell code;
+    Cell at_head;  // code at its head: the position at the start of a run
     int32_t head;
     int32_t end;
     int32_t snap;  // where its cells start in Unit::cells
@@ -162,6 +173,10 @@ struct Block {
     std::vector<const Expr*> list;  // exprs by address, linked when the unit is made
     bool lone = false;  // one call, no operator or word after it
     bool single = false;  // one expression
+    // One call of a function with simple arguments: its cells are not read
+    // again once the call has begun, and a paren of it needs no hold while
+    // that call runs (see run_lone).
+    bool unheld = false;
 };
 
 // Cells still to be read after a call: [from, to) of a block, compared
@@ -234,7 +249,7 @@ std::vector<Unit*>& orphans = *new std::vector<Unit*>;
 
 void drop(Unit* unit) {
     if (!unit || unit == SEEN) return;
-    generation++;
+    bump();  // calls linked to units end their links
     for (Recent& r : recent)
         if (r.unit == unit) r = Recent{0, nullptr};
     if (unit->busy) {
@@ -285,7 +300,9 @@ public:
         int32_t head = std::max(int32_t(code.w1), 0);
         int32_t end = memory::used_bytes(s) >> 4;
         if (end - head > MAX_CELLS || int32_t(u_.cells.size()) > 4 * MAX_CELLS) return -1;
-        Block b{code, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}, {}};
+        Cell at_head = code;
+        at_head.w1 = uint32_t(head);
+        Block b{code, at_head, head, std::max(head, end), int32_t(u_.cells.size()), parent, at, {}, {}};
         const Cell* cells = memory::cells_head(s);
         for (int32_t i = head; i < end; i++) u_.cells.push_back(cells[i]);
         int32_t index = int32_t(u_.blocks.size());
@@ -553,7 +570,10 @@ void link(Unit* u) {
         o.left_mask.set(o.left_types);
         o.right_mask.set(o.right_types);
     }
-    for (Arg& a : u->args) a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
+    for (Arg& a : u->args) {
+        a.x = a.expr >= 0 ? &u->exprs[size_t(a.expr)] : nullptr;
+        a.unchecked = a.admitted || a.placed;
+    }
     for (Block& b : u->blocks) {
         b.single = b.list.size() == 1;
         b.lone = b.single && b.list[0]->kind >= K_CALL && b.list[0]->ops == 0 && !b.list[0]->word_after;
@@ -565,12 +585,32 @@ void link(Unit* u) {
             e.frame = stack::frame_header(&e.cell, (e.kind == K_FUNCTION ? stack::FRAME_FUNC : stack::FRAME_NATIVE) |
                                                        stack::FRAME_INTERPRETED);
         e.arg_at = u->args.data() + e.first_arg;
-        for (int32_t k = 0; k < 2; k++) e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
+        for (int32_t k = 0; k < 2; k++) {
+            e.branch_at[k] = e.branch[k] >= 0 ? &u->blocks[size_t(e.branch[k])] : nullptr;
+            if (e.branch_at[k]) e.branch_code[k] = e.branch_at[k]->code;
+        }
         if (e.value >= 0) e.value_at = &u->exprs[size_t(e.value)];
         if (e.kind == K_SET) e.frame = stack::frame_header(&e.cell, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
         if (e.kind == K_FUNCTION) {
             e.simple_args = true;
             for (int32_t k = 0; k < e.args; k++) e.simple_args &= e.arg_at[k].x && e.arg_at[k].x->simple;
+            e.body_frame = e.frame | (e.direct && e.simple_args ? stack::FRAME_BODY : 0);
+        }
+        if (e.simple && e.kind == K_LOCAL && e.ops == 0) e.shape = S_LOCAL;
+        if (e.simple && e.kind == K_GLOBAL && e.ops == 1 && e.fixed) e.shape = S_FIELD;
+        if (e.simple && e.kind == K_LOCAL && e.ops == 1 && e.op_at->right_const &&
+            type_of(&e.op_at->rcell) == TYPE_INTEGER) {
+            switch (e.op_at->fast) {
+                case FAST_ADD: e.shape = S_ADD; break;
+                case FAST_SUB: e.shape = S_SUB; break;
+                case FAST_EQ: e.shape = S_EQ; break;
+                case FAST_NE: e.shape = S_NE; break;
+                case FAST_LT: e.shape = S_LT; break;
+                case FAST_GT: e.shape = S_GT; break;
+                case FAST_LE: e.shape = S_LE; break;
+                case FAST_GE: e.shape = S_GE; break;
+                default: break;
+            }
         }
         if (e.kind >= K_IF) {
             e.quick = e.arg_at[0].x->simple;
@@ -578,6 +618,7 @@ void link(Unit* u) {
                 e.quick &= e.arg_at[k].admitted && type_of(&e.arg_at[k].after) != TYPE_WORD;
         }
     }
+    for (Block& b : u->blocks) b.unheld = b.lone && b.list[0]->simple_args;
 }
 
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
@@ -594,6 +635,30 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     builder.ranges();
     builder.guards();
     link(unit);
+}
+
+// stack::push of the callable's copy, then the call's frame above it as
+// push_known_frame_in_room pushes it: the stacks' words are all read before
+// anything is written (any store may alias them, and they would be read
+// again after it).
+[[gnu::always_inline]] inline Cell* push_call(const Cell& callee, uint32_t header, Node word_context) {
+    Cell* kept = stack::top;
+    Cell* first = kept + 1;
+    Cell* limit = stack::end;
+    uint32_t saved_args = stack::index_of(stack::arguments);
+    stack::Frame* f = stack::frames_top;
+    copy_cell(&callee, kept);
+    stack::top = first;
+    if (first >= limit) [[unlikely]]
+        stack::overflow_data();
+    f->header = header;
+    f->saved_args = saved_args;
+    f->word_context = word_context;
+    f->func_context = 0;
+    f->saved_values = 0;
+    stack::frames_top = f + 1;
+    stack::arguments = first;
+    return kept;
 }
 
 class Busy {
@@ -632,21 +697,29 @@ inline void place(const Cell* value, bool sub) {
     if (!sub) copy_cell(result, outer);
 }
 
-// end_call the same way.
+// end_call the same way: the result, in the cell above the callable's
+// copy, takes that copy's place. lone: the call is its block's one
+// expression, whose first cell (outer) is the copy's.
+template <bool lone = false>
 [[gnu::always_inline]] inline void end_call_to(Cell* outer, Cell* copy, bool sub) {
-    unwind_to(outer, sub);
-    copy_cell(copy + 1, copy);
-    stack::top = copy + 1;
+    Cell* result = copy + 1;
+    --stack::frames_top;
+    stack::top = result;
+    stack::arguments = outer;
+    if (!sub && !lone) copy_cell(result, outer);
+    copy_cell(result, copy);
 }
 
 // What exec_body does around a body block run untraced: the argument
 // cells as the function context's values, the call frame the target of
-// return and exit, which end here.
-template <class Run>
-[[gnu::always_inline]] inline void in_body_frame(uint32_t context, Run run) {
+// return and exit, which end here. flagged: the frame was pushed as the
+// target already, and is popped right after (the flag needs no clearing).
+// True when an exit is pending after it.
+template <bool flagged = false, class Run>
+[[gnu::always_inline]] inline bool in_body_frame(uint32_t context, Run run) {
     CallState state(context, stack::values_word_of(stack::arguments));
     stack::Frame* frame = stack::frames_top - 1;
-    frame->header |= stack::FRAME_BODY;
+    if (!flagged) frame->header |= stack::FRAME_BODY;
     try {
         run();
     } catch (const Throw& t) {
@@ -658,16 +731,21 @@ template <class Run>
     if (uint32_t pending = stack::pending()) {
         // Anything but this call's own return or exit is for a receiver
         // further out, to which the stacks already belong.
-        if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return;
+        if ((pending != THROW_RETURN && pending != THROW_EXIT) || stack::frames_top - 1 != frame) return true;
         stack::clear_pending();
         stack::keep();
     }
-    frame->header &= ~stack::FRAME_BODY;
+    if (!flagged) frame->header &= ~stack::FRAME_BODY;
+    return false;
 }
 
 class Runner {
 public:
     Runner(Unit& u, Cell* locals) : u_(u), locals_(locals), seen_(epoch - 1), guarded_(u.guarded) {}
+    // A runner for a unit whose cells and guards were found whole at the
+    // current epoch.
+    struct Verified {};
+    Runner(Unit& u, Cell* locals, Verified) : u_(u), locals_(locals), seen_(epoch), guarded_(epoch) {}
 
     // Every cell the unit was made from is there, and the blocks are as
     // long as they were.
@@ -718,63 +796,85 @@ public:
         return true;
     }
 
-    // The body block run under its own frame, as eval_block runs it.
+    // The body block run under its own frame, as eval_block runs it. Its
+    // callers found no trace on and no interrupt, and the runner is new:
+    // its start is not looked at again.
+    // Without restore the position is left as the body's end gives it: the
+    // caller is a block of this one call, whose end puts it back (see
+    // run_lone).
+    // fresh: the runner's guards and cells were found to hold at this epoch
+    // (see callee_q).
+    template <bool restore = true, bool fresh = false>
     [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
-        SavedPosition saved_position;
+        Bits128 saved;
+        if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        runner.run_block(unit.blocks[0], code);
+        runner.run_block<false, fresh>(unit.blocks[0], code);
+        if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
         unwind_to(outer, false);
     }
 
     // Runs the body from the unit a decoded call linked, when nothing since
     // its last entry at this epoch can have changed what run_unit would find:
-    // the unit still there (no unit dropped), its cells and guards found
-    // whole at this epoch, no collection since it was made, room on every
+    // the unit still there and its cells and guards found whole (the link
+    // made at this epoch), no collection since it was made, room on every
     // stack.
+    template <bool restore = true>
     [[gnu::always_inline]] static inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
-        if (!unit || e.link_generation != generation || unit->verified != epoch || unit->guarded != epoch ||
-            unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut())
-            [[unlikely]]
+        if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
+            !room_for_short_cut()) [[unlikely]]
             return false;
         Busy busy(unit);
-        Runner runner(*unit, stack::arguments);
-        runner.take_verified();
-        run_top(runner, *unit, e.body);
+        Runner runner(*unit, stack::arguments, Verified{});
+        run_top<restore, true>(runner, *unit, e.body);
         return true;
     }
 
     // The expressions of block index as eval_block(code, true) evaluates
-    // them, its frame pushed here.
-    void block(const Block& b) {
+    // them, its frame pushed here; true when an exit is pending after them.
+    [[gnu::always_inline]] inline bool block(const Block& b) {
+        if (b.unheld) return run_held(b);
         Hold hold(b.code);
-        run_held(b);
+        return run_held(b);
     }
 
-    // The same for a block the data stack keeps alive while it runs.
-    void run_held(const Block& b) {
+    // The same for a block the data stack keeps alive while it runs. A
+    // block of one expression that is not a call (the shape of most
+    // leaves of a recursion) runs here, without a call of its own.
+    // check: the walker may have to take the block (see start_single).
+    // restore: as for run_top.
+    template <bool check = true, bool restore = true>
+    [[gnu::always_inline]] inline bool run_held(const Block& b) {
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
-        std::memcpy(&saved, current_position, sizeof saved);
+        if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        run_block(b, b.code);
-        std::memcpy(current_position, &saved, sizeof saved);
-        if (stack::pending()) return;
+        if (b.single && !b.lone) single_here<check>(b, b.code);
+        else run_block<check>(b, b.code);
+        if (restore) std::memcpy(current_position, &saved, sizeof saved);
+        if (stack::pending()) return true;
         unwind_to(outer, false);
+        return false;
     }
 
+    template <bool check = true, bool fresh = false>
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
-        if (b.lone) run_lone(b, code);
-        else if (b.single) run_single(b, code);
+        if (b.lone) run_lone<check, fresh>(b, code);
+        else if (b.single) run_single<check>(b, code);
         else run_any(b, code);
     }
 
     // A block of one expression of another kind, as run_any runs it.
-    [[gnu::noinline]] void run_single(const Block& b, const Cell& code) {
-        if (!start_single(b, code)) return;
+    template <bool check>
+    [[gnu::noinline]] void run_single(const Block& b, const Cell& code) { single_here<check>(b, code); }
+
+    template <bool check>
+    [[gnu::always_inline]] inline void single_here(const Block& b, const Cell& code) {
+        if (!start_single<check>(b, code)) return;
         const Expr& e = *b.list[0];
         int32_t position;
         // The block's result slot is the stack top, where a simple
@@ -785,14 +885,19 @@ public:
     }
 
     // The start of a block of one expression: its position set, or false
-    // when the walker took the whole block.
+    // when the walker took the whole block. Without check the caller knows
+    // that the runner is not walking and that no trace came since it last
+    // looked (no other code ran since). An interrupt is left to the next
+    // body entry or loop: a block of one expression runs no loop of its own.
+    // (code is b.code: run_unit runs no body from a cell other than the
+    // one its unit was made from.)
+    template <bool check>
     [[gnu::always_inline]] inline bool start_single(const Block& b, const Cell& code) {
-        *current_position = code;
-        if (walking_ | runtime::interrupt_pending | tracing_q) [[unlikely]] {
+        *current_position = b.at_head;
+        if (check && (walking_ | tracing_q)) [[unlikely]] {
             walk_rest(code, b.end, b.head);
             return false;
         }
-        current_position->w1 = uint32_t(b.head);
         return true;
     }
 
@@ -806,21 +911,68 @@ public:
 
     // A block of one call with nothing after it, the shape of most branches
     // and parens, as run_any runs it.
+    // A function called here may leave the position as its body's end gave
+    // it: nothing looks at it before this block's caller puts its own back,
+    // but the walker, which finds it set again first.
+    template <bool check, bool fresh = false>
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
-        if (!start_single(b, code)) return;
+        if (!start_single<check>(b, code)) return;
+        const Expr& e = *b.list[0];
+        if (!callee_q<fresh>(e)) [[unlikely]]
+            return lone_held(b, code);
+        Cell* first_cell = stack::top;
+        int32_t position;
+        // The call's end is the block's (e.next is b.end): nothing is left
+        // but when the runner walks.
+        if (e.simple_args) {
+            position = call_function_here<true, fresh>(e, false);
+            if (position == e.next) [[likely]]  // and not walking (else WALKING)
+                return;
+        } else if (e.quick) {
+            position = call_branch_here<true, fresh>(e, false);
+            if (position == e.next && !walking_) [[likely]]
+                return;
+        } else {
+            position = call_general(e, false);
+            if (stack::pending()) return;
+            if (position == e.next && !walking_) [[likely]]
+                return;
+        }
+        if (position == PENDING) return;
+        if (position == AGAIN) [[unlikely]]  // the arguments were not simple: nothing was done
+            return lone_held(b, code);
+        if (position == WALKING) position = e.next;
+        set_position(code, b.head);
+        if (position != e.next || walking_) position = after(e, false, first_cell, position);
+        end_single(b, code, position);
+    }
+
+    // The same by the general steps, the block held: once code other than
+    // simple arguments has run, a paren of the call's block may be all that
+    // keeps it (see block).
+    [[gnu::noinline, gnu::cold]] void lone_held(const Block& b, const Cell& code) {
+        Hold hold(code);
         const Expr& e = *b.list[0];
         int32_t position;
-        if (!callee_q(e)) [[unlikely]] {
+        if (!callee_q(e)) {
             position = walk(e, false);
         } else {
             Cell* first_cell = stack::top;
-            position = e.simple_args ? call_function_here(e, false)
-                       : e.quick     ? call_branch_here(e, false)
-                                     : call_general(e, false);
-            if (!stack::pending() && (position != e.next || walking_)) [[unlikely]]
-                position = after(e, false, first_cell, position);
+            position = call_general(e, false);
+            if (stack::pending()) return;
+            if (position != e.next || walking_) position = after(e, false, first_cell, position);
         }
         end_single(b, code, position);
+    }
+
+    // What the calls made by run_lone answer instead of a position: an exit
+    // is pending, or the call is to be made again by the general steps.
+    // WALKING: the call ended where it should, but the runner walks now.
+    static constexpr int32_t PENDING = -2, AGAIN = -1, WALKING = -3;
+
+    [[gnu::noinline, gnu::cold]] static void set_position(const Cell& code, int32_t position) {
+        *current_position = code;
+        current_position->w1 = uint32_t(position);
     }
 
     [[gnu::noinline, gnu::cold]] void lone_rest(const Cell& code, int32_t end, int32_t position) {
@@ -944,8 +1096,9 @@ private:
     }
 
     // The operator's word still gives the operator decoded.
+    template <bool fresh = false>
     inline bool op_q(const Oper& o) {
-        if (guarded_ == epoch && o.eager) return true;
+        if ((fresh || guarded_ == epoch) && o.eager) return true;
         const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
         return slot && std::memcmp(slot, &o.op, sizeof(Cell)) == 0;
     }
@@ -958,8 +1111,11 @@ private:
         return slot && type_of(slot) == TYPE_OP;
     }
 
+    // fresh: the caller knows that the guards held at this epoch, that the
+    // runner is not walking and that no other code ran since.
+    template <bool fresh = false>
     inline bool callee_q(const Expr& e) {
-        if (guarded_ == epoch && e.eager) return true;
+        if ((fresh || guarded_ == epoch) && e.eager) return true;
         const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
     }
@@ -967,22 +1123,47 @@ private:
     // The value of a simple expression, or false when eval must take it.
     // out is the stack top, written in place: a value made by parts and
     // then copied whole would be read back before its parts are stored.
+    template <bool fresh = false>
     [[gnu::always_inline]] inline bool simple(const Expr& e, Cell* out) {
-        if (e.kind == K_LOCAL && e.ops == 0) {
-            // A local alone, the value of most leaves of a recursion.
-            *out = locals_[e.cell.w3];
-            return placed_q(type_of(out));
+        if (e.shape == S_LOCAL) {
+            // The type read from the local: out, just written, would be
+            // read back before its parts are stored.
+            const Cell& local = locals_[e.cell.w3];
+            uint32_t type = type_of(&local);
+            *out = local;
+            return placed_q(type);
         }
-        if (e.kind == K_LOCAL && e.ops == 1) {
-            // A local and a constant, the shape of most conditions and
-            // steps of a recursion: numbers need no type check of their own.
+        if (e.shape > S_LOCAL) {  // a local and an integer constant
             const Oper& o = *e.op_at;
-            if (o.right_const && op_q(o)) {
-                *out = locals_[e.cell.w3];
-                if (fast_op(FastOp(o.fast), out, &o.rcell)) return true;
+            const Cell& local = locals_[e.cell.w3];
+            if (type_of(&local) == TYPE_INTEGER && op_q<fresh>(o)) {
+                int32_t a = int32_t(local.w2), b = int32_t(o.rcell.w2), r;
+                bool truth;
+                switch (e.shape) {
+                    case S_ADD:
+                        if (__builtin_add_overflow(a, b, &r)) break;
+                        *out = local;
+                        out->w2 = uint32_t(r);
+                        return true;
+                    case S_SUB:
+                        if (__builtin_sub_overflow(a, b, &r)) break;
+                        *out = local;
+                        out->w2 = uint32_t(r);
+                        return true;
+                    case S_EQ: truth = a == b; goto logic;
+                    case S_NE: truth = a != b; goto logic;
+                    case S_LT: truth = a < b; goto logic;
+                    case S_GT: truth = a > b; goto logic;
+                    case S_LE: truth = a <= b; goto logic;
+                    case S_GE: truth = a >= b; goto logic;
+                    logic:
+                        logic::make_at(out, truth);
+                        return true;
+                    default: break;
+                }
             }
         }
-        if (e.kind == K_GLOBAL && e.ops == 1 && e.slot_at == epoch) {
+        if (e.shape == S_FIELD && e.slot_at == epoch) {
             // A field or global word and a local or constant, the shape of
             // most updates of an object's field.
             const Oper& o = *e.op_at;
@@ -1006,13 +1187,14 @@ private:
         return true;
     }
 
-    // The value of a paren, under the frame the walker pushes.
-    [[gnu::always_inline]] inline void paren(const Expr& e, bool sub) {
+    // The value of a paren, under the frame the walker pushes; true when an
+    // exit is pending after it.
+    [[gnu::always_inline]] inline bool paren(const Expr& e, bool sub) {
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
-        block(*e.branch_at[0]);
-        if (stack::pending()) return;
+        if (block(*e.branch_at[0])) return true;
         unwind_to(outer, sub);
+        return false;
     }
 
     // The expression as eval_expression(code, start, end, prefix, sub)
@@ -1029,8 +1211,7 @@ private:
             }
             case K_SET: return set_word(e, sub);
             case K_PAREN:
-                paren(e, sub);
-                if (stack::pending()) return p;
+                if (paren(e, sub)) return p;
                 break;
             case K_IF: case K_UNLESS: case K_EITHER: case K_CALL: case K_FUNCTION:
                 if (!callee_q(e)) return walk(e, sub);
@@ -1131,7 +1312,7 @@ private:
 
     // An operator whose right operand is not plain, as the walker calls it;
     // answers the position after the right operand.
-    int32_t infix_call(const Oper& o, const Expr& r, bool sub, Cell* first_cell) {
+    [[gnu::always_inline]] inline int32_t infix_call(const Oper& o, const Expr& r, bool sub, Cell* first_cell) {
         // Only natives and actions are called so: values with no node, that
         // need no hold to stay alive.
         const Cell& fn = o.fn;
@@ -1144,20 +1325,25 @@ private:
         // it) is all eval would run.
         int32_t p;
         if (r.kind == K_PAREN) {
-            paren(r, true);
             p = r.start + 1;
+            if (paren(r, true)) return p;
         } else {
             p = eval(r, true);
+            if (stack::pending()) return p;
         }
-        if (stack::pending()) return p;
         if (!o.right_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
-        if (o.fast == FAST_NONE || stack::top - stack::arguments != 2 ||
-            !fast_op(FastOp(o.fast), stack::arguments, stack::arguments + 1)) {
+        Cell* args = stack::arguments;
+        int32_t sum;
+        if (o.fast == FAST_ADD && stack::top - args == 2 && type_of(args) == TYPE_INTEGER &&
+            type_of(args + 1) == TYPE_INTEGER &&
+            !__builtin_add_overflow(int32_t(args->w2), int32_t(args[1].w2), &sum)) {
+            args->w2 = uint32_t(sum);  // the sum of two integers, the most common case, done first
+        } else if (o.fast == FAST_NONE || stack::top - args != 2 || !fast_op(FastOp(o.fast), args, args + 1)) {
             bump();
             run_builtin_entry(fn);
+            if (stack::pending()) return p;
         }
-        if (stack::pending()) return p;
         if (sub) stack::unwind_last();
         else stack::unwind_last_return();
         return p;
@@ -1173,55 +1359,81 @@ private:
     }
 
     // A function whose arguments are all simple expressions.
-    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) { return call_function_here(e, sub); }
+    [[gnu::noinline]] int32_t call_function(const Expr& e, bool sub) { return call_function_here<false>(e, sub); }
 
     // The same, inline where a block's one call is a function's.
+    // lone: the call is a block's one expression (see run_lone), which
+    // takes PENDING and AGAIN from it.
+    template <bool lone, bool fresh = false>
     [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
-        Cell* outer = stack::arguments;
-        Cell* kept = stack::push(&e.callee);  // the copy of the callable, below the frame while the call runs
-        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's frame
+        Cell* before = stack::arguments;
+        // The copy of the callable, below the frame while the call runs, and
+        // mark_eval_func's frame, the target of return and exit already.
+        Cell* kept = push_call(e.callee, e.body_frame, e.cell.w1);
+        // A block's one call starts at the block's first cell.
+        Cell* outer = lone ? kept : before;
         int32_t p = e.start + 1;
         for (int32_t k = 0; k < e.args; k++) {
             const Arg& a = e.arg_at[k];
-            if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
+            if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
+                if (lone) {
+                    // Nothing was done that shows: the call is made again,
+                    // its block held, by run_lone.
+                    --stack::frames_top;
+                    stack::arguments = outer;
+                    stack::top = kept;
+                    return AGAIN;
+                }
+                stack::frames_top[-1].header = e.frame;  // the arguments left may run code
                 return call_from(e, sub, kept, k, p);
+            }
             stack::push_kept();
             p = a.x->next;
-            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            if (!a.unchecked && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         }
         if (e.more) push_function_rest(e.cache, e.rest);
-        enter(e);
-        if (stack::pending()) return p;
-        end_call_to(outer, kept, sub);
-        still(e.checks, e.checks_end);
-        return p;
+        if (enter<true, lone>(e)) return lone ? PENDING : p;
+        end_call_to<lone>(outer, kept, sub);
+        if (!still(e.checks, e.checks_end) && lone) return WALKING;
+        return lone ? e.next : p;  // a block's one call ends where its last argument does
     }
 
     // if, unless or either with a simple condition and no word after its
     // blocks: the blocks, which the native takes, pushed as they are.
-    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) { return call_branch_here(e, sub); }
+    [[gnu::noinline]] int32_t call_branch(const Expr& e, bool sub) { return call_branch_here<false>(e, sub); }
 
     // The same, inline where a block's one call is a branch.
+    // lone: as for call_function_here.
+    template <bool lone, bool fresh = false>
     [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
-        Cell* outer = stack::arguments;
-        Cell* kept = stack::push(&e.callee);
-        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
+        Cell* before = stack::arguments;
+        Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
+        Cell* outer = lone ? kept : before;  // as in call_function_here
         const Arg& a = e.arg_at[0];
-        if (walking_ || !simple(*a.x, stack::top)) [[unlikely]]
-            return call_from(e, sub, kept, 0, e.start + 1);
+        if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
+            int32_t p = call_from(e, sub, kept, 0, e.start + 1);
+            return lone && stack::pending() ? PENDING : p;
+        }
         stack::push_kept();
-        if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+        if (!a.unchecked && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
             check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
-        stack::push(&e.branch_at[0]->code);
-        if (e.args == 3) stack::push(&e.branch_at[1]->code);
+        Cell* blocks = stack::top;
+        if (blocks + 2 < stack::end) [[likely]] {
+            // Both cells copied as one: the second is above the top when
+            // there is one block.
+            std::memcpy(blocks, e.branch_code, sizeof e.branch_code);
+            stack::top = blocks + e.args - 1;
+        } else {
+            stack::push(&e.branch_code[0]);
+            if (e.args == 3) stack::push(&e.branch_code[1]);
+        }
         int32_t p = a.x->next + e.args - 1;
-        branch(e);
-        if (stack::pending()) return p;
-        end_call_to(outer, kept, sub);
-        return p;
+        if (branch<false, !lone>(e)) return lone ? PENDING : p;
+        end_call_to<lone>(outer, kept, sub);
+        return lone ? e.next : p;  // a block's one call ends after its blocks
     }
 
     [[gnu::noinline]] int32_t call_general(const Expr& e, bool sub) {
@@ -1252,7 +1464,7 @@ private:
                 stack::push(&e.branch_at[k - 1]->code);  // a literal branch block
                 p++;
             }
-            if (!a.admitted && !a.placed && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
+            if (!a.unchecked && !typeset_has_q(&a.typeset, type_of(stack::top - 1)))
                 check_builtin_argument(fn, name, e.cache, a.entry);
         }
         for (; k < e.args; k++) {
@@ -1297,23 +1509,33 @@ private:
     // What exec_function and exec_body do for a function whose body is a
     // block, untraced: the body run with the argument cells as its
     // context's values, its frame the target of return and exit.
-    [[gnu::always_inline]] inline void enter(const Expr& e) {
+    // flagged: its frame was pushed as body_frame (with the body flag
+    // when the body runs here).
+    // lone: as for call_function_here.
+    template <bool flagged = false, bool lone = false>
+    // True when an exit is pending after it.
+    [[gnu::always_inline]] inline bool enter(const Expr& e) {
         const Cell& fn = e.callee;
         if (tracing_q || !e.direct) [[unlikely]] {
+            if (flagged) stack::frames_top[-1].header &= ~stack::FRAME_BODY;  // exec_body sets it
             Entering entering_body;
             exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
-            return;
+            return stack::pending() != 0;
         }
-        in_body_frame(fn.w1, [&] {
-            if (!run_linked(e) && !run_unit(&fn, e.body, true, &e)) {
+        return in_body_frame<flagged>(fn.w1, [&]() __attribute__((always_inline)) {
+            if (!run_linked<!lone>(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&e.body, true);
             }
         });
     }
 
-    // The native's entry for if, unless or either: the chosen block run in place.
-    [[gnu::always_inline]] inline void branch(const Expr& e) {
+    // The native's entry for if, unless or either: the chosen block run in
+    // place. check: as for run_held (the condition may have run other code);
+    // restore: as for run_top.
+    template <bool check = true, bool restore = true>
+    // True when an exit is pending after it.
+    [[gnu::always_inline]] inline bool branch(const Expr& e) {
         const Block* chosen = nullptr;
         const Cell* c = stack::arguments;
         if (e.kind == K_EITHER) {
@@ -1324,16 +1546,18 @@ private:
         }
         if (!chosen) {
             none::make_at(stack::arguments);
-            return;
+            return false;
         }
-        if (runtime::interrupt_pending) [[unlikely]] {
+        // An interrupt is looked for at every body entry, and here when the
+        // condition may have run other code.
+        if (check && runtime::interrupt_pending) [[unlikely]] {
             bump();
             runtime::poll_interrupt();
-            if (stack::pending()) return;
+            if (stack::pending()) return true;
         }
         // The chosen block is one of the call's arguments, below the frame
         // it runs in.
-        run_held(*chosen);
+        return run_held<check, restore>(*chosen);
     }
 };
 
@@ -1389,6 +1613,10 @@ stack::Frame* entering = nullptr;
 
 namespace {
 
+// The epoch until which a call may enter the unit by its link: the current
+// one when the unit's cells and guards were found to hold at it, else none.
+inline uint64_t caller_link_epoch(const Unit* unit) { return unit->guarded == epoch ? epoch : 0; }
+
 bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const Expr* caller, Link* link) {
     if (!lean_q || tracing_q || runtime::interrupt_pending || !room_for_short_cut()) return false;
     Node node = code.w2;
@@ -1399,7 +1627,11 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
         collector::nodes_cycles != unit->renumbered)
         unit = prepare(function, code, locals);
     if (!unit) return false;
-    if (unit->head != code.w1 || unit->context != function->w1) return false;
+    // The body's cell as the unit's: its position cell is the one the
+    // walker would set (see start_single).
+    if (unit->head != code.w1 || unit->context != function->w1 ||
+        std::memcmp(&code, &unit->blocks[0].code, sizeof(Cell)) != 0)
+        return false;
     Busy busy(unit);
     Runner runner(*unit, locals);
     if (from_decoded && unit->verified == epoch) {
@@ -1411,9 +1643,9 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
     if (unit->guarded != epoch) runner.check_guards();
     if (caller) {
         caller->linked = unit;
-        caller->link_generation = generation;
+        caller->link_epoch = caller_link_epoch(unit);
     }
-    if (link) *link = Link{unit, generation};
+    if (link) *link = Link{unit, caller_link_epoch(unit)};
     if (from_decoded) {
         // The copy of the function below its frame keeps the body alive.
         Runner::run_top(runner, *unit, code);
@@ -1430,14 +1662,12 @@ bool run_unit(const Cell* function, const Cell& code, bool from_decoded, const E
 // call's own link is taken).
 [[gnu::always_inline]] inline bool run_link(const Link& link, const Cell& code) {
     Unit* unit = static_cast<Unit*>(link.unit);
-    if (!unit || link.generation != generation || unit->verified != epoch || unit->guarded != epoch ||
-        unit->cycles != collector::series_cycles || runtime::interrupt_pending || !room_for_short_cut())
-        [[unlikely]]
+    if (link.epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
+        !room_for_short_cut()) [[unlikely]]
         return false;
     Busy busy(unit);
-    Runner runner(*unit, stack::arguments);
-    runner.take_verified();
-    Runner::run_top(runner, *unit, code);
+    Runner runner(*unit, stack::arguments, Runner::Verified{});
+    Runner::run_top<true, true>(runner, *unit, code);
     return true;
 }
 

@@ -91,11 +91,11 @@ private:
 bool run_body(const Cell* function, const Cell* body);
 
 // A decoded caller's hold on the unit its callee's body last ran from: while
-// no unit was dropped since (its generation) and the unit was found whole
-// with its guards at the current epoch, the body runs from it at once.
+// the epoch is the one at which the unit was found whole with its guards
+// holding (dropping a unit moves the epoch on), the body runs from it at once.
 struct Link {
     void* unit = nullptr;
-    uint64_t generation = 0;
+    uint64_t epoch = 0;
 };
 
 // What exec_function does for a function whose body block runs untraced
