@@ -821,12 +821,19 @@ public:
     // the unit still there and its cells and guards found whole (the link
     // made at this epoch), no collection since it was made, room on every
     // stack.
+    // A body calling itself needs no count of its own: whoever runs this
+    // runner counts the unit as busy until the call returns.
     template <bool restore = true>
-    [[gnu::always_inline]] static inline bool run_linked(const Expr& e) {
+    [[gnu::always_inline]] inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
         if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
             !room_for_short_cut()) [[unlikely]]
             return false;
+        if (unit == &u_) [[likely]] {
+            Runner runner(*unit, stack::arguments, Verified{});
+            run_top<restore, true>(runner, *unit, e.body);
+            return true;
+        }
         Busy busy(unit);
         Runner runner(*unit, stack::arguments, Verified{});
         run_top<restore, true>(runner, *unit, e.body);
