@@ -842,10 +842,12 @@ public:
 
     // The expressions of block index as eval_block(code, true) evaluates
     // them, its frame pushed here; true when an exit is pending after them.
+    // pop: as for run_held.
+    template <bool pop = true>
     [[gnu::always_inline]] inline bool block(const Block& b) {
-        if (b.unheld) return run_held(b);
+        if (b.unheld) return run_held<true, true, pop>(b);
         Hold hold(b.code);
-        return run_held(b);
+        return run_held<true, true, pop>(b);
     }
 
     // The same for a block the data stack keeps alive while it runs. A
@@ -853,7 +855,10 @@ public:
     // leaves of a recursion) runs here, without a call of its own.
     // check: the walker may have to take the block (see start_single).
     // restore: as for run_top.
-    template <bool check = true, bool restore = true>
+    // Without pop the block's frame is left on top when no exit is pending,
+    // its result in the cell its frame starts at (stack::arguments), for
+    // the caller to pop with its own frame.
+    template <bool check = true, bool restore = true, bool pop = true>
     [[gnu::always_inline]] inline bool run_held(const Block& b) {
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
@@ -864,7 +869,7 @@ public:
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return true;
-        unwind_to(outer, false);
+        if (pop) unwind_to(outer, false);
         return false;
     }
 
@@ -1199,8 +1204,14 @@ private:
     [[gnu::always_inline]] inline bool paren(const Expr& e, bool sub) {
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
-        if (block(*e.branch_at[0])) return true;
-        unwind_to(outer, sub);
+        if (block<false>(*e.branch_at[0])) return true;
+        // The block's frame starts where the paren's does (nothing is pushed
+        // between them): both are popped at once, the result in place.
+        Cell* result = stack::arguments;
+        stack::frames_top -= 2;
+        stack::top = result + 1;
+        stack::arguments = outer;
+        if (!sub) copy_cell(result, outer);
         return false;
     }
 
