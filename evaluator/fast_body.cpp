@@ -1449,8 +1449,15 @@ private:
             if (e.args == 3) stack::push(&e.branch_code[1]);
         }
         int32_t p = a.x->next + e.args - 1;
-        if (branch<false, !lone>(e)) return lone ? PENDING : p;
-        end_call_to<lone>(outer, kept, sub);
+        if (branch<false, !lone, false>(e)) return lone ? PENDING : p;
+        // The branch's frame and the call's popped at once: the result goes
+        // from the branch's first cell to the callable's copy.
+        Cell* result = stack::arguments;
+        stack::frames_top -= 2;
+        stack::top = kept + 1;
+        stack::arguments = outer;
+        if (!sub && !lone) copy_cell(result, outer);
+        copy_cell(result, kept);
         return lone ? e.next : p;  // a block's one call ends after its blocks
     }
 
@@ -1550,8 +1557,9 @@ private:
 
     // The native's entry for if, unless or either: the chosen block run in
     // place. check: as for run_held (the condition may have run other code);
-    // restore: as for run_top.
-    template <bool check = true, bool restore = true>
+    // restore: as for run_top; pop: as for run_held (a frame is left on
+    // top whichever block is chosen, or none).
+    template <bool check = true, bool restore = true, bool pop = true>
     // True when an exit is pending after it.
     [[gnu::always_inline]] inline bool branch(const Expr& e) {
         const Block* chosen = nullptr;
@@ -1563,7 +1571,12 @@ private:
             chosen = e.branch_at[0];
         }
         if (!chosen) {
-            none::make_at(stack::arguments);
+            if (pop) {
+                none::make_at(stack::arguments);
+            } else {
+                stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+                none::make_at(stack::arguments);
+            }
             return false;
         }
         // An interrupt is looked for at every body entry, and here when the
@@ -1575,7 +1588,7 @@ private:
         }
         // The chosen block is one of the call's arguments, below the frame
         // it runs in.
-        return run_held<check, restore>(*chosen);
+        return run_held<check, restore, pop>(*chosen);
     }
 };
 
