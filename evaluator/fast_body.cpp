@@ -177,6 +177,10 @@ struct Block {
     // again once the call has begun, and a paren of it needs no hold while
     // that call runs (see run_lone).
     bool unheld = false;
+    // One expression computed in place, the block's whole length: while it
+    // runs no error can come and no other code run, so nothing sees the
+    // block's frame or position (see run_held).
+    bool leaf = false;
 };
 
 // Cells still to be read after a call: [from, to) of a block, compared
@@ -618,7 +622,10 @@ void link(Unit* u) {
                 e.quick &= e.arg_at[k].admitted && type_of(&e.arg_at[k].after) != TYPE_WORD;
         }
     }
-    for (Block& b : u->blocks) b.unheld = b.lone && b.list[0]->simple_args;
+    for (Block& b : u->blocks) {
+        b.unheld = b.lone && b.list[0]->simple_args;
+        b.leaf = b.single && !b.lone && b.list[0]->simple && b.list[0]->next == b.end;
+    }
 }
 
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
@@ -860,6 +867,22 @@ public:
     // the caller to pop with its own frame.
     template <bool check = true, bool restore = true, bool pop = true>
     [[gnu::always_inline]] inline bool run_held(const Block& b) {
+        if (b.leaf && !(check && (walking_ | tracing_q))) {
+            // Its value where the block's result slot would be, then in
+            // the caller's, as the frame's pop leaves it (with pop; without
+            // it, as the caller's pop of both frames takes it); when it
+            // cannot be computed in place the block runs as any other.
+            Cell* out = stack::top;
+            if (simple(*b.list[0], out)) [[likely]] {
+                if (pop) {
+                    stack::top = out + 1;
+                    copy_cell(out, stack::arguments);
+                } else {
+                    stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+                }
+                return false;
+            }
+        }
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
