@@ -1416,8 +1416,8 @@ private:
         // A block's one call starts at the block's first cell.
         Cell* outer = lone ? kept : before;
         int32_t p = e.start + 1;
-        for (int32_t k = 0; k < e.args; k++) {
-            const Arg& a = e.arg_at[k];
+        for (const Arg *at = e.arg_at, *last = at + e.args; at != last; ++at) {
+            const Arg& a = *at;
             if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
                 if (lone) {
                     // Nothing was done that shows: the call is made again,
@@ -1428,7 +1428,7 @@ private:
                     return AGAIN;
                 }
                 stack::frames_top[-1].header = e.frame;  // the arguments left may run code
-                return call_from(e, sub, kept, k, p);
+                return call_from(e, sub, kept, int32_t(at - e.arg_at), p);
             }
             stack::push_kept();
             p = a.x->next;
