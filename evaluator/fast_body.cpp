@@ -670,9 +670,12 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
 
 class Busy {
 public:
-    explicit Busy(Unit* unit) : unit_(unit) { unit->busy++; }
+    // A null unit: counted by someone else.
+    explicit Busy(Unit* unit) : unit_(unit) {
+        if (unit) unit->busy++;
+    }
     ~Busy() {
-        if (--unit_->busy == 0 && unit_->orphan) bury(unit_);
+        if (unit_ && --unit_->busy == 0 && unit_->orphan) bury(unit_);
     }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
@@ -836,12 +839,18 @@ public:
         if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
             !room_for_short_cut()) [[unlikely]]
             return false;
+#if defined(__OPTIMIZE__)
         if (unit == &u_) [[likely]] {
             Runner runner(*unit, stack::arguments, Verified{});
             run_top<restore, true>(runner, *unit, e.body);
             return true;
         }
         Busy busy(unit);
+#else
+        // One copy of the run where every inlined copy has stack room of
+        // its own (see leaf).
+        Busy busy(unit == &u_ ? nullptr : unit);
+#endif
         Runner runner(*unit, stack::arguments, Verified{});
         run_top<restore, true>(runner, *unit, e.body);
         return true;
@@ -867,22 +876,8 @@ public:
     // the caller to pop with its own frame.
     template <bool check = true, bool restore = true, bool pop = true>
     [[gnu::always_inline]] inline bool run_held(const Block& b) {
-        if (b.leaf && !(check && (walking_ | tracing_q))) {
-            // Its value where the block's result slot would be, then in
-            // the caller's, as the frame's pop leaves it (with pop; without
-            // it, as the caller's pop of both frames takes it); when it
-            // cannot be computed in place the block runs as any other.
-            Cell* out = stack::top;
-            if (simple(*b.list[0], out)) [[likely]] {
-                if (pop) {
-                    stack::top = out + 1;
-                    copy_cell(out, stack::arguments);
-                } else {
-                    stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
-                }
-                return false;
-            }
-        }
+        if (b.leaf && !(check && (walking_ | tracing_q)) && leaf<pop>(b)) [[likely]]
+            return false;
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
@@ -894,6 +889,32 @@ public:
         if (stack::pending()) return true;
         if (pop) unwind_to(outer, false);
         return false;
+    }
+
+    // A leaf block (see Block) run without its frame: its value where the
+    // block's result slot would be, then in the caller's, as the frame's
+    // pop leaves it (with pop; without it, as the caller's pop of both
+    // frames takes it). False, having done nothing, when it cannot be
+    // computed in place: the block runs as any other.
+    // Unoptimized builds give every inlined copy of it stack room of its
+    // own in each caller's frame, which deep recursion pays for: there it
+    // is a call.
+    template <bool pop>
+#if defined(__OPTIMIZE__)
+    [[gnu::always_inline]] inline
+#else
+    [[gnu::noinline]]
+#endif
+    bool leaf(const Block& b) {
+        Cell* out = stack::top;
+        if (!simple(*b.list[0], out)) return false;
+        if (pop) {
+            stack::top = out + 1;
+            copy_cell(out, stack::arguments);
+        } else {
+            stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+        }
+        return true;
     }
 
     template <bool check = true, bool fresh = false>
