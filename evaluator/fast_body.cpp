@@ -177,6 +177,10 @@ struct Block {
     // again once the call has begun, and a paren of it needs no hold while
     // that call runs (see run_lone).
     bool unheld = false;
+    // One expression computed in place, the block's whole length: while it
+    // runs no error can come and no other code run, so nothing sees the
+    // block's frame or position (see run_held).
+    bool leaf = false;
 };
 
 // Cells still to be read after a call: [from, to) of a block, compared
@@ -618,7 +622,10 @@ void link(Unit* u) {
                 e.quick &= e.arg_at[k].admitted && type_of(&e.arg_at[k].after) != TYPE_WORD;
         }
     }
-    for (Block& b : u->blocks) b.unheld = b.lone && b.list[0]->simple_args;
+    for (Block& b : u->blocks) {
+        b.unheld = b.lone && b.list[0]->simple_args;
+        b.leaf = b.single && !b.lone && b.list[0]->simple && b.list[0]->next == b.end;
+    }
 }
 
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
@@ -663,9 +670,12 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
 
 class Busy {
 public:
-    explicit Busy(Unit* unit) : unit_(unit) { unit->busy++; }
+    // A null unit: counted by someone else.
+    explicit Busy(Unit* unit) : unit_(unit) {
+        if (unit) unit->busy++;
+    }
     ~Busy() {
-        if (--unit_->busy == 0 && unit_->orphan) bury(unit_);
+        if (unit_ && --unit_->busy == 0 && unit_->orphan) bury(unit_);
     }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
@@ -821,13 +831,26 @@ public:
     // the unit still there and its cells and guards found whole (the link
     // made at this epoch), no collection since it was made, room on every
     // stack.
+    // A body calling itself needs no count of its own: whoever runs this
+    // runner counts the unit as busy until the call returns.
     template <bool restore = true>
-    [[gnu::always_inline]] static inline bool run_linked(const Expr& e) {
+    [[gnu::always_inline]] inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
         if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
             !room_for_short_cut()) [[unlikely]]
             return false;
+#if defined(__OPTIMIZE__)
+        if (unit == &u_) [[likely]] {
+            Runner runner(*unit, stack::arguments, Verified{});
+            run_top<restore, true>(runner, *unit, e.body);
+            return true;
+        }
         Busy busy(unit);
+#else
+        // One copy of the run where every inlined copy has stack room of
+        // its own (see leaf).
+        Busy busy(unit == &u_ ? nullptr : unit);
+#endif
         Runner runner(*unit, stack::arguments, Verified{});
         run_top<restore, true>(runner, *unit, e.body);
         return true;
@@ -835,10 +858,12 @@ public:
 
     // The expressions of block index as eval_block(code, true) evaluates
     // them, its frame pushed here; true when an exit is pending after them.
+    // pop: as for run_held.
+    template <bool pop = true>
     [[gnu::always_inline]] inline bool block(const Block& b) {
-        if (b.unheld) return run_held(b);
+        if (b.unheld) return run_held<true, true, pop>(b);
         Hold hold(b.code);
-        return run_held(b);
+        return run_held<true, true, pop>(b);
     }
 
     // The same for a block the data stack keeps alive while it runs. A
@@ -846,8 +871,13 @@ public:
     // leaves of a recursion) runs here, without a call of its own.
     // check: the walker may have to take the block (see start_single).
     // restore: as for run_top.
-    template <bool check = true, bool restore = true>
+    // Without pop the block's frame is left on top when no exit is pending,
+    // its result in the cell its frame starts at (stack::arguments), for
+    // the caller to pop with its own frame.
+    template <bool check = true, bool restore = true, bool pop = true>
     [[gnu::always_inline]] inline bool run_held(const Block& b) {
+        if (b.leaf && !(check && (walking_ | tracing_q)) && leaf<pop>(b)) [[likely]]
+            return false;
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
@@ -857,8 +887,34 @@ public:
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return true;
-        unwind_to(outer, false);
+        if (pop) unwind_to(outer, false);
         return false;
+    }
+
+    // A leaf block (see Block) run without its frame: its value where the
+    // block's result slot would be, then in the caller's, as the frame's
+    // pop leaves it (with pop; without it, as the caller's pop of both
+    // frames takes it). False, having done nothing, when it cannot be
+    // computed in place: the block runs as any other.
+    // Unoptimized builds give every inlined copy of it stack room of its
+    // own in each caller's frame, which deep recursion pays for: there it
+    // is a call.
+    template <bool pop>
+#if defined(__OPTIMIZE__)
+    [[gnu::always_inline]] inline
+#else
+    [[gnu::noinline]]
+#endif
+    bool leaf(const Block& b) {
+        Cell* out = stack::top;
+        if (!simple(*b.list[0], out)) return false;
+        if (pop) {
+            stack::top = out + 1;
+            copy_cell(out, stack::arguments);
+        } else {
+            stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+        }
+        return true;
     }
 
     template <bool check = true, bool fresh = false>
@@ -1192,8 +1248,14 @@ private:
     [[gnu::always_inline]] inline bool paren(const Expr& e, bool sub) {
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
-        if (block(*e.branch_at[0])) return true;
-        unwind_to(outer, sub);
+        if (block<false>(*e.branch_at[0])) return true;
+        // The block's frame starts where the paren's does (nothing is pushed
+        // between them): both are popped at once, the result in place.
+        Cell* result = stack::arguments;
+        stack::frames_top -= 2;
+        stack::top = result + 1;
+        stack::arguments = outer;
+        if (!sub) copy_cell(result, outer);
         return false;
     }
 
@@ -1375,8 +1437,8 @@ private:
         // A block's one call starts at the block's first cell.
         Cell* outer = lone ? kept : before;
         int32_t p = e.start + 1;
-        for (int32_t k = 0; k < e.args; k++) {
-            const Arg& a = e.arg_at[k];
+        for (const Arg *at = e.arg_at, *last = at + e.args; at != last; ++at) {
+            const Arg& a = *at;
             if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
                 if (lone) {
                     // Nothing was done that shows: the call is made again,
@@ -1387,7 +1449,7 @@ private:
                     return AGAIN;
                 }
                 stack::frames_top[-1].header = e.frame;  // the arguments left may run code
-                return call_from(e, sub, kept, k, p);
+                return call_from(e, sub, kept, int32_t(at - e.arg_at), p);
             }
             stack::push_kept();
             p = a.x->next;
@@ -1431,8 +1493,15 @@ private:
             if (e.args == 3) stack::push(&e.branch_code[1]);
         }
         int32_t p = a.x->next + e.args - 1;
-        if (branch<false, !lone>(e)) return lone ? PENDING : p;
-        end_call_to<lone>(outer, kept, sub);
+        if (branch<false, !lone, false>(e)) return lone ? PENDING : p;
+        // The branch's frame and the call's popped at once: the result goes
+        // from the branch's first cell to the callable's copy.
+        Cell* result = stack::arguments;
+        stack::frames_top -= 2;
+        stack::top = kept + 1;
+        stack::arguments = outer;
+        if (!sub && !lone) copy_cell(result, outer);
+        copy_cell(result, kept);
         return lone ? e.next : p;  // a block's one call ends after its blocks
     }
 
@@ -1532,8 +1601,9 @@ private:
 
     // The native's entry for if, unless or either: the chosen block run in
     // place. check: as for run_held (the condition may have run other code);
-    // restore: as for run_top.
-    template <bool check = true, bool restore = true>
+    // restore: as for run_top; pop: as for run_held (a frame is left on
+    // top whichever block is chosen, or none).
+    template <bool check = true, bool restore = true, bool pop = true>
     // True when an exit is pending after it.
     [[gnu::always_inline]] inline bool branch(const Expr& e) {
         const Block* chosen = nullptr;
@@ -1545,7 +1615,12 @@ private:
             chosen = e.branch_at[0];
         }
         if (!chosen) {
-            none::make_at(stack::arguments);
+            if (pop) {
+                none::make_at(stack::arguments);
+            } else {
+                stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+                none::make_at(stack::arguments);
+            }
             return false;
         }
         // An interrupt is looked for at every body entry, and here when the
@@ -1557,7 +1632,7 @@ private:
         }
         // The chosen block is one of the call's arguments, below the frame
         // it runs in.
-        return run_held<check, restore>(*chosen);
+        return run_held<check, restore, pop>(*chosen);
     }
 };
 
