@@ -48,7 +48,10 @@ enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_SET, K_PAREN, K_CALL, K_FUNC
 // alone, or a local and one operator with an integer constant (most leaves,
 // conditions and steps of a recursion). Any other value than an integer
 // there, or an overflow, takes the general steps.
-enum Shape : uint8_t { S_OTHER, S_FIELD, S_LOCAL, S_ADD, S_SUB, S_EQ, S_NE, S_LT, S_GT, S_LE, S_GE };
+// S_ADD_K adds a constant (a subtraction adds its negation); S_RANGE
+// compares: the local is true when it lies in a range of integers, or
+// outside it (every comparison with a constant is one of the two).
+enum Shape : uint8_t { S_OTHER, S_FIELD, S_LOCAL, S_ADD_K, S_RANGE };
 
 struct Expr;
 struct Block;
@@ -110,6 +113,10 @@ struct Expr {
     bool prefix = false;
     bool simple = false;      // an operand and operators computed in place, nothing after it
     Shape shape = S_OTHER;    // a simple expression's shape
+    // S_ADD_K: the constant added (low); S_RANGE: the range [low, low +
+    // span], taken modulo 2^32, and whether the truth is outside it.
+    bool outside = false;
+    uint32_t low = 0, span = 0;
     bool eager = false;       // its callee's word is among the unit's guards
     bool word_after = false;  // a bound word follows: it may have become an operator
     int32_t block = 0;        // the block it lies in
@@ -560,6 +567,31 @@ private:
 };
 
 // The addresses of what each part names: its vectors are complete.
+// The shape of a local and an integer constant k by the operator op.
+void shape_of_constant(Expr& e, FastOp op, int32_t k) {
+    constexpr uint32_t MIN = uint32_t(INT32_MIN), MAX = uint32_t(INT32_MAX);
+    uint32_t b = uint32_t(k);
+    auto range = [&](uint32_t low, uint32_t span, bool outside) {
+        e.shape = S_RANGE;
+        e.low = low;
+        e.span = span;
+        e.outside = outside;
+    };
+    switch (op) {
+        case FAST_ADD: e.shape = S_ADD_K; e.low = b; break;
+        case FAST_SUB:  // a - INT32_MIN has no negation to add
+            if (k != INT32_MIN) e.shape = S_ADD_K, e.low = 0u - b;
+            break;
+        case FAST_EQ: range(b, 0, false); break;
+        case FAST_NE: range(b, 0, true); break;
+        case FAST_GE: range(b, MAX - b, false); break;  // [k, max]
+        case FAST_LT: range(b, MAX - b, true); break;
+        case FAST_LE: range(MIN, b - MIN, false); break;  // [min, k]
+        case FAST_GT: range(MIN, b - MIN, true); break;
+        default: break;
+    }
+}
+
 void link(Unit* u) {
     u->eval_frame = stack::frame_header(&words::tag_body, stack::FRAME_EVAL | stack::FRAME_INTERPRETED);
     u->paren_frame = stack::frame_header(&words::tag_body, stack::FRAME_NATIVE | stack::FRAME_INTERPRETED);
@@ -604,17 +636,7 @@ void link(Unit* u) {
         if (e.simple && e.kind == K_GLOBAL && e.ops == 1 && e.fixed) e.shape = S_FIELD;
         if (e.simple && e.kind == K_LOCAL && e.ops == 1 && e.op_at->right_const &&
             type_of(&e.op_at->rcell) == TYPE_INTEGER) {
-            switch (e.op_at->fast) {
-                case FAST_ADD: e.shape = S_ADD; break;
-                case FAST_SUB: e.shape = S_SUB; break;
-                case FAST_EQ: e.shape = S_EQ; break;
-                case FAST_NE: e.shape = S_NE; break;
-                case FAST_LT: e.shape = S_LT; break;
-                case FAST_GT: e.shape = S_GT; break;
-                case FAST_LE: e.shape = S_LE; break;
-                case FAST_GE: e.shape = S_GE; break;
-                default: break;
-            }
+            shape_of_constant(e, FastOp(e.op_at->fast), int32_t(e.op_at->rcell.w2));
         }
         if (e.kind >= K_IF) {
             e.quick = e.arg_at[0].x->simple;
@@ -1190,32 +1212,18 @@ private:
             return placed_q(type);
         }
         if (e.shape > S_LOCAL) {  // a local and an integer constant
-            const Oper& o = *e.op_at;
             const Cell& local = locals_[e.cell.w3];
-            if (type_of(&local) == TYPE_INTEGER && op_q<fresh>(o)) {
-                int32_t a = int32_t(local.w2), b = int32_t(o.rcell.w2), r;
-                bool truth;
-                switch (e.shape) {
-                    case S_ADD:
-                        if (__builtin_add_overflow(a, b, &r)) break;
-                        *out = local;
-                        out->w2 = uint32_t(r);
-                        return true;
-                    case S_SUB:
-                        if (__builtin_sub_overflow(a, b, &r)) break;
-                        *out = local;
-                        out->w2 = uint32_t(r);
-                        return true;
-                    case S_EQ: truth = a == b; goto logic;
-                    case S_NE: truth = a != b; goto logic;
-                    case S_LT: truth = a < b; goto logic;
-                    case S_GT: truth = a > b; goto logic;
-                    case S_LE: truth = a <= b; goto logic;
-                    case S_GE: truth = a >= b; goto logic;
-                    logic:
-                        logic::make_at(out, truth);
-                        return true;
-                    default: break;
+            if (type_of(&local) == TYPE_INTEGER && op_q<fresh>(*e.op_at)) {
+                uint32_t a = local.w2;
+                if (e.shape == S_RANGE) {
+                    logic::make_at(out, (a - e.low <= e.span) != e.outside);
+                    return true;
+                }
+                int32_t r;
+                if (!__builtin_add_overflow(int32_t(a), int32_t(e.low), &r)) {
+                    *out = local;
+                    out->w2 = uint32_t(r);
+                    return true;
                 }
             }
         }
