@@ -934,7 +934,10 @@ public:
             stack::top = out + 1;
             copy_cell(out, stack::arguments);
         } else {
-            stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+            // The caller pops this frame with its own right away, before
+            // anything can read frames: its slot is taken but not written.
+            stack::frames_top++;
+            stack::arguments = out;
         }
         return true;
     }
