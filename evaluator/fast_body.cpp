@@ -152,6 +152,9 @@ struct Expr {
     Cell branch_code[2] = {};  // their cells, side by side (if, unless and either)
     const Expr* value_at = nullptr;
     bool simple_args = false;  // a function whose arguments are all simple expressions
+    // A direct call with simple arguments and no refinements or locals
+    // after them: one call_in_place may make.
+    bool in_place_site = false;
     // K_GLOBAL, and K_SET of a word that is not a local: its word's
     // context keeps its values off the stack (fixed), and the slot the word
     // was last found to read (K_GLOBAL) or to store into without a change
@@ -220,6 +223,10 @@ struct Unit {
     std::vector<Oper> ops;
     std::vector<Range> ranges;
     int32_t all_end = 0;  // ranges [0, all_end): every cell, checked at entry
+    // The body's one expression when it is if, unless or either with a
+    // simple condition, literal blocks and its callee among the guards (the
+    // shape of most recursive functions): see Runner::call_in_place.
+    const Expr* quick_body = nullptr;
     // The callees and operators named by words of contexts that are not
     // function contexts, and such words after expressions, with what they
     // must give.
@@ -631,6 +638,7 @@ void link(Unit* u) {
             e.simple_args = true;
             for (int32_t k = 0; k < e.args; k++) e.simple_args &= e.arg_at[k].x && e.arg_at[k].x->simple;
             e.body_frame = e.frame | (e.direct && e.simple_args ? stack::FRAME_BODY : 0);
+            e.in_place_site = e.direct && e.simple_args && !e.more && e.args <= 8;
         }
         if (e.simple && e.kind == K_LOCAL && e.ops == 0) e.shape = S_LOCAL;
         if (e.simple && e.kind == K_GLOBAL && e.ops == 1 && e.fixed) e.shape = S_FIELD;
@@ -648,6 +656,10 @@ void link(Unit* u) {
         b.unheld = b.lone && b.list[0]->simple_args;
         b.leaf = b.single && !b.lone && b.list[0]->simple && b.list[0]->next == b.end;
     }
+    const Block& body = u->blocks[0];
+    if (body.lone && body.list[0]->kind >= K_IF && body.list[0]->quick && body.list[0]->eager &&
+        body.list[0]->next == body.end)
+        u->quick_body = body.list[0];
 }
 
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
@@ -803,9 +815,13 @@ public:
     void take_verified() { seen_ = epoch; }
 
     // The cells still to be read after a call are the ones decoded.
-    bool still(int32_t first, int32_t last, bool exact = false) {
+    [[gnu::always_inline]] inline bool still(int32_t first, int32_t last, bool exact = false) {
         if (walking_) return false;
         if (seen_ == epoch) return true;  // nothing but decoded code ran since the last look
+        return compare(first, last, exact);
+    }
+
+    [[gnu::noinline]] bool compare(int32_t first, int32_t last, bool exact) {
         if (u_.cycles != collector::series_cycles || u_.renumbered != collector::nodes_cycles) {
             // A collection ran: the nodes named by the unit may be others'.
             walking_ = true;
@@ -836,13 +852,15 @@ public:
     // run_lone).
     // fresh: the runner's guards and cells were found to hold at this epoch
     // (see callee_q).
-    template <bool restore = true, bool fresh = false>
+    // ready: the body's branch condition is computed already (see
+    // call_in_place).
+    template <bool restore = true, bool fresh = false, bool ready = false>
     [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        runner.run_block<false, fresh>(unit.blocks[0], code);
+        runner.run_block<false, fresh, ready>(unit.blocks[0], code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
         unwind_to(outer, false);
@@ -855,7 +873,7 @@ public:
     // stack.
     // A body calling itself needs no count of its own: whoever runs this
     // runner counts the unit as busy until the call returns.
-    template <bool restore = true>
+    template <bool restore = true, bool ready = false>
     [[gnu::always_inline]] inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
         if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
@@ -864,7 +882,7 @@ public:
 #if defined(__OPTIMIZE__)
         if (unit == &u_) [[likely]] {
             Runner runner(*unit, stack::arguments, Verified{});
-            run_top<restore, true>(runner, *unit, e.body);
+            run_top<restore, true, ready>(runner, *unit, e.body);
             return true;
         }
         Busy busy(unit);
@@ -874,7 +892,7 @@ public:
         Busy busy(unit == &u_ ? nullptr : unit);
 #endif
         Runner runner(*unit, stack::arguments, Verified{});
-        run_top<restore, true>(runner, *unit, e.body);
+        run_top<restore, true, ready>(runner, *unit, e.body);
         return true;
     }
 
@@ -942,9 +960,9 @@ public:
         return true;
     }
 
-    template <bool check = true, bool fresh = false>
+    template <bool check = true, bool fresh = false, bool ready = false>
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
-        if (b.lone) run_lone<check, fresh>(b, code);
+        if (b.lone) run_lone<check, fresh, ready>(b, code);
         else if (b.single) run_single<check>(b, code);
         else run_any(b, code);
     }
@@ -995,7 +1013,7 @@ public:
     // A function called here may leave the position as its body's end gave
     // it: nothing looks at it before this block's caller puts its own back,
     // but the walker, which finds it set again first.
-    template <bool check, bool fresh = false>
+    template <bool check, bool fresh = false, bool ready = false>
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
         if (!start_single<check>(b, code)) return;
         const Expr& e = *b.list[0];
@@ -1010,7 +1028,7 @@ public:
             if (position == e.next) [[likely]]  // and not walking (else WALKING)
                 return;
         } else if (e.quick) {
-            position = call_branch_here<true, fresh>(e, false);
+            position = call_branch_here<true, fresh, ready>(e, false);
             if (position == e.next && !walking_) [[likely]]
                 return;
         } else {
@@ -1439,6 +1457,20 @@ private:
     // takes PENDING and AGAIN from it.
     template <bool lone, bool fresh = false>
     [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
+        int32_t p = e.start + 1;
+        InPlace in_place = call_in_place<fresh>(e);
+        if (in_place == IN_PLACE_DONE) {
+            // As the call's end leaves it: the value in the cell of the
+            // callable's copy.
+            Cell* kept = stack::top;
+            Cell* outer = lone ? kept : stack::arguments;
+            stack::top = kept + 1;
+            stack::arguments = outer;
+            if (!sub && !lone) copy_cell(kept, outer);
+            if (e.args) p = e.arg_at[e.args - 1].x->next;
+            if (!still(e.checks, e.checks_end) && lone) return WALKING;
+            return lone ? e.next : p;
+        }
         // begin_function_call's steps; the context is wanted only by
         // compiled functions, which exec_function runs.
         Cell* before = stack::arguments;
@@ -1447,8 +1479,11 @@ private:
         Cell* kept = push_call(e.callee, e.body_frame, e.cell.w1);
         // A block's one call starts at the block's first cell.
         Cell* outer = lone ? kept : before;
-        int32_t p = e.start + 1;
-        for (const Arg *at = e.arg_at, *last = at + e.args; at != last; ++at) {
+        if (in_place != IN_PLACE_NONE) {
+            // Computed already, where they are pushed.
+            stack::top = kept + 1 + e.args;
+            if (e.args) p = e.arg_at[e.args - 1].x->next;
+        } else for (const Arg *at = e.arg_at, *last = at + e.args; at != last; ++at) {
             const Arg& a = *at;
             if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
                 if (lone) {
@@ -1468,10 +1503,60 @@ private:
                 check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         }
         if (e.more) push_function_rest(e.cache, e.rest);
-        if (enter<true, lone>(e)) return lone ? PENDING : p;
+        if (in_place == IN_PLACE_READY ? enter<true, lone, true>(e) : enter<true, lone>(e)) return lone ? PENDING : p;
         end_call_to<lone>(outer, kept, sub);
         if (!still(e.checks, e.checks_end) && lone) return WALKING;
         return lone ? e.next : p;  // a block's one call ends where its last argument does
+    }
+
+    // What call_in_place did: nothing, the arguments computed where the
+    // call pushes them (above stack::top, the callable's copy's cell), or
+    // the whole call, its value at stack::top.
+    // IN_PLACE_READY: and the condition of the body's branch, in the cell
+    // where the branch pushes it.
+    enum InPlace { IN_PLACE_NONE, IN_PLACE_ARGS, IN_PLACE_READY, IN_PLACE_DONE };
+
+    // A call of a function whose body, linked at this epoch, is one branch
+    // with a simple condition (Unit::quick_body), when the block chosen is
+    // computed in place (the end of most recursions): the arguments, the
+    // condition and that block's value are computed and nothing else is
+    // done. No code runs and no error can come while such a call runs, so
+    // nothing can see the frames it pushes and pops, the context's values
+    // or the position; every stack has room for it, so no overflow comes.
+    template <bool fresh>
+    [[gnu::always_inline]] inline InPlace call_in_place(const Expr& e) {
+        if (!e.in_place_site || e.link_epoch != epoch) return IN_PLACE_NONE;
+        const Unit* unit = e.linked;
+        const Expr* body = unit->quick_body;
+        if (!body || unit->cycles != collector::series_cycles || (!fresh && walking_) || tracing_q ||
+            runtime::interrupt_pending || !room_for_short_cut())
+            return IN_PLACE_NONE;
+        Cell* args = stack::top + 1;
+        for (int32_t k = 0; k < e.args; k++) {
+            const Arg& a = e.arg_at[k];
+            if (!simple<fresh>(*a.x, args + k) || (!a.unchecked && !typeset_has_q(&a.typeset, type_of(args + k))))
+                return IN_PLACE_NONE;  // the general steps make it again, and raise the error
+        }
+        // The callee's words read its arguments. Its guards held at this
+        // epoch (it was linked at it).
+        Cell* mine = locals_;
+        locals_ = args;
+        // Above the branch's callable's copy, which the body's frame starts
+        // at.
+        Cell* condition = args + e.args + 1;
+        InPlace done = IN_PLACE_ARGS;
+        if (simple<true>(*body->arg_at[0].x, condition)) {
+            done = IN_PLACE_READY;
+            const Block* chosen = chosen_block(*body, condition);
+            if (!chosen) {
+                none::make_at(stack::top);
+                done = IN_PLACE_DONE;
+            } else if (chosen->leaf && simple<true>(*chosen->list[0], stack::top)) {
+                done = IN_PLACE_DONE;
+            }
+        }
+        locals_ = mine;
+        return done;
     }
 
     // if, unless or either with a simple condition and no word after its
@@ -1480,13 +1565,14 @@ private:
 
     // The same, inline where a block's one call is a branch.
     // lone: as for call_function_here.
-    template <bool lone, bool fresh = false>
+    // ready: the condition is in the cell where it is pushed already.
+    template <bool lone, bool fresh = false, bool ready = false>
     [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
         Cell* before = stack::arguments;
         Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
         Cell* outer = lone ? kept : before;  // as in call_function_here
         const Arg& a = e.arg_at[0];
-        if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
+        if (!ready && ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top))) [[unlikely]] {
             int32_t p = call_from(e, sub, kept, 0, e.start + 1);
             return lone && stack::pending() ? PENDING : p;
         }
@@ -1592,7 +1678,8 @@ private:
     // flagged: its frame was pushed as body_frame (with the body flag
     // when the body runs here).
     // lone: as for call_function_here.
-    template <bool flagged = false, bool lone = false>
+    // ready: as for run_top.
+    template <bool flagged = false, bool lone = false, bool ready = false>
     // True when an exit is pending after it.
     [[gnu::always_inline]] inline bool enter(const Expr& e) {
         const Cell& fn = e.callee;
@@ -1603,11 +1690,21 @@ private:
             return stack::pending() != 0;
         }
         return in_body_frame<flagged>(fn.w1, [&]() __attribute__((always_inline)) {
-            if (!run_linked<!lone>(e) && !run_unit(&fn, e.body, true, &e)) {
+            if (!run_linked<!lone, ready>(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&e.body, true);
             }
         });
+    }
+
+    // The block if, unless or either chooses by the condition c; null for
+    // none.
+    [[gnu::always_inline]] static inline const Block* chosen_block(const Expr& e, const Cell* c) {
+        if (e.kind == K_EITHER) {
+            bool truth = type_of(c) == TYPE_LOGIC ? c->w1 != 0 : logic::true_strict_q(c);
+            return e.branch_at[truth ? 0 : 1];
+        }
+        return logic::false_q(c) == (e.kind == K_UNLESS) ? e.branch_at[0] : nullptr;
     }
 
     // The native's entry for if, unless or either: the chosen block run in
@@ -1617,14 +1714,7 @@ private:
     template <bool check = true, bool restore = true, bool pop = true>
     // True when an exit is pending after it.
     [[gnu::always_inline]] inline bool branch(const Expr& e) {
-        const Block* chosen = nullptr;
-        const Cell* c = stack::arguments;
-        if (e.kind == K_EITHER) {
-            bool truth = type_of(c) == TYPE_LOGIC ? c->w1 != 0 : logic::true_strict_q(c);
-            chosen = e.branch_at[truth ? 0 : 1];
-        } else if (logic::false_q(c) == (e.kind == K_UNLESS)) {
-            chosen = e.branch_at[0];
-        }
+        const Block* chosen = chosen_block(e, stack::arguments);
         if (!chosen) {
             if (pop) {
                 none::make_at(stack::arguments);
