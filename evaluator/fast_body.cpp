@@ -40,7 +40,8 @@ constexpr int32_t MAX_NESTING = 16;  // nested expressions and blocks
 // a branch's frame and its block's, a call's or an operator's frame and its
 // argument's) and one for itself before the next body entry looks for room
 // again: it pushes them without a look of its own at the end of the stack.
-static_assert(2 * (MAX_NESTING + 2) + 1 < SHORT_CUT_FRAMES);
+// A call made ready in place looks for room one frame (its own) earlier.
+static_assert(2 * (MAX_NESTING + 2) + 1 + 1 < SHORT_CUT_FRAMES);
 
 enum Kind : uint8_t { K_CONST, K_LOCAL, K_GLOBAL, K_SET, K_PAREN, K_CALL, K_FUNCTION, K_IF, K_UNLESS, K_EITHER };
 
@@ -876,8 +877,10 @@ public:
     template <bool restore = true, bool ready = false>
     [[gnu::always_inline]] inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
-        if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
-            !room_for_short_cut()) [[unlikely]]
+        // Ready: call_in_place found all this true just before the call's
+        // frame was pushed (the room it found has a frame to spare).
+        if (!ready && (e.link_epoch != epoch || unit->cycles != collector::series_cycles ||
+                       runtime::interrupt_pending || !room_for_short_cut())) [[unlikely]]
             return false;
 #if defined(__OPTIMIZE__)
         if (unit == &u_) [[likely]] {
