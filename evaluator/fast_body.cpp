@@ -784,6 +784,13 @@ template <bool flagged = false, class Run>
     return false;
 }
 
+// What Runner::call_in_place did: nothing, the arguments computed where the
+// call pushes them (above stack::top, the callable's copy's cell), or the
+// whole call, its value at stack::top.
+// IN_PLACE_READY: and the condition of the body's branch, in the cell where
+// the branch pushes it.
+enum InPlace : uint8_t { IN_PLACE_NONE, IN_PLACE_ARGS, IN_PLACE_READY, IN_PLACE_DONE };
+
 class Runner {
 public:
     Runner(Unit& u, Cell* locals) : u_(u), locals_(locals), seen_(epoch - 1), guarded_(u.guarded) {}
@@ -1131,6 +1138,9 @@ private:
     Unit& u_;
     Cell* locals_;
     bool walking_ = false;
+    // What call_in_place made for the call a paren holds, before the paren's
+    // frames were pushed (see paren): the call's steps go on from there.
+    InPlace made_ = IN_PLACE_NONE;
     uint64_t seen_;  // the epoch at the last look at the cells
     // The unit's guarded epoch as this run last knew it: when a guard was
     // last seen to hold, all of them held at that epoch.
@@ -1279,8 +1289,24 @@ private:
     // exit is pending after it.
     [[gnu::always_inline]] inline bool paren(const Expr& e, bool sub) {
         Cell* outer = stack::arguments;
+        const Block& b = *e.branch_at[0];
+        if (b.unheld && b.list[0]->in_place_site && callee_q(*b.list[0])) {
+            // A paren of one call made in place (see call_in_place) shows no
+            // more than the call: its frames are not pushed either.
+            const Expr& call = *b.list[0];
+            InPlace in_place = call_in_place<false>(call);
+            if (in_place == IN_PLACE_DONE) {
+                Cell* result = stack::top;
+                stack::top = result + 1;
+                if (!sub) copy_cell(result, outer);
+                still(call.checks, call.checks_end);
+                return false;
+            }
+            // The call in the paren's block takes what was made.
+            made_ = in_place;
+        }
         stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
-        if (block<false>(*e.branch_at[0])) return true;
+        if (block<false>(b)) return true;
         // The block's frame starts where the paren's does (nothing is pushed
         // between them): both are popped at once, the result in place.
         Cell* result = stack::arguments;
@@ -1461,7 +1487,9 @@ private:
     template <bool lone, bool fresh = false>
     [[gnu::always_inline]] inline int32_t call_function_here(const Expr& e, bool sub) {
         int32_t p = e.start + 1;
-        InPlace in_place = call_in_place<fresh>(e);
+        InPlace in_place = made_;
+        made_ = IN_PLACE_NONE;
+        if (in_place == IN_PLACE_NONE) in_place = call_in_place<fresh>(e);
         if (in_place == IN_PLACE_DONE) {
             // As the call's end leaves it: the value in the cell of the
             // callable's copy.
@@ -1512,12 +1540,6 @@ private:
         return lone ? e.next : p;  // a block's one call ends where its last argument does
     }
 
-    // What call_in_place did: nothing, the arguments computed where the
-    // call pushes them (above stack::top, the callable's copy's cell), or
-    // the whole call, its value at stack::top.
-    // IN_PLACE_READY: and the condition of the body's branch, in the cell
-    // where the branch pushes it.
-    enum InPlace { IN_PLACE_NONE, IN_PLACE_ARGS, IN_PLACE_READY, IN_PLACE_DONE };
 
     // A call of a function whose body, linked at this epoch, is one branch
     // with a simple condition (Unit::quick_body), when the block chosen is
