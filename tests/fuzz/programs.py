@@ -283,6 +283,12 @@ class Generator:
             return "loop 3 [0 = length? [] " + c + " " + self.call() + "]"
         if roll < 0.66:
             return "h: func [a] [0 = length? [] e: try [" + c + "] " + self.call() + "] h 1 h v3 h v2"
+        # a function whose body is one branch, called again and again from
+        # parens: its simple ends are computed without entering it
+        if roll < 0.70:
+            branch = r.choice(["either n < 1 [n] [" + c + "]", "if n > 0 [n + 1]", "unless n = 2 [" + c + "]"])
+            return ("q: func [n] [" + branch + "] p: func [x] [(q x) (q x - 1) (q x - 1)] "
+                    "loop 3 [v3: p 1 v2: p 3] loop 3 [v1: p v1] reduce [v1 v2 v3]")
         return c
 
     def program(self, lines=10):
