@@ -668,6 +668,26 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     return kept;
 }
 
+// Two frames with no function context, as two push_known_frame_in_room
+// calls push them: nothing is pushed on the data stack between them, so the
+// second one's call starts where the first one's does. The stacks' words
+// are read once, before anything is written.
+[[gnu::always_inline]] inline void push_pair(uint32_t first, uint32_t second, Node word_context) {
+    Cell* bottom = stack::bottom;
+    Cell* args = stack::arguments;
+    Cell* top = stack::top;
+    stack::Frame* f = stack::frames_top;
+    f[0] = stack::Frame{first, uint32_t(args - bottom), word_context, 0, 0};
+    f[1] = stack::Frame{second, uint32_t(top - bottom), word_context, 0, 0};
+    stack::frames_top = f + 2;
+    stack::arguments = top;
+}
+
+// Who pushes the frame a block runs under: the block's run itself
+// (OWN_FRAME), the same together with a frame under it (PAIR_OF_FRAMES), or
+// its caller, which pushed them before the run (PUSHED).
+enum Framing { OWN_FRAME, PAIR_OF_FRAMES, PUSHED };
+
 class Busy {
 public:
     // A null unit: counted by someone else.
@@ -856,14 +876,15 @@ public:
         return true;
     }
 
-    // The expressions of block index as eval_block(code, true) evaluates
-    // them, its frame pushed here; true when an exit is pending after them.
-    // pop: as for run_held.
-    template <bool pop = true>
-    [[gnu::always_inline]] inline bool block(const Block& b) {
-        if (b.unheld) return run_held<true, true, pop>(b);
+    // The expressions of block b as eval_block(code, true) evaluates them
+    // under a frame of header under (a paren's), its own frame pushed right
+    // above it: both are left on top when no exit is pending, the result in
+    // the cell they start at, for the caller to pop. True when an exit is
+    // pending after them. A leaf block is the caller's to compute.
+    [[gnu::always_inline]] inline bool block_under(const Block& b, uint32_t under) {
+        if (b.unheld) return run_held<true, true, false, PAIR_OF_FRAMES>(b, under);
         Hold hold(b.code);
-        return run_held<true, true, pop>(b);
+        return run_held<true, true, false, PAIR_OF_FRAMES>(b, under);
     }
 
     // The same for a block the data stack keeps alive while it runs. A
@@ -874,15 +895,19 @@ public:
     // Without pop the block's frame is left on top when no exit is pending,
     // its result in the cell its frame starts at (stack::arguments), for
     // the caller to pop with its own frame.
-    template <bool check = true, bool restore = true, bool pop = true>
-    [[gnu::always_inline]] inline bool run_held(const Block& b) {
-        if (b.leaf && !(check && (walking_ | tracing_q)) && leaf<pop>(b)) [[likely]]
+    // frames: who pushes the block's frame (see Framing); with a frame
+    // pushed under it, the caller computes a leaf.
+    template <bool check = true, bool restore = true, bool pop = true, Framing frames = OWN_FRAME>
+    [[gnu::always_inline]] inline bool run_held(const Block& b, uint32_t under = 0) {
+        if (frames == OWN_FRAME && b.leaf && !(check && (walking_ | tracing_q)) && leaf<pop>(b)) [[likely]]
             return false;
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
-        stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        if (frames == PAIR_OF_FRAMES) push_pair(under, u_.eval_frame, words::tag_body.w1);
+        else if (frames == OWN_FRAME)
+            stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
@@ -896,25 +921,31 @@ public:
     // pop leaves it (with pop; without it, as the caller's pop of both
     // frames takes it). False, having done nothing, when it cannot be
     // computed in place: the block runs as any other.
-    // Unoptimized builds give every inlined copy of it stack room of its
-    // own in each caller's frame, which deep recursion pays for: there it
-    // is a call.
     template <bool pop>
+    [[gnu::always_inline]] inline bool leaf(const Block& b, bool sub = false) {
+        Cell* out = stack::top;
+        if (!in_place(b, out)) return false;
+        if (pop) {
+            // sub: the value stays where it is, one cell above the caller's.
+            stack::top = out + 1;
+            if (!sub) copy_cell(out, stack::arguments);
+        } else {
+            stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+        }
+        return true;
+    }
+
+    // The value of a leaf block into out; false when it is not computed in
+    // place. Unoptimized builds give every inlined copy of it stack room of
+    // its own in each caller's frame, which deep recursion pays for: there
+    // it is a call.
 #if defined(__OPTIMIZE__)
     [[gnu::always_inline]] inline
 #else
     [[gnu::noinline]]
 #endif
-    bool leaf(const Block& b) {
-        Cell* out = stack::top;
-        if (!simple(*b.list[0], out)) return false;
-        if (pop) {
-            stack::top = out + 1;
-            copy_cell(out, stack::arguments);
-        } else {
-            stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
-        }
-        return true;
+    bool in_place(const Block& b, Cell* out) {
+        return simple(*b.list[0], out);
     }
 
     template <bool check = true, bool fresh = false>
@@ -1245,10 +1276,15 @@ private:
 
     // The value of a paren, under the frame the walker pushes; true when an
     // exit is pending after it.
+    // A leaf block computed in place needs neither frame: nothing can see
+    // them while it runs.
     [[gnu::always_inline]] inline bool paren(const Expr& e, bool sub) {
+        const Block& b = *e.branch_at[0];
+        if (b.leaf && !(walking_ | tracing_q) && leaf<true>(b, sub)) [[likely]]
+            return false;
         Cell* outer = stack::arguments;
-        stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
-        if (block<false>(*e.branch_at[0])) return true;
+        // mark_eval_native's frame, and the block's own above it.
+        if (block_under(b, u_.paren_frame)) return true;
         // The block's frame starts where the paren's does (nothing is pushed
         // between them): both are popped at once, the result in place.
         Cell* result = stack::arguments;
@@ -1472,11 +1508,55 @@ private:
     template <bool lone, bool fresh = false>
     [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
         Cell* before = stack::arguments;
-        Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
+        Cell* kept = stack::top;
         Cell* outer = lone ? kept : before;  // as in call_function_here
+        Cell* first = kept + 1;
         const Arg& a = e.arg_at[0];
-        if ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top)) [[unlikely]] {
-            int32_t p = call_from(e, sub, kept, 0, e.start + 1);
+        int32_t p = a.x->next + e.args - 1;
+        bool computed;
+        if ((fresh || !walking_) && a.unchecked && kept + 4 < stack::end) [[likely]] {
+            // Nothing sees the call's frame or the chosen block's while the
+            // condition, and a leaf block, compute in place: both are
+            // written together once a block that needs them was chosen.
+            copy_cell(&e.callee, kept);
+            computed = simple<fresh>(*a.x, first);
+            if (computed && type_of(first) == TYPE_LOGIC) [[likely]] {
+                // Both block cells copied as one: the second is above the
+                // top when there is one block.
+                std::memcpy(first + 1, e.branch_code, sizeof e.branch_code);
+                Cell* result = first + e.args;  // the chosen block's first cell
+                bool truth = first->w1 != 0;
+                const Block* chosen = e.kind == K_EITHER       ? e.branch_at[truth ? 0 : 1]
+                                      : truth == (e.kind == K_IF) ? e.branch_at[0]
+                                                                  : nullptr;
+                if (!chosen) {
+                    none::make_at(result);
+                } else if (!chosen->leaf || !in_place(*chosen, result)) {
+                    Cell* bottom = stack::bottom;
+                    stack::Frame* f = stack::frames_top;
+                    Node body_context = words::tag_body.w1;
+                    f[0] = stack::Frame{e.frame, uint32_t(before - bottom), e.cell.w1, 0, 0};  // mark_eval_native's
+                    f[1] = stack::Frame{u_.eval_frame, uint32_t(first - bottom), body_context, 0, 0};  // mark_eval's
+                    stack::frames_top = f + 2;
+                    stack::arguments = result;
+                    stack::top = result;
+                    if (run_held<false, !lone, false, PUSHED>(*chosen)) return lone ? PENDING : p;
+                    stack::frames_top = f;
+                }
+                stack::top = kept + 1;
+                stack::arguments = outer;
+                if (!sub && !lone) copy_cell(result, outer);
+                copy_cell(result, kept);
+                return lone ? e.next : p;  // a block's one call ends after its blocks
+            }
+            stack::top = first;
+            stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
+        } else {
+            push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
+            computed = (fresh || !walking_) && simple<fresh>(*a.x, first);
+        }
+        if (!computed) [[unlikely]] {
+            p = call_from(e, sub, kept, 0, e.start + 1);
             return lone && stack::pending() ? PENDING : p;
         }
         stack::push_kept();
@@ -1484,15 +1564,12 @@ private:
             check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         Cell* blocks = stack::top;
         if (blocks + 2 < stack::end) [[likely]] {
-            // Both cells copied as one: the second is above the top when
-            // there is one block.
             std::memcpy(blocks, e.branch_code, sizeof e.branch_code);
             stack::top = blocks + e.args - 1;
         } else {
             stack::push(&e.branch_code[0]);
             if (e.args == 3) stack::push(&e.branch_code[1]);
         }
-        int32_t p = a.x->next + e.args - 1;
         if (branch<false, !lone, false>(e)) return lone ? PENDING : p;
         // The branch's frame and the call's popped at once: the result goes
         // from the branch's first cell to the callable's copy.
