@@ -652,17 +652,14 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     Cell* kept = stack::top;
     Cell* first = kept + 1;
     Cell* limit = stack::end;
-    uint32_t saved_args = stack::index_of(stack::arguments);
+    Cell* bottom = stack::bottom;
+    Cell* args = stack::arguments;
     stack::Frame* f = stack::frames_top;
     copy_cell(&callee, kept);
     stack::top = first;
     if (first >= limit) [[unlikely]]
         stack::overflow_data();
-    f->header = header;
-    f->saved_args = saved_args;
-    f->word_context = word_context;
-    f->func_context = 0;
-    f->saved_values = 0;
+    stack::fill_frame(f, bottom, header, args, word_context);
     stack::frames_top = f + 1;
     stack::arguments = first;
     return kept;
@@ -677,8 +674,8 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     Cell* args = stack::arguments;
     Cell* top = stack::top;
     stack::Frame* f = stack::frames_top;
-    f[0] = stack::Frame{first, uint32_t(args - bottom), word_context, 0, 0};
-    f[1] = stack::Frame{second, uint32_t(top - bottom), word_context, 0, 0};
+    stack::fill_frame(f, bottom, first, args, word_context);
+    stack::fill_frame(f + 1, bottom, second, top, word_context);
     stack::frames_top = f + 2;
     stack::arguments = top;
 }
@@ -1535,8 +1532,8 @@ private:
                     Cell* bottom = stack::bottom;
                     stack::Frame* f = stack::frames_top;
                     Node body_context = words::tag_body.w1;
-                    f[0] = stack::Frame{e.frame, uint32_t(before - bottom), e.cell.w1, 0, 0};  // mark_eval_native's
-                    f[1] = stack::Frame{u_.eval_frame, uint32_t(first - bottom), body_context, 0, 0};  // mark_eval's
+                    stack::fill_frame(f, bottom, e.frame, before, e.cell.w1);  // mark_eval_native's
+                    stack::fill_frame(f + 1, bottom, u_.eval_frame, first, body_context);  // mark_eval's
                     stack::frames_top = f + 2;
                     stack::arguments = result;
                     stack::top = result;
@@ -1545,8 +1542,10 @@ private:
                 }
                 stack::top = kept + 1;
                 stack::arguments = outer;
-                if (!sub && !lone) copy_cell(result, outer);
-                copy_cell(result, kept);
+                Bits128 value;
+                std::memcpy(&value, result, sizeof value);
+                if (!sub && !lone) std::memcpy(outer, &value, sizeof value);
+                std::memcpy(kept, &value, sizeof value);
                 return lone ? e.next : p;  // a block's one call ends after its blocks
             }
             stack::top = first;
