@@ -1411,36 +1411,63 @@ private:
         // Only natives and actions are called so: values with no node, that
         // need no hold to stay alive.
         const Cell& fn = o.fn;
-        stack::top = first_cell;  // the value just made is the operator's first argument
-        stack::push_known_frame_in_room(o.frame, o.word.w1);  // mark_eval_native's frame
-        stack::push_kept();
-        if (!o.left_mask.has(type_of(stack::top - 1)))
-            check_builtin_argument(fn, o.word, o.cache, o.left_entry);
+        Cell* outer = stack::arguments;
+        stack::Frame* f = stack::frames_top;
+        Cell* right = first_cell + 1;  // the value just made is the operator's first argument
         // A paren as the right operand (a prefix expression, nothing after
         // it) is all eval would run.
+        const Block* b = r.kind == K_PAREN ? r.branch_at[0] : nullptr;
         int32_t p;
-        if (r.kind == K_PAREN) {
+        if (b && b->unheld && !b->leaf && right < stack::end && o.left_mask.has(type_of(first_cell))) [[likely]] {
+            // A paren of one call, after a left operand the operator takes:
+            // nothing can see the operator's frame before the paren's and
+            // its block's are pushed, and all three are written together.
+            Cell* bottom = stack::bottom;
+            Node body_context = words::tag_body.w1;
+            stack::fill_frame(f, bottom, o.frame, outer, o.word.w1);  // mark_eval_native's
+            stack::fill_frame(f + 1, bottom, u_.paren_frame, first_cell, body_context);  // the paren's
+            stack::fill_frame(f + 2, bottom, u_.eval_frame, right, body_context);  // its block's
+            stack::frames_top = f + 3;
+            stack::arguments = right;
+            stack::top = right;
             p = r.start + 1;
-            if (paren(r, true)) return p;
+            if (run_held<true, true, false, PUSHED>(*b)) return p;
+            // The paren's frames popped: its value is the second argument.
+            stack::frames_top = f + 1;
+            stack::top = right + 1;
+            stack::arguments = first_cell;
         } else {
-            p = eval(r, true);
-            if (stack::pending()) return p;
+            stack::top = first_cell;
+            stack::push_known_frame_in_room(o.frame, o.word.w1);  // mark_eval_native's frame
+            stack::push_kept();
+            if (!o.left_mask.has(type_of(first_cell)))
+                check_builtin_argument(fn, o.word, o.cache, o.left_entry);
+            if (b) {
+                p = r.start + 1;
+                if (paren(r, true)) return p;
+            } else {
+                p = eval(r, true);
+                if (stack::pending()) return p;
+            }
         }
         if (!o.right_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
-        Cell* args = stack::arguments;
+        // The operator's call starts at first_cell: its frame is f.
         int32_t sum;
-        if (o.fast == FAST_ADD && stack::top - args == 2 && type_of(args) == TYPE_INTEGER &&
-            type_of(args + 1) == TYPE_INTEGER &&
-            !__builtin_add_overflow(int32_t(args->w2), int32_t(args[1].w2), &sum)) {
-            args->w2 = uint32_t(sum);  // the sum of two integers, the most common case, done first
-        } else if (o.fast == FAST_NONE || stack::top - args != 2 || !fast_op(FastOp(o.fast), args, args + 1)) {
+        if (o.fast == FAST_ADD && stack::top - first_cell == 2 && type_of(first_cell) == TYPE_INTEGER &&
+            type_of(right) == TYPE_INTEGER &&
+            !__builtin_add_overflow(int32_t(first_cell->w2), int32_t(right->w2), &sum)) {
+            first_cell->w2 = uint32_t(sum);  // the sum of two integers, the most common case, done first
+        } else if (o.fast == FAST_NONE || stack::top - first_cell != 2 || !fast_op(FastOp(o.fast), first_cell, right)) {
             bump();
             run_builtin_entry(fn);
             if (stack::pending()) return p;
         }
-        if (sub) stack::unwind_last();
-        else stack::unwind_last_return();
+        // unwind_last (sub) or unwind_last_return of the operator's frame.
+        stack::frames_top = f;
+        stack::top = right;
+        stack::arguments = outer;
+        if (!sub) copy_cell(first_cell, outer);
         return p;
     }
 
