@@ -1542,31 +1542,36 @@ private:
             // Nothing sees the call's frame or the chosen block's while the
             // condition, and a leaf block, compute in place: both are
             // written together once a block that needs them was chosen.
-            copy_cell(&e.callee, kept);
+            // Without them the value goes straight to the callable's cell,
+            // which is all the call leaves below the top.
             computed = simple<fresh>(*a.x, first);
             if (computed && type_of(first) == TYPE_LOGIC) [[likely]] {
-                // Both block cells copied as one: the second is above the
-                // top when there is one block.
-                std::memcpy(first + 1, e.branch_code, sizeof e.branch_code);
-                Cell* result = first + e.args;  // the chosen block's first cell
                 bool truth = first->w1 != 0;
                 const Block* chosen = e.kind == K_EITHER       ? e.branch_at[truth ? 0 : 1]
                                       : truth == (e.kind == K_IF) ? e.branch_at[0]
                                                                   : nullptr;
-                if (!chosen) {
-                    none::make_at(result);
-                } else if (!chosen->leaf || !in_place(*chosen, result)) {
-                    Cell* bottom = stack::bottom;
-                    stack::Frame* f = stack::frames_top;
-                    Node body_context = words::tag_body.w1;
-                    stack::fill_frame(f, bottom, e.frame, before, e.cell.w1);  // mark_eval_native's
-                    stack::fill_frame(f + 1, bottom, u_.eval_frame, first, body_context);  // mark_eval's
-                    stack::frames_top = f + 2;
-                    stack::arguments = result;
-                    stack::top = result;
-                    if (run_held<false, !lone, false, PUSHED>(*chosen)) return lone ? PENDING : p;
-                    stack::frames_top = f;
+                if (!chosen || (chosen->leaf && in_place(*chosen, kept))) {
+                    if (!chosen) none::make_at(kept);
+                    stack::top = kept + 1;
+                    stack::arguments = outer;
+                    if (!sub && !lone) copy_cell(kept, outer);
+                    return lone ? e.next : p;
                 }
+                copy_cell(&e.callee, kept);
+                // Both block cells copied as one: the second is above the
+                // top when there is one block.
+                std::memcpy(first + 1, e.branch_code, sizeof e.branch_code);
+                Cell* result = first + e.args;  // the chosen block's first cell
+                Cell* bottom = stack::bottom;
+                stack::Frame* f = stack::frames_top;
+                Node body_context = words::tag_body.w1;
+                stack::fill_frame(f, bottom, e.frame, before, e.cell.w1);  // mark_eval_native's
+                stack::fill_frame(f + 1, bottom, u_.eval_frame, first, body_context);  // mark_eval's
+                stack::frames_top = f + 2;
+                stack::arguments = result;
+                stack::top = result;
+                if (run_held<false, !lone, false, PUSHED>(*chosen)) return lone ? PENDING : p;
+                stack::frames_top = f;
                 stack::top = kept + 1;
                 stack::arguments = outer;
                 Bits128 value;
@@ -1575,6 +1580,7 @@ private:
                 std::memcpy(kept, &value, sizeof value);
                 return lone ? e.next : p;  // a block's one call ends after its blocks
             }
+            copy_cell(&e.callee, kept);
             stack::top = first;
             stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         } else {
