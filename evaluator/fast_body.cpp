@@ -830,7 +830,8 @@ public:
     // caller is a block of this one call, whose end puts it back (see
     // run_lone).
     // fresh: the runner's guards and cells were found to hold at this epoch
-    // (see callee_q).
+    // (see callee_q), and room_for_short_cut found room on every stack
+    // right before.
     template <bool restore = true, bool fresh = false>
     [[gnu::always_inline]] static inline void run_top(Runner& runner, const Unit& unit, const Cell& code) {
         Bits128 saved;
@@ -1538,7 +1539,9 @@ private:
         const Arg& a = e.arg_at[0];
         int32_t p = a.x->next + e.args - 1;
         bool computed;
-        if ((fresh || !walking_) && a.unchecked && kept + 4 < stack::end) [[likely]] {
+        // A body's one call made fresh starts where room_for_short_cut
+        // found room for more than these cells.
+        if ((fresh || !walking_) && a.unchecked && ((lone && fresh) || kept + 4 < stack::end)) [[likely]] {
             // Nothing sees the call's frame or the chosen block's while the
             // condition, and a leaf block, compute in place: both are
             // written together once a block that needs them was chosen.
