@@ -1554,9 +1554,10 @@ private:
                                       : truth == (e.kind == K_IF) ? e.branch_at[0]
                                                                   : nullptr;
                 if (!chosen || (chosen->leaf && in_place(*chosen, kept))) {
+                    // The current call's first cell is still outer: a
+                    // block's one call starts at the top its frame left.
                     if (!chosen) none::make_at(kept);
                     stack::top = kept + 1;
-                    stack::arguments = outer;
                     if (!sub && !lone) copy_cell(kept, outer);
                     return lone ? e.next : p;
                 }
