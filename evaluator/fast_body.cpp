@@ -644,6 +644,17 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     link(unit);
 }
 
+// What stack::push_known_frame_in_room does, with the stacks' words read
+// before anything is written and the frame's first two words stored as one.
+[[gnu::always_inline]] inline void push_frame_in_room(uint32_t header, Node word_context) {
+    stack::Frame* f = stack::frames_top;
+    Cell* args = stack::arguments;
+    Cell* top = stack::top;
+    stack::fill_frame(f, stack::bottom, header, args, word_context);
+    stack::frames_top = f + 1;
+    stack::arguments = top;
+}
+
 // stack::push of the callable's copy, then the call's frame above it as
 // push_known_frame_in_room pushes it: the stacks' words are all read before
 // anything is written (any store may alias them, and they would be read
@@ -837,7 +848,7 @@ public:
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
-        stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        push_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
         runner.run_block<false, fresh>(unit.blocks[0], code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
@@ -905,7 +916,7 @@ public:
         Cell* outer = stack::arguments;
         if (frames == PAIR_OF_FRAMES) push_pair(under, u_.eval_frame, words::tag_body.w1);
         else if (frames == OWN_FRAME)
-            stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
+            push_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
@@ -928,7 +939,7 @@ public:
             stack::top = out + 1;
             if (!sub) copy_cell(out, stack::arguments);
         } else {
-            stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+            push_frame_in_room(u_.eval_frame, words::tag_body.w1);
         }
         return true;
     }
@@ -1374,7 +1385,7 @@ private:
             }
         }
     framed:
-        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
+        push_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         Cell* word = stack::push(&e.cell);
         int32_t p;
         if (x.simple && !walking_ && simple(x, stack::top)) {
@@ -1439,7 +1450,7 @@ private:
             stack::arguments = first_cell;
         } else {
             stack::top = first_cell;
-            stack::push_known_frame_in_room(o.frame, o.word.w1);  // mark_eval_native's frame
+            push_frame_in_room(o.frame, o.word.w1);  // mark_eval_native's frame
             stack::push_kept();
             if (!o.left_mask.has(type_of(first_cell)))
                 check_builtin_argument(fn, o.word, o.cache, o.left_entry);
@@ -1586,7 +1597,7 @@ private:
             }
             copy_cell(&e.callee, kept);
             stack::top = first;
-            stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
+            push_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         } else {
             push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
             computed = (fresh || !walking_) && simple<fresh>(*a.x, first);
@@ -1620,7 +1631,7 @@ private:
 
     [[gnu::noinline]] int32_t call_general(const Expr& e, bool sub) {
         Cell* kept = stack::push(&e.callee);
-        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
+        push_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
         return call_from(e, sub, kept, 0, e.start + 1);
     }
 
@@ -1731,7 +1742,7 @@ private:
             if (pop) {
                 none::make_at(stack::arguments);
             } else {
-                stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+                push_frame_in_room(u_.eval_frame, words::tag_body.w1);
                 none::make_at(stack::arguments);
             }
             return false;

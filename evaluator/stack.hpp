@@ -80,7 +80,7 @@ struct Frame {
     uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
 };
 static_assert(sizeof(Frame) == 20, "a call frame is five 32-bit words");
-static_assert(offsetof(Frame, saved_args) == 4 && offsetof(Frame, func_context) == 12, "written in pairs");
+static_assert(offsetof(Frame, saved_args) == 4, "the header and saved_args are written together");
 constexpr int32_t MAX_FRAMES = CALL_CELLS * 16 / int32_t(sizeof(Frame));
 static_assert(MAX_FRAMES == 12000);
 
@@ -175,27 +175,29 @@ inline uint32_t frame_header(const Cell* word, uint32_t flags) {
 
 // Writes the five words of frame f, its saved_args the index of args, a
 // cell of the data stack starting at base (bottom, read by the caller).
-// Words go two by two as 64-bit stores: args's byte offset from base is 16
-// times its index, shifted into the high half without a division.
+// The header and saved_args go as one 64-bit store: args's byte offset from
+// base is 16 times its index, shifted into the high half without a division.
 inline void fill_frame(Frame* f, const Cell* base, uint32_t header, const Cell* args, Node word_context,
                        Node func_context = 0, uint32_t saved_values = 0) {
     static_assert(std::endian::native == std::endian::little && sizeof(Cell) == 16);
     uint64_t offset = reinterpret_cast<uintptr_t>(args) - reinterpret_cast<uintptr_t>(base);
     uint64_t first = header | (offset << 28);
-    uint64_t second = word_context | (uint64_t(func_context) << 32);
     std::memcpy(&f->header, &first, sizeof first);
-    std::memcpy(&f->word_context, &second, sizeof second);
+    f->word_context = word_context;
+    f->func_context = func_context;
     f->saved_values = saved_values;
 }
 
 // Fills the frame at the top; the caller made sure it is below frames_end.
 inline void put_frame_words(uint32_t header, Node word_context, Node func_context, uint32_t saved_values) {
     Frame* f = frames_top;
-    Cell* args = arguments;
-    Cell* next = top;
-    fill_frame(f, bottom, header, args, word_context, func_context, saved_values);
+    f->header = header;
+    f->saved_args = index_of(arguments);
+    f->word_context = word_context;
+    f->func_context = func_context;
+    f->saved_values = saved_values;
     frames_top = f + 1;
-    arguments = next;
+    arguments = top;
 }
 inline void push_frame_words(uint32_t header, Node word_context, Node func_context, uint32_t saved_values) {
     if (frames_top >= frames_end) [[unlikely]]
