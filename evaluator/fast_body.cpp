@@ -92,6 +92,9 @@ struct Oper {
     uint32_t frame = 0;        // the header word of its call frame
     bool right_const = false;  // that expression is a constant alone: rcell
     Cell rcell{};
+    // The block of a paren of one call with simple arguments, when that is
+    // the right operand (see infix_call).
+    const Block* right_paren = nullptr;
 };
 
 struct Arg {
@@ -626,6 +629,9 @@ void link(Unit* u) {
         b.unheld = b.lone && b.list[0]->simple_args;
         b.leaf = b.single && !b.lone && b.list[0]->simple && b.list[0]->next == b.end;
     }
+    for (Oper& o : u->ops)
+        if (o.rx->kind == K_PAREN && o.rx->branch_at[0]->unheld && !o.rx->branch_at[0]->leaf)
+            o.right_paren = o.rx->branch_at[0];
 }
 
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
@@ -1428,9 +1434,9 @@ private:
         Cell* right = first_cell + 1;  // the value just made is the operator's first argument
         // A paren as the right operand (a prefix expression, nothing after
         // it) is all eval would run.
-        const Block* b = r.kind == K_PAREN ? r.branch_at[0] : nullptr;
+        const Block* b = o.right_paren;
         int32_t p;
-        if (b && b->unheld && !b->leaf && right < stack::end && o.left_mask.has(type_of(first_cell))) [[likely]] {
+        if (b && right < stack::end && o.left_mask.has(type_of(first_cell))) [[likely]] {
             // A paren of one call, after a left operand the operator takes:
             // nothing can see the operator's frame before the paren's and
             // its block's are pushed, and all three are written together.
@@ -1454,7 +1460,7 @@ private:
             stack::push_kept();
             if (!o.left_mask.has(type_of(first_cell)))
                 check_builtin_argument(fn, o.word, o.cache, o.left_entry);
-            if (b) {
+            if (r.kind == K_PAREN) {
                 p = r.start + 1;
                 if (paren(r, true)) return p;
             } else {
