@@ -96,6 +96,9 @@ struct Oper {
     uint32_t frame = 0;        // the header word of its call frame
     bool right_const = false;  // that expression is a constant alone: rcell
     Cell rcell{};
+    // The block of a paren of one call with simple arguments, when that is
+    // the right operand (see infix_call).
+    const Block* right_paren = nullptr;
 };
 
 struct Arg {
@@ -661,6 +664,9 @@ void link(Unit* u) {
     if (body.lone && body.list[0]->kind >= K_IF && body.list[0]->quick && body.list[0]->eager &&
         body.list[0]->next == body.end)
         u->quick_body = body.list[0];
+    for (Oper& o : u->ops)
+        if (o.rx->kind == K_PAREN && o.rx->branch_at[0]->unheld && !o.rx->branch_at[0]->leaf)
+            o.right_paren = o.rx->branch_at[0];
 }
 
 void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
@@ -679,6 +685,17 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     link(unit);
 }
 
+// What stack::push_known_frame_in_room does, with the stacks' words read
+// before anything is written and the frame's first two words stored as one.
+[[gnu::always_inline]] inline void push_frame_in_room(uint32_t header, Node word_context) {
+    stack::Frame* f = stack::frames_top;
+    Cell* args = stack::arguments;
+    Cell* top = stack::top;
+    stack::fill_frame(f, stack::bottom, header, args, word_context);
+    stack::frames_top = f + 1;
+    stack::arguments = top;
+}
+
 // stack::push of the callable's copy, then the call's frame above it as
 // push_known_frame_in_room pushes it: the stacks' words are all read before
 // anything is written (any store may alias them, and they would be read
@@ -687,21 +704,38 @@ void build(Unit* unit, const Cell& body, Node context, const Cell* locals) {
     Cell* kept = stack::top;
     Cell* first = kept + 1;
     Cell* limit = stack::end;
-    uint32_t saved_args = stack::index_of(stack::arguments);
+    Cell* bottom = stack::bottom;
+    Cell* args = stack::arguments;
     stack::Frame* f = stack::frames_top;
     copy_cell(&callee, kept);
     stack::top = first;
     if (first >= limit) [[unlikely]]
         stack::overflow_data();
-    f->header = header;
-    f->saved_args = saved_args;
-    f->word_context = word_context;
-    f->func_context = 0;
-    f->saved_values = 0;
+    stack::fill_frame(f, bottom, header, args, word_context);
     stack::frames_top = f + 1;
     stack::arguments = first;
     return kept;
 }
+
+// Two frames with no function context, as two push_known_frame_in_room
+// calls push them: nothing is pushed on the data stack between them, so the
+// second one's call starts where the first one's does. The stacks' words
+// are read once, before anything is written.
+[[gnu::always_inline]] inline void push_pair(uint32_t first, uint32_t second, Node word_context) {
+    Cell* bottom = stack::bottom;
+    Cell* args = stack::arguments;
+    Cell* top = stack::top;
+    stack::Frame* f = stack::frames_top;
+    stack::fill_frame(f, bottom, first, args, word_context);
+    stack::fill_frame(f + 1, bottom, second, top, word_context);
+    stack::frames_top = f + 2;
+    stack::arguments = top;
+}
+
+// Who pushes the frame a block runs under: the block's run itself
+// (OWN_FRAME), the same together with a frame under it (PAIR_OF_FRAMES), or
+// its caller, which pushed them before the run (PUSHED).
+enum Framing { OWN_FRAME, PAIR_OF_FRAMES, PUSHED };
 
 class Busy {
 public:
@@ -859,7 +893,8 @@ public:
     // caller is a block of this one call, whose end puts it back (see
     // run_lone).
     // fresh: the runner's guards and cells were found to hold at this epoch
-    // (see callee_q).
+    // (see callee_q), and room_for_short_cut found room on every stack
+    // right before.
     // ready: the body's branch condition is computed already (see
     // call_in_place).
     template <bool restore = true, bool fresh = false, bool ready = false>
@@ -867,7 +902,7 @@ public:
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
-        stack::push_known_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        push_frame_in_room(unit.eval_frame, words::tag_body.w1);  // mark_eval's frame
         runner.run_block<false, fresh, ready>(unit.blocks[0], code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return;
@@ -906,14 +941,15 @@ public:
         return true;
     }
 
-    // The expressions of block index as eval_block(code, true) evaluates
-    // them, its frame pushed here; true when an exit is pending after them.
-    // pop: as for run_held.
-    template <bool pop = true>
-    [[gnu::always_inline]] inline bool block(const Block& b) {
-        if (b.unheld) return run_held<true, true, pop>(b);
+    // The expressions of block b as eval_block(code, true) evaluates them
+    // under a frame of header under (a paren's), its own frame pushed right
+    // above it: both are left on top when no exit is pending, the result in
+    // the cell they start at, for the caller to pop. True when an exit is
+    // pending after them. A leaf block is the caller's to compute.
+    [[gnu::always_inline]] inline bool block_under(const Block& b, uint32_t under) {
+        if (b.unheld) return run_held<true, true, false, PAIR_OF_FRAMES>(b, under);
         Hold hold(b.code);
-        return run_held<true, true, pop>(b);
+        return run_held<true, true, false, PAIR_OF_FRAMES>(b, under);
     }
 
     // The same for a block the data stack keeps alive while it runs. A
@@ -924,15 +960,19 @@ public:
     // Without pop the block's frame is left on top when no exit is pending,
     // its result in the cell its frame starts at (stack::arguments), for
     // the caller to pop with its own frame.
-    template <bool check = true, bool restore = true, bool pop = true>
-    [[gnu::always_inline]] inline bool run_held(const Block& b) {
-        if (b.leaf && !(check && (walking_ | tracing_q)) && leaf<pop>(b)) [[likely]]
+    // frames: who pushes the block's frame (see Framing); with a frame
+    // pushed under it, the caller computes a leaf.
+    template <bool check = true, bool restore = true, bool pop = true, Framing frames = OWN_FRAME>
+    [[gnu::always_inline]] inline bool run_held(const Block& b, uint32_t under = 0) {
+        if (frames == OWN_FRAME && b.leaf && !(check && (walking_ | tracing_q)) && leaf<pop>(b)) [[likely]]
             return false;
         // Kept whole, as one 16-byte value, across the run.
         Bits128 saved;
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
-        stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
+        if (frames == PAIR_OF_FRAMES) push_pair(under, u_.eval_frame, words::tag_body.w1);
+        else if (frames == OWN_FRAME)
+            push_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
@@ -946,28 +986,31 @@ public:
     // pop leaves it (with pop; without it, as the caller's pop of both
     // frames takes it). False, having done nothing, when it cannot be
     // computed in place: the block runs as any other.
-    // Unoptimized builds give every inlined copy of it stack room of its
-    // own in each caller's frame, which deep recursion pays for: there it
-    // is a call.
     template <bool pop>
+    [[gnu::always_inline]] inline bool leaf(const Block& b, bool sub = false) {
+        Cell* out = stack::top;
+        if (!in_place(b, out)) return false;
+        if (pop) {
+            // sub: the value stays where it is, one cell above the caller's.
+            stack::top = out + 1;
+            if (!sub) copy_cell(out, stack::arguments);
+        } else {
+            push_frame_in_room(u_.eval_frame, words::tag_body.w1);
+        }
+        return true;
+    }
+
+    // The value of a leaf block into out; false when it is not computed in
+    // place. Unoptimized builds give every inlined copy of it stack room of
+    // its own in each caller's frame, which deep recursion pays for: there
+    // it is a call.
 #if defined(__OPTIMIZE__)
     [[gnu::always_inline]] inline
 #else
     [[gnu::noinline]]
 #endif
-    bool leaf(const Block& b) {
-        Cell* out = stack::top;
-        if (!simple(*b.list[0], out)) return false;
-        if (pop) {
-            stack::top = out + 1;
-            copy_cell(out, stack::arguments);
-        } else {
-            // The caller pops this frame with its own right away, before
-            // anything can read frames: its slot is taken but not written.
-            stack::frames_top++;
-            stack::arguments = out;
-        }
-        return true;
+    bool in_place(const Block& b, Cell* out) {
+        return simple(*b.list[0], out);
     }
 
     template <bool check = true, bool fresh = false, bool ready = false>
@@ -1209,7 +1252,7 @@ private:
 
     // The operator's word still gives the operator decoded.
     template <bool fresh = false>
-    inline bool op_q(const Oper& o) {
+    [[gnu::always_inline]] inline bool op_q(const Oper& o) {
         if ((fresh || guarded_ == epoch) && o.eager) return true;
         const Cell* slot = _context::value_slot(o.word.w1, int32_t(o.word.w3));
         return slot && std::memcmp(slot, &o.op, sizeof(Cell)) == 0;
@@ -1226,7 +1269,7 @@ private:
     // fresh: the caller knows that the guards held at this epoch, that the
     // runner is not walking and that no other code ran since.
     template <bool fresh = false>
-    inline bool callee_q(const Expr& e) {
+    [[gnu::always_inline]] inline bool callee_q(const Expr& e) {
         if ((fresh || guarded_ == epoch) && e.eager) return true;
         const Cell* slot = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
         return slot && std::memcmp(slot, &e.callee, sizeof(Cell)) == 0 && u_.cycles == collector::series_cycles;
@@ -1287,9 +1330,13 @@ private:
 
     // The value of a paren, under the frame the walker pushes; true when an
     // exit is pending after it.
+    // A leaf block computed in place needs neither frame: nothing can see
+    // them while it runs.
     [[gnu::always_inline]] inline bool paren(const Expr& e, bool sub) {
-        Cell* outer = stack::arguments;
         const Block& b = *e.branch_at[0];
+        if (b.leaf && !(walking_ | tracing_q) && leaf<true>(b, sub)) [[likely]]
+            return false;
+        Cell* outer = stack::arguments;
         if (b.unheld && b.list[0]->in_place_site && callee_q(*b.list[0])) {
             // A paren of one call made in place (see call_in_place) shows no
             // more than the call: its frames are not pushed either.
@@ -1305,8 +1352,8 @@ private:
             // The call in the paren's block takes what was made.
             made_ = in_place;
         }
-        stack::push_known_frame_in_room(u_.paren_frame, words::tag_body.w1);  // mark_eval_native's frame
-        if (block<false>(b)) return true;
+        // mark_eval_native's frame, and the block's own above it.
+        if (block_under(b, u_.paren_frame)) return true;
         // The block's frame starts where the paren's does (nothing is pushed
         // between them): both are popped at once, the result in place.
         Cell* result = stack::arguments;
@@ -1398,7 +1445,7 @@ private:
             }
         }
     framed:
-        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
+        push_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
         Cell* word = stack::push(&e.cell);
         int32_t p;
         if (x.simple && !walking_ && simple(x, stack::top)) {
@@ -1436,36 +1483,81 @@ private:
         // Only natives and actions are called so: values with no node, that
         // need no hold to stay alive.
         const Cell& fn = o.fn;
-        stack::top = first_cell;  // the value just made is the operator's first argument
-        stack::push_known_frame_in_room(o.frame, o.word.w1);  // mark_eval_native's frame
-        stack::push_kept();
-        if (!o.left_mask.has(type_of(stack::top - 1)))
-            check_builtin_argument(fn, o.word, o.cache, o.left_entry);
+        Cell* outer = stack::arguments;
+        stack::Frame* f = stack::frames_top;
+        Cell* right = first_cell + 1;  // the value just made is the operator's first argument
         // A paren as the right operand (a prefix expression, nothing after
         // it) is all eval would run.
+        const Block* b = o.right_paren;
         int32_t p;
-        if (r.kind == K_PAREN) {
+        if (b && right < stack::end && o.left_mask.has(type_of(first_cell))) [[likely]] {
+            // A paren of one call, after a left operand the operator takes:
+            // nothing can see the operator's frame before the paren's and
+            // its block's are pushed, and all three are written together.
+            Cell* bottom = stack::bottom;
+            Node body_context = words::tag_body.w1;
+            stack::top = right;
+            const Expr& call = *b->list[0];
+            if (call.in_place_site && callee_q(call)) {
+                // A call made in place needs no frames of the paren's (see
+                // paren): its value is the second argument.
+                InPlace in_place = call_in_place<false>(call);
+                if (in_place == IN_PLACE_DONE) {
+                    still(call.checks, call.checks_end);
+                    stack::fill_frame(f, bottom, o.frame, outer, o.word.w1);  // mark_eval_native's
+                    stack::frames_top = f + 1;
+                    stack::arguments = first_cell;
+                    stack::top = right + 1;
+                    p = r.start + 1;
+                    goto operands;
+                }
+                made_ = in_place;  // for the call in the paren's block
+            }
+            stack::fill_frame(f, bottom, o.frame, outer, o.word.w1);  // mark_eval_native's
+            stack::fill_frame(f + 1, bottom, u_.paren_frame, first_cell, body_context);  // the paren's
+            stack::fill_frame(f + 2, bottom, u_.eval_frame, right, body_context);  // its block's
+            stack::frames_top = f + 3;
+            stack::arguments = right;
+            stack::top = right;
             p = r.start + 1;
-            if (paren(r, true)) return p;
+            if (run_held<true, true, false, PUSHED>(*b)) return p;
+            // The paren's frames popped: its value is the second argument.
+            stack::frames_top = f + 1;
+            stack::top = right + 1;
+            stack::arguments = first_cell;
         } else {
-            p = eval(r, true);
-            if (stack::pending()) return p;
+            stack::top = first_cell;
+            push_frame_in_room(o.frame, o.word.w1);  // mark_eval_native's frame
+            stack::push_kept();
+            if (!o.left_mask.has(type_of(first_cell)))
+                check_builtin_argument(fn, o.word, o.cache, o.left_entry);
+            if (r.kind == K_PAREN) {
+                p = r.start + 1;
+                if (paren(r, true)) return p;
+            } else {
+                p = eval(r, true);
+                if (stack::pending()) return p;
+            }
         }
+    operands:
         if (!o.right_mask.has(type_of(stack::top - 1)))
             check_builtin_argument(fn, o.word, o.cache, o.right_entry);
-        Cell* args = stack::arguments;
+        // The operator's call starts at first_cell: its frame is f.
         int32_t sum;
-        if (o.fast == FAST_ADD && stack::top - args == 2 && type_of(args) == TYPE_INTEGER &&
-            type_of(args + 1) == TYPE_INTEGER &&
-            !__builtin_add_overflow(int32_t(args->w2), int32_t(args[1].w2), &sum)) {
-            args->w2 = uint32_t(sum);  // the sum of two integers, the most common case, done first
-        } else if (o.fast == FAST_NONE || stack::top - args != 2 || !fast_op(FastOp(o.fast), args, args + 1)) {
+        if (o.fast == FAST_ADD && stack::top - first_cell == 2 && type_of(first_cell) == TYPE_INTEGER &&
+            type_of(right) == TYPE_INTEGER &&
+            !__builtin_add_overflow(int32_t(first_cell->w2), int32_t(right->w2), &sum)) {
+            first_cell->w2 = uint32_t(sum);  // the sum of two integers, the most common case, done first
+        } else if (o.fast == FAST_NONE || stack::top - first_cell != 2 || !fast_op(FastOp(o.fast), first_cell, right)) {
             bump();
             run_builtin_entry(fn);
             if (stack::pending()) return p;
         }
-        if (sub) stack::unwind_last();
-        else stack::unwind_last_return();
+        // unwind_last (sub) or unwind_last_return of the operator's frame.
+        stack::frames_top = f;
+        stack::top = right;
+        stack::arguments = outer;
+        if (!sub) copy_cell(first_cell, outer);
         return p;
     }
 
@@ -1594,11 +1686,66 @@ private:
     template <bool lone, bool fresh = false, bool ready = false>
     [[gnu::always_inline]] inline int32_t call_branch_here(const Expr& e, bool sub) {
         Cell* before = stack::arguments;
-        Cell* kept = push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
+        Cell* kept = stack::top;
         Cell* outer = lone ? kept : before;  // as in call_function_here
+        Cell* first = kept + 1;
         const Arg& a = e.arg_at[0];
-        if (!ready && ((!fresh && walking_) || !simple<fresh>(*a.x, stack::top))) [[unlikely]] {
-            int32_t p = call_from(e, sub, kept, 0, e.start + 1);
+        int32_t p = a.x->next + e.args - 1;
+        bool computed;
+        // A body's one call made fresh starts where room_for_short_cut
+        // found room for more than these cells.
+        if ((fresh || !walking_) && a.unchecked && ((lone && fresh) || kept + 4 < stack::end)) [[likely]] {
+            // Nothing sees the call's frame or the chosen block's while the
+            // condition, and a leaf block, compute in place: both are
+            // written together once a block that needs them was chosen.
+            // Without them the value goes straight to the callable's cell,
+            // which is all the call leaves below the top.
+            computed = ready || simple<fresh>(*a.x, first);
+            if (computed && type_of(first) == TYPE_LOGIC) [[likely]] {
+                bool truth = first->w1 != 0;
+                const Block* chosen = e.kind == K_EITHER       ? e.branch_at[truth ? 0 : 1]
+                                      : truth == (e.kind == K_IF) ? e.branch_at[0]
+                                                                  : nullptr;
+                if (!chosen || (chosen->leaf && in_place(*chosen, kept))) {
+                    // The current call's first cell is still outer: a
+                    // block's one call starts at the top its frame left.
+                    if (!chosen) none::make_at(kept);
+                    stack::top = kept + 1;
+                    if (!sub && !lone) copy_cell(kept, outer);
+                    return lone ? e.next : p;
+                }
+                copy_cell(&e.callee, kept);
+                // Both block cells copied as one: the second is above the
+                // top when there is one block.
+                std::memcpy(first + 1, e.branch_code, sizeof e.branch_code);
+                Cell* result = first + e.args;  // the chosen block's first cell
+                Cell* bottom = stack::bottom;
+                stack::Frame* f = stack::frames_top;
+                Node body_context = words::tag_body.w1;
+                stack::fill_frame(f, bottom, e.frame, before, e.cell.w1);  // mark_eval_native's
+                stack::fill_frame(f + 1, bottom, u_.eval_frame, first, body_context);  // mark_eval's
+                stack::frames_top = f + 2;
+                stack::arguments = result;
+                stack::top = result;
+                if (run_held<false, !lone, false, PUSHED>(*chosen)) return lone ? PENDING : p;
+                stack::frames_top = f;
+                stack::top = kept + 1;
+                stack::arguments = outer;
+                Bits128 value;
+                std::memcpy(&value, result, sizeof value);
+                if (!sub && !lone) std::memcpy(outer, &value, sizeof value);
+                std::memcpy(kept, &value, sizeof value);
+                return lone ? e.next : p;  // a block's one call ends after its blocks
+            }
+            copy_cell(&e.callee, kept);
+            stack::top = first;
+            push_frame_in_room(e.frame, e.cell.w1);  // mark_eval_native's frame
+        } else {
+            push_call(e.callee, e.frame, e.cell.w1);  // and mark_eval_native's frame
+            computed = ready || ((fresh || !walking_) && simple<fresh>(*a.x, first));
+        }
+        if (!computed) [[unlikely]] {
+            p = call_from(e, sub, kept, 0, e.start + 1);
             return lone && stack::pending() ? PENDING : p;
         }
         stack::push_kept();
@@ -1606,15 +1753,12 @@ private:
             check_builtin_argument(e.callee, e.cell, e.cache, a.entry);
         Cell* blocks = stack::top;
         if (blocks + 2 < stack::end) [[likely]] {
-            // Both cells copied as one: the second is above the top when
-            // there is one block.
             std::memcpy(blocks, e.branch_code, sizeof e.branch_code);
             stack::top = blocks + e.args - 1;
         } else {
             stack::push(&e.branch_code[0]);
             if (e.args == 3) stack::push(&e.branch_code[1]);
         }
-        int32_t p = a.x->next + e.args - 1;
         if (branch<false, !lone, false>(e)) return lone ? PENDING : p;
         // The branch's frame and the call's popped at once: the result goes
         // from the branch's first cell to the callable's copy.
@@ -1629,7 +1773,7 @@ private:
 
     [[gnu::noinline]] int32_t call_general(const Expr& e, bool sub) {
         Cell* kept = stack::push(&e.callee);
-        stack::push_known_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
+        push_frame_in_room(e.frame, e.cell.w1);  // mark_eval_func's or mark_eval_native's frame
         return call_from(e, sub, kept, 0, e.start + 1);
     }
 
@@ -1744,7 +1888,7 @@ private:
             if (pop) {
                 none::make_at(stack::arguments);
             } else {
-                stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);
+                push_frame_in_room(u_.eval_frame, words::tag_body.w1);
                 none::make_at(stack::arguments);
             }
             return false;

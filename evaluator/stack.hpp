@@ -41,7 +41,10 @@
 // destructors: code abandoned by a throw does no clean-up of its own.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
@@ -77,6 +80,7 @@ struct Frame {
     uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
 };
 static_assert(sizeof(Frame) == 20, "a call frame is five 32-bit words");
+static_assert(offsetof(Frame, saved_args) == 4, "the header and saved_args are written together");
 constexpr int32_t MAX_FRAMES = CALL_CELLS * 16 / int32_t(sizeof(Frame));
 static_assert(MAX_FRAMES == 12000);
 
@@ -167,6 +171,21 @@ inline Cell* context_cell(Node context) { return memory::cells_head(memory::buff
 inline uint32_t frame_header(const Cell* word, uint32_t flags) {
     // The symbol keeps to its 16 bits so that it never spills into the kind.
     return ((word->w2 & 0xFFFF) << 8) | flags;
+}
+
+// Writes the five words of frame f, its saved_args the index of args, a
+// cell of the data stack starting at base (bottom, read by the caller).
+// The header and saved_args go as one 64-bit store: args's byte offset from
+// base is 16 times its index, shifted into the high half without a division.
+inline void fill_frame(Frame* f, const Cell* base, uint32_t header, const Cell* args, Node word_context,
+                       Node func_context = 0, uint32_t saved_values = 0) {
+    static_assert(std::endian::native == std::endian::little && sizeof(Cell) == 16);
+    uint64_t offset = reinterpret_cast<uintptr_t>(args) - reinterpret_cast<uintptr_t>(base);
+    uint64_t first = header | (offset << 28);
+    std::memcpy(&f->header, &first, sizeof first);
+    f->word_context = word_context;
+    f->func_context = func_context;
+    f->saved_values = saved_values;
 }
 
 // Fills the frame at the top; the caller made sure it is below frames_end.
