@@ -836,8 +836,9 @@ public:
     template <bool restore = true>
     [[gnu::always_inline]] inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
-        if (e.link_epoch != epoch || unit->cycles != collector::series_cycles || runtime::interrupt_pending ||
-            !room_for_short_cut()) [[unlikely]]
+        // A collection moves the epoch on: a link of this epoch names a
+        // unit made since the last one.
+        if (e.link_epoch != epoch || runtime::interrupt_pending || !room_for_short_cut()) [[unlikely]]
             return false;
 #if defined(__OPTIMIZE__)
         if (unit == &u_) [[likely]] {
