@@ -172,6 +172,12 @@ struct Block {
     std::vector<int32_t> exprs;
     std::vector<const Expr*> list;  // exprs by address, linked when the unit is made
     bool lone = false;  // one call, no operator or word after it
+    // A lone block's call: a function's with simple arguments, if, unless
+    // or either with a simple condition, any other (run by run_lone's
+    // functions of their own, so that each saves only what its own path
+    // keeps).
+    enum LoneKind : uint8_t { LONE_NONE, LONE_CALL, LONE_BRANCH, LONE_OTHER };
+    LoneKind lone_kind = LONE_NONE;
     bool single = false;  // one expression
     // One call of a function with simple arguments: its cells are not read
     // again once the call has begun, and a paren of it needs no hold while
@@ -624,6 +630,10 @@ void link(Unit* u) {
     }
     for (Block& b : u->blocks) {
         b.unheld = b.lone && b.list[0]->simple_args;
+        b.lone_kind = !b.lone                 ? Block::LONE_NONE
+                      : b.list[0]->simple_args ? Block::LONE_CALL
+                      : b.list[0]->quick       ? Block::LONE_BRANCH
+                                               : Block::LONE_OTHER;
         b.leaf = b.single && !b.lone && b.list[0]->simple && b.list[0]->next == b.end;
     }
 }
@@ -920,7 +930,9 @@ public:
 
     template <bool check = true, bool fresh = false>
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
-        if (b.lone) run_lone<check, fresh>(b, code);
+        if (b.lone_kind == Block::LONE_CALL) run_lone_call<check, fresh>(b, code);
+        else if (b.lone_kind == Block::LONE_BRANCH) run_lone_branch<check, fresh>(b, code);
+        else if (b.lone) run_lone<check, fresh>(b, code);
         else if (b.single) run_single<check>(b, code);
         else run_any(b, code);
     }
@@ -978,26 +990,49 @@ public:
         if (!callee_q<fresh>(e)) [[unlikely]]
             return lone_held(b, code);
         Cell* first_cell = stack::top;
-        int32_t position;
-        // The call's end is the block's (e.next is b.end): nothing is left
-        // but when the runner walks.
-        if (e.simple_args) {
-            position = call_function_here<true, fresh>(e, false);
-            if (position == e.next) [[likely]]  // and not walking (else WALKING)
-                return;
-        } else if (e.quick) {
-            position = call_branch_here<true, fresh>(e, false);
-            if (position == e.next && !walking_) [[likely]]
-                return;
-        } else {
-            position = call_general(e, false);
-            if (stack::pending()) return;
-            if (position == e.next && !walking_) [[likely]]
-                return;
-        }
+        int32_t position = call_general(e, false);
+        if (stack::pending()) return;
+        if (position == e.next && !walking_) [[likely]]
+            return;
+        lone_end(b, code, first_cell, position);
+    }
+
+    // The same for a block of one call of a function whose arguments are
+    // all simple.
+    template <bool check, bool fresh = false>
+    [[gnu::noinline]] void run_lone_call(const Block& b, const Cell& code) {
+        if (!start_single<check>(b, code)) return;
+        const Expr& e = *b.list[0];
+        if (!callee_q<fresh>(e)) [[unlikely]]
+            return lone_held(b, code);
+        Cell* first_cell = stack::top;
+        int32_t position = call_function_here<true, fresh>(e, false);
+        if (position == e.next) [[likely]]  // and not walking (else WALKING)
+            return;
+        lone_end(b, code, first_cell, position);
+    }
+
+    // The same for a block of one if, unless or either whose condition is
+    // simple.
+    template <bool check, bool fresh = false>
+    [[gnu::noinline]] void run_lone_branch(const Block& b, const Cell& code) {
+        if (!start_single<check>(b, code)) return;
+        const Expr& e = *b.list[0];
+        if (!callee_q<fresh>(e)) [[unlikely]]
+            return lone_held(b, code);
+        Cell* first_cell = stack::top;
+        int32_t position = call_branch_here<true, fresh>(e, false);
+        if (position == e.next && !walking_) [[likely]]
+            return;
+        lone_end(b, code, first_cell, position);
+    }
+
+    // The end of a lone block's call that did not end where it should.
+    [[gnu::noinline, gnu::cold]] void lone_end(const Block& b, const Cell& code, Cell* first_cell, int32_t position) {
         if (position == PENDING) return;
         if (position == AGAIN) [[unlikely]]  // the arguments were not simple: nothing was done
             return lone_held(b, code);
+        const Expr& e = *b.list[0];
         if (position == WALKING) position = e.next;
         set_position(code, b.head);
         if (position != e.next || walking_) position = after(e, false, first_cell, position);
