@@ -894,7 +894,9 @@ public:
         if (restore) std::memcpy(&saved, current_position, sizeof saved);
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        if (b.single && !b.lone) single_here<check>(b, b.code);
+        // A paren's or branch's one call first: the most common block here.
+        if (b.lone_kind == Block::LONE_CALL) run_lone_call<check>(b, b.code);
+        else if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return true;
