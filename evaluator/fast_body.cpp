@@ -2,6 +2,7 @@
 #include "evaluator/fast_body.hpp"
 
 #include <cstring>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -159,6 +160,17 @@ struct Expr {
     // same (dropping a unit moves it on).
     mutable Unit* linked = nullptr;
     mutable uint64_t link_epoch = 0;
+    // A function's context cell (its series' head), as found at
+    // context_epoch: no series moves within an epoch.
+    mutable Cell* context_cell = nullptr;
+    mutable uint64_t context_epoch = 0;
+    Cell* context() const {
+        if (context_epoch != epoch) [[unlikely]] {
+            context_cell = _context::cell_of(callee.w1);
+            context_epoch = epoch;
+        }
+        return context_cell;
+    }
 };
 
 struct Block {
@@ -735,9 +747,32 @@ template <bool lone = false>
 // return and exit, which end here. flagged: the frame was pushed as the
 // target already, and is popped right after (the flag needs no clearing).
 // True when an exit is pending after it.
-template <bool flagged = false, class Run>
-[[gnu::always_inline]] inline bool in_body_frame(uint32_t context, Run run) {
-    CallState state(context, stack::values_word_of(stack::arguments));
+// What CallState does for a decoded call of the function e names, which
+// found the tracing flag off: the context's cell found by e.
+class DecodedCallState {
+public:
+    DecodedCallState(const Expr& e, uint32_t values) : e_(e) {
+        Cell* c = e.context();
+        values_ = c->w2;
+        c->w2 = values;
+    }
+    ~DecodedCallState() {
+        e_.context()->w2 = values_;
+        tracing_q = false;
+    }
+    DecodedCallState(const DecodedCallState&) = delete;
+    DecodedCallState& operator=(const DecodedCallState&) = delete;
+
+private:
+    const Expr& e_;
+    uint32_t values_;
+};
+
+// context: the function's context node, or the decoded call naming it.
+template <bool flagged = false, class Context, class Run>
+[[gnu::always_inline]] inline bool in_body_frame(const Context& context, Run run) {
+    std::conditional_t<std::is_same_v<Context, Expr>, DecodedCallState, CallState> state(
+        context, stack::values_word_of(stack::arguments));
     stack::Frame* frame = stack::frames_top - 1;
     if (!flagged) frame->header |= stack::FRAME_BODY;
     try {
@@ -1629,7 +1664,7 @@ private:
             exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
             return stack::pending() != 0;
         }
-        return in_body_frame<flagged>(fn.w1, [&]() __attribute__((always_inline)) {
+        return in_body_frame<flagged>(e, [&]() __attribute__((always_inline)) {
             if (!run_linked<!lone>(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&e.body, true);
