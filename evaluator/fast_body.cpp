@@ -967,8 +967,10 @@ public:
 
     template <bool check = true, bool fresh = false>
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
-        if (b.lone_kind == Block::LONE_CALL) run_lone_call<check, fresh>(b, code);
-        else if (b.lone_kind == Block::LONE_BRANCH) run_lone_branch<check, fresh>(b, code);
+        // A body's one if, unless or either first (run_held takes a block
+        // of one function call before it comes here).
+        if (b.lone_kind == Block::LONE_BRANCH) run_lone_branch<check, fresh>(b, code);
+        else if (b.lone_kind == Block::LONE_CALL) run_lone_call<check, fresh>(b, code);
         else if (b.lone) run_lone<check, fresh>(b, code);
         else if (b.single) run_single<check>(b, code);
         else run_any(b, code);
