@@ -930,8 +930,12 @@ public:
         Cell* outer = stack::arguments;
         stack::push_known_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
         // A paren's or branch's one call first: the most common block here.
-        if (b.lone_kind == Block::LONE_CALL) run_lone_call<check>(b, b.code);
-        else if (b.single && !b.lone) single_here<check>(b, b.code);
+        // Its guards found holding at this epoch are not looked at again
+        // (no code runs before its call).
+        if (b.lone_kind == Block::LONE_CALL) {
+            if (guarded_ == epoch) run_lone_call<check, true>(b, b.code);
+            else run_lone_call<check>(b, b.code);
+        } else if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return true;
