@@ -1664,7 +1664,9 @@ private:
     // True when an exit is pending after it.
     [[gnu::always_inline]] inline bool enter(const Expr& e) {
         const Cell& fn = e.callee;
-        if (tracing_q || !e.direct) [[unlikely]] {
+        // A block's one call begins at the block's start, which found no
+        // trace on; its simple arguments turn none on.
+        if ((!lone && tracing_q) || !e.direct) [[unlikely]] {
             if (flagged) stack::frames_top[-1].header &= ~stack::FRAME_BODY;  // exec_body sets it
             Entering entering_body;
             exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
