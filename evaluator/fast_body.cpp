@@ -2,6 +2,7 @@
 #include "evaluator/fast_body.hpp"
 
 #include <cstring>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -173,6 +174,17 @@ struct Expr {
     // same (dropping a unit moves it on).
     mutable Unit* linked = nullptr;
     mutable uint64_t link_epoch = 0;
+    // A function's context cell (its series' head), as found at
+    // context_epoch: no series moves within an epoch.
+    mutable Cell* context_cell = nullptr;
+    mutable uint64_t context_epoch = 0;
+    Cell* context() const {
+        if (context_epoch != epoch) [[unlikely]] {
+            context_cell = _context::cell_of(callee.w1);
+            context_epoch = epoch;
+        }
+        return context_cell;
+    }
 };
 
 struct Block {
@@ -186,6 +198,12 @@ struct Block {
     std::vector<int32_t> exprs;
     std::vector<const Expr*> list;  // exprs by address, linked when the unit is made
     bool lone = false;  // one call, no operator or word after it
+    // A lone block's call: a function's with simple arguments, if, unless
+    // or either with a simple condition, any other (run by run_lone's
+    // functions of their own, so that each saves only what its own path
+    // keeps).
+    enum LoneKind : uint8_t { LONE_NONE, LONE_CALL, LONE_BRANCH, LONE_OTHER };
+    LoneKind lone_kind = LONE_NONE;
     bool single = false;  // one expression
     // One call of a function with simple arguments: its cells are not read
     // again once the call has begun, and a paren of it needs no hold while
@@ -658,6 +676,10 @@ void link(Unit* u) {
     }
     for (Block& b : u->blocks) {
         b.unheld = b.lone && b.list[0]->simple_args;
+        b.lone_kind = !b.lone                 ? Block::LONE_NONE
+                      : b.list[0]->simple_args ? Block::LONE_CALL
+                      : b.list[0]->quick       ? Block::LONE_BRANCH
+                                               : Block::LONE_OTHER;
         b.leaf = b.single && !b.lone && b.list[0]->simple && b.list[0]->next == b.end;
     }
     const Block& body = u->blocks[0];
@@ -794,9 +816,32 @@ template <bool lone = false>
 // return and exit, which end here. flagged: the frame was pushed as the
 // target already, and is popped right after (the flag needs no clearing).
 // True when an exit is pending after it.
-template <bool flagged = false, class Run>
-[[gnu::always_inline]] inline bool in_body_frame(uint32_t context, Run run) {
-    CallState state(context, stack::values_word_of(stack::arguments));
+// What CallState does for a decoded call of the function e names, which
+// found the tracing flag off: the context's cell found by e.
+class DecodedCallState {
+public:
+    DecodedCallState(const Expr& e, uint32_t values) : e_(e) {
+        Cell* c = e.context();
+        values_ = c->w2;
+        c->w2 = values;
+    }
+    ~DecodedCallState() {
+        e_.context()->w2 = values_;
+        tracing_q = false;
+    }
+    DecodedCallState(const DecodedCallState&) = delete;
+    DecodedCallState& operator=(const DecodedCallState&) = delete;
+
+private:
+    const Expr& e_;
+    uint32_t values_;
+};
+
+// context: the function's context node, or the decoded call naming it.
+template <bool flagged = false, class Context, class Run>
+[[gnu::always_inline]] inline bool in_body_frame(const Context& context, Run run) {
+    std::conditional_t<std::is_same_v<Context, Expr>, DecodedCallState, CallState> state(
+        context, stack::values_word_of(stack::arguments));
     stack::Frame* frame = stack::frames_top - 1;
     if (!flagged) frame->header |= stack::FRAME_BODY;
     try {
@@ -920,9 +965,10 @@ public:
     [[gnu::always_inline]] inline bool run_linked(const Expr& e) {
         Unit* unit = e.linked;
         // Ready: call_in_place found all this true just before the call's
-        // frame was pushed (the room it found has a frame to spare).
-        if (!ready && (e.link_epoch != epoch || unit->cycles != collector::series_cycles ||
-                       runtime::interrupt_pending || !room_for_short_cut())) [[unlikely]]
+        // frame was pushed (the room it found has a frame to spare). A
+        // collection moves the epoch on: a link of this epoch names a unit
+        // made since the last one.
+        if (!ready && (e.link_epoch != epoch || runtime::interrupt_pending || !room_for_short_cut())) [[unlikely]]
             return false;
 #if defined(__OPTIMIZE__)
         if (unit == &u_) [[likely]] {
@@ -973,7 +1019,13 @@ public:
         if (frames == PAIR_OF_FRAMES) push_pair(under, u_.eval_frame, words::tag_body.w1);
         else if (frames == OWN_FRAME)
             push_frame_in_room(u_.eval_frame, words::tag_body.w1);  // mark_eval's frame
-        if (b.single && !b.lone) single_here<check>(b, b.code);
+        // A paren's or branch's one call first: the most common block here.
+        // Its guards found holding at this epoch are not looked at again
+        // (no code runs before its call).
+        if (b.lone_kind == Block::LONE_CALL) {
+            if (guarded_ == epoch) run_lone_call<check, true>(b, b.code);
+            else run_lone_call<check>(b, b.code);
+        } else if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
         if (stack::pending()) return true;
@@ -1015,7 +1067,11 @@ public:
 
     template <bool check = true, bool fresh = false, bool ready = false>
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
-        if (b.lone) run_lone<check, fresh, ready>(b, code);
+        // A body's one if, unless or either first (run_held takes a block
+        // of one function call before it comes here).
+        if (b.lone_kind == Block::LONE_BRANCH) run_lone_branch<check, fresh, ready>(b, code);
+        else if (b.lone_kind == Block::LONE_CALL) run_lone_call<check, fresh>(b, code);
+        else if (b.lone) run_lone<check, fresh>(b, code);
         else if (b.single) run_single<check>(b, code);
         else run_any(b, code);
     }
@@ -1066,33 +1122,57 @@ public:
     // A function called here may leave the position as its body's end gave
     // it: nothing looks at it before this block's caller puts its own back,
     // but the walker, which finds it set again first.
-    template <bool check, bool fresh = false, bool ready = false>
+    template <bool check, bool fresh = false>
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
         if (!start_single<check>(b, code)) return;
         const Expr& e = *b.list[0];
         if (!callee_q<fresh>(e)) [[unlikely]]
             return lone_held(b, code);
         Cell* first_cell = stack::top;
-        int32_t position;
-        // The call's end is the block's (e.next is b.end): nothing is left
-        // but when the runner walks.
-        if (e.simple_args) {
-            position = call_function_here<true, fresh>(e, false);
-            if (position == e.next) [[likely]]  // and not walking (else WALKING)
-                return;
-        } else if (e.quick) {
-            position = call_branch_here<true, fresh, ready>(e, false);
-            if (position == e.next && !walking_) [[likely]]
-                return;
-        } else {
-            position = call_general(e, false);
-            if (stack::pending()) return;
-            if (position == e.next && !walking_) [[likely]]
-                return;
-        }
+        int32_t position = call_general(e, false);
+        if (stack::pending()) return;
+        if (position == e.next && !walking_) [[likely]]
+            return;
+        lone_end(b, code, first_cell, position);
+    }
+
+    // The same for a block of one call of a function whose arguments are
+    // all simple.
+    template <bool check, bool fresh = false>
+    [[gnu::noinline]] void run_lone_call(const Block& b, const Cell& code) {
+        if (!start_single<check>(b, code)) return;
+        const Expr& e = *b.list[0];
+        if (!callee_q<fresh>(e)) [[unlikely]]
+            return lone_held(b, code);
+        Cell* first_cell = stack::top;
+        int32_t position = call_function_here<true, fresh>(e, false);
+        if (position == e.next) [[likely]]  // and not walking (else WALKING)
+            return;
+        lone_end(b, code, first_cell, position);
+    }
+
+    // The same for a block of one if, unless or either whose condition is
+    // simple.
+    // ready: as for run_top.
+    template <bool check, bool fresh = false, bool ready = false>
+    [[gnu::noinline]] void run_lone_branch(const Block& b, const Cell& code) {
+        if (!start_single<check>(b, code)) return;
+        const Expr& e = *b.list[0];
+        if (!callee_q<fresh>(e)) [[unlikely]]
+            return lone_held(b, code);
+        Cell* first_cell = stack::top;
+        int32_t position = call_branch_here<true, fresh, ready>(e, false);
+        if (position == e.next && !walking_) [[likely]]
+            return;
+        lone_end(b, code, first_cell, position);
+    }
+
+    // The end of a lone block's call that did not end where it should.
+    [[gnu::noinline, gnu::cold]] void lone_end(const Block& b, const Cell& code, Cell* first_cell, int32_t position) {
         if (position == PENDING) return;
         if (position == AGAIN) [[unlikely]]  // the arguments were not simple: nothing was done
             return lone_held(b, code);
+        const Expr& e = *b.list[0];
         if (position == WALKING) position = e.next;
         set_position(code, b.head);
         if (position != e.next || walking_) position = after(e, false, first_cell, position);
@@ -1645,7 +1725,7 @@ private:
         if (!e.in_place_site || e.link_epoch != epoch) return IN_PLACE_NONE;
         const Unit* unit = e.linked;
         const Expr* body = unit->quick_body;
-        if (!body || unit->cycles != collector::series_cycles || (!fresh && walking_) || tracing_q ||
+        if (!body || (!fresh && walking_) || tracing_q ||
             runtime::interrupt_pending || !room_for_short_cut())
             return IN_PLACE_NONE;
         Cell* args = stack::top + 1;
@@ -1852,13 +1932,15 @@ private:
     // True when an exit is pending after it.
     [[gnu::always_inline]] inline bool enter(const Expr& e) {
         const Cell& fn = e.callee;
-        if (tracing_q || !e.direct) [[unlikely]] {
+        // A block's one call begins at the block's start, which found no
+        // trace on; its simple arguments turn none on.
+        if ((!lone && tracing_q) || !e.direct) [[unlikely]] {
             if (flagged) stack::frames_top[-1].header &= ~stack::FRAME_BODY;  // exec_body sets it
             Entering entering_body;
             exec_function(&fn, call_context(fn, e.cell), &e.cell, 0);
             return stack::pending() != 0;
         }
-        return in_body_frame<flagged>(fn.w1, [&]() __attribute__((always_inline)) {
+        return in_body_frame<flagged>(e, [&]() __attribute__((always_inline)) {
             if (!run_linked<!lone, ready>(e) && !run_unit(&fn, e.body, true, &e)) {
                 bump();  // the walker runs
                 eval_block(&e.body, true);

@@ -36,8 +36,9 @@ namespace zuv::interpreter::fast {
 void init();
 
 // Moves on whenever code other than decoded bodies may run (the walker, a
-// native, a change of the code): a unit found unchanged at one epoch is
-// unchanged while the epoch stays the same.
+// native, a change of the code) and at the end of every collection: a unit
+// found unchanged at one epoch is unchanged, and no collection has run
+// since, while the epoch stays the same.
 extern uint64_t epoch;
 inline void bump() { ++epoch; }
 

@@ -84,8 +84,10 @@ constexpr int32_t SHORT_CUT_FRAMES = 64;  // call frames left free for a short c
 [[gnu::always_inline]] inline bool room_for_short_cut() {
     constexpr uintptr_t SLACK = 64 * 1024;
     char probe;
-    auto here = reinterpret_cast<uintptr_t>(&probe);
-    return here >= runtime::record.stack_limit + STACK_MARGIN + SLACK &&
+    // The room is taken off the local's address (a stack address lies far
+    // above it), so that the limit is compared as it is stored.
+    auto here = reinterpret_cast<uintptr_t>(&probe) - (STACK_MARGIN + SLACK);
+    return here >= runtime::record.stack_limit &&
            stack::frames_top + SHORT_CUT_FRAMES < stack::frames_end &&
            stack::top + 64 < stack::end;
 }
