@@ -1729,9 +1729,9 @@ private:
             runtime::interrupt_pending || !room_for_short_cut())
             return IN_PLACE_NONE;
         Cell* args = stack::top + 1;
-        for (int32_t k = 0; k < e.args; k++) {
-            const Arg& a = e.arg_at[k];
-            if (!simple<fresh>(*a.x, args + k) || (!a.unchecked && !typeset_has_q(&a.typeset, type_of(args + k))))
+        for (const Arg *a = e.arg_at, *last = a + e.args; a != last; ++a) {
+            Cell* out = args + (a - e.arg_at);
+            if (!simple<fresh>(*a->x, out) || (!a->unchecked && !typeset_has_q(&a->typeset, type_of(out))))
                 return IN_PLACE_NONE;  // the general steps make it again, and raise the error
         }
         // The callee's words read its arguments. Its guards held at this
