@@ -1023,8 +1023,8 @@ public:
         // Its guards found holding at this epoch are not looked at again
         // (no code runs before its call).
         if (b.lone_kind == Block::LONE_CALL) {
-            if (guarded_ == epoch) run_lone_call<check, true>(b, b.code);
-            else run_lone_call<check>(b, b.code);
+            if (guarded_ == epoch) run_lone<Block::LONE_CALL, check, true>(b, b.code);
+            else run_lone<Block::LONE_CALL, check>(b, b.code);
         } else if (b.single && !b.lone) single_here<check>(b, b.code);
         else run_block<check>(b, b.code);
         if (restore) std::memcpy(current_position, &saved, sizeof saved);
@@ -1069,9 +1069,9 @@ public:
     [[gnu::always_inline]] inline void run_block(const Block& b, const Cell& code) {
         // A body's one if, unless or either first (run_held takes a block
         // of one function call before it comes here).
-        if (b.lone_kind == Block::LONE_BRANCH) run_lone_branch<check, fresh, ready>(b, code);
-        else if (b.lone_kind == Block::LONE_CALL) run_lone_call<check, fresh>(b, code);
-        else if (b.lone) run_lone<check, fresh>(b, code);
+        if (b.lone_kind == Block::LONE_BRANCH) run_lone<Block::LONE_BRANCH, check, fresh, ready>(b, code);
+        else if (b.lone_kind == Block::LONE_CALL) run_lone<Block::LONE_CALL, check, fresh>(b, code);
+        else if (b.lone) run_lone<Block::LONE_OTHER, check, fresh>(b, code);
         else if (b.single) run_single<check>(b, code);
         else run_any(b, code);
     }
@@ -1118,52 +1118,34 @@ public:
     }
 
     // A block of one call with nothing after it, the shape of most branches
-    // and parens, as run_any runs it.
+    // and parens, as run_any runs it: kind says which (a function whose
+    // arguments are all simple, an if, unless or either whose condition is
+    // simple, or any other call); ready: as for run_top.
     // A function called here may leave the position as its body's end gave
     // it: nothing looks at it before this block's caller puts its own back,
     // but the walker, which finds it set again first.
-    template <bool check, bool fresh = false>
+    template <Block::LoneKind kind, bool check, bool fresh = false, bool ready = false>
     [[gnu::noinline]] void run_lone(const Block& b, const Cell& code) {
         if (!start_single<check>(b, code)) return;
         const Expr& e = *b.list[0];
         if (!callee_q<fresh>(e)) [[unlikely]]
             return lone_held(b, code);
         Cell* first_cell = stack::top;
-        int32_t position = call_general(e, false);
-        if (stack::pending()) return;
-        if (position == e.next && !walking_) [[likely]]
-            return;
-        lone_end(b, code, first_cell, position);
-    }
-
-    // The same for a block of one call of a function whose arguments are
-    // all simple.
-    template <bool check, bool fresh = false>
-    [[gnu::noinline]] void run_lone_call(const Block& b, const Cell& code) {
-        if (!start_single<check>(b, code)) return;
-        const Expr& e = *b.list[0];
-        if (!callee_q<fresh>(e)) [[unlikely]]
-            return lone_held(b, code);
-        Cell* first_cell = stack::top;
-        int32_t position = call_function_here<true, fresh>(e, false);
-        if (position == e.next) [[likely]]  // and not walking (else WALKING)
-            return;
-        lone_end(b, code, first_cell, position);
-    }
-
-    // The same for a block of one if, unless or either whose condition is
-    // simple.
-    // ready: as for run_top.
-    template <bool check, bool fresh = false, bool ready = false>
-    [[gnu::noinline]] void run_lone_branch(const Block& b, const Cell& code) {
-        if (!start_single<check>(b, code)) return;
-        const Expr& e = *b.list[0];
-        if (!callee_q<fresh>(e)) [[unlikely]]
-            return lone_held(b, code);
-        Cell* first_cell = stack::top;
-        int32_t position = call_branch_here<true, fresh, ready>(e, false);
-        if (position == e.next && !walking_) [[likely]]
-            return;
+        int32_t position;
+        if constexpr (kind == Block::LONE_CALL) {
+            position = call_function_here<true, fresh>(e, false);
+            if (position == e.next) [[likely]]  // and not walking (else WALKING)
+                return;
+        } else if constexpr (kind == Block::LONE_BRANCH) {
+            position = call_branch_here<true, fresh, ready>(e, false);
+            if (position == e.next && !walking_) [[likely]]
+                return;
+        } else {
+            position = call_general(e, false);
+            if (stack::pending()) return;
+            if (position == e.next && !walking_) [[likely]]
+                return;
+        }
         lone_end(b, code, first_cell, position);
     }
 
