@@ -1163,7 +1163,7 @@ public:
 
     // The same by the general steps, the block held: once code other than
     // simple arguments has run, a paren of the call's block may be all that
-    // keeps it (see block).
+    // keeps it (see block_under).
     [[gnu::noinline, gnu::cold]] void lone_held(const Block& b, const Cell& code) {
         Hold hold(code);
         const Expr& e = *b.list[0];
