@@ -1764,10 +1764,7 @@ private:
             // which is all the call leaves below the top.
             computed = ready || simple<fresh>(*a.x, first);
             if (computed && type_of(first) == TYPE_LOGIC) [[likely]] {
-                bool truth = first->w1 != 0;
-                const Block* chosen = e.kind == K_EITHER       ? e.branch_at[truth ? 0 : 1]
-                                      : truth == (e.kind == K_IF) ? e.branch_at[0]
-                                                                  : nullptr;
+                const Block* chosen = chosen_block(e, first);
                 if (!chosen || (chosen->leaf && in_place(*chosen, kept))) {
                     // The current call's first cell is still outer: a
                     // block's one call starts at the top its frame left.
