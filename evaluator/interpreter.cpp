@@ -5,9 +5,6 @@
 #include <cstdlib>
 
 #include "evaluator/actions.hpp"
-#include "evaluator/append_short_cut.hpp"
-#include "evaluator/compiled.hpp"
-#include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
@@ -30,7 +27,6 @@ namespace zuv::interpreter {
 
 Cell* current_position = nullptr;
 Cell* trace_callback = nullptr;
-bool lean_q = true;
 
 namespace detail {
 
@@ -153,10 +149,6 @@ void init() {
     current_position = unset::make_at(cell::alloc_tail_cell(root));
     const Cell* held_block = block::make_fixed_in(&runtime::root, HELD_CELLS);
     held = memory::buffer_of(held_block->w2);
-    const char* plain = std::getenv("ZUV_PLAIN_WALKER");
-    lean_q = !(plain && *plain);
-    compiled::init();
-    fast::init();
 }
 
 void eval_block(const Cell* block, bool chain) {
@@ -178,19 +170,13 @@ void eval_block(const Cell* block, bool chain) {
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        if (lean_q && !tracing_q && !(memory::buffer_of(node)->flags & SERIES_WALKED) &&
-            compiled::run(&code, head, end)) {
-            // Run by the block's compiled form, which takes the same steps.
+        int32_t position = head;
+        for (;;) {
+            current_position->w1 = uint32_t(position);
+            position = eval_expression(&code, position, end, false, false, false);
             if (stack::pending()) return;
-        } else {
-            int32_t position = head;
-            for (;;) {
-                current_position->w1 = uint32_t(position);
-                position = eval_expression(&code, position, end, false, false, false);
-                if (stack::pending()) return;
-                if (position >= limit_of(node, end)) break;
-                stack::reset();  // only the last expression's value survives
-            }
+            if (position >= limit_of(node, end)) break;
+            stack::reset();  // only the last expression's value survives
         }
     }
     if (tracing_q) [[unlikely]]
@@ -212,18 +198,6 @@ namespace {
         if (tracing_q) [[unlikely]]
             fire_event(EV_FETCH, code, next, nullptr, &w);
         Cell function = op::unwrap(slot);
-        if (lean_q && !tracing_q && room_for_short_cut()) {
-            Cell right;
-            FastOp fast = fast_op_of(function);
-            Cell* left = sub ? first_cell : stack::arguments;
-            if (fast != FAST_NONE && plain_operand(code, next + 1, limit_of(code->w2, end), &right) &&
-                fast_op(fast, left, &right)) {
-                if (!sub) copy_cell(left, first_cell);
-                stack::top = first_cell + 1;  // where the entry's result would stand
-                next += 2;
-                continue;
-            }
-        }
         stack::top = first_cell;  // the value just made is the operator's first argument
         next = eval_code(&function, next + 1, end, code, sub, nullptr, &w, nullptr, APPLY_NONE, true);
         if (stack::pending()) return next;
@@ -263,13 +237,6 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
             switch (type_of(&v)) {
                 case TYPE_UNSET: fire(ErrorCategory::script, "no-value", &value);
                 case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
-                    if (type_of(&v) == TYPE_ACTION && v.w1 == uint32_t(Act::append) && lean_q && !tracing_q) {
-                        int32_t after = append_short_cut(v, code, next, end, sub, value);
-                        if (after >= 0) {
-                            next = after;
-                            break;
-                        }
-                    }
                     next = eval_code(&v, next, end, code, sub, nullptr, &value, nullptr, APPLY_NONE, false);
                     if (stack::pending()) return next;
                     break;

@@ -41,12 +41,6 @@ extern Cell* current_position;
 // The trace callback while a traced evaluation runs (none after one, unset
 // before the first).
 extern Cell* trace_callback;
-// The short cuts of the evaluator (operators on plain numbers computed in
-// place, calls that skip the general fetch) are on unless the environment
-// variable ZUV_PLAIN_WALKER is set to a non-empty value at start-up: then
-// every expression takes the general protocol, which the short cuts must
-// match in every observable way (the test tables run both ways).
-extern bool lean_q;
 
 // Apply modes of a call (only `apply` sets them).
 constexpr int32_t APPLY_NONE = 0;

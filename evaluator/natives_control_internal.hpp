@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "evaluator/compiled.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
@@ -65,10 +64,6 @@ public:
     // belong to its receiver, so the caller returns at once.
     Ended run(const Cell* block) {
         return run_with([block] { interpreter::eval_block(block, true); });
-    }
-    // The same for a literal block the loop evaluates every round.
-    Ended run(interpreter::compiled::LoopBody& body) {
-        return run_with([&body] { body.eval(); });
     }
 
     // Pops the frame; its first cell becomes the native's result.

@@ -9,7 +9,6 @@
 // that breaks or continues pays no C++ exception for it. Any other pending
 // code (return, exit, throw) makes the native return at once: the stacks
 // already belong to the code's receiver.
-#include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/loop_support.hpp"
 #include "evaluator/natives.hpp"
@@ -53,71 +52,6 @@ int32_t enter_series_loop(const Cell& words, const Cell& series) {
     return n;
 }
 
-// The slot a loop stores its word's value in directly, as word::set would:
-// none for an object's word (its change handler must run) or a word
-// without a slot.
-Cell* direct_slot(const Cell* word) {
-    Node context = word->w1;
-    if (!context || int32_t(word->w3) < 0 || _context::kind_of(_context::cell_of(context)) == _context::KIND_OBJECT)
-        return nullptr;
-    return _context::value_slot(context, int32_t(word->w3));
-}
-
-// Stores into a direct slot between two rounds of a loop body. Decoded code
-// relies on what words named a callable or gave no operator: a store over
-// or of another kind of value moves the epoch on, so that it looks again.
-inline void store_direct(Cell* slot, const Cell& value) {
-    using interpreter::detail::placed_q;
-    if (!placed_q(type_of(slot)) || !placed_q(type_of(&value))) interpreter::fast::bump();
-    *slot = value;
-}
-
-void set_counter(Cell* word, const Cell* value) {
-    if (Cell* slot = direct_slot(word)) {
-        store_direct(slot, *value);
-    } else {
-        interpreter::fast::bump();  // a change handler may run
-        word::set(word, value);
-    }
-}
-
-// foreach_next and foreach_next_multi store through word::set (which may
-// run a change handler) and pick from series of any kind.
-inline bool foreach_next_any() {
-    interpreter::fast::bump();
-    return foreach_next();
-}
-
-// One step of foreach and remove-each.
-inline bool step(int32_t n) {
-    interpreter::fast::bump();
-    return n > 0 ? foreach_next_multi(n) : foreach_next();
-}
-
-// One step of foreach with one word over a block!: foreach_next's step,
-// the element stored straight into the word's slot when the word has one
-// in a context that is no object's (where storing runs no change handler
-// and marks nothing), else by foreach_next itself (always so for the plain
-// walker, the reference this short cut is compared with).
-// plain: the store replaced a value placed as it is by another (no
-// callable or operator came or went), with no code run.
-inline bool block_step(bool* plain) {
-    *plain = false;
-    Cell* series = stack::arguments - 2;
-    const Cell* word = stack::arguments - 1;
-    if (!interpreter::lean_q || type_of(series) != TYPE_BLOCK) return foreach_next_any();
-    Cell* slot = direct_slot(word);
-    if (!slot) return foreach_next_any();
-    SeriesBuffer* s = memory::buffer_of(series->w2);
-    int32_t i = int32_t(series->w1);
-    if (i < 0 || i >= memory::length_of(s)) return foreach_next_any();
-    const Cell& element = memory::cells_head(s)[i];
-    *plain = interpreter::detail::placed_q(type_of(slot)) && interpreter::detail::placed_q(type_of(&element));
-    store_direct(slot, element);
-    series->w1++;
-    return true;
-}
-
 }  // namespace
 
 void while_star(bool check, const int32_t*) {
@@ -125,16 +59,14 @@ void while_star(bool check, const int32_t*) {
         expect(0, 0, block_q);
         expect(1, 1, block_q);
     }
-    interpreter::compiled::LoopBody condition(stack::arguments);
-    interpreter::compiled::LoopBody body(stack::arguments + 1);
+    const Cell* condition = stack::arguments;
+    const Cell* body = stack::arguments + 1;
     LoopFrame loop;
     for (;;) {
-        condition.trust(body.quiet());
         Ended ended = loop.run(condition);
         if (ended == Ended::passed) return;
         if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
         if (!logic::true_strict_q(stack::arguments)) break;
-        body.trust(condition.quiet());
         ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -145,10 +77,9 @@ void while_star(bool check, const int32_t*) {
 
 void until_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    interpreter::compiled::LoopBody body(stack::arguments);
+    const Cell* body = stack::arguments;
     LoopFrame loop;
     for (;;) {
-        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -168,10 +99,9 @@ void loop_star(bool check, const int32_t*) {
         none::make_at(stack::arguments);
         return;
     }
-    interpreter::compiled::LoopBody body(stack::arguments + 1);
+    const Cell* body = stack::arguments + 1;
     LoopFrame loop;
     for (int32_t i = 0; i < count; i++) {
-        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -193,28 +123,13 @@ void repeat_star(bool check, const int32_t*) {
         return;
     }
     Cell* word = stack::arguments;
-    interpreter::compiled::LoopBody body(stack::arguments + 2);
+    const Cell* body = stack::arguments + 2;
     LoopFrame loop;
-    // A count stored directly runs no change handler, and its word holds
-    // an integer from the first round on.
-    bool direct = direct_slot(word) != nullptr;
-    // The word's slot, found again once code other than decoded code may
-    // have run (which may have moved the context's values).
-    Cell* slot = nullptr;
-    uint64_t slot_at = 0;
     // The count lives here, not in the word: the body may set the word freely.
     for (int32_t i = 1; i <= count; i++) {
         integer::make_at(counter, i);
         Cell value = *counter;
-        if (direct && slot_at == interpreter::fast::epoch) {
-            store_direct(slot, value);
-        } else if (direct && (slot = direct_slot(word))) {
-            store_direct(slot, value);
-            slot_at = interpreter::fast::epoch;
-        } else {
-            set_counter(word, &value);
-        }
-        body.trust(direct);
+        word::set(word, &value);
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -224,10 +139,9 @@ void repeat_star(bool check, const int32_t*) {
 
 void forever_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    interpreter::compiled::LoopBody body(stack::arguments);
+    const Cell* body = stack::arguments;
     LoopFrame loop;
     for (;;) {
-        body.trust(true);  // nothing runs between two rounds
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -243,13 +157,10 @@ void foreach_star(bool check, const int32_t*) {
     }
     const Cell* body_cell = stack::arguments + 2;
     int32_t n = enter_series_loop(stack::arguments[0], stack::arguments[1]);
-    interpreter::compiled::LoopBody body(body_cell);
     LoopFrame loop;
     unset::make_at(stack::arguments);
-    bool plain = false;
-    while (n > 0 ? step(n) : block_step(&plain)) {
-        body.trust(plain);
-        Ended ended = loop.run(body);
+    while (n > 0 ? foreach_next_multi(n) : foreach_next()) {
+        Ended ended = loop.run(body_cell);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
     }
@@ -305,7 +216,7 @@ void remove_each_star(bool check, const int32_t*) {
     int32_t words_in_block = enter_series_loop(words, series);
     LoopFrame loop;
     unset::make_at(stack::arguments);
-    while (step(words_in_block)) {
+    while (words_in_block > 0 ? foreach_next_multi(words_in_block) : foreach_next()) {
         Ended ended = loop.run(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;

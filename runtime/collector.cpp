@@ -29,7 +29,6 @@
 #include <cstring>
 #include <vector>
 
-#include "evaluator/fast_body.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/externals.hpp"
@@ -617,9 +616,6 @@ void collect(bool evacuate) {
     fixed_marked.clear();
 
     series_cycles++;
-    // Pre-decoded code trusts what it found at one epoch while the epoch
-    // stays: moved series and renumbered nodes end that trust.
-    interpreter::fast::bump();
 }
 
 void collect_if_enabled() {

@@ -118,11 +118,6 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_q);
 // The slot of both append (append set) and insert.
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-// append without refinements of one value (not a block to splice), done
-// only when the block has room for it, no hash table and no owner: nothing
-// is allocated and no code runs. True when done (the series then at its
-// head), else false with nothing done.
-bool append_in_place(Cell* series, const Cell* value);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* swap(Cell* series1, Cell* series2);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);

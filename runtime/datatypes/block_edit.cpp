@@ -142,16 +142,6 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     return series;
 }
 
-bool append_in_place(Cell* series, const Cell* value) {
-    if (series::any_block_q(type_of(value)) || hash::table_of_value(series)) return false;
-    SeriesBuffer* s = memory::buffer_of(series->w2);
-    if ((s->flags & SERIES_OWNED) || int64_t(s->tail) + int64_t(sizeof(Cell)) > s->size) return false;
-    std::memcpy(memory::tail_of(s), value, sizeof(Cell));
-    s->tail += int32_t(sizeof(Cell));
-    series->w1 = 0;
-    return true;
-}
-
 // ---- change ----
 
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
