@@ -108,7 +108,7 @@ void load() {
     if (&image_size != nullptr && image_size > 0 && !(dir && *dir)) {
         // The image holds one value: the block of the records.
         int32_t first = zuvbin::boot_load(image_bytes, image_size);
-        records = memory::cells_head(memory::buffer_of(runtime::root.w2)) + first;
+        records = memory::internal_cells(memory::buffer_of(runtime::root.w2)) + first;
         return;
     }
     records = none::make_at(cell::alloc_tail_cell(runtime::root.w2));

@@ -353,8 +353,8 @@ void bind_element(Node path, int32_t i, const Cell& item, const Cell& bound) {
     if (type_of(&bound) != TYPE_WORD || bound.w2 != item.w2 || (bound.w1 == item.w1 && bound.w3 == item.w3)) return;
     SeriesBuffer* s = memory::buffer_of(path);
     if (i >= (memory::used_bytes(s) >> 4)) return;
-    Cell* cell = memory::cells_head(s) + i;
-    if (std::memcmp(cell, &item, sizeof(Cell)) != 0) return;
+    if (std::memcmp(memory::cells_head(s) + i, &item, sizeof(Cell)) != 0) return;
+    Cell* cell = memory::cells_for_write(s) + i;
     cell->w1 = bound.w1;
     cell->w3 = bound.w3;
 }
@@ -444,7 +444,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         }
         Cell* mark = stack::top;
         bool field = type_of(current) == TYPE_OBJECT && type_of(&item) == TYPE_WORD;
-        Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
+        const Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
         stack::top = mark;            // drop what the selection pushed (a field's value)

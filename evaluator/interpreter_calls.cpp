@@ -40,7 +40,7 @@ inline uint32_t arg_kind(const Cell* typeset) { return (typeset->header & ARG_KI
 inline Cell* more_cell(const Cell& callable, int32_t i) {
     if (!callable.w3) return nullptr;
     SeriesBuffer* more = memory::buffer_of(callable.w3);
-    return i < memory::length_of(more) ? memory::cells_head(more) + i : nullptr;
+    return i < memory::length_of(more) ? memory::internal_cells(more) + i : nullptr;
 }
 
 // ---- typesets of a spec ----

@@ -165,7 +165,7 @@ void keep_error_result();
 // ---- pushing frames ----
 
 // The cell of a context node (the first of its two cells).
-inline Cell* context_cell(Node context) { return memory::cells_head(memory::buffer_of(context)); }
+inline Cell* context_cell(Node context) { return memory::internal_cells(memory::buffer_of(context)); }
 
 // The header word of a frame named by word, with flags.
 inline uint32_t frame_header(const Cell* word, uint32_t flags) {

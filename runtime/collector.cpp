@@ -238,7 +238,11 @@ void evacuate_node_frames() {
         evacuate_frame(f);
         any = true;
     }
-    if (any) nodes_cycles++;
+    if (!any) return;
+    nodes_cycles++;
+    // Compiled code names the nodes it was made from: renumbered, they no
+    // longer name them. All of it goes (node 0 stands for every series).
+    if (memory::drop_code_hook) memory::drop_code_hook(0);
 }
 
 // ---- compaction ----
@@ -246,10 +250,13 @@ void evacuate_node_frames() {
 int64_t buffer_span(const SeriesBuffer* b) { return int64_t(sizeof(SeriesBuffer)) + b->size + 4; }
 bool marked_q(const uint8_t* p) { return (reinterpret_cast<const SeriesBuffer*>(p)->flags & SERIES_MARK) != 0; }
 
-// A dead buffer gives its node back, when the node still names it.
+// A dead buffer gives its node back, when the node still names it, and the
+// compiled code made from its cells goes with it.
 void release_dead(SeriesBuffer* b) {
     Node n = b->node;
-    if (n && live_buffer(n) == b) memory::free_node(n);
+    if (!n || live_buffer(n) != b) return;
+    if (b->flags & SERIES_CODE) memory::drop_code(b);
+    memory::free_node(n);
 }
 
 // Moves bytes [from, from + length) of whole buffers to to, repointing each
@@ -323,7 +330,11 @@ void compact_series_frames() {
     }
 }
 
-void free_node_callback(Node n) { memory::free_node(n); }
+void free_node_callback(Node n) {
+    SeriesBuffer* b = memory::buffer_of(n);
+    if (b->flags & SERIES_CODE) memory::drop_code(b);
+    memory::free_node(n);
+}
 
 // ---- GC stress ----
 

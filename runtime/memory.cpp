@@ -316,10 +316,14 @@ Node alloc_node() {
     return node_id(f, slot);
 }
 
-void (*node_release_hook)(Node n) = nullptr;
+void (*drop_code_hook)(Node n) = nullptr;
+
+void drop_code(SeriesBuffer* s) {
+    s->flags &= ~SERIES_CODE;
+    if (drop_code_hook && s->node) drop_code_hook(s->node);
+}
 
 void free_node(Node n) {
-    if (node_release_hook) node_release_hook(n);
     NodeFrame* f = node_frame_of(n);
     uint32_t slot = n & NODE_SLOT_MASK;
     if (!f || slot >= uint32_t(f->slot_count) || slot_free_q(f->slots()[slot])) {
@@ -417,7 +421,8 @@ Node copy_series_buffer(Node n) {
     Node copy = alloc_series(buffer_of(n)->size, 1, 0);  // may collect
     SeriesBuffer* from = buffer_of(n);
     SeriesBuffer* to = buffer_of(copy);
-    to->flags = (from->flags & ~(SERIES_OWNED | SERIES_FIXED | SERIES_BIG | SERIES_MARK)) | (to->flags & SERIES_BIG);
+    to->flags = (from->flags & ~(SERIES_OWNED | SERIES_FIXED | SERIES_BIG | SERIES_MARK | SERIES_CODE)) |
+                (to->flags & SERIES_BIG);
     to->tail = std::clamp(used_bytes(from), 0, to->size);
     copy_data(from, to);
     return copy;

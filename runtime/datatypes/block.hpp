@@ -19,10 +19,11 @@ namespace zuv::block {
 // ---- reading positions ----
 
 int32_t zs_length_q(const Cell* v);       // tail index minus head (not clamped)
-Cell* zs_head(Cell* v);                   // head cell; a head past the tail is set to the tail
-Cell* zs_tail(const Cell* v);             // cell just past the last one
+const Cell* zs_head(Cell* v);                   // head cell; a head past the tail is set to the tail
+const Cell* zs_tail(const Cell* v);             // cell just past the last one
 bool zs_tail_q(const Cell* v);            // head exactly at the tail
-Cell* zs_abs_at(const Cell* v, int32_t n);  // cell at absolute index n
+const Cell* zs_abs_at(const Cell* v, int32_t n);  // cell at absolute index n
+Cell* write_at(const Cell* v, int32_t n);         // the same, to change it (see memory::changing)
 bool advance(Cell* v);                    // head one on when a cell remains; true when then at the tail
 void clear_from_head(const Cell* v);      // tail := head
 void truncate_at(const Cell* v, int32_t n);  // tail := absolute index n
@@ -99,7 +100,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
                 int32_t index, bool case_q, bool get_q, bool tail_q, bool evalp_q);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);

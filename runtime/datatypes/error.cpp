@@ -403,7 +403,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
     return part;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q) {
     return object::eval_path(parent, element, value, path, gparent, p_item, index, case_q, get_q, tail_q, evalp_q);
 }
