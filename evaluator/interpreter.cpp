@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/compiled.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
@@ -149,6 +150,7 @@ void init() {
     current_position = unset::make_at(cell::alloc_tail_cell(root));
     const Cell* held_block = block::make_fixed_in(&runtime::root, HELD_CELLS);
     held = memory::buffer_of(held_block->w2);
+    compiled::init();
 }
 
 void eval_block(const Cell* block, bool chain) {
@@ -170,13 +172,17 @@ void eval_block(const Cell* block, bool chain) {
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        int32_t position = head;
-        for (;;) {
-            current_position->w1 = uint32_t(position);
-            position = eval_expression(&code, position, end, false, false, false);
+        if (compiled::run_q() && compiled::run_block(&code, head, end)) {
             if (stack::pending()) return;
-            if (position >= limit_of(node, end)) break;
-            stack::reset();  // only the last expression's value survives
+        } else {
+            int32_t position = head;
+            for (;;) {
+                current_position->w1 = uint32_t(position);
+                position = eval_expression(&code, position, end, false, false, false);
+                if (stack::pending()) return;
+                if (position >= limit_of(node, end)) break;
+                stack::reset();  // only the last expression's value survives
+            }
         }
     }
     if (tracing_q) [[unlikely]]
@@ -315,7 +321,9 @@ int32_t eval_one(const Cell* block, int32_t position, int32_t end, bool sub) {
     Cell code = *block;
     Hold hold(code);
     stack::mark_eval_native(&words::tag_body);
-    position = eval_expression(&code, position, end, false, false, false);
+    int32_t next;
+    if (compiled::run_q() && compiled::run_one(&code, position, end, &next)) position = next;
+    else position = eval_expression(&code, position, end, false, false, false);
     if (stack::pending()) return position;
     if (sub) stack::unwind_last();
     else stack::unwind_last_return();

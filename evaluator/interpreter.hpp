@@ -113,6 +113,11 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
 // Returns the index after the arguments.
 int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, const Cell* code, const Cell* path,
                         const Cell* name, int32_t apply_mode, bool infix);
+// The same from argument cache entry `from` on, the cells of the entries
+// before it (fixed arguments only) already pushed: where compiled code that
+// fetched the first arguments hands the rest of a call to the walker.
+int32_t fetch_arguments_from(const Cell* callable, int32_t from, int32_t position, int32_t end, const Cell* code,
+                             const Cell* path, const Cell* name, int32_t apply_mode, bool infix);
 
 // The callable's argument cache (built from its spec on the first call and
 // kept in cell 1 of its more block): its node.

@@ -351,14 +351,6 @@ void run_entry(const Cell& fn, const Refinements& r) {
     }
 }
 
-// The context a function runs in: an object's, else its owner's (more-block
-// cell 4), else that of the word naming it.
-Node function_context(const Cell& fn, const Cell& name, const Cell* object) {
-    if (object && type_of(object) == TYPE_OBJECT && object->w1 != _context::global) return object->w1;
-    if (const Cell* owner = more_cell(fn, 4); owner && type_of(owner) == TYPE_INTEGER) return owner->w2;
-    return name.w1;
-}
-
 int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,
                  const Cell& name, const Cell* object, int32_t apply_mode, bool infix) {
     Cell* copy = infix ? nullptr : stack::push(&fn);  // stays below the frame while the call runs
@@ -457,6 +449,28 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
 
 }  // namespace
 
+namespace detail {
+
+Node function_context(const Cell& fn, const Cell& name, const Cell* object) {
+    if (object && type_of(object) == TYPE_OBJECT && object->w1 != _context::global) return object->w1;
+    if (const Cell* owner = more_cell(fn, 4); owner && type_of(owner) == TYPE_INTEGER) return owner->w2;
+    return name.w1;
+}
+
+void fire_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type) {
+    Cell no_code;
+    none::make_at(&no_code);
+    zuv::interpreter::fire_expect_arg(make_call(fn, name, no_code, cache, 0, false, builtin_q(type_of(&fn))), type,
+                                      entry);
+}
+
+void run_plain_entry(const Cell& fn) {
+    static const Refinements none_named;  // every refinement word -1
+    run_entry(fn, none_named);
+}
+
+}  // namespace detail
+
 // ---- calls ----
 
 int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,
@@ -488,6 +502,11 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
 
 int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, const Cell* code, const Cell* path,
                         const Cell* name, int32_t apply_mode, bool infix) {
+    return fetch_arguments_from(callable, 0, position, end, code, path, name, apply_mode, infix);
+}
+
+int32_t fetch_arguments_from(const Cell* callable, int32_t from, int32_t position, int32_t end, const Cell* code,
+                             const Cell* path, const Cell* name, int32_t apply_mode, bool infix) {
     int32_t start = position;
     Call c;
     c.fn = *callable;
@@ -497,18 +516,20 @@ int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, con
     c.apply = apply_mode;
     c.infix = infix;
     c.builtin = builtin_q(type_of(&c.fn));
-    if (infix) stack::push_kept();  // the left operand is already the frame's first cell
+    if (infix && from == 0) stack::push_kept();  // the left operand is already the frame's first cell
     const Cell* cached = more_cell(c.fn, native::MORE_ARG_CACHE);
     c.cache = cached && type_of(cached) == TYPE_BLOCK ? cached->w2 : build_arg_cache(&c.fn);
 
+    // The state of the walk over the cache, as it stands before its first
+    // refinement (compiled code fetched the fixed arguments before from).
     Refinements r;
     bool fetching = true;
     bool read = true;  // the arguments fetched are read by the entry (not those of an unused refinement)
-    bool left_in_place = infix;
+    bool left_in_place = infix && from == 0;
     int32_t local_count = 0;
     int32_t refinement_ordinal = 0;
     Cell entry;
-    for (int32_t i = 0; read_cell(c.cache, i, &entry); i++) {
+    for (int32_t i = from; read_cell(c.cache, i, &entry); i++) {
         switch (type_of(&entry)) {
             case TYPE_TYPESET:
                 if (arg_kind(&entry) == ARG_RETURN) break;

@@ -75,6 +75,18 @@ inline void check_depth() {
         stack_overflow();
 }
 
+// ---- calls, as compiled code makes them ----
+
+// The context a function runs in: the object's (a method found in it), else
+// its owner's, else that of the word naming it.
+Node function_context(const Cell& fn, const Cell& name, const Cell* object);
+// script expect-arg for the argument of cache entry `entry` of the call of fn
+// named by name, given a value of type.
+[[noreturn]] void fire_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type);
+// Runs the native's or action's entry on its fixed arguments (no
+// refinement used), as the walker's calls run it.
+void run_plain_entry(const Cell& fn);
+
 // The end of a call whose callable was copied below its frame: the frame
 // unwound (the result kept on the stack for a sub-expression, else copied
 // into the caller's result slot) and the copy replaced by the result.

@@ -1,0 +1,53 @@
+// The compiled tier: blocks the evaluator runs again and again are decoded
+// once into trees of expressions and run from those, in place of the
+// walker's loop. evaluator/README.md describes the tiers and how they stay
+// consistent; in short:
+//
+// - The walker (interpreter.cpp, interpreter_calls.cpp) is the reference.
+//   A compiled expression pushes the frames and cells the walker pushes,
+//   raises the errors it raises at the same frame, and hands any node whose
+//   meaning changed (a guard that fails) to the walker at that node's
+//   source position; compiled code goes on only when the walker stops where
+//   the compiled form expected, else the walker takes the rest of the block.
+// - A block's compiled form is dropped when its cells change (the one door
+//   of memory::changing), and compiled code runs only where run_q() says it
+//   may.
+#pragma once
+
+#include <cstdint>
+
+#include "evaluator/trace.hpp"
+#include "runtime/cell.hpp"
+
+namespace zuv::interpreter::compiled {
+
+// When blocks are compiled: never (ZUV_PLAIN_WALKER set, every short cut
+// off: the reference), on their second run (the default: code run once is
+// not worth it), or from their first run (ZUV_COMPILE_ALL set, so that the
+// tests run every expression compiled).
+enum class Mode : uint8_t { walker, second_run, always };
+extern Mode mode;
+
+// Reads the switches and hooks the memory manager's drop of compiled code.
+void init();
+
+// The one place that says whether compiled code may run: the tier is on and
+// no trace is on (tracing runs through the walker, which reports its steps).
+// Interrupts are polled by compiled code where the walker polls them (block
+// entries and expressions), and the stacks' limits are looked at by every
+// push, as the walker's are.
+inline bool run_q() { return mode != Mode::walker && !tracing_q; }
+
+// eval_block's loop over the expressions of code (a block value kept alive
+// by the caller; its eval frame pushed, the position set) from head to end,
+// the last value left in the frame's result slot: from the block's compiled
+// form. False, having done nothing, when the walker runs it.
+bool run_block(const Cell* code, int32_t head, int32_t end);
+
+// eval_one's evaluation of the expression of code at position (its frame
+// pushed), in result mode: from the block's compiled form. False, having
+// done nothing, when the walker evaluates it; else *next is the position
+// after the expression.
+bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next);
+
+}  // namespace zuv::interpreter::compiled

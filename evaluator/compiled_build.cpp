@@ -1,0 +1,333 @@
+// Compiling a block: its cells decoded into expressions as the walker would
+// read them with the values its words hold now.
+//
+// The decoder follows the walker's grammar: a value by its datatype, the
+// arguments of a call by its callee's argument cache, the operators after a
+// value. Where a word's value decides the shape (a callable's arity, an
+// operator) the value it holds now is taken, and the run checks it again
+// (a guard). Nothing here evaluates, binds or raises: a cell the decoder
+// cannot read for sure (a callable whose argument cache is not built yet, a
+// path whose head it cannot follow) ends the compiled part of the block, and
+// the walker runs the rest from that expression on.
+#include <algorithm>
+
+#include "evaluator/compiled_internal.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::interpreter::compiled {
+
+using detail::read_cell;
+
+namespace {
+
+bool callable_q(uint32_t type) {
+    return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
+}
+
+// The value a bound word holds now, as the walker would read it (null: the
+// decoder cannot tell).
+const Cell* value_now(const Cell& word) {
+    if (word.w1 == 0) return nullptr;
+    if (int32_t(word.w3) == -1)
+        return int32_t(word.w2) == sym::self ? _context::own_value(word.w1) : nullptr;
+    return _context::value_slot(word.w1, int32_t(word.w3));
+}
+
+// The control natives run in place, by slot, and the argument of each that
+// must be a literal block (the others are compiled as any argument).
+struct Control {
+    uint32_t slot;
+    Kind kind;
+    uint8_t blocks;  // bits: the arguments that must be literal blocks
+};
+constexpr Control CONTROLS[] = {
+    {natives::slot::if_star, K_IF, 0b10},       {natives::slot::unless_star, K_UNLESS, 0b10},
+    {natives::slot::either_star, K_EITHER, 0b110}, {natives::slot::while_star, K_WHILE, 0b11},
+    {natives::slot::until_star, K_UNTIL, 0b1},  {natives::slot::loop_star, K_LOOP, 0b10},
+    {natives::slot::repeat_star, K_REPEAT, 0b100}, {natives::slot::forever_star, K_FOREVER, 0b1},
+    {natives::slot::foreach_star, K_FOREACH, 0b100}, {natives::slot::any_star, K_ANY, 0b1},
+    {natives::slot::all_star, K_ALL, 0b1},      {natives::slot::catch_star, K_CATCH, 0b1},
+    {natives::slot::try_star, K_TRY, 0b1},
+};
+
+class Builder {
+public:
+    Builder(Form& form, Node node) : form_(form), node_(node), tail_(detail::tail_of(node)) {}
+
+    // The expression at position (an operator's right operand when prefix),
+    // or null when it cannot be decoded.
+    const Expr* expression(int32_t position, bool prefix) {
+        Cell value;
+        if (position >= tail_ || !read_cell(node_, position, &value)) return nullptr;
+        Expr* e = make(position);
+        e->prefix = prefix;
+        if (!first_value(e, value)) return nullptr;
+        if (prefix) e->next = e->value_end;
+        else if (!operators(e)) return nullptr;
+        if (!prefix) after(e);
+        e->pure = pure_q(e);
+        return e;
+    }
+
+private:
+    Expr* make(int32_t position) {
+        form_.exprs.push_back(std::make_unique<Expr>());
+        Expr* e = form_.exprs.back().get();
+        e->start = position;
+        return e;
+    }
+
+    // ---- the first value ----
+
+    bool first_value(Expr* e, const Cell& value) {
+        int32_t position = e->start;
+        e->value_end = position + 1;
+        e->cell = value;
+        switch (type_of(&value)) {
+            case TYPE_PAREN: e->kind = K_PAREN; return true;
+            case TYPE_WORD: return word(e, value);
+            case TYPE_SET_WORD: {
+                if (value.w1 == 0) return walked(e);  // the walker raises the error of an unbound word
+                const Expr* v = expression(position + 1, false);
+                if (!v) return false;
+                e->kind = K_SET_WORD;
+                e->args.push_back(v);
+                e->value_end = v->next;
+                return true;
+            }
+            case TYPE_LIT_WORD:
+                cell::set_type(&e->cell, TYPE_WORD);
+                e->kind = K_CONST;
+                return true;
+            case TYPE_GET_WORD:
+                e->kind = value.w1 != 0 && int32_t(value.w3) >= 0 ? K_GET_WORD : K_WALK;
+                return true;
+            case TYPE_ISSUE: {
+                // #system [...] is the low-level dialect's, which the walker refuses.
+                Cell after;
+                e->kind = read_cell(node_, position + 1, &after) && type_of(&after) == TYPE_BLOCK ? K_WALK : K_CONST;
+                return true;
+            }
+            case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+                return false;  // a callable in the code itself: the walker calls it
+            case TYPE_OP: return walked(e);  // an error
+            case TYPE_LIT_PATH:
+                cell::set_type(&e->cell, TYPE_PATH);
+                e->cell.w3 = 0;
+                e->kind = K_CONST;
+                return true;
+            case TYPE_PATH: return path(e, value);
+            case TYPE_SET_PATH: return set_path(e, value);
+            case TYPE_GET_PATH: return false;
+            default: e->kind = K_CONST; return true;
+        }
+    }
+
+    bool walked(Expr* e) {
+        e->kind = K_WALK;
+        return true;
+    }
+
+    bool word(Expr* e, const Cell& w) {
+        if (w.w1 == 0) return walked(e);  // unbound: an error
+        const Cell* v = value_now(w);
+        uint32_t t = v ? type_of(v) : uint32_t(TYPE_UNSET);
+        if (t == TYPE_OP) return walked(e);  // an error
+        if (!callable_q(t)) {
+            e->kind = K_WORD;
+            return true;
+        }
+        return call(e, *v);
+    }
+
+    // A call of fn through the word at e->start: its fixed arguments.
+    bool call(Expr* e, const Cell& fn) {
+        const Callee* c = callee_of(fn);
+        if (!c) {
+            form_.retry = true;  // decodable once the walker has made the cache
+            return false;
+        }
+        if (c->shape.count == 0xFF) return false;
+        e->kind = K_CALL;
+        e->site.fn = fn;
+        e->site.callee = c;
+        e->shape = c->shape;
+        int32_t position = e->start + 1;
+        for (const ArgSpec& a : c->args) {
+            const Expr* arg = argument(a.kind, position);
+            if (!arg) return false;
+            e->args.push_back(arg);
+            position = arg->next;
+        }
+        e->value_end = position;
+        if (type_of(&fn) == TYPE_NATIVE) control(e, fn);
+        return true;
+    }
+
+    // One argument by its kind, as fetch_argument fetches it.
+    const Expr* argument(uint32_t kind, int32_t position) {
+        if (kind == ARG_NORMAL) return expression(position, false);
+        Cell v;
+        if (position >= tail_ || !read_cell(node_, position, &v)) return nullptr;  // a filler or no-arg: the walker's
+        Expr* e = make(position);
+        e->prefix = true;
+        e->value_end = e->next = position + 1;
+        e->cell = v;
+        e->kind = K_CONST;
+        if (kind == ARG_LIT) {
+            switch (type_of(&v)) {
+                case TYPE_PAREN: case TYPE_GET_WORD: case TYPE_GET_PATH: return nullptr;
+                default: break;
+            }
+        }
+        e->pure = true;
+        return e;
+    }
+
+    // A call of a control native whose block arguments are literal blocks
+    // runs in place.
+    void control(Expr* e, const Cell& fn) {
+        for (const Control& c : CONTROLS) {
+            if (c.slot != fn.w1) continue;
+            for (size_t i = 0; i < e->args.size(); i++) {
+                bool literal = e->args[i]->kind == K_CONST && type_of(&e->args[i]->cell) == TYPE_BLOCK &&
+                               e->args[i]->ops.empty();
+                if ((c.blocks >> i) & 1) {
+                    if (!literal) return;
+                    e->items.push_back(e->args[i]->cell);
+                }
+            }
+            e->kind = c.kind;
+            return;
+        }
+    }
+
+    // ---- paths ----
+
+    // A path read for its value: a word at its head, then fields of objects
+    // (words) and picks of blocks (integers), as the walk finds them now.
+    // Anything else, or a callable met on the way, is the walker's.
+    bool path(Expr* e, const Cell& p) {
+        int32_t head = std::max(int32_t(p.w1), 0);
+        Cell item;
+        if (!read_cell(p.w2, head, &item) || type_of(&item) != TYPE_WORD) return walked(e);  // an error
+        const Cell* v = value_now(item);
+        if (!v || callable_q(type_of(v))) return false;
+        e->items.push_back(item);
+        Cell current = *v;
+        for (int32_t i = head + 1; read_cell(p.w2, i, &item); i++) {
+            if (type_of(&item) == TYPE_WORD && type_of(&current) == TYPE_OBJECT) {
+                const Cell* field = nullptr;
+                if (item.w1 == current.w1 && int32_t(item.w3) >= 0) field = _context::value_slot(item.w1, int32_t(item.w3));
+                if (!field || callable_q(type_of(field))) return false;
+                current = *field;
+            } else if (type_of(&item) == TYPE_INTEGER && type_of(&current) == TYPE_BLOCK) {
+                int32_t index = int32_t(item.w2);
+                int32_t at = std::max(int32_t(current.w1), 0) + index - (index > 0 ? 1 : 0);
+                if (index == 0 || !read_cell(current.w2, at, &current)) none::make_at(&current);
+                if (callable_q(type_of(&current))) return false;
+            } else {
+                return false;
+            }
+            e->items.push_back(item);
+        }
+        if (e->items.size() < 2) return walked(e);
+        e->kind = K_PATH;
+        note_dependency(&form_, p.w2);
+        return true;
+    }
+
+    // A set-path of one object's field (word/word:), its value the
+    // expression after it; any other set-path is the walker's to store.
+    bool set_path(Expr* e, const Cell& p) {
+        const Expr* v = expression(e->start + 1, false);
+        if (!v) return false;
+        e->kind = K_SET_PATH;
+        e->args.push_back(v);
+        e->value_end = v->next;
+        Cell item;
+        for (int32_t i = std::max(int32_t(p.w1), 0); read_cell(p.w2, i, &item); i++) e->items.push_back(item);
+        note_dependency(&form_, p.w2);
+        return true;
+    }
+
+    // ---- operators ----
+
+    bool operators(Expr* e) {
+        int32_t position = e->value_end;
+        Cell w;
+        while (position < tail_ && read_cell(node_, position, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0) {
+            const Cell* v = value_now(w);
+            if (!v || type_of(v) != TYPE_OP) break;
+            Op op;
+            op.word = w;
+            op.fn = zuv::op::unwrap(v);
+            op.at = position;
+            const Callee* c = callee_of(op.fn);
+            if (!c || !(c->shape == OPERATOR_SHAPE)) {
+                if (!c) form_.retry = true;
+                return false;
+            }
+            op.site.fn = op.fn;
+            op.site.callee = c;
+            op.fast = c->fast;
+            op.right = expression(position + 1, true);
+            if (!op.right) return false;
+            position = op.right->next;
+            e->ops.push_back(op);
+        }
+        e->next = position;
+        return true;
+    }
+
+    // A bound word right after the expression may name an operator when it
+    // runs: the run looks.
+    void after(Expr* e) {
+        Cell w;
+        e->check_after = read_cell(node_, e->next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;
+        if (e->check_after) e->after = w;
+    }
+
+    static bool pure_q(const Expr* e) {
+        if (e->kind != K_CONST && e->kind != K_WORD) return false;
+        for (const Op& op : e->ops)
+            if (op.fast == in_place::NONE || !op.right->pure) return false;
+        return true;
+    }
+
+    Form& form_;
+    Node node_;
+    int32_t tail_;
+};
+
+}  // namespace
+
+std::unique_ptr<Form> build(Node node, int32_t head) {
+    auto form = std::make_unique<Form>();
+    Form& f = *form;
+    f.node = node;
+    f.head = head;
+    f.tail = detail::tail_of(node);
+    f.cells.assign(memory::cells_head(memory::buffer_of(node)) + head,
+                   memory::cells_head(memory::buffer_of(node)) + f.tail);
+    f.at.assign(size_t(f.tail - head), nullptr);
+    Builder b(f, node);
+    for (int32_t position = head; position < f.tail;) {
+        const Expr* e = b.expression(position, false);
+        if (!e) {
+            f.walk_from = position;
+            break;
+        }
+        f.top.push_back(e);
+        f.at[size_t(position - head)] = e;
+        position = e->next;
+    }
+    return form;
+}
+
+}  // namespace zuv::interpreter::compiled

@@ -1,0 +1,164 @@
+// What the compiler of blocks and the code that runs them share: the form of
+// a block, its expressions, the decoded callables and the table that keeps
+// forms by node.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "evaluator/compiled.hpp"
+#include "evaluator/in_place.hpp"
+#include "evaluator/natives.hpp"
+#include "runtime/cell.hpp"
+#include "runtime/memory.hpp"
+
+namespace zuv::interpreter::compiled {
+
+// ---- callables as calls need them ----
+
+// A typeset as one bit per type id.
+struct TypeMask {
+    uint64_t low = 0, high = 0;  // types 0-63, 64-127
+    bool has(uint32_t type) const {
+        if (type < 64) [[likely]]
+            return ((low >> type) & 1) != 0;
+        return type < 128 && ((high >> (type - 64)) & 1) != 0;
+    }
+};
+
+// A fixed argument: its kind (interpreter.hpp's ARG_NORMAL, ARG_GET or
+// ARG_LIT), its entry in the argument cache and the types it admits.
+struct ArgSpec {
+    uint32_t kind;
+    int32_t entry;
+    TypeMask types;
+};
+
+// The cells a call takes from the code: its fixed arguments and their kinds
+// (two bits each). Calls of two callables of one shape read the same cells.
+struct Shape {
+    uint8_t count = 0;
+    uint64_t kinds = 0;
+    bool operator==(const Shape& other) const { return count == other.count && kinds == other.kinds; }
+};
+constexpr int32_t MAX_ARGUMENTS = 32;  // fixed arguments of a compiled call, at most
+constexpr Shape OPERATOR_SHAPE{2, 0};  // two arguments evaluated as expressions
+
+// What a call of a native, action, function or routine needs, decoded once
+// from its argument cache and kept by the cache's node (a cache never
+// changes; its node is marked SERIES_CODE so that the decoding goes when the
+// node is freed).
+struct Callee {
+    uint32_t type = 0;           // native!, action!, function! or routine!
+    Node cache = 0;
+    std::vector<ArgSpec> args;   // the fixed arguments (before the first refinement), in order
+    int32_t rest = 0;            // the cache entry after them
+    // function!: the cells after the fixed arguments when no refinement is
+    // used (false for each refinement, none for each of its arguments, then
+    // the /local cell and one none per local).
+    std::vector<Cell> rest_cells;
+    natives::Entry native = nullptr;  // native!: its entry
+    void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
+    in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
+    Shape shape;
+};
+
+// The callable's decoding, or null when its argument cache is not built yet
+// (the walker builds it at the call, where an error in its spec is raised).
+const Callee* callee_of(const Cell& fn);
+// The decoding made from the cache node goes (its node changed or went), or
+// every decoding.
+void forget_callee(Node cache);
+void forget_callees();
+
+// A call's callable as last met: valid while no collection has run (one may
+// have freed it and given its nodes to another).
+struct Site {
+    Cell fn{};
+    const Callee* callee = nullptr;
+    uint32_t cycles = ~0u;
+};
+
+// ---- forms ----
+
+// The kinds of the first value of an expression.
+enum Kind : uint8_t {
+    K_CONST,      // a value placed as it is (lit-words and lit-paths made words and paths)
+    K_WORD,       // a bound word read: its value must be one placed as it is
+    K_GET_WORD,   // a bound get-word read: any value
+    K_SET_WORD,   // a set-word: args[0] its value
+    K_PAREN,      // a paren: its own form
+    K_CALL,       // a call through a word: args its fixed arguments
+    K_PATH,       // a path of fields and picks read: items its elements after the head
+    K_SET_PATH,   // a set-path of an object's field: args[0] its value
+    K_WALK,       // evaluated by the walker
+    // Control natives called through their words with literal blocks, run
+    // in place (compiled_control.cpp); the call as a K_CALL when the word
+    // names another callable by then.
+    K_IF, K_UNLESS, K_EITHER, K_WHILE, K_UNTIL, K_LOOP, K_REPEAT, K_FOREVER, K_FOREACH, K_ANY, K_ALL,
+    K_CATCH, K_TRY,
+};
+
+struct Expr;
+
+// An operator after a value, its word bound: computed in place when both
+// operands are plain and its function is the one compiled, else called.
+struct Op {
+    Cell word{};
+    Cell fn{};                     // the function the op! wrapped when compiled
+    in_place::Kind fast = in_place::NONE;
+    const Expr* right = nullptr;   // its right operand (an expression without operators)
+    int32_t at = 0;                // the position of its word
+    mutable Site site;             // the wrapped function's decoding
+};
+
+// One expression: a value at start, by kind, then operators. value_end is
+// the position after the value, next the position after the expression.
+struct Expr {
+    Kind kind = K_WALK;
+    bool prefix = false;       // the right operand of an operator: no operator after it
+    bool check_after = false;  // a bound word follows it (after): that word may name an operator by now
+    bool pure = false;         // a constant or word read, or operators in place on such: no frame, no code
+    int32_t start = 0;
+    int32_t value_end = 0;
+    int32_t next = 0;
+    Cell cell{};               // the constant, the word or set-word, the paren, the path
+    Cell after{};
+    std::vector<Op> ops;
+    std::vector<const Expr*> args;  // a call's fixed arguments, a set-word's value, a control native's
+    std::vector<Cell> items;   // paths: their elements; controls: their literal blocks
+    mutable Site site;         // K_CALL and the controls: the callable of the word
+    Shape shape;               // K_CALL and the controls: the shape of the call compiled
+};
+
+// The compiled form of a block from one head index: its expressions in order
+// and by position, made from the cells as they stood (their copy is kept, to
+// check in debug builds that no change went by unseen). A form that a run
+// still uses when its cells change is marked dead and freed when the last
+// run ends; the runs see the mark and leave the rest to the walker.
+struct Form {
+    Node node = 0;
+    int32_t head = 0;
+    int32_t tail = 0;
+    std::vector<Cell> cells;               // [head, tail) as compiled
+    std::vector<std::unique_ptr<Expr>> exprs;
+    std::vector<const Expr*> top;          // the block's expressions, in order
+    std::vector<const Expr*> at;           // by position - head: the top expression starting there
+    std::vector<Node> depends;             // other series it was made from (paths)
+    int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
+    int32_t busy = 0;
+    bool dead = false;
+    bool retry = false;  // a call in it was left to the walker only for want of a decoded callee
+    int32_t rebuilds = 0;
+};
+
+// Makes the form of the block from head (its node's cells as they stand).
+std::unique_ptr<Form> build(Node node, int32_t head);
+
+// The forms by node (one page per node frame, made when first needed).
+Form*& entry_of(Node node);
+// Marks a form made from the node's series as held by the table.
+void note_dependency(Form* form, Node node);
+
+}  // namespace zuv::interpreter::compiled

@@ -1,0 +1,629 @@
+// Running compiled blocks: each expression by its kind, with the walker's
+// frames and cells, its guards looked at as they run.
+//
+// Every function here that runs an expression answers the position after
+// it, as the walker's eval_expression does. A guard that fails hands the
+// expression (or the argument, or the operator) to the walker from its
+// source position; its caller goes on in compiled code only when the walker
+// stopped where the form expected and the form still stands (not dead),
+// else the walker takes the rest of what the caller was doing: the rest of
+// a call's arguments, the rest of the operators, the rest of the block.
+#include <cstdlib>
+#include <unordered_map>
+
+#include "evaluator/compiled_internal.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
+#include "runtime/process.hpp"
+#include "runtime/words.hpp"
+
+namespace zuv::interpreter::compiled {
+
+Mode mode = Mode::second_run;
+
+using namespace interpreter::detail;
+
+namespace {
+
+// ---- the table of forms ----
+
+// A node seen once, with no form yet (compiled on its second run).
+Form* const SEEN = reinterpret_cast<Form*>(uintptr_t(1));
+Form** pages[memory::NodeSlots::CAPACITY];
+// The forms made from a series by node, other than the one it is the block
+// of (paths).
+std::unordered_map<Node, std::vector<Form*>> dependents;
+
+constexpr int32_t MAX_REBUILDS = 8;
+
+// The form goes: out of the table and the lists of the series it was made
+// from, freed now or, when a run still uses it, marked dead and freed when
+// the last run ends.
+void kill(Form* f) {
+    Form*& slot = entry_of(f->node);
+    if (slot == f) slot = nullptr;
+    for (Node d : f->depends) {
+        auto found = dependents.find(d);
+        if (found == dependents.end()) continue;
+        auto& list = found->second;
+        for (size_t i = 0; i < list.size(); i++)
+            if (list[i] == f) {
+                list[i] = list.back();
+                list.pop_back();
+                break;
+            }
+        if (list.empty()) dependents.erase(found);
+    }
+    f->depends.clear();
+    if (f->busy > 0) f->dead = true;
+    else delete f;
+}
+
+void drop_all() {
+    for (Form**& page : pages) {
+        if (!page) continue;
+        for (uint32_t i = 0; i <= NODE_SLOT_MASK; i++) {
+            Form* f = page[i];
+            if (f && f != SEEN) kill(f);
+            page[i] = nullptr;
+        }
+    }
+    dependents.clear();
+    forget_callees();
+}
+
+// memory::drop_code_hook: the series of node changed or went.
+void drop(Node node) {
+    if (node == 0) {
+        drop_all();
+        return;
+    }
+    if (pages[node >> NODE_SLOT_BITS]) {
+        Form*& slot = entry_of(node);
+        if (slot == SEEN) slot = nullptr;
+        else if (slot) kill(slot);
+    }
+    auto found = dependents.find(node);
+    if (found != dependents.end()) {
+        std::vector<Form*> list = std::move(found->second);
+        dependents.erase(found);
+        for (Form* f : list) kill(f);
+    }
+    forget_callee(node);
+}
+
+// A run holds the form: killed meanwhile, it is freed when the last run ends.
+class Busy {
+public:
+    explicit Busy(Form* f) : f_(f) { ++f->busy; }
+    ~Busy() {
+        if (--f_->busy == 0 && f_->dead) delete f_;
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    Form* f_;
+};
+
+#ifndef NDEBUG
+// Debug builds check at every run that the form's cells are the block's:
+// a change that went by memory::changing unseen is a fault of its writer.
+void verify(const Form* f) {
+    const SeriesBuffer* s = memory::buffer_of(f->node);
+    bool same = (memory::used_bytes(s) >> 4) == f->tail &&
+                std::memcmp(memory::cells_head(s) + f->head, f->cells.data(), f->cells.size() * sizeof(Cell)) == 0;
+    if (!same) {
+        std::fprintf(stderr, "*** compiled code outlived a change of its block (node %u)\n", f->node);
+        std::abort();
+    }
+}
+#else
+inline void verify(const Form*) {}
+#endif
+
+// The form of the block for a run from head to end, made when the policy
+// says so; null when the walker runs it.
+Form* form_for(Node node, int32_t head, int32_t end) {
+    Form*& slot = entry_of(node);
+    Form* f = slot;
+    if (f > SEEN) [[likely]] {
+        if (f->head == head && f->tail == end && !(f->retry && f->rebuilds < MAX_REBUILDS)) {
+            verify(f);
+            return f;
+        }
+    } else if (!f && mode == Mode::second_run) {
+        slot = SEEN;
+        return nullptr;
+    }
+    if (detail::tail_of(node) != end) return nullptr;  // a block changed under its caller: walked
+    int32_t rebuilds = 0;
+    if (f > SEEN) {
+        rebuilds = f->rebuilds + 1;
+        kill(f);
+    }
+    Form* made = build(node, head).release();
+    made->rebuilds = rebuilds;
+    memory::buffer_of(node)->flags |= SERIES_CODE;
+    entry_of(node) = made;
+    return made;
+}
+
+// ---- running ----
+
+struct Run {
+    Form* form;
+    const Cell* code;  // the block value, kept alive by the caller
+    int32_t end;
+};
+
+inline bool callable_q(uint32_t type) {
+    return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
+}
+
+// A value the walker places as it is when a word gives it.
+inline bool placed_q(uint32_t type) {
+    switch (type) {
+        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+            return false;
+        default: return true;
+    }
+}
+
+inline bool same_q(const Cell& a, const Cell& b) {
+    return type_of(&a) == type_of(&b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+// The slot a compiled word reads (its word is bound), or null.
+inline const Cell* slot_of(const Cell& w) {
+    if (int32_t(w.w3) >= 0) return _context::value_slot(w.w1, int32_t(w.w3));
+    return int32_t(w.w2) == sym::self ? _context::own_value(w.w1) : nullptr;
+}
+
+inline void place(const Cell* value, bool sub) {
+    if (sub) stack::push(value);
+    else stack::set_last(value);
+}
+
+// The walker evaluates the expression, from its first cell.
+int32_t walk(const Run& r, const Expr& e, bool sub) {
+    return eval_expression(r.code, e.start, r.end, e.prefix, sub, false);
+}
+
+// The walker takes the rest of the block from position (after a reset of
+// the frame, as between two expressions).
+void walk_rest(const Run& r, int32_t position) {
+    for (;;) {
+        current_position->w1 = uint32_t(position);
+        position = eval_expression(r.code, position, r.end, false, false, false);
+        if (stack::pending()) return;
+        if (position >= limit_of(r.code->w2, r.end)) return;
+        stack::reset();
+    }
+}
+
+int32_t run_expr(const Run& r, const Expr& e, bool sub);
+
+// The callee of a call's word as last met, or as it is now when another
+// callable of the same shape took its place; null when the walker must make
+// the call.
+inline const Callee* site_callee(Site& site, const Shape& shape, const Cell& fn) {
+    if (same_q(fn, site.fn) && site.cycles == collector::series_cycles) [[likely]]
+        return site.callee;
+    const Callee* c = callee_of(fn);
+    if (!c || !(c->shape == shape)) return nullptr;
+    site.fn = fn;
+    site.callee = c;
+    site.cycles = collector::series_cycles;
+    return c;
+}
+
+// ---- values read without a frame ----
+
+// The value of a pure expression (a constant or a word read, with operators
+// in place): false when a guard fails or an operand is not plain, and the
+// expression must run as any other.
+bool pure_value(const Expr& e, Cell* out) {
+    if (e.kind == K_CONST) {
+        *out = e.cell;
+    } else {
+        const Cell* s = slot_of(e.cell);
+        if (!s || !placed_q(type_of(s))) return false;
+        *out = *s;
+    }
+    for (const Op& op : e.ops) {
+        const Cell* w = slot_of(op.word);
+        if (!w || type_of(w) != TYPE_OP) return false;
+        Cell fn = zuv::op::unwrap(w);
+        Cell right;
+        if (!same_q(fn, op.fn) || !pure_value(*op.right, &right) || !in_place::compute(op.fast, out, &right))
+            return false;
+    }
+    return true;
+}
+
+// Every refinement word of a call that names none.
+struct NoRefinements {
+    int32_t words[natives::MAX_REFINEMENTS];
+    NoRefinements() {
+        for (int32_t& w : words) w = -1;
+    }
+};
+const NoRefinements no_refinements;
+const int32_t* const NO_REFINEMENTS = no_refinements.words;
+
+// ---- calls ----
+
+// After the fixed arguments of a call of fn (its frame current, its
+// arguments from stack::arguments): what the walker does then, and the end
+// of the call. The position is after the arguments.
+int32_t finish_call(const Cell& fn, const Callee* c, Node context, const Cell& name, Cell* copy, int32_t position,
+                    bool sub) {
+    switch (c->type) {
+        case TYPE_NATIVE:
+            if (c->native) c->native(false, NO_REFINEMENTS);
+            else run_plain_entry(fn);
+            break;
+        case TYPE_ACTION:
+            if (c->action) c->action();
+            else run_plain_entry(fn);
+            break;
+        case TYPE_FUNCTION:
+            for (const Cell& cell : c->rest_cells) stack::push(&cell);
+            exec_function(&fn, context, &name, 0);
+            break;
+        default: exec_routine(&fn); break;
+    }
+    if (stack::pending()) return position;
+    end_call(copy, sub);
+    return position;
+}
+
+// A call through the word of e: the callable copied, its frame, its fixed
+// arguments compiled, then the entry or the body.
+int32_t run_call(const Run& r, const Expr& e, bool sub) {
+    const Cell* s = slot_of(e.cell);
+    if (!s || !callable_q(type_of(s))) [[unlikely]]
+        return walk(r, e, sub);
+    Cell fn = *s;
+    const Callee* c = site_callee(e.site, e.shape, fn);
+    if (!c) [[unlikely]]
+        return walk(r, e, sub);
+
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    Node context = 0;
+    if (c->type == TYPE_FUNCTION) {
+        context = function_context(fn, e.cell, nullptr);
+        stack::mark_eval_func(&e.cell);
+    } else {
+        stack::mark_eval_native(&e.cell);
+    }
+    int32_t position = e.start + 1;
+    size_t n = e.args.size();
+    for (size_t i = 0; i < n; i++) {
+        const Expr& a = *e.args[i];
+        position = run_expr(r, a, true);
+        if (stack::pending()) return position;
+        uint32_t t = type_of(stack::top - 1);
+        if (!c->args[i].types.has(t)) [[unlikely]]
+            fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
+        if (position != a.next || r.form->dead) [[unlikely]] {
+            // The walker fetches the rest (and runs a native's entry).
+            position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
+                                            APPLY_NONE, false);
+            if (stack::pending()) return position;
+            if (c->type == TYPE_FUNCTION) exec_function(&fn, context, &e.cell, 0);
+            else if (c->type == TYPE_ROUTINE) exec_routine(&fn);
+            if (stack::pending()) return position;
+            end_call(copy, sub);
+            return position;
+        }
+    }
+    if (c->fast != in_place::NONE && in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
+        end_call(copy, sub);
+        return position;
+    }
+    return finish_call(fn, c, context, e.cell, copy, position, sub);
+}
+
+// ---- operators ----
+
+// The operator after the value in first_cell (the stack's top cell): in
+// place when both operands are plain numbers (or logic values for the logic
+// operators) and its function is the one compiled, else called as the
+// walker calls it. Answers the position after its right operand.
+int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
+    const Cell* s = slot_of(op.word);
+    if (!s || type_of(s) != TYPE_OP) [[unlikely]]
+        return op.at;  // no operator any more: the expression ends here
+    Cell fn = zuv::op::unwrap(s);
+    if (op.fast != in_place::NONE && op.right->pure && same_q(fn, op.fn)) {
+        // The right operand is read without a frame: reading it can neither
+        // fail nor run code. When the operands are not plain the call is made.
+        Cell right;
+        if (pure_value(*op.right, &right) && in_place::compute(op.fast, first_cell, &right)) {
+            stack::top = first_cell + 1;  // where the entry's result would stand
+            return op.right->next;
+        }
+    }
+    const Callee* c = site_callee(op.site, OPERATOR_SHAPE, fn);
+    if (!c) [[unlikely]]
+        return eval_infix(r.code, op.at, r.end, sub, first_cell);
+    // The call, as eval_code and run_call make it for an operator.
+    stack::top = first_cell;
+    Hold hold(fn);
+    Node context = 0;
+    if (c->type == TYPE_FUNCTION) {
+        context = function_context(fn, op.word, nullptr);
+        stack::mark_eval_func(&op.word);
+    } else {
+        stack::mark_eval_native(&op.word);
+    }
+    stack::push_kept();  // the left operand is already the frame's first cell
+    uint32_t t = type_of(stack::arguments);
+    if (!c->args[0].types.has(t)) [[unlikely]]
+        fire_expect_arg(fn, op.word, c->cache, c->args[0].entry, t);
+    int32_t position = run_expr(r, *op.right, true);
+    if (stack::pending()) return position;
+    t = type_of(stack::top - 1);
+    if (!c->args[1].types.has(t)) [[unlikely]]
+        fire_expect_arg(fn, op.word, c->cache, c->args[1].entry, t);
+    if (position != op.right->next || r.form->dead) [[unlikely]] {
+        position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
+                                        APPLY_NONE, true);
+        if (stack::pending()) return position;
+        if (c->type == TYPE_FUNCTION) exec_function(&fn, context, &op.word, 0);
+        else if (c->type == TYPE_ROUTINE) exec_routine(&fn);
+    } else if (!(op.fast != in_place::NONE && same_q(fn, op.fn) &&
+                 in_place::compute(op.fast, stack::arguments, stack::arguments + 1))) {
+        switch (c->type) {
+            case TYPE_NATIVE:
+                if (c->native) c->native(false, NO_REFINEMENTS);
+                else run_plain_entry(fn);
+                break;
+            case TYPE_ACTION:
+                if (c->action) c->action();
+                else run_plain_entry(fn);
+                break;
+            case TYPE_FUNCTION:
+                for (const Cell& cell : c->rest_cells) stack::push(&cell);
+                exec_function(&fn, context, &op.word, 0);
+                break;
+            default: exec_routine(&fn); break;
+        }
+    }
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return position;
+}
+
+}  // namespace
+
+namespace {
+
+// ---- words, parens and paths ----
+
+// A set-word, as eval_set_word: its frame named by the set-word holding the
+// word and the value, the value stored, the frame's first cell the result.
+int32_t run_set_word(const Run& r, const Expr& e, bool sub) {
+    stack::mark_eval_native(&e.cell);
+    Cell* word = stack::push(&e.cell);
+    int32_t next = run_expr(r, *e.args[0], true);
+    if (stack::pending()) return next;
+    Cell* value = word + 1;
+    if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &e.cell);
+    word::set(word, value);
+    stack::set_last(word + 1);
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return next;
+}
+
+// A path read for its value: each field and pick where the walk is sure to
+// find it (a field of the object its word is bound to, an integer pick of a
+// block), else the walker's path walk from its head.
+int32_t run_path(const Run& r, const Expr& e, bool sub) {
+    const Cell* s = slot_of(e.items[0]);
+    if (s && placed_q(type_of(s))) {
+        Cell current = *s;
+        size_t i = 1, n = e.items.size();
+        for (; i < n; i++) {
+            const Cell& item = e.items[i];
+            if (type_of(&item) == TYPE_WORD) {
+                if (type_of(&current) != TYPE_OBJECT || item.w1 != current.w1 || int32_t(item.w3) < 0) break;
+                const Cell* field = _context::value_slot(item.w1, int32_t(item.w3));
+                if (!field || !placed_q(type_of(field))) break;
+                current = *field;
+            } else {
+                if (type_of(&current) != TYPE_BLOCK) break;
+                int32_t index = int32_t(item.w2);
+                int64_t p = index == 0 ? -1 : int64_t(int32_t(current.w1)) + index + (index > 0 ? -1 : 0);
+                const SeriesBuffer* b = memory::buffer_of(current.w2);
+                if (p < 0 || p >= (memory::used_bytes(b) >> 4)) {
+                    none::make_at(&current);
+                } else {
+                    current = memory::cells_head(b)[p];
+                    if (callable_q(type_of(&current))) break;
+                }
+            }
+        }
+        if (i == n) {
+            place(&current, sub);
+            return e.value_end;
+        }
+    }
+    return eval_path(&e.cell, e.value_end, r.end, r.code, false, false, sub);
+}
+
+// A set-path, as eval_set_path: the value under a frame named set-path, then
+// stored in an object's field directly when that runs no change handler,
+// else by the walker's path walk in set mode.
+int32_t run_set_path(const Run& r, const Expr& e, bool sub) {
+    stack::mark_eval_native(&words::set_path);
+    int32_t next = run_expr(r, *e.args[0], true);
+    if (stack::pending()) return next;
+    bool stored = false;
+    if (e.items.size() == 2 && type_of(&e.items[1]) == TYPE_WORD) {
+        const Cell* s = slot_of(e.items[0]);
+        const Cell& field = e.items[1];
+        if (s && type_of(s) == TYPE_OBJECT && s->w1 == field.w1 && int32_t(field.w3) >= 0) {
+            Node ctx = field.w1;
+            const Cell* owner = _context::own_value(ctx);
+            Cell* slot = _context::value_slot(ctx, int32_t(field.w3));
+            if (slot && !(_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) {
+                _context::get_word_cell(ctx, int32_t(field.w3))->header |= _context::WORD_CHANGED;
+                *slot = *stack::arguments;
+                stored = true;
+            }
+        }
+    }
+    if (!stored) {
+        eval_path(&e.cell, next, r.end, r.code, true, false, true);
+        if (stack::pending()) return next;
+    }
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return next;
+}
+
+// ---- expressions ----
+
+int32_t run_value(const Run& r, const Expr& e, bool sub) {
+    switch (e.kind) {
+        case K_CONST:
+            place(&e.cell, sub);
+            return e.value_end;
+        case K_WORD: {
+            const Cell* s = slot_of(e.cell);
+            if (!s || !placed_q(type_of(s))) [[unlikely]]
+                return walk(r, e, sub);
+            place(s, sub);
+            return e.value_end;
+        }
+        case K_GET_WORD: {
+            const Cell* s = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
+            if (!s) return walk(r, e, sub);
+            place(s, sub);
+            return e.value_end;
+        }
+        case K_SET_WORD: return run_set_word(r, e, sub);
+        case K_PAREN:
+            stack::mark_eval_native(&words::tag_body);
+            eval_block(&e.cell, true);
+            if (stack::pending()) return e.value_end;
+            if (sub) stack::unwind_last();
+            else stack::unwind_last_return();
+            return e.value_end;
+        case K_PATH: return run_path(r, e, sub);
+        case K_SET_PATH: return run_set_path(r, e, sub);
+        case K_WALK: return walk(r, e, sub);
+        default: return run_call(r, e, sub);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+int32_t run_expr(const Run& r, const Expr& e, bool sub) {
+    Cell* first = stack::top;  // where the value lands; an operator's first argument
+    int32_t next = run_value(r, e, sub);
+    if (stack::pending()) return next;
+    if (next != e.value_end || r.form->dead) [[unlikely]]
+        return e.prefix ? next : eval_infix(r.code, next, r.end, sub, first);
+    for (const Op& op : e.ops) {
+        next = run_op(r, op, sub, first);
+        if (stack::pending()) return next;
+        if (next != op.right->next || r.form->dead) [[unlikely]]
+            return eval_infix(r.code, next, r.end, sub, first);
+    }
+    if (e.check_after) {
+        // The word after the expression took no part in it when compiled; now
+        // naming an operator, it takes the expression's value.
+        const Cell* s = slot_of(e.after);
+        if (s && type_of(s) == TYPE_OP) [[unlikely]]
+            return eval_infix(r.code, e.next, r.end, sub, first);
+    }
+    return e.next;
+}
+
+}  // namespace
+
+// ---- the table ----
+
+Form*& entry_of(Node node) {
+    Form**& page = pages[node >> NODE_SLOT_BITS];
+    if (!page) page = new Form*[NODE_SLOT_MASK + 1]();
+    return page[node & NODE_SLOT_MASK];
+}
+
+void note_dependency(Form* form, Node node) {
+    form->depends.push_back(node);
+    dependents[node].push_back(form);
+    memory::buffer_of(node)->flags |= SERIES_CODE;
+}
+
+void init() {
+    const char* plain = std::getenv("ZUV_PLAIN_WALKER");
+    const char* all = std::getenv("ZUV_COMPILE_ALL");
+    mode = plain && *plain ? Mode::walker : all && *all ? Mode::always : Mode::second_run;
+    memory::drop_code_hook = drop;
+}
+
+// ---- entries ----
+
+bool run_block(const Cell* code, int32_t head, int32_t end) {
+    Form* f = form_for(code->w2, head, end);
+    if (!f) return false;
+    check_depth();
+    Busy busy(f);
+    Run r{f, code, end};
+    int32_t position = head;
+    for (const Expr* e : f->top) {
+        current_position->w1 = uint32_t(position);
+        if (runtime::interrupt_pending) [[unlikely]] {
+            runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here
+            if (stack::pending()) return true;
+        }
+        position = run_expr(r, *e, false);
+        if (stack::pending()) return true;
+        if (position >= limit_of(code->w2, end)) return true;
+        stack::reset();  // only the last expression's value survives
+        if (position != e->next || f->dead) [[unlikely]] {
+            walk_rest(r, position);
+            return true;
+        }
+    }
+    if (f->walk_from >= 0) walk_rest(r, f->walk_from);
+    return true;
+}
+
+bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
+    int32_t head = std::max(int32_t(code->w1), 0);
+    Form* f = form_for(code->w2, head, end);
+    if (!f || position < f->head || position >= f->tail) return false;
+    const Expr* e = f->at[size_t(position - f->head)];
+    if (!e) return false;
+    check_depth();
+    Busy busy(f);
+    Run r{f, code, end};
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) {
+            *next = position;
+            return true;
+        }
+    }
+    *next = run_expr(r, *e, false);
+    return true;
+}
+
+}  // namespace zuv::interpreter::compiled
