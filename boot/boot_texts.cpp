@@ -121,6 +121,7 @@ void run_records(int32_t first, int32_t end) {
         Cell code = block::zs_head(records)[i];
         Cell* held = stack::push(&code);
         interpreter::eval_block(held, false);
+        stack::raise_pending();
         stack::top = held;
     }
 }

@@ -176,6 +176,7 @@ bool try_do(const uint8_t* text, int32_t length, Cell* out) {
             Cell* code = none::make_at(stack::push_raw());
             lexer::scan(code, text, length, false, true, true, false, nullptr, nullptr, nullptr, nullptr);
             interpreter::eval_block(code, false);
+            stack::raise_pending();  // an error, or an exit that nothing received
             *out = *(stack::top - 1);
         },
         out);
@@ -293,6 +294,7 @@ void eval_text(const char* text, const Cell* argument = nullptr) {
     private_words::rebind(code);
     if (argument) block::append_cell(code, argument);
     interpreter::eval_block(code, false);
+    stack::raise_pending();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -71,6 +72,7 @@ public:
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
         e->pure = pure_q(e);
+        e->run = runner_of(*e);
         return e;
     }
 
@@ -128,6 +130,16 @@ private:
         }
     }
 
+    // Decodable once the walker has made the callable's argument cache.
+    bool wait_for(const Cell& fn) {
+        if (!form_.waiting) {
+            form_.waiting = true;
+            form_.waiting_for = fn;
+            form_.waiting_at = collector::series_cycles;
+        }
+        return false;
+    }
+
     bool walked(Expr* e) {
         e->kind = K_WALK;
         return true;
@@ -148,10 +160,7 @@ private:
     // A call of fn through the word at e->start: its fixed arguments.
     bool call(Expr* e, const Cell& fn) {
         const Callee* c = callee_of(fn);
-        if (!c) {
-            form_.retry = true;  // decodable once the walker has made the cache
-            return false;
-        }
+        if (!c) return wait_for(fn);
         if (c->shape.count == 0xFF) return false;
         e->kind = K_CALL;
         e->site.fn = fn;
@@ -179,6 +188,7 @@ private:
         e->value_end = e->next = position + 1;
         e->cell = v;
         e->kind = K_CONST;
+        e->run = runner_of(*e);
         if (kind == ARG_LIT) {
             switch (type_of(&v)) {
                 case TYPE_PAREN: case TYPE_GET_WORD: case TYPE_GET_PATH: return nullptr;
@@ -269,10 +279,8 @@ private:
             op.fn = zuv::op::unwrap(v);
             op.at = position;
             const Callee* c = callee_of(op.fn);
-            if (!c || !(c->shape == OPERATOR_SHAPE)) {
-                if (!c) form_.retry = true;
-                return false;
-            }
+            if (!c) return wait_for(op.fn);
+            if (!(c->shape == OPERATOR_SHAPE)) return false;
             op.site.fn = op.fn;
             op.site.callee = c;
             op.fast = c->fast;

@@ -7,6 +7,8 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/rt_support.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -70,6 +72,13 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
         logic::make_at(&c->rest_cells.emplace_back(), false);
         for (int32_t k = 1; k < local_count; k++) none::make_at(&c->rest_cells.emplace_back());
     }
+    if (function) {
+        const Cell* code = function::more_cell(&fn, function::MORE_CODE);
+        c->interpreted = !(code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0);
+        const Cell* body = function::more_cell(&fn, function::MORE_BODY);
+        if (body) c->body = *body;
+        else none::make_at(&c->body);
+    }
     if (c->type == TYPE_NATIVE) c->native = natives::entry_at(int32_t(fn.w1));
     if (c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1))) {
         const actions::EntryRecord& e = actions::entry_table[fn.w1 - 1];
@@ -96,6 +105,8 @@ const Callee* callee_of(const Cell& fn) {
     memory::buffer_of(cache)->flags |= SERIES_CODE;  // its decoding goes with the node
     return callees.emplace(cache, std::move(c)).first->second.get();
 }
+
+bool cache_built_q(const Cell& fn) { return cache_of(fn) != 0; }
 
 void forget_callee(Node cache) { callees.erase(cache); }
 void forget_callees() { callees.clear(); }

@@ -58,6 +58,9 @@ struct Callee {
     // used (false for each refinement, none for each of its arguments, then
     // the /local cell and one none per local).
     std::vector<Cell> rest_cells;
+    // function!: its body, and whether it runs from it (no compiled code)
+    bool interpreted = false;
+    Cell body{};
     natives::Entry native = nullptr;  // native!: its entry
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
@@ -67,6 +70,8 @@ struct Callee {
 // The callable's decoding, or null when its argument cache is not built yet
 // (the walker builds it at the call, where an error in its spec is raised).
 const Callee* callee_of(const Cell& fn);
+// True when the callable's argument cache is built.
+bool cache_built_q(const Cell& fn);
 // The decoding made from the cache node goes (its node changed or went), or
 // every decoding.
 void forget_callee(Node cache);
@@ -101,6 +106,11 @@ enum Kind : uint8_t {
 };
 
 struct Expr;
+struct Run;
+
+// Runs an expression: its value pushed (sub) or put in the result slot, as
+// the walker's eval_expression does; answers the position after it.
+using Runner = int32_t (*)(const Run& r, const Expr& e, bool sub);
 
 // An operator after a value, its word bound: computed in place when both
 // operands are plain and its function is the one compiled, else called.
@@ -116,6 +126,7 @@ struct Op {
 // One expression: a value at start, by kind, then operators. value_end is
 // the position after the value, next the position after the expression.
 struct Expr {
+    Runner run = nullptr;      // chosen by its kind once it is made (compiled_run.cpp)
     Kind kind = K_WALK;
     bool prefix = false;       // the right operand of an operator: no operator after it
     bool check_after = false;  // a bound word follows it (after): that word may name an operator by now
@@ -149,12 +160,31 @@ struct Form {
     int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
     int32_t busy = 0;
     bool dead = false;
-    bool retry = false;  // a call in it was left to the walker only for want of a decoded callee
+    // A call left to the walker for want of its callee's argument cache
+    // (built by the walker at the call): the form is made again once the
+    // cache is there. waiting_for: that callee, valid while no collection
+    // has run since waiting_at.
+    bool waiting = false;
+    Cell waiting_for{};
+    uint32_t waiting_at = 0;
     int32_t rebuilds = 0;
 };
 
 // Makes the form of the block from head (its node's cells as they stand).
 std::unique_ptr<Form> build(Node node, int32_t head);
+// The runner of an expression made (by its kind, operators and the look
+// after it).
+Runner runner_of(const Expr& e);
+
+// eval_block(block, chain) for a literal block of compiled code or a
+// running function's body: from the block's form when it has one, else by
+// the walker, without the general entry (no trace can be on).
+void run_block_value(const Cell& block, bool chain);
+// The same as eval_one(code, position, end, false) for such a block.
+int32_t run_one_value(const Cell& code, int32_t position, int32_t end);
+// A control native called by compiled code with its arguments in place (its
+// frame current): run by its template with the in-place policy.
+void run_control(Kind kind);
 
 // The forms by node (one page per node frame, made when first needed).
 Form*& entry_of(Node node);

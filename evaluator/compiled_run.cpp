@@ -18,7 +18,9 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/process.hpp"
@@ -27,6 +29,14 @@
 namespace zuv::interpreter::compiled {
 
 Mode mode = Mode::second_run;
+
+// What the expressions of a run read: its form, its block value (kept alive
+// by the caller) and the end the walker bounds its steps by.
+struct Run {
+    Form* form;
+    const Cell* code;
+    int32_t end;
+};
 
 using namespace interpreter::detail;
 
@@ -41,7 +51,14 @@ Form** pages[memory::NodeSlots::CAPACITY];
 // of (paths).
 std::unordered_map<Node, std::vector<Form*>> dependents;
 
-constexpr int32_t MAX_REBUILDS = 8;
+constexpr int32_t MAX_REBUILDS = 32;
+
+// The form waits for a callee's argument cache that the walker has built
+// since (or that a collection may have taken away, and another built).
+inline bool ready_to_rebuild_q(const Form* f) {
+    if (!f->waiting || f->rebuilds >= MAX_REBUILDS) return false;
+    return f->waiting_at != collector::series_cycles || cache_built_q(f->waiting_for);
+}
 
 // The form goes: out of the table and the lists of the series it was made
 // from, freed now or, when a run still uses it, marked dead and freed when
@@ -113,7 +130,7 @@ private:
     Form* f_;
 };
 
-#ifndef NDEBUG
+#ifndef __OPTIMIZE__
 // Debug builds check at every run that the form's cells are the block's:
 // a change that went by memory::changing unseen is a fault of its writer.
 void verify(const Form* f) {
@@ -135,10 +152,7 @@ Form* form_for(Node node, int32_t head, int32_t end) {
     Form*& slot = entry_of(node);
     Form* f = slot;
     if (f > SEEN) [[likely]] {
-        if (f->head == head && f->tail == end && !(f->retry && f->rebuilds < MAX_REBUILDS)) {
-            verify(f);
-            return f;
-        }
+        if (f->head == head && f->tail == end && !ready_to_rebuild_q(f)) return f;
     } else if (!f && mode == Mode::second_run) {
         slot = SEEN;
         return nullptr;
@@ -156,13 +170,19 @@ Form* form_for(Node node, int32_t head, int32_t end) {
     return made;
 }
 
-// ---- running ----
+// The form for a run of the block from head to end: the table's when it
+// fits, else as form_for makes it (or null).
+[[gnu::always_inline]] inline Form* find_form(Node node, int32_t head, int32_t end) {
+    Form** page = pages[node >> NODE_SLOT_BITS];
+    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
+    if (f > SEEN && f->head == head && f->tail == end && !f->waiting) [[likely]] {
+        verify(f);
+        return f;
+    }
+    return form_for(node, head, end);
+}
 
-struct Run {
-    Form* form;
-    const Cell* code;  // the block value, kept alive by the caller
-    int32_t end;
-};
+// ---- running ----
 
 inline bool callable_q(uint32_t type) {
     return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
@@ -209,7 +229,7 @@ void walk_rest(const Run& r, int32_t position) {
     }
 }
 
-int32_t run_expr(const Run& r, const Expr& e, bool sub);
+inline int32_t run_expr(const Run& r, const Expr& e, bool sub) { return e.run(r, e, sub); }
 
 // The callee of a call's word as last met, or as it is now when another
 // callable of the same shape took its place; null when the walker must make
@@ -259,6 +279,44 @@ struct NoRefinements {
 const NoRefinements no_refinements;
 const int32_t* const NO_REFINEMENTS = no_refinements.words;
 
+// ---- function bodies ----
+
+// exec_function for a call of a function made by compiled code (its frame
+// current, its cells in place): exec_body's steps for a body run untraced,
+// the body run in place. A function with compiled code of its own, or one
+// with the trace attribute while a trace runs, takes exec_function.
+void run_function(const Cell& fn, const Callee* c, const Cell& name, Node context) {
+    if (!c->interpreted || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
+        exec_function(&fn, context ? context : function_context(fn, name, nullptr), &name, 0);
+        return;
+    }
+    CallState state(fn.w1, stack::values_word_of(stack::arguments));
+    stack::Frame* frame = stack::frames_top - 1;
+    frame->header |= stack::FRAME_BODY;  // the target of return and exit
+    Cell position = *current_position;
+    if (type_of(&c->body) == TYPE_BLOCK) {
+        try {
+            run_block_value(c->body, true);
+        } catch (const Throw& t) {
+            // return and exit from C++ code that could not pass them on: the
+            // stacks are already unrolled to this call.
+            if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
+            *current_position = position;
+        }
+    } else {
+        unset::make_at(stack::arguments);
+    }
+    uint32_t code = stack::pending();
+    if (code != 0) {
+        // Anything but this call's own return or exit is for a receiver
+        // further out, to which the stacks already belong.
+        if ((code != THROW_RETURN && code != THROW_EXIT) || stack::frames_top - 1 != frame) return;
+        stack::clear_pending();
+        stack::keep();  // the result cell, received at this call's base, stays live
+    }
+    frame->header &= ~stack::FRAME_BODY;
+}
+
 // ---- calls ----
 
 // After the fixed arguments of a call of fn (its frame current, its
@@ -268,22 +326,42 @@ int32_t finish_call(const Cell& fn, const Callee* c, Node context, const Cell& n
                     bool sub) {
     switch (c->type) {
         case TYPE_NATIVE:
-            if (c->native) c->native(false, NO_REFINEMENTS);
+            if (c->native) stack::call_entry([c] { c->native(false, NO_REFINEMENTS); });
             else run_plain_entry(fn);
             break;
         case TYPE_ACTION:
-            if (c->action) c->action();
+            if (c->action) stack::call_entry([c] { c->action(); });
             else run_plain_entry(fn);
             break;
         case TYPE_FUNCTION:
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
-            exec_function(&fn, context, &name, 0);
+            run_function(fn, c, name, context);
             break;
-        default: exec_routine(&fn); break;
+        default: run_routine(fn); break;
     }
     if (stack::pending()) return position;
     end_call(copy, sub);
     return position;
+}
+
+// The slot of the control native a kind runs in place.
+uint32_t control_slot(Kind kind) {
+    switch (kind) {
+        case K_IF: return natives::slot::if_star;
+        case K_UNLESS: return natives::slot::unless_star;
+        case K_EITHER: return natives::slot::either_star;
+        case K_WHILE: return natives::slot::while_star;
+        case K_UNTIL: return natives::slot::until_star;
+        case K_LOOP: return natives::slot::loop_star;
+        case K_REPEAT: return natives::slot::repeat_star;
+        case K_FOREVER: return natives::slot::forever_star;
+        case K_FOREACH: return natives::slot::foreach_star;
+        case K_ANY: return natives::slot::any_star;
+        case K_ALL: return natives::slot::all_star;
+        case K_CATCH: return natives::slot::catch_star;
+        case K_TRY: return natives::slot::try_star;
+        default: return 0;
+    }
 }
 
 // A call through the word of e: the callable copied, its frame, its fixed
@@ -298,13 +376,8 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
         return walk(r, e, sub);
 
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    Node context = 0;
-    if (c->type == TYPE_FUNCTION) {
-        context = function_context(fn, e.cell, nullptr);
-        stack::mark_eval_func(&e.cell);
-    } else {
-        stack::mark_eval_native(&e.cell);
-    }
+    if (c->type == TYPE_FUNCTION) stack::mark_eval_func(&e.cell);
+    else stack::mark_eval_native(&e.cell);
     int32_t position = e.start + 1;
     size_t n = e.args.size();
     for (size_t i = 0; i < n; i++) {
@@ -319,18 +392,30 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
             position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
                                             APPLY_NONE, false);
             if (stack::pending()) return position;
-            if (c->type == TYPE_FUNCTION) exec_function(&fn, context, &e.cell, 0);
-            else if (c->type == TYPE_ROUTINE) exec_routine(&fn);
+            if (c->type == TYPE_FUNCTION) run_function(fn, c, e.cell, 0);
+            else if (c->type == TYPE_ROUTINE) run_routine(fn);
             if (stack::pending()) return position;
             end_call(copy, sub);
             return position;
         }
     }
-    if (c->fast != in_place::NONE && in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
+    if (e.kind != K_CALL && type_of(&fn) == TYPE_NATIVE && fn.w1 == control_slot(e.kind)) {
+        stack::call_entry([&e] { run_control(e.kind); });
+        if (stack::pending()) return position;
         end_call(copy, sub);
         return position;
     }
-    return finish_call(fn, c, context, e.cell, copy, position, sub);
+    if (c->fast != in_place::NONE) {
+        if (in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
+            end_call(copy, sub);
+            return position;
+        }
+        if (const char* id = in_place::error_of(c->fast, stack::arguments, stack::arguments + 1)) {
+            raise(ErrorCategory::math, id);  // what the entry raises, without its throw
+            return position;
+        }
+    }
+    return finish_call(fn, c, 0, e.cell, copy, position, sub);
 }
 
 // ---- operators ----
@@ -344,7 +429,7 @@ int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
     if (!s || type_of(s) != TYPE_OP) [[unlikely]]
         return op.at;  // no operator any more: the expression ends here
     Cell fn = zuv::op::unwrap(s);
-    if (op.fast != in_place::NONE && op.right->pure && same_q(fn, op.fn)) {
+    if (op.fast != in_place::NONE && op.right->pure && same_q(fn, op.fn) && stack::room_q(1, 2)) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
         Cell right;
@@ -379,24 +464,31 @@ int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
         position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
                                         APPLY_NONE, true);
         if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) exec_function(&fn, context, &op.word, 0);
-        else if (c->type == TYPE_ROUTINE) exec_routine(&fn);
-    } else if (!(op.fast != in_place::NONE && same_q(fn, op.fn) &&
-                 in_place::compute(op.fast, stack::arguments, stack::arguments + 1))) {
+        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word, context);
+        else if (c->type == TYPE_ROUTINE) run_routine(fn);
+    } else if (op.fast != in_place::NONE && same_q(fn, op.fn) &&
+               in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
+        // computed in place
+    } else if (const char* id = op.fast != in_place::NONE && same_q(fn, op.fn)
+                                    ? in_place::error_of(op.fast, stack::arguments, stack::arguments + 1)
+                                    : nullptr) {
+        raise(ErrorCategory::math, id);  // what the entry raises, without its throw
+        return position;
+    } else {
         switch (c->type) {
             case TYPE_NATIVE:
-                if (c->native) c->native(false, NO_REFINEMENTS);
+                if (c->native) stack::call_entry([c] { c->native(false, NO_REFINEMENTS); });
                 else run_plain_entry(fn);
                 break;
             case TYPE_ACTION:
-                if (c->action) c->action();
+                if (c->action) stack::call_entry([c] { c->action(); });
                 else run_plain_entry(fn);
                 break;
             case TYPE_FUNCTION:
                 for (const Cell& cell : c->rest_cells) stack::push(&cell);
-                exec_function(&fn, context, &op.word, 0);
+                run_function(fn, c, op.word, context);
                 break;
-            default: exec_routine(&fn); break;
+            default: run_routine(fn); break;
         }
     }
     if (stack::pending()) return position;
@@ -517,7 +609,7 @@ int32_t run_value(const Run& r, const Expr& e, bool sub) {
         case K_SET_WORD: return run_set_word(r, e, sub);
         case K_PAREN:
             stack::mark_eval_native(&words::tag_body);
-            eval_block(&e.cell, true);
+            run_block_value(e.cell, true);
             if (stack::pending()) return e.value_end;
             if (sub) stack::unwind_last();
             else stack::unwind_last_return();
@@ -533,7 +625,9 @@ int32_t run_value(const Run& r, const Expr& e, bool sub) {
 
 namespace {
 
-int32_t run_expr(const Run& r, const Expr& e, bool sub) {
+// An expression whose runner is none of the short ones: its value by kind,
+// then its operators, then the look at the word after it.
+int32_t run_general(const Run& r, const Expr& e, bool sub) {
     Cell* first = stack::top;  // where the value lands; an operator's first argument
     int32_t next = run_value(r, e, sub);
     if (stack::pending()) return next;
@@ -555,7 +649,30 @@ int32_t run_expr(const Run& r, const Expr& e, bool sub) {
     return e.next;
 }
 
+// A constant alone, and a word alone (nothing after it can be an
+// operator): placed without more ado.
+int32_t run_const(const Run&, const Expr& e, bool sub) {
+    place(&e.cell, sub);
+    return e.next;
+}
+
+int32_t run_word(const Run& r, const Expr& e, bool sub) {
+    const Cell* s = slot_of(e.cell);
+    if (!s || !placed_q(type_of(s))) [[unlikely]]
+        return walk(r, e, sub);
+    place(s, sub);
+    return e.next;
+}
+
 }  // namespace
+
+Runner runner_of(const Expr& e) {
+    if (e.ops.empty() && !e.check_after) {
+        if (e.kind == K_CONST) return run_const;
+        if (e.kind == K_WORD) return run_word;
+    }
+    return run_general;
+}
 
 // ---- the table ----
 
@@ -580,35 +697,87 @@ void init() {
 
 // ---- entries ----
 
-bool run_block(const Cell* code, int32_t head, int32_t end) {
-    Form* f = form_for(code->w2, head, end);
-    if (!f) return false;
+namespace {
+
+// The form's expressions, as eval_block's loop runs a block's (its eval
+// frame pushed, current_position on the block).
+void run_form(Form* f, const Cell* code, int32_t end) {
     check_depth();
     Busy busy(f);
     Run r{f, code, end};
+    int32_t head = f->head;
     int32_t position = head;
     for (const Expr* e : f->top) {
         current_position->w1 = uint32_t(position);
         if (runtime::interrupt_pending) [[unlikely]] {
             runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here
-            if (stack::pending()) return true;
+            if (stack::pending()) return;
         }
         position = run_expr(r, *e, false);
-        if (stack::pending()) return true;
-        if (position >= limit_of(code->w2, end)) return true;
+        if (stack::pending()) return;
+        if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
         stack::reset();  // only the last expression's value survives
         if (position != e->next || f->dead) [[unlikely]] {
             walk_rest(r, position);
-            return true;
+            return;
         }
     }
     if (f->walk_from >= 0) walk_rest(r, f->walk_from);
+}
+
+}  // namespace
+
+bool run_block(const Cell* code, int32_t head, int32_t end) {
+    Form* f = find_form(code->w2, head, end);
+    if (!f || f->top.empty()) return false;  // nothing compiled: the walker runs it all
+    run_form(f, code, end);
     return true;
+}
+
+void run_block_value(const Cell& block, bool chain) {
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    Cell code = block;
+    // Held as eval_block holds it: the code holding the literal may change
+    // while the literal runs, and a function's body may be redefined.
+    Hold hold(code);
+    Node node = code.w2;
+    int32_t head = std::max(int32_t(code.w1), 0);
+    int32_t end = tail_of(node);
+    SavedPosition saved_position;
+    stack::mark_eval(&words::tag_body);
+    if (head >= end) {
+        unset::make_at(stack::arguments);
+    } else {
+        *current_position = code;
+        Form* f = find_form(node, head, end);
+        if (f && !f->top.empty()) {
+            run_form(f, &code, end);
+        } else {
+            Run r{nullptr, &code, end};
+            walk_rest(r, head);
+        }
+        if (stack::pending()) return;
+    }
+    if (chain) stack::unwind_last_return();
+    else stack::unwind_last();
+}
+
+int32_t run_one_value(const Cell& code, int32_t position, int32_t end) {
+    Hold hold(code);
+    stack::mark_eval_native(&words::tag_body);
+    int32_t next;
+    if (!run_one(&code, position, end, &next)) next = eval_expression(&code, position, end, false, false, false);
+    if (stack::pending()) return next;
+    stack::unwind_last_return();
+    return next;
 }
 
 bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
     int32_t head = std::max(int32_t(code->w1), 0);
-    Form* f = form_for(code->w2, head, end);
+    Form* f = find_form(code->w2, head, end);
     if (!f || position < f->head || position >= f->tail) return false;
     const Expr* e = f->at[size_t(position - f->head)];
     if (!e) return false;

@@ -152,4 +152,15 @@ as_floats:
     }
 }
 
+// The math error the entry raises for two integer operands that compute()
+// refused (a division by zero, the overflow of INT_MIN / -1), or null when it
+// raises none of its own there: so compiled code can raise it without the
+// entry and its C++ throw.
+inline const char* error_of(Kind k, const Cell* left, const Cell* right) {
+    if ((k != DIV && k != REM) || type_of(left) != TYPE_INTEGER || type_of(right) != TYPE_INTEGER) return nullptr;
+    if (right->w2 == 0) return "zero-divide";
+    if (int32_t(left->w2) == INT32_MIN && int32_t(right->w2) == -1) return "overflow";
+    return nullptr;
+}
+
 }  // namespace zuv::interpreter::in_place

@@ -339,16 +339,18 @@ int32_t named_refinements(const Call& c, int32_t position, Refinements& r) {
 // Runs the native's or action's entry with the refinement words.
 void run_entry(const Cell& fn, const Refinements& r) {
     int32_t index = int32_t(fn.w1);
-    if (type_of(&fn) == TYPE_NATIVE) {
-        natives::Entry entry = natives::entry_at(index);
-        if (!entry) fire(ErrorCategory::internal, "not-done");
-        entry(false, r.words);
-    } else {
-        if (!actions::stack_entry_q(index)) fire(ErrorCategory::internal, "not-done");
-        const actions::EntryRecord& e = actions::entry_table[index - 1];
-        if (e.refinements == 0) reinterpret_cast<void (*)()>(e.fn)();  // most actions take no refinement word
-        else actions::invoke(index, r.words);
-    }
+    stack::call_entry([&] {
+        if (type_of(&fn) == TYPE_NATIVE) {
+            natives::Entry entry = natives::entry_at(index);
+            if (!entry) fire(ErrorCategory::internal, "not-done");
+            entry(false, r.words);
+        } else {
+            if (!actions::stack_entry_q(index)) fire(ErrorCategory::internal, "not-done");
+            const actions::EntryRecord& e = actions::entry_table[index - 1];
+            if (e.refinements == 0) reinterpret_cast<void (*)()>(e.fn)();  // most actions take no refinement word
+            else actions::invoke(index, r.words);
+        }
+    });
 }
 
 int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,
@@ -362,7 +364,7 @@ int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code
         case TYPE_ROUTINE:
             stack::mark_eval_native(&name);
             position = fetch_arguments(&fn, position, end, code, path, &name, apply_mode, infix);
-            if (!stack::pending()) exec_routine(&fn);
+            if (!stack::pending()) run_routine(fn);
             break;
         case TYPE_FUNCTION: {
             Node context = function_context(fn, name, object);

@@ -86,6 +86,11 @@ Node function_context(const Cell& fn, const Cell& name, const Cell* object);
 // Runs the native's or action's entry on its fixed arguments (no
 // refinement used), as the walker's calls run it.
 void run_plain_entry(const Cell& fn);
+// Runs the routine of a call as the evaluator does, a code thrown in it
+// going on as pending.
+inline void run_routine(const Cell& fn) {
+    stack::call_entry([&] { exec_routine(&fn); });
+}
 
 // The end of a call whose callable was copied below its frame: the frame
 // unwound (the result kept on the stack for a sub-expression, else copied

@@ -104,7 +104,8 @@ void do_value(const int32_t* r) {
         case TYPE_FILE: case TYPE_URL: fire(ErrorCategory::internal, "not-done");
         case TYPE_ERROR: {
             Cell error = *value;
-            stack::throw_error(&error);
+            stack::raise_error(&error);
+            return;
         }
         default: eval_single(value); return;
     }
@@ -129,6 +130,12 @@ void do_traced(const Cell* callback, const int32_t* r) {
         interpreter::abandon_trace();
         clear_caller_body(marked);
         throw;
+    }
+    if (stack::pending() == THROW_ERROR) {
+        // An error left the evaluation as it would have as the low-level throw.
+        interpreter::abandon_trace();
+        clear_caller_body(marked);
+        return;
     }
     interpreter::end_trace();
     clear_caller_body(marked);

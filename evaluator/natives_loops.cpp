@@ -35,10 +35,12 @@ int32_t words_count(const Cell* words) {
     return memory::length_of(memory::buffer_of(words->w2)) - head_of(words);
 }
 
-// foreach and remove-each: the words value (a word or a block of words) and
-// the series are pushed as the loop frame protocol wants them, then the loop
-// frame; answers the number of words (0 for a single word). An empty block of
-// words raises script invalid-arg with it; a single word cannot step a map!.
+}  // namespace
+
+namespace control {
+
+// An empty block of words raises script invalid-arg with it; a single word
+// cannot step a map!.
 int32_t enter_series_loop(const Cell& words, const Cell& series) {
     int32_t n = 0;
     if (type_of(&words) == TYPE_BLOCK) {
@@ -52,40 +54,19 @@ int32_t enter_series_loop(const Cell& words, const Cell& series) {
     return n;
 }
 
-}  // namespace
+}  // namespace control
 
 void while_star(bool check, const int32_t*) {
     if (check) {
         expect(0, 0, block_q);
         expect(1, 1, block_q);
     }
-    const Cell* condition = stack::arguments;
-    const Cell* body = stack::arguments + 1;
-    LoopFrame loop;
-    for (;;) {
-        Ended ended = loop.run(condition);
-        if (ended == Ended::passed) return;
-        if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
-        if (!logic::true_strict_q(stack::arguments)) break;
-        ended = loop.run(body);
-        if (ended == Ended::passed) return;
-        if (ended == Ended::broke) break;
-    }
-    stack::unwind();
-    unset::make_at(stack::arguments);
+    while_<Walked>();
 }
 
 void until_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    const Cell* body = stack::arguments;
-    LoopFrame loop;
-    for (;;) {
-        Ended ended = loop.run(body);
-        if (ended == Ended::passed) return;
-        if (ended == Ended::broke) break;
-        if (ended == Ended::normal && logic::true_strict_q(stack::arguments)) break;
-    }
-    loop.end();
+    until_<Walked>();
 }
 
 void loop_star(bool check, const int32_t*) {
@@ -93,20 +74,7 @@ void loop_star(bool check, const int32_t*) {
         expect(0, 0, count_q);
         expect(1, 1, block_q);
     }
-    truncate_loop_count();
-    int32_t count = integer::get_value(stack::arguments);
-    if (count <= 0) {
-        none::make_at(stack::arguments);
-        return;
-    }
-    const Cell* body = stack::arguments + 1;
-    LoopFrame loop;
-    for (int32_t i = 0; i < count; i++) {
-        Ended ended = loop.run(body);
-        if (ended == Ended::passed) return;
-        if (ended == Ended::broke) break;
-    }
-    loop.end();
+    loop_<Walked>();
 }
 
 void repeat_star(bool check, const int32_t*) {
@@ -115,38 +83,12 @@ void repeat_star(bool check, const int32_t*) {
         expect(1, 1, count_q);
         expect(2, 2, block_q);
     }
-    Cell* counter = stack::arguments + 1;
-    if (type_of(counter) == TYPE_FLOAT) integer::make_at(counter, rt_support::float_to_integer(counter));
-    int32_t count = integer::get_value(counter);
-    if (count <= 0) {
-        none::make_at(stack::arguments);
-        return;
-    }
-    Cell* word = stack::arguments;
-    const Cell* body = stack::arguments + 2;
-    LoopFrame loop;
-    // The count lives here, not in the word: the body may set the word freely.
-    for (int32_t i = 1; i <= count; i++) {
-        integer::make_at(counter, i);
-        Cell value = *counter;
-        word::set(word, &value);
-        Ended ended = loop.run(body);
-        if (ended == Ended::passed) return;
-        if (ended == Ended::broke) break;
-    }
-    loop.end();
+    repeat_<Walked>();
 }
 
 void forever_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    const Cell* body = stack::arguments;
-    LoopFrame loop;
-    for (;;) {
-        Ended ended = loop.run(body);
-        if (ended == Ended::passed) return;
-        if (ended == Ended::broke) break;
-    }
-    loop.end();
+    forever_<Walked>();
 }
 
 void foreach_star(bool check, const int32_t*) {
@@ -155,16 +97,7 @@ void foreach_star(bool check, const int32_t*) {
         expect(1, 1, series_or_map_q);
         expect(2, 2, block_q);
     }
-    const Cell* body_cell = stack::arguments + 2;
-    int32_t n = enter_series_loop(stack::arguments[0], stack::arguments[1]);
-    LoopFrame loop;
-    unset::make_at(stack::arguments);
-    while (n > 0 ? foreach_next_multi(n) : foreach_next()) {
-        Ended ended = loop.run(body_cell);
-        if (ended == Ended::passed) return;
-        if (ended == Ended::broke) break;
-    }
-    loop.end();
+    foreach_<Walked>();
 }
 
 void forall_star(bool check, const int32_t*) {
@@ -182,7 +115,7 @@ void forall_star(bool check, const int32_t*) {
     unset::make_at(stack::arguments);
     if (series_more_q(&start)) {
         for (;;) {
-            Ended ended = loop.run(body);
+            Ended ended = loop.run<Walked>(body);
             if (ended == Ended::passed) return;
             if (ended == Ended::broke) {
                 loop.end();  // the word keeps the position it has
@@ -217,7 +150,7 @@ void remove_each_star(bool check, const int32_t*) {
     LoopFrame loop;
     unset::make_at(stack::arguments);
     while (words_in_block > 0 ? foreach_next_multi(words_in_block) : foreach_next()) {
-        Ended ended = loop.run(body);
+        Ended ended = loop.run<Walked>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
         if (ended == Ended::normal) remove_each_drop(n);

@@ -46,6 +46,10 @@ void set_prototype(const Cell* object);
 // catalog, as object::get_word gives them) with the arguments (null: none);
 // returns the pushed cell.
 Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+// The same when the caller knows the error's code too (fire, from its
+// catalog positions): no lookup of the words is made.
+Cell* create_with_code(const Cell* category, const Cell* id, int32_t code, const Cell* arg1, const Cell* arg2,
+                       const Cell* arg3);
 // Copies value into `where` when `where` is still none.
 void set_where(const Cell* error, const Cell* value);
 // Records the call-stack position in `stack` unless it already holds a block!.

@@ -359,6 +359,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             }
         }
         interpreter::eval_block(sp, false);
+        stack::raise_pending();  // an error or exit there leaves the making as the low-level throw
         stack::top = result + 1;  // the block's value is not kept
         clear_changed_marks(ctx);
         for (int32_t i = 0, n = values_length(ctx); i < n; i++) cell::clear_new_line_flag(value_at(ctx, i));
