@@ -266,6 +266,16 @@ Value stdin_terminal_q(const Value*, int32_t) {
     return v;
 }
 
+// halt-on-interrupt: the prompt loop starts. From here on Ctrl+C halts the
+// command running (or drops the line being typed) instead of ending the
+// program as it ends a script, and the end of redirected input ends the
+// program as quit does.
+Value halt_on_interrupt(const Value*, int32_t) {
+    runtime::interrupt_pending = 0;
+    runtime::interrupt_mode = runtime::INTERRUPT_HALT;
+    return answer(nullptr);
+}
+
 }  // namespace
 
 void register_routines() {
@@ -275,6 +285,7 @@ void register_routines() {
     routines::add("read-stdin", read_stdin);
     routines::add("console-init", console_init);
     routines::add("stdin-terminal?", stdin_terminal_q);
+    routines::add("halt-on-interrupt", halt_on_interrupt);
 }
 
 }  // namespace zuv::console_io

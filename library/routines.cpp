@@ -13,7 +13,6 @@
 #include "evaluator/stack.hpp"
 #include "library/answers.hpp"
 #include "runtime/console_writer.hpp"
-#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -84,26 +83,32 @@ Cell* push_text(const char* text) {
     return string::load(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), 0);
 }
 
-// The arguments of the command line, each a string, the program's name first.
-Value program_args(const Value*, int32_t) {
-    Cell* list = block::make_at(stack::push_raw(), runtime::record.argc + 1);
-    for (int32_t i = 0; i < runtime::record.argc; i++) {
-        push_text(runtime::record.argv[i]);
-        block::append_cell(list, stack::top - 1);
-        stack::pop(1);
+// The splitter of the command line (extract-boot-args) ends an argument at
+// a run of blanks outside double quotes and drops one quote from each end of
+// it; it has no escape. An argument comes back whole written bare when it
+// has no quote at either end, each of its blanks follows an odd count of its
+// quotes and, unless it is the last, its quotes pair up (so the blank after
+// it splits again). Any other is written inside a pair of quotes, which gives
+// back the empty one and those with blanks or a quote at either end; quotes
+// inside an argument that both pair up badly and surround its blanks have no
+// spelling the splitter gives back.
+bool bare_q(const std::string& a, bool last) {
+    if (a.empty() || a.front() == '"' || a.back() == '"') return false;
+    int32_t quotes = 0;
+    for (char c : a) {
+        if (c == '"') quotes++;
+        else if ((c == ' ' || c == '\t') && quotes % 2 == 0) return false;
     }
-    return answer(list);
+    return last || quotes % 2 == 0;
 }
 
-// The raw text of the arguments after the program's name, each argument
-// holding a blank quoted as a shell user would type it.
+// The whole command line as one text, the program's name first.
 Value command_line(const Value*, int32_t) {
     std::string text;
-    for (int32_t i = 1; i < runtime::record.argc; i++) {
+    for (int32_t i = 0; i < runtime::record.argc; i++) {
         std::string a = runtime::record.argv[i];
-        if (i > 1) text += ' ';
-        bool quote = a.empty() || a.find_first_of(" \t") != std::string::npos;
-        text += quote ? '"' + a + '"' : a;
+        if (i > 0) text += ' ';
+        text += bare_q(a, i + 1 == runtime::record.argc) ? a : '"' + a + '"';
     }
     text = program::valid_utf8(text.data(), text.size());
     return answer(push_text(text.c_str()));
@@ -201,7 +206,6 @@ void register_routines() {
     routines::add("catalog-errors", catalog_errors);
     routines::add("global-object", global_object);
     routines::add("current-dir", current_dir);
-    routines::add("program-args", program_args);
     routines::add("command-line", command_line);
     routines::add("_terminate-console", nothing);
     register_system_routines();

@@ -31,9 +31,11 @@ def check(name, got, expected):
 class Session:
     """The program on a pseudo-terminal: what it writes is collected as text."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, cwd=None):
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
+            if cwd:
+                os.chdir(cwd)
             os.execv(ZUV, [ZUV, *args])
         self.out = b""
 
@@ -83,6 +85,12 @@ def run(args=(), stdin="", cwd=None, env=None):
     data = stdin if isinstance(stdin, bytes) else stdin.encode("utf-8")
     p = subprocess.run([ZUV, *args], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                        timeout=60, cwd=cwd, env=env)
+    return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+def run_shell(args):
+    """Starts args by the shell's own rules (a #! line names the program)."""
+    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     return p.returncode, p.stdout.decode("utf-8", "replace")
 
 
@@ -199,6 +207,54 @@ os.unlink(path)
 path = script("Zuv [] print mold input print \"end\"\n", folder)
 check("a script's read at the end of input answers an empty line", run([path]), (0, "\"\"\nend\n"))
 os.unlink(path)
+
+# The command line: options, the script's name, its own arguments.
+path = script("Zuv [] probe system/options/args probe system/script/args\n", folder)
+check("a script's own arguments", run([path, "a", "b c", ""]), (0, '["a" "b c" ""]\n{a "b c" ""}\n'))
+check("--catch with a script and its arguments", run(["--catch", path, "a"], stdin="system/console/catch?\n"),
+      (0, '["a"]\n"a"\n== true\n'))
+os.unlink(path)
+with open(os.path.join(folder, "--catch"), "w") as f:
+    f.write("Zuv [] print system/console/catch?\n")
+check("an option after -- is the script's name", run(["--", "--catch"], cwd=folder), (0, "false\n"))
+os.unlink(os.path.join(folder, "--catch"))
+path = script("#!" + ZUV + "\n; a comment\nZuv [Title: \"t\"] print 1 print system/script/header/Title\n", folder)
+os.chmod(path, 0o755)
+check("a script started by the shell through its #! line", run_shell([path]), (0, "1\nZuv console\n"))
+inner = os.path.basename(path)
+outer = script(f"Zuv [] do %{inner} print system/script/header/Title\n", folder)
+check("do of a script file", run([outer]), (0, "1\nt\nZuv console\n"))
+os.unlink(outer)
+os.unlink(path)
+path = script("Zuv/System [] 1\n", folder)
+check("a script for the compiler", run([path]),
+      (1, "*** Error: contains Zuv/System code which requires compilation!\n"))
+os.unlink(path)
+path = script("Zuv [] print 1 halt print 2\n", folder)
+check("halt ends a script", run([path]), (0, "1\n(halted)\n"))
+os.unlink(path)
+path = script("Zuv [] print what-dir\n", os.path.join(folder, "sub"))
+s = Session("--catch", os.path.relpath(path, folder), cwd=folder)
+found, before = s.read_until(">> ")
+check("--catch: the prompt loop stays in the script's folder, without banner",
+      (found, "--== Zuv" in before), (True, False))
+s.send("print what-dir\r")
+found, before = s.read_until(">> ")
+check("... the same folder", before.count(os.path.realpath(os.path.join(folder, "sub")) + "/"), 1)
+s.send("q\r")
+s.wait()
+os.unlink(path)
+for args, name in ((["--foo", "--catch", "--"], "options alone"), (["nosuch/x.zuv"], "an unreadable script")):
+    s = Session(*args, cwd=folder)
+    found, before = s.read_until(">> ")
+    check(f"{name}: the banner and the prompt", (found, "--== Zuv" in before), (True, True))
+    if args == ["nosuch/x.zuv"]:
+        check("... after the read error", "*** Access Error: cannot open: %nosuch/x.zuv" in before, True)
+    s.send("what-dir\r")
+    found, before = s.read_until(">> ")
+    check(f"{name}: the folder stays", os.path.realpath(folder) + "/" in before, True)
+    s.send("q\r")
+    s.wait()
 
 # Signals: Ctrl+C ends a script run without the prompt loop with 130; a
 # terminate request ends any run with 143.

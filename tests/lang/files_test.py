@@ -181,7 +181,7 @@ out = run("""
 m: list-env
 print select m "HOME"
 probe select m "ZUV_EMPTY"
-probe next system/options/args
+probe system/options/args
 probe find/last system/script/args {"a b" "" c}
 write-stdout "raw^/"
 write-stdout 42

@@ -103,8 +103,10 @@ path = script("zuv [] 1\n")
 check("no header (the header word is case-sensitive)", run([path]), (1, "*** Error: Zuv header not found!\n"))
 os.unlink(path)
 
-status, out = run(["/nonexistent/script.zuv"])
-check("an unreadable script", (status, out.startswith("*** Access Error: cannot open:")), (1, True))
+status, out = run(["/nonexistent/script.zuv"], stdin="1 + 1\n")
+check("an unreadable script is reported, then the prompt loop runs",
+      (status, out.startswith("*** Access Error: cannot open: %/nonexistent/script.zuv\n"), out.endswith("== 2\n")),
+      (0, True, True))
 
 if failures:
     print(*failures, sep="\n")
