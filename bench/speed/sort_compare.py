@@ -13,7 +13,7 @@ for i in range(20000):
     seed = (seed * 1021 + 12345) % 1048576
     people.append(["p" + str(i), seed % 1000])
 check = 0
-for _ in range(8):
+for _ in range(10):
     ranked = sorted(people, key=cmp_to_key(by_score))
     check = check + ranked[0][1] + ranked[10000][1] + int(ranked[19999][0][1:])
 print(check)
