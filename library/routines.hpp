@@ -8,5 +8,7 @@ namespace zuv::library {
 void register_routines();
 // Adds the path, file, OS and low-level routines (system_routines.cpp).
 void register_system_routines();
+// Adds the encoders and the decoder of the image codec objects (image_routines.cpp).
+void register_image_routines();
 
 }  // namespace zuv::library
