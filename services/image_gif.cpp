@@ -32,7 +32,7 @@ struct Reader {
 int read_bytes(GifFileType* gif, GifByteType* into, int count) {
     auto* r = static_cast<Reader*>(gif->UserData);
     size_t n = std::min(size_t(std::max(count, 0)), r->size - r->at);
-    std::memcpy(into, r->data + r->at, n);
+    if (n > 0) std::memcpy(into, r->data + r->at, n);
     r->at += n;
     return int(n);
 }
