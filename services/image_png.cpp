@@ -65,14 +65,14 @@ bool encode_png(const uint32_t* pixels, int32_t width, int32_t height, std::vect
         buffer = bgr.data();
         image.format = PNG_FORMAT_BGR;
     }
+    // Room for the largest the data can come to, untouched until written.
     png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
-    out->resize(size);
-    if (!png_image_write_to_memory(&image, out->data(), &size, 0, buffer, 0, nullptr)) {
+    std::unique_ptr<uint8_t[], FreeDeleter> room(static_cast<uint8_t*>(std::malloc(size)));
+    if (!room || !png_image_write_to_memory(&image, room.get(), &size, 0, buffer, 0, nullptr)) {
         png_image_free(&image);
-        out->clear();
         return false;
     }
-    out->resize(size);
+    out->assign(room.get(), room.get() + size);
     return true;
 }
 

@@ -2,9 +2,11 @@
 # Installs the Debian packages the build and the tests need, when one is missing.
 # Runs apt-get as root, through sudo otherwise; does nothing when all are present.
 set -euo pipefail
+# The compilers and libraries of the build (the image codecs' among them), and the
+# image tools with which the tests check the files our encoders write.
 packages=(cmake make g++ libgtest-dev libssl-dev python3 clang libclang-rt-14-dev
   libpng-dev libturbojpeg0-dev libgif-dev libtiff-dev
-  pngcheck libjpeg-turbo-progs giflib-tools libtiff-tools)
+  pngcheck libjpeg-turbo-progs giflib-tools libtiff-tools netpbm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
