@@ -270,7 +270,7 @@ check("SIGTERM ends with 143", p.wait(timeout=20), 143)
 os.unlink(path)
 
 # ---- the user's own words: redefining any of them leaves the console working ----
-REPORT = "*** Script Error: no-such-word has no value\n*** Where: do\n*** Near : no-such-word \n\n"
+REPORT = "*** Script Error: no-such-word has no value\n*** Where: do\n*** Near : no-such-word\n*** Stack:  \n\n"
 for line, shown in (
         ("append: 1", "== 1"),                    # an action
         ("reduce: 1", "== 1"),                    # a native
