@@ -2,6 +2,7 @@
 #include "console/terminal/line_editor.hpp"
 
 #include <algorithm>
+#include <csignal>
 
 #include "boot/program.hpp"
 #include "console/terminal/line_display.hpp"
@@ -252,6 +253,11 @@ std::optional<std::string> edit(const Cell* prompt, bool hidden, Cell* history) 
             break;
         case 3:
             finish(e);
+            // A script run without the prompt loop ends as an interrupt ends it.
+            if (runtime::interrupt_mode == runtime::INTERRUPT_EXIT) {
+                tty::leave_raw_mode();
+                ::raise(SIGINT);
+            }
             return std::string("q");
         case KEY_ENDED:
             input_ended = true;

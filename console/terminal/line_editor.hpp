@@ -5,7 +5,8 @@
 //   Backspace, Ctrl+H       delete before the cursor
 //   Delete                  delete under the cursor
 //   Ctrl+D                  delete under the cursor; on an empty line: "q"
-//   Ctrl+C                  the line becomes "q" (the console's quit)
+//   Ctrl+C                  the line becomes "q" (the console's quit); a
+//                           script run without the prompt loop ends (130)
 //   Left, Ctrl+B  Right, Ctrl+F  Home, Ctrl+A  End, Ctrl+E   move
 //   Ctrl+K                  delete to the end
 //   Up, Ctrl+P  Down, Ctrl+N     walk the history (newest first)
