@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 #include "boot/program.hpp"
 #include "console/terminal/line_display.hpp"
@@ -119,7 +121,12 @@ struct RawMode {
 
 }  // namespace
 
-bool console_q() { return tty::interactive_q(); }
+bool console_q() {
+    // A terminal that knows no escape sequences (an editor's shell buffer)
+    // delivers lines itself.
+    const char* term = std::getenv("TERM");
+    return tty::interactive_q() && !(term && std::strcmp(term, "dumb") == 0);
+}
 
 int32_t key_code(const tty::Input& key) {
     return key.code <= tty::KEY_F1 || (key.flags & tty::KEY_SHIFT) ? 0 : key.code;

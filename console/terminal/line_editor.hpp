@@ -27,7 +27,7 @@
 namespace zuv::terminal {
 
 // True when the line editor serves standard input: both standard input and
-// standard output are terminals.
+// standard output are terminals, and TERM is not "dumb".
 bool console_q();
 
 // terminal/edit: shows the prompt (any value, formed) and edits one line;

@@ -31,10 +31,10 @@ def check(name, got, expected):
 class Session:
     """The program on a pseudo-terminal: what it writes is collected as text."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, env=None):
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
-            os.execv(ZUV, [ZUV, *args])
+            os.execve(ZUV, [ZUV, *args], env or os.environ)
         self.out = b""
 
     def read_until(self, text, timeout=20):
@@ -144,6 +144,15 @@ s = Session()
 s.read_until(">> ")
 s.send("\x04")
 check("end of input at the prompt", s.wait(), 0)
+
+# A terminal that knows no escape sequences delivers lines itself: no line editor.
+s = Session(env=dict(os.environ, TERM="dumb"))
+_, banner = s.read_until(">> ")
+s.send("1 + 1\r")
+found, before = s.read_until("== 2")
+s.send("q\r")
+check("TERM=dumb: lines as the terminal delivers them", (found, "\x1b[6n" in banner + before, s.wait()),
+      (True, False, 0))
 
 # ---- redirected input ----
 check("no banner and no prompt for redirected input", run(stdin="1 + 1\n"), (0, "== 2\n"))
