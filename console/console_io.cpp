@@ -26,7 +26,6 @@
 #include "runtime/collector.hpp"
 #include "runtime/console_writer.hpp"
 #include "runtime/datatypes/binary.hpp"
-#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"

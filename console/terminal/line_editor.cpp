@@ -9,7 +9,6 @@
 #include "boot/program.hpp"
 #include "console/terminal/line_display.hpp"
 #include "console/terminal/tty.hpp"
-#include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/process.hpp"

@@ -201,6 +201,12 @@ try:
         main.enter('append s "!"', '== "hello!"')
         main.enter("pick system/console/history 3", '== "hello"')
         passed += 1  # a hidden answer is not stored; changing an answer leaves the history
+        main.keys('b: copy [] ask/history "? " b', "Enter")
+        main.wait_line("?")
+        main.keys("zz", "Enter")
+        main.wait_line(">>")
+        main.enter("b", '== ["zz"]')
+        passed += 1  # ask/history stores into the given block
 
         # ---- editing keys: each line is a string, its result shows the edit ----
         for keys, result in (
