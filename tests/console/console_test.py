@@ -31,9 +31,11 @@ def check(name, got, expected):
 class Session:
     """The program on a pseudo-terminal: what it writes is collected as text."""
 
-    def __init__(self, *args, env=None):
+    def __init__(self, *args, env=None, keep_on_hangup=False):
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
+            if keep_on_hangup:
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
             os.execve(ZUV, [ZUV, *args], env or os.environ)
         self.out = b""
 
@@ -144,6 +146,13 @@ s = Session()
 s.read_until(">> ")
 s.send("\x04")
 check("end of input at the prompt", s.wait(), 0)
+
+# A terminal gone away while the program ignores the hangup: the failed read
+# ends the console as the end of input does, instead of reading on.
+s = Session(keep_on_hangup=True)
+s.read_until(">> ")
+os.close(s.fd)
+check("a failed read of the terminal ends the console", s.wait(), 0)
 
 # A terminal that knows no escape sequences delivers lines itself: no line editor.
 s = Session(env=dict(os.environ, TERM="dumb"))
