@@ -3,10 +3,10 @@
 // so will the text-mode GUI backend.
 //
 // Raw mode clears ICANON, ECHO, ISIG (Ctrl+C arrives as the byte 3), IEXTEN,
-// IXON and ICRNL (Enter arrives as 13) and keeps output processing (LF is
-// written as CR LF). The mode found at the first entry is put back when raw
-// mode is left (TCSADRAIN: typed-ahead input stays for the next read), at
-// exit, and by the handlers of the signals that end the process.
+// IXON and ICRNL (Enter arrives as 13), and INLCR, IGNCR and ISTRIP (bytes
+// arrive as sent); it keeps output processing (LF is written as CR LF). The mode found on entering is put back when raw mode is
+// left (TCSADRAIN: typed-ahead input stays for the next read), at exit, and
+// by the handlers of the signals that end the process.
 //
 // Input is read a byte at a time, never more than a decoded item needs, so
 // that bytes typed ahead stay in the terminal for whoever reads next; the
@@ -33,7 +33,7 @@ bool interactive_q();
 // Enters raw mode on standard input; false when it is not a terminal or
 // refuses. Entering again while in raw mode does nothing.
 bool enter_raw_mode();
-// Puts back the mode found at the first entry; nothing when not in raw mode.
+// Puts back the mode found on entering; nothing when not in raw mode.
 void leave_raw_mode();
 
 struct Size {
