@@ -99,13 +99,15 @@ class Pane:
     def wait(self, condition, what):
         """Reads the screen until condition(screen) holds; answers that screen."""
         end = time.time() + DEADLINE
+        pause = 0.01  # growing: a long wait (a slow start) reads the screen seldom
         while True:
             screen = self.look()
             if condition(screen):
                 return screen
             if time.time() > end:
                 raise TimedOut(f"{what}; the screen:\n{screen}")
-            time.sleep(0.02)
+            time.sleep(pause)
+            pause = min(pause * 1.5, 0.25)
 
     def wait_line(self, text):
         """Waits until the cursor's row shows text (the prompt and the line)."""
