@@ -50,7 +50,13 @@ class Tmux:
         return Pane(self, session)
 
     def close(self):
+        socket = self.run("display-message", "-p", "#{socket_path}").strip()
         self.run("kill-server")
+        if socket:
+            try:
+                os.unlink(socket)
+            except OSError:
+                pass
 
 
 class Screen:
