@@ -205,6 +205,7 @@ void register_routines() {
     routines::add("command-line", command_line);
     routines::add("_terminate-console", nothing);
     register_system_routines();
+    register_json_routines();
 }
 
 }  // namespace zuv::library

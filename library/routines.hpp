@@ -8,5 +8,7 @@ namespace zuv::library {
 void register_routines();
 // Adds the path, file, OS and low-level routines (system_routines.cpp).
 void register_system_routines();
+// Adds the JSON decoder's unescape (json_routines.cpp).
+void register_json_routines();
 
 }  // namespace zuv::library
