@@ -210,6 +210,7 @@ void register_routines() {
     routines::add("_terminate-console", nothing);
     register_system_routines();
     register_codec_routines();
+    register_json_routines();
 }
 
 }  // namespace zuv::library
