@@ -209,6 +209,8 @@ void register_routines() {
     routines::add("command-line", command_line);
     routines::add("_terminate-console", nothing);
     register_system_routines();
+    register_codec_routines();
+    register_json_routines();
     register_image_routines();
 }
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 # The compilers and libraries of the build (the image codecs' among them), and the
 # image tools with which the tests check the files our encoders write.
-packages=(cmake make g++ libgtest-dev libssl-dev python3 clang libclang-rt-14-dev
+packages=(cmake make g++ libgtest-dev libssl-dev python3 clang libclang-rt-14-dev tmux
   libpng-dev libturbojpeg0-dev libgif-dev libtiff-dev
   pngcheck libjpeg-turbo-progs giflib-tools libtiff-tools netpbm)
 missing=()
