@@ -172,7 +172,8 @@ bool encode_gif(const uint32_t* pixels, int32_t width, int32_t height, std::vect
     while (size < int(colours.size())) size *= 2;
     std::vector<GifColorType> entries(size_t(size), GifColorType{0, 0, 0});
     for (size_t i = 0; i < colours.size(); i++)
-        entries[i] = GifColorType{GifByteType(red(colours[i])), GifByteType(green(colours[i])), GifByteType(blue(colours[i]))};
+        entries[i] = GifColorType{GifByteType(red(colours[i])), GifByteType(green(colours[i])),
+                                  GifByteType(blue(colours[i]))};
     ColorMapObject* map = GifMakeMapObject(size, entries.data());
     if (!map) return false;
 

@@ -1,7 +1,8 @@
 // PNG through libpng's simplified interface.
 //
 // Every PNG (palette, grey, 16-bit, interlaced, with or without alpha or a
-// transparent colour) is read as 8-bit BGRA. A 16-bit image without a gamma
+// transparent colour) is read as 8-bit BGRA, once its chunks are seen to
+// lie whole inside the data. A 16-bit image without a gamma
 // chunk is taken as sRGB-encoded, so its samples scale straight down to 8
 // bits instead of being treated as linear light.
 #include <png.h>
@@ -21,9 +22,26 @@ png_image new_png_image() {
     return image;
 }
 
+// True when every chunk up to IEND lies whole inside the data. libpng
+// allocates (and clears) a chunk's declared length before it finds the data
+// missing: an 84-byte file can ask for a gigabyte. A chunk that runs past
+// the end, or no IEND, means a truncated file.
+bool chunks_inside(const uint8_t* data, size_t size) {
+    size_t at = 8;  // past the signature
+    while (size - at >= 12) {
+        const uint8_t* c = data + at;
+        const size_t length = size_t(c[0]) << 24 | size_t(c[1]) << 16 | size_t(c[2]) << 8 | c[3];
+        if (length > size - at - 12) return false;
+        if (std::memcmp(c + 4, "IEND", 4) == 0) return true;
+        at += 12 + length;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool decode_png(const uint8_t* data, size_t size, Pixels* out) {
+    if (size < 8 || !chunks_inside(data, size)) return false;
     png_image image = new_png_image();
     if (!png_image_begin_read_from_memory(&image, data, size)) {
         png_image_free(&image);

@@ -183,7 +183,10 @@ bool decode_tiff(const uint8_t* data, size_t size, Pixels* out) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     const bool known = TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    const int32_t colour_samples = !known ? 0 : photometric == PHOTOMETRIC_RGB ? 3 : photometric == PHOTOMETRIC_MINISBLACK ? 1 : 0;
+    const int32_t colour_samples = !known                                   ? 0
+                                   : photometric == PHOTOMETRIC_RGB        ? 3
+                                   : photometric == PHOTOMETRIC_MINISBLACK ? 1
+                                                                           : 0;
     if (!allocate(out, width, height)) return false;
     const bool plain = colour_samples && bits == 8 && planar == PLANARCONFIG_CONTIG &&
                        orientation == ORIENTATION_TOPLEFT && !TIFFIsTiled(tif) &&

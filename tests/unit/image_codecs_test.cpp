@@ -246,6 +246,17 @@ TEST(ImageCodecs, TruncatedOrDamagedFilesGiveNoImage) {
     }
 }
 
+TEST(ImageCodecs, APngChunkLongerThanTheDataIsNotRead) {
+    // A chunk after the header says it holds a gigabyte; the data ends.
+    uint32_t one = 0xFF112233;
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(encode_png(&one, 1, 1, &png));
+    png.resize(33);
+    png.insert(png.end(), {0x40, 0, 0, 0, 't', 'E', 'X', 't', 'a', 'b'});
+    Pixels p;
+    EXPECT_FALSE(decode_png(png.data(), png.size(), &p));
+}
+
 TEST(ImageCodecs, ASideAbove65535GivesNoImage) {
     std::vector<uint8_t> tiff = file_bytes("huge.tif");
     Pixels p;
