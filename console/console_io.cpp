@@ -36,6 +36,7 @@
 #include "runtime/throw.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
+#include "services/process.hpp"
 
 namespace zuv::console_io {
 
@@ -144,6 +145,7 @@ Value read_input(const Value* args, int32_t) {
     const Cell* prompt = args[0].cell;
     bool hidden = type_of(args[1].cell) == TYPE_LOGIC && args[1].cell->w1 != 0;
     bool terminal = ::isatty(0);
+    call::reap();  // children started by call without waiting that have ended since
     std::string text = terminal ? program::form_text(prompt) : std::string();
     std::string line;
     // At the prompt Ctrl+C drops the line being typed; elsewhere it ends the
