@@ -125,6 +125,7 @@ os.close(fd)
 
 # ---- the X clipboard ----
 CASES = r"""
+probe read-clipboard
 probe write-clipboard "a^/b€"
 probe read-clipboard
 probe write-clipboard reduce [%/tmp/a.txt %"/tmp/b c%é.txt"]
@@ -139,8 +140,9 @@ probe error? try [write-clipboard 12]
 img: make image! [2x1 #{FF000000FF00}]
 r: try [write-clipboard img]
 probe either error? r [r/id = 'not-done] [(read-clipboard) = img]
+write-clipboard "x^/y"
 """
-EXPECTED = ('true\n"a^/b€"\ntrue\n[%/tmp/a.txt %"/tmp/b c%é.txt"]\ntrue\n[]\ntrue\nnone\ntrue\n""\n'
+EXPECTED = ('none\ntrue\n"a^/b€"\ntrue\n[%/tmp/a.txt %"/tmp/b c%é.txt"]\ntrue\n[]\ntrue\nnone\ntrue\n""\n'
             'true\ntrue\n')
 
 
@@ -156,13 +158,16 @@ def x_clipboard():
             break
         number += chunk
     os.close(r)
+    if not number.strip():
+        xvfb.kill()
+        xvfb.wait(timeout=20)
+        print("skipped: the X clipboard cases (Xvfb did not start)")
+        return
     try:
         env = dict(os.environ, DISPLAY=":" + number.decode().strip())
         xclip = ["xclip", "-selection", "clipboard"]
-        check("nothing there", run("probe read-clipboard\n", env), "none\n== none\n")
         check("the cases", run_script(CASES, env), EXPECTED)
         # What others see and give.
-        run('write-clipboard "x^/y"\n', env)
         got = subprocess.run(xclip + ["-o", "-t", "UTF8_STRING"], env=env, capture_output=True, timeout=20)
         check("text for others", got.stdout, b"x\ny")
         subprocess.run(xclip + ["-i", "-t", "text/uri-list"], input=b"# list\r\nfile:///tmp/p%20q\r\n", env=env,
