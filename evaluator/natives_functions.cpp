@@ -223,8 +223,8 @@ void try_star(bool check, const int32_t* refinements) {
         runtime::throw_code(received);
     }
     stack::keep_error_result();
+    // Without /keep the error keeps the position it was raised at.
     if (keep) error::fill_stack(stack::arguments);
-    else error::drop_stack_position(stack::arguments);
     stack::clear_pending();
 }
 

@@ -208,6 +208,7 @@ void register_routines() {
     routines::add("split-command-line", split_command_line);
     routines::add("_terminate-console", nothing);
     register_system_routines();
+    register_codec_routines();
 }
 
 }  // namespace zuv::library

@@ -8,5 +8,7 @@ namespace zuv::library {
 void register_routines();
 // Adds the path, file, OS and low-level routines (system_routines.cpp).
 void register_system_routines();
+// Adds the ZUVBIN codec's and the collector-state routines (codec_routines.cpp).
+void register_codec_routines();
 
 }  // namespace zuv::library

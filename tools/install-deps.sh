@@ -3,7 +3,7 @@
 # Runs apt-get as root, through sudo otherwise; does nothing when all are present.
 set -euo pipefail
 # xvfb and xclip: the X clipboard's tests run under a virtual display.
-packages=(cmake make g++ libgtest-dev libssl-dev python3 clang libclang-rt-14-dev xvfb xclip)
+packages=(cmake make g++ libgtest-dev libssl-dev python3 clang libclang-rt-14-dev tmux xvfb xclip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -31,12 +31,14 @@ def check(name, got, expected):
 class Session:
     """The program on a pseudo-terminal: what it writes is collected as text."""
 
-    def __init__(self, *args, cwd=None):
+    def __init__(self, *args, cwd=None, env=None, keep_on_hangup=False):
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             if cwd:
                 os.chdir(cwd)
-            os.execv(ZUV, [ZUV, *args])
+            if keep_on_hangup:
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
+            os.execve(ZUV, [ZUV, *args], env or os.environ)
         self.out = b""
 
     def read_until(self, text, timeout=20):
@@ -125,12 +127,12 @@ os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 check("Ctrl+C halts a running command and the loop goes on", (found, "(halted)" in before), (True, True))
 s.send("abc")
-time.sleep(0.2)
-s.send("\x03")
 s.read_until("abc")
+os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 s.send("1 + 2\r")
-check("Ctrl+C while typing drops the line and shows a new prompt", (found, s.read_until("== 3")[0]), (True, True))
+check("an interrupt while typing drops the line and shows a new prompt", (found, s.read_until("== 3")[0]),
+      (True, True))
 s.send("halt\r")
 check("halt", s.read_until("(halted)")[0], True)
 s.send("system/console/size/x > 0\r")
@@ -152,6 +154,22 @@ s = Session()
 s.read_until(">> ")
 s.send("\x04")
 check("end of input at the prompt", s.wait(), 0)
+
+# A terminal gone away while the program ignores the hangup: the failed read
+# ends the console as the end of input does, instead of reading on.
+s = Session(keep_on_hangup=True)
+s.read_until(">> ")
+os.close(s.fd)
+check("a failed read of the terminal ends the console", s.wait(), 0)
+
+# A terminal that knows no escape sequences delivers lines itself: no line editor.
+s = Session(env=dict(os.environ, TERM="dumb"))
+_, banner = s.read_until(">> ")
+s.send("1 + 1\r")
+found, before = s.read_until("== 2")
+s.send("q\r")
+check("TERM=dumb: lines as the terminal delivers them", (found, "\x1b[6n" in banner + before, s.wait()),
+      (True, False, 0))
 
 # ---- redirected input ----
 check("no banner and no prompt for redirected input", run(stdin="1 + 1\n"), (0, "== 2\n"))
@@ -270,7 +288,7 @@ check("SIGTERM ends with 143", p.wait(timeout=20), 143)
 os.unlink(path)
 
 # ---- the user's own words: redefining any of them leaves the console working ----
-REPORT = "*** Script Error: no-such-word has no value\n*** Where: do\n*** Near : no-such-word \n\n"
+REPORT = "*** Script Error: no-such-word has no value\n*** Where: do\n*** Near : no-such-word\n*** Stack:  \n\n"
 for line, shown in (
         ("append: 1", "== 1"),                    # an action
         ("reduce: 1", "== 1"),                    # a native

@@ -57,7 +57,7 @@ check("invalid UTF-8 becomes U+FFFD", (status, out), (0, '== "a\ufffd\ufffd"\n')
 # left an evaluation and the collector freed that line's code.
 status, out = run(stdin="x:\nf: func [] [a] f\n")
 check("reports of a set-word without value and of an error in a function", (status, out),
-      (0, "*** Script Error: x: needs a value\n*** Where: x\n*** Near : x: \n\n"
+      (0, "*** Script Error: x: needs a value\n*** Where: x\n*** Near : x:\n*** Stack:  \n\n"
           "*** Script Error: a has no value\n*** Where: f\n*** Near : a\n*** Stack: f \n\n"))
 def last_near(out):
     return [l for l in out.splitlines() if l.startswith("*** Near")][-1]
