@@ -143,10 +143,11 @@ def main():
     subprocess.run(["ppm2tiff", "-c", "lzw", rgb_ppm, path("rgb-lzw.tif")], check=True)
     subprocess.run(["ppm2tiff", grey_pgm, path("grey.tif")], check=True)
     # pamtotiff leaves the fourth sample unnamed: tiffset calls it unassociated alpha.
-    run(["pamtotiff", "-truecolor", "-lzw", path("source-rgba.pam")], out="rgba.tif")
+    # Its input comes on standard input: it would keep the file's name in the file.
+    run(["pamtotiff", "-truecolor", "-lzw"], open(path("source-rgba.pam"), "rb").read(), out="rgba.tif")
     subprocess.run(["tiffset", "-s", "338", "1", "2", path("rgba.tif")], check=True)
-    run(["pamtotiff", "-truecolor", rgb16_ppm], out="rgb16.tif")
-    run(["pamtotiff", rgb_ppm], out="palette.tif")  # 15 colours: a colour map
+    run(["pamtotiff", "-truecolor"], ppm(RGB, 65535), out="rgb16.tif")
+    run(["pamtotiff"], ppm(RGB), out="palette.tif")  # 15 colours: a colour map
     subprocess.run(["tiffcp", "-t", "-w", "16", "-l", "16", path("rgb-lzw.tif"), path("tiled.tif")], check=True)
     subprocess.run(["tiffcp", "-p", "separate", "-B", path("rgb-lzw.tif"), path("planar-be.tif")], check=True)
     subprocess.run(["tiffcp", path("rgb-lzw.tif"), path("bottom-left.tif")], check=True)
