@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         runtime::run_top_level([&] {
             runtime::init();
             program::finish_start_up();
-            status = program::run(argc, argv);
+            status = program::run();
         });
     });
     return status;

@@ -155,12 +155,17 @@ bool marked(const std::vector<uint8_t>& marks, int32_t index) {
     return index >= 0 && size_t(index) < marks.size() && marks[size_t(index)];
 }
 
+// The index in the private context of the copy of a global value index, or -1.
+int32_t private_copy(int32_t index) {
+    return index >= 0 && size_t(index) < private_index.size() ? private_index[size_t(index)] : -1;
+}
+
 // The word bound to the private copy when it has one.
 void rebind_word(Cell* word) {
-    int32_t index = global_index(word);
-    if (index < 0 || size_t(index) >= private_index.size() || private_index[size_t(index)] < 0) return;
+    int32_t copy = private_copy(global_index(word));
+    if (copy < 0) return;
     word->w1 = snapshot;
-    word->w3 = uint32_t(private_index[size_t(index)]);
+    word->w3 = uint32_t(copy);
 }
 
 }  // namespace
@@ -201,6 +206,14 @@ void seal(std::initializer_list<const char*> called_by_name) {
     // Node positions stay valid across the allocations above; cells are
     // re-read from them.
     for (const auto& [node, i] : walk.reads) rebind_word(cell_to_change(node, i));
+}
+
+const Cell* system_value(const char* name) {
+    int32_t index = _context::find_word(_context::global, symbol::make(name), true);
+    if (index < 0) return nullptr;
+    int32_t copy = private_copy(index);
+    const Cell* slot = copy >= 0 ? _context::value_slot(snapshot, copy) : _context::value_slot(_context::global, index);
+    return slot && type_of(slot) != TYPE_UNSET ? slot : nullptr;
 }
 
 void rebind(Cell* block) {

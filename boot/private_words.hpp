@@ -39,4 +39,10 @@ void seal(std::initializer_list<const char*> called_by_name);
 // nothing.
 void rebind(Cell* block);
 
+// The value of the global word named as the system's own code reads it: its
+// private copy once sealed (the names given to seal() have one), else its
+// global value; null when the word has none. For the library functions that
+// natives call. The address is valid until the next allocation.
+const Cell* system_value(const char* name);
+
 }  // namespace zuv::private_words

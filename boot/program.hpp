@@ -1,15 +1,9 @@
-// The program's ways of running code after start-up:
+// The program after start-up: the console's launch reads the command line
+// (options, a script and its arguments), runs the script named there and
+// ends, or starts the prompt loop, which reads lines from the terminal or
+// from redirected input and ends the process itself.
 //
-//   zuv [--catch] FILE  runs the script FILE from its `Zuv [...]` header on,
-//                       in the script's folder; a script that cannot run (no
-//                       header, unreadable, not a program) or that raises an
-//                       error is reported and ends with status 1; --catch
-//                       starts the prompt loop afterwards, without banner
-//   zuv                 the console: its prompt loop reads lines from the
-//                       terminal or from redirected input (no prompt then)
-//                       and ends at the end of the input with status 0
-//
-// Also the evaluation helpers the language-test runner shares with them.
+// Also the evaluation helpers the language-test runner shares with it.
 #pragma once
 
 #include <cstdint>
@@ -25,14 +19,9 @@ namespace zuv::program {
 // from the boot records.
 void finish_start_up();
 
-// Runs the program after start-up with its arguments; answers the exit status.
-int run(int argc, char** argv);
-
-// Evaluates the script file at path. Answers the exit status.
-int run_script(const char* path);
-// Starts the console's prompt loop (which ends the process itself); answers
-// 1 when an error escaped it. after_script: no banner.
-int launch_console(bool after_script);
+// Runs the console after start-up; answers the exit status: the one the
+// console's launch answers after a script, 1 when an error escaped it.
+int run();
 
 // While it lives, the position of the expression being evaluated is the
 // string of the text being read, so that an error raised outside any
@@ -69,8 +58,5 @@ std::string error_name(const Cell* error);
 // Prints a result as the console does: "== " and the mold (a float! formed);
 // an error! as its report followed by an empty line; nothing for unset.
 void print_result(const Cell* value);
-
-// Replaces every invalid UTF-8 sequence of the text (and U+FFFE) by U+FFFD.
-std::string valid_utf8(const char* text, size_t length);
 
 }  // namespace zuv::program

@@ -1,28 +1,31 @@
 // The console's connection to standard input and output on Linux.
 //
-// Lines come from one buffered reader of standard input, shared by the
-// prompt loop (_read-input), input-stdin and read-stdin. Lines are UTF-8:
-// invalid bytes become U+FFFD, CR LF ends a line as LF does, and a last line
-// without LF is still a line. When standard input is a terminal it is read
-// line by line as the terminal delivers it (no editing yet) and the prompt is
-// written first; a redirected input gets no prompt.
+// When standard input and output are a terminal, _read-input edits the line
+// with the line editor (console/terminal/). Otherwise lines come from one
+// buffered reader of standard input, shared by the prompt loop (_read-input),
+// input-stdin and read-stdin. Lines are UTF-8: invalid bytes become U+FFFD,
+// CR LF ends a line as LF does, and a last line without LF is still a line.
+// A terminal on standard input alone (output redirected) is read line by
+// line as it delivers them, after the prompt; a redirected input gets no
+// prompt.
 #include "console/console_io.hpp"
 
 #include <cerrno>
 #include <csignal>
+#include <optional>
 #include <string>
 #include <vector>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "boot/program.hpp"
+#include "console/terminal/line_editor.hpp"
+#include "console/terminal/tty.hpp"
 #include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/console_writer.hpp"
 #include "runtime/datatypes/binary.hpp"
-#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -32,10 +35,12 @@
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/os.hpp"
 #include "runtime/process.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
+#include "services/process.hpp"
 
 namespace zuv::console_io {
 
@@ -58,19 +63,7 @@ Value answer(Cell* cell) {
     return v;
 }
 
-void write_all(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t done = ::write(fd, p, n);
-        if (done > 0) {
-            p += done;
-            n -= size_t(done);
-        } else if (done < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return;
-        }
-    }
-}
+void write_all(int fd, const char* p, size_t n) { platform::write_fully(fd, p, n, true); }
 
 enum class Got { line, end, interrupted };
 
@@ -81,7 +74,7 @@ Got read_line(std::string& line) {
         if (nl != std::string::npos || (at_end && !pending.empty())) {
             size_t cut = nl == std::string::npos ? pending.size() : nl;
             size_t length = cut > 0 && pending[cut - 1] == '\r' ? cut - 1 : cut;
-            line = program::valid_utf8(pending.data(), length);
+            line = unicode::valid_utf8(pending.data(), length);
             pending.erase(0, nl == std::string::npos ? cut : cut + 1);
             return Got::line;
         }
@@ -135,55 +128,54 @@ struct EchoOff {
     }
 };
 
-// _read-input prompt hidden?: reads one line into the string given to
-// _set-buffer-history. A terminal shows the prompt first and keeps accepted
-// lines in the history (a hidden answer is neither echoed nor kept). When the
-// input has ended, the prompt loop ends as quit ends it; a script's read
-// answers an empty line.
-Value read_input(const Value* args, int32_t) {
-    const Cell* prompt = args[0].cell;
-    bool hidden = type_of(args[1].cell) == TYPE_LOGIC && args[1].cell->w1 != 0;
-    bool terminal = ::isatty(0);
-    std::string text = terminal ? program::form_text(prompt) : std::string();
-    std::string line;
-    // At the prompt Ctrl+C drops the line being typed; elsewhere it ends the
-    // program, as it ends a script.
-    std::sig_atomic_t mode = runtime::interrupt_mode;
-    bool prompt_loop = mode == runtime::INTERRUPT_HALT;
-    if (prompt_loop) runtime::interrupt_mode = runtime::INTERRUPT_READING;
-    runtime::interrupt_pending = 0;
+// One line of a terminal on standard input whose output goes elsewhere, as
+// the terminal delivers it, after the prompt; a hidden answer is not echoed.
+// Accepted lines go to the history.
+Got read_terminal_line(const Cell* prompt, bool hidden, std::string& line) {
+    std::string text = program::form_text(prompt);
     Got got;
     {
         // Echo goes off before the prompt shows: nothing typed after it is echoed.
-        EchoOff echo(terminal && hidden);
+        EchoOff echo(hidden);
         console_writer::flush();
         write_all(1, text.data(), text.size());
         got = read_line(line);
     }
+    if (got != Got::line) write_all(1, "\n", 1);
+    if (got == Got::line && !hidden) terminal::add_history(&edit_history, line);
+    return got;
+}
+
+// _read-input prompt hidden?: reads one line into the string given to
+// _set-buffer-history: on a terminal through the line editor, which keeps
+// accepted lines in the history (a hidden answer is echoed as stars and not
+// kept). When the input has ended, the prompt loop ends as quit ends it; a
+// script's read answers an empty line.
+Value read_input(const Value* args, int32_t) {
+    const Cell* prompt = args[0].cell;
+    bool hidden = type_of(args[1].cell) == TYPE_LOGIC && args[1].cell->w1 != 0;
+    call::reap();  // children started by call without waiting that have ended since
+    std::string line;
+    // At the prompt an interrupt drops the line being typed; elsewhere it
+    // ends the program, as it ends a script.
+    std::sig_atomic_t mode = runtime::interrupt_mode;
+    bool prompt_loop = mode == runtime::INTERRUPT_HALT;
+    if (prompt_loop) runtime::interrupt_mode = runtime::INTERRUPT_READING;
+    runtime::interrupt_pending = 0;
+    Got got = Got::line;
+    std::optional<std::string> edited;
+    if (terminal::console_q()) edited = terminal::edit(prompt, hidden, &edit_history);
+    if (edited) line = std::move(*edited);
+    else if (::isatty(0)) got = read_terminal_line(prompt, hidden, line);
+    else got = read_line(line);
     runtime::interrupt_mode = mode;
-    runtime::interrupt_pending = 0;  // a Ctrl+C during the read was for the line
-    if (got == Got::end) {
-        if (terminal) write_all(1, "\n", 1);
-        if (prompt_loop) runtime::throw_code(THROW_QUIT);
-        line.clear();
-    }
-    if (got == Got::interrupted) {
-        write_all(1, "\n", 1);
-        line.clear();
-    }
+    runtime::interrupt_pending = 0;  // an interrupt during the read was for the line
+    if (got == Got::end && prompt_loop) runtime::throw_code(THROW_QUIT);
+    if (got != Got::line) line.clear();
     if (type_of(&edit_line) == TYPE_STRING) {
         Cell* text = new_string(line);
         Cell* target = stack::push(&edit_line);
         string::concatenate(target, text, -1, string::rs_length_q(target), false, string::CONCAT_APPEND);
-        // Accepted lines go to the head of the history, newest first, once.
-        if (terminal && !hidden && !line.empty() && type_of(&edit_history) == TYPE_BLOCK) {
-            bool repeated = block::zs_length_q(&edit_history) > 0 &&
-                            program::form_text(block::zs_head(&edit_history)) == line;
-            if (!repeated) {
-                Cell* history = stack::push(&edit_history);
-                block::insert_cell(history, text, false, false);
-            }
-        }
     }
     return answer(nullptr);
 }
@@ -227,6 +219,15 @@ Cell* field_of(const Cell* object, int32_t symbol) {
     return i < 0 ? nullptr : _context::value_slot(object->w1, i);
 }
 
+// The slot of system/console/size, or null before the console object exists.
+Cell* console_size_slot() {
+    if (_context::find_word(_context::global, sym::system, true) < 0) return nullptr;
+    Cell* console = field_of(_context::global_value_cell(sym::system), sym::console);
+    if (!console) return nullptr;
+    Cell copy = *console;
+    return field_of(&copy, sym::size);
+}
+
 // system/console/init title: the window title (an OSC sequence, only on a
 // terminal; it never fails) and the console size: the terminal's, else 80x50.
 Value console_init(const Value* args, int32_t) {
@@ -239,23 +240,10 @@ Value console_init(const Value* args, int32_t) {
         console_writer::flush();
         write_all(1, osc.data(), osc.size());
     }
-    int32_t columns = 0, rows = 0;
-    struct winsize ws {};
-    if (::isatty(0) && ::ioctl(0, TIOCGWINSZ, &ws) == 0) {
-        columns = ws.ws_col;
-        rows = ws.ws_row;
-    }
-    if (columns == 0 || rows == 0) {
-        columns = 80;
-        rows = 50;
-    }
-    if (_context::find_word(_context::global, sym::system, true) >= 0) {
-        Cell* console = field_of(_context::global_value_cell(sym::system), sym::console);
-        if (console) {
-            Cell copy = *console;
-            if (Cell* size = field_of(&copy, sym::size)) pair::make_at(size, columns, rows);
-        }
-    }
+    tty::Size size;
+    if (::isatty(0)) size = tty::window_size();
+    if (size.columns == 0 || size.rows == 0) size = tty::Size{80, 50};
+    set_console_size(size.columns, size.rows);
     return answer(nullptr);
 }
 
@@ -266,7 +254,29 @@ Value stdin_terminal_q(const Value*, int32_t) {
     return v;
 }
 
+// halt-on-interrupt: the prompt loop starts. From here on Ctrl+C halts the
+// command running (or drops the line being typed) instead of ending the
+// program as it ends a script, and the end of redirected input ends the
+// program as quit does.
+Value halt_on_interrupt(const Value*, int32_t) {
+    runtime::interrupt_pending = 0;
+    runtime::interrupt_mode = runtime::INTERRUPT_HALT;
+    return answer(nullptr);
+}
+
 }  // namespace
+
+bool console_size(int32_t* columns, int32_t* rows) {
+    Cell* size = console_size_slot();
+    if (!size || type_of(size) != TYPE_PAIR) return false;
+    *columns = pair::x_of(size);
+    *rows = pair::y_of(size);
+    return true;
+}
+
+void set_console_size(int32_t columns, int32_t rows) {
+    if (Cell* size = console_size_slot()) pair::make_at(size, columns, rows);
+}
 
 void register_routines() {
     routines::add("_set-buffer-history", set_buffer_history);
@@ -275,6 +285,7 @@ void register_routines() {
     routines::add("read-stdin", read_stdin);
     routines::add("console-init", console_init);
     routines::add("stdin-terminal?", stdin_terminal_q);
+    routines::add("halt-on-interrupt", halt_on_interrupt);
 }
 
 }  // namespace zuv::console_io

@@ -43,6 +43,18 @@ int32_t push_callback_cells(const Cell& fn, const Cell* args, int32_t count) {
     return given;
 }
 
+Cell call_library(const Cell& fn, const Cell& name, const Cell* args, int32_t count) {
+    Cell* saved_top = stack::push(&fn);  // keeps the function alive while it runs
+    stack::mark_func(&name, fn.w1);
+    push_callback_cells(fn, args, count);
+    exec_function(&fn, callback_context(fn, name.w1), &name, 0);
+    stack::raise_pending();
+    Cell result = *stack::arguments;
+    stack::unwind_func();
+    stack::top = saved_top;
+    return result;
+}
+
 namespace {
 
 // The comparator of sort/compare: called with the two values under a frame

@@ -1,5 +1,6 @@
 // Calls of language-level functions from C++ code (sort comparators, lexer
-// events): the cells such a call gets after its frame.
+// events, the library functions natives call): the cells such a call gets
+// after its frame.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,13 @@ Node callback_context(const Cell& fn, Node fallback);
 // before any refinement), false for each refinement (/local included) and
 // none for every other word. Answers how many arguments it got.
 int32_t push_callback_cells(const Cell& fn, const Cell* args, int32_t count);
+
+// Calls a function of the language library for a native: fn with count
+// arguments (the rest of its spec none or false) under a function frame
+// named by name, as the interpreter calls it. Answers its result; the data
+// stack is as it was. A code it leaves pending continues as the low-level
+// throw.
+Cell call_library(const Cell& fn, const Cell& name, const Cell* args, int32_t count);
 
 // sort/compare with a function calls it through the interpreter.
 void install_comparator();

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 
+#include "boot/private_words.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/callbacks.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/natives.hpp"
@@ -16,6 +18,7 @@
 #include "lexer/lexer.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
@@ -71,14 +74,27 @@ void do_next(const Cell* position_word) {
     word::set(target, &rest);
 }
 
+// Calls the library function of that name (the system's own copy of the
+// word, which a user's rebinding leaves alone); answers its result.
+Cell call_system_function(const char* name, const Cell* args, int32_t count) {
+    const Cell* found = private_words::system_value(name);
+    if (!found || type_of(found) != TYPE_FUNCTION) fire(ErrorCategory::internal, "not-done");
+    Cell fn = *found;
+    return interpreter::call_library(fn, word::from_c_string(name), args, count);
+}
+
 // Evaluates the value in the result slot by its type.
 void do_value(const int32_t* r) {
     Cell* value = stack::arguments;
     switch (type_of(value)) {
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
             clamp_head(value);
-            // The preprocessor belongs to the language library.
-            if (r[DO_EXPAND] != -1) fire(ErrorCategory::internal, "not-done");
+            // The language library's preprocessor rewrites the block in place.
+            if (r[DO_EXPAND] != -1) {
+                Cell block = *value;
+                call_system_function("expand-directives", &block, 1);
+                *stack::arguments = block;
+            }
             if (r[DO_NEXT] >= 0) {
                 do_next(stack::arguments + r[DO_NEXT]);
                 return;
@@ -100,8 +116,16 @@ void do_value(const int32_t* r) {
             interpreter::eval_block(code, true);
             return;
         }
-        // Scripts are run by the language library's do-file.
-        case TYPE_FILE: case TYPE_URL: fire(ErrorCategory::internal, "not-done");
+        // Scripts are run by the language library's do-file: the file, no
+        // trace callback, the /args value.
+        case TYPE_FILE: case TYPE_URL: {
+            Cell args[3] = {*value, Cell{}, Cell{}};
+            none::make_at(&args[1]);
+            if (r[DO_ARGS] >= 0) args[2] = stack::arguments[r[DO_ARGS]];
+            else none::make_at(&args[2]);
+            *stack::arguments = call_system_function("do-file", args, 3);
+            return;
+        }
         case TYPE_ERROR: {
             Cell error = *value;
             stack::raise_error(&error);

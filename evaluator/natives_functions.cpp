@@ -188,8 +188,8 @@ void try_end(uint32_t received, int32_t depth, const Cell& position, bool keep) 
         runtime::throw_code(received);
     }
     stack::keep_error_result();
+    // Without /keep the error keeps the position it was raised at.
     if (keep) error::fill_stack(stack::arguments);
-    else error::drop_stack_position(stack::arguments);
     stack::clear_pending();
 }
 

@@ -6,12 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
-#include "boot/program.hpp"
 #include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
 #include "library/answers.hpp"
+#include "runtime/command_line.hpp"
 #include "runtime/console_writer.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -22,8 +23,10 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/typeset.hpp"
+#include "runtime/datatypes/url.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/runtime.hpp"
+#include "runtime/unicode.hpp"
 
 namespace zuv::library {
 
@@ -84,29 +87,29 @@ Cell* push_text(const char* text) {
     return string::load(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), 0);
 }
 
-// The arguments of the command line, each a string, the program's name first.
-Value program_args(const Value*, int32_t) {
-    Cell* list = block::make_at(stack::push_raw(), runtime::record.argc + 1);
-    for (int32_t i = 0; i < runtime::record.argc; i++) {
-        push_text(runtime::record.argv[i]);
-        block::append_cell(list, stack::top - 1);
-        stack::pop(1);
-    }
-    return answer(list);
+// The whole command line as one text, the program's name first.
+Value command_line(const Value*, int32_t) {
+    std::vector<std::string> arguments(runtime::record.argv, runtime::record.argv + runtime::record.argc);
+    std::string text = command_line::join(arguments);
+    text = unicode::valid_utf8(text.data(), text.size());
+    return answer(push_text(text.c_str()));
 }
 
-// The raw text of the arguments after the program's name, each argument
-// holding a blank quoted as a shell user would type it.
-Value command_line(const Value*, int32_t) {
-    std::string text;
-    for (int32_t i = 1; i < runtime::record.argc; i++) {
-        std::string a = runtime::record.argv[i];
-        if (i > 1) text += ' ';
-        bool quote = a.empty() || a.find_first_of(" \t") != std::string::npos;
-        text += quote ? '"' + a + '"' : a;
-    }
-    text = program::valid_utf8(text.data(), text.size());
-    return answer(push_text(text.c_str()));
+// split-command-line text: a block of the arguments of the text (strings)
+// and the character offset where the text after the first of them begins.
+Value split_command_line(const Value* args, int32_t) {
+    std::string text = url::utf8_of(args[0].cell);
+    size_t rest = 0;
+    std::vector<std::string> arguments = command_line::split(text, &rest);
+    int32_t chars = 0;
+    for (size_t i = 0; i < rest; i++) chars += (uint8_t(text[i]) & 0xC0) != 0x80;
+    Cell* list = block::make_at(cell::begin(stack::push_raw()), int32_t(arguments.size()));
+    for (const std::string& a : arguments)
+        string::load_in(reinterpret_cast<const uint8_t*>(a.data()), int32_t(a.size()), list, 0);
+    Cell* result = block::make_at(cell::begin(stack::push_raw()), 2);
+    block::append_cell(result, list);
+    integer::make_in(result, chars);
+    return answer(result);
 }
 
 // Closing the console needs nothing on this platform.
@@ -201,10 +204,13 @@ void register_routines() {
     routines::add("catalog-errors", catalog_errors);
     routines::add("global-object", global_object);
     routines::add("current-dir", current_dir);
-    routines::add("program-args", program_args);
     routines::add("command-line", command_line);
+    routines::add("split-command-line", split_command_line);
     routines::add("_terminate-console", nothing);
     register_system_routines();
+    register_codec_routines();
+    register_json_routines();
+    register_image_routines();
 }
 
 }  // namespace zuv::library

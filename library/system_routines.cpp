@@ -1,7 +1,8 @@
 // The C++ routines of the library that reach the file system, the process's
 // surroundings and the runtime's own state: the path routines, the bit
 // shifts, colour and address tuples, quiet assignment, stack inspection for
-// the debugger and tracer, standard output and the OS description.
+// the debugger and tracer, the clipboard, standard output and the OS
+// description.
 // Start-up binds each by name (boot-routine); they take and answer cells.
 #include "library/routines.hpp"
 
@@ -13,20 +14,26 @@
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
+#include "lexer/lexer.hpp"
 #include "library/answers.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/url.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/os.hpp"
+#include "runtime/settings.hpp"
 #include "runtime/unicode.hpp"
+#include "services/clipboard.hpp"
 #include "services/files.hpp"
 #include "services/os_info.hpp"
 
@@ -184,10 +191,50 @@ Value collect_calls(const Value* args, int32_t) {
 
 Value tracing_q(const Value*, int32_t) { return answer_logic(interpreter::tracing_q); }
 
-// The clipboard has no service yet.
-Value clipboard(const Value*, int32_t) { fire(ErrorCategory::internal, "not-done"); }
+// ---- the clipboard ----
+
+Value read_clipboard(const Value*, int32_t) { return answer(clipboard::read()); }
+
+Value write_clipboard(const Value* args, int32_t) { return answer_logic(clipboard::write(args[0].cell)); }
 
 Value get_os_info(const Value*, int32_t) { return answer(os::get_os_info()); }
+
+// ---- the system object ----
+
+// The lexer's event type argument for a class without datatype: the word at
+// the class's place in system/lexer/exit-states.
+void exit_states(Cell* out) { settings::get(settings::Field::exit_states, out); }
+
+// The runtime keeps the finished system object for its reads of settings.
+Value runtime_system(const Value* args, int32_t) {
+    settings::set_system(args[0].cell);
+    lexer::exit_states_hook = exit_states;
+    return unset_answer();
+}
+
+// The words naming the lexer's token classes, in class order.
+Value exit_states_block(const Value*, int32_t) {
+    Cell* list = block::make_at(stack::push_raw(), lexer::TOKEN_CLASSES);
+    for (int32_t i = 1; i <= lexer::TOKEN_CLASSES; i++) {
+        Cell word = word::from_c_string(lexer::token_class_names[i]);
+        block::append_cell(list, &word);
+    }
+    return answer(list);
+}
+
+// True when a frame on the call stack was pushed by the interpreter.
+Value interpreted_q(const Value*, int32_t) { return answer_logic(stack::eval_q(nullptr, false)); }
+
+// The float formatter's flags, which system/options/float mirrors.
+Value set_float_flag(const Value* args, int32_t) {
+    const Cell field = *args[0].cell;
+    int32_t on = logic::false_q(args[1].cell) ? 0 : 1;
+    if (!word::any_word_q(type_of(&field))) return unset_answer();
+    int32_t named = symbol::resolve(int32_t(field.w2));
+    if (named == symbol::resolve(symbol::make("pretty?"))) float_::option_pretty = on;
+    else if (named == symbol::resolve(symbol::make("full?"))) float_::option_full = on;
+    return unset_answer();
+}
 
 }  // namespace
 
@@ -210,9 +257,13 @@ void register_system_routines() {
     routines::add("frame-index?", frame_index_q);
     routines::add("collect-calls", collect_calls);
     routines::add("tracing?", tracing_q);
-    routines::add("read-clipboard", clipboard);
-    routines::add("write-clipboard", clipboard);
+    routines::add("read-clipboard", read_clipboard);
+    routines::add("write-clipboard", write_clipboard);
     routines::add("__get-OS-info", get_os_info);
+    routines::add("runtime-system", runtime_system);
+    routines::add("exit-states", exit_states_block);
+    routines::add("interpreted?", interpreted_q);
+    routines::add("set-float-flag", set_float_flag);
 }
 
 }  // namespace zuv::library

@@ -19,6 +19,7 @@ namespace zuv::runtime {
 volatile std::sig_atomic_t interrupt_mode = INTERRUPT_EXIT;
 volatile std::sig_atomic_t interrupt_pending = 0;
 void (*on_interrupt)() = nullptr;
+void (*before_signal_exit)() = nullptr;
 
 namespace {
 
@@ -50,18 +51,25 @@ void fault_handler(int signal, siginfo_t* info, void* context) {
     int code = fault_error_code(signal, info->si_code, reinterpret_cast<uintptr_t>(info->si_addr));
     char report[160];
     size_t n = format_runtime_error(code, instruction_address(info, context), report, sizeof report);
+    if (before_signal_exit) before_signal_exit();
     platform::write_fully(1, report, n);
     ::_exit(code);
 }
 
+// Ends the process from a signal handler.
+[[noreturn]] void signal_exit(int status) {
+    if (before_signal_exit) before_signal_exit();
+    ::_exit(status);
+}
+
 // The console was closed: quietly, status 0.
-void close_handler(int) { ::_exit(0); }
+void close_handler(int) { signal_exit(0); }
 
 // Asked to end: status 128 + 15, as a shell reports a killed program.
-void term_handler(int) { ::_exit(143); }
+void term_handler(int) { signal_exit(143); }
 
 void interrupt_handler(int) {
-    if (interrupt_mode == INTERRUPT_EXIT) ::_exit(130);
+    if (interrupt_mode == INTERRUPT_EXIT) signal_exit(130);
     interrupt_pending = 1;
 }
 
@@ -231,10 +239,11 @@ void run_on_big_stack(void (*body)(void*), void* context, size_t stack_size) {
         pthread_attr_destroy(&attr);
         if (!started) continue;
         // Signals from outside go to the interpreter's thread, whose reads
-        // they must interrupt: this thread only waits for it.
+        // they must interrupt (a window size change too, for the line
+        // editor): this thread only waits for it.
         sigset_t outside, saved_mask;
         sigemptyset(&outside);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&outside, signal);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGWINCH}) sigaddset(&outside, signal);
         pthread_sigmask(SIG_BLOCK, &outside, &saved_mask);
         pthread_join(thread, nullptr);
         pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);

@@ -47,6 +47,10 @@ extern volatile std::sig_atomic_t interrupt_mode;
 extern volatile std::sig_atomic_t interrupt_pending;
 // What the interpreter calls when it finds a halt request: set by the console.
 extern void (*on_interrupt)();
+// Called by the handlers of the signals that end the process, just before they
+// end it: the terminal layer puts the terminal's mode back there. Only
+// async-signal-safe calls.
+extern void (*before_signal_exit)();
 
 // Clears a pending interrupt; true when there was one.
 inline bool take_interrupt() {

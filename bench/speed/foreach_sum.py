@@ -1,6 +1,6 @@
 b = []
 for i in range(1, 1000001):
-    b.append(i)
+    b.append(i % 1000)
 s = 0
 for x in b:
     s = s + x

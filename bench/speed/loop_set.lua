@@ -1,3 +1,3 @@
 x = 0
-for _ = 1, 1000000 do x = x + 1 end
+for _ = 1, 5000000 do x = x + 1 end
 print(x)

@@ -1,4 +1,4 @@
 x = 0
-for _ in range(1000000):
+for _ in range(5000000):
     x = x + 1
 print(x)

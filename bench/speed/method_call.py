@@ -4,6 +4,6 @@ class O:
     def f(self, x):
         self.n = self.n + x
 o = O()
-for _ in range(1000000):
+for _ in range(4000000):
     o.f(1)
 print(o.n)

@@ -1,3 +1,3 @@
 local t = {}
-for _ = 1, 1000000 do t[#t + 1] = "ab" end
+for _ = 1, 4000000 do t[#t + 1] = "ab" end
 print(#table.concat(t))

@@ -1,6 +1,6 @@
 def build():
     s = ""
-    for _ in range(1000000):
+    for _ in range(4000000):
         s += "ab"
     return s
 print(len(build()))

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -10,6 +12,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/time.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/settings.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
@@ -224,9 +227,31 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, i
     uint32_t d = packed(value);
     int32_t year = year_of(d);
     char sep = year < 0 ? '/' : '-';
+    int32_t month = (month_of(d) + 11) % 12 + 1;
+    // The month's name from the locale, read before anything is written.
+    Cell name;
+    bool localized = settings::get(settings::Field::months, &name);
+    if (localized) {
+        if (type_of(&name) != TYPE_BLOCK || block::zs_length_q(&name) < month) fire(ErrorCategory::script, "invalid-months");
+        name = block::zs_head(&name)[month - 1];
+        if (type_of(&name) != TYPE_STRING) fire(ErrorCategory::script, "invalid-months");
+    }
+    Cell* held = stack::push(&name);  // rooted while the text grows
     char text[48];
-    int n = std::snprintf(text, sizeof text, "%d%c%.3s%c%s%04d", day_of(d), sep, MONTH_NAMES[(month_of(d) + 11) % 12],
-                          sep, year < 0 ? "-" : "", std::abs(year));
+    int n = std::snprintf(text, sizeof text, "%d%c", day_of(d), sep);
+    string::concatenate_literal(buffer, text);
+    part -= n;
+    if (localized) {
+        int32_t before = string::total_length(buffer);
+        string::concatenate(buffer, held, 3, 0, true, string::CONCAT_APPEND);
+        part -= string::total_length(buffer) - before;
+    } else {
+        n = std::snprintf(text, sizeof text, "%.3s", MONTH_NAMES[month - 1]);
+        string::concatenate_literal(buffer, text);
+        part -= n;
+    }
+    stack::pop(1);
+    n = std::snprintf(text, sizeof text, "%c%s%04d", sep, year < 0 ? "-" : "", std::abs(year));
     string::concatenate_literal(buffer, text);
     part -= n;
     if (!time_q(d)) return part;

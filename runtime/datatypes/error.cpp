@@ -27,6 +27,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/settings.hpp"
 #include "runtime/output_hooks.hpp"
 #include "runtime/root.hpp"
 #include "runtime/runtime.hpp"
@@ -300,8 +301,9 @@ int32_t get_id(const Cell* error) {
 }
 
 int32_t stack_trace_setting() {
-    // TODO: system/state/stack-trace once start-up builds `system`.
-    return 1;
+    Cell setting;
+    if (!settings::get(settings::Field::stack_trace, &setting)) return 1;
+    return type_of(&setting) == TYPE_INTEGER ? integer::get_value(&setting) : 0;
 }
 
 void fill_stack(const Cell* value) {
@@ -318,14 +320,16 @@ void fill_stack(const Cell* value) {
     Cell* calls = block::make_at(stack::push_raw(), 20);
     if (at >= 0 && at <= stack::MAX_FRAMES) stack::collect_call_words(depth, calls, stack::frame_at_position(at));
     *field(error, FIELD_STACK) = *calls;
-    // TODO: `files` from system/state/source-files once start-up builds `system`.
+    // The copy of the source files takes the slot of the calls: after a
+    // stack overflow only a few cells are free. (The system object keeps the
+    // files' block alive while it is copied.)
+    Cell files;
+    if (settings::get(settings::Field::source_files, &files) && type_of(&files) == TYPE_BLOCK &&
+        block::zs_length_q(&files) > 0) {
+        block::copy(&files, calls, nullptr, false, nullptr);
+        *field(error, FIELD_FILES) = *calls;
+    }
     stack::top = error;
-}
-
-void drop_stack_position(const Cell* value) {
-    if (type_of(value) != TYPE_ERROR) return;
-    Cell* stack = field(value, FIELD_STACK);
-    if (type_of(stack) == TYPE_INTEGER) none::make_at(stack);
 }
 
 // ---- make ----
@@ -391,15 +395,10 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     *field_value = *value_in(ctx, FIELD_STACK);
     uint32_t trace_type = type_of(field_value);
     if (setting > 0 && (trace_type == TYPE_INTEGER || trace_type == TYPE_BLOCK)) {
-        // The line shows only when some function was being called.
-        int32_t before = string::total_length(buffer);
+        // A position (an error caught without its stack kept) names frames
+        // that were unwound when it was caught: there is nothing to list.
         string::concatenate_literal(buffer, "\n*** Stack: ");
-        int32_t with_label = string::total_length(buffer);
-        if (trace_type == TYPE_INTEGER)
-            stack::form_call_words(setting, integer::get_value(field_value), buffer, 0x7FFFFFFF);
-        else
-            write_value(buffer, field_value, true, 0x7FFFFFFF, false);
-        if (string::total_length(buffer) == with_label) string::truncate_to(string::buffer(buffer), before);
+        if (trace_type == TYPE_BLOCK) write_value(buffer, field_value, true, 0x7FFFFFFF, false);
     }
     *field_value = *value_in(ctx, FIELD_FILES);
     if (type_of(field_value) == TYPE_BLOCK) {
@@ -458,7 +457,13 @@ void report_uncaught(const Cell* error) {
         std::exit(-2);
     }
     reporting = true;
-    Cell* e = stack::push(error);
+    // Nothing on the data stack is needed any more, and an overflow may have
+    // filled it: the report starts from its bottom.
+    Cell value = *error;
+    stack::top = stack::bottom;
+    Cell* e = stack::push(&value);
+    // The frames the error's position names were unwound just now, not yet overwritten.
+    fill_stack(e);
     Cell* text = string::zs_make_at(stack::push_raw(), 256);
     form(e, text, nullptr, 0x7FFFFFFF);
     output_hooks::print_value(text, true);

@@ -64,18 +64,15 @@ Cell* field(const Cell* error, int32_t index);
 // When value is an error! whose `stack` holds a call-stack position: `stack`
 // becomes a block of the called words and `files` a copy of the source files.
 void fill_stack(const Cell* value);
-// When value is an error! whose `stack` holds a call-stack position: `stack`
-// becomes none. Once the frames it named are unwound, the position would
-// name whatever functions are called later.
-void drop_stack_position(const Cell* value);
 
 // The report of an error that no try receives: printed, then the process
 // ends with status -2. An error value without a context, or an error raised
 // while the report is formed, is reported by its category title and id.
 [[noreturn]] void report_uncaught(const Cell* error);
 
-// Settings of the report read from `system/state`; until `system` exists,
-// stack-trace is 1 and there are no source files.
+// system/state/stack-trace: the depth of the Stack line and of the words
+// fill_stack collects (0 when it is not an integer!, so no Stack line);
+// until `system` exists, 1.
 int32_t stack_trace_setting();
 
 // ---- action slots ----

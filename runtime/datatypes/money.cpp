@@ -310,7 +310,10 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
             // Amounts without a currency first, then by code, then by amount.
             if (c1 != c2) {
                 if (c1 == 0 || c2 == 0) return c1 == 0 ? -1 : 1;
-                int d = std::strcmp(currencies[c1 - 1], currencies[c2 - 1]);
+                char a[3] = {}, b[3] = {};
+                currency_code(c1, a);
+                currency_code(c2, b);
+                int d = std::memcmp(a, b, 3);
                 return (d > 0) - (d < 0);
             }
             break;

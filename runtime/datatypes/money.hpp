@@ -40,9 +40,11 @@ constexpr int CURRENCY_COUNT = 170;
 // The codes, in index order (index i + 1 is codes[i]).
 extern const char* const currencies[CURRENCY_COUNT];
 
-// The number of decimals form and mold show (the money-digits setting): a
-// value above 5 shows 5; a negative one shows none.
+// The number of decimals form and mold show: system/options/money-digits (2
+// when it is not an integer!), or option_digits before the system object
+// exists. A value above 5 shows 5; a negative one shows none.
 extern int32_t option_digits;
+int32_t digits_setting();
 
 // 10^n as Units, n from 0 to 38.
 Units power_of_ten(int n);
@@ -111,12 +113,20 @@ bool make_from_digits(Cell* c, bool negative, int32_t currency, const uint8_t* i
 
 // ---- currencies ----
 
+// The list is system/locale/currencies/list once the library has made it
+// (scripts may append codes to it), the built-in table before. A money cell
+// keeps its index in one byte: the list is read up to MAX_CURRENCIES codes.
+constexpr int32_t MAX_CURRENCIES = 255;
+// The number of codes in the list.
+int32_t currency_count();
+// The three capital letters of the code at index; false when there is none.
+bool currency_code(int32_t index, char (&code)[3]);
 // The 1-based index of a code (ASCII letters, any case), or -1.
 int32_t currency_index(const uint8_t* name, int32_t length);
 // The index of a word's name, or -1.
 int32_t currency_index_of_word(const Cell* word);
-// The global word of the code at index (1-170).
-Cell currency_word(int32_t index);
+// out := the global word of the code at index; false when there is none.
+bool currency_word(int32_t index, Cell* out);
 // strict: identical indexes; otherwise also true when either has none.
 bool same_currency_q(const Cell* a, const Cell* b, bool strict);
 
@@ -124,7 +134,7 @@ bool same_currency_q(const Cell* a, const Cell* b, bool strict);
 
 // Appends the text of the amount: "-", the code, "$", the integer digits
 // (with "'" between groups of three when grouping), then "." and the
-// decimals that option_digits asks for (all five with all). Returns part
+// decimals that digits_setting asks for (all five with all). Returns part
 // minus the characters written.
 int32_t form_value(const Cell* c, Cell* buffer, int32_t part, bool all, bool grouping);
 

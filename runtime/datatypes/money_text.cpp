@@ -1,5 +1,6 @@
 // money!: the currency list, text forms, conversions, make/to, path access,
 // random and round.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -20,6 +21,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/settings.hpp"
 #include "runtime/symbols.hpp"
 
 namespace zuv::money {
@@ -41,6 +43,12 @@ const char* const currencies[CURRENCY_COUNT] = {
 };
 
 int32_t option_digits = 2;
+
+int32_t digits_setting() {
+    Cell digits;
+    if (!settings::get(settings::Field::money_digits, &digits)) return option_digits;
+    return type_of(&digits) == TYPE_INTEGER ? integer::get_value(&digits) : 2;
+}
 
 namespace {
 
@@ -67,11 +75,62 @@ bool word_named_q(const Cell* word, const char* name) {
 
 // ---- currencies ----
 
+namespace {
+
+// The system's currency list (system/locale/currencies/list); false before
+// the library gives it, and the built-in table holds.
+bool system_list(Cell* list) {
+    return settings::get(settings::Field::currencies, list) && type_of(list) == TYPE_BLOCK;
+}
+
+bool same_code_q(const uint8_t* name, int32_t length, const char (&code)[3]) {
+    if (length != 3) return false;
+    for (int32_t i = 0; i < 3; i++)
+        if (upper(name[i]) != code[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+int32_t currency_count() {
+    Cell list;
+    if (!system_list(&list)) return CURRENCY_COUNT;
+    return std::min(block::zs_length_q(&list), MAX_CURRENCIES);
+}
+
+bool currency_code(int32_t index, char (&code)[3]) {
+    Cell list;
+    if (!system_list(&list)) {
+        if (index < 1 || index > CURRENCY_COUNT) return false;
+        std::memcpy(code, currencies[index - 1], 3);
+        return true;
+    }
+    if (index < 1 || index > std::min(block::zs_length_q(&list), MAX_CURRENCIES)) return false;
+    const Cell* word = block::zs_head(&list) + (index - 1);
+    if (!word::any_word_q(type_of(word))) return false;
+    int32_t symbol = int32_t(word->w2);
+    const uint8_t* name = symbol::name_of(symbol);
+    if (symbol::name_length(symbol) != 3) return false;
+    for (int32_t i = 0; i < 3; i++) code[i] = upper(name[i]);
+    return true;
+}
+
 int32_t currency_index(const uint8_t* name, int32_t length) {
     if (length != 3) return -1;
     char code[3] = {upper(name[0]), upper(name[1]), upper(name[2])};
-    for (int32_t i = 0; i < CURRENCY_COUNT; i++)
-        if (std::memcmp(currencies[i], code, 3) == 0) return i + 1;
+    Cell list;
+    if (!system_list(&list)) {
+        for (int32_t i = 0; i < CURRENCY_COUNT; i++)
+            if (std::memcmp(currencies[i], code, 3) == 0) return i + 1;
+        return -1;
+    }
+    int32_t count = std::min(block::zs_length_q(&list), MAX_CURRENCIES);
+    const Cell* words = block::zs_head(&list);
+    for (int32_t i = 0; i < count; i++) {
+        if (!word::any_word_q(type_of(&words[i]))) continue;
+        int32_t symbol = int32_t(words[i].w2);
+        if (same_code_q(symbol::name_of(symbol), symbol::name_length(symbol), code)) return i + 1;
+    }
     return -1;
 }
 
@@ -80,7 +139,13 @@ int32_t currency_index_of_word(const Cell* word) {
     return currency_index(symbol::name_of(symbol), symbol::name_length(symbol));
 }
 
-Cell currency_word(int32_t index) { return word::from_c_string(currencies[index - 1]); }
+bool currency_word(int32_t index, Cell* out) {
+    char code[3];
+    if (!currency_code(index, code)) return false;
+    const char name[4] = {code[0], code[1], code[2], 0};
+    *out = word::from_c_string(name);
+    return true;
+}
 
 bool same_currency_q(const Cell* a, const Cell* b, bool strict) {
     int32_t ca = currency_of(a), cb = currency_of(b);
@@ -94,9 +159,9 @@ int32_t form_value(const Cell* c, Cell* buffer, int32_t part, bool all, bool gro
     char text[40];
     int n = 0;
     if (negative_q(c)) text[n++] = '-';
-    int32_t currency = currency_of(c);
-    if (currency >= 1 && currency <= CURRENCY_COUNT) {
-        std::memcpy(text + n, currencies[currency - 1], 3);
+    char code[3];
+    if (currency_code(currency_of(c), code)) {
+        std::memcpy(text + n, code, 3);
         n += 3;
     }
     text[n++] = '$';
@@ -108,7 +173,8 @@ int32_t form_value(const Cell* c, Cell* buffer, int32_t part, bool all, bool gro
         text[n++] = char('0' + get_digit(bytes, p));
         if (grouping && p < INTEGER_DIGITS && (p + 1) % 3 == 0) text[n++] = '\'';
     }
-    int32_t decimals = all || option_digits > DECIMALS ? DECIMALS : option_digits;
+    int32_t digits = digits_setting();
+    int32_t decimals = all || digits > DECIMALS ? DECIMALS : digits;
     if (decimals >= 1) {
         text[n++] = '.';
         for (int32_t p = INTEGER_DIGITS + 1; p <= INTEGER_DIGITS + decimals; p++)
@@ -183,7 +249,7 @@ int32_t to_integer(const Cell* c) {
 
 bool make_from_digits(Cell* c, bool negative, int32_t currency, const uint8_t* integer_digits,
                       int32_t integer_length, const uint8_t* fraction_digits, int32_t fraction_length) {
-    if (currency < 0 || currency > CURRENCY_COUNT) return false;
+    if (currency < 0 || currency > currency_count()) return false;
     Units whole = 0, fraction = 0;
     int32_t significant = 0, decimals = 0;
     for (int32_t i = 0; i < integer_length; i++) {
@@ -286,9 +352,8 @@ namespace {
 // Field 1 the currency word (or none), field 2 the amount without currency.
 Cell* get_field(Cell* value, int32_t field, Cell* out) {
     if (field == 1) {
-        int32_t currency = currency_of(value);
-        if (currency < 1 || currency > CURRENCY_COUNT) return none::make_at(out);
-        Cell word = currency_word(currency);
+        Cell word;
+        if (!currency_word(currency_of(value), &word)) return none::make_at(out);
         return copy_cell(&word, out);
     }
     Cell amount = *value;

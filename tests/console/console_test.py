@@ -31,10 +31,14 @@ def check(name, got, expected):
 class Session:
     """The program on a pseudo-terminal: what it writes is collected as text."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, cwd=None, env=None, keep_on_hangup=False):
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
-            os.execv(ZUV, [ZUV, *args])
+            if cwd:
+                os.chdir(cwd)
+            if keep_on_hangup:
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
+            os.execve(ZUV, [ZUV, *args], env or os.environ)
         self.out = b""
 
     def read_until(self, text, timeout=20):
@@ -86,6 +90,12 @@ def run(args=(), stdin="", cwd=None, env=None):
     return p.returncode, p.stdout.decode("utf-8", "replace")
 
 
+def run_shell(args):
+    """Starts args by the shell's own rules (a #! line names the program)."""
+    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
 def script(text, folder=None):
     f = tempfile.NamedTemporaryFile("wb", suffix=".zuv", delete=False, dir=folder)
     f.write(text.encode("utf-8"))
@@ -117,12 +127,12 @@ os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 check("Ctrl+C halts a running command and the loop goes on", (found, "(halted)" in before), (True, True))
 s.send("abc")
-time.sleep(0.2)
-s.send("\x03")
 s.read_until("abc")
+os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 s.send("1 + 2\r")
-check("Ctrl+C while typing drops the line and shows a new prompt", (found, s.read_until("== 3")[0]), (True, True))
+check("an interrupt while typing drops the line and shows a new prompt", (found, s.read_until("== 3")[0]),
+      (True, True))
 s.send("halt\r")
 check("halt", s.read_until("(halted)")[0], True)
 s.send("system/console/size/x > 0\r")
@@ -144,6 +154,22 @@ s = Session()
 s.read_until(">> ")
 s.send("\x04")
 check("end of input at the prompt", s.wait(), 0)
+
+# A terminal gone away while the program ignores the hangup: the failed read
+# ends the console as the end of input does, instead of reading on.
+s = Session(keep_on_hangup=True)
+s.read_until(">> ")
+os.close(s.fd)
+check("a failed read of the terminal ends the console", s.wait(), 0)
+
+# A terminal that knows no escape sequences delivers lines itself: no line editor.
+s = Session(env=dict(os.environ, TERM="dumb"))
+_, banner = s.read_until(">> ")
+s.send("1 + 1\r")
+found, before = s.read_until("== 2")
+s.send("q\r")
+check("TERM=dumb: lines as the terminal delivers them", (found, "\x1b[6n" in banner + before, s.wait()),
+      (True, False, 0))
 
 # ---- redirected input ----
 check("no banner and no prompt for redirected input", run(stdin="1 + 1\n"), (0, "== 2\n"))
@@ -200,6 +226,54 @@ path = script("Zuv [] print mold input print \"end\"\n", folder)
 check("a script's read at the end of input answers an empty line", run([path]), (0, "\"\"\nend\n"))
 os.unlink(path)
 
+# The command line: options, the script's name, its own arguments.
+path = script("Zuv [] probe system/options/args probe system/script/args\n", folder)
+check("a script's own arguments", run([path, "a", "b c", ""]), (0, '["a" "b c" ""]\n{a "b c" ""}\n'))
+check("--catch with a script and its arguments", run(["--catch", path, "a"], stdin="system/console/catch?\n"),
+      (0, '["a"]\n"a"\n== true\n'))
+os.unlink(path)
+with open(os.path.join(folder, "--catch"), "w") as f:
+    f.write("Zuv [] print system/console/catch?\n")
+check("an option after -- is the script's name", run(["--", "--catch"], cwd=folder), (0, "false\n"))
+os.unlink(os.path.join(folder, "--catch"))
+path = script("#!" + ZUV + "\n; a comment\nZuv [Title: \"t\"] print 1 print system/script/header/Title\n", folder)
+os.chmod(path, 0o755)
+check("a script started by the shell through its #! line", run_shell([path]), (0, "1\nZuv console\n"))
+inner = os.path.basename(path)
+outer = script(f"Zuv [] do %{inner} print system/script/header/Title\n", folder)
+check("do of a script file", run([outer]), (0, "1\nt\nZuv console\n"))
+os.unlink(outer)
+os.unlink(path)
+path = script("Zuv/System [] 1\n", folder)
+check("a script for the compiler", run([path]),
+      (1, "*** Error: contains Zuv/System code which requires compilation!\n"))
+os.unlink(path)
+path = script("Zuv [] print 1 halt print 2\n", folder)
+check("halt ends a script", run([path]), (0, "1\n(halted)\n"))
+os.unlink(path)
+path = script("Zuv [] print what-dir\n", os.path.join(folder, "sub"))
+s = Session("--catch", os.path.relpath(path, folder), cwd=folder)
+found, before = s.read_until(">> ")
+check("--catch: the prompt loop stays in the script's folder, without banner",
+      (found, "--== Zuv" in before), (True, False))
+s.send("print what-dir\r")
+found, before = s.read_until(">> ")
+check("... the same folder", before.count(os.path.realpath(os.path.join(folder, "sub")) + "/"), 1)
+s.send("q\r")
+s.wait()
+os.unlink(path)
+for args, name in ((["--foo", "--catch", "--"], "options alone"), (["nosuch/x.zuv"], "an unreadable script")):
+    s = Session(*args, cwd=folder)
+    found, before = s.read_until(">> ")
+    check(f"{name}: the banner and the prompt", (found, "--== Zuv" in before), (True, True))
+    if args == ["nosuch/x.zuv"]:
+        check("... after the read error", "*** Access Error: cannot open: %nosuch/x.zuv" in before, True)
+    s.send("what-dir\r")
+    found, before = s.read_until(">> ")
+    check(f"{name}: the folder stays", os.path.realpath(folder) + "/" in before, True)
+    s.send("q\r")
+    s.wait()
+
 # Signals: Ctrl+C ends a script run without the prompt loop with 130; a
 # terminate request ends any run with 143.
 path = script("Zuv [] forever []\n", folder)
@@ -214,7 +288,7 @@ check("SIGTERM ends with 143", p.wait(timeout=20), 143)
 os.unlink(path)
 
 # ---- the user's own words: redefining any of them leaves the console working ----
-REPORT = "*** Script Error: no-such-word has no value\n*** Where: do\n*** Near : no-such-word \n\n"
+REPORT = "*** Script Error: no-such-word has no value\n*** Where: do\n*** Near : no-such-word\n*** Stack:  \n\n"
 for line, shown in (
         ("append: 1", "== 1"),                    # an action
         ("reduce: 1", "== 1"),                    # a native

@@ -181,7 +181,7 @@ out = run("""
 m: list-env
 print select m "HOME"
 probe select m "ZUV_EMPTY"
-probe next system/options/args
+probe system/options/args
 probe find/last system/script/args {"a b" "" c}
 write-stdout "raw^/"
 write-stdout 42
@@ -189,36 +189,85 @@ write-stdout 42
 check("env and args", out.replace(d, "HOME"),
       'HOME\n""\n["a b" "" "c"]\n{"a b" "" c}\nraw\n42')
 
-# The console's settings file: made on quit under HOME, edited keys kept,
-# the history cut to the 100 newest lines, a broken file replaced.
+# load and save on files: text round-trips, a suffix picks its codec in any
+# letter case, a folder loads as its listing, a header is text like any other.
+d = fresh()
+os.mkdir(os.path.join(d, "sub"))
+write_bytes(d, "sub/f", b"")
+write_bytes(d, "script.txt", b'Zuv [Title: "s"]\r\nprint 1\r\n')
+out = run("""
+save %x.txt [a "b" 1.5 [c]]
+probe load %x.txt
+save %one.txt 42
+probe load %one.txt
+save/all %all.txt [a]
+save/length %len.txt [a b]
+save %V.ZuvBin [1 "two" [3]]
+probe load %V.ZuvBin
+probe load %sub/
+probe load %script.txt
+""" + err("load/as %x.txt 'zuvbin") + err("load %missing.txt") + err("save %nosuch/x.txt 1"), d)
+check("load and save files", out, '[a "b" 1.5 [c]]\n42\n[1 "two" [3]]\n[%f]\n[Zuv [Title: "s"]\nprint 1]\n'
+      'invalid-data\ncannot-open\ncannot-open\n')
+check("saved text", [read_bytes(d, n) for n in ("x.txt", "all.txt", "len.txt")],
+      [b'a "b" 1.5 [c]', b"a\n", b"Zuv [\n\tlength: 3\n]\n\na b"])
+check("saved ZUVBIN", read_bytes(d, "V.ZuvBin")[:6], b"ZUVBIN")
+
+# The console's settings file: made on quit under HOME, read back at the next
+# start; the history is cut to the 100 newest lines, other keys are kept, and
+# a malformed file gives the defaults without a word.
 home = fresh()
 env = dict(os.environ, HOME=home)
 cfg = os.path.join(home, ".zuv", "Zuv-Console", "console-cfg.zuv")
 
 
-def console(lines):
-    p = subprocess.run([ZUV], input=lines.encode("utf-8"), env=env, cwd=home,
+def console(lines, env=env, args=()):
+    p = subprocess.run([ZUV, *args], input=lines.encode("utf-8"), env=env, cwd=fresh(),
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-    return p.stdout.decode("utf-8", "replace")
+    return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+def settings_text():
+    with open(cfg, "rb") as f:
+        return f.read().decode("utf-8")
+
+
+def write_settings(text):
+    with open(cfg, "wb") as f:
+        f.write(text if isinstance(text, bytes) else text.encode("utf-8"))
 
 
 console("quit\n")
-with open(cfg, encoding="utf-8") as f:
-    check("fresh settings", f.read(),
-          'Zuv [\n\tPurpose: "Zuv Console Configuration File"\n]\n\nbuffer-lines: 10000 history: []')
-with open(cfg, "w", encoding="utf-8") as f:
-    f.write('Zuv [\n\tPurpose: "x"\n]\n\nbuffer-lines: 5\nmine: [1 2]\nhistory: ["b" "a"]')
-check("settings read back", console("probe system/console/history\n"), '["b" "a"]\n== ["b" "a"]\n')
-console('repeat i 150 [append system/console/history form i]\nquit\n')
-with open(cfg, encoding="utf-8") as f:
-    text = f.read()
-check("edited keys kept", ("buffer-lines: 5" in text, "mine: [1 2]" in text), (True, True))
-check("history cut to 100", console("probe length? system/console/history probe last system/console/history\n"),
-      '100\n"98"\n== "98"\n')
-with open(cfg, "w", encoding="utf-8") as f:
-    f.write("Zuv [ broken")
-check("a broken file gives the defaults", console("probe cli-console-ctx/settings/cfg\n"),
-      '[buffer-lines: 10000 history: []]\n== [buffer-lines: 10000 history: []]\n')
+check("fresh settings", settings_text(),
+      'Zuv [\n\tPurpose: "Zuv Console Configuration File"\n]\n\nbuffer-lines: 10000 history: []')
+write_settings('Zuv [\n\tPurpose: "x"\n]\n\nbuffer-lines: 5\nmine: [1 2]\nhistory: ["b" "a"]')
+check("settings read back", console("probe system/console/history\n"), (0, '["b" "a"]\n== ["b" "a"]\n'))
+console('repeat i 150 [insert system/console/history form i]\nquit\n')
+text = settings_text()
+check("edited keys kept", ("buffer-lines: 5" in text, "\nmine: [1 2]\n" in text), (True, True))
+check("the 100 newest lines, newest first",
+      console("h: system/console/history print [length? h first h last h]\n"), (0, "100 150 51\n"))
+for broken, defaults in [("Zuv [ broken", "[buffer-lines: 10000 history: []]"),
+                         ("no header here", "[buffer-lines: 10000 history: []]"),
+                         (b"Zuv [] \xff\xfe", "[buffer-lines: 10000 history: []]"),
+                         ("Zuv [] history: 5", "[history: [] buffer-lines: 10000]")]:
+    write_settings(broken)
+    check(f"defaults for {broken!r}", console("print mold cli-console-ctx/settings/cfg\nquit\n"), (0, defaults + "\n"))
+
+# With HOME under a plain file no settings folder can be made: the console
+# starts, runs a script and quits, keeping its settings in memory.
+blocked = fresh()
+write_bytes(blocked, "file", b"")
+for name, under in [("under a file", os.path.join(blocked, "file", "home")), ("a file", os.path.join(blocked, "file"))]:
+    env_blocked = dict(os.environ, HOME=under)
+    check(f"HOME {name}: the console", console("print 1 + 1\nquit\n", env_blocked), (0, "2\n"))
+    script_dir = fresh()
+    with open(os.path.join(script_dir, "s.zuv"), "w", encoding="utf-8") as f:
+        f.write("Zuv []\nprint 3\n")
+    check(f"HOME {name}: a script", console("", env_blocked, [os.path.join(script_dir, "s.zuv")]), (0, "3\n"))
+    check(f"HOME {name}: a script, then the prompt",
+          console("probe system/console/history\nquit\n", env_blocked, ["--catch", os.path.join(script_dir, "s.zuv")]),
+          (0, "3\n[]\n== []\n"))
 
 print(f"{passed} passed, {len(failures)} failed")
 for f in failures:

@@ -54,6 +54,10 @@ check("clock cuts the code at 70 characters", re.search(r"\t ?\[1 1 1[ 1]*\n", o
 out = run('transcode-trace "a 1"\n')
 check("transcode-trace", re.search(r"^LOAD +word! +a +1 ", out, re.M) is not None
       and re.search(r"^LOAD +integer! +1 +1 ", out, re.M) is not None and out.endswith("== [a 1]\n"), out)
+# A bad token: an upper-case ERROR line, and the scan goes on after it.
+out = run('transcode-trace "1 ) 2"\n')
+check("transcode-trace error", re.search(r"^ERROR +paren! +3x4 +1 ", out, re.M) is not None
+      and re.search(r"^LOAD +integer! +2 +1 ", out, re.M) is not None and out.endswith("== [1 2]\n"), out)
 
 # stats/show: both frame classes, the big blocks and the two totals.
 out = run("stats/show\n")

@@ -57,7 +57,7 @@ check("invalid UTF-8 becomes U+FFFD", (status, out), (0, '== "a\ufffd\ufffd"\n')
 # left an evaluation and the collector freed that line's code.
 status, out = run(stdin="x:\nf: func [] [a] f\n")
 check("reports of a set-word without value and of an error in a function", (status, out),
-      (0, "*** Script Error: x: needs a value\n*** Where: x\n*** Near : x: \n\n"
+      (0, "*** Script Error: x: needs a value\n*** Where: x\n*** Near : x:\n*** Stack:  \n\n"
           "*** Script Error: a has no value\n*** Where: f\n*** Near : a\n*** Stack: f \n\n"))
 def last_near(out):
     return [l for l in out.splitlines() if l.startswith("*** Near")][-1]
@@ -103,8 +103,10 @@ path = script("zuv [] 1\n")
 check("no header (the header word is case-sensitive)", run([path]), (1, "*** Error: Zuv header not found!\n"))
 os.unlink(path)
 
-status, out = run(["/nonexistent/script.zuv"])
-check("an unreadable script", (status, out.startswith("*** Access Error: cannot open:")), (1, True))
+status, out = run(["/nonexistent/script.zuv"], stdin="1 + 1\n")
+check("an unreadable script is reported, then the prompt loop runs",
+      (status, out.startswith("*** Access Error: cannot open: %/nonexistent/script.zuv\n"), out.endswith("== 2\n")),
+      (0, True, True))
 
 if failures:
     print(*failures, sep="\n")
