@@ -56,15 +56,24 @@ constexpr Control CONTROLS[] = {
     {natives::slot::try_star, K_TRY, 0b1},
 };
 
+// Expressions nest at most this deep in one form (deeper code is walked).
+constexpr int32_t MAX_DEPTH = 200;
+
 class Builder {
 public:
-    Builder(Form& form, Node node) : form_(form), node_(node), tail_(detail::tail_of(node)) {}
+    Builder(Form& form, Node node, int32_t depth = 0)
+        : form_(form), node_(node), tail_(detail::tail_of(node)), depth_(depth) {}
 
     // The expression at position (an operator's right operand when prefix),
     // or null when it cannot be decoded.
     const Expr* expression(int32_t position, bool prefix) {
         Cell value;
         if (position >= tail_ || !read_cell(node_, position, &value)) return nullptr;
+        if (++depth_ > MAX_DEPTH) return nullptr;
+        struct Leave {
+            int32_t& depth;
+            ~Leave() { --depth; }
+        } leave{depth_};
         Expr* e = make(position);
         e->prefix = prefix;
         if (!first_value(e, value)) return nullptr;
@@ -91,7 +100,7 @@ private:
         e->value_end = position + 1;
         e->cell = value;
         switch (type_of(&value)) {
-            case TYPE_PAREN: e->kind = K_PAREN; return true;
+            case TYPE_PAREN: paren(e, value); return true;
             case TYPE_WORD: return word(e, value);
             case TYPE_SET_WORD: {
                 if (value.w1 == 0) return walked(e);  // the walker raises the error of an unbound word
@@ -217,6 +226,26 @@ private:
         }
     }
 
+    // A paren's expressions are decoded in its form too, from the paren's own
+    // series (a change of which drops the form); one it cannot decode whole
+    // runs by its own form.
+    void paren(Expr* e, const Cell& p) {
+        e->kind = K_PAREN;
+        Builder inner(form_, p.w2, depth_);
+        int32_t tail = inner.tail_;
+        std::vector<const Expr*> exprs;
+        for (int32_t position = std::max(int32_t(p.w1), 0); position < tail;) {
+            const Expr* x = inner.expression(position, false);
+            if (!x) return;
+            exprs.push_back(x);
+            position = x->next;
+        }
+        if (exprs.empty()) return;
+        e->args = std::move(exprs);
+        e->inner_end = tail;
+        note_dependency(&form_, p.w2);
+    }
+
     // ---- paths ----
 
     // A path read for its value: a word at its head, then fields of objects
@@ -276,6 +305,7 @@ private:
             if (!v || type_of(v) != TYPE_OP) break;
             Op op;
             op.word = w;
+            op.op = *v;
             op.fn = zuv::op::unwrap(v);
             op.at = position;
             const Callee* c = callee_of(op.fn);
@@ -301,16 +331,25 @@ private:
         if (e->check_after) e->after = w;
     }
 
-    static bool pure_q(const Expr* e) {
-        if (e->kind != K_CONST && e->kind != K_WORD) return false;
-        for (const Op& op : e->ops)
+    static bool pure_q(Expr* e) {
+        bool value = e->kind == K_CONST || e->kind == K_WORD ||
+                     (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
+        if (!value) return false;
+        // The walker pushes two frames for a paren (its own and its block's),
+        // one for an operator called.
+        int32_t frames = e->kind == K_PAREN ? 2 + e->args[0]->frames : 0;
+        for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;
+            frames = std::max(frames, 1 + op.right->frames);
+        }
+        e->frames = frames;
         return true;
     }
 
     Form& form_;
     Node node_;
     int32_t tail_;
+    int32_t depth_;
 };
 
 }  // namespace

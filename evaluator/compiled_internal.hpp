@@ -105,6 +105,16 @@ enum Kind : uint8_t {
     K_CATCH, K_TRY,
 };
 
+// Where a compiled word's value lies, kept for a word of a context whose
+// values are off the stack (a global, an object's field): valid while no
+// buffer has moved (memory::relocations). plain: a store there is a plain
+// write (no object, whose change handler may run).
+struct WordSlot {
+    Cell* slot = nullptr;
+    uint64_t at = ~uint64_t(0);
+    bool plain = false;
+};
+
 struct Expr;
 struct Run;
 
@@ -116,11 +126,13 @@ using Runner = int32_t (*)(const Run& r, const Expr& e, bool sub);
 // operands are plain and its function is the one compiled, else called.
 struct Op {
     Cell word{};
-    Cell fn{};                     // the function the op! wrapped when compiled
+    Cell op{};                     // the op! value of the word when compiled
+    Cell fn{};                     // the function it wraps
     in_place::Kind fast = in_place::NONE;
     const Expr* right = nullptr;   // its right operand (an expression without operators)
     int32_t at = 0;                // the position of its word
     mutable Site site;             // the wrapped function's decoding
+    mutable WordSlot slot;         // the word's
 };
 
 // One expression: a value at start, by kind, then operators. value_end is
@@ -130,17 +142,25 @@ struct Expr {
     Kind kind = K_WALK;
     bool prefix = false;       // the right operand of an operator: no operator after it
     bool check_after = false;  // a bound word follows it (after): that word may name an operator by now
-    bool pure = false;         // a constant or word read, or operators in place on such: no frame, no code
+    // A constant, a word read or a paren of one such, with operators in place
+    // on such: read without frames, as nothing in it can fail or run code
+    // while its guards hold (pure_value). frames: those the walker pushes
+    // for it at most, which it skips only with room for them.
+    bool pure = false;
+    int32_t frames = 0;
     int32_t start = 0;
     int32_t value_end = 0;
     int32_t next = 0;
     Cell cell{};               // the constant, the word or set-word, the paren, the path
     Cell after{};
+    int32_t inner_end = 0;     // K_PAREN with its expressions in args: the paren's tail
     std::vector<Op> ops;
     std::vector<const Expr*> args;  // a call's fixed arguments, a set-word's value, a control native's
     std::vector<Cell> items;   // paths: their elements; controls: their literal blocks
     mutable Site site;         // K_CALL and the controls: the callable of the word
     Shape shape;               // K_CALL and the controls: the shape of the call compiled
+    mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
+    mutable WordSlot after_slot;  // that of the word after it
 };
 
 // The compiled form of a block from one head index: its expressions in order
@@ -172,6 +192,50 @@ struct Form {
 
 // Makes the form of the block from head (its node's cells as they stand).
 std::unique_ptr<Form> build(Node node, int32_t head);
+
+// ---- the table (compiled_forms.cpp) ----
+
+// A node seen once, with no form yet (compiled on its second run).
+inline Form* const SEEN = reinterpret_cast<Form*>(uintptr_t(1));
+// Forms by node id: one page per node frame, made when first needed.
+extern Form** pages[memory::NodeSlots::CAPACITY];
+
+// The form of the block for a run from head to end, made when the policy
+// says so; null when the walker runs it.
+Form* form_for(Node node, int32_t head, int32_t end);
+
+#ifndef __OPTIMIZE__
+// Debug builds check at every run that the form's cells are the block's:
+// a change that went by memory::changing unseen is a fault of its writer.
+void verify(const Form* f);
+#else
+inline void verify(const Form*) {}
+#endif
+
+// The form for a run: the table's when it fits, else as form_for makes it.
+[[gnu::always_inline]] inline Form* find_form(Node node, int32_t head, int32_t end) {
+    Form** page = pages[node >> NODE_SLOT_BITS];
+    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
+    if (f > SEEN && f->head == head && f->tail == end && !f->waiting) [[likely]] {
+        verify(f);
+        return f;
+    }
+    return form_for(node, head, end);
+}
+
+// A run holds the form: killed meanwhile, it is freed when the last run ends.
+class Busy {
+public:
+    explicit Busy(Form* f) : f_(f) { ++f->busy; }
+    ~Busy() {
+        if (--f_->busy == 0 && f_->dead) delete f_;
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    Form* f_;
+};
 // The runner of an expression made (by its kind, operators and the look
 // after it).
 Runner runner_of(const Expr& e);

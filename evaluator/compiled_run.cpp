@@ -8,17 +8,20 @@
 // stopped where the form expected and the form still stands (not dead),
 // else the walker takes the rest of what the caller was doing: the rest of
 // a call's arguments, the rest of the operators, the rest of the block.
-#include <cstdlib>
-#include <unordered_map>
-
+//
+// What no one can see is not done: a pure expression (constants, words and
+// parens of them, with operators computed in place) is read without the
+// frames and cells the walker would push for it, as nothing in it can fail
+// or run code while its guards hold; when one fails, the expression runs as
+// any other, from its start.
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
-#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -27,8 +30,6 @@
 #include "runtime/words.hpp"
 
 namespace zuv::interpreter::compiled {
-
-Mode mode = Mode::second_run;
 
 // What the expressions of a run read: its form, its block value (kept alive
 // by the caller) and the end the walker bounds its steps by.
@@ -42,147 +43,7 @@ using namespace interpreter::detail;
 
 namespace {
 
-// ---- the table of forms ----
-
-// A node seen once, with no form yet (compiled on its second run).
-Form* const SEEN = reinterpret_cast<Form*>(uintptr_t(1));
-Form** pages[memory::NodeSlots::CAPACITY];
-// The forms made from a series by node, other than the one it is the block
-// of (paths).
-std::unordered_map<Node, std::vector<Form*>> dependents;
-
-constexpr int32_t MAX_REBUILDS = 32;
-
-// The form waits for a callee's argument cache that the walker has built
-// since (or that a collection may have taken away, and another built).
-inline bool ready_to_rebuild_q(const Form* f) {
-    if (!f->waiting || f->rebuilds >= MAX_REBUILDS) return false;
-    return f->waiting_at != collector::series_cycles || cache_built_q(f->waiting_for);
-}
-
-// The form goes: out of the table and the lists of the series it was made
-// from, freed now or, when a run still uses it, marked dead and freed when
-// the last run ends.
-void kill(Form* f) {
-    Form*& slot = entry_of(f->node);
-    if (slot == f) slot = nullptr;
-    for (Node d : f->depends) {
-        auto found = dependents.find(d);
-        if (found == dependents.end()) continue;
-        auto& list = found->second;
-        for (size_t i = 0; i < list.size(); i++)
-            if (list[i] == f) {
-                list[i] = list.back();
-                list.pop_back();
-                break;
-            }
-        if (list.empty()) dependents.erase(found);
-    }
-    f->depends.clear();
-    if (f->busy > 0) f->dead = true;
-    else delete f;
-}
-
-void drop_all() {
-    for (Form**& page : pages) {
-        if (!page) continue;
-        for (uint32_t i = 0; i <= NODE_SLOT_MASK; i++) {
-            Form* f = page[i];
-            if (f && f != SEEN) kill(f);
-            page[i] = nullptr;
-        }
-    }
-    dependents.clear();
-    forget_callees();
-}
-
-// memory::drop_code_hook: the series of node changed or went.
-void drop(Node node) {
-    if (node == 0) {
-        drop_all();
-        return;
-    }
-    if (pages[node >> NODE_SLOT_BITS]) {
-        Form*& slot = entry_of(node);
-        if (slot == SEEN) slot = nullptr;
-        else if (slot) kill(slot);
-    }
-    auto found = dependents.find(node);
-    if (found != dependents.end()) {
-        std::vector<Form*> list = std::move(found->second);
-        dependents.erase(found);
-        for (Form* f : list) kill(f);
-    }
-    forget_callee(node);
-}
-
-// A run holds the form: killed meanwhile, it is freed when the last run ends.
-class Busy {
-public:
-    explicit Busy(Form* f) : f_(f) { ++f->busy; }
-    ~Busy() {
-        if (--f_->busy == 0 && f_->dead) delete f_;
-    }
-    Busy(const Busy&) = delete;
-    Busy& operator=(const Busy&) = delete;
-
-private:
-    Form* f_;
-};
-
-#ifndef __OPTIMIZE__
-// Debug builds check at every run that the form's cells are the block's:
-// a change that went by memory::changing unseen is a fault of its writer.
-void verify(const Form* f) {
-    const SeriesBuffer* s = memory::buffer_of(f->node);
-    bool same = (memory::used_bytes(s) >> 4) == f->tail &&
-                std::memcmp(memory::cells_head(s) + f->head, f->cells.data(), f->cells.size() * sizeof(Cell)) == 0;
-    if (!same) {
-        std::fprintf(stderr, "*** compiled code outlived a change of its block (node %u)\n", f->node);
-        std::abort();
-    }
-}
-#else
-inline void verify(const Form*) {}
-#endif
-
-// The form of the block for a run from head to end, made when the policy
-// says so; null when the walker runs it.
-Form* form_for(Node node, int32_t head, int32_t end) {
-    Form*& slot = entry_of(node);
-    Form* f = slot;
-    if (f > SEEN) [[likely]] {
-        if (f->head == head && f->tail == end && !ready_to_rebuild_q(f)) return f;
-    } else if (!f && mode == Mode::second_run) {
-        slot = SEEN;
-        return nullptr;
-    }
-    if (detail::tail_of(node) != end) return nullptr;  // a block changed under its caller: walked
-    int32_t rebuilds = 0;
-    if (f > SEEN) {
-        rebuilds = f->rebuilds + 1;
-        kill(f);
-    }
-    Form* made = build(node, head).release();
-    made->rebuilds = rebuilds;
-    memory::buffer_of(node)->flags |= SERIES_CODE;
-    entry_of(node) = made;
-    return made;
-}
-
-// The form for a run of the block from head to end: the table's when it
-// fits, else as form_for makes it (or null).
-[[gnu::always_inline]] inline Form* find_form(Node node, int32_t head, int32_t end) {
-    Form** page = pages[node >> NODE_SLOT_BITS];
-    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
-    if (f > SEEN && f->head == head && f->tail == end && !f->waiting) [[likely]] {
-        verify(f);
-        return f;
-    }
-    return form_for(node, head, end);
-}
-
-// ---- running ----
+// ---- values ----
 
 inline bool callable_q(uint32_t type) {
     return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
@@ -201,16 +62,56 @@ inline bool same_q(const Cell& a, const Cell& b) {
     return type_of(&a) == type_of(&b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
 }
 
-// The slot a compiled word reads (its word is bound), or null.
-inline const Cell* slot_of(const Cell& w) {
-    if (int32_t(w.w3) >= 0) return _context::value_slot(w.w1, int32_t(w.w3));
-    return int32_t(w.w2) == sym::self ? _context::own_value(w.w1) : nullptr;
-}
-
 inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
     else stack::set_last(value);
 }
+
+// ---- word slots ----
+
+// The slot of a word as value_slot finds it, kept in the cache when its
+// context's values lie off the stack.
+[[gnu::noinline]] Cell* find_slot(const Cell& w, const WordSlot& cache) {
+    if (int32_t(w.w3) < 0) return int32_t(w.w2) == sym::self ? _context::own_value(w.w1) : nullptr;
+    const Cell* c = _context::cell_of(w.w1);
+    Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
+    if (slot && !_context::on_stack_q(c)) {
+        auto& kept = const_cast<WordSlot&>(cache);
+        kept.slot = slot;
+        kept.at = memory::relocations;
+        kept.plain = _context::kind_of(c) != _context::KIND_OBJECT;
+    }
+    return slot;
+}
+
+// The slot a compiled word (bound) reads, or null: kept, a word of the
+// running function (its call's cells), or looked up.
+[[gnu::always_inline]] inline Cell* slot_of(const Cell& w, const WordSlot& cache) {
+    if (cache.at == memory::relocations) [[likely]]
+        return cache.slot;
+    if (w.w1 == locals.context && uint32_t(w.w3) < locals.count) return locals.base + w.w3;
+    return find_slot(w, cache);
+}
+
+// Stores v through the set-word as word::set does, when that is a plain
+// write (a word of the running function, or of a context off the stack that
+// is no object's); false, nothing done, else.
+[[gnu::always_inline]] inline bool store_plain(const Cell& w, const WordSlot& cache, const Cell& v) {
+    if (cache.at == memory::relocations) [[likely]] {
+        if (!cache.plain) return false;
+        *cache.slot = v;
+        return true;
+    }
+    if (w.w1 == locals.context && uint32_t(w.w3) < locals.count) {
+        locals.base[w.w3] = v;
+        return true;
+    }
+    if (!find_slot(w, cache) || cache.at != memory::relocations || !cache.plain) return false;
+    *cache.slot = v;
+    return true;
+}
+
+// ---- the walker ----
 
 // The walker evaluates the expression, from its first cell.
 int32_t walk(const Run& r, const Expr& e, bool sub) {
@@ -219,17 +120,19 @@ int32_t walk(const Run& r, const Expr& e, bool sub) {
 
 // The walker takes the rest of the block from position (after a reset of
 // the frame, as between two expressions).
-void walk_rest(const Run& r, int32_t position) {
+void walk_rest(const Cell* code, int32_t end, int32_t position) {
     for (;;) {
         current_position->w1 = uint32_t(position);
-        position = eval_expression(r.code, position, r.end, false, false, false);
+        position = eval_expression(code, position, end, false, false, false);
         if (stack::pending()) return;
-        if (position >= limit_of(r.code->w2, r.end)) return;
+        if (position >= limit_of(code->w2, end)) return;
         stack::reset();
     }
 }
 
 inline int32_t run_expr(const Run& r, const Expr& e, bool sub) { return e.run(r, e, sub); }
+
+// ---- callees ----
 
 // The callee of a call's word as last met, or as it is now when another
 // callable of the same shape took its place; null when the walker must make
@@ -245,30 +148,6 @@ inline const Callee* site_callee(Site& site, const Shape& shape, const Cell& fn)
     return c;
 }
 
-// ---- values read without a frame ----
-
-// The value of a pure expression (a constant or a word read, with operators
-// in place): false when a guard fails or an operand is not plain, and the
-// expression must run as any other.
-bool pure_value(const Expr& e, Cell* out) {
-    if (e.kind == K_CONST) {
-        *out = e.cell;
-    } else {
-        const Cell* s = slot_of(e.cell);
-        if (!s || !placed_q(type_of(s))) return false;
-        *out = *s;
-    }
-    for (const Op& op : e.ops) {
-        const Cell* w = slot_of(op.word);
-        if (!w || type_of(w) != TYPE_OP) return false;
-        Cell fn = zuv::op::unwrap(w);
-        Cell right;
-        if (!same_q(fn, op.fn) || !pure_value(*op.right, &right) || !in_place::compute(op.fast, out, &right))
-            return false;
-    }
-    return true;
-}
-
 // Every refinement word of a call that names none.
 struct NoRefinements {
     int32_t words[natives::MAX_REFINEMENTS];
@@ -279,18 +158,44 @@ struct NoRefinements {
 const NoRefinements no_refinements;
 const int32_t* const NO_REFINEMENTS = no_refinements.words;
 
+// ---- pure expressions ----
+
+// The value of a pure expression into out: false when a guard fails or an
+// operand is not plain, and the expression must run as any other.
+bool pure_value(const Expr& e, Cell* out) {
+    switch (e.kind) {
+        case K_CONST: *out = e.cell; break;
+        case K_WORD: {
+            const Cell* s = slot_of(e.cell, e.slot);
+            if (!s || !placed_q(type_of(s))) return false;
+            *out = *s;
+            break;
+        }
+        default:  // a paren of one pure expression
+            if (!pure_value(*e.args[0], out)) return false;
+            break;
+    }
+    for (const Op& op : e.ops) {
+        const Cell* w = slot_of(op.word, op.slot);
+        Cell right;
+        if (!w || !same_q(*w, op.op) || !pure_value(*op.right, &right) || !in_place::compute(op.fast, out, &right))
+            return false;
+    }
+    return type_of(out) != TYPE_UNSET;
+}
+
 // ---- function bodies ----
 
 // exec_function for a call of a function made by compiled code (its frame
 // current, its cells in place): exec_body's steps for a body run untraced,
 // the body run in place. A function with compiled code of its own, or one
 // with the trace attribute while a trace runs, takes exec_function.
-void run_function(const Cell& fn, const Callee* c, const Cell& name, Node context) {
+void run_function(const Cell& fn, const Callee* c, const Cell& name) {
     if (!c->interpreted || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
-        exec_function(&fn, context ? context : function_context(fn, name, nullptr), &name, 0);
+        exec_function(&fn, function_context(fn, name, nullptr), &name, 0);
         return;
     }
-    CallState state(fn.w1, stack::values_word_of(stack::arguments));
+    CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     Cell position = *current_position;
@@ -319,11 +224,9 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name, Node contex
 
 // ---- calls ----
 
-// After the fixed arguments of a call of fn (its frame current, its
-// arguments from stack::arguments): what the walker does then, and the end
-// of the call. The position is after the arguments.
-int32_t finish_call(const Cell& fn, const Callee* c, Node context, const Cell& name, Cell* copy, int32_t position,
-                    bool sub) {
+// Runs the entry or body of a call of fn whose arguments are in place (its
+// frame current), as the walker runs it.
+void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
     switch (c->type) {
         case TYPE_NATIVE:
             if (c->native) stack::call_entry([c] { c->native(false, NO_REFINEMENTS); });
@@ -335,13 +238,10 @@ int32_t finish_call(const Cell& fn, const Callee* c, Node context, const Cell& n
             break;
         case TYPE_FUNCTION:
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
-            run_function(fn, c, name, context);
+            run_function(fn, c, name);
             break;
         default: run_routine(fn); break;
     }
-    if (stack::pending()) return position;
-    end_call(copy, sub);
-    return position;
 }
 
 // The slot of the control native a kind runs in place.
@@ -365,9 +265,10 @@ uint32_t control_slot(Kind kind) {
 }
 
 // A call through the word of e: the callable copied, its frame, its fixed
-// arguments compiled, then the entry or the body.
+// arguments compiled, then the entry, the body, a control run in place or
+// the operation computed in place.
 int32_t run_call(const Run& r, const Expr& e, bool sub) {
-    const Cell* s = slot_of(e.cell);
+    const Cell* s = slot_of(e.cell, e.slot);
     if (!s || !callable_q(type_of(s))) [[unlikely]]
         return walk(r, e, sub);
     Cell fn = *s;
@@ -392,7 +293,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
             position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
                                             APPLY_NONE, false);
             if (stack::pending()) return position;
-            if (c->type == TYPE_FUNCTION) run_function(fn, c, e.cell, 0);
+            if (c->type == TYPE_FUNCTION) run_function(fn, c, e.cell);
             else if (c->type == TYPE_ROUTINE) run_routine(fn);
             if (stack::pending()) return position;
             end_call(copy, sub);
@@ -401,35 +302,33 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     }
     if (e.kind != K_CALL && type_of(&fn) == TYPE_NATIVE && fn.w1 == control_slot(e.kind)) {
         stack::call_entry([&e] { run_control(e.kind); });
-        if (stack::pending()) return position;
-        end_call(copy, sub);
-        return position;
+    } else if (c->fast != in_place::NONE && in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
+        // computed in place
+    } else if (const char* id = c->fast != in_place::NONE
+                                    ? in_place::error_of(c->fast, stack::arguments, stack::arguments + 1)
+                                    : nullptr) {
+        raise(ErrorCategory::math, id);  // what the entry raises, without its throw
+    } else {
+        run_callee(fn, c, e.cell);
     }
-    if (c->fast != in_place::NONE) {
-        if (in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
-            end_call(copy, sub);
-            return position;
-        }
-        if (const char* id = in_place::error_of(c->fast, stack::arguments, stack::arguments + 1)) {
-            raise(ErrorCategory::math, id);  // what the entry raises, without its throw
-            return position;
-        }
-    }
-    return finish_call(fn, c, 0, e.cell, copy, position, sub);
+    if (stack::pending()) return position;
+    end_call(copy, sub);
+    return position;
 }
 
 // ---- operators ----
 
 // The operator after the value in first_cell (the stack's top cell): in
-// place when both operands are plain numbers (or logic values for the logic
-// operators) and its function is the one compiled, else called as the
-// walker calls it. Answers the position after its right operand.
+// place when both operands are plain and its op is the one compiled, else
+// called as the walker calls it. Answers the position after its right
+// operand.
 int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
-    const Cell* s = slot_of(op.word);
-    if (!s || type_of(s) != TYPE_OP) [[unlikely]]
-        return op.at;  // no operator any more: the expression ends here
-    Cell fn = zuv::op::unwrap(s);
-    if (op.fast != in_place::NONE && op.right->pure && same_q(fn, op.fn) && stack::room_q(1, 2)) {
+    const Cell* s = slot_of(op.word, op.slot);
+    if (!s || !same_q(*s, op.op)) [[unlikely]]
+        return eval_infix(r.code, op.at, r.end, sub, first_cell);  // the walker, from the operator on
+    const Cell& fn = op.fn;
+    if (op.fast != in_place::NONE && op.right->pure && stack::room_q(1 + op.right->frames, 2 + 2 * op.right->frames) &&
+        stack_room_q()) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
         Cell right;
@@ -441,16 +340,12 @@ int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
     const Callee* c = site_callee(op.site, OPERATOR_SHAPE, fn);
     if (!c) [[unlikely]]
         return eval_infix(r.code, op.at, r.end, sub, first_cell);
+
     // The call, as eval_code and run_call make it for an operator.
     stack::top = first_cell;
     Hold hold(fn);
-    Node context = 0;
-    if (c->type == TYPE_FUNCTION) {
-        context = function_context(fn, op.word, nullptr);
-        stack::mark_eval_func(&op.word);
-    } else {
-        stack::mark_eval_native(&op.word);
-    }
+    if (c->type == TYPE_FUNCTION) stack::mark_eval_func(&op.word);
+    else stack::mark_eval_native(&op.word);
     stack::push_kept();  // the left operand is already the frame's first cell
     uint32_t t = type_of(stack::arguments);
     if (!c->args[0].types.has(t)) [[unlikely]]
@@ -464,32 +359,17 @@ int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
         position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
                                         APPLY_NONE, true);
         if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word, context);
+        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
         else if (c->type == TYPE_ROUTINE) run_routine(fn);
-    } else if (op.fast != in_place::NONE && same_q(fn, op.fn) &&
-               in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
+    } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
-    } else if (const char* id = op.fast != in_place::NONE && same_q(fn, op.fn)
+    } else if (const char* id = op.fast != in_place::NONE
                                     ? in_place::error_of(op.fast, stack::arguments, stack::arguments + 1)
                                     : nullptr) {
         raise(ErrorCategory::math, id);  // what the entry raises, without its throw
         return position;
     } else {
-        switch (c->type) {
-            case TYPE_NATIVE:
-                if (c->native) stack::call_entry([c] { c->native(false, NO_REFINEMENTS); });
-                else run_plain_entry(fn);
-                break;
-            case TYPE_ACTION:
-                if (c->action) stack::call_entry([c] { c->action(); });
-                else run_plain_entry(fn);
-                break;
-            case TYPE_FUNCTION:
-                for (const Cell& cell : c->rest_cells) stack::push(&cell);
-                run_function(fn, c, op.word, context);
-                break;
-            default: run_routine(fn); break;
-        }
+        run_callee(fn, c, op.word);
     }
     if (stack::pending()) return position;
     if (sub) stack::unwind_last();
@@ -497,33 +377,85 @@ int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
     return position;
 }
 
-}  // namespace
-
-namespace {
-
 // ---- words, parens and paths ----
 
 // A set-word, as eval_set_word: its frame named by the set-word holding the
 // word and the value, the value stored, the frame's first cell the result.
+// A pure value is stored without the frame when the store is a plain write.
 int32_t run_set_word(const Run& r, const Expr& e, bool sub) {
+    const Expr& value_expr = *e.args[0];
+    if (value_expr.pure) {
+        Cell v;
+        if (stack::room_q(1 + value_expr.frames, 2 + 2 * value_expr.frames) && stack_room_q() &&
+            pure_value(value_expr, &v) &&
+            store_plain(e.cell, e.slot, v)) {
+            Cell* first = stack::top;
+            place(&v, sub);
+            stack::top = first + 1;  // where the walker leaves it
+            return value_expr.next;
+        }
+    }
     stack::mark_eval_native(&e.cell);
     Cell* word = stack::push(&e.cell);
-    int32_t next = run_expr(r, *e.args[0], true);
+    int32_t next = run_expr(r, value_expr, true);
     if (stack::pending()) return next;
     Cell* value = word + 1;
-    if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", &e.cell);
-    word::set(word, value);
+    if (type_of(value) == TYPE_UNSET) {
+        raise(ErrorCategory::script, "need-value", &e.cell);
+        return next;
+    }
+    if (!store_plain(e.cell, e.slot, *value)) word::set(word, value);
     stack::set_last(word + 1);
     if (sub) stack::unwind_last();
     else stack::unwind_last_return();
     return next;
 }
 
+// The expressions of a paren decoded in the form, as eval_block runs them
+// under the paren's frames.
+void run_paren_exprs(const Run& outer, const Expr& e) {
+    check_depth();
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    Cell code = e.cell;
+    Hold hold(code);
+    SavedPosition saved_position;
+    stack::mark_eval(&words::tag_body);
+    *current_position = code;
+    Run r{outer.form, &code, e.inner_end};
+    int32_t position = std::max(int32_t(code.w1), 0);
+    for (const Expr* x : e.args) {
+        current_position->w1 = uint32_t(position);
+        position = run_expr(r, *x, false);
+        if (stack::pending()) return;
+        if (position >= (r.form->dead ? limit_of(code.w2, r.end) : r.end)) break;
+        stack::reset();
+        if (position != x->next || r.form->dead) [[unlikely]] {
+            walk_rest(&code, r.end, position);
+            if (stack::pending()) return;
+            break;
+        }
+    }
+    stack::unwind_last_return();
+}
+
+int32_t run_paren(const Run& r, const Expr& e, bool sub) {
+    stack::mark_eval_native(&words::tag_body);
+    if (e.args.empty()) run_block_value(e.cell, true);
+    else run_paren_exprs(r, e);
+    if (stack::pending()) return e.value_end;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return e.value_end;
+}
+
 // A path read for its value: each field and pick where the walk is sure to
 // find it (a field of the object its word is bound to, an integer pick of a
 // block), else the walker's path walk from its head.
 int32_t run_path(const Run& r, const Expr& e, bool sub) {
-    const Cell* s = slot_of(e.items[0]);
+    const Cell* s = slot_of(e.items[0], e.slot);
     if (s && placed_q(type_of(s))) {
         Cell current = *s;
         size_t i = 1, n = e.items.size();
@@ -564,7 +496,7 @@ int32_t run_set_path(const Run& r, const Expr& e, bool sub) {
     if (stack::pending()) return next;
     bool stored = false;
     if (e.items.size() == 2 && type_of(&e.items[1]) == TYPE_WORD) {
-        const Cell* s = slot_of(e.items[0]);
+        const Cell* s = slot_of(e.items[0], e.slot);
         const Cell& field = e.items[1];
         if (s && type_of(s) == TYPE_OBJECT && s->w1 == field.w1 && int32_t(field.w3) >= 0) {
             Node ctx = field.w1;
@@ -594,26 +526,20 @@ int32_t run_value(const Run& r, const Expr& e, bool sub) {
             place(&e.cell, sub);
             return e.value_end;
         case K_WORD: {
-            const Cell* s = slot_of(e.cell);
+            const Cell* s = slot_of(e.cell, e.slot);
             if (!s || !placed_q(type_of(s))) [[unlikely]]
                 return walk(r, e, sub);
             place(s, sub);
             return e.value_end;
         }
         case K_GET_WORD: {
-            const Cell* s = _context::value_slot(e.cell.w1, int32_t(e.cell.w3));
+            const Cell* s = slot_of(e.cell, e.slot);
             if (!s) return walk(r, e, sub);
             place(s, sub);
             return e.value_end;
         }
         case K_SET_WORD: return run_set_word(r, e, sub);
-        case K_PAREN:
-            stack::mark_eval_native(&words::tag_body);
-            run_block_value(e.cell, true);
-            if (stack::pending()) return e.value_end;
-            if (sub) stack::unwind_last();
-            else stack::unwind_last_return();
-            return e.value_end;
+        case K_PAREN: return run_paren(r, e, sub);
         case K_PATH: return run_path(r, e, sub);
         case K_SET_PATH: return run_set_path(r, e, sub);
         case K_WALK: return walk(r, e, sub);
@@ -621,31 +547,39 @@ int32_t run_value(const Run& r, const Expr& e, bool sub) {
     }
 }
 
-}  // namespace
+// The word after an expression took no part in it when compiled; now
+// naming an operator, it takes the expression's value.
+inline bool operator_after_q(const Expr& e) {
+    const Cell* s = slot_of(e.after, e.after_slot);
+    return s && type_of(s) == TYPE_OP;
+}
 
-namespace {
-
-// An expression whose runner is none of the short ones: its value by kind,
-// then its operators, then the look at the word after it.
+// An expression whose runner is none of the short ones: pure, read without
+// frames; else its value by kind, then its operators; then the look at the
+// word after it.
 int32_t run_general(const Run& r, const Expr& e, bool sub) {
     Cell* first = stack::top;  // where the value lands; an operator's first argument
-    int32_t next = run_value(r, e, sub);
-    if (stack::pending()) return next;
-    if (next != e.value_end || r.form->dead) [[unlikely]]
-        return e.prefix ? next : eval_infix(r.code, next, r.end, sub, first);
-    for (const Op& op : e.ops) {
-        next = run_op(r, op, sub, first);
+    int32_t next;
+    Cell v;
+    if (e.pure && stack::room_q(e.frames, 2 + 2 * e.frames) && stack_room_q() && pure_value(e, &v)) {
+        place(&v, sub);
+        // Where the walker's last frame leaves the top: after the value.
+        if (!sub && (!e.ops.empty() || e.kind == K_PAREN)) stack::top = first + 1;
+        next = e.next;
+    } else {
+        next = run_value(r, e, sub);
         if (stack::pending()) return next;
-        if (next != op.right->next || r.form->dead) [[unlikely]]
-            return eval_infix(r.code, next, r.end, sub, first);
+        if (next != e.value_end || r.form->dead) [[unlikely]]
+            return e.prefix ? next : eval_infix(r.code, next, r.end, sub, first);
+        for (const Op& op : e.ops) {
+            next = run_op(r, op, sub, first);
+            if (stack::pending()) return next;
+            if (next != op.right->next || r.form->dead) [[unlikely]]
+                return eval_infix(r.code, next, r.end, sub, first);
+        }
     }
-    if (e.check_after) {
-        // The word after the expression took no part in it when compiled; now
-        // naming an operator, it takes the expression's value.
-        const Cell* s = slot_of(e.after);
-        if (s && type_of(s) == TYPE_OP) [[unlikely]]
-            return eval_infix(r.code, e.next, r.end, sub, first);
-    }
+    if (e.check_after && operator_after_q(e)) [[unlikely]]
+        return eval_infix(r.code, e.next, r.end, sub, first);
     return e.next;
 }
 
@@ -657,11 +591,36 @@ int32_t run_const(const Run&, const Expr& e, bool sub) {
 }
 
 int32_t run_word(const Run& r, const Expr& e, bool sub) {
-    const Cell* s = slot_of(e.cell);
+    const Cell* s = slot_of(e.cell, e.slot);
     if (!s || !placed_q(type_of(s))) [[unlikely]]
         return walk(r, e, sub);
     place(s, sub);
     return e.next;
+}
+
+// The form's expressions, as eval_block's loop runs a block's (its eval
+// frame pushed, current_position on the block).
+void run_form(Form* f, const Cell* code, int32_t end) {
+    check_depth();
+    Busy busy(f);
+    Run r{f, code, end};
+    int32_t position = f->head;
+    for (const Expr* e : f->top) {
+        current_position->w1 = uint32_t(position);
+        if (runtime::interrupt_pending) [[unlikely]] {
+            runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here
+            if (stack::pending()) return;
+        }
+        position = run_expr(r, *e, false);
+        if (stack::pending()) return;
+        if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
+        stack::reset();  // only the last expression's value survives
+        if (position != e->next || f->dead) [[unlikely]] {
+            walk_rest(code, end, position);
+            return;
+        }
+    }
+    if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
 }
 
 }  // namespace
@@ -674,58 +633,7 @@ Runner runner_of(const Expr& e) {
     return run_general;
 }
 
-// ---- the table ----
-
-Form*& entry_of(Node node) {
-    Form**& page = pages[node >> NODE_SLOT_BITS];
-    if (!page) page = new Form*[NODE_SLOT_MASK + 1]();
-    return page[node & NODE_SLOT_MASK];
-}
-
-void note_dependency(Form* form, Node node) {
-    form->depends.push_back(node);
-    dependents[node].push_back(form);
-    memory::buffer_of(node)->flags |= SERIES_CODE;
-}
-
-void init() {
-    const char* plain = std::getenv("ZUV_PLAIN_WALKER");
-    const char* all = std::getenv("ZUV_COMPILE_ALL");
-    mode = plain && *plain ? Mode::walker : all && *all ? Mode::always : Mode::second_run;
-    memory::drop_code_hook = drop;
-}
-
 // ---- entries ----
-
-namespace {
-
-// The form's expressions, as eval_block's loop runs a block's (its eval
-// frame pushed, current_position on the block).
-void run_form(Form* f, const Cell* code, int32_t end) {
-    check_depth();
-    Busy busy(f);
-    Run r{f, code, end};
-    int32_t head = f->head;
-    int32_t position = head;
-    for (const Expr* e : f->top) {
-        current_position->w1 = uint32_t(position);
-        if (runtime::interrupt_pending) [[unlikely]] {
-            runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here
-            if (stack::pending()) return;
-        }
-        position = run_expr(r, *e, false);
-        if (stack::pending()) return;
-        if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
-        stack::reset();  // only the last expression's value survives
-        if (position != e->next || f->dead) [[unlikely]] {
-            walk_rest(r, position);
-            return;
-        }
-    }
-    if (f->walk_from >= 0) walk_rest(r, f->walk_from);
-}
-
-}  // namespace
 
 bool run_block(const Cell* code, int32_t head, int32_t end) {
     Form* f = find_form(code->w2, head, end);
@@ -753,26 +661,12 @@ void run_block_value(const Cell& block, bool chain) {
     } else {
         *current_position = code;
         Form* f = find_form(node, head, end);
-        if (f && !f->top.empty()) {
-            run_form(f, &code, end);
-        } else {
-            Run r{nullptr, &code, end};
-            walk_rest(r, head);
-        }
+        if (f && !f->top.empty()) run_form(f, &code, end);
+        else walk_rest(&code, end, head);
         if (stack::pending()) return;
     }
     if (chain) stack::unwind_last_return();
     else stack::unwind_last();
-}
-
-int32_t run_one_value(const Cell& code, int32_t position, int32_t end) {
-    Hold hold(code);
-    stack::mark_eval_native(&words::tag_body);
-    int32_t next;
-    if (!run_one(&code, position, end, &next)) next = eval_expression(&code, position, end, false, false, false);
-    if (stack::pending()) return next;
-    stack::unwind_last_return();
-    return next;
 }
 
 bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
@@ -793,6 +687,16 @@ bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
     }
     *next = run_expr(r, *e, false);
     return true;
+}
+
+int32_t run_one_value(const Cell& code, int32_t position, int32_t end) {
+    Hold hold(code);
+    stack::mark_eval_native(&words::tag_body);
+    int32_t next;
+    if (!run_one(&code, position, end, &next)) next = eval_expression(&code, position, end, false, false, false);
+    if (stack::pending()) return next;
+    stack::unwind_last_return();
+    return next;
 }
 
 }  // namespace zuv::interpreter::compiled

@@ -30,6 +30,10 @@ Cell* current_position = nullptr;
 Cell* trace_callback = nullptr;
 
 namespace detail {
+Locals locals;
+}
+
+namespace detail {
 
 SeriesBuffer* held = nullptr;
 

@@ -687,7 +687,6 @@ void exec_compiled(const Cell& fn, int32_t index, Node context) {
     if (!code) fire(ErrorCategory::internal, "routines");
     {
         CallState state(fn.w1);
-        _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
         routines::Value owner;
         owner.i = int32_t(context);
         try {
@@ -791,7 +790,7 @@ void exec_function(const Cell* function, uint32_t context, const Cell* name, int
 void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
     Cell fn = *function;
     Cell body = *body_value;
-    CallState state(fn.w1, stack::values_word_of(stack::arguments));
+    CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (fn.header & function::FLAG_TRACE) {

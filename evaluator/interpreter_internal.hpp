@@ -75,6 +75,16 @@ inline void check_depth() {
         stack_overflow();
 }
 
+// Room on the C++ stack for the evaluations that code skipping the walker's
+// steps leaves out (see stack::room_q): near the limit it takes the steps,
+// and meets the overflow where the walker meets it. The depth is read from
+// a local's address, so that callers keep no frame pointer for it.
+[[gnu::always_inline]] inline bool stack_room_q() {
+    constexpr uintptr_t SLACK = 64 * 1024;
+    char probe;
+    return reinterpret_cast<uintptr_t>(&probe) - (STACK_MARGIN + SLACK) >= runtime::record.stack_limit;
+}
+
 // ---- calls, as compiled code makes them ----
 
 // The context a function runs in: the object's (a method found in it), else
@@ -104,20 +114,31 @@ inline void run_routine(const Cell& fn) {
 
 // ---- function calls ----
 
-// Puts back, however the call ends, the values word of a function context
-// (where its words find the running call's cells) and the tracing flag.
+// The running function body's context and its call's cells (from base,
+// count of them): what its words read. The context's values word names
+// the same cells (CallState sets both), so compiled code reads a word of
+// the running function from here without looking the context up.
+struct Locals {
+    Node context = 0;
+    Cell* base = nullptr;
+    uint32_t count = 0;
+};
+extern Locals locals;
+
+// A function body runs: its context's words find the call's cells from
+// stack::arguments (the values word and locals say so), and however the
+// call ends, both are put back, and so is the tracing flag.
 class CallState {
 public:
-    explicit CallState(Node context)
-        : context_(context), values_(_context::values_word(context)), tracing_(tracing_q) {}
-    // The same, the context's words then finding the call's cells by values.
-    CallState(Node context, uint32_t values) : context_(context), tracing_(tracing_q) {
+    explicit CallState(Node context) : context_(context), saved_locals_(locals), tracing_(tracing_q) {
         Cell* c = _context::cell_of(context);
         values_ = c->w2;
-        c->w2 = values;
+        c->w2 = stack::values_word_of(stack::arguments);
+        locals = {context, stack::arguments, uint32_t(stack::top - stack::arguments)};
     }
     ~CallState() {
         _context::set_values_word(context_, values_);
+        locals = saved_locals_;
         tracing_q = tracing_;
     }
     CallState(const CallState&) = delete;
@@ -126,6 +147,7 @@ public:
 private:
     Node context_;
     uint32_t values_;
+    Locals saved_locals_;
     bool tracing_;
 };
 

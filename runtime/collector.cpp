@@ -627,6 +627,7 @@ void collect(bool evacuate) {
     fixed_marked.clear();
 
     series_cycles++;
+    memory::relocations++;
 }
 
 void collect_if_enabled() {

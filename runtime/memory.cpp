@@ -123,6 +123,7 @@ SeriesFrame* frame_for(int64_t need) {
 // size) and hands back the old buffer too, which keeps its content until the
 // next allocation.
 SeriesBuffer* grow(Node n, int64_t new_size, SeriesBuffer** old_out) {
+    ++relocations;
     SeriesBuffer* old = buffer_of(n);
     if (new_size == 0) new_size = int64_t(old->size) * 2;
     if (new_size <= 0) fire_no_memory();
@@ -317,6 +318,7 @@ Node alloc_node() {
 }
 
 void (*drop_code_hook)(Node n) = nullptr;
+uint64_t relocations = 0;
 
 void drop_code(SeriesBuffer* s) {
     s->flags &= ~SERIES_CODE;

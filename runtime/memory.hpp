@@ -94,6 +94,11 @@ extern NodeSlots node_slots;
 // The buffer behind a node. Only valid until the next allocation.
 inline SeriesBuffer* buffer_of(Node n) { return node_slots[n >> NODE_SLOT_BITS][n & NODE_SLOT_MASK]; }
 
+// Counts the times buffers may have moved: every growth of a series and
+// every collection. A Cell* kept from a buffer stays valid while the count
+// stays the same (the evaluator keeps the slots of words so).
+extern uint64_t relocations;
+
 inline uint32_t unit_of(const SeriesBuffer* s) { return s->flags & SERIES_UNIT_MASK; }
 inline uint8_t* head_of(SeriesBuffer* s) { return s->data() + s->head; }
 inline const uint8_t* head_of(const SeriesBuffer* s) { return s->data() + s->head; }
