@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
@@ -119,5 +120,9 @@ uint16_t* c_string_to_utf16(const char* text, uint16_t* dst);
 // Windows-1251 bytes into the string series target (appending) or a new
 // string when target is 0; crlf as for utf8_to_string.
 Node decode_windows_1251(const uint8_t* bytes, int32_t length, Node target, bool crlf);
+
+// The text with every invalid UTF-8 sequence (and U+FFFE) replaced by U+FFFD,
+// for outside bytes read as text (piped input, child output, argv).
+std::string valid_utf8(const char* text, size_t length);
 
 }  // namespace zuv::unicode

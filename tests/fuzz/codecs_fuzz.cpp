@@ -27,6 +27,7 @@
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/init.hpp"
 #include "runtime/process.hpp"
+#include "runtime/unicode.hpp"
 
 using namespace zuv;
 
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 1 << 16) return 0;
     Cell* saved_top = stack::top;
-    std::string text = program::valid_utf8(reinterpret_cast<const char*>(data + 1), size - 1);
+    std::string text = unicode::valid_utf8(reinterpret_cast<const char*>(data + 1), size - 1);
     Cell* input = string::load(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), 0);
     _context::set_global_value(symbol::make("fuzz-input"), input);
     std::string code = program_for(data[0]);
