@@ -91,12 +91,12 @@ check("source", out.startswith("help: func [\n")
       and out.endswith("== 2\n"), out)
 
 # about: the version line with the day of the build; /debug, outside version
-# control, where to find a build; /cc shows the line whatever the clipboard does
-_, out = run("about\nabout/debug\nabout/cc\n")
+# control, where to find a build; /cc puts the line on the clipboard too
+_, out = run("about\nabout/debug\nabout/cc\nread-clipboard\n")
 lines = out.split("\n")
 check("about", re.fullmatch(r"Zuv 0\.1\.0 for Linux built \d{1,2}-[A-Z][a-z]{2}-\d{4}", lines[0]) is not None
       and lines[1] == "This Zuv binary has been built from source."
-      and lines[3].startswith("https://") and lines[5] == lines[0], out)
+      and lines[3].startswith("https://") and lines[5] == lines[0] and lines[6] == f'== "{lines[0]}"', out)
 
 # expand: the block as the preprocessor leaves it, shown and answered
 _, out = run("expand [1 + 2]\n")

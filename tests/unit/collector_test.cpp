@@ -144,7 +144,11 @@ TEST_F(Collector, EmptyMiddleFrameIsReleasedAndEmptyLastFrameKept) {
 
     collector::collect();
 
-    EXPECT_EQ(series_frame_count(), frames + 1);
+    // The frames before the middle one may have emptied as well (their live
+    // buffers compacted into the first frame's room): none is kept empty.
+    EXPECT_LE(series_frame_count(), frames + 1);
+    for (SeriesFrame* f = memory::record.series_first; f && f != last; f = f->next)
+        EXPECT_NE(f->heap, f->first()) << "an empty frame before the last one was kept";
     EXPECT_EQ(memory::record.series_last, last);
     EXPECT_EQ(last->heap, last->first());
     for (SeriesFrame* f = memory::record.series_first; f; f = f->next) EXPECT_NE(f, middle);
@@ -209,6 +213,8 @@ TEST_F(Collector, AMillionNestedBlocksMarkWithoutRecursion) {
 }
 
 TEST_F(Collector, UnreachableSeriesAreFreedAndTheirNodesReused) {
+    // Start-up's garbage first: then dead is the only node that dies below.
+    collector::collect();
     collector::enabled = false;
     Node dead = garbage();
     Cell kept{};
