@@ -319,7 +319,8 @@ try:
         # Several: the list is shown as the line, the next prompt holds the common part.
         main.text("to-")
         main.keys("Tab")
-        screen = main.wait(lambda s: s.row() == ">> to-" and s.x == 6, "the common part on the next prompt")
+        screen = main.wait(lambda s: s.row() == ">> to-" and s.x == 6 and any("to-integer" in r for r in s.rows),
+                           "the candidates, then the common part on the next prompt")
         start = max(i for i in range(screen.y) if screen.rows[i].startswith(">> to-"))
         shown = "".join(row.ljust(80) for row in screen.rows[start:screen.y])[3:].split()
         check("to- lists its candidates on the prompt line, sorted",
