@@ -144,10 +144,15 @@ TEST_F(Collector, EmptyMiddleFrameIsReleasedAndEmptyLastFrameKept) {
 
     collector::collect();
 
-    EXPECT_EQ(series_frame_count(), frames + 1);
+    // Start-up's own garbage may have left an earlier frame empty as well:
+    // every frame but the last holds data afterwards.
+    EXPECT_LE(series_frame_count(), frames + 1);
     EXPECT_EQ(memory::record.series_last, last);
     EXPECT_EQ(last->heap, last->first());
-    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) EXPECT_NE(f, middle);
+    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) {
+        EXPECT_NE(f, middle);
+        if (f != last) EXPECT_NE(f->heap, f->first());
+    }
 }
 
 TEST_F(Collector, FullFrameMakesANewFrameOnlyWhileDisabled) {
@@ -209,6 +214,7 @@ TEST_F(Collector, AMillionNestedBlocksMarkWithoutRecursion) {
 }
 
 TEST_F(Collector, UnreachableSeriesAreFreedAndTheirNodesReused) {
+    collector::collect();  // no node of start-up's garbage is freed below the one watched
     collector::enabled = false;
     Node dead = garbage();
     Cell kept{};
