@@ -102,6 +102,10 @@ with tempfile.TemporaryDirectory() as folder:
         f.write('Zuv []\nprint "ran"\n#either true [1]\n')
     printed = "*** Preprocessor Error: Syntax error\n*** Where: #either true [1]\n(halted)\n"
     check("a script done with a malformed directive", run(stdin=f"do %{bad}\n1\n"), (0, printed + "== 1\n"))
+    # The directives were expanded in the script's folder; the caller's
+    # folder is back after the halt.
+    check("the caller's folder after a script's malformed directive",
+          run(stdin=f"change-dir %/\ndo %{bad}\nwhat-dir\n"), (0, "== %/\n" + printed + "== %/\n"))
     check("a script run from the command line with a malformed directive", run([bad]), (0, printed))
     good = os.path.join(folder, "good.zuv")
     with open(good, "w") as f:
