@@ -211,6 +211,16 @@ const uint8_t* decode_utf8_bounded(const uint8_t* p, const uint8_t* end, int32_t
     return next;
 }
 
+std::vector<uint32_t> decode_utf8_lenient(const uint8_t* p, const uint8_t* end) {
+    std::vector<uint32_t> chars;
+    while (p < end) {
+        int32_t cp;
+        p = decode_utf8_bounded(p, end, &cp);
+        chars.push_back(cp < 0 ? 0xFFFD : uint32_t(cp));
+    }
+    return chars;
+}
+
 int32_t get_sequence_length(uint8_t lead) {
     if ((lead & 0xF0) == 0xF0) return 4;
     if ((lead & 0xE0) == 0xE0) return 3;

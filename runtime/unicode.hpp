@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
@@ -34,6 +35,9 @@ const uint8_t* fast_decode_utf8_char(const uint8_t* p, int32_t* cp);
 // an invalid or truncated sequence (which then advances one byte) and for the
 // code points the strict decoder refuses.
 const uint8_t* decode_utf8_bounded(const uint8_t* p, const uint8_t* end, int32_t* cp);
+// The characters of outside UTF-8 text, each byte of an invalid or
+// truncated sequence as U+FFFD.
+std::vector<uint32_t> decode_utf8_lenient(const uint8_t* p, const uint8_t* end);
 // Characters decoded from start until end (an invalid sequence counts as one).
 int32_t count_utf8_chars(const uint8_t* start, const uint8_t* end);
 // Address after n characters, never past end.
