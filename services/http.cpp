@@ -109,7 +109,13 @@ bool token_char_q(unsigned char c) {
     return std::string_view("!#$%&'*+-.^_`|~").find(char(c)) != std::string_view::npos;
 }
 
-bool breaks_line_q(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+bool breaks_line_q(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+bool token_q(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return token_char_q(uint8_t(c)); });
+}
 
 [[noreturn]] void invalid_arg(const Cell* value) {
     Cell v = *value;
@@ -123,13 +129,12 @@ std::string method_text(int32_t method) {
     for (const char* known : {"GET", "HEAD", "POST"})
         if (canonical == symbol::resolve(symbol::make(known))) return known;
     std::string text(reinterpret_cast<const char*>(symbol::to_utf8_copy(method)));
-    for (char& c : text) {
-        if (!token_char_q(uint8_t(c))) {
-            Cell w = word::make_global(method);
-            invalid_arg(&w);
-        }
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    if (!token_q(text)) {
+        Cell w = word::make_global(method);
+        invalid_arg(&w);
     }
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
     return text;
 }
 
@@ -153,8 +158,7 @@ void header_lines(const Cell* header, std::vector<std::string>& out) {
         std::string line = header_text(&name);
         Cell value = memory::cells_head(memory::buffer_of(block.w2))[head + i + 1];
         std::string text = header_text(&value);
-        if (line.empty() || breaks_line_q(line) || line.find(':') != std::string::npos || breaks_line_q(text))
-            invalid_arg(header);
+        if (!token_q(line) || breaks_line_q(text)) invalid_arg(header);
         // "Name;" sends a header whose value is empty ("Name:" would remove it).
         line += text.empty() ? ";" : ": " + text;
         out.push_back(std::move(line));
@@ -328,7 +332,11 @@ Cell* request(int32_t method, const Cell* url, const Cell* header, const Cell* b
     Answer answer;
     bool interrupted = false;
     bool ok = perform(out, answer, interrupted);
-    if (interrupted) runtime::poll_interrupt();
+    if (interrupted) {
+        // The halt travels on as the throw it leaves pending.
+        runtime::poll_interrupt();
+        stack::raise_pending();
+    }
     if (!ok) return nullptr;
 
     if (!info) return body_value(answer.body, binary, lines);

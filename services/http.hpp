@@ -39,10 +39,10 @@ void init();
 // result on the data stack and answers it: the body as a string! (UTF-8,
 // CR LF as LF), with binary a binary!, with lines a block! of line strings;
 // with info a block! of the status (integer!), the headers (map!) and that
-// body. Null when the request failed. A header block whose names or values
-// would break the request apart (CR, LF or NUL in them), or without a value
-// for its last name, raises script invalid-arg with the block; so does a
-// method word that is not an HTTP token.
+// body. Null when the request failed. A header block with a name that is not
+// an HTTP token, a value holding CR, LF or NUL (which would break the request
+// apart), or no value for its last name raises script invalid-arg with the
+// block, before anything is sent; so does a method word that is not a token.
 Cell* request(int32_t method, const Cell* url, const Cell* header, const Cell* body, bool binary, bool lines,
               bool info);
 

@@ -276,9 +276,14 @@ Cell* make_port(Cell* url) {
     return url;
 }
 
+// The port, opened by its actor's open (whatever that answers).
 Cell* open(Cell* url, bool new_, bool read, bool write, bool seek, Cell* allow) {
     make_port(url);
-    return actions::get_action<Act::open>(TYPE_PORT, url)(url, new_, read, write, seek, allow);
+    Cell* port = stack::push(url);
+    actions::get_action<Act::open>(TYPE_PORT, url)(url, new_, read, write, seek, allow);
+    *url = *port;
+    stack::top = port;
+    return url;
 }
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
