@@ -195,53 +195,6 @@ void print_result(const Cell* value) {
     stack::pop(2);
 }
 
-std::string valid_utf8(const char* text, size_t length) {
-    static const char replacement[] = "\xEF\xBF\xBD";
-    const auto* p = reinterpret_cast<const uint8_t*>(text);
-    const uint8_t* end = p + length;
-    std::string out;
-    out.reserve(length);
-    while (p < end) {
-        uint8_t c = *p;
-        int need;
-        uint8_t low = 0x80, high = 0xBF;  // range of the first continuation byte
-        if (c < 0x80) {
-            out += char(c);
-            p++;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            need = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            need = 2;
-            if (c == 0xE0) low = 0xA0;
-            if (c == 0xED) high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            need = 3;
-            if (c == 0xF0) low = 0x90;
-            if (c == 0xF4) high = 0x8F;
-        } else {
-            out += replacement;
-            p++;
-            continue;
-        }
-        // The longest valid beginning of the sequence is replaced as one.
-        const uint8_t* q = p + 1;
-        int got = 0;
-        while (got < need && q < end && *q >= (got == 0 ? low : 0x80) && *q <= (got == 0 ? high : 0xBF)) {
-            q++;
-            got++;
-        }
-        // U+FFFE is refused by the runtime's decoder as well.
-        bool reversed_bom = need == 2 && got == 2 && c == 0xEF && p[1] == 0xBF && p[2] == 0xBE;
-        if (got == need && !reversed_bom)
-            out.append(reinterpret_cast<const char*>(p), size_t(q - p));
-        else
-            out += replacement;
-        p = q;
-    }
-    return out;
-}
-
 // ---- the console ----
 
 namespace {

@@ -59,7 +59,4 @@ std::string error_name(const Cell* error);
 // an error! as its report followed by an empty line; nothing for unset.
 void print_result(const Cell* value);
 
-// Replaces every invalid UTF-8 sequence of the text (and U+FFFE) by U+FFFD.
-std::string valid_utf8(const char* text, size_t length);
-
 }  // namespace zuv::program

@@ -40,6 +40,7 @@
 #include "runtime/throw.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
+#include "services/process.hpp"
 
 namespace zuv::console_io {
 
@@ -73,7 +74,7 @@ Got read_line(std::string& line) {
         if (nl != std::string::npos || (at_end && !pending.empty())) {
             size_t cut = nl == std::string::npos ? pending.size() : nl;
             size_t length = cut > 0 && pending[cut - 1] == '\r' ? cut - 1 : cut;
-            line = program::valid_utf8(pending.data(), length);
+            line = unicode::valid_utf8(pending.data(), length);
             pending.erase(0, nl == std::string::npos ? cut : cut + 1);
             return Got::line;
         }
@@ -153,6 +154,7 @@ Got read_terminal_line(const Cell* prompt, bool hidden, std::string& line) {
 Value read_input(const Value* args, int32_t) {
     const Cell* prompt = args[0].cell;
     bool hidden = type_of(args[1].cell) == TYPE_LOGIC && args[1].cell->w1 != 0;
+    call::reap();  // children started by call without waiting that have ended since
     std::string line;
     // At the prompt an interrupt drops the line being typed; elsewhere it
     // ends the program, as it ends a script.

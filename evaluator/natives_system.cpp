@@ -1,15 +1,11 @@
 // Natives that reach the system or the evaluator itself: new-line markers,
-// context?, the environment, browse, wait, size?, stats and recycle, and
-// apply. Natives whose datatype or service does not exist yet (now,
-// call) raise internal not-done.
+// context?, the environment, call, browse, wait, size?, stats and recycle,
+// and apply.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <string>
 
 #include "evaluator/interpreter.hpp"
@@ -31,7 +27,9 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/os.hpp"
+#include "runtime/process.hpp"
 #include "runtime/words.hpp"
+#include "services/process.hpp"
 
 extern char** environ;
 
@@ -50,6 +48,7 @@ constexpr uint8_t ANY_WORD[] = {TYPE_WORD, TYPE_SET_WORD, TYPE_LIT_WORD, TYPE_GE
 constexpr uint8_t WAIT_TYPES[] = {TYPE_INTEGER, TYPE_FLOAT, TYPE_PERCENT, TYPE_TIME, TYPE_BLOCK, TYPE_NONE};
 constexpr uint8_t URL_OR_FILE[] = {TYPE_URL, TYPE_FILE};
 constexpr uint8_t FILE_ONLY[] = {TYPE_FILE};
+constexpr uint8_t STRING_OR_FILE[] = {TYPE_STRING, TYPE_FILE};
 constexpr uint8_t APPLY_FUNC[] = {TYPE_WORD, TYPE_PATH, TYPE_NATIVE, TYPE_ACTION, TYPE_OP, TYPE_FUNCTION, TYPE_ROUTINE};
 
 bool callable_q(uint32_t type) {
@@ -216,24 +215,29 @@ void wait_star(bool check, const int32_t*) {
 
 // ---- processes, files and the desktop ----
 
-void call_star(bool, const int32_t*) { fire_not_done(); }  // the process service does not exist yet
+void call_star(bool check, const int32_t* refinements) {
+    if (check) check_argument(0, STRING_OR_FILE);
+    enum { WAIT, SHOW, CONSOLE, SHELL, INPUT, OUTPUT, ERROR };
+    // /show has no effect here: a child has no window to show.
+    int32_t result = call::run(arg(0), used(refinements, WAIT), used(refinements, CONSOLE),
+                               used(refinements, SHELL), refinement_arg(refinements, INPUT),
+                               refinement_arg(refinements, OUTPUT), refinement_arg(refinements, ERROR));
+    integer::make_at(arg(0), result);
+    // A Ctrl+C that cut the wait short halts here, inside the command that
+    // waited, as it would have at the command's next expression.
+    runtime::poll_interrupt();
+}
 
+// Started without a shell and not waited for: the text is one argument,
+// never a command line, and an opener that is missing or fails does nothing.
 void browse_star(bool check, const int32_t*) {
     if (check) check_argument(0, URL_OR_FILE);
     std::string target = utf8_of(arg(0));
     // A file name that starts like an option is given as a relative path.
     if (type_of(arg(0)) == TYPE_FILE && !target.empty() && target[0] == '-') target.insert(0, "./");
-    if (has_nul_q(target)) fire(ErrorCategory::access, "cannot-open", arg(0));
-    // Started without a shell: the text is one argument, never a command line.
-    char program[] = "xdg-open";
-    char* argv[] = {program, target.data(), nullptr};
-    pid_t pid;
-    if (::posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0)
-        fire(ErrorCategory::access, "cannot-open", arg(0));
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fire(ErrorCategory::access, "cannot-open", arg(0));
+    call::Launch launch;
+    launch.argv = {"xdg-open", target};
+    call::create_process(launch);
     unset::make_at(arg(0));
 }
 

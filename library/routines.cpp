@@ -6,13 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
-#include "boot/program.hpp"
 #include "evaluator/routines.hpp"
 #include "evaluator/stack.hpp"
 #include "library/answers.hpp"
+#include "runtime/command_line.hpp"
 #include "runtime/console_writer.hpp"
+#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -21,8 +23,10 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/typeset.hpp"
+#include "runtime/datatypes/url.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/runtime.hpp"
+#include "runtime/unicode.hpp"
 
 namespace zuv::library {
 
@@ -83,35 +87,29 @@ Cell* push_text(const char* text) {
     return string::load(reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), 0);
 }
 
-// The splitter of the command line (extract-boot-args) ends an argument at
-// a run of blanks outside double quotes and drops one quote from each end of
-// it; it has no escape. An argument comes back whole written bare when it
-// has no quote at either end, each of its blanks follows an odd count of its
-// quotes and, unless it is the last, its quotes pair up (so the blank after
-// it splits again). Any other is written inside a pair of quotes, which gives
-// back the empty one and those with blanks or a quote at either end; quotes
-// inside an argument that both pair up badly and surround its blanks have no
-// spelling the splitter gives back.
-bool bare_q(const std::string& a, bool last) {
-    if (a.empty() || a.front() == '"' || a.back() == '"') return false;
-    int32_t quotes = 0;
-    for (char c : a) {
-        if (c == '"') quotes++;
-        else if ((c == ' ' || c == '\t') && quotes % 2 == 0) return false;
-    }
-    return last || quotes % 2 == 0;
-}
-
 // The whole command line as one text, the program's name first.
 Value command_line(const Value*, int32_t) {
-    std::string text;
-    for (int32_t i = 0; i < runtime::record.argc; i++) {
-        std::string a = runtime::record.argv[i];
-        if (i > 0) text += ' ';
-        text += bare_q(a, i + 1 == runtime::record.argc) ? a : '"' + a + '"';
-    }
-    text = program::valid_utf8(text.data(), text.size());
+    std::vector<std::string> arguments(runtime::record.argv, runtime::record.argv + runtime::record.argc);
+    std::string text = command_line::join(arguments);
+    text = unicode::valid_utf8(text.data(), text.size());
     return answer(push_text(text.c_str()));
+}
+
+// split-command-line text: a block of the arguments of the text (strings)
+// and the character offset where the text after the first of them begins.
+Value split_command_line(const Value* args, int32_t) {
+    std::string text = url::utf8_of(args[0].cell);
+    size_t rest = 0;
+    std::vector<std::string> arguments = command_line::split(text, &rest);
+    int32_t chars = 0;
+    for (size_t i = 0; i < rest; i++) chars += (uint8_t(text[i]) & 0xC0) != 0x80;
+    Cell* list = block::make_at(cell::begin(stack::push_raw()), int32_t(arguments.size()));
+    for (const std::string& a : arguments)
+        string::load_in(reinterpret_cast<const uint8_t*>(a.data()), int32_t(a.size()), list, 0);
+    Cell* result = block::make_at(cell::begin(stack::push_raw()), 2);
+    block::append_cell(result, list);
+    integer::make_in(result, chars);
+    return answer(result);
 }
 
 // Closing the console needs nothing on this platform.
@@ -207,9 +205,11 @@ void register_routines() {
     routines::add("global-object", global_object);
     routines::add("current-dir", current_dir);
     routines::add("command-line", command_line);
+    routines::add("split-command-line", split_command_line);
     routines::add("_terminate-console", nothing);
     register_system_routines();
     register_codec_routines();
+    register_json_routines();
 }
 
 }  // namespace zuv::library

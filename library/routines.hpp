@@ -10,5 +10,7 @@ void register_routines();
 void register_system_routines();
 // Adds the ZUVBIN codec's and the collector-state routines (codec_routines.cpp).
 void register_codec_routines();
+// Adds the JSON decoder's unescape (json_routines.cpp).
+void register_json_routines();
 
 }  // namespace zuv::library

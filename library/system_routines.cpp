@@ -1,7 +1,8 @@
 // The C++ routines of the library that reach the file system, the process's
 // surroundings and the runtime's own state: the path routines, the bit
 // shifts, colour and address tuples, quiet assignment, stack inspection for
-// the debugger and tracer, standard output and the OS description.
+// the debugger and tracer, the clipboard, standard output and the OS
+// description.
 // Start-up binds each by name (boot-routine); they take and answer cells.
 #include "library/routines.hpp"
 
@@ -32,6 +33,7 @@
 #include "runtime/os.hpp"
 #include "runtime/settings.hpp"
 #include "runtime/unicode.hpp"
+#include "services/clipboard.hpp"
 #include "services/files.hpp"
 #include "services/os_info.hpp"
 
@@ -189,8 +191,11 @@ Value collect_calls(const Value* args, int32_t) {
 
 Value tracing_q(const Value*, int32_t) { return answer_logic(interpreter::tracing_q); }
 
-// The clipboard has no service yet.
-Value clipboard(const Value*, int32_t) { fire(ErrorCategory::internal, "not-done"); }
+// ---- the clipboard ----
+
+Value read_clipboard(const Value*, int32_t) { return answer(clipboard::read()); }
+
+Value write_clipboard(const Value* args, int32_t) { return answer_logic(clipboard::write(args[0].cell)); }
 
 Value get_os_info(const Value*, int32_t) { return answer(os::get_os_info()); }
 
@@ -252,8 +257,8 @@ void register_system_routines() {
     routines::add("frame-index?", frame_index_q);
     routines::add("collect-calls", collect_calls);
     routines::add("tracing?", tracing_q);
-    routines::add("read-clipboard", clipboard);
-    routines::add("write-clipboard", clipboard);
+    routines::add("read-clipboard", read_clipboard);
+    routines::add("write-clipboard", write_clipboard);
     routines::add("__get-OS-info", get_os_info);
     routines::add("runtime-system", runtime_system);
     routines::add("exit-states", exit_states_block);

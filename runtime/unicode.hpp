@@ -19,7 +19,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <string>
 
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
@@ -35,9 +35,6 @@ const uint8_t* fast_decode_utf8_char(const uint8_t* p, int32_t* cp);
 // an invalid or truncated sequence (which then advances one byte) and for the
 // code points the strict decoder refuses.
 const uint8_t* decode_utf8_bounded(const uint8_t* p, const uint8_t* end, int32_t* cp);
-// The characters of outside UTF-8 text, each byte of an invalid or
-// truncated sequence as U+FFFD.
-std::vector<uint32_t> decode_utf8_lenient(const uint8_t* p, const uint8_t* end);
 // Characters decoded from start until end (an invalid sequence counts as one).
 int32_t count_utf8_chars(const uint8_t* start, const uint8_t* end);
 // Address after n characters, never past end.
@@ -123,5 +120,9 @@ uint16_t* c_string_to_utf16(const char* text, uint16_t* dst);
 // Windows-1251 bytes into the string series target (appending) or a new
 // string when target is 0; crlf as for utf8_to_string.
 Node decode_windows_1251(const uint8_t* bytes, int32_t length, Node target, bool crlf);
+
+// The text with every invalid UTF-8 sequence (and U+FFFE) replaced by U+FFFD,
+// for outside bytes read as text (piped input, child output, argv).
+std::string valid_utf8(const char* text, size_t length);
 
 }  // namespace zuv::unicode

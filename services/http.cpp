@@ -232,11 +232,10 @@ bool perform(const Outgoing& out, Answer& answer, bool& interrupted) {
     return curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &answer.status) == CURLE_OK;
 }
 
-// A string! of outside text, decoded leniently: a byte that is not UTF-8
-// stands as U+FFFD.
+// A string! of outside text: a sequence that is not UTF-8 stands as U+FFFD.
 Cell* lenient_text(const std::string& bytes) {
-    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    return url::make_text_at(stack::push_raw(), unicode::decode_utf8_lenient(p, p + bytes.size()), TYPE_STRING);
+    std::string text = unicode::valid_utf8(bytes.data(), bytes.size());
+    return string::load(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), 0);
 }
 
 bool blank_q(char c) { return c == ' ' || c == '\t'; }

@@ -2,7 +2,10 @@
 # Installs the Debian packages the build and the tests need, when one is missing.
 # Runs apt-get as root, through sudo otherwise; does nothing when all are present.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libssl-dev libcurl4-openssl-dev openssl python3 clang libclang-rt-14-dev tmux)
+# xvfb and xclip: the X clipboard's tests run under a virtual display; openssl
+# makes the certificate of the HTTPS tests.
+packages=(cmake make g++ libgtest-dev libssl-dev libcurl4-openssl-dev openssl python3 clang libclang-rt-14-dev tmux
+  xvfb xclip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -30,8 +30,15 @@ int32_t saved_cursor = 0;
 bool input_ended = false;
 
 Text decode(const std::string& utf8) {
+    Text text;
     const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
-    return unicode::decode_utf8_lenient(p, p + utf8.size());
+    const uint8_t* end = p + utf8.size();
+    while (p < end) {
+        int32_t cp;
+        p = unicode::decode_utf8_bounded(p, end, &cp);
+        text.push_back(cp < 0 ? 0xFFFD : uint32_t(cp));
+    }
+    return text;
 }
 
 std::string encode(const Text& text) {

@@ -24,6 +24,7 @@
 #include "runtime/process.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/words.hpp"
+#include "runtime/unicode.hpp"
 
 using namespace zuv;
 
@@ -38,7 +39,7 @@ void scan_input(uint8_t mode, const uint8_t* text, int32_t length) {
     bool one_value = mode & 2, load = !(mode & 4);
     Cell* result = none::make_at(stack::push_raw());
     if (mode & 1) {
-        std::string valid = program::valid_utf8(reinterpret_cast<const char*>(text), size_t(length));
+        std::string valid = unicode::valid_utf8(reinterpret_cast<const char*>(text), size_t(length));
         Cell* str = string::load(reinterpret_cast<const uint8_t*>(valid.data()), int32_t(valid.size()), 0);
         lexer::scan_string(load ? result : nullptr, str, -1, one_value, load, load, false, nullptr, nullptr,
                            nullptr);

@@ -104,6 +104,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(302, b"", (("Location", "/text"),))
         elif path == "/script":
             self.answer(200, b'Zuv [Title: "remote"]\r\nprint "hi from script"\r\nx: [1 2]\r\n')
+        elif path == "/json":
+            self.answer(200, b'{"a": [1, 2]}', (("Content-Type", "application/json"),))
         elif path == "/tagged":
             self.answer(200, b"payload", (("Content-Type", "text/x-test; charset=utf-8"),))
         elif path.startswith("/counter"):
@@ -236,6 +238,7 @@ put system/codecs 'test make object! [
 ]
 print mold/flat load {URL}/script
 probe load {URL}/tagged
+print mold/flat load {URL}/json
 probe load {URL}/missing
 probe save {URL}/echo/save [a "b"]
 do {URL}/script
@@ -301,8 +304,8 @@ check("answer headers: repeated, without a blank, with many", out.get("headers")
 check("failures", out.get("failures"),
       ["no-connect", "no-connect", "not-done", "invalid-arg", "invalid-arg", "invalid-arg", "none"])
 check("load (as code, by content type, a 404), save and do", out.get("load"), [
-    '[Zuv [Title: "remote"] print "hi from script" x: [1 2]]', '[decoded "payload"]', "none", '"echoed"',
-    "hi from script"])
+    '[Zuv [Title: "remote"] print "hi from script" x: [1 2]]', '[decoded "payload"]', '#[a: [1 2]]', "none",
+    '"echoed"', "hi from script"])
 check("HTTPS fails without the test's authority, works with it", out.get("https"), ["no-connect", '"a^/b^/"'])
 
 sent = {}
