@@ -144,10 +144,15 @@ TEST_F(Collector, EmptyMiddleFrameIsReleasedAndEmptyLastFrameKept) {
 
     collector::collect();
 
-    EXPECT_EQ(series_frame_count(), frames + 1);
+    // Whatever frames start-up's data fills, no frame but the last is left empty.
     EXPECT_EQ(memory::record.series_last, last);
     EXPECT_EQ(last->heap, last->first());
-    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) EXPECT_NE(f, middle);
+    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) {
+        EXPECT_NE(f, middle);
+        if (f != last) {
+            EXPECT_NE(f->heap, f->first());
+        }
+    }
 }
 
 TEST_F(Collector, FullFrameMakesANewFrameOnlyWhileDisabled) {
@@ -210,6 +215,7 @@ TEST_F(Collector, AMillionNestedBlocksMarkWithoutRecursion) {
 
 TEST_F(Collector, UnreachableSeriesAreFreedAndTheirNodesReused) {
     collector::enabled = false;
+    collector::collect();  // start-up's garbage goes first: dead is the only node freed below
     Node dead = garbage();
     Cell kept{};
     collector::Root keep(kept);
