@@ -262,8 +262,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 // its scheme word gives the actor. The port replaces the URL in the call's
 // first cell, so that the port's action takes the call's other cells.
 Cell* make_port(Cell* url) {
-    const Cell* parser = private_words::system_value("url-parser");
     Cell name = word::from_c_string("parse-url");
+    const Cell* parser = private_words::system_value("url-parser");
     if (!parser || type_of(parser) != TYPE_OBJECT) fire_not_done();
     Cell fn = *object::get_field(parser, &name);
     if (type_of(&fn) != TYPE_FUNCTION) fire_not_done();
@@ -307,6 +307,7 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     if (append || given(part) || given(seek) || given(allow) || given(as)) fire_not_done();
     // A block describes the request: [method [header fields] body]; any
     // other value is the body of a POST.
+    const int32_t get = symbol::make("get");
     int32_t method = symbol::make("post");
     const Cell* header = nullptr;
     const Cell* body = data;
@@ -317,7 +318,7 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
         const Cell* c = memory::cells_head(memory::buffer_of(block.w2)) + head;
         if (n > 0 && type_of(&c[0]) != TYPE_WORD) fire(ErrorCategory::script, "invalid-arg", data);
         if (n > 1 && type_of(&c[1]) != TYPE_BLOCK) fire(ErrorCategory::script, "invalid-arg", data);
-        method = n > 0 ? int32_t(c[0].w2) : symbol::make("get");
+        method = n > 0 ? int32_t(c[0].w2) : get;
         // The parts are copied to the stack: the request forms them, which may collect.
         header = n > 1 ? stack::push(&c[1]) : nullptr;
         body = n > 2 ? stack::push(&c[2]) : nullptr;
