@@ -210,6 +210,7 @@ void register_routines() {
     register_system_routines();
     register_codec_routines();
     register_json_routines();
+    register_image_routines();
 }
 
 }  // namespace zuv::library

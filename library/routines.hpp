@@ -12,5 +12,7 @@ void register_system_routines();
 void register_codec_routines();
 // Adds the JSON decoder's unescape (json_routines.cpp).
 void register_json_routines();
+// Adds the encoders and the decoder of the image codec objects (image_routines.cpp).
+void register_image_routines();
 
 }  // namespace zuv::library

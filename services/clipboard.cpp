@@ -12,7 +12,7 @@
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/file.hpp"
-#include "runtime/datatypes/image_backend.hpp"
+#include "services/image_backend.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/none.hpp"

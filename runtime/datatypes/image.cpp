@@ -15,7 +15,9 @@
 #include "lexer/convert.hpp"
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/datatype.hpp"
-#include "runtime/datatypes/image_backend.hpp"
+#include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/tuple.hpp"
+#include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -28,6 +30,8 @@
 #include "runtime/ownership.hpp"
 #include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
+#include "services/files.hpp"
+#include "services/image_backend.hpp"
 #include "services/os_info.hpp"
 
 namespace zuv::image {
@@ -36,44 +40,19 @@ namespace {
 
 using image_backend::Bitmap;
 
-constexpr uint32_t OPAQUE_WHITE = 0xFFFFFFFF;
+using image_codecs::alpha;
+using image_codecs::blue;
+using image_codecs::green;
+using image_codecs::pixel;
+using image_codecs::red;
 
-// ---- pixels ----
-
-inline uint32_t red(uint32_t p) { return (p >> 16) & 0xFF; }
-inline uint32_t green(uint32_t p) { return (p >> 8) & 0xFF; }
-inline uint32_t blue(uint32_t p) { return p & 0xFF; }
-inline uint32_t alpha(uint32_t p) { return p >> 24; }
-inline uint32_t pixel(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-    return (a & 0xFF) << 24 | (r & 0xFF) << 16 | (g & 0xFF) << 8 | (b & 0xFF);
-}
-
-// ---- pair! and tuple! cells ----
-
-Cell* make_pair(Cell* c, int32_t x, int32_t y) {
-    cell::begin(c);
-    c->w2 = uint32_t(x);
-    c->w3 = uint32_t(y);
-    return cell::set_type(c, TYPE_PAIR);
-}
-
-int32_t tuple_size(const Cell* c) {
-    int32_t n = int32_t((c->header & lexer::TUPLE_SIZE_MASK) >> lexer::TUPLE_SIZE_SHIFT);
-    return std::min(n, 12);
-}
-
-// Byte i (from 0) of a tuple; 0 past its size.
-uint32_t tuple_byte(const Cell* c, int32_t i) {
-    if (i >= tuple_size(c)) return 0;
-    uint32_t w = i < 4 ? c->w1 : i < 8 ? c->w2 : c->w3;
-    return (w >> (8 * (i & 3))) & 0xFF;
-}
+// ---- tuple! cells ----
 
 // The stored pixel a colour tuple gives: R, G, B, and A = 255 - its fourth
 // byte when it has one, else opaque.
 uint32_t tuple_pixel(const Cell* t) {
-    uint32_t a = tuple_size(t) > 3 ? 255 - tuple_byte(t, 3) : 255;
-    return pixel(tuple_byte(t, 0), tuple_byte(t, 1), tuple_byte(t, 2), a);
+    uint32_t a = tuple::size_of(t) > 3 ? 255 - tuple::byte_at(t, 3) : 255;
+    return pixel(tuple::byte_at(t, 0), tuple::byte_at(t, 1), tuple::byte_at(t, 2), a);
 }
 
 Cell* make_pixel_tuple(Cell* c, uint32_t p) {
@@ -93,7 +72,7 @@ uint32_t* pixels_of(const Cell* v) {
 }
 
 void mark_changed(const Cell* v) {
-    if (Bitmap* b = image_backend::bitmap_of(v)) b->changed = true;
+    if (Bitmap* b = image_backend::bitmap_of(v)) b->flags |= image_backend::PIXELS_WRITTEN;
 }
 
 // Tells an owned image's owner of a change; true when an owner was told.
@@ -207,7 +186,7 @@ void set_channels(const Cell* image, int32_t mode, const Cell* value) {
         // The bytes from the least significant: a tuple's first byte first.
         uint32_t b[4];
         for (int32_t k = 0; k < 4; k++)
-            b[k] = type_of(value) == TYPE_TUPLE ? tuple_byte(value, k) : (value->w2 >> (8 * k)) & 0xFF;
+            b[k] = type_of(value) == TYPE_TUPLE ? tuple::byte_at(value, k) : (value->w2 >> (8 * k)) & 0xFF;
         for (int32_t i = 0; p && i < n; i++) {
             switch (mode) {
             case ARGB: p[i] = pixel(b[0], b[1], b[2], 255 - b[3]); break;
@@ -282,7 +261,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
             return binary::load_at(stack::push_raw(), bytes);
         }
         if (!value && named_q(element, sym::size))
-            return make_pair(stack::push_raw(), width_of(parent), height_of(parent));
+            return pair::make_at(stack::push_raw(), width_of(parent), height_of(parent));
     }
     fire(ErrorCategory::script, "invalid-path", path ? path : element, element);
 }
@@ -310,7 +289,8 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
 Cell* make(Cell* proto, Cell* spec, int32_t type) {
     Cell size;
     std::vector<uint8_t> rgb, alpha_bytes;
-    uint32_t fill = OPAQUE_WHITE;
+    Cell colour;
+    bool coloured = false;
     if (type_of(spec) == TYPE_PAIR) {
         size = *spec;
     } else if (type_of(spec) == TYPE_BLOCK) {
@@ -327,7 +307,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         size = items[0];
         if (items.size() > 1) {
             if (type_of(&items[1]) == TYPE_BINARY) rgb = binary::bytes_of(&items[1]);
-            else if (type_of(&items[1]) == TYPE_TUPLE) fill = tuple_pixel(&items[1]);
+            else if (type_of(&items[1]) == TYPE_TUPLE) colour = items[1], coloured = true;
             else fire(ErrorCategory::script, "invalid-arg", &items[1]);
         }
         if (items.size() > 2) {
@@ -340,16 +320,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     // Negative sides count as 0; the size word holds at most 65535 a side.
     int32_t w = std::max(int32_t(size.w2), 0), h = std::max(int32_t(size.w3), 0);
     if (w > image_backend::MAX_SIDE || h > image_backend::MAX_SIDE) fire(ErrorCategory::script, "invalid-arg", &size);
-
-    image_backend::new_image(proto, w, h, fill);
-    uint32_t* p = pixels_of(proto);
-    const int64_t n = pixel_count(proto);
-    for (int64_t i = 0; p && i < std::min<int64_t>(n, int64_t(rgb.size()) / 3); i++)
-        p[i] = pixel(rgb[size_t(3 * i)], rgb[size_t(3 * i + 1)], rgb[size_t(3 * i + 2)], alpha(p[i]));
-    // Alpha bytes are transparency: A = 255 - byte.
-    for (int64_t i = 0; p && i < std::min<int64_t>(n, int64_t(alpha_bytes.size())); i++)
-        p[i] = (p[i] & 0xFFFFFF) | uint32_t(255 - alpha_bytes[size_t(i)]) << 24;
-    return proto;
+    return image_backend::make_bitmap(proto, w, h, coloured ? &colour : nullptr, rgb, alpha_bytes);
 }
 
 // ---- text form ----
@@ -535,23 +506,15 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool, int32_t dup) {
 // ---- copy ----
 
 // result := a new image of the rectangle (x, y, width, height) of value's
-// pixels; an empty rectangle gives an image without pixels (0x0).
+// pixels, which lies inside them; an empty rectangle gives an image without
+// pixels (0x0).
 Cell* copy_rectangle(const Cell* value, Cell* result, int64_t x, int64_t y, int64_t width, int64_t height) {
-    if (width <= 0 || height <= 0) return image_backend::new_image(result, 0, 0, 0);
-    image_backend::new_image(result, int32_t(width), int32_t(height), 0);
-    // Read the source after the allocation: value is held by a marked cell.
-    const uint32_t* source = pixels_of(value);
-    uint32_t* target = pixels_of(result);
-    const int64_t w = width_of(value);
-    if (!source || !target) return result;
-    for (int64_t r = 0; r < height; r++)
-        std::memcpy(target + r * width, source + (y + r) * w + x, size_t(width) * 4);
-    return result;
+    return image_backend::copy_image_part(value, result, int32_t(x), int32_t(y), int32_t(width), int32_t(height));
 }
 
 Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     const int64_t w = width_of(value), h = height_of(value);
-    if (w == 0 || h == 0 || !pixels_of(value)) return image_backend::new_image(result, 0, 0, 0);
+    if (w == 0 || h == 0 || !pixels_of(value)) return image_backend::copy_image(value, result);
     const int64_t head = clamped_head(value), total = w * h;
     const int64_t x0 = head % w, y0 = head / w;
     if (!series::given(part, value)) return copy_rectangle(value, result, x0, y0, w - x0, h - y0);
@@ -632,6 +595,41 @@ ZUV_CHECK_ROW(row);
 
 }  // namespace
 
+// ---- encoded images ----
+
+Cell* load_binary(const Cell* data) {
+    std::vector<uint8_t> bytes = binary::bytes_of(data);
+    Cell* out = stack::push_raw();
+    if (image_codecs::sniff(bytes.data(), bytes.size()) < 0) return none::make_at(out);
+    if (!image_backend::load_bytes(out, bytes.data(), bytes.size())) fire(ErrorCategory::access, "bad-media");
+    return out;
+}
+
+Cell* load_file(const Cell* file, Cell* out) {
+    const Cell f = *file;
+    if (!image_backend::load_file(out, url::utf8_of(&f))) fire(ErrorCategory::access, "cannot-open", &f);
+    return out;
+}
+
+Cell* decode(const Cell* data) {
+    switch (type_of(data)) {
+    case TYPE_BINARY: return load_binary(data);
+    case TYPE_FILE: return load_file(data, stack::push_raw());
+    default: fire(ErrorCategory::script, "invalid-arg", data);
+    }
+}
+
+Cell* encode(const Cell* image, const Cell* target, int32_t format) {
+    std::vector<uint8_t> bytes;
+    if (!image_backend::encode(image, format, &bytes)) return nullptr;
+    if (bytes.size() > size_t(INT32_MAX)) fire_no_memory();
+    Cell* out = binary::load_at(stack::push_raw(), bytes);
+    if (type_of(target) != TYPE_FILE) return out;
+    simple_io::write(target, out, nullptr, -1, true, false, false);
+    *out = *target;
+    return out;
+}
+
 namespace {
 
 // The serialized format's side of images: the stored bytes of every pixel
@@ -639,9 +637,7 @@ namespace {
 void serial_pixels(const Cell* image, std::vector<uint8_t>* out) { *out = get_channels(image, ARGB); }
 
 void serial_make(Cell* out, int32_t width, int32_t height, const uint8_t* pixels) {
-    image_backend::new_image(out, width, height, 0);
-    if (image_backend::Bitmap* bitmap = image_backend::bitmap_of(out))
-        std::memcpy(bitmap->pixels, pixels, size_t(int64_t(width) * height * 4));
+    image_backend::bitmap_from_memory(out, width, height, 0, pixels);
 }
 
 }  // namespace

@@ -45,6 +45,26 @@ int32_t position(const Cell* image, const Cell* at, int32_t mode, bool* out_of_r
 // or past width x height.
 Cell* pixel_tuple(const Cell* image, int32_t index, Cell* out);
 
+// Encoded images (PNG, JPEG, BMP, GIF, TIFF) through the image backend.
+// Each pushes its result on the data stack.
+//
+// load_binary: the image the bytes from the binary's head decode to; none
+// when they begin with no known signature; access bad-media when they have
+// one but do not decode.
+Cell* load_binary(const Cell* data);
+// load_file: out := the image a file decodes to; access cannot-open with
+// the file when it cannot be read or decoded. out may be a fresh stack cell.
+Cell* load_file(const Cell* file, Cell* out);
+// decode: load_binary of a binary!, load_file of a file!; any other value
+// raises script invalid-arg.
+Cell* decode(const Cell* data);
+// encode: the image encoded in a format (0 BMP, 1 PNG, 2 GIF, 3 JPEG, 4
+// TIFF) as a new binary! (empty for a side of 0); with a file! target the
+// bytes are written to it and the file is pushed instead. Another format
+// prints "Cannot find image encoder" and gives no value (null, nothing
+// pushed); an image without pixel data raises access bad-media.
+Cell* encode(const Cell* image, const Cell* target, int32_t format);
+
 void register_type();
 
 }  // namespace zuv::image
