@@ -80,7 +80,8 @@ void finish_start_up() {
     // The library and the console, in the boot manifest's order.
     boot_texts::define_library();
     // From here on a user's global words never reach the system's own code.
-    private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives", "zuv-complete-input"});
+    private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives", "zuv-complete-input",
+                         "url-parser"});
     set_console_report_base();
     safe_point();
 }
