@@ -12,6 +12,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/backtrace.hpp"
 #include "evaluator/interpreter.hpp"
+#include "evaluator/natives_eval.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
 #include "runtime/collector.hpp"
@@ -79,7 +80,8 @@ void finish_start_up() {
     // The library and the console, in the boot manifest's order.
     boot_texts::define_library();
     // From here on a user's global words never reach the system's own code.
-    private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives"});
+    private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives", "zuv-complete-input",
+                         "url-parser"});
     set_console_report_base();
     safe_point();
 }
@@ -142,6 +144,10 @@ bool try_do(const uint8_t* text, int32_t length, Cell* out) {
             *out = *(stack::top - 1);
         },
         out);
+}
+
+bool try_call(const char* name, const Cell* args, int32_t count, Cell* out) {
+    return guarded([&] { *out = natives::call_system_function(name, args, count); }, out);
 }
 
 std::string mold_text(const Cell* value, bool all) {

@@ -49,6 +49,11 @@ private:
 // (quit) pass on.
 bool try_do(const uint8_t* text, int32_t length, Cell* out);
 
+// Calls the system's own function of that name with count arguments under a
+// try frame. true: *out is its result; false: *out is the error! it raised.
+// out as for try_do; throws other than errors pass on.
+bool try_call(const char* name, const Cell* args, int32_t count, Cell* out);
+
 // Text of a value: mold (all: mold/all) or form, as UTF-8.
 std::string mold_text(const Cell* value, bool all = false);
 std::string form_text(const Cell* value);

@@ -74,15 +74,6 @@ void do_next(const Cell* position_word) {
     word::set(target, &rest);
 }
 
-// Calls the library function of that name (the system's own copy of the
-// word, which a user's rebinding leaves alone); answers its result.
-Cell call_system_function(const char* name, const Cell* args, int32_t count) {
-    const Cell* found = private_words::system_value(name);
-    if (!found || type_of(found) != TYPE_FUNCTION) fire(ErrorCategory::internal, "not-done");
-    Cell fn = *found;
-    return interpreter::call_library(fn, word::from_c_string(name), args, count);
-}
-
 // Evaluates the value in the result slot by its type.
 void do_value(const int32_t* r) {
     Cell* value = stack::arguments;
@@ -218,6 +209,13 @@ bool compose_into(const Cell* block, const Target& target, bool deep, bool only)
 }  // namespace
 
 // ---- shared ----
+
+Cell call_system_function(const char* name, const Cell* args, int32_t count) {
+    const Cell* found = private_words::system_value(name);
+    if (!found || type_of(found) != TYPE_FUNCTION) fire(ErrorCategory::internal, "not-done");
+    Cell fn = *found;
+    return interpreter::call_library(fn, word::from_c_string(name), args, count);
+}
 
 Target into_target(Cell* out) {
     bool at_tail = int32_t(out->w1) >= memory::length_of(memory::buffer_of(out->w2));

@@ -32,8 +32,14 @@ struct Target {
 // A target over an /into series (on the data stack): insert mode unless it
 // is at its tail.
 Target into_target(Cell* out);
+
 // Puts one value (only) or the values of a block (splice) into the target.
 void put_value(const Target& target, const Cell* value, bool only);
+
+// Calls the library function of that name (the system's own copy of the
+// word, which a user's rebinding leaves alone) with count arguments; answers
+// its result. No such function: the internal error not-done.
+Cell call_system_function(const char* name, const Cell* args, int32_t count);
 
 // Evaluates the block expression by expression and puts each value, its
 // new-line marker cleared, into the target. False when a non-local exit is

@@ -981,7 +981,10 @@ void Engine::finish() {
                 if (match_) match_ = count >= min;
                 break;
             }
-            bool moved = i != start || length < c_of(where) || (code == C_WHILE && length != c_of(where));
+            // A round that consumed nothing stops a repetition (it would
+            // loop for ever); while goes on, as its rule may have changed
+            // the input in place and moved back to look again.
+            bool moved = code == C_WHILE || i != start || length < c_of(where);
             if (match_ && (max < 0 || count < max) && moved) {
                 write_frame(0, triple(min, max, count + 1));
                 write_frame(1, triple(a_of(where), i, length));

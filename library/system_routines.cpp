@@ -7,6 +7,7 @@
 #include "library/routines.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "evaluator/backtrace.hpp"
@@ -18,6 +19,7 @@
 #include "library/answers.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -38,6 +40,11 @@
 #include "services/os_info.hpp"
 
 namespace zuv::library {
+
+// The day the program was built ("YYYY-MM-DD"), written by the build beside
+// the boot image; programs linked without it (the image writer, the unit
+// tests) have none.
+extern const char build_date[] __attribute__((weak));
 
 namespace {
 
@@ -201,6 +208,14 @@ Value get_os_info(const Value*, int32_t) { return answer(os::get_os_info()); }
 
 // ---- the system object ----
 
+// build-date: the day of the build as a date!, or none.
+Value build_date_value(const Value*, int32_t) {
+    int year, month, day;
+    if (!build_date || std::sscanf(build_date, "%d-%d-%d", &year, &month, &day) != 3)
+        return answer(none::make_at(stack::push_raw()));
+    return answer(date::make_at_parts(cell::begin(stack::push_raw()), year, month, day, 0, 0, false));
+}
+
 // The lexer's event type argument for a class without datatype: the word at
 // the class's place in system/lexer/exit-states.
 void exit_states(Cell* out) { settings::get(settings::Field::exit_states, out); }
@@ -260,6 +275,7 @@ void register_system_routines() {
     routines::add("read-clipboard", read_clipboard);
     routines::add("write-clipboard", write_clipboard);
     routines::add("__get-OS-info", get_os_info);
+    routines::add("build-date", build_date_value);
     routines::add("runtime-system", runtime_system);
     routines::add("exit-states", exit_states_block);
     routines::add("interpreted?", interpreted_q);

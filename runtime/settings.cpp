@@ -10,12 +10,13 @@ namespace zuv::settings {
 namespace {
 
 constexpr int MAX_STEPS = 3;
-constexpr int FIELDS = 6;
+constexpr int FIELDS = 9;
 
 // The path of each Field, in the enum's order.
 constexpr const char* paths[FIELDS][MAX_STEPS] = {
     {"options", "money-digits", nullptr}, {"state", "stack-trace", nullptr}, {"state", "source-files", nullptr},
     {"locale", "months", nullptr},        {"locale", "currencies", "list"},  {"lexer", "exit-states", nullptr},
+    {"schemes", nullptr, nullptr},        {"standard", "port", nullptr},     {"standard", "url-parts", nullptr},
 };
 
 Cell system_object{};

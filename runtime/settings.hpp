@@ -26,6 +26,9 @@ enum class Field {
     months,           // locale/months
     currencies,       // locale/currencies/list
     exit_states,      // lexer/exit-states
+    schemes,          // schemes
+    standard_port,    // standard/port
+    url_parts,        // standard/url-parts
 };
 
 // Keeps the system object (an object! cell) for the reads below; the names

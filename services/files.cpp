@@ -74,6 +74,15 @@ bool read_to_end(int fd, std::string& out) {
     }
 }
 
+// The empty result of a read: a string!, a binary! with the binary flag
+// (also with lines: no block).
+Cell* empty_result(bool binary) {
+    Cell* c = cell::begin(stack::push_raw());
+    return binary ? binary::make_at(c, 0) : string::zs_make_at(c, 1);
+}
+
+}  // namespace
+
 // Lines end at LF, less one CR right before it; the bytes after the last LF
 // make a last line, kept whole.
 Cell* split_lines(const std::string& bytes) {
@@ -134,15 +143,6 @@ std::string value_to_bytes(const Cell* value, int64_t part) {
     stack::top = saved;
     return out;
 }
-
-// The empty result of a read: a string!, a binary! with the binary flag
-// (also with lines: no block).
-Cell* empty_result(bool binary) {
-    Cell* c = cell::begin(stack::push_raw());
-    return binary ? binary::make_at(c, 0) : string::zs_make_at(c, 1);
-}
-
-}  // namespace
 
 bool dir_q(const std::string& s) {
     size_t n = s.size();

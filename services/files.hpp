@@ -36,6 +36,17 @@ bool read_bytes(const std::string& path, std::string& out);
 void write(const Cell* file, const Cell* data, const Cell* part, int64_t seek, bool binary, bool append,
            bool lines);
 
+// Bytes read (from a file or an answer) as values, each pushed: a block! of
+// the lines (LF ends a line, less one CR before it; the bytes after the last
+// LF are a last line), or a string! of the UTF-8 text with CR LF as LF
+// (invalid UTF-8 raises access invalid-utf8).
+Cell* split_lines(const std::string& bytes);
+Cell* bytes_to_string(const std::string& bytes);
+// The bytes a value writes: a string! its UTF-8 (at most part characters
+// when part >= 0), a binary! its bytes (cut by a part from 1 to below its
+// length), anything else its molded text.
+std::string value_to_bytes(const Cell* value, int64_t part);
+
 bool delete_(const Cell* file);
 // The last-write time as a UTC date!, or none; pushes the result.
 Cell* query(const Cell* file);

@@ -9,7 +9,10 @@
 #include "boot/program.hpp"
 #include "console/terminal/line_display.hpp"
 #include "console/terminal/tty.hpp"
+#include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/process.hpp"
 #include "runtime/throw.hpp"
@@ -95,10 +98,54 @@ int32_t read_key(Edit& e) {
     }
 }
 
-// terminal/complete-line: completes the word before the cursor; answers the
-// number of candidates. Completion calls `complete-input` here; until it
-// exists no word has candidates, and Tab goes in as a character.
-int32_t complete_line(Edit&) { return 0; }
+// The whole text of a string (or file) entry of the completion's answer,
+// from its first character whatever its position.
+Text entry_text(const Cell* block, int32_t i, int32_t* position) {
+    Cell entry = *block::zs_abs_at(block, int32_t(block->w1) + i);
+    if (!string::any_string_q(type_of(&entry))) return decode(program::form_text(&entry));
+    if (position) *position = int32_t(entry.w1);
+    entry.w1 = 0;
+    return decode(program::form_text(&entry));
+}
+
+// terminal/complete-line: the language's complete-input, given the line
+// positioned at the cursor, answers the completed line (its position the
+// new cursor) and, when several words fit, the candidates after it. One:
+// the line becomes the completed one. Several: they are shown as the line,
+// and the completed line waits for the next edit. Answers the number of
+// values; 0 (nothing to complete) lets the Tab go in as a character, and so
+// does an error raised while completing. A hidden line is not completed:
+// the candidates would show what was typed.
+int32_t complete_line(Edit& e) {
+    if (e.hidden) return 0;
+    std::string text = encode(e.line);
+    Cell* args = string::load(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), 0);
+    args->w1 = uint32_t(e.cursor);
+    logic::make_at(stack::push_raw(), true);
+    Cell* result = none::make_at(stack::push_raw());
+    Cell given[2] = {args[0], args[1]};
+    int32_t n = 0;
+    if (program::try_call("zuv-complete-input", given, 2, result) && type_of(result) == TYPE_BLOCK)
+        n = std::max(block::zs_length_q(result), 0);
+    if (n == 1) {
+        int32_t position = 0;
+        e.line = entry_text(result, 0, &position);
+        e.cursor = std::clamp(position, 0, int32_t(e.line.size()));
+    } else if (n > 1) {
+        saved_cursor = 0;
+        saved_line = entry_text(result, 0, &saved_cursor);
+        e.line.clear();
+        for (int32_t i = 1; i < n; i++) {
+            Text candidate = entry_text(result, i, nullptr);
+            e.line.insert(e.line.end(), candidate.begin(), candidate.end());
+            e.line.push_back(' ');
+        }
+        e.cursor = int32_t(e.line.size());
+    }
+    stack::pop(3);
+    if (n > 0) refresh(e);
+    return n;
+}
 
 void insert_char(Edit& e, uint32_t c) {
     if (size_t(e.cursor) == e.line.size() && plain_q(e)) {
@@ -164,10 +211,7 @@ std::optional<std::string> edit(const Cell* prompt, bool hidden, Cell* history) 
         int32_t code = read_key(e);
         if (code == 9) {
             int32_t n = complete_line(e);
-            if (n > 1) {
-                empty_line(e);
-                break;
-            }
+            if (n > 1) break;
             if (n == 1) continue;
         }
         int32_t length = int32_t(e.line.size());
@@ -282,7 +326,8 @@ std::optional<std::string> edit(const Cell* prompt, bool hidden, Cell* history) 
         }
     }
     // A completion with several candidates shows them as the line and ends
-    // the edit with an empty line; the next edit starts from the saved line.
+    // the edit with an empty line (below them); the next edit starts from
+    // the saved line.
     finish(e);
     return std::string();
 }

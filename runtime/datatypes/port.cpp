@@ -21,12 +21,14 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/root.hpp"
+#include "runtime/settings.hpp"
 
 namespace zuv::port {
 
 namespace {
 
-// Root-block cells: the standard port, the URL-parts prototype, the schemes.
+// Root-block cells: the runtime's own standard port, URL-parts prototype
+// and scheme list, for the time before the system object exists.
 Cell* standard_cell = nullptr;
 Cell* url_parts_cell = nullptr;
 Cell* schemes_cell = nullptr;
@@ -243,17 +245,39 @@ Cell* write(Cell* p, Cell* data, bool, bool, bool, bool, Cell* part, Cell* seek,
 void init() {
     standard_cell = make_prototype(PORT_FIELDS);
     url_parts_cell = make_prototype(URL_PART_FIELDS);
-    schemes_cell = object::make_at(stack::push_raw(), 8);
+    schemes_cell = block::make_at(stack::push_raw(), 10);
     schemes_cell = block::append_cell(&runtime::root, schemes_cell);
     stack::pop(1);
 }
 
-const Cell* standard_port() { return standard_cell; }
-const Cell* url_parts() { return url_parts_cell; }
-const Cell* schemes() { return schemes_cell; }
-void set_standard_port(const Cell* object) { *standard_cell = *object; }
-void set_url_parts(const Cell* object) { *url_parts_cell = *object; }
-void set_schemes(const Cell* object) { *schemes_cell = *object; }
+namespace {
+
+// The system's field when it holds a value of that type, else the runtime's own.
+Cell system_or_own(settings::Field field, uint8_t type, const Cell* own) {
+    Cell value;
+    if (settings::get(field, &value) && type_of(&value) == type) return value;
+    return *own;
+}
+
+}  // namespace
+
+Cell standard_port() { return system_or_own(settings::Field::standard_port, TYPE_OBJECT, standard_cell); }
+Cell url_parts() { return system_or_own(settings::Field::url_parts, TYPE_OBJECT, url_parts_cell); }
+Cell schemes() { return system_or_own(settings::Field::schemes, TYPE_BLOCK, schemes_cell); }
+
+Cell find_scheme(const Cell* word) {
+    Cell list = schemes();
+    int32_t name = symbol::resolve(int32_t(word->w2));
+    int32_t head = std::max(int32_t(list.w1), 0);
+    int32_t count = memory::length_of(memory::buffer_of(list.w2));
+    const Cell* cells = memory::cells_head(memory::buffer_of(list.w2));
+    // Names stand at the starts of the pairs.
+    for (int32_t i = head; i + 1 < count; i += 2) {
+        const Cell* c = &cells[i];
+        if (word::any_word_q(type_of(c)) && symbol::resolve(int32_t(c->w2)) == name) return cells[i + 1];
+    }
+    return Cell{TYPE_NONE, 0, 0, 0};
+}
 
 Cell get_actor(const Cell* port) {
     const Cell* actor = field(port, FIELD_ACTOR);
@@ -263,29 +287,31 @@ Cell get_actor(const Cell* port) {
 
 // ---- make and text forms ----
 
-Cell* make(Cell* proto, Cell* spec, int32_t) {
+Cell* make_from_spec(Cell* proto, const Cell* spec, const Cell* reported) {
     Cell* saved = stack::top;
-    Cell* original = stack::push(spec);
+    Cell* original = stack::push(reported);
     Cell* spec_object = stack::push(spec);
     if (type_of(spec_object) != TYPE_OBJECT) {
         // A block sets the fields of a copy of the URL parts and may add its own.
-        *spec_object = *url_parts_cell;
-        object::make(spec_object, original, TYPE_OBJECT);
+        *spec_object = url_parts();
+        object::make(spec_object, stack::push(spec), TYPE_OBJECT);
     }
     const Cell* first = _context::word_count(spec_object->w1) > 0 ? field(spec_object, 0) : nullptr;
     if (!first || type_of(first) != TYPE_WORD) fire(ErrorCategory::access, "no-scheme", original);
     Cell* scheme_word = stack::push(first);
 
     Cell* port = cell::begin(stack::push_raw());
-    object::clone(standard_cell, port, false, nullptr, true);
+    Cell* standard = stack::push_raw();
+    *standard = standard_port();
+    object::clone(standard, port, false, nullptr, true);
     port->w2 = uint32_t(CLASS_ID);
     cell::set_type(port, TYPE_PORT);  // the self slot keeps the copy's object! value
     *field(port, FIELD_SPEC) = *spec_object;
     *field(port, FIELD_SCHEME) = *scheme_word;
 
-    const Cell* scheme = object::get_field(schemes_cell, scheme_word);
-    if (type_of(scheme) != TYPE_OBJECT) fire(ErrorCategory::access, "unknown-scheme", original);
-    const Cell* actor = _context::word_count(scheme->w1) > 3 ? field(scheme, 3) : nullptr;
+    Cell scheme = find_scheme(scheme_word);
+    if (type_of(&scheme) != TYPE_OBJECT) fire(ErrorCategory::access, "unknown-scheme", original);
+    const Cell* actor = _context::word_count(scheme.w1) > 3 ? field(&scheme, 3) : nullptr;
     if (!actor || (type_of(actor) != TYPE_OBJECT && type_of(actor) != TYPE_HANDLE))
         fire(ErrorCategory::access, "invalid-actor", original);
     *field(port, FIELD_ACTOR) = *actor;
@@ -294,6 +320,8 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     stack::top = saved;
     return proto;
 }
+
+Cell* make(Cell* proto, Cell* spec, int32_t) { return make_from_spec(proto, spec, spec); }
 
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent) {
     // A port among its own fields is written as a cycle marker, not again.

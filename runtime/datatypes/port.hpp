@@ -14,8 +14,12 @@
 // actor is a handle! is served by a native action table instead (the action
 // dispatcher does that; see actions.hpp).
 //
-// Until start-up builds the `system` object, the runtime keeps its own
-// standard port, URL-parts prototype and (empty) scheme list, made by init.
+// Ports are made from system/standard/port, a spec made from a block from
+// system/standard/url-parts, and the scheme is found in system/schemes (a
+// block of name and scheme pairs, a scheme an object whose fourth field is
+// its actor), each read at every make. Until start-up has built the system
+// object (and in programs without it), the runtime's own standard port,
+// URL-parts prototype and scheme list stand in, made by init.
 #pragma once
 
 #include <cstdint>
@@ -30,16 +34,22 @@ enum Field : int32_t { FIELD_SPEC = 0, FIELD_SCHEME, FIELD_ACTOR, FIELD_AWAKE, F
 // Makes the standard port, the URL-parts prototype and the scheme list.
 void init();
 // `system/standard/port`, `system/standard/url-parts`, `system/schemes`.
-const Cell* standard_port();
-const Cell* url_parts();
-const Cell* schemes();
-// Start-up puts the objects of `system` in their place.
-void set_standard_port(const Cell* object);
-void set_url_parts(const Cell* object);
-void set_schemes(const Cell* object);
+Cell standard_port();
+Cell url_parts();
+Cell schemes();
+// The scheme registered under the word's name (compared ignoring case, at
+// the starts of the pairs), or none.
+Cell find_scheme(const Cell* word);
 
 // The port's actor when it is an object!; else access invalid-port.
 Cell get_actor(const Cell* port);
+
+// proto := a port made from spec (an object used as it is, or a block that
+// sets the fields of a copy of the URL parts). The errors of a spec without
+// a scheme word, of an unknown scheme or of an actor that is neither object
+// nor handle name reported. Allocates; spec and reported must not lie in a
+// series buffer.
+Cell* make_from_spec(Cell* proto, const Cell* spec, const Cell* reported);
 
 // ---- action slots ----
 

@@ -5,17 +5,23 @@
 #include <algorithm>
 #include <cstring>
 
+#include "boot/private_words.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/callbacks.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/port.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
+#include "services/http.hpp"
 
 namespace zuv::url {
 
@@ -251,23 +257,60 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     return make_text_at(stack::push_raw(), text, type_of(parent));
 }
 
-Cell* open(Cell*, bool, bool, bool, bool, Cell*) {
-    fire_not_done();  // ports of URLs come from the language's URL parser, not built yet
+// The port of a URL whose scheme is not served here: the language's URL
+// parser splits it into the port's spec, and the scheme registered under
+// its scheme word gives the actor. The port replaces the URL in the call's
+// first cell, so that the port's action takes the call's other cells.
+Cell* make_port(Cell* url) {
+    Cell name = word::from_c_string("parse-url");
+    const Cell* parser = private_words::system_value("url-parser");
+    if (!parser || type_of(parser) != TYPE_OBJECT) fire_not_done();
+    Cell fn = *object::get_field(parser, &name);
+    if (type_of(&fn) != TYPE_FUNCTION) fire_not_done();
+    Cell text = *url;
+    Cell spec = interpreter::call_library(fn, name, &text, 1);
+    if (type_of(&spec) != TYPE_OBJECT) fire(ErrorCategory::script, "invalid-arg", &text);
+    Cell* spec_cell = stack::push(&spec);
+    port::make_from_spec(url, spec_cell, &text);
+    stack::pop(1);
+    return url;
 }
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool, bool, bool, Cell* as) {
-    if (!http_q(source)) fire_not_done();  // other schemes go through the URL parser's ports
+// The port, opened by its actor's open (whatever that answers).
+Cell* open(Cell* url, bool new_, bool read, bool write, bool seek, Cell* allow) {
+    make_port(url);
+    Cell* port = stack::push(url);
+    actions::get_action<Act::open>(TYPE_PORT, url)(url, new_, read, write, seek, allow);
+    *url = *port;
+    stack::top = port;
+    return url;
+}
+
+Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
+    if (!http_q(source)) {
+        make_port(source);
+        return actions::get_action<Act::read>(TYPE_PORT, source)(source, part, seek, binary, lines, info, as);
+    }
     if (given(part) || given(seek) || given(as)) fire_not_done();
-    no_connect(source);
+    Cell* answer = http::request(symbol::make("get"), source, nullptr, nullptr, binary, lines, info);
+    if (!answer) no_connect(source);
+    return answer;
 }
 
-Cell* write(Cell* destination, Cell* data, bool, bool, bool, bool append, Cell* part, Cell* seek, Cell* allow,
-            Cell* as) {
-    if (!http_q(destination)) fire_not_done();
+Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append, Cell* part, Cell* seek,
+            Cell* allow, Cell* as) {
+    if (!http_q(destination)) {
+        make_port(destination);
+        return actions::get_action<Act::write>(TYPE_PORT, destination)(destination, data, binary, lines, info,
+                                                                       append, part, seek, allow, as);
+    }
     if (append || given(part) || given(seek) || given(allow) || given(as)) fire_not_done();
-    // A block describes the request: [method [header fields] body].
-    Cell body{};
-    bool has_body = true;
+    // A block describes the request: [method [header fields] body]; any
+    // other value is the body of a POST.
+    const int32_t get = symbol::make("get");
+    int32_t method = symbol::make("post");
+    const Cell* header = nullptr;
+    const Cell* body = data;
     if (type_of(data) == TYPE_BLOCK) {
         const Cell block = *data;
         int32_t head = std::max(int32_t(block.w1), 0);
@@ -275,18 +318,20 @@ Cell* write(Cell* destination, Cell* data, bool, bool, bool, bool append, Cell* 
         const Cell* c = memory::cells_head(memory::buffer_of(block.w2)) + head;
         if (n > 0 && type_of(&c[0]) != TYPE_WORD) fire(ErrorCategory::script, "invalid-arg", data);
         if (n > 1 && type_of(&c[1]) != TYPE_BLOCK) fire(ErrorCategory::script, "invalid-arg", data);
-        has_body = n > 2;
-        if (has_body) body = c[2];
-    } else {
-        body = *data;
+        method = n > 0 ? int32_t(c[0].w2) : get;
+        // The parts are copied to the stack: the request forms them, which may collect.
+        header = n > 1 ? stack::push(&c[1]) : nullptr;
+        body = n > 2 ? stack::push(&c[2]) : nullptr;
     }
-    if (has_body) {
-        switch (type_of(&body)) {
+    if (body) {
+        switch (type_of(body)) {
             case TYPE_BLOCK: case TYPE_STRING: case TYPE_BINARY: break;
-            default: fire(ErrorCategory::script, "invalid-arg", &body);
+            default: fire(ErrorCategory::script, "invalid-arg", body);
         }
     }
-    no_connect(destination);
+    Cell* answer = http::request(method, destination, header, body, binary, lines, info);
+    if (!answer) no_connect(destination);
+    return answer;
 }
 
 // ---- registration ----

@@ -70,22 +70,37 @@ check("help pri", "     print           native!       Writes a value" in out and
 _, out = run('help "issue!"\n')
 check('help "issue!" searches specs', "     to-issue        function!" in out and "     issue!          datatype!" in out, out)
 
-# what: every function, sorted by name
+# what: every function once (a spelling differing in case is the same word), sorted by name
 _, out = run("what\n")
 names = [l.split()[0] for l in out.split("\n") if l.startswith("     ")]
 check("what lists sorted functions", "system" not in names and len(names) > 200
       and names.index("append") < names.index("help") < names.index("what") < names.index("zero?"), out[:500])
+lower = [n.lower() for n in names]
+check("what lists each function once", len(lower) == len(set(lower)) and "all" in names and "try" in names,
+      sorted(n for n in lower if lower.count(n) > 1))
+_, out = run("help native!\n")
+check("help of a datatype lists each word once", out.count("\n    all ") == 1 and out.count("\n    try ") == 1
+      and "\n    ALL " not in out, out)
 
 # source: a function's molded source, or why there is none
-_, out = run("source a-an\nsource print\nsource 1\n1 + 1\n")
-check("source", out.startswith("a-an: func [\n    {Returns the appropriate variant")
+_, out = run("source help\nsource a-an\nsource print\nsource 1\n1 + 1\n")
+check("source", out.startswith("help: func [\n")
+      and "\na-an: func [\n    {Returns the appropriate variant" in out
       and "PRINT is a native! value, so source is not available.\n" in out
       and "*** Script Error: source does not allow integer! for its 'word argument\n" in out
       and out.endswith("== 2\n"), out)
 
-# about: the version line
-_, out = run("about\n")
-check("about", re.fullmatch(r"Zuv 0\.1\.0 for Linux built \S+.*\n", out) is not None, out)
+# about: the version line with the day of the build; /debug, outside version
+# control, where to find a build; /cc puts the line on the clipboard too
+_, out = run("about\nabout/debug\nabout/cc\nread-clipboard\n")
+lines = out.split("\n")
+check("about", re.fullmatch(r"Zuv 0\.1\.0 for Linux built \d{1,2}-[A-Z][a-z]{2}-\d{4}", lines[0]) is not None
+      and lines[1] == "This Zuv binary has been built from source."
+      and lines[3].startswith("https://") and lines[5] == lines[0] and lines[6] == f'== "{lines[0]}"', out)
+
+# expand: the block as the preprocessor leaves it, shown and answered
+_, out = run("expand [1 + 2]\n")
+check("expand", out == "[1 + 2]\n== [1 + 2]\n", out)
 
 # the system's code keeps its words when the user rebinds them
 _, out = run("print: 0\npad: none\nwhat: 1\nhelp append\nhelp pri\n")

@@ -304,6 +304,68 @@ try:
         main.wait(lambda s: s.at_prompt("== 202") and s.row(-3) == "== 101", "both results")
         passed += 1
 
+        # ---- completion on Tab ----
+        main.text("appe")
+        main.keys("Tab")
+        screen = main.wait(lambda s: s.row() == ">> append", "appe completed")
+        check("one candidate completes the word, the cursor after it", screen.x, 9)
+        main.enter(" [1] 2", "== [1 2]")
+        main.text("print appe [3] 4")
+        main.keys(*["Left"] * 6, "Tab")
+        screen = main.wait(lambda s: s.row() == ">> print append [3] 4", "the word before the cursor completed")
+        check("in mid-line the word before the cursor completes, the rest kept", screen.x, 15)
+        main.keys("Enter")
+        main.wait(lambda s: s.at_prompt("3 4"), "3 4")
+        # Several: the list is shown as the line, the next prompt holds the common part.
+        main.text("to-")
+        main.keys("Tab")
+        screen = main.wait(lambda s: s.row() == ">> to-" and s.x == 6 and any("to-integer" in r for r in s.rows),
+                           "the candidates, then the common part on the next prompt")
+        start = max(i for i in range(screen.y) if screen.rows[i].startswith(">> to-"))
+        shown = "".join(row.ljust(80) for row in screen.rows[start:screen.y])[3:].split()
+        check("to- lists its candidates on the prompt line, sorted",
+              (shown[0], "to-integer" in shown, shown == sorted(shown, key=str.lower),
+               all(w.startswith("to-") for w in shown)), ("to-binary", True, True, True))
+        main.text("in")
+        main.keys("Tab")
+        main.wait_line(">> to-integer")
+        main.enter(" 2.5", "== 2")
+        main.text("system/con")
+        main.keys("Tab")
+        main.wait_line(">> system/console")
+        main.escape()
+        main.text("%")
+        main.keys("Tab", "x")
+        main.wait(lambda s: s.row() == ">> %    x" and s.x == 9, "% and a tab")
+        main.escape()
+        files = os.path.join(folder, "files")
+        os.makedirs(os.path.join(files, "bad"))
+        for name in (b"alpha.txt", b"beta.txt", b"bad/\xffname"):
+            open(os.path.join(files.encode(), name), "w").close()
+        main.enter(f"change-dir %{files}/", f"== %{files}/")
+        main.text("%al")
+        main.keys("Tab")
+        main.wait_line(">> %alpha.txt")
+        main.enter("", "== %alpha.txt")
+        # A folder that cannot be listed (a name that is not UTF-8): the error
+        # gives no candidates, and the console goes on.
+        main.text("%bad/")
+        main.keys("Tab", "x")
+        main.wait(lambda s: s.row() == ">> %bad/    x", "the tab after an error in completion")
+        main.escape()
+        main.enter("1 + 1", "== 2")
+        # A hidden answer is not completed; input shows no prompt.
+        main.keys('length? ask/hide "pw: "', "Enter")
+        main.wait_line("pw:")
+        main.text("appe")
+        main.keys("Tab", "Enter")
+        main.wait(lambda s: s.at_prompt("== 5"), "== 5")
+        main.keys("input", "Enter")
+        main.wait(lambda s: s.row() == "" and s.row(-1) == ">> input", "input's empty prompt")
+        main.keys("hi", "Enter")
+        main.wait(lambda s: s.at_prompt('== "hi"'), '== "hi"')
+        passed += 1
+
         main.keys("quit", "Enter")
         check("after quit the terminal is as it was found", stty_restored(main, 0), (True, True))
     except TimedOut as e:

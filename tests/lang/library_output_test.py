@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
-"""What the library's printing helpers print: parse-trace, clock, transcode-trace
-and stats/show.
+"""What the library's printing helpers print: parse-trace, clock, transcode-trace,
+stats/show, and reactivity's dump-reactions, reports of failing reactions and
+debug trace.
 
 Usage: library_output_test.py PATH-TO-ZUV
 """
+import os
 import re
 import subprocess
 import sys
+import tempfile
 
 ZUV = sys.argv[1]
 failures = []
@@ -16,6 +19,16 @@ def run(source):
     p = subprocess.run([ZUV], input=source.encode("utf-8"),
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     return p.stdout.decode("utf-8", "replace")
+
+
+def run_script(body):
+    """Runs the body as a script (no prompt loop, no results echoed)."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "script.zuv")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("Zuv []\n" + body)
+        p = subprocess.run([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        return p.stdout.decode("utf-8", "replace")
 
 
 def check(name, ok, got):
@@ -67,6 +80,89 @@ for head in ("[ Nodes  ] -- Free ----- Used ----- Total --", "[ Series ] -- Free
 check("stats/show totals", re.search(r"Total allocated from OS \(virtual\): +\d+\n"
                                      r"Total allocated on heap \(malloc\): +\d+\n$", out) is not None, out)
 check("a frame line", re.search(r"\n  1: +\d+ +\d+ +\d+\n", out) is not None, out)
+
+# Reactivity: two linked reactors and a relation on them.
+LINKED = """r1: reactor [x: 1 y: 1] r2: reactor [x: 2 y: 2]
+react/link func [a b] [b/x: a/x a/y: b/y] [r1 r2]
+relate tot: [r1/x + r2/y]
+"""
+LONG = 'react [r1/x "' + "l" * 100 + '"]\n'
+
+# The records, numbered, with the target's line by its kind; the lines are cut
+# to the console's width minus 10 (minus 5 more for the source's words).
+out = run_script(LINKED + LONG + "dump-reactions\n")
+check("dump-reactions lists every record", out.startswith(
+    "1:---\n"
+    "  Source: object [x y]\n"
+    "   Field: x\n"
+    "  Action: func [a b][b/x: a/x a/y: b/y]\n"
+    "    Args: [object [x: 1 y: 2] object [x: 1 y: 2]]\n"
+    "2:---\n"
+    "  Source: object [x y]\n"
+    "   Field: y\n"), out)
+check("a relate record names its target", "  Action: [r1/x + r2/y]\n  Target: tot\n4:---\n" in out, out)
+action = [l for l in out.split("\n") if l.startswith("  Action: [r1/x {")]
+check("the action is cut at 70 characters on an 80-column console",
+      len(action) == 1 and len(action[0]) == len("  Action: ") + 70, out)
+out = run_script(LINKED + LONG + "system/console/size: 40x10\ndump-reactions\n")
+action = [l for l in out.split("\n") if l.startswith("  Action: [r1/x {")]
+args = [l for l in out.split("\n") if l.startswith("    Args: ")]
+check("a narrow console cuts at its width minus 10",
+      len(action) == 1 and len(action[0]) == len("  Action: ") + 30
+      and args and all(len(a) == len("    Args: ") + 30 for a in args), out)
+out = run_script(LINKED + LONG + "system/console: none\ndump-reactions\n")
+action = [l for l in out.split("\n") if l.startswith("  Action: [r1/x {")]
+check("without a console the cut is at 62", len(action) == 1 and len(action[0]) == len("  Action: ") + 62, out)
+wide = "w: reactor [" + " ".join(f"field{i}: {i}" for i in range(20)) + "]\nreact [w/field0]\ndump-reactions\n"
+out = run_script(wide)
+source = [l for l in out.split("\n") if l.startswith("  Source: object ")]
+check("the source's words are cut 5 shorter", len(source) == 1 and len(source[0]) == len("  Source: object ") + 65, out)
+
+# clear-reactions leaves a table that dumps as one line.
+out = run_script(LINKED + "clear-reactions\ndump-reactions\n")
+check("an empty table", out == "-- no reactions --\n", out)
+
+# stop-reactor of one linked reactor: the other's changes run nothing and
+# report nothing, and the dump holds no record of the stopped one.
+out = run_script(LINKED + "stop-reactor r1\nr2/y: 5\nr2/x: 6\nprint [r1/y tot]\ndump-reactions\n")
+check("a stopped link stays silent", out ==
+      "2 6\n"
+      "1:---\n"
+      "  Source: object [x y]\n"
+      "   Field: y\n"
+      "  Action: [r1/x + r2/y]\n"
+      "  Target: tot\n", out)
+
+# A failing reaction: its report, the reaction cut at 80 characters after
+# "*** Near: ", none in its target, and the reactions after it still run.
+out = run_script('e: reactor [v: 1]\n'
+                 'react/later [e/v / 0 "' + "x" * 90 + '"]\n'
+                 'relate fine: [e/v * 2]\n'
+                 'e/v: 4\n'
+                 'print ["fine" fine]\n')
+lines = out.split("\n")
+near = [l for l in lines if l.startswith("*** Near: ")]
+check("the report of a failing reaction",
+      lines[0] == "*** Math Error: attempt to divide by zero" and len(near) == 1
+      and near[0] == "*** Near: " + ("[e/v / 0 {" + "x" * 90)[:80]
+      and lines.index(near[0]) < lines.index("fine 8"), out)
+
+# debug?: each assignment prints the change before its reactions run; stop-reactor
+# and clear-reactions say what they do.
+out = run_script("t: reactor [v: 1]\n"
+                 "react/later [print \"reacted\" t/v]\n"
+                 "system/reactivity/debug?: true\n"
+                 "t/v: 2\n"
+                 "stop-reactor/deep reactor [v: 0 type: 'panel pane: []]\n"
+                 "clear-reactions\n")
+check("the debug trace", out.startswith(
+    "-- on-change event -- \n\tword : v \n\told  : integer \n\tnew  : integer\nreacted\n"), out)
+check("the debug lines of stop-reactor and clear-reactions",
+      out.endswith("-- reactivity: stopping, face: panel /deep: true\n-- reactivity: clear all\n"), out)
+
+# At the console: a plain react answers its block, no-react's error is reported.
+out = run("r: reactor [x: 1]\nreact [r/x]\nno-react [1 / 0]\n")
+check("react at the prompt", "== [r/x]\n" in out and "*** Near: [1 / 0]\n== none\n" in out, out)
 
 if failures:
     print(*failures, sep="\n")

@@ -149,7 +149,11 @@ TEST_F(Collector, EmptyMiddleFrameIsReleasedAndEmptyLastFrameKept) {
 
     collector::collect();
 
-    EXPECT_EQ(series_frame_count(), frames + 1);
+    // The frames before the middle one may have emptied as well (their live
+    // buffers compacted into the first frame's room): none is kept empty.
+    EXPECT_LE(series_frame_count(), frames + 1);
+    for (SeriesFrame* f = memory::record.series_first; f && f != last; f = f->next)
+        EXPECT_NE(f->heap, f->first()) << "an empty frame before the last one was kept";
     EXPECT_EQ(memory::record.series_last, last);
     EXPECT_EQ(last->heap, last->first());
     for (SeriesFrame* f = memory::record.series_first; f; f = f->next) EXPECT_NE(f, middle);
@@ -217,6 +221,7 @@ TEST_F(Collector, UnreachableSeriesAreFreedAndTheirNodesReused) {
     // From a collected heap: start-up's own garbage would free nodes too.
     collector::collect();
     collector::enabled = false;
+    collector::collect();  // start-up's garbage goes first: dead is the only node freed below
     Node dead = garbage();
     Cell kept{};
     collector::Root keep(kept);

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/port.hpp"
 #include "runtime/datatypes/symbol.hpp"
@@ -54,8 +56,18 @@ protected:
     static void register_scheme(const char* name, const char* source) {
         test::Evaluated r = eval_source(source);
         ASSERT_EQ(r.error, "") << name;
+        add_scheme(name, r.value);
+    }
+
+public:
+    // Appends the name and the scheme to the runtime's scheme list.
+    static void add_scheme(const char* name, Cell scheme) {
+        Cell* kept = stack::push(&scheme);  // held while the list grows
+        Cell list = port::schemes();
         Cell word{TYPE_WORD, 0, uint32_t(symbol::make(name)), uint32_t(-1)};
-        _context::put_value(port::schemes()->w1, &word, &r.value);
+        block::append_cell(&list, &word);
+        block::append_cell(&list, kept);
+        stack::pop(1);
     }
 };
 
@@ -120,8 +132,7 @@ TEST_F(Port, HandleActorTakesTheNativeTable) {
     test::Evaluated r = eval_source("make object! [name: 'native title: none info: none actor: none awake: none]");
     ASSERT_EQ(r.error, "");
     *_context::value_slot(r.value.w1, 3) = Cell{TYPE_HANDLE, 0, uint32_t(index), uint32_t(-1)};
-    Cell word{TYPE_WORD, 0, uint32_t(symbol::make("native")), uint32_t(-1)};
-    _context::put_value(port::schemes()->w1, &word, &r.value);
+    add_scheme("native", r.value);
     EXPECT_EQ(run_source("n: make port! [scheme: 'native] type? n/actor"), "handle!");
     EXPECT_EQ(run_source("append n 1"), "!access/no-port-action");
 }
