@@ -106,7 +106,10 @@ Form* form_for(Node node, int32_t head, int32_t end) {
     if (f > SEEN) {
         if (f->head == head && f->tail == end && !ready_to_rebuild_q(f)) return f;
     } else if (!f && mode == Mode::second_run) {
+        // The mark goes with the series: a change of its cells or its
+        // node's reuse by another series must not find it seen.
         slot = SEEN;
+        memory::buffer_of(node)->flags |= SERIES_CODE;
         return nullptr;
     }
     if (detail::tail_of(node) != end) return nullptr;  // a block changed under its caller: walked
