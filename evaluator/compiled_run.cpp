@@ -93,12 +93,24 @@ inline void place(const Cell* value, bool sub) {
     return find_slot(w, cache);
 }
 
-// Stores v through the set-word as word::set does, when that is a plain
-// write (a word of the running function, or of a context off the stack that
-// is no object's); false, nothing done, else.
+// The store of v in an object's field slot as word::set makes it (the word
+// marked changed), when the object has no change handler to run; false,
+// nothing done, else.
+[[gnu::noinline]] bool store_field(const Cell& w, Cell* slot, const Cell& v) {
+    Node ctx = w.w1;
+    const Cell* object = _context::own_value(ctx);
+    if (_context::on_change && type_of(object) == TYPE_OBJECT && object->w3 != 0) return false;
+    _context::get_word_cell(ctx, int32_t(w.w3))->header |= _context::WORD_CHANGED;
+    *slot = v;
+    return true;
+}
+
+// Stores v through the set-word as word::set does, when that runs no code (a
+// word of the running function, of a context off the stack, of an object
+// without a change handler); false, nothing done, else.
 [[gnu::always_inline]] inline bool store_plain(const Cell& w, const WordSlot& cache, const Cell& v) {
     if (cache.at == memory::relocations) [[likely]] {
-        if (!cache.plain) return false;
+        if (!cache.plain) return store_field(w, cache.slot, v);
         *cache.slot = v;
         return true;
     }
@@ -106,7 +118,8 @@ inline void place(const Cell* value, bool sub) {
         locals.base[w.w3] = v;
         return true;
     }
-    if (!find_slot(w, cache) || cache.at != memory::relocations || !cache.plain) return false;
+    if (!find_slot(w, cache) || cache.at != memory::relocations) return false;
+    if (!cache.plain) return store_field(w, cache.slot, v);
     *cache.slot = v;
     return true;
 }
