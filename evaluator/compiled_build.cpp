@@ -18,6 +18,7 @@
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/symbols.hpp"
 #include "runtime/words.hpp"
 
 namespace zuv::interpreter::compiled {
@@ -250,26 +251,29 @@ private:
 
     // A path read for its value: a word at its head, then fields of objects
     // (words) and picks of blocks (integers), as the walk finds them now.
-    // Anything else, or a callable met on the way, is the walker's.
+    // A callable met on the way is called (path_call); anything else is the
+    // walker's.
     bool path(Expr* e, const Cell& p) {
         int32_t head = std::max(int32_t(p.w1), 0);
         Cell item;
         if (!read_cell(p.w2, head, &item) || type_of(&item) != TYPE_WORD) return walked(e);  // an error
         const Cell* v = value_now(item);
-        if (!v || callable_q(type_of(v))) return false;
+        if (!v) return false;
+        if (callable_q(type_of(v))) return path_call(e, *v, p, head + 1);
         e->items.push_back(item);
         Cell current = *v;
         for (int32_t i = head + 1; read_cell(p.w2, i, &item); i++) {
             if (type_of(&item) == TYPE_WORD && type_of(&current) == TYPE_OBJECT) {
                 const Cell* field = nullptr;
                 if (item.w1 == current.w1 && int32_t(item.w3) >= 0) field = _context::value_slot(item.w1, int32_t(item.w3));
-                if (!field || callable_q(type_of(field))) return false;
+                if (!field) return false;
+                if (callable_q(type_of(field))) return path_call(e, *field, p, i + 1);
                 current = *field;
             } else if (type_of(&item) == TYPE_INTEGER && type_of(&current) == TYPE_BLOCK) {
                 int32_t index = int32_t(item.w2);
                 int32_t at = std::max(int32_t(current.w1), 0) + index - (index > 0 ? 1 : 0);
                 if (index == 0 || !read_cell(current.w2, at, &current)) none::make_at(&current);
-                if (callable_q(type_of(&current))) return false;
+                if (callable_q(type_of(&current))) return path_call(e, current, p, i + 1);
             } else {
                 return false;
             }
@@ -277,6 +281,44 @@ private:
         }
         if (e->items.size() < 2) return walked(e);
         e->kind = K_PATH;
+        note_dependency(&form_, p.w2);
+        return true;
+    }
+
+    // A call of fn met on the walk of path p, the elements from index
+    // refinements: the walker makes the call (the path, its refinements and
+    // its method's object are its to apply); the form decodes the arguments
+    // only to know where the call ends, so that the rest of the block stays
+    // compiled. Should the walker stop elsewhere, it takes the rest of the
+    // block, as after any guard that fails. A refinement the callable lacks
+    // is an error the walker raises: it ends the compiled part.
+    bool path_call(Expr* e, const Cell& fn, const Cell& p, int32_t index) {
+        const Callee* c = callee_of(fn);
+        if (!c) return wait_for(fn);
+        int32_t position = e->start + 1;
+        for (const ArgSpec& a : c->args) {
+            const Expr* arg = argument(a.kind, position);
+            if (!arg) return false;
+            position = arg->next;
+        }
+        Cell item, entry;
+        for (int32_t i = index; read_cell(p.w2, i, &item); i++) {
+            if (type_of(&item) != TYPE_WORD && type_of(&item) != TYPE_GET_WORD) return false;
+            int32_t wanted = symbol::resolve(int32_t(item.w2));
+            int32_t found = -1;
+            for (int32_t k = 0; found < 0 && read_cell(c->cache, k, &entry); k++)
+                if (type_of(&entry) == TYPE_REFINEMENT && symbol::resolve(int32_t(entry.w2)) == wanted) found = k;
+            if (found < 0) return false;
+            for (int32_t k = found + 1; read_cell(c->cache, k, &entry) && type_of(&entry) == TYPE_TYPESET; k++) {
+                uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+                if (kind == ARG_RETURN) continue;
+                const Expr* arg = argument(kind, position);
+                if (!arg) return false;
+                position = arg->next;
+            }
+        }
+        e->kind = K_PATH_CALL;
+        e->value_end = position;
         note_dependency(&form_, p.w2);
         return true;
     }

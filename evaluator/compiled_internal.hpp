@@ -97,6 +97,7 @@ enum Kind : uint8_t {
     K_CALL,       // a call through a word: args its fixed arguments
     K_PATH,       // a path of fields and picks read: items its elements after the head
     K_SET_PATH,   // a set-path of an object's field: args[0] its value
+    K_PATH_CALL,  // a call through a path, made by the walker: value_end where its arguments end
     K_WALK,       // evaluated by the walker
     // Control natives called through their words with literal blocks, run
     // in place (compiled_control.cpp); the call as a K_CALL when the word

@@ -556,6 +556,8 @@ int32_t run_value(const Run& r, const Expr& e, bool sub) {
         case K_PATH: return run_path(r, e, sub);
         case K_SET_PATH: return run_set_path(r, e, sub);
         case K_WALK: return walk(r, e, sub);
+        case K_PATH_CALL:  // the call alone: the operators after it are the form's
+            return eval_expression(r.code, e.start, r.end, true, sub, false);
         default: return run_call(r, e, sub);
     }
 }
