@@ -269,8 +269,12 @@ private:
                 if (!field) return false;
                 if (callable_q(type_of(field))) return path_call(e, *field, p, i + 1);
                 current = *field;
-            } else if (type_of(&item) == TYPE_INTEGER && type_of(&current) == TYPE_BLOCK) {
-                int32_t index = int32_t(item.w2);
+            } else if ((type_of(&item) == TYPE_INTEGER || type_of(&item) == TYPE_GET_WORD) &&
+                       type_of(&current) == TYPE_BLOCK) {
+                // A get-word's index is read at each run (an integer, or the walker walks the path).
+                const Cell* by = type_of(&item) == TYPE_GET_WORD ? value_now(item) : &item;
+                if (!by || type_of(by) != TYPE_INTEGER) return false;
+                int32_t index = int32_t(by->w2);
                 int32_t at = std::max(int32_t(current.w1), 0) + index - (index > 0 ? 1 : 0);
                 if (index == 0 || !read_cell(current.w2, at, &current)) none::make_at(&current);
                 if (callable_q(type_of(&current))) return path_call(e, current, p, i + 1);

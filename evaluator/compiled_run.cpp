@@ -465,8 +465,9 @@ int32_t run_paren(const Run& r, const Expr& e, bool sub) {
 }
 
 // A path read for its value: each field and pick where the walk is sure to
-// find it (a field of the object its word is bound to, an integer pick of a
-// block), else the walker's path walk from its head.
+// find it (a field of the object its word is bound to, a pick of a block by
+// an integer or a get-word holding one), else the walker's path walk from
+// its head.
 int32_t run_path(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.items[0], e.slot);
     if (s && placed_q(type_of(s))) {
@@ -481,7 +482,12 @@ int32_t run_path(const Run& r, const Expr& e, bool sub) {
                 current = *field;
             } else {
                 if (type_of(&current) != TYPE_BLOCK) break;
-                int32_t index = int32_t(item.w2);
+                const Cell* by = &item;
+                if (type_of(&item) == TYPE_GET_WORD) {
+                    by = item.w1 && int32_t(item.w3) >= 0 ? _context::value_slot(item.w1, int32_t(item.w3)) : nullptr;
+                    if (!by || type_of(by) != TYPE_INTEGER) break;
+                }
+                int32_t index = int32_t(by->w2);
                 int64_t p = index == 0 ? -1 : int64_t(int32_t(current.w1)) + index + (index > 0 ? -1 : 0);
                 const SeriesBuffer* b = memory::buffer_of(current.w2);
                 if (p < 0 || p >= (memory::used_bytes(b) >> 4)) {
