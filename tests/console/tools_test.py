@@ -17,6 +17,10 @@ import time
 ZUV = os.path.abspath(sys.argv[1])
 failures = []
 passed = 0
+# A home of its own: the settings file that each run writes at its end is
+# not shared with the other tests running at the same time.
+HOME = tempfile.TemporaryDirectory()
+ENV = dict(os.environ, HOME=HOME.name)
 
 
 def check(name, ok, got):
@@ -30,7 +34,7 @@ def check(name, ok, got):
 def run(*lines):
     """The lines as redirected input; what the program writes."""
     p = subprocess.run([ZUV], input=("\n".join(lines) + "\n").encode("utf-8"),
-                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, env=ENV)
     return p.stdout.decode("utf-8", "replace")
 
 
