@@ -196,11 +196,9 @@ Value collect_calls(const Value* args, int32_t) {
     return unset_answer();
 }
 
-// True while a traced evaluation reports its events (not while trace false
-// has suspended it, nor inside its callback).
-Value tracing_q(const Value*, int32_t) {
-    return answer_logic(interpreter::tracing_q && !interpreter::trace_suspended);
-}
+// True while a traced evaluation runs, also while trace false has suspended
+// its events (no other trace can start then); false inside its callback.
+Value tracing_q(const Value*, int32_t) { return answer_logic(interpreter::tracing_q); }
 
 // _switch-tracing on: trace true and trace false inside a traced evaluation.
 Value switch_tracing(const Value* args, int32_t) {
