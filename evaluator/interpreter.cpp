@@ -205,9 +205,10 @@ namespace {
     for (Cell w; next < end && read_cell(code->w2, next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;) {
         const Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
         if (!slot || type_of(slot) != TYPE_OP) break;
+        // The slot may move while the fetch event's callback runs.
+        Cell function = op::unwrap(slot);
         if (tracing_q) [[unlikely]]
             fire_event(EV_FETCH, code, next, nullptr, &w);
-        Cell function = op::unwrap(slot);
         stack::top = first_cell;  // the value just made is the operator's first argument
         next = eval_code(&function, next + 1, end, code, sub, nullptr, &w, nullptr, APPLY_NONE, true);
         if (stack::pending()) return next;

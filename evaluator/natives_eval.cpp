@@ -132,9 +132,22 @@ void clear_caller_body(stack::Frame* marked) {
     if (marked && marked < stack::frames_top) stack::clear_body_flag(marked);
 }
 
+// Ends a traced evaluation (the callback gets `end`) and gives the caller's
+// frame its own kind back, also when the `end` callback fails.
+void finish_trace(stack::Frame* marked) {
+    try {
+        interpreter::end_trace();
+    } catch (const Throw&) {
+        clear_caller_body(marked);
+        throw;
+    }
+    clear_caller_body(marked);
+}
+
 // do/trace: the callback sees every step of the evaluation. The caller's
 // frame is the target of return and exit meanwhile, so that they come back
-// through here and tracing ends before they travel on.
+// through here and tracing ends before they travel on. However the
+// evaluation ends (an error too) the callback gets `end`.
 void do_traced(const Cell* callback, const int32_t* r) {
     Cell fn = *callback;
     stack::Frame* marked = stack::mark_caller_body();
@@ -142,18 +155,10 @@ void do_traced(const Cell* callback, const int32_t* r) {
         interpreter::begin_trace(&fn);
         do_value(r);
     } catch (const Throw&) {
-        interpreter::abandon_trace();
-        clear_caller_body(marked);
+        finish_trace(marked);
         throw;
     }
-    if (stack::pending() == THROW_ERROR) {
-        // An error left the evaluation as it would have as the low-level throw.
-        interpreter::abandon_trace();
-        clear_caller_body(marked);
-        return;
-    }
-    interpreter::end_trace();
-    clear_caller_body(marked);
+    finish_trace(marked);
     uint32_t code = stack::pending();
     if (marked && (code == THROW_RETURN || code == THROW_EXIT)) {
         // The return stopped at the caller's frame: it goes on to the real body.

@@ -2,11 +2,13 @@
 #include "evaluator/trace.hpp"
 
 #include <algorithm>
+#include <vector>
 
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/context.hpp"
+#include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -19,6 +21,7 @@ namespace zuv::interpreter {
 bool tracing_q = false;
 bool trace_run_q = false;
 uint32_t trace_mask = 0;
+bool trace_suspended = false;
 
 namespace {
 
@@ -91,10 +94,38 @@ void push_callback_arguments(Node spec, const Cell* args) {
     }
 }
 
+// An error keeps the call-stack position it was raised at, and its list of
+// calls is read from the frames there once it is caught with /keep or
+// reported: frames the error has already unwound. The `end` callback of an
+// evaluation that such an error leaves runs where they lie, so they are
+// kept aside meanwhile and put back after.
+class UnwoundFramesAside {
+public:
+    UnwoundFramesAside() : from_(stack::depth()) {
+        if (stack::top <= stack::bottom) return;
+        const Cell* error = stack::top - 1;
+        if (type_of(error) != TYPE_ERROR || error->w1 == 0) return;
+        const Cell* position = error::field(error, error::FIELD_STACK);
+        if (type_of(position) != TYPE_INTEGER) return;
+        int32_t to = std::min(integer::get_value(position), stack::MAX_FRAMES);
+        if (to > from_) saved_.assign(stack::frame_at_position(from_), stack::frame_at_position(to));
+    }
+    ~UnwoundFramesAside() {
+        std::copy(saved_.begin(), saved_.end(), stack::frame_at_position(from_));
+    }
+    UnwoundFramesAside(const UnwoundFramesAside&) = delete;
+    UnwoundFramesAside& operator=(const UnwoundFramesAside&) = delete;
+
+private:
+    int32_t from_;
+    std::vector<stack::Frame> saved_;
+};
+
 void uninstall() {
     none::make_at(trace_callback);
     tracing_q = false;
     trace_run_q = false;
+    trace_suspended = false;
 }
 
 }  // namespace
@@ -127,6 +158,8 @@ void fire_event(uint32_t event, const Cell* code, int32_t position, const Cell* 
     // No event reaches the callback while it runs, not even from a
     // function with the trace attribute that it calls.
     if (!(trace_mask & event) || in_callback) return;
+    // A suspended trace still ends: its callback tidies up at `end`.
+    if (trace_suspended && event != EV_END) return;
     Cell fn = *trace_callback;
     if (type_of(&fn) != TYPE_FUNCTION) return;
 
@@ -232,13 +265,19 @@ void begin_trace(const Cell* callback) {
 }
 
 void end_trace() {
-    {
+    try {
         PendingAside aside;
+        UnwoundFramesAside frames;
         fire_end();
+    } catch (const Throw&) {
+        uninstall();
+        throw;
     }
     uninstall();
 }
 
-void abandon_trace() { uninstall(); }
+void suspend_trace(bool suspended) {
+    if (trace_run_q) trace_suspended = suspended;
+}
 
 }  // namespace zuv::interpreter

@@ -53,6 +53,10 @@ extern bool tracing_q;
 extern bool trace_run_q;
 // The current callback's event mask.
 extern uint32_t trace_mask;
+// On while `trace false` has suspended the running trace: no event but `end`
+// reaches the callback. The flag is apart from tracing_q, which every
+// function call puts back as it found it on return.
+extern bool trace_suspended;
 
 // The event mask of a callback: when its body begins with a block, the event
 // words listed there (other values are ignored); otherwise the default.
@@ -81,10 +85,15 @@ void fire_epilog(const Cell* function, const Cell* body, const Cell* name);
 // A traced evaluation. begin installs the callback (its mask taken from
 // it), switches tracing on and fires `init`; end fires `end` (the
 // pending code kept aside), removes the callback and switches tracing off.
-// abandon does end's clean-up without the event, for an evaluation left by
-// an error.
+// end serves an evaluation left by a low-level throw (an error) too: the
+// throw in flight is kept aside while `end` runs. After a failed callback
+// the session is silent and end only cleans up, as it does when the `end`
+// callback itself fails (its throw then leaves end).
 void begin_trace(const Cell* callback);
 void end_trace();
-void abandon_trace();
+
+// trace false / trace true inside a traced evaluation: suspends or resumes
+// its events. Outside one it does nothing.
+void suspend_trace(bool suspended);
 
 }  // namespace zuv::interpreter

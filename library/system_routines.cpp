@@ -196,7 +196,15 @@ Value collect_calls(const Value* args, int32_t) {
     return unset_answer();
 }
 
+// True while a traced evaluation runs, also while trace false has suspended
+// its events (no other trace can start then); false inside its callback.
 Value tracing_q(const Value*, int32_t) { return answer_logic(interpreter::tracing_q); }
+
+// _switch-tracing on: trace true and trace false inside a traced evaluation.
+Value switch_tracing(const Value* args, int32_t) {
+    interpreter::suspend_trace(logic::false_q(args[0].cell));
+    return unset_answer();
+}
 
 // ---- the clipboard ----
 
@@ -272,6 +280,7 @@ void register_system_routines() {
     routines::add("frame-index?", frame_index_q);
     routines::add("collect-calls", collect_calls);
     routines::add("tracing?", tracing_q);
+    routines::add("_switch-tracing", switch_tracing);
     routines::add("read-clipboard", read_clipboard);
     routines::add("write-clipboard", write_clipboard);
     routines::add("__get-OS-info", get_os_info);
