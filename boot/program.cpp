@@ -12,6 +12,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/backtrace.hpp"
 #include "evaluator/interpreter.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
@@ -227,8 +228,15 @@ void set_console_report_base() {
 namespace {
 
 // The interpreter's answer to Ctrl+C while a command runs at the prompt:
-// the command halts as `halt` would halt it.
-void halt_command() { eval_text("halt"); }
+// the command halts as `halt` would halt it. Only a command runs inside the
+// prompt loop's catch: a request that comes while the loop's own code runs
+// (between commands, at the prompt) has nothing to halt and is dropped.
+void halt_command() {
+    Cell console{};
+    console.w2 = uint32_t(sym::console);
+    cell::set_type(&console, TYPE_WORD);
+    if (natives::catch_named_q(console)) eval_text("halt");
+}
 
 }  // namespace
 
