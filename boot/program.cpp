@@ -24,6 +24,7 @@
 #include "runtime/datatypes/event.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/fire.hpp"
@@ -31,6 +32,7 @@
 #include "runtime/output_hooks.hpp"
 #include "runtime/process.hpp"
 #include "runtime/runtime.hpp"
+#include "runtime/symbols.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
@@ -58,6 +60,20 @@ void safe_point() {
     last = collector::series_cycles;
 }
 
+// The library objects whose class numbers are fixed get them.
+void fix_library_classes() {
+    for (const object::FixedClass& fixed : object::FIXED_LIBRARY_CLASSES) {
+        std::string path = fixed.path;
+        size_t slash = path.find('/');
+        Cell* value = _context::find_value_cell(symbol::make(path.substr(0, slash).c_str()), _context::global);
+        if (value && type_of(value) == TYPE_OBJECT && slash != std::string::npos) {
+            int32_t index = _context::find_word(value->w1, symbol::make(path.substr(slash + 1).c_str()), true);
+            value = index < 0 ? nullptr : _context::value_slot(value->w1, index);
+        }
+        if (value && type_of(value) == TYPE_OBJECT) object::set_class(value, fixed.id);
+    }
+}
+
 // The text of a string! value as UTF-8.
 std::string utf8_of(Cell* str) {
     int32_t length = -1;
@@ -79,7 +95,10 @@ void finish_start_up() {
     // reported as uncaught.
     stack::mark_native(&words::tag_body);
     // The library and the console, in the boot manifest's order.
+    object::number_library_classes(true);
     boot_texts::define_library();
+    object::number_library_classes(false);
+    fix_library_classes();
     // From here on a user's global words never reach the system's own code.
     private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives", "zuv-complete-input"});
     set_console_report_base();
