@@ -41,23 +41,10 @@ namespace zuv::program {
 
 namespace {
 
-// Collections that may run between two evacuating collections at a safe point.
-constexpr uint32_t EVACUATION_INTERVAL = 16;
-
 void print_text(const std::string& text) {
     Cell* s = string::load(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), 0);
     output_hooks::print_value(s, true);
     stack::pop(1);
-}
-
-// A safe point: no C++ frame up the stack holds a node in a plain local, so
-// node frames may be evacuated (renumbering nodes) once enough collections
-// have run since the last time.
-void safe_point() {
-    static uint32_t last = 0;
-    if (!collector::enabled || collector::series_cycles - last < EVACUATION_INTERVAL) return;
-    collector::collect(true);
-    last = collector::series_cycles;
 }
 
 // The library objects whose class numbers are fixed get them.
@@ -102,7 +89,6 @@ void finish_start_up() {
     // From here on a user's global words never reach the system's own code.
     private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives", "zuv-complete-input"});
     set_console_report_base();
-    safe_point();
 }
 
 // ---- evaluation ----
