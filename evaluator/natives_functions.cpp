@@ -22,6 +22,7 @@
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/process.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/words.hpp"
 
@@ -57,9 +58,9 @@ void make_function() {
 bool travelling_code_q(uint32_t code) { return code >= THROW_THROW && code <= THROW_BREAK; }
 
 // True when the thrown name (the cell after the thrown value) is a word
-// named by the /name word or by a word of the /name block; a block entry
-// that is not a word is an error.
-bool name_matches_q(const Cell& thrown, const Cell& wanted) {
+// named by the /name word or by a word of the /name block; with check, a
+// block entry that is not a word is an error (else it names nothing).
+bool name_matches_q(const Cell& thrown, const Cell& wanted, bool check = true) {
     auto same_name = [&thrown](const Cell& w) {
         return type_of(&thrown) == TYPE_WORD && symbol::resolve(int32_t(w.w2)) == symbol::resolve(int32_t(thrown.w2));
     };
@@ -69,6 +70,7 @@ bool name_matches_q(const Cell& thrown, const Cell& wanted) {
     for (int32_t i = std::max(int32_t(wanted.w1), 0), n = memory::length_of(s); i < n; i++) {
         Cell w = memory::cells_head(s)[i];
         if (type_of(&w) != TYPE_WORD) {
+            if (!check) continue;
             Cell block = wanted;
             fire(ErrorCategory::script, "invalid-refine-arg", &words::name, &block);
         }
@@ -163,8 +165,15 @@ void catch_star(bool check, const int32_t* refinements) {
     Cell block = stack::arguments[0];
     Cell* own = stack::arguments;
     int32_t depth = stack::depth();
-    stack::mark_catch(&words::tag_body);
-    uint32_t received = runtime::catch_scope(THROW_THROW, [&] { interpreter::eval_block(&block, true); });
+    if (name_at >= 0) stack::mark_catch(&words::tag_body, own + name_at);
+    else stack::mark_catch(&words::tag_body);
+    uint32_t received = runtime::catch_scope(THROW_THROW, [&] {
+        interpreter::eval_block(&block, true);
+        // A halt requested while the block ran is taken before the catch
+        // ends, so that it halts the code it interrupted even when that was
+        // the block's last expression (a wait or a child cut short).
+        if (!stack::pending()) runtime::poll_interrupt();
+    });
     if (received && received != THROW_THROW) runtime::unwind_to_handler();  // not a language code
 
     uint32_t code = stack::pending();
@@ -191,6 +200,16 @@ void catch_star(bool check, const int32_t* refinements) {
     stack::push(&value);
     stack::push(&name);
     stack::throw_value(THROW_THROW);
+}
+
+bool catch_named_q(const Cell& name) {
+    for (const stack::Frame* f = stack::frames_top; f > stack::frames_bottom;) {
+        --f;
+        if (f->kind() == stack::FRAME_CATCH && f->saved_values &&
+            name_matches_q(name, stack::bottom[f->saved_values - 1], false))
+            return true;
+    }
+    return false;
 }
 
 void try_star(bool check, const int32_t* refinements) {

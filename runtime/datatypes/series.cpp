@@ -2,6 +2,7 @@
 #include "runtime/datatypes/series.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -167,6 +168,22 @@ SortOptions sort_options(const Cell* series, int64_t n, const Cell* skip, const 
         }
     }
     return {s, flags, function};
+}
+
+int32_t comparator_order(const Cell* answer) {
+    switch (type_of(answer)) {
+        case TYPE_LOGIC: return answer->w1 ? 1 : -1;
+        case TYPE_INTEGER: {
+            int32_t n = integer::get_value(answer);
+            return n == INT32_MIN ? INT32_MAX : -n;
+        }
+        case TYPE_FLOAT: {
+            double d = cell::get_float(answer);
+            return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;  // NaN gives 0
+        }
+        case TYPE_NONE: return -1;
+        default: return 1;
+    }
 }
 
 bool any_block_q(uint32_t type) {

@@ -191,7 +191,9 @@ check("a float is formed, a string molded", run(stdin="1.5\n\"s\"\n"), (0, "== 1
 check("redirected input makes an 80x50 console", run(stdin="system/console/size\n"), (0, "== 80x50\n"))
 check("ask reads the next line of redirected input, without a prompt",
       run(stdin="ask \"? \"\nhello\n"), (0, "== \"hello\"\n"))
-check("input-stdin reads a line", run(stdin="input-stdin\nabc\r\n"), (0, "== \"abc\"\n"))
+check("input-stdin reads a line, keeping the CR of a CR LF end", run(stdin="input-stdin\nabc\r\n"), (0, "== \"abc^M\"\n"))
+check("ask keeps the CR of a CR LF end; a last line without LF is read too",
+      run(stdin="ask \"\"\nxy\r\nask \"\"\nend"), (0, "== \"xy^M\"\n== \"end\"\n"))
 check("read-stdin grows the binary",
       run(stdin="b: #{} read-stdin b 10 b\nabcd"), (0, "== #{61626364}\n"))
 status, out = run(stdin="append/dup copy \"\" #\"x\" 200\n")
