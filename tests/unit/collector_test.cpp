@@ -136,18 +136,21 @@ TEST_F(Collector, SelfWordKeepsItsSeries) {
 
 TEST_F(Collector, EmptyMiddleFrameIsReleasedAndEmptyLastFrameKept) {
     collector::enabled = false;
+    collector::collect();  // what earlier tests of the process left is swept first
     int32_t frames = series_frame_count();
     while (series_frame_count() < frames + 2) memory::alloc_cells(4000);  // garbage only
     SeriesFrame* last = memory::record.series_last;
-    SeriesFrame* middle = last->prev;
-    ASSERT_NE(middle, memory::record.series_first);
 
     collector::collect();
 
-    EXPECT_EQ(series_frame_count(), frames + 1);
+    // The live buffers slide into the room of the lowest frames, and every
+    // frame emptied between the first and the last is released: of the two
+    // frames of garbage, one at least. The last frame is kept, empty.
+    EXPECT_LE(series_frame_count(), frames + 1);
     EXPECT_EQ(memory::record.series_last, last);
     EXPECT_EQ(last->heap, last->first());
-    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) EXPECT_NE(f, middle);
+    for (SeriesFrame* f = memory::record.series_first->next; f && f != last; f = f->next)
+        EXPECT_NE(f->heap, f->first()) << "an empty frame in the middle";
 }
 
 TEST_F(Collector, FullFrameMakesANewFrameOnlyWhileDisabled) {

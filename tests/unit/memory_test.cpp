@@ -41,6 +41,7 @@ void expect_internal_error(const char* id, Body&& body) {
         EXPECT_EQ(runtime::pending_error().category, ErrorCategory::internal);
         EXPECT_STREQ(runtime::pending_error().id, id);
     }
+    runtime::thrown_code = 0;  // handled: no code stays pending for the tests that follow
 }
 
 SeriesFrame* frame_holding(const void* p) {
