@@ -122,6 +122,19 @@ void finish_start_up() {
     safe_point();
 }
 
+int start(int argc, char** argv, int (*body)(int argc, char** argv)) {
+    runtime::init_process(argc, argv);
+    int status = 0;
+    runtime::run_on_big_stack([&] {
+        runtime::run_top_level([&] {
+            runtime::init();
+            finish_start_up();
+            status = body(argc, argv);
+        });
+    });
+    return status;
+}
+
 // ---- evaluation ----
 
 namespace {

@@ -25,6 +25,12 @@ namespace zuv::program {
 // from the boot records.
 void finish_start_up();
 
+// A whole process that runs the language: platform start, then on the
+// interpreter's big-stack thread and under the top-level catch, the runtime
+// brought up, start-up finished and body run with the arguments. Answers
+// body's status. The program and the language-test runner start through it.
+int start(int argc, char** argv, int (*body)(int argc, char** argv));
+
 // Runs the program after start-up with its arguments; answers the exit status.
 int run(int argc, char** argv);
 
