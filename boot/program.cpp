@@ -114,11 +114,16 @@ void finish_start_up() {
     // The bottom frame: unrolls stop at it, and an error that reaches it is
     // reported as uncaught.
     stack::mark_native(&words::tag_body);
-    // The library and the console, in the boot manifest's order.
-    boot_texts::define_library();
-    // From here on a user's global words never reach the system's own code.
-    private_words::seal({"system", "cli-console-ctx", "halt"});
-    set_console_report_base();
+    {
+        // The same work in every process: the stress build does not stress it
+        // (unless asked to), and every run pays the stress for its own work.
+        collector::StressHold hold;
+        // The library and the console, in the boot manifest's order.
+        boot_texts::define_library();
+        // From here on a user's global words never reach the system's own code.
+        private_words::seal({"system", "cli-console-ctx", "halt"});
+        set_console_report_base();
+    }
     safe_point();
 }
 
