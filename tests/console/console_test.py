@@ -14,18 +14,10 @@ import sys
 import tempfile
 import time
 
-ZUV = os.path.abspath(sys.argv[1])
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import ZUV, run, script, check, finish  # noqa: E402
+
 SOURCE_ROOT = sys.argv[2]
-failures = []
-passed = 0
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
 class Session:
@@ -77,20 +69,6 @@ class Session:
         os.kill(self.pid, signal.SIGKILL)
         os.waitpid(self.pid, 0)
         return "timed out"
-
-
-def run(args=(), stdin="", cwd=None, env=None):
-    data = stdin if isinstance(stdin, bytes) else stdin.encode("utf-8")
-    p = subprocess.run([ZUV, *args], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                       timeout=60, cwd=cwd, env=env)
-    return p.returncode, p.stdout.decode("utf-8", "replace")
-
-
-def script(text, folder=None):
-    f = tempfile.NamedTemporaryFile("wb", suffix=".zuv", delete=False, dir=folder)
-    f.write(text.encode("utf-8"))
-    f.close()
-    return f.name
 
 
 # ---- a terminal: banner, title, prompt, results, continuation, halt ----
@@ -279,7 +257,4 @@ os.unlink(os.path.join(tree, "console", "launch.zuv"))
 check("a missing source is a fault of the set-up", run(stdin="1\n", env=env)[0], 98)
 shutil.rmtree(tree)
 
-if failures:
-    print(*failures, sep="\n")
-print(f"{passed} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+finish()
