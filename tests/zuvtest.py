@@ -6,7 +6,12 @@ A test script takes the program's path as its first argument and starts with
     from zuvtest import ZUV, run, script, check, check_that, finish
 
 ZUV                     the absolute path of the program (sys.argv[1])
-run(args=(), stdin="", cwd=None, env=None, timeout=60)
+WAIT                    seconds to wait for what a check expects (a prompt, an
+                        exit) before it fails: generous, so that a slow
+                        machine or the stress build under load never fails a
+                        test that would pass; a passing check waits only as
+                        long as the program takes
+run(args=(), stdin="", cwd=None, env=None, timeout=WAIT)
                         runs ZUV with the arguments, stdin (text or bytes) piped
                         in; answers (exit status, standard output as text)
 script(text, folder=None)
@@ -27,11 +32,12 @@ import sys
 import tempfile
 
 ZUV = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else None
+WAIT = 600
 _failures = []
 _passed = 0
 
 
-def run(args=(), stdin="", cwd=None, env=None, timeout=60):
+def run(args=(), stdin="", cwd=None, env=None, timeout=WAIT):
     data = stdin if isinstance(stdin, bytes) else stdin.encode("utf-8")
     p = subprocess.run([ZUV, *args], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                        timeout=timeout, cwd=cwd, env=env)

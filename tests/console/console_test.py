@@ -15,7 +15,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from zuvtest import ZUV, run, script, check, finish  # noqa: E402
+from zuvtest import ZUV, WAIT, run, script, check, finish  # noqa: E402
 
 SOURCE_ROOT = sys.argv[2]
 
@@ -29,7 +29,7 @@ class Session:
             os.execv(ZUV, [ZUV, *args])
         self.out = b""
 
-    def read_until(self, text, timeout=20):
+    def read_until(self, text, timeout=WAIT):
         want = text.encode("utf-8")
         end = time.time() + timeout
         while want not in self.out and time.time() < end:
@@ -50,7 +50,7 @@ class Session:
     def send(self, text):
         os.write(self.fd, text.encode("utf-8"))
 
-    def wait(self, timeout=20):
+    def wait(self, timeout=WAIT):
         end = time.time() + timeout
         while time.time() < end:
             pid, status = os.waitpid(self.pid, os.WNOHANG)
@@ -89,15 +89,15 @@ s.send("no-such-word\r")
 found, before = s.read_until(">> ")
 check("an error is reported and the loop goes on",
       (found, "*** Script Error: no-such-word has no value" in before), (True, True))
-s.send("forever []\r")
-time.sleep(0.5)
+# The signal goes once the command has begun: its first output is seen.
+s.send("print \"running\" forever []\r")
+s.read_until("\nrunning")
 os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 check("Ctrl+C halts a running command and the loop goes on", (found, "(halted)" in before), (True, True))
 s.send("abc")
-time.sleep(0.2)
+s.read_until("abc")  # the echo: the line editor holds the typed text
 s.send("\x03")
-s.read_until("abc")
 found, before = s.read_until(">> ")
 s.send("1 + 2\r")
 check("Ctrl+C while typing drops the line and shows a new prompt", (found, s.read_until("== 3")[0]), (True, True))
@@ -180,15 +180,15 @@ os.unlink(path)
 
 # Signals: Ctrl+C ends a script run without the prompt loop with 130; a
 # terminate request ends any run with 143.
-path = script("Zuv [] forever []\n", folder)
-p = subprocess.Popen([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-time.sleep(0.5)
-p.send_signal(signal.SIGINT)
-check("SIGINT ends a script with 130", p.wait(timeout=20), 130)
-p = subprocess.Popen([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-time.sleep(0.5)
-p.send_signal(signal.SIGTERM)
-check("SIGTERM ends with 143", p.wait(timeout=20), 143)
+# The signal goes once the script runs (its first line is read), however
+# long the start-up took.
+path = script("Zuv [] print \"running\" forever []\n", folder)
+for sig, name, expected in ((signal.SIGINT, "SIGINT ends a script with 130", 130),
+                            (signal.SIGTERM, "SIGTERM ends with 143", 143)):
+    p = subprocess.Popen([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    p.stdout.readline()
+    p.send_signal(sig)
+    check(name, p.wait(timeout=WAIT), expected)
 os.unlink(path)
 
 # ---- the user's own words: redefining any of them leaves the console working ----
@@ -227,8 +227,9 @@ s.read_until(">> ")
 s.send("no-such-word\r")
 found, before = s.read_until(">> ")
 check("... reports errors", (found, "*** Script Error: no-such-word has no value" in before), (True, True))
-s.send("forever []\r")
-time.sleep(0.5)
+# The signal goes once the command has begun: its first output is seen.
+s.send("prin \"running\" forever []\r")  # print is the user's 0 here
+s.read_until("\nrunning")
 os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 check("... halts on Ctrl+C", (found, "(halted)" in before), (True, True))

@@ -8,7 +8,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from zuvtest import ZUV, run, script, check, finish  # noqa: E402
+from zuvtest import ZUV, WAIT, run, script, check, finish  # noqa: E402
 
 
 # ---- piped lines ----
@@ -45,7 +45,7 @@ check("a syntax error is near the text typed, not an earlier error's code",
       (0, ["== 5", "*** Syntax Error: (line 1) missing [ at ]"], "*** Near : (1]"))
 
 # Lone surrogates: molded as escapes, printed as U+FFFD; the lines go on.
-p = subprocess.run([ZUV], input=b'"^(DC00)"\nprint "a^(D800)b"\n1\n', stdout=subprocess.PIPE, timeout=60)
+p = subprocess.run([ZUV], input=b'"^(DC00)"\nprint "a^(D800)b"\n1\n', stdout=subprocess.PIPE, timeout=WAIT)
 check("lone surrogates", (p.returncode, p.stdout), (0, '== "^(DC00)"\na\ufffdb\n== 1\n'.encode("utf-8")))
 
 # compose/deep of a cyclic or 100,000-deep block overflows the stacks: an
