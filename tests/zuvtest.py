@@ -14,6 +14,11 @@ WAIT                    seconds to wait for what a check expects (a prompt, an
 run(args=(), stdin="", cwd=None, env=None, timeout=WAIT)
                         runs ZUV with the arguments, stdin (text or bytes) piped
                         in; answers (exit status, standard output as text)
+run_each(sources, cwd=None)
+                        the sources (texts of whole lines) piped in turn to one
+                        run of ZUV, a start-up for them all; answers the output
+                        of each source, split where each ended. Words one source
+                        sets are seen by the next
 script(text, folder=None)
                         writes the text to a new .zuv file (in folder, else the
                         temporary folder); answers its path
@@ -42,6 +47,16 @@ def run(args=(), stdin="", cwd=None, env=None, timeout=WAIT):
     p = subprocess.run([ZUV, *args], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                        timeout=timeout, cwd=cwd, env=env)
     return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+_END_OF_SOURCE = "<<zuvtest: end of source>>"
+
+
+def run_each(sources, cwd=None):
+    marker = f'print "{_END_OF_SOURCE}"\n'
+    _, out = run(stdin="".join(source.rstrip("\n") + "\n" + marker for source in sources), cwd=cwd)
+    parts = out.split(_END_OF_SOURCE + "\n")
+    return parts[:len(sources)] + [""] * (len(sources) - len(parts) + 1)
 
 
 def script(text, folder=None):

@@ -34,7 +34,7 @@ check_that("help append sections",
            out)
 
 # one line per kind of value
-for source, expected in [
+cases = [
     ("help 1", "1 is an integer! value.\n"),
     ("x: 5 help x", "X is an integer! value: 5\n"),
     ("help print", "     PRINT is a native! value.\n"),
@@ -43,8 +43,8 @@ for source, expected in [
     ("o: context [a: 1] help o", "O is an object! with the following words and values:\n     a  integer!      1\n"),
     ("help datatype!", "    pair!           => [x y]\n"),
     ("help logic!", "\n    true             true\n"),
-]:
-    _, out = run(source + "\n")
+]
+for (source, expected), out in zip(cases, zuvtest.run_each([source for source, _ in cases])):
     check_that(source, expected in out, out)
 
 # help of the system object: one line per field, each cut to the width.

@@ -19,7 +19,9 @@ def run(source):
 
 # parse-trace: push and pop lines nest two blanks deeper per rule level, every
 # fetch shows the input and the rule, the end shows parse's result.
-out = run('parse-trace "ab" ["a" ["b"]]\n')
+traced = zuvtest.run_each(['parse-trace "ab" ["a" ["b"]]', 'parse-trace/case "aB" ["a" "b"]',
+                           'parse-trace/part "abc" ["a" "b"] 2', 'transcode-trace "a 1"'])
+out = traced[0]
 lines = out.split("\n")
 pushes = [l for l in lines if l.strip() == "-->"]
 pops = [l for l in lines if l.strip() == "<--"]
@@ -28,9 +30,9 @@ check_that("parse-trace fetch and match lines",
            '   input: "ab" ' in lines and any(l.startswith('   match: ["a" ["b"]]') for l in lines)
            and '     ==> matched' in lines, out)
 check_that("parse-trace ends with parse's result", out.endswith("return: true\n== true\n"), out)
-out = run('parse-trace/case "aB" ["a" "b"]\n')
+out = traced[1]
 check_that("parse-trace /case", "==> not matched" in out and out.endswith("return: false\n== false\n"), out)
-out = run('parse-trace/part "abc" ["a" "b"] 2\n')
+out = traced[2]
 check_that("parse-trace /part", out.endswith("== true\n"), out)
 
 # clock: the time per run shortened, its unit and a tab, the code; the code's value.
@@ -45,7 +47,7 @@ check_that("clock cuts the code at 70 characters", re.search(r"\t ?\[1 1 1[ 1]*\
            and len(out.split("\t")[1].split("\n")[0].strip()) == 70, out)
 
 # transcode-trace: one line per lexer event, then transcode's values.
-out = run('transcode-trace "a 1"\n')
+out = traced[3]
 check_that("transcode-trace", re.search(r"^LOAD +word! +a +1 ", out, re.M) is not None
            and re.search(r"^LOAD +integer! +1 +1 ", out, re.M) is not None and out.endswith("== [a 1]\n"), out)
 
