@@ -515,4 +515,22 @@ TEST_F(Collector, StressBuildMovesEveryBufferAtEachAllocation) {
     for (int32_t i = 0, n = period ? std::atoi(period) : 1; i < std::max(n, 1); i++) memory::alloc_cells(1);
     EXPECT_NE(memory::buffer_of(b.w2), before);
 }
+
+TEST_F(Collector, StressHoldLeavesBuffersInPlaceUntilItEnds) {
+    Cell b{};
+    collector::Root keep(b);
+    block::make_at(&b, 4);
+    const SeriesBuffer* before = memory::buffer_of(b.w2);
+    const char* period = std::getenv("ZUV_GC_STRESS_PERIOD");
+    int32_t n = std::max(period ? std::atoi(period) : 1, 1);
+    {
+        collector::StressHold hold;
+        for (int32_t i = 0; i < n; i++) memory::alloc_cells(1);
+        // ZUV_GC_STRESS_BOOT=1 asks for the stress through start-up as well.
+        const char* boot = std::getenv("ZUV_GC_STRESS_BOOT");
+        if (!(boot && std::strcmp(boot, "1") == 0)) EXPECT_EQ(memory::buffer_of(b.w2), before);
+    }
+    for (int32_t i = 0; i < n; i++) memory::alloc_cells(1);
+    EXPECT_NE(memory::buffer_of(b.w2), before);
+}
 #endif
