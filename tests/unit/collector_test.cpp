@@ -528,7 +528,9 @@ TEST_F(Collector, StressHoldLeavesBuffersInPlaceUntilItEnds) {
         for (int32_t i = 0; i < n; i++) memory::alloc_cells(1);
         // ZUV_GC_STRESS_BOOT=1 asks for the stress through start-up as well.
         const char* boot = std::getenv("ZUV_GC_STRESS_BOOT");
-        if (!(boot && std::strcmp(boot, "1") == 0)) EXPECT_EQ(memory::buffer_of(b.w2), before);
+        if (!(boot && std::strcmp(boot, "1") == 0)) {
+            EXPECT_EQ(memory::buffer_of(b.w2), before);
+        }
     }
     for (int32_t i = 0; i < n; i++) memory::alloc_cells(1);
     EXPECT_NE(memory::buffer_of(b.w2), before);
