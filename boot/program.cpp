@@ -81,15 +81,33 @@ void finish_start_up() {
     // The bottom frame: unrolls stop at it, and an error that reaches it is
     // reported as uncaught.
     stack::mark_native(&words::tag_body);
-    // The library and the console, in the boot manifest's order.
-    object::number_library_classes(true);
-    boot_texts::define_library();
-    object::number_library_classes(false);
-    fix_library_classes();
-    // From here on a user's global words never reach the system's own code.
-    private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives", "zuv-complete-input",
-                         "url-parser"});
-    set_console_report_base();
+    {
+        // The same work in every process: the stress build does not stress it
+        // (unless asked to), and every run pays the stress for its own work.
+        collector::StressHold hold;
+        // The library and the console, in the boot manifest's order.
+        object::number_library_classes(true);
+        boot_texts::define_library();
+        object::number_library_classes(false);
+        fix_library_classes();
+        // From here on a user's global words never reach the system's own code.
+        private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives",
+                             "zuv-complete-input", "url-parser"});
+        set_console_report_base();
+    }
+}
+
+int start(int argc, char** argv, int (*body)(int argc, char** argv)) {
+    runtime::init_process(argc, argv);
+    int status = 0;
+    runtime::run_on_big_stack([&] {
+        runtime::run_top_level([&] {
+            runtime::init();
+            finish_start_up();
+            status = body(argc, argv);
+        });
+    });
+    return status;
 }
 
 // ---- evaluation ----

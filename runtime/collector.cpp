@@ -709,6 +709,22 @@ void collect_if_enabled() {
     if (enabled) collect();
 }
 
+namespace {
+
+bool stress_held = false;
+
+}  // namespace
+
+StressHold::StressHold() : was_held_(stress_held) {
+    static const bool boot_stress = [] {
+        const char* text = std::getenv("ZUV_GC_STRESS_BOOT");
+        return text && std::strcmp(text, "1") == 0;
+    }();
+    if (!boot_stress) stress_held = true;
+}
+
+StressHold::~StressHold() { stress_held = was_held_; }
+
 void stress_collect() {
 #ifdef ZUV_GC_STRESS
     // ZUV_GC_STRESS_PERIOD=n stresses every n-th allocation only (default 1:
@@ -719,7 +735,7 @@ void stress_collect() {
         return n >= 1 && n <= 1000000 ? uint32_t(n) : 1u;
     }();
     static uint32_t countdown = 0;
-    if (!enabled || collecting.load()) return;
+    if (!enabled || stress_held || collecting.load()) return;
     if (++countdown < period) return;
     countdown = 0;
     collect();

@@ -106,6 +106,22 @@ bool in_frames_q(const void* address, int32_t kind);
 // with ZUV_GC_STRESS_EVACUATE=1 every collection also evacuates every node
 // frame it may); elsewhere it does nothing.
 void stress_collect();
+
+// While one lives, the stress build collects as the ordinary collector does:
+// start-up holds the stress off while it defines the library and the
+// console, the same work in every process, so that each process pays the
+// stress for its own work only. With the environment variable
+// ZUV_GC_STRESS_BOOT=1 the stress goes on through start-up as well.
+class StressHold {
+public:
+    StressHold();
+    ~StressHold();
+    StressHold(const StressHold&) = delete;
+    StressHold& operator=(const StressHold&) = delete;
+
+private:
+    bool was_held_;
+};
 inline void stress_point() {
 #ifdef ZUV_GC_STRESS
     stress_collect();

@@ -26,8 +26,6 @@
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/none.hpp"
-#include "runtime/init.hpp"
-#include "runtime/process.hpp"
 
 namespace {
 
@@ -124,20 +122,15 @@ int run_file(const char* path, bool verbose) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    runtime::init_process(argc, argv);
-    int status = 0;
-    runtime::run_on_big_stack([&] {
-        runtime::run_top_level([&] {
-            runtime::init();
-            program::finish_start_up();
-            bool verbose = false;
-            for (int i = 1; i < argc; i++) {
-                if (std::strcmp(argv[i], "-v") == 0)
-                    verbose = true;
-                else
-                    status |= run_file(argv[i], verbose);
-            }
-        });
+    return program::start(argc, argv, [](int argc, char** argv) {
+        bool verbose = false;
+        int status = 0;
+        for (int i = 1; i < argc; i++) {
+            if (std::strcmp(argv[i], "-v") == 0)
+                verbose = true;
+            else
+                status |= run_file(argv[i], verbose);
+        }
+        return status;
     });
-    return status;
 }
