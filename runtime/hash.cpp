@@ -7,6 +7,7 @@
 #include "runtime/array.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/gc_root.hpp"
 #include "runtime/memory.hpp"
@@ -15,6 +16,7 @@
 #include "runtime/symbols.hpp"
 #include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/series.hpp"
 
 namespace zuv::hash {
 
@@ -583,6 +585,20 @@ uint32_t hash_value(const Cell* value, bool case_sensitive) {
     }
     default: return 0;
     }
+}
+
+uint32_t hash_content(const Cell* value) {
+    uint32_t type = type_of(value);
+    if (!series::any_block_q(type))
+        return address_hashed_q(type) ? mix_integer(type) : hash_value(value, true);
+    if (cycles::visited_q(value->w2)) return mix_integer(type);
+    cycles::Entry entry(value->w2);
+    uint32_t h = mix_integer(type);
+    // Hashing allocates nothing, so the cells stay where they are.
+    SeriesBuffer* s = memory::buffer_of(value->w2);
+    for (int32_t i = std::max(int32_t(value->w1), 0); i < memory::length_of(s); i++)
+        h = murmur::mix_block(h, hash_content(memory::cells_head(s) + i));
+    return murmur::fmix32(h);
 }
 
 int32_t round_up_power_of_two(int32_t n) {
