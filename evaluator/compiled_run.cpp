@@ -641,7 +641,7 @@ private:
             }
         } else if (e.entry) {
             if (!fast::quiet_q(fn)) forget();
-            e.entry(false, no_refinements.data());
+            guard_allocations([&] { e.entry(false, no_refinements.data()); });
         } else {
             forget();
             run_builtin_entry(fn);

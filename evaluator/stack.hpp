@@ -123,7 +123,7 @@ inline uint32_t values_word_of(const Cell* first_argument) { return index_of(fir
 inline Cell* values_of(uint32_t values_word) { return values_word ? bottom + (values_word - 1) : nullptr; }
 
 // Reserves the cell at top as it is (the caller wrote it already) and
-// returns it. Reaching the end pulls top back 5 cells and raises internal
+// returns it. Reaching the end gives the cell back and raises internal
 // stack-overflow.
 inline Cell* push_kept() {
     Cell* c = top;

@@ -64,8 +64,19 @@ void (*mark_image)(Node* image) = nullptr;
 
 LocalRoot local_roots[LOCAL_ROOTS_MAX];
 int32_t local_root_count = 0;
+int32_t local_roots_limit = LOCAL_ROOTS_MAX - LOCAL_ROOTS_RESERVE;
 
-void local_roots_overflow() { runtime::quit_with_runtime_error(98, runtime::get_return_address()); }
+void local_roots_overflow() {
+    if (local_roots_limit == LOCAL_ROOTS_MAX)  // raising the error filled the reserve too
+        runtime::quit_with_runtime_error(98, runtime::get_return_address());
+    local_roots_limit = LOCAL_ROOTS_MAX;
+    try {
+        fire(ErrorCategory::internal, "stack-overflow");
+    } catch (...) {
+        local_roots_limit = LOCAL_ROOTS_MAX - LOCAL_ROOTS_RESERVE;
+        throw;
+    }
+}
 
 namespace {
 

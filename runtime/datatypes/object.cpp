@@ -134,11 +134,6 @@ void clear_changed_marks(Node ctx) {
         _context::get_word_cell(ctx, i)->header &= ~_context::WORD_CHANGED;
 }
 
-[[noreturn]] void fire_no_cycle() {
-    cycles::reset();
-    fire(ErrorCategory::internal, "no-cycle");
-}
-
 // Copies the values of ctx whose types are in the typeset, or of the
 // datatype (series, object!, error!, map! and bitset! values), through their
 // copy action. A deep copy hands the typeset on, so nested copies copy only
@@ -344,7 +339,7 @@ void clone(const Cell* source, Cell* destination, bool deep, const Cell* types, 
                 }
             } entered;
             if (deep) {
-                if (cycles::visited_q(source_ctx)) fire_no_cycle();
+                cycles::refuse_cycle(source_ctx);
                 cycles::push(source_ctx);
             }
             copy_values_of_types(ctx, deep, types);

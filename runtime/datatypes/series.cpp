@@ -521,9 +521,16 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool only) {
     if (seed) {
-        SeriesBuffer* s = buffer_of(value);
-        uint8_t* from = element(s, clamp32(head_index(value), 0, total_of(s)));
-        zuv::random::seed(hash::hash_bytes(from, int32_t(memory::tail_of(s) - from)));
+        // From what the series holds, not how it is stored: equal blocks and
+        // strings seed alike, in every run.
+        uint32_t type = type_of(value);
+        if (any_block_q(type) || string::any_string_q(type)) {
+            zuv::random::seed(hash::hash_content(value));
+        } else {
+            SeriesBuffer* s = buffer_of(value);
+            uint8_t* from = element(s, clamp32(head_index(value), 0, total_of(s)));
+            zuv::random::seed(hash::hash_bytes(from, int32_t(memory::tail_of(s) - from)));
+        }
         return unset::make_at(value);
     }
     int32_t n = get_length(value, false);

@@ -60,12 +60,14 @@ probe read/binary %f
     '""\n#{}\n""\n""\n{a^/b^/^/c}\n""\n"b"\n["a" "b" "" "c"]\n{a^/b^/^/c}\n#{610D0A620A0A63}\n'
     'cannot-open\ncannot-open\n')
 
-# Sizes are 64-bit: a (sparse) file of 4 GiB and 3 bytes is too big to read,
-# never read as its 3 low bytes.
+# Sizes are 64-bit: a (sparse) file of 4 GiB and 3 bytes is too big to read
+# whole (more than a series holds), never read as its 3 low bytes; a part of
+# it is read.
 d = fresh()
 with open(os.path.join(d, "big"), "wb") as f:
     f.truncate((4 << 30) + 3)
-check("4 GiB + 3", run(err("read %big") + "probe size? %big\n", d), "cannot-open\n4294967299.0\n")
+check("4 GiB + 3", run(err("read %big") + "probe size? %big\nprobe read/binary/part/seek %big 2 2147483640\n", d),
+      "no-memory\n4294967299.0\n#{0000}\n")
 
 # Writing: LF as it stands, molded values, lines, parts, seek and append.
 d = fresh()
