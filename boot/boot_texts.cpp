@@ -22,6 +22,7 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/unset.hpp"
@@ -203,7 +204,10 @@ void define_library() {
     _context::set_global_value(symbol, fn);
     stack::top = spec_block;
 
-    run_records(required("boot/base.zuv") + 1, count);
+    for (int32_t i = required("boot/base.zuv") + 1; i < count; i++) {
+        object::library_source_begins(table[i].name);
+        run_records(i, i + 1);
+    }
 
     Cell nothing;
     _context::set_global_value(symbol, unset::make_at(&nothing));

@@ -12,6 +12,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/backtrace.hpp"
 #include "evaluator/interpreter.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
@@ -23,6 +24,7 @@
 #include "runtime/datatypes/event.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
+#include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/fire.hpp"
@@ -30,6 +32,7 @@
 #include "runtime/output_hooks.hpp"
 #include "runtime/process.hpp"
 #include "runtime/runtime.hpp"
+#include "runtime/symbols.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
@@ -38,23 +41,24 @@ namespace zuv::program {
 
 namespace {
 
-// Collections that may run between two evacuating collections at a safe point.
-constexpr uint32_t EVACUATION_INTERVAL = 16;
-
 void print_text(const std::string& text) {
     Cell* s = string::load(reinterpret_cast<const uint8_t*>(text.data()), int32_t(text.size()), 0);
     output_hooks::print_value(s, true);
     stack::pop(1);
 }
 
-// A safe point: no C++ frame up the stack holds a node in a plain local, so
-// node frames may be evacuated (renumbering nodes) once enough collections
-// have run since the last time.
-void safe_point() {
-    static uint32_t last = 0;
-    if (!collector::enabled || collector::series_cycles - last < EVACUATION_INTERVAL) return;
-    collector::collect(true);
-    last = collector::series_cycles;
+// The library objects whose class numbers are fixed get them.
+void fix_library_classes() {
+    for (const object::FixedClass& fixed : object::FIXED_LIBRARY_CLASSES) {
+        std::string path = fixed.path;
+        size_t slash = path.find('/');
+        Cell* value = _context::find_value_cell(symbol::make(path.substr(0, slash).c_str()), _context::global);
+        if (value && type_of(value) == TYPE_OBJECT && slash != std::string::npos) {
+            int32_t index = _context::find_word(value->w1, symbol::make(path.substr(slash + 1).c_str()), true);
+            value = index < 0 ? nullptr : _context::value_slot(value->w1, index);
+        }
+        if (value && type_of(value) == TYPE_OBJECT) object::set_class(value, fixed.id);
+    }
 }
 
 // The text of a string! value as UTF-8.
@@ -77,13 +81,33 @@ void finish_start_up() {
     // The bottom frame: unrolls stop at it, and an error that reaches it is
     // reported as uncaught.
     stack::mark_native(&words::tag_body);
-    // The library and the console, in the boot manifest's order.
-    boot_texts::define_library();
-    // From here on a user's global words never reach the system's own code.
-    private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives", "zuv-complete-input",
-                         "url-parser"});
-    set_console_report_base();
-    safe_point();
+    {
+        // The same work in every process: the stress build does not stress it
+        // (unless asked to), and every run pays the stress for its own work.
+        collector::StressHold hold;
+        // The library and the console, in the boot manifest's order.
+        object::number_library_classes(true);
+        boot_texts::define_library();
+        object::number_library_classes(false);
+        fix_library_classes();
+        // From here on a user's global words never reach the system's own code.
+        private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives",
+                             "zuv-complete-input", "url-parser"});
+        set_console_report_base();
+    }
+}
+
+int start(int argc, char** argv, int (*body)(int argc, char** argv)) {
+    runtime::init_process(argc, argv);
+    int status = 0;
+    runtime::run_on_big_stack([&] {
+        runtime::run_top_level([&] {
+            runtime::init();
+            finish_start_up();
+            status = body(argc, argv);
+        });
+    });
+    return status;
 }
 
 // ---- evaluation ----
@@ -230,8 +254,15 @@ void set_console_report_base() {
 namespace {
 
 // The interpreter's answer to Ctrl+C while a command runs at the prompt:
-// the command halts as `halt` would halt it.
-void halt_command() { eval_text("halt"); }
+// the command halts as `halt` would halt it. Only a command runs inside the
+// prompt loop's catch: a request that comes while the loop's own code runs
+// (between commands, at the prompt) has nothing to halt and is dropped.
+void halt_command() {
+    Cell console{};
+    console.w2 = uint32_t(sym::console);
+    cell::set_type(&console, TYPE_WORD);
+    if (natives::catch_named_q(console)) eval_text("halt");
+}
 
 }  // namespace
 

@@ -19,6 +19,12 @@ namespace zuv::program {
 // from the boot records.
 void finish_start_up();
 
+// A whole process that runs the language: platform start, then on the
+// interpreter's big-stack thread and under the top-level catch, the runtime
+// brought up, start-up finished and body run with the arguments. Answers
+// body's status. The program and the language-test runner start through it.
+int start(int argc, char** argv, int (*body)(int argc, char** argv));
+
 // Runs the console after start-up; answers the exit status: the one the
 // console's launch answers after a script, 1 when an error escaped it.
 int run();

@@ -67,14 +67,14 @@ void write_all(int fd, const char* p, size_t n) { platform::write_fully(fd, p, n
 
 enum class Got { line, end, interrupted };
 
-// One line of standard input without its LF (or CR LF), made valid UTF-8.
+// One line of standard input without its LF, made valid UTF-8. A CR before
+// the LF stays in the line: the text is handed over as it came.
 Got read_line(std::string& line) {
     for (;;) {
         size_t nl = pending.find('\n');
         if (nl != std::string::npos || (at_end && !pending.empty())) {
             size_t cut = nl == std::string::npos ? pending.size() : nl;
-            size_t length = cut > 0 && pending[cut - 1] == '\r' ? cut - 1 : cut;
-            line = unicode::valid_utf8(pending.data(), length);
+            line = unicode::valid_utf8(pending.data(), cut);
             pending.erase(0, nl == std::string::npos ? cut : cut + 1);
             return Got::line;
         }

@@ -242,11 +242,11 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
 void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
     switch (c->type) {
         case TYPE_NATIVE:
-            if (c->native) stack::call_entry([c] { c->native(false, NO_REFINEMENTS); });
+            if (c->native) stack::call_entry([c] { guard_allocations([c] { c->native(false, NO_REFINEMENTS); }); });
             else run_plain_entry(fn);
             break;
         case TYPE_ACTION:
-            if (c->action) stack::call_entry([c] { c->action(); });
+            if (c->action) stack::call_entry([c] { guard_allocations([c] { c->action(); }); });
             else run_plain_entry(fn);
             break;
         case TYPE_FUNCTION:

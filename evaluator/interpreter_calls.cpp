@@ -343,12 +343,14 @@ void run_entry(const Cell& fn, const Refinements& r) {
         if (type_of(&fn) == TYPE_NATIVE) {
             natives::Entry entry = natives::entry_at(index);
             if (!entry) fire(ErrorCategory::internal, "not-done");
-            entry(false, r.words);
+            guard_allocations([&] { entry(false, r.words); });
         } else {
             if (!actions::stack_entry_q(index)) fire(ErrorCategory::internal, "not-done");
             const actions::EntryRecord& e = actions::entry_table[index - 1];
-            if (e.refinements == 0) reinterpret_cast<void (*)()>(e.fn)();  // most actions take no refinement word
-            else actions::invoke(index, r.words);
+            guard_allocations([&] {
+                if (e.refinements == 0) reinterpret_cast<void (*)()>(e.fn)();  // most actions take no refinement word
+                else actions::invoke(index, r.words);
+            });
         }
     });
 }
@@ -849,7 +851,8 @@ void exec_routine(const Cell* routine_value) {
         Cell* saved_top = stack::top;
         stack::mark_native(&words::tag_body);
         for (int32_t i = 0; i < count; i++) args[i].cell = first + i;
-        routines::Value answer = fn(args, count);
+        routines::Value answer;
+        guard_allocations([&] { answer = fn(args, count); });
         Cell result;
         if (answer.cell) result = *answer.cell;
         else unset::make_at(&result);
@@ -860,7 +863,8 @@ void exec_routine(const Cell* routine_value) {
     }
 
     for (int32_t i = count - 1; i >= 0; i--) args[i] = routine_argument(r.w2, i, first + i);
-    routines::Value answer = fn(args, count);
+    routines::Value answer;
+    guard_allocations([&] { answer = fn(args, count); });
     switch (result_type) {
         case TYPE_LOGIC: logic::make_at(first, answer.i != 0); break;
         case TYPE_INTEGER: integer::make_at(first, answer.i); break;

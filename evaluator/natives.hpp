@@ -104,6 +104,10 @@ void register_entries(const Entry* list, int32_t count);
 // Makes the print scratch block and registers the 107 entries in slot order.
 void init();
 
+// True when a catch running on the call stack receives throws of name (a
+// word) by its /name.
+bool catch_named_q(const Cell& name);
+
 // For the unit tests only: fills an empty slot from 108 to 120 with an entry
 // of the test's own (answers false for any other slot).
 bool install_test_entry(int32_t slot, Entry entry);

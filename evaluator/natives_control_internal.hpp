@@ -32,6 +32,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/process.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/words.hpp"
 
@@ -280,8 +281,15 @@ void catch_(int32_t name_at) {
     Cell block = stack::arguments[0];
     Cell* own = stack::arguments;
     int32_t depth = stack::depth();
-    stack::mark_catch(&words::tag_body);
-    uint32_t received = runtime::catch_scope(THROW_THROW, [&] { Eval::block(&block); });
+    if (name_at >= 0) stack::mark_catch(&words::tag_body, own + name_at);
+    else stack::mark_catch(&words::tag_body);
+    uint32_t received = runtime::catch_scope(THROW_THROW, [&] {
+        Eval::block(&block);
+        // A halt requested while the block ran is taken before the catch
+        // ends, so that it halts the code it interrupted even when that was
+        // the block's last expression (a wait or a child cut short).
+        if (!stack::pending()) runtime::poll_interrupt();
+    });
     if (received && received != THROW_THROW) runtime::unwind_to_handler();  // not a language code
 
     uint32_t code = stack::pending();

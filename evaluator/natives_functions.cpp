@@ -23,6 +23,7 @@
 #include "runtime/datatypes/unset.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/process.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/words.hpp"
 
@@ -54,9 +55,9 @@ void make_function() {
 }
 
 // True when the thrown name (the cell after the thrown value) is a word
-// named by the /name word or by a word of the /name block; a block entry
-// that is not a word is an error.
-bool name_matches_q(const Cell& thrown, const Cell& wanted) {
+// named by the /name word or by a word of the /name block; with check, a
+// block entry that is not a word is an error (else it names nothing).
+bool name_matches_q(const Cell& thrown, const Cell& wanted, bool check = true) {
     auto same_name = [&thrown](const Cell& w) {
         return type_of(&thrown) == TYPE_WORD && symbol::resolve(int32_t(w.w2)) == symbol::resolve(int32_t(thrown.w2));
     };
@@ -66,6 +67,7 @@ bool name_matches_q(const Cell& thrown, const Cell& wanted) {
     for (int32_t i = std::max(int32_t(wanted.w1), 0), n = memory::length_of(s); i < n; i++) {
         Cell w = memory::cells_head(s)[i];
         if (type_of(&w) != TYPE_WORD) {
+            if (!check) continue;
             Cell block = wanted;
             fire(ErrorCategory::script, "invalid-refine-arg", &words::name, &block);
         }
@@ -174,6 +176,7 @@ bool catch_takes_q(const Cell* own, int32_t name_at) {
     return false;
 }
 
+
 void try_end(uint32_t received, int32_t depth, const Cell& position, bool keep) {
     if (received == 0) {
         if (stack::pending()) return;  // a code passing through to its receiver
@@ -194,6 +197,16 @@ void try_end(uint32_t received, int32_t depth, const Cell& position, bool keep) 
 }
 
 }  // namespace control
+
+bool catch_named_q(const Cell& name) {
+    for (const stack::Frame* f = stack::frames_top; f > stack::frames_bottom;) {
+        --f;
+        if (f->kind() == stack::FRAME_CATCH && f->saved_values &&
+            name_matches_q(name, stack::bottom[f->saved_values - 1], false))
+            return true;
+    }
+    return false;
+}
 
 void catch_star(bool check, const int32_t* refinements) {
     if (check) check_argument(0, BLOCK_TYPE);

@@ -27,7 +27,6 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/os.hpp"
-#include "runtime/process.hpp"
 #include "runtime/words.hpp"
 #include "services/process.hpp"
 
@@ -223,9 +222,6 @@ void call_star(bool check, const int32_t* refinements) {
                                used(refinements, SHELL), refinement_arg(refinements, INPUT),
                                refinement_arg(refinements, OUTPUT), refinement_arg(refinements, ERROR));
     integer::make_at(arg(0), result);
-    // A Ctrl+C that cut the wait short halts here, inside the command that
-    // waited, as it would have at the command's next expression.
-    runtime::poll_interrupt();
 }
 
 // Started without a shell and not waited for: the text is one argument,

@@ -1,5 +1,6 @@
 #include "evaluator/stack.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "evaluator/backtrace.hpp"
@@ -32,7 +33,7 @@ Frame* saved_error_position = nullptr;
 
 namespace {
 
-constexpr int32_t OVERFLOW_PULL_BACK = 5;  // cells freed for the error's own work
+constexpr int32_t ERROR_ROOM = 64;  // data cells left free above a raised error
 
 // The limit of the data stack while no overflow is being raised; past it
 // lie RESERVE_CELLS more, opened only while the stack-overflow error is
@@ -106,14 +107,18 @@ void init() {
 
 // ---- overflow ----
 
+// Neither overflow takes back a cell that a call still holds: the error is
+// built in the reserve past the end, above every live cell, and the frame
+// that did not fit was never written. The data overflow gives back only the
+// cell whose reservation failed (the last before the end, written but not
+// live); the frame overflow leaves the data stack as it is.
 void overflow_data() {
-    top -= OVERFLOW_PULL_BACK;  // from the advanced position: 4 cells below where it was
+    --top;
     cycles::reset();
     fire_with_reserve();
 }
 
 void overflow_frames() {
-    top = (top - bottom < OVERFLOW_PULL_BACK) ? bottom : top - OVERFLOW_PULL_BACK;
     cycles::reset();
     fire_with_reserve();
 }
@@ -243,10 +248,16 @@ void raise_error(const Cell* error_value) {
             error::set_where(&error, &where);
             error::set_stack_position(&error, call_position());
         }
+        // The error goes on top of every cell in use when it was raised, so
+        // that no C++ caller still unwinding finds one of its cells
+        // overwritten; but below the last ERROR_ROOM cells, where a data
+        // stack overflow leaves the top, so that its receiver has room to
+        // work (the cells between lie above the try frame: they are dropped).
         Cell* remembered = top;
-        unroll_to(FRAME_TRY, false);
+        Found found = unroll_to(FRAME_TRY, false);
         --frames_top;  // the try frame found goes too
-        top = remembered;
+        Cell* room = bottom + (DATA_CELLS - ERROR_ROOM);
+        top = remembered <= room ? remembered : std::max(room, found.base + 1);
     }
     if (frames_top == frames_bottom && frames_bottom->kind() != FRAME_TRY &&
         frames_bottom->kind() != FRAME_TRY_ALL) {

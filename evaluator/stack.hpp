@@ -20,7 +20,9 @@
 //   saved_args    data stack index of `arguments` when the frame was pushed
 //   word_context  context node of the naming word (its word 1)
 //   func_context  node of the called function's own context, or 0
-//   saved_values  that context cell's values word at the push, or 0
+//   saved_values  that context cell's values word at the push, or 0; in a
+//                 catch frame, the data stack index of its /name argument
+//                 plus 1 (0: it receives every throw)
 //
 // A frame does not store its own base: the base of frame F is the saved_args
 // of the frame pushed right after it, or `arguments` when F is the top frame.
@@ -123,7 +125,7 @@ inline uint32_t values_word_of(const Cell* first_argument) { return index_of(fir
 inline Cell* values_of(uint32_t values_word) { return values_word ? bottom + (values_word - 1) : nullptr; }
 
 // Reserves the cell at top as it is (the caller wrote it already) and
-// returns it. Reaching the end pulls top back 5 cells and raises internal
+// returns it. Reaching the end gives the cell back and raises internal
 // stack-overflow.
 inline Cell* push_kept() {
     Cell* c = top;
@@ -227,6 +229,10 @@ inline void mark_native(const Cell* word) { push_frame(word, FRAME_NATIVE, 0, 0)
 inline void mark_try(const Cell* word) { push_frame(word, FRAME_TRY, 0, 0); }
 inline void mark_try_all(const Cell* word) { push_frame(word, FRAME_TRY_ALL, 0, 0); }
 inline void mark_catch(const Cell* word) { push_frame(word, FRAME_CATCH, 0, 0); }
+// A catch of the throws named by the data stack cell name.
+inline void mark_catch(const Cell* word, const Cell* name) {
+    push_frame(word, FRAME_CATCH, 0, uint32_t(name - bottom) + 1);
+}
 inline void mark_eval(const Cell* word) { push_frame(word, FRAME_EVAL | FRAME_INTERPRETED, 0, 0); }
 inline void mark_loop(const Cell* word) { push_frame(word, FRAME_LOOP, 0, 0); }
 inline void mark_eval_native(const Cell* word) { push_frame(word, FRAME_NATIVE | FRAME_INTERPRETED, 0, 0); }

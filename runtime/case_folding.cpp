@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/ownership.hpp"
@@ -84,10 +85,7 @@ Cell* change_case(Cell* value, const Cell* part, int32_t direction) {
         } else if (type_of(part) == type_of(value) && part->w2 == value->w2) {
             count = int32_t(part->w1) - head;
         } else {
-            // TODO(lead): the first argument becomes the word `part` once words exist.
-            Cell none;
-            cell::set_type(cell::begin(&none), TYPE_NONE);
-            fire(ErrorCategory::script, "invalid-refine-arg", &none, part);
+            series::fire_refine_arg(refinements::part, part);
         }
         count = std::clamp(count, 0, length);
     }

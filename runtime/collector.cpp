@@ -11,8 +11,8 @@
 // an unregistered C++ local is freed, and a raw pointer into a buffer points
 // at whatever the compaction slid there.
 //
-// Order of one collection: evacuate sparse stable node frames when asked
-// (renumbering their nodes through a forwarding map), mark, forward the cycle guard's
+// Order of one collection: evacuate sparse stable node frames that no word of
+// the machine stack names (renumbering their nodes through a forwarding map), mark, forward the cycle guard's
 // entries, sweep the externals, prune the owners table (weak: its entries are
 // ephemerons, marked last), compact the series
 // frames (freeing the nodes of dead buffers), sweep the big blocks, release
@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <pthread.h>
 #include <vector>
 
 #include "evaluator/stack.hpp"
@@ -62,8 +63,19 @@ void (*mark_image)(Node* image) = nullptr;
 
 LocalRoot local_roots[LOCAL_ROOTS_MAX];
 int32_t local_root_count = 0;
+int32_t local_roots_limit = LOCAL_ROOTS_MAX - LOCAL_ROOTS_RESERVE;
 
-void local_roots_overflow() { runtime::quit_with_runtime_error(98, runtime::get_return_address()); }
+void local_roots_overflow() {
+    if (local_roots_limit == LOCAL_ROOTS_MAX)  // raising the error filled the reserve too
+        runtime::quit_with_runtime_error(98, runtime::get_return_address());
+    local_roots_limit = LOCAL_ROOTS_MAX;
+    try {
+        fire(ErrorCategory::internal, "stack-overflow");
+    } catch (...) {
+        local_roots_limit = LOCAL_ROOTS_MAX - LOCAL_ROOTS_RESERVE;
+        throw;
+    }
+}
 
 namespace {
 
@@ -208,7 +220,12 @@ void evacuate_frame(NodeFrame* f) {
         t->used++;
         f->used--;
         Node moved = memory::node_id(t, slot);
-        int_map::put(forwarding, memory::node_id(f, i), moved);
+        Node old = memory::node_id(f, i);
+        int_map::put(forwarding, old, moved);
+        // Compiled code kept under the old number is dropped (while the
+        // buffer still names it): the number may name another block once the
+        // frame is reused.
+        if (b->flags & SERIES_CODE) memory::drop_code(b);
         b->node = moved;
         // The old slot keeps the buffer's address until the frame is released,
         // so that references not yet forwarded still reach the buffer.
@@ -216,20 +233,98 @@ void evacuate_frame(NodeFrame* f) {
     f->evacuated = 1;
 }
 
+// ---- nodes named on the machine stack ----
+//
+// C++ code may keep a node in a plain local (or a callee-saved register)
+// across an allocation, and a collection inside that allocation cannot
+// rewrite it. So before a frame is evacuated, the running thread's stack is
+// read word by word: a frame one of whose nodes in use is named there keeps
+// its nodes this time. A word that only looks like such a node postpones the
+// frame's evacuation and does nothing else.
+
+// One past the highest address of the calling thread's stack, or 0 unknown.
+uintptr_t stack_high_end() {
+    static thread_local uintptr_t high = 0;
+    if (!high) {
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+            void* low = nullptr;
+            size_t size = 0;
+            if (pthread_attr_getstack(&attr, &low, &size) == 0) high = reinterpret_cast<uintptr_t>(low) + size;
+            pthread_attr_destroy(&attr);
+        }
+    }
+    return high;
+}
+
+// Sets held[k] for each candidate frame number k (candidate[k] set) that has
+// a node in use named by an aligned 32-bit word of the stack below this
+// call's caller. The stack holds poisoned zones under the address
+// sanitizer: they are read as plain memory.
+__attribute__((noinline, no_sanitize_address)) void find_held_frames(const std::vector<uint8_t>& candidate,
+                                                                     std::vector<uint8_t>& held) {
+    volatile uint32_t marker = 0;  // lies below every frame of the callers
+    uintptr_t from = reinterpret_cast<uintptr_t>(&marker) & ~uintptr_t(3);
+    uintptr_t to = stack_high_end();
+    bool fake_frames = false;  // locals moved off the stack by the address sanitizer's return checks
+#if defined(__SANITIZE_ADDRESS__)
+    fake_frames = __asan_get_current_fake_stack() != nullptr;
+#endif
+    if (!to || to <= from || fake_frames) {
+        std::fill(held.begin(), held.end(), uint8_t(1));  // unknown: nothing may move
+        return;
+    }
+    size_t frames = candidate.size();
+    for (auto* w = reinterpret_cast<const uint32_t*>(from); reinterpret_cast<uintptr_t>(w) + 4 <= to; ++w) {
+        uint32_t n = *w;
+        uint32_t frame = n >> NODE_SLOT_BITS;
+        if (frame >= frames || !candidate[frame] || (n & NODE_SLOT_MASK) >= uint32_t(NODE_FRAME_SLOTS)) continue;
+        if (live_buffer(n)) held[frame] = 1;
+    }
+}
+
+// GC stress with the environment variable ZUV_GC_STRESS_EVACUATE=1: every
+// collection evacuates every node frame it can (any that is not full and has
+// room elsewhere), so that renumbered nodes are met everywhere.
+bool evacuate_all_q() {
+#ifdef ZUV_GC_STRESS
+    static const bool all = [] {
+        const char* text = std::getenv("ZUV_GC_STRESS_EVACUATE");
+        return text && std::strcmp(text, "1") == 0;
+    }();
+    return all;
+#else
+    return false;
+#endif
+}
+
 void evacuate_node_frames() {
+    // The callee-saved registers go to this frame, where the stack scan sees them.
+    __builtin_unwind_init();
     memory::Record& m = memory::record;
     NodeFrame* active = m.node_first;
     while (active && (active->evacuated || active->free_first < 0)) active = active->next;
     if (!active) return;
     m.node_active = active;
+    auto sparse_q = [&m](const NodeFrame* f) {
+        if (f == m.node_active || f->evacuated) return false;
+        if (evacuate_all_q()) return f->used < NODE_FRAME_SLOTS;
+        return (f->stability & STABLE_HISTORY) == STABLE_HISTORY && f->used < EVACUATE_BELOW;
+    };
+    std::vector<uint8_t> candidate(memory::node_slots.size(), 0);
+    bool any_candidate = false;
+    for (NodeFrame* f = m.node_first; f; f = f->next)
+        if (sparse_q(f)) candidate[f->number] = 1, any_candidate = true;
+    if (!any_candidate) return;
+    std::vector<uint8_t> held(candidate.size(), 0);
+    find_held_frames(candidate, held);
+
     int64_t free = 0;
     for (NodeFrame* f = m.node_first; f; f = f->next)
         if (!f->evacuated && f->free_first >= 0) free += NODE_FRAME_SLOTS - f->used;
     bool any = false;
     for (NodeFrame* f = m.node_last; f; f = f->prev) {
-        if (f == m.node_active || f->evacuated || (f->stability & STABLE_HISTORY) != STABLE_HISTORY ||
-            f->used >= EVACUATE_BELOW || free <= EVACUATE_FREE_ABOVE)
-            continue;
+        if (!sparse_q(f) || held[f->number] || (free <= EVACUATE_FREE_ABOVE && !evacuate_all_q())) continue;
         int64_t elsewhere = 0;
         for (NodeFrame* g = m.node_first; g; g = g->next)
             if (g != f && !g->evacuated) elsewhere += NODE_FRAME_SLOTS - g->used;
@@ -606,11 +701,11 @@ bool in_frames_q(const void* address, int32_t kind) {
 
 // ---- a collection ----
 
-void collect(bool evacuate) {
+void collect() {
     if (collecting.load()) return;
     Collecting running;
 
-    if (evacuate && evacuation) evacuate_node_frames();
+    if (evacuation) evacuate_node_frames();
     mark_roots();
     mark_owners_ephemerons();
     if (forwarding) cycles::forward_entries(forward_range);
@@ -634,6 +729,22 @@ void collect_if_enabled() {
     if (enabled) collect();
 }
 
+namespace {
+
+bool stress_held = false;
+
+}  // namespace
+
+StressHold::StressHold() : was_held_(stress_held) {
+    static const bool boot_stress = [] {
+        const char* text = std::getenv("ZUV_GC_STRESS_BOOT");
+        return text && std::strcmp(text, "1") == 0;
+    }();
+    if (!boot_stress) stress_held = true;
+}
+
+StressHold::~StressHold() { stress_held = was_held_; }
+
 void stress_collect() {
 #ifdef ZUV_GC_STRESS
     // ZUV_GC_STRESS_PERIOD=n stresses every n-th allocation only (default 1:
@@ -644,7 +755,7 @@ void stress_collect() {
         return n >= 1 && n <= 1000000 ? uint32_t(n) : 1u;
     }();
     static uint32_t countdown = 0;
-    if (!enabled || collecting.load()) return;
+    if (!enabled || stress_held || collecting.load()) return;
     if (++countdown < period) return;
     countdown = 0;
     collect();

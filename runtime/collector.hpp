@@ -16,7 +16,9 @@
 // Marking functions take the ADDRESS of a node reference: when a collection
 // has evacuated node frames, they rewrite the reference to the new node
 // before marking. A holder that the collector never visits keeps a stale
-// node; that is why C++ code holds nodes only in registered places.
+// node, unless it lies on the machine stack (those frames are not evacuated):
+// so C++ code keeps nodes across an allocation only in registered places or
+// in its own locals, never in heap memory of its own.
 //
 // Nothing may allocate while a collection runs (mark callbacks, release
 // callbacks of externals).
@@ -40,12 +42,12 @@ void init();
 
 // One full collection (a nested call during a collection does nothing).
 //
-// With evacuate, sparse stable node frames are first emptied into other
-// frames and their nodes renumbered. Only registered holders are rewritten,
-// while C++ code may keep a node in a plain local across an allocation (see
-// memory.hpp): so only a caller that knows no such local is live up its
-// stack asks for it. Collections inside allocations and `recycle` do not.
-void collect(bool evacuate = false);
+// While the evacuation switch is on, sparse stable node frames are first
+// emptied into other frames, their nodes renumbered, and released at the end.
+// Registered holders are rewritten; a node that C++ code keeps in a plain
+// local (see memory.hpp) is found on the machine stack instead, and its
+// frame is left for a later collection.
+void collect();
 // A collection when the enabled flag is set.
 void collect_if_enabled();
 // True while a collection runs.
@@ -100,9 +102,26 @@ bool in_frames_q(const void* address, int32_t kind);
 // GC stress: called by the memory manager at every series allocation and
 // growth. In the stress build it collects (when enabled) and then moves every
 // live buffer of the series frames, poisoning the bytes it leaves (every n-th
-// allocation only with the environment variable ZUV_GC_STRESS_PERIOD=n);
-// elsewhere it does nothing.
+// allocation only with the environment variable ZUV_GC_STRESS_PERIOD=n;
+// with ZUV_GC_STRESS_EVACUATE=1 every collection also evacuates every node
+// frame it may); elsewhere it does nothing.
 void stress_collect();
+
+// While one lives, the stress build collects as the ordinary collector does:
+// start-up holds the stress off while it defines the library and the
+// console, the same work in every process, so that each process pays the
+// stress for its own work only. With the environment variable
+// ZUV_GC_STRESS_BOOT=1 the stress goes on through start-up as well.
+class StressHold {
+public:
+    StressHold();
+    ~StressHold();
+    StressHold(const StressHold&) = delete;
+    StressHold& operator=(const StressHold&) = delete;
+
+private:
+    bool was_held_;
+};
 inline void stress_point() {
 #ifdef ZUV_GC_STRESS
     stress_collect();

@@ -150,7 +150,10 @@ std::vector<uint8_t> compress(const uint8_t* data, size_t length) {
     constexpr int32_t HASH_BITS = 15;
     constexpr int32_t CHAIN_LIMIT = 64;
     std::vector<uint8_t> out(8, 0);
-    std::vector<int32_t> head(size_t(1) << HASH_BITS), prev;
+    // The chain heads (128 KB) and links are kept from call to call and set
+    // afresh for every block: compressing many small inputs then maps and
+    // clears no new table each time.
+    static thread_local std::vector<int32_t> head(size_t(1) << HASH_BITS), prev;
     for (size_t block = 0; block < length; block += MAX_BLOCK) {
         size_t n = length - block < size_t(MAX_BLOCK) ? length - block : size_t(MAX_BLOCK);
         const uint8_t* src = data + block;

@@ -36,6 +36,12 @@ bool visited_q(uint32_t key) {
     return false;
 }
 
+void refuse_cycle(uint32_t key) {
+    if (!visited_q(key)) return;
+    top = 0;
+    fire(ErrorCategory::internal, "no-cycle");
+}
+
 int32_t depth() { return top; }
 
 void forward_entries(void (*forward)(uint32_t* first, uint32_t* end)) { forward(entries, entries + top); }

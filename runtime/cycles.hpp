@@ -29,6 +29,11 @@ void reset();
 bool visited_q(uint32_t key);
 int32_t depth();
 
+// Raises internal no-cycle when the key is on the stack already: for walks
+// that cannot stand for a value met again inside itself by a marker (copies,
+// conversions). The stack is emptied first, as a too-deep raise empties it.
+void refuse_cycle(uint32_t key);
+
 // After a collection that moved nodes, rewrites the entries through the
 // collector's forwarding map (forward is the collector's range rewriter).
 void forward_entries(void (*forward)(uint32_t* first, uint32_t* end));
@@ -54,6 +59,13 @@ public:
 
 private:
     int32_t depth_;
+};
+
+// An Entry for a walk that refuses cycles: raises internal no-cycle when the
+// key is being walked already, internal too-deep past the stack's depth.
+class AcyclicEntry : public Entry {
+public:
+    explicit AcyclicEntry(uint32_t key) : Entry((refuse_cycle(key), key)) {}
 };
 
 }  // namespace zuv::cycles

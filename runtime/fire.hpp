@@ -20,6 +20,8 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 
 #include "runtime/cell.hpp"
 #include "runtime/error_catalog.hpp"
@@ -56,6 +58,23 @@ void raise(ErrorCategory category, const char* id, const Cell* arg1 = nullptr, c
 [[noreturn]] inline void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
 // internal no-memory.
 [[noreturn]] inline void fire_no_memory() { fire(ErrorCategory::internal, "no-memory"); }
+
+// Runs body: the work of a native, action or routine, at the one boundary
+// between the evaluator and C++ code that grows its own containers. A C++
+// allocation that fails in it (std::bad_alloc, or a length past what a
+// container can hold) becomes internal no-memory, which try catches, as a
+// refused series allocation does. The stacks are still as the failure left
+// them, so the error unrolls them to its receiver as any other does.
+template <class Body>
+inline void guard_allocations(Body&& body) {
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+        fire_no_memory();
+    } catch (const std::length_error&) {
+        fire_no_memory();
+    }
+}
 
 // Raises script error id whose first argument is the datatype! naming type,
 // followed by arg2 when given: invalid-type and type-limit name the type

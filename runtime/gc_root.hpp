@@ -31,10 +31,14 @@ struct HashTableTag {};
 constexpr HashTableTag hash_table{};
 
 // The guarded locals, oldest first (a fixed array: a guard is pushed on the
-// hot path of C++ code that builds values).
+// hot path of C++ code that builds values). The last LOCAL_ROOTS_RESERVE
+// entries are opened only while the error of a full table is raised: C++
+// code nested that deep gets internal stack-overflow, which try catches.
 constexpr int32_t LOCAL_ROOTS_MAX = 4096;
+constexpr int32_t LOCAL_ROOTS_RESERVE = 256;
 extern LocalRoot local_roots[LOCAL_ROOTS_MAX];
 extern int32_t local_root_count;
+extern int32_t local_roots_limit;  // LOCAL_ROOTS_MAX less the reserve, or all while it is open
 [[noreturn]] void local_roots_overflow();
 
 class Root {
@@ -50,7 +54,7 @@ public:
 
 private:
     static void push(LocalRoot r) {
-        if (local_root_count == LOCAL_ROOTS_MAX) [[unlikely]]
+        if (local_root_count >= local_roots_limit) [[unlikely]]
             local_roots_overflow();
         local_roots[local_root_count++] = r;
     }

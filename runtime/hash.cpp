@@ -7,6 +7,7 @@
 #include "runtime/array.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/cycles.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/gc_root.hpp"
 #include "runtime/memory.hpp"
@@ -15,6 +16,7 @@
 #include "runtime/symbols.hpp"
 #include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/series.hpp"
 
 namespace zuv::hash {
 
@@ -139,6 +141,20 @@ bool cells_match(const Cell& a, const Cell& b, int32_t mode) {
     auto compare = get_slot<Act::compare>(type_of(&x));
     return compare != nullptr && compare(&x, &y, mode) == 0;
 }
+
+// Two NaN keys of one float type: the same key to every lookup through a
+// table (their buckets agree, as hash_value makes every NaN alike), as a
+// search of the block finds a NaN where a NaN is, though no NaN is equal?
+// to another.
+bool nan_keys_q(const Cell& a, const Cell& b) {
+    uint32_t type = type_of(&a);
+    if (type != type_of(&b) || (type != TYPE_FLOAT && type != TYPE_PERCENT && type != TYPE_TIME)) return false;
+    double x = cell::get_float(&a), y = cell::get_float(&b);
+    return x != x && y != y;
+}
+
+// Keys of one equality class (kind 0) or one map key (kind 1) under mode.
+bool same_key_q(const Cell& a, const Cell& b, int32_t mode) { return cells_match(a, b, mode) || nan_keys_q(a, b); }
 
 bool any_word_key_q(uint32_t type) {
     return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD;
@@ -273,7 +289,7 @@ Cell* put_cell_key(Node table, int32_t position, int32_t* rebuilt) {
             if (first < 0) return false;
             Cell other = *cell_at(now, first);
             int32_t mode = kind == KIND_MAP ? COMP_STRICT_EQUAL : COMP_EQUAL;
-            return type_of(&other) == type && cells_match(other, key, mode);
+            return type_of(&other) == type && same_key_q(other, key, mode);
         });
     if (place.found >= 0 && kind != KIND_MAP) {
         add_to_chain(table, uint32_t(place.found), position);
@@ -321,13 +337,13 @@ int32_t find_cell_position(Node table, const Cell& key_in, int32_t start, int32_
         int32_t slot = keys_of(t)[p.index];
         if (kind == KIND_MAP) {
             Cell other = *cell_at(t, slot);
-            if ((type == TYPE_KEY_TEXT || type_of(&other) == type) && cells_match(other, key, mode)) return slot;
+            if ((type == TYPE_KEY_TEXT || type_of(&other) == type) && same_key_q(other, key, mode)) return slot;
             continue;
         }
         int32_t first = first_position(t, slot);
         if (first < 0) continue;
         Cell other = *cell_at(t, first);
-        if (type_of(&other) != type || !cells_match(other, key, COMP_EQUAL)) continue;
+        if (type_of(&other) != type || !same_key_q(other, key, COMP_EQUAL)) continue;
         // The equality class: pick the nearest candidate the flags ask for.
         // Members are read by index: a comparison may move the chain.
         Node chain = slot < 0 ? chain_node(t, slot) : 0;
@@ -565,7 +581,14 @@ uint32_t hash_value(const Cell* value, bool case_sensitive) {
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
     case TYPE_GET_PATH: case TYPE_HASH: case TYPE_IMAGE: case TYPE_POINT2D:
         return hash_bytes(&value->w1, 8);
-    case TYPE_FLOAT: case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TIME:
+    case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: {
+        // Keys that lookups match hash alike: 0.0 and -0.0, and every NaN.
+        double d = cell::get_float(value);
+        if (d == 0.0) d = 0.0;
+        else if (d != d) d = __builtin_nan("");
+        return hash_bytes(&d, 8);
+    }
+    case TYPE_PAIR:
         return hash_bytes(&value->w2, 8);
     case TYPE_POINT3D: case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
         return hash_bytes(&value->w1, 12);
@@ -586,6 +609,20 @@ uint32_t hash_value(const Cell* value, bool case_sensitive) {
     }
     default: return 0;
     }
+}
+
+uint32_t hash_content(const Cell* value) {
+    uint32_t type = type_of(value);
+    if (!series::any_block_q(type))
+        return address_hashed_q(type) ? mix_integer(type) : hash_value(value, true);
+    if (cycles::visited_q(value->w2)) return mix_integer(type);
+    cycles::Entry entry(value->w2);
+    uint32_t h = mix_integer(type);
+    // Hashing allocates nothing, so the cells stay where they are.
+    SeriesBuffer* s = memory::buffer_of(value->w2);
+    for (int32_t i = std::max(int32_t(value->w1), 0); i < memory::length_of(s); i++)
+        h = murmur::mix_block(h, hash_content(memory::cells_head(s) + i));
+    return murmur::fmix32(h);
 }
 
 int32_t round_up_power_of_two(int32_t n) {
@@ -985,7 +1022,7 @@ Cell* find_next_key(Node table, const Cell* key_in, int32_t* bucket, int32_t* st
             int32_t first = t->kind == KIND_HASH ? first_position(t, keys_of(t)[i]) : keys_of(t)[i];
             if (first >= 0) {
                 Cell other = *cell_at(t, first);
-                if (type_of(&other) == type_of(&key) && cells_match(other, key, COMP_EQUAL))
+                if (type_of(&other) == type_of(&key) && same_key_q(other, key, COMP_EQUAL))
                     return cell_at(record(table), first);
             }
         }

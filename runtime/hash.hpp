@@ -133,6 +133,13 @@ uint32_t hash_symbol_name(const uint8_t* name, int32_t length);
 // Characters of a string value from head to tail (upper-cased unless case_sensitive).
 uint32_t hash_string(const Cell* string, bool case_sensitive);
 uint32_t hash_value(const Cell* value, bool case_sensitive);
+// A hash of what a value holds, the same in every run and for equal values
+// whatever their nodes: an any-block's values from its head in turn (a block
+// met again inside itself, and a value that has only an identity, by its
+// datatype), text by its characters (case kept), other values as
+// hash_value gives them. Nesting past the cycle guard's depth raises
+// internal too-deep.
+uint32_t hash_content(const Cell* value);
 bool address_hashed_q(uint32_t type);
 int32_t round_up_power_of_two(int32_t n);
 

@@ -7,7 +7,11 @@
 // moves buffers while compacting and only rewrites the node slot.
 //
 // What may be held across an allocation (the one rule of the collector):
-//   - nodes, and positions as (node, index)           -- always valid
+//   - nodes, and positions as (node, index), in registered places or in
+//     C++ locals                                      -- always valid (a
+//     collection may renumber nodes: it rewrites registered holders and
+//     leaves the nodes named on the machine stack as they are)
+//   - nodes inside C++ heap memory (a std::vector of cells) -- register them
 //   - cells on the data stack, the root block, fixed series -- never move
 //   - a raw pointer into a series buffer (SeriesBuffer*, Cell*, uint8_t*)
 //     obtained before an allocation, a growth or any evaluation of user

@@ -1,16 +1,19 @@
 // OS glue on Linux: mmap for frames, clock_gettime and localtime_r for the
-// clock and the date, the C environment, getcwd/chdir and nanosleep.
+// clock and the date, the C environment, getcwd/chdir and ppoll for waits.
 #include "runtime/os.hpp"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <csignal>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "runtime/console_writer.hpp"
+#include "runtime/process.hpp"
 #include "runtime/throw.hpp"
 
 namespace zuv::platform {
@@ -85,9 +88,24 @@ void wait(double seconds) {
     uint64_t whole = 1;
     if (ms >= MAX_MS) whole = uint64_t(MAX_MS);
     else if (ms >= 1.0) whole = uint64_t(ms);
-    timespec left{time_t(whole / 1000), long(whole % 1000) * 1000000L};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    // A halt request (Ctrl+C at the prompt) ends the wait early. SIGINT stays
+    // blocked but while sleeping, so that one arriving between the check and
+    // the sleep still ends the sleep.
+    sigset_t interrupt, saved;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    ::pthread_sigmask(SIG_BLOCK, &interrupt, &saved);
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    int64_t deadline = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec + int64_t(whole) * 1000000;
+    while (!runtime::halt_requested_q()) {
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        int64_t left = deadline - (int64_t(now.tv_sec) * 1000000000 + now.tv_nsec);
+        if (left <= 0) break;
+        timespec span{time_t(left / 1000000000), long(left % 1000000000)};
+        ::ppoll(nullptr, 0, &span, &saved);
     }
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
 double get_time(bool precise) {

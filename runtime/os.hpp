@@ -27,7 +27,8 @@ bool set_current_dir(const char* path);
 bool set_env(const char* name, const char* value);  // value null removes
 bool get_env(const char* name, std::string& out);   // false when absent
 
-// Sleeps seconds x 1000 milliseconds, at least 1 ms; huge or invalid waits are clamped.
+// Sleeps seconds x 1000 milliseconds, at least 1 ms; huge or invalid waits are
+// clamped. A halt request ends it early.
 void wait(double seconds);
 // Seconds since midnight UTC; with precise the fraction of the second is added.
 double get_time(bool precise);

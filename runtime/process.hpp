@@ -59,9 +59,13 @@ inline bool take_interrupt() {
     return true;
 }
 
+// True while a halt request waits for the interpreter: what cuts a wait or a
+// child process short at the prompt.
+inline bool halt_requested_q() { return interrupt_pending && interrupt_mode == INTERRUPT_HALT; }
+
 // The interpreter's poll, once per expression.
 inline void poll_interrupt() {
-    if (interrupt_pending && interrupt_mode == INTERRUPT_HALT) [[unlikely]] {
+    if (halt_requested_q()) [[unlikely]] {
         interrupt_pending = 0;
         if (on_interrupt) on_interrupt();
     }

@@ -62,16 +62,27 @@ bool read_fully(int fd, char* to, size_t count, size_t& got) {
     return true;
 }
 
-// Reads to the end into a growing buffer: files that report no size (pipes,
-// devices, kernel files) are read once, so no data is consumed twice.
-bool read_to_end(int fd, std::string& out) {
+// The most bytes a read keeps: one past the largest series, so that a file
+// with more tells itself apart from one that just fits.
+constexpr size_t READ_LIMIT = size_t(INT32_MAX) + 1;
+
+// Reads to the end, or until limit bytes are in, into a growing buffer:
+// files that report no size (pipes, devices, kernel files) are read once, so
+// no data is consumed twice, and an endless one (/dev/zero) stops at the limit.
+bool read_to_end(int fd, std::string& out, size_t limit) {
     char chunk[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
+    while (out.size() < limit) {
+        ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit - out.size()));
         if (n > 0) out.append(chunk, size_t(n));
         else if (n < 0 && errno == EINTR) continue;
         else return n == 0;
     }
+    return true;
+}
+
+// Bytes past the largest series: internal no-memory.
+void check_read_size(const std::string& bytes) {
+    if (bytes.size() > size_t(INT32_MAX)) fire_no_memory();
 }
 
 // The empty result of a read: a string!, a binary! with the binary flag
@@ -159,7 +170,9 @@ bool dir_q(const Cell* file) { return dir_q(path_of(file)); }
 bool read_bytes(const std::string& path, std::string& out) {
     if (path.empty() || has_nul_q(path)) return false;
     Descriptor d(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return d.fd >= 0 && read_to_end(d.fd, out);
+    if (d.fd < 0 || !read_to_end(d.fd, out, READ_LIMIT)) return false;
+    check_read_size(out);
+    return true;
 }
 
 Cell* read_dir(const Cell* file) {
@@ -201,25 +214,28 @@ Cell* read(const Cell* file, int64_t part, int64_t seek, bool binary, bool lines
         struct stat st {};
         if (d.fd < 0 || ::fstat(d.fd, &st) != 0 || S_ISDIR(st.st_mode)) cannot_open(file);
         if (S_ISREG(st.st_mode) && st.st_size > 0) {
-            // Sizes are 64-bit; a file of 2 GiB or more cannot be a value.
+            // Sizes are 64-bit; more than 2 GiB to read cannot be a value.
             int64_t size = st.st_size;
-            if (size > INT32_MAX) cannot_open(file);
             if (seek > 0) {
                 if (::lseek(d.fd, off_t(seek), SEEK_SET) < 0) cannot_open(file);
                 size -= seek;
             }
             if (size <= 0 || part == 0) return empty_result(binary);
             if (part > 0 && part < size) size = part;
+            if (size > INT32_MAX) fire_no_memory();
             bytes.resize(size_t(size));
             size_t got = 0;
             if (!read_fully(d.fd, bytes.data(), size_t(size), got)) cannot_open(file);
             bytes.resize(got);
         } else {
-            // No size reported: read once to the end, then apply seek and part.
-            if (!read_to_end(d.fd, bytes)) cannot_open(file);
-            if (seek > 0) bytes.erase(0, std::min<size_t>(size_t(seek), bytes.size()));
+            // No size reported: read once to the end (no further than the
+            // seek and the part ask), then apply seek and part.
+            size_t skipped = seek > 0 ? size_t(seek) : 0;
+            size_t wanted = part >= 0 && size_t(part) < READ_LIMIT ? size_t(part) : READ_LIMIT;
+            if (!read_to_end(d.fd, bytes, skipped + wanted)) cannot_open(file);
+            bytes.erase(0, std::min(skipped, bytes.size()));
             if (part >= 0 && size_t(part) < bytes.size()) bytes.resize(size_t(part));
-            if (bytes.size() > size_t(INT32_MAX)) cannot_open(file);
+            check_read_size(bytes);
         }
     }
     if (bytes.empty()) return empty_result(binary);

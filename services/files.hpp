@@ -23,11 +23,13 @@ bool dir_q(const Cell* file);
 
 // Reads a file whole, or the listing of a folder (a block of file!, folders
 // ending in "/"). part and seek < 0 mean absent. A failure raises access
-// cannot-open with the file.
+// cannot-open with the file; more bytes than the largest series holds (an
+// endless device read without a part) raise internal no-memory.
 Cell* read(const Cell* file, int64_t part, int64_t seek, bool binary, bool lines);
 // The listing of a folder; a missing one raises access cannot-open.
 Cell* read_dir(const Cell* file);
-// The bytes of a file whole into out; false when it cannot be read.
+// The bytes of a file whole into out; false when it cannot be read. More
+// than the largest series (an endless device) raises internal no-memory.
 bool read_bytes(const std::string& path, std::string& out);
 
 // Writes data to the file, or to standard output when file is null. part

@@ -92,10 +92,6 @@ void set_nonblocking(const Fd& fd) {
     if (fd.open_q()) ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
 }
 
-bool halt_requested_q() {
-    return runtime::interrupt_pending && runtime::interrupt_mode == runtime::INTERRUPT_HALT;
-}
-
 int32_t exit_code(int status) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -166,7 +162,7 @@ bool serve(pid_t pid, Fd& input_end, const std::string& input, Capture& out, Cap
     if (input_end.open_q() && input.empty()) input_end.close();
     ServingSignals signals;
     for (;;) {
-        if (halt_requested_q()) {
+        if (runtime::halt_requested_q()) {
             ::kill(pid, SIGKILL);
             break;
         }
@@ -217,7 +213,7 @@ int wait_for(pid_t pid) {
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return -1;
-        if (halt_requested_q()) ::kill(pid, SIGKILL);
+        if (runtime::halt_requested_q()) ::kill(pid, SIGKILL);
     }
     return status;
 }

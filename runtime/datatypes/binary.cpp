@@ -8,6 +8,7 @@
 
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/cycles.hpp"
 #include "runtime/datatypes/binary_codec.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/image.hpp"
@@ -160,8 +161,11 @@ void value_bytes(const Cell* value, int32_t part, bool only, bool form_others, s
     }
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: {
         // Element by element; the block's cells are read again after each,
-        // as forming an element may allocate.
+        // as forming an element may allocate. A block inside itself has no
+        // bytes (internal no-cycle), nor has one nested past the cycle
+        // guard's depth (internal too-deep).
         const Cell block = *value;
+        cycles::AcyclicEntry entry(block.w2);
         int32_t left = part;
         for (int32_t i = head_index(&block);; i++) {
             SeriesBuffer* b = memory::buffer_of(block.w2);

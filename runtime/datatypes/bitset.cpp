@@ -10,6 +10,7 @@
 
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/cycles.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -149,7 +150,10 @@ void make_from_binary(Cell* out, const Cell* binary, bool inverted) {
     for (int32_t i = 0; i < count; i++) bytes_of(d)[i] = inverted ? uint8_t(~from[i]) : from[i];
 }
 
+// A spec block inside itself names no bits (internal no-cycle); one nested
+// past the cycle guard's depth raises internal too-deep.
 int64_t walk_block(const Cell* spec, const Cell* bits, int32_t op, int32_t kind) {
+    cycles::AcyclicEntry entry(spec->w2);
     int64_t result = op == MEASURE ? -1 : 1;
     Cell item, next, high;
     collector::Root keep(item);  // a nested spec walked below may grow the bitset

@@ -116,10 +116,7 @@ void deep_copy_cells(Node node, bool also_paths, bool other_series) {
     for (int32_t i = 0; read_cell(node, i, &item); i++) {
         uint32_t type = type_of(&item);
         if (walked_q(type, also_paths)) {
-            if (cycles::visited_q(item.w2)) {
-                cycles::reset();
-                fire(ErrorCategory::internal, "no-cycle");
-            }
+            cycles::refuse_cycle(item.w2);
             Node copy = shallow_copy(&item);
             Cell* slot = cell_for_write(memory::buffer_of(node), i);
             slot->w1 = 0;
@@ -141,11 +138,7 @@ void deep_copy_cells(Node node, bool also_paths, bool other_series) {
 
 // A deep walk over the copy in result of the block source.
 void deep_copy(const Cell* source, Node copy, bool also_paths, bool other_series) {
-    if (cycles::visited_q(source->w2)) {
-        cycles::reset();
-        fire(ErrorCategory::internal, "no-cycle");
-    }
-    CycleEntry entry(source->w2);
+    cycles::AcyclicEntry entry(source->w2);
     deep_copy_cells(copy, also_paths, other_series);
 }
 

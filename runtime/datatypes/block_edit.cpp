@@ -256,11 +256,7 @@ Cell* copy_typed(const Cell* source, Cell* result, bool deep, Cell* types) {
         copy_values_of_types(result, 0, total, 1, false, types);
         return result;
     }
-    if (cycles::visited_q(source->w2)) {
-        cycles::reset();
-        fire(ErrorCategory::internal, "no-cycle");
-    }
-    CycleEntry entry(source->w2);
+    cycles::AcyclicEntry entry(source->w2);
     copy_values_of_types(result, 0, total, 1, true, types);
     return result;
 }

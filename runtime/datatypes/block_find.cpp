@@ -135,7 +135,13 @@ Found search(const Cell* series, const Cell* key, const Cell* part, bool only, b
         if (i > stop) return found;
         found.tail = int32_t(std::min<int64_t>(i + (s.mode == Search::by_sequence ? s.length : step), total));
     } else {
-        i = limited ? limit : last ? int64_t(total) - s.length : int64_t(head) - s.length;
+        // The last start a match may have; with /skip the scan goes back over
+        // the same record starts as a forward scan, those a whole number of
+        // steps from the head.
+        int64_t latest = limited ? limit : last ? int64_t(total) - s.length : int64_t(head) - s.length;
+        int64_t records = latest - head;
+        records = records >= 0 ? records / step : -((-records + step - 1) / step);
+        i = head + records * step;
         for (; i >= 0; i -= step) {
             if (matches_at(node, int32_t(i), total, key, s)) break;
             if (match) return found;

@@ -19,8 +19,6 @@
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/block_internal.hpp"
-#include "runtime/datatypes/float.hpp"
-#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/fire.hpp"
@@ -65,20 +63,6 @@ const Cell* record_cells(const SortContext& c, int32_t k) {
     return cell_at(memory::buffer_of(c.holder->w2), int64_t(c.first) + int64_t(k) * c.record);
 }
 
-// The order a comparator function's result gives.
-int32_t order_of_result(const Cell* r) {
-    switch (type_of(r)) {
-        case TYPE_LOGIC: return r->w1 ? 1 : -1;
-        case TYPE_INTEGER: return integer::get_value(r);
-        case TYPE_FLOAT: {
-            double d = float_::get(r);
-            return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;  // NaN gives 0
-        }
-        case TYPE_NONE: return -1;
-        default: return 1;
-    }
-}
-
 // Fills scratch block b with record k's cells.
 void fill_scratch(const SortContext& c, Cell* b, int32_t k) {
     SeriesBuffer* s = memory::buffer_of(b->w2);
@@ -103,7 +87,7 @@ int32_t compare_with_function(const SortContext& c, int32_t a, int32_t b) {
     // The function sees (second, first), or (first, second) when reversed.
     if (c.flags & series::SORT_REVERSE) call_comparator(c.function, first, second, result);
     else call_comparator(c.function, second, first, result);
-    int32_t order = order_of_result(result);
+    int32_t order = series::comparator_order(result);
     stack::top = saved_top;
     return order;
 }

@@ -88,6 +88,9 @@ int32_t compare_double(double a, const Cell* value2, int32_t op) {
         default: break;
     }
     if (nan_q(a) || nan_q(b)) {
+        // A search finds a NaN only where the series holds a NaN (any other
+        // value would match it, as the orderings below come out 0).
+        if (op == COMP_FIND) return nan_q(a) && nan_q(b) ? 0 : 1;
         // Every ordering test comes out false.
         switch (op) {
             case COMP_LESSER:

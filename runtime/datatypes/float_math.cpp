@@ -140,9 +140,10 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
     double s = percent ? 0.01 : 1.0;
     if (to) {
         uint32_t st = type_of(scale);
-        if (st == TYPE_MONEY) {
+        // A scale of several parts rounds only a value of several parts.
+        if (st == TYPE_MONEY || st == TYPE_PAIR || st == TYPE_POINT2D || st == TYPE_POINT3D) {
             Cell function = stack::caller_word();
-            fire_not_related(&function, TYPE_MONEY);
+            fire_not_related(&function, int32_t(st));
         }
         s = std::fabs(number_of(scale));
         // A percent! scale is already a fraction; other scales count in percent.

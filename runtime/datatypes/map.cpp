@@ -416,11 +416,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     bool typed = series::given(types, value);
     Cell source = *value;
     collector::Root keep(source);
-    if (deep && typed && cycles::visited_q(source.w2)) {
-        cycles::reset();
-        fire(ErrorCategory::internal, "no-cycle");
-    }
-    std::optional<CycleEntry> entry;  // copy/deep alone guards itself in the block copy
+    std::optional<cycles::AcyclicEntry> entry;  // copy/deep alone guards itself in the block copy
     if (deep && typed) entry.emplace(source.w2);
     Cell whole = source;
     whole.header = TYPE_BLOCK;

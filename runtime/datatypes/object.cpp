@@ -8,7 +8,7 @@
 #include "runtime/datatypes/object.hpp"
 
 #include <algorithm>
-#include <cstring>
+#include <string_view>
 
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
@@ -134,11 +134,6 @@ void clear_changed_marks(Node ctx) {
         _context::get_word_cell(ctx, i)->header &= ~_context::WORD_CHANGED;
 }
 
-[[noreturn]] void fire_no_cycle() {
-    cycles::reset();
-    fire(ErrorCategory::internal, "no-cycle");
-}
-
 // Copies the values of ctx whose types are in the typeset, or of the
 // datatype (series, object!, error!, map! and bitset! values), through their
 // copy action. A deep copy hands the typeset on, so nested copies copy only
@@ -194,6 +189,42 @@ bool construct_literal(const Cell* value, Cell* out) {
 // ---- helpers ----
 
 int32_t new_class_id() { return ++class_counter; }
+
+namespace {
+
+bool numbering_library = false;
+int32_t library_counter = FIRST_LIBRARY_CLASS_ID - 1;
+
+bool fixed_class_q(int32_t id) {
+    for (const FixedClass& f : FIXED_LIBRARY_CLASSES)
+        if (f.id == id && !f.source) return true;
+    return false;
+}
+
+// The class id of an object about to be made from a block: the library's
+// next number while start-up defines it, else 0 (a run-time id is taken).
+int32_t literal_class_id() {
+    if (!numbering_library) return 0;
+    do ++library_counter;
+    while (fixed_class_q(library_counter));
+    return library_counter;
+}
+
+}  // namespace
+
+void number_library_classes(bool on) { numbering_library = on; }
+
+void library_source_begins(const char* source) {
+    for (const FixedClass& f : FIXED_LIBRARY_CLASSES)
+        if (f.source && std::string_view(source).ends_with(f.source))
+            library_counter = std::max(library_counter, f.id - 1);
+}
+
+void set_class(Cell* object, int32_t class_id) {
+    object->w2 = uint32_t(class_id);
+    Cell* own = _context::own_value(object->w1);
+    if (type_of(own) == TYPE_OBJECT && own->w1 == object->w1) own->w2 = uint32_t(class_id);
+}
 
 void refresh_self(const Cell* object) { *_context::own_value(object->w1) = *object; }
 
@@ -308,7 +339,7 @@ void clone(const Cell* source, Cell* destination, bool deep, const Cell* types, 
                 }
             } entered;
             if (deep) {
-                if (cycles::visited_q(source_ctx)) fire_no_cycle();
+                cycles::refuse_cycle(source_ctx);
                 cycles::push(source_ctx);
             }
             copy_values_of_types(ctx, deep, types);
@@ -333,6 +364,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     else make_at(result, 4);
     Node ctx = result->w1;
     int32_t words_before = _context::word_count(ctx);
+    int32_t literal_class = !from_object && spec_type == TYPE_BLOCK ? literal_class_id() : 0;
 
     if (spec_type == TYPE_OBJECT) {
         Node spec_ctx = sp->w1;
@@ -366,7 +398,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     }
 
     bool added = _context::word_count(ctx) > words_before;
-    result->w2 = uint32_t(added || !from_object ? new_class_id() : int32_t(source->w2));
+    result->w2 = uint32_t(literal_class ? literal_class : added || !from_object ? new_class_id() : int32_t(source->w2));
     setup_events(result, ctx);
     *proto = *result;
     stack::top = source;
@@ -393,7 +425,8 @@ Cell* construct(const Cell* spec, const Cell* proto, bool only, Cell* result) {
         clone(proto, made, true, nullptr, true);
     } else {
         make_at(made, 4);
-        made->w2 = uint32_t(new_class_id());
+        int32_t literal_class = literal_class_id();
+        made->w2 = uint32_t(literal_class ? literal_class : new_class_id());
     }
     Node ctx = made->w1;
     Node code = sp->w2;

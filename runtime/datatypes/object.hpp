@@ -50,6 +50,28 @@ constexpr uint32_t CONTEXT_OWNER = 0x10000;           // context! header: the ob
 // The next run-time class id.
 int32_t new_class_id();
 
+// The library's own objects: while start-up defines the library and the
+// console, each object made from a block takes the next number of a
+// sequence of its own, from FIRST_LIBRARY_CLASS_ID, taken when its body
+// begins, so that an outer object has a smaller number than the objects
+// made inside it. Some numbers are fixed: the first object of a boot source
+// named by a FixedClass gets that class (the sequence moves on to it); one
+// without a source is skipped by the sequence and given to its object
+// (set_class) once the library is defined.
+constexpr int32_t FIRST_LIBRARY_CLASS_ID = 122;
+struct FixedClass {
+    const char* path;    // a global word, or word/field
+    int32_t id;
+    const char* source;  // the boot source it begins, or null
+};
+constexpr FixedClass FIXED_LIBRARY_CLASSES[] = {
+    {"system", 174, "library/system.zuv"}, {"system/build", 176, nullptr}, {"cli-console-ctx", 619, "console/launch.zuv"}};
+// A boot source of the library begins (its path ends with a FixedClass source).
+void library_source_begins(const char* source);
+void number_library_classes(bool on);
+// Gives the object value (and the object's own value cell) the class id.
+void set_class(Cell* object, int32_t class_id);
+
 // Pushes {context, class id, no events} on the data stack, sizing the
 // context's values to its words when the values series is empty, copies it
 // into the self slot and returns the pushed cell.

@@ -227,7 +227,9 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
         Cell* s = &work[0];
         if (to) {
             s = &work[2];
-            if (type_of(scale) == TYPE_PAIR) integer::make_at(cell::begin(s), i == 0 ? x_of(scale) : y_of(scale));
+            uint32_t st = type_of(scale);
+            if (st == TYPE_PAIR) integer::make_at(cell::begin(s), i == 0 ? x_of(scale) : y_of(scale));
+            else if (st == TYPE_POINT2D || st == TYPE_POINT3D) float_::make_at(cell::begin(s), double(point::get(scale, i)));
             else *s = *scale;
         }
         Cell* rounded = integer::round(&work[1], s, even, down, half_down, floor, ceiling, half_ceiling);

@@ -2,6 +2,7 @@
 #include "runtime/datatypes/series.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -172,6 +173,22 @@ SortOptions sort_options(const Cell* series, int64_t n, const Cell* skip, const 
         }
     }
     return {s, flags, function};
+}
+
+int32_t comparator_order(const Cell* answer) {
+    switch (type_of(answer)) {
+        case TYPE_LOGIC: return answer->w1 ? 1 : -1;
+        case TYPE_INTEGER: {
+            int32_t n = integer::get_value(answer);
+            return n == INT32_MIN ? INT32_MAX : -n;
+        }
+        case TYPE_FLOAT: {
+            double d = cell::get_float(answer);
+            return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;  // NaN gives 0
+        }
+        case TYPE_NONE: return -1;
+        default: return 1;
+    }
 }
 
 bool any_block_q(uint32_t type) {
@@ -510,9 +527,16 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool only) {
     if (seed) {
-        SeriesBuffer* s = buffer_of(value);
-        const uint8_t* from = element(s, clamp32(head_index(value), 0, total_of(s)));
-        zuv::random::seed(hash::hash_bytes(from, int32_t(memory::tail_of(s) - from)));
+        // From what the series holds, not how it is stored: equal blocks and
+        // strings seed alike, in every run.
+        uint32_t type = type_of(value);
+        if (any_block_q(type) || string::any_string_q(type)) {
+            zuv::random::seed(hash::hash_content(value));
+        } else {
+            SeriesBuffer* s = buffer_of(value);
+            const uint8_t* from = element(s, clamp32(head_index(value), 0, total_of(s)));
+            zuv::random::seed(hash::hash_bytes(from, int32_t(memory::tail_of(s) - from)));
+        }
         return unset::make_at(value);
     }
     int32_t n = get_length(value, false);

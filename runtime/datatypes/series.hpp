@@ -62,6 +62,10 @@ struct SortOptions {
 };
 SortOptions sort_options(const Cell* series, int64_t n, const Cell* skip, const Cell* comparator, bool all,
                          bool reverse);
+// The order a sort's comparator function gives for records a and b, called
+// with (b, a): logic true puts its first argument first, false, none and a
+// number above zero its second; any other value its first.
+int32_t comparator_order(const Cell* answer);
 
 // True for the datatypes whose values are positions in a cell series.
 bool any_block_q(uint32_t type);

@@ -103,24 +103,6 @@ void record_value(const uint8_t* r, const SortContext& c, Cell* out) {
     s->tail = s->head + c.record * int32_t(c.unit);
 }
 
-// The order a comparator function's result gives; the function received
-// the second record first.
-int32_t order_of_result(const Cell* r) {
-    switch (type_of(r)) {
-    case TYPE_LOGIC: return r->w1 ? 1 : -1;
-    case TYPE_INTEGER: {
-        int32_t n = integer::get_value(r);
-        return n == INT32_MIN ? INT32_MAX : -n;
-    }
-    case TYPE_FLOAT: {
-        double d = cell::get_float(r);
-        return d > 0.0 ? -1 : d < 0.0 ? 1 : 0;  // NaN gives 0
-    }
-    case TYPE_NONE: return -1;
-    default: return 1;
-    }
-}
-
 int32_t compare_with_function(const uint8_t* a, const uint8_t* b, const SortContext& c) {
     Cell* saved_top = stack::top;
     Cell* first = stack::push_raw();
@@ -131,7 +113,7 @@ int32_t compare_with_function(const uint8_t* a, const uint8_t* b, const SortCont
     // The function sees (second, first), or (first, second) when reversed.
     if (c.flags & series::SORT_REVERSE) block::detail::call_comparator(c.function, first, second, result);
     else block::detail::call_comparator(c.function, second, first, result);
-    int32_t order = order_of_result(result);
+    int32_t order = series::comparator_order(result);
     stack::top = saved_top;
     return order;
 }

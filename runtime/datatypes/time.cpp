@@ -44,22 +44,32 @@ Cell* make_in(const Cell* block, double seconds) { return make_at(cell::append_n
 
 // ---- fields ----
 
+namespace {
+
+// A time whose fields are no clock reading (infinite, NaN, or hours past
+// the 32-bit integers): script out-of-range with the time.
+[[noreturn]] void fire_no_fields(double t) {
+    Cell value{};
+    make_at(&value, t);
+    fire(ErrorCategory::script, "out-of-range", &value);
+}
+
+}  // namespace
+
 int32_t get_hours(double t) {
     int32_t hours;
-    if (!float_::to_int32(t / SECONDS_PER_HOUR, &hours)) {
-        Cell value{};
-        make_at(&value, t);
-        fire(ErrorCategory::script, "out-of-range", &value);
-    }
+    if (!float_::to_int32(t / SECONDS_PER_HOUR, &hours)) fire_no_fields(t);
     return hours;
 }
 
 int32_t get_minutes(double t) {
+    if (float_::not_finite_q(t)) fire_no_fields(t);
     return int32_t(std::floor(std::fmod(std::fabs(t), SECONDS_PER_HOUR) / SECONDS_PER_MINUTE));
 }
 
 Cell* get_field(const Cell* value, int32_t index) {
     double t = get(value);
+    if (float_::not_finite_q(t)) fire_no_fields(t);  // every field alike, the seconds too
     switch (index) {
     case 1: return integer::push(get_hours(t));
     case 2: return integer::push(get_minutes(t));

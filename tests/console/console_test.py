@@ -14,18 +14,10 @@ import sys
 import tempfile
 import time
 
-ZUV = os.path.abspath(sys.argv[1])
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import ZUV, WAIT, run, script, check, finish  # noqa: E402
+
 SOURCE_ROOT = sys.argv[2]
-failures = []
-passed = 0
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
 class Session:
@@ -41,7 +33,7 @@ class Session:
             os.execve(ZUV, [ZUV, *args], env or os.environ)
         self.out = b""
 
-    def read_until(self, text, timeout=20):
+    def read_until(self, text, timeout=WAIT):
         want = text.encode("utf-8")
         end = time.time() + timeout
         while want not in self.out and time.time() < end:
@@ -62,7 +54,7 @@ class Session:
     def send(self, text):
         os.write(self.fd, text.encode("utf-8"))
 
-    def wait(self, timeout=20):
+    def wait(self, timeout=WAIT):
         end = time.time() + timeout
         while time.time() < end:
             pid, status = os.waitpid(self.pid, os.WNOHANG)
@@ -83,24 +75,10 @@ class Session:
         return "timed out"
 
 
-def run(args=(), stdin="", cwd=None, env=None):
-    data = stdin if isinstance(stdin, bytes) else stdin.encode("utf-8")
-    p = subprocess.run([ZUV, *args], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                       timeout=60, cwd=cwd, env=env)
-    return p.returncode, p.stdout.decode("utf-8", "replace")
-
-
 def run_shell(args):
     """Starts args by the shell's own rules (a #! line names the program)."""
-    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=WAIT)
     return p.returncode, p.stdout.decode("utf-8", "replace")
-
-
-def script(text, folder=None):
-    f = tempfile.NamedTemporaryFile("wb", suffix=".zuv", delete=False, dir=folder)
-    f.write(text.encode("utf-8"))
-    f.close()
-    return f.name
 
 
 # ---- a terminal: banner, title, prompt, results, continuation, halt ----
@@ -121,13 +99,14 @@ s.send("no-such-word\r")
 found, before = s.read_until(">> ")
 check("an error is reported and the loop goes on",
       (found, "*** Script Error: no-such-word has no value" in before), (True, True))
-s.send("forever []\r")
-time.sleep(0.5)
+# The signal goes once the command has begun: its first output is seen.
+s.send("print \"running\" forever []\r")
+s.read_until("\nrunning")
 os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 check("Ctrl+C halts a running command and the loop goes on", (found, "(halted)" in before), (True, True))
-s.send("r: reactor [x: 0] react/later [loop 1000 [r/x]] forever [r/x: r/x + 1]\r")
-time.sleep(0.5)
+s.send("r: reactor [x: 0] react/later [loop 1000 [r/x]] print \"running\" forever [r/x: r/x + 1]\r")
+s.read_until("\nrunning")
 os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 check("Ctrl+C in a reaction halts the command that changed its source",
@@ -191,7 +170,9 @@ check("a float is formed, a string molded", run(stdin="1.5\n\"s\"\n"), (0, "== 1
 check("redirected input makes an 80x50 console", run(stdin="system/console/size\n"), (0, "== 80x50\n"))
 check("ask reads the next line of redirected input, without a prompt",
       run(stdin="ask \"? \"\nhello\n"), (0, "== \"hello\"\n"))
-check("input-stdin reads a line", run(stdin="input-stdin\nabc\r\n"), (0, "== \"abc\"\n"))
+check("input-stdin reads a line, keeping the CR of a CR LF end", run(stdin="input-stdin\nabc\r\n"), (0, "== \"abc^M\"\n"))
+check("ask keeps the CR of a CR LF end; a last line without LF is read too",
+      run(stdin="ask \"\"\nxy\r\nask \"\"\nend"), (0, "== \"xy^M\"\n== \"end\"\n"))
 check("read-stdin grows the binary",
       run(stdin="b: #{} read-stdin b 10 b\nabcd"), (0, "== #{61626364}\n"))
 status, out = run(stdin="append/dup copy \"\" #\"x\" 200\n")
@@ -285,15 +266,15 @@ for args, name in ((["--foo", "--catch", "--"], "options alone"), (["nosuch/x.zu
 
 # Signals: Ctrl+C ends a script run without the prompt loop with 130; a
 # terminate request ends any run with 143.
-path = script("Zuv [] forever []\n", folder)
-p = subprocess.Popen([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-time.sleep(0.5)
-p.send_signal(signal.SIGINT)
-check("SIGINT ends a script with 130", p.wait(timeout=20), 130)
-p = subprocess.Popen([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-time.sleep(0.5)
-p.send_signal(signal.SIGTERM)
-check("SIGTERM ends with 143", p.wait(timeout=20), 143)
+# The signal goes once the script runs (its first line is read), however
+# long the start-up took.
+path = script("Zuv [] print \"running\" forever []\n", folder)
+for sig, name, expected in ((signal.SIGINT, "SIGINT ends a script with 130", 130),
+                            (signal.SIGTERM, "SIGTERM ends with 143", 143)):
+    p = subprocess.Popen([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    p.stdout.readline()
+    p.send_signal(sig)
+    check(name, p.wait(timeout=WAIT), expected)
 os.unlink(path)
 
 # ---- the user's own words: redefining any of them leaves the console working ----
@@ -332,8 +313,9 @@ s.read_until(">> ")
 s.send("no-such-word\r")
 found, before = s.read_until(">> ")
 check("... reports errors", (found, "*** Script Error: no-such-word has no value" in before), (True, True))
-s.send("forever []\r")
-time.sleep(0.5)
+# The signal goes once the command has begun: its first output is seen.
+s.send("prin \"running\" forever []\r")  # print is the user's 0 here
+s.read_until("\nrunning")
 os.kill(s.pid, signal.SIGINT)
 found, before = s.read_until(">> ")
 check("... halts on Ctrl+C", (found, "(halted)" in before), (True, True))
@@ -362,7 +344,4 @@ os.unlink(os.path.join(tree, "console", "launch.zuv"))
 check("a missing source is a fault of the set-up", run(stdin="1\n", env=env)[0], 98)
 shutil.rmtree(tree)
 
-if failures:
-    print(*failures, sep="\n")
-print(f"{passed} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+finish()

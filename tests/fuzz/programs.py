@@ -4,8 +4,13 @@ and edge-case arguments, run through two builds of zuv whose outputs must agree.
 
 The natives and actions, their arguments, types and refinements are read from
 the boot texts (boot/natives.zuv, boot/actions.zuv). Each program is a few
-lines of definitions (cyclic and deep blocks, objects, functions, errors)
-followed by random lines, fed to `zuv` as piped lines. A program fails when
+lines of definitions (cyclic and deep blocks, parens, hashes, maps and
+objects, functions, errors) followed by random lines, fed to `zuv` as piped
+lines. Besides calls with random arguments the lines give cyclic and deep
+values to natives and actions, run code that nests itself past the call
+stack, convert values between datatypes (to, make, as), sort with comparators
+and parse with rules that change their input, and decode damaged compressed,
+encoded and molded data. A program fails when
 either build writes a sanitizer report, dies of a signal, ends with a status
 other than 0 or runs past the time limit, or when the two builds' outputs
 differ.
@@ -141,6 +146,13 @@ PRELUDE = [
     "obj: make object! [a: 1 b: \"x\" c: [1 2] f: func [x] [x]]",
     "watched: make object! [n: 0 on-change*: func [w o v] [n: n + 1]]",
     "owner: make object! [s: [1 2 3] on-deep-change*: func [o w t a n i p] [append [] a]]",
+    "cycp: to paren! [1] append/only cycp cycp 0",
+    "cych: make hash! [1 2] append/only cych cych 0",
+    "cycm: make map! [a 1] put cycm (quote me) cycm 0",
+    "cyco: make object! [a: 1 me: none] cyco/me: cyco 0",
+    "cyca: reduce [cyco cycm cych cycp] append/only cyca cyca 0",
+    "dcyc: copy [do] append/only dcyc dcyc 0",
+    "deepp: to paren! reduce [deep] deeph: make hash! reduce [deep] deepm: make map! reduce [quote k deep] 0",
     "err: try [1 / 0]",
     "f0: func [x] [x]",
     "fail: func [] [1 / 0]",
@@ -158,7 +170,18 @@ STRINGS = ['""', '"abc"', '"héllo wörld"', '"日本語"', '"😀x😀"', '"a^(
            '"x: 1 + 2"', '"[1"', '"#{00}"']
 BLOCKS = ["[]", "[1 2 3]", "[a b c]", "[1 [2 [3]]]", "cyc", "deep", "[x: 1 y: \"s\"]", "[(1 + 2) z]",
           "copy cyc", "[1 \"a\" #\"b\" 2.5 none]", "v1", "(tail v1)", "[3 1 2]", "[[1 2] [3 4]]",
-          "(make block! 0)", "[a 1 b 2 c 3]", "[f0 1]", "[1 / 0]", "[rec 1]", "[break]", "[return 1]"]
+          "(make block! 0)", "[a 1 b 2 c 3]", "[f0 1]", "[1 / 0]", "[rec 1]", "[break]", "[return 1]",
+          "cyca", "(reduce [cycp cych])", "[#\"a\" [#\"b\"]]", "(reduce [1.#NaN 0.0 -0.0])"]
+# Values that hold themselves or are nested deep, for any argument: the deeper
+# block (past the depth of every walk's cycle guard) exists in some programs only.
+NESTED = ["cyc", "deep", "cycp", "cych", "cycm", "cyco", "cyca", "deepp", "deeph", "deepm", "(copy cyc)"]
+CYCLIC = {"cyc", "copy cyc", "(copy cyc)", "cycp", "cych", "cycm", "cyco", "cyca", "(reduce [cycp cych])"}
+# Calls that make a block for each level they enter: given a cyclic value they
+# allocate until the call stack is full, which takes minutes under the
+# collector's stress (tests/lang/limits_test.py has them): they get the deep
+# block instead.
+DEAR_WITH_CYCLES = {"compose"}
+DEEPER = "deeper: [#\"a\"] loop 1100 [deeper: reduce [deeper]] 0"
 WORDS = ["'a", "'v1", "'cyc", "'obj", "'self", "'none", "'x", "'append", "'undefined-word"]
 OTHER = {
     "none!": ["none"],
@@ -166,14 +189,16 @@ OTHER = {
     "datatype!": ["integer!", "block!", "string!", "object!", "error!", "float!", "char!", "word!", "none!",
                   "datatype!", "typeset!", "function!", "pair!", "binary!", "time!", "percent!"],
     "typeset!": ["number!", "series!", "any-type!", "any-word!"],
-    "object!": ["obj", "watched", "owner", "(make object! [])", "(make obj [a: 2])"],
+    "object!": ["obj", "watched", "owner", "(make object! [])", "(make obj [a: 2])", "cyco"],
+    "map!": ["(make map! [a 1 b 2])", "cycm", "deepm", "(make map! reduce [1.#NaN 1 0.0 2])"],
+    "hash!": ["(make hash! [1 2 3])", "cych", "deeph", "(make hash! reduce [1.#NaN 1 -0.0 2])"],
     "error!": ["err", "(make error! \"boom\")", "(try [fail])"],
     "function!": [":f0", ":fail", "(does [1])", "(func [a b] [a])", ":rec"],
     "native!": [":if", ":append", ":reduce", ":print"],
     "action!": [":append", ":mold", ":add"],
     "percent!": ["50%", "-0.5%", "100%"],
     "time!": ["12:30", "-1:00", "0:00:01.5"],
-    "paren!": ["(pick [(1 + 2)] 1)", "(pick [()] 1)"],
+    "paren!": ["(pick [(1 + 2)] 1)", "(pick [()] 1)", "cycp", "deepp"],
     "path!": ["'obj/a", "'a/b/c", "'v1/1"],
     "set-word!": ["(pick [x:] 1)"],
     "get-word!": ["(pick [:x] 1)"],
@@ -190,8 +215,8 @@ TYPESETS = {
     "any-type!": CONCRETE,
     "number!": ["integer!", "float!", "percent!"],
     "scalar!": ["integer!", "float!", "percent!", "char!", "time!"],
-    "series!": ["string!", "block!", "paren!", "path!"],
-    "any-block!": ["block!", "paren!", "path!"],
+    "series!": ["string!", "block!", "paren!", "path!", "hash!"],
+    "any-block!": ["block!", "paren!", "path!", "hash!"],
     "any-string!": ["string!"],
     "any-word!": ["word!", "set-word!", "get-word!", "lit-word!", "refinement!"],
     "any-function!": ["function!", "native!", "action!"],
@@ -200,10 +225,53 @@ TYPESETS = {
 }
 
 
+# Every datatype, for the conversion matrix.
+DATATYPES = ["datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!", "file!", "url!", "char!",
+             "integer!", "float!", "word!", "set-word!", "lit-word!", "get-word!", "refinement!", "issue!",
+             "native!", "action!", "op!", "function!", "path!", "lit-path!", "set-path!", "get-path!", "routine!",
+             "bitset!", "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!",
+             "tuple!", "map!", "binary!", "time!", "tag!", "email!", "handle!", "date!", "port!", "money!", "ref!",
+             "point2D!", "point3D!", "image!", "event!"]
+
+# Comparators that change the series being sorted (s) as they compare.
+COMPARATOR_EFFECTS = ["append s 1", "clear s", "remove s", "insert s 0", "reverse s", "take/last s", "s: copy []",
+                      "change s 9", "sort s", "poke s 1 none", "recycle"]
+COMPARATOR_ANSWERS = ["a < b", "true", "false", "none", "b", "0", "-1", "1"]
+SORT_INPUTS = ["[3 1 2 5 4 1]", '"hello"', "[b a c]", "v1", "[1.#NaN 2 1]"]
+
+# PARSE rules that change their input (s) as they match it; every growth is bounded.
+PARSE_RULES = [
+    "[any [p: skip (if 40 > length? head p [insert p 1])]]",
+    "[some [p: skip (remove p)]]",
+    "[any [p: skip (clear p)]]",
+    "[any [skip p: (unless tail? p [change p 7])]]",
+    "[any [p: (if 40 > length? s [append s 1]) skip] end]",
+    "[to end p: (insert p 1) to end]",
+    "[copy x to end (clear s) end]",
+    "[any [p: skip (s: copy []) :p]]",
+    "[while [p: skip (if 30 > length? s [insert p 0])]]",
+    "[any [p: skip (remove head p) :p]]",
+    "[any [p: skip (reverse head p)]]",
+    "[some [p: skip (take/last s)]]",
+]
+PARSE_INPUTS = ['"hello"', "[1 2 3 4]", '"a^/b c"', "[a [b] c]", "copy cyc", '""', "[]"]
+
+# Damage done to a binary or a text x (a series expression).
+BINARY_DAMAGE = ["head change skip copy {x} {n} #{{FF}}", "copy/part {x} {n}", "append copy {x} #{{00FF7F}}",
+                 "head reverse copy {x}", "head remove skip copy {x} {n}", "head insert skip copy {x} {n} #{{0000}}",
+                 "head clear skip copy {x} {n}"]
+TEXT_DAMAGE = ['head change skip copy {x} {n} "!"', "copy/part {x} {n}", 'append copy {x} "="',
+               'head insert skip copy {x} {n} "%"', 'head change skip copy {x} {n} "["', "head remove skip copy {x} {n}",
+               'head change skip copy {x} {n} "^@"', 'head change skip copy {x} {n} "^(DC00)"']
+METHODS = ["'zlib", "'deflate", "'gzip"]
+DATA = ['"hello hello hello hello"', '(append/dup copy "" "ab" 200)', "#{00010203FF}", '""', "#{}", '"日本語"']
+
+
 class Generator:
     def __init__(self, seed, specs):
         self.r = random.Random(seed)
         self.specs = specs
+        self.deeper = self.r.random() < 0.03  # the deeper block costs a thousand allocations
 
     def value_of(self, type_name, depth):
         r = self.r
@@ -227,18 +295,25 @@ class Generator:
             return r.choice(OTHER[type_name])
         return r.choice(OTHER["unbuilt"]) if r.random() < 0.3 else self.value_of("any-type!", depth)
 
-    def argument(self, fn, arg, depth):
+    def nested(self):
+        return "deeper" if self.deeper and self.r.random() < 0.3 else self.r.choice(NESTED)
+
+    def argument(self, fn, arg, depth, nested=False):
         name, kind, types = arg
         r = self.r
         if (fn, name) in SMALL_COUNTS:
             return str(r.randint(0, 3))
+        if nested and r.random() < 0.6:
+            return self.nested()
         if kind in ("'", ":") and r.random() < 0.7:
             return r.choice(["x", "v1", "obj", "cyc", "a"]) if r.random() < 0.8 else self.value_of("any-type!", depth)
         if r.random() < 0.12:
             return self.value_of("any-type!", depth)
         return self.value_of(r.choice(types) if types else "any-type!", depth)
 
-    def call(self, depth=0):
+    def call(self, depth=0, nested=False):
+        """A call of a random native or action; with nested, most of its
+        arguments hold themselves or are nested deep."""
         r = self.r
         spec = r.choice(self.specs)
         path = spec.name
@@ -250,13 +325,61 @@ class Generator:
                 path += "/" + name
                 used.append(args)
         parts = [path]
-        parts += [self.argument(spec.name, a, depth) for a in spec.args]
+        parts += [self.argument(spec.name, a, depth, nested) for a in spec.args]
         for args in used:
-            parts += [self.argument(spec.name, a, depth) for a in args]
+            parts += [self.argument(spec.name, a, depth, nested) for a in args]
+        if spec.name in DEAR_WITH_CYCLES:
+            parts = [("deep" if p in CYCLIC else p) for p in parts]
         return " ".join(parts)
+
+    def damaged(self, text, kinds):
+        return self.r.choice(kinds).format(x=text, n=self.r.randint(0, 24))
+
+    def special_line(self, roll):
+        """The lines aimed at values and work past the limits (roll in 0-1)."""
+        r = self.r
+        if roll < 0.30:
+            # the to / make / as matrix: any datatype, any value
+            op = r.choice(["to", "make", "as", "to", "make"])
+            value = self.nested() if r.random() < 0.15 else self.value_of("any-type!", 1)
+            return f"e: try [{op} {r.choice(DATATYPES)} {value}] mold/all e"
+        if roll < 0.50:
+            return "e: try [" + self.call(nested=True) + "] mold/all e"
+        if roll < 0.62:
+            refinements = "".join(x for x in ["/all", "/stable", "/reverse"] if r.random() < 0.2)
+            effect = r.choice(COMPARATOR_EFFECTS)
+            return (f"s: copy {r.choice(SORT_INPUTS)} "
+                    f"e: try [sort/compare{refinements} s func [a b] [{effect} {r.choice(COMPARATOR_ANSWERS)}]] "
+                    "mold/all reduce [e s]")
+        if roll < 0.74:
+            return f"s: copy {r.choice(PARSE_INPUTS)} e: try [parse s {r.choice(PARSE_RULES)}] mold/all reduce [e s]"
+        if roll < 0.85:
+            data = r.choice(DATA)
+            packed = self.damaged(f"compress {data} {r.choice(METHODS)}", BINARY_DAMAGE)
+            size = f"/size {packed} {r.choice(METHODS)} {r.choice(['0', '5', '100', '-1', '65536'])}" \
+                if r.random() < 0.3 else f" {packed} {r.choice(METHODS)}"
+            return f"e: try [decompress{size}] mold/all e"
+        if roll < 0.97:
+            choice = r.random()
+            if choice < 0.4:
+                base = r.choice(["2", "16", "58", "64"])
+                text = self.damaged(f"enbase/base {r.choice(DATA)} {base}", TEXT_DAMAGE)
+                return f"e: try [debase/base {text} {r.choice([base, base, '16', '64'])}] mold/all e"
+            if choice < 0.6:
+                return "e: try [dehex " + self.damaged('"a%41%C3%A9%zz%4"', TEXT_DAMAGE) + "] mold/all e"
+            molded = f"mold/all {self.value_of('any-type!', 1)}"
+            if r.random() < 0.5:
+                return f"e: try [load {self.damaged(molded, TEXT_DAMAGE)}] mold/all e"
+            return f"e: try [transcode {self.damaged(f'to binary! {molded}', BINARY_DAMAGE)}] mold/all e"
+        # code that runs inside itself until the call stack is full, its result assigned
+        # (a few of these lines: raising the overflow is dear under the collector's stress)
+        code = r.choice(["do cycp", "do dcyc", "rec 1", "compose reduce [cycp]"])
+        return f"e: 5 e: try [{code}] x: reduce [1 try [{code}] 2] reduce [e/id length? x first x last x]"
 
     def line(self):
         r = self.r
+        if r.random() < 0.25:
+            return self.special_line(r.random())
         c = self.call()
         roll = r.random()
         if roll < 0.12:
@@ -297,7 +420,8 @@ class Generator:
         return c
 
     def program(self, lines=10):
-        return "\n".join(PRELUDE + [self.line() for _ in range(lines)]) + "\n"
+        prelude = PRELUDE + ([DEEPER] if self.deeper else [])
+        return "\n".join(prelude + [self.line() for _ in range(lines)]) + "\n"
 
 
 # ---- running ----

@@ -22,21 +22,17 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import zlib
 
-ZUV = sys.argv[1]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import ZUV, script, check_that, finish  # noqa: E402
+
 rng = random.Random(26)
-failures = []
-passed = 0
 
 
 def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected[:200]!r}\n  got:      {got[:200]!r}")
+    """Equality, shown cut to 200 characters: the values are long runs of data."""
+    check_that(name, got == expected, f"  expected: {repr(expected)[:200]}\n  got:      {repr(got)[:200]}")
 
 
 def lit(data):
@@ -45,16 +41,17 @@ def lit(data):
 
 def run_script(lines):
     """Runs the statements, one printed line each; answers the printed lines."""
-    with tempfile.NamedTemporaryFile("w", suffix=".zuv", delete=False) as f:
-        f.write("Zuv []\n" + "\n".join(lines) + "\n")
+    path = script("Zuv []\n" + "\n".join(lines) + "\n")
     try:
-        p = subprocess.run([ZUV, f.name], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
+        # Standard error too: a sanitizer's report is shown with the failure.
+        p = subprocess.run([ZUV, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
     finally:
-        os.unlink(f.name)
+        os.unlink(path)
     out = p.stdout.decode("utf-8", "replace").splitlines()
     if p.returncode != 0 or len(out) != len(lines):
-        failures.append(f"script ended with {p.returncode} after {len(out)} of {len(lines)} lines:\n"
-                        + p.stdout.decode()[-500:] + p.stderr.decode()[-500:])
+        check_that("the script of the cases", False,
+                   f"ended with {p.returncode} after {len(out)} of {len(lines)} lines:\n"
+                   + p.stdout.decode()[-500:] + p.stderr.decode()[-500:])
         return [""] * len(lines)
     return out
 
@@ -234,7 +231,4 @@ out = run_script(lines)
 for i, (line, want) in enumerate(zip(out, expected)):
     check(f"checksum case {i}", line, want)
 
-print(f"{passed} passed, {len(failures)} failed")
-for f in failures:
-    print(f)
-sys.exit(1 if failures else 0)
+finish()

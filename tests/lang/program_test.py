@@ -6,33 +6,9 @@ Usage: program_test.py PATH-TO-ZUV
 import os
 import subprocess
 import sys
-import tempfile
 
-ZUV = sys.argv[1]
-failures = []
-passed = 0
-
-
-def run(args=(), stdin=""):
-    data = stdin if isinstance(stdin, bytes) else stdin.encode("utf-8")
-    p = subprocess.run([ZUV, *args], input=data,
-                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-    return p.returncode, p.stdout.decode("utf-8", "replace")
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
-
-
-def script(text):
-    f = tempfile.NamedTemporaryFile("wb", suffix=".zuv", delete=False)
-    f.write(text.encode("utf-8"))
-    f.close()
-    return f.name
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import ZUV, WAIT, run, script, check, finish  # noqa: E402
 
 
 # ---- piped lines ----
@@ -69,19 +45,17 @@ check("a syntax error is near the text typed, not an earlier error's code",
       (0, ["== 5", "*** Syntax Error: (line 1) missing [ at ]"], "*** Near : (1]"))
 
 # Lone surrogates: molded as escapes, printed as U+FFFD; the lines go on.
-p = subprocess.run([ZUV], input=b'"^(DC00)"\nprint "a^(D800)b"\n1\n', stdout=subprocess.PIPE, timeout=60)
+p = subprocess.run([ZUV], input=b'"^(DC00)"\nprint "a^(D800)b"\n1\n', stdout=subprocess.PIPE, timeout=WAIT)
 check("lone surrogates", (p.returncode, p.stdout), (0, '== "^(DC00)"\na\ufffdb\n== 1\n'.encode("utf-8")))
 
 # compose/deep of a cyclic or 100,000-deep block overflows the stacks: an
 # error that try catches, and a report when uncaught; the lines go on. Their
 # many allocations would take minutes with a collection at every one.
-os.environ["ZUV_GC_STRESS_PERIOD"] = "1000"
 status, out = run(stdin="x: [a] append/only x x e: try [compose/deep x] e/id\n"
                         "b: [] loop 100000 [b: reduce [b]] e: try [compose/deep b] e/id\n"
-                        "compose/deep x\n1\n")
+                        "compose/deep x\n1\n", env=dict(os.environ, ZUV_GC_STRESS_PERIOD="1000"))
 check("stack overflows through compose/deep", (status, out.splitlines()[:3], out.splitlines()[-1]),
       (0, ["== stack-overflow", "== stack-overflow", "*** Internal Error: stack overflow"], "== 1"))
-del os.environ["ZUV_GC_STRESS_PERIOD"]
 
 # ---- scripts ----
 path = script("Zuv [Title: \"t\"]\nx: append [1] 2\n")
@@ -108,7 +82,4 @@ check("an unreadable script is reported, then the prompt loop runs",
       (status, out.startswith("*** Access Error: cannot open: %/nonexistent/script.zuv\n"), out.endswith("== 2\n")),
       (0, True, True))
 
-if failures:
-    print(*failures, sep="\n")
-print(f"{passed} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+finish()

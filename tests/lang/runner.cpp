@@ -10,8 +10,8 @@
 // expected; both sides are trimmed. Lines starting with ";" and blank lines
 // are skipped. The cases of a file run in order in one interpreter, as lines
 // typed at a console would: words set by one case are seen by the next.
-// The collector is enabled, so the tables exercise it; after every case an
-// evacuating collection runs at a safe point. Every error raised is also
+// The collector is enabled, so the tables exercise it; after every case a
+// collection runs (it may evacuate node frames). Every error raised is also
 // formed into its report.
 //
 // Usage: zuv_lang [-v] FILE...   (-v prints each case before running it)
@@ -26,8 +26,6 @@
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/none.hpp"
-#include "runtime/init.hpp"
-#include "runtime/process.hpp"
 
 namespace {
 
@@ -105,7 +103,7 @@ int run_file(const char* path, bool verbose) {
             std::fflush(stdout);
         }
         std::string failure = run_case(c);
-        collector::collect(true);  // a safe point: nothing here holds a node
+        collector::collect();
         if (failure.empty()) {
             passed++;
             continue;
@@ -124,20 +122,15 @@ int run_file(const char* path, bool verbose) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    runtime::init_process(argc, argv);
-    int status = 0;
-    runtime::run_on_big_stack([&] {
-        runtime::run_top_level([&] {
-            runtime::init();
-            program::finish_start_up();
-            bool verbose = false;
-            for (int i = 1; i < argc; i++) {
-                if (std::strcmp(argv[i], "-v") == 0)
-                    verbose = true;
-                else
-                    status |= run_file(argv[i], verbose);
-            }
-        });
+    return program::start(argc, argv, [](int argc, char** argv) {
+        bool verbose = false;
+        int status = 0;
+        for (int i = 1; i < argc; i++) {
+            if (std::strcmp(argv[i], "-v") == 0)
+                verbose = true;
+            else
+                status |= run_file(argv[i], verbose);
+        }
+        return status;
     });
-    return status;
 }

@@ -103,7 +103,7 @@ TEST_F(Actions, BootSpecsNameEveryActionButSevenEightNineWithTheEntrysRefinement
 // ---- dispatch errors ----
 
 TEST_F(Actions, MissingSlotNamesTheCallerTheDatatypeAndTheFirstArgument) {
-    define_action("append", 25, {"series", "value", "/part", "length", "/only", "/dup", "count"});
+    auto defined = define_action("append", 25, {"series", "value", "/part", "length", "/only", "/dup", "count"});
     Call c("append", {integer_of(1), integer_of(2)});
     EXPECT_EQ(c.run([] { actions::append_star(-1, -1, -1); }), "script/expect-arg");
     EXPECT_EQ(type_of(&error_arg(0)), TYPE_WORD);
@@ -115,7 +115,7 @@ TEST_F(Actions, MissingSlotNamesTheCallerTheDatatypeAndTheFirstArgument) {
 }
 
 TEST_F(Actions, CopyTypesOtherThanDatatypeOrTypesetNamesTheKindArgument) {
-    define_action("copy", 30, {"value", "/part", "length", "/deep", "/types", "kind"});
+    auto defined = define_action("copy", 30, {"value", "/part", "length", "/deep", "/types", "kind"});
     Call c("copy", {ints({1, 2}), integer_of(3)});
     EXPECT_EQ(c.run([] { actions::copy_star(-1, -1, 1); }), "script/expect-arg");
     EXPECT_EQ(error_arg(1).w1, uint32_t(TYPE_INTEGER));

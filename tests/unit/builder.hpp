@@ -9,7 +9,9 @@
 
 #include <climits>
 #include <initializer_list>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "evaluator/actions.hpp"
 #include "evaluator/interpreter.hpp"
@@ -18,6 +20,7 @@
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -68,6 +71,26 @@ inline Cell path_of(std::initializer_list<Cell> values) { return cells_of(TYPE_P
 
 inline void set_global(const char* name, const Cell& value) { _context::set_global_value(symbol::make(name), &value); }
 inline Cell global_value(const char* name) { return *_context::global_value_cell(symbol::make(name)); }
+
+// Registers again the specs of the built-in natives and actions as the boot
+// definitions registered them: a test that made built-ins of its own under
+// the boot flag (which gives their slots its specs) puts the built-in specs
+// back, for the tests that follow. The built-ins are the values of the first
+// global words of each slot: the boot definitions made those words before
+// any test made its own.
+inline void register_builtin_specs_again() {
+    const bool was = runtime::boot_flag;
+    runtime::boot_flag = true;
+    std::set<std::pair<uint32_t, uint32_t>> done;
+    for (int32_t i = 0, n = _context::word_count(_context::global); i < n; i++) {
+        const Cell* v = _context::value_slot(_context::global, i);
+        uint32_t type = v ? type_of(v) : uint32_t(TYPE_UNSET);
+        if ((type != TYPE_NATIVE && type != TYPE_ACTION) || !done.insert({type, v->w1}).second) continue;
+        Cell spec{TYPE_BLOCK, 0, v->w2, 0};
+        native::builtin_parts_q(type, int32_t(v->w1), &spec);  // under the boot flag: registers spec
+    }
+    runtime::boot_flag = was;
+}
 
 // ---- text ----
 

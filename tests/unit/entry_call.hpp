@@ -7,6 +7,7 @@
 #include <string>
 
 #include "evaluator/stack.hpp"
+#include "runtime/gc_root.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/float.hpp"
@@ -62,10 +63,31 @@ inline Cell string_of(const char* text) {
     return s;
 }
 
+// While it lives, the global word `name` holds the test's own value; then
+// again what it held before, so that the tests of other suites run later in
+// the same process see the built-in function of that name.
+class GlobalDefinition {
+public:
+    GlobalDefinition(const char* name, const Cell& value)
+        : symbol_(int32_t(word_of(name).w2)), saved_(*_context::global_value_cell(symbol_)), keep_(saved_) {
+        _context::set_global_value(symbol_, &value);
+    }
+    ~GlobalDefinition() { _context::set_global_value(symbol_, &saved_); }
+    GlobalDefinition(const GlobalDefinition&) = delete;
+    GlobalDefinition& operator=(const GlobalDefinition&) = delete;
+
+private:
+    int32_t symbol_;
+    Cell saved_;
+    collector::Root keep_;
+};
+
 // Gives the global word `name` an action! value of the action number whose
 // spec holds the given words ("/x" makes a refinement!), as the boot
-// definitions do: errors then name the action's arguments.
-inline void define_action(const char* name, int32_t number, std::initializer_list<const char*> spec_words) {
+// definitions do: errors then name the action's arguments. The definition
+// lasts as long as the answer is kept.
+[[nodiscard]] inline GlobalDefinition define_action(const char* name, int32_t number,
+                                                   std::initializer_list<const char*> spec_words) {
     Cell spec{};
     block::make_at(&spec, int32_t(spec_words.size()));
     for (const char* w : spec_words) {
@@ -73,8 +95,7 @@ inline void define_action(const char* name, int32_t number, std::initializer_lis
         if (w[0] == '/') cell::set_type(&c, TYPE_REFINEMENT);
         block::append_cell(&spec, &c);
     }
-    Cell action{TYPE_ACTION, uint32_t(number), spec.w2, 0};
-    _context::set_global_value(int32_t(word_of(name).w2), &action);
+    return GlobalDefinition(name, Cell{TYPE_ACTION, uint32_t(number), spec.w2, 0});
 }
 
 // One call: a fresh pair of stacks holding a try frame, a cell standing for

@@ -229,7 +229,7 @@ TEST(Integer, IntPowerThrowsOnlyWhenTheResultOverflows) {
 
 TEST(Integer, PowerStaysIntegerWhileItFits) {
     test::ensure_runtime();
-    test::define_action("power", 15, {"number", "exponent"});
+    auto defined = test::define_action("power", 15, {"number", "exponent"});
     struct { Cell base, exponent; const char* expected; } cases[] = {
         {integer_of(2), integer_of(10), "integer 1024"},
         {integer_of(2), integer_of(31), "float 2147483648.0"},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -81,43 +83,61 @@ Cell types(std::initializer_list<const char*> names) {
     return b;
 }
 
-// The words the tests call, bound as the boot definitions bind them.
+// The words the tests call, bound as the boot definitions bind them. They
+// take the place of built-in functions of the same names (and of their specs
+// as the boot definitions registered them) only while a test runs: the
+// fixture puts back what was there, so that the tests of other suites run
+// later in the same process see the built-in ones.
+constexpr const char* DEFINED[] = {"add", "multiply", "+", "*", "append", "clear", "probe", "brk", "quoting"};
+constexpr size_t DEFINED_COUNT = std::size(DEFINED);
+Cell replaced[DEFINED_COUNT];  // what the words held before the test, in the order of DEFINED
+
 void define_words() {
-    static const bool done = [] {
-        runtime::boot_flag = true;  // these are the test's own boot definitions
+    static const bool installed = [] {
         natives::install_test_entry(PROBE_SLOT, probe_entry);
         natives::install_test_entry(BREAK_SLOT, break_entry);
         natives::install_test_entry(QUOTE_SLOT, quote_entry);
-        Cell two_integers = block_of({word_of("value1"), types({"integer!"}), word_of("value2"), types({"integer!"})});
-        Cell add = make_builtin(TYPE_ACTION, two_integers, 11);
-        Cell multiply = make_builtin(TYPE_ACTION, two_integers, 13);
-        set_global("add", add);
-        set_global("multiply", multiply);
-        set_global("+", make_op(add));
-        set_global("*", make_op(multiply));
-        set_global("append",
-                   make_builtin(TYPE_ACTION,
-                                block_of({word_of("series"), types({"block!"}), word_of("value"), types({"any-type!"}),
-                                          refinement_of("part"), word_of("length"), types({"integer!"}),
-                                          refinement_of("only"), refinement_of("dup"), word_of("count"),
-                                          types({"integer!"})}),
-                                25));
-        set_global("clear", make_builtin(TYPE_ACTION, block_of({word_of("series"), types({"block!"})}), 29));
-        set_global("probe",
-                   make_builtin(TYPE_NATIVE,
-                                block_of({word_of("v"), types({"integer!"}), refinement_of("a"), word_of("x"),
-                                          types({"integer!"}), refinement_of("b"), word_of("y"), types({"integer!"}),
-                                          refinement_of("c")}),
-                                PROBE_SLOT));
-        set_global("brk", make_builtin(TYPE_NATIVE, block_of({}), BREAK_SLOT));
-        set_global("quoting", make_builtin(TYPE_NATIVE,
-                                           block_of({get_word_of("a"), types({"any-type!"}), lit_word_of("b"),
-                                                     types({"any-type!"})}),
-                                           QUOTE_SLOT));
-        runtime::boot_flag = false;
+        for (Cell& c : replaced) collector::add_root(&c);
         return true;
     }();
-    (void)done;
+    (void)installed;
+    runtime::boot_flag = true;  // these are the test's own boot definitions
+    Cell two_integers = block_of({word_of("value1"), types({"integer!"}), word_of("value2"), types({"integer!"})});
+    Cell add = make_builtin(TYPE_ACTION, two_integers, 11);
+    Cell multiply = make_builtin(TYPE_ACTION, two_integers, 13);
+    Cell made[] = {
+        add,
+        multiply,
+        make_op(add),
+        make_op(multiply),
+        make_builtin(TYPE_ACTION,
+                     block_of({word_of("series"), types({"block!"}), word_of("value"), types({"any-type!"}),
+                               refinement_of("part"), word_of("length"), types({"integer!"}), refinement_of("only"),
+                               refinement_of("dup"), word_of("count"), types({"integer!"})}),
+                     25),
+        make_builtin(TYPE_ACTION, block_of({word_of("series"), types({"block!"})}), 29),
+        make_builtin(TYPE_NATIVE,
+                     block_of({word_of("v"), types({"integer!"}), refinement_of("a"), word_of("x"),
+                               types({"integer!"}), refinement_of("b"), word_of("y"), types({"integer!"}),
+                               refinement_of("c")}),
+                     PROBE_SLOT),
+        make_builtin(TYPE_NATIVE, block_of({}), BREAK_SLOT),
+        make_builtin(TYPE_NATIVE,
+                     block_of({get_word_of("a"), types({"any-type!"}), lit_word_of("b"), types({"any-type!"})}),
+                     QUOTE_SLOT),
+    };
+    static_assert(std::size(made) == DEFINED_COUNT);
+    for (size_t i = 0; i < DEFINED_COUNT; i++) {
+        word_of(DEFINED[i]);  // in the global context from now on, unset when it is new
+        replaced[i] = global_value(DEFINED[i]);
+        set_global(DEFINED[i], made[i]);
+    }
+    runtime::boot_flag = false;
+}
+
+void restore_words() {
+    for (size_t i = 0; i < DEFINED_COUNT; i++) set_global(DEFINED[i], replaced[i]);
+    register_builtin_specs_again();
 }
 
 class Interpreter : public ::testing::Test {
@@ -130,6 +150,7 @@ protected:
     void TearDown() override {
         EXPECT_EQ(stack::pending(), 0u);
         EXPECT_EQ(stack::depth(), 0) << "a frame was left on the call stack";
+        restore_words();
     }
     static Cell w(const char* name) { return word_of(name); }
     static Cell i(int32_t v) { return integer_value(v); }

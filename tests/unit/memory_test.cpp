@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "runtime/collector.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/memory_frames.hpp"
@@ -41,6 +42,7 @@ void expect_internal_error(const char* id, Body&& body) {
         EXPECT_EQ(runtime::pending_error().category, ErrorCategory::internal);
         EXPECT_STREQ(runtime::pending_error().id, id);
     }
+    runtime::thrown_code = 0;  // handled: no code stays pending for the tests that follow
 }
 
 SeriesFrame* frame_holding(const void* p) {
@@ -195,7 +197,15 @@ TEST_F(Memory, PlatformRefusalsBecomeInternalErrors) {
 TEST_F(Memory, SeriesFramesAreOneMegabyteThenTwo) {
     bool one_mb_frame = false;
     for (SeriesFrame* f = memory::record.series_first; f; f = f->next) one_mb_frame |= frame_area(f) == MB;
-    EXPECT_TRUE(one_mb_frame);
+    // A stress collection (of an earlier test in the same process) moves
+    // every buffer out of the start-up frame and retires it.
+    bool start_up_frame_kept = true;
+#ifdef ZUV_GC_STRESS
+    start_up_frame_kept = collector::series_cycles == 0;
+#endif
+    if (start_up_frame_kept) {
+        EXPECT_TRUE(one_mb_frame);
+    }
     EXPECT_EQ(memory::record.frame_next_size, 2 * MB);
 
     for (int i = 0; i < 2; ++i) {

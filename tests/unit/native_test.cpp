@@ -18,6 +18,7 @@ namespace {
 class Native : public ::testing::Test {
 protected:
     void SetUp() override { ensure_evaluator(); }
+    void TearDown() override { register_builtin_specs_again(); }
 
     // make <type> spec through the type's make slot, as the boot definitions
     // do unless after_boot; the made value, or "category/id" in error.

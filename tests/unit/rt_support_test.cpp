@@ -51,7 +51,7 @@ TEST_F(RtSupport, AppendIndentAndReplicatePattern) {
 }
 
 TEST_F(RtSupport, TypeCheckNamesTheFunctionTheTypeAndTheArgument) {
-    define_action("ts-fn", 11, {"first", "second"});
+    auto defined = define_action("ts-fn", 11, {"first", "second"});
     Cell floats_only{TYPE_TYPESET, 0, 0, 0};
     reinterpret_cast<uint8_t*>(&floats_only.w1)[TYPE_FLOAT >> 3] |= uint8_t(128 >> (TYPE_FLOAT & 7));
     Call c("ts-fn", {float_of(1.5), integer_of(2)});

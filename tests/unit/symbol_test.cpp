@@ -64,19 +64,23 @@ TEST_F(Symbols, FoldingIsAsciiOnly) {
 
 TEST_F(Symbols, ManyNamesSurviveGrowthOfTheTable) {
     // Enough names to push the table past its load bound at least once.
-    // A name whose probe walk wraps from the last bucket to the first: its
-    // case variant lands in bucket 0, so the resize re-places the variant
-    // ahead of the original. A third spelling must still resolve to the first.
+    // A name whose probe walk wraps past the last bucket between the first
+    // two empty buckets it meets: the name takes the first, its case variant
+    // the second, lower one, so the resize re-places the variant ahead of the
+    // original. A third spelling must still resolve to the first.
     const hash::Table* t = hash::table_of(symbol::table);
-    uint32_t last = uint32_t(t->buckets - 1);
     std::string wrap;
     for (int32_t i = 0; wrap.empty(); i++) {
         std::string candidate = "wrap-" + std::to_string(i);
         uint32_t h = hash::hash_symbol_name(reinterpret_cast<const uint8_t*>(candidate.data()), int32_t(candidate.size()));
         const uint32_t* flags = hash::flags_of(t);
-        if ((h & last) == last && hash::bucket_state(flags, last) == hash::BUCKET_EMPTY &&
-            hash::bucket_state(flags, 0) == hash::BUCKET_EMPTY)
-            wrap = candidate;
+        hash::Probe p(h, t->buckets);
+        uint32_t empty[2];
+        int32_t found = 0;
+        do {
+            if (hash::bucket_state(flags, p.index) == hash::BUCKET_EMPTY) empty[found++] = p.index;
+        } while (found < 2 && p.next());
+        if (found == 2 && empty[1] < empty[0]) wrap = candidate;
     }
     int32_t original = symbol::make(wrap.c_str());
     wrap[0] = 'W';
