@@ -109,7 +109,7 @@ void load() {
     if (&image_size != nullptr && image_size > 0 && !(dir && *dir)) {
         // The image holds one value: the block of the records.
         int32_t first = zuvbin::boot_load(image_bytes, image_size);
-        records = memory::cells_head(memory::buffer_of(runtime::root.w2)) + first;
+        records = memory::internal_cells(memory::buffer_of(runtime::root.w2)) + first;
         return;
     }
     records = none::make_at(cell::alloc_tail_cell(runtime::root.w2));
@@ -122,6 +122,7 @@ void run_records(int32_t first, int32_t end) {
         Cell code = block::zs_head(records)[i];
         Cell* held = stack::push(&code);
         interpreter::eval_block(held, false);
+        stack::raise_pending();
         stack::top = held;
     }
 }

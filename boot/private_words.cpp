@@ -31,7 +31,8 @@ bool nested_q(uint32_t type) {
 }
 
 int32_t length_of(Node node) { return node ? memory::length_of(memory::buffer_of(node)) : 0; }
-Cell* cell_in(Node node, int32_t i) { return memory::cells_head(memory::buffer_of(node)) + i; }
+const Cell* cell_in(Node node, int32_t i) { return memory::cells_head(memory::buffer_of(node)) + i; }
+Cell* cell_to_change(Node node, int32_t i) { return memory::cells_for_write(memory::buffer_of(node)) + i; }
 
 // The global value index of a word bound to the global context, or -1.
 int32_t global_index(const Cell* word) {
@@ -204,7 +205,7 @@ void seal(std::initializer_list<const char*> called_by_name) {
 
     // Node positions stay valid across the allocations above; cells are
     // re-read from them.
-    for (const auto& [node, i] : walk.reads) rebind_word(cell_in(node, i));
+    for (const auto& [node, i] : walk.reads) rebind_word(cell_to_change(node, i));
 }
 
 const Cell* system_value(const char* name) {
@@ -224,9 +225,9 @@ void rebind(Cell* block) {
         blocks.pop_back();
         if (!node || !seen.insert(node).second) continue;
         for (int32_t i = 0, n = length_of(node); i < n; i++) {
-            Cell* c = cell_in(node, i);
+            const Cell* c = cell_in(node, i);
             uint32_t type = type_of(c);
-            if (type == TYPE_WORD || type == TYPE_GET_WORD) rebind_word(c);
+            if (type == TYPE_WORD || type == TYPE_GET_WORD) rebind_word(cell_to_change(node, i));
             else if (nested_q(type)) blocks.push_back(c->w2);
         }
     }

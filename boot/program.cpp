@@ -164,6 +164,7 @@ bool try_do(const uint8_t* text, int32_t length, Cell* out) {
             Cell* code = none::make_at(stack::push_raw());
             lexer::scan(code, text, length, false, true, true, false, nullptr, nullptr, nullptr, nullptr);
             interpreter::eval_block(code, false);
+            stack::raise_pending();  // an error, or an exit that nothing received
             *out = *(stack::top - 1);
         },
         out);
@@ -237,6 +238,7 @@ void eval_text(const char* text) {
                 nullptr, nullptr, nullptr, nullptr);
     private_words::rebind(code);
     interpreter::eval_block(code, false);
+    stack::raise_pending();
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ slot_fn<Act::eval_path> get_path_action(const Cell* parent, const Cell* path, co
     fire(ErrorCategory::script, "bad-path-type", path, &datatype, &cut);
 }
 
-Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
+const Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
                      int32_t index, bool case_q, bool get_q, bool tail_q, bool evalp_q) {
     auto fn = get_path_action(parent, path, element, index);
     return fn(parent, element, value, path, gparent, p_item, index, case_q, get_q, tail_q, evalp_q);

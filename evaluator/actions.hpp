@@ -144,7 +144,7 @@ inline int32_t call_mold(Cell* v, Cell* buffer, bool only, bool all, bool flat, 
     return call<Act::mold>(v, buffer, only, all, flat, arg, part, indent);
 }
 // The eval-path slot of the parent's type through get_path_action.
-Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
+const Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
                      int32_t index, bool case_q, bool get_q, bool tail_q, bool evalp_q);
 inline Cell* call_negate(Cell* v) { return call<Act::negate>(v); }
 inline Cell* call_round(Cell* v, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
@@ -173,7 +173,7 @@ inline Cell* call_insert(Cell* s, Cell* v, int32_t part, bool only, int32_t dup,
 }
 inline int32_t call_length_q(Cell* s) { return call<Act::length_q>(s); }
 inline Cell* call_move(Cell* origin, Cell* target, Cell* part) { return call<Act::move>(origin, target, part); }
-inline Cell* call_pick(Cell* s, int32_t index, Cell* boxed) { return call<Act::pick>(s, index, boxed); }
+inline const Cell* call_pick(Cell* s, int32_t index, Cell* boxed) { return call<Act::pick>(s, index, boxed); }
 inline Cell* call_poke(Cell* s, int32_t index, Cell* data, Cell* boxed) { return call<Act::poke>(s, index, data, boxed); }
 inline Cell* call_put(Cell* s, Cell* key, Cell* v, bool case_q) { return call<Act::put>(s, key, v, case_q); }
 inline Cell* call_remove(Cell* s, Cell* part, Cell* key) { return call<Act::remove>(s, part, key); }

@@ -1,473 +1,426 @@
-// The compiler of blocks: which positions of a block start a simple
-// expression, and the unit's table by node id.
+// Compiling a block: its cells decoded into expressions as the walker would
+// read them with the values its words hold now.
+//
+// The decoder follows the walker's grammar: a value by its datatype, the
+// arguments of a call by its callee's argument cache, the operators after a
+// value. Where a word's value decides the shape (a callable's arity, an
+// operator) the value it holds now is taken, and the run checks it again
+// (a guard). Nothing here evaluates, binds or raises: a cell the decoder
+// cannot read for sure (a callable whose argument cache is not built yet, a
+// path whose head it cannot follow) ends the compiled part of the block, and
+// the walker runs the rest from that expression on.
 #include <algorithm>
-#include <cstring>
-#include <vector>
 
-#include "evaluator/compiled.hpp"
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
-#include "evaluator/rt_support.hpp"
 #include "runtime/collector.hpp"
-#include "runtime/datatypes/function.hpp"
-#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
+#include "runtime/symbols.hpp"
+#include "runtime/words.hpp"
 
 namespace zuv::interpreter::compiled {
 
-using namespace detail;
-using namespace interpreter::detail;
-
-namespace detail {
-
-Unit** pages[memory::NodeSlots::CAPACITY];
+using detail::read_cell;
 
 namespace {
 
-size_t pages_used = 0;  // pages [0, pages_used) may be made
-
-void drop(Unit*& slot) {
-    Unit* unit = slot;
-    slot = nullptr;
-    if (!unit || unit == SEEN) return;
-    if (unit->busy) unit->orphan = true;  // the run that uses it deletes it
-    else delete unit;
+bool callable_q(uint32_t type) {
+    return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
 }
 
-void release(Node node) {
-    Unit** page = pages[node >> NODE_SLOT_BITS];
-    if (!page) return;
-    drop(page[node & NODE_SLOT_MASK]);
-}
-
-// The value of a bound word as it stands, or null.
-const Cell* bound_value(const Cell& word) {
-    if (type_of(&word) != TYPE_WORD || word.w1 == 0) return nullptr;
+// The value a bound word holds now, as the walker would read it (null: the
+// decoder cannot tell).
+const Cell* value_now(const Cell& word) {
+    if (word.w1 == 0) return nullptr;
+    if (int32_t(word.w3) == -1)
+        return int32_t(word.w2) == sym::self ? _context::own_value(word.w1) : nullptr;
     return _context::value_slot(word.w1, int32_t(word.w3));
 }
 
-// An operand: a constant, or a bound word or an object field path whose
-// value is a plain value now (checked again at each run).
-bool operand_q(const Cell& c) {
-    if (constant_q(type_of(&c))) return true;
-    const Cell* value = type_of(&c) == TYPE_PATH ? object_field(c) : bound_value(c);
-    if (!value) return false;
-    switch (type_of(value)) {
-        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return false;
-        default: return true;
-    }
-}
-
-class Compiler {
-public:
-    Compiler(Unit& unit, int32_t n, int32_t depth) : u_(unit), cells_(unit.cells.data()), n_(n), depth_(depth) {}
-
-    // The expression at p (relative to the head), or -1; allow_sets: at
-    // the top of a block (set-words are compiled there only).
-    int32_t expression(int32_t p, bool allow_sets, int32_t depth, bool prefix = false) {
-        Expr e;
-        e.start = p + u_.head;
-        e.prefix = prefix;
-        int32_t i = p;
-        if (allow_sets) {
-            while (i < n_ && type_of(&cells_[i]) == TYPE_SET_WORD && cells_[i].w1 != 0 && e.sets < 255) {
-                i++;
-                e.sets++;
-            }
-            if (e.sets == 0 && i < n_ && type_of(&cells_[i]) == TYPE_SET_PATH) {
-                Cell path = cells_[i];
-                cell::set_type(&path, TYPE_PATH);
-                if (!object_field(path)) return -1;
-                e.set_path = true;
-                e.sets = 1;
-                i++;
-            }
-        }
-        if (i >= n_) return -1;
-        std::vector<Argument> arguments;
-        if (operand_q(cells_[i])) {
-            e.kind = type_of(&cells_[i]) == TYPE_WORD ? K_WORD : K_CONST;
-            i++;
-        } else if (type_of(&cells_[i]) == TYPE_PAREN) {
-            e.kind = K_PAREN;
-            e.calls = true;
-            i++;
-        } else if (const Cell* value = type_of(&cells_[i]) == TYPE_PATH ? object_field(cells_[i])
-                                                                         : bound_value(cells_[i]);
-                   value && depth < MAX_NESTING &&
-                   (type_of(value) == TYPE_FUNCTION ||
-                    (type_of(&cells_[i]) == TYPE_WORD &&
-                     (type_of(value) == TYPE_NATIVE || type_of(value) == TYPE_ACTION)))) {
-            bool function = type_of(value) == TYPE_FUNCTION;
-            e.kind = type_of(&cells_[i]) == TYPE_PATH ? K_METHOD : function ? K_FUNCTION : K_CALL;
-            e.calls = true;
-            e.callee = *value;
-            e.cache = function ? function_cache(e.callee) : builtin_cache(e.callee);
-            std::vector<int32_t> entries;
-            if (!e.cache) missing_cache_ = true;
-            if (!e.cache || !plain_arguments(e.cache, &entries, &e.rest) || entries.size() >= 256) return -1;
-            if (function) link_function(e);
-            if (type_of(value) == TYPE_NATIVE && fast_op_of(e.callee) == FAST_NONE)
-                e.entry = natives::entry_at(int32_t(e.callee.w1));
-            if (e.kind == K_CALL && entries.size() == 2) e.fast = uint8_t(fast_op_of(e.callee));
-            i++;
-            bool known = true;
-            for (int32_t entry : entries) {
-                int32_t a = -1;
-                if (known && i < n_) {
-                    a = expression(i, false, depth + 1);
-                    if (a >= 0 && u_.exprs[size_t(a)].next >= 0) i = u_.exprs[size_t(a)].next - u_.head;
-                    else known = false;
-                } else {
-                    known = false;
-                }
-                Argument argument{entry, a, Cell{}};
-                read_cell(e.cache, entry, &argument.typeset);
-                static_assert(TYPE_TOTAL <= 64);
-                for (uint32_t t = 0; t < TYPE_TOTAL; t++)
-                    if (rt_support::typeset_has_q(&argument.typeset, t)) argument.types |= uint64_t(1) << t;
-                if (a >= 0) {
-                    const Expr& x = u_.exprs[size_t(a)];
-                    argument.operand = x.kind <= K_WORD && x.sets == 0 && x.operators == 0;
-                }
-                arguments.push_back(argument);
-            }
-            e.arguments = uint8_t(arguments.size());
-            if (!known) i = -1;
-            // Few arguments, each compiled: they may be computed before the call.
-            e.plain_arguments = known && e.arguments <= MAX_PLAIN_ARGUMENTS;
-        } else {
-            return -1;
-        }
-        std::vector<Operator> operators;
-        while (!prefix && i >= 0 && i + 1 < n_ && e.operators < MAX_OPERATORS) {
-            const Cell* value = bound_value(cells_[i]);
-            if (!value || type_of(value) != TYPE_OP) break;
-            Cell fn = op::unwrap(value);
-            std::vector<int32_t> entries;
-            Operator o{*value, uint8_t(fast_op_of(fn)), operand_q(cells_[i + 1]), -1, builtin_cache(fn), 0, 0,
-                       Cell{}, Cell{}};
-            // Computed in place, an operator needs no argument cache (it
-            // may never have been called); called, it does.
-            bool in_place = o.plain && o.fast != FAST_NONE;
-            if (!in_place && !o.cache) missing_cache_ = true;
-            if (!in_place && (!o.cache || !plain_arguments(o.cache, &entries) || entries.size() != 2)) break;
-            if (!in_place) {
-                o.left_entry = entries[0];
-                o.right_entry = entries[1];
-                read_cell(o.cache, o.left_entry, &o.left_types);
-                read_cell(o.cache, o.right_entry, &o.right_types);
-            }
-            if (e.operators == 0) e.operators_at = i + u_.head;
-            if (in_place) {
-                i += 2;
-            } else {
-                o.plain = false;
-                e.calls = true;
-                o.right = depth < MAX_NESTING ? expression(i + 1, false, depth + 1, true) : -1;
-                if (o.right < 0 || u_.exprs[size_t(o.right)].next < 0) i = -1;
-                else i = u_.exprs[size_t(o.right)].next - u_.head;
-            }
-            operators.push_back(o);
-            e.operators++;
-            if (i < 0) break;
-        }
-        e.next = i >= 0 ? i + u_.head : -1;
-        // Set-words of an object are stored in place while the object has
-        // no change handler (looked at each time); else the walker stores them.
-        e.simple = !e.calls && e.next >= 0;
-        if (e.next >= 0 && e.next - u_.head < n_) {
-            const Cell& after = cells_[e.next - u_.head];
-            e.word_after = type_of(&after) == TYPE_WORD && after.w1 != 0;
-        }
-        if (e.set_path && !e.simple) return -1;  // a set-path is compiled in simple expressions only
-        if (allow_sets && e.kind == K_CALL && e.sets == 0 && e.operators == 0 && e.next >= 0) {
-            if (e.arguments == 0 && (e.entry == natives::continue_star || e.entry == natives::break_star))
-                e.exit = true;
-            else if (e.plain_arguments) branch(e, arguments);
-        }
-        e.first_operator = int32_t(u_.operators.size());
-        u_.operators.insert(u_.operators.end(), operators.begin(), operators.end());
-        e.first_argument = int32_t(u_.arguments.size());
-        u_.arguments.insert(u_.arguments.end(), arguments.begin(), arguments.end());
-        u_.exprs.push_back(e);
-        return int32_t(u_.exprs.size()) - 1;
-    }
-
-    // A callable had no argument cache yet (it was never called): the
-    // block is worth compiling again later.
-    bool missing_cache() const { return missing_cache_; }
-
-private:
-    Unit& u_;
-    const Cell* cells_;
-    int32_t n_;
-    int32_t depth_;  // the branch blocks the unit's block lies in
-    bool missing_cache_ = false;
-
-    // An if, unless or either whose branches are literal blocks that are
-    // lean themselves (their units made here) takes them in place.
-    void branch(Expr& e, const std::vector<Argument>& arguments) {
-        Branch kind = e.entry == natives::if_star       ? B_IF
-                      : e.entry == natives::unless_star ? B_UNLESS
-                      : e.entry == natives::either_star ? B_EITHER
-                                                        : B_NONE;
-        if (kind == B_NONE || depth_ >= MAX_BRANCH_DEPTH || arguments.empty() || arguments[0].expr < 0) return;
-        std::vector<std::unique_ptr<Unit>> units;
-        for (size_t k = 1; k < arguments.size(); k++) {
-            const Argument& a = arguments[k];
-            if (!a.operand || u_.exprs[size_t(a.expr)].kind != K_CONST) return;
-            const Cell& block = cells_[u_.exprs[size_t(a.expr)].start - u_.head];
-            if (type_of(&block) != TYPE_BLOCK || !rt_support::typeset_has_q(&a.typeset, TYPE_BLOCK)) return;
-            int32_t head = std::max(int32_t(block.w1), 0);
-            int32_t n = (memory::used_bytes(memory::buffer_of(block.w2)) >> 4) - head;
-            if (n <= 0 || n > MAX_CELLS) return;
-            auto unit = std::make_unique<Unit>();
-            build(unit.get(), block.w2, head, depth_ + 1);
-            if (!unit->lean || unit->walker_only) return;
-            units.push_back(std::move(unit));
-        }
-        e.branch = kind;
-        e.first_branch = int32_t(u_.branches.size());
-        for (auto& unit : units) u_.branches.push_back(std::move(unit));
-    }
+// The control natives run in place, by slot, and the argument of each that
+// must be a literal block (the others are compiled as any argument).
+struct Control {
+    uint32_t slot;
+    Kind kind;
+    uint8_t blocks;  // bits: the arguments that must be literal blocks
+};
+constexpr Control CONTROLS[] = {
+    {natives::slot::if_star, K_IF, 0b10},       {natives::slot::unless_star, K_UNLESS, 0b10},
+    {natives::slot::either_star, K_EITHER, 0b110}, {natives::slot::while_star, K_WHILE, 0b11},
+    {natives::slot::until_star, K_UNTIL, 0b1},  {natives::slot::loop_star, K_LOOP, 0b10},
+    {natives::slot::repeat_star, K_REPEAT, 0b100}, {natives::slot::forever_star, K_FOREVER, 0b1},
+    {natives::slot::foreach_star, K_FOREACH, 0b100}, {natives::slot::any_star, K_ANY, 0b1},
+    {natives::slot::all_star, K_ALL, 0b1},      {natives::slot::catch_star, K_CATCH, 0b1},
+    {natives::slot::try_star, K_TRY, 0b1},
 };
 
-// The steps of values in a lean chain, made from its compiled expressions
-// as Pure reads them, into the unit's program; false when a value is of
-// another shape.
-class Steps {
+// Expressions nest at most this deep in one form (deeper code is walked).
+constexpr int32_t MAX_DEPTH = 200;
+
+class Builder {
 public:
-    explicit Steps(Unit& unit) : u_(unit) {}
+    Builder(Form& form, Node node, int32_t depth = 0)
+        : form_(form), node_(node), tail_(detail::tail_of(node)), depth_(depth) {}
 
-    // The value of x at p, operators included; top: x's own value, after
-    // its set-words.
-    bool value(const Expr& x, int32_t p, bool top = false) {
-        if (!top && (p != x.start || x.sets)) return false;
-        if (x.next < 0) return false;
-        int32_t at = p + 1;
-        if (x.kind <= K_WORD ? !operand(p) : !call(x, p, &at)) return false;
-        for (int32_t k = 0; k < x.operators; k++) {
-            const Operator& o = u_.operators[size_t(x.first_operator + k)];
-            if (o.fast == FAST_NONE) return false;
-            if (o.plain) {
-                if (!operand(at + 1)) return false;
-                at += 2;
-            } else {
-                if (o.right < 0) return false;
-                const Expr& y = u_.exprs[size_t(o.right)];
-                if (y.start != at + 1 || y.sets || y.next < 0) return false;
-                if (y.kind <= K_WORD) {
-                    if (!operand(at + 1)) return false;
-                    at += 2;
-                } else if (!call(y, at + 1, &at)) {
-                    return false;
-                }
-            }
-            if (!apply(o.fast)) return false;
-        }
-        return at == x.next;
-    }
-
-    // The one operand at p.
-    bool operand(int32_t p) {
-        const Cell& c = u_.cells[size_t(p - u_.head)];
-        StepKind kind = type_of(&c) == TYPE_WORD ? P_WORD : type_of(&c) == TYPE_PATH ? P_OPERAND : P_CONST;
-        if (++depth_ > MAX_STEP_DEPTH) return false;
-        u_.program.push_back(Step{kind, 0, p});
-        return true;
+    // The expression at position (an operator's right operand when prefix),
+    // or null when it cannot be decoded.
+    const Expr* expression(int32_t position, bool prefix) {
+        Cell value;
+        if (position >= tail_ || !read_cell(node_, position, &value)) return nullptr;
+        if (++depth_ > MAX_DEPTH) return nullptr;
+        struct Leave {
+            int32_t& depth;
+            ~Leave() { --depth; }
+        } leave{depth_};
+        Expr* e = make(position);
+        e->prefix = prefix;
+        if (!first_value(e, value)) return nullptr;
+        if (prefix) e->next = e->value_end;
+        else if (!operators(e)) return nullptr;
+        if (!prefix) after(e);
+        e->pure = pure_q(e);
+        e->run = runner_of(*e);
+        return e;
     }
 
 private:
-    Unit& u_;
-    int32_t depth_ = 0;
-
-    bool call(const Expr& x, int32_t p, int32_t* at) {
-        if (x.kind != K_CALL || x.fast == FAST_NONE || !x.plain_arguments) return false;
-        int32_t q = p + 1;
-        for (int32_t k = 0; k < 2; k++) {
-            const Argument& a = u_.arguments[size_t(x.first_argument + k)];
-            if (a.operand) {
-                if (!operand(q++)) return false;
-            } else {
-                if (a.expr < 0) return false;
-                const Expr& y = u_.exprs[size_t(a.expr)];
-                if (!value(y, q)) return false;
-                q = y.next;
-            }
-        }
-        *at = q;
-        return apply(FastOp(x.fast));
+    Expr* make(int32_t position) {
+        form_.exprs.push_back(std::make_unique<Expr>());
+        Expr* e = form_.exprs.back().get();
+        e->start = position;
+        return e;
     }
 
-    bool apply(uint8_t fast) {
-        depth_--;
-        u_.program.push_back(Step{P_OP, fast, 0});
+    // ---- the first value ----
+
+    bool first_value(Expr* e, const Cell& value) {
+        int32_t position = e->start;
+        e->value_end = position + 1;
+        e->cell = value;
+        switch (type_of(&value)) {
+            case TYPE_PAREN: paren(e, value); return true;
+            case TYPE_WORD: return word(e, value);
+            case TYPE_SET_WORD: {
+                if (value.w1 == 0) return walked(e);  // the walker raises the error of an unbound word
+                const Expr* v = expression(position + 1, false);
+                if (!v) return false;
+                e->kind = K_SET_WORD;
+                e->args.push_back(v);
+                e->value_end = v->next;
+                return true;
+            }
+            case TYPE_LIT_WORD:
+                cell::set_type(&e->cell, TYPE_WORD);
+                e->kind = K_CONST;
+                return true;
+            case TYPE_GET_WORD:
+                e->kind = value.w1 != 0 && int32_t(value.w3) >= 0 ? K_GET_WORD : K_WALK;
+                return true;
+            case TYPE_ISSUE: {
+                // #system [...] is the low-level dialect's, which the walker refuses.
+                Cell after;
+                e->kind = read_cell(node_, position + 1, &after) && type_of(&after) == TYPE_BLOCK ? K_WALK : K_CONST;
+                return true;
+            }
+            case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+                return false;  // a callable in the code itself: the walker calls it
+            case TYPE_OP: return walked(e);  // an error
+            case TYPE_LIT_PATH:
+                cell::set_type(&e->cell, TYPE_PATH);
+                e->cell.w3 = 0;
+                e->kind = K_CONST;
+                return true;
+            case TYPE_PATH: return path(e, value);
+            case TYPE_SET_PATH: return set_path(e, value);
+            case TYPE_GET_PATH: return false;
+            default: e->kind = K_CONST; return true;
+        }
+    }
+
+    // Decodable once the walker has made the callable's argument cache.
+    bool wait_for(const Cell& fn) {
+        if (!form_.waiting) {
+            form_.waiting = true;
+            form_.waiting_for = fn;
+            form_.waiting_at = collector::series_cycles;
+        }
+        return false;
+    }
+
+    bool walked(Expr* e) {
+        e->kind = K_WALK;
         return true;
     }
-};
 
-// Makes the program of a lean unit's chain.
-void make_program(Unit* unit) {
-    std::vector<Step>& program = unit->program;
-    for (int32_t index : unit->chain) {
-        const Expr& e = unit->exprs[size_t(index)];
-        program.push_back(Step{P_START, 0, e.start});
-        size_t first = program.size();
-        Steps steps(*unit);
-        if (e.exit) {
-            program.push_back(Step{P_EXIT, 0, index});
-        } else if (e.simple) {
-            if (e.kind <= K_WORD && e.sets <= 1 && !e.set_path && steps.value(e, e.start + e.sets, true)) {
-                program.push_back(e.sets ? Step{P_SET, 0, e.start} : Step{P_PLACE, 0, 0});
-            } else {
-                program.resize(first);
-                program.push_back(Step{P_SIMPLE, 0, index});
+    bool word(Expr* e, const Cell& w) {
+        if (w.w1 == 0) return walked(e);  // unbound: an error
+        const Cell* v = value_now(w);
+        uint32_t t = v ? type_of(v) : uint32_t(TYPE_UNSET);
+        if (t == TYPE_OP) return walked(e);  // an error
+        if (!callable_q(t)) {
+            e->kind = K_WORD;
+            return true;
+        }
+        return call(e, *v);
+    }
+
+    // A call of fn through the word at e->start: its fixed arguments.
+    bool call(Expr* e, const Cell& fn) {
+        const Callee* c = callee_of(fn);
+        if (!c) return wait_for(fn);
+        if (c->shape.count == 0xFF) return false;
+        e->kind = K_CALL;
+        e->site.fn = fn;
+        e->site.callee = c;
+        e->shape = c->shape;
+        int32_t position = e->start + 1;
+        for (const ArgSpec& a : c->args) {
+            const Expr* arg = argument(a.kind, position);
+            if (!arg) return false;
+            e->args.push_back(arg);
+            position = arg->next;
+        }
+        e->value_end = position;
+        if (type_of(&fn) == TYPE_NATIVE) control(e, fn);
+        return true;
+    }
+
+    // One argument by its kind, as fetch_argument fetches it.
+    const Expr* argument(uint32_t kind, int32_t position) {
+        if (kind == ARG_NORMAL) return expression(position, false);
+        Cell v;
+        if (position >= tail_ || !read_cell(node_, position, &v)) return nullptr;  // a filler or no-arg: the walker's
+        Expr* e = make(position);
+        e->prefix = true;
+        e->value_end = e->next = position + 1;
+        e->cell = v;
+        e->kind = K_CONST;
+        e->run = runner_of(*e);
+        if (kind == ARG_LIT) {
+            switch (type_of(&v)) {
+                case TYPE_PAREN: case TYPE_GET_WORD: case TYPE_GET_PATH: return nullptr;
+                default: break;
             }
-        } else {
-            const Argument& a = unit->arguments[size_t(e.first_argument)];
-            bool made = a.operand ? steps.operand(e.start + 1) : steps.value(unit->exprs[size_t(a.expr)], e.start + 1);
-            if (!made) program.resize(first);
-            program.push_back(Step{P_BRANCH, uint8_t(made), index});
+        }
+        e->pure = true;
+        return e;
+    }
+
+    // A call of a control native whose block arguments are literal blocks
+    // runs in place.
+    void control(Expr* e, const Cell& fn) {
+        for (const Control& c : CONTROLS) {
+            if (c.slot != fn.w1) continue;
+            for (size_t i = 0; i < e->args.size(); i++) {
+                bool literal = e->args[i]->kind == K_CONST && type_of(&e->args[i]->cell) == TYPE_BLOCK &&
+                               e->args[i]->ops.empty();
+                if ((c.blocks >> i) & 1) {
+                    if (!literal) return;
+                    e->items.push_back(e->args[i]->cell);
+                }
+            }
+            e->kind = c.kind;
+            return;
         }
     }
-    program.push_back(Step{P_END, 0, 0});
-    // A word and a constant the operator after them takes, the most
-    // frequent shape, as one step.
-    size_t to = 0;
-    for (size_t from = 0; from < program.size(); from++) {
-        if (from + 2 < program.size() && program[from].kind == P_WORD && program[from + 1].kind == P_CONST &&
-            program[from + 2].kind == P_OP) {
-            program[to++] = Step{P_WORD_OP, program[from + 2].fast, program[from].p, program[from + 1].p};
-            from += 2;
-        } else {
-            program[to++] = program[from];
+
+    // A paren's expressions are decoded in its form too, from the paren's own
+    // series (a change of which drops the form); one it cannot decode whole
+    // runs by its own form.
+    void paren(Expr* e, const Cell& p) {
+        e->kind = K_PAREN;
+        Builder inner(form_, p.w2, depth_);
+        int32_t tail = inner.tail_;
+        std::vector<const Expr*> exprs;
+        for (int32_t position = std::max(int32_t(p.w1), 0); position < tail;) {
+            const Expr* x = inner.expression(position, false);
+            if (!x) return;
+            exprs.push_back(x);
+            position = x->next;
         }
+        if (exprs.empty()) return;
+        e->args = std::move(exprs);
+        e->inner_end = tail;
+        note_dependency(&form_, p.w2);
     }
-    program.resize(to);
-}
+
+    // ---- paths ----
+
+    // A path read for its value: a word at its head, then fields of objects
+    // (words) and picks of blocks (integers), as the walk finds them now.
+    // A callable met on the way is called (path_call); anything else is the
+    // walker's.
+    bool path(Expr* e, const Cell& p) {
+        int32_t head = std::max(int32_t(p.w1), 0);
+        Cell item;
+        if (!read_cell(p.w2, head, &item) || type_of(&item) != TYPE_WORD) return walked(e);  // an error
+        const Cell* v = value_now(item);
+        if (!v) return false;
+        if (callable_q(type_of(v))) return path_call(e, *v, p, head + 1);
+        e->items.push_back(item);
+        Cell current = *v;
+        for (int32_t i = head + 1; read_cell(p.w2, i, &item); i++) {
+            if (type_of(&item) == TYPE_WORD && type_of(&current) == TYPE_OBJECT) {
+                const Cell* field = nullptr;
+                if (item.w1 == current.w1 && int32_t(item.w3) >= 0) field = _context::value_slot(item.w1, int32_t(item.w3));
+                if (!field) return false;
+                if (callable_q(type_of(field))) return path_call(e, *field, p, i + 1);
+                current = *field;
+            } else if ((type_of(&item) == TYPE_INTEGER || type_of(&item) == TYPE_GET_WORD) &&
+                       type_of(&current) == TYPE_BLOCK) {
+                // A get-word's index is read at each run (an integer, or the walker walks the path).
+                const Cell* by = type_of(&item) == TYPE_GET_WORD ? value_now(item) : &item;
+                if (!by || type_of(by) != TYPE_INTEGER) return false;
+                int32_t index = int32_t(by->w2);
+                int32_t at = std::max(int32_t(current.w1), 0) + index - (index > 0 ? 1 : 0);
+                if (index == 0 || !read_cell(current.w2, at, &current)) none::make_at(&current);
+                if (callable_q(type_of(&current))) return path_call(e, current, p, i + 1);
+            } else {
+                return false;
+            }
+            e->items.push_back(item);
+        }
+        if (e->items.size() < 2) return walked(e);
+        e->kind = K_PATH;
+        note_dependency(&form_, p.w2);
+        return true;
+    }
+
+    // A call of fn met on the walk of path p, the elements from index
+    // refinements: the walker makes the call (the path, its refinements and
+    // its method's object are its to apply); the form decodes the arguments
+    // only to know where the call ends, so that the rest of the block stays
+    // compiled. Should the walker stop elsewhere, it takes the rest of the
+    // block, as after any guard that fails. A refinement the callable lacks
+    // is an error the walker raises: it ends the compiled part.
+    bool path_call(Expr* e, const Cell& fn, const Cell& p, int32_t index) {
+        const Callee* c = callee_of(fn);
+        if (!c) return wait_for(fn);
+        int32_t position = e->start + 1;
+        for (const ArgSpec& a : c->args) {
+            const Expr* arg = argument(a.kind, position);
+            if (!arg) return false;
+            position = arg->next;
+        }
+        Cell item, entry;
+        for (int32_t i = index; read_cell(p.w2, i, &item); i++) {
+            if (type_of(&item) != TYPE_WORD && type_of(&item) != TYPE_GET_WORD) return false;
+            int32_t wanted = symbol::resolve(int32_t(item.w2));
+            int32_t found = -1;
+            for (int32_t k = 0; found < 0 && read_cell(c->cache, k, &entry); k++)
+                if (type_of(&entry) == TYPE_REFINEMENT && symbol::resolve(int32_t(entry.w2)) == wanted) found = k;
+            if (found < 0) return false;
+            for (int32_t k = found + 1; read_cell(c->cache, k, &entry) && type_of(&entry) == TYPE_TYPESET; k++) {
+                uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+                if (kind == ARG_RETURN) continue;
+                const Expr* arg = argument(kind, position);
+                if (!arg) return false;
+                position = arg->next;
+            }
+        }
+        e->kind = K_PATH_CALL;
+        e->value_end = position;
+        note_dependency(&form_, p.w2);
+        return true;
+    }
+
+    // A set-path of one object's field (word/word:), its value the
+    // expression after it; any other set-path is the walker's to store.
+    bool set_path(Expr* e, const Cell& p) {
+        const Expr* v = expression(e->start + 1, false);
+        if (!v) return false;
+        e->kind = K_SET_PATH;
+        e->args.push_back(v);
+        e->value_end = v->next;
+        Cell item;
+        for (int32_t i = std::max(int32_t(p.w1), 0); read_cell(p.w2, i, &item); i++) e->items.push_back(item);
+        note_dependency(&form_, p.w2);
+        return true;
+    }
+
+    // ---- operators ----
+
+    bool operators(Expr* e) {
+        int32_t position = e->value_end;
+        Cell w;
+        while (position < tail_ && read_cell(node_, position, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0) {
+            const Cell* v = value_now(w);
+            if (!v || type_of(v) != TYPE_OP) break;
+            Op op;
+            op.word = w;
+            op.op = *v;
+            op.fn = zuv::op::unwrap(v);
+            op.at = position;
+            const Callee* c = callee_of(op.fn);
+            if (!c) return wait_for(op.fn);
+            if (!(c->shape == OPERATOR_SHAPE)) return false;
+            op.site.fn = op.fn;
+            op.site.callee = c;
+            op.fast = c->fast;
+            op.right = expression(position + 1, true);
+            if (!op.right) return false;
+            position = op.right->next;
+            e->ops.push_back(op);
+        }
+        e->next = position;
+        return true;
+    }
+
+    // A bound word right after the expression may name an operator when it
+    // runs: the run looks.
+    void after(Expr* e) {
+        Cell w;
+        e->check_after = read_cell(node_, e->next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;
+        if (e->check_after) e->after = w;
+    }
+
+    static bool pure_q(Expr* e) {
+        bool value = e->kind == K_CONST || e->kind == K_WORD ||
+                     (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
+        if (!value) return false;
+        // The walker pushes two frames for a paren (its own and its block's),
+        // one for an operator called.
+        int32_t frames = e->kind == K_PAREN ? 2 + e->args[0]->frames : 0;
+        for (const Op& op : e->ops) {
+            if (op.fast == in_place::NONE || !op.right->pure) return false;
+            frames = std::max(frames, 1 + op.right->frames);
+        }
+        e->frames = frames;
+        return true;
+    }
+
+    Form& form_;
+    Node node_;
+    int32_t tail_;
+    int32_t depth_;
+};
 
 }  // namespace
 
-void link_function(Expr& e) {
-    const Cell* found = function::more_cell(&e.callee, function::MORE_BODY);
-    const Cell* code = function::more_cell(&e.callee, function::MORE_CODE);
-    e.direct = found && type_of(found) == TYPE_BLOCK &&
-               !(code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) &&
-               !(e.callee.header & (function::FLAG_TRACE | function::FLAG_NO_TRACE));
-    if (e.direct) e.body = *found;
-    Cell entry;
-    e.more = false;
-    for (int32_t k = e.rest; read_cell(e.cache, k, &entry); k++)
-        e.more |= type_of(&entry) == TYPE_REFINEMENT || type_of(&entry) == TYPE_INTEGER ||
-                  (type_of(&entry) == TYPE_TYPESET && arg_kind_of(entry) != ARG_RETURN);
-}
-
-Unit*& new_page_entry(Node node) {
-    size_t frame = node >> NODE_SLOT_BITS;
-    pages[frame] = new Unit*[NODE_FRAME_SLOTS]();
-    if (frame >= pages_used) pages_used = frame + 1;
-    return pages[frame][node & NODE_SLOT_MASK];
-}
-
-void drop_all() {
-    for (size_t f = 0; f < pages_used; f++)
-        if (Unit** page = pages[f])
-            for (int32_t i = 0; i < NODE_FRAME_SLOTS; i++) drop(page[i]);
-}
-
-void build(Unit* unit, Node node, int32_t head, int32_t depth) {
-    SeriesBuffer* s = memory::buffer_of(node);
-    int32_t tail = memory::used_bytes(s) >> 4;
-    const Cell* cells = memory::cells_head(s) + head;
-    int32_t n = tail - head;
-    unit->head = head;
-    unit->cycles = collector::series_cycles;
-    unit->cells.assign(cells, cells + n);
-    // A set-word bound before its word was added to the context finds its
-    // index by name at every store (words are never removed: the index
-    // found stays right); a plain store takes it from here.
-    unit->resolved = unit->cells;
-    for (Cell& c : unit->resolved) {
-        if (type_of(&c) != TYPE_SET_WORD || c.w1 == 0 || int32_t(c.w3) != -1) continue;
-        int32_t index = _context::find_word(c.w1, int32_t(c.w2), false);
-        if (index < 0) index = _context::find_word(c.w1, int32_t(c.w2), true);
-        if (index >= 0) c.w3 = uint32_t(index);
-    }
-    unit->at.assign(size_t(n), -1);
-    unit->slots.assign(size_t(n), nullptr);
-    unit->exprs.clear();
-    unit->arguments.clear();
-    unit->operators.clear();
-    unit->branches.clear();
-    unit->misses = 0;
-    // Compiling reads values of words and argument caches, which allocates
-    // nothing; the copy is what the unit stands for.
-    Compiler compiler(*unit, n, depth);
-    for (int32_t p = 0; p < n; p++) unit->at[size_t(p)] = compiler.expression(p, true, 0);
-    // The compiled form gains where it calls: an operator on the result of
-    // a call, a native, action or function with its arguments read
-    // directly, a method; where it reaches object fields, which the walker
-    // finds by a walk of the path; and in blocks made only of simple
-    // expressions, checked once per evaluation. Elsewhere it takes as many
-    // steps as the walker, which then runs the block without a detour.
-    bool worth = false;
-    for (const Operator& o : unit->operators)
-        if (!o.plain && o.right >= 0) {
-            Kind k = unit->exprs[size_t(o.right)].kind;
-            worth |= k == K_CALL || k == K_FUNCTION || k == K_METHOD;
+std::unique_ptr<Form> build(Node node, int32_t head) {
+    auto form = std::make_unique<Form>();
+    Form& f = *form;
+    f.node = node;
+    f.head = head;
+    f.tail = detail::tail_of(node);
+    f.cells.assign(memory::cells_head(memory::buffer_of(node)) + head,
+                   memory::cells_head(memory::buffer_of(node)) + f.tail);
+    f.at.assign(size_t(f.tail - head), nullptr);
+    Builder b(f, node);
+    for (int32_t position = head; position < f.tail;) {
+        const Expr* e = b.expression(position, false);
+        if (!e) {
+            f.walk_from = position;
+            break;
         }
-    for (int32_t p = 0; p < n && !worth; p++) {
-        int32_t index = unit->at[size_t(p)];
-        if (index < 0) continue;
-        const Expr& e = unit->exprs[size_t(index)];
-        worth = e.set_path || e.kind == K_METHOD || e.kind == K_FUNCTION || e.kind == K_CALL ||
-                (e.kind == K_WORD && type_of(&unit->cells[size_t(e.start + e.sets - head)]) == TYPE_PATH);
+        f.top.push_back(e);
+        f.at[size_t(position - head)] = e;
+        position = e->next;
     }
-    unit->round.clear();
-    {
-        std::vector<int32_t> round;
-        bool calls = false;
-        int32_t p = 0;
-        while (p < n) {
-            int32_t index = unit->at[size_t(p)];
-            if (index < 0) break;
-            const Expr& e = unit->exprs[size_t(index)];
-            // A word after a call may name an operator once the call ran,
-            // which then takes the call's value: such a call is the general
-            // loop's.
-            bool call = (e.kind == K_FUNCTION || e.kind == K_METHOD) && e.direct && e.plain_arguments &&
-                        e.operators == 0 && e.sets <= 1 && !e.set_path && e.next >= 0 && !e.word_after;
-            if (!call && !(e.simple && e.next >= 0)) break;
-            calls |= call;
-            round.push_back(index);
-            p = e.next - head;
-        }
-        if (p == n && calls) unit->round = std::move(round);
-    }
-    unit->chain.clear();
-    int32_t p = 0;
-    while (p < n) {
-        int32_t index = unit->at[size_t(p)];
-        if (index < 0) break;
-        const Expr& e = unit->exprs[size_t(index)];
-        bool last = e.next - head == n;
-        if (!e.simple && e.branch == B_NONE && !(e.exit && last)) break;
-        unit->chain.push_back(index);
-        p = e.next - head;
-    }
-    unit->lean = p == n && n > 0;
-    unit->program.clear();
-    if (unit->lean) make_program(unit);
-    worth |= unit->lean;
-    unit->walker_only = !worth;
-    unit->retry = compiler.missing_cache();
+    return form;
 }
-
-}  // namespace detail
-
-void init() { memory::node_release_hook = release; }
 
 }  // namespace zuv::interpreter::compiled

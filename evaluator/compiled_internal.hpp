@@ -1,254 +1,259 @@
-// What the compiler of blocks and the loop that runs them share: the unit of
-// a block and the table that keeps units by node id.
+// What the compiler of blocks and the code that runs them share: the form of
+// a block, its expressions, the decoded callables and the table that keeps
+// forms by node.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "evaluator/fast_body.hpp"
+#include "evaluator/compiled.hpp"
+#include "evaluator/in_place.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/cell.hpp"
-#include "runtime/datatypes/context.hpp"
 #include "runtime/memory.hpp"
 
-namespace zuv::interpreter::compiled::detail {
+namespace zuv::interpreter::compiled {
 
-// Operators of one compiled expression, at most this many.
-constexpr int32_t MAX_OPERATORS = 8;
-// Blocks longer than this are walked: a unit copies the cells it is made from.
-constexpr int32_t MAX_CELLS = 2048;
-// A unit made again this many times (its block keeps changing) gives way to
-// the walker for good.
-constexpr int32_t MAX_REBUILDS = 8;
-// Calls with at most this many arguments, each compiled, may compute them
-// all before the call starts.
-constexpr int32_t MAX_PLAIN_ARGUMENTS = 4;
-// Calls nest at most this deep in one compiled expression: few enough that
-// their frames and cells stay within the room checked before it.
-constexpr int32_t MAX_NESTING = 6;
-// Branch blocks run in place nest at most this deep.
-constexpr int32_t MAX_BRANCH_DEPTH = 4;
+// ---- callables as calls need them ----
 
-enum Kind : uint8_t {
-    K_CONST,  // a value placed as it is
-    K_WORD,   // a bound word naming a plain value, or a path naming an object's field
-    K_CALL,   // a bound word naming a native or action: its fixed arguments follow
-    K_FUNCTION,  // a bound word naming a function without refinements used: the same
-    K_PAREN,  // a paren, evaluated as a block of its own
-    K_METHOD,  // a path of two words naming a function in an object: called as K_FUNCTION
+// A typeset as one bit per type id.
+struct TypeMask {
+    uint64_t low = 0, high = 0;  // types 0-63, 64-127
+    bool has(uint32_t type) const {
+        if (type < 64) [[likely]]
+            return ((low >> type) & 1) != 0;
+        return type < 128 && ((high >> (type - 64)) & 1) != 0;
+    }
 };
 
-// A step of a lean unit's chain as its trusted runs take it (Unit::program):
-// each expression's operands pushed and its operators applied in place in
-// the order it reads them, then its value stored or placed; what is of
-// another shape is run by its expression.
-enum StepKind : uint8_t {
-    P_START,    // an expression starts at p
-    P_CONST,    // push the cell at p as it is
-    P_WORD,     // push the value in the slot kept for the word at p
-    P_OPERAND,  // push the operand at p, read as any operand (an object's field)
-    P_OP,       // fast applied to the two values pushed last
-    P_WORD_OP,  // P_WORD p, P_CONST q and P_OP in one
-    P_SET,      // the value stored through the set-word at p, and placed
-    P_PLACE,    // the value placed
-    P_SIMPLE,   // the simple expression p (an index in Unit::exprs), run whole
-    P_BRANCH,   // the branch expression p, its condition pushed when fast is 1
-    P_EXIT,     // the break or continue p
-    P_END,
-};
-struct Step {
-    StepKind kind;
-    uint8_t fast;
-    int32_t p;
-    int32_t q = 0;
-};
-// Values the steps of one expression keep pushed at once, at most.
-constexpr int32_t MAX_STEP_DEPTH = 8;
-
-// The natives whose literal branch blocks a lean block runs in place.
-enum Branch : uint8_t { B_NONE, B_IF, B_UNLESS, B_EITHER };
-
-// One expression starting at position `start`: `sets` set-words (or one
-// set-path naming an object's field), then its first value at `start + sets`
-// by kind, then `operators` pairs of an
-// operator word and a plain right operand (a constant or a word), computed
-// in place. Every cell it reads is compared with the unit's copy when it is
-// read, and it reads the copy's cell only when they are equal.
-struct Expr {
-    int32_t start = 0;
-    bool prefix = false;  // an operator's right operand: no operator after it
-    bool calls = false;   // its value or an operator's is a call
-    bool simple = false;  // a plain value and operators computed in place, its end known
-    int32_t operators_at = -1;  // the position of its first operator
-    int32_t next = -1;  // the position after it, -1 when a part of it is walked
-    Kind kind = K_CONST;
-    uint8_t sets = 0;
-    bool set_path = false;  // its one set-word is a set-path of an object's field
-    uint8_t fast = 0;  // K_CALL of two arguments: the operator its callee computes in place, or FAST_NONE
-    bool plain_arguments = false;  // K_CALL, K_FUNCTION, K_METHOD: few arguments, each compiled
-    bool word_after = false;  // a bound word follows it in the block: it may name an operator by now
-    uint8_t operators = 0;
-    uint8_t arguments = 0;             // K_CALL
-    int32_t first_operator = 0;        // its first entry in Unit::operators
-    int32_t first_argument = 0;        // K_CALL: its first entry in Unit::arguments
-    Cell callee;                       // K_CALL: the native or action the word named
-    Node cache = 0;                    // K_CALL: its argument cache
-    int32_t rest = 0;                  // K_FUNCTION: the cache entry after its fixed arguments
-    natives::Entry entry = nullptr;    // K_CALL: a native's entry, run directly (no short cut of its own)
-    // K_FUNCTION, K_METHOD: the function's body block, when it runs it
-    // untraced (direct: no compiled code, no trace flag), and whether
-    // refinements or locals follow its fixed arguments (more).
-    bool direct = false;
-    bool more = false;
-    Cell body;
-    mutable fast::Link link;  // direct: to the unit the body last ran from
-    // A call of a loop's round (Unit::round): the slots found at epoch
-    // slots_at of the arguments that are words and of the set-word when it
-    // stores in place (a word of no object, holding a value placed as it
-    // is); null for words of a context on the stack and where none is kept.
-    // Within the epoch only decoded code and loops' own steps ran: they move
-    // no values.
-    mutable uint64_t slots_at = 0;
-    mutable Cell* arg_slots[4] = {};
-    mutable Cell* store_slot = nullptr;
-    // K_METHOD: the path's words as last found to name the callee, and the
-    // epoch then. Within that epoch the path and the field stay as found
-    // (a store over a callable moves the epoch on); the object's word may
-    // still have been given another value.
-    mutable uint64_t method_at = 0;
-    mutable Cell method_head;
-    mutable Cell method_field;
-    mutable const Cell* method_slot = nullptr;  // the head word's slot, when its context is not on the stack
-    // K_CALL, K_FUNCTION: the epoch when its word, of a context not on the
-    // stack, was last found to name the callee. A store over a callable
-    // moves the epoch on; a word of a function's context names the cells
-    // of whichever call runs, so it is looked at every time.
-    mutable uint64_t callee_at = 0;
-    // A call of if, unless or either at the top of the block, its condition
-    // compiled and its branches literal blocks made only of simple
-    // expressions: the branch chosen is run in place, its units in
-    // Unit::branches from first_branch on (one, or either's two).
-    Branch branch = B_NONE;
-    int32_t first_branch = 0;
-    bool exit = false;  // K_CALL: a bare break or continue (no arguments, nothing after it)
-};
-
-// An operator after a value: its op! as compiled, computed in place (fast)
-// when its right operand is plain, else called as the walker calls it with
-// the right operand's compiled expression (right, -1: walked).
-struct Operator {
-    Cell op;
-    uint8_t fast;
-    bool plain;
-    int32_t right;
-    Node cache;  // the wrapped native's or action's argument cache
-    int32_t left_entry;   // the cache entries of its two arguments
-    int32_t right_entry;
-    Cell left_types;      // and what they admit
-    Cell right_types;
-};
-
-// An argument of a call: the entry of its argument cache, and its compiled
-// expression (an index in Unit::exprs), -1 when the walker evaluates it.
-struct Argument {
+// A fixed argument: its kind (interpreter.hpp's ARG_NORMAL, ARG_GET or
+// ARG_LIT), its entry in the argument cache and the types it admits.
+struct ArgSpec {
+    uint32_t kind;
     int32_t entry;
-    int32_t expr;
-    Cell typeset;  // the entry itself: the types the argument admits
-    bool operand = false;  // its expression is one plain operand (one cell)
-    uint64_t types = 0;    // the same as bits by type id
-    bool admits(uint32_t type) const { return type < 64 && ((types >> type) & 1) != 0; }
+    TypeMask types;
 };
 
-struct Unit {
-    int32_t head = 0;               // the block's head index it was made for
-    uint32_t cycles = 0;            // the collector's cycle count when it was made
-    std::vector<Cell> cells;        // the block's cells [head, tail) when it was made
-    std::vector<Cell> resolved;     // the same, set-words not yet given their index given it
-    // By position - head: the slot a word there was last found to read (or
-    // a set-word to store into, when no object's), written by every lean
-    // run that looks words up; trusted runs take the slots from here.
-    std::vector<Cell*> slots;
-    std::vector<Step> program;  // a lean unit's chain as its trusted runs take it
-    std::vector<int32_t> at;        // by position - head: the expression starting there, or -1
-    std::vector<Expr> exprs;
-    std::vector<Argument> arguments;
-    std::vector<Operator> operators;
-    int32_t busy = 0;               // evaluations running it
-    int32_t misses = 0;             // cells found changed since it was made
+// The cells a call takes from the code: its fixed arguments and their kinds
+// (two bits each). Calls of two callables of one shape read the same cells.
+struct Shape {
+    uint8_t count = 0;
+    uint64_t kinds = 0;
+    bool operator==(const Shape& other) const { return count == other.count && kinds == other.kinds; }
+};
+constexpr int32_t MAX_ARGUMENTS = 32;  // fixed arguments of a compiled call, at most
+constexpr Shape OPERATOR_SHAPE{2, 0};  // two arguments evaluated as expressions
+
+// What a call of a native, action, function or routine needs, decoded once
+// from its argument cache and kept by the cache's node (a cache never
+// changes; its node is marked SERIES_CODE so that the decoding goes when the
+// node is freed).
+struct Callee {
+    uint32_t type = 0;           // native!, action!, function! or routine!
+    Node cache = 0;
+    std::vector<ArgSpec> args;   // the fixed arguments (before the first refinement), in order
+    int32_t rest = 0;            // the cache entry after them
+    // function!: the cells after the fixed arguments when no refinement is
+    // used (false for each refinement, none for each of its arguments, then
+    // the /local cell and one none per local).
+    std::vector<Cell> rest_cells;
+    // function!: its body, and whether it runs from it (no compiled code)
+    bool interpreted = false;
+    Cell body{};
+    natives::Entry native = nullptr;  // native!: its entry
+    void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
+    in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
+    Shape shape;
+};
+
+// The callable's decoding, or null when its argument cache is not built yet
+// (the walker builds it at the call, where an error in its spec is raised).
+const Callee* callee_of(const Cell& fn);
+// True when the callable's argument cache is built.
+bool cache_built_q(const Cell& fn);
+// The decoding made from the cache node goes (its node changed or went), or
+// every decoding.
+void forget_callee(Node cache);
+void forget_callees();
+
+// A call's callable as last met: valid while no collection has run (one may
+// have freed it and given its nodes to another).
+struct Site {
+    Cell fn{};
+    const Callee* callee = nullptr;
+    uint32_t cycles = ~0u;
+};
+
+// ---- forms ----
+
+// The kinds of the first value of an expression.
+enum Kind : uint8_t {
+    K_CONST,      // a value placed as it is (lit-words and lit-paths made words and paths)
+    K_WORD,       // a bound word read: its value must be one placed as it is
+    K_GET_WORD,   // a bound get-word read: any value
+    K_SET_WORD,   // a set-word: args[0] its value
+    K_PAREN,      // a paren: its own form
+    K_CALL,       // a call through a word: args its fixed arguments
+    K_PATH,       // a path of fields and picks read: items its elements after the head
+    K_SET_PATH,   // a set-path of an object's field: args[0] its value
+    K_PATH_CALL,  // a call through a path, made by the walker: value_end where its arguments end
+    K_WALK,       // evaluated by the walker
+    // Control natives called through their words with literal blocks, run
+    // in place (compiled_control.cpp); the call as a K_CALL when the word
+    // names another callable by then.
+    K_IF, K_UNLESS, K_EITHER, K_WHILE, K_UNTIL, K_LOOP, K_REPEAT, K_FOREVER, K_FOREACH, K_ANY, K_ALL,
+    K_CATCH, K_TRY,
+};
+
+// Where a compiled word's value lies, kept for a word of a context whose
+// values are off the stack (a global, an object's field): valid while no
+// buffer has moved (memory::relocations). plain: a store there is a plain
+// write (no object, whose change handler may run).
+struct WordSlot {
+    Cell* slot = nullptr;
+    uint64_t at = ~uint64_t(0);
+    bool plain = false;
+};
+
+struct Expr;
+struct Run;
+
+// Runs an expression: its value pushed (sub) or put in the result slot, as
+// the walker's eval_expression does; answers the position after it.
+using Runner = int32_t (*)(const Run& r, const Expr& e, bool sub);
+
+// An operator after a value, its word bound: computed in place when both
+// operands are plain and its function is the one compiled, else called.
+struct Op {
+    Cell word{};
+    Cell op{};                     // the op! value of the word when compiled
+    Cell fn{};                     // the function it wraps
+    in_place::Kind fast = in_place::NONE;
+    const Expr* right = nullptr;   // its right operand (an expression without operators)
+    int32_t at = 0;                // the position of its word
+    mutable Site site;             // the wrapped function's decoding
+    mutable WordSlot slot;         // the word's
+};
+
+// One expression: a value at start, by kind, then operators. value_end is
+// the position after the value, next the position after the expression.
+struct Expr {
+    Runner run = nullptr;      // chosen by its kind once it is made (compiled_run.cpp)
+    Kind kind = K_WALK;
+    bool prefix = false;       // the right operand of an operator: no operator after it
+    bool check_after = false;  // a bound word follows it (after): that word may name an operator by now
+    // A constant, a word read or a paren of one such, with operators in place
+    // on such: read without frames, as nothing in it can fail or run code
+    // while its guards hold (pure_value). frames: those the walker pushes
+    // for it at most, which it skips only with room for them.
+    bool pure = false;
+    int32_t frames = 0;
+    int32_t start = 0;
+    int32_t value_end = 0;
+    int32_t next = 0;
+    Cell cell{};               // the constant, the word or set-word, the paren, the path
+    Cell after{};
+    int32_t inner_end = 0;     // K_PAREN with its expressions in args: the paren's tail
+    std::vector<Op> ops;
+    std::vector<const Expr*> args;  // a call's fixed arguments, a set-word's value, a control native's
+    std::vector<Cell> items;   // paths: their elements; controls: their literal blocks
+    mutable Site site;         // K_CALL and the controls: the callable of the word
+    Shape shape;               // K_CALL and the controls: the shape of the call compiled
+    mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
+    mutable WordSlot after_slot;  // that of the word after it
+};
+
+// The compiled form of a block from one head index: its expressions in order
+// and by position, made from the cells as they stood (their copy is kept, to
+// check in debug builds that no change went by unseen). A form that a run
+// still uses when its cells change is marked dead and freed when the last
+// run ends; the runs see the mark and leave the rest to the walker.
+struct Form {
+    Node node = 0;
+    int32_t head = 0;
+    int32_t tail = 0;
+    std::vector<Cell> cells;               // [head, tail) as compiled
+    std::vector<std::unique_ptr<Expr>> exprs;
+    std::vector<const Expr*> top;          // the block's expressions, in order
+    std::vector<const Expr*> at;           // by position - head: the top expression starting there
+    std::vector<Node> depends;             // other series it was made from (paths)
+    int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
+    int32_t busy = 0;
+    bool dead = false;
+    // A call left to the walker for want of its callee's argument cache
+    // (built by the walker at the call): the form is made again once the
+    // cache is there. waiting_for: that callee, valid while no collection
+    // has run since waiting_at.
+    bool waiting = false;
+    Cell waiting_for{};
+    uint32_t waiting_at = 0;
     int32_t rebuilds = 0;
-    int32_t waits = 0;              // runs walked since it was last made
-    bool walker_only = false;       // walked: nothing gained by it, or its block keeps changing
-    bool retry = false;             // walked until made again: a callable in it had never been called
-    bool orphan = false;            // its node was freed while it ran: deleted when the last run ends
-    // Every expression of the block, from its head to its tail, is simple,
-    // a branch run in place (its blocks lean themselves) or, last, a bare
-    // break or continue: chain lists them in order. Such a block runs no
-    // code of its own that could change it, so one compare of all its cells
-    // at entry stands for the whole run.
-    bool lean = false;
-    std::vector<int32_t> chain;
-    // The block, from its head to its tail, is made of simple expressions
-    // and of calls of functions or methods whose bodies it runs directly
-    // (K_FUNCTION or K_METHOD, direct), their arguments compiled, no
-    // operator or bound word after them and at most one set-word before
-    // them, one call at least: a loop runs it by a short round. Its
-    // expressions in order; else empty.
-    std::vector<int32_t> round;
-    // The units of the branch blocks (Expr::first_branch), made with this
-    // one from their blocks as they stood; each is compared with its block
-    // when run.
-    std::vector<std::unique_ptr<Unit>> branches;
-    uint64_t stretch = 0;  // a branch's: the count of compared runs at which it last ran whole
 };
 
-// The unit of a block by its node, or null. The entry of a node seen once,
-// without a unit yet, holds SEEN.
-Unit* const SEEN = reinterpret_cast<Unit*>(uintptr_t(1));
-// Units by node id: one lazily made page per node frame, like the node
-// slots themselves.
-extern Unit** pages[memory::NodeSlots::CAPACITY];
-Unit*& new_page_entry(Node node);
-inline Unit*& entry_of(Node node) {
-    Unit** page = pages[node >> NODE_SLOT_BITS];
-    return page ? page[node & NODE_SLOT_MASK] : new_page_entry(node);
+// Makes the form of the block from head (its node's cells as they stand).
+std::unique_ptr<Form> build(Node node, int32_t head);
+
+// ---- the table (compiled_forms.cpp) ----
+
+// A node seen once, with no form yet (compiled on its second run).
+inline Form* const SEEN = reinterpret_cast<Form*>(uintptr_t(1));
+// Forms by node id: one page per node frame, made when first needed.
+extern Form** pages[memory::NodeSlots::CAPACITY];
+
+// The form of the block for a run from head to end, made when the policy
+// says so; null when the walker runs it.
+Form* form_for(Node node, int32_t head, int32_t end);
+
+#ifndef __OPTIMIZE__
+// Debug builds check at every run that the form's cells are the block's:
+// a change that went by memory::changing unseen is a fault of its writer.
+void verify(const Form* f);
+#else
+inline void verify(const Form*) {}
+#endif
+
+// The form for a run: the table's when it fits, else as form_for makes it.
+[[gnu::always_inline]] inline Form* find_form(Node node, int32_t head, int32_t end) {
+    Form** page = pages[node >> NODE_SLOT_BITS];
+    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
+    if (f > SEEN && f->head == head && f->tail == end && !f->waiting) [[likely]] {
+        verify(f);
+        return f;
+    }
+    return form_for(node, head, end);
 }
 
-// Drops every unit: nodes renumbered by the collector leave theirs under
-// ids that no longer name them.
-void drop_all();
+// A run holds the form: killed meanwhile, it is freed when the last run ends.
+class Busy {
+public:
+    explicit Busy(Form* f) : f_(f) { ++f->busy; }
+    ~Busy() {
+        if (--f_->busy == 0 && f_->dead) delete f_;
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
 
-// The field a path of two words names: the head word's value is an object
-// and the second word is bound to its context (the walk binds it so at its
-// first use). Its slot, or null for any other path; with object, field_word
-// and head_word, also the object, the field's word (bound to the object)
-// and the word naming the object.
-[[gnu::always_inline]] inline Cell* object_field(const Cell& path, Cell* object = nullptr, Cell* field_word = nullptr,
-                                              Cell* head_word = nullptr) {
-    SeriesBuffer* s = memory::buffer_of(path.w2);
-    int32_t head = std::max(int32_t(path.w1), 0);
-    if ((memory::used_bytes(s) >> 4) - head != 2) return nullptr;
-    const Cell* c = memory::cells_head(s) + head;
-    const Cell& first = c[0];
-    const Cell& field = c[1];
-    if (type_of(&first) != TYPE_WORD || first.w1 == 0 || type_of(&field) != TYPE_WORD || field.w1 == 0 ||
-        int32_t(field.w3) < 0)
-        return nullptr;
-    const Cell* owner = _context::value_slot(first.w1, int32_t(first.w3));
-    if (!owner || type_of(owner) != TYPE_OBJECT || owner->w1 != field.w1) return nullptr;
-    if (object) *object = *owner;
-    if (field_word) *field_word = field;
-    if (head_word) *head_word = first;
-    return _context::value_slot(field.w1, int32_t(field.w3));
-}
+private:
+    Form* f_;
+};
+// The runner of an expression made (by its kind, operators and the look
+// after it).
+Runner runner_of(const Expr& e);
 
-// Fills direct, more and body of a call of a function (its callee, cache
-// and rest found).
-void link_function(Expr& e);
+// eval_block(block, chain) for a literal block of compiled code or a
+// running function's body: from the block's form when it has one, else by
+// the walker, without the general entry (no trace can be on).
+void run_block_value(const Cell& block, bool chain);
+// The same as eval_one(code, position, end, false) for such a block.
+int32_t run_one_value(const Cell& code, int32_t position, int32_t end);
+// A control native called by compiled code with its arguments in place (its
+// frame current): run by its template with the in-place policy.
+void run_control(Kind kind);
 
-// Makes (or makes again) the unit from the block's cells as they stand;
-// depth: the branch blocks it lies in.
-void build(Unit* unit, Node node, int32_t head, int32_t depth = 0);
+// The forms by node (one page per node frame, made when first needed).
+Form*& entry_of(Node node);
+// Marks a form made from the node's series as held by the table.
+void note_dependency(Form* form, Node node);
 
-}  // namespace zuv::interpreter::compiled::detail
+}  // namespace zuv::interpreter::compiled

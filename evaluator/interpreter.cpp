@@ -5,9 +5,7 @@
 #include <cstdlib>
 
 #include "evaluator/actions.hpp"
-#include "evaluator/append_short_cut.hpp"
 #include "evaluator/compiled.hpp"
-#include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
@@ -30,7 +28,10 @@ namespace zuv::interpreter {
 
 Cell* current_position = nullptr;
 Cell* trace_callback = nullptr;
-bool lean_q = true;
+
+namespace detail {
+Locals locals;
+}
 
 namespace detail {
 
@@ -153,10 +154,7 @@ void init() {
     current_position = unset::make_at(cell::alloc_tail_cell(root));
     const Cell* held_block = block::make_fixed_in(&runtime::root, HELD_CELLS);
     held = memory::buffer_of(held_block->w2);
-    const char* plain = std::getenv("ZUV_PLAIN_WALKER");
-    lean_q = !(plain && *plain);
     compiled::init();
-    fast::init();
 }
 
 void eval_block(const Cell* block, bool chain) {
@@ -178,9 +176,7 @@ void eval_block(const Cell* block, bool chain) {
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        if (lean_q && !tracing_q && !(memory::buffer_of(node)->flags & SERIES_WALKED) &&
-            compiled::run(&code, head, end)) {
-            // Run by the block's compiled form, which takes the same steps.
+        if (compiled::run_q() && compiled::run_block(&code, head, end)) {
             if (stack::pending()) return;
         } else {
             int32_t position = head;
@@ -213,18 +209,6 @@ namespace {
         Cell function = op::unwrap(slot);
         if (tracing_q) [[unlikely]]
             fire_event(EV_FETCH, code, next, nullptr, &w);
-        if (lean_q && !tracing_q && room_for_short_cut()) {
-            Cell right;
-            FastOp fast = fast_op_of(function);
-            Cell* left = sub ? first_cell : stack::arguments;
-            if (fast != FAST_NONE && plain_operand(code, next + 1, limit_of(code->w2, end), &right) &&
-                fast_op(fast, left, &right)) {
-                if (!sub) copy_cell(left, first_cell);
-                stack::top = first_cell + 1;  // where the entry's result would stand
-                next += 2;
-                continue;
-            }
-        }
         stack::top = first_cell;  // the value just made is the operator's first argument
         next = eval_code(&function, next + 1, end, code, sub, nullptr, &w, nullptr, APPLY_NONE, true);
         if (stack::pending()) return next;
@@ -264,13 +248,6 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
             switch (type_of(&v)) {
                 case TYPE_UNSET: fire(ErrorCategory::script, "no-value", &value);
                 case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
-                    if (type_of(&v) == TYPE_ACTION && v.w1 == uint32_t(Act::append) && lean_q && !tracing_q) {
-                        int32_t after = append_short_cut(v, code, next, end, sub, value);
-                        if (after >= 0) {
-                            next = after;
-                            break;
-                        }
-                    }
                     next = eval_code(&v, next, end, code, sub, nullptr, &value, nullptr, APPLY_NONE, false);
                     if (stack::pending()) return next;
                     break;
@@ -349,7 +326,9 @@ int32_t eval_one(const Cell* block, int32_t position, int32_t end, bool sub) {
     Cell code = *block;
     Hold hold(code);
     stack::mark_eval_native(&words::tag_body);
-    position = eval_expression(&code, position, end, false, false, false);
+    int32_t next;
+    if (compiled::run_q() && compiled::run_one(&code, position, end, &next)) position = next;
+    else position = eval_expression(&code, position, end, false, false, false);
     if (stack::pending()) return position;
     if (sub) stack::unwind_last();
     else stack::unwind_last_return();
@@ -387,8 +366,8 @@ void bind_element(Node path, int32_t i, const Cell& item, const Cell& bound) {
     if (type_of(&bound) != TYPE_WORD || bound.w2 != item.w2 || (bound.w1 == item.w1 && bound.w3 == item.w3)) return;
     SeriesBuffer* s = memory::buffer_of(path);
     if (i >= (memory::used_bytes(s) >> 4)) return;
-    Cell* cell = memory::cells_head(s) + i;
-    if (std::memcmp(cell, &item, sizeof(Cell)) != 0) return;
+    if (std::memcmp(memory::cells_head(s) + i, &item, sizeof(Cell)) != 0) return;
+    Cell* cell = memory::cells_for_write(s) + i;
     cell->w1 = bound.w1;
     cell->w3 = bound.w3;
 }
@@ -478,7 +457,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         }
         Cell* mark = stack::top;
         bool field = type_of(current) == TYPE_OBJECT && type_of(&item) == TYPE_WORD;
-        Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
+        const Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
         Cell next_value = *selected;  // an address inside a series: copied at once
         stack::top = mark;            // drop what the selection pushed (a field's value)

@@ -41,12 +41,6 @@ extern Cell* current_position;
 // The trace callback while a traced evaluation runs (none after one, unset
 // before the first).
 extern Cell* trace_callback;
-// The short cuts of the evaluator (operators on plain numbers computed in
-// place, calls that skip the general fetch) are on unless the environment
-// variable ZUV_PLAIN_WALKER is set to a non-empty value at start-up: then
-// every expression takes the general protocol, which the short cuts must
-// match in every observable way (the test tables run both ways).
-extern bool lean_q;
 
 // Apply modes of a call (only `apply` sets them).
 constexpr int32_t APPLY_NONE = 0;
@@ -119,6 +113,11 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
 // Returns the index after the arguments.
 int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, const Cell* code, const Cell* path,
                         const Cell* name, int32_t apply_mode, bool infix);
+// The same from argument cache entry `from` on, the cells of the entries
+// before it (fixed arguments only) already pushed: where compiled code that
+// fetched the first arguments hands the rest of a call to the walker.
+int32_t fetch_arguments_from(const Cell* callable, int32_t from, int32_t position, int32_t end, const Cell* code,
+                             const Cell* path, const Cell* name, int32_t apply_mode, bool infix);
 
 // The callable's argument cache (built from its spec on the first call and
 // kept in cell 1 of its more block): its node.

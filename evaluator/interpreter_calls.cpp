@@ -4,9 +4,7 @@
 #include <cstring>
 
 #include "evaluator/actions.hpp"
-#include "evaluator/append_short_cut.hpp"
 #include "evaluator/interpreter.hpp"
-#include "evaluator/fast_body.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/routines.hpp"
@@ -42,7 +40,7 @@ inline uint32_t arg_kind(const Cell* typeset) { return (typeset->header & ARG_KI
 inline Cell* more_cell(const Cell& callable, int32_t i) {
     if (!callable.w3) return nullptr;
     SeriesBuffer* more = memory::buffer_of(callable.w3);
-    return i < memory::length_of(more) ? memory::cells_head(more) + i : nullptr;
+    return i < memory::length_of(more) ? memory::internal_cells(more) + i : nullptr;
 }
 
 // ---- typesets of a spec ----
@@ -104,41 +102,6 @@ Cell typeset_after(Node spec, int32_t i) {
         std::max(int32_t(next.w1), 0) < tail_of(next.w2))
         return typeset_of_block(next);
     return every_type(false);
-}
-
-// ---- the cells of a function call after its fixed arguments ----
-
-// From cache entry from on (the first refinement or the count of locals):
-// each refinement off (a false cell, a none per argument). Answers the
-// count of locals (the /local cell and its words), 0 when none.
-int32_t push_refinements_off(Node cache, int32_t from) {
-    bool fetching = true;
-    int32_t local_count = 0;
-    Cell entry;
-    for (int32_t i = from; read_cell(cache, i, &entry); i++) {
-        switch (type_of(&entry)) {
-            case TYPE_TYPESET:
-                if (arg_kind(&entry) == ARG_RETURN) break;
-                if (!fetching) none::push();  // an argument of a refinement left off
-                break;
-            case TYPE_REFINEMENT:
-                logic::push(false);
-                fetching = false;
-                break;
-            case TYPE_INTEGER:
-                if (local_count == 0) local_count = integer::get_value(&entry);
-                break;
-            default: break;
-        }
-    }
-    return local_count;
-}
-
-// /local and its words: a false refinement cell and one none per word.
-void push_locals(int32_t local_count) {
-    if (local_count <= 0) return;
-    logic::push(false);
-    for (int32_t i = 1; i < local_count; i++) none::push();
 }
 
 // ---- the call being fetched ----
@@ -376,37 +339,20 @@ int32_t named_refinements(const Call& c, int32_t position, Refinements& r) {
 // Runs the native's or action's entry with the refinement words.
 void run_entry(const Cell& fn, const Refinements& r) {
     int32_t index = int32_t(fn.w1);
-    // Arithmetic and comparison of two plain numbers, as the entry would do it.
-    if (lean_q) {
-        FastOp fast = fast_op_of(fn);
-        if (fast != FAST_NONE && stack::top - stack::arguments == 2 && fast_op(fast, stack::arguments, stack::arguments + 1))
-            return;
-        // append without refinements to a string or a block: without the dispatch.
-        if (type_of(&fn) == TYPE_ACTION && index == int32_t(Act::append) && stack::top - stack::arguments == 2 &&
-            r.words[0] == -1 && r.words[1] == -1 && r.words[2] == -1 &&
-            append_direct(stack::arguments, stack::arguments + 1))
-            return;
-    }
-    if (type_of(&fn) == TYPE_NATIVE) {
-        natives::Entry entry = natives::entry_at(index);
-        if (!entry) fire(ErrorCategory::internal, "not-done");
-        guard_allocations([&] { entry(false, r.words); });
-    } else {
-        if (!actions::stack_entry_q(index)) fire(ErrorCategory::internal, "not-done");
-        const actions::EntryRecord& e = actions::entry_table[index - 1];
-        guard_allocations([&] {
-            if (e.refinements == 0) reinterpret_cast<void (*)()>(e.fn)();  // most actions take no refinement word
-            else actions::invoke(index, r.words);
-        });
-    }
-}
-
-// The context a function runs in: an object's, else its owner's (more-block
-// cell 4), else that of the word naming it.
-Node function_context(const Cell& fn, const Cell& name, const Cell* object) {
-    if (object && type_of(object) == TYPE_OBJECT && object->w1 != _context::global) return object->w1;
-    if (const Cell* owner = more_cell(fn, 4); owner && type_of(owner) == TYPE_INTEGER) return owner->w2;
-    return name.w1;
+    stack::call_entry([&] {
+        if (type_of(&fn) == TYPE_NATIVE) {
+            natives::Entry entry = natives::entry_at(index);
+            if (!entry) fire(ErrorCategory::internal, "not-done");
+            guard_allocations([&] { entry(false, r.words); });
+        } else {
+            if (!actions::stack_entry_q(index)) fire(ErrorCategory::internal, "not-done");
+            const actions::EntryRecord& e = actions::entry_table[index - 1];
+            guard_allocations([&] {
+                if (e.refinements == 0) reinterpret_cast<void (*)()>(e.fn)();  // most actions take no refinement word
+                else actions::invoke(index, r.words);
+            });
+        }
+    });
 }
 
 int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code, bool sub, const Cell* path,
@@ -420,7 +366,7 @@ int32_t run_call(const Cell& fn, int32_t position, int32_t end, const Cell* code
         case TYPE_ROUTINE:
             stack::mark_eval_native(&name);
             position = fetch_arguments(&fn, position, end, code, path, &name, apply_mode, infix);
-            if (!stack::pending()) exec_routine(&fn);
+            if (!stack::pending()) run_routine(fn);
             break;
         case TYPE_FUNCTION: {
             Node context = function_context(fn, name, object);
@@ -505,134 +451,27 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
     return position;
 }
 
-// The everyday call of a function: named by a word or given as a value (no
-// path, no apply, not an operator), its argument cache built. It does what
-// run_call and fetch_arguments do for such a call, in one frame of C++: the
-// fixed arguments are fetched and checked, each refinement is off (false,
-// its arguments none), then the locals.
-// The everyday call of an operator wrapping a native or action whose two
-// arguments are fixed and evaluated, its argument cache built, not under
-// apply: what run_call and fetch_arguments do for it, in one frame of C++.
-// The left operand is already the first cell at the stack top; the right
-// one takes no operator after it; every refinement word stays -1. Answers
-// -1, having done nothing, for any other operator.
-int32_t run_infix_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, const Cell* code, bool sub,
-                          const Cell& name) {
-    int32_t entries[2];
-    int32_t n = 0;
-    Cell entry;
-    for (int32_t i = 0; read_cell(cache, i, &entry); i++) {
-        uint32_t t = type_of(&entry);
-        if (t == TYPE_REFINEMENT) break;
-        if (t != TYPE_TYPESET || arg_kind(&entry) == ARG_RETURN) continue;
-        if (arg_kind(&entry) != ARG_NORMAL || n == 2) return -1;
-        entries[n++] = i;
-    }
-    if (n != 2) return -1;
-    Call c = make_call(fn, name, *code, cache, end, true, true);
-    stack::mark_eval_native(&name);
-    stack::push_kept();  // the left operand is already the frame's first cell
-    read_cell(cache, entries[0], &entry);
-    check(c, stack::arguments, entry, entries[0]);
-    if (position >= c.limit()) fire_no_arg(c, entries[1]);
-    position = eval_expression(&c.code, position, end, true, true, false);
-    if (stack::pending()) return position;
-    read_cell(cache, entries[1], &entry);
-    check(c, stack::top - 1, entry, entries[1]);
-    static const Refinements none_named;  // every refinement word -1
-    run_entry(c.fn, none_named);
-    if (stack::pending()) return position;
-    if (sub) stack::unwind_last();
-    else stack::unwind_last_return();
-    return position;
-}
-
-int32_t run_function(const Cell& fn, Node cache, int32_t position, int32_t end, const Cell* code, bool sub,
-                     const Cell& name, const Cell* object) {
-    int32_t start = position;
-    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    Node context = function_context(fn, name, object);
-    stack::mark_eval_func(&name);
-    Call c = make_call(fn, name, *code, cache, end, false, false);
-
-    // The fixed arguments, up to the first refinement or the count of locals.
-    Cell entry;
-    int32_t i = 0;
-    bool rest = false;  // refinements or locals follow
-    for (; read_cell(cache, i, &entry); i++) {
-        uint32_t t = type_of(&entry);
-        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) {
-            rest = true;
-            break;
-        }
-        if (t != TYPE_TYPESET || arg_kind(&entry) == ARG_RETURN) continue;
-        if (arg_kind(&entry) == ARG_NORMAL && position < c.limit()) {
-            position = eval_expression(&c.code, position, end, false, true, false);
-            if (stack::pending()) return position;
-            check(c, stack::top - 1, entry, i);
-        } else {
-            position = fetch_checked(c, position, entry, i);
-            if (stack::pending()) return position;
-        }
-    }
-    int32_t local_count = rest ? push_refinements_off(cache, i) : 0;
-    if (tracing_q) [[unlikely]] {
-        Cell caller = call_position_cell(code, start, &name, APPLY_NONE, &c.fn);
-        fire_event(EV_CALL, code, position, &caller, &c.fn);
-    }
-    push_locals(local_count);
-    exec_function(&fn, context, &name, 0);
-    if (stack::pending()) return position;
-    end_call(copy, sub);
-    return position;
-}
-
 }  // namespace
-
-// ---- plain calls of natives and actions, for compiled code ----
 
 namespace detail {
 
-namespace {
+Node function_context(const Cell& fn, const Cell& name, const Cell* object) {
+    if (object && type_of(object) == TYPE_OBJECT && object->w1 != _context::global) return object->w1;
+    if (const Cell* owner = more_cell(fn, 4); owner && type_of(owner) == TYPE_INTEGER) return owner->w2;
+    return name.w1;
+}
 
-Call plain_call(const Cell& fn, const Cell& name, Node cache) {
+void fire_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type) {
     Cell no_code;
     none::make_at(&no_code);
-    return make_call(fn, name, no_code, cache, 0, false, true);
+    zuv::interpreter::fire_expect_arg(make_call(fn, name, no_code, cache, 0, false, builtin_q(type_of(&fn))), type,
+                                      entry);
 }
 
-}  // namespace
-
-Node builtin_cache(const Cell& fn) { return builtin_q(type_of(&fn)) ? built_cache(fn) : 0; }
-
-void check_builtin_argument(const Cell& fn, const Cell& name, Node cache, int32_t index) {
-    Cell typeset;
-    read_cell(cache, index, &typeset);
-    if (!rt_support::typeset_has_q(&typeset, type_of(stack::top - 1)))
-        fire_expect_arg(plain_call(fn, name, cache), type_of(stack::top - 1), index);
-}
-
-void fire_builtin_no_arg(const Cell& fn, const Cell& name, Node cache, int32_t index) {
-    fire_no_arg(plain_call(fn, name, cache), index);
-}
-
-void run_builtin_entry(const Cell& fn) {
+void run_plain_entry(const Cell& fn) {
     static const Refinements none_named;  // every refinement word -1
     run_entry(fn, none_named);
 }
-
-Node function_cache(const Cell& fn) { return type_of(&fn) == TYPE_FUNCTION ? built_cache(fn) : 0; }
-
-Node call_context(const Cell& fn, const Cell& name) { return function_context(fn, name, nullptr); }
-
-Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const Cell* object) {
-    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    *context = function_context(fn, name, object);
-    stack::mark_eval_func(&name);
-    return copy;
-}
-
-void push_function_rest(Node cache, int32_t from) { push_locals(push_refinements_off(cache, from)); }
 
 }  // namespace detail
 
@@ -650,21 +489,13 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
         Node cache;
         if (!path && apply_mode == APPLY_NONE && builtin_q(type_of(&fn)) && (cache = built_cache(fn)))
             position = run_builtin(fn, cache, position, end, code, sub, named);
-        else if (lean_q && !path && apply_mode == APPLY_NONE && type_of(&fn) == TYPE_FUNCTION &&
-                 (cache = built_cache(fn)) && room_for_short_cut())
-            position = run_function(fn, cache, position, end, code, sub, named, object);
         else
             position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, false);
     } else {
         // No copy of an operator's function is pushed (its left operand is the
         // frame's first cell): the function is held while its arguments run.
         Hold hold(fn);
-        Node cache;
-        int32_t next = -1;
-        if (lean_q && !tracing_q && !path && apply_mode == APPLY_NONE && builtin_q(type_of(&fn)) &&
-            (cache = built_cache(fn)) && room_for_short_cut())
-            next = run_infix_builtin(fn, cache, position, end, code, sub, named);
-        position = next >= 0 ? next : run_call(fn, position, end, code, sub, path, named, object, apply_mode, true);
+        position = run_call(fn, position, end, code, sub, path, named, object, apply_mode, true);
     }
     if (tracing_q && !stack::pending()) [[unlikely]] {
         Cell caller = call_position_cell(code, start, name, apply_mode, &fn);
@@ -675,6 +506,11 @@ int32_t eval_code(const Cell* callable, int32_t position, int32_t end, const Cel
 
 int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, const Cell* code, const Cell* path,
                         const Cell* name, int32_t apply_mode, bool infix) {
+    return fetch_arguments_from(callable, 0, position, end, code, path, name, apply_mode, infix);
+}
+
+int32_t fetch_arguments_from(const Cell* callable, int32_t from, int32_t position, int32_t end, const Cell* code,
+                             const Cell* path, const Cell* name, int32_t apply_mode, bool infix) {
     int32_t start = position;
     Call c;
     c.fn = *callable;
@@ -684,18 +520,20 @@ int32_t fetch_arguments(const Cell* callable, int32_t position, int32_t end, con
     c.apply = apply_mode;
     c.infix = infix;
     c.builtin = builtin_q(type_of(&c.fn));
-    if (infix) stack::push_kept();  // the left operand is already the frame's first cell
+    if (infix && from == 0) stack::push_kept();  // the left operand is already the frame's first cell
     const Cell* cached = more_cell(c.fn, native::MORE_ARG_CACHE);
     c.cache = cached && type_of(cached) == TYPE_BLOCK ? cached->w2 : build_arg_cache(&c.fn);
 
+    // The state of the walk over the cache, as it stands before its first
+    // refinement (compiled code fetched the fixed arguments before from).
     Refinements r;
     bool fetching = true;
     bool read = true;  // the arguments fetched are read by the entry (not those of an unused refinement)
-    bool left_in_place = infix;
+    bool left_in_place = infix && from == 0;
     int32_t local_count = 0;
     int32_t refinement_ordinal = 0;
     Cell entry;
-    for (int32_t i = 0; read_cell(c.cache, i, &entry); i++) {
+    for (int32_t i = from; read_cell(c.cache, i, &entry); i++) {
         switch (type_of(&entry)) {
             case TYPE_TYPESET:
                 if (arg_kind(&entry) == ARG_RETURN) break;
@@ -851,7 +689,6 @@ void exec_compiled(const Cell& fn, int32_t index, Node context) {
     if (!code) fire(ErrorCategory::internal, "routines");
     {
         CallState state(fn.w1);
-        _context::set_values_word(fn.w1, stack::values_word_of(stack::arguments));
         routines::Value owner;
         owner.i = int32_t(context);
         try {
@@ -938,7 +775,6 @@ void exec_function(const Cell* function, uint32_t context, const Cell* name, int
 
     const Cell* code = function::more_cell(&fn, function::MORE_CODE);
     if (code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0) {
-        fast::bump();
         exec_compiled(fn, integer::get_value(code), context);
     } else {
         bool announce = tracing_q && trace_class != 0;
@@ -956,7 +792,7 @@ void exec_function(const Cell* function, uint32_t context, const Cell* name, int
 void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
     Cell fn = *function;
     Cell body = *body_value;
-    CallState state(fn.w1, stack::values_word_of(stack::arguments));
+    CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (fn.header & function::FLAG_TRACE) {
@@ -976,10 +812,7 @@ void exec_body(const Cell* function, const Cell* body_value, const Cell* name) {
     Cell position = *current_position;
     if (type_of(&body) == TYPE_BLOCK) {
         try {
-            if (!fast::run_body(&fn, &body)) {
-                fast::bump();  // the walker runs
-                eval_block(&body, true);
-            }
+            eval_block(&body, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call.

@@ -75,176 +75,32 @@ inline void check_depth() {
         stack_overflow();
 }
 
-// Near any limit (the C++ stack, the call frames, the data stack) the short
-// cuts step aside: the general protocol then meets an overflow at the same
-// expression and frame in both ways of evaluating.
-constexpr int32_t SHORT_CUT_FRAMES = 64;  // call frames left free for a short cut
-// The C++ stack's depth is read from a local's address: taking the frame's
-// address would make every caller keep a frame pointer.
-[[gnu::always_inline]] inline bool room_for_short_cut() {
+// Room on the C++ stack for the evaluations that code skipping the walker's
+// steps leaves out (see stack::room_q): near the limit it takes the steps,
+// and meets the overflow where the walker meets it. The depth is read from
+// a local's address, so that callers keep no frame pointer for it.
+[[gnu::always_inline]] inline bool stack_room_q() {
     constexpr uintptr_t SLACK = 64 * 1024;
     char probe;
-    // The room is taken off the local's address (a stack address lies far
-    // above it), so that the limit is compared as it is stored.
-    auto here = reinterpret_cast<uintptr_t>(&probe) - (STACK_MARGIN + SLACK);
-    return here >= runtime::record.stack_limit &&
-           stack::frames_top + SHORT_CUT_FRAMES < stack::frames_end &&
-           stack::top + 64 < stack::end;
+    return reinterpret_cast<uintptr_t>(&probe) - (STACK_MARGIN + SLACK) >= runtime::record.stack_limit;
 }
 
-// ---- set-words stored in place ----
+// ---- calls, as compiled code makes them ----
 
-// A value the walker places as it is when a word gives it.
-inline bool placed_q(uint32_t type) {
-    switch (type) {
-        case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return false;
-        default: return true;
-    }
+// The context a function runs in: the object's (a method found in it), else
+// its owner's, else that of the word naming it.
+Node function_context(const Cell& fn, const Cell& name, const Cell* object);
+// script expect-arg for the argument of cache entry `entry` of the call of fn
+// named by name, given a value of type.
+[[noreturn]] void fire_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type);
+// Runs the native's or action's entry on its fixed arguments (no
+// refinement used), as the walker's calls run it.
+void run_plain_entry(const Cell& fn);
+// Runs the routine of a call as the evaluator does, a code thrown in it
+// going on as pending.
+inline void run_routine(const Cell& fn) {
+    stack::call_entry([&] { exec_routine(&fn); });
 }
-
-// Stores v through the set-word as set_in does, when no change handler can
-// run; false, nothing done, else. over_placed: also false when the word's
-// value is not one placed as it is (a callable or an operator, which code
-// decoded on the word's earlier value may rely on).
-// plain_slot: set to the slot stored into when the word is no object's
-// (storing there again needs no look at the context), else to null.
-[[gnu::always_inline]] inline bool store_plain(const Cell& set_word, const Cell& v, bool over_placed = false,
-                                               Cell** plain_slot = nullptr) {
-    const Cell* context = _context::cell_of(set_word.w1);
-    Cell* slot = _context::value_slot(set_word.w1, int32_t(set_word.w3));
-    if (!slot || (over_placed && !placed_q(type_of(slot)))) return false;
-    if (_context::kind_of(context) == _context::KIND_OBJECT) {
-        const Cell* owner = context + 1;
-        if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
-        *slot = v;
-        _context::get_word_cell(set_word.w1, int32_t(set_word.w3))->header |= _context::WORD_CHANGED;
-        slot = nullptr;
-    } else {
-        *slot = v;
-    }
-    if (plain_slot) *plain_slot = slot;
-    return true;
-}
-
-// ---- operators computed in place ----
-
-// Integer and float arithmetic (an integer sum beyond 32 bits becoming a
-// float, as the entry makes it), integer remainder and integer comparison,
-// the operators of most loops and recursions, are done in the infix loop
-// without a call when both operands are plain numbers and the result is
-// what the entry would give; every other case (another type, a comparison
-// with a float, a remainder by 0 or -1) runs the entry as before, so its
-// errors keep their where.
-enum FastOp { FAST_NONE, FAST_ADD, FAST_SUB, FAST_MUL, FAST_EQ, FAST_NE, FAST_LT, FAST_GT, FAST_LE, FAST_GE, FAST_REM };
-
-inline FastOp fast_op_of(const Cell& fn) {
-    if (type_of(&fn) == TYPE_ACTION) {
-        switch (fn.w1) {
-            case uint32_t(Act::add): return FAST_ADD;
-            case uint32_t(Act::subtract): return FAST_SUB;
-            case uint32_t(Act::multiply): return FAST_MUL;
-            case uint32_t(Act::remainder): return FAST_REM;
-            default: return FAST_NONE;
-        }
-    }
-    if (type_of(&fn) == TYPE_NATIVE) {
-        switch (fn.w1) {
-            case 25: return FAST_EQ;  // the natives' fixed slots: equal? .. greater-or-equal?
-            case 26: return FAST_NE;
-            case 28: return FAST_LT;
-            case 29: return FAST_GT;
-            case 30: return FAST_LE;
-            case 31: return FAST_GE;
-            default: return FAST_NONE;
-        }
-    }
-    return FAST_NONE;
-}
-
-// The operand at position when it needs no evaluation that could fail or
-// be traced: a number, or a bound word whose value is a number.
-inline bool plain_operand(const Cell* code, int32_t position, int32_t end, Cell* out) {
-    if (position >= end || !read_cell(code->w2, position, out)) return false;
-    uint32_t t = type_of(out);
-    if (t == TYPE_WORD) {
-        if (out->w1 == 0) return false;
-        const Cell* slot = _context::value_slot(out->w1, int32_t(out->w3));
-        if (!slot) return false;
-        *out = *slot;
-        t = type_of(out);
-    }
-    return t == TYPE_INTEGER || t == TYPE_FLOAT;
-}
-
-// The operator on left and right, the result left in left as the entry
-// leaves it (flag bits of left kept); false when the entry must run.
-[[gnu::always_inline]] inline bool fast_op(FastOp op, Cell* left, const Cell* right) {
-    uint32_t tl = type_of(left), tr = type_of(right);
-    if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
-        int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
-        switch (op) {
-            case FAST_ADD: if (__builtin_add_overflow(a, b, &r)) goto as_floats; break;
-            case FAST_SUB: if (__builtin_sub_overflow(a, b, &r)) goto as_floats; break;
-            case FAST_MUL: if (__builtin_mul_overflow(a, b, &r)) goto as_floats; break;
-            case FAST_REM:
-                if (b == 0 || b == -1) return false;  // the entry raises, or its INT_MIN case
-                r = a % b;
-                break;
-            case FAST_EQ: logic::make_at(left, a == b); return true;
-            case FAST_NE: logic::make_at(left, a != b); return true;
-            case FAST_LT: logic::make_at(left, a < b); return true;
-            case FAST_GT: logic::make_at(left, a > b); return true;
-            case FAST_LE: logic::make_at(left, a <= b); return true;
-            case FAST_GE: logic::make_at(left, a >= b); return true;
-            default: return false;
-        }
-        left->w2 = uint32_t(r);
-        return true;
-    }
-as_floats:
-    // A float with an integer (or an integer sum, difference or product
-    // beyond 32 bits, which the entry gives below) is float arithmetic on
-    // the integer as a double.
-    if ((tl == TYPE_FLOAT || tl == TYPE_INTEGER) && (tr == TYPE_FLOAT || tr == TYPE_INTEGER)) {
-        double a = tl == TYPE_FLOAT ? cell::get_float(left) : double(int32_t(left->w2));
-        double b = tr == TYPE_FLOAT ? cell::get_float(right) : double(int32_t(right->w2));
-        switch (op) {
-            case FAST_ADD: float_::make_at(left, a + b); return true;
-            case FAST_SUB: float_::make_at(left, a - b); return true;
-            case FAST_MUL: float_::make_at(left, a * b); return true;
-            default: return false;
-        }
-    }
-    return false;
-}
-
-// ---- plain calls of natives and actions ----
-
-// What a call of a native or action named by a word, with fixed arguments
-// only, does around the fetching of its arguments (run_builtin's steps), for
-// code that fetches them itself.
-//
-// The argument cache of a native or action when built, else 0.
-Node builtin_cache(const Cell& fn);
-// The argument just pushed against cache entry index: script expect-arg.
-void check_builtin_argument(const Cell& fn, const Cell& name, Node cache, int32_t index);
-// The code ended before the argument of cache entry index: script no-arg.
-[[noreturn]] void fire_builtin_no_arg(const Cell& fn, const Cell& name, Node cache, int32_t index);
-// Runs the entry on the fixed arguments from stack::arguments.
-void run_builtin_entry(const Cell& fn);
-
-// The same for a function (run_function's steps): its argument cache when
-// built, else 0 (also for any other callable); the copy of the callable and
-// the call frame pushed, answering the copy and the context it runs in; the
-// cells after its fixed arguments (refinements off, their arguments none,
-// the locals) pushed from cache entry from on. exec_function runs it. object:
-// the object a method was found in (its context is the function's).
-Node function_cache(const Cell& fn);
-Cell* begin_function_call(const Cell& fn, const Cell& name, Node* context, const Cell* object = nullptr);
-void push_function_rest(Node cache, int32_t from);
-// The context a function named by the word runs in (no object).
-Node call_context(const Cell& fn, const Cell& name);
 
 // The end of a call whose callable was copied below its frame: the frame
 // unwound (the result kept on the stack for a sub-expression, else copied
@@ -258,20 +114,31 @@ Node call_context(const Cell& fn, const Cell& name);
 
 // ---- function calls ----
 
-// Puts back, however the call ends, the values word of a function context
-// (where its words find the running call's cells) and the tracing flag.
+// The running function body's context and its call's cells (from base,
+// count of them): what its words read. The context's values word names
+// the same cells (CallState sets both), so compiled code reads a word of
+// the running function from here without looking the context up.
+struct Locals {
+    Node context = 0;
+    Cell* base = nullptr;
+    uint32_t count = 0;
+};
+extern Locals locals;
+
+// A function body runs: its context's words find the call's cells from
+// stack::arguments (the values word and locals say so), and however the
+// call ends, both are put back, and so is the tracing flag.
 class CallState {
 public:
-    explicit CallState(Node context)
-        : context_(context), values_(_context::values_word(context)), tracing_(tracing_q) {}
-    // The same, the context's words then finding the call's cells by values.
-    CallState(Node context, uint32_t values) : context_(context), tracing_(tracing_q) {
+    explicit CallState(Node context) : context_(context), saved_locals_(locals), tracing_(tracing_q) {
         Cell* c = _context::cell_of(context);
         values_ = c->w2;
-        c->w2 = values;
+        c->w2 = stack::values_word_of(stack::arguments);
+        locals = {context, stack::arguments, uint32_t(stack::top - stack::arguments)};
     }
     ~CallState() {
         _context::set_values_word(context_, values_);
+        locals = saved_locals_;
         tracing_q = tracing_;
     }
     CallState(const CallState&) = delete;
@@ -280,6 +147,7 @@ public:
 private:
     Node context_;
     uint32_t values_;
+    Locals saved_locals_;
     bool tracing_;
 };
 
@@ -299,18 +167,6 @@ inline void typeset_union(Cell* ts, const Cell* other) {
 
 // ---- evaluation state ----
 
-// Values that the walker places as they are.
-inline bool constant_q(uint32_t type) {
-    switch (type) {
-        case TYPE_NONE: case TYPE_LOGIC: case TYPE_BLOCK: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-        case TYPE_CHAR: case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_REFINEMENT: case TYPE_BINARY:
-        case TYPE_PAIR: case TYPE_PERCENT: case TYPE_TUPLE: case TYPE_TIME: case TYPE_TAG: case TYPE_EMAIL:
-        case TYPE_DATE: case TYPE_MONEY:
-            return true;
-        default: return false;
-    }
-}
-
 // Puts the position of the expression being evaluated back as it was when
 // the scope ends, by a return or a throw: an error that unwinds an
 // evaluation must not leave it on code that nothing keeps alive any more.
@@ -326,28 +182,5 @@ public:
 private:
     Cell saved_;
 };
-
-// ---- argument caches ----
-
-inline uint32_t arg_kind_of(const Cell& entry) { return (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT; }
-
-// The fixed, evaluated argument entries of an argument cache (before its
-// first refinement); false when another kind of argument comes first.
-// rest: the entry after them (a refinement, the count of locals, the end).
-inline bool plain_arguments(Node cache, std::vector<int32_t>* entries, int32_t* rest = nullptr) {
-    Cell entry;
-    int32_t i = 0;
-    for (; read_cell(cache, i, &entry); i++) {
-        uint32_t t = type_of(&entry);
-        if (t == TYPE_REFINEMENT || t == TYPE_INTEGER) break;
-        if (t != TYPE_TYPESET) continue;
-        uint32_t kind = arg_kind_of(entry);
-        if (kind == ARG_RETURN) continue;
-        if (kind != ARG_NORMAL) return false;
-        entries->push_back(i);
-    }
-    if (rest) *rest = i;
-    return true;
-}
 
 }  // namespace zuv::interpreter::detail

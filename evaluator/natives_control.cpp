@@ -1,4 +1,5 @@
-// The conditional natives: if, unless, either, any, all, switch, case.
+// The conditional natives: if, unless, either, any, all (written in
+// natives_control_internal.hpp, shared with compiled code), switch, case.
 //
 // Each evaluates the chosen block into its own result slot (the call's first
 // cell). A non-local exit met on the way (break, return ...) is left pending
@@ -18,44 +19,14 @@ namespace zuv::natives {
 
 using namespace control;
 
-namespace {
-
-// any (stop_on_true) and all: the block's expressions one by one into the
-// result slot, stopping at the first value that passes (any) or fails (all)
-// the lenient test.
-void any_all(bool stop_on_true) {
-    Cell code = stack::arguments[0];
-    Cell* kept = stack::push(&code);  // the block stays alive once the result slot is overwritten
-    int32_t end = memory::length_of(memory::buffer_of(code.w2));
-    int32_t position = head_of(&code);
-    if (position >= end) {
-        none::make_at(stack::arguments);
-        return;
-    }
-    while (position < limit_of(&code, end)) {
-        stack::top = kept + 1;
-        position = interpreter::eval_one(&code, position, end, false);
-        if (stack::pending()) return;
-        if (logic::false_q(stack::arguments) != stop_on_true) {
-            if (!stop_on_true) none::make_at(stack::arguments);
-            return;
-        }
-    }
-    if (stop_on_true) none::make_at(stack::arguments);
-}
-
-}  // namespace
-
 void if_star(bool check, const int32_t*) {
     if (check) expect(1, 1, block_q);
-    if (logic::false_q(stack::arguments)) none::make_at(stack::arguments);
-    else interpreter::eval_block(stack::arguments + 1, true);
+    if_<Walked>(true);
 }
 
 void unless_star(bool check, const int32_t*) {
     if (check) expect(1, 1, block_q);
-    if (logic::false_q(stack::arguments)) interpreter::eval_block(stack::arguments + 1, true);
-    else none::make_at(stack::arguments);
+    if_<Walked>(false);
 }
 
 void either_star(bool check, const int32_t*) {
@@ -63,17 +34,17 @@ void either_star(bool check, const int32_t*) {
         expect(1, 1, block_q);
         expect(2, 2, block_q);
     }
-    interpreter::eval_block(stack::arguments + (logic::true_strict_q(stack::arguments) ? 1 : 2), true);
+    either_<Walked>();
 }
 
 void any_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    any_all(true);
+    any_all<Walked>(true);
 }
 
 void all_star(bool check, const int32_t*) {
     if (check) expect(0, 0, block_q);
-    any_all(false);
+    any_all<Walked>(false);
 }
 
 void switch_star(bool check, const int32_t* refinements) {
@@ -109,7 +80,7 @@ void case_star(bool check, const int32_t* refinements) {
         position = interpreter::eval_one(&code, position, end, false);
         if (stack::pending()) return;
         if (position >= limit_of(&code, end)) fire(ErrorCategory::script, "need-value", &words::case_);
-        if (!logic::true_strict_q(stack::arguments)) {
+        if (!strict_true_q(stack::arguments)) {
             position++;  // the branch, whatever it is, is skipped
             continue;
         }

@@ -1,18 +1,38 @@
-// What the conditional and loop natives share: argument checks for callers
-// that have not checked the types (the check flag of an entry), the end of
-// code that may shrink while it runs, and the evaluation of a loop body.
+// The control natives, written once for both tiers of the evaluator.
+//
+// if, unless, either, any, all, case, switch, while, until, loop, repeat,
+// forever, foreach, catch and try each work on the arguments of their call
+// (from stack::arguments, their frame current) and evaluate blocks through a
+// policy: Walked (eval_block and eval_one, which run a block's compiled form
+// when it has one) for the natives' entries, and the compiled form's own
+// policy (compiled_control.cpp) for calls of the natives that compiled code
+// runs in place, where the literal block's form is run without the general
+// entry of a block evaluation. So the branch a condition chooses, the steps
+// of a loop and the codes a catch or try receives are decided here alone.
+//
+// A non-local exit met on the way (break, return ...) is left pending with
+// the stacks already unrolled to its receiver: the control then returns at
+// once without touching the stacks.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 
-#include "evaluator/compiled.hpp"
 #include "evaluator/interpreter.hpp"
+#include "evaluator/loop_support.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/unset.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/process.hpp"
 #include "runtime/throw.hpp"
 #include "runtime/words.hpp"
 
@@ -42,6 +62,62 @@ inline int32_t limit_of(const Cell* code, int32_t end) {
 }
 inline int32_t head_of(const Cell* code) { return std::max(int32_t(code->w1), 0); }
 
+// ---- evaluating blocks ----
+
+// The natives' policy: eval_block(block, true) into the current frame's
+// result, and eval_one of the expression at position in result mode.
+struct Walked {
+    static void block(const Cell* block) { interpreter::eval_block(block, true); }
+    static int32_t one(const Cell* code, int32_t position, int32_t end) {
+        return interpreter::eval_one(code, position, end, false);
+    }
+};
+
+// ---- the branch a condition chooses ----
+
+// if and unless: a condition is false when it is none or false (unset
+// counts as true). either, case, while and until: the same, and unset is an
+// error (script no-return).
+inline bool true_q(const Cell* condition) { return !logic::false_q(condition); }
+inline bool strict_true_q(const Cell* condition) { return logic::true_strict_q(condition); }
+
+// The cells of if, unless and either: the condition, then the block or blocks.
+template <class Eval>
+void if_(bool when) {
+    if (true_q(stack::arguments) == when) Eval::block(stack::arguments + 1);
+    else none::make_at(stack::arguments);
+}
+
+template <class Eval>
+void either_() {
+    Eval::block(stack::arguments + (strict_true_q(stack::arguments) ? 1 : 2));
+}
+
+// any (stop_on_true) and all: the block's expressions one by one into the
+// result slot, stopping at the first value that passes (any) or fails (all)
+// the lenient test.
+template <class Eval>
+void any_all(bool stop_on_true) {
+    Cell code = stack::arguments[0];
+    Cell* kept = stack::push(&code);  // the block stays alive once the result slot is overwritten
+    int32_t end = memory::length_of(memory::buffer_of(code.w2));
+    int32_t position = head_of(&code);
+    if (position >= end) {
+        none::make_at(stack::arguments);
+        return;
+    }
+    while (position < limit_of(&code, end)) {
+        stack::top = kept + 1;
+        position = Eval::one(&code, position, end);
+        if (stack::pending()) return;
+        if (logic::false_q(stack::arguments) != stop_on_true) {
+            if (!stop_on_true) none::make_at(stack::arguments);
+            return;
+        }
+    }
+    if (stop_on_true) none::make_at(stack::arguments);
+}
+
 // ---- loop frames ----
 
 // How one evaluation of a body (or a condition) under a loop frame ended.
@@ -63,23 +139,11 @@ public:
     // current, and the code is cleared here. Any other code (return, exit,
     // throw, or a break for a loop further out) is left pending: the stacks
     // belong to its receiver, so the caller returns at once.
-    Ended run(const Cell* block) {
-        return run_with([block] { interpreter::eval_block(block, true); });
-    }
-    // The same for a literal block the loop evaluates every round.
-    Ended run(interpreter::compiled::LoopBody& body) {
-        return run_with([&body] { body.eval(); });
-    }
-
-    // Pops the frame; its first cell becomes the native's result.
-    void end() { stack::unwind_last_return(); }
-
-private:
     template <class Eval>
-    Ended run_with(Eval&& eval) {
+    Ended run(const Cell* block) {
         stack::reset();
         try {
-            eval();
+            Eval::block(block);
         } catch (const Throw& t) {
             if ((t.code != THROW_BREAK && t.code != THROW_CONTINUE) || stack::depth() != depth_) throw;
             *interpreter::current_position = position_;  // the evaluations left did not put it back
@@ -92,8 +156,178 @@ private:
         return code == THROW_BREAK ? Ended::broke : Ended::continued;
     }
 
+    // Pops the frame; its first cell becomes the native's result.
+    void end() { stack::unwind_last_return(); }
+
+private:
     Cell position_;  // the interpreter's position when the loop started
     int32_t depth_;
 };
+
+// ---- loops ----
+
+// foreach and remove-each: the words value (a word or a block of words) and
+// the series are pushed as the loop frame protocol wants them (see
+// loop_support.hpp); answers the number of words (0 for a single word).
+int32_t enter_series_loop(const Cell& words, const Cell& series);
+
+template <class Eval>
+void while_() {
+    const Cell* condition = stack::arguments;
+    const Cell* body = stack::arguments + 1;
+    LoopFrame loop;
+    for (;;) {
+        Ended ended = loop.run<Eval>(condition);
+        if (ended == Ended::passed) return;
+        if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
+        if (!strict_true_q(stack::arguments)) break;
+        ended = loop.run<Eval>(body);
+        if (ended == Ended::passed) return;
+        if (ended == Ended::broke) break;
+    }
+    stack::unwind();
+    unset::make_at(stack::arguments);
+}
+
+template <class Eval>
+void until_() {
+    const Cell* body = stack::arguments;
+    LoopFrame loop;
+    for (;;) {
+        Ended ended = loop.run<Eval>(body);
+        if (ended == Ended::passed) return;
+        if (ended == Ended::broke) break;
+        if (ended == Ended::normal && strict_true_q(stack::arguments)) break;
+    }
+    loop.end();
+}
+
+template <class Eval>
+void loop_() {
+    truncate_loop_count();
+    int32_t count = integer::get_value(stack::arguments);
+    if (count <= 0) {
+        none::make_at(stack::arguments);
+        return;
+    }
+    const Cell* body = stack::arguments + 1;
+    LoopFrame loop;
+    for (int32_t i = 0; i < count; i++) {
+        Ended ended = loop.run<Eval>(body);
+        if (ended == Ended::passed) return;
+        if (ended == Ended::broke) break;
+    }
+    loop.end();
+}
+
+template <class Eval>
+void repeat_() {
+    Cell* counter = stack::arguments + 1;
+    if (type_of(counter) == TYPE_FLOAT) integer::make_at(counter, rt_support::float_to_integer(counter));
+    int32_t count = integer::get_value(counter);
+    if (count <= 0) {
+        none::make_at(stack::arguments);
+        return;
+    }
+    Cell* word = stack::arguments;
+    const Cell* body = stack::arguments + 2;
+    LoopFrame loop;
+    // The count lives here, not in the word: the body may set the word freely.
+    for (int32_t i = 1; i <= count; i++) {
+        integer::make_at(counter, i);
+        Cell value = *counter;
+        word::set(word, &value);
+        Ended ended = loop.run<Eval>(body);
+        if (ended == Ended::passed) return;
+        if (ended == Ended::broke) break;
+    }
+    loop.end();
+}
+
+template <class Eval>
+void forever_() {
+    const Cell* body = stack::arguments;
+    LoopFrame loop;
+    for (;;) {
+        Ended ended = loop.run<Eval>(body);
+        if (ended == Ended::passed) return;
+        if (ended == Ended::broke) break;
+    }
+    loop.end();
+}
+
+template <class Eval>
+void foreach_() {
+    const Cell* body = stack::arguments + 2;
+    int32_t n = enter_series_loop(stack::arguments[0], stack::arguments[1]);
+    LoopFrame loop;
+    unset::make_at(stack::arguments);
+    while (n > 0 ? foreach_next_multi(n) : foreach_next()) {
+        Ended ended = loop.run<Eval>(body);
+        if (ended == Ended::passed) return;
+        if (ended == Ended::broke) break;
+    }
+    loop.end();
+}
+
+// ---- catch and try ----
+
+// catch's own frame and the name it was given, for a throw that reached
+// it: answers true when the throw is taken here.
+bool catch_takes_q(const Cell* own, int32_t name_at);
+
+template <class Eval>
+void catch_(int32_t name_at) {
+    Cell block = stack::arguments[0];
+    Cell* own = stack::arguments;
+    int32_t depth = stack::depth();
+    if (name_at >= 0) stack::mark_catch(&words::tag_body, own + name_at);
+    else stack::mark_catch(&words::tag_body);
+    uint32_t received = runtime::catch_scope(THROW_THROW, [&] {
+        Eval::block(&block);
+        // A halt requested while the block ran is taken before the catch
+        // ends, so that it halts the code it interrupted even when that was
+        // the block's last expression (a wait or a child cut short).
+        if (!stack::pending()) runtime::poll_interrupt();
+    });
+    if (received && received != THROW_THROW) runtime::unwind_to_handler();  // not a language code
+
+    uint32_t code = stack::pending();
+    if (code == 0) {
+        stack::unwind_last_return();
+        return;
+    }
+    // Anything else, or a throw that another catch frame received, belongs
+    // to a receiver further out: the stacks are already its.
+    if (code != THROW_THROW || stack::depth() != depth + 1) return;
+    catch_takes_q(own, name_at);
+}
+
+// The codes that the evaluator hands up as pending: a catch or try that
+// receives one as the low-level throw goes on with it as pending.
+inline bool travelling_code_q(uint32_t code) { return code >= THROW_THROW && code <= THROW_BREAK; }
+
+// try's end once its block ran or an error reached it (received: the
+// low-level throw's code, 0 for none).
+void try_end(uint32_t received, int32_t depth, const Cell& position, bool keep);
+
+template <class Eval>
+void try_(bool all, bool keep) {
+    Cell block = stack::arguments[0];
+    Cell position = *interpreter::current_position;
+    int32_t depth = stack::depth();
+    if (all) stack::mark_try_all(&words::try_);
+    else stack::mark_try(&words::try_);
+    uint32_t received = 0;
+    try {
+        Eval::block(&block);
+    } catch (const Throw& t) {
+        received = t.code;
+    }
+    // An error that reached this try as pending: the stacks are unrolled to
+    // it, its frame popped.
+    if (!received && stack::pending() == THROW_ERROR && stack::depth() == depth) received = THROW_ERROR;
+    try_end(received, depth, position, keep);
+}
 
 }  // namespace zuv::natives::control

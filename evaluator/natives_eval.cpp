@@ -119,7 +119,8 @@ void do_value(const int32_t* r) {
         }
         case TYPE_ERROR: {
             Cell error = *value;
-            stack::throw_error(&error);
+            stack::raise_error(&error);
+            return;
         }
         default: eval_single(value); return;
     }

@@ -13,6 +13,7 @@
 #include "evaluator/interpreter.hpp"
 #include "evaluator/native_args.hpp"
 #include "evaluator/natives.hpp"
+#include "evaluator/natives_control_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "runtime/datatypes/block.hpp"
@@ -52,10 +53,6 @@ void make_function() {
     function::push_new(spec, body, 0, 0, 0, flags);
     stack::set_last_only(stack::top - 1);
 }
-
-// The codes that the evaluator hands up as pending: a catch or try that
-// receives one as the low-level throw goes on with it as pending.
-bool travelling_code_q(uint32_t code) { return code >= THROW_THROW && code <= THROW_BREAK; }
 
 // True when the thrown name (the cell after the thrown value) is a word
 // named by the /name word or by a word of the /name block; with check, a
@@ -158,33 +155,9 @@ void throw_star(bool check, const int32_t* refinements) {
     stack::throw_value(THROW_THROW);
 }
 
-void catch_star(bool check, const int32_t* refinements) {
-    if (check) check_argument(0, BLOCK_TYPE);
-    int32_t name_at = refinements[0];
-    if (check && name_at >= 0) check_argument(name_at, NAME_TYPES);
-    Cell block = stack::arguments[0];
-    Cell* own = stack::arguments;
-    int32_t depth = stack::depth();
-    if (name_at >= 0) stack::mark_catch(&words::tag_body, own + name_at);
-    else stack::mark_catch(&words::tag_body);
-    uint32_t received = runtime::catch_scope(THROW_THROW, [&] {
-        interpreter::eval_block(&block, true);
-        // A halt requested while the block ran is taken before the catch
-        // ends, so that it halts the code it interrupted even when that was
-        // the block's last expression (a wait or a child cut short).
-        if (!stack::pending()) runtime::poll_interrupt();
-    });
-    if (received && received != THROW_THROW) runtime::unwind_to_handler();  // not a language code
+namespace control {
 
-    uint32_t code = stack::pending();
-    if (code == 0) {
-        stack::unwind_last_return();
-        return;
-    }
-    // Anything else, or a throw that another catch frame received, belongs
-    // to a receiver further out: the stacks are already its.
-    if (code != THROW_THROW || stack::depth() != depth + 1) return;
-
+bool catch_takes_q(const Cell* own, int32_t name_at) {
     // The catch frame is current with the thrown value and its name.
     Cell value = stack::arguments[0];
     Cell name = stack::arguments[1];
@@ -193,42 +166,18 @@ void catch_star(bool check, const int32_t* refinements) {
         stack::saved_error_position = nullptr;
         stack::unwind_last_return();
         if (interpreter::tracing_q) interpreter::fire_catch();
-        return;
+        return true;
     }
     // Not this one: thrown again from this call, to the next catch out.
     stack::unwind();
     stack::push(&value);
     stack::push(&name);
     stack::throw_value(THROW_THROW);
-}
-
-bool catch_named_q(const Cell& name) {
-    for (const stack::Frame* f = stack::frames_top; f > stack::frames_bottom;) {
-        --f;
-        if (f->kind() == stack::FRAME_CATCH && f->saved_values &&
-            name_matches_q(name, stack::bottom[f->saved_values - 1], false))
-            return true;
-    }
     return false;
 }
 
-void try_star(bool check, const int32_t* refinements) {
-    if (check) check_argument(0, BLOCK_TYPE);
-    bool all = refinements[0] != -1;
-    bool keep = refinements[1] != -1;
-    Cell block = stack::arguments[0];
-    Cell position = *interpreter::current_position;
-    int32_t depth = stack::depth();
-    if (all) stack::mark_try_all(&words::try_);
-    else stack::mark_try(&words::try_);
 
-    uint32_t received = 0;
-    try {
-        interpreter::eval_block(&block, true);
-    } catch (const Throw& t) {
-        received = t.code;
-    }
-
+void try_end(uint32_t received, int32_t depth, const Cell& position, bool keep) {
     if (received == 0) {
         if (stack::pending()) return;  // a code passing through to its receiver
         stack::unwind_last_return();
@@ -245,6 +194,30 @@ void try_star(bool check, const int32_t* refinements) {
     // Without /keep the error keeps the position it was raised at.
     if (keep) error::fill_stack(stack::arguments);
     stack::clear_pending();
+}
+
+}  // namespace control
+
+bool catch_named_q(const Cell& name) {
+    for (const stack::Frame* f = stack::frames_top; f > stack::frames_bottom;) {
+        --f;
+        if (f->kind() == stack::FRAME_CATCH && f->saved_values &&
+            name_matches_q(name, stack::bottom[f->saved_values - 1], false))
+            return true;
+    }
+    return false;
+}
+
+void catch_star(bool check, const int32_t* refinements) {
+    if (check) check_argument(0, BLOCK_TYPE);
+    int32_t name_at = refinements[0];
+    if (check && name_at >= 0) check_argument(name_at, NAME_TYPES);
+    control::catch_<control::Walked>(name_at);
+}
+
+void try_star(bool check, const int32_t* refinements) {
+    if (check) check_argument(0, BLOCK_TYPE);
+    control::try_<control::Walked>(refinements[0] != -1, refinements[1] != -1);
 }
 
 }  // namespace zuv::natives

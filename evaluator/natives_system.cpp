@@ -71,7 +71,7 @@ void new_line_star(bool check, const int32_t* refinements) {
     const bool on = arg(1)->w1 != 0;
     Cell list = *arg(0);
     SeriesBuffer* s = memory::buffer_of(list.w2);
-    Cell* cells = memory::cells_head(s);
+    Cell* cells = memory::cells_for_write(s);
     const int32_t total = memory::length_of(s);
     const int32_t head = std::clamp(int32_t(list.w1), 0, total);
     auto mark = [&](int32_t i, bool value) {

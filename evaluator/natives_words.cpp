@@ -86,6 +86,7 @@ void set_star(bool check, const int32_t* r) {
         stack::mark_native(&words::tag_anon);
         stack::push(value);
         eval_lone_path(target, true, false, true);
+        if (stack::pending()) return;
         stack::unwind();
     } else if (type == TYPE_OBJECT) {
         object::set_many(target, value, any, only, some);

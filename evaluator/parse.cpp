@@ -99,7 +99,9 @@ inline int32_t c_of(const Cell& t) { return int32_t(t.w3); }
 // Cells of a block from its buffer's first one (a shift: the hot path avoids
 // dividing by a unit read at run time).
 int32_t length_of(const Cell* block) { return memory::used_bytes(memory::buffer_of(block->w2)) >> 4; }
-Cell* cell_at(const Cell* block, int32_t i) { return memory::cells_head(memory::buffer_of(block->w2)) + i; }
+const Cell* cell_at(const Cell* block, int32_t i) { return memory::cells_head(memory::buffer_of(block->w2)) + i; }
+// A cell of the engine's own stacks (blocks no value of the language reaches).
+Cell* own_cell_at(const Cell* block, int32_t i) { return memory::internal_cells(memory::buffer_of(block->w2)) + i; }
 
 bool same_series_q(const Cell* a, const Cell* b) { return type_of(a) == type_of(b) && a->w2 == b->w2; }
 
@@ -213,7 +215,7 @@ private:
     // ---- rule stack ----
     int32_t depth() { return length_of(rule_stack); }
     Cell frame(int32_t k) { return *cell_at(rule_stack, depth() - 3 + k); }
-    void write_frame(int32_t k, const Cell& c) { *cell_at(rule_stack, depth() - 3 + k) = c; }
+    void write_frame(int32_t k, const Cell& c) { *own_cell_at(rule_stack, depth() - 3 + k) = c; }
     bool command_on_top() { return depth() > guard_.rule_base && type_of(cell_at(rule_stack, depth() - 1)) == TYPE_PAIR; }
     int32_t top_code() { return b_of(frame(2)); }
     void check_stacks() {

@@ -237,7 +237,7 @@ uint32_t throw_value(uint32_t code) {
     return runtime::thrown_code = code;
 }
 
-void throw_error(const Cell* error_value) {
+void raise_error(const Cell* error_value) {
     Cell error = *error_value;
     bool real = type_of(&error) == TYPE_ERROR && error.w1 != 0;
     if (frames_top > frames_bottom) {
@@ -265,7 +265,12 @@ void throw_error(const Cell* error_value) {
         error::report_uncaught(&error);
     }
     push(&error);
-    runtime::throw_code(THROW_ERROR);
+    runtime::thrown_code = THROW_ERROR;
+}
+
+void throw_error(const Cell* error) {
+    raise_error(error);
+    runtime::unwind_to_handler();
 }
 
 // ---- backtraces ----

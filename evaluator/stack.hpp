@@ -31,13 +31,15 @@
 // the data stack index of the call's first argument plus 1 (0: no call runs).
 //
 // Non-local exits. A C++ throw costs more than a whole interpreted call, so
-// `break`, `continue`, `return`, `exit` and `throw` do not throw: the
-// throw_* operations below unroll the stacks to the receiving frame, leave
-// the code pending in runtime::thrown_code and return it. The evaluator
-// checks the pending code after each sub-evaluation and hands it up on its
-// normal return path to the interpreted frame or loop that receives it; C++
-// code that cannot pass a code on turns it into the low-level throw with
-// raise_pending(). Errors are rare and always travel as the low-level throw.
+// `break`, `continue`, `return`, `exit`, `throw` and errors do not throw
+// where the evaluator can help it: the throw_* operations and raise_error
+// unroll the stacks to the receiving frame, leave the code pending in
+// runtime::thrown_code and return it. The evaluator checks the pending code
+// after each sub-evaluation and hands it up on its normal return path to the
+// interpreted frame, loop, catch or try that receives it; C++ code that
+// cannot pass a code on turns it into the low-level throw with
+// raise_pending(), and the evaluator turns a low-level throw that leaves a
+// native's entry back into the pending code (call_entry).
 //
 // Frames are popped only by the unwind and unroll operations here, never by
 // destructors: code abandoned by a throw does no clean-up of its own.
@@ -148,6 +150,11 @@ inline Cell* push(const Cell* value) {
     return push_kept();
 }
 inline void pop(int32_t n) { top = (top - bottom < n) ? bottom : top - n; }
+// Room to push this many more frames and cells before an overflow. Code
+// that skips frames or cells the walker would push (no one can see them)
+// skips them only with room for them: near the limits it pushes them, so
+// that an overflow comes at the same push either way.
+inline bool room_q(int32_t frames, int32_t cells);
 inline Cell* reset() { return top = arguments; }
 inline Cell* keep() {
     top = arguments + 1;
@@ -167,7 +174,7 @@ void keep_error_result();
 // ---- pushing frames ----
 
 // The cell of a context node (the first of its two cells).
-inline Cell* context_cell(Node context) { return memory::cells_head(memory::buffer_of(context)); }
+inline Cell* context_cell(Node context) { return memory::internal_cells(memory::buffer_of(context)); }
 
 // The header word of a frame named by word, with flags.
 inline uint32_t frame_header(const Cell* word, uint32_t flags) {
@@ -247,6 +254,7 @@ inline void mark_func_body(const Cell* word, Node context) {
 // ---- frame flags and positions ----
 
 inline int32_t depth() { return int32_t(frames_top - frames_bottom); }
+inline bool room_q(int32_t frames, int32_t cells) { return frames_top + frames <= frames_end && top + cells < end; }
 // The top frame, or null when the call stack is empty.
 inline Frame* get_top_frame() { return frames_top > frames_bottom ? frames_top - 1 : nullptr; }
 inline void set_call_top(Frame* position) { frames_top = position; }
@@ -343,9 +351,28 @@ uint32_t throw_return(bool return_flag, bool from_top);
 uint32_t throw_value(uint32_t code);
 // Fills the error's `where` (the nearest call, when still none) and `stack`
 // (the call position), unrolls to the nearest try or try/all frame, pops it,
-// pushes the error and raises THROW_ERROR. An error that no try receives is
-// reported and ends the process with status -2.
+// pushes the error and leaves THROW_ERROR pending for the evaluator to hand
+// up on its normal return path, as the exits travel. An error that no try
+// receives is reported and ends the process with status -2.
+void raise_error(const Cell* error);
+// The same, then raised as the low-level throw.
 [[noreturn]] void throw_error(const Cell* error);
+
+// Calls f, a native's or action's entry (or other C++ code the evaluator
+// calls): a code that leaves it as the low-level throw (an error fired
+// there, an exit from C++ code that could not pass it on) goes on as
+// pending, the stacks being already its receiver's. So an exception's
+// unwinding stops as near as it can to where it was raised, and the
+// evaluator hands the code up on its normal return path.
+template <class F>
+[[gnu::always_inline]] inline void call_entry(F&& f) {
+    try {
+        f();
+    } catch (const Throw& t) {
+        if (t.bare || t.code < THROW_THROW || t.code > THROW_ERROR) throw;
+        runtime::thrown_code = t.code;
+    }
+}
 
 // ---- backtraces ----
 

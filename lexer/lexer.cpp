@@ -391,7 +391,7 @@ void store_series(Cell* result, int32_t first, int32_t count, int32_t type, cons
     Cell made;
     block::make_at(&made, count);
     SeriesBuffer* s = memory::buffer_of(made.w2);
-    if (count) std::memcpy(memory::cells_head(s), value_at(first), size_t(count) * sizeof(Cell));
+    if (count) std::memcpy(memory::cells_for_write(s), value_at(first), size_t(count) * sizeof(Cell));
     s->tail = s->head + count * int32_t(sizeof(Cell));
     cell::set_type(&made, uint32_t(type));
     *result = made;

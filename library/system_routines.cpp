@@ -162,7 +162,7 @@ Value set_slot_quiet(const Value* args, int32_t) {
     if (t != TYPE_BLOCK && t != TYPE_PAREN && !path) rt_support::fire_expect_arg(t, 0);
     Cell s = *series;
     int32_t head = int32_t(s.w1);
-    if (head >= 0 && block::zs_length_q(&s) > 0) copy_cell(args[1].cell, block::zs_abs_at(&s, head));
+    if (head >= 0 && block::zs_length_q(&s) > 0) copy_cell(args[1].cell, block::write_at(&s, head));
     return unset_answer();
 }
 

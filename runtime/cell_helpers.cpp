@@ -15,7 +15,7 @@ Cell* alloc_tail_cell(Node n) {
         // Doubling an empty area would leave it empty: it grows to one cell.
         b = memory::expand_series(n, b->size == 0 ? int64_t(sizeof(Cell)) : 0);
     }
-    Cell* c = reinterpret_cast<Cell*>(memory::tail_of(b));
+    Cell* c = memory::cells_for_write(b) + memory::length_of(b);
     c->header = TYPE_UNSET;
     b->tail += int32_t(sizeof(Cell));
     return c;
@@ -32,6 +32,7 @@ uint8_t* reserve_tail_bytes(Node node, int32_t n) {
         int64_t new_size = n > b->size ? 2 * int64_t(n) : 2 * int64_t(b->size);
         b = memory::expand_series(node, new_size);
     }
+    memory::changing(b);
     uint8_t* at = memory::tail_of(b);
     b->tail += n;
     return at;

@@ -30,7 +30,6 @@
 #include <pthread.h>
 #include <vector>
 
-#include "evaluator/fast_body.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/externals.hpp"
@@ -223,10 +222,11 @@ void evacuate_frame(NodeFrame* f) {
         Node moved = memory::node_id(t, slot);
         Node old = memory::node_id(f, i);
         int_map::put(forwarding, old, moved);
+        // Compiled code kept under the old number is dropped (while the
+        // buffer still names it): the number may name another block once the
+        // frame is reused.
+        if (b->flags & SERIES_CODE) memory::drop_code(b);
         b->node = moved;
-        // What the evaluator keeps beside a block under its node is dropped:
-        // the old number may name another block once the frame is reused.
-        if (memory::node_release_hook) memory::node_release_hook(old);
         // The old slot keeps the buffer's address until the frame is released,
         // so that references not yet forwarded still reach the buffer.
     }
@@ -333,7 +333,11 @@ void evacuate_node_frames() {
         evacuate_frame(f);
         any = true;
     }
-    if (any) nodes_cycles++;
+    if (!any) return;
+    nodes_cycles++;
+    // Compiled code names the nodes it was made from: renumbered, they no
+    // longer name them. All of it goes (node 0 stands for every series).
+    if (memory::drop_code_hook) memory::drop_code_hook(0);
 }
 
 // ---- compaction ----
@@ -341,10 +345,13 @@ void evacuate_node_frames() {
 int64_t buffer_span(const SeriesBuffer* b) { return int64_t(sizeof(SeriesBuffer)) + b->size + 4; }
 bool marked_q(const uint8_t* p) { return (reinterpret_cast<const SeriesBuffer*>(p)->flags & SERIES_MARK) != 0; }
 
-// A dead buffer gives its node back, when the node still names it.
+// A dead buffer gives its node back, when the node still names it, and the
+// compiled code made from its cells goes with it.
 void release_dead(SeriesBuffer* b) {
     Node n = b->node;
-    if (n && live_buffer(n) == b) memory::free_node(n);
+    if (!n || live_buffer(n) != b) return;
+    if (b->flags & SERIES_CODE) memory::drop_code(b);
+    memory::free_node(n);
 }
 
 // Moves bytes [from, from + length) of whole buffers to to, repointing each
@@ -418,7 +425,11 @@ void compact_series_frames() {
     }
 }
 
-void free_node_callback(Node n) { memory::free_node(n); }
+void free_node_callback(Node n) {
+    SeriesBuffer* b = memory::buffer_of(n);
+    if (b->flags & SERIES_CODE) memory::drop_code(b);
+    memory::free_node(n);
+}
 
 // ---- GC stress ----
 
@@ -711,9 +722,7 @@ void collect() {
     fixed_marked.clear();
 
     series_cycles++;
-    // Pre-decoded code trusts what it found at one epoch while the epoch
-    // stays: moved series and renumbered nodes end that trust.
-    interpreter::fast::bump();
+    memory::relocations++;
 }
 
 void collect_if_enabled() {

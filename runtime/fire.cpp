@@ -53,15 +53,17 @@ bool received_q() {
     assert(!"fire was given an id that its category does not have");
     if (!error_catalog::ready_q() || building) {
         runtime::pending_error() = PendingError{ErrorCategory::internal, "invalid-error", 0, {}};
-        runtime::throw_code(THROW_ERROR);
+        runtime::throw_bare_error();
     }
     Cell* name = string::load(reinterpret_cast<const uint8_t*>(id), int32_t(__builtin_strlen(id)), 0);
     fire(ErrorCategory::internal, "invalid-error", name);
 }
 
-}  // namespace
-
-void fire(ErrorCategory category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+// The error raised by fire and raise: recorded, built and traced, then
+// unrolled to its try (raise_error). False when it is a bare error instead
+// (see Throw), for the caller to throw.
+bool raise_error_record(ErrorCategory category, const char* id, const Cell* arg1, const Cell* arg2,
+                        const Cell* arg3) {
     int32_t position = error_catalog::id_position(category, id);
     if (position < 0) fire_unknown_id(category, id);
 
@@ -75,7 +77,7 @@ void fire(ErrorCategory category, const char* id, const Cell* arg1, const Cell* 
     }
     if (!error_catalog::ready_q() || building || !stack::bottom ||
         (!runtime::uncaught_errors_exit && !received_q()))
-        runtime::throw_code(THROW_ERROR);
+        return false;
 
     Cell error;
     {
@@ -88,10 +90,23 @@ void fire(ErrorCategory category, const char* id, const Cell* arg1, const Cell* 
         Cell id_word = *object::get_word(category_ctx, position + 2);
         const Cell* args[3] = {};
         for (int i = 0; i < e.arg_count; i++) args[i] = &e.args[i];
-        error = *error::create(&category_word, &id_word, args[0], args[1], args[2]);
+        int32_t code = 100 * int32_t(category) + position;
+        error = *error::create_with_code(&category_word, &id_word, code, args[0], args[1], args[2]);
     }
     if (interpreter::tracing_q) interpreter::fire_error(&error);
-    stack::throw_error(&error);
+    stack::raise_error(&error);
+    return true;
+}
+
+}  // namespace
+
+void fire(ErrorCategory category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    if (!raise_error_record(category, id, arg1, arg2, arg3)) runtime::throw_bare_error();
+    runtime::unwind_to_handler();
+}
+
+void raise(ErrorCategory category, const char* id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    if (!raise_error_record(category, id, arg1, arg2, arg3)) runtime::throw_bare_error();
 }
 
 void fire_with_datatype(const char* id, int32_t type, const Cell* arg2) {

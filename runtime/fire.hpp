@@ -48,6 +48,11 @@ extern bool uncaught_errors_exit;
 
 [[noreturn]] void fire(ErrorCategory category, const char* id, const Cell* arg1 = nullptr,
                        const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+// The same error left pending (THROW_ERROR, the stacks unrolled to its try)
+// instead of thrown: for the evaluator's own code, which hands pending codes
+// up on its normal return path. The caller returns at once.
+void raise(ErrorCategory category, const char* id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
+           const Cell* arg3 = nullptr);
 
 // internal not-done: a case this build does not handle.
 [[noreturn]] inline void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }

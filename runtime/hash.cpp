@@ -496,7 +496,10 @@ uint32_t* flags_of(const Table* t) {
     return reinterpret_cast<uint32_t*>(memory::head_of(memory::buffer_of(t->flags)));
 }
 int32_t* keys_of(const Table* t) { return reinterpret_cast<int32_t*>(memory::head_of(memory::buffer_of(t->keys))); }
-Cell* block_head(const Table* t) { return memory::cells_head(memory::buffer_of(t->block)); }
+// The table's block. A hash! value's block changes only by the block!
+// functions (which tell its compiled code); the writes here are to the
+// blocks of maps and word tables, which no code runs.
+Cell* block_head(const Table* t) { return memory::internal_cells(memory::buffer_of(t->block)); }
 
 // --- hash functions -------------------------------------------------------------
 
@@ -717,6 +720,7 @@ Node copy_table(Node table, Node block) {
 void clear_table(Node table) {
     Table* t = record(table);
     SeriesBuffer* block = memory::buffer_of(t->block);
+    memory::changing(block);  // a hash! value's block
     block->tail = block->head;
     if (t->kind == KIND_HASH || t->kind == KIND_MAP) {
         reset_buckets(t);

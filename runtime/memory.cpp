@@ -123,6 +123,7 @@ SeriesFrame* frame_for(int64_t need) {
 // size) and hands back the old buffer too, which keeps its content until the
 // next allocation.
 SeriesBuffer* grow(Node n, int64_t new_size, SeriesBuffer** old_out) {
+    ++relocations;
     SeriesBuffer* old = buffer_of(n);
     if (new_size == 0) new_size = int64_t(old->size) * 2;
     if (new_size <= 0) fire_no_memory();
@@ -316,10 +317,15 @@ Node alloc_node() {
     return node_id(f, slot);
 }
 
-void (*node_release_hook)(Node n) = nullptr;
+void (*drop_code_hook)(Node n) = nullptr;
+uint64_t relocations = 0;
+
+void drop_code(SeriesBuffer* s) {
+    s->flags &= ~SERIES_CODE;
+    if (drop_code_hook && s->node) drop_code_hook(s->node);
+}
 
 void free_node(Node n) {
-    if (node_release_hook) node_release_hook(n);
     NodeFrame* f = node_frame_of(n);
     uint32_t slot = n & NODE_SLOT_MASK;
     if (!f || slot >= uint32_t(f->slot_count) || slot_free_q(f->slots()[slot])) {
@@ -417,7 +423,8 @@ Node copy_series_buffer(Node n) {
     Node copy = alloc_series(buffer_of(n)->size, 1, 0);  // may collect
     SeriesBuffer* from = buffer_of(n);
     SeriesBuffer* to = buffer_of(copy);
-    to->flags = (from->flags & ~(SERIES_OWNED | SERIES_FIXED | SERIES_BIG | SERIES_MARK)) | (to->flags & SERIES_BIG);
+    to->flags = (from->flags & ~(SERIES_OWNED | SERIES_FIXED | SERIES_BIG | SERIES_MARK | SERIES_CODE)) |
+                (to->flags & SERIES_BIG);
     to->tail = std::clamp(used_bytes(from), 0, to->size);
     copy_data(from, to);
     return copy;

@@ -56,7 +56,7 @@ constexpr uint32_t SERIES_BIG = 0x1000000;          // lives in a big block
 constexpr uint32_t SERIES_MARK = 0x8000000;         // collector mark
 constexpr uint32_t SERIES_MIDDLE_HEAD = 0x10000000; // head placed mid-buffer at allocation
 constexpr uint32_t SERIES_ALLOCATED = 0x20000000;   // set on every buffer at allocation
-constexpr uint32_t SERIES_WALKED = 0x40000000;      // a block the evaluator walks: no compiled form (a hint)
+constexpr uint32_t SERIES_CODE = 0x40000000;        // compiled code was made from its cells (see changing())
 constexpr uint32_t SERIES_IN_USE = 0x80000000;      // cleared on an abandoned buffer
 
 constexpr int32_t NODE_FRAME_SLOTS = 10000;
@@ -98,12 +98,49 @@ extern NodeSlots node_slots;
 // The buffer behind a node. Only valid until the next allocation.
 inline SeriesBuffer* buffer_of(Node n) { return node_slots[n >> NODE_SLOT_BITS][n & NODE_SLOT_MASK]; }
 
+// Counts the times buffers may have moved: every growth of a series and
+// every collection. A Cell* kept from a buffer stays valid while the count
+// stays the same (the evaluator keeps the slots of words so).
+extern uint64_t relocations;
+
 inline uint32_t unit_of(const SeriesBuffer* s) { return s->flags & SERIES_UNIT_MASK; }
 inline uint8_t* head_of(SeriesBuffer* s) { return s->data() + s->head; }
+inline const uint8_t* head_of(const SeriesBuffer* s) { return s->data() + s->head; }
 inline uint8_t* tail_of(SeriesBuffer* s) { return s->data() + s->tail; }
 inline uint8_t* end_of(SeriesBuffer* s) { return s->data() + s->size; }
-inline Cell* cells_head(SeriesBuffer* s) { return reinterpret_cast<Cell*>(head_of(s)); }
-inline Cell* cells_tail(SeriesBuffer* s) { return reinterpret_cast<Cell*>(tail_of(s)); }
+
+// ---- the cells of a series: read freely, changed through one door ----
+//
+// The evaluator compiles blocks (and the paths and parens in them) it runs
+// again and again, and marks the series it compiled with SERIES_CODE. A
+// compiled form stays true only while its cells stay as they were: every
+// change of a cell series that a value can reach (a cell's type, payload or
+// binding, an insertion, a removal, a new tail) goes through
+// cells_for_write(), or calls changing() first when it edits the series'
+// bytes or tail without a Cell*. cells_head() and cells_tail() only read
+// (their cells are const), so the compiler finds every writer. The look is
+// one flag test; a series with compiled code gives it up on its first
+// change (drop_code), and the flag comes back only when code is made again.
+//
+// internal_cells() is for series that no value of the language reaches and
+// that are never compiled: a context's cells and values, word tables, the
+// stacks, the slots and tables of the runtime.
+inline const Cell* cells_head(const SeriesBuffer* s) { return reinterpret_cast<const Cell*>(head_of(s)); }
+inline const Cell* cells_tail(const SeriesBuffer* s) { return reinterpret_cast<const Cell*>(s->data() + s->tail); }
+// Called with the node of a series whose compiled code must go (its cells
+// change, or the node is freed; the flag is already cleared), or with 0 when
+// all compiled code must go (the collector renumbered nodes). Null: none.
+extern void (*drop_code_hook)(Node n);
+void drop_code(SeriesBuffer* s);
+inline void changing(SeriesBuffer* s) {
+    if (s->flags & SERIES_CODE) [[unlikely]]
+        drop_code(s);
+}
+inline Cell* cells_for_write(SeriesBuffer* s) {
+    changing(s);
+    return reinterpret_cast<Cell*>(head_of(s));
+}
+inline Cell* internal_cells(SeriesBuffer* s) { return reinterpret_cast<Cell*>(head_of(s)); }
 inline int32_t used_bytes(const SeriesBuffer* s) { return s->tail - s->head; }
 // Elements from head to tail.
 // Units are powers of two: the length is a shift, not a division.
@@ -130,9 +167,6 @@ extern Record record;
 void init();
 Node alloc_node();
 void free_node(Node n);
-// Called with every node free_node releases, before its slot is reused
-// (the evaluator drops what it keeps beside a block); null: none.
-extern void (*node_release_hook)(Node n);
 
 // count x unit bytes rounded up to 16; offset in bytes, or -1 for the middle.
 // A size above INT32_MAX bytes raises internal no-memory.

@@ -14,7 +14,7 @@ int32_t free_head = -1;
 
 namespace {
 
-Cell* slot_at(int32_t index) { return memory::cells_head(memory::buffer_of(table.w2)) + index; }
+Cell* slot_at(int32_t index) { return memory::internal_cells(memory::buffer_of(table.w2)) + index; }
 
 // A free slot: an integer! linking to the next free slot.
 void make_free(Cell* slot, int32_t next) {

@@ -79,7 +79,7 @@ int32_t add_symbol(Node table, int32_t bucket, const uint8_t* name, int32_t leng
     memory::head_of(s)[length] = 0;
     s->tail = s->head + length;
 
-    Cell* c = memory::cells_head(memory::buffer_of(block)) + position;
+    Cell* c = memory::internal_cells(memory::buffer_of(block)) + position;
     c->w3 = bytes;
     c->w2 = 0;
     c->w1 = uint32_t(alias);
@@ -170,7 +170,7 @@ int32_t find_or_add_word(Node table, int32_t symbol, bool canonical, Node contex
     cell::alloc_tail_cell(block);
     SeriesBuffer* b = memory::buffer_of(block);
     int32_t n = memory::length_of(b) - 1;
-    Cell* w = memory::cells_head(b) + n;
+    Cell* w = memory::internal_cells(b) + n;
     w->w1 = context;
     w->w2 = uint32_t(symbol);
     w->w3 = uint32_t(n);

@@ -53,7 +53,7 @@ int32_t count();
 
 // The symbol! cell of an id (no string made).
 inline Cell* cell_at(int32_t id) {
-    return memory::cells_head(memory::buffer_of(cells)) + (id - 1);
+    return memory::internal_cells(memory::buffer_of(cells)) + (id - 1);
 }
 // The name's UTF-8 bytes (NUL-terminated) and their count.
 inline const uint8_t* name_of(int32_t id) { return memory::head_of(memory::buffer_of(cell_at(id)->w3)); }

@@ -23,6 +23,10 @@ constexpr uint32_t THROW_QUIT = 0x0BADCAFE;          // quit marker: silent exit
 
 struct Throw {
     uint32_t code;
+    // An error raised before the stacks could be unrolled to a try (early
+    // start-up, an error while another is built, a unit test's raise with
+    // no try frame): only the C++ code around it receives it.
+    bool bare = false;
 };
 
 namespace runtime {
@@ -36,6 +40,11 @@ extern uint32_t thrown_code;
 }
 // Re-raises the code held in the thrown-code field.
 [[noreturn]] inline void unwind_to_handler() { throw Throw{thrown_code}; }
+// Raises THROW_ERROR as a bare error (see Throw).
+[[noreturn]] inline void throw_bare_error() {
+    thrown_code = THROW_ERROR;
+    throw Throw{THROW_ERROR, true};
+}
 
 // Runs body under a catch scope of the given level. Returns 0 when the body
 // ended normally, else the code it received (left in thrown_code for the

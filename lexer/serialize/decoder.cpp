@@ -81,7 +81,8 @@ bool any_word_type_q(uint32_t type) {
 Cell block_cell(Node node) { return Cell{TYPE_BLOCK, 0, node, 0}; }
 
 int32_t length_of(Node node) { return memory::length_of(memory::buffer_of(node)); }
-Cell* cell_at(Node node, int32_t i) { return memory::cells_head(memory::buffer_of(node)) + i; }
+const Cell* cell_at(Node node, int32_t i) { return memory::cells_head(memory::buffer_of(node)) + i; }
+Cell* cell_for_write(Node node, int32_t i) { return memory::cells_for_write(memory::buffer_of(node)) + i; }
 
 // Appends a copy of v to the block's series; answers its index.
 int32_t append(Node into, const Cell& v) {
@@ -606,7 +607,7 @@ void Decoder::typed(Node into, uint32_t type, bool alternate, bool reference, bo
             Cell* more3 = function::more_cell(&wrapped, function::MORE_OP);
             if (more3) *more3 = wrapped;
         }
-        *cell_at(into, mark) = made;
+        *cell_for_write(into, mark) = made;
         index = mark;
         break;
     }
@@ -624,7 +625,7 @@ void Decoder::typed(Node into, uint32_t type, bool alternate, bool reference, bo
         if (new_line) made.header |= FLAG_NEW_LINE;
         append(into, made);
     } else if (new_line) {
-        cell_at(into, index)->header |= FLAG_NEW_LINE;
+        cell_for_write(into, index)->header |= FLAG_NEW_LINE;
     }
 }
 
@@ -792,9 +793,9 @@ void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, u
                 hash::make_over(&finished);
                 finished.w1 = uint32_t(head);
             }
-            *cell_at(into, index) = finished;
+            *cell_for_write(into, index) = finished;
         } else if (type != TYPE_BLOCK) {
-            cell_at(into, index)->header = type;
+            cell_for_write(into, index)->header = type;
         }
         made = *cell_at(into, index);
         return;
@@ -886,7 +887,7 @@ void Decoder::object_record(Node into, bool alternate, bool reference, uint32_t 
     if (!boot_ && events) {
         made.w3 = object::scan_events(ctx);
         *_context::own_value(ctx) = made;
-        if (index >= 0) cell_at(into, index)->w3 = made.w3;
+        if (index >= 0) cell_for_write(into, index)->w3 = made.w3;
     }
 }
 
@@ -979,7 +980,7 @@ void Decoder::function_block(Node fn_ctx, bool body) {
         if (storage_class(type_of(&target)) != TYPE_BLOCK) invalid(at);
         if (body) {
             Cell b = block_cell(target.w2);
-            *cell_at(fn.w3, function::MORE_BODY) = b;
+            memory::internal_cells(memory::buffer_of(fn.w3))[function::MORE_BODY] = b;
         } else {
             fn.w2 = target.w2;
             *_context::own_value(fn_ctx) = fn;
@@ -1083,7 +1084,7 @@ void Decoder::bind_pending(Node ctx) {
     pending_.active = false;
     Cell made;
     bound_word(ctx, w.type, w.symbol, w.index, w.at, made);
-    *cell_at(w.block, w.position) = made;
+    *cell_for_write(w.block, w.position) = made;
 }
 
 void Decoder::builtin_record(Node into, uint32_t type, Cell& made, const uint8_t* at) {

@@ -419,7 +419,7 @@ Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell
 
 int32_t length_q(Cell* series) { return byte_count(buffer(series)) * 8; }
 
-Cell* pick(Cell* series, int32_t, Cell* boxed) {
+const Cell* pick(Cell* series, int32_t, Cell* boxed) {
     bool member = test(series, boxed);
     return logic::make_at(stack::push_raw(), member);
 }
@@ -439,7 +439,7 @@ Cell* remove(Cell* series, Cell* part, Cell*) {
     return series;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
     uint32_t t = type_of(element);
     if (t != TYPE_INTEGER && t != TYPE_CHAR) {
         fire_with_datatype("invalid-type", t);

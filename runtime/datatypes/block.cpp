@@ -80,8 +80,8 @@ bool word_like_q(uint32_t type) {
 }
 
 // The cell after absolute index i, or the constant none past the tail.
-Cell* cell_after(const Cell* block, int32_t i) {
-    SeriesBuffer* s = buffer_of(block);
+const Cell* cell_after(const Cell* block, int32_t i) {
+    const SeriesBuffer* s = buffer_of(block);
     return i >= 0 && i + 1 < total_of(s) ? cell_at(s, i + 1) : none_cell();
 }
 
@@ -118,7 +118,7 @@ void deep_copy_cells(Node node, bool also_paths, bool other_series) {
         if (walked_q(type, also_paths)) {
             cycles::refuse_cycle(item.w2);
             Node copy = shallow_copy(&item);
-            Cell* slot = cell_at(memory::buffer_of(node), i);
+            Cell* slot = cell_for_write(memory::buffer_of(node), i);
             slot->w1 = 0;
             slot->w2 = copy;  // header kept: type and new-line marker
             CycleEntry entry(item.w2);
@@ -128,7 +128,7 @@ void deep_copy_cells(Node node, bool also_paths, bool other_series) {
             if (!copy) continue;
             Cell copied;
             copy(&item, &copied, nullptr, true, nullptr);
-            Cell* slot = cell_at(memory::buffer_of(node), i);
+            Cell* slot = cell_for_write(memory::buffer_of(node), i);
             uint32_t flags = slot->header & ~TYPE_MASK;
             *slot = copied;
             slot->header = (copied.header & TYPE_MASK) | flags;
@@ -180,18 +180,20 @@ Cell* body_of(Cell* result, Cell* spec) {
 
 int32_t zs_length_q(const Cell* v) { return total_of(buffer_of(v)) - int32_t(v->w1); }
 
-Cell* zs_head(Cell* v) {
+const Cell* zs_head(Cell* v) {
     SeriesBuffer* s = buffer_of(v);
     int32_t total = total_of(s);
     if (int32_t(v->w1) > total) v->w1 = uint32_t(total);
     return cell_at(s, int32_t(v->w1));
 }
 
-Cell* zs_tail(const Cell* v) { return memory::cells_tail(buffer_of(v)); }
+const Cell* zs_tail(const Cell* v) { return memory::cells_tail(buffer_of(v)); }
 
 bool zs_tail_q(const Cell* v) { return int32_t(v->w1) == total_of(buffer_of(v)); }
 
-Cell* zs_abs_at(const Cell* v, int32_t n) { return cell_at(buffer_of(v), n); }
+const Cell* zs_abs_at(const Cell* v, int32_t n) { return cell_at(buffer_of(v), n); }
+
+Cell* write_at(const Cell* v, int32_t n) { return cell_for_write(buffer_of(v), n); }
 
 bool advance(Cell* v) {
     int32_t total = total_of(buffer_of(v));
@@ -201,12 +203,16 @@ bool advance(Cell* v) {
 
 void clear_from_head(const Cell* v) {
     SeriesBuffer* s = buffer_of(v);
-    if (int32_t(v->w1) < total_of(s)) s->tail = s->head + (std::max(int32_t(v->w1), 0) << 4);
+    if (int32_t(v->w1) >= total_of(s)) return;
+    memory::changing(s);
+    s->tail = s->head + (std::max(int32_t(v->w1), 0) << 4);
 }
 
 void truncate_at(const Cell* v, int32_t n) {
     SeriesBuffer* s = buffer_of(v);
-    if (n >= 0 && n <= total_of(s)) s->tail = s->head + (n << 4);
+    if (n < 0 || n > total_of(s)) return;
+    memory::changing(s);
+    s->tail = s->head + (n << 4);
 }
 
 // ---- building ----
@@ -221,7 +227,7 @@ Cell* append_cell(const Cell* block, const Cell* cell) {
     if (!table) return slot;
     int32_t at = total_of(buffer_of(&target)) - 1;
     hash::cells_inserted(table, at, 1, at);
-    return cell_at(buffer_of(&target), at);
+    return cell_for_write(buffer_of(&target), at);
 }
 
 void append_block(const Cell* target, const Cell* source) {
@@ -234,7 +240,7 @@ void append_block(const Cell* target, const Cell* source) {
     SeriesBuffer* t = reserve_cells(to, count);  // may move both buffers
     SeriesBuffer* s = memory::buffer_of(from);
     int32_t at = total_of(t);
-    std::memmove(memory::cells_tail(t), cell_at(s, h), size_t(count) * 16);
+    std::memmove(memory::cells_for_write(t) + at, cell_at(s, h), size_t(count) * 16);
     t->tail += count * 16;
     if (table) hash::cells_inserted(table, at, count, at);
 }
@@ -246,14 +252,14 @@ Cell* insert_cell(Cell* value, const Cell* cell, bool advance, bool at_start) {
     int32_t at = at_start ? 0 : clamped_head(value);
     SeriesBuffer* s = reserve_cells(node, 1);
     int32_t old_total = total_of(s);
-    Cell* slot = cell_at(s, at);
+    Cell* slot = cell_for_write(s, at);
     std::memmove(slot + 1, slot, size_t(old_total - at) * 16);
     copy_cell(&copy, slot);
     s->tail += 16;
     if (advance) value->w1 = uint32_t(at + 1);
     if (table) {
         hash::cells_inserted(table, at, 1, old_total);
-        slot = cell_at(buffer_of(value), at);
+        slot = cell_for_write(buffer_of(value), at);
     }
     return slot;
 }
@@ -269,7 +275,7 @@ void insert_block(Cell* target, const Cell* source) {
     int32_t count = int32_t(cells.size());
     SeriesBuffer* t = reserve_cells(node, count);
     int32_t old_total = total_of(t);
-    Cell* slot = cell_at(t, at);
+    Cell* slot = cell_for_write(t, at);
     std::memmove(slot + count, slot, size_t(old_total - at) * 16);
     std::memcpy(slot, cells.data(), size_t(count) * 16);
     t->tail += count * 16;
@@ -347,7 +353,7 @@ Cell* make_in_parent(const Cell* parent, int32_t n, bool fixed) {
     int32_t index = total_of(memory::buffer_of(parent_node)) - 1;
     Cell made;
     make_fixed_at(&made, n, fixed);
-    return copy_cell(&made, cell_at(memory::buffer_of(parent_node), index));
+    return copy_cell(&made, cell_for_write(memory::buffer_of(parent_node), index));
 }
 
 }  // namespace
@@ -408,7 +414,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
         default: {
             Cell value = *spec;
             Node node = memory::alloc_cells(1);
-            copy_cell(&value, memory::cells_head(memory::buffer_of(node)));
+            copy_cell(&value, memory::cells_for_write(memory::buffer_of(node)));
             memory::buffer_of(node)->tail += 16;
             cell::begin(proto)->w2 = node;
         }
@@ -417,7 +423,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
     return proto;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_q, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_q, bool,
                 bool, bool) {
     if (type_of(element) == TYPE_INTEGER) {
         int32_t index = integer::get_value(element);
@@ -429,7 +435,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     int32_t op = case_q ? COMP_STRICT_EQUAL : COMP_FIND;
     if (!value) {
         if (type_of(element) == TYPE_WORD && type_of(parent) != TYPE_HASH)
-            return const_cast<Cell*>(select_word(parent, element, case_q));
+            return select_word(parent, element, case_q);
         return cell_after(parent, find_index(parent, element, clamped_head(parent), op));
     }
     int32_t found = find_index(parent, element, clamped_head(parent), op);

@@ -19,10 +19,11 @@ namespace zuv::block {
 // ---- reading positions ----
 
 int32_t zs_length_q(const Cell* v);       // tail index minus head (not clamped)
-Cell* zs_head(Cell* v);                   // head cell; a head past the tail is set to the tail
-Cell* zs_tail(const Cell* v);             // cell just past the last one
+const Cell* zs_head(Cell* v);                   // head cell; a head past the tail is set to the tail
+const Cell* zs_tail(const Cell* v);             // cell just past the last one
 bool zs_tail_q(const Cell* v);            // head exactly at the tail
-Cell* zs_abs_at(const Cell* v, int32_t n);  // cell at absolute index n
+const Cell* zs_abs_at(const Cell* v, int32_t n);  // cell at absolute index n
+Cell* write_at(const Cell* v, int32_t n);         // the same, to change it (see memory::changing)
 bool advance(Cell* v);                    // head one on when a cell remains; true when then at the tail
 void clear_from_head(const Cell* v);      // tail := head
 void truncate_at(const Cell* v, int32_t n);  // tail := absolute index n
@@ -99,7 +100,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,
              int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
                 int32_t index, bool case_q, bool get_q, bool tail_q, bool evalp_q);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
@@ -118,11 +119,6 @@ Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_q, bool
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_q);
 // The slot of both append (append set) and insert.
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-// append without refinements of one value (not a block to splice), done
-// only when the block has room for it, no hash table and no owner: nothing
-// is allocated and no code runs. True when done (the series then at its
-// head), else false with nothing done.
-bool append_in_place(Cell* series, const Cell* value);
 Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 Cell* swap(Cell* series1, Cell* series2);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);

@@ -76,7 +76,7 @@ SeriesBuffer* room_for(Node node, int64_t cells, bool doubled) {
 // the block being changed (opening its gap would move them).
 const Cell* source_cells(Node node, const NewCells& n, const Cell& single, std::vector<Cell>& snapshot) {
     if (!n.source) return &single;
-    Cell* from = cell_at(memory::buffer_of(n.source), n.source_head);
+    const Cell* from = cell_at(memory::buffer_of(n.source), n.source_head);
     if (n.source != node) return from;
     snapshot.assign(from, from + n.count);
     return snapshot.data();
@@ -108,7 +108,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
         !hash::table_of_value(series) && !(memory::buffer_of(node)->flags & SERIES_OWNED)) {
         Cell single = *value;  // by value: growth may move a buffer holding it
         SeriesBuffer* s = room_for(node, int64_t(total_of(memory::buffer_of(node))) + 1, true);
-        std::memcpy(memory::tail_of(s), &single, sizeof(Cell));
+        std::memcpy(memory::cells_for_write(s) + total_of(s), &single, sizeof(Cell));
         s->tail += int32_t(sizeof(Cell));
         series->w1 = 0;
         return series;
@@ -131,7 +131,7 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
         SeriesBuffer* s = room_for(node, total + n.total(), dup < 5);
         std::vector<Cell> snapshot;
         const Cell* from = source_cells(node, n, single, snapshot);
-        Cell* gap = cell_at(s, at);
+        Cell* gap = cell_for_write(s, at);
         std::memmove(gap + n.total(), gap, size_t(total - at) * 16);
         write_cells(gap, n, from);
         s->tail += int32_t(n.total() * 16);
@@ -140,16 +140,6 @@ Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bo
     if (owned) notify(series, append ? words::appended : words::inserted, value, at, int32_t(n.total()));
     series->w1 = append ? 0 : uint32_t(std::min<int64_t>(at + n.total(), total_of(memory::buffer_of(node))));
     return series;
-}
-
-bool append_in_place(Cell* series, const Cell* value) {
-    if (series::any_block_q(type_of(value)) || hash::table_of_value(series)) return false;
-    SeriesBuffer* s = memory::buffer_of(series->w2);
-    if ((s->flags & SERIES_OWNED) || int64_t(s->tail) + int64_t(sizeof(Cell)) > s->size) return false;
-    std::memcpy(memory::tail_of(s), value, sizeof(Cell));
-    s->tail += int32_t(sizeof(Cell));
-    series->w1 = 0;
-    return true;
 }
 
 // ---- change ----
@@ -179,7 +169,7 @@ Cell* change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
     std::vector<Cell> snapshot;
     const Cell* from = source_cells(node, n, single, snapshot);
     // The cells after the replaced ones move so that the new ones fit.
-    Cell* at = cell_at(s, head);
+    Cell* at = cell_for_write(s, head);
     std::memmove(at + n.total(), at + replaced, size_t(total - head - replaced) * 16);
     write_cells(at, n, from);
     s->tail = s->head + int32_t(final_total * 16);
@@ -201,8 +191,8 @@ Cell* swap(Cell* series1, Cell* series2) {
     bool owned1 = notify(series1, words::swap, series2, h1, 1);
     bool owned2 = notify(series2, words::swap, series1, h2, 1);
     if (series::at_tail_q(series1) || series::at_tail_q(series2)) return series1;
-    Cell* a = cell_at(buffer_of(series1), h1);
-    Cell* b = cell_at(buffer_of(series2), h2);
+    Cell* a = cell_for_write(buffer_of(series1), h1);
+    Cell* b = cell_for_write(buffer_of(series2), h2);
     Cell t = *a;
     *a = *b;
     *b = t;
@@ -221,10 +211,9 @@ Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
     SeriesBuffer* s = buffer_of(series);
     int32_t total = total_of(s);
     int32_t kept = head;
-    for (int32_t i = head; i < total; i++) {
-        Cell* c = cell_at(s, i);
-        if (type_of(c) != TYPE_NONE) copy_cell(c, cell_at(s, kept++));
-    }
+    Cell* cells = memory::cells_for_write(s);
+    for (int32_t i = head; i < total; i++)
+        if (type_of(cells + i) != TYPE_NONE) copy_cell(cells + i, cells + kept++);
     s->tail = s->head + kept * 16;
     if (owned) notify(series, words::trimmed, nullptr, head, kept - head);
     return series;
@@ -251,7 +240,7 @@ void copy_values_of_types(const Cell* block, int32_t start, int32_t end, int32_t
         Cell* types_arg = deep ? stack::push(&wanted) : nullptr;
         Cell* copied = cell::begin(stack::push_raw());
         copy(value, copied, nullptr, deep, types_arg);
-        Cell* slot = cell_at(memory::buffer_of(node), i);
+        Cell* slot = cell_for_write(memory::buffer_of(node), i);
         uint32_t flags = slot->header & ~TYPE_MASK;  // the new-line marker stays
         *slot = *copied;
         slot->header = (copied->header & TYPE_MASK) | flags;

@@ -193,7 +193,7 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_q) {
         Cell old = *cell_at(s, target);
         Cell v = *value;
         if (!actions::compare_star(&old, &v, COMP_FIND)) {
-            copy_cell(value, cell_at(s, target));
+            copy_cell(value, cell_for_write(buffer_of(series), target));
             if (Node table = hash::table_of_value(series)) hash::cells_changed(table, target, 1);
         }
     }

@@ -15,7 +15,9 @@ namespace zuv::block::detail {
 
 inline SeriesBuffer* buffer_of(const Cell* v) { return memory::buffer_of(v->w2); }
 inline int32_t total_of(const SeriesBuffer* s) { return memory::used_bytes(s) >> 4; }
-inline Cell* cell_at(SeriesBuffer* s, int64_t i) { return memory::cells_head(s) + i; }
+inline const Cell* cell_at(const SeriesBuffer* s, int64_t i) { return memory::cells_head(s) + i; }
+// The same for a change of the cells (see memory::changing).
+inline Cell* cell_for_write(SeriesBuffer* s, int64_t i) { return memory::cells_for_write(s) + i; }
 // The head index clamped to 0..total.
 inline int32_t clamped_head(const Cell* v) {
     return std::clamp(int32_t(v->w1), 0, total_of(buffer_of(v)));

@@ -98,7 +98,7 @@ int32_t append_record(Cell* result, const Cell* from, int32_t i, int32_t record)
     SeriesBuffer* t = memory::buffer_of(to);
     if (int64_t(t->tail) + int64_t(count) * 16 > t->size)
         t = memory::expand_series(to, std::max<int64_t>(2 * (int64_t(at) + count) * 16, 16));
-    std::memcpy(memory::cells_tail(t), cell_at(memory::buffer_of(from->w2), i), size_t(count) * 16);
+    std::memcpy(memory::cells_for_write(t) + at, cell_at(memory::buffer_of(from->w2), i), size_t(count) * 16);
     t->tail += count * 16;
     return at;
 }

@@ -66,7 +66,7 @@ const Cell* record_cells(const SortContext& c, int32_t k) {
 // Fills scratch block b with record k's cells.
 void fill_scratch(const SortContext& c, Cell* b, int32_t k) {
     SeriesBuffer* s = memory::buffer_of(b->w2);
-    std::memcpy(memory::cells_head(s), record_cells(c, k), size_t(c.record) * 16);
+    std::memcpy(memory::cells_for_write(s), record_cells(c, k), size_t(c.record) * 16);
     s->tail = s->head + c.record * 16;
 }
 
@@ -178,7 +178,7 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
         std::memcpy(&sorted[size_t(k) * s], record_cells(c, order[k]), size_t(s) * 16);
     SeriesBuffer* b = buffer_of(series);
     int64_t room = std::min<int64_t>(n, total_of(b) - head);
-    if (room > 0) std::memcpy(cell_at(b, head), sorted.data(), size_t(room) * 16);
+    if (room > 0) std::memcpy(cell_for_write(b, head), sorted.data(), size_t(room) * 16);
     stack::top = saved_top;
 
     if (owned) notify(series, words::sorted, nullptr, head, int32_t(n));

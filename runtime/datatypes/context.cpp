@@ -57,7 +57,18 @@ Span span_of(const Cell* block) {
     if (first > end) first = end;
     return Span{node, first, end};
 }
-Cell* cell_in(Node node, int32_t i) { return memory::cells_head(memory::buffer_of(node)) + i; }
+const Cell* cell_in(Node node, int32_t i) { return memory::cells_head(memory::buffer_of(node)) + i; }
+
+// Gives the word at cell i of the series the binding (ctx, index), when it
+// has another: a block already bound so is left as it is, and so is its
+// compiled code.
+void rebind_cell(Node node, int32_t i, Node ctx, int32_t index) {
+    const Cell* c = cell_in(node, i);
+    if (c->w1 == ctx && c->w3 == uint32_t(index)) return;
+    Cell* w = memory::cells_for_write(memory::buffer_of(node)) + i;
+    w->w1 = ctx;
+    w->w3 = uint32_t(index);
+}
 
 }  // namespace
 
@@ -65,7 +76,7 @@ Node get_words_node(Node ctx) { return hash::table_of(word_table(ctx))->block; }
 
 SeriesBuffer* get_words_buffer(Node ctx) { return memory::buffer_of(get_words_node(ctx)); }
 
-Cell* get_word_cell(Node ctx, int32_t index) { return memory::cells_head(get_words_buffer(ctx)) + index; }
+Cell* get_word_cell(Node ctx, int32_t index) { return memory::internal_cells(get_words_buffer(ctx)) + index; }
 
 int32_t word_count(Node ctx) { return memory::length_of(get_words_buffer(ctx)); }
 
@@ -95,7 +106,7 @@ Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
     Node ctx = memory::alloc_unset_cells(2);
     SeriesBuffer* s = memory::buffer_of(ctx);
     s->tail = s->head + 2 * int32_t(sizeof(Cell));
-    Cell* c = memory::cells_head(s);
+    Cell* c = memory::internal_cells(s);
     c->w1 = table;
     c->w2 = values;
     c->w3 = 0;  // on the stack: a lower bound of the word count (value_slot)
@@ -103,7 +114,7 @@ Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
                 (on_stack ? CONTEXT_ON_STACK : 0) | (self ? CONTEXT_SELF : 0);
     if (proto) {
         // The copied entries belong to the new context.
-        Cell* entry = memory::cells_head(get_words_buffer(ctx));
+        Cell* entry = memory::internal_cells(get_words_buffer(ctx));
         for (int32_t i = 0; i < words; i++) entry[i].w1 = ctx;
     }
     return ctx;
@@ -206,14 +217,14 @@ Cell* bind_block(Cell* block, Node ctx, bool self) {
     if (!span.node || cycles::visited_q(span.node)) return block;
     cycles::push(span.node);
     for (int32_t i = span.first; i < span.end; i++) {
-        Cell* c = cell_in(span.node, i);
+        const Cell* c = cell_in(span.node, i);
         uint32_t type = type_of(c);
         if (bindable_word_q(type)) {
             if (self && type == TYPE_WORD && int32_t(c->w2) == sym::self) {
-                c->w1 = ctx;
-                c->w3 = uint32_t(-1);
+                rebind_cell(span.node, i, ctx, -1);
             } else {
-                bind_word(ctx, c);
+                int32_t index = find_word(ctx, int32_t(c->w2), true);
+                if (index >= 0) rebind_cell(span.node, i, ctx, index);
             }
         } else if (nested_block_q(type)) {
             Cell nested = *c;

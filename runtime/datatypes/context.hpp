@@ -40,7 +40,7 @@ constexpr uint32_t WORD_CHANGED = 0x2000;  // word table entry of an object: val
 // The global context (4000 words, kind 0), made at start-up.
 extern Node global;
 
-inline Cell* cell_of(Node ctx) { return memory::cells_head(memory::buffer_of(ctx)); }
+inline Cell* cell_of(Node ctx) { return memory::internal_cells(memory::buffer_of(ctx)); }
 inline Cell* own_value(Node ctx) { return cell_of(ctx) + 1; }
 inline int32_t kind_of(const Cell* c) { return int32_t((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT); }
 inline bool on_stack_q(const Cell* c) { return (c->header & CONTEXT_ON_STACK) != 0; }
@@ -70,7 +70,7 @@ Cell* value_slot_on_stack(Node ctx, int32_t index);
     }
     SeriesBuffer* values = memory::buffer_of(c->w2);
     if (index >= memory::length_of(values)) return nullptr;
-    return memory::cells_head(values) + index;
+    return memory::internal_cells(values) + index;
 }
 
 // A new context: room for count words (0 taken as 1), a values series of

@@ -121,7 +121,7 @@ Cell* get_field(const Cell* value, int32_t index) {
     }
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t, bool,
                 bool, bool, bool) {
     int32_t field = -1;
     if (type_of(element) == TYPE_INTEGER) field = integer::get_value(element);
@@ -206,7 +206,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
     return value;
 }
 
-Cell* pick(Cell* value, int32_t index, Cell* boxed) {
+const Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     if (boxed != nullptr && type_of(boxed) == TYPE_WORD) {
         index = field_index(boxed);
         if (index < 0) fire(ErrorCategory::script, "cannot-use", boxed, value);

@@ -29,7 +29,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
     return string::form(value, buffer, arg, part);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q) {
     if (type_of(element) == TYPE_INTEGER)
         return string::eval_path(parent, element, value, path, gparent, p_item, index, case_q, get_q, tail_q,

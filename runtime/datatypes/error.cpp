@@ -121,6 +121,7 @@ void make_from_block(Cell* error, Cell* spec) {
     } else if (type == TYPE_SET_WORD) {
         _context::bind_block(spec, ctx, true);
         interpreter::eval_block(spec, false);
+        stack::raise_pending();
         stack::pop(1);
         Cell type_word = *value_in(ctx, FIELD_TYPE);
         Cell id_word = *value_in(ctx, FIELD_ID);
@@ -251,6 +252,29 @@ Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell*
     block::append_cell(spec, &words[1]);
     make(error, spec, TYPE_ERROR);
     for (int i = 0; i < 3; i++) *field(error, FIELD_ARG1 + i) = args[i];
+    stack::top = error + 1;
+    return error;
+}
+
+Cell* create_with_code(const Cell* category, const Cell* id, int32_t code, const Cell* arg1, const Cell* arg2,
+                       const Cell* arg3) {
+    Cell args[3];
+    const Cell* given[3] = {arg1, arg2, arg3};
+    for (int i = 0; i < 3; i++) args[i] = given[i] ? *given[i] : Cell{TYPE_NONE, 0, 0, 0};
+    Cell words[2] = {*category, *id};
+
+    // make's steps for a spec block of the two words, the code given.
+    Cell* error = stack::push_raw();
+    object::clone(prototype_cell, error, false, nullptr, true);
+    cell::set_type(error, TYPE_ERROR);
+    error->w2 = uint32_t(CLASS_ID);
+    error->w3 = 0;
+    Node ctx = error->w1;
+    *value_in(ctx, FIELD_TYPE) = words[0];
+    *value_in(ctx, FIELD_ID) = words[1];
+    integer::make_at(cell::begin(value_in(ctx, FIELD_CODE)), code);
+    set_near(ctx);
+    for (int i = 0; i < 3; i++) *value_in(ctx, FIELD_ARG1 + i) = args[i];
     stack::top = error + 1;
     return error;
 }
@@ -402,7 +426,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
     return part;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q) {
     return object::eval_path(parent, element, value, path, gparent, p_item, index, case_q, get_q, tail_q, evalp_q);
 }

@@ -46,6 +46,10 @@ void set_prototype(const Cell* object);
 // catalog, as object::get_word gives them) with the arguments (null: none);
 // returns the pushed cell.
 Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+// The same when the caller knows the error's code too (fire, from its
+// catalog positions): no lookup of the words is made.
+Cell* create_with_code(const Cell* category, const Cell* id, int32_t code, const Cell* arg1, const Cell* arg2,
+                       const Cell* arg3);
 // Copies value into `where` when `where` is still none.
 void set_where(const Cell* error, const Cell* value);
 // Records the call-stack position in `stack` unless it already holds a block!.
@@ -76,7 +80,7 @@ int32_t stack_trace_setting();
 Cell* make(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 

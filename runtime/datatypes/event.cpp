@@ -172,7 +172,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
     return form(value, buffer, arg, part);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     if (value == nullptr) {
         int32_t field = field_index(element, nullptr);
@@ -191,7 +191,7 @@ int32_t compare(Cell*, Cell* value2, int32_t op) {
     return 0;
 }
 
-Cell* pick(Cell* value, int32_t index, Cell* boxed) {
+const Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     if (boxed && word::any_word_q(type_of(boxed))) index = field_index(boxed, value);
     if (index < 1 || index > FIELD_COUNT) {
         if (boxed) fire(ErrorCategory::script, "out-of-range", boxed);

@@ -239,7 +239,7 @@ double from_binary_bytes(const Cell* spec) {
 // m x 10^e from a block of exactly two integer! or float! values.
 double from_mantissa_exponent(int32_t target, Cell* spec) {
     if (block::zs_length_q(spec) != 2) fire_bad_to_arg(target, spec);
-    Cell* head = block::zs_head(spec);
+    const Cell* head = block::zs_head(spec);
     Cell m = head[0], e = head[1];
     for (const Cell* c : {&m, &e})
         if (type_of(c) != TYPE_INTEGER && type_of(c) != TYPE_FLOAT) fire_bad_to_arg(target, c);

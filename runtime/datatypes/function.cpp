@@ -341,7 +341,7 @@ Cell* collect_locals(Cell* spec, const Cell* body) {
 
     // A name of any kind in the spec is a word to ignore.
     for (int32_t i = 0; i < length_of(ignore->w2); i++) {
-        Cell* e = memory::cells_head(memory::buffer_of(ignore->w2)) + i;
+        Cell* e = memory::cells_for_write(memory::buffer_of(ignore->w2)) + i;
         switch (type_of(e)) {
             case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
                 cell::set_type(e, TYPE_WORD);
@@ -406,7 +406,7 @@ Node push_new(const Cell* spec, const Cell* body, Node context, int32_t code, No
     collector::Root keep(ctx);
     if (!context && type_of(held_body) == TYPE_BLOCK) _context::bind_block(held_body, ctx, false);
 
-    Cell* cells = memory::cells_head(memory::buffer_of(more->w2));
+    Cell* cells = memory::internal_cells(memory::buffer_of(more->w2));
     cells[MORE_BODY] = *held_body;
     if (code) integer::make_at(cell::begin(&cells[MORE_CODE]), code);
     if (owner) integer::make_at(cell::begin(&cells[MORE_OWNER]), int32_t(owner));
@@ -453,7 +453,7 @@ Cell* reflect(Cell* value, int32_t field) {
         Cell table = block_on(_context::get_words_node(ctx));
         Cell* copy = cell::begin(stack::push_raw());
         block::clone(&table, copy, false, false);
-        Cell* w = memory::cells_head(memory::buffer_of(copy->w2));
+        Cell* w = memory::cells_for_write(memory::buffer_of(copy->w2));
         for (int32_t i = 0, n = length_of(copy->w2); i < n; i++) {
             w[i].header = TYPE_WORD;
             w[i].w1 = ctx;
@@ -511,7 +511,7 @@ Cell* push_new(const Cell* spec, const Cell* body, int32_t code, int32_t result_
     Cell* more = push_unset_block(function::MORE_CELLS);
     Node ctx = _context::make_from_spec(held_spec, true, false, _context::KIND_FUNCTION);
 
-    Cell* cells = memory::cells_head(memory::buffer_of(more->w2));
+    Cell* cells = memory::internal_cells(memory::buffer_of(more->w2));
     if (body) cells[function::MORE_BODY] = *body;
     else none::make_at(&cells[function::MORE_BODY]);
     integer::make_at(cell::begin(&cells[function::MORE_CODE]), code);

@@ -53,7 +53,7 @@ constexpr uint32_t FLAG_TRACE = 0x400;
 inline Cell* more_cell(const Cell* value, int32_t i) {
     if (!value->w3) return nullptr;
     SeriesBuffer* more = memory::buffer_of(value->w3);
-    return i >= 0 && i < memory::length_of(more) ? memory::cells_head(more) + i : nullptr;
+    return i >= 0 && i < memory::length_of(more) ? memory::internal_cells(more) + i : nullptr;
 }
 
 // Checks a spec's grammar (attribute block, arguments with type blocks and

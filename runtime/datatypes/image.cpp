@@ -206,7 +206,7 @@ namespace {
 
 // ---- pick, poke and paths ----
 
-Cell* pick(Cell* series, int32_t index, Cell* boxed) {
+const Cell* pick(Cell* series, int32_t index, Cell* boxed) {
     Cell at = position_value(index, boxed);
     bool out;
     int32_t i = position(series, &at, 1, &out);
@@ -236,7 +236,7 @@ Cell* poke(Cell* series, int32_t index, Cell* data, Cell* boxed) {
     return data;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     const uint32_t type = type_of(element);
     if (type == TYPE_INTEGER || type == TYPE_PAIR) {

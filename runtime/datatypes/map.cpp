@@ -47,7 +47,8 @@ Cell* none_cell() {
 Node block_of(const Cell* map) { return map->w2; }
 Node table_of(const Cell* map) { return map->w3; }
 int32_t total_of(Node block) { return memory::length_of(memory::buffer_of(block)); }
-Cell* cell_at(Node block, int32_t i) { return memory::cells_head(memory::buffer_of(block)) + i; }
+// A map keeps its keys and values in a block that no value reaches.
+Cell* cell_at(Node block, int32_t i) { return memory::internal_cells(memory::buffer_of(block)) + i; }
 
 bool removed_q(Node block, int32_t key_position) { return cell_at(block, key_position + 1)->header == 0; }
 
@@ -317,7 +318,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         if (length % 2 != 0) fire(ErrorCategory::script, "invalid-arg", spec);
         block::clone(spec, made, false, false);
         SeriesBuffer* s = memory::buffer_of(made->w2);
-        for (Cell* c = memory::cells_head(s); c < memory::cells_tail(s); c++) c->header &= ~FLAG_NEW_LINE;
+        for (Cell* c = memory::internal_cells(s), *end = c + memory::length_of(s); c < end; c++) c->header &= ~FLAG_NEW_LINE;
         cell::set_type(made, TYPE_BLOCK);
         made->w3 = 0;
         size = length;
@@ -381,7 +382,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
     return mold_entries(value, buffer, only, all, flat, arg, part, indent, true);
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_q, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_q, bool,
                 bool, bool) {
     int32_t mode = case_q ? COMP_STRICT_EQUAL : COMP_EQUAL;
     if (!value) {

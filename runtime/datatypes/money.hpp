@@ -155,7 +155,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only);
 Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 void absolute();
@@ -169,7 +169,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 void subtract();
 bool even_q(Cell* value);
 bool odd_q(Cell* value);
-Cell* pick(Cell* value, int32_t index, Cell* boxed);
+const Cell* pick(Cell* value, int32_t index, Cell* boxed);
 
 void register_type();
 

@@ -280,7 +280,7 @@ Cell* from_block(Cell* proto, Cell* spec) {
     int32_t length = block::zs_length_q(spec);
     if (length < 1 || length > 3) fire_with_datatype("bad-make-arg", TYPE_MONEY, spec);
     Cell items[3];
-    Cell* head = block::zs_head(spec);
+    const Cell* head = block::zs_head(spec);
     for (int32_t i = 0; i < length; i++) items[i] = head[i];
 
     int32_t at = 0, currency = 0;
@@ -376,7 +376,7 @@ int32_t field_of(const Cell* selector) {
 
 }  // namespace
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     if (value != nullptr) fire(ErrorCategory::script, "bad-path-set", path ? path : element, element);
     int32_t field = field_of(element);
@@ -384,7 +384,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     return get_field(parent, field, cell::begin(stack::push_raw()));
 }
 
-Cell* pick(Cell* value, int32_t index, Cell* boxed) {
+const Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     int32_t field = boxed != nullptr && type_of(boxed) == TYPE_WORD ? field_of(boxed) : index;
     if (field != 1 && field != 2) {
         if (boxed != nullptr) fire(ErrorCategory::script, "out-of-range", boxed);

@@ -56,11 +56,11 @@ bool spec_fits_q(uint32_t made_type, int32_t k, const Cell* fn_spec) {
         for (int32_t i = 0; i < BUILTIN_SPEC_CELLS; i++) block::append_cell(builtin_specs, &none_value);
     }
     int32_t i = made_type == TYPE_NATIVE ? k - 1 : natives::TABLE_SLOTS + k - 1;
-    Cell* known = block::zs_abs_at(builtin_specs, i);
+    const Cell* known = block::zs_abs_at(builtin_specs, i);
     if (type_of(known) != TYPE_BLOCK || runtime::boot_flag) {
         Cell spec;
         cell::begin(&spec)->w2 = fn_spec->w2;  // from its head, as the value keeps it
-        copy_cell(cell::set_type(&spec, TYPE_BLOCK), known);
+        copy_cell(cell::set_type(&spec, TYPE_BLOCK), block::write_at(builtin_specs, i));
         return true;
     }
     Cell given = *fn_spec, own = *known;
@@ -311,7 +311,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     if (!two_arguments_q(s.w2)) fire(ErrorCategory::script, "bad-op-spec");
     if (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) {
         SeriesBuffer* more = memory::buffer_of(s.w3);
-        if (memory::length_of(more) > 3) memory::cells_head(more)[3] = s;
+        if (memory::length_of(more) > 3) memory::internal_cells(more)[3] = s;
     }
     Cell made = s;
     // The wrapped value's own header bits (a routine's arity, a function's

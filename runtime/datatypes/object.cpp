@@ -43,7 +43,7 @@ int32_t values_length(Node ctx) {
     return values ? memory::length_of(memory::buffer_of(values)) : 0;
 }
 
-Cell* value_at(Node ctx, int32_t index) { return memory::cells_head(memory::buffer_of(values_node(ctx))) + index; }
+Cell* value_at(Node ctx, int32_t index) { return memory::internal_cells(memory::buffer_of(values_node(ctx))) + index; }
 
 // The series values that make copies deeply (from a prototype or a spec object).
 bool made_copy_q(uint32_t type) {
@@ -115,7 +115,7 @@ void rebind_function(Node ctx, int32_t index) {
     block::clone(body, body_copy, true, true);
     _context::bind_block(body_copy, ctx, true);
     _context::bind_block(body_copy, fn_ctx, false);
-    Cell* more_cells = memory::cells_head(memory::buffer_of(more));
+    Cell* more_cells = memory::internal_cells(memory::buffer_of(more));
     more_cells[0] = *body_copy;
     cell::begin(&more_cells[1]);  // the argument cache is built again on the first call
     *_context::own_value(fn_ctx) = *fresh;
@@ -235,7 +235,7 @@ Cell* push(Node ctx, int32_t class_id) {
         SeriesBuffer* b = memory::buffer_of(values);
         int64_t needed = int64_t(b->head) + int64_t(words) * 16;
         if (needed > b->size) b = memory::expand_series(values, needed);
-        Cell* first = memory::cells_head(b);
+        Cell* first = memory::internal_cells(b);
         for (int32_t i = 0; i < words; i++) cell::begin(first + i);
         b->tail = b->head + words * 16;
     }
@@ -274,7 +274,7 @@ Cell* make_at(Cell* cell, int32_t size) {
 
 Cell* get_word(Node ctx, int32_t i) { return _context::get_word_cell(ctx, i); }
 
-Cell* get_values(const Cell* object) { return memory::cells_head(memory::buffer_of(values_node(object->w1))); }
+Cell* get_values(const Cell* object) { return memory::internal_cells(memory::buffer_of(values_node(object->w1))); }
 
 Cell* first_word(const Cell* object) { return get_word(object->w1, 0); }
 
@@ -391,6 +391,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             }
         }
         interpreter::eval_block(sp, false);
+        stack::raise_pending();  // an error or exit there leaves the making as the low-level throw
         stack::top = result + 1;  // the block's value is not kept
         clear_changed_marks(ctx);
         for (int32_t i = 0, n = values_length(ctx); i < n; i++) cell::clear_new_line_flag(value_at(ctx, i));

@@ -32,7 +32,7 @@ namespace {
 constexpr int32_t ON_CHANGE = 0;
 constexpr int32_t ON_DEEP_CHANGE = 1;
 
-Cell* entry_cell(Node info, int32_t which) { return memory::cells_head(memory::buffer_of(info)) + which; }
+Cell* entry_cell(Node info, int32_t which) { return memory::internal_cells(memory::buffer_of(info)) + which; }
 
 // The locals count of a function's spec: /local itself and every word! after it.
 int32_t count_locals(const Cell* function) {
@@ -96,7 +96,7 @@ Node make_event_info(int32_t on_change_index, int32_t on_change_locals, int32_t 
                      Node on_change_spec, Node deep_spec) {
     Node info = memory::alloc_cells(2);
     SeriesBuffer* b = memory::buffer_of(info);
-    Cell* c = memory::cells_head(b);
+    Cell* c = memory::internal_cells(b);
     c[0] = Cell{TYPE_PAIR, uint32_t(on_change_index), uint32_t(on_change_locals), on_change_spec};
     c[1] = Cell{TYPE_PAIR, uint32_t(deep_index), uint32_t(deep_locals), deep_spec};
     b->tail = b->head + 2 * int32_t(sizeof(Cell));

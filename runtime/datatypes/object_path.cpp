@@ -111,7 +111,7 @@ Cell* reflect(Cell* value, int32_t field) {
 
 // ---- paths ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool get_q,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool get_q,
                 bool tail_q, bool) {
     if (!path_element_q(type_of(element))) fire(ErrorCategory::script, "invalid-path", path, element);
     Cell object = *parent;
@@ -133,7 +133,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         Cell* slot = _context::value_slot(ctx, index);
         if (slot && type_of(slot) != TYPE_UNSET) return slot;
     }
-    if (get_q && tail_q) return const_cast<Cell*>(&UNSET_VALUE);
+    if (get_q && tail_q) return &UNSET_VALUE;
     Cell p = path ? *path : NONE_VALUE;
     Cell e = *element;
     fire(ErrorCategory::script, tail_q ? "invalid-path" : "unset-path", &p, &e);

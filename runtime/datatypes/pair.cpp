@@ -244,7 +244,7 @@ Cell* round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool
 
 // ---- paths and pick ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
                 bool, bool, bool) {
     int32_t field = 0;
     if (type_of(element) == TYPE_INTEGER) field = integer::get_value(element);
@@ -258,7 +258,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     return value;
 }
 
-Cell* pick(Cell* value, int32_t index, Cell* boxed) {
+const Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     uint32_t bt = boxed ? type_of(boxed) : uint32_t(TYPE_INTEGER);
     if (bt == TYPE_WORD || bt == TYPE_LIT_WORD || bt == TYPE_GET_WORD || bt == TYPE_SET_WORD) {
         index = field_of_word(boxed);

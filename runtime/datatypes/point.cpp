@@ -201,7 +201,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
 
 // ---- paths and pick ----
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool,
                 bool, bool, bool) {
     int32_t n = dimension(type_of(parent));
     int32_t field = 0;
@@ -217,7 +217,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     return value;
 }
 
-Cell* pick(Cell* value, int32_t index, Cell* boxed) {
+const Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     int32_t n = dimension(type_of(value));
     if (boxed != nullptr && word_type_q(type_of(boxed))) {
         index = field_of_word(boxed);

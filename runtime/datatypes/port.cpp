@@ -163,7 +163,7 @@ int32_t length_q(Cell* s) {
 Cell* move(Cell* origin, Cell* target, Cell* part) {
     return forward(origin, "move", Args(origin).cell(target).refinement(part));
 }
-Cell* pick(Cell* s, int32_t, Cell* boxed) { return forward(s, "pick", Args(s).cell(boxed)); }
+const Cell* pick(Cell* s, int32_t, Cell* boxed) { return forward(s, "pick", Args(s).cell(boxed)); }
 Cell* poke(Cell* s, int32_t, Cell* data, Cell* boxed) {
     return forward(s, "poke", Args(s).cell(boxed).cell(data));
 }

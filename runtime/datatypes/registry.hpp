@@ -29,7 +29,7 @@ namespace zuv {
     X(5, form, int32_t, (Cell* value, Cell* buffer, Cell* arg, int32_t part))                      \
     X(6, mold, int32_t, (Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg,     \
                          int32_t part, int32_t indent))                                            \
-    X(7, eval_path, Cell*, (Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent,  \
+    X(7, eval_path, const Cell*, (Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, \
                             Cell* p_item, int32_t index, bool case_q, bool get_q, bool tail_q,     \
                             bool evalp_q))                                                         \
     X(8, unused8, void, ())                                                                        \
@@ -68,7 +68,7 @@ namespace zuv {
     X(36, length_q, int32_t, (Cell* series))                                                       \
     X(37, move, Cell*, (Cell* origin, Cell* target, Cell* part))                                   \
     X(38, next, void, ())                                                                          \
-    X(39, pick, Cell*, (Cell* series, int32_t index, Cell* boxed))                                 \
+    X(39, pick, const Cell*, (Cell* series, int32_t index, Cell* boxed))                           \
     X(40, poke, Cell*, (Cell* series, int32_t index, Cell* data, Cell* boxed))                     \
     X(41, put, Cell*, (Cell* series, Cell* key, Cell* value, bool case_q))                         \
     X(42, remove, Cell*, (Cell* series, Cell* part, Cell* key))                                    \

@@ -33,7 +33,12 @@ namespace {
 int32_t shift_of(const SeriesBuffer* s) { return unit_shift(memory::unit_of(s)); }
 int32_t total_of(const SeriesBuffer* s) { return memory::used_bytes(s) >> shift_of(s); }
 // Address of the element at absolute index i (from the first used element).
-uint8_t* element(SeriesBuffer* s, int64_t i) { return memory::head_of(s) + (i << shift_of(s)); }
+const uint8_t* element(const SeriesBuffer* s, int64_t i) { return memory::head_of(s) + (i << shift_of(s)); }
+// The same for a change of the series (see memory::changing).
+uint8_t* element_to_change(SeriesBuffer* s, int64_t i) {
+    memory::changing(s);
+    return memory::head_of(s) + (i << shift_of(s));
+}
 
 int32_t clamp32(int64_t v, int32_t low, int32_t high) { return int32_t(std::clamp<int64_t>(v, low, high)); }
 
@@ -61,12 +66,12 @@ void close_gap(SeriesBuffer* s, int32_t start, int32_t count) {
     int32_t total = total_of(s);
     if (start >= total || count <= 0) return;
     int32_t shift = shift_of(s);
+    uint8_t* at = element_to_change(s, start);
     if (int64_t(start) + count >= total) {
         s->tail = s->head + (start << shift);
         return;
     }
-    uint8_t* at = element(s, start);
-    uint8_t* from = element(s, int64_t(start) + count);
+    uint8_t* from = at + (int64_t(count) << shift);
     std::memmove(at, from, size_t(memory::tail_of(s) - from));
     s->tail -= count << shift;
 }
@@ -96,10 +101,10 @@ Cell* make_char_at(Cell* c, uint32_t cp) {
 
 // The element at absolute index p, as pick and random/only give it. A cell
 // series answers the cell itself; other kinds are written into out.
-Cell* element_value(Cell* value, int32_t p, Cell* out) {
+const Cell* element_value(Cell* value, int32_t p, Cell* out) {
     uint32_t type = type_of(value);
     SeriesBuffer* s = buffer_of(value);
-    if (cell_series_q(type)) return reinterpret_cast<Cell*>(element(s, p));
+    if (cell_series_q(type)) return reinterpret_cast<const Cell*>(element(s, p));
     if (type == TYPE_VECTOR) return vector::element_value(element(s, p), int32_t(memory::unit_of(s)), value->w3, out);
     if (type == TYPE_BINARY) return integer::make_at(cell::begin(out), *element(s, p));
     return make_char_at(out, string::get_char(element(s, p), memory::unit_of(s)));
@@ -277,7 +282,7 @@ Cell* index_q(Cell* v) { return integer::make_at(cell::begin(v), head_index(v) +
 
 int32_t length_q(Cell* value) { return get_length(value, false); }
 
-Cell* pick(Cell* value, int32_t index, Cell*) {
+const Cell* pick(Cell* value, int32_t index, Cell*) {
     int64_t p = pick_position(value, index);
     if (p < 0) return none::make_at(value);
     return element_value(value, int32_t(p), value);
@@ -292,14 +297,14 @@ Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
     if (owned && (p = pick_position(value, index)) < 0) fire_out_of_range_int(index);
     SeriesBuffer* s = buffer_of(value);
     if (cell_series_q(type)) {
-        copy_cell(data, reinterpret_cast<Cell*>(element(s, p)));
+        copy_cell(data, reinterpret_cast<Cell*>(element_to_change(s, p)));
         if (Node table = hash::table_of_value(value)) hash::cells_changed(table, int32_t(p), 1);
     } else if (type == TYPE_VECTOR) {
-        vector::store_element(element(s, p), int32_t(memory::unit_of(s)), data);
+        vector::store_element(element_to_change(s, p), int32_t(memory::unit_of(s)), data);
     } else if (type == TYPE_BINARY) {
         uint32_t d = type_of(data);
         if (d != TYPE_INTEGER && d != TYPE_CHAR) fire(ErrorCategory::script, "invalid-arg", data);
-        *element(s, p) = uint8_t(data->w2);
+        *element_to_change(s, p) = uint8_t(data->w2);
     } else {
         if (type_of(data) != TYPE_CHAR) fire(ErrorCategory::script, "invalid-arg", data);
         string::overwrite_char(s, int32_t(p), data->w2);
@@ -315,7 +320,7 @@ Cell* clear(Cell* value) {
     SeriesBuffer* s = buffer_of(value);
     int32_t old_total = total_of(s);
     int32_t from = std::min(head_index(value), old_total);
-    s->tail = int32_t(element(s, from) - s->data());
+    s->tail = int32_t(element_to_change(s, from) - s->data());
     if (Node table = hash::table_of_value(value)) hash::cells_removed(table, from, old_total - from, old_total);
     if (owned) notify(value, words::cleared, nullptr, head_index(value), 0);
     return value;
@@ -376,7 +381,7 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
     size_t record = size_t(k) << shift_of(s);
     std::vector<uint8_t> temp(record);  // outside the series frames: nothing moves
     if (count >= k) {
-        uint8_t* front = element(s, head_index(value));
+        uint8_t* front = element_to_change(s, head_index(value));
         uint8_t* back = front + ((count - k) << shift_of(s));
         for (; front < back; front += record, back -= record) swap_bytes(front, back, record, temp.data());
         if (Node table = hash::table_of_value(value)) hash::cells_changed(table, head_index(value), int32_t(count));
@@ -489,7 +494,7 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
         int32_t shift = shift_of(from);
         to = ensure_room(to_node, int64_t(c) << shift);  // may move both buffers
         from = memory::buffer_of(from_node);
-        uint8_t* at = element(to, t);
+        uint8_t* at = element_to_change(to, t);
         std::memmove(at + (c << shift), at, size_t(memory::tail_of(to) - at));
         std::memcpy(at, element(from, o), size_t(c) << shift);
         to->tail += c << shift;
@@ -507,14 +512,15 @@ Cell* move(Cell* origin, Cell* target, Cell* part) {
     int32_t shift = shift_of(s);
     std::vector<uint8_t> stretch(size_t(c) << shift);
     std::memcpy(stretch.data(), element(s, o), stretch.size());
+    memory::changing(s);
     if (t > o) {
         int32_t end = at_tail ? total : t + 1;  // the stretch lands just after the target's element
         if (end <= o + c) return moved();
-        std::memmove(element(s, o), element(s, o + c), size_t(end - o - c) << shift);
-        std::memcpy(element(s, end - c), stretch.data(), stretch.size());
+        std::memmove(element_to_change(s, o), element(s, o + c), size_t(end - o - c) << shift);
+        std::memcpy(element_to_change(s, end - c), stretch.data(), stretch.size());
     } else {
-        std::memmove(element(s, t + c), element(s, t), size_t(o - t) << shift);
-        std::memcpy(element(s, t), stretch.data(), stretch.size());
+        std::memmove(element_to_change(s, t + c), element(s, t), size_t(o - t) << shift);
+        std::memcpy(element_to_change(s, t), stretch.data(), stretch.size());
     }
     return moved();
 }
@@ -528,7 +534,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
             zuv::random::seed(hash::hash_content(value));
         } else {
             SeriesBuffer* s = buffer_of(value);
-            uint8_t* from = element(s, clamp32(head_index(value), 0, total_of(s)));
+            const uint8_t* from = element(s, clamp32(head_index(value), 0, total_of(s)));
             zuv::random::seed(hash::hash_bytes(from, int32_t(memory::tail_of(s) - from)));
         }
         return unset::make_at(value);
@@ -537,7 +543,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
     if (only) {
         if (n < 1) return none::make_at(value);
         int32_t k = draw(n, secure);
-        Cell* picked = element_value(value, head_index(value) + k - 1, value);
+        const Cell* picked = element_value(value, head_index(value) + k - 1, value);
         return copy_cell(picked, value);
     }
     int32_t h = head_index(value);
@@ -549,7 +555,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only) {
         SeriesBuffer* s = buffer_of(value);
         size_t unit = memory::unit_of(s);
         uint8_t temp[16];
-        swap_bytes(element(s, h), element(s, int64_t(h) + k - 1), unit, temp);
+        swap_bytes(element_to_change(s, h), element_to_change(s, int64_t(h) + k - 1), unit, temp);
     }
     if (owned) notify(value, words::randomized, nullptr, head_index(value), n);
     return value;

@@ -109,7 +109,7 @@ Cell* clear(Cell* value);
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 int32_t length_q(Cell* value);
 Cell* move(Cell* origin, Cell* target, Cell* part);
-Cell* pick(Cell* value, int32_t index, Cell* boxed);
+const Cell* pick(Cell* value, int32_t index, Cell* boxed);
 Cell* poke(Cell* value, int32_t index, Cell* data, Cell* boxed);
 Cell* remove(Cell* value, Cell* part, Cell* key);
 Cell* reverse(Cell* value, Cell* part, Cell* skip);

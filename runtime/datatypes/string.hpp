@@ -178,7 +178,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type);
 Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 
@@ -199,11 +199,6 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
 // append: the series at its head; notify is set by the append action
 // (insert and conversions append without telling an owner).
 Cell* append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool notify);
-// append without refinements of a string's text or a character, done only
-// when the string has the room and the unit for it and no owner to tell:
-// nothing is allocated and no code runs. True when done (the series then
-// at its head), else false with nothing done.
-bool append_in_place(Cell* series, const Cell* value);
 // insert: the series just after the inserted text.
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
 // change: the series just after the new text.

@@ -253,7 +253,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, int32_t
     return part - n - 2;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_q, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_q, bool,
                 bool, bool) {
     switch (type_of(element)) {
     case TYPE_INTEGER: {

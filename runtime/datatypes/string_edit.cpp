@@ -156,9 +156,8 @@ inline bool known_unit_q(uint32_t unit) { return (0x16u >> unit) & 1; }
 // added once and whole. It takes add_at_tail's steps for these two cases
 // (the same widening and growth, by prepare, when the buffer needs either;
 // only then is the value held on the data stack). False, having done
-// nothing, for any other value, and without may_grow when the buffer would
-// need widening or growth.
-bool append_whole(Cell* series, const Cell* value, bool may_grow) {
+// nothing, for any other value.
+bool append_whole(Cell* series, const Cell* value) {
     const uint32_t type = type_of(value);
     SeriesBuffer* s = buffer(series);
     uint32_t unit = memory::unit_of(s);
@@ -167,7 +166,6 @@ bool append_whole(Cell* series, const Cell* value, bool may_grow) {
         const uint32_t cp = value->w2;
         const uint32_t need = unit_for_append(cp);
         if (need > unit || int64_t(s->size) - s->tail < unit) {
-            if (!may_grow) return false;
             prepare(series, need, grown_length(series, 1, 1));
             s = buffer(series);
             unit = memory::unit_of(s);
@@ -185,7 +183,6 @@ bool append_whole(Cell* series, const Cell* value, bool may_grow) {
     if (length <= 0) return true;
     Cell* saved_top = stack::top;
     if (source_unit > unit || int64_t(s->size) - s->tail < int64_t(length) << unit_shift(unit)) {
-        if (!may_grow) return false;
         // The value may lie in a buffer that growing moves, and its text may
         // have no other holder: it is kept on the data stack meanwhile.
         const Cell* held = stack::push(value);
@@ -302,7 +299,7 @@ std::vector<uint32_t> trim_spaces(const std::vector<uint32_t>& in, bool head, bo
 Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool notify_owner) {
     // No owner to tell, no /part, no /dup: the short way, when the value has one.
     if (part < 0 && dup == 1 && !(notify_owner && (buffer(series)->flags & SERIES_OWNED)) &&
-        append_whole(series, value, true)) {
+        append_whole(series, value)) {
         series->w1 = 0;
         return series;
     }
@@ -315,13 +312,6 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool no
     series->w1 = 0;
     if (owned) notify(series, words::appended, value, at, int32_t(added));
     return series;
-}
-
-bool append_in_place(Cell* series, const Cell* value) {
-    if (buffer(series)->flags & SERIES_OWNED) return false;
-    if (!append_whole(series, value, false)) return false;
-    series->w1 = 0;
-    return true;
 }
 
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {

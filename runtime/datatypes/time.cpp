@@ -212,7 +212,7 @@ void notify_holder(Cell* gparent, Cell* p_item, const Cell* old, Cell* parent) {
     }
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t,
                 bool, bool, bool, bool) {
     int32_t field = -1;
     if (type_of(element) == TYPE_INTEGER) field = integer::get_value(element);
@@ -228,7 +228,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gpar
     return value;
 }
 
-Cell* pick(Cell* value, int32_t index, Cell* boxed) {
+const Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     if (boxed != nullptr && type_of(boxed) == TYPE_WORD) index = field_index(boxed, value);
     if (index < 1 || index > 3) {
         if (boxed != nullptr) fire(ErrorCategory::script, "out-of-range", boxed);

@@ -57,9 +57,9 @@ void notify_holder(Cell* gparent, Cell* p_item, const Cell* old, Cell* parent);
 Cell* make(Cell* proto, Cell* spec, int32_t type);  // make and to
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q);
-Cell* pick(Cell* value, int32_t index, Cell* boxed);
+const Cell* pick(Cell* value, int32_t index, Cell* boxed);
 // The arithmetic works on the current call's two arguments; the result
 // replaces the first.
 void add();

@@ -259,7 +259,7 @@ int32_t checked_index(const Cell* value, const Cell* selector) {
     return index;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool,
                 bool, bool, bool) {
     if (value == nullptr) return integer::push(int32_t(byte_at(parent, checked_index(parent, element) - 1)));
 
@@ -277,7 +277,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, i
     return value;
 }
 
-Cell* pick(Cell* value, int32_t index, Cell* boxed) {
+const Cell* pick(Cell* value, int32_t index, Cell* boxed) {
     if (boxed != nullptr && type_of(boxed) != TYPE_INTEGER && type_of(boxed) != TYPE_CHAR &&
         type_of(boxed) != TYPE_LOGIC)
         fire_with_datatype("invalid-type", type_of(boxed));

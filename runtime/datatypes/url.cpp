@@ -238,7 +238,7 @@ int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t par
     return part - count;
 }
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                 bool) {
     if (value != nullptr && type_of(value) != TYPE_NONE)
         fire(ErrorCategory::script, "bad-path-set", path ? path : element, element);

@@ -45,7 +45,7 @@ Cell* make_text_at(Cell* c, const std::vector<uint32_t>& chars, uint32_t type);
 Cell* make(Cell* proto, Cell* spec, int32_t type);
 Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q);
 Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);

@@ -18,8 +18,11 @@ differ.
 Usage:
   programs.py --reference build/zuv --stress build-gcstress/zuv [--seed N] [--count N] [--jobs N]
   programs.py --print --seed N --count N     (only writes the programs)
-  --walker: the stress build runs without the evaluator's short cuts, so that
-  the outputs of both ways of evaluating are compared too.
+  --walker: the reference build runs each program twice, by the walker alone
+  (ZUV_PLAIN_WALKER=1) and with every block compiled from its first run
+  (ZUV_COMPILE_ALL=1), and the stress build compiles every block too: the
+  outputs must agree, and a difference between the two runs of one build
+  names the evaluator at fault.
 
 A failing program is written to --failures (default build-fuzz-programs/) with
 both outputs. Counts are printed at the end; the exit status is 1 on any failure.
@@ -426,10 +429,10 @@ class Generator:
 SANITIZER = re.compile(r"AddressSanitizer|UndefinedBehaviorSanitizer|runtime error:|LeakSanitizer")
 
 
-def run(binary, text, timeout, walker=False):
+def run(binary, text, timeout, switch=None):
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0:abort_on_error=0")
-    if walker:
-        env["ZUV_PLAIN_WALKER"] = "1"
+    if switch:
+        env[switch] = "1"
     try:
         p = subprocess.run([binary], input=text.encode("utf-8"), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                            timeout=timeout, env=env)
@@ -438,14 +441,22 @@ def run(binary, text, timeout, walker=False):
     return {"status": p.returncode, "out": p.stdout, "err": p.stderr, "timeout": False}
 
 
+def runs_of(reference, stress, walker):
+    """(label, binary, switch, timeout factor) of each run of a program."""
+    if not walker:
+        runs = [("reference", reference, None, 1), ("stress", stress, None, 8)]
+    else:
+        runs = [("walker", reference, "ZUV_PLAIN_WALKER", 1), ("compiled", reference, "ZUV_COMPILE_ALL", 1),
+                ("stress", stress, "ZUV_COMPILE_ALL", 8)]
+    return [r for r in runs if r[1]]
+
+
 def judge(index, text, reference, stress, timeout, walker):
     """The faults of one program: a list of (kind, detail)."""
     faults = []
     results = {}
-    for label, binary in (("reference", reference), ("stress", stress)):
-        if not binary:
-            continue
-        res = run(binary, text, timeout * (8 if label == "stress" else 1), walker and label == "stress")
+    for label, binary, switch, factor in runs_of(reference, stress, walker):
+        res = run(binary, text, timeout * factor, switch)
         results[label] = res
         err = res["err"].decode("utf-8", "replace")
         if res["timeout"]:
@@ -456,9 +467,11 @@ def judge(index, text, reference, stress, timeout, walker):
             faults.append(("sanitizer", f"{label}: {SANITIZER.search(err).group(0)}"))
         elif res["status"] != 0:
             faults.append(("status", f"{label}: status {res['status']}"))
-    if len(results) == 2 and not any(r["timeout"] for r in results.values()):
-        if results["reference"]["out"] != results["stress"]["out"]:
-            faults.append(("difference", "outputs differ"))
+    if len(results) >= 2 and not any(r["timeout"] for r in results.values()):
+        labels = list(results)
+        for other in labels[1:]:
+            if results[other]["out"] != results[labels[0]]["out"]:
+                faults.append(("difference", f"{other} differs from {labels[0]}"))
     return index, text, faults, results
 
 
@@ -472,7 +485,7 @@ def main():
     ap.add_argument("--jobs", type=int, default=4)
     ap.add_argument("--timeout", type=float, default=10.0, help="seconds per program (the stress build gets 8x)")
     ap.add_argument("--walker", action="store_true",
-                    help="the stress build evaluates by the general protocol alone (ZUV_PLAIN_WALKER=1)")
+                    help="compare the walker alone with every block compiled (see above)")
     ap.add_argument("--failures", default="build-fuzz-programs")
     ap.add_argument("--print", action="store_true", help="write the programs and run nothing")
     a = ap.parse_args()

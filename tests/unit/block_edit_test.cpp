@@ -172,7 +172,7 @@ TEST_F(BlockEdit, AppendAndInsertSpreadBlocksUnlessOnly) {
 TEST_F(BlockEdit, InsertionsReadTheirSourceAfterTheBufferGrows) {
     // append b first b, with the cell given in place: each append grows the buffer.
     Cell b = B("7");
-    for (int i = 0; i < 5; i++) block::insert(&b, block::zs_abs_at(&b, 0), -1, false, 1, true);
+    for (int i = 0; i < 5; i++) block::insert(&b, block::write_at(&b, 0), -1, false, 1, true);
     EXPECT_EQ(whole(b), "[7 7 7 7 7 7]");
 
     // A block appended or inserted into itself, also across its own position.
@@ -403,7 +403,7 @@ TEST_F(BlockEdit, PutReplacesTheValueAfterTheKeyOrAppendsBoth) {
     // An equal value is left as it is (the cell keeps its own new-line marker).
     Call call;
     Cell* series = call.set(0, B("a 1"));
-    block::zs_abs_at(series, 1)->header |= FLAG_NEW_LINE;
+    block::write_at(series, 1)->header |= FLAG_NEW_LINE;
     block::put(series, call.set(1, V("a")), call.set(2, V("1")), false);
     EXPECT_TRUE(cell::new_line_q(block::zs_abs_at(series, 1)));
 }
@@ -750,7 +750,7 @@ TEST_F(BlockEdit, EditsHoldNoPointerAcrossACollection) {
         for (int i = 0; i < 5; i++) {
             stack::arguments = stack::top;
             Cell* s = stack::push(sevens);
-            block::insert(s, block::zs_abs_at(s, 0), -1, false, 1, true);
+            block::insert(s, block::write_at(s, 0), -1, false, 1, true);
         }
         stack::arguments = stack::top;
         Cell* s = stack::push(own);

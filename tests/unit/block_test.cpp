@@ -58,7 +58,7 @@ Cell ints(std::initializer_list<int32_t> values) {
 
 // Marks cell i of the block as starting a new line.
 Cell with_new_line(Cell b, int32_t i) {
-    block::zs_abs_at(&b, i)->header |= FLAG_NEW_LINE;
+    block::write_at(&b, i)->header |= FLAG_NEW_LINE;
     return b;
 }
 
@@ -220,7 +220,7 @@ TEST_F(Block, SelectAndRemoveValue) {
 }
 
 // eval-path as a path step calls it: read without a value, set with one.
-Cell* step(Cell* parent, Cell* element, Cell* value = nullptr, bool case_q = false) {
+const Cell* step(Cell* parent, Cell* element, Cell* value = nullptr, bool case_q = false) {
     return block::eval_path(parent, element, value, nullptr, nullptr, nullptr, 0, case_q, false, false, false);
 }
 
@@ -251,7 +251,7 @@ TEST_F(Block, DeepCloneCopiesNestedBlocksAndRefusesCycles) {
     Cell paren = ints({3});
     cell::set_type(&paren, TYPE_PAREN);
     Cell outer = block_of({integer_of(1), inner, paren});
-    block::zs_abs_at(&outer, 1)->header |= FLAG_NEW_LINE;
+    block::write_at(&outer, 1)->header |= FLAG_NEW_LINE;
 
     Cell copy{};
     block::clone(&outer, &copy, true, false);

@@ -141,6 +141,7 @@ inline Evaluated evaluate(const Cell& code) {
     Evaluated r;
     r.error = guarded([&] {
         interpreter::eval_block(&code, false);
+        stack::raise_pending();  // a C++ caller: an error comes back as the low-level throw
         r.value = *(stack::top - 1);
     });
     return r;

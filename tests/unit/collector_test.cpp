@@ -47,7 +47,7 @@ bool node_live(Node n) {
     return slot && !memory::slot_free_q(slot);
 }
 
-Cell* cell_at(Node n, int32_t i) { return memory::cells_head(memory::buffer_of(n)) + i; }
+const Cell* cell_at(Node n, int32_t i) { return memory::cells_head(memory::buffer_of(n)) + i; }
 
 Node garbage() { return memory::alloc_cells(1); }
 

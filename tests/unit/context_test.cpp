@@ -35,7 +35,7 @@ Cell block_of(const std::vector<Cell>& cells) {
     return b;
 }
 
-Cell* at(const Cell& block, int32_t i) { return memory::cells_head(memory::buffer_of(block.w2)) + i; }
+Cell* at(const Cell& block, int32_t i) { return memory::cells_for_write(memory::buffer_of(block.w2)) + i; }
 
 Cell integer_cell(int32_t v) {
     Cell c;

@@ -102,7 +102,7 @@ protected:
     void insert(int32_t position, int32_t value) {
         int32_t total = length();
         cell::alloc_tail_cell(block.w2);
-        Cell* head = memory::cells_head(memory::buffer_of(block.w2));
+        Cell* head = memory::cells_for_write(memory::buffer_of(block.w2));
         std::memmove(head + position + 1, head + position, size_t(total - position) * sizeof(Cell));
         head[position] = Cell{TYPE_INTEGER, 0, uint32_t(value), 0};
         hash::cells_inserted(table, position, 1, total);
@@ -110,14 +110,14 @@ protected:
     void remove(int32_t position, int32_t count) {
         int32_t total = length();
         SeriesBuffer* s = memory::buffer_of(block.w2);
-        Cell* head = memory::cells_head(s);
+        Cell* head = memory::cells_for_write(s);
         std::memmove(head + position, head + position + count, size_t(total - position - count) * sizeof(Cell));
         s->tail -= count * int32_t(sizeof(Cell));
         hash::cells_removed(table, position, count, total);
     }
     // Every cell is found at its own position, or at an earlier equal one.
     void expect_in_step() {
-        Cell* head = memory::cells_head(memory::buffer_of(block.w2));
+        const Cell* head = memory::cells_head(memory::buffer_of(block.w2));
         for (int32_t i = 0; i < length(); i++) {
             int32_t v = int32_t(head[i].w2);
             EXPECT_EQ(find(v, i), i) << "position " << i;

@@ -460,7 +460,7 @@ TEST_F(Lexer, LoadsAConsoleLine) {
     EXPECT_EQ(consumed, 14);
     ASSERT_EQ(type_of(&result), TYPE_BLOCK);
     ASSERT_EQ(block::zs_length_q(&result), 3);
-    Cell* v = block::zs_head(&result);
+    const Cell* v = block::zs_head(&result);
     EXPECT_EQ(type_of(&v[0]), TYPE_WORD);
     EXPECT_FALSE(cell::new_line_q(&v[0]));  // the first value of the input
     ASSERT_EQ(type_of(&v[1]), TYPE_BLOCK);

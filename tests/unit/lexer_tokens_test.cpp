@@ -82,7 +82,7 @@ TEST_F(LexerTokens, AppendLineLoadsWordBlockAndInteger) {
     EXPECT_EQ(consumed, 14);
     ASSERT_EQ(type_of(&block), TYPE_BLOCK);
     ASSERT_EQ(block::zs_length_q(&block), 3);
-    Cell* v = block::zs_head(&block);
+    const Cell* v = block::zs_head(&block);
     EXPECT_EQ(type_of(&v[0]), TYPE_WORD);
     EXPECT_EQ(spelling(&v[0]), "append");
     ASSERT_EQ(type_of(&v[1]), TYPE_BLOCK);
@@ -90,7 +90,7 @@ TEST_F(LexerTokens, AppendLineLoadsWordBlockAndInteger) {
     EXPECT_EQ(cell::as_int(v[2].w2), 3);
     Cell inner = v[1];
     ASSERT_EQ(block::zs_length_q(&inner), 2);
-    Cell* items = block::zs_head(&inner);
+    const Cell* items = block::zs_head(&inner);
     EXPECT_EQ(cell::as_int(items[0].w2), 1);
     EXPECT_EQ(cell::as_int(items[1].w2), 2);
 }
@@ -108,7 +108,7 @@ TEST_F(LexerTokens, NewLineFlagMarksValuesAfterALineBreak) {
     Cell block;
     ASSERT_EQ(load("a 1\n\"s\" {x\ny} [\n] \n{z}", &block), "");
     ASSERT_EQ(block::zs_length_q(&block), 6);
-    Cell* v = block::zs_head(&block);
+    const Cell* v = block::zs_head(&block);
     const bool expected[] = {false, false, true, false, false, true};
     for (int i = 0; i < 6; i++) EXPECT_EQ(cell::new_line_q(&v[i]), expected[i]) << "value " << i;
 }
@@ -167,7 +167,7 @@ TEST_F(LexerTokens, PathsOpenWithTheirFirstWord) {
         Cell path = one(c.text);
         ASSERT_EQ(type_of(&path), c.type) << c.text;
         ASSERT_EQ(block::zs_length_q(&path), 2) << c.text;
-        Cell* e = block::zs_head(&path);
+        const Cell* e = block::zs_head(&path);
         EXPECT_EQ(type_of(&e[0]), TYPE_WORD) << c.text;  // the sigil belongs to the path
         EXPECT_EQ(spelling(&e[0]), "a");
         EXPECT_EQ(spelling(&e[1]), "b");

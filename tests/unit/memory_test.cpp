@@ -360,7 +360,7 @@ TEST_F(CellHelpers, AppendingToAFullBlockDoublesIt) {
     SeriesBuffer* b = memory::buffer_of(n);
     EXPECT_EQ(b->size, 128);
     EXPECT_EQ(memory::length_of(b), 5);
-    Cell* cells = memory::cells_head(b);
+    const Cell* cells = memory::cells_head(b);
     for (uint32_t i = 0; i < 4; ++i) {
         EXPECT_EQ(type_of(cells + i), TYPE_INTEGER);
         EXPECT_EQ(cells[i].w1, i + 1);

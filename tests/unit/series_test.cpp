@@ -134,7 +134,7 @@ TEST_F(Series, PickAndPoke) {
     // A string picks and pokes characters; a non-char is refused.
     Cell t = string_of("abc");
     Cell c = t;
-    Cell* picked = series::pick(&c, 2, nullptr);
+    const Cell* picked = series::pick(&c, 2, nullptr);
     EXPECT_EQ(type_of(picked), TYPE_CHAR);
     EXPECT_EQ(picked->w2, uint32_t('b'));
     Cell e{TYPE_CHAR, 0, 233, 0};

@@ -30,7 +30,7 @@ Cell integer(int32_t n) { return Cell{TYPE_INTEGER, 0, uint32_t(n), 0}; }
 // A context node: its first cell the context! cell, values on the data stack.
 Node make_stack_context() {
     Node n = memory::alloc_cells(2);
-    Cell* c = memory::cells_head(memory::buffer_of(n));
+    Cell* c = memory::internal_cells(memory::buffer_of(n));
     *c = Cell{TYPE_CONTEXT | CONTEXT_ON_STACK | (1u << CONTEXT_KIND_SHIFT), 0, 0, 0};
     return n;
 }
@@ -472,7 +472,7 @@ TEST_F(Stack, BacktraceValuesNameTheCalls) {
     block::make_at(&calls, 4);
     stack::collect_calls(&calls);  // newest first, the bottom frame left out
     ASSERT_EQ(block::zs_length_q(&calls), 4);
-    Cell* c = block::zs_head(&calls);
+    const Cell* c = block::zs_head(&calls);
     EXPECT_EQ(c[0].w2, f.w2);
     EXPECT_EQ(c[2].w2, g.w2);
     EXPECT_EQ(type_of(c + 3), TYPE_INTEGER);

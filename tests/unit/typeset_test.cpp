@@ -153,7 +153,7 @@ TEST(Typeset, ToBlockGivesTheTypeWords) {
     Cell block{};
     typeset::to_block(&ts, &block);
     ASSERT_EQ(block::zs_length_q(&block), 2);
-    Cell* head = block::zs_head(&block);
+    const Cell* head = block::zs_head(&block);
     EXPECT_EQ(type_of(&head[0]), TYPE_WORD);
     EXPECT_EQ(head[0].w2, test::word_of("integer!").w2);
     EXPECT_EQ(head[1].w2, test::word_of("float!").w2);

@@ -171,7 +171,7 @@ TEST_F(Words, BootFlagKeepsWordsInTheRootBlock) {
     int32_t before = root_length();
     Cell w = word::from_c_string("wt-boot");
     EXPECT_EQ(root_length(), before + 1);
-    Cell* kept = memory::cells_head(memory::buffer_of(runtime::root.w2)) + before;
+    const Cell* kept = memory::cells_head(memory::buffer_of(runtime::root.w2)) + before;
     EXPECT_EQ(std::memcmp(kept, &w, sizeof w), 0);
     Cell lit = lit_word::from_c_string("wt-boot");
     EXPECT_EQ(type_of(kept + 1), TYPE_LIT_WORD);

@@ -1,0 +1,114 @@
+// Callables decoded for compiled calls: the fixed arguments of an argument
+// cache, the cells a function's call gets after them, the entry to run.
+#include <unordered_map>
+
+#include "evaluator/actions.hpp"
+#include "evaluator/compiled_internal.hpp"
+#include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "evaluator/rt_support.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/none.hpp"
+
+namespace zuv::interpreter::compiled {
+
+namespace {
+
+// The decodings by the node of the argument cache they were made from.
+std::unordered_map<Node, std::unique_ptr<Callee>> callees;
+
+TypeMask mask_of(const Cell& typeset) {
+    TypeMask m;
+    for (uint32_t t = 0; t < TYPE_TOTAL && t < 128; t++)
+        if (rt_support::typeset_has_q(&typeset, t)) (t < 64 ? m.low : m.high) |= uint64_t(1) << (t & 63);
+    return m;
+}
+
+// The argument cache of a callable, or 0 when it is not built yet.
+Node cache_of(const Cell& fn) {
+    if (!fn.w3) return 0;
+    SeriesBuffer* more = memory::buffer_of(fn.w3);
+    if (memory::length_of(more) <= native::MORE_ARG_CACHE) return 0;
+    const Cell* cached = memory::cells_head(more) + native::MORE_ARG_CACHE;
+    return type_of(cached) == TYPE_BLOCK ? cached->w2 : 0;
+}
+
+std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
+    auto c = std::make_unique<Callee>();
+    c->type = type_of(&fn);
+    c->cache = cache;
+    bool function = c->type == TYPE_FUNCTION;
+    bool fixed = true;
+    int32_t local_count = 0;
+    Cell entry;
+    int32_t i = 0;
+    for (; detail::read_cell(cache, i, &entry); i++) {
+        switch (type_of(&entry)) {
+            case TYPE_TYPESET: {
+                uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
+                if (kind == ARG_RETURN) break;
+                if (fixed) c->args.push_back({kind, i, mask_of(entry)});
+                else if (function) none::make_at(&c->rest_cells.emplace_back());
+                break;
+            }
+            case TYPE_REFINEMENT:
+                if (fixed) c->rest = i;
+                fixed = false;
+                if (function) logic::make_at(&c->rest_cells.emplace_back(), false);
+                break;
+            case TYPE_INTEGER:
+                if (fixed) c->rest = i;
+                fixed = false;
+                if (local_count == 0) local_count = int32_t(entry.w2);
+                break;
+            default: break;
+        }
+    }
+    if (fixed) c->rest = i;
+    if (function && local_count > 0) {
+        logic::make_at(&c->rest_cells.emplace_back(), false);
+        for (int32_t k = 1; k < local_count; k++) none::make_at(&c->rest_cells.emplace_back());
+    }
+    if (function) {
+        const Cell* code = function::more_cell(&fn, function::MORE_CODE);
+        c->interpreted = !(code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0);
+        const Cell* body = function::more_cell(&fn, function::MORE_BODY);
+        if (body) c->body = *body;
+        else none::make_at(&c->body);
+    }
+    if (c->type == TYPE_NATIVE) c->native = natives::entry_at(int32_t(fn.w1));
+    if (c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1))) {
+        const actions::EntryRecord& e = actions::entry_table[fn.w1 - 1];
+        if (e.refinements == 0) c->action = reinterpret_cast<void (*)()>(e.fn);
+    }
+    c->fast = in_place::kind_of(fn);
+    if (c->args.size() <= size_t(MAX_ARGUMENTS)) {
+        c->shape.count = uint8_t(c->args.size());
+        for (size_t k = 0; k < c->args.size(); k++) c->shape.kinds |= uint64_t(c->args[k].kind) << (2 * k);
+    } else {
+        c->shape.count = 0xFF;  // never compiled
+    }
+    return c;
+}
+
+}  // namespace
+
+const Callee* callee_of(const Cell& fn) {
+    Node cache = cache_of(fn);
+    if (!cache) return nullptr;
+    auto found = callees.find(cache);
+    if (found != callees.end()) return found->second.get();
+    auto c = decode(fn, cache);
+    memory::buffer_of(cache)->flags |= SERIES_CODE;  // its decoding goes with the node
+    return callees.emplace(cache, std::move(c)).first->second.get();
+}
+
+bool cache_built_q(const Cell& fn) { return cache_of(fn) != 0; }
+
+void forget_callee(Node cache) { callees.erase(cache); }
+void forget_callees() { callees.clear(); }
+
+}  // namespace zuv::interpreter::compiled

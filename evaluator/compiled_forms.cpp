@@ -1,0 +1,147 @@
+// The forms of blocks by node: when one is made, how it is found, and how it
+// goes when its cells change or its node is freed.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+
+#include "evaluator/compiled_internal.hpp"
+#include "evaluator/interpreter_internal.hpp"
+#include "runtime/collector.hpp"
+
+namespace zuv::interpreter::compiled {
+
+Mode mode = Mode::second_run;
+
+Form** pages[memory::NodeSlots::CAPACITY];
+
+namespace {
+
+// The forms made from a series other than the block they run (the paths
+// and parens they decoded), by that series' node.
+std::unordered_map<Node, std::vector<Form*>> dependents;
+
+constexpr int32_t MAX_REBUILDS = 32;
+
+// The form waits for a callee's argument cache that the walker has built
+// since (or that a collection may have taken away, and another built).
+bool ready_to_rebuild_q(const Form* f) {
+    if (!f->waiting || f->rebuilds >= MAX_REBUILDS) return false;
+    return f->waiting_at != collector::series_cycles || cache_built_q(f->waiting_for);
+}
+
+// The form goes: out of the table and the lists of the series it was made
+// from, freed now or, when a run still uses it, marked dead and freed when
+// the last run ends.
+void kill(Form* f) {
+    Form*& slot = entry_of(f->node);
+    if (slot == f) slot = nullptr;
+    for (Node d : f->depends) {
+        auto found = dependents.find(d);
+        if (found == dependents.end()) continue;
+        auto& list = found->second;
+        for (size_t i = 0; i < list.size(); i++)
+            if (list[i] == f) {
+                list[i] = list.back();
+                list.pop_back();
+                break;
+            }
+        if (list.empty()) dependents.erase(found);
+    }
+    f->depends.clear();
+    if (f->busy > 0) f->dead = true;
+    else delete f;
+}
+
+void drop_all() {
+    for (Form**& page : pages) {
+        if (!page) continue;
+        for (uint32_t i = 0; i <= NODE_SLOT_MASK; i++) {
+            Form* f = page[i];
+            if (f && f != SEEN) kill(f);
+            page[i] = nullptr;
+        }
+    }
+    dependents.clear();
+    forget_callees();
+}
+
+// memory::drop_code_hook: the series of node changed or went.
+void drop(Node node) {
+    if (node == 0) {
+        drop_all();
+        return;
+    }
+    if (pages[node >> NODE_SLOT_BITS]) {
+        Form*& slot = entry_of(node);
+        if (slot == SEEN) slot = nullptr;
+        else if (slot) kill(slot);
+    }
+    auto found = dependents.find(node);
+    if (found != dependents.end()) {
+        std::vector<Form*> list = std::move(found->second);
+        dependents.erase(found);
+        for (Form* f : list) kill(f);
+    }
+    forget_callee(node);
+}
+
+}  // namespace
+
+#ifndef __OPTIMIZE__
+void verify(const Form* f) {
+    const SeriesBuffer* s = memory::buffer_of(f->node);
+    bool same = (memory::used_bytes(s) >> 4) == f->tail &&
+                std::memcmp(memory::cells_head(s) + f->head, f->cells.data(), f->cells.size() * sizeof(Cell)) == 0;
+    if (!same) {
+        std::fprintf(stderr, "*** compiled code outlived a change of its block (node %u)\n", f->node);
+        std::abort();
+    }
+}
+#endif
+
+Form* form_for(Node node, int32_t head, int32_t end) {
+    Form*& slot = entry_of(node);
+    Form* f = slot;
+    if (f > SEEN) {
+        if (f->head == head && f->tail == end && !ready_to_rebuild_q(f)) return f;
+    } else if (!f && mode == Mode::second_run) {
+        // The mark goes with the series: a change of its cells or its
+        // node's reuse by another series must not find it seen.
+        slot = SEEN;
+        memory::buffer_of(node)->flags |= SERIES_CODE;
+        return nullptr;
+    }
+    if (detail::tail_of(node) != end) return nullptr;  // a block changed under its caller: walked
+    int32_t rebuilds = 0;
+    if (f > SEEN) {
+        rebuilds = f->rebuilds + 1;
+        kill(f);
+    }
+    Form* made = build(node, head).release();
+    made->rebuilds = rebuilds;
+    memory::buffer_of(node)->flags |= SERIES_CODE;
+    entry_of(node) = made;
+    return made;
+}
+
+Form*& entry_of(Node node) {
+    Form**& page = pages[node >> NODE_SLOT_BITS];
+    if (!page) page = new Form*[NODE_SLOT_MASK + 1]();
+    return page[node & NODE_SLOT_MASK];
+}
+
+void note_dependency(Form* form, Node node) {
+    form->depends.push_back(node);
+    dependents[node].push_back(form);
+    memory::buffer_of(node)->flags |= SERIES_CODE;
+}
+
+void init() {
+    const char* plain = std::getenv("ZUV_PLAIN_WALKER");
+    const char* all = std::getenv("ZUV_COMPILE_ALL");
+    mode = plain && *plain ? Mode::walker : all && *all ? Mode::always : Mode::second_run;
+    memory::drop_code_hook = drop;
+}
+
+}  // namespace zuv::interpreter::compiled

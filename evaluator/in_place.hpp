@@ -1,0 +1,166 @@
+// Arithmetic, comparison and logic on plain values, computed where they
+// stand instead of through a call.
+//
+// The operators of loops and recursions (`+ - * /`, `remainder`, the
+// comparisons, `and or xor`) and their prefix natives and actions take two
+// integers, two floats or one of each most of the time. For those operands
+// compute() gives exactly what the entry gives: the same result type (an
+// integer sum beyond 32 bits becomes a float, an inexact integer quotient a
+// float), the same float comparison (equality within the datatype's
+// tolerance, NaN ordered as the compare slot orders it), the same header
+// bits kept on the left cell. Any other case (another type, percent! and
+// time! included, a division by zero, the overflow of INT_MIN / -1) answers
+// false with nothing done: the entry runs as usual and raises its error.
+#pragma once
+
+#include <cstdint>
+
+#include "evaluator/natives.hpp"
+#include "runtime/cell.hpp"
+#include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/registry.hpp"
+
+namespace zuv::interpreter::in_place {
+
+enum Kind : uint8_t { NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE };
+
+// What a native or action computes in place, by its slot; NONE for any
+// other callable.
+inline Kind kind_of(const Cell& fn) {
+    if (type_of(&fn) == TYPE_ACTION) {
+        switch (Act(fn.w1)) {
+            case Act::add: return ADD;
+            case Act::subtract: return SUB;
+            case Act::multiply: return MUL;
+            case Act::divide: return DIV;
+            case Act::remainder: return REM;
+            case Act::and_t: return AND;
+            case Act::or_t: return OR;
+            case Act::xor_t: return XOR;
+            default: return NONE;
+        }
+    }
+    if (type_of(&fn) == TYPE_NATIVE) {
+        switch (fn.w1) {
+            case natives::slot::equal_q_star: return EQ;
+            case natives::slot::not_equal_q_star: return NE;
+            case natives::slot::strict_equal_q_star: return STRICT_EQ;
+            case natives::slot::lesser_q_star: return LT;
+            case natives::slot::lesser_or_equal_q_star: return LE;
+            case natives::slot::greater_q_star: return GT;
+            case natives::slot::greater_or_equal_q_star: return GE;
+            default: return NONE;
+        }
+    }
+    return NONE;
+}
+
+// A value an operation in place may take: an integer or a float (the
+// logic operations take two logic values instead).
+inline bool number_q(uint32_t type) { return type == TYPE_INTEGER || type == TYPE_FLOAT; }
+
+namespace detail {
+
+inline double as_double(const Cell* c) { return type_of(c) == TYPE_FLOAT ? cell::get_float(c) : double(int32_t(c->w2)); }
+
+// The comparison codes of the compare slot, by kind.
+inline int32_t comparison_of(Kind k) {
+    switch (k) {
+        case EQ: return COMP_EQUAL;
+        case NE: return COMP_NOT_EQUAL;
+        case STRICT_EQ: return COMP_STRICT_EQUAL;
+        case LT: return COMP_LESSER;
+        case LE: return COMP_LESSER_EQUAL;
+        case GT: return COMP_GREATER;
+        default: return COMP_GREATER_EQUAL;
+    }
+}
+
+// compare_star's reading of the compare slot's answer.
+inline bool truth_of(Kind k, int32_t r) {
+    switch (k) {
+        case EQ: case STRICT_EQ: return r == 0;
+        case NE: return r != 0;
+        case LT: return r < 0;
+        case LE: return r <= 0;
+        case GT: return r > 0;
+        default: return r >= 0;
+    }
+}
+
+}  // namespace detail
+
+[[gnu::always_inline]] inline bool compute(Kind k, Cell* left, const Cell* right) {
+    uint32_t tl = type_of(left), tr = type_of(right);
+    if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
+        int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
+        switch (k) {
+            case ADD: if (__builtin_add_overflow(a, b, &r)) goto as_floats; break;
+            case SUB: if (__builtin_sub_overflow(a, b, &r)) goto as_floats; break;
+            case MUL: if (__builtin_mul_overflow(a, b, &r)) goto as_floats; break;
+            case DIV:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;  // the entry raises
+                if (a % b != 0) goto as_floats;
+                r = a / b;
+                break;
+            case REM:
+                if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+                r = a % b;
+                break;
+            case AND: r = a & b; break;
+            case OR: r = a | b; break;
+            case XOR: r = a ^ b; break;
+            case EQ: case STRICT_EQ: logic::make_at(left, a == b); return true;
+            case NE: logic::make_at(left, a != b); return true;
+            case LT: logic::make_at(left, a < b); return true;
+            case LE: logic::make_at(left, a <= b); return true;
+            case GT: logic::make_at(left, a > b); return true;
+            case GE: logic::make_at(left, a >= b); return true;
+            default: return false;
+        }
+        left->w2 = uint32_t(r);
+        return true;
+    }
+    if (tl == TYPE_LOGIC && tr == TYPE_LOGIC) {
+        switch (k) {
+            case AND: left->w1 &= right->w1; return true;
+            case OR: left->w1 |= right->w1; return true;
+            case XOR: left->w1 ^= right->w1; return true;
+            default: return false;
+        }
+    }
+as_floats:
+    if (!number_q(tl) || !number_q(tr)) return false;
+    switch (k) {
+        case ADD: case SUB: case MUL: case DIV: case REM: {
+            MathOp op = k == ADD ? OP_ADD : k == SUB ? OP_SUB : k == MUL ? OP_MUL : k == DIV ? OP_DIV : OP_REM;
+            float_::make_at(left, float_::compute(detail::as_double(left), detail::as_double(right), op));
+            return true;
+        }
+        case EQ: case NE: case STRICT_EQ: case LT: case LE: case GT: case GE: {
+            // The compare slot of the left operand's type, as compare_star runs it.
+            int32_t op = detail::comparison_of(k);
+            if (op == COMP_STRICT_EQUAL && tl != tr) {
+                logic::make_at(left, false);
+                return true;
+            }
+            logic::make_at(left, detail::truth_of(k, float_::compare_double(detail::as_double(left), right, op)));
+            return true;
+        }
+        default: return false;
+    }
+}
+
+// The math error the entry raises for two integer operands that compute()
+// refused (a division by zero, the overflow of INT_MIN / -1), or null when it
+// raises none of its own there: so compiled code can raise it without the
+// entry and its C++ throw.
+inline const char* error_of(Kind k, const Cell* left, const Cell* right) {
+    if ((k != DIV && k != REM) || type_of(left) != TYPE_INTEGER || type_of(right) != TYPE_INTEGER) return nullptr;
+    if (right->w2 == 0) return "zero-divide";
+    if (int32_t(left->w2) == INT32_MIN && int32_t(right->w2) == -1) return "overflow";
+    return nullptr;
+}
+
+}  // namespace zuv::interpreter::in_place
