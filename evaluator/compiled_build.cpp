@@ -307,7 +307,11 @@ private:
     bool path_call(Expr* e, const Cell& fn, const Cell& p, int32_t index) {
         const Callee* c = callee_of(fn);
         if (!c) return wait_for(fn);
-        if (index == std::max(int32_t(p.w1), 0) + 1 && refined_call(e, fn, c, p, index)) return true;
+        // A function at the path's head, or a method: an object's field
+        // after the head word.
+        int32_t head = std::max(int32_t(p.w1), 0);
+        bool method = index == head + 2 && e->items.size() == 1;
+        if ((index == head + 1 || method) && refined_call(e, fn, c, p, index, method)) return true;
         e->args.clear();
         e->flags.clear();
         e->refined.clear();
@@ -339,14 +343,14 @@ private:
         return true;
     }
 
-    // A function called through its word with refinements (f/a/b): called
-    // in place as a call through a word is, its refinements' logic cells
-    // set and their arguments put in their cells. Each element must name a
-    // refinement of the function, once; any other such path (a get-word
-    // element, whose value says whether the refinement is used) is the
-    // walker's call.
-    bool refined_call(Expr* e, const Cell& fn, const Callee* c, const Cell& p, int32_t index) {
-        if (c->type != TYPE_FUNCTION || c->shape.count == 0xFF) return false;
+    // A function called through its word or as a method (o/f), with
+    // refinements (f/a/b, o/f/a): called in place as a call through a word
+    // is, its refinements' logic cells set and their arguments put in their
+    // cells. Each element must name a refinement of the function, once; any
+    // other such path (a get-word element, whose value says whether the
+    // refinement is used) is the walker's call.
+    bool refined_call(Expr* e, const Cell& fn, const Callee* c, const Cell& p, int32_t index, bool method) {
+        if (c->type != TYPE_FUNCTION || c->shape.count == 0xFF || (method && !c->interpreted)) return false;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;
         Cell item, entry;
@@ -377,7 +381,8 @@ private:
             }
         }
         e->kind = K_REFINED_CALL;
-        e->items.push_back(item_at(p, std::max(int32_t(p.w1), 0)));
+        if (e->items.empty()) e->items.push_back(item_at(p, std::max(int32_t(p.w1), 0)));
+        if (method) e->items.push_back(item_at(p, index - 1));
         e->site.fn = fn;
         e->site.callee = c;
         e->shape = c->shape;

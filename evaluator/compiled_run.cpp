@@ -348,20 +348,33 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     return position;
 }
 
-// A function called through its word with refinements: its frame named by
-// the word, its fixed arguments, the cells of its refinements (each used
-// one's logic cell true, its arguments in the cells after it), then its
-// locals and its body, as the walker's path call makes them. Should an
-// argument end elsewhere than compiled, the walker fetches the rest, each
-// by its kind, into the same cells. Another value of the word, and the
-// walker makes the whole call.
+// A function called through its word or as a method (o/f), with
+// refinements: its frame named by the word (the method's field), its fixed
+// arguments, the cells of its refinements (each used one's logic cell true,
+// its arguments in the cells after it), then its locals and its body, as
+// the walker's path call makes them; a method's object held while it runs.
+// Should an argument end elsewhere than compiled, the walker fetches the
+// rest, each by its kind, into the same cells. Another value of the word
+// or the field, and the walker makes the whole call.
 [[gnu::noinline]] int32_t run_refined_call(const Run& r, const Expr& e, bool sub) {
-    const Cell& name = e.items[0];
-    const Cell* s = slot_of(name, e.slot);
+    const Cell& name = e.items.back();
+    const Cell* s = slot_of(e.items[0], e.slot);
+    Cell owner{};
+    none::make_at(&owner);
+    if (e.items.size() == 2) {
+        // The method: a field of the object the head word holds now.
+        if (s && type_of(s) == TYPE_OBJECT && s->w1 == name.w1 && int32_t(name.w3) >= 0) {
+            owner = *s;
+            s = _context::value_slot(name.w1, int32_t(name.w3));
+        } else {
+            s = nullptr;
+        }
+    }
     const Callee* c = s && same_q(*s, e.site.fn) ? site_callee(e.site, e.shape, *s) : nullptr;
     if (!c) [[unlikely]]
         return eval_expression(r.code, e.start, r.end, true, sub, false);
     Cell fn = *s;
+    Hold hold_owner(owner);  // the method's object stays alive while it runs
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     stack::mark_eval_func(&name);
     int32_t position = e.start + 1;
