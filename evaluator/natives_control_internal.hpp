@@ -133,7 +133,7 @@ public:
         depth_ = stack::depth();
     }
 
-    // Evaluates the block with the loop frame emptied first. `break` and
+    // Evaluates the block in the loop frame, emptied first. `break` and
     // `continue` arrive as pending codes on the normal return path (or, from
     // C++ code that cannot pass a code on, as the low-level throw); either
     // way the stacks have already been unrolled to this frame, which is then
@@ -142,9 +142,8 @@ public:
     // belong to its receiver, so the caller returns at once.
     template <class Eval>
     Ended run(const Cell* block) {
-        stack::reset();
         try {
-            Eval::block(block);
+            Eval::branch(block);
         } catch (const Throw& t) {
             if ((t.code != THROW_BREAK && t.code != THROW_CONTINUE) || stack::depth() != depth_) throw;
             *interpreter::current_position = position_;  // the evaluations left did not put it back
