@@ -176,16 +176,24 @@ private:
         e->site.fn = fn;
         e->site.callee = c;
         e->shape = c->shape;
-        int32_t position = e->start + 1;
-        for (const ArgSpec& a : c->args) {
-            const Expr* arg = argument(a.kind, position);
-            if (!arg) return false;
-            e->args.push_back(arg);
-            position = arg->next;
-        }
+        int32_t position = fixed_arguments(e, c);
+        if (position < 0) return false;
         e->value_end = position;
         if (type_of(&fn) == TYPE_NATIVE) control(e, fn);
         return true;
+    }
+
+    // The fixed arguments of a call of c into e->args: the position after
+    // them, or -1 when one cannot be decoded.
+    int32_t fixed_arguments(Expr* e, const Callee* c) {
+        int32_t position = e->start + 1;
+        for (const ArgSpec& a : c->args) {
+            const Expr* arg = argument(a.kind, position);
+            if (!arg) return -1;
+            e->args.push_back(arg);
+            position = arg->next;
+        }
+        return position;
     }
 
     // One argument by its kind, as fetch_argument fetches it.
@@ -299,6 +307,14 @@ private:
     bool path_call(Expr* e, const Cell& fn, const Cell& p, int32_t index) {
         const Callee* c = callee_of(fn);
         if (!c) return wait_for(fn);
+        // A function at the path's head, or a method: an object's field
+        // after the head word.
+        int32_t head = std::max(int32_t(p.w1), 0);
+        bool method = index == head + 2 && e->items.size() == 1;
+        if ((index == head + 1 || method) && refined_call(e, fn, c, p, index, method)) return true;
+        e->args.clear();
+        e->flags.clear();
+        e->refined.clear();
         int32_t position = e->start + 1;
         for (const ArgSpec& a : c->args) {
             const Expr* arg = argument(a.kind, position);
@@ -325,6 +341,60 @@ private:
         e->value_end = position;
         note_dependency(&form_, p.w2);
         return true;
+    }
+
+    // A function called through its word or as a method (o/f), with
+    // refinements (f/a/b, o/f/a): called in place as a call through a word
+    // is, its refinements' logic cells set and their arguments put in their
+    // cells. Each element must name a refinement of the function, once; any
+    // other such path (a get-word element, whose value says whether the
+    // refinement is used) is the walker's call.
+    bool refined_call(Expr* e, const Cell& fn, const Callee* c, const Cell& p, int32_t index, bool method) {
+        if (c->type != TYPE_FUNCTION || c->shape.count == 0xFF || (method && !c->interpreted)) return false;
+        int32_t position = fixed_arguments(e, c);
+        if (position < 0) return false;
+        Cell item, entry;
+        for (int32_t i = index; read_cell(p.w2, i, &item); i++) {
+            if (type_of(&item) != TYPE_WORD) return false;
+            int32_t wanted = symbol::resolve(int32_t(item.w2));
+            // The refinement's cell: its place among the spec's arguments and refinements.
+            int32_t found = -1, offset = 0;
+            for (int32_t k = 0; found < 0 && read_cell(c->cache, k, &entry); k++) {
+                uint32_t t = type_of(&entry);
+                if (t == TYPE_REFINEMENT && symbol::resolve(int32_t(entry.w2)) == wanted) found = k;
+                else if (t == TYPE_REFINEMENT ||
+                         (t == TYPE_TYPESET && ((entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) != ARG_RETURN))
+                    offset++;
+            }
+            if (found < 0 || std::find(e->flags.begin(), e->flags.end(), offset) != e->flags.end()) return false;
+            e->flags.push_back(offset);
+            int32_t n = 0;
+            for (int32_t k = found + 1; read_cell(c->cache, k, &entry) && type_of(&entry) == TYPE_TYPESET; k++) {
+                auto a = std::find_if(c->refined_args.begin(), c->refined_args.end(),
+                                      [k](const ArgSpec& s) { return s.entry == k; });
+                if (a == c->refined_args.end()) continue;  // a return: never fetched
+                const Expr* arg = argument(a->kind, position);
+                if (!arg) return false;
+                e->args.push_back(arg);
+                e->refined.push_back({*a, offset + 1 + n++});
+                position = arg->next;
+            }
+        }
+        e->kind = K_REFINED_CALL;
+        if (e->items.empty()) e->items.push_back(item_at(p, std::max(int32_t(p.w1), 0)));
+        if (method) e->items.push_back(item_at(p, index - 1));
+        e->site.fn = fn;
+        e->site.callee = c;
+        e->shape = c->shape;
+        e->value_end = position;
+        note_dependency(&form_, p.w2);
+        return true;
+    }
+
+    static Cell item_at(const Cell& p, int32_t i) {
+        Cell item{};
+        read_cell(p.w2, i, &item);
+        return item;
     }
 
     // A set-path of one object's field (word/word:), its value the
@@ -381,9 +451,9 @@ private:
         bool value = e->kind == K_CONST || e->kind == K_WORD ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
-        // The walker pushes two frames for a paren (its own and its block's),
-        // one for an operator called.
-        int32_t frames = e->kind == K_PAREN ? 2 + e->args[0]->frames : 0;
+        // The walker pushes one frame for a paren (its block's), one for an
+        // operator called.
+        int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : 0;
         for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;
             frames = std::max(frames, 1 + op.right->frames);

@@ -50,8 +50,12 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
             case TYPE_TYPESET: {
                 uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
                 if (kind == ARG_RETURN) break;
-                if (fixed) c->args.push_back({kind, i, mask_of(entry)});
-                else if (function) none::make_at(&c->rest_cells.emplace_back());
+                if (fixed) {
+                    c->args.push_back({kind, i, mask_of(entry)});
+                } else {
+                    c->refined_args.push_back({kind, i, mask_of(entry)});
+                    if (function) none::make_at(&c->rest_cells.emplace_back());
+                }
                 break;
             }
             case TYPE_REFINEMENT:
@@ -69,6 +73,7 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
     }
     if (fixed) c->rest = i;
     if (function && local_count > 0) {
+        c->local_cells = local_count;
         logic::make_at(&c->rest_cells.emplace_back(), false);
         for (int32_t k = 1; k < local_count; k++) none::make_at(&c->rest_cells.emplace_back());
     }

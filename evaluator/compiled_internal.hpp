@@ -58,6 +58,8 @@ struct Callee {
     // used (false for each refinement, none for each of its arguments, then
     // the /local cell and one none per local).
     std::vector<Cell> rest_cells;
+    int32_t local_cells = 0;          // function!: the last of rest_cells, the /local cell and its words
+    std::vector<ArgSpec> refined_args;  // the arguments of the refinements, in cache order
     // function!: its body, and whether it runs from it (no compiled code)
     bool interpreted = false;
     Cell body{};
@@ -98,6 +100,7 @@ enum Kind : uint8_t {
     K_PATH,       // a path of fields and picks read: items its elements after the head
     K_SET_PATH,   // a set-path of an object's field: args[0] its value
     K_PATH_CALL,  // a call through a path, made by the walker: value_end where its arguments end
+    K_REFINED_CALL,  // a function called through a word/refinement path: args the fixed then the refinements' arguments
     K_WALK,       // evaluated by the walker
     // Control natives called through their words with literal blocks, run
     // in place (compiled_control.cpp); the call as a K_CALL when the word
@@ -159,6 +162,11 @@ struct Expr {
     std::vector<const Expr*> args;  // a call's fixed arguments, a set-word's value, a control native's
     std::vector<Cell> items;   // paths: their elements; controls: their literal blocks
     mutable Site site;         // K_CALL and the controls: the callable of the word
+    // K_REFINED_CALL: the cells of the refinements used (their logic cells,
+    // from the call's first cell), and for each argument after the fixed
+    // ones its spec and the cell it goes to.
+    std::vector<int32_t> flags;
+    std::vector<std::pair<ArgSpec, int32_t>> refined;
     Shape shape;               // K_CALL and the controls: the shape of the call compiled
     mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
     mutable WordSlot after_slot;  // that of the word after it
@@ -245,6 +253,8 @@ Runner runner_of(const Expr& e);
 // running function's body: from the block's form when it has one, else by
 // the walker, without the general entry (no trace can be on).
 void run_block_value(const Cell& block, bool chain);
+// eval_block_here(block) for such a block.
+void run_branch_value(const Cell& block);
 // The same as eval_one(code, position, end, false) for such a block.
 int32_t run_one_value(const Cell& code, int32_t position, int32_t end);
 // A control native called by compiled code with its arguments in place (its

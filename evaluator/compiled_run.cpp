@@ -21,6 +21,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/unset.hpp"
@@ -127,7 +128,7 @@ inline void place(const Cell* value, bool sub) {
 // ---- the walker ----
 
 // The walker evaluates the expression, from its first cell.
-int32_t walk(const Run& r, const Expr& e, bool sub) {
+[[gnu::noinline]] int32_t walk(const Run& r, const Expr& e, bool sub) {
     return eval_expression(r.code, e.start, r.end, e.prefix, sub, false);
 }
 
@@ -173,6 +174,24 @@ const int32_t* const NO_REFINEMENTS = no_refinements.words;
 
 // ---- pure expressions ----
 
+bool pure_value(const Expr& e, Cell* out);
+
+// The value of an operator's right operand (a pure expression with no
+// operator after it): a constant or a word read here, else as pure_value.
+[[gnu::always_inline]] inline bool operand_value(const Expr& e, Cell* out) {
+    if (e.kind == K_CONST) {
+        *out = e.cell;
+        return type_of(out) != TYPE_UNSET;
+    }
+    if (e.kind == K_WORD) {
+        const Cell* s = slot_of(e.cell, e.slot);
+        if (!s || !placed_q(type_of(s))) return false;
+        *out = *s;
+        return type_of(out) != TYPE_UNSET;
+    }
+    return pure_value(e, out);
+}
+
 // The value of a pure expression into out: false when a guard fails or an
 // operand is not plain, and the expression must run as any other.
 bool pure_value(const Expr& e, Cell* out) {
@@ -191,7 +210,7 @@ bool pure_value(const Expr& e, Cell* out) {
     for (const Op& op : e.ops) {
         const Cell* w = slot_of(op.word, op.slot);
         Cell right;
-        if (!w || !same_q(*w, op.op) || !pure_value(*op.right, &right) || !in_place::compute(op.fast, out, &right))
+        if (!w || !same_q(*w, op.op) || !operand_value(*op.right, &right) || !in_place::compute(op.fast, out, &right))
             return false;
     }
     return type_of(out) != TYPE_UNSET;
@@ -329,13 +348,78 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     return position;
 }
 
+// A function called through its word or as a method (o/f), with
+// refinements: its frame named by the word (the method's field), its fixed
+// arguments, the cells of its refinements (each used one's logic cell true,
+// its arguments in the cells after it), then its locals and its body, as
+// the walker's path call makes them; a method's object held while it runs.
+// Should an argument end elsewhere than compiled, the walker fetches the
+// rest, each by its kind, into the same cells. Another value of the word
+// or the field, and the walker makes the whole call.
+[[gnu::noinline]] int32_t run_refined_call(const Run& r, const Expr& e, bool sub) {
+    const Cell& name = e.items.back();
+    const Cell* s = slot_of(e.items[0], e.slot);
+    Cell owner{};
+    none::make_at(&owner);
+    if (e.items.size() == 2) {
+        // The method: a field of the object the head word holds now.
+        if (s && type_of(s) == TYPE_OBJECT && s->w1 == name.w1 && int32_t(name.w3) >= 0) {
+            owner = *s;
+            s = _context::value_slot(name.w1, int32_t(name.w3));
+        } else {
+            s = nullptr;
+        }
+    }
+    const Callee* c = s && same_q(*s, e.site.fn) ? site_callee(e.site, e.shape, *s) : nullptr;
+    if (!c) [[unlikely]]
+        return eval_expression(r.code, e.start, r.end, true, sub, false);
+    Cell fn = *s;
+    Hold hold_owner(owner);  // the method's object stays alive while it runs
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    stack::mark_eval_func(&name);
+    int32_t position = e.start + 1;
+    bool compiled = true;  // the arguments end where the form expects them
+    size_t fixed = c->args.size();
+    size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
+    for (size_t i = 0; i <= e.args.size(); i++) {
+        if (i == fixed) {
+            // The cells of the refinements, all off, then those used on.
+            for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
+            for (int32_t flag : e.flags) logic::make_at(stack::arguments + flag, true);
+        }
+        if (i == e.args.size()) break;
+        const ArgSpec& spec = i < fixed ? c->args[i] : e.refined[i - fixed].first;
+        const Expr& a = *e.args[i];
+        if (compiled) {
+            position = run_expr(r, a, true);
+            if (stack::pending()) return position;
+            uint32_t t = type_of(stack::top - 1);
+            if (!spec.types.has(t)) [[unlikely]]
+                fire_expect_arg(fn, name, c->cache, spec.entry, t);
+            compiled = position == a.next && !r.form->dead;
+        } else {
+            position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
+            if (stack::pending()) return position;
+        }
+        if (i >= fixed) {
+            copy_cell(stack::top - 1, stack::arguments + e.refined[i - fixed].second);
+            stack::pop(1);
+        }
+    }
+    for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
+    run_function(fn, c, name);
+    if (stack::pending()) return position;
+    end_call(copy, sub);
+    return position;
+}
+
 // ---- operators ----
 
 // The operator after the value in first_cell (the stack's top cell): in
 // place when both operands are plain and its op is the one compiled, else
 // called as the walker calls it. Answers the position after its right
 // operand.
-int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
+[[gnu::noinline]] int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
     const Cell* s = slot_of(op.word, op.slot);
     if (!s || !same_q(*s, op.op)) [[unlikely]]
         return eval_infix(r.code, op.at, r.end, sub, first_cell);  // the walker, from the operator on
@@ -345,7 +429,7 @@ int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
         Cell right;
-        if (pure_value(*op.right, &right) && in_place::compute(op.fast, first_cell, &right)) {
+        if (operand_value(*op.right, &right) && in_place::compute(op.fast, first_cell, &right)) {
             stack::top = first_cell + 1;  // where the entry's result would stand
             return op.right->next;
         }
@@ -395,7 +479,7 @@ int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
 // A set-word, as eval_set_word: its frame named by the set-word holding the
 // word and the value, the value stored, the frame's first cell the result.
 // A pure value is stored without the frame when the store is a plain write.
-int32_t run_set_word(const Run& r, const Expr& e, bool sub) {
+[[gnu::noinline]] int32_t run_set_word(const Run& r, const Expr& e, bool sub) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
@@ -425,8 +509,9 @@ int32_t run_set_word(const Run& r, const Expr& e, bool sub) {
 }
 
 // The expressions of a paren decoded in the form, as eval_block runs them
-// under the paren's frames.
-void run_paren_exprs(const Run& outer, const Expr& e) {
+// under the paren's frame: its value then pushed (sub) or copied into the
+// caller's result slot.
+void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     check_depth();
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
@@ -451,16 +536,13 @@ void run_paren_exprs(const Run& outer, const Expr& e) {
             break;
         }
     }
-    stack::unwind_last_return();
-}
-
-int32_t run_paren(const Run& r, const Expr& e, bool sub) {
-    stack::mark_eval_native(&words::tag_body);
-    if (e.args.empty()) run_block_value(e.cell, true);
-    else run_paren_exprs(r, e);
-    if (stack::pending()) return e.value_end;
     if (sub) stack::unwind_last();
     else stack::unwind_last_return();
+}
+
+[[gnu::noinline]] int32_t run_paren(const Run& r, const Expr& e, bool sub) {
+    if (e.args.empty()) run_block_value(e.cell, !sub);
+    else run_paren_exprs(r, e, sub);
     return e.value_end;
 }
 
@@ -468,7 +550,7 @@ int32_t run_paren(const Run& r, const Expr& e, bool sub) {
 // find it (a field of the object its word is bound to, a pick of a block by
 // an integer or a get-word holding one), else the walker's path walk from
 // its head.
-int32_t run_path(const Run& r, const Expr& e, bool sub) {
+[[gnu::noinline]] int32_t run_path(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.items[0], e.slot);
     if (s && placed_q(type_of(s))) {
         Cell current = *s;
@@ -509,7 +591,7 @@ int32_t run_path(const Run& r, const Expr& e, bool sub) {
 // A set-path, as eval_set_path: the value under a frame named set-path, then
 // stored in an object's field directly when that runs no change handler,
 // else by the walker's path walk in set mode.
-int32_t run_set_path(const Run& r, const Expr& e, bool sub) {
+[[gnu::noinline]] int32_t run_set_path(const Run& r, const Expr& e, bool sub) {
     stack::mark_eval_native(&words::set_path);
     int32_t next = run_expr(r, *e.args[0], true);
     if (stack::pending()) return next;
@@ -564,6 +646,7 @@ int32_t run_value(const Run& r, const Expr& e, bool sub) {
         case K_WALK: return walk(r, e, sub);
         case K_PATH_CALL:  // the call alone: the operators after it are the form's
             return eval_expression(r.code, e.start, r.end, true, sub, false);
+        case K_REFINED_CALL: return run_refined_call(r, e, sub);
         default: return run_call(r, e, sub);
     }
 }
@@ -575,33 +658,48 @@ inline bool operator_after_q(const Expr& e) {
     return s && type_of(s) == TYPE_OP;
 }
 
-// An expression whose runner is none of the short ones: pure, read without
-// frames; else its value by kind, then its operators; then the look at the
-// word after it.
+// An expression whose runner is none of the short ones: its value by kind,
+// then its operators; then the look at the word after it.
 int32_t run_general(const Run& r, const Expr& e, bool sub) {
     Cell* first = stack::top;  // where the value lands; an operator's first argument
-    int32_t next;
-    Cell v;
-    if (e.pure && stack::room_q(e.frames, 2 + 2 * e.frames) && stack_room_q() && pure_value(e, &v)) {
-        place(&v, sub);
-        // Where the walker's last frame leaves the top: after the value.
-        if (!sub && (!e.ops.empty() || e.kind == K_PAREN)) stack::top = first + 1;
-        next = e.next;
-    } else {
-        next = run_value(r, e, sub);
+    int32_t next = run_value(r, e, sub);
+    if (stack::pending()) return next;
+    if (next != e.value_end || r.form->dead) [[unlikely]]
+        return e.prefix ? next : eval_infix(r.code, next, r.end, sub, first);
+    for (const Op& op : e.ops) {
+        next = run_op(r, op, sub, first);
         if (stack::pending()) return next;
-        if (next != e.value_end || r.form->dead) [[unlikely]]
-            return e.prefix ? next : eval_infix(r.code, next, r.end, sub, first);
-        for (const Op& op : e.ops) {
-            next = run_op(r, op, sub, first);
-            if (stack::pending()) return next;
-            if (next != op.right->next || r.form->dead) [[unlikely]]
-                return eval_infix(r.code, next, r.end, sub, first);
-        }
+        if (next != op.right->next || r.form->dead) [[unlikely]]
+            return eval_infix(r.code, next, r.end, sub, first);
     }
     if (e.check_after && operator_after_q(e)) [[unlikely]]
         return eval_infix(r.code, e.next, r.end, sub, first);
     return e.next;
+}
+
+// A pure expression: read without frames when there is room for those the
+// walker would push, else (or when a guard fails) as any other.
+int32_t run_pure(const Run& r, const Expr& e, bool sub) {
+    Cell* first = stack::top;
+    Cell v;
+    if (!stack::room_q(e.frames, 2 + 2 * e.frames) || !stack_room_q() || !pure_value(e, &v)) [[unlikely]]
+        return run_general(r, e, sub);
+    place(&v, sub);
+    // Where the walker's last frame leaves the top: after the value.
+    if (!sub && (!e.ops.empty() || e.kind == K_PAREN)) stack::top = first + 1;
+    if (e.check_after && operator_after_q(e)) [[unlikely]]
+        return eval_infix(r.code, e.next, r.end, sub, first);
+    return e.next;
+}
+
+// A call through a word with nothing after it that may be an operator.
+int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
+    Cell* first = stack::top;
+    int32_t next = run_call(r, e, sub);
+    if (stack::pending()) return next;
+    if ((next != e.value_end || r.form->dead) && !e.prefix) [[unlikely]]
+        return eval_infix(r.code, next, r.end, sub, first);
+    return next;
 }
 
 // A constant alone, and a word alone (nothing after it can be an
@@ -650,7 +748,9 @@ Runner runner_of(const Expr& e) {
     if (e.ops.empty() && !e.check_after) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
+        if (e.kind == K_CALL || e.kind >= K_IF) return run_call_alone;
     }
+    if (e.pure) return run_pure;
     return run_general;
 }
 
@@ -663,7 +763,11 @@ bool run_block(const Cell* code, int32_t head, int32_t end) {
     return true;
 }
 
-void run_block_value(const Cell& block, bool chain) {
+namespace {
+
+// eval_block's steps for such a block, in a frame of its own or in the
+// current one (eval_block_here).
+[[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
         if (stack::pending()) return;
@@ -676,7 +780,8 @@ void run_block_value(const Cell& block, bool chain) {
     int32_t head = std::max(int32_t(code.w1), 0);
     int32_t end = tail_of(node);
     SavedPosition saved_position;
-    stack::mark_eval(&words::tag_body);
+    if (own_frame) stack::mark_eval(&words::tag_body);
+    else stack::reset();
     if (head >= end) {
         unset::make_at(stack::arguments);
     } else {
@@ -686,9 +791,16 @@ void run_block_value(const Cell& block, bool chain) {
         else walk_rest(&code, end, head);
         if (stack::pending()) return;
     }
-    if (chain) stack::unwind_last_return();
+    if (!own_frame) stack::keep();
+    else if (chain) stack::unwind_last_return();
     else stack::unwind_last();
 }
+
+}  // namespace
+
+void run_block_value(const Cell& block, bool chain) { run_block_steps(block, true, chain); }
+
+void run_branch_value(const Cell& block) { run_block_steps(block, false, false); }
 
 bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
     int32_t head = std::max(int32_t(code->w1), 0);

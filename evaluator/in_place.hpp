@@ -133,12 +133,21 @@ inline bool truth_of(Kind k, int32_t r) {
 as_floats:
     if (!number_q(tl) || !number_q(tr)) return false;
     switch (k) {
-        case ADD: case SUB: case MUL: case DIV: case REM: {
-            MathOp op = k == ADD ? OP_ADD : k == SUB ? OP_SUB : k == MUL ? OP_MUL : k == DIV ? OP_DIV : OP_REM;
-            float_::make_at(left, float_::compute(detail::as_double(left), detail::as_double(right), op));
+        // The entry's arithmetic on doubles (IEEE results for a zero divisor).
+        case ADD: float_::make_at(left, detail::as_double(left) + detail::as_double(right)); return true;
+        case SUB: float_::make_at(left, detail::as_double(left) - detail::as_double(right)); return true;
+        case MUL: float_::make_at(left, detail::as_double(left) * detail::as_double(right)); return true;
+        case DIV: float_::make_at(left, detail::as_double(left) / detail::as_double(right)); return true;
+        case REM:
+            float_::make_at(left, float_::compute(detail::as_double(left), detail::as_double(right), OP_REM));
             return true;
-        }
-        case EQ: case NE: case STRICT_EQ: case LT: case LE: case GT: case GE: {
+        // Orderings: the entry's comparison comes out as the machine's, a NaN
+        // on either side making each of them false.
+        case LT: logic::make_at(left, detail::as_double(left) < detail::as_double(right)); return true;
+        case LE: logic::make_at(left, detail::as_double(left) <= detail::as_double(right)); return true;
+        case GT: logic::make_at(left, detail::as_double(left) > detail::as_double(right)); return true;
+        case GE: logic::make_at(left, detail::as_double(left) >= detail::as_double(right)); return true;
+        case EQ: case NE: case STRICT_EQ: {
             // The compare slot of the left operand's type, as compare_star runs it.
             int32_t op = detail::comparison_of(k);
             if (op == COMP_STRICT_EQUAL && tl != tr) {

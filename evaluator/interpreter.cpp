@@ -68,15 +68,9 @@ inline Cell word_value(const Cell* word) {
     return *word::value_cell(word);  // self, an unbound word, or an error
 }
 
-// A paren as a block of its own, evaluated under a native frame named
-// <body>; its value pushed (sub) or copied into the caller's result slot.
-void eval_paren(const Cell* paren, bool sub) {
-    stack::mark_eval_native(&words::tag_body);
-    eval_block(paren, true);
-    if (stack::pending()) return;
-    if (sub) stack::unwind_last();
-    else stack::unwind_last_return();
-}
+// A paren as a block of its own, evaluated under its eval frame; its value
+// pushed (sub) or copied into the caller's result slot.
+inline void eval_paren(const Cell* paren, bool sub) { eval_block(paren, !sub); }
 
 // The word's symbol is system or system-global (the low-level dialect).
 bool system_issue_q(const Cell* issue) {
@@ -157,7 +151,12 @@ void init() {
     compiled::init();
 }
 
-void eval_block(const Cell* block, bool chain) {
+namespace {
+
+// eval_block's steps, in a frame of its own (pushed here, its result copied
+// into the caller's slot with chain, else pushed) or in the current one
+// (own_frame false: the result in its first cell, the stack top after it).
+[[gnu::always_inline]] inline void eval_block_steps(const Cell* block, bool own_frame, bool chain) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();  // also for loops over empty blocks
         if (stack::pending()) return;
@@ -168,7 +167,8 @@ void eval_block(const Cell* block, bool chain) {
     int32_t head = std::max(int32_t(code.w1), 0);
     int32_t end = tail_of(node);
     SavedPosition saved_position;
-    stack::mark_eval(&words::tag_body);
+    if (own_frame) stack::mark_eval(&words::tag_body);
+    else stack::reset();
     if (tracing_q) [[unlikely]]
         fire_event(EV_ENTER, &code, head, nullptr, nullptr);
 
@@ -191,9 +191,16 @@ void eval_block(const Cell* block, bool chain) {
     }
     if (tracing_q) [[unlikely]]
         fire_event(EV_EXIT, &code, limit_of(node, end), nullptr, stack::arguments);
-    if (chain) stack::unwind_last_return();
+    if (!own_frame) stack::keep();
+    else if (chain) stack::unwind_last_return();
     else stack::unwind_last();
 }
+
+}  // namespace
+
+void eval_block(const Cell* block, bool chain) { eval_block_steps(block, true, chain); }
+
+void eval_block_here(const Cell* block) { eval_block_steps(block, false, false); }
 
 namespace {
 

@@ -66,6 +66,12 @@ void init();
 // the stack top on entry. An empty block gives unset. The block value is
 // copied at entry, so it may lie anywhere.
 void eval_block(const Cell* block, bool chain);
+// The same in the current frame (a control native's, whose arguments are
+// read already): no frame of its own, the last value in the frame's first
+// cell, the stack top just after it. For blocks whose frame no one could
+// see: the branches of if, unless, either and switch, and the bodies and
+// conditions of loops (in the loop's frame).
+void eval_block_here(const Cell* block);
 
 // Evaluates one expression of code (a block value whose series stays
 // reachable) at index position, then the infix operators after it unless

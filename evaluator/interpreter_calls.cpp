@@ -468,6 +468,14 @@ void fire_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry
                                       entry);
 }
 
+int32_t fetch_entry_argument(const Cell& fn, const Cell& name, const Cell* code, int32_t end, Node cache,
+                             int32_t entry, int32_t position) {
+    Call c = make_call(fn, name, *code, cache, end, false, builtin_q(type_of(&fn)));
+    Cell typeset;
+    read_cell(cache, entry, &typeset);
+    return fetch_checked(c, position, typeset, entry);
+}
+
 void run_plain_entry(const Cell& fn) {
     static const Refinements none_named;  // every refinement word -1
     run_entry(fn, none_named);

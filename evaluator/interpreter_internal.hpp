@@ -93,6 +93,11 @@ Node function_context(const Cell& fn, const Cell& name, const Cell* object);
 // script expect-arg for the argument of cache entry `entry` of the call of fn
 // named by name, given a value of type.
 [[noreturn]] void fire_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type);
+// The argument of cache entry `entry` of the call of fn named by name, as
+// the walker fetches it from code at position: by its kind, checked, pushed.
+// Answers the position after it.
+int32_t fetch_entry_argument(const Cell& fn, const Cell& name, const Cell* code, int32_t end, Node cache,
+                             int32_t entry, int32_t position);
 // Runs the native's or action's entry on its fixed arguments (no
 // refinement used), as the walker's calls run it.
 void run_plain_entry(const Cell& fn);

@@ -55,8 +55,9 @@ void switch_star(bool check, const int32_t* refinements) {
     }
     rt_support::select_branch(true, true);  // the branch block, or none, pushed
     const Cell* branch = stack::top - 1;
-    if (type_of(branch) == TYPE_BLOCK) interpreter::eval_block(branch, true);
-    else if (default_case >= 0) interpreter::eval_block(stack::arguments + default_case, true);
+    // The branch runs in this frame, as those of if and either do.
+    if (type_of(branch) == TYPE_BLOCK) interpreter::eval_block_here(branch);
+    else if (default_case >= 0) interpreter::eval_block_here(stack::arguments + default_case);
     else none::make_at(stack::arguments);
 }
 

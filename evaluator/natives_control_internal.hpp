@@ -68,6 +68,7 @@ inline int32_t head_of(const Cell* code) { return std::max(int32_t(code->w1), 0)
 // result, and eval_one of the expression at position in result mode.
 struct Walked {
     static void block(const Cell* block) { interpreter::eval_block(block, true); }
+    static void branch(const Cell* block) { interpreter::eval_block_here(block); }
     static int32_t one(const Cell* code, int32_t position, int32_t end) {
         return interpreter::eval_one(code, position, end, false);
     }
@@ -84,13 +85,13 @@ inline bool strict_true_q(const Cell* condition) { return logic::true_strict_q(c
 // The cells of if, unless and either: the condition, then the block or blocks.
 template <class Eval>
 void if_(bool when) {
-    if (true_q(stack::arguments) == when) Eval::block(stack::arguments + 1);
+    if (true_q(stack::arguments) == when) Eval::branch(stack::arguments + 1);
     else none::make_at(stack::arguments);
 }
 
 template <class Eval>
 void either_() {
-    Eval::block(stack::arguments + (strict_true_q(stack::arguments) ? 1 : 2));
+    Eval::branch(stack::arguments + (strict_true_q(stack::arguments) ? 1 : 2));
 }
 
 // any (stop_on_true) and all: the block's expressions one by one into the
@@ -132,7 +133,7 @@ public:
         depth_ = stack::depth();
     }
 
-    // Evaluates the block with the loop frame emptied first. `break` and
+    // Evaluates the block in the loop frame, emptied first. `break` and
     // `continue` arrive as pending codes on the normal return path (or, from
     // C++ code that cannot pass a code on, as the low-level throw); either
     // way the stacks have already been unrolled to this frame, which is then
@@ -141,9 +142,8 @@ public:
     // belong to its receiver, so the caller returns at once.
     template <class Eval>
     Ended run(const Cell* block) {
-        stack::reset();
         try {
-            Eval::block(block);
+            Eval::branch(block);
         } catch (const Throw& t) {
             if ((t.code != THROW_BREAK && t.code != THROW_CONTINUE) || stack::depth() != depth_) throw;
             *interpreter::current_position = position_;  // the evaluations left did not put it back

@@ -263,9 +263,11 @@ Cell* create_with_code(const Cell* category, const Cell* id, int32_t code, const
     for (int i = 0; i < 3; i++) args[i] = given[i] ? *given[i] : Cell{TYPE_NONE, 0, 0, 0};
     Cell words[2] = {*category, *id};
 
-    // make's steps for a spec block of the two words, the code given.
+    // make's steps for a spec block of the two words, the code given. An
+    // error runs no change handlers (its event word is cleared below), so
+    // its fields are not scanned for them.
     Cell* error = stack::push_raw();
-    object::clone(prototype_cell, error, false, nullptr, true);
+    object::clone(prototype_cell, error, false, nullptr, false);
     cell::set_type(error, TYPE_ERROR);
     error->w2 = uint32_t(CLASS_ID);
     error->w3 = 0;

@@ -36,9 +36,9 @@ def check(name, got, expected):
         failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
-# ---- nesting past the call stack: the frames of 10,000 nested parens ----
+# ---- nesting past the call stack: the frames of 20,000 nested parens ----
 check("nested parens inside try, the result assigned",
-      run("b: quote (1) loop 10000 [b: to paren! reduce [:b]] 0\n"
+      run("b: quote (1) loop 20000 [b: to paren! reduce [:b]] 0\n"
           "x: reduce [1 try [do b] 2] reduce [length? x first x last x]\n"
           "e: 5 e: try [do b] e/id\n"),
       (0, ["== 0", "== [3 1 2]", "== stack-overflow"]))
