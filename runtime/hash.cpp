@@ -540,7 +540,7 @@ uint32_t hash_string(const Cell* string, bool case_sensitive) {
         case 2: { uint16_t v; std::memcpy(&v, p, 2); c = v; break; }
         default: std::memcpy(&c, p, 4);
         }
-        if (!case_sensitive) c = case_folding::change_char_case(c, 1);
+        if (!case_sensitive) c = case_folding::to_upper(c);
         h = murmur::mix_block(h, c);
     }
     return murmur::fmix32(h ^ uint32_t(count) * 4);
