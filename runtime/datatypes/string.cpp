@@ -455,14 +455,27 @@ int32_t compare_text(const Cell* v1_in, const Cell* v2_in, int32_t op, bool matc
     const uint8_t* p1 = memory::head_of(s1) + (int64_t(head_index(&v1)) << unit_shift(u1));
     const uint8_t* p2 = memory::head_of(s2) + (int64_t(head_index(&v2)) << unit_shift(u2));
     uint32_t c1 = 0, c2 = 0;
-    for (int32_t i = 0; i < n; i++, p1 += u1, p2 += u2) {
-        c1 = get_char(p1, u1);
-        c2 = get_char(p2, u2);
-        if (fold) {
-            c1 = case_folding::to_upper(c1);
-            c2 = case_folding::to_upper(c2);
+    // Characters that are the same need no folding; those that differ are
+    // compared folded, and the first pair still different decides.
+    auto differ = [&]() {
+        if (c1 == c2) return false;
+        if (!fold) return true;
+        c1 = case_folding::to_upper(c1);
+        c2 = case_folding::to_upper(c2);
+        return c1 != c2;
+    };
+    if (u1 == 1 && u2 == 1) {
+        for (int32_t i = 0; i < n; i++) {
+            c1 = p1[i];
+            c2 = p2[i];
+            if (differ()) break;
         }
-        if (c1 != c2) break;
+    } else {
+        for (int32_t i = 0; i < n; i++, p1 += u1, p2 += u2) {
+            c1 = get_char(p1, u1);
+            c2 = get_char(p2, u2);
+            if (differ()) break;
+        }
     }
     if (c1 == c2 && !match) return len1 > len2 ? 1 : len1 == len2 ? 0 : -1;
     return c1 > c2 ? 1 : c1 < c2 ? -1 : 0;
