@@ -302,15 +302,25 @@ void reset(Cell* str) {
 
 SeriesBuffer* append_c_string(Cell* str, const char* text) {
     size_t n = std::strlen(text);
-    SeriesBuffer* s = buffer(str);
-    s = ensure_room(s, int64_t(memory::used_bytes(s)) + int64_t(n) * text_unit(s));
-    for (size_t i = 0; i < n; i++) s = append_char(s, uint8_t(text[i]));
-    return s;
+    if (n > size_t(INT32_MAX)) fire_no_memory();
+    return append_bytes(str, reinterpret_cast<const uint8_t*>(text), int32_t(n));
 }
 
 SeriesBuffer* append_bytes(Cell* str, const uint8_t* p, int32_t n) {
     SeriesBuffer* s = buffer(str);
-    for (int32_t i = 0; i < n; i++) s = append_char(s, p[i]);
+    // The leading ASCII needs no widening: room once, then written straight
+    // in the buffer's unit; a byte above 127 goes by append_char.
+    int32_t ascii = 0;
+    while (ascii < n && p[ascii] < 0x80) ascii++;
+    if (ascii > 0) {
+        uint32_t unit = text_unit(s);
+        s = ensure_room(s, int64_t(memory::used_bytes(s)) + int64_t(ascii) * unit);
+        uint8_t* to = memory::tail_of(s);
+        if (unit == 1) std::memcpy(to, p, size_t(ascii));
+        else for (int32_t i = 0; i < ascii; i++) put_char(to + int64_t(i) * unit, unit, p[i]);
+        s->tail += int32_t(ascii * unit);
+    }
+    for (int32_t i = ascii; i < n; i++) s = append_char(s, p[i]);
     return s;
 }
 
