@@ -208,6 +208,28 @@ int64_t scan_bytes(const uint8_t* base, int64_t from, int64_t end, const Key& ke
     }
 }
 
+// The same for text of two or four bytes a character: a plain loop, the
+// characters of the Latin-1 range folded through the table.
+template <typename U>
+int64_t scan_wide(const uint8_t* base, int64_t from, int64_t end, const Key& key, bool folding) {
+    const uint32_t* keys = key.kind == Key::text ? key.chars.data() : &key.cp;
+    const int64_t length = key.length();
+    const FoldedBytes& table = folded_bytes();
+    auto at = [base](int64_t i) {
+        U v;
+        std::memcpy(&v, base + i * int64_t(sizeof(U)), sizeof(U));
+        return uint32_t(v);
+    };
+    auto folded = [&](uint32_t c) { return !folding ? c : c < 256 ? table.of[c] : fold(c); };
+    for (int64_t i = from, last = end - length; i <= last; i++) {
+        if (folded(at(i)) != keys[0]) continue;
+        int64_t t = 1;
+        while (t < length && folded(at(i + t)) == keys[t]) t++;
+        if (t == length) return i;
+    }
+    return -1;
+}
+
 // The search of find and select (see find for the refinements).
 Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, bool same, bool any, const Cell* with,
              const Cell* skip, bool last, bool reverse, bool match) {
@@ -290,9 +312,12 @@ Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, boo
         for (i = head - step; i >= low; i -= step)
             if (matches_at(i, total)) break;
         if (i < low) return found;
-    } else if (unit == 1 && step == 1 && !match && (key.kind == Key::code || key.kind == Key::text)) {
+    } else if (step == 1 && !match && (key.kind == Key::code || key.kind == Key::text) &&
+               (unit == 1 || any_string_q(type))) {
         int64_t end = limited ? std::min<int64_t>(head + count, total) : total;
-        i = scan_bytes(base, head, end, key, folding);
+        i = unit == 1   ? scan_bytes(base, head, end, key, folding)
+            : unit == 2 ? scan_wide<uint16_t>(base, head, end, key, folding)
+                        : scan_wide<uint32_t>(base, head, end, key, folding);
         if (i < 0) return found;
     } else {
         int64_t end = limited ? std::min<int64_t>(head + count, total) : total;
