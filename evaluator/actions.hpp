@@ -29,6 +29,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/datatypes/registry.hpp"
 
@@ -97,6 +98,9 @@ inline void invoke(int32_t index, const int32_t* refinements) {
 AnyFn get_action(uint32_t type, const Cell* value, int32_t k);
 template <Act A>
 inline slot_fn<A> get_action(uint32_t type, const Cell* value) {
+    // The common case inline: a type's own slot, no port to redirect.
+    if (type < TYPE_TOTAL && !(value && type_of(value) == TYPE_PORT))
+        if (AnyFn fn = datatype::action_table[type][int32_t(A) - 1]) return reinterpret_cast<slot_fn<A>>(fn);
     return reinterpret_cast<slot_fn<A>>(get_action(type, value, int32_t(A)));
 }
 template <Act A>
@@ -111,7 +115,7 @@ slot_fn<Act::eval_path> get_path_action(const Cell* parent, const Cell* path, co
 AnyFn get_action_of_first(int32_t k);
 template <Act A>
 inline slot_fn<A> get_action_of_first() {
-    return reinterpret_cast<slot_fn<A>>(get_action_of_first(int32_t(A)));
+    return get_action_of<A>(stack::arguments);
 }
 
 // Port actor tables: a port! whose actor field holds a handle! is served, for

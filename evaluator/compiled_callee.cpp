@@ -113,7 +113,30 @@ const Callee* callee_of(const Cell& fn) {
 
 bool cache_built_q(const Cell& fn) { return cache_of(fn) != 0; }
 
-void forget_callee(Node cache) { callees.erase(cache); }
-void forget_callees() { callees.clear(); }
+namespace {
+// A decoding that a call in progress reads is left to that call's Pin.
+void release(std::unique_ptr<Callee>& c) {
+    if (c && c->pins > 0) {
+        c->retired = true;
+        (void)c.release();
+    }
+}
+}  // namespace
+
+uint32_t callees_forgotten = 0;
+
+void forget_callee(Node cache) {
+    auto found = callees.find(cache);
+    if (found == callees.end()) return;
+    release(found->second);
+    callees.erase(found);
+    callees_forgotten++;
+}
+
+void forget_callees() {
+    for (auto& entry : callees) release(entry.second);
+    callees.clear();
+    callees_forgotten++;
+}
 
 }  // namespace zuv::interpreter::compiled

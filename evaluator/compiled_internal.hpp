@@ -67,6 +67,26 @@ struct Callee {
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
     Shape shape;
+    // Calls in progress that read this decoding: forgotten meanwhile (its
+    // cache node went, or a collection renumbered the nodes), it is freed
+    // when the last of them ends.
+    mutable int32_t pins = 0;
+    mutable bool retired = false;
+};
+
+// Holds a decoding for the length of a call made with it.
+class Pin {
+public:
+    explicit Pin(const Callee* c) : c_(c) { ++c->pins; }
+    ~Pin() {
+        if (--c_->pins == 0 && c_->retired) [[unlikely]]
+            delete c_;
+    }
+    Pin(const Pin&) = delete;
+    Pin& operator=(const Pin&) = delete;
+
+private:
+    const Callee* c_;
 };
 
 // The callable's decoding, or null when its argument cache is not built yet
@@ -78,13 +98,17 @@ bool cache_built_q(const Cell& fn);
 // every decoding.
 void forget_callee(Node cache);
 void forget_callees();
+// Counts the times decodings were forgotten: a site's callee is good while
+// the count stands.
+extern uint32_t callees_forgotten;
 
 // A call's callable as last met: valid while no collection has run (one may
-// have freed it and given its nodes to another).
+// have freed it and given its nodes to another) and no decoding was forgotten.
 struct Site {
     Cell fn{};
     const Callee* callee = nullptr;
     uint32_t cycles = ~0u;
+    uint32_t forgotten = ~0u;
 };
 
 // ---- forms ----

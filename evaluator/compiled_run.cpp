@@ -152,13 +152,15 @@ inline int32_t run_expr(const Run& r, const Expr& e, bool sub) { return e.run(r,
 // callable of the same shape took its place; null when the walker must make
 // the call.
 inline const Callee* site_callee(Site& site, const Shape& shape, const Cell& fn) {
-    if (same_q(fn, site.fn) && site.cycles == collector::series_cycles) [[likely]]
+    if (same_q(fn, site.fn) && site.cycles == collector::series_cycles && site.forgotten == callees_forgotten)
+        [[likely]]
         return site.callee;
     const Callee* c = callee_of(fn);
     if (!c || !(c->shape == shape)) return nullptr;
     site.fn = fn;
     site.callee = c;
     site.cycles = collector::series_cycles;
+    site.forgotten = callees_forgotten;
     return c;
 }
 
@@ -307,6 +309,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     const Callee* c = site_callee(e.site, e.shape, fn);
     if (!c) [[unlikely]]
         return walk(r, e, sub);
+    Pin pin(c);  // the arguments may run code that collects
 
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     if (c->type == TYPE_FUNCTION) stack::mark_eval_func(&e.cell);
@@ -437,6 +440,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     const Callee* c = site_callee(op.site, OPERATOR_SHAPE, fn);
     if (!c) [[unlikely]]
         return eval_infix(r.code, op.at, r.end, sub, first_cell);
+    Pin pin(c);  // the right operand may run code that collects
 
     // The call, as eval_code and run_call make it for an operator.
     stack::top = first_cell;

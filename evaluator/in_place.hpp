@@ -11,6 +11,9 @@
 // bits kept on the left cell. Any other case (another type, percent! and
 // time! included, a division by zero, the overflow of INT_MIN / -1) answers
 // false with nothing done: the entry runs as usual and raises its error.
+//
+// `pick` of a block or paren by an integer is read in place too: it can
+// neither fail nor run code there (an index out of range gives none).
 #pragma once
 
 #include <cstdint>
@@ -20,10 +23,11 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/registry.hpp"
+#include "runtime/datatypes/series.hpp"
 
 namespace zuv::interpreter::in_place {
 
-enum Kind : uint8_t { NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE };
+enum Kind : uint8_t { NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK };
 
 // What a native or action computes in place, by its slot; NONE for any
 // other callable.
@@ -38,6 +42,7 @@ inline Kind kind_of(const Cell& fn) {
             case Act::and_t: return AND;
             case Act::or_t: return OR;
             case Act::xor_t: return XOR;
+            case Act::pick: return PICK;
             default: return NONE;
         }
     }
@@ -93,6 +98,12 @@ inline bool truth_of(Kind k, int32_t r) {
 
 [[gnu::always_inline]] inline bool compute(Kind k, Cell* left, const Cell* right) {
     uint32_t tl = type_of(left), tr = type_of(right);
+    if (k == PICK) {
+        // The element (a copy of its cell), as the series slot gives it.
+        if ((tl != TYPE_BLOCK && tl != TYPE_PAREN) || tr != TYPE_INTEGER) return false;
+        copy_cell(series::pick(left, int32_t(right->w2), nullptr), left);
+        return true;
+    }
     if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
         int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
         switch (k) {

@@ -224,6 +224,16 @@ int32_t search(const Cell* input, const Cell* rule, int32_t mode, int32_t end, i
     if (!text_value_q(t)) fire(ErrorCategory::script, "parse-rule", rule);
     Needle n = needle_of(rule);
     *length = span_of(n);
+    if (n.length > 0 && !n.tag) {
+        // Only where the first character matches is the rest compared.
+        const uint32_t first = n.units.at(n.start), folded = fold(first);
+        for (; int64_t(i) + *length <= end; i++) {
+            uint32_t a = in.at(i);
+            if (a != first && (exact || fold(a) != folded)) continue;
+            if (text_at(in, i, end, n, exact)) return i;
+        }
+        return -1;
+    }
     for (; int64_t(i) + *length <= end; i++)
         if (text_at(in, i, end, n, exact)) return i;
     return -1;

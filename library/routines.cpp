@@ -47,8 +47,9 @@ Value in_typeset(const Value* args, int32_t) {
     uint8_t type = type_of(args[0].cell);
     int32_t symbol = symbol::make(NAME);
     Node global = _context::global;
-    if (_context::find_word(global, symbol, true) < 0) return answer_logic(false);
-    const Cell* ts = _context::global_value_cell(symbol);
+    int32_t index = _context::find_word(global, symbol, true);
+    if (index < 0) return answer_logic(false);
+    const Cell* ts = _context::value_slot(global, index);
     return answer_logic(type_of(ts) == TYPE_TYPESET && typeset::has_q(ts, type));
 }
 

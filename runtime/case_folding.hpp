@@ -23,8 +23,16 @@ uint32_t change_char_case(uint32_t cp, int32_t direction);
 uint32_t swap_char_case(uint32_t cp);
 uint32_t to_upper_bmp(uint32_t cp);
 
-inline uint32_t to_upper(uint32_t cp) { return change_char_case(cp, 1); }
-inline uint32_t to_lower(uint32_t cp) { return change_char_case(cp, 0); }
+// ASCII is mapped in place (only a-z and A-Z change there): the search,
+// compare and hash loops call these once per character.
+inline uint32_t to_upper(uint32_t cp) {
+    if (cp < 0x80) return cp - 'a' < 26u ? cp - 32 : cp;
+    return change_char_case(cp, 1);
+}
+inline uint32_t to_lower(uint32_t cp) {
+    if (cp < 0x80) return cp - 'A' < 26u ? cp + 32 : cp;
+    return change_char_case(cp, 0);
+}
 
 // Changes a char! or any-string value in place (a string from its head, the
 // count limited by part when part is not null: an integer!, or a position in

@@ -533,14 +533,20 @@ uint32_t hash_string(const Cell* string, bool case_sensitive) {
         count = int32_t(string->w3);
     const uint8_t* p = memory::head_of(s) + int64_t(string->w1) * unit;
     uint32_t h = seed;
+    if (unit == 1) {
+        for (int32_t i = 0; i < count; i++) h = murmur::mix_block(h, case_sensitive ? p[i] : case_folding::to_upper(p[i]));
+        return murmur::fmix32(h ^ uint32_t(count) * 4);
+    }
     for (int32_t i = 0; i < count; i++, p += unit) {
         uint32_t c;
-        switch (unit) {
-        case 1: c = *p; break;
-        case 2: { uint16_t v; std::memcpy(&v, p, 2); c = v; break; }
-        default: std::memcpy(&c, p, 4);
+        if (unit == 2) {
+            uint16_t v;
+            std::memcpy(&v, p, 2);
+            c = v;
+        } else {
+            std::memcpy(&c, p, 4);
         }
-        if (!case_sensitive) c = case_folding::change_char_case(c, 1);
+        if (!case_sensitive) c = case_folding::to_upper(c);
         h = murmur::mix_block(h, c);
     }
     return murmur::fmix32(h ^ uint32_t(count) * 4);

@@ -302,15 +302,25 @@ void reset(Cell* str) {
 
 SeriesBuffer* append_c_string(Cell* str, const char* text) {
     size_t n = std::strlen(text);
-    SeriesBuffer* s = buffer(str);
-    s = ensure_room(s, int64_t(memory::used_bytes(s)) + int64_t(n) * text_unit(s));
-    for (size_t i = 0; i < n; i++) s = append_char(s, uint8_t(text[i]));
-    return s;
+    if (n > size_t(INT32_MAX)) fire_no_memory();
+    return append_bytes(str, reinterpret_cast<const uint8_t*>(text), int32_t(n));
 }
 
 SeriesBuffer* append_bytes(Cell* str, const uint8_t* p, int32_t n) {
     SeriesBuffer* s = buffer(str);
-    for (int32_t i = 0; i < n; i++) s = append_char(s, p[i]);
+    // The leading ASCII needs no widening: room once, then written straight
+    // in the buffer's unit; a byte above 127 goes by append_char.
+    int32_t ascii = 0;
+    while (ascii < n && p[ascii] < 0x80) ascii++;
+    if (ascii > 0) {
+        uint32_t unit = text_unit(s);
+        s = ensure_room(s, int64_t(memory::used_bytes(s)) + int64_t(ascii) * unit);
+        uint8_t* to = memory::tail_of(s);
+        if (unit == 1) std::memcpy(to, p, size_t(ascii));
+        else for (int32_t i = 0; i < ascii; i++) put_char(to + int64_t(i) * unit, unit, p[i]);
+        s->tail += int32_t(ascii * unit);
+    }
+    for (int32_t i = ascii; i < n; i++) s = append_char(s, p[i]);
     return s;
 }
 
@@ -455,14 +465,27 @@ int32_t compare_text(const Cell* v1_in, const Cell* v2_in, int32_t op, bool matc
     const uint8_t* p1 = memory::head_of(s1) + (int64_t(head_index(&v1)) << unit_shift(u1));
     const uint8_t* p2 = memory::head_of(s2) + (int64_t(head_index(&v2)) << unit_shift(u2));
     uint32_t c1 = 0, c2 = 0;
-    for (int32_t i = 0; i < n; i++, p1 += u1, p2 += u2) {
-        c1 = get_char(p1, u1);
-        c2 = get_char(p2, u2);
-        if (fold) {
-            c1 = case_folding::to_upper(c1);
-            c2 = case_folding::to_upper(c2);
+    // Characters that are the same need no folding; those that differ are
+    // compared folded, and the first pair still different decides.
+    auto differ = [&]() {
+        if (c1 == c2) return false;
+        if (!fold) return true;
+        c1 = case_folding::to_upper(c1);
+        c2 = case_folding::to_upper(c2);
+        return c1 != c2;
+    };
+    if (u1 == 1 && u2 == 1) {
+        for (int32_t i = 0; i < n; i++) {
+            c1 = p1[i];
+            c2 = p2[i];
+            if (differ()) break;
         }
-        if (c1 != c2) break;
+    } else {
+        for (int32_t i = 0; i < n; i++, p1 += u1, p2 += u2) {
+            c1 = get_char(p1, u1);
+            c2 = get_char(p2, u2);
+            if (differ()) break;
+        }
     }
     if (c1 == c2 && !match) return len1 > len2 ? 1 : len1 == len2 ? 0 : -1;
     return c1 > c2 ? 1 : c1 < c2 ? -1 : 0;

@@ -5,6 +5,10 @@
 // searched series itself); the scan that follows allocates nothing, so it
 // reads the series' characters through one address.
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+#include <utility>
 #include <climits>
 #include <cmath>
 #include <unordered_set>
@@ -121,6 +125,111 @@ struct Found {
     int32_t length = 1;   // characters matched
 };
 
+// The folded form of each byte of a one-byte text, and the bytes ordered
+// by their folded form (to find the bytes that fold to a character), built
+// once.
+struct FoldedBytes {
+    uint32_t of[256];
+    std::pair<uint32_t, uint8_t> by_fold[256];
+};
+
+const FoldedBytes& folded_bytes() {
+    static const FoldedBytes table = [] {
+        FoldedBytes t{};
+        for (uint32_t b = 0; b < 256; b++) {
+            t.of[b] = fold(b);
+            t.by_fold[b] = {t.of[b], uint8_t(b)};
+        }
+        std::sort(std::begin(t.by_fold), std::end(t.by_fold));
+        return t;
+    }();
+    return table;
+}
+
+// The first match of a text or character key in the bytes [from, end) of a
+// one-byte text, record size 1: -1 when none. Without folding the bytes are
+// searched as they are; with folding the candidates for the key's first
+// character (the few bytes that fold to it) are found by memchr and the rest
+// compared through the fold table, so nothing is folded twice.
+int64_t scan_bytes(const uint8_t* base, int64_t from, int64_t end, const Key& key, bool folding) {
+    const uint32_t* keys = key.kind == Key::text ? key.chars.data() : &key.cp;
+    const int64_t length = key.length();
+    if (end - from < length) return -1;
+    if (!folding) {
+        std::string needle;
+        needle.reserve(size_t(length));
+        for (int64_t t = 0; t < length; t++) {
+            if (keys[t] > 0xFF) return -1;
+            needle.push_back(char(keys[t]));
+        }
+        const void* at = memmem(base + from, size_t(end - from), needle.data(), needle.size());
+        return at ? static_cast<const uint8_t*>(at) - base : -1;
+    }
+    const FoldedBytes& table = folded_bytes();
+    auto range = std::equal_range(std::begin(table.by_fold), std::end(table.by_fold),
+                                  std::pair<uint32_t, uint8_t>{keys[0], 0},
+                                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    const int n = int(range.second - range.first);
+    if (n == 0) return -1;
+    auto rest_matches = [&](int64_t i) {
+        for (int64_t t = 1; t < length; t++)
+            if (table.of[base[i + t]] != keys[t]) return false;
+        return true;
+    };
+    const int64_t last = end - length;  // the last start a match fits at
+    if (n > 2) {
+        for (int64_t i = from; i <= last; i++)
+            if (table.of[base[i]] == keys[0] && rest_matches(i)) return i;
+        return -1;
+    }
+    // Each candidate byte is sought a window at a time, so that one absent
+    // from the text costs no more than the distance to the match: next[k]
+    // is its next position (hit) or the end of the window searched so far.
+    constexpr int64_t WINDOW = 512;
+    int64_t next[2] = {INT64_MAX, INT64_MAX};
+    bool hit[2] = {false, false};
+    auto seek = [&](int k, int64_t at) {
+        if (at > last) {
+            next[k] = INT64_MAX;
+            return;
+        }
+        int64_t stop = std::min(last + 1, at + WINDOW);
+        const void* p = std::memchr(base + at, range.first[k].second, size_t(stop - at));
+        hit[k] = p != nullptr;
+        next[k] = p ? static_cast<const uint8_t*>(p) - base : stop;
+    };
+    for (int k = 0; k < n; k++) seek(k, from);
+    for (;;) {
+        int k = n == 2 && next[1] < next[0] ? 1 : 0;
+        int64_t i = next[k];
+        if (i == INT64_MAX) return -1;
+        if (hit[k] && rest_matches(i)) return i;
+        seek(k, hit[k] ? i + 1 : i);
+    }
+}
+
+// The same for text of two or four bytes a character: a plain loop, the
+// characters of the Latin-1 range folded through the table.
+template <typename U>
+int64_t scan_wide(const uint8_t* base, int64_t from, int64_t end, const Key& key, bool folding) {
+    const uint32_t* keys = key.kind == Key::text ? key.chars.data() : &key.cp;
+    const int64_t length = key.length();
+    const FoldedBytes& table = folded_bytes();
+    auto at = [base](int64_t i) {
+        U v;
+        std::memcpy(&v, base + i * int64_t(sizeof(U)), sizeof(U));
+        return uint32_t(v);
+    };
+    auto folded = [&](uint32_t c) { return !folding ? c : c < 256 ? table.of[c] : fold(c); };
+    for (int64_t i = from, last = end - length; i <= last; i++) {
+        if (folded(at(i)) != keys[0]) continue;
+        int64_t t = 1;
+        while (t < length && folded(at(i + t)) == keys[t]) t++;
+        if (t == length) return i;
+    }
+    return -1;
+}
+
 // The search of find and select (see find for the refinements).
 Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, bool same, bool any, const Cell* with,
              const Cell* skip, bool last, bool reverse, bool match) {
@@ -203,6 +312,13 @@ Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, boo
         for (i = head - step; i >= low; i -= step)
             if (matches_at(i, total)) break;
         if (i < low) return found;
+    } else if (step == 1 && !match && (key.kind == Key::code || key.kind == Key::text) &&
+               (unit == 1 || any_string_q(type))) {
+        int64_t end = limited ? std::min<int64_t>(head + count, total) : total;
+        i = unit == 1   ? scan_bytes(base, head, end, key, folding)
+            : unit == 2 ? scan_wide<uint16_t>(base, head, end, key, folding)
+                        : scan_wide<uint32_t>(base, head, end, key, folding);
+        if (i < 0) return found;
     } else {
         int64_t end = limited ? std::min<int64_t>(head + count, total) : total;
         for (i = head; i + length <= end; i += step) {

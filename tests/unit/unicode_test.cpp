@@ -240,6 +240,11 @@ TEST_F(Unicode, CaseMappingOfCodePoints) {
     }
     EXPECT_EQ(case_folding::swap_char_case('a'), uint32_t('A'));
     EXPECT_EQ(case_folding::swap_char_case('A'), uint32_t('a'));
+    // The inline mappings agree with the tables (ASCII is mapped in place).
+    for (uint32_t cp = 0; cp < 0x300; cp++) {
+        EXPECT_EQ(case_folding::to_upper(cp), case_folding::change_char_case(cp, 1)) << cp;
+        EXPECT_EQ(case_folding::to_lower(cp), case_folding::change_char_case(cp, 0)) << cp;
+    }
 }
 
 TEST_F(Unicode, ChangeCaseOfValues) {
