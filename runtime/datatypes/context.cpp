@@ -124,6 +124,14 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
     return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, 0, nullptr);
 }
 
+int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint) {
+    if (hint >= 0) {
+        SeriesBuffer* words = get_words_buffer(ctx);
+        if (hint < memory::length_of(words) && memory::internal_cells(words)[hint].w2 == word.w2) return hint;
+    }
+    return find_word(ctx, int32_t(word.w2), true);
+}
+
 int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index) {
     return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, ctx, out_index);
 }

@@ -19,6 +19,7 @@
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -117,7 +118,18 @@ void rebind_function(Node ctx, int32_t index) {
     _context::bind_block(body_copy, fn_ctx, false);
     Cell* more_cells = memory::internal_cells(memory::buffer_of(more));
     more_cells[0] = *body_copy;
-    cell::begin(&more_cells[1]);  // the argument cache is built again on the first call
+    // The argument cache says what the spec says, and the spec is shared: the
+    // copy gets its own copy of a cache already built (a cache belongs to one
+    // function, whose compiled calls are decoded from it), else builds one
+    // now, so that calls of the copy are compiled from their first run. The
+    // spec was checked when the function was made.
+    const Cell* cache = more_cells + native::MORE_ARG_CACHE;
+    if (type_of(cache) == TYPE_BLOCK) {
+        Node cache_copy = memory::copy_series_buffer(cache->w2);
+        memory::internal_cells(memory::buffer_of(more))[native::MORE_ARG_CACHE].w2 = cache_copy;
+    } else {
+        interpreter::build_arg_cache(fresh);
+    }
     *_context::own_value(fn_ctx) = *fresh;
     *value_at(ctx, index) = *fresh;
     stack::top = fn;
@@ -360,7 +372,10 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     if (spec_type != TYPE_BLOCK && spec_type != TYPE_OBJECT) fire(ErrorCategory::syntax, "malconstruct", sp);
 
     Cell* result = cell::begin(stack::push_raw());
-    if (from_object) clone(source, result, true, nullptr, false);
+    // From a prototype, the series values are copied once, below (bound to
+    // the new object, or after a spec object's values are in): the clone
+    // itself copies only the functions.
+    if (from_object) clone(source, result, false, nullptr, false);
     else make_at(result, 4);
     Node ctx = result->w1;
     int32_t words_before = _context::word_count(ctx);
