@@ -18,6 +18,7 @@
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -90,6 +91,12 @@ void deep_copy_value(Node ctx, int32_t index, Node bind_to) {
     stack::top = original;
 }
 
+// The node of a function's argument cache, or 0 while none is built.
+Node cache_of(const Cell* fn) {
+    const Cell* cache = function::more_cell(fn, native::MORE_ARG_CACHE);
+    return cache && type_of(cache) == TYPE_BLOCK ? cache->w2 : 0;
+}
+
 // A function! held in an object, made again for the object's context: the
 // same spec, a copy of its own context and a deep copy of its body, bound to
 // the object (self included) and then to the copied function context.
@@ -107,6 +114,14 @@ void rebind_function(Node ctx, int32_t index) {
         return;
     }
 
+    // The argument cache says what the spec says, and the spec is shared:
+    // the function made again gets a copy of the original's cache (a cache
+    // belongs to one function, whose compiled calls are decoded from it),
+    // built for the original first when it has never been called, so that
+    // the calls of every copy are compiled from their first run. The spec
+    // was checked when the function was made.
+    if (!cache_of(fn)) interpreter::build_arg_cache(fn);
+
     Cell* fresh = stack::push(fn);
     Node fn_ctx = _context::renew_for(fresh, _context::KIND_FUNCTION);
     Node more = memory::copy_series_buffer(fn->w3);
@@ -116,19 +131,10 @@ void rebind_function(Node ctx, int32_t index) {
     block::clone(body, body_copy, true, true);
     _context::bind_block(body_copy, ctx, true);
     _context::bind_block(body_copy, fn_ctx, false);
-    Cell* more_cells = memory::internal_cells(memory::buffer_of(more));
-    more_cells[0] = *body_copy;
-    // The argument cache says what the spec says, and the spec is shared: the
-    // copy gets its own copy of a cache already built (a cache belongs to one
-    // function, whose compiled calls are decoded from it), else builds one
-    // now, so that calls of the copy are compiled from their first run. The
-    // spec was checked when the function was made.
-    const Cell* cache = more_cells + native::MORE_ARG_CACHE;
-    if (type_of(cache) == TYPE_BLOCK) {
-        Node cache_copy = memory::copy_series_buffer(cache->w2);
+    memory::internal_cells(memory::buffer_of(more))[0] = *body_copy;
+    if (Node cache = cache_of(fresh)) {
+        Node cache_copy = memory::copy_series_buffer(cache);
         memory::internal_cells(memory::buffer_of(more))[native::MORE_ARG_CACHE].w2 = cache_copy;
-    } else {
-        interpreter::build_arg_cache(fresh);
     }
     *_context::own_value(fn_ctx) = *fresh;
     *value_at(ctx, index) = *fresh;
