@@ -1,5 +1,5 @@
-// Arithmetic, comparison and logic on plain values, computed where they
-// stand instead of through a call.
+// Arithmetic, comparison and logic on plain values, and the pick of a
+// block's cell, computed where they stand instead of through a call.
 //
 // The operators of loops and recursions (`+ - * /`, `remainder`, the
 // comparisons, `and or xor`) and their prefix natives and actions take two
@@ -20,10 +20,11 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/registry.hpp"
+#include "runtime/memory.hpp"
 
 namespace zuv::interpreter::in_place {
 
-enum Kind : uint8_t { NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE };
+enum Kind : uint8_t { NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK };
 
 // What a native or action computes in place, by its slot; NONE for any
 // other callable.
@@ -38,6 +39,7 @@ inline Kind kind_of(const Cell& fn) {
             case Act::and_t: return AND;
             case Act::or_t: return OR;
             case Act::xor_t: return XOR;
+            case Act::pick: return PICK;
             default: return NONE;
         }
     }
@@ -91,7 +93,22 @@ inline bool truth_of(Kind k, int32_t r) {
 
 }  // namespace detail
 
+// pick of a block by an integer: the cell at that position from the head
+// (negative: back from it; 0 and beyond either end: none), as the block's
+// pick slot answers it.
+inline bool pick_block(Cell* left, const Cell* right) {
+    if (type_of(left) != TYPE_BLOCK || type_of(right) != TYPE_INTEGER) return false;
+    int32_t index = int32_t(right->w2);
+    int64_t p = index == 0 ? -1 : int64_t(int32_t(left->w1)) + index + (index > 0 ? -1 : 0);
+    const SeriesBuffer* b = memory::buffer_of(left->w2);
+    if (p < 0 || p >= (memory::used_bytes(b) >> 4)) cell::set_type(cell::begin(left), TYPE_NONE);
+    else *left = memory::cells_head(b)[p];
+    return true;
+}
+
 [[gnu::always_inline]] inline bool compute(Kind k, Cell* left, const Cell* right) {
+    if (k == PICK) [[unlikely]]
+        return pick_block(left, right);
     uint32_t tl = type_of(left), tr = type_of(right);
     if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
         int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
