@@ -107,8 +107,6 @@ inline bool pick_block(Cell* left, const Cell* right) {
 }
 
 [[gnu::always_inline]] inline bool compute(Kind k, Cell* left, const Cell* right) {
-    if (k == PICK) [[unlikely]]
-        return pick_block(left, right);
     uint32_t tl = type_of(left), tr = type_of(right);
     if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {
         int32_t a = int32_t(left->w2), b = int32_t(right->w2), r;
@@ -148,7 +146,7 @@ inline bool pick_block(Cell* left, const Cell* right) {
         }
     }
 as_floats:
-    if (!number_q(tl) || !number_q(tr)) return false;
+    if (!number_q(tl) || !number_q(tr)) return k == PICK && pick_block(left, right);
     switch (k) {
         case ADD: case SUB: case MUL: case DIV: case REM: {
             MathOp op = k == ADD ? OP_ADD : k == SUB ? OP_SUB : k == MUL ? OP_MUL : k == DIV ? OP_DIV : OP_REM;

@@ -122,7 +122,7 @@ Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
 
 // Contexts of at most this many words are searched entry by entry: cheaper
 // than hashing for the small contexts of functions and most objects.
-constexpr int32_t SCANNED_WORDS = 16;
+constexpr int32_t SCANNED_WORDS = 8;
 
 int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
     // The global context may hold one word in two spellings, where the
