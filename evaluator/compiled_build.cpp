@@ -272,9 +272,12 @@ private:
         Cell current = *v;
         for (int32_t i = head + 1; read_cell(p.w2, i, &item); i++) {
             if (type_of(&item) == TYPE_WORD && type_of(&current) == TYPE_OBJECT) {
-                const Cell* field = nullptr;
-                if (item.w1 == current.w1 && int32_t(item.w3) >= 0) field = _context::value_slot(item.w1, int32_t(item.w3));
+                // The field is found by its name in the object met now; the
+                // run finds it again in the object it meets (field_of).
+                int32_t index = _context::find_word_hinted(current.w1, item, int32_t(item.w3));
+                const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
                 if (!field) return false;
+                item.w3 = uint32_t(index);
                 if (callable_q(type_of(field))) return path_call(e, *field, p, i + 1);
                 current = *field;
             } else if ((type_of(&item) == TYPE_INTEGER || type_of(&item) == TYPE_GET_WORD) &&

@@ -184,7 +184,11 @@ struct Expr {
     int32_t inner_end = 0;     // K_PAREN with its expressions in args: the paren's tail
     std::vector<Op> ops;
     std::vector<const Expr*> args;  // a call's fixed arguments, a set-word's value, a control native's
-    std::vector<Cell> items;   // paths: their elements; controls: their literal blocks
+    // paths: their elements (after the head, a field's word keeps the object
+    // context and index last found, trusted while no collection has run
+    // since fields_at: field_of); controls: their literal blocks
+    mutable std::vector<Cell> items;
+    mutable uint32_t fields_at = ~0u;
     mutable Site site;         // K_CALL and the controls: the callable of the word
     // K_REFINED_CALL: the cells of the refinements used (their logic cells,
     // from the call's first cell), and for each argument after the fixed

@@ -550,6 +550,29 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     return e.value_end;
 }
 
+// The index of a path's word element among the fields of the object ctx,
+// or -1. The element's copy in the form keeps the context and index last
+// found: the same object again is one compare, and objects of one prototype
+// have their fields at one index (checked by the word there). A collection
+// may have freed that context and given its node to another, so after one
+// the kept contexts are forgotten.
+[[gnu::noinline]] void forget_fields(const Expr& e) {
+    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
+    e.fields_at = collector::series_cycles;
+}
+inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
+    if (e.fields_at != collector::series_cycles) [[unlikely]]
+        forget_fields(e);
+    if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
+        return int32_t(item.w3);
+    int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
+    if (index >= 0) {
+        item.w1 = ctx;
+        item.w3 = uint32_t(index);
+    }
+    return index;
+}
+
 // A path read for its value: each field and pick where the walk is sure to
 // find it (a field of the object its word is bound to, a pick of a block by
 // an integer or a get-word holding one), else the walker's path walk from
@@ -560,10 +583,11 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
         Cell current = *s;
         size_t i = 1, n = e.items.size();
         for (; i < n; i++) {
-            const Cell& item = e.items[i];
+            Cell& item = e.items[i];
             if (type_of(&item) == TYPE_WORD) {
-                if (type_of(&current) != TYPE_OBJECT || item.w1 != current.w1 || int32_t(item.w3) < 0) break;
-                const Cell* field = _context::value_slot(item.w1, int32_t(item.w3));
+                if (type_of(&current) != TYPE_OBJECT) break;
+                int32_t index = field_of(e, current.w1, item);
+                const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
                 if (!field || !placed_q(type_of(field))) break;
                 current = *field;
             } else {
@@ -602,13 +626,13 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     bool stored = false;
     if (e.items.size() == 2 && type_of(&e.items[1]) == TYPE_WORD) {
         const Cell* s = slot_of(e.items[0], e.slot);
-        const Cell& field = e.items[1];
-        if (s && type_of(s) == TYPE_OBJECT && s->w1 == field.w1 && int32_t(field.w3) >= 0) {
-            Node ctx = field.w1;
+        int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
+        if (index >= 0) {
+            Node ctx = s->w1;
             const Cell* owner = _context::own_value(ctx);
-            Cell* slot = _context::value_slot(ctx, int32_t(field.w3));
+            Cell* slot = _context::value_slot(ctx, index);
             if (slot && !(_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) {
-                _context::get_word_cell(ctx, int32_t(field.w3))->header |= _context::WORD_CHANGED;
+                _context::get_word_cell(ctx, index)->header |= _context::WORD_CHANGED;
                 *slot = *stack::arguments;
                 stored = true;
             }

@@ -368,10 +368,14 @@ bool field_value_q(uint32_t type) {
 
 // A path's word element that the selection bound to an object's field is
 // bound so in the path itself, so that the next walk finds the field without
-// a lookup: only while the cell is still the word that was read.
+// a lookup: only while the cell is still the word that was read. A path
+// that compiled code was made from is left as it is: the binding is only a
+// short cut, and rewriting the cell would throw that code away (compiled
+// code finds the field by name and keeps its index itself).
 void bind_element(Node path, int32_t i, const Cell& item, const Cell& bound) {
     if (type_of(&bound) != TYPE_WORD || bound.w2 != item.w2 || (bound.w1 == item.w1 && bound.w3 == item.w3)) return;
     SeriesBuffer* s = memory::buffer_of(path);
+    if (s->flags & SERIES_CODE) return;
     if (i >= (memory::used_bytes(s) >> 4)) return;
     if (std::memcmp(memory::cells_head(s) + i, &item, sizeof(Cell)) != 0) return;
     Cell* cell = memory::cells_for_write(s) + i;

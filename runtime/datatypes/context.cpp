@@ -120,8 +120,45 @@ Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
     return ctx;
 }
 
+// Contexts of at most this many words are searched entry by entry: cheaper
+// than hashing for the small contexts of functions and most objects.
+constexpr int32_t SCANNED_WORDS = 8;
+
 int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
+    // The global context may hold one word in two spellings, where the
+    // table's probe order decides which one a canonical look-up finds.
+    const Cell* c = cell_of(ctx);
+    if (kind_of(c) != KIND_GLOBAL) {
+        SeriesBuffer* words = memory::buffer_of(hash::table_of(c->w1)->block);
+        int32_t n = memory::length_of(words);
+        if (n <= SCANNED_WORDS) {
+            const Cell* entry = memory::internal_cells(words);
+            if (!by_canonical) {
+                for (int32_t i = 0; i < n; i++)
+                    if (int32_t(entry[i].w2) == symbol) return int32_t(entry[i].w3);
+                return -1;
+            }
+            // symbol::resolve, with the symbol cells found once.
+            const Cell* symbols = symbol::cell_at(1);
+            auto canonical_of = [symbols](int32_t id) {
+                int32_t alias = int32_t(symbols[id - 1].w1);
+                return alias > 0 ? alias : id;
+            };
+            int32_t wanted = canonical_of(symbol);
+            for (int32_t i = 0; i < n; i++)
+                if (canonical_of(int32_t(entry[i].w2)) == wanted) return int32_t(entry[i].w3);
+            return -1;
+        }
+    }
     return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, 0, nullptr);
+}
+
+int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint) {
+    if (hint >= 0) {
+        SeriesBuffer* words = get_words_buffer(ctx);
+        if (hint < memory::length_of(words) && memory::internal_cells(words)[hint].w2 == word.w2) return hint;
+    }
+    return find_word(ctx, int32_t(word.w2), true);
 }
 
 int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index) {

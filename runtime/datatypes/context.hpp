@@ -81,6 +81,12 @@ Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind);
 
 // 0-based index of the symbol among the context's words, or -1.
 int32_t find_word(Node ctx, int32_t symbol, bool by_canonical);
+// The index of the word's symbol (by canonical id) in ctx, or -1: index hint
+// first, taken when the entry there is the word's own symbol, else the
+// table's lookup. For object and function contexts, which hold one entry per
+// canonical id (the global context may hold two spellings of one word). Callers keep
+// the answer as the next hint, for code that meets objects of one shape.
+int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint);
 // The symbol's index when present; else appends an entry, stores its index
 // in *out_index and answers -1. Does not touch the values.
 int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index);

@@ -18,7 +18,9 @@
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -89,6 +91,12 @@ void deep_copy_value(Node ctx, int32_t index, Node bind_to) {
     stack::top = original;
 }
 
+// The node of a function's argument cache, or 0 while none is built.
+Node cache_of(const Cell* fn) {
+    const Cell* cache = function::more_cell(fn, native::MORE_ARG_CACHE);
+    return cache && type_of(cache) == TYPE_BLOCK ? cache->w2 : 0;
+}
+
 // A function! held in an object, made again for the object's context: the
 // same spec, a copy of its own context and a deep copy of its body, bound to
 // the object (self included) and then to the copied function context.
@@ -106,6 +114,14 @@ void rebind_function(Node ctx, int32_t index) {
         return;
     }
 
+    // The argument cache says what the spec says, and the spec is shared:
+    // the function made again gets a copy of the original's cache (a cache
+    // belongs to one function, whose compiled calls are decoded from it),
+    // built for the original first when it has never been called, so that
+    // the calls of every copy are compiled from their first run. The spec
+    // was checked when the function was made.
+    if (!cache_of(fn)) interpreter::build_arg_cache(fn);
+
     Cell* fresh = stack::push(fn);
     Node fn_ctx = _context::renew_for(fresh, _context::KIND_FUNCTION);
     Node more = memory::copy_series_buffer(fn->w3);
@@ -115,9 +131,11 @@ void rebind_function(Node ctx, int32_t index) {
     block::clone(body, body_copy, true, true);
     _context::bind_block(body_copy, ctx, true);
     _context::bind_block(body_copy, fn_ctx, false);
-    Cell* more_cells = memory::internal_cells(memory::buffer_of(more));
-    more_cells[0] = *body_copy;
-    cell::begin(&more_cells[1]);  // the argument cache is built again on the first call
+    memory::internal_cells(memory::buffer_of(more))[0] = *body_copy;
+    if (Node cache = cache_of(fresh)) {
+        Node cache_copy = memory::copy_series_buffer(cache);
+        memory::internal_cells(memory::buffer_of(more))[native::MORE_ARG_CACHE].w2 = cache_copy;
+    }
     *_context::own_value(fn_ctx) = *fresh;
     *value_at(ctx, index) = *fresh;
     stack::top = fn;
@@ -360,7 +378,10 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     if (spec_type != TYPE_BLOCK && spec_type != TYPE_OBJECT) fire(ErrorCategory::syntax, "malconstruct", sp);
 
     Cell* result = cell::begin(stack::push_raw());
-    if (from_object) clone(source, result, true, nullptr, false);
+    // From a prototype, the series values are copied once, below (bound to
+    // the new object, or after a spec object's values are in): the clone
+    // itself copies only the functions.
+    if (from_object) clone(source, result, false, nullptr, false);
     else make_at(result, 4);
     Node ctx = result->w1;
     int32_t words_before = _context::word_count(ctx);
