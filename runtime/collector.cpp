@@ -415,24 +415,12 @@ void compact_frame(SeriesFrame* f) {
     if (dest) f->heap = dest;
 }
 
-// Emptied frames are kept for the allocations to come, as many bytes of them
-// as the live data holds (at least SPARE_FRAME_BYTES): giving every emptied
-// frame back and faulting fresh ones in after each collection cost more than
-// the collections did. Beyond that the memory goes back to the system.
 void compact_series_frames() {
     memory::Record& m = memory::record;
-    int64_t live = 0;
-    for (SeriesFrame* f = m.series_first; f; f = f->next) {
-        compact_frame(f);
-        live += f->heap - f->first();
-    }
-    int64_t spare = std::max(live, SPARE_FRAME_BYTES);
     for (SeriesFrame* f = m.series_first; f;) {
         SeriesFrame* next = f->next;
-        if (f != m.series_first && f != m.series_last && f->heap == f->first()) {
-            if (f->size <= spare) spare -= f->size;
-            else memory::unlink_series_frame(f);
-        }
+        compact_frame(f);
+        if (f != m.series_first && f != m.series_last && f->heap == f->first()) memory::unlink_series_frame(f);
         f = next;
     }
 }

@@ -109,11 +109,7 @@ SeriesFrame* frame_for(int64_t need) {
     f = first_frame_with_room(need);
     if (!f) {
         collector::collect_if_enabled();
-        // A frame worth filling, if a collection left one; only then the
-        // first with any room (a frame nearly full of live data at the head
-        // of the list must not send every allocation to a new frame).
-        f = first_frame_with_room(std::max<int64_t>(need, FRAME_WORTH_FILLING));
-        if (!f) f = first_frame_with_room(need);
+        f = first_frame_with_room(need);
         if (!f || f->end - f->heap < FRAME_WORTH_FILLING) {
             if (need >= record.frame_next_size) record.frame_next_size = record.frame_max_size;
             f = make_series_frame();

@@ -66,7 +66,6 @@ constexpr int32_t SERIES_FRAME_BASE_SIZE = 1 << 20;  // 1 MB
 constexpr int32_t SERIES_FRAME_MAX_SIZE = 2 << 20;   // 2 MB; needs this large go to big blocks
 constexpr int32_t BUFFER_OVERHEAD = 24;              // 20-byte header + 4 spare bytes
 constexpr int32_t FRAME_WORTH_FILLING = 0xCCCC;      // a frame with less free space is passed over
-constexpr int64_t SPARE_FRAME_BYTES = int64_t(SERIES_FRAME_MAX_SIZE) * 2;  // emptied frames kept at least
 
 struct NodeFrame;
 struct SeriesFrame;
