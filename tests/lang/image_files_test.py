@@ -12,9 +12,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import check, finish  # noqa: E402
 ZUV = sys.argv[1]
-failures = []
-passed = 0
 
 
 def run(script, cwd):
@@ -23,14 +23,6 @@ def run(script, cwd):
         f.write("Zuv []\n" + script)
     p = subprocess.run([ZUV, path], cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     return p.stdout.decode("utf-8", "replace")
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
 def tool(name, args, cwd):
@@ -100,7 +92,4 @@ foreach name [%bad.png %none.gif] [e: try [load name] print [e/type e/id]]
 finally:
     shutil.rmtree(d)
 
-for f in failures:
-    print("FAIL " + f)
-print(f"{passed} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+finish()

@@ -14,10 +14,10 @@ import resource
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import check, finish  # noqa: E402
 ZUV = sys.argv[1]
 SANITIZED = len(sys.argv) > 2 and sys.argv[2].upper() in ("ON", "1", "TRUE", "YES")
-failures = []
-passed = 0
 
 
 def run(text, limit=None):
@@ -26,14 +26,6 @@ def run(text, limit=None):
     p = subprocess.run([ZUV], input=text.encode("utf-8"), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                        timeout=600, env=env, preexec_fn=preexec)
     return p.returncode, p.stdout.decode("utf-8", "replace").splitlines()
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
 # ---- nesting past the call stack: the frames of 20,000 nested parens ----
@@ -85,7 +77,6 @@ if not SANITIZED:
                       16 << 20),
           (0, ["== no-memory", "== 24000000"]))
 
-if failures:
-    print(*failures, sep="\n")
-print(f"{passed} passed, {len(failures)} failed" + (" (memory limits skipped: sanitizers)" if SANITIZED else ""))
-sys.exit(1 if failures else 0)
+if SANITIZED:
+    print("memory limits skipped: sanitizers")
+finish()

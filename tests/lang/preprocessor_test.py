@@ -10,23 +10,15 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import check, finish  # noqa: E402
 ZUV = sys.argv[1]
-failures = []
-passed = 0
 
 
 def run(args=(), stdin=""):
     p = subprocess.run([ZUV, *args], input=stdin.encode("utf-8"),
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     return p.returncode, p.stdout.decode("utf-8", "replace")
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
 # Each failure prints its lines, then the console's "(halted)"; the next
@@ -112,7 +104,4 @@ with tempfile.TemporaryDirectory() as folder:
         f.write('Zuv []\n#do [n: 2]\n#macro twice: func [x] [x * n]\nprint twice 21\n')
     check("a script's directives and macros from the command line", run([good]), (0, "42\n"))
 
-if failures:
-    print(*failures, sep="\n")
-print(f"{passed} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+finish()

@@ -15,17 +15,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import check, finish  # noqa: E402
 ZUV = os.path.abspath(sys.argv[1])
-failures = []
-passed = 0
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
 def run(stdin, env=None):
@@ -186,7 +178,4 @@ if shutil.which("Xvfb") and shutil.which("xclip"):
 else:
     print("skipped: the X clipboard cases (Xvfb or xclip is missing)")
 
-print(f"{passed} passed, {len(failures)} failed")
-for f in failures:
-    print(f)
-sys.exit(1 if failures else 0)
+finish()
