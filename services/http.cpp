@@ -2,11 +2,9 @@
 #include "services/http.hpp"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <climits>
-#include <type_traits>
 #include <cstdlib>
 #include <vector>
 
@@ -25,6 +23,7 @@
 #include "runtime/process.hpp"
 #include "runtime/unicode.hpp"
 #include "services/files.hpp"
+#include "services/shared_library.hpp"
 
 namespace zuv::http {
 
@@ -75,23 +74,18 @@ struct Curl {
 };
 
 const Curl* library() {
-    static const Curl* loaded = [] () -> const Curl* {
-        void* handle = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    static const Curl* loaded = []() -> const Curl* {
+        void* handle = shared_library::open("libcurl.so.4");
         if (!handle) return nullptr;
         static Curl c;
-        bool found = true;
-        auto take = [&](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(handle, name));
-            found = found && fn != nullptr;
-        };
-        take(c.global_init, "curl_global_init");
-        take(c.easy_init, "curl_easy_init");
-        take(c.easy_setopt, "curl_easy_setopt");
-        take(c.easy_perform, "curl_easy_perform");
-        take(c.easy_getinfo, "curl_easy_getinfo");
-        take(c.easy_cleanup, "curl_easy_cleanup");
-        take(c.slist_append, "curl_slist_append");
-        take(c.slist_free_all, "curl_slist_free_all");
+        using shared_library::take;
+        bool found = take(handle, c.global_init, "curl_global_init") && take(handle, c.easy_init, "curl_easy_init") &&
+                     take(handle, c.easy_setopt, "curl_easy_setopt") &&
+                     take(handle, c.easy_perform, "curl_easy_perform") &&
+                     take(handle, c.easy_getinfo, "curl_easy_getinfo") &&
+                     take(handle, c.easy_cleanup, "curl_easy_cleanup") &&
+                     take(handle, c.slist_append, "curl_slist_append") &&
+                     take(handle, c.slist_free_all, "curl_slist_free_all");
         if (!found || c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
         return &c;
     }();
