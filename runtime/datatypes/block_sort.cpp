@@ -92,11 +92,16 @@ int32_t compare_with_function(const SortContext& c, int32_t a, int32_t b) {
     return order;
 }
 
+// The record number an entry of the sorted array holds.
+int32_t record_number(const uint8_t* entry) {
+    int32_t k;
+    std::memcpy(&k, entry, 4);
+    return k;
+}
+
 int32_t compare_records(const uint8_t* a, const uint8_t* b, void* context, void*) {
     const SortContext& c = *static_cast<const SortContext*>(context);
-    int32_t ka, kb;
-    std::memcpy(&ka, a, 4);
-    std::memcpy(&kb, b, 4);
+    const int32_t ka = record_number(a), kb = record_number(b);
     if (c.function) return compare_with_function(c, ka, kb);
     return sort_compare(record_cells(c, ka), record_cells(c, kb), c.op, c.flags);
 }
@@ -125,10 +130,7 @@ bool integer_keys(const SortContext& c, int32_t records, IntegerKeys& out) {
 
 int32_t compare_integer_records(const uint8_t* a, const uint8_t* b, void* context, void*) {
     const IntegerKeys& k = *static_cast<const IntegerKeys*>(context);
-    int32_t ka, kb;
-    std::memcpy(&ka, a, 4);
-    std::memcpy(&kb, b, 4);
-    int32_t x = k.keys[size_t(ka)], y = k.keys[size_t(kb)];
+    int32_t x = k.keys[size_t(record_number(a))], y = k.keys[size_t(record_number(b))];
     if (k.reverse) std::swap(x, y);
     return (x > y) - (x < y);
 }
