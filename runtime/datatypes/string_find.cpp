@@ -156,6 +156,9 @@ struct Found {
 struct FoldedBytes {
     uint32_t of[256];
     std::pair<uint32_t, uint8_t> by_fold[256];
+    // For a folded form below 256: where its bytes start in by_fold, and how many.
+    uint8_t first_of[256];
+    uint8_t count_of[256];
 };
 
 const FoldedBytes& folded_bytes() {
@@ -166,6 +169,12 @@ const FoldedBytes& folded_bytes() {
             t.by_fold[b] = {t.of[b], uint8_t(b)};
         }
         std::sort(std::begin(t.by_fold), std::end(t.by_fold));
+        for (int i = 255; i >= 0; i--) {
+            const uint32_t folded = t.by_fold[i].first;
+            if (folded > 255) continue;
+            t.first_of[folded] = uint8_t(i);
+            t.count_of[folded]++;
+        }
         return t;
     }();
     return table;
@@ -191,9 +200,17 @@ int64_t scan_bytes(const uint8_t* base, int64_t from, int64_t end, const Key& ke
         return at ? static_cast<const uint8_t*>(at) - base : -1;
     }
     const FoldedBytes& table = folded_bytes();
-    auto range = std::equal_range(std::begin(table.by_fold), std::end(table.by_fold),
-                                  std::pair<uint32_t, uint8_t>{keys[0], 0},
-                                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    // The bytes that fold to the key's first character: straight from the
+    // table when that character is below 256, else sought in by_fold.
+    std::pair<const std::pair<uint32_t, uint8_t>*, const std::pair<uint32_t, uint8_t>*> range;
+    if (keys[0] < 256) {
+        range.first = table.by_fold + table.first_of[keys[0]];
+        range.second = range.first + table.count_of[keys[0]];
+    } else {
+        range = std::equal_range(std::begin(table.by_fold), std::end(table.by_fold),
+                                 std::pair<uint32_t, uint8_t>{keys[0], 0},
+                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
     const int n = int(range.second - range.first);
     if (n == 0) return -1;
     auto rest_matches = [&](int64_t i) {
