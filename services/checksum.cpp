@@ -70,19 +70,14 @@ struct Crypto {
 };
 
 const Crypto* library() {
-    static const Crypto* loaded = []() -> const Crypto* {
-        void* handle = shared_library::open("libcrypto.so.3");
-        if (!handle) return nullptr;
-        static Crypto c;
+    return shared_library::load_once<Crypto>("libcrypto.so.3", [](void* library, Crypto& c) {
         using shared_library::take;
-        bool found = take(handle, c.md5, "EVP_md5") && take(handle, c.sha1, "EVP_sha1") &&
-                     take(handle, c.sha256, "EVP_sha256") && take(handle, c.sha384, "EVP_sha384") &&
-                     take(handle, c.sha512, "EVP_sha512") && take(handle, c.ctx_new, "EVP_MD_CTX_new") &&
-                     take(handle, c.ctx_free, "EVP_MD_CTX_free") && take(handle, c.init, "EVP_DigestInit_ex") &&
-                     take(handle, c.update, "EVP_DigestUpdate") && take(handle, c.final, "EVP_DigestFinal_ex");
-        return found ? &c : nullptr;
-    }();
-    return loaded;
+        return take(library, c.md5, "EVP_md5") && take(library, c.sha1, "EVP_sha1") &&
+               take(library, c.sha256, "EVP_sha256") && take(library, c.sha384, "EVP_sha384") &&
+               take(library, c.sha512, "EVP_sha512") && take(library, c.ctx_new, "EVP_MD_CTX_new") &&
+               take(library, c.ctx_free, "EVP_MD_CTX_free") && take(library, c.init, "EVP_DigestInit_ex") &&
+               take(library, c.update, "EVP_DigestUpdate") && take(library, c.final, "EVP_DigestFinal_ex");
+    });
 }
 
 const EVP_MD* algorithm_of(const Crypto& lib, int32_t index) {

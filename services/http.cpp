@@ -74,22 +74,17 @@ struct Curl {
 };
 
 const Curl* library() {
-    static const Curl* loaded = []() -> const Curl* {
-        void* handle = shared_library::open("libcurl.so.4");
-        if (!handle) return nullptr;
-        static Curl c;
+    return shared_library::load_once<Curl>("libcurl.so.4", [](void* library, Curl& c) {
         using shared_library::take;
-        bool found = take(handle, c.global_init, "curl_global_init") && take(handle, c.easy_init, "curl_easy_init") &&
-                     take(handle, c.easy_setopt, "curl_easy_setopt") &&
-                     take(handle, c.easy_perform, "curl_easy_perform") &&
-                     take(handle, c.easy_getinfo, "curl_easy_getinfo") &&
-                     take(handle, c.easy_cleanup, "curl_easy_cleanup") &&
-                     take(handle, c.slist_append, "curl_slist_append") &&
-                     take(handle, c.slist_free_all, "curl_slist_free_all");
-        if (!found || c.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
-        return &c;
-    }();
-    return loaded;
+        return take(library, c.global_init, "curl_global_init") && take(library, c.easy_init, "curl_easy_init") &&
+               take(library, c.easy_setopt, "curl_easy_setopt") &&
+               take(library, c.easy_perform, "curl_easy_perform") &&
+               take(library, c.easy_getinfo, "curl_easy_getinfo") &&
+               take(library, c.easy_cleanup, "curl_easy_cleanup") &&
+               take(library, c.slist_append, "curl_slist_append") &&
+               take(library, c.slist_free_all, "curl_slist_free_all") &&
+               c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    });
 }
 
 // Frees the easy handle and the header list when the request ends.

@@ -17,4 +17,18 @@ bool take(void* library, F& fn, const char* name) {
     return fn != nullptr;
 }
 
+// The library's function table, loaded at the first call: fill(handle,
+// table) takes its functions (and may start the library), answering false
+// when one is missing. Null, then and at every later call, when the library
+// is not installed or fill failed.
+template <typename Table, typename Fill>
+const Table* load_once(const char* soname, Fill fill) {
+    static const Table* loaded = [&]() -> const Table* {
+        static Table table;
+        void* library = open(soname);
+        return library && fill(library, table) ? &table : nullptr;
+    }();
+    return loaded;
+}
+
 }  // namespace zuv::shared_library
