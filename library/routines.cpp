@@ -41,13 +41,25 @@ Value is_type(const Value* args, int32_t) {
 }
 
 // The typeset tests read the typeset the global word holds at each call, so
-// they follow a later change of the word.
+// they follow a later change of the word. The name's symbol and the word's
+// index are found once and only checked at later calls (a runtime started
+// again numbers both afresh, and the check sees it).
 template <const char* NAME>
 Value in_typeset(const Value* args, int32_t) {
     uint8_t type = type_of(args[0].cell);
-    int32_t symbol = symbol::make(NAME);
+    static int32_t symbol = 0;
+    static int32_t hint = -1;
+    const size_t length = std::strlen(NAME);
+    if (symbol <= 0 || symbol > symbol::count() || size_t(symbol::name_length(symbol)) != length ||
+        std::memcmp(symbol::name_of(symbol), NAME, length) != 0) {
+        symbol = symbol::make(NAME);
+        hint = -1;
+    }
     Node global = _context::global;
-    int32_t index = _context::find_word(global, symbol, true);
+    Cell word{};
+    word.w2 = uint32_t(symbol);
+    int32_t index = _context::find_word_hinted(global, word, hint);
+    hint = index;
     if (index < 0) return answer_logic(false);
     const Cell* ts = _context::value_slot(global, index);
     return answer_logic(type_of(ts) == TYPE_TYPESET && typeset::has_q(ts, type));

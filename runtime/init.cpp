@@ -19,7 +19,6 @@
 #include "evaluator/random.hpp"
 #include "services/checksum.hpp"
 #include "services/deflate.hpp"
-#include "services/http.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
 #include "runtime/case_folding.hpp"
@@ -86,7 +85,6 @@ void init() {
     boot_flag = true;
     output_hooks::init();
     platform::init();
-    http::init();                    // the HTTP client library
     random::init();                  // the random generator's state and the hash seed
     memory::init();
     externals::init();

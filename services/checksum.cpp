@@ -11,6 +11,7 @@
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "services/shared_library.hpp"
 
 namespace zuv::checksum {
 
@@ -52,13 +53,40 @@ void make_crc_table() {
     crc_table_made = true;
 }
 
-const EVP_MD* algorithm_of(int32_t index) {
+// The digests' library, loaded at the first digest rather than linked (see
+// shared_library.hpp); null when it cannot be loaded.
+static_assert(OPENSSL_VERSION_MAJOR == 3, "the digests' library is loaded by the name of its version 3");
+struct Crypto {
+    decltype(&EVP_md5) md5;
+    decltype(&EVP_sha1) sha1;
+    decltype(&EVP_sha256) sha256;
+    decltype(&EVP_sha384) sha384;
+    decltype(&EVP_sha512) sha512;
+    decltype(&EVP_MD_CTX_new) ctx_new;
+    decltype(&EVP_MD_CTX_free) ctx_free;
+    decltype(&EVP_DigestInit_ex) init;
+    decltype(&EVP_DigestUpdate) update;
+    decltype(&EVP_DigestFinal_ex) final;
+};
+
+const Crypto* library() {
+    return shared_library::load_once<Crypto>("libcrypto.so.3", [](void* library, Crypto& c) {
+        using shared_library::take;
+        return take(library, c.md5, "EVP_md5") && take(library, c.sha1, "EVP_sha1") &&
+               take(library, c.sha256, "EVP_sha256") && take(library, c.sha384, "EVP_sha384") &&
+               take(library, c.sha512, "EVP_sha512") && take(library, c.ctx_new, "EVP_MD_CTX_new") &&
+               take(library, c.ctx_free, "EVP_MD_CTX_free") && take(library, c.init, "EVP_DigestInit_ex") &&
+               take(library, c.update, "EVP_DigestUpdate") && take(library, c.final, "EVP_DigestFinal_ex");
+    });
+}
+
+const EVP_MD* algorithm_of(const Crypto& lib, int32_t index) {
     switch (index) {
-        case 2: return EVP_md5();
-        case 3: return EVP_sha1();
-        case 4: return EVP_sha256();
-        case 5: return EVP_sha384();
-        case 6: return EVP_sha512();
+        case 2: return lib.md5();
+        case 3: return lib.sha1();
+        case 4: return lib.sha256();
+        case 5: return lib.sha384();
+        case 6: return lib.sha512();
         default: return nullptr;
     }
 }
@@ -78,18 +106,20 @@ struct Piece {
 // raises an error: a digest is never made up.
 template <size_t N>
 Digest digest_of(const Piece (&pieces)[N], int32_t index) {
-    const EVP_MD* md = algorithm_of(index);
-    if (!md) {
-        Cell arg;
+    if (digest_size(index) == 0) {
+        Cell arg{};
         fire(ErrorCategory::script, "invalid-arg", integer::make_at(&arg, index));
     }
+    const Crypto* lib = library();
+    if (!lib) unsupported(index);
+    const EVP_MD* md = algorithm_of(*lib, index);
     Digest d{};
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    bool ok = context && EVP_DigestInit_ex(context, md, nullptr) == 1;
-    for (const Piece& p : pieces) ok = ok && EVP_DigestUpdate(context, p.bytes, p.length) == 1;
+    EVP_MD_CTX* context = lib->ctx_new();
+    bool ok = md && context && lib->init(context, md, nullptr) == 1;
+    for (const Piece& p : pieces) ok = ok && lib->update(context, p.bytes, p.length) == 1;
     unsigned size = 0;
-    ok = ok && EVP_DigestFinal_ex(context, d.bytes, &size) == 1;
-    EVP_MD_CTX_free(context);
+    ok = ok && lib->final(context, d.bytes, &size) == 1;
+    lib->ctx_free(context);
     if (!ok || int32_t(size) != digest_size(index)) unsupported(index);
     d.size = int32_t(size);
     return d;
@@ -166,7 +196,7 @@ Digest digest(const uint8_t* bytes, size_t length, int32_t index) {
 }
 
 Digest hmac(const uint8_t* data, size_t length, const uint8_t* key, size_t key_length, int32_t index) {
-    if (!algorithm_of(index)) digest(nullptr, 0, index);  // raises invalid-arg
+    if (digest_size(index) == 0) digest(nullptr, 0, index);  // raises invalid-arg
     const size_t block = index == 5 || index == 6 ? 128 : 64;
     Digest long_key;
     if (key_length > block) {

@@ -23,6 +23,7 @@
 #include "runtime/process.hpp"
 #include "runtime/unicode.hpp"
 #include "services/files.hpp"
+#include "services/shared_library.hpp"
 
 namespace zuv::http {
 
@@ -57,17 +58,47 @@ struct Answer {
     bool too_big = false;
 };
 
+// The client library, loaded at the first request rather than linked: it
+// and the libraries it needs (TLS, Kerberos, LDAP, SSH ...) would cost every
+// start of the program a good part of its time, and most programs never
+// send a request. Null when it cannot be loaded: each request then fails.
+struct Curl {
+    decltype(&curl_global_init) global_init;
+    decltype(&curl_easy_init) easy_init;
+    decltype(&curl_easy_setopt) easy_setopt;
+    decltype(&curl_easy_perform) easy_perform;
+    decltype(&curl_easy_getinfo) easy_getinfo;
+    decltype(&curl_easy_cleanup) easy_cleanup;
+    decltype(&curl_slist_append) slist_append;
+    decltype(&curl_slist_free_all) slist_free_all;
+};
+
+const Curl* library() {
+    return shared_library::load_once<Curl>("libcurl.so.4", [](void* library, Curl& c) {
+        using shared_library::take;
+        return take(library, c.global_init, "curl_global_init") && take(library, c.easy_init, "curl_easy_init") &&
+               take(library, c.easy_setopt, "curl_easy_setopt") &&
+               take(library, c.easy_perform, "curl_easy_perform") &&
+               take(library, c.easy_getinfo, "curl_easy_getinfo") &&
+               take(library, c.easy_cleanup, "curl_easy_cleanup") &&
+               take(library, c.slist_append, "curl_slist_append") &&
+               take(library, c.slist_free_all, "curl_slist_free_all") &&
+               c.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    });
+}
+
 // Frees the easy handle and the header list when the request ends.
 struct Handles {
-    CURL* curl = curl_easy_init();
-    curl_slist* headers = nullptr;
+    explicit Handles(const Curl& lib) : lib(lib), curl(lib.easy_init()) {}
     ~Handles() {
-        curl_slist_free_all(headers);
-        if (curl) curl_easy_cleanup(curl);
+        lib.slist_free_all(headers);
+        if (curl) lib.easy_cleanup(curl);
     }
-    Handles() = default;
     Handles(const Handles&) = delete;
     Handles& operator=(const Handles&) = delete;
+    const Curl& lib;
+    CURL* curl;
+    curl_slist* headers = nullptr;
 };
 
 size_t on_body(char* data, size_t size, size_t count, void* user) {
@@ -179,11 +210,13 @@ bool has_header_q(const Outgoing& out, std::string_view name) {
 // Runs the request; false when it failed. interrupted: stopped by Ctrl+C.
 bool perform(const Outgoing& out, Answer& answer, bool& interrupted) {
     interrupted = false;
-    Handles h;
+    const Curl* lib = library();
+    if (!lib) return false;
+    Handles h(*lib);
     if (!h.curl) return false;
     CURL* c = h.curl;
     for (const std::string& line : out.header_lines) {
-        curl_slist* next = curl_slist_append(h.headers, line.c_str());
+        curl_slist* next = lib->slist_append(h.headers, line.c_str());
         if (!next) return false;
         h.headers = next;
     }
@@ -192,44 +225,44 @@ bool perform(const Outgoing& out, Answer& answer, bool& interrupted) {
     // (which waits on servers that never answer it). "Name:" removes one.
     for (const char* line : {"Content-Type:", "Expect:"}) {
         if (std::string_view(line) == "Content-Type:" && has_header_q(out, "Content-Type")) continue;
-        curl_slist* next = curl_slist_append(h.headers, line);
+        curl_slist* next = lib->slist_append(h.headers, line);
         if (!next) return false;
         h.headers = next;
     }
-    bool ok = curl_easy_setopt(c, CURLOPT_URL, out.url.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_SECONDS) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_HTTPHEADER, h.headers) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_HEADERDATA, &answer) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, on_progress) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+    bool ok = lib->easy_setopt(c, CURLOPT_URL, out.url.c_str()) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_MAXREDIRS, MAX_REDIRECTS) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, STALL_SECONDS) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_HTTPHEADER, h.headers) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_WRITEFUNCTION, on_body) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_WRITEDATA, &answer) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_HEADERFUNCTION, on_header) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_HEADERDATA, &answer) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_XFERINFOFUNCTION, on_progress) == CURLE_OK;
+    ok = ok && lib->easy_setopt(c, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
     if (const char* ca = std::getenv("SSL_CERT_FILE"); ca && *ca)
-        ok = ok && curl_easy_setopt(c, CURLOPT_CAINFO, ca) == CURLE_OK;
+        ok = ok && lib->easy_setopt(c, CURLOPT_CAINFO, ca) == CURLE_OK;
     if (out.method == "GET") {
-        ok = ok && curl_easy_setopt(c, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+        ok = ok && lib->easy_setopt(c, CURLOPT_HTTPGET, 1L) == CURLE_OK;
     } else if (out.method == "HEAD") {
-        ok = ok && curl_easy_setopt(c, CURLOPT_NOBODY, 1L) == CURLE_OK;
+        ok = ok && lib->easy_setopt(c, CURLOPT_NOBODY, 1L) == CURLE_OK;
     } else {
-        if (out.method != "POST") ok = ok && curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, out.method.c_str()) == CURLE_OK;
+        if (out.method != "POST") ok = ok && lib->easy_setopt(c, CURLOPT_CUSTOMREQUEST, out.method.c_str()) == CURLE_OK;
         if (out.has_body || out.method == "POST") {
-            ok = ok && curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(out.body.size())) == CURLE_OK;
-            ok = ok && curl_easy_setopt(c, CURLOPT_POSTFIELDS, out.body.data()) == CURLE_OK;
+            ok = ok && lib->easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(out.body.size())) == CURLE_OK;
+            ok = ok && lib->easy_setopt(c, CURLOPT_POSTFIELDS, out.body.data()) == CURLE_OK;
         }
     }
     if (!ok) return false;
-    CURLcode result = curl_easy_perform(c);
+    CURLcode result = lib->easy_perform(c);
     if (result == CURLE_ABORTED_BY_CALLBACK) interrupted = true;
     if (result != CURLE_OK || answer.too_big) return false;
-    return curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &answer.status) == CURLE_OK;
+    return lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &answer.status) == CURLE_OK;
 }
 
 // A string! of outside text: a sequence that is not UTF-8 stands as U+FFFD.
@@ -250,8 +283,6 @@ Cell* body_value(const std::string& bytes, bool binary, bool lines) {
 }
 
 }  // namespace
-
-void init() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
 Cell* parse_headers(const std::string& text) {
     // Names and their values in the order first seen; names compare ignoring

@@ -1,9 +1,9 @@
 // HTTP and HTTPS requests, for `read` and `write` of url! values.
 //
 // One synchronous request per call through libcurl's easy interface (a new
-// handle each time, the library initialised once at start-up). The
-// interpreter waits until the whole answer is in; Ctrl+C at the prompt cuts
-// the wait short and halts the command.
+// handle each time; the library loaded and initialised at the first
+// request). The interpreter waits until the whole answer is in; Ctrl+C at
+// the prompt cuts the wait short and halts the command.
 //
 // The request: GET and POST as themselves, HEAD without a body, any other
 // method word as its spelling in capitals. A string! body goes as its UTF-8
@@ -30,9 +30,6 @@
 #include "runtime/cell.hpp"
 
 namespace zuv::http {
-
-// Initialises the client library; once, at start-up, before any request.
-void init();
 
 // One request: method (a symbol id), url, header (a block! of names and
 // values, or null), body (a string!, binary! or block!, or null). Pushes the

@@ -92,13 +92,47 @@ int32_t compare_with_function(const SortContext& c, int32_t a, int32_t b) {
     return order;
 }
 
+// The record number an entry of the sorted array holds.
+int32_t record_number(const uint8_t* entry) {
+    int32_t k;
+    std::memcpy(&k, entry, 4);
+    return k;
+}
+
 int32_t compare_records(const uint8_t* a, const uint8_t* b, void* context, void*) {
     const SortContext& c = *static_cast<const SortContext*>(context);
-    int32_t ka, kb;
-    std::memcpy(&ka, a, 4);
-    std::memcpy(&kb, b, 4);
+    const int32_t ka = record_number(a), kb = record_number(b);
     if (c.function) return compare_with_function(c, ka, kb);
     return sort_compare(record_cells(c, ka), record_cells(c, kb), c.op, c.flags);
+}
+
+// The everyday sort of numbers: records of one cell, every one an integer,
+// compared on their first cell, no function. Their values are read once into
+// keys, since no comparison can then run code or move the block, and compared
+// there as sort_compare compares two integers, so the order is the same.
+struct IntegerKeys {
+    std::vector<int32_t> keys;
+    bool reverse = false;
+};
+
+bool integer_keys(const SortContext& c, int32_t records, IntegerKeys& out) {
+    if (c.function || c.record != 1) return false;
+    const uint32_t field = c.flags >> series::SORT_FIELD_SHIFT;
+    if (field != ((c.flags & series::SORT_ALL) ? 1u : 0u)) return false;
+    const Cell* cells = record_cells(c, 0);
+    for (int32_t k = 0; k < records; k++)
+        if (type_of(cells + k) != TYPE_INTEGER) return false;
+    out.keys.resize(size_t(records));
+    for (int32_t k = 0; k < records; k++) out.keys[size_t(k)] = int32_t(cells[k].w2);
+    out.reverse = c.flags & series::SORT_REVERSE;
+    return true;
+}
+
+int32_t compare_integer_records(const uint8_t* a, const uint8_t* b, void* context, void*) {
+    const IntegerKeys& k = *static_cast<const IntegerKeys*>(context);
+    int32_t x = k.keys[size_t(record_number(a))], y = k.keys[size_t(record_number(b))];
+    if (k.reverse) std::swap(x, y);
+    return (x > y) - (x < y);
 }
 
 }  // namespace
@@ -173,8 +207,15 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
     std::vector<int32_t> order(static_cast<size_t>(records));
     std::iota(order.begin(), order.end(), 0);
     auto* base = reinterpret_cast<uint8_t*>(order.data());
-    if (stable) sorting::merge_sort(base, records, 4, &c, nullptr, compare_records);
-    else sorting::quick_sort(base, records, 4, &c, nullptr, compare_records);
+    IntegerKeys integers;
+    void* context = &c;
+    sorting::CompareFn compare = compare_records;
+    if (integer_keys(c, records, integers)) {
+        context = &integers;
+        compare = compare_integer_records;
+    }
+    if (stable) sorting::merge_sort(base, records, 4, context, nullptr, compare);
+    else sorting::quick_sort(base, records, 4, context, nullptr, compare);
 
     // Write the records back in their new order. Nothing allocates from
     // reading the sorted cells to writing them; user code may have shortened

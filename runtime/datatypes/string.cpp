@@ -443,6 +443,21 @@ int32_t compare_text(const Cell* v1_in, const Cell* v2_in, int32_t op, bool matc
     if (op == COMP_SAME) return v1_in->w2 == v2_in->w2 && v1_in->w1 == v2_in->w1 ? 0 : -1;
     const bool equality = op == COMP_EQUAL || op == COMP_NOT_EQUAL || op == COMP_STRICT_EQUAL || op == COMP_FIND;
     if (v1_in->w2 == v2_in->w2 && v1_in->w1 == v2_in->w1 && equality) return 0;
+    if (equality && !match && type_of(v1_in) != TYPE_SYMBOL && type_of(v2_in) != TYPE_SYMBOL) {
+        // Two one-byte texts of the same bytes are equal under every
+        // equality, folded or not: the everyday map key and `=` of text
+        // are settled here; any other pair takes the walk below.
+        SeriesBuffer* s1 = buffer(v1_in);
+        SeriesBuffer* s2 = buffer(v2_in);
+        if (memory::unit_of(s1) == 1 && memory::unit_of(s2) == 1) {
+            int32_t len1 = std::max(memory::used_bytes(s1) - head_index(v1_in), 0);
+            int32_t len2 = std::max(memory::used_bytes(s2) - head_index(v2_in), 0);
+            if (len1 != len2) return 1;
+            if (std::memcmp(memory::head_of(s1) + head_index(v1_in), memory::head_of(s2) + head_index(v2_in),
+                            size_t(len1)) == 0)
+                return 0;
+        }
+    }
     Cell v1 = text_of(v1_in);
     Cell v2 = text_of(v2_in);
     int32_t len1 = rs_length_q(&v1);

@@ -41,9 +41,36 @@ struct Key {
     uint32_t cp = 0;              // code: the character (folded when the search folds)
     double num = 0.0;             // number: the value each vector! element is compared with
     Cell bits{};                  // bitset: the bitset! value
-    std::vector<uint32_t> chars;  // text: the characters (folded when the search folds)
+    // text: the characters (folded when the search folds); a short text's
+    // are held in place, so that the everyday search allocates nothing.
+    uint32_t* chars = small;
+    int32_t count = 0;
+
+    Key() = default;
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    // Room for n characters, which the caller fills.
+    uint32_t* make_room(int32_t n) {
+        count = std::max(n, 0);
+        if (count > int32_t(std::size(small))) {
+            large.resize(size_t(count));
+            chars = large.data();
+        } else {
+            chars = small;
+        }
+        return chars;
+    }
+    // The text value's characters from its head.
+    void take_chars(const Cell* value) {
+        int32_t n = rs_length_q(value);
+        copy_chars(value, std::max(n, 0), make_room(n));
+    }
     // Characters a match covers.
-    int32_t length() const { return kind == text ? int32_t(chars.size()) : 1; }
+    int32_t length() const { return kind == text ? count : 1; }
+
+  private:
+    uint32_t small[32];
+    std::vector<uint32_t> large;
 };
 
 inline uint32_t fold(uint32_t cp) { return case_folding::to_upper(cp); }
@@ -51,18 +78,17 @@ inline uint32_t fold(uint32_t cp) { return case_folding::to_upper(cp); }
 bool in_bitset_q(const Cell* bitset, uint32_t cp) { return bitset::has_bit(bitset, cp); }
 
 // The value's formed text as characters.
-std::vector<uint32_t> formed_chars(const Cell* value) {
+void take_formed_chars(Key& k, const Cell* value) {
     Cell* saved_top = stack::top;
     Cell* v = stack::push(value);
     Cell* out = zs_make_at(cell::begin(stack::push_raw()), 16);
     actions::call_form(v, out, nullptr, INT32_MAX);
-    std::vector<uint32_t> chars = chars_of(out);
+    k.take_chars(out);
     stack::top = saved_top;
-    return chars;
 }
 
-Key key_of(const Cell* series, const Cell* value, bool folding) {
-    Key k;
+// Fills k, a fresh key, with what a search of the value compares.
+void key_of(Key& k, const Cell* series, const Cell* value, bool folding) {
     uint32_t series_type = type_of(series);
     uint32_t type = type_of(value);
     if (series_type == TYPE_VECTOR) {
@@ -70,10 +96,10 @@ Key key_of(const Cell* series, const Cell* value, bool folding) {
         switch (type) {
         case TYPE_INTEGER: case TYPE_CHAR: k.num = double(int32_t(value->w2)); break;
         case TYPE_FLOAT: case TYPE_PERCENT: k.num = cell::get_float(value); break;
-        default: k.kind = Key::never; return k;
+        default: k.kind = Key::never; return;
         }
         k.kind = Key::number;
-        return k;
+        return;
     }
     switch (type) {
     case TYPE_CHAR:
@@ -82,19 +108,19 @@ Key key_of(const Cell* series, const Cell* value, bool folding) {
     case TYPE_BITSET:
         k.kind = Key::bitset;
         k.bits = *value;
-        return k;  // membership is tested on the character as stored
+        return;  // membership is tested on the character as stored
     case TYPE_BINARY:
         if (series_type != TYPE_BINARY) fire(ErrorCategory::script, "invalid-arg", value);
         [[fallthrough]];
     case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_EMAIL: case TYPE_REF:
         k.kind = Key::text;
-        k.chars = chars_of(value);
+        k.take_chars(value);
         break;
     case TYPE_WORD: {
         Cell name;
         word::name_string(value, &name);
         k.kind = Key::text;
-        k.chars = chars_of(&name);
+        k.take_chars(&name);
         break;
     }
     case TYPE_INTEGER: case TYPE_FLOAT:
@@ -103,21 +129,20 @@ Key key_of(const Cell* series, const Cell* value, bool folding) {
             double d = type == TYPE_INTEGER ? double(integer::get_value(value)) : cell::get_float(value);
             if (d >= 0.0 && d <= 255.0 && d == std::floor(d)) k.cp = uint32_t(d);
             else k.kind = Key::never;
-            return k;
+            return;
         }
         [[fallthrough]];
     default:  // a tag! too: searched as its formed text
         k.kind = Key::text;
-        k.chars = formed_chars(value);
+        take_formed_chars(k, value);
         break;
     }
     // An empty text matches nowhere.
-    if (k.kind == Key::text && k.chars.empty()) k.kind = Key::never;
+    if (k.kind == Key::text && k.count == 0) k.kind = Key::never;
     if (folding) {
         k.cp = fold(k.cp);
-        for (uint32_t& c : k.chars) c = fold(c);
+        for (int32_t i = 0; i < k.count; i++) k.chars[i] = fold(k.chars[i]);
     }
-    return k;
 }
 
 struct Found {
@@ -131,6 +156,9 @@ struct Found {
 struct FoldedBytes {
     uint32_t of[256];
     std::pair<uint32_t, uint8_t> by_fold[256];
+    // For a folded form below 256: where its bytes start in by_fold, and how many.
+    uint8_t first_of[256];
+    uint8_t count_of[256];
 };
 
 const FoldedBytes& folded_bytes() {
@@ -141,6 +169,12 @@ const FoldedBytes& folded_bytes() {
             t.by_fold[b] = {t.of[b], uint8_t(b)};
         }
         std::sort(std::begin(t.by_fold), std::end(t.by_fold));
+        for (int i = 255; i >= 0; i--) {
+            const uint32_t folded = t.by_fold[i].first;
+            if (folded > 255) continue;
+            t.first_of[folded] = uint8_t(i);
+            t.count_of[folded]++;
+        }
         return t;
     }();
     return table;
@@ -152,7 +186,7 @@ const FoldedBytes& folded_bytes() {
 // character (the few bytes that fold to it) are found by memchr and the rest
 // compared through the fold table, so nothing is folded twice.
 int64_t scan_bytes(const uint8_t* base, int64_t from, int64_t end, const Key& key, bool folding) {
-    const uint32_t* keys = key.kind == Key::text ? key.chars.data() : &key.cp;
+    const uint32_t* keys = key.kind == Key::text ? key.chars : &key.cp;
     const int64_t length = key.length();
     if (end - from < length) return -1;
     if (!folding) {
@@ -166,9 +200,17 @@ int64_t scan_bytes(const uint8_t* base, int64_t from, int64_t end, const Key& ke
         return at ? static_cast<const uint8_t*>(at) - base : -1;
     }
     const FoldedBytes& table = folded_bytes();
-    auto range = std::equal_range(std::begin(table.by_fold), std::end(table.by_fold),
-                                  std::pair<uint32_t, uint8_t>{keys[0], 0},
-                                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    // The bytes that fold to the key's first character: straight from the
+    // table when that character is below 256, else sought in by_fold.
+    std::pair<const std::pair<uint32_t, uint8_t>*, const std::pair<uint32_t, uint8_t>*> range;
+    if (keys[0] < 256) {
+        range.first = table.by_fold + table.first_of[keys[0]];
+        range.second = range.first + table.count_of[keys[0]];
+    } else {
+        range = std::equal_range(std::begin(table.by_fold), std::end(table.by_fold),
+                                 std::pair<uint32_t, uint8_t>{keys[0], 0},
+                                 [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
     const int n = int(range.second - range.first);
     if (n == 0) return -1;
     auto rest_matches = [&](int64_t i) {
@@ -212,7 +254,7 @@ int64_t scan_bytes(const uint8_t* base, int64_t from, int64_t end, const Key& ke
 // characters of the Latin-1 range folded through the table.
 template <typename U>
 int64_t scan_wide(const uint8_t* base, int64_t from, int64_t end, const Key& key, bool folding) {
-    const uint32_t* keys = key.kind == Key::text ? key.chars.data() : &key.cp;
+    const uint32_t* keys = key.kind == Key::text ? key.chars : &key.cp;
     const int64_t length = key.length();
     const FoldedBytes& table = folded_bytes();
     auto at = [base](int64_t i) {
@@ -256,7 +298,8 @@ Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, boo
     }
 
     const bool folding = any_string_q(type) && !case_q && !same;
-    const Key key = key_of(series, value, folding);
+    Key key;
+    key_of(key, series, value, folding);
     if (key.kind == Key::never) return found;
     const int64_t length = key.length();
 
@@ -284,7 +327,7 @@ Found search(Cell* series, const Cell* value, const Cell* part, bool case_q, boo
         }
         case Key::text:
             for (int64_t t = 0; t < length; t++)
-                if (char_at_index(i + t) != key.chars[size_t(t)]) return false;
+                if (char_at_index(i + t) != key.chars[t]) return false;
             return true;
         case Key::never: return false;
         }

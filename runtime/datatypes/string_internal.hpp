@@ -25,6 +25,15 @@ inline uint8_t* char_address(const Cell* str, int64_t i) {
     return memory::head_of(s) + (i << unit_shift(memory::unit_of(s)));
 }
 
+// Copies the first n characters of a text value (any-string or binary!)
+// from its head to out, which holds n of them (n no more than its length).
+inline void copy_chars(const Cell* text, int32_t n, uint32_t* out) {
+    SeriesBuffer* s = buffer(text);
+    uint32_t unit = memory::unit_of(s);
+    const uint8_t* p = memory::head_of(s) + (int64_t(std::max(int32_t(text->w1), 0)) << unit_shift(unit));
+    for (int32_t i = 0; i < n; i++, p += unit) out[i] = get_char(p, unit);
+}
+
 // The characters of a text value (any-string or binary!) from its head,
 // copied out of the series (so that later growth or user code cannot
 // disturb them), at most limit of them (limit < 0: all).
@@ -32,11 +41,7 @@ inline std::vector<uint32_t> chars_of(const Cell* text, int32_t limit = -1) {
     int32_t n = rs_length_q(text);
     if (limit >= 0 && limit < n) n = limit;
     std::vector<uint32_t> out(size_t(std::max(n, 0)));
-    if (n <= 0) return out;
-    SeriesBuffer* s = buffer(text);
-    uint32_t unit = memory::unit_of(s);
-    const uint8_t* p = memory::head_of(s) + (int64_t(std::max(int32_t(text->w1), 0)) << unit_shift(unit));
-    for (int32_t i = 0; i < n; i++, p += unit) out[size_t(i)] = get_char(p, unit);
+    if (n > 0) copy_chars(text, n, out.data());
     return out;
 }
 
