@@ -30,11 +30,20 @@ check_that(name, ok, shown)
                         `shown` (the output the check looked at)
 finish()                prints the failures and the counts, and ends the script:
                         status 1 when a check failed, else 0
+Session(*args, cwd=None, env=None, keep_on_hangup=False)
+                        ZUV with the arguments on a pseudo-terminal (a child of
+                        pty.fork); .read_until(text) answers (found, what came
+                        before) and consumes both, .send(text) types, .wait()
+                        answers the exit status once the program ended
 """
 import os
+import pty
+import select
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 ZUV = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else None
 WAIT = 600
@@ -82,3 +91,58 @@ def finish():
         print(*_failures, sep="\n")
     print(f"{_passed} passed, {len(_failures)} failed")
     sys.exit(1 if _failures else 0)
+
+
+class Session:
+    """The program on a pseudo-terminal: what it writes is collected as text."""
+
+    def __init__(self, *args, cwd=None, env=None, keep_on_hangup=False):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            if cwd:
+                os.chdir(cwd)
+            if keep_on_hangup:
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
+            os.execve(ZUV, [ZUV, *args], env or os.environ)
+        self.out = b""
+
+    def read_until(self, text, timeout=WAIT):
+        want = text.encode("utf-8")
+        end = time.time() + timeout
+        while want not in self.out and time.time() < end:
+            ready, _, _ = select.select([self.fd], [], [], 0.1)
+            if ready:
+                try:
+                    chunk = os.read(self.fd, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                self.out += chunk
+        found = want in self.out
+        # What came before and with the text is consumed.
+        seen, _, self.out = self.out.partition(want) if found else (self.out, b"", b"")
+        return found, seen.decode("utf-8", "replace")
+
+    def send(self, text):
+        os.write(self.fd, text.encode("utf-8"))
+
+    def wait(self, timeout=WAIT):
+        end = time.time() + timeout
+        while time.time() < end:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                try:
+                    os.close(self.fd)
+                except OSError:
+                    pass
+                return os.waitstatus_to_exitcode(status)
+            try:
+                ready, _, _ = select.select([self.fd], [], [], 0.1)
+                if ready:
+                    os.read(self.fd, 4096)
+            except OSError:
+                time.sleep(0.05)
+        os.kill(self.pid, signal.SIGKILL)
+        os.waitpid(self.pid, 0)
+        return "timed out"

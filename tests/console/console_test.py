@@ -5,9 +5,7 @@ redirected input, scripts and signals.
 Usage: console_test.py PATH-TO-ZUV SOURCE-ROOT
 """
 import os
-import pty
 import shutil
-import select
 import signal
 import subprocess
 import sys
@@ -15,64 +13,9 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from zuvtest import ZUV, WAIT, run, script, check, finish  # noqa: E402
+from zuvtest import ZUV, WAIT, Session, run, script, check, finish  # noqa: E402
 
 SOURCE_ROOT = sys.argv[2]
-
-
-class Session:
-    """The program on a pseudo-terminal: what it writes is collected as text."""
-
-    def __init__(self, *args, cwd=None, env=None, keep_on_hangup=False):
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            if cwd:
-                os.chdir(cwd)
-            if keep_on_hangup:
-                signal.signal(signal.SIGHUP, signal.SIG_IGN)
-            os.execve(ZUV, [ZUV, *args], env or os.environ)
-        self.out = b""
-
-    def read_until(self, text, timeout=WAIT):
-        want = text.encode("utf-8")
-        end = time.time() + timeout
-        while want not in self.out and time.time() < end:
-            ready, _, _ = select.select([self.fd], [], [], 0.1)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 4096)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                self.out += chunk
-        found = want in self.out
-        # What came before and with the text is consumed.
-        seen, _, self.out = self.out.partition(want) if found else (self.out, b"", b"")
-        return found, seen.decode("utf-8", "replace")
-
-    def send(self, text):
-        os.write(self.fd, text.encode("utf-8"))
-
-    def wait(self, timeout=WAIT):
-        end = time.time() + timeout
-        while time.time() < end:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                try:
-                    os.close(self.fd)
-                except OSError:
-                    pass
-                return os.waitstatus_to_exitcode(status)
-            try:
-                ready, _, _ = select.select([self.fd], [], [], 0.1)
-                if ready:
-                    os.read(self.fd, 4096)
-            except OSError:
-                time.sleep(0.05)
-        os.kill(self.pid, signal.SIGKILL)
-        os.waitpid(self.pid, 0)
-        return "timed out"
 
 
 def run_shell(args):

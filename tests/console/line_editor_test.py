@@ -15,18 +15,10 @@ import sys
 import tempfile
 import time
 
-ZUV = os.path.abspath(sys.argv[1])
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import ZUV, check, check_that, finish  # noqa: E402
+
 DEADLINE = 60  # seconds: a sanitizer build starts slowly
-failures = []
-passed = 0
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
 class TimedOut(Exception):
@@ -183,7 +175,7 @@ try:
             for key, shown in walk:
                 main.keys(key)
                 main.wait_line(shown)
-            passed += 1
+            check_that('history walks with Up/Down and Ctrl+P/Ctrl+N, Up past the oldest empties the line', True, "")
         main.keys("C-a", "C-k")
         main.wait_line(">>")
 
@@ -193,7 +185,7 @@ try:
         main.enter("X: 1", "== 1")
         main.enter("copy/part system/console/history 4",
                    '== ["copy/part system/console/history 4" "X: 1" "x: 1" "1"]')
-        passed += 1  # the same line twice is stored once, differing in case again
+        check_that('the same line twice is stored once, differing in case again', True, "")
         # The question is the prompt; a hidden answer shows stars.
         main.keys('length? ask/hide "pw: "', "Enter")
         main.wait_line("pw:")
@@ -208,13 +200,13 @@ try:
         main.wait_line(">>")
         main.enter('append s "!"', '== "hello!"')
         main.enter("pick system/console/history 3", '== "hello"')
-        passed += 1  # a hidden answer is not stored; changing an answer leaves the history
+        check_that('a hidden answer is not stored; changing an answer leaves the history', True, "")
         main.keys('b: copy [] ask/history "? " b', "Enter")
         main.wait_line("?")
         main.keys("zz", "Enter")
         main.wait_line(">>")
         main.enter("b", '== ["zz"]')
-        passed += 1  # ask/history stores into the given block
+        check_that('ask/history stores into the given block', True, "")
 
         # ---- editing keys: each line is a string, its result shows the edit ----
         for keys, result in (
@@ -255,7 +247,7 @@ try:
         main.wait_line(">>     7")
         main.keys("Enter")
         main.wait(lambda s: s.at_prompt("== 7"), "== 7")
-        passed += 1
+        check_that('Escape on a continuation line, Tab on an empty line inserts four blanks', True, "")
 
         # ---- wrapping at 80 columns ----
         main.text("x" * 79)
@@ -302,7 +294,7 @@ try:
         tmux.run("set-buffer", "100 + 1\n200 + 2\n")
         tmux.run("paste-buffer", "-t", "main")
         main.wait(lambda s: s.at_prompt("== 202") and s.row(-3) == "== 101", "both results")
-        passed += 1
+        check_that('two lines pasted at once are both evaluated', True, "")
 
         # ---- completion on Tab ----
         main.text("appe")
@@ -364,12 +356,12 @@ try:
         main.wait(lambda s: s.row() == "" and s.row(-1) == ">> input", "input's empty prompt")
         main.keys("hi", "Enter")
         main.wait(lambda s: s.at_prompt('== "hi"'), '== "hi"')
-        passed += 1
+        check_that("completion of a file name; an unlistable folder; none inside hidden input; input's empty prompt", True, "")
 
         main.keys("quit", "Enter")
         check("after quit the terminal is as it was found", stty_restored(main, 0), (True, True))
     except TimedOut as e:
-        failures.append(f"main session: timed out waiting for {e}")
+        check_that("main session", False, f"timed out waiting for {e}")
 
     for pane, ending, what in ((by_ctrl_d, ["C-d"], "Ctrl+D on an empty line"),
                                (by_ctrl_c, ["1 + 1", "C-c"], "Ctrl+C with text in the line")):
@@ -379,7 +371,7 @@ try:
             check(f"{what} ends the console with status 0, the terminal restored", stty_restored(pane, 0),
                   (True, True))
         except TimedOut as e:
-            failures.append(f"{what}: timed out waiting for {e}")
+            check_that(what, False, f"timed out waiting for {e}")
     try:
         by_sigterm.wait_line(">>")
         by_sigterm.keys("abc")
@@ -389,19 +381,16 @@ try:
         check("SIGTERM during an edit: status 143, the terminal restored", stty_restored(by_sigterm, 143),
               (True, True))
     except TimedOut as e:
-        failures.append(f"SIGTERM: timed out waiting for {e}")
+        check_that("SIGTERM", False, f"timed out waiting for {e}")
     try:
         in_script.wait_line("?")
         in_script.keys("x", "C-c")
         check("Ctrl+C in a script's ask ends the script with 130, the terminal restored",
               stty_restored(in_script, 130), (True, True))
     except TimedOut as e:
-        failures.append(f"Ctrl+C in a script: timed out waiting for {e}")
+        check_that("Ctrl+C in a script", False, f"timed out waiting for {e}")
 finally:
     tmux.close()
     shutil.rmtree(folder, ignore_errors=True)
 
-if failures:
-    print(*failures, sep="\n")
-print(f"{passed} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+finish()

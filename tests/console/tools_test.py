@@ -6,16 +6,13 @@ a pseudo-terminal, and the profiler's report.
 Usage: tools_test.py PATH-TO-ZUV
 """
 import os
-import pty
 import re
-import select
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from zuvtest import ZUV, check_that, finish  # noqa: E402
+from zuvtest import ZUV, Session, check_that, finish  # noqa: E402
 
 # A home of its own: the settings file that each run writes at its end is
 # not shared with the other tests running at the same time.
@@ -96,38 +93,8 @@ check_that("p lists the calls inside the debugged code", "\nCall: f\n" in out an
 
 # ---- on a terminal: the prompt, and the history afterwards ----
 
-class Session:
-    """The program on a pseudo-terminal: what it writes is collected as text."""
-
-    def __init__(self, env):
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            os.execve(ZUV, [ZUV], env)
-        self.out = b""
-
-    def read_until(self, text, timeout=20):
-        want = text.encode("utf-8")
-        end = time.time() + timeout
-        while want not in self.out and time.time() < end:
-            ready, _, _ = select.select([self.fd], [], [], 0.1)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 4096)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                self.out += chunk
-        found = want in self.out
-        seen, _, self.out = self.out.partition(want) if found else (self.out, b"", b"")
-        return found, seen.decode("utf-8", "replace")
-
-    def send(self, text):
-        os.write(self.fd, text.encode("utf-8"))
-
-
 with tempfile.TemporaryDirectory() as home:
-    s = Session(dict(os.environ, HOME=home))
+    s = Session(env=dict(os.environ, HOME=home))
     s.read_until(">> ")
     s.send("1 + 1\r")
     s.read_until(">> ")

@@ -22,10 +22,10 @@ import subprocess
 import sys
 import tempfile
 
-ZUV = sys.argv[1]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import ZUV, check_that, finish  # noqa: E402
+
 rng = random.Random(43)
-failures = []
-passed = 0
 
 # Characters that need care: escapes, controls, quotes, delimiters, line
 # ends, non-ASCII in both planes.
@@ -33,11 +33,8 @@ CHARS = list("abcXYZ019 ,;\"'\\/\t\n\r\x01\x1f\x7f") + ["é", "中", "\u2028", "
 
 
 def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {str(expected)[:300]}\n  got:      {str(got)[:300]}")
+    """A check whose failure shows the head of each side: the data can be long."""
+    check_that(name, got == expected, f"  expected: {str(expected)[:300]}\n  got:      {str(got)[:300]}")
 
 
 def text(n=8):
@@ -71,8 +68,8 @@ def run(folder, lines):
     with open(script, "w", encoding="utf-8") as f:
         f.write("Zuv []\n" + "\n".join(lines) + "\n")
     p = subprocess.run([ZUV, script], cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
-    if p.returncode != 0:
-        failures.append(f"script ended with {p.returncode}:\n" + p.stdout.decode()[-800:] + p.stderr.decode()[-400:])
+    check_that("the script ends with status 0", p.returncode == 0,
+               f"status {p.returncode}:\n" + p.stdout.decode()[-800:] + p.stderr.decode()[-400:])
     return p.stdout.decode("utf-8", "replace")
 
 
@@ -236,10 +233,7 @@ def main():
         csv_round_trips(folder)
         codec_files(folder)
         save_load(folder)
-    for f in failures:
-        print(f)
-    print(f"{passed} passed, {len(failures)} failed")
-    sys.exit(1 if failures else 0)
+    finish()
 
 
 main()

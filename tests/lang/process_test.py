@@ -7,7 +7,6 @@ when either is missing).
 Usage: process_test.py PATH-TO-ZUV
 """
 import os
-import pty
 import select
 import shutil
 import subprocess
@@ -16,8 +15,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from zuvtest import check, finish  # noqa: E402
-ZUV = os.path.abspath(sys.argv[1])
+from zuvtest import ZUV, Session, check, finish  # noqa: E402
 
 
 def run(stdin, env=None):
@@ -83,37 +81,17 @@ zuv.stdin.close()
 zuv.wait(timeout=20)
 
 # ---- Ctrl+C halts a call waiting for a child that ignores it ----
-child, fd = pty.fork()
-if child == 0:
-    os.execv(ZUV, [ZUV])
-out = b""
-
-
-def read_until(text, timeout=20):
-    global out
-    end = time.time() + timeout
-    while text not in out and time.time() < end:
-        if select.select([fd], [], [], 0.1)[0]:
-            try:
-                out += os.read(fd, 4096)
-            except OSError:
-                break
-    found = text in out
-    out = out.partition(text)[2] if found else b""
-    return found
-
-
-read_until(b">> ")
-os.write(fd, b"call/wait/shell \"trap '' INT; exec sleep 30\"\r")
-wait_for(lambda: children(child), "the child to start")
-sleeper = children(child)[0]
+s = Session()
+s.read_until(">> ")
+s.send("call/wait/shell \"trap '' INT; exec sleep 30\"\r")
+wait_for(lambda: children(s.pid), "the child to start")
+sleeper = children(s.pid)[0]
 start = time.time()
-os.write(fd, b"\x03")
-check("halted", read_until(b"(halted)") and read_until(b">> "), True)
+s.send("\x03")
+check("halted", s.read_until("(halted)")[0] and s.read_until(">> ")[0], True)
 check("at once, the child killed and reaped", (time.time() - start < 10, proc_stat(sleeper)), (True, None))
-os.write(fd, b"quit\r")
-os.waitpid(child, 0)
-os.close(fd)
+s.send("quit\r")
+check("quit ends the console", s.wait(), 0)
 
 # ---- the X clipboard ----
 CASES = r"""

@@ -19,20 +19,12 @@ import tempfile
 import threading
 import urllib.parse
 
-ZUV = os.path.abspath(sys.argv[1])
-failures = []
-passed = 0
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from zuvtest import ZUV, check, check_that, finish  # noqa: E402
+
 WORK = tempfile.mkdtemp(prefix="zuv-urls-")
 HOME = os.path.join(WORK, "home")
 os.mkdir(HOME)
-
-
-def check(name, got, expected):
-    global passed
-    if got == expected:
-        passed += 1
-    else:
-        failures.append(f"{name}:\n  expected: {expected!r}\n  got:      {got!r}")
 
 
 def environment():
@@ -57,8 +49,8 @@ def run(sections):
             printed[name] = []
         elif name:
             printed[name].append(line)
-    if p.returncode != 0:
-        failures.append(f"the script ended with status {p.returncode}:\n{p.stdout.decode(errors='replace')}")
+    check_that("the script ends with status 0", p.returncode == 0,
+               f"status {p.returncode}:\n{p.stdout.decode(errors='replace')}")
     return printed
 
 
@@ -369,7 +361,4 @@ check("a script cached by load-thru loads the same with the server stopped", out
       ['[Zuv [Title: "remote"] print "hi from script" x: [1 2]]', "no-connect"])
 
 shutil.rmtree(WORK, ignore_errors=True)
-print(f"{passed} passed, {len(failures)} failed")
-for f in failures:
-    print(f)
-sys.exit(1 if failures else 0)
+finish()
