@@ -272,11 +272,14 @@ Cell* create_with_code(const Cell* category, const Cell* id, int32_t code, const
     error->w2 = uint32_t(CLASS_ID);
     error->w3 = 0;
     Node ctx = error->w1;
-    *value_in(ctx, FIELD_TYPE) = words[0];
-    *value_in(ctx, FIELD_ID) = words[1];
-    integer::make_at(cell::begin(value_in(ctx, FIELD_CODE)), code);
+    // The values lie in one series, the prototype's ten fields first: the
+    // fields are written from its first cell, found once.
+    Cell* values = value_in(ctx, FIELD_CODE);
+    values[FIELD_TYPE] = words[0];
+    values[FIELD_ID] = words[1];
+    integer::make_at(cell::begin(values + FIELD_CODE), code);
+    for (int i = 0; i < 3; i++) values[FIELD_ARG1 + i] = args[i];
     set_near(ctx);
-    for (int i = 0; i < 3; i++) *value_in(ctx, FIELD_ARG1 + i) = args[i];
     stack::top = error + 1;
     return error;
 }
