@@ -75,12 +75,13 @@ struct Callee {
 };
 
 // Holds a decoding for the length of a call made with it.
+void free_callee(const Callee* c);  // out of line: the call path keeps only the count
 class Pin {
 public:
     explicit Pin(const Callee* c) : c_(c) { ++c->pins; }
     ~Pin() {
         if (--c_->pins == 0 && c_->retired) [[unlikely]]
-            delete c_;
+            free_callee(c_);
     }
     Pin(const Pin&) = delete;
     Pin& operator=(const Pin&) = delete;
@@ -261,11 +262,13 @@ inline void verify(const Form*) {}
 }
 
 // A run holds the form: killed meanwhile, it is freed when the last run ends.
+void free_form(Form* f);  // out of line: a run keeps only the count
 class Busy {
 public:
     explicit Busy(Form* f) : f_(f) { ++f->busy; }
     ~Busy() {
-        if (--f_->busy == 0 && f_->dead) delete f_;
+        if (--f_->busy == 0 && f_->dead) [[unlikely]]
+            free_form(f_);
     }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
