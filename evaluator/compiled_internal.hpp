@@ -171,10 +171,11 @@ struct Expr {
     Kind kind = K_WALK;
     bool prefix = false;       // the right operand of an operator: no operator after it
     bool check_after = false;  // a bound word follows it (after): that word may name an operator by now
-    // A constant, a word read or a paren of one such, with operators in place
-    // on such: read without frames, as nothing in it can fail or run code
-    // while its guards hold (pure_value). frames: those the walker pushes
-    // for it at most, which it skips only with room for them.
+    // A constant, a word read, a paren of one such or a call computed in
+    // place of two such, with operators in place on such: read without
+    // frames, as nothing in it can fail or run code while its guards hold
+    // (pure_value). frames: those the walker pushes for it at most, which it
+    // skips only with room for them.
     bool pure = false;
     int32_t frames = 0;
     int32_t start = 0;
@@ -197,6 +198,10 @@ struct Expr {
     std::vector<int32_t> flags;
     std::vector<std::pair<ArgSpec, int32_t>> refined;
     Shape shape;               // K_CALL and the controls: the shape of the call compiled
+    // K_CALL of a native or action that computes in place: what it computes
+    // and the callable compiled (a pure call holds while its word holds it).
+    in_place::Kind fast = in_place::NONE;
+    Cell callable{};
     mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
     mutable WordSlot after_slot;  // that of the word after it
 };
