@@ -54,7 +54,7 @@ constexpr Control CONTROLS[] = {
     {natives::slot::repeat_star, K_REPEAT, 0b100}, {natives::slot::forever_star, K_FOREVER, 0b1},
     {natives::slot::foreach_star, K_FOREACH, 0b100}, {natives::slot::any_star, K_ANY, 0b1},
     {natives::slot::all_star, K_ALL, 0b1},      {natives::slot::catch_star, K_CATCH, 0b1},
-    {natives::slot::try_star, K_TRY, 0b1},
+    {natives::slot::try_star, K_TRY, 0b1},      {natives::slot::switch_star, K_SWITCH, 0b10},
 };
 
 // Expressions nest at most this deep in one form (deeper code is walked).

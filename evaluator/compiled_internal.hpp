@@ -131,7 +131,7 @@ enum Kind : uint8_t {
     // in place (compiled_control.cpp); the call as a K_CALL when the word
     // names another callable by then.
     K_IF, K_UNLESS, K_EITHER, K_WHILE, K_UNTIL, K_LOOP, K_REPEAT, K_FOREVER, K_FOREACH, K_ANY, K_ALL,
-    K_CATCH, K_TRY,
+    K_CATCH, K_TRY, K_SWITCH,
 };
 
 // Where a compiled word's value lies, kept for a word of a context whose

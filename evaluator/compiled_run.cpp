@@ -315,6 +315,7 @@ uint32_t control_slot(Kind kind) {
         case K_ALL: return natives::slot::all_star;
         case K_CATCH: return natives::slot::catch_star;
         case K_TRY: return natives::slot::try_star;
+        case K_SWITCH: return natives::slot::switch_star;
         default: return 0;
     }
 }

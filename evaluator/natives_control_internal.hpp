@@ -94,6 +94,18 @@ void either_() {
     Eval::branch(stack::arguments + (strict_true_q(stack::arguments) ? 1 : 2));
 }
 
+// switch: the cells of the value and the cases, then (default_case, when
+// not -1) the default block. The branch chosen runs in the native's frame,
+// as those of if and either do.
+template <class Eval>
+void switch_(int32_t default_case) {
+    rt_support::select_branch(true, true);  // the branch block, or none, pushed
+    const Cell* branch = stack::top - 1;
+    if (type_of(branch) == TYPE_BLOCK) Eval::branch(branch);
+    else if (default_case >= 0) Eval::branch(stack::arguments + default_case);
+    else none::make_at(stack::arguments);
+}
+
 // any (stop_on_true) and all: the block's expressions one by one into the
 // result slot, stopping at the first value that passes (any) or fails (all)
 // the lenient test.
