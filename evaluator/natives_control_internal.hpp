@@ -80,7 +80,11 @@ struct Walked {
 // counts as true). either, case, while and until: the same, and unset is an
 // error (script no-return).
 inline bool true_q(const Cell* condition) { return !logic::false_q(condition); }
-inline bool strict_true_q(const Cell* condition) { return logic::true_strict_q(condition); }
+inline bool strict_true_q(const Cell* condition) {
+    if (type_of(condition) == TYPE_UNSET) [[unlikely]]
+        return logic::true_strict_q(condition);  // raises no-return
+    return !logic::false_q(condition);
+}
 
 // The cells of if, unless and either: the condition, then the block or blocks.
 template <class Eval>
