@@ -60,7 +60,23 @@ Cell caller_word() {
     Frame f{};
     f.header = w.symbol << 8;
     f.word_context = w.context;
-    return _context::word_for_symbol(word_context_of(f), int32_t(w.symbol));
+    Node ctx = word_context_of(f);
+    // Errors raised in a loop name one call again and again: the index last
+    // found is kept while its context has the same words and no collection
+    // (which may free the context and reuse its node) has run.
+    static struct {
+        Node ctx = 0;
+        uint32_t symbol = 0, cycles = ~0u;
+        int32_t words = -1, index = -1;
+    } last;
+    int32_t words = _context::word_count(ctx);
+    if (last.ctx != ctx || last.symbol != w.symbol || last.cycles != collector::series_cycles || last.words != words)
+        last = {ctx, w.symbol, collector::series_cycles, words, _context::find_word(ctx, int32_t(w.symbol), false)};
+    if (last.index < 0) return word::make_global(int32_t(w.symbol));
+    // As word_for_symbol gives it: the entry, with the spelling the frame names.
+    Cell word = *_context::get_word_cell(ctx, last.index);
+    word.w2 = w.symbol;
+    return word;
 }
 
 void collect_calls(const Cell* block) {

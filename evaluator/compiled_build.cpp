@@ -54,7 +54,7 @@ constexpr Control CONTROLS[] = {
     {natives::slot::repeat_star, K_REPEAT, 0b100}, {natives::slot::forever_star, K_FOREVER, 0b1},
     {natives::slot::foreach_star, K_FOREACH, 0b100}, {natives::slot::any_star, K_ANY, 0b1},
     {natives::slot::all_star, K_ALL, 0b1},      {natives::slot::catch_star, K_CATCH, 0b1},
-    {natives::slot::try_star, K_TRY, 0b1},
+    {natives::slot::try_star, K_TRY, 0b1},      {natives::slot::switch_star, K_SWITCH, 0b10},
 };
 
 // Expressions nest at most this deep in one form (deeper code is walked).
@@ -176,6 +176,8 @@ private:
         e->site.fn = fn;
         e->site.callee = c;
         e->shape = c->shape;
+        e->fast = c->fast;
+        e->callable = fn;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;
         e->value_end = position;
@@ -451,12 +453,17 @@ private:
     }
 
     static bool pure_q(Expr* e) {
-        bool value = e->kind == K_CONST || e->kind == K_WORD ||
+        // A call computed in place of two pure arguments (a pick may reach
+        // any value: it keeps its frame).
+        bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->fast != in_place::PICK &&
+                    e->args.size() == 2 && e->args[0]->pure && e->args[1]->pure;
+        bool value = e->kind == K_CONST || e->kind == K_WORD || call ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
-        // The walker pushes one frame for a paren (its block's), one for an
-        // operator called.
+        // The walker pushes one frame for a paren (its block's), one for a
+        // call and for an operator called.
         int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : 0;
+        if (call) frames = 1 + std::max(e->args[0]->frames, e->args[1]->frames);
         for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;
             frames = std::max(frames, 1 + op.right->frames);

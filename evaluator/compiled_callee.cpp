@@ -125,6 +125,8 @@ void release(std::unique_ptr<Callee>& c) {
 
 uint32_t callees_forgotten = 0;
 
+void free_callee(const Callee* c) { delete c; }
+
 void forget_callee(Node cache) {
     auto found = callees.find(cache);
     if (found == callees.end()) return;

@@ -35,6 +35,7 @@ void run_control(Kind kind) {
         case K_ALL: any_all<InPlace>(false); break;
         case K_CATCH: catch_<InPlace>(-1); break;
         case K_TRY: try_<InPlace>(false, false); break;
+        case K_SWITCH: switch_<InPlace>(-1); break;
         default: break;
     }
 }

@@ -144,4 +144,6 @@ void init() {
     memory::drop_code_hook = drop;
 }
 
+void free_form(Form* f) { delete f; }
+
 }  // namespace zuv::interpreter::compiled

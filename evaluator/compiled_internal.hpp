@@ -75,12 +75,13 @@ struct Callee {
 };
 
 // Holds a decoding for the length of a call made with it.
+void free_callee(const Callee* c);  // out of line: the call path keeps only the count
 class Pin {
 public:
     explicit Pin(const Callee* c) : c_(c) { ++c->pins; }
     ~Pin() {
         if (--c_->pins == 0 && c_->retired) [[unlikely]]
-            delete c_;
+            free_callee(c_);
     }
     Pin(const Pin&) = delete;
     Pin& operator=(const Pin&) = delete;
@@ -130,7 +131,7 @@ enum Kind : uint8_t {
     // in place (compiled_control.cpp); the call as a K_CALL when the word
     // names another callable by then.
     K_IF, K_UNLESS, K_EITHER, K_WHILE, K_UNTIL, K_LOOP, K_REPEAT, K_FOREVER, K_FOREACH, K_ANY, K_ALL,
-    K_CATCH, K_TRY,
+    K_CATCH, K_TRY, K_SWITCH,
 };
 
 // Where a compiled word's value lies, kept for a word of a context whose
@@ -170,10 +171,11 @@ struct Expr {
     Kind kind = K_WALK;
     bool prefix = false;       // the right operand of an operator: no operator after it
     bool check_after = false;  // a bound word follows it (after): that word may name an operator by now
-    // A constant, a word read or a paren of one such, with operators in place
-    // on such: read without frames, as nothing in it can fail or run code
-    // while its guards hold (pure_value). frames: those the walker pushes
-    // for it at most, which it skips only with room for them.
+    // A constant, a word read, a paren of one such or a call computed in
+    // place of two such, with operators in place on such: read without
+    // frames, as nothing in it can fail or run code while its guards hold
+    // (pure_value). frames: those the walker pushes for it at most, which it
+    // skips only with room for them.
     bool pure = false;
     int32_t frames = 0;
     int32_t start = 0;
@@ -196,6 +198,10 @@ struct Expr {
     std::vector<int32_t> flags;
     std::vector<std::pair<ArgSpec, int32_t>> refined;
     Shape shape;               // K_CALL and the controls: the shape of the call compiled
+    // K_CALL of a native or action that computes in place: what it computes
+    // and the callable compiled (a pure call holds while its word holds it).
+    in_place::Kind fast = in_place::NONE;
+    Cell callable{};
     mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
     mutable WordSlot after_slot;  // that of the word after it
 };
@@ -261,11 +267,13 @@ inline void verify(const Form*) {}
 }
 
 // A run holds the form: killed meanwhile, it is freed when the last run ends.
+void free_form(Form* f);  // out of line: a run keeps only the count
 class Busy {
 public:
     explicit Busy(Form* f) : f_(f) { ++f->busy; }
     ~Busy() {
-        if (--f_->busy == 0 && f_->dead) delete f_;
+        if (--f_->busy == 0 && f_->dead) [[unlikely]]
+            free_form(f_);
     }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;

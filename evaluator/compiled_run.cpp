@@ -176,6 +176,13 @@ const int32_t* const NO_REFINEMENTS = no_refinements.words;
 
 // ---- pure expressions ----
 
+// The word after an expression took no part in it when compiled; now
+// naming an operator, it takes the expression's value.
+inline bool operator_after_q(const Expr& e) {
+    const Cell* s = slot_of(e.after, e.after_slot);
+    return s && type_of(s) == TYPE_OP;
+}
+
 bool pure_value(const Expr& e, Cell* out);
 
 // The value of an operator's right operand (a pure expression with no
@@ -203,6 +210,20 @@ bool pure_value(const Expr& e, Cell* out) {
             const Cell* s = slot_of(e.cell, e.slot);
             if (!s || !placed_q(type_of(s))) return false;
             *out = *s;
+            break;
+        }
+        case K_CALL: {
+            // Its word still holds the callable compiled, no word after an
+            // argument has become an operator that would take it, and both
+            // arguments are plain.
+            const Cell* s = slot_of(e.cell, e.slot);
+            if (!s || !same_q(*s, e.callable)) return false;
+            const Expr& a = *e.args[0];
+            const Expr& b = *e.args[1];
+            Cell right;
+            if (!pure_value(a, out) || (a.check_after && operator_after_q(a)) || !pure_value(b, &right) ||
+                (b.check_after && operator_after_q(b)) || !in_place::compute(e.fast, out, &right))
+                return false;
             break;
         }
         default:  // a paren of one pure expression
@@ -294,6 +315,7 @@ uint32_t control_slot(Kind kind) {
         case K_ALL: return natives::slot::all_star;
         case K_CATCH: return natives::slot::catch_star;
         case K_TRY: return natives::slot::try_star;
+        case K_SWITCH: return natives::slot::switch_star;
         default: return 0;
     }
 }
@@ -679,13 +701,6 @@ int32_t run_value(const Run& r, const Expr& e, bool sub) {
     }
 }
 
-// The word after an expression took no part in it when compiled; now
-// naming an operator, it takes the expression's value.
-inline bool operator_after_q(const Expr& e) {
-    const Cell* s = slot_of(e.after, e.after_slot);
-    return s && type_of(s) == TYPE_OP;
-}
-
 // An expression whose runner is none of the short ones: its value by kind,
 // then its operators; then the look at the word after it.
 int32_t run_general(const Run& r, const Expr& e, bool sub) {
@@ -714,7 +729,7 @@ int32_t run_pure(const Run& r, const Expr& e, bool sub) {
         return run_general(r, e, sub);
     place(&v, sub);
     // Where the walker's last frame leaves the top: after the value.
-    if (!sub && (!e.ops.empty() || e.kind == K_PAREN)) stack::top = first + 1;
+    if (!sub && (!e.ops.empty() || e.kind == K_PAREN || e.kind == K_CALL)) stack::top = first + 1;
     if (e.check_after && operator_after_q(e)) [[unlikely]]
         return eval_infix(r.code, e.next, r.end, sub, first);
     return e.next;
@@ -776,7 +791,7 @@ Runner runner_of(const Expr& e) {
     if (e.ops.empty() && !e.check_after) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
-        if (e.kind == K_CALL || e.kind >= K_IF) return run_call_alone;
+        if ((e.kind == K_CALL && !e.pure) || e.kind >= K_IF) return run_call_alone;
     }
     if (e.pure) return run_pure;
     return run_general;

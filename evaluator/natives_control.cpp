@@ -53,12 +53,7 @@ void switch_star(bool check, const int32_t* refinements) {
         expect(1, 1, block_q);
         if (default_case >= 0) expect(default_case, 3, block_q);
     }
-    rt_support::select_branch(true, true);  // the branch block, or none, pushed
-    const Cell* branch = stack::top - 1;
-    // The branch runs in this frame, as those of if and either do.
-    if (type_of(branch) == TYPE_BLOCK) interpreter::eval_block_here(branch);
-    else if (default_case >= 0) interpreter::eval_block_here(stack::arguments + default_case);
-    else none::make_at(stack::arguments);
+    control::switch_<control::Walked>(default_case);
 }
 
 void case_star(bool check, const int32_t* refinements) {

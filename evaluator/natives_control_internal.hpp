@@ -80,7 +80,11 @@ struct Walked {
 // counts as true). either, case, while and until: the same, and unset is an
 // error (script no-return).
 inline bool true_q(const Cell* condition) { return !logic::false_q(condition); }
-inline bool strict_true_q(const Cell* condition) { return logic::true_strict_q(condition); }
+inline bool strict_true_q(const Cell* condition) {
+    if (type_of(condition) == TYPE_UNSET) [[unlikely]]
+        return logic::true_strict_q(condition);  // raises no-return
+    return !logic::false_q(condition);
+}
 
 // The cells of if, unless and either: the condition, then the block or blocks.
 template <class Eval>
@@ -92,6 +96,18 @@ void if_(bool when) {
 template <class Eval>
 void either_() {
     Eval::branch(stack::arguments + (strict_true_q(stack::arguments) ? 1 : 2));
+}
+
+// switch: the cells of the value and the cases, then (default_case, when
+// not -1) the default block. The branch chosen runs in the native's frame,
+// as those of if and either do.
+template <class Eval>
+void switch_(int32_t default_case) {
+    rt_support::select_branch(true, true);  // the branch block, or none, pushed
+    const Cell* branch = stack::top - 1;
+    if (type_of(branch) == TYPE_BLOCK) Eval::branch(branch);
+    else if (default_case >= 0) Eval::branch(stack::arguments + default_case);
+    else none::make_at(stack::arguments);
 }
 
 // any (stop_on_true) and all: the block's expressions one by one into the

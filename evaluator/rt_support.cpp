@@ -7,11 +7,13 @@
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/datatype.hpp"
+#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
+#include "runtime/symbols.hpp"
 
 namespace zuv::rt_support {
 
@@ -139,10 +141,20 @@ void select_branch(bool push, bool branch) {
             *out = memory::cells_head(s)[i];
             return true;
         };
+        // Equality as the compare slot of the key's datatype gives it; words
+        // (by canonical spelling) and integers, the usual keys, compared here.
+        auto equal = [](Cell& key, Cell& item) {
+            switch (type_of(&key)) {
+                case TYPE_WORD: case TYPE_LIT_WORD:
+                    return symbol::resolve(int32_t(key.w2)) == symbol::resolve(int32_t(item.w2));
+                case TYPE_INTEGER: return integer::get_value(&key) == integer::get_value(&item);
+                default: return actions::compare_star(&key, &item, COMP_EQUAL);
+            }
+        };
         int32_t step = push ? 1 : 2;
         Cell item;
         for (int32_t i = std::max(int32_t(block.w1), 0); cell_at(i, &item); i += step) {
-            if (type_of(&item) != type_of(&key) || !actions::compare_star(&key, &item, COMP_EQUAL)) continue;
+            if (type_of(&item) != type_of(&key) || !equal(key, item)) continue;
             if (branch) {
                 Cell next;
                 for (int32_t j = i + 1; cell_at(j, &next); j++)

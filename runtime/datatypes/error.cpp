@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "evaluator/actions.hpp"
@@ -256,6 +257,33 @@ Cell* create(const Cell* category, const Cell* id, const Cell* arg1, const Cell*
     return error;
 }
 
+namespace {
+
+// The context of a new error as object::clone copies the prototype's when
+// no value of the prototype is a function (none is, unless a program put one
+// there): the word table and the values copied, the self slot the copy's
+// object! value. 0 when a value is a function, which clone binds anew.
+Node copy_prototype() {
+    Cell proto = *prototype_cell;
+    Node source = proto.w1;
+    SeriesBuffer* from = memory::buffer_of(_context::cell_of(source)->w2);
+    int32_t n = memory::length_of(from);
+    for (int32_t i = 0; i < n; i++)
+        if (type_of(memory::internal_cells(from) + i) == TYPE_FUNCTION) return 0;
+    int32_t words = _context::word_count(source);
+    Node ctx = _context::create(words, false, true, source, _context::KIND_OBJECT);
+    n = std::min(n, words);
+    if (n > 0) std::memcpy(value_in(ctx, 0), value_in(source, 0), size_t(n) * sizeof(Cell));
+    Cell* self = cell::begin(_context::own_value(ctx));
+    self->w1 = ctx;
+    self->w2 = proto.w2;
+    self->w3 = proto.w3;
+    cell::set_type(self, TYPE_OBJECT);
+    return ctx;
+}
+
+}  // namespace
+
 Cell* create_with_code(const Cell* category, const Cell* id, int32_t code, const Cell* arg1, const Cell* arg2,
                        const Cell* arg3) {
     Cell args[3];
@@ -266,17 +294,26 @@ Cell* create_with_code(const Cell* category, const Cell* id, int32_t code, const
     // make's steps for a spec block of the two words, the code given. An
     // error runs no change handlers (its event word is cleared below), so
     // its fields are not scanned for them.
+    Node ctx = copy_prototype();
     Cell* error = stack::push_raw();
-    object::clone(prototype_cell, error, false, nullptr, false);
-    cell::set_type(error, TYPE_ERROR);
+    if (ctx) {
+        cell::begin(error)->w1 = ctx;
+        cell::set_type(error, TYPE_ERROR);
+    } else {
+        object::clone(prototype_cell, error, false, nullptr, false);
+        cell::set_type(error, TYPE_ERROR);
+        ctx = error->w1;
+    }
     error->w2 = uint32_t(CLASS_ID);
     error->w3 = 0;
-    Node ctx = error->w1;
-    *value_in(ctx, FIELD_TYPE) = words[0];
-    *value_in(ctx, FIELD_ID) = words[1];
-    integer::make_at(cell::begin(value_in(ctx, FIELD_CODE)), code);
+    // The values lie in one series, the prototype's ten fields first: the
+    // fields are written from its first cell, found once.
+    Cell* values = value_in(ctx, FIELD_CODE);
+    values[FIELD_TYPE] = words[0];
+    values[FIELD_ID] = words[1];
+    integer::make_at(cell::begin(values + FIELD_CODE), code);
+    for (int i = 0; i < 3; i++) values[FIELD_ARG1 + i] = args[i];
     set_near(ctx);
-    for (int i = 0; i < 3; i++) *value_in(ctx, FIELD_ARG1 + i) = args[i];
     stack::top = error + 1;
     return error;
 }

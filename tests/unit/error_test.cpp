@@ -27,6 +27,7 @@
 #include "runtime/words.hpp"
 #include "tests/unit/capture.hpp"
 #include "tests/unit/fixture.hpp"
+#include "tests/unit/source_eval.hpp"
 #include "tests/unit/value_helpers.hpp"
 
 using namespace zuv;
@@ -354,6 +355,39 @@ TEST_F(Error, FireUnderATryGivesTheErrorValue) {
     Cell* caught = stack::push(&e);
     error::fill_stack(caught);
     EXPECT_EQ(type_of(error::field(caught, error::FIELD_STACK)), TYPE_BLOCK);
+}
+
+// Each raised error is a copy of the prototype: its own context, its self
+// the copy, the prototype untouched; a function the prototype holds is
+// bound to the copy, as make binds one.
+TEST_F(Error, ARaisedErrorIsACopyOfThePrototype) {
+    Cell arg = num(7);
+    Cell first = raise(ErrorCategory::script, "out-of-range", &arg);
+    Cell* kept = stack::push(&first);
+    Cell second = raise(ErrorCategory::math, "zero-divide");
+    first = *kept;
+    Node proto = error::prototype()->w1;
+    EXPECT_NE(first.w1, proto);
+    EXPECT_NE(first.w1, second.w1);
+    const Cell* self = _context::own_value(second.w1);
+    EXPECT_EQ(type_of(self), TYPE_OBJECT);
+    EXPECT_EQ(self->w1, second.w1);
+    EXPECT_EQ(code(&first), 341);
+    EXPECT_EQ(type_and_id(&second), "math/zero-divide");
+    EXPECT_EQ(type_of(_context::value_slot(proto, error::FIELD_ARG1)), TYPE_NONE) << "the prototype keeps its values";
+
+    Cell saved = *error::prototype();
+    test::Evaluated made = test::eval_source(
+        "make object! [code: 0 type: none id: none arg1: none arg2: none arg3: none near: none where: none "
+        "stack: none files: func [] [code]]");
+    ASSERT_EQ(made.error, "");
+    error::set_prototype(&made.value);
+    Cell third = raise(ErrorCategory::math, "zero-divide");
+    error::set_prototype(&saved);
+    const Cell* files = error::field(&third, error::FIELD_FILES);
+    ASSERT_EQ(type_of(files), TYPE_FUNCTION);
+    const Cell* original = _context::value_slot(made.value.w1, error::FIELD_FILES);
+    EXPECT_FALSE(files->w1 == original->w1 && files->w2 == original->w2) << "a copy of the function, bound anew";
 }
 
 TEST_F(Error, AnErrorThatNoTryReceivesIsReportedAndEndsTheProcess) {
