@@ -474,6 +474,7 @@ class Server:
 
     def __init__(self, binary, switch, home):
         self.label = f"{binary}" + (f" {switch}" if switch else "")
+        self.broken = False
         self.sock, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
         env = environment(switch, home)
         env["ZUV_FORK_SERVER"] = str(theirs.fileno())
@@ -502,7 +503,8 @@ class Server:
             i.seek(0)
             timed_out = False
             try:
-                self.sock.settimeout(None)
+                # The first request waits for the boot and the prelude too.
+                self.sock.settimeout(timeout)
                 socket.send_fds(self.sock, [b"r"], [i.fileno(), o.fileno(), e.fileno()])
                 pid = self._number()
                 self.sock.settimeout(timeout)
@@ -511,10 +513,14 @@ class Server:
                 except socket.timeout:
                     timed_out = True
                     os.kill(pid, signal.SIGKILL)
-                    self.sock.settimeout(None)
+                    self.sock.settimeout(60)
                     status = self._number()
             except (ConnectionError, OSError) as ex:
-                return {"status": None, "out": b"", "err": f"fork server: {ex}".encode(), "timeout": False,
+                # A server that ended, hangs or answers out of turn serves no more: the
+                # next program of this worker gets a new one.
+                self.broken = True
+                self.proc.kill()
+                return {"status": None, "out": b"", "err": f"fork server: {ex!r}".encode(), "timeout": False,
                         "server": True}
             o.seek(0)
             e.seek(0)
@@ -549,7 +555,7 @@ class Servers:
         mine = getattr(self.local, "servers", None)
         if mine is None:
             mine = self.local.servers = {}
-        if label not in mine:
+        if label not in mine or mine[label].broken:
             mine[label] = Server(binary, switch, self.home)
             with self.lock:
                 self.all.append((label, mine[label]))
@@ -607,6 +613,8 @@ def close_servers(servers, timeout, failures):
     first = None
     for n, (label, server) in enumerate(servers.all):
         status, out, err = server.close(timeout)
+        if server.broken:
+            continue  # the program it failed has its fault
         res = {"status": status, "out": out, "err": err, "timeout": status is None}
         found = faults_of(f"{label} server", res)
         if first is None:
