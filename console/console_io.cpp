@@ -9,6 +9,7 @@
 // line as it delivers them, after the prompt; a redirected input gets no
 // prompt.
 #include "console/console_io.hpp"
+#include "console/fork_server.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -88,6 +89,8 @@ Got read_line(std::string& line) {
                 pending.clear();
                 return Got::interrupted;
             }
+        } else if (fork_server::serve_at_end()) {
+            pending.clear();  // a child of the fork server: its own input follows
         } else {
             at_end = true;
         }

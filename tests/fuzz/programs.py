@@ -24,16 +24,28 @@ Usage:
   outputs must agree, and a difference between the two runs of one build
   names the evaluator at fault.
 
+Each program runs in a process of its own: by default a child forked by a
+fork server (ZUV_FORK_SERVER), a process of the build that has booted and
+run the prelude (the first lines, the same in every program) once, per worker
+and per run; the child reads the rest of the program and has its own output,
+status and time limit. The servers' own runs are judged as the programs are.
+--fresh starts each program in a fresh process from its first line instead.
 A failing program is written to --failures (default build-fuzz-programs/) with
-both outputs. Counts are printed at the end; the exit status is 1 on any failure.
+both outputs (its text whole, prelude included: it runs alone as it is).
+Counts are printed at the end; the exit status is 1 on any failure.
 """
 import argparse
 import concurrent.futures
 import os
 import random
 import re
+import shutil
+import signal
+import socket
 import subprocess
 import sys
+import tempfile
+import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BOOT = os.path.join(HERE, "..", "..", "boot")
@@ -429,16 +441,125 @@ class Generator:
 SANITIZER = re.compile(r"AddressSanitizer|UndefinedBehaviorSanitizer|runtime error:|LeakSanitizer")
 
 
-def run(binary, text, timeout, switch=None):
-    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0:abort_on_error=0")
+def environment(switch, home):
+    # The programs never read or write the user's own console settings. The
+    # sanitizer's leak check at exit is off: a forked child lacks the threads
+    # its parent had, which the check would stop on.
+    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0:abort_on_error=0", HOME=home)
     if switch:
         env[switch] = "1"
+    return env
+
+
+def run(binary, text, timeout, switch=None, home=None):
+    """One program in a fresh process of its own (--fresh)."""
     try:
         p = subprocess.run([binary], input=text.encode("utf-8"), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           timeout=timeout, env=env)
+                           timeout=timeout, env=environment(switch, home))
     except subprocess.TimeoutExpired:
         return {"status": None, "out": b"", "err": b"", "timeout": True}
     return {"status": p.returncode, "out": p.stdout, "err": p.stderr, "timeout": False}
+
+
+PRELUDE_TEXT = "\n".join(PRELUDE) + "\n"
+
+
+class Server:
+    """A process of one build (and switch) that has booted and run the
+    prelude, the first lines every program shares, and then forks one child
+    per program (ZUV_FORK_SERVER): the child reads the rest of the program
+    from its own standard input and writes to its own output, and its status
+    and time limit are its own, as a fresh process's would be. Boot and
+    prelude, the same work in every program, run once per server."""
+
+    def __init__(self, binary, switch, home):
+        self.label = f"{binary}" + (f" {switch}" if switch else "")
+        self.broken = False
+        self.sock, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
+        env = environment(switch, home)
+        env["ZUV_FORK_SERVER"] = str(theirs.fileno())
+        self.out = tempfile.TemporaryFile()
+        self.err = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=self.out, stderr=self.err, env=env,
+                                     pass_fds=[theirs.fileno()])
+        theirs.close()
+        self.proc.stdin.write(PRELUDE_TEXT.encode("utf-8"))
+        self.proc.stdin.close()
+
+    def _number(self):
+        data = b""
+        while len(data) < 4:
+            chunk = self.sock.recv(4 - len(data))
+            if not chunk:
+                raise ConnectionError("the fork server ended")
+            data += chunk
+        return int.from_bytes(data, sys.byteorder, signed=True)
+
+    def run(self, rest, timeout):
+        """The program's lines after the prelude, run by a child of the server."""
+        with tempfile.TemporaryFile() as i, tempfile.TemporaryFile() as o, tempfile.TemporaryFile() as e:
+            i.write(rest.encode("utf-8"))
+            i.flush()
+            i.seek(0)
+            timed_out = False
+            try:
+                # The first request waits for the boot and the prelude too.
+                self.sock.settimeout(timeout)
+                socket.send_fds(self.sock, [b"r"], [i.fileno(), o.fileno(), e.fileno()])
+                pid = self._number()
+                self.sock.settimeout(timeout)
+                try:
+                    status = self._number()
+                except socket.timeout:
+                    timed_out = True
+                    os.kill(pid, signal.SIGKILL)
+                    self.sock.settimeout(60)
+                    status = self._number()
+            except (ConnectionError, OSError) as ex:
+                # A server that ended, hangs or answers out of turn serves no more: the
+                # next program of this worker gets a new one.
+                self.broken = True
+                self.proc.kill()
+                return {"status": None, "out": b"", "err": f"fork server: {ex!r}".encode(), "timeout": False,
+                        "server": True}
+            o.seek(0)
+            e.seek(0)
+            if timed_out:
+                return {"status": None, "out": b"", "err": b"", "timeout": True}
+            return {"status": os.waitstatus_to_exitcode(status), "out": o.read(), "err": e.read(), "timeout": False}
+
+    def close(self, timeout):
+        """Ends the server: answers its exit status (None past the timeout), output and error output."""
+        self.sock.close()
+        try:
+            status = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            status = None
+        self.out.seek(0)
+        self.err.seek(0)
+        return status, self.out.read(), self.err.read()
+
+
+class Servers:
+    """One server per worker thread and run (label) of a program."""
+
+    def __init__(self, home):
+        self.home = home
+        self.local = threading.local()
+        self.lock = threading.Lock()
+        self.all = []  # (label, server)
+
+    def get(self, label, binary, switch):
+        mine = getattr(self.local, "servers", None)
+        if mine is None:
+            mine = self.local.servers = {}
+        if label not in mine or mine[label].broken:
+            mine[label] = Server(binary, switch, self.home)
+            with self.lock:
+                self.all.append((label, mine[label]))
+        return mine[label]
 
 
 def runs_of(reference, stress, walker):
@@ -451,28 +572,64 @@ def runs_of(reference, stress, walker):
     return [r for r in runs if r[1]]
 
 
-def judge(index, text, reference, stress, timeout, walker):
+def faults_of(label, res):
+    err = res["err"].decode("utf-8", "replace")
+    if res.get("server"):
+        return [("server", f"{label}: {err}")]
+    if res["timeout"]:
+        return [("timeout", label)]
+    if res["status"] < 0:
+        return [("signal", f"{label}: signal {-res['status']}")]
+    if SANITIZER.search(err):
+        return [("sanitizer", f"{label}: {SANITIZER.search(err).group(0)}")]
+    if res["status"] != 0:
+        return [("status", f"{label}: status {res['status']}")]
+    return []
+
+
+def judge(index, text, reference, stress, timeout, walker, servers, home):
     """The faults of one program: a list of (kind, detail)."""
     faults = []
     results = {}
     for label, binary, switch, factor in runs_of(reference, stress, walker):
-        res = run(binary, text, timeout * factor, switch)
+        if servers:
+            res = servers.get(label, binary, switch).run(text[len(PRELUDE_TEXT):], timeout * factor)
+        else:
+            res = run(binary, text, timeout * factor, switch, home)
         results[label] = res
-        err = res["err"].decode("utf-8", "replace")
-        if res["timeout"]:
-            faults.append(("timeout", label))
-        elif res["status"] < 0:
-            faults.append(("signal", f"{label}: signal {-res['status']}"))
-        elif SANITIZER.search(err):
-            faults.append(("sanitizer", f"{label}: {SANITIZER.search(err).group(0)}"))
-        elif res["status"] != 0:
-            faults.append(("status", f"{label}: status {res['status']}"))
+        faults += faults_of(label, res)
     if len(results) >= 2 and not any(r["timeout"] for r in results.values()):
         labels = list(results)
         for other in labels[1:]:
             if results[other]["out"] != results[labels[0]]["out"]:
                 faults.append(("difference", f"{other} differs from {labels[0]}"))
     return index, text, faults, results
+
+
+def close_servers(servers, timeout, failures):
+    """Ends the servers; the faults of their own runs (the prelude and the
+    end of input): a status, a sanitizer report, output that differs."""
+    faults = []
+    first = None
+    for n, (label, server) in enumerate(servers.all):
+        status, out, err = server.close(timeout)
+        if server.broken:
+            continue  # the program it failed has its fault
+        res = {"status": status, "out": out, "err": err, "timeout": status is None}
+        found = faults_of(f"{label} server", res)
+        if first is None:
+            first = out
+        elif out != first:
+            found.append(("difference", f"{label} server: its prelude's output differs"))
+        if found:
+            os.makedirs(failures, exist_ok=True)
+            base = os.path.join(failures, f"server-{n}-{label}")
+            with open(base + ".out", "wb") as f:
+                f.write(out + b"\n---- stderr\n" + err)
+            for _, detail in found:
+                print(f"{detail} ({base}.out)", flush=True)
+        faults += found
+    return faults
 
 
 def main():
@@ -488,6 +645,8 @@ def main():
                     help="compare the walker alone with every block compiled (see above)")
     ap.add_argument("--failures", default="build-fuzz-programs")
     ap.add_argument("--print", action="store_true", help="write the programs and run nothing")
+    ap.add_argument("--fresh", action="store_true",
+                    help="run each program in a fresh process from its first line, without fork servers")
     a = ap.parse_args()
 
     specs = load_specs()
@@ -499,10 +658,13 @@ def main():
     if not a.reference and not a.stress:
         ap.error("give --reference, --stress or both")
 
-    counts = {k: 0 for k in ("sanitizer", "signal", "status", "timeout", "difference")}
+    counts = {k: 0 for k in ("sanitizer", "signal", "status", "timeout", "difference", "server")}
     failed = 0
+    home = tempfile.mkdtemp(prefix="zuv-programs-home-")
+    servers = None if a.fresh else Servers(home)
     with concurrent.futures.ThreadPoolExecutor(max_workers=a.jobs) as pool:
-        jobs = [pool.submit(judge, i, p, a.reference, a.stress, a.timeout, a.walker) for i, p in enumerate(programs)]
+        jobs = [pool.submit(judge, i, p, a.reference, a.stress, a.timeout, a.walker, servers, home)
+                for i, p in enumerate(programs)]
         for job in concurrent.futures.as_completed(jobs):
             index, text, faults, results = job.result()
             if not faults:
@@ -518,10 +680,15 @@ def main():
                 with open(f"{base}.{label}.out", "wb") as f:
                     f.write(res["out"] + b"\n---- stderr\n" + res["err"])
             print(f"program {index}: " + "; ".join(d for _, d in faults) + f" ({base}.zuv)", flush=True)
+    server_faults = close_servers(servers, a.timeout * 8, a.failures) if servers else []
+    shutil.rmtree(home, ignore_errors=True)
+    for kind, _ in server_faults:
+        counts[kind] += 1
     print(f"programs: {a.count}, failed: {failed}, sanitizer reports: {counts['sanitizer']}, "
           f"signals: {counts['signal']}, other statuses: {counts['status']}, timeouts: {counts['timeout']}, "
-          f"differences: {counts['difference']}")
-    return 1 if failed else 0
+          f"differences: {counts['difference']}, lost servers: {counts['server']}, faults of the servers' own runs: "
+          f"{len(server_faults)}")
+    return 1 if failed or server_faults else 0
 
 
 if __name__ == "__main__":

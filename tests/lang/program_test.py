@@ -4,8 +4,10 @@
 Usage: program_test.py PATH-TO-ZUV
 """
 import os
+import socket
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from zuvtest import ZUV, WAIT, run, script, check, finish  # noqa: E402
@@ -56,6 +58,47 @@ status, out = run(stdin="x: [a] append/only x x e: try [compose/deep x] e/id\n"
                         "compose/deep x\n1\n", env=dict(os.environ, ZUV_GC_STRESS_PERIOD="1000"))
 check("stack overflows through compose/deep", (status, out.splitlines()[:3], out.splitlines()[-1]),
       (0, ["== stack-overflow", "== stack-overflow", "*** Internal Error: stack overflow"], "== 1"))
+
+# The fork server of the random-program harness (ZUV_FORK_SERVER): at the end
+# of its input the program forks one child per request; each child reads,
+# writes and ends as a fresh process would, from the words its parent set.
+# (A forked child's exit is no place for the sanitizer's leak check: the
+# threads it knew of in its parent are not in it, as the harness knows.)
+def fork_server_runs():
+    mine, theirs = socket.socketpair()
+    env = dict(os.environ, ZUV_FORK_SERVER=str(theirs.fileno()), ASAN_OPTIONS="detect_leaks=0")
+    server = subprocess.Popen([ZUV], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
+                              pass_fds=[theirs.fileno()])
+    theirs.close()
+    server.stdin.write(b"x: 10\n")
+    server.stdin.close()
+
+    def number():
+        data = b""
+        while len(data) < 4:
+            chunk = mine.recv(4 - len(data))
+            if not chunk:
+                return None
+            data += chunk
+        return int.from_bytes(data, sys.byteorder, signed=True)
+
+    children = []
+    for text in (b"x + 1\n1 / 0\nx: 20 quit/return 3\n", b"x\n"):
+        with tempfile.TemporaryFile() as i, tempfile.TemporaryFile() as o:
+            i.write(text)
+            i.seek(0)
+            socket.send_fds(mine, [b"r"], [i.fileno(), o.fileno(), o.fileno()])
+            pid, status = number(), number()
+            o.seek(0)
+            children.append((pid != server.pid, os.waitstatus_to_exitcode(status), o.read().decode()))
+    mine.close()
+    return children, server.wait(WAIT), server.stdout.read().decode()
+
+
+children, status, out = fork_server_runs()
+check("fork server", (children, status, out),
+      ([(True, 3, "== 11\n*** Math Error: attempt to divide by zero\n*** Where: /\n*** Near : 1 / 0\n*** Stack:  \n\n"),
+        (True, 0, "== 10\n")], 0, "== 10\n"))
 
 # ---- scripts ----
 path = script("Zuv [Title: \"t\"]\nx: append [1] 2\n")
