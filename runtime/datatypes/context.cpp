@@ -249,9 +249,25 @@ int32_t bind_word(Node ctx, Cell* word) {
     return index;
 }
 
-Cell* bind_block(Cell* block, Node ctx, bool self) {
+namespace {
+
+uint64_t symbol_bit(int32_t symbol) { return uint64_t(1) << (uint32_t(symbol::resolve(symbol)) & 63); }
+
+// A 64-bit filter of the canonical ids of a context's words: a word whose bit
+// is clear is not in the context and needs no look-up. The global context is
+// too large for one: every bit is set.
+uint64_t word_filter(Node ctx) {
+    if (kind_of(cell_of(ctx)) == KIND_GLOBAL) return ~uint64_t(0);
+    uint64_t filter = 0;
+    SeriesBuffer* words = get_words_buffer(ctx);
+    const Cell* entry = memory::internal_cells(words);
+    for (int32_t i = 0, n = memory::length_of(words); i < n; i++) filter |= symbol_bit(int32_t(entry[i].w2));
+    return filter;
+}
+
+void bind_nested(Cell* block, Node ctx, bool self, uint64_t filter) {
     Span span = span_of(block);
-    if (!span.node || cycles::visited_q(span.node)) return block;
+    if (!span.node || cycles::visited_q(span.node)) return;
     cycles::push(span.node);
     for (int32_t i = span.first; i < span.end; i++) {
         const Cell* c = cell_in(span.node, i);
@@ -259,16 +275,69 @@ Cell* bind_block(Cell* block, Node ctx, bool self) {
         if (bindable_word_q(type)) {
             if (self && type == TYPE_WORD && int32_t(c->w2) == sym::self) {
                 rebind_cell(span.node, i, ctx, -1);
-            } else {
+            } else if (filter & symbol_bit(int32_t(c->w2))) {
                 int32_t index = find_word(ctx, int32_t(c->w2), true);
                 if (index >= 0) rebind_cell(span.node, i, ctx, index);
             }
         } else if (nested_block_q(type)) {
             Cell nested = *c;
-            bind_block(&nested, ctx, self);
+            bind_nested(&nested, ctx, self, filter);
         }
     }
     cycles::pop();
+}
+
+}  // namespace
+
+Cell* bind_block(Cell* block, Node ctx, bool self) {
+    bind_nested(block, ctx, self, word_filter(ctx));
+    return block;
+}
+
+namespace {
+
+// What rebind_copy needs: the two pairs of contexts and the word filter of
+// the new ones together.
+struct Rebinding {
+    Node ctx, ctx_was, inner, inner_was;
+    uint64_t filter;
+};
+
+// The binding bind_block(.., ctx, true) then bind_block(.., inner, false)
+// give the word: inner's word first, then self, then ctx's word.
+void rebind_word(const Rebinding& r, Node node, int32_t i, const Cell& c) {
+    int32_t symbol = int32_t(c.w2);
+    if (r.inner_was && c.w1 == r.inner_was && int32_t(c.w3) >= 0) return rebind_cell(node, i, r.inner, int32_t(c.w3));
+    bool maybe = (r.filter & symbol_bit(symbol)) != 0;
+    if (maybe) {
+        int32_t index = find_word(r.inner, symbol, true);
+        if (index >= 0) return rebind_cell(node, i, r.inner, index);
+    }
+    if (type_of(&c) == TYPE_WORD && symbol == sym::self) return rebind_cell(node, i, r.ctx, -1);
+    if (!maybe) return;
+    if (r.ctx_was && c.w1 == r.ctx_was && int32_t(c.w3) >= 0) return rebind_cell(node, i, r.ctx, int32_t(c.w3));
+    int32_t index = find_word(r.ctx, symbol, true);
+    if (index >= 0) rebind_cell(node, i, r.ctx, index);
+}
+
+void rebind_nested(const Rebinding& r, const Cell* block) {
+    Span span = span_of(block);
+    if (!span.node || cycles::visited_q(span.node)) return;
+    cycles::push(span.node);
+    for (int32_t i = span.first; i < span.end; i++) {
+        Cell c = *cell_in(span.node, i);
+        uint32_t type = type_of(&c);
+        if (bindable_word_q(type)) rebind_word(r, span.node, i, c);
+        else if (nested_block_q(type)) rebind_nested(r, &c);
+    }
+    cycles::pop();
+}
+
+}  // namespace
+
+Cell* rebind_copy(Cell* block, Node ctx, Node ctx_was, Node inner, Node inner_was) {
+    Rebinding r{ctx, ctx_was, inner, inner_was, word_filter(ctx) | word_filter(inner)};
+    rebind_nested(r, block);
     return block;
 }
 

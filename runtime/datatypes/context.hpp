@@ -122,6 +122,13 @@ int32_t bind_word(Node ctx, Cell* word);
 // exactly self is bound to the context's own value (index -1).
 Cell* bind_block(Cell* block, Node ctx, bool self);
 
+// The binding bind_block(block, ctx, true) then bind_block(block, inner,
+// false) give, in one pass, for a deep copy of code that was bound to
+// ctx_was and inner_was and whose contexts ctx and inner copy their word
+// tables (same words at the same indices; 0 for an unknown old context): a
+// word bound to an old context keeps its index, and a word whose symbol is
+// in neither new context is passed over without a look-up.
+Cell* rebind_copy(Cell* block, Node ctx, Node ctx_was, Node inner, Node inner_was);
 // A context made from a function spec: its word!, get-word!, lit-word! and
 // refinement! entries in spec order, a repeated spelling adding nothing.
 Node make_from_spec(const Cell* spec, bool on_stack, bool self, int32_t kind);
