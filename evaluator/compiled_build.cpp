@@ -451,12 +451,13 @@ private:
     }
 
     static bool pure_q(Expr* e) {
-        bool value = e->kind == K_CONST || e->kind == K_WORD ||
+        bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
         // The walker pushes one frame for a paren (its block's), one for an
-        // operator called.
-        int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : 0;
+        // operator called; a path walk's cells on the data stack are counted
+        // as two frames' worth.
+        int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : e->kind == K_PATH ? 2 : 0;
         for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;
             frames = std::max(frames, 1 + op.right->frames);
