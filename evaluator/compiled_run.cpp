@@ -625,29 +625,42 @@ bool path_value(const Expr& e, Cell* out) {
     return eval_path(&e.cell, e.value_end, r.end, r.code, false, false, sub);
 }
 
+// Stores value in the object field a set-path of one word names, when that
+// is a plain write (no change handler runs); false where the walker's path
+// walk must store it.
+bool store_field(const Expr& e, const Cell& value) {
+    if (e.items.size() != 2 || type_of(&e.items[1]) != TYPE_WORD) return false;
+    const Cell* s = slot_of(e.items[0], e.slot);
+    int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
+    if (index < 0) return false;
+    Node ctx = s->w1;
+    const Cell* owner = _context::own_value(ctx);
+    Cell* slot = _context::value_slot(ctx, index);
+    if (!slot || (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) return false;
+    _context::get_word_cell(ctx, index)->header |= _context::WORD_CHANGED;
+    *slot = value;
+    return true;
+}
+
 // A set-path, as eval_set_path: the value under a frame named set-path, then
 // stored in an object's field directly when that runs no change handler,
-// else by the walker's path walk in set mode.
+// else by the walker's path walk in set mode. A pure value stored so needs
+// no frame: the stack is left as the frame's unwinding leaves it.
 [[gnu::noinline]] int32_t run_set_path(const Run& r, const Expr& e, bool sub) {
-    stack::mark_eval_native(&words::set_path);
-    int32_t next = run_expr(r, *e.args[0], true);
-    if (stack::pending()) return next;
-    bool stored = false;
-    if (e.items.size() == 2 && type_of(&e.items[1]) == TYPE_WORD) {
-        const Cell* s = slot_of(e.items[0], e.slot);
-        int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
-        if (index >= 0) {
-            Node ctx = s->w1;
-            const Cell* owner = _context::own_value(ctx);
-            Cell* slot = _context::value_slot(ctx, index);
-            if (slot && !(_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) {
-                _context::get_word_cell(ctx, index)->header |= _context::WORD_CHANGED;
-                *slot = *stack::arguments;
-                stored = true;
-            }
+    const Expr& value_expr = *e.args[0];
+    if (value_expr.pure) {
+        Cell v;
+        if (stack::room_q(1 + value_expr.frames, 2 + 2 * value_expr.frames) && stack_room_q() &&
+            pure_value(value_expr, &v) && store_field(e, v)) {
+            if (!sub) stack::set_last(&v);
+            stack::push(&v);
+            return value_expr.next;
         }
     }
-    if (!stored) {
+    stack::mark_eval_native(&words::set_path);
+    int32_t next = run_expr(r, value_expr, true);
+    if (stack::pending()) return next;
+    if (!store_field(e, *stack::arguments)) {
         eval_path(&e.cell, next, r.end, r.code, true, false, true);
         if (stack::pending()) return next;
     }
