@@ -72,14 +72,6 @@ void rebind_cell(Node node, int32_t i, Node ctx, int32_t index) {
 
 }  // namespace
 
-Node get_words_node(Node ctx) { return hash::table_of(word_table(ctx))->block; }
-
-SeriesBuffer* get_words_buffer(Node ctx) { return memory::buffer_of(get_words_node(ctx)); }
-
-Cell* get_word_cell(Node ctx, int32_t index) { return memory::internal_cells(get_words_buffer(ctx)) + index; }
-
-int32_t word_count(Node ctx) { return memory::length_of(get_words_buffer(ctx)); }
-
 Cell* value_slot_on_stack(Node ctx, int32_t index) {
     Cell* c = cell_of(ctx);
     // Words are only ever added to a context: the count seen here stays a
@@ -151,14 +143,6 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
         }
     }
     return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, 0, nullptr);
-}
-
-int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint) {
-    if (hint >= 0) {
-        SeriesBuffer* words = get_words_buffer(ctx);
-        if (hint < memory::length_of(words) && memory::internal_cells(words)[hint].w2 == word.w2) return hint;
-    }
-    return find_word(ctx, int32_t(word.w2), true);
 }
 
 int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index) {

@@ -29,6 +29,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/hash.hpp"
 #include "runtime/memory.hpp"
 #include "evaluator/stack.hpp"
 
@@ -52,10 +53,10 @@ inline uint32_t values_word(Node ctx) { return cell_of(ctx)->w2; }
 inline void set_values_word(Node ctx, uint32_t word) { cell_of(ctx)->w2 = word; }
 
 // Word table accessors.
-Node get_words_node(Node ctx);                      // the block of word! entries
-SeriesBuffer* get_words_buffer(Node ctx);
-Cell* get_word_cell(Node ctx, int32_t index);       // the entry at index
-int32_t word_count(Node ctx);
+inline Node get_words_node(Node ctx) { return hash::table_of(cell_of(ctx)->w1)->block; }  // the word! entries
+inline SeriesBuffer* get_words_buffer(Node ctx) { return memory::buffer_of(get_words_node(ctx)); }
+inline Cell* get_word_cell(Node ctx, int32_t index) { return memory::internal_cells(get_words_buffer(ctx)) + index; }
+inline int32_t word_count(Node ctx) { return memory::length_of(get_words_buffer(ctx)); }
 
 // Value i of the context (on the stack or in the values series), or null when
 // the context has no values (word 2 is 0). Word reads take this path: the
@@ -86,7 +87,13 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical);
 // table's lookup. For object and function contexts, which hold one entry per
 // canonical id (the global context may hold two spellings of one word). Callers keep
 // the answer as the next hint, for code that meets objects of one shape.
-int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint);
+inline int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint) {
+    if (hint >= 0) {
+        SeriesBuffer* words = get_words_buffer(ctx);
+        if (hint < memory::length_of(words) && memory::internal_cells(words)[hint].w2 == word.w2) return hint;
+    }
+    return find_word(ctx, int32_t(word.w2), true);
+}
 // The symbol's index when present; else appends an entry, stores its index
 // in *out_index and answers -1. Does not touch the values.
 int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index);
