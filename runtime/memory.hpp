@@ -66,7 +66,7 @@ constexpr int32_t SERIES_FRAME_BASE_SIZE = 1 << 20;  // 1 MB
 constexpr int32_t SERIES_FRAME_MAX_SIZE = 2 << 20;   // 2 MB; needs this large go to big blocks
 constexpr int32_t BUFFER_OVERHEAD = 24;              // 20-byte header + 4 spare bytes
 constexpr int32_t FRAME_WORTH_FILLING = 0xCCCC;      // a frame with less free space is passed over
-constexpr int64_t MIN_ROOM_AFTER_COLLECTION = int64_t(SERIES_FRAME_MAX_SIZE) * 2;  // see Record::growth_allowance
+constexpr int64_t MIN_ROOM_AFTER_COLLECTION = SERIES_FRAME_MAX_SIZE;  // see Record::growth_allowance
 
 struct NodeFrame;
 struct SeriesFrame;
