@@ -238,14 +238,18 @@ namespace {
 uint64_t symbol_bit(int32_t symbol) { return uint64_t(1) << (uint32_t(symbol::resolve(symbol)) & 63); }
 
 // A 64-bit filter of the canonical ids of a context's words: a word whose bit
-// is clear is not in the context and needs no look-up. The global context is
-// too large for one: every bit is set.
+// is clear is not in the context and needs no look-up. A context of more
+// words than FILTERED_WORDS (the global one, large objects) would set most
+// bits and cost a pass over its words at each binding: every bit is set.
+constexpr int32_t FILTERED_WORDS = 24;
 uint64_t word_filter(Node ctx) {
     if (kind_of(cell_of(ctx)) == KIND_GLOBAL) return ~uint64_t(0);
-    uint64_t filter = 0;
     SeriesBuffer* words = get_words_buffer(ctx);
+    int32_t n = memory::length_of(words);
+    if (n > FILTERED_WORDS) return ~uint64_t(0);
+    uint64_t filter = 0;
     const Cell* entry = memory::internal_cells(words);
-    for (int32_t i = 0, n = memory::length_of(words); i < n; i++) filter |= symbol_bit(int32_t(entry[i].w2));
+    for (int32_t i = 0; i < n; i++) filter |= symbol_bit(int32_t(entry[i].w2));
     return filter;
 }
 
