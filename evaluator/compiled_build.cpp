@@ -457,12 +457,13 @@ private:
         // any value: it keeps its frame).
         bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->fast != in_place::PICK &&
                     e->args.size() == 2 && e->args[0]->pure && e->args[1]->pure;
-        bool value = e->kind == K_CONST || e->kind == K_WORD || call ||
+        bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
         // The walker pushes one frame for a paren (its block's), one for a
-        // call and for an operator called.
-        int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : 0;
+        // call and for an operator called; a path walk's cells on the data
+        // stack are counted as two frames' worth.
+        int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : e->kind == K_PATH ? 2 : 0;
         if (call) frames = 1 + std::max(e->args[0]->frames, e->args[1]->frames);
         for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;

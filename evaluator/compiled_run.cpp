@@ -184,6 +184,7 @@ inline bool operator_after_q(const Expr& e) {
 }
 
 bool pure_value(const Expr& e, Cell* out);
+bool path_value(const Expr& e, Cell* out);
 
 // The value of an operator's right operand (a pure expression with no
 // operator after it): a constant or a word read here, else as pure_value.
@@ -226,6 +227,9 @@ bool pure_value(const Expr& e, Cell* out) {
                 return false;
             break;
         }
+        case K_PATH:
+            if (!path_value(e, out)) return false;
+            break;
         default:  // a paren of one pure expression
             if (!pure_value(*e.args[0], out)) return false;
             break;
@@ -595,72 +599,90 @@ inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
     return index;
 }
 
-// A path read for its value: each field and pick where the walk is sure to
-// find it (a field of the object its word is bound to, a pick of a block by
-// an integer or a get-word holding one), else the walker's path walk from
-// its head.
-[[gnu::noinline]] int32_t run_path(const Run& r, const Expr& e, bool sub) {
+// A path's value where the walk is sure to find it: each field of the object
+// its word is bound to, each pick of a block by an integer or a get-word
+// holding one. False where the walker's path walk must run from its head (the
+// value not there, or one it would call or refuse).
+bool path_value(const Expr& e, Cell* out) {
     const Cell* s = slot_of(e.items[0], e.slot);
-    if (s && placed_q(type_of(s))) {
-        Cell current = *s;
-        size_t i = 1, n = e.items.size();
-        for (; i < n; i++) {
-            Cell& item = e.items[i];
-            if (type_of(&item) == TYPE_WORD) {
-                if (type_of(&current) != TYPE_OBJECT) break;
-                int32_t index = field_of(e, current.w1, item);
-                const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
-                if (!field || !placed_q(type_of(field))) break;
-                current = *field;
+    if (!s || !placed_q(type_of(s))) return false;
+    Cell current = *s;
+    for (size_t i = 1, n = e.items.size(); i < n; i++) {
+        Cell& item = e.items[i];
+        if (type_of(&item) == TYPE_WORD) {
+            if (type_of(&current) != TYPE_OBJECT) return false;
+            int32_t index = field_of(e, current.w1, item);
+            const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
+            if (!field || !placed_q(type_of(field))) return false;
+            current = *field;
+        } else {
+            if (type_of(&current) != TYPE_BLOCK) return false;
+            const Cell* by = &item;
+            if (type_of(&item) == TYPE_GET_WORD) {
+                by = item.w1 && int32_t(item.w3) >= 0 ? _context::value_slot(item.w1, int32_t(item.w3)) : nullptr;
+                if (!by || type_of(by) != TYPE_INTEGER) return false;
+            }
+            int32_t index = int32_t(by->w2);
+            int64_t p = index == 0 ? -1 : int64_t(int32_t(current.w1)) + index + (index > 0 ? -1 : 0);
+            const SeriesBuffer* b = memory::buffer_of(current.w2);
+            if (p < 0 || p >= (memory::used_bytes(b) >> 4)) {
+                none::make_at(&current);
             } else {
-                if (type_of(&current) != TYPE_BLOCK) break;
-                const Cell* by = &item;
-                if (type_of(&item) == TYPE_GET_WORD) {
-                    by = item.w1 && int32_t(item.w3) >= 0 ? _context::value_slot(item.w1, int32_t(item.w3)) : nullptr;
-                    if (!by || type_of(by) != TYPE_INTEGER) break;
-                }
-                int32_t index = int32_t(by->w2);
-                int64_t p = index == 0 ? -1 : int64_t(int32_t(current.w1)) + index + (index > 0 ? -1 : 0);
-                const SeriesBuffer* b = memory::buffer_of(current.w2);
-                if (p < 0 || p >= (memory::used_bytes(b) >> 4)) {
-                    none::make_at(&current);
-                } else {
-                    current = memory::cells_head(b)[p];
-                    if (callable_q(type_of(&current))) break;
-                }
+                current = memory::cells_head(b)[p];
+                if (callable_q(type_of(&current))) return false;
             }
         }
-        if (i == n) {
-            place(&current, sub);
-            return e.value_end;
-        }
+    }
+    *out = current;
+    return true;
+}
+
+// A path read for its value: path_value, else the walker's path walk.
+[[gnu::noinline]] int32_t run_path(const Run& r, const Expr& e, bool sub) {
+    Cell value;
+    if (path_value(e, &value)) {
+        place(&value, sub);
+        return e.value_end;
     }
     return eval_path(&e.cell, e.value_end, r.end, r.code, false, false, sub);
 }
 
+// Stores value in the object field a set-path of one word names, when that
+// is a plain write (no change handler runs); false where the walker's path
+// walk must store it.
+bool store_field(const Expr& e, const Cell& value) {
+    if (e.items.size() != 2 || type_of(&e.items[1]) != TYPE_WORD) return false;
+    const Cell* s = slot_of(e.items[0], e.slot);
+    int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
+    if (index < 0) return false;
+    Node ctx = s->w1;
+    const Cell* owner = _context::own_value(ctx);
+    Cell* slot = _context::value_slot(ctx, index);
+    if (!slot || (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) return false;
+    _context::get_word_cell(ctx, index)->header |= _context::WORD_CHANGED;
+    *slot = value;
+    return true;
+}
+
 // A set-path, as eval_set_path: the value under a frame named set-path, then
 // stored in an object's field directly when that runs no change handler,
-// else by the walker's path walk in set mode.
+// else by the walker's path walk in set mode. A pure value stored so needs
+// no frame: the stack is left as the frame's unwinding leaves it.
 [[gnu::noinline]] int32_t run_set_path(const Run& r, const Expr& e, bool sub) {
-    stack::mark_eval_native(&words::set_path);
-    int32_t next = run_expr(r, *e.args[0], true);
-    if (stack::pending()) return next;
-    bool stored = false;
-    if (e.items.size() == 2 && type_of(&e.items[1]) == TYPE_WORD) {
-        const Cell* s = slot_of(e.items[0], e.slot);
-        int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
-        if (index >= 0) {
-            Node ctx = s->w1;
-            const Cell* owner = _context::own_value(ctx);
-            Cell* slot = _context::value_slot(ctx, index);
-            if (slot && !(_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) {
-                _context::get_word_cell(ctx, index)->header |= _context::WORD_CHANGED;
-                *slot = *stack::arguments;
-                stored = true;
-            }
+    const Expr& value_expr = *e.args[0];
+    if (value_expr.pure) {
+        Cell v;
+        if (stack::room_q(1 + value_expr.frames, 2 + 2 * value_expr.frames) && stack_room_q() &&
+            pure_value(value_expr, &v) && store_field(e, v)) {
+            if (!sub) stack::set_last(&v);
+            stack::push(&v);
+            return value_expr.next;
         }
     }
-    if (!stored) {
+    stack::mark_eval_native(&words::set_path);
+    int32_t next = run_expr(r, value_expr, true);
+    if (stack::pending()) return next;
+    if (!store_field(e, *stack::arguments)) {
         eval_path(&e.cell, next, r.end, r.code, true, false, true);
         if (stack::pending()) return next;
     }

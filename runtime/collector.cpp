@@ -415,14 +415,32 @@ void compact_frame(SeriesFrame* f) {
     if (dest) f->heap = dest;
 }
 
+// Compacts every frame, then applies the heap's growth rule (memory::Record):
+// emptied frames are kept while the free room is below the live data's size,
+// the rest go back to the system (mapping and faulting in fresh frames after
+// each collection costs more than keeping them), and what is still missing
+// becomes the allowance of new frames before the next collection.
 void compact_series_frames() {
     memory::Record& m = memory::record;
+    int64_t live = 0, room = 0;
+    auto emptied = [&m](SeriesFrame* f) {
+        return f != m.series_first && f != m.series_last && f->heap == f->first();
+    };
+    for (SeriesFrame* f = m.series_first; f; f = f->next) compact_frame(f);
+    for (SeriesFrame* f = m.series_first; f; f = f->next) {  // a frame's room fills as the next one compacts
+        live += f->heap - f->first();
+        if (!emptied(f)) room += f->end - f->heap;
+    }
+    int64_t wanted = std::max(live, MIN_ROOM_AFTER_COLLECTION);
     for (SeriesFrame* f = m.series_first; f;) {
         SeriesFrame* next = f->next;
-        compact_frame(f);
-        if (f != m.series_first && f != m.series_last && f->heap == f->first()) memory::unlink_series_frame(f);
+        if (emptied(f)) {
+            if (room < wanted) room += f->end - f->heap;
+            else memory::unlink_series_frame(f);
+        }
         f = next;
     }
+    m.growth_allowance = wanted - room;
 }
 
 void free_node_callback(Node n) {

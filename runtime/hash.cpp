@@ -491,7 +491,6 @@ bool node_marked_q(Node n) { return live_node_q(n) && (memory::buffer_of(n)->fla
 
 // --- addresses ----------------------------------------------------------------
 
-Table* table_of(Node table) { return reinterpret_cast<Table*>(memory::head_of(memory::buffer_of(table))); }
 uint32_t* flags_of(const Table* t) {
     return reinterpret_cast<uint32_t*>(memory::head_of(memory::buffer_of(t->flags)));
 }

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "runtime/cell.hpp"
+#include "runtime/memory.hpp"
 
 namespace zuv::hash {
 
@@ -70,7 +71,7 @@ constexpr uint32_t ENTRY_LIVE = 2;         // word 0 of a live entry's key cell 
 constexpr int32_t COPY_TABLE = 2;          // make_table kind 2: copy the source context's table
 
 // Addresses of the record and its arrays (valid until the next allocation).
-Table* table_of(Node table);
+inline Table* table_of(Node table) { return reinterpret_cast<Table*>(memory::head_of(memory::buffer_of(table))); }
 uint32_t* flags_of(const Table* t);
 int32_t* keys_of(const Table* t);
 Cell* block_head(const Table* t);

@@ -102,17 +102,31 @@ SeriesFrame* first_frame_with_room(int64_t need) {
     return nullptr;
 }
 
-// The series frame that receives a buffer of need bytes (need < the maximum frame size).
+// A new series frame that takes need bytes, counted against the growth allowance.
+SeriesFrame* grow_heap(int64_t need) {
+    if (need >= record.frame_next_size) record.frame_next_size = record.frame_max_size;
+    SeriesFrame* f = make_series_frame();
+    record.growth_allowance -= f->end - f->first();
+    return f;
+}
+
+// The series frame that receives a buffer of need bytes (need < the maximum
+// frame size). Allocation moves on to a frame worth filling: the tails of
+// nearly full frames are passed over, else each of them would take a few
+// buffers in turn. With none left the heap grows while the allowance lasts,
+// and only then collects.
 SeriesFrame* frame_for(int64_t need) {
     SeriesFrame* f = record.series_active;
     if (f && has_room(f, need)) return f;
-    f = first_frame_with_room(need);
+    int64_t worth = std::max<int64_t>(need, FRAME_WORTH_FILLING);
+    f = first_frame_with_room(worth);
     if (!f) {
-        collector::collect_if_enabled();
-        f = first_frame_with_room(need);
-        if (!f || f->end - f->heap < FRAME_WORTH_FILLING) {
-            if (need >= record.frame_next_size) record.frame_next_size = record.frame_max_size;
-            f = make_series_frame();
+        if (record.growth_allowance > 0 || !collector::enabled) {
+            f = grow_heap(need);
+        } else {
+            collector::collect();
+            f = first_frame_with_room(worth);
+            if (!f) f = grow_heap(need);
         }
     }
     record.series_active = f;

@@ -66,6 +66,7 @@ constexpr int32_t SERIES_FRAME_BASE_SIZE = 1 << 20;  // 1 MB
 constexpr int32_t SERIES_FRAME_MAX_SIZE = 2 << 20;   // 2 MB; needs this large go to big blocks
 constexpr int32_t BUFFER_OVERHEAD = 24;              // 20-byte header + 4 spare bytes
 constexpr int32_t FRAME_WORTH_FILLING = 0xCCCC;      // a frame with less free space is passed over
+constexpr int64_t MIN_ROOM_AFTER_COLLECTION = SERIES_FRAME_MAX_SIZE;  // see Record::growth_allowance
 
 struct NodeFrame;
 struct SeriesFrame;
@@ -161,6 +162,15 @@ struct Record {
     int32_t frame_next_size = SERIES_FRAME_BASE_SIZE;
     int32_t frame_max_size = SERIES_FRAME_MAX_SIZE;
     BigBlock* big_first = nullptr;
+    // The heap's growth rule: after a collection the series frames keep free
+    // room at least equal to the data that survived it (and at least
+    // MIN_ROOM_AFTER_COLLECTION), so that the next collection comes after as
+    // many bytes of allocation as there are live bytes. The collector keeps
+    // emptied frames towards that room; what they do not cover is this
+    // allowance of new frames, taken before collecting again. The heap stays
+    // within about twice the live data, and a program whose live data grows
+    // collects at each doubling rather than at each new frame.
+    int64_t growth_allowance = 0;
 };
 extern Record record;
 

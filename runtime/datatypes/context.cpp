@@ -72,14 +72,6 @@ void rebind_cell(Node node, int32_t i, Node ctx, int32_t index) {
 
 }  // namespace
 
-Node get_words_node(Node ctx) { return hash::table_of(word_table(ctx))->block; }
-
-SeriesBuffer* get_words_buffer(Node ctx) { return memory::buffer_of(get_words_node(ctx)); }
-
-Cell* get_word_cell(Node ctx, int32_t index) { return memory::internal_cells(get_words_buffer(ctx)) + index; }
-
-int32_t word_count(Node ctx) { return memory::length_of(get_words_buffer(ctx)); }
-
 Cell* value_slot_on_stack(Node ctx, int32_t index) {
     Cell* c = cell_of(ctx);
     // Words are only ever added to a context: the count seen here stays a
@@ -151,14 +143,6 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
         }
     }
     return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, 0, nullptr);
-}
-
-int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint) {
-    if (hint >= 0) {
-        SeriesBuffer* words = get_words_buffer(ctx);
-        if (hint < memory::length_of(words) && memory::internal_cells(words)[hint].w2 == word.w2) return hint;
-    }
-    return find_word(ctx, int32_t(word.w2), true);
 }
 
 int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index) {
@@ -249,9 +233,29 @@ int32_t bind_word(Node ctx, Cell* word) {
     return index;
 }
 
-Cell* bind_block(Cell* block, Node ctx, bool self) {
+namespace {
+
+uint64_t symbol_bit(int32_t symbol) { return uint64_t(1) << (uint32_t(symbol::resolve(symbol)) & 63); }
+
+// A 64-bit filter of the canonical ids of a context's words: a word whose bit
+// is clear is not in the context and needs no look-up. A context of more
+// words than FILTERED_WORDS (the global one, large objects) would set most
+// bits and cost a pass over its words at each binding: every bit is set.
+constexpr int32_t FILTERED_WORDS = 24;
+uint64_t word_filter(Node ctx) {
+    if (kind_of(cell_of(ctx)) == KIND_GLOBAL) return ~uint64_t(0);
+    SeriesBuffer* words = get_words_buffer(ctx);
+    int32_t n = memory::length_of(words);
+    if (n > FILTERED_WORDS) return ~uint64_t(0);
+    uint64_t filter = 0;
+    const Cell* entry = memory::internal_cells(words);
+    for (int32_t i = 0; i < n; i++) filter |= symbol_bit(int32_t(entry[i].w2));
+    return filter;
+}
+
+void bind_nested(Cell* block, Node ctx, bool self, uint64_t filter) {
     Span span = span_of(block);
-    if (!span.node || cycles::visited_q(span.node)) return block;
+    if (!span.node || cycles::visited_q(span.node)) return;
     cycles::push(span.node);
     for (int32_t i = span.first; i < span.end; i++) {
         const Cell* c = cell_in(span.node, i);
@@ -259,16 +263,69 @@ Cell* bind_block(Cell* block, Node ctx, bool self) {
         if (bindable_word_q(type)) {
             if (self && type == TYPE_WORD && int32_t(c->w2) == sym::self) {
                 rebind_cell(span.node, i, ctx, -1);
-            } else {
+            } else if (filter & symbol_bit(int32_t(c->w2))) {
                 int32_t index = find_word(ctx, int32_t(c->w2), true);
                 if (index >= 0) rebind_cell(span.node, i, ctx, index);
             }
         } else if (nested_block_q(type)) {
             Cell nested = *c;
-            bind_block(&nested, ctx, self);
+            bind_nested(&nested, ctx, self, filter);
         }
     }
     cycles::pop();
+}
+
+}  // namespace
+
+Cell* bind_block(Cell* block, Node ctx, bool self) {
+    bind_nested(block, ctx, self, word_filter(ctx));
+    return block;
+}
+
+namespace {
+
+// What rebind_copy needs: the two pairs of contexts and the word filter of
+// the new ones together.
+struct Rebinding {
+    Node ctx, ctx_was, inner, inner_was;
+    uint64_t filter;
+};
+
+// The binding bind_block(.., ctx, true) then bind_block(.., inner, false)
+// give the word: inner's word first, then self, then ctx's word.
+void rebind_word(const Rebinding& r, Node node, int32_t i, const Cell& c) {
+    int32_t symbol = int32_t(c.w2);
+    if (r.inner_was && c.w1 == r.inner_was && int32_t(c.w3) >= 0) return rebind_cell(node, i, r.inner, int32_t(c.w3));
+    bool maybe = (r.filter & symbol_bit(symbol)) != 0;
+    if (maybe) {
+        int32_t index = find_word(r.inner, symbol, true);
+        if (index >= 0) return rebind_cell(node, i, r.inner, index);
+    }
+    if (type_of(&c) == TYPE_WORD && symbol == sym::self) return rebind_cell(node, i, r.ctx, -1);
+    if (!maybe) return;
+    if (r.ctx_was && c.w1 == r.ctx_was && int32_t(c.w3) >= 0) return rebind_cell(node, i, r.ctx, int32_t(c.w3));
+    int32_t index = find_word(r.ctx, symbol, true);
+    if (index >= 0) rebind_cell(node, i, r.ctx, index);
+}
+
+void rebind_nested(const Rebinding& r, const Cell* block) {
+    Span span = span_of(block);
+    if (!span.node || cycles::visited_q(span.node)) return;
+    cycles::push(span.node);
+    for (int32_t i = span.first; i < span.end; i++) {
+        Cell c = *cell_in(span.node, i);
+        uint32_t type = type_of(&c);
+        if (bindable_word_q(type)) rebind_word(r, span.node, i, c);
+        else if (nested_block_q(type)) rebind_nested(r, &c);
+    }
+    cycles::pop();
+}
+
+}  // namespace
+
+Cell* rebind_copy(Cell* block, Node ctx, Node ctx_was, Node inner, Node inner_was) {
+    Rebinding r{ctx, ctx_was, inner, inner_was, word_filter(ctx) | word_filter(inner)};
+    rebind_nested(r, block);
     return block;
 }
 
@@ -298,7 +355,9 @@ bool add_set_words(Node ctx, Cell* block) {
     int32_t before = word_count(ctx);
     for (int32_t i = span.first; i < span.end; i++) {
         Cell c = *cell_in(span.node, i);
-        if (type_of(&c) == TYPE_SET_WORD) add_word(ctx, &c);
+        // Most set-words of a spec given to a prototype name its fields: a
+        // scan of a small context finds them more cheaply than the table.
+        if (type_of(&c) == TYPE_SET_WORD && find_word(ctx, int32_t(c.w2), true) < 0) add_word(ctx, &c);
     }
     return word_count(ctx) > before;
 }

@@ -29,6 +29,7 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/hash.hpp"
 #include "runtime/memory.hpp"
 #include "evaluator/stack.hpp"
 
@@ -52,10 +53,10 @@ inline uint32_t values_word(Node ctx) { return cell_of(ctx)->w2; }
 inline void set_values_word(Node ctx, uint32_t word) { cell_of(ctx)->w2 = word; }
 
 // Word table accessors.
-Node get_words_node(Node ctx);                      // the block of word! entries
-SeriesBuffer* get_words_buffer(Node ctx);
-Cell* get_word_cell(Node ctx, int32_t index);       // the entry at index
-int32_t word_count(Node ctx);
+inline Node get_words_node(Node ctx) { return hash::table_of(cell_of(ctx)->w1)->block; }  // the word! entries
+inline SeriesBuffer* get_words_buffer(Node ctx) { return memory::buffer_of(get_words_node(ctx)); }
+inline Cell* get_word_cell(Node ctx, int32_t index) { return memory::internal_cells(get_words_buffer(ctx)) + index; }
+inline int32_t word_count(Node ctx) { return memory::length_of(get_words_buffer(ctx)); }
 
 // Value i of the context (on the stack or in the values series), or null when
 // the context has no values (word 2 is 0). Word reads take this path: the
@@ -86,7 +87,13 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical);
 // table's lookup. For object and function contexts, which hold one entry per
 // canonical id (the global context may hold two spellings of one word). Callers keep
 // the answer as the next hint, for code that meets objects of one shape.
-int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint);
+inline int32_t find_word_hinted(Node ctx, const Cell& word, int32_t hint) {
+    if (hint >= 0) {
+        SeriesBuffer* words = get_words_buffer(ctx);
+        if (hint < memory::length_of(words) && memory::internal_cells(words)[hint].w2 == word.w2) return hint;
+    }
+    return find_word(ctx, int32_t(word.w2), true);
+}
 // The symbol's index when present; else appends an entry, stores its index
 // in *out_index and answers -1. Does not touch the values.
 int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index);
@@ -122,6 +129,13 @@ int32_t bind_word(Node ctx, Cell* word);
 // exactly self is bound to the context's own value (index -1).
 Cell* bind_block(Cell* block, Node ctx, bool self);
 
+// The binding bind_block(block, ctx, true) then bind_block(block, inner,
+// false) give, in one pass, for a deep copy of code that was bound to
+// ctx_was and inner_was and whose contexts ctx and inner copy their word
+// tables (same words at the same indices; 0 for an unknown old context): a
+// word bound to an old context keeps its index, and a word whose symbol is
+// in neither new context is passed over without a look-up.
+Cell* rebind_copy(Cell* block, Node ctx, Node ctx_was, Node inner, Node inner_was);
 // A context made from a function spec: its word!, get-word!, lit-word! and
 // refinement! entries in spec order, a repeated spelling adding nothing.
 Node make_from_spec(const Cell* spec, bool on_stack, bool self, int32_t kind);

@@ -99,10 +99,12 @@ Node cache_of(const Cell* fn) {
 
 // A function! held in an object, made again for the object's context: the
 // same spec, a copy of its own context and a deep copy of its body, bound to
-// the object (self included) and then to the copied function context.
+// the object (self included) and then to the copied function context. With
+// ctx_was, the context whose word table the object's copies (0 when none
+// does), the body's words bound there keep their index.
 // Function layout: word 1 its context, word 2 its spec's node, word 3 the
 // node of its 5-cell more block (body, argument cache, entry, op copy, owner).
-void rebind_function(Node ctx, int32_t index) {
+void rebind_function(Node ctx, int32_t index, Node ctx_was) {
     Cell* fn = stack::push(value_at(ctx, index));
     // A function with no spec series, or one that starts with none, cannot be
     // made again. An empty spec is a function without arguments (does, func []).
@@ -123,14 +125,14 @@ void rebind_function(Node ctx, int32_t index) {
     if (!cache_of(fn)) interpreter::build_arg_cache(fn);
 
     Cell* fresh = stack::push(fn);
+    Node fn_ctx_was = fn->w1;
     Node fn_ctx = _context::renew_for(fresh, _context::KIND_FUNCTION);
     Node more = memory::copy_series_buffer(fn->w3);
     fresh->w3 = more;
     Cell* body = stack::push(memory::cells_head(memory::buffer_of(fn->w3)));
     Cell* body_copy = stack::push_raw();
     block::clone(body, body_copy, true, true);
-    _context::bind_block(body_copy, ctx, true);
-    _context::bind_block(body_copy, fn_ctx, false);
+    _context::rebind_copy(body_copy, ctx, ctx_was, fn_ctx, fn_ctx_was);
     memory::internal_cells(memory::buffer_of(more))[0] = *body_copy;
     if (Node cache = cache_of(fresh)) {
         Node cache_copy = memory::copy_series_buffer(cache);
@@ -141,9 +143,9 @@ void rebind_function(Node ctx, int32_t index) {
     stack::top = fn;
 }
 
-void rebind_functions(Node ctx) {
+void rebind_functions(Node ctx, Node ctx_was) {
     for (int32_t i = 0, n = values_length(ctx); i < n; i++)
-        if (type_of(value_at(ctx, i)) == TYPE_FUNCTION) rebind_function(ctx, i);
+        if (type_of(value_at(ctx, i)) == TYPE_FUNCTION) rebind_function(ctx, i, ctx_was);
 }
 
 // Clears every changed mark of the context's words.
@@ -343,10 +345,10 @@ void clone(const Cell* source, Cell* destination, bool deep, const Cell* types, 
         for (int32_t i = 0; i < n; i++) {
             uint32_t type = type_of(value_at(ctx, i));
             if (cloned_copy_q(type)) deep_copy_value(ctx, i, 0);
-            else if (type == TYPE_FUNCTION) rebind_function(ctx, i);
+            else if (type == TYPE_FUNCTION) rebind_function(ctx, i, source_ctx);
         }
     } else {
-        rebind_functions(ctx);
+        rebind_functions(ctx, source_ctx);
         if (typed) {
             // The source stays on the cycle stack while its values are
             // copied, and leaves it however the copy ends.
@@ -398,7 +400,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         for (int32_t i = 0, n = values_length(ctx); i < n; i++) {
             uint32_t type = type_of(value_at(ctx, i));
             if (made_copy_q(type)) deep_copy_value(ctx, i, 0);
-            else if (type == TYPE_FUNCTION) rebind_function(ctx, i);
+            else if (type == TYPE_FUNCTION) rebind_function(ctx, i, 0);
         }
     } else {
         _context::add_set_words(ctx, sp);

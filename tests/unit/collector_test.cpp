@@ -134,28 +134,64 @@ TEST_F(Collector, SelfWordKeepsItsSeries) {
     EXPECT_EQ(test::text_of(&inner), "kept");
 }
 
-TEST_F(Collector, EmptyMiddleFrameIsReleasedAndEmptyLastFrameKept) {
-    // From a collected heap (start-up's own garbage would empty frames too),
-    // counting the frames that hold data: the last may be an empty one.
+// Bytes of the series frames: their live data, their free room, their size.
+struct FrameBytes {
+    int64_t live = 0, room = 0, size = 0;
+};
+FrameBytes frame_bytes() {
+    FrameBytes b;
+    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) {
+        b.live += f->heap - f->first();
+        b.room += f->end - f->heap;
+        b.size += f->end - f->first();
+    }
+    return b;
+}
+
+TEST_F(Collector, ACollectionLeavesRoomForWhatSurvivedAndReleasesTheRest) {
+    // From a collected heap, garbage worth many frames.
     collector::collect();
     collector::enabled = false;
-    int32_t frames = 0;
-    for (SeriesFrame* f = memory::record.series_first; f; f = f->next) frames += f->heap != f->first();
     const int32_t before = series_frame_count();
-    while (series_frame_count() < before + 2) memory::alloc_cells(4000);  // garbage only
+    while (series_frame_count() < before + 8) memory::alloc_cells(4000);
     SeriesFrame* last = memory::record.series_last;
 
     collector::collect();
 
-    // The frames before the middle one may have emptied as well (their live
-    // buffers compacted into the first frame's room): none is kept empty.
-    EXPECT_LE(series_frame_count(), frames + 1);
-    for (SeriesFrame* f = memory::record.series_first; f && f != last; f = f->next)
-        EXPECT_NE(f->heap, f->first()) << "an empty frame before the last one was kept";
-    EXPECT_EQ(memory::record.series_last, last);
+    FrameBytes b = frame_bytes();
+    int64_t wanted = std::max(b.live, MIN_ROOM_AFTER_COLLECTION);
+    EXPECT_GE(b.room + memory::record.growth_allowance, wanted) << "room for as much as survived";
+    // Emptied frames beyond that room went back: at most one frame over, besides the last one.
+    EXPECT_LE(b.size, b.live + wanted + 2 * int64_t(SERIES_FRAME_MAX_SIZE));
+    EXPECT_LT(series_frame_count(), before + 8);
+    EXPECT_EQ(memory::record.series_last, last);  // the last frame stays, empty
     EXPECT_EQ(last->heap, last->first());
-    for (SeriesFrame* f = memory::record.series_first->next; f && f != last; f = f->next)
-        EXPECT_NE(f->heap, f->first()) << "an empty frame in the middle";
+}
+
+TEST_F(Collector, TheHeapGrowsByTheAllowanceBeforeCollectingAgain) {
+    // Live data worth several frames: the next collection waits until about
+    // as many bytes were allocated, rather than coming at the next full frame.
+    collector::StressHold hold;  // the stress build would collect at each allocation
+    collector::enabled = false;
+    Cell holder{};
+    collector::Root keep(holder);
+    block::make_at(&holder, 16);
+    for (int32_t i = 0; i < 200; i++) {
+        Cell chunk{};
+        block::make_at(&chunk, 4000);
+        block::append_cell(&holder, &chunk);
+    }
+    collector::enabled = true;
+    collector::collect();
+    FrameBytes b = frame_bytes();
+    int64_t free_bytes = b.room + memory::record.growth_allowance;
+    ASSERT_GE(free_bytes, b.live);
+    uint32_t cycles = collector::series_cycles;
+    // Half of it, since the tails of frames too short for a buffer stay unused.
+    for (int64_t n = 0; n < free_bytes / 2; n += 4000 * 16 + BUFFER_OVERHEAD) memory::alloc_cells(4000);
+    EXPECT_EQ(collector::series_cycles, cycles);
+    for (int32_t i = 0; i < 1000 && collector::series_cycles == cycles; i++) memory::alloc_cells(4000);
+    EXPECT_GT(collector::series_cycles, cycles) << "the allowance used up, a full heap collects";
 }
 
 TEST_F(Collector, FullFrameMakesANewFrameOnlyWhileDisabled) {
