@@ -376,7 +376,10 @@ TEST_F(Error, ARaisedErrorIsACopyOfThePrototype) {
     EXPECT_EQ(type_and_id(&second), "math/zero-divide");
     EXPECT_EQ(type_of(_context::value_slot(proto, error::FIELD_ARG1)), TYPE_NONE) << "the prototype keeps its values";
 
+    // While another object stands in for it, the prototype is held by this
+    // test alone: rooted, so that the collections below keep it.
     Cell saved = *error::prototype();
+    collector::Root keep_saved(saved);
     test::Evaluated made = test::eval_source(
         "make object! [code: 0 type: none id: none arg1: none arg2: none arg3: none near: none where: none "
         "stack: none files: func [] [code]]");
