@@ -102,11 +102,12 @@ SeriesFrame* first_frame_with_room(int64_t need) {
     return nullptr;
 }
 
-// A new series frame that takes need bytes, counted against the growth allowance.
-SeriesFrame* grow_heap(int64_t need) {
+// A new series frame that takes need bytes, counted against the growth
+// allowance; with may_fail, null when the system gives no more memory.
+SeriesFrame* grow_heap(int64_t need, bool may_fail) {
     if (need >= record.frame_next_size) record.frame_next_size = record.frame_max_size;
-    SeriesFrame* f = make_series_frame();
-    record.growth_allowance -= f->end - f->first();
+    SeriesFrame* f = make_series_frame(may_fail);
+    if (f) record.growth_allowance -= f->end - f->first();
     return f;
 }
 
@@ -114,20 +115,22 @@ SeriesFrame* grow_heap(int64_t need) {
 // frame size). Allocation moves on to a frame worth filling: the tails of
 // nearly full frames are passed over, else each of them would take a few
 // buffers in turn. With none left the heap grows while the allowance lasts,
-// and only then collects.
+// and only then collects. Memory the system refuses (a limit on the address
+// space) is looked for by a collection first, and then in any frame's tail,
+// before the allocation fails.
 SeriesFrame* frame_for(int64_t need) {
     SeriesFrame* f = record.series_active;
     if (f && has_room(f, need)) return f;
     int64_t worth = std::max<int64_t>(need, FRAME_WORTH_FILLING);
     f = first_frame_with_room(worth);
+    if (!f && !collector::enabled) f = grow_heap(need, false);
+    if (!f && record.growth_allowance > 0) f = grow_heap(need, true);
     if (!f) {
-        if (record.growth_allowance > 0 || !collector::enabled) {
-            f = grow_heap(need);
-        } else {
-            collector::collect();
-            f = first_frame_with_room(worth);
-            if (!f) f = grow_heap(need);
-        }
+        collector::collect();
+        f = first_frame_with_room(worth);
+        if (!f) f = grow_heap(need, true);
+        if (!f) f = first_frame_with_room(need);
+        if (!f) fire_no_memory();
     }
     record.series_active = f;
     return f;
@@ -172,17 +175,23 @@ void copy_data(SeriesBuffer* from, SeriesBuffer* to) {
 
 // ---- frames ----
 
-void* alloc_frame(int64_t size) {
+void* try_alloc_frame(int64_t size) {
     int64_t total = runtime::round_up(size + FRAME_SIZE_WORD, PAGE);
     void* base = nullptr;
     uint32_t code = runtime::catch_scope(THROW_MEMORY_LEVEL, [&] { base = platform::virtual_alloc(size_t(total)); });
     if (code != 0 || !base) {
         runtime::thrown_code = 0;
-        fire_no_memory();
+        return nullptr;
     }
     *static_cast<int64_t*>(base) = total;
     record.reserved += total;
     return static_cast<uint8_t*>(base) + FRAME_SIZE_WORD;
+}
+
+void* alloc_frame(int64_t size) {
+    void* frame = try_alloc_frame(size);
+    if (!frame) fire_no_memory();
+    return frame;
 }
 
 void free_frame(void* frame) {
@@ -219,10 +228,12 @@ void unlink_node_frame(NodeFrame* f) {
     free_frame(f);
 }
 
-SeriesFrame* make_series_frame() {
+SeriesFrame* make_series_frame(bool may_fail) {
     int64_t size = record.frame_next_size;
+    int64_t bytes = int64_t(sizeof(SeriesFrame)) + size;
+    auto* f = static_cast<SeriesFrame*>(may_fail ? try_alloc_frame(bytes) : alloc_frame(bytes));
+    if (!f) return nullptr;
     if (size < record.frame_max_size) record.frame_next_size = int32_t(std::min<int64_t>(size * 2, record.frame_max_size));
-    auto* f = static_cast<SeriesFrame*>(alloc_frame(int64_t(sizeof(SeriesFrame)) + size));
     f->size = int64_t(sizeof(SeriesFrame)) + size;
     f->heap = f->first();
     f->end = f->first() + size;

@@ -68,12 +68,15 @@ NodeFrame* node_frame_of(Node n);
 inline Node node_id(const NodeFrame* f, int32_t slot) { return (f->number << NODE_SLOT_BITS) | uint32_t(slot); }
 
 // Frame reservation: size bytes of frame (plus the size word), read-write.
-// A refusal of the platform raises internal no-memory; of a release, internal wrong-mem.
+// A refusal of the platform raises internal no-memory (try_alloc_frame answers
+// null instead); of a release, internal wrong-mem.
 void* alloc_frame(int64_t size);
+void* try_alloc_frame(int64_t size);
 void free_frame(void* frame);
 
-// A new series frame of the next frame size, linked in address order.
-SeriesFrame* make_series_frame();
+// A new series frame of the next frame size, linked in address order; with
+// may_fail, null when the platform refuses the memory (else no-memory).
+SeriesFrame* make_series_frame(bool may_fail = false);
 // Unlinks a series frame and releases it.
 void unlink_series_frame(SeriesFrame* f);
 // Unlinks a node frame and releases it; the last frame becomes active when it was the active one.
