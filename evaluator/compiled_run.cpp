@@ -761,10 +761,9 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 }
 
 // The form's expressions, as eval_block's loop runs a block's (its eval
-// frame pushed, current_position on the block).
-void run_form(Form* f, const Cell* code, int32_t end) {
+// frame pushed, current_position on the block), the form held by the caller.
+void run_held_form(Form* f, const Cell* code, int32_t end) {
     check_depth();
-    Busy busy(f);
     Run r{f, code, end};
     int32_t position = f->head;
     for (const Expr* e : f->top) {
@@ -783,6 +782,11 @@ void run_form(Form* f, const Cell* code, int32_t end) {
         }
     }
     if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
+}
+
+void run_form(Form* f, const Cell* code, int32_t end) {
+    Busy busy(f);
+    run_held_form(f, code, end);
 }
 
 }  // namespace
@@ -874,7 +878,7 @@ void Repeated::run(bool walked) {
     SavedPosition saved_position;
     stack::reset();
     *current_position = code;
-    run_form(f, &code, end);
+    run_held_form(f, &code, end);
     if (stack::pending()) return;
     stack::keep();
 }
