@@ -50,4 +50,34 @@ bool run_block(const Cell* code, int32_t head, int32_t end);
 // after the expression.
 bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next);
 
+struct Form;
+
+// A literal block that a loop runs again and again in its frame (its body,
+// its condition), as eval_block_here runs it: its form is found once and
+// kept, held against being freed, for as long as it stands (not dropped by
+// a change of the block, not waiting to be made again, the block's tail the
+// same), so that a step does not look it up, hold the block or set up a
+// block evaluation anew. The block cell lies in the loop native's
+// arguments, which keep it alive and unchanged while the loop runs.
+class Repeated {
+public:
+    explicit Repeated(const Cell* block) : block_(block) {}
+    ~Repeated() { release(); }
+    Repeated(const Repeated&) = delete;
+    Repeated& operator=(const Repeated&) = delete;
+
+    // One run of the block in the current frame. walked: for a native's
+    // entry, run by eval_block_here whenever compiled code may not run;
+    // else for a native run in place by compiled code, which runs the
+    // block's form whenever it has one.
+    void run(bool walked);
+
+private:
+    void release();
+    void slow_run(bool walked);
+
+    const Cell* block_;
+    Form* form_ = nullptr;
+};
+
 }  // namespace zuv::interpreter::compiled

@@ -783,10 +783,9 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 }
 
 // The form's expressions, as eval_block's loop runs a block's (its eval
-// frame pushed, current_position on the block).
-void run_form(Form* f, const Cell* code, int32_t end) {
+// frame pushed, current_position on the block), the form held by the caller.
+void run_held_form(Form* f, const Cell* code, int32_t end) {
     check_depth();
-    Busy busy(f);
     Run r{f, code, end};
     int32_t position = f->head;
     for (const Expr* e : f->top) {
@@ -805,6 +804,11 @@ void run_form(Form* f, const Cell* code, int32_t end) {
         }
     }
     if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
+}
+
+void run_form(Form* f, const Cell* code, int32_t end) {
+    Busy busy(f);
+    run_held_form(f, code, end);
 }
 
 }  // namespace
@@ -866,6 +870,56 @@ namespace {
 void run_block_value(const Cell& block, bool chain) { run_block_steps(block, true, chain); }
 
 void run_branch_value(const Cell& block) { run_block_steps(block, false, false); }
+
+// ---- blocks run again and again ----
+
+void Repeated::release() {
+    if (form_ && --form_->busy == 0 && form_->dead) [[unlikely]]
+        free_form(form_);
+    form_ = nullptr;
+}
+
+void Repeated::run(bool walked) {
+    if (walked && !run_q()) [[unlikely]] {
+        interpreter::eval_block_here(block_);
+        return;
+    }
+    Form* f = form_;
+    Cell code = *block_;
+    int32_t end = tail_of(code.w2);
+    if (!f || f->dead || f->waiting || f->tail != end || f->node != code.w2) [[unlikely]] {
+        slow_run(walked);
+        return;
+    }
+    // run_block_steps for a block that has a form, with no hold of its own.
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    verify(f);
+    SavedPosition saved_position;
+    stack::reset();
+    *current_position = code;
+    run_held_form(f, &code, end);
+    if (stack::pending()) return;
+    stack::keep();
+}
+
+// The block run by the general path (its form dropped, made again, or not
+// made yet), then its form, when it has one now, kept for the next runs.
+[[gnu::noinline]] void Repeated::slow_run(bool walked) {
+    release();
+    if (walked) interpreter::eval_block_here(block_);
+    else run_branch_value(*block_);
+    Node node = block_->w2;
+    Form** page = pages[node >> NODE_SLOT_BITS];
+    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
+    if (f > SEEN && f->head == std::max(int32_t(block_->w1), 0) && f->tail == tail_of(node) && !f->waiting &&
+        !f->dead && !f->top.empty()) {
+        ++f->busy;
+        form_ = f;
+    }
+}
 
 bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
     int32_t head = std::max(int32_t(code->w1), 0);

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "evaluator/compiled.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/loop_support.hpp"
 #include "evaluator/rt_support.hpp"
@@ -37,6 +38,8 @@
 #include "runtime/words.hpp"
 
 namespace zuv::natives::control {
+
+using interpreter::compiled::Repeated;
 
 // ---- argument checks (only when an entry is called with check set) ----
 
@@ -69,6 +72,7 @@ inline int32_t head_of(const Cell* code) { return std::max(int32_t(code->w1), 0)
 struct Walked {
     static void block(const Cell* block) { interpreter::eval_block(block, true); }
     static void branch(const Cell* block) { interpreter::eval_block_here(block); }
+    static void again(interpreter::compiled::Repeated& block) { block.run(true); }
     static int32_t one(const Cell* code, int32_t position, int32_t end) {
         return interpreter::eval_one(code, position, end, false);
     }
@@ -157,9 +161,9 @@ public:
     // throw, or a break for a loop further out) is left pending: the stacks
     // belong to its receiver, so the caller returns at once.
     template <class Eval>
-    Ended run(const Cell* block) {
+    Ended run(interpreter::compiled::Repeated& block) {
         try {
-            Eval::branch(block);
+            Eval::again(block);
         } catch (const Throw& t) {
             if ((t.code != THROW_BREAK && t.code != THROW_CONTINUE) || stack::depth() != depth_) throw;
             *interpreter::current_position = position_;  // the evaluations left did not put it back
@@ -189,8 +193,8 @@ int32_t enter_series_loop(const Cell& words, const Cell& series);
 
 template <class Eval>
 void while_() {
-    const Cell* condition = stack::arguments;
-    const Cell* body = stack::arguments + 1;
+    Repeated condition(stack::arguments);
+    Repeated body(stack::arguments + 1);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run<Eval>(condition);
@@ -207,7 +211,7 @@ void while_() {
 
 template <class Eval>
 void until_() {
-    const Cell* body = stack::arguments;
+    Repeated body(stack::arguments);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run<Eval>(body);
@@ -226,7 +230,7 @@ void loop_() {
         none::make_at(stack::arguments);
         return;
     }
-    const Cell* body = stack::arguments + 1;
+    Repeated body(stack::arguments + 1);
     LoopFrame loop;
     for (int32_t i = 0; i < count; i++) {
         Ended ended = loop.run<Eval>(body);
@@ -246,7 +250,7 @@ void repeat_() {
         return;
     }
     Cell* word = stack::arguments;
-    const Cell* body = stack::arguments + 2;
+    Repeated body(stack::arguments + 2);
     LoopFrame loop;
     // The count lives here, not in the word: the body may set the word freely.
     for (int32_t i = 1; i <= count; i++) {
@@ -262,7 +266,7 @@ void repeat_() {
 
 template <class Eval>
 void forever_() {
-    const Cell* body = stack::arguments;
+    Repeated body(stack::arguments);
     LoopFrame loop;
     for (;;) {
         Ended ended = loop.run<Eval>(body);
@@ -274,7 +278,7 @@ void forever_() {
 
 template <class Eval>
 void foreach_() {
-    const Cell* body = stack::arguments + 2;
+    Repeated body(stack::arguments + 2);
     int32_t n = enter_series_loop(stack::arguments[0], stack::arguments[1]);
     LoopFrame loop;
     unset::make_at(stack::arguments);

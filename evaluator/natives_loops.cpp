@@ -108,7 +108,7 @@ void forall_star(bool check, const int32_t*) {
     Cell start;
     word::get(stack::arguments, &start);
     if (!series::series_type_q(type_of(&start))) rt_support::fire_expect_arg(type_of(&start), 0);
-    const Cell* body = stack::arguments + 1;
+    Repeated body(stack::arguments + 1);
     stack::push(&start);
     stack::push(stack::arguments);
     LoopFrame loop;
@@ -140,7 +140,7 @@ void remove_each_star(bool check, const int32_t*) {
         expect(1, 1, series_q);
         expect(2, 2, block_q);
     }
-    const Cell* body = stack::arguments + 2;
+    Repeated body(stack::arguments + 2);
     Cell words = stack::arguments[0];
     Cell series = stack::arguments[1];
     int32_t n = type_of(&words) == TYPE_BLOCK ? words_count(&words) : 1;
