@@ -453,10 +453,9 @@ private:
     }
 
     static bool pure_q(Expr* e) {
-        // A call computed in place of two pure arguments (a pick may reach
-        // any value: it keeps its frame).
-        bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->fast != in_place::PICK &&
-                    e->args.size() == 2 && e->args[0]->pure && e->args[1]->pure;
+        // A call computed in place of two pure arguments.
+        bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == 2 && e->args[0]->pure &&
+                    e->args[1]->pure;
         bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;

@@ -225,6 +225,9 @@ bool pure_value(const Expr& e, Cell* out) {
             if (!pure_value(a, out) || (a.check_after && operator_after_q(a)) || !pure_value(b, &right) ||
                 (b.check_after && operator_after_q(b)) || !in_place::compute(e.fast, out, &right))
                 return false;
+            // A pick may find any value; an unset one runs as any other
+            // expression, which reports it where it is used.
+            if (type_of(out) == TYPE_UNSET) return false;
             break;
         }
         case K_PATH:
