@@ -202,6 +202,13 @@ bool path_value(const Expr& e, Cell* out);
     return pure_value(e, out);
 }
 
+// Room for the frames the walker would push for the pure expression e, with
+// `under` frames of its caller's below them: a pure read is made only where
+// they fit, so that the stack overflows at the same depth in both tiers.
+[[gnu::always_inline]] inline bool room_for_pure(const Expr& e, int32_t under) {
+    return stack::room_q(under + e.frames, 2 + 2 * e.frames) && stack_room_q();
+}
+
 // The value of a pure expression into out: false when a guard fails or an
 // operand is not plain, and the expression must run as any other.
 bool pure_value(const Expr& e, Cell* out) {
@@ -225,9 +232,6 @@ bool pure_value(const Expr& e, Cell* out) {
             if (!pure_value(a, out) || (a.check_after && operator_after_q(a)) || !pure_value(b, &right) ||
                 (b.check_after && operator_after_q(b)) || !in_place::compute(e.fast, out, &right))
                 return false;
-            // A pick may find any value; an unset one runs as any other
-            // expression, which reports it where it is used.
-            if (type_of(out) == TYPE_UNSET) return false;
             break;
         }
         case K_PATH:
@@ -456,8 +460,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     if (!s || !same_q(*s, op.op)) [[unlikely]]
         return eval_infix(r.code, op.at, r.end, sub, first_cell);  // the walker, from the operator on
     const Cell& fn = op.fn;
-    if (op.fast != in_place::NONE && op.right->pure && stack::room_q(1 + op.right->frames, 2 + 2 * op.right->frames) &&
-        stack_room_q()) {
+    if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
         Cell right;
@@ -516,9 +519,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
-        if (stack::room_q(1 + value_expr.frames, 2 + 2 * value_expr.frames) && stack_room_q() &&
-            pure_value(value_expr, &v) &&
-            store_plain(e.cell, e.slot, v)) {
+        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && store_plain(e.cell, e.slot, v)) {
             Cell* first = stack::top;
             place(&v, sub);
             stack::top = first + 1;  // where the walker leaves it
@@ -675,8 +676,7 @@ bool store_field(const Expr& e, const Cell& value) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
-        if (stack::room_q(1 + value_expr.frames, 2 + 2 * value_expr.frames) && stack_room_q() &&
-            pure_value(value_expr, &v) && store_field(e, v)) {
+        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && store_field(e, v)) {
             if (!sub) stack::set_last(&v);
             stack::push(&v);
             return value_expr.next;
@@ -750,7 +750,7 @@ int32_t run_general(const Run& r, const Expr& e, bool sub) {
 int32_t run_pure(const Run& r, const Expr& e, bool sub) {
     Cell* first = stack::top;
     Cell v;
-    if (!stack::room_q(e.frames, 2 + 2 * e.frames) || !stack_room_q() || !pure_value(e, &v)) [[unlikely]]
+    if (!room_for_pure(e, 0) || !pure_value(e, &v)) [[unlikely]]
         return run_general(r, e, sub);
     place(&v, sub);
     // Where the walker's last frame leaves the top: after the value.
