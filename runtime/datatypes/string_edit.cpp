@@ -53,9 +53,20 @@ int64_t grown_length(const Cell* series, int64_t count, int64_t dup) {
     return int64_t(total_length(series)) + more;
 }
 
+bool append_whole(Cell* series, const Cell* value);
+
 // Forms the value at the tail of the series, cut to part characters when
 // part >= 0; returns the characters added.
 int64_t form_at_tail(Cell* series, Cell* value, int64_t part) {
+    if (type_of(value) == TYPE_INTEGER) {
+        // The commonest value formed into text: its digits written at once,
+        // without the action's dispatch.
+        char text[integer::TEXT_SIZE];
+        int32_t n = integer::to_text(integer::get_value(value), text);
+        if (part >= 0 && part < n) n = int32_t(part);
+        append_bytes(series, reinterpret_cast<const uint8_t*>(text), n);
+        return n;
+    }
     int32_t before = total_length(series);
     actions::call_form(value, series, nullptr, part >= 0 ? int32_t(std::min<int64_t>(part, INT32_MAX)) : INT32_MAX);
     int64_t added = int64_t(total_length(series)) - before;
@@ -121,7 +132,11 @@ int64_t add_at_tail(Cell* series, const Cell* value_in, int32_t part, int32_t du
             SeriesBuffer* b = memory::buffer_of(node);  // forming may move it
             if (i >= memory::used_bytes(b) / int32_t(sizeof(Cell))) break;
             *element = memory::cells_head(b)[i];
-            int64_t n = form_at_tail(series, element, part >= 0 ? left : -1);
+            int64_t n;
+            const int32_t before = total_length(series);
+            // Text and characters go in as they stand (their form is their text).
+            if (part < 0 && append_whole(series, element)) n = total_length(series) - before;
+            else n = form_at_tail(series, element, part >= 0 ? left : -1);
             added += n;
             left -= n;
         }
