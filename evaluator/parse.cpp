@@ -269,6 +269,7 @@ private:
     void failure();
     void keyword();
     void other_word(const Cell& w);
+    bool literal_argument(const Cell& argument, Cell* out);
     void finish_end();
 
     // ---- helpers of keywords and commands ----
@@ -629,12 +630,30 @@ void Engine::keyword() {
         set_matched(m);
     } else if (s == sym::any || s == sym::some || s == sym::opt) {
         need_next();
-        begin_command(C_REPEAT, 0, s == sym::some ? 1 : 0, s == sym::opt ? 1 : -1);
+        const int32_t min = s == sym::some ? 1 : 0, max = s == sym::opt ? 1 : -1;
+        Cell value;
+        if (literal_argument(next, &value)) {
+            int32_t count = 0;
+            bool m = repeat_literal(&input_reg(), &value, min, max, mode_, end_of_input(), &count);
+            pos_++;
+            match_ = m || min == 0;
+            after_match();
+        } else {
+            begin_command(C_REPEAT, 0, min, max);
+        }
     } else if (s == sym::to || s == sym::thru) {
+        Cell value;
         if (has_next && word_is_q(&next, sym::end)) {
             pos_++;
             set_index(end_of_input());
             set_matched(true);
+        } else if (has_next && literal_argument(next, &value)) {
+            int32_t length = 0;
+            int32_t found = search(&input_reg(), &value, mode_, end_of_input(), &length);
+            if (found >= 0) set_index(s == sym::thru ? found + length : found);
+            pos_++;
+            match_ = found >= 0;
+            after_match();
         } else {
             begin_command(s == sym::to ? C_TO : C_THRU, 0, 0, 0);
         }
@@ -695,6 +714,24 @@ void Engine::keyword() {
     } else {
         other_word(w);  // only, pick and after outside the commands they belong to
     }
+}
+
+// A repetition's or to's argument that the command would match in one
+// loop (text, a character or a bitset, given or named by a word that is
+// not a keyword): its value goes to out, and the command runs at once
+// without a frame of its own. Not while a callback follows the steps,
+// which reports the frame's push and pop.
+bool Engine::literal_argument(const Cell& argument, Cell* out) {
+    if (traced_) return false;
+    Cell value = argument;
+    if (word_q(&value)) {
+        if (keyword_q(canonical(&value))) return false;
+        word::get_any(&argument, &value);
+    }
+    uint32_t t = type_of(&value);
+    if (!(string::any_string_q(t) || t == TYPE_BINARY || t == TYPE_CHAR || t == TYPE_BITSET)) return false;
+    *out = value;
+    return true;
 }
 
 // Any other word stands for its value.
