@@ -296,6 +296,11 @@ int32_t run_one_value(const Cell& code, int32_t position, int32_t end);
 // A control native called by compiled code with its arguments in place (its
 // frame current): run by its template with the in-place policy.
 void run_control(Kind kind);
+// if, unless or either (kind) called by compiled code with its condition
+// alone in place (its frame current): the branch it chooses among blocks
+// (the call's literal blocks, in order) runs in its frame, or none is the
+// result.
+void run_branch_of(Kind kind, const Cell* blocks);
 
 // The forms by node (one page per node frame, made when first needed).
 Form*& entry_of(Node node);

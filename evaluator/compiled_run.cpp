@@ -331,6 +331,15 @@ uint32_t control_slot(Kind kind) {
     }
 }
 
+// if, unless or either whose blocks stand alone (no word after the last
+// that may have become an operator taking it).
+inline bool branch_kind_q(const Expr& e) {
+    if (e.kind != K_IF && e.kind != K_UNLESS && e.kind != K_EITHER) return false;
+    for (size_t i = 1; i < e.args.size(); i++)
+        if (e.args[i]->check_after) return false;
+    return true;
+}
+
 // A call through the word of e: the callable copied, its frame, its fixed
 // arguments compiled, then the entry, the body, a control run in place or
 // the operation computed in place.
@@ -349,6 +358,13 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     else stack::mark_eval_native(&e.cell);
     int32_t position = e.start + 1;
     size_t n = e.args.size();
+    bool control = e.kind != K_CALL && type_of(&fn) == TYPE_NATIVE && fn.w1 == control_slot(e.kind);
+    // if, unless and either choose their branch among the literal blocks of
+    // the form: the branch runs after a reset of the frame, which drops the
+    // blocks' cells unread, so they are not pushed (with room for them, as
+    // an overflow must come where the walker meets it).
+    bool chosen = control && branch_kind_q(e) && stack::room_q(0, int32_t(n));
+    if (chosen) n = 1;
     for (size_t i = 0; i < n; i++) {
         const Expr& a = *e.args[i];
         position = run_expr(r, a, true);
@@ -368,7 +384,10 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
             return position;
         }
     }
-    if (e.kind != K_CALL && type_of(&fn) == TYPE_NATIVE && fn.w1 == control_slot(e.kind)) {
+    if (chosen) {
+        position = e.args.back()->next;
+        stack::call_entry([&e] { run_branch_of(e.kind, e.items.data()); });
+    } else if (control) {
         stack::call_entry([&e] { run_control(e.kind); });
     } else if (c->fast != in_place::NONE && in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
