@@ -250,7 +250,43 @@ bool pure_value(const Expr& e, Cell* out) {
     return type_of(out) != TYPE_UNSET;
 }
 
+int32_t run_pure(const Run& r, const Expr& e, bool sub);
+
 // ---- function bodies ----
+
+void run_form(Form* f, const Cell* code, int32_t end);
+
+// eval_block's steps for such a block, in a frame of its own or in the
+// current one (eval_block_here).
+[[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    Cell code = block;
+    // Held as eval_block holds it: the code holding the literal may change
+    // while the literal runs, and a function's body may be redefined.
+    Hold hold(code);
+    Node node = code.w2;
+    int32_t head = std::max(int32_t(code.w1), 0);
+    int32_t end = tail_of(node);
+    SavedPosition saved_position;
+    if (own_frame) stack::mark_eval(&words::tag_body);
+    else stack::reset();
+    if (head >= end) {
+        unset::make_at(stack::arguments);
+    } else {
+        *current_position = code;
+        Form* f = find_form(node, head, end);
+        if (f && !f->top.empty()) run_form(f, &code, end);
+        else walk_rest(&code, end, head);
+        if (stack::pending()) return;
+    }
+    if (!own_frame) stack::keep();
+    else if (chain) stack::unwind_last_return();
+    else stack::unwind_last();
+}
+
 
 // exec_function for a call of a function made by compiled code (its frame
 // current, its cells in place): exec_body's steps for a body run untraced,
@@ -264,15 +300,14 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
     CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
-    Cell position = *current_position;
     if (type_of(&c->body) == TYPE_BLOCK) {
         try {
-            run_block_value(c->body, true);
+            run_block_steps(c->body, true, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
-            // stacks are already unrolled to this call.
+            // stacks are already unrolled to this call (and the body's run
+            // put the position back as it left).
             if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
-            *current_position = position;
         }
     } else {
         unset::make_at(stack::arguments);
@@ -292,7 +327,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
 
 // Runs the entry or body of a call of fn whose arguments are in place (its
 // frame current), as the walker runs it.
-void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
+[[gnu::always_inline]] inline void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
     switch (c->type) {
         case TYPE_NATIVE:
             if (c->native) stack::call_entry([c] { guard_allocations([c] { c->native(false, NO_REFINEMENTS); }); });
@@ -367,8 +402,17 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     if (chosen) n = 1;
     for (size_t i = 0; i < n; i++) {
         const Expr& a = *e.args[i];
-        position = run_expr(r, a, true);
-        if (stack::pending()) return position;
+        Cell v;
+        if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
+            !(a.check_after && operator_after_q(a))) {
+            // What run_pure pushes, read here: a pure argument can neither
+            // fail nor run code.
+            stack::push(&v);
+            position = a.next;
+        } else {
+            position = run_expr(r, a, true);
+            if (stack::pending()) return position;
+        }
         uint32_t t = type_of(stack::top - 1);
         if (!c->args[i].types.has(t)) [[unlikely]]
             fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
@@ -853,41 +897,6 @@ bool run_block(const Cell* code, int32_t head, int32_t end) {
     run_form(f, code, end);
     return true;
 }
-
-namespace {
-
-// eval_block's steps for such a block, in a frame of its own or in the
-// current one (eval_block_here).
-[[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
-    if (runtime::interrupt_pending) [[unlikely]] {
-        runtime::poll_interrupt();
-        if (stack::pending()) return;
-    }
-    Cell code = block;
-    // Held as eval_block holds it: the code holding the literal may change
-    // while the literal runs, and a function's body may be redefined.
-    Hold hold(code);
-    Node node = code.w2;
-    int32_t head = std::max(int32_t(code.w1), 0);
-    int32_t end = tail_of(node);
-    SavedPosition saved_position;
-    if (own_frame) stack::mark_eval(&words::tag_body);
-    else stack::reset();
-    if (head >= end) {
-        unset::make_at(stack::arguments);
-    } else {
-        *current_position = code;
-        Form* f = find_form(node, head, end);
-        if (f && !f->top.empty()) run_form(f, &code, end);
-        else walk_rest(&code, end, head);
-        if (stack::pending()) return;
-    }
-    if (!own_frame) stack::keep();
-    else if (chain) stack::unwind_last_return();
-    else stack::unwind_last();
-}
-
-}  // namespace
 
 void run_block_value(const Cell& block, bool chain) { run_block_steps(block, true, chain); }
 
