@@ -302,6 +302,15 @@ void run_control(Kind kind);
 // result.
 void run_branch_of(Kind kind, const Cell* blocks);
 
+// A call of the function fn from C++ code (a callback such as sort's
+// comparator), its frame pushed and named by name, with count arguments
+// given: its cells pushed and its body run as compiled calls run it, the
+// result in the frame's first cell, a code left pending. False, nothing
+// done, where the general call must make it: compiled code may not run, fn
+// is not a function run from its body, its argument cache is not built yet,
+// or it takes another count of fixed arguments.
+bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t count);
+
 // The forms by node (one page per node frame, made when first needed).
 Form*& entry_of(Node node);
 // Marks a form made from the node's series as held by the table.

@@ -891,6 +891,56 @@ Runner runner_of(const Expr& e) {
 
 // ---- entries ----
 
+namespace {
+
+// A function whose callback cells (what C++ callers push after the values
+// given: false for each refinement, none for each word after the first
+// refinement, in the spec's order) are its compiled call's: count fixed
+// arguments, then at most its locals, run from its body.
+bool plain_callback_q(const Callee* c, const Cell& fn, int32_t count) {
+    if (!c->interpreted || c->args.size() != size_t(count) || !c->refined_args.empty() ||
+        c->rest_cells.size() != size_t(c->local_cells))
+        return false;
+    SeriesBuffer* spec = memory::buffer_of(fn.w2);
+    const Cell* cell = memory::cells_head(spec);
+    int32_t cells = 0;
+    for (int32_t i = 0, n = memory::length_of(spec); i < n; i++, cell++) {
+        switch (type_of(cell)) {
+            case TYPE_REFINEMENT: case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: cells++; break;
+            default: break;
+        }
+    }
+    return cells == count + c->local_cells;
+}
+
+}  // namespace
+
+bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t count) {
+    if (!run_q() || type_of(&fn) != TYPE_FUNCTION || ((fn.header & function::FLAG_TRACE) && trace_run_q))
+        return false;
+    // The callable last called so (or none when it must take the general
+    // call), kept as a call site keeps it: a sort calls one comparator many
+    // times.
+    static Site site;
+    const Callee* c = site.callee;
+    if (!same_q(fn, site.fn) || site.cycles != collector::series_cycles || site.forgotten != callees_forgotten) {
+        if (!cache_built_q(fn)) build_arg_cache(&fn);  // its spec was checked when it was made
+        c = callee_of(fn);
+        if (c && !plain_callback_q(c, fn, count)) c = nullptr;
+        site.fn = fn;
+        site.callee = c;
+        site.cycles = collector::series_cycles;
+        site.forgotten = callees_forgotten;
+    }
+    if (!c || c->args.size() != size_t(count)) return false;
+    Pin pin(c);
+    if (!stack::room_q(0, count + int32_t(c->rest_cells.size()))) return false;  // the general call overflows
+    for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
+    for (const Cell& cell : c->rest_cells) stack::push(&cell);
+    run_function(fn, c, name);
+    return true;
+}
+
 bool run_block(const Cell* code, int32_t head, int32_t end) {
     Form* f = find_form(code->w2, head, end);
     if (!f || f->top.empty()) return false;  // nothing compiled: the walker runs it all
