@@ -256,6 +256,13 @@ int32_t run_pure(const Run& r, const Expr& e, bool sub);
 
 void run_form(Form* f, const Cell* code, int32_t end);
 
+// The expression of a form that is one pure expression ([n], [x + 1], a
+// body such as [a * b]), or null.
+inline const Expr* pure_alone(const Form* f) {
+    if (f->top.size() != 1 || f->walk_from >= 0 || !f->top[0]->pure) return nullptr;
+    return f->top[0];
+}
+
 // eval_block's steps for such a block, in a frame of its own or in the
 // current one (eval_block_here).
 [[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
@@ -263,13 +270,33 @@ void run_form(Form* f, const Cell* code, int32_t end);
         runtime::poll_interrupt();
         if (stack::pending()) return;
     }
+    Node node = block.w2;
+    int32_t head = std::max(int32_t(block.w1), 0);
+    int32_t end = tail_of(node);
+    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    if (const Expr* e = f ? pure_alone(f) : nullptr) {
+        // Read in place, with room for the frames the walker would push for
+        // it and the block's own: nothing in it can fail or run code, so its
+        // position, hold and frames are never seen. The stacks are left as
+        // the block's run leaves them: its value in the current frame's
+        // result slot, or pushed (and with chain also copied into that slot)
+        // as its own frame's unwinding leaves it.
+        Cell value;
+        if (room_for_pure(*e, own_frame ? 1 : 0) && pure_value(*e, &value) &&
+            !(e->check_after && operator_after_q(*e))) {
+            if (!own_frame) {
+                stack::set_last_only(&value);
+            } else {
+                stack::push(&value);
+                if (chain) stack::set_last(&value);
+            }
+            return;
+        }
+    }
     Cell code = block;
     // Held as eval_block holds it: the code holding the literal may change
     // while the literal runs, and a function's body may be redefined.
     Hold hold(code);
-    Node node = code.w2;
-    int32_t head = std::max(int32_t(code.w1), 0);
-    int32_t end = tail_of(node);
     SavedPosition saved_position;
     if (own_frame) stack::mark_eval(&words::tag_body);
     else stack::reset();
@@ -277,7 +304,6 @@ void run_form(Form* f, const Cell* code, int32_t end);
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        Form* f = find_form(node, head, end);
         if (f && !f->top.empty()) run_form(f, &code, end);
         else walk_rest(&code, end, head);
         if (stack::pending()) return;
@@ -286,7 +312,6 @@ void run_form(Form* f, const Cell* code, int32_t end);
     else if (chain) stack::unwind_last_return();
     else stack::unwind_last();
 }
-
 
 // exec_function for a call of a function made by compiled code (its frame
 // current, its cells in place): exec_body's steps for a body run untraced,
