@@ -14,6 +14,9 @@
 // frames and cells the walker would push for it, as nothing in it can fail
 // or run code while its guards hold; when one fails, the expression runs as
 // any other, from its start.
+#include <bit>
+#include <cstring>
+
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
@@ -59,8 +62,16 @@ inline bool placed_q(uint32_t type) {
     }
 }
 
+// The same value: type and payload (the header's flags aside), compared as
+// two 64-bit words.
 inline bool same_q(const Cell& a, const Cell& b) {
-    return type_of(&a) == type_of(&b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+    static_assert(std::endian::native == std::endian::little && TYPE_MASK == 0xFF);
+    uint64_t a0, b0, a1, b1;
+    std::memcpy(&a0, &a.header, 8);
+    std::memcpy(&b0, &b.header, 8);
+    std::memcpy(&a1, &a.w2, 8);
+    std::memcpy(&b1, &b.w2, 8);
+    return (((a0 ^ b0) & 0xFFFFFFFF000000FFull) | (a1 ^ b1)) == 0;
 }
 
 inline void place(const Cell* value, bool sub) {
@@ -875,7 +886,7 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 
 // The form's expressions, as eval_block's loop runs a block's (its eval
 // frame pushed, current_position on the block), the form held by the caller.
-void run_held_form(Form* f, const Cell* code, int32_t end) {
+[[gnu::always_inline]] inline void run_held_form(Form* f, const Cell* code, int32_t end) {
     check_depth();
     Run r{f, code, end};
     int32_t position = f->head;
