@@ -20,13 +20,6 @@ struct InPlace {
 
 }  // namespace
 
-void run_branch_of(Kind kind, const Cell* blocks) {
-    using namespace natives::control;
-    int32_t k = kind == K_EITHER ? either_branch() : if_branch(kind == K_IF);
-    if (k < 0) none::make_at(stack::arguments);
-    else run_branch_value(blocks[k]);
-}
-
 void run_control(Kind kind) {
     using namespace natives::control;
     switch (kind) {

@@ -221,6 +221,10 @@ struct Form {
     std::vector<const Expr*> at;           // by position - head: the top expression starting there
     std::vector<Node> depends;             // other series it was made from (paths)
     int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
+    // The form's one expression when the block is one that runs no code and
+    // cannot fail while its guards hold: a pure one ([n], [x + 1]) or a
+    // set-word of a pure value ([n: n + 1]). Null else.
+    const Expr* quiet = nullptr;
     int32_t busy = 0;
     bool dead = false;
     // A call left to the walker for want of its callee's argument cache

@@ -20,6 +20,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "evaluator/natives_control_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -267,11 +268,16 @@ int32_t run_pure(const Run& r, const Expr& e, bool sub);
 
 void run_form(Form* f, const Cell* code, int32_t end);
 
-// The expression of a form that is one pure expression ([n], [x + 1], a
-// body such as [a * b]), or null.
-inline const Expr* pure_alone(const Form* f) {
-    if (f->top.size() != 1 || f->walk_from >= 0 || !f->top[0]->pure) return nullptr;
-    return f->top[0];
+// The value of a form's quiet expression into out (a set-word's value stored),
+// read without frames where there is room for those the walker would push
+// for it, `under` of its block's own: false, nothing done, where its block
+// must run.
+[[gnu::always_inline]] inline bool quiet_value(const Expr& e, int32_t under, Cell* out) {
+    if (e.check_after && operator_after_q(e)) return false;
+    if (e.kind != K_SET_WORD) return room_for_pure(e, under) && pure_value(e, out);
+    const Expr& v = *e.args[0];
+    return room_for_pure(v, under + 1) && pure_value(v, out) && !(v.check_after && operator_after_q(v)) &&
+           store_plain(e.cell, e.slot, *out);
 }
 
 // eval_block's steps for such a block, in a frame of its own or in the
@@ -285,16 +291,14 @@ inline const Expr* pure_alone(const Form* f) {
     int32_t head = std::max(int32_t(block.w1), 0);
     int32_t end = tail_of(node);
     Form* f = head < end ? find_form(node, head, end) : nullptr;
-    if (const Expr* e = f ? pure_alone(f) : nullptr) {
-        // Read in place, with room for the frames the walker would push for
-        // it and the block's own: nothing in it can fail or run code, so its
+    if (const Expr* e = f ? f->quiet : nullptr) {
+        // Run in place: nothing in it can fail or run code, so its
         // position, hold and frames are never seen. The stacks are left as
         // the block's run leaves them: its value in the current frame's
         // result slot, or pushed (and with chain also copied into that slot)
         // as its own frame's unwinding leaves it.
         Cell value;
-        if (room_for_pure(*e, own_frame ? 1 : 0) && pure_value(*e, &value) &&
-            !(e->check_after && operator_after_q(*e))) {
+        if (quiet_value(*e, own_frame ? 1 : 0, &value)) {
             if (!own_frame) {
                 stack::set_last_only(&value);
             } else {
@@ -414,7 +418,7 @@ inline bool branch_kind_q(const Expr& e) {
 // A call through the word of e: the callable copied, its frame, its fixed
 // arguments compiled, then the entry, the body, a control run in place or
 // the operation computed in place.
-int32_t run_call(const Run& r, const Expr& e, bool sub) {
+[[gnu::always_inline]] inline int32_t run_call(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.cell, e.slot);
     if (!s || !callable_q(type_of(s))) [[unlikely]]
         return walk(r, e, sub);
@@ -987,6 +991,13 @@ bool run_block(const Cell* code, int32_t head, int32_t end) {
 void run_block_value(const Cell& block, bool chain) { run_block_steps(block, true, chain); }
 
 void run_branch_value(const Cell& block) { run_block_steps(block, false, false); }
+
+void run_branch_of(Kind kind, const Cell* blocks) {
+    using namespace natives::control;
+    int32_t k = kind == K_EITHER ? either_branch() : if_branch(kind == K_IF);
+    if (k < 0) none::make_at(stack::arguments);
+    else run_block_steps(blocks[k], false, false);
+}
 
 // ---- blocks run again and again ----
 
