@@ -221,6 +221,10 @@ struct Form {
     std::vector<const Expr*> at;           // by position - head: the top expression starting there
     std::vector<Node> depends;             // other series it was made from (paths)
     int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
+    // The form's one expression when the block is one that runs no code and
+    // cannot fail while its guards hold: a pure one ([n], [x + 1]) or a
+    // set-word of a pure value ([n: n + 1]). Null else.
+    const Expr* quiet = nullptr;
     int32_t busy = 0;
     bool dead = false;
     // A call left to the walker for want of its callee's argument cache
@@ -296,6 +300,20 @@ int32_t run_one_value(const Cell& code, int32_t position, int32_t end);
 // A control native called by compiled code with its arguments in place (its
 // frame current): run by its template with the in-place policy.
 void run_control(Kind kind);
+// if, unless or either (kind) called by compiled code with its condition
+// alone in place (its frame current): the branch it chooses among blocks
+// (the call's literal blocks, in order) runs in its frame, or none is the
+// result.
+void run_branch_of(Kind kind, const Cell* blocks);
+
+// A call of the function fn from C++ code (a callback such as sort's
+// comparator), its frame pushed and named by name, with count arguments
+// given: its cells pushed and its body run as compiled calls run it, the
+// result in the frame's first cell, a code left pending. False, nothing
+// done, where the general call must make it: compiled code may not run, fn
+// is not a function run from its body, its argument cache is not built yet,
+// or it takes another count of fixed arguments.
+bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t count);
 
 // The forms by node (one page per node frame, made when first needed).
 Form*& entry_of(Node node);

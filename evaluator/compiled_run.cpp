@@ -14,9 +14,13 @@
 // frames and cells the walker would push for it, as nothing in it can fail
 // or run code while its guards hold; when one fails, the expression runs as
 // any other, from its start.
+#include <bit>
+#include <cstring>
+
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "evaluator/natives_control_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -59,8 +63,16 @@ inline bool placed_q(uint32_t type) {
     }
 }
 
+// The same value: type and payload (the header's flags aside), compared as
+// two 64-bit words.
 inline bool same_q(const Cell& a, const Cell& b) {
-    return type_of(&a) == type_of(&b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+    static_assert(std::endian::native == std::endian::little && TYPE_MASK == 0xFF);
+    uint64_t a0, b0, a1, b1;
+    std::memcpy(&a0, &a.header, 8);
+    std::memcpy(&b0, &b.header, 8);
+    std::memcpy(&a1, &a.w2, 8);
+    std::memcpy(&b1, &b.w2, 8);
+    return (((a0 ^ b0) & 0xFFFFFFFF000000FFull) | (a1 ^ b1)) == 0;
 }
 
 inline void place(const Cell* value, bool sub) {
@@ -250,7 +262,71 @@ bool pure_value(const Expr& e, Cell* out) {
     return type_of(out) != TYPE_UNSET;
 }
 
+int32_t run_pure(const Run& r, const Expr& e, bool sub);
+
 // ---- function bodies ----
+
+void run_form(Form* f, const Cell* code, int32_t end);
+
+// The value of a form's quiet expression into out (a set-word's value stored),
+// read without frames where there is room for those the walker would push
+// for it, `under` of its block's own: false, nothing done, where its block
+// must run.
+[[gnu::always_inline]] inline bool quiet_value(const Expr& e, int32_t under, Cell* out) {
+    if (e.check_after && operator_after_q(e)) return false;
+    if (e.kind != K_SET_WORD) return room_for_pure(e, under) && pure_value(e, out);
+    const Expr& v = *e.args[0];
+    return room_for_pure(v, under + 1) && pure_value(v, out) && !(v.check_after && operator_after_q(v)) &&
+           store_plain(e.cell, e.slot, *out);
+}
+
+// eval_block's steps for such a block, in a frame of its own or in the
+// current one (eval_block_here).
+[[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    Node node = block.w2;
+    int32_t head = std::max(int32_t(block.w1), 0);
+    int32_t end = tail_of(node);
+    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    if (const Expr* e = f ? f->quiet : nullptr) {
+        // Run in place: nothing in it can fail or run code, so its
+        // position, hold and frames are never seen. The stacks are left as
+        // the block's run leaves them: its value in the current frame's
+        // result slot, or pushed (and with chain also copied into that slot)
+        // as its own frame's unwinding leaves it.
+        Cell value;
+        if (quiet_value(*e, own_frame ? 1 : 0, &value)) {
+            if (!own_frame) {
+                stack::set_last_only(&value);
+            } else {
+                stack::push(&value);
+                if (chain) stack::set_last(&value);
+            }
+            return;
+        }
+    }
+    Cell code = block;
+    // Held as eval_block holds it: the code holding the literal may change
+    // while the literal runs, and a function's body may be redefined.
+    Hold hold(code);
+    SavedPosition saved_position;
+    if (own_frame) stack::mark_eval(&words::tag_body);
+    else stack::reset();
+    if (head >= end) {
+        unset::make_at(stack::arguments);
+    } else {
+        *current_position = code;
+        if (f && !f->top.empty()) run_form(f, &code, end);
+        else walk_rest(&code, end, head);
+        if (stack::pending()) return;
+    }
+    if (!own_frame) stack::keep();
+    else if (chain) stack::unwind_last_return();
+    else stack::unwind_last();
+}
 
 // exec_function for a call of a function made by compiled code (its frame
 // current, its cells in place): exec_body's steps for a body run untraced,
@@ -264,15 +340,14 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
     CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
-    Cell position = *current_position;
     if (type_of(&c->body) == TYPE_BLOCK) {
         try {
-            run_block_value(c->body, true);
+            run_block_steps(c->body, true, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
-            // stacks are already unrolled to this call.
+            // stacks are already unrolled to this call (and the body's run
+            // put the position back as it left).
             if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
-            *current_position = position;
         }
     } else {
         unset::make_at(stack::arguments);
@@ -292,7 +367,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
 
 // Runs the entry or body of a call of fn whose arguments are in place (its
 // frame current), as the walker runs it.
-void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
+[[gnu::always_inline]] inline void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
     switch (c->type) {
         case TYPE_NATIVE:
             if (c->native) stack::call_entry([c] { guard_allocations([c] { c->native(false, NO_REFINEMENTS); }); });
@@ -331,10 +406,19 @@ uint32_t control_slot(Kind kind) {
     }
 }
 
+// if, unless or either whose blocks stand alone (no word after the last
+// that may have become an operator taking it).
+inline bool branch_kind_q(const Expr& e) {
+    if (e.kind != K_IF && e.kind != K_UNLESS && e.kind != K_EITHER) return false;
+    for (size_t i = 1; i < e.args.size(); i++)
+        if (e.args[i]->check_after) return false;
+    return true;
+}
+
 // A call through the word of e: the callable copied, its frame, its fixed
 // arguments compiled, then the entry, the body, a control run in place or
 // the operation computed in place.
-int32_t run_call(const Run& r, const Expr& e, bool sub) {
+[[gnu::always_inline]] inline int32_t run_call(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.cell, e.slot);
     if (!s || !callable_q(type_of(s))) [[unlikely]]
         return walk(r, e, sub);
@@ -349,10 +433,26 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     else stack::mark_eval_native(&e.cell);
     int32_t position = e.start + 1;
     size_t n = e.args.size();
+    bool control = e.kind != K_CALL && type_of(&fn) == TYPE_NATIVE && fn.w1 == control_slot(e.kind);
+    // if, unless and either choose their branch among the literal blocks of
+    // the form: the branch runs after a reset of the frame, which drops the
+    // blocks' cells unread, so they are not pushed (with room for them, as
+    // an overflow must come where the walker meets it).
+    bool chosen = control && branch_kind_q(e) && stack::room_q(0, int32_t(n));
+    if (chosen) n = 1;
     for (size_t i = 0; i < n; i++) {
         const Expr& a = *e.args[i];
-        position = run_expr(r, a, true);
-        if (stack::pending()) return position;
+        Cell v;
+        if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
+            !(a.check_after && operator_after_q(a))) {
+            // What run_pure pushes, read here: a pure argument can neither
+            // fail nor run code.
+            stack::push(&v);
+            position = a.next;
+        } else {
+            position = run_expr(r, a, true);
+            if (stack::pending()) return position;
+        }
         uint32_t t = type_of(stack::top - 1);
         if (!c->args[i].types.has(t)) [[unlikely]]
             fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
@@ -368,7 +468,10 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
             return position;
         }
     }
-    if (e.kind != K_CALL && type_of(&fn) == TYPE_NATIVE && fn.w1 == control_slot(e.kind)) {
+    if (chosen) {
+        position = e.args.back()->next;
+        stack::call_entry([&e] { run_branch_of(e.kind, e.items.data()); });
+    } else if (control) {
         stack::call_entry([&e] { run_control(e.kind); });
     } else if (c->fast != in_place::NONE && in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
@@ -787,7 +890,7 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 
 // The form's expressions, as eval_block's loop runs a block's (its eval
 // frame pushed, current_position on the block), the form held by the caller.
-void run_held_form(Form* f, const Cell* code, int32_t end) {
+[[gnu::always_inline]] inline void run_held_form(Form* f, const Cell* code, int32_t end) {
     check_depth();
     Run r{f, code, end};
     int32_t position = f->head;
@@ -828,6 +931,56 @@ Runner runner_of(const Expr& e) {
 
 // ---- entries ----
 
+namespace {
+
+// A function whose callback cells (what C++ callers push after the values
+// given: false for each refinement, none for each word after the first
+// refinement, in the spec's order) are its compiled call's: count fixed
+// arguments, then at most its locals, run from its body.
+bool plain_callback_q(const Callee* c, const Cell& fn, int32_t count) {
+    if (!c->interpreted || c->args.size() != size_t(count) || !c->refined_args.empty() ||
+        c->rest_cells.size() != size_t(c->local_cells))
+        return false;
+    SeriesBuffer* spec = memory::buffer_of(fn.w2);
+    const Cell* cell = memory::cells_head(spec);
+    int32_t cells = 0;
+    for (int32_t i = 0, n = memory::length_of(spec); i < n; i++, cell++) {
+        switch (type_of(cell)) {
+            case TYPE_REFINEMENT: case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: cells++; break;
+            default: break;
+        }
+    }
+    return cells == count + c->local_cells;
+}
+
+}  // namespace
+
+bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t count) {
+    if (!run_q() || type_of(&fn) != TYPE_FUNCTION || ((fn.header & function::FLAG_TRACE) && trace_run_q))
+        return false;
+    // The callable last called so (or none when it must take the general
+    // call), kept as a call site keeps it: a sort calls one comparator many
+    // times.
+    static Site site;
+    const Callee* c = site.callee;
+    if (!same_q(fn, site.fn) || site.cycles != collector::series_cycles || site.forgotten != callees_forgotten) {
+        if (!cache_built_q(fn)) build_arg_cache(&fn);  // its spec was checked when it was made
+        c = callee_of(fn);
+        if (c && !plain_callback_q(c, fn, count)) c = nullptr;
+        site.fn = fn;
+        site.callee = c;
+        site.cycles = collector::series_cycles;
+        site.forgotten = callees_forgotten;
+    }
+    if (!c || c->args.size() != size_t(count)) return false;
+    Pin pin(c);
+    if (!stack::room_q(0, count + int32_t(c->rest_cells.size()))) return false;  // the general call overflows
+    for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
+    for (const Cell& cell : c->rest_cells) stack::push(&cell);
+    run_function(fn, c, name);
+    return true;
+}
+
 bool run_block(const Cell* code, int32_t head, int32_t end) {
     Form* f = find_form(code->w2, head, end);
     if (!f || f->top.empty()) return false;  // nothing compiled: the walker runs it all
@@ -835,44 +988,16 @@ bool run_block(const Cell* code, int32_t head, int32_t end) {
     return true;
 }
 
-namespace {
-
-// eval_block's steps for such a block, in a frame of its own or in the
-// current one (eval_block_here).
-[[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
-    if (runtime::interrupt_pending) [[unlikely]] {
-        runtime::poll_interrupt();
-        if (stack::pending()) return;
-    }
-    Cell code = block;
-    // Held as eval_block holds it: the code holding the literal may change
-    // while the literal runs, and a function's body may be redefined.
-    Hold hold(code);
-    Node node = code.w2;
-    int32_t head = std::max(int32_t(code.w1), 0);
-    int32_t end = tail_of(node);
-    SavedPosition saved_position;
-    if (own_frame) stack::mark_eval(&words::tag_body);
-    else stack::reset();
-    if (head >= end) {
-        unset::make_at(stack::arguments);
-    } else {
-        *current_position = code;
-        Form* f = find_form(node, head, end);
-        if (f && !f->top.empty()) run_form(f, &code, end);
-        else walk_rest(&code, end, head);
-        if (stack::pending()) return;
-    }
-    if (!own_frame) stack::keep();
-    else if (chain) stack::unwind_last_return();
-    else stack::unwind_last();
-}
-
-}  // namespace
-
 void run_block_value(const Cell& block, bool chain) { run_block_steps(block, true, chain); }
 
 void run_branch_value(const Cell& block) { run_block_steps(block, false, false); }
+
+void run_branch_of(Kind kind, const Cell* blocks) {
+    using namespace natives::control;
+    int32_t k = kind == K_EITHER ? either_branch() : if_branch(kind == K_IF);
+    if (k < 0) none::make_at(stack::arguments);
+    else run_block_steps(blocks[k], false, false);
+}
 
 // ---- blocks run again and again ----
 
