@@ -355,7 +355,7 @@ private:
     // other such path (a get-word element, whose value says whether the
     // refinement is used) is the walker's call.
     bool refined_call(Expr* e, const Cell& fn, const Callee* c, const Cell& p, int32_t index, bool method) {
-        if (c->type != TYPE_FUNCTION || c->shape.count == 0xFF || (method && !c->interpreted)) return false;
+        if (c->type != TYPE_FUNCTION || c->shape.count == 0xFF || (method && !interpreted_body(fn))) return false;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;
         Cell item, entry;
@@ -386,6 +386,8 @@ private:
             }
         }
         e->kind = K_REFINED_CALL;
+        if (!e->flags.empty())
+            for (int32_t k = 0; read_cell(c->cache, k, &entry); k++) e->layout.push_back(entry);
         if (e->items.empty()) e->items.push_back(item_at(p, std::max(int32_t(p.w1), 0)));
         if (method) e->items.push_back(item_at(p, index - 1));
         e->site.fn = fn;

@@ -10,6 +10,7 @@
 #include "evaluator/compiled.hpp"
 #include "evaluator/in_place.hpp"
 #include "evaluator/natives.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 
@@ -60,9 +61,6 @@ struct Callee {
     std::vector<Cell> rest_cells;
     int32_t local_cells = 0;          // function!: the last of rest_cells, the /local cell and its words
     std::vector<ArgSpec> refined_args;  // the arguments of the refinements, in cache order
-    // function!: its body, and whether it runs from it (no compiled code)
-    bool interpreted = false;
-    Cell body{};
     natives::Entry native = nullptr;  // native!: its entry
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
@@ -73,6 +71,20 @@ struct Callee {
     mutable int32_t pins = 0;
     mutable bool retired = false;
 };
+
+// A function's body when the interpreter runs it (the function has no
+// compiled code), or null. Read from the function itself, not its decoding:
+// functions made again for objects share one argument cache, each with a
+// body of its own.
+inline const Cell* interpreted_body(const Cell& fn) {
+    if (!fn.w3) return nullptr;
+    SeriesBuffer* more = memory::buffer_of(fn.w3);
+    if (memory::length_of(more) <= function::MORE_CODE) return nullptr;
+    const Cell* cells = memory::internal_cells(more);
+    const Cell* code = cells + function::MORE_CODE;
+    if (type_of(code) == TYPE_INTEGER && code->w2 != 0) return nullptr;
+    return cells + function::MORE_BODY;
+}
 
 // Holds a decoding for the length of a call made with it.
 void free_callee(const Callee* c);  // out of line: the call path keeps only the count
@@ -197,6 +209,7 @@ struct Expr {
     // ones its spec and the cell it goes to.
     std::vector<int32_t> flags;
     std::vector<std::pair<ArgSpec, int32_t>> refined;
+    std::vector<Cell> layout;  // with refinements: the argument cache they were placed by
     Shape shape;               // K_CALL and the controls: the shape of the call compiled
     // K_CALL of a native or action that computes in place: what it computes
     // and the callable compiled (a pure call holds while its word holds it).

@@ -14,6 +14,8 @@
 // frames and cells the walker would push for it, as nothing in it can fail
 // or run code while its guards hold; when one fails, the expression runs as
 // any other, from its start.
+#include <cstring>
+
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
@@ -256,18 +258,20 @@ bool pure_value(const Expr& e, Cell* out) {
 // current, its cells in place): exec_body's steps for a body run untraced,
 // the body run in place. A function with compiled code of its own, or one
 // with the trace attribute while a trace runs, takes exec_function.
-void run_function(const Cell& fn, const Callee* c, const Cell& name) {
-    if (!c->interpreted || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
+void run_function(const Cell& fn, const Cell& name) {
+    const Cell* more_body = interpreted_body(fn);
+    if (!more_body || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
         exec_function(&fn, function_context(fn, name, nullptr), &name, 0);
         return;
     }
+    Cell body = *more_body;  // read before anything moves the more block
     CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     Cell position = *current_position;
-    if (type_of(&c->body) == TYPE_BLOCK) {
+    if (type_of(&body) == TYPE_BLOCK) {
         try {
-            run_block_value(c->body, true);
+            run_block_value(body, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call.
@@ -304,7 +308,7 @@ void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
             break;
         case TYPE_FUNCTION:
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
-            run_function(fn, c, name);
+            run_function(fn, name);
             break;
         default: run_routine(fn); break;
     }
@@ -361,7 +365,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
             position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
                                             APPLY_NONE, false);
             if (stack::pending()) return position;
-            if (c->type == TYPE_FUNCTION) run_function(fn, c, e.cell);
+            if (c->type == TYPE_FUNCTION) run_function(fn, e.cell);
             else if (c->type == TYPE_ROUTINE) run_routine(fn);
             if (stack::pending()) return position;
             end_call(copy, sub);
@@ -384,6 +388,69 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     return position;
 }
 
+// The index of a path's word element among the fields of the object ctx,
+// or -1. The element's copy in the form keeps the context and index last
+// found: the same object again is one compare, and objects of one prototype
+// have their fields at one index (checked by the word there). A collection
+// may have freed that context and given its node to another, so after one
+// the kept contexts are forgotten.
+[[gnu::noinline]] void forget_fields(const Expr& e) {
+    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
+    e.fields_at = collector::series_cycles;
+}
+inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
+    if (e.fields_at != collector::series_cycles) [[unlikely]]
+        forget_fields(e);
+    if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
+        return int32_t(item.w3);
+    int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
+    if (index >= 0) {
+        item.w1 = ctx;
+        item.w3 = uint32_t(index);
+    }
+    return index;
+}
+
+// The decoding for a call of fn through the path of e: the one compiled
+// while fn reads it (the same function, or another with the same argument
+// cache, as the methods of objects made from one prototype share theirs),
+// else fn's own when it takes the cells compiled (its fixed arguments of the
+// same shape, its refinements where the compiled ones are); null when the
+// walker must make the call.
+[[gnu::noinline]] const Callee* other_path_callee(const Expr& e, const Cell& fn) {
+    const Callee* c = callee_of(fn);
+    if (!c || c->type != TYPE_FUNCTION || !(c->shape == e.shape)) return nullptr;
+    if (!e.flags.empty()) {
+        // The refinements' cells were placed by the compiled cache's layout.
+        Cell entry;
+        int32_t n = 0;
+        for (; detail::read_cell(c->cache, n, &entry); n++)
+            if (size_t(n) >= e.layout.size() || std::memcmp(&entry, &e.layout[size_t(n)], sizeof(Cell)) != 0)
+                return nullptr;
+        if (size_t(n) != e.layout.size()) return nullptr;
+    }
+    // A method with compiled code of its own is the walker's call (it runs
+    // in the object's context).
+    if (e.items.size() == 2 && !interpreted_body(fn)) return nullptr;
+    e.site.fn = fn;
+    e.site.callee = c;
+    e.site.cycles = collector::series_cycles;
+    e.site.forgotten = callees_forgotten;
+    return c;
+}
+inline const Callee* path_callee(const Expr& e, const Cell& fn) {
+    Site& site = e.site;
+    if (site.cycles == collector::series_cycles && site.forgotten == callees_forgotten) [[likely]] {
+        if (same_q(fn, site.fn)) return site.callee;
+        const Cell* cache = fn.w3 ? function::more_cell(&fn, function::MORE_ARG_CACHE) : nullptr;
+        if (cache && type_of(cache) == TYPE_BLOCK && cache->w2 == site.callee->cache) {
+            site.fn = fn;
+            return site.callee;
+        }
+    }
+    return other_path_callee(e, fn);
+}
+
 // A function called through its word or as a method (o/f), with
 // refinements: its frame named by the word (the method's field), its fixed
 // arguments, the cells of its refinements (each used one's logic cell true,
@@ -393,22 +460,24 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
 // rest, each by its kind, into the same cells. Another value of the word
 // or the field, and the walker makes the whole call.
 [[gnu::noinline]] int32_t run_refined_call(const Run& r, const Expr& e, bool sub) {
-    const Cell& name = e.items.back();
     const Cell* s = slot_of(e.items[0], e.slot);
     Cell owner{};
     none::make_at(&owner);
     if (e.items.size() == 2) {
-        // The method: a field of the object the head word holds now.
-        if (s && type_of(s) == TYPE_OBJECT && s->w1 == name.w1 && int32_t(name.w3) >= 0) {
+        // The method: the field of that name in the object the head word
+        // holds now, whichever object that is.
+        int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
+        if (index >= 0) {
             owner = *s;
-            s = _context::value_slot(name.w1, int32_t(name.w3));
+            s = _context::value_slot(owner.w1, index);
         } else {
             s = nullptr;
         }
     }
-    const Callee* c = s && same_q(*s, e.site.fn) ? site_callee(e.site, e.shape, *s) : nullptr;
+    const Callee* c = s && type_of(s) == TYPE_FUNCTION ? path_callee(e, *s) : nullptr;
     if (!c) [[unlikely]]
         return eval_expression(r.code, e.start, r.end, true, sub, false);
+    const Cell& name = e.items.back();
     Cell fn = *s;
     Hold hold_owner(owner);  // the method's object stays alive while it runs
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
@@ -443,7 +512,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
         }
     }
     for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
-    run_function(fn, c, name);
+    run_function(fn, name);
     if (stack::pending()) return position;
     end_call(copy, sub);
     return position;
@@ -492,7 +561,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
         position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
                                         APPLY_NONE, true);
         if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
+        if (c->type == TYPE_FUNCTION) run_function(fn, op.word);
         else if (c->type == TYPE_ROUTINE) run_routine(fn);
     } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
@@ -578,29 +647,6 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     if (e.args.empty()) run_block_value(e.cell, !sub);
     else run_paren_exprs(r, e, sub);
     return e.value_end;
-}
-
-// The index of a path's word element among the fields of the object ctx,
-// or -1. The element's copy in the form keeps the context and index last
-// found: the same object again is one compare, and objects of one prototype
-// have their fields at one index (checked by the word there). A collection
-// may have freed that context and given its node to another, so after one
-// the kept contexts are forgotten.
-[[gnu::noinline]] void forget_fields(const Expr& e) {
-    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
-    e.fields_at = collector::series_cycles;
-}
-inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
-    if (e.fields_at != collector::series_cycles) [[unlikely]]
-        forget_fields(e);
-    if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
-        return int32_t(item.w3);
-    int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
-    if (index >= 0) {
-        item.w1 = ctx;
-        item.w3 = uint32_t(index);
-    }
-    return index;
 }
 
 // A path's value where the walk is sure to find it: each field of the object
