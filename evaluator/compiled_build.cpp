@@ -233,8 +233,27 @@ private:
                 }
             }
             e->kind = c.kind;
+            if (c.kind == K_ANY || c.kind == K_ALL) conditions(e, e->items[0]);
             return;
         }
+    }
+
+    // The expressions of the block of an any or all, decoded in the form
+    // from the block's own series (a change of which drops the form): when
+    // each is pure, so is the call, read without frames. The native runs
+    // the block by its own form otherwise.
+    void conditions(Expr* e, const Cell& block) {
+        Builder inner(form_, block.w2, depth_);
+        std::vector<const Expr*> exprs;
+        for (int32_t position = std::max(int32_t(block.w1), 0); position < inner.tail_;) {
+            const Expr* x = inner.expression(position, false);
+            if (!x || !x->pure) return;
+            exprs.push_back(x);
+            position = x->next;
+        }
+        e->inner = std::move(exprs);
+        e->inner_pure = true;
+        note_dependency(&form_, block.w2);
     }
 
     // A paren's expressions are decoded in its form too, from the paren's own
@@ -458,14 +477,19 @@ private:
         // A call computed in place of two pure arguments.
         bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == 2 && e->args[0]->pure &&
                     e->args[1]->pure;
-        bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call ||
+        bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call || e->inner_pure ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
         // The walker pushes one frame for a paren (its block's), one for a
-        // call and for an operator called; a path walk's cells on the data
+        // call and for an operator called, and for any and all one more for
+        // each expression of their block; a path walk's cells on the data
         // stack are counted as two frames' worth.
         int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : e->kind == K_PATH ? 2 : 0;
         if (call) frames = 1 + std::max(e->args[0]->frames, e->args[1]->frames);
+        if (e->inner_pure) {
+            frames = 2;
+            for (const Expr* x : e->inner) frames = std::max(frames, 2 + x->frames);
+        }
         for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;
             frames = std::max(frames, 1 + op.right->frames);

@@ -198,6 +198,10 @@ struct Expr {
     int32_t inner_end = 0;     // K_PAREN with its expressions in args: the paren's tail
     std::vector<Op> ops;
     std::vector<const Expr*> args;  // a call's fixed arguments, a set-word's value, a control native's
+    // K_ANY and K_ALL whose block holds only pure expressions: those (and
+    // the call is pure)
+    std::vector<const Expr*> inner;
+    bool inner_pure = false;
     // paths: their elements (after the head, a field's word keeps the object
     // context and index last found, trusted while no collection has run
     // since fields_at: field_of); controls: their literal blocks

@@ -239,6 +239,23 @@ bool pure_value(const Expr& e, Cell* out) {
         case K_PATH:
             if (!path_value(e, out)) return false;
             break;
+        case K_ANY: case K_ALL: {
+            // As the native: the first value that is not false or none, or
+            // none (any); none at the first that is, or the last value (all).
+            const Cell* s = slot_of(e.cell, e.slot);
+            if (!s || !same_q(*s, e.callable)) return false;
+            bool any = e.kind == K_ANY;
+            bool decided = false;
+            for (const Expr* x : e.inner) {
+                if (!pure_value(*x, out) || (x->check_after && operator_after_q(*x))) return false;
+                if (logic::false_q(out) == any) continue;
+                decided = true;
+                if (!any) none::make_at(out);
+                break;
+            }
+            if (e.inner.empty() || (any && !decided)) none::make_at(out);
+            break;
+        }
         default:  // a paren of one pure expression
             if (!pure_value(*e.args[0], out)) return false;
             break;
@@ -866,7 +883,7 @@ Runner runner_of(const Expr& e) {
     if (e.ops.empty() && !e.check_after) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
-        if ((e.kind == K_CALL && !e.pure) || e.kind >= K_IF) return run_call_alone;
+        if ((e.kind == K_CALL || e.kind >= K_IF) && !e.pure) return run_call_alone;
     }
     if (e.pure) return run_pure;
     return run_general;
