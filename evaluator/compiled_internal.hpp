@@ -207,6 +207,10 @@ struct Expr {
     // since fields_at: field_of); controls: their literal blocks
     mutable std::vector<Cell> items;
     mutable uint32_t fields_at = ~0u;
+    // the value slots of the word elements as last found (field_slot), good
+    // while no buffer has moved since slots_at
+    mutable std::vector<Cell*> slots;
+    mutable uint64_t slots_at = ~uint64_t(0);
     mutable Site site;         // K_CALL and the controls: the callable of the word
     // K_REFINED_CALL: the cells of the refinements used (their logic cells,
     // from the call's first cell), and for each argument after the fixed

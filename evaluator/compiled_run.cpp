@@ -73,13 +73,20 @@ inline void place(const Cell* value, bool sub) {
 // ---- word slots ----
 
 // The slot of a word as value_slot finds it, kept in the cache when its
-// context's values lie off the stack.
+// context's values lie off the stack; a self word's, the context's own
+// value, is kept too (never a plain store: no set-word is bound so).
 [[gnu::noinline]] Cell* find_slot(const Cell& w, const WordSlot& cache) {
-    if (int32_t(w.w3) < 0) return int32_t(w.w2) == sym::self ? _context::own_value(w.w1) : nullptr;
+    auto& kept = const_cast<WordSlot&>(cache);
+    if (int32_t(w.w3) < 0) {
+        if (int32_t(w.w2) != sym::self) return nullptr;
+        kept.slot = _context::own_value(w.w1);
+        kept.at = memory::relocations;
+        kept.plain = false;
+        return kept.slot;
+    }
     const Cell* c = _context::cell_of(w.w1);
     Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
     if (slot && !_context::on_stack_q(c)) {
-        auto& kept = const_cast<WordSlot&>(cache);
         kept.slot = slot;
         kept.at = memory::relocations;
         kept.plain = _context::kind_of(c) != _context::KIND_OBJECT;
@@ -100,6 +107,7 @@ inline void place(const Cell* value, bool sub) {
 // marked changed), when the object has no change handler to run; false,
 // nothing done, else.
 [[gnu::noinline]] bool store_field(const Cell& w, Cell* slot, const Cell& v) {
+    if (int32_t(w.w3) < 0) return false;  // a context's own value: word::set says what happens
     Node ctx = w.w1;
     const Cell* object = _context::own_value(ctx);
     if (_context::on_change && type_of(object) == TYPE_OBJECT && object->w3 != 0) return false;
@@ -428,6 +436,27 @@ inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
     return index;
 }
 
+// The value slot of the path's word element i in the object ctx, or null.
+// The slot found is kept beside the element, as a word keeps its own: good
+// while the element names the same context and no buffer has moved.
+[[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
+    int32_t index = field_of(e, ctx, e.items[i]);
+    Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
+    if (e.slots_at != memory::relocations) {
+        e.slots.assign(e.items.size(), nullptr);
+        e.slots_at = memory::relocations;
+    }
+    e.slots[i] = slot;
+    return slot;
+}
+[[gnu::always_inline]] inline Cell* field_slot(const Expr& e, Node ctx, size_t i) {
+    if (e.items[i].w1 == ctx && e.slots_at == memory::relocations && e.fields_at == collector::series_cycles)
+        [[likely]] {
+        if (Cell* slot = e.slots[i]) return slot;
+    }
+    return find_field_slot(e, ctx, i);
+}
+
 // The decoding for a call of fn through the path of e: the one compiled
 // while fn reads it (the same function, or another with the same argument
 // cache, as the methods of objects made from one prototype share theirs),
@@ -483,10 +512,9 @@ inline const Callee* path_callee(const Expr& e, const Cell& fn) {
     if (e.items.size() == 2) {
         // The method: the field of that name in the object the head word
         // holds now, whichever object that is.
-        int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
-        if (index >= 0) {
+        if (s && type_of(s) == TYPE_OBJECT) {
             owner = *s;
-            s = _context::value_slot(owner.w1, index);
+            s = field_slot(e, owner.w1, 1);
         } else {
             s = nullptr;
         }
@@ -678,8 +706,7 @@ bool path_value(const Expr& e, Cell* out) {
         Cell& item = e.items[i];
         if (type_of(&item) == TYPE_WORD) {
             if (type_of(&current) != TYPE_OBJECT) return false;
-            int32_t index = field_of(e, current.w1, item);
-            const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
+            const Cell* field = field_slot(e, current.w1, i);
             if (!field || !placed_q(type_of(field))) return false;
             current = *field;
         } else {
@@ -720,13 +747,13 @@ bool path_value(const Expr& e, Cell* out) {
 bool store_field(const Expr& e, const Cell& value) {
     if (e.items.size() != 2 || type_of(&e.items[1]) != TYPE_WORD) return false;
     const Cell* s = slot_of(e.items[0], e.slot);
-    int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
-    if (index < 0) return false;
+    if (!s || type_of(s) != TYPE_OBJECT) return false;
     Node ctx = s->w1;
+    Cell* slot = field_slot(e, ctx, 1);
+    if (!slot) return false;
     const Cell* owner = _context::own_value(ctx);
-    Cell* slot = _context::value_slot(ctx, index);
-    if (!slot || (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) return false;
-    _context::get_word_cell(ctx, index)->header |= _context::WORD_CHANGED;
+    if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
+    _context::get_word_cell(ctx, int32_t(e.items[1].w3))->header |= _context::WORD_CHANGED;
     *slot = value;
     return true;
 }
