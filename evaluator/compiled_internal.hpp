@@ -78,8 +78,8 @@ struct Callee {
 // body of its own.
 inline const Cell* interpreted_body(const Cell& fn) {
     if (!fn.w3) return nullptr;
-    SeriesBuffer* more = memory::buffer_of(fn.w3);
-    if (memory::length_of(more) <= function::MORE_CODE) return nullptr;
+    SeriesBuffer* more = memory::buffer_of(fn.w3);  // a block of cells
+    if (memory::used_bytes(more) <= int32_t(sizeof(Cell)) * function::MORE_CODE) return nullptr;
     const Cell* cells = memory::internal_cells(more);
     const Cell* code = cells + function::MORE_CODE;
     if (type_of(code) == TYPE_INTEGER && code->w2 != 0) return nullptr;
