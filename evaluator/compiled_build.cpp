@@ -367,21 +367,26 @@ private:
         return true;
     }
 
-    // A function called through its word or as a method (o/f), with
-    // refinements (f/a/b, o/f/a): called in place as a call through a word
-    // is, its refinements' logic cells set and their arguments put in their
-    // cells. Each element must name a refinement of the function, once; any
-    // other such path (a get-word element, whose value says whether the
-    // refinement is used) is the walker's call.
+    // A function, native or action called through its word or as a method
+    // (o/f), with refinements (f/a/b, o/f/a): called in place as a call
+    // through a word is. A function's refinements set their logic cells and
+    // their arguments go to their cells; a native's or action's arguments
+    // follow the fixed ones in the path's order, each refinement's word
+    // saying where its own begin. Each element must name a refinement of
+    // the callable, once; any other such path (a get-word element, whose
+    // value says whether the refinement is used) is the walker's call.
     bool refined_call(Expr* e, const Cell& fn, const Callee* c, const Cell& p, int32_t index, bool method) {
-        if (c->type != TYPE_FUNCTION || c->shape.count == 0xFF || (method && !interpreted_body(fn))) return false;
+        if (c->shape.count == 0xFF) return false;
+        bool builtin = c->type != TYPE_FUNCTION;
+        if (builtin ? !builtin_entry_q(fn, c) : method && !interpreted_body(fn)) return false;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;
         Cell item, entry;
         for (int32_t i = index; read_cell(p.w2, i, &item); i++) {
             if (type_of(&item) != TYPE_WORD) return false;
             int32_t wanted = symbol::resolve(int32_t(item.w2));
-            // The refinement's cell: its place among the spec's arguments and refinements.
+            // The refinement's cell: its place among the spec's arguments and
+            // refinements (a function's), or its word's number (a builtin's).
             int32_t found = -1, offset = 0;
             for (int32_t k = 0; found < 0 && read_cell(c->cache, k, &entry); k++) {
                 uint32_t t = type_of(&entry);
@@ -390,8 +395,14 @@ private:
                          (t == TYPE_TYPESET && ((entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) != ARG_RETURN))
                     offset++;
             }
-            if (found < 0 || std::find(e->flags.begin(), e->flags.end(), offset) != e->flags.end()) return false;
+            if (found < 0) return false;
+            if (builtin) {
+                offset = int32_t(entry.w3) - 1;
+                if (offset < 0 || offset >= natives::MAX_REFINEMENTS) return false;
+            }
+            if (std::find(e->flags.begin(), e->flags.end(), offset) != e->flags.end()) return false;
             e->flags.push_back(offset);
+            e->flag_args.push_back(int32_t(e->args.size()));
             int32_t n = 0;
             for (int32_t k = found + 1; read_cell(c->cache, k, &entry) && type_of(&entry) == TYPE_TYPESET; k++) {
                 auto a = std::find_if(c->refined_args.begin(), c->refined_args.end(),
@@ -412,6 +423,7 @@ private:
         e->site.fn = fn;
         e->site.callee = c;
         e->shape = c->shape;
+        e->callable = fn;
         e->value_end = position;
         note_dependency(&form_, p.w2);
         return true;

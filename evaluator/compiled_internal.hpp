@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "evaluator/compiled.hpp"
+#include "evaluator/actions.hpp"
 #include "evaluator/in_place.hpp"
 #include "evaluator/natives.hpp"
 #include "runtime/datatypes/function.hpp"
@@ -84,6 +85,13 @@ inline const Cell* interpreted_body(const Cell& fn) {
     const Cell* code = cells + function::MORE_CODE;
     if (type_of(code) == TYPE_INTEGER && code->w2 != 0) return nullptr;
     return cells + function::MORE_BODY;
+}
+
+// True when the native's or action's entry can be called by compiled code
+// with refinement words.
+inline bool builtin_entry_q(const Cell& fn, const Callee* c) {
+    if (c->type == TYPE_NATIVE) return c->native != nullptr;
+    return c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1));
 }
 
 // Holds a decoding for the length of a call made with it.
@@ -212,10 +220,13 @@ struct Expr {
     mutable std::vector<Cell*> slots;
     mutable uint64_t slots_at = ~uint64_t(0);
     mutable Site site;         // K_CALL and the controls: the callable of the word
-    // K_REFINED_CALL: the cells of the refinements used (their logic cells,
-    // from the call's first cell), and for each argument after the fixed
-    // ones its spec and the cell it goes to.
+    // K_REFINED_CALL: the refinements used, each by its logic cell (a
+    // function's, from the call's first cell) or its refinement word (a
+    // native's or action's, 0-based), and where its arguments begin among
+    // args; for each argument after the fixed ones its spec and the cell it
+    // goes to (a function's).
     std::vector<int32_t> flags;
+    std::vector<int32_t> flag_args;
     std::vector<std::pair<ArgSpec, int32_t>> refined;
     std::vector<Cell> layout;  // with refinements: the argument cache they were placed by
     Shape shape;               // K_CALL and the controls: the shape of the call compiled

@@ -465,7 +465,8 @@ inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
 // walker must make the call.
 [[gnu::noinline]] const Callee* other_path_callee(const Expr& e, const Cell& fn) {
     const Callee* c = callee_of(fn);
-    if (!c || c->type != TYPE_FUNCTION || !(c->shape == e.shape)) return nullptr;
+    if (!c || c->type != type_of(&e.callable) || !(c->shape == e.shape)) return nullptr;
+    if (c->type != TYPE_FUNCTION && !builtin_entry_q(fn, c)) return nullptr;
     if (!e.flags.empty()) {
         // The refinements' cells were placed by the compiled cache's layout.
         Cell entry;
@@ -477,7 +478,7 @@ inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
     }
     // A method with compiled code of its own is the walker's call (it runs
     // in the object's context).
-    if (e.items.size() == 2 && !interpreted_body(fn)) return nullptr;
+    if (c->type == TYPE_FUNCTION && e.items.size() == 2 && !interpreted_body(fn)) return nullptr;
     e.site.fn = fn;
     e.site.callee = c;
     e.site.cycles = collector::series_cycles;
@@ -497,14 +498,26 @@ inline const Callee* path_callee(const Expr& e, const Cell& fn) {
     return other_path_callee(e, fn);
 }
 
-// A function called through its word or as a method (o/f), with
-// refinements: its frame named by the word (the method's field), its fixed
-// arguments, the cells of its refinements (each used one's logic cell true,
-// its arguments in the cells after it), then its locals and its body, as
+// The entry of a native or action called with refinement words.
+void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
+    stack::call_entry([&] {
+        guard_allocations([&] {
+            if (c->type == TYPE_NATIVE) c->native(false, words);
+            else actions::invoke(int32_t(fn.w1), words);
+        });
+    });
+}
+
+// A function, native or action called through its word or as a method
+// (o/f), with refinements: its frame named by the word (the method's
+// field), its fixed arguments, then, for a function, the cells of its
+// refinements (each used one's logic cell true, its arguments in the cells
+// after it), its locals and its body, and for a native or action the
+// arguments of the refinements used, in the path's order, and its entry, as
 // the walker's path call makes them; a method's object held while it runs.
 // Should an argument end elsewhere than compiled, the walker fetches the
-// rest, each by its kind, into the same cells. Another value of the word
-// or the field, and the walker makes the whole call.
+// rest, each by its kind, into the same cells. Another value of the word or
+// the field, and the walker makes the whole call.
 [[gnu::noinline]] int32_t run_refined_call(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.items[0], e.slot);
     Cell owner{};
@@ -519,20 +532,28 @@ inline const Callee* path_callee(const Expr& e, const Cell& fn) {
             s = nullptr;
         }
     }
-    const Callee* c = s && type_of(s) == TYPE_FUNCTION ? path_callee(e, *s) : nullptr;
+    const Callee* c = s && callable_q(type_of(s)) ? path_callee(e, *s) : nullptr;
     if (!c) [[unlikely]]
         return eval_expression(r.code, e.start, r.end, true, sub, false);
     const Cell& name = e.items.back();
     Cell fn = *s;
+    bool function = c->type == TYPE_FUNCTION;
     Hold hold_owner(owner);  // the method's object stays alive while it runs
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    stack::mark_eval_func(&name);
+    if (function) stack::mark_eval_func(&name);
+    else stack::mark_eval_native(&name);
     int32_t position = e.start + 1;
     bool compiled = true;  // the arguments end where the form expects them
     size_t fixed = c->args.size();
     size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
+    int32_t words[natives::MAX_REFINEMENTS];  // a builtin's refinement words
+    size_t used = 0;
+    if (!function) std::memcpy(words, NO_REFINEMENTS, sizeof words);
     for (size_t i = 0; i <= e.args.size(); i++) {
-        if (i == fixed) {
+        if (!function) {
+            for (; used < e.flags.size() && size_t(e.flag_args[used]) == i; used++)
+                words[e.flags[used]] = int32_t(stack::top - stack::arguments);
+        } else if (i == fixed) {
             // The cells of the refinements, all off, then those used on.
             for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
             for (int32_t flag : e.flags) logic::make_at(stack::arguments + flag, true);
@@ -551,13 +572,17 @@ inline const Callee* path_callee(const Expr& e, const Cell& fn) {
             position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
             if (stack::pending()) return position;
         }
-        if (i >= fixed) {
+        if (function && i >= fixed) {
             copy_cell(stack::top - 1, stack::arguments + e.refined[i - fixed].second);
             stack::pop(1);
         }
     }
-    for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
-    run_function(fn, name);
+    if (function) {
+        for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
+        run_function(fn, name);
+    } else {
+        run_builtin_entry(fn, c, words);
+    }
     if (stack::pending()) return position;
     end_call(copy, sub);
     return position;
