@@ -332,9 +332,10 @@ private:
         const Callee* c = callee_of(fn);
         if (!c) return wait_for(fn);
         // A function at the path's head, or a method: an object's field
-        // after the head word.
+        // after the head word and fields of objects.
         int32_t head = std::max(int32_t(p.w1), 0);
-        bool method = index == head + 2 && e->items.size() == 1;
+        bool method = index >= head + 2;
+        for (size_t k = 1; k < e->items.size(); k++) method = method && type_of(&e->items[k]) == TYPE_WORD;
         if ((index == head + 1 || method) && refined_call(e, fn, c, p, index, method)) return true;
         e->args.clear();
         e->flags.clear();

@@ -478,7 +478,7 @@ inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
     }
     // A method with compiled code of its own is the walker's call (it runs
     // in the object's context).
-    if (c->type == TYPE_FUNCTION && e.items.size() == 2 && !interpreted_body(fn)) return nullptr;
+    if (c->type == TYPE_FUNCTION && e.items.size() >= 2 && !interpreted_body(fn)) return nullptr;
     e.site.fn = fn;
     e.site.callee = c;
     e.site.cycles = collector::series_cycles;
@@ -522,15 +522,15 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
     const Cell* s = slot_of(e.items[0], e.slot);
     Cell owner{};
     none::make_at(&owner);
-    if (e.items.size() == 2) {
-        // The method: the field of that name in the object the head word
-        // holds now, whichever object that is.
-        if (s && type_of(s) == TYPE_OBJECT) {
-            owner = *s;
-            s = field_slot(e, owner.w1, 1);
-        } else {
+    // A method: the field of that name in the object the head word (and
+    // the fields after it) hold now, whichever object that is.
+    for (size_t i = 1, n = e.items.size(); i < n && s; i++) {
+        if (type_of(s) != TYPE_OBJECT) {
             s = nullptr;
+            break;
         }
+        owner = *s;
+        s = field_slot(e, owner.w1, i);
     }
     const Callee* c = s && callable_q(type_of(s)) ? path_callee(e, *s) : nullptr;
     if (!c) [[unlikely]]
