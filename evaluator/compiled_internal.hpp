@@ -145,7 +145,9 @@ enum Kind : uint8_t {
     K_PATH,       // a path of fields and picks read: items its elements after the head
     K_SET_PATH,   // a set-path of an object's field: args[0] its value
     K_PATH_CALL,  // a call through a path, made by the walker: value_end where its arguments end
-    K_REFINED_CALL,  // a function called through a word/refinement path: args the fixed then the refinements' arguments
+    // A callable at a path's head or a method (o/f, o/p/f), with refinements
+    // named by words: args the fixed then the refinements' arguments
+    K_REFINED_CALL,
     K_WALK,       // evaluated by the walker
     // Control natives called through their words with literal blocks, run
     // in place (compiled_control.cpp); the call as a K_CALL when the word
