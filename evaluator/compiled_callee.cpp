@@ -8,7 +8,6 @@
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/rt_support.hpp"
 #include "runtime/datatypes/function.hpp"
-#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -76,13 +75,6 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
         c->local_cells = local_count;
         logic::make_at(&c->rest_cells.emplace_back(), false);
         for (int32_t k = 1; k < local_count; k++) none::make_at(&c->rest_cells.emplace_back());
-    }
-    if (function) {
-        const Cell* code = function::more_cell(&fn, function::MORE_CODE);
-        c->interpreted = !(code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0);
-        const Cell* body = function::more_cell(&fn, function::MORE_BODY);
-        if (body) c->body = *body;
-        else none::make_at(&c->body);
     }
     if (c->type == TYPE_NATIVE) c->native = natives::entry_at(int32_t(fn.w1));
     if (c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1))) {

@@ -83,13 +83,20 @@ inline void place(const Cell* value, bool sub) {
 // ---- word slots ----
 
 // The slot of a word as value_slot finds it, kept in the cache when its
-// context's values lie off the stack.
+// context's values lie off the stack; a self word's, the context's own
+// value, is kept too (never a plain store: no set-word is bound so).
 [[gnu::noinline]] Cell* find_slot(const Cell& w, const WordSlot& cache) {
-    if (int32_t(w.w3) < 0) return int32_t(w.w2) == sym::self ? _context::own_value(w.w1) : nullptr;
+    auto& kept = const_cast<WordSlot&>(cache);
+    if (int32_t(w.w3) < 0) {
+        if (int32_t(w.w2) != sym::self) return nullptr;
+        kept.slot = _context::own_value(w.w1);
+        kept.at = memory::relocations;
+        kept.plain = false;
+        return kept.slot;
+    }
     const Cell* c = _context::cell_of(w.w1);
     Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
     if (slot && !_context::on_stack_q(c)) {
-        auto& kept = const_cast<WordSlot&>(cache);
         kept.slot = slot;
         kept.at = memory::relocations;
         kept.plain = _context::kind_of(c) != _context::KIND_OBJECT;
@@ -110,6 +117,7 @@ inline void place(const Cell* value, bool sub) {
 // marked changed), when the object has no change handler to run; false,
 // nothing done, else.
 [[gnu::noinline]] bool store_field(const Cell& w, Cell* slot, const Cell& v) {
+    if (int32_t(w.w3) < 0) return false;  // a context's own value: word::set says what happens
     Node ctx = w.w1;
     const Cell* object = _context::own_value(ctx);
     if (_context::on_change && type_of(object) == TYPE_OBJECT && object->w3 != 0) return false;
@@ -249,6 +257,23 @@ bool pure_value(const Expr& e, Cell* out) {
         case K_PATH:
             if (!path_value(e, out)) return false;
             break;
+        case K_ANY: case K_ALL: {
+            // As the native: the first value that is not false or none, or
+            // none (any); none at the first that is, or the last value (all).
+            const Cell* s = slot_of(e.cell, e.slot);
+            if (!s || !same_q(*s, e.callable)) return false;
+            bool any = e.kind == K_ANY;
+            bool decided = false;
+            for (const Expr* x : e.inner) {
+                if (!pure_value(*x, out) || (x->check_after && operator_after_q(*x))) return false;
+                if (logic::false_q(out) == any) continue;
+                decided = true;
+                if (!any) none::make_at(out);
+                break;
+            }
+            if (e.inner.empty() || (any && !decided)) none::make_at(out);
+            break;
+        }
         default:  // a paren of one pure expression
             if (!pure_value(*e.args[0], out)) return false;
             break;
@@ -332,17 +357,19 @@ void run_form(Form* f, const Cell* code, int32_t end);
 // current, its cells in place): exec_body's steps for a body run untraced,
 // the body run in place. A function with compiled code of its own, or one
 // with the trace attribute while a trace runs, takes exec_function.
-void run_function(const Cell& fn, const Callee* c, const Cell& name) {
-    if (!c->interpreted || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
+void run_function(const Cell& fn, const Cell& name) {
+    const Cell* more_body = interpreted_body(fn);
+    if (!more_body || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
         exec_function(&fn, function_context(fn, name, nullptr), &name, 0);
         return;
     }
+    Cell body = *more_body;  // read before anything moves the more block
     CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
-    if (type_of(&c->body) == TYPE_BLOCK) {
+    if (type_of(&body) == TYPE_BLOCK) {
         try {
-            run_block_steps(c->body, true, true);
+            run_block_steps(body, true, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call (and the body's run
@@ -379,7 +406,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
             break;
         case TYPE_FUNCTION:
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
-            run_function(fn, c, name);
+            run_function(fn, name);
             break;
         default: run_routine(fn); break;
     }
@@ -461,7 +488,7 @@ inline bool branch_kind_q(const Expr& e) {
             position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
                                             APPLY_NONE, false);
             if (stack::pending()) return position;
-            if (c->type == TYPE_FUNCTION) run_function(fn, c, e.cell);
+            if (c->type == TYPE_FUNCTION) run_function(fn, e.cell);
             else if (c->type == TYPE_ROUTINE) run_routine(fn);
             if (stack::pending()) return position;
             end_call(copy, sub);
@@ -487,41 +514,147 @@ inline bool branch_kind_q(const Expr& e) {
     return position;
 }
 
-// A function called through its word or as a method (o/f), with
-// refinements: its frame named by the word (the method's field), its fixed
-// arguments, the cells of its refinements (each used one's logic cell true,
-// its arguments in the cells after it), then its locals and its body, as
+// The index of a path's word element among the fields of the object ctx,
+// or -1. The element's copy in the form keeps the context and index last
+// found: the same object again is one compare, and objects of one prototype
+// have their fields at one index (checked by the word there). A collection
+// may have freed that context and given its node to another, so after one
+// the kept contexts are forgotten.
+[[gnu::noinline]] void forget_fields(const Expr& e) {
+    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
+    e.fields_at = collector::series_cycles;
+}
+inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
+    if (e.fields_at != collector::series_cycles) [[unlikely]]
+        forget_fields(e);
+    if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
+        return int32_t(item.w3);
+    int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
+    if (index >= 0) {
+        item.w1 = ctx;
+        item.w3 = uint32_t(index);
+    }
+    return index;
+}
+
+// The value slot of the path's word element i in the object ctx, or null.
+// The slot found is kept beside the element, as a word keeps its own: good
+// while the element names the same context and no buffer has moved.
+[[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
+    int32_t index = field_of(e, ctx, e.items[i]);
+    Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
+    if (e.slots_at != memory::relocations) {
+        e.slots.assign(e.items.size(), nullptr);
+        e.slots_at = memory::relocations;
+    }
+    e.slots[i] = slot;
+    return slot;
+}
+[[gnu::always_inline]] inline Cell* field_slot(const Expr& e, Node ctx, size_t i) {
+    if (e.items[i].w1 == ctx && e.slots_at == memory::relocations && e.fields_at == collector::series_cycles)
+        [[likely]] {
+        if (Cell* slot = e.slots[i]) return slot;
+    }
+    return find_field_slot(e, ctx, i);
+}
+
+// The decoding for a call of fn through the path of e: the one compiled
+// while fn reads it (the same function, or another with the same argument
+// cache, as the methods of objects made from one prototype share theirs),
+// else fn's own when it takes the cells compiled (its fixed arguments of the
+// same shape, its refinements where the compiled ones are); null when the
+// walker must make the call.
+[[gnu::noinline]] const Callee* other_path_callee(const Expr& e, const Cell& fn) {
+    const Callee* c = callee_of(fn);
+    if (!c || c->type != type_of(&e.callable) || !(c->shape == e.shape)) return nullptr;
+    if (c->type != TYPE_FUNCTION && !builtin_entry_q(fn, c)) return nullptr;
+    if (!e.flags.empty()) {
+        // The refinements' cells were placed by the compiled cache's layout.
+        Cell entry;
+        int32_t n = 0;
+        for (; detail::read_cell(c->cache, n, &entry); n++)
+            if (size_t(n) >= e.layout.size() || std::memcmp(&entry, &e.layout[size_t(n)], sizeof(Cell)) != 0)
+                return nullptr;
+        if (size_t(n) != e.layout.size()) return nullptr;
+    }
+    // A method with compiled code of its own is the walker's call (it runs
+    // in the object's context).
+    if (c->type == TYPE_FUNCTION && e.items.size() >= 2 && !interpreted_body(fn)) return nullptr;
+    e.site.fn = fn;
+    e.site.callee = c;
+    e.site.cycles = collector::series_cycles;
+    e.site.forgotten = callees_forgotten;
+    return c;
+}
+inline const Callee* path_callee(const Expr& e, const Cell& fn) {
+    Site& site = e.site;
+    if (site.cycles == collector::series_cycles && site.forgotten == callees_forgotten) [[likely]] {
+        if (same_q(fn, site.fn)) return site.callee;
+        const Cell* cache = fn.w3 ? function::more_cell(&fn, function::MORE_ARG_CACHE) : nullptr;
+        if (cache && type_of(cache) == TYPE_BLOCK && cache->w2 == site.callee->cache) {
+            site.fn = fn;
+            return site.callee;
+        }
+    }
+    return other_path_callee(e, fn);
+}
+
+// The entry of a native or action called with refinement words.
+void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
+    stack::call_entry([&] {
+        guard_allocations([&] {
+            if (c->type == TYPE_NATIVE) c->native(false, words);
+            else actions::invoke(int32_t(fn.w1), words);
+        });
+    });
+}
+
+// A function, native or action called through its word or as a method
+// (o/f), with refinements: its frame named by the word (the method's
+// field), its fixed arguments, then, for a function, the cells of its
+// refinements (each used one's logic cell true, its arguments in the cells
+// after it), its locals and its body, and for a native or action the
+// arguments of the refinements used, in the path's order, and its entry, as
 // the walker's path call makes them; a method's object held while it runs.
 // Should an argument end elsewhere than compiled, the walker fetches the
-// rest, each by its kind, into the same cells. Another value of the word
-// or the field, and the walker makes the whole call.
+// rest, each by its kind, into the same cells. Another value of the word or
+// the field, and the walker makes the whole call.
 [[gnu::noinline]] int32_t run_refined_call(const Run& r, const Expr& e, bool sub) {
-    const Cell& name = e.items.back();
     const Cell* s = slot_of(e.items[0], e.slot);
     Cell owner{};
     none::make_at(&owner);
-    if (e.items.size() == 2) {
-        // The method: a field of the object the head word holds now.
-        if (s && type_of(s) == TYPE_OBJECT && s->w1 == name.w1 && int32_t(name.w3) >= 0) {
-            owner = *s;
-            s = _context::value_slot(name.w1, int32_t(name.w3));
-        } else {
+    // A method: the field of that name in the object the head word (and
+    // the fields after it) hold now, whichever object that is.
+    for (size_t i = 1, n = e.items.size(); i < n && s; i++) {
+        if (type_of(s) != TYPE_OBJECT) {
             s = nullptr;
+            break;
         }
+        owner = *s;
+        s = field_slot(e, owner.w1, i);
     }
-    const Callee* c = s && same_q(*s, e.site.fn) ? site_callee(e.site, e.shape, *s) : nullptr;
+    const Callee* c = s && callable_q(type_of(s)) ? path_callee(e, *s) : nullptr;
     if (!c) [[unlikely]]
         return eval_expression(r.code, e.start, r.end, true, sub, false);
+    const Cell& name = e.items.back();
     Cell fn = *s;
+    bool function = c->type == TYPE_FUNCTION;
     Hold hold_owner(owner);  // the method's object stays alive while it runs
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    stack::mark_eval_func(&name);
+    if (function) stack::mark_eval_func(&name);
+    else stack::mark_eval_native(&name);
     int32_t position = e.start + 1;
     bool compiled = true;  // the arguments end where the form expects them
     size_t fixed = c->args.size();
     size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
+    int32_t words[natives::MAX_REFINEMENTS];  // a builtin's refinement words
+    size_t used = 0;
+    if (!function) std::memcpy(words, NO_REFINEMENTS, sizeof words);
     for (size_t i = 0; i <= e.args.size(); i++) {
-        if (i == fixed) {
+        if (!function) {
+            for (; used < e.flags.size() && size_t(e.flag_args[used]) == i; used++)
+                words[e.flags[used]] = int32_t(stack::top - stack::arguments);
+        } else if (i == fixed) {
             // The cells of the refinements, all off, then those used on.
             for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
             for (int32_t flag : e.flags) logic::make_at(stack::arguments + flag, true);
@@ -540,13 +673,17 @@ inline bool branch_kind_q(const Expr& e) {
             position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
             if (stack::pending()) return position;
         }
-        if (i >= fixed) {
+        if (function && i >= fixed) {
             copy_cell(stack::top - 1, stack::arguments + e.refined[i - fixed].second);
             stack::pop(1);
         }
     }
-    for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
-    run_function(fn, c, name);
+    if (function) {
+        for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
+        run_function(fn, name);
+    } else {
+        run_builtin_entry(fn, c, words);
+    }
     if (stack::pending()) return position;
     end_call(copy, sub);
     return position;
@@ -595,7 +732,7 @@ inline bool branch_kind_q(const Expr& e) {
         position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
                                         APPLY_NONE, true);
         if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
+        if (c->type == TYPE_FUNCTION) run_function(fn, op.word);
         else if (c->type == TYPE_ROUTINE) run_routine(fn);
     } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
@@ -683,29 +820,6 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     return e.value_end;
 }
 
-// The index of a path's word element among the fields of the object ctx,
-// or -1. The element's copy in the form keeps the context and index last
-// found: the same object again is one compare, and objects of one prototype
-// have their fields at one index (checked by the word there). A collection
-// may have freed that context and given its node to another, so after one
-// the kept contexts are forgotten.
-[[gnu::noinline]] void forget_fields(const Expr& e) {
-    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
-    e.fields_at = collector::series_cycles;
-}
-inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
-    if (e.fields_at != collector::series_cycles) [[unlikely]]
-        forget_fields(e);
-    if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
-        return int32_t(item.w3);
-    int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
-    if (index >= 0) {
-        item.w1 = ctx;
-        item.w3 = uint32_t(index);
-    }
-    return index;
-}
-
 // A path's value where the walk is sure to find it: each field of the object
 // its word is bound to, each pick of a block by an integer or a get-word
 // holding one. False where the walker's path walk must run from its head (the
@@ -718,8 +832,7 @@ bool path_value(const Expr& e, Cell* out) {
         Cell& item = e.items[i];
         if (type_of(&item) == TYPE_WORD) {
             if (type_of(&current) != TYPE_OBJECT) return false;
-            int32_t index = field_of(e, current.w1, item);
-            const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
+            const Cell* field = field_slot(e, current.w1, i);
             if (!field || !placed_q(type_of(field))) return false;
             current = *field;
         } else {
@@ -760,13 +873,13 @@ bool path_value(const Expr& e, Cell* out) {
 bool store_field(const Expr& e, const Cell& value) {
     if (e.items.size() != 2 || type_of(&e.items[1]) != TYPE_WORD) return false;
     const Cell* s = slot_of(e.items[0], e.slot);
-    int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
-    if (index < 0) return false;
+    if (!s || type_of(s) != TYPE_OBJECT) return false;
     Node ctx = s->w1;
+    Cell* slot = field_slot(e, ctx, 1);
+    if (!slot) return false;
     const Cell* owner = _context::own_value(ctx);
-    Cell* slot = _context::value_slot(ctx, index);
-    if (!slot || (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) return false;
-    _context::get_word_cell(ctx, index)->header |= _context::WORD_CHANGED;
+    if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
+    _context::get_word_cell(ctx, int32_t(e.items[1].w3))->header |= _context::WORD_CHANGED;
     *slot = value;
     return true;
 }
@@ -923,7 +1036,7 @@ Runner runner_of(const Expr& e) {
     if (e.ops.empty() && !e.check_after) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
-        if ((e.kind == K_CALL && !e.pure) || e.kind >= K_IF) return run_call_alone;
+        if ((e.kind == K_CALL || e.kind >= K_IF) && !e.pure) return run_call_alone;
     }
     if (e.pure) return run_pure;
     return run_general;
@@ -938,7 +1051,7 @@ namespace {
 // refinement, in the spec's order) are its compiled call's: count fixed
 // arguments, then at most its locals, run from its body.
 bool plain_callback_q(const Callee* c, const Cell& fn, int32_t count) {
-    if (!c->interpreted || c->args.size() != size_t(count) || !c->refined_args.empty() ||
+    if (!interpreted_body(fn) || c->args.size() != size_t(count) || !c->refined_args.empty() ||
         c->rest_cells.size() != size_t(c->local_cells))
         return false;
     SeriesBuffer* spec = memory::buffer_of(fn.w2);
@@ -977,7 +1090,7 @@ bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t c
     if (!stack::room_q(0, count + int32_t(c->rest_cells.size()))) return false;  // the general call overflows
     for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
     for (const Cell& cell : c->rest_cells) stack::push(&cell);
-    run_function(fn, c, name);
+    run_function(fn, name);
     return true;
 }
 
