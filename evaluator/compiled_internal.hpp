@@ -66,6 +66,7 @@ struct Callee {
     natives::Entry native = nullptr;  // native!: its entry
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
+    in_place::Computer compute = nullptr;  // and its code
     Shape shape;
     // Calls in progress that read this decoding: forgotten meanwhile (its
     // cache node went, or a collection renumbered the nodes), it is freed
@@ -158,6 +159,7 @@ struct Op {
     Cell op{};                     // the op! value of the word when compiled
     Cell fn{};                     // the function it wraps
     in_place::Kind fast = in_place::NONE;
+    in_place::Computer compute = nullptr;  // fast's code
     const Expr* right = nullptr;   // its right operand (an expression without operators)
     int32_t at = 0;                // the position of its word
     mutable Site site;             // the wrapped function's decoding
@@ -177,6 +179,10 @@ struct Expr {
     // (pure_value). frames: those the walker pushes for it at most, which it
     // skips only with room for them.
     bool pure = false;
+    // A pure expression, or a set-word whose value is one: a block's
+    // expression that its loop reads in line (no one can see its position,
+    // its frames or a poll for interrupts between two such).
+    bool quiet = false;
     int32_t frames = 0;
     int32_t start = 0;
     int32_t value_end = 0;
@@ -201,6 +207,7 @@ struct Expr {
     // K_CALL of a native or action that computes in place: what it computes
     // and the callable compiled (a pure call holds while its word holds it).
     in_place::Kind fast = in_place::NONE;
+    in_place::Computer compute = nullptr;  // fast's code
     Cell callable{};
     mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
     mutable WordSlot after_slot;  // that of the word after it

@@ -183,6 +183,11 @@ inline bool operator_after_q(const Expr& e) {
     return s && type_of(s) == TYPE_OP;
 }
 
+// The same, for an expression compiled with a bound word after it: a set
+// value read in place is the value alone only while that word is no
+// operator; one now takes the value as its left operand, before the store.
+inline bool operator_now_after_q(const Expr& e) { return e.check_after && operator_after_q(e); }
+
 bool pure_value(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
 
@@ -230,7 +235,7 @@ bool pure_value(const Expr& e, Cell* out) {
             const Expr& b = *e.args[1];
             Cell right;
             if (!pure_value(a, out) || (a.check_after && operator_after_q(a)) || !pure_value(b, &right) ||
-                (b.check_after && operator_after_q(b)) || !in_place::compute(e.fast, out, &right))
+                (b.check_after && operator_after_q(b)) || !e.compute(out, &right))
                 return false;
             break;
         }
@@ -244,7 +249,7 @@ bool pure_value(const Expr& e, Cell* out) {
     for (const Op& op : e.ops) {
         const Cell* w = slot_of(op.word, op.slot);
         Cell right;
-        if (!w || !same_q(*w, op.op) || !operand_value(*op.right, &right) || !in_place::compute(op.fast, out, &right))
+        if (!w || !same_q(*w, op.op) || !operand_value(*op.right, &right) || !op.compute(out, &right))
             return false;
     }
     return type_of(out) != TYPE_UNSET;
@@ -464,7 +469,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
         Cell right;
-        if (operand_value(*op.right, &right) && in_place::compute(op.fast, first_cell, &right)) {
+        if (operand_value(*op.right, &right) && op.compute(first_cell, &right)) {
             stack::top = first_cell + 1;  // where the entry's result would stand
             return op.right->next;
         }
@@ -519,7 +524,8 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
-        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && store_plain(e.cell, e.slot, v)) {
+        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && !operator_now_after_q(value_expr) &&
+            store_plain(e.cell, e.slot, v)) {
             Cell* first = stack::top;
             place(&v, sub);
             stack::top = first + 1;  // where the walker leaves it
@@ -676,7 +682,8 @@ bool store_field(const Expr& e, const Cell& value) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
-        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && store_field(e, v)) {
+        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && !operator_now_after_q(value_expr) &&
+            store_field(e, v)) {
             if (!sub) stack::set_last(&v);
             stack::push(&v);
             return value_expr.next;
@@ -785,13 +792,33 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
     return e.next;
 }
 
+// The value of a quiet expression into v (a set-word's stored), where its
+// guards hold, the stack has room for the frames it skips and the word after
+// it is no operator now; false, nothing done, where it must run as any other.
+[[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v) {
+    if (e.pure) return room_for_pure(e, 0) && pure_value(e, v) && !operator_now_after_q(e);
+    const Expr& x = *e.args[0];
+    return room_for_pure(x, 1) && pure_value(x, v) && !operator_now_after_q(x) && store_plain(e.cell, e.slot, *v);
+}
+
 // The form's expressions, as eval_block's loop runs a block's (its eval
 // frame pushed, current_position on the block), the form held by the caller.
+// A quiet expression is read in line: its value lands in the result slot as
+// the walker's would, with nothing else to see.
 void run_held_form(Form* f, const Cell* code, int32_t end) {
     check_depth();
     Run r{f, code, end};
     int32_t position = f->head;
     for (const Expr* e : f->top) {
+        if (e->quiet) {
+            Cell v;
+            if (quiet_value(*e, &v)) [[likely]] {
+                stack::set_last(&v);
+                position = e->next;
+                if (position >= f->tail) return;
+                continue;
+            }
+        }
         current_position->w1 = uint32_t(position);
         if (runtime::interrupt_pending) [[unlikely]] {
             runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here

@@ -172,6 +172,26 @@ as_floats:
     }
 }
 
+// compute() for one kind, made once per kind: what compiled code keeps for
+// an operation, so that its run does not choose the kind again.
+using Computer = bool (*)(Cell* left, const Cell* right);
+
+template <Kind K>
+bool compute_kind(Cell* left, const Cell* right) {
+    return compute(K, left, right);
+}
+
+inline Computer computer_of(Kind k) {
+    static constexpr Computer BY_KIND[] = {
+        nullptr,                  compute_kind<ADD>, compute_kind<SUB>, compute_kind<MUL>, compute_kind<DIV>,
+        compute_kind<REM>,        compute_kind<AND>, compute_kind<OR>,  compute_kind<XOR>, compute_kind<EQ>,
+        compute_kind<NE>,         compute_kind<STRICT_EQ>, compute_kind<LT>, compute_kind<LE>, compute_kind<GT>,
+        compute_kind<GE>,         compute_kind<PICK>,
+    };
+    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == PICK + 1, "one computer per kind");
+    return BY_KIND[k];
+}
+
 // The math error the entry raises for two integer operands that compute()
 // refused (a division by zero, the overflow of INT_MIN / -1), or null when it
 // raises none of its own there: so compiled code can raise it without the
