@@ -503,6 +503,8 @@ std::unique_ptr<Form> build(Node node, int32_t head) {
         f.at[size_t(position - head)] = e;
         position = e->next;
     }
+    f.quiet = f.walk_from < 0 && !f.top.empty() &&
+              std::all_of(f.top.begin(), f.top.end(), [](const Expr* e) { return e->quiet; });
     return form;
 }
 

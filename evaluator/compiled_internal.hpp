@@ -228,6 +228,10 @@ struct Form {
     std::vector<const Expr*> at;           // by position - head: the top expression starting there
     std::vector<Node> depends;             // other series it was made from (paths)
     int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
+    // Every expression quiet (Expr::quiet), none left to the walker: a run
+    // that reads them all in line needs neither the block's position nor
+    // its hold, as nothing in it can fail, collect or run code.
+    bool quiet = false;
     int32_t busy = 0;
     bool dead = false;
     // A call left to the walker for want of its callee's argument cache

@@ -795,21 +795,25 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 // The value of a quiet expression into v (a set-word's stored), where its
 // guards hold, the stack has room for the frames it skips and the word after
 // it is no operator now; false, nothing done, where it must run as any other.
-[[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v) {
-    if (e.pure) return room_for_pure(e, 0) && pure_value(e, v) && !operator_now_after_q(e);
+// under: frames its caller would push below it.
+[[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v, int32_t under = 0) {
+    if (e.pure) return room_for_pure(e, under) && pure_value(e, v) && !operator_now_after_q(e);
     const Expr& x = *e.args[0];
-    return room_for_pure(x, 1) && pure_value(x, v) && !operator_now_after_q(x) && store_plain(e.cell, e.slot, *v);
+    return room_for_pure(x, under + 1) && pure_value(x, v) && !operator_now_after_q(x) &&
+           store_plain(e.cell, e.slot, *v);
 }
 
 // The form's expressions, as eval_block's loop runs a block's (its eval
 // frame pushed, current_position on the block), the form held by the caller.
 // A quiet expression is read in line: its value lands in the result slot as
 // the walker's would, with nothing else to see.
-void run_held_form(Form* f, const Cell* code, int32_t end) {
+// from: the index of the top expression to start at.
+void run_held_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
     check_depth();
     Run r{f, code, end};
-    int32_t position = f->head;
-    for (const Expr* e : f->top) {
+    int32_t position = from == 0 ? f->head : f->top[from]->start;
+    for (size_t i = from, n = f->top.size(); i < n; i++) {
+        const Expr* e = f->top[i];
         if (e->quiet) {
             Cell v;
             if (quiet_value(*e, &v)) [[likely]] {
@@ -839,6 +843,22 @@ void run_held_form(Form* f, const Cell* code, int32_t end) {
 void run_form(Form* f, const Cell* code, int32_t end) {
     Busy busy(f);
     run_held_form(f, code, end);
+}
+
+// The expressions of a quiet form read in line into the result slot (the
+// frame's cells emptied first): answers the index of the first that must
+// run as any other (a guard failed, or no room for the frames it skips), or
+// the count of expressions when all were read.
+[[gnu::always_inline]] inline size_t run_quiet(const Form* f) {
+    stack::reset();
+    size_t i = 0, n = f->top.size();
+    for (; i < n; i++) {
+        Cell v;
+        if (!quiet_value(*f->top[i], &v)) [[unlikely]]
+            break;
+        stack::set_last(&v);
+    }
+    return i;
 }
 
 }  // namespace
@@ -872,12 +892,26 @@ namespace {
         if (stack::pending()) return;
     }
     Cell code = block;
-    // Held as eval_block holds it: the code holding the literal may change
-    // while the literal runs, and a function's body may be redefined.
-    Hold hold(code);
     Node node = code.w2;
     int32_t head = std::max(int32_t(code.w1), 0);
     int32_t end = tail_of(node);
+    size_t from = 0;
+    Form* f = nullptr;
+    if (!own_frame && head < end) {
+        // A branch in the native's frame: a quiet form is read in line, with
+        // nothing to hold or put back.
+        f = find_form(node, head, end);
+        if (f && f->quiet) {
+            from = run_quiet(f);
+            if (from == f->top.size()) {
+                stack::keep();
+                return;
+            }
+        }
+    }
+    // Held as eval_block holds it: the code holding the literal may change
+    // while the literal runs, and a function's body may be redefined.
+    Hold hold(code);
     SavedPosition saved_position;
     if (own_frame) stack::mark_eval(&words::tag_body);
     else stack::reset();
@@ -885,9 +919,13 @@ namespace {
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        Form* f = find_form(node, head, end);
-        if (f && !f->top.empty()) run_form(f, &code, end);
-        else walk_rest(&code, end, head);
+        if (from == 0) f = find_form(node, head, end);
+        if (f && !f->top.empty()) {
+            Busy busy(f);
+            run_held_form(f, &code, end, from);
+        } else {
+            walk_rest(&code, end, head);
+        }
         if (stack::pending()) return;
     }
     if (!own_frame) stack::keep();
@@ -927,10 +965,18 @@ void Repeated::run(bool walked) {
         if (stack::pending()) return;
     }
     verify(f);
+    size_t from = 0;
+    if (f->quiet) {
+        from = run_quiet(f);
+        if (from == f->top.size()) [[likely]] {
+            stack::keep();
+            return;
+        }
+    }
     SavedPosition saved_position;
-    stack::reset();
+    if (from == 0) stack::reset();
     *current_position = code;
-    run_held_form(f, &code, end);
+    run_held_form(f, &code, end, from);
     if (stack::pending()) return;
     stack::keep();
 }
@@ -972,6 +1018,18 @@ bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
 }
 
 int32_t run_one_value(const Cell& code, int32_t position, int32_t end) {
+    // A quiet expression is read in line: its frame, its hold and its
+    // position are for no one to see.
+    Form* f = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
+    if (f && position >= f->head && position < f->tail) {
+        const Expr* e = f->at[size_t(position - f->head)];
+        Cell v;
+        if (e && e->quiet && quiet_value(*e, &v, 1)) {
+            stack::set_last(&v);
+            stack::push(&v);  // where the frame's unwinding leaves the top
+            return e->next;
+        }
+    }
     Hold hold(code);
     stack::mark_eval_native(&words::tag_body);
     int32_t next;
