@@ -133,6 +133,21 @@ inline bool truth_of(Kind k, int32_t r) {
         left->w2 = uint32_t(r);
         return true;
     }
+    if (tl == TYPE_FLOAT && tr == TYPE_FLOAT) {
+        // The float loops' own case, before the other types are looked at.
+        double a = cell::get_float(left), b = cell::get_float(right);
+        switch (k) {
+            case ADD: float_::make_at(left, a + b); return true;
+            case SUB: float_::make_at(left, a - b); return true;
+            case MUL: float_::make_at(left, a * b); return true;
+            case DIV: float_::make_at(left, a / b); return true;
+            case LT: logic::make_at(left, a < b); return true;
+            case LE: logic::make_at(left, a <= b); return true;
+            case GT: logic::make_at(left, a > b); return true;
+            case GE: logic::make_at(left, a >= b); return true;
+            default: goto as_floats;
+        }
+    }
     if (tl == TYPE_LOGIC && tr == TYPE_LOGIC) {
         switch (k) {
             case AND: left->w1 &= right->w1; return true;
