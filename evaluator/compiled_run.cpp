@@ -17,6 +17,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "evaluator/natives_control_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -861,9 +862,53 @@ void run_form(Form* f, const Cell* code, int32_t end) {
     return i;
 }
 
+// The literal block that if, unless or either (e) chooses for the condition
+// c, by the natives' own rule; null when if or unless chooses none.
+const Cell* chosen_branch(const Expr& e, const Cell& c) {
+    using natives::control::true_q;
+    switch (e.kind) {
+        case K_IF: return true_q(&c) ? &e.items[0] : nullptr;
+        case K_UNLESS: return true_q(&c) ? nullptr : &e.items[0];
+        default: return &e.items[natives::control::strict_true_q(&c) ? 0 : 1];
+    }
+}
+
+// if, unless and either with a pure condition: where the word still names
+// the native, and the branch chosen is a block of one quiet expression (or
+// none is chosen), the whole call is read in line, its frame and the
+// branch's skipped, as nothing in them can fail or run code. Else the call
+// is made as any other (its condition read again, which changes nothing).
+int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
+    const Cell* s = slot_of(e.cell, e.slot);
+    const Expr& condition = *e.args[0];
+    Cell v;
+    if (s && same_q(*s, e.callable) && room_for_pure(condition, 1) && pure_value(condition, &v) &&
+        !operator_now_after_q(condition) && !operator_now_after_q(e)) {
+        const Cell* branch = chosen_branch(e, v);
+        bool read = branch == nullptr;
+        if (read) {
+            none::make_at(&v);
+        } else {
+            Node node = branch->w2;
+            int32_t head = std::max(int32_t(branch->w1), 0);
+            int32_t end = tail_of(node);
+            const Form* f = head < end ? find_form(node, head, end) : nullptr;
+            read = f && f->quiet && f->top.size() == 1 && quiet_value(*f->top[0], &v, 1);
+        }
+        if (read) {
+            if (!sub) stack::set_last(&v);
+            stack::push(&v);  // where the call's frame leaves the top
+            return e.next;
+        }
+    }
+    return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
+}
+
 }  // namespace
 
 Runner runner_of(const Expr& e) {
+    if ((e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && e.ops.empty() && e.args[0]->pure)
+        return run_branch_quiet;
     if (e.ops.empty() && !e.check_after) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
