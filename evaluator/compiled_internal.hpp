@@ -232,6 +232,7 @@ struct Form {
     // that reads them all in line needs neither the block's position nor
     // its hold, as nothing in it can fail, collect or run code.
     bool quiet = false;
+    int32_t quiet_frames = 0;  // the frames the walker pushes for any of them, at most
     int32_t busy = 0;
     bool dead = false;
     // A call left to the walker for want of its callee's argument cache

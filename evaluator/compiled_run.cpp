@@ -60,8 +60,9 @@ inline bool placed_q(uint32_t type) {
     }
 }
 
+// The same value, flags aside: one test of every word, as guards make it.
 inline bool same_q(const Cell& a, const Cell& b) {
-    return type_of(&a) == type_of(&b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+    return (((a.header ^ b.header) & TYPE_MASK) | (a.w1 ^ b.w1) | (a.w2 ^ b.w2) | (a.w3 ^ b.w3)) == 0;
 }
 
 inline void place(const Cell* value, bool sub) {
@@ -189,23 +190,19 @@ inline bool operator_after_q(const Expr& e) {
 // operator; one now takes the value as its left operand, before the store.
 inline bool operator_now_after_q(const Expr& e) { return e.check_after && operator_after_q(e); }
 
-bool pure_value(const Expr& e, Cell* out);
+bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
 
-// The value of an operator's right operand (a pure expression with no
-// operator after it): a constant or a word read here, else as pure_value.
-[[gnu::always_inline]] inline bool operand_value(const Expr& e, Cell* out) {
-    if (e.kind == K_CONST) {
-        *out = e.cell;
-        return type_of(out) != TYPE_UNSET;
-    }
+// An operator's right operand (a pure expression with no operator after
+// it), where it stands: a constant's cell, a word's slot (read, not
+// copied), else the value put in scratch; null when it is not plain.
+[[gnu::always_inline]] inline const Cell* operand_of(const Expr& e, Cell* scratch) {
+    if (e.kind == K_CONST) return type_of(&e.cell) != TYPE_UNSET ? &e.cell : nullptr;
     if (e.kind == K_WORD) {
         const Cell* s = slot_of(e.cell, e.slot);
-        if (!s || !placed_q(type_of(s))) return false;
-        *out = *s;
-        return type_of(out) != TYPE_UNSET;
+        return s && placed_q(type_of(s)) ? s : nullptr;
     }
-    return pure_value(e, out);
+    return pure_nested(e, scratch) ? scratch : nullptr;
 }
 
 // Room for the frames the walker would push for the pure expression e, with
@@ -215,17 +212,40 @@ bool path_value(const Expr& e, Cell* out);
     return stack::room_q(under + e.frames, 2 + 2 * e.frames) && stack_room_q();
 }
 
+// The operators of a pure expression applied in place to its value in out,
+// each while its word holds the op compiled and both operands are plain.
+[[gnu::always_inline]] inline bool apply_operators(const Expr& e, Cell* out) {
+    for (const Op& op : e.ops) {
+        const Cell* w = slot_of(op.word, op.slot);
+        if (!w || !same_q(*w, op.op)) return false;
+        Cell scratch;
+        const Cell* right = operand_of(*op.right, &scratch);
+        if (!right || !op.compute(out, right)) return false;
+    }
+    return true;
+}
+
 // The value of a pure expression into out: false when a guard fails or an
-// operand is not plain, and the expression must run as any other.
-bool pure_value(const Expr& e, Cell* out) {
+// operand is not plain, and the expression must run as any other. A word
+// or a constant first is read here, in the caller; anything else by
+// pure_nested. A value computed is never unset, nor is a word's read here.
+[[gnu::always_inline]] inline bool pure_value(const Expr& e, Cell* out) {
+    if (e.kind == K_WORD) {
+        const Cell* s = slot_of(e.cell, e.slot);
+        if (!s || !placed_q(type_of(s))) return false;
+        *out = *s;
+        return apply_operators(e, out);
+    }
+    if (e.kind == K_CONST) {
+        *out = e.cell;
+        return type_of(out) != TYPE_UNSET && apply_operators(e, out);
+    }
+    return pure_nested(e, out);
+}
+
+// pure_value for a call, a path or a paren first.
+[[gnu::noinline]] bool pure_nested(const Expr& e, Cell* out) {
     switch (e.kind) {
-        case K_CONST: *out = e.cell; break;
-        case K_WORD: {
-            const Cell* s = slot_of(e.cell, e.slot);
-            if (!s || !placed_q(type_of(s))) return false;
-            *out = *s;
-            break;
-        }
         case K_CALL: {
             // Its word still holds the callable compiled, no word after an
             // argument has become an operator that would take it, and both
@@ -243,17 +263,12 @@ bool pure_value(const Expr& e, Cell* out) {
         case K_PATH:
             if (!path_value(e, out)) return false;
             break;
-        default:  // a paren of one pure expression
+        case K_PAREN:  // of one pure expression
             if (!pure_value(*e.args[0], out)) return false;
             break;
+        default: return pure_value(e, out);
     }
-    for (const Op& op : e.ops) {
-        const Cell* w = slot_of(op.word, op.slot);
-        Cell right;
-        if (!w || !same_q(*w, op.op) || !operand_value(*op.right, &right) || !op.compute(out, &right))
-            return false;
-    }
-    return type_of(out) != TYPE_UNSET;
+    return apply_operators(e, out) && type_of(out) != TYPE_UNSET;
 }
 
 // ---- function bodies ----
@@ -469,8 +484,9 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
-        Cell right;
-        if (operand_value(*op.right, &right) && op.compute(first_cell, &right)) {
+        Cell scratch;
+        const Cell* right = operand_of(*op.right, &scratch);
+        if (right && op.compute(first_cell, right)) {
             stack::top = first_cell + 1;  // where the entry's result would stand
             return op.right->next;
         }
@@ -797,10 +813,11 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 // guards hold, the stack has room for the frames it skips and the word after
 // it is no operator now; false, nothing done, where it must run as any other.
 // under: frames its caller would push below it.
-[[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v, int32_t under = 0) {
-    if (e.pure) return room_for_pure(e, under) && pure_value(e, v) && !operator_now_after_q(e);
+// roomy: the room was found for it already.
+[[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false) {
+    if (e.pure) return (roomy || room_for_pure(e, under)) && pure_value(e, v) && !operator_now_after_q(e);
     const Expr& x = *e.args[0];
-    return room_for_pure(x, under + 1) && pure_value(x, v) && !operator_now_after_q(x) &&
+    return (roomy || room_for_pure(x, under + 1)) && pure_value(x, v) && !operator_now_after_q(x) &&
            store_plain(e.cell, e.slot, *v);
 }
 
@@ -850,12 +867,15 @@ void run_form(Form* f, const Cell* code, int32_t end) {
 // frame's cells emptied first): answers the index of the first that must
 // run as any other (a guard failed, or no room for the frames it skips), or
 // the count of expressions when all were read.
+// The room for the frames of them all is looked for once.
 [[gnu::always_inline]] inline size_t run_quiet(const Form* f) {
     stack::reset();
+    if (!stack::room_q(f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) [[unlikely]]
+        return 0;
     size_t i = 0, n = f->top.size();
     for (; i < n; i++) {
         Cell v;
-        if (!quiet_value(*f->top[i], &v)) [[unlikely]]
+        if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
             break;
         stack::set_last(&v);
     }
