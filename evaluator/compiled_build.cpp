@@ -505,6 +505,7 @@ std::unique_ptr<Form> build(Node node, int32_t head) {
     }
     f.quiet = f.walk_from < 0 && !f.top.empty() &&
               std::all_of(f.top.begin(), f.top.end(), [](const Expr* e) { return e->quiet; });
+    f.pure = f.quiet && std::all_of(f.top.begin(), f.top.end(), [](const Expr* e) { return e->pure; });
     // A set-word's frame holds its value's.
     for (const Expr* e : f.top)
         if (e->quiet) f.quiet_frames = std::max(f.quiet_frames, e->pure ? e->frames : 1 + e->args[0]->frames);

@@ -233,6 +233,7 @@ struct Form {
     // its hold, as nothing in it can fail, collect or run code.
     bool quiet = false;
     int32_t quiet_frames = 0;  // the frames the walker pushes for any of them, at most
+    bool pure = false;         // quiet, and no set-word among them: reading them changes nothing
     int32_t busy = 0;
     bool dead = false;
     // A call left to the walker for want of its callee's argument cache

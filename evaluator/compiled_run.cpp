@@ -924,11 +924,52 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
     return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
 }
 
+// all and any of a literal block of pure expressions: where the word still
+// names the native, the items are read in line, the native's frame and each
+// item's skipped, and the value chosen as the native chooses it (all: the
+// last, or none at the first false one; any: the first true one, or none).
+// Should one not be read so, the call is made as any other, the items read
+// before changing nothing.
+int32_t run_any_all_quiet(const Run& r, const Expr& e, bool sub) {
+    const Cell* s = slot_of(e.cell, e.slot);
+    if (s && same_q(*s, e.callable) && !operator_now_after_q(e)) {
+        const Cell& block = e.items[0];
+        Node node = block.w2;
+        int32_t head = std::max(int32_t(block.w1), 0);
+        int32_t end = tail_of(node);
+        const Form* f = head < end ? find_form(node, head, end) : nullptr;
+        // The native's frame and each item's are below the item's own.
+        if (f && f->pure && stack::room_q(2 + f->quiet_frames, 2 + 2 * (2 + f->quiet_frames)) && stack_room_q()) {
+            bool stop_on_true = e.kind == K_ANY;
+            Cell v;
+            bool read = true;
+            for (const Expr* x : f->top) {
+                if (!pure_value(*x, &v) || operator_now_after_q(*x)) {
+                    read = false;
+                    break;
+                }
+                if (logic::false_q(&v) != stop_on_true) {
+                    if (!stop_on_true) none::make_at(&v);
+                    break;
+                }
+                if (x == f->top.back() && stop_on_true) none::make_at(&v);
+            }
+            if (read) {
+                if (!sub) stack::set_last(&v);
+                stack::push(&v);  // where the call's frame leaves the top
+                return e.next;
+            }
+        }
+    }
+    return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
+}
+
 }  // namespace
 
 Runner runner_of(const Expr& e) {
     if ((e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && e.ops.empty() && e.args[0]->pure)
         return run_branch_quiet;
+    if ((e.kind == K_ALL || e.kind == K_ANY) && e.ops.empty()) return run_any_all_quiet;
     if (e.ops.empty() && !e.check_after) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
