@@ -82,6 +82,7 @@ public:
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
         e->pure = pure_q(e);
+        e->quiet = e->pure || (e->kind == K_SET_WORD && e->ops.empty() && e->args[0]->pure);
         e->run = runner_of(*e);
         return e;
     }
@@ -177,6 +178,7 @@ private:
         e->site.callee = c;
         e->shape = c->shape;
         e->fast = c->fast;
+        e->compute = c->compute;
         e->callable = fn;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;
@@ -469,6 +471,7 @@ private:
             op.site.fn = op.fn;
             op.site.callee = c;
             op.fast = c->fast;
+            op.compute = c->compute;
             op.right = expression(position + 1, true);
             if (!op.right) return false;
             position = op.right->next;
@@ -539,6 +542,11 @@ std::unique_ptr<Form> build(Node node, int32_t head) {
         f.at[size_t(position - head)] = e;
         position = e->next;
     }
+    f.quiet = f.walk_from < 0 && !f.top.empty() &&
+              std::all_of(f.top.begin(), f.top.end(), [](const Expr* e) { return e->quiet; });
+    // A set-word's frame holds its value's.
+    for (const Expr* e : f.top)
+        if (e->quiet) f.quiet_frames = std::max(f.quiet_frames, e->pure ? e->frames : 1 + e->args[0]->frames);
     return form;
 }
 

@@ -82,6 +82,7 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
         if (e.refinements == 0) c->action = reinterpret_cast<void (*)()>(e.fn);
     }
     c->fast = in_place::kind_of(fn);
+    c->compute = in_place::computer_of(c->fast);
     if (c->args.size() <= size_t(MAX_ARGUMENTS)) {
         c->shape.count = uint8_t(c->args.size());
         for (size_t k = 0; k < c->args.size(); k++) c->shape.kinds |= uint64_t(c->args[k].kind) << (2 * k);

@@ -65,6 +65,7 @@ struct Callee {
     natives::Entry native = nullptr;  // native!: its entry
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
+    in_place::Computer compute = nullptr;  // and its code
     Shape shape;
     // Calls in progress that read this decoding: forgotten meanwhile (its
     // cache node went, or a collection renumbered the nodes), it is freed
@@ -180,6 +181,7 @@ struct Op {
     Cell op{};                     // the op! value of the word when compiled
     Cell fn{};                     // the function it wraps
     in_place::Kind fast = in_place::NONE;
+    in_place::Computer compute = nullptr;  // fast's code
     const Expr* right = nullptr;   // its right operand (an expression without operators)
     int32_t at = 0;                // the position of its word
     mutable Site site;             // the wrapped function's decoding
@@ -199,6 +201,10 @@ struct Expr {
     // (pure_value). frames: those the walker pushes for it at most, which it
     // skips only with room for them.
     bool pure = false;
+    // A pure expression, or a set-word whose value is one: a block's
+    // expression that its loop reads in line (no one can see its position,
+    // its frames or a poll for interrupts between two such).
+    bool quiet = false;
     int32_t frames = 0;
     int32_t start = 0;
     int32_t value_end = 0;
@@ -235,6 +241,7 @@ struct Expr {
     // K_CALL of a native or action that computes in place: what it computes
     // and the callable compiled (a pure call holds while its word holds it).
     in_place::Kind fast = in_place::NONE;
+    in_place::Computer compute = nullptr;  // fast's code
     Cell callable{};
     mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
     mutable WordSlot after_slot;  // that of the word after it
@@ -255,10 +262,11 @@ struct Form {
     std::vector<const Expr*> at;           // by position - head: the top expression starting there
     std::vector<Node> depends;             // other series it was made from (paths)
     int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
-    // The form's one expression when the block is one that runs no code and
-    // cannot fail while its guards hold: a pure one ([n], [x + 1]) or a
-    // set-word of a pure value ([n: n + 1]). Null else.
-    const Expr* quiet = nullptr;
+    // Every expression quiet (Expr::quiet), none left to the walker: a run
+    // that reads them all in line needs neither the block's position nor
+    // its hold, as nothing in it can fail, collect or run code.
+    bool quiet = false;
+    int32_t quiet_frames = 0;  // the frames the walker pushes for any of them, at most
     int32_t busy = 0;
     bool dead = false;
     // A call left to the walker for want of its callee's argument cache

@@ -203,23 +203,24 @@ inline bool operator_after_q(const Expr& e) {
     return s && type_of(s) == TYPE_OP;
 }
 
-bool pure_value(const Expr& e, Cell* out);
+// The same, for an expression compiled with a bound word after it: a set
+// value read in place is the value alone only while that word is no
+// operator; one now takes the value as its left operand, before the store.
+inline bool operator_now_after_q(const Expr& e) { return e.check_after && operator_after_q(e); }
+
+bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
 
-// The value of an operator's right operand (a pure expression with no
-// operator after it): a constant or a word read here, else as pure_value.
-[[gnu::always_inline]] inline bool operand_value(const Expr& e, Cell* out) {
-    if (e.kind == K_CONST) {
-        *out = e.cell;
-        return type_of(out) != TYPE_UNSET;
-    }
+// An operator's right operand (a pure expression with no operator after
+// it), where it stands: a constant's cell, a word's slot (read, not
+// copied), else the value put in scratch; null when it is not plain.
+[[gnu::always_inline]] inline const Cell* operand_of(const Expr& e, Cell* scratch) {
+    if (e.kind == K_CONST) return type_of(&e.cell) != TYPE_UNSET ? &e.cell : nullptr;
     if (e.kind == K_WORD) {
         const Cell* s = slot_of(e.cell, e.slot);
-        if (!s || !placed_q(type_of(s))) return false;
-        *out = *s;
-        return type_of(out) != TYPE_UNSET;
+        return s && placed_q(type_of(s)) ? s : nullptr;
     }
-    return pure_value(e, out);
+    return pure_nested(e, scratch) ? scratch : nullptr;
 }
 
 // Room for the frames the walker would push for the pure expression e, with
@@ -229,17 +230,40 @@ bool path_value(const Expr& e, Cell* out);
     return stack::room_q(under + e.frames, 2 + 2 * e.frames) && stack_room_q();
 }
 
+// The operators of a pure expression applied in place to its value in out,
+// each while its word holds the op compiled and both operands are plain.
+[[gnu::always_inline]] inline bool apply_operators(const Expr& e, Cell* out) {
+    for (const Op& op : e.ops) {
+        const Cell* w = slot_of(op.word, op.slot);
+        if (!w || !same_q(*w, op.op)) return false;
+        Cell scratch;
+        const Cell* right = operand_of(*op.right, &scratch);
+        if (!right || !op.compute(out, right)) return false;
+    }
+    return true;
+}
+
 // The value of a pure expression into out: false when a guard fails or an
-// operand is not plain, and the expression must run as any other.
-bool pure_value(const Expr& e, Cell* out) {
+// operand is not plain, and the expression must run as any other. A word
+// or a constant first is read here, in the caller; anything else by
+// pure_nested. A value computed is never unset, nor is a word's read here.
+[[gnu::always_inline]] inline bool pure_value(const Expr& e, Cell* out) {
+    if (e.kind == K_WORD) {
+        const Cell* s = slot_of(e.cell, e.slot);
+        if (!s || !placed_q(type_of(s))) return false;
+        *out = *s;
+        return apply_operators(e, out);
+    }
+    if (e.kind == K_CONST) {
+        *out = e.cell;
+        return type_of(out) != TYPE_UNSET && apply_operators(e, out);
+    }
+    return pure_nested(e, out);
+}
+
+// pure_value for a call, a path or a paren first.
+[[gnu::noinline]] bool pure_nested(const Expr& e, Cell* out) {
     switch (e.kind) {
-        case K_CONST: *out = e.cell; break;
-        case K_WORD: {
-            const Cell* s = slot_of(e.cell, e.slot);
-            if (!s || !placed_q(type_of(s))) return false;
-            *out = *s;
-            break;
-        }
         case K_CALL: {
             // Its word still holds the callable compiled, no word after an
             // argument has become an operator that would take it, and both
@@ -250,7 +274,7 @@ bool pure_value(const Expr& e, Cell* out) {
             const Expr& b = *e.args[1];
             Cell right;
             if (!pure_value(a, out) || (a.check_after && operator_after_q(a)) || !pure_value(b, &right) ||
-                (b.check_after && operator_after_q(b)) || !in_place::compute(e.fast, out, &right))
+                (b.check_after && operator_after_q(b)) || !e.compute(out, &right))
                 return false;
             break;
         }
@@ -260,8 +284,10 @@ bool pure_value(const Expr& e, Cell* out) {
         case K_ANY: case K_ALL: {
             // As the native: the first value that is not false or none, or
             // none (any); none at the first that is, or the last value (all).
+            // A word after the block that became an operator takes the block
+            // as its left operand: the call is made as any other.
             const Cell* s = slot_of(e.cell, e.slot);
-            if (!s || !same_q(*s, e.callable)) return false;
+            if (!s || !same_q(*s, e.callable) || (e.ops.empty() && operator_now_after_q(e))) return false;
             bool any = e.kind == K_ANY;
             bool decided = false;
             for (const Expr* x : e.inner) {
@@ -274,39 +300,58 @@ bool pure_value(const Expr& e, Cell* out) {
             if (e.inner.empty() || (any && !decided)) none::make_at(out);
             break;
         }
-        default:  // a paren of one pure expression
+        case K_PAREN:  // of one pure expression
             if (!pure_value(*e.args[0], out)) return false;
             break;
+        default: return pure_value(e, out);
     }
-    for (const Op& op : e.ops) {
-        const Cell* w = slot_of(op.word, op.slot);
-        Cell right;
-        if (!w || !same_q(*w, op.op) || !operand_value(*op.right, &right) || !in_place::compute(op.fast, out, &right))
-            return false;
-    }
-    return type_of(out) != TYPE_UNSET;
+    return apply_operators(e, out) && type_of(out) != TYPE_UNSET;
 }
 
 int32_t run_pure(const Run& r, const Expr& e, bool sub);
 
 // ---- function bodies ----
 
-void run_form(Form* f, const Cell* code, int32_t end);
+void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
 
-// The value of a form's quiet expression into out (a set-word's value stored),
-// read without frames where there is room for those the walker would push
-// for it, `under` of its block's own: false, nothing done, where its block
-// must run.
-[[gnu::always_inline]] inline bool quiet_value(const Expr& e, int32_t under, Cell* out) {
-    if (e.check_after && operator_after_q(e)) return false;
-    if (e.kind != K_SET_WORD) return room_for_pure(e, under) && pure_value(e, out);
-    const Expr& v = *e.args[0];
-    return room_for_pure(v, under + 1) && pure_value(v, out) && !(v.check_after && operator_after_q(v)) &&
-           store_plain(e.cell, e.slot, *out);
+// The value of a quiet expression into v (a set-word's stored), where its
+// guards hold, the stack has room for the frames it skips and the word after
+// it is no operator now; false, nothing done, where it must run as any other.
+// under: frames its caller would push below it.
+// roomy: the room was found for it already.
+[[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false) {
+    if (e.pure) return (roomy || room_for_pure(e, under)) && pure_value(e, v) && !operator_now_after_q(e);
+    const Expr& x = *e.args[0];
+    return (roomy || room_for_pure(x, under + 1)) && pure_value(x, v) && !operator_now_after_q(x) &&
+           store_plain(e.cell, e.slot, *v);
+}
+
+// The expressions of a quiet form read in line into the result slot (the
+// frame's cells emptied first): answers the index of the first that must
+// run as any other (a guard failed, or no room for the frames it skips), or
+// the count of expressions when all were read.
+// The room for the frames of them all is looked for once.
+[[gnu::always_inline]] inline size_t run_quiet(const Form* f) {
+    stack::reset();
+    if (!stack::room_q(f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) [[unlikely]]
+        return 0;
+    size_t i = 0, n = f->top.size();
+    for (; i < n; i++) {
+        Cell v;
+        if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
+            break;
+        stack::set_last(&v);
+    }
+    return i;
 }
 
 // eval_block's steps for such a block, in a frame of its own or in the
-// current one (eval_block_here).
+// current one (eval_block_here). A quiet form is read in line: in the
+// native's frame (a branch) all its expressions, in a frame of its own (a
+// function's body such as [x * x]) its one expression, whose value is then
+// pushed as the block's unwinding leaves it (and with chain also copied into
+// the result slot). Nothing in them can fail or run code, so the block's
+// position, hold and frames are never seen.
 [[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
@@ -316,21 +361,21 @@ void run_form(Form* f, const Cell* code, int32_t end);
     int32_t head = std::max(int32_t(block.w1), 0);
     int32_t end = tail_of(node);
     Form* f = head < end ? find_form(node, head, end) : nullptr;
-    if (const Expr* e = f ? f->quiet : nullptr) {
-        // Run in place: nothing in it can fail or run code, so its
-        // position, hold and frames are never seen. The stacks are left as
-        // the block's run leaves them: its value in the current frame's
-        // result slot, or pushed (and with chain also copied into that slot)
-        // as its own frame's unwinding leaves it.
-        Cell value;
-        if (quiet_value(*e, own_frame ? 1 : 0, &value)) {
-            if (!own_frame) {
-                stack::set_last_only(&value);
-            } else {
+    size_t from = 0;
+    if (f && f->quiet) {
+        if (!own_frame) {
+            from = run_quiet(f);
+            if (from == f->top.size()) {
+                stack::keep();
+                return;
+            }
+        } else if (f->top.size() == 1) {
+            Cell value;
+            if (quiet_value(*f->top[0], &value, 1)) {
                 stack::push(&value);
                 if (chain) stack::set_last(&value);
+                return;
             }
-            return;
         }
     }
     Cell code = block;
@@ -339,12 +384,12 @@ void run_form(Form* f, const Cell* code, int32_t end);
     Hold hold(code);
     SavedPosition saved_position;
     if (own_frame) stack::mark_eval(&words::tag_body);
-    else stack::reset();
+    else if (from == 0) stack::reset();
     if (head >= end) {
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        if (f && !f->top.empty()) run_form(f, &code, end);
+        if (f && !f->top.empty()) run_form(f, &code, end, from);
         else walk_rest(&code, end, head);
         if (stack::pending()) return;
     }
@@ -703,8 +748,9 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
     if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
-        Cell right;
-        if (operand_value(*op.right, &right) && in_place::compute(op.fast, first_cell, &right)) {
+        Cell scratch;
+        const Cell* right = operand_of(*op.right, &scratch);
+        if (right && op.compute(first_cell, right)) {
             stack::top = first_cell + 1;  // where the entry's result would stand
             return op.right->next;
         }
@@ -759,7 +805,8 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
-        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && store_plain(e.cell, e.slot, v)) {
+        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && !operator_now_after_q(value_expr) &&
+            store_plain(e.cell, e.slot, v)) {
             Cell* first = stack::top;
             place(&v, sub);
             stack::top = first + 1;  // where the walker leaves it
@@ -892,7 +939,8 @@ bool store_field(const Expr& e, const Cell& value) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
-        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && store_field(e, v)) {
+        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && !operator_now_after_q(value_expr) &&
+            store_field(e, v)) {
             if (!sub) stack::set_last(&v);
             stack::push(&v);
             return value_expr.next;
@@ -1003,11 +1051,24 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 
 // The form's expressions, as eval_block's loop runs a block's (its eval
 // frame pushed, current_position on the block), the form held by the caller.
-[[gnu::always_inline]] inline void run_held_form(Form* f, const Cell* code, int32_t end) {
+// A quiet expression is read in line: its value lands in the result slot as
+// the walker's would, with nothing else to see.
+// from: the index of the top expression to start at.
+void run_held_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
     check_depth();
     Run r{f, code, end};
-    int32_t position = f->head;
-    for (const Expr* e : f->top) {
+    int32_t position = from == 0 ? f->head : f->top[from]->start;
+    for (size_t i = from, n = f->top.size(); i < n; i++) {
+        const Expr* e = f->top[i];
+        if (e->quiet) {
+            Cell v;
+            if (quiet_value(*e, &v)) [[likely]] {
+                stack::set_last(&v);
+                position = e->next;
+                if (position >= f->tail) return;
+                continue;
+            }
+        }
         current_position->w1 = uint32_t(position);
         if (runtime::interrupt_pending) [[unlikely]] {
             runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here
@@ -1025,14 +1086,56 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
     if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
 }
 
-void run_form(Form* f, const Cell* code, int32_t end) {
+void run_form(Form* f, const Cell* code, int32_t end, size_t from) {
     Busy busy(f);
-    run_held_form(f, code, end);
+    run_held_form(f, code, end, from);
+}
+
+
+// The literal block that if, unless or either (e) chooses for the condition
+// c, by the natives' own rule; null when if or unless chooses none.
+const Cell* chosen_branch(const Expr& e, const Cell& c) {
+    using namespace natives::control;
+    int32_t k = e.kind == K_EITHER ? either_branch(&c) : if_branch(e.kind == K_IF, &c);
+    return k < 0 ? nullptr : &e.items[size_t(k)];
+}
+
+// if, unless and either with a pure condition: where the word still names
+// the native, and the branch chosen is a block of one quiet expression (or
+// none is chosen), the whole call is read in line, its frame and the
+// branch's skipped, as nothing in them can fail or run code. Else the call
+// is made as any other (its condition read again, which changes nothing).
+int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
+    const Cell* s = slot_of(e.cell, e.slot);
+    const Expr& condition = *e.args[0];
+    Cell v;
+    if (s && same_q(*s, e.callable) && room_for_pure(condition, 1) && pure_value(condition, &v) &&
+        !operator_now_after_q(condition) && !operator_now_after_q(e)) {
+        const Cell* branch = chosen_branch(e, v);
+        bool read = branch == nullptr;
+        if (read) {
+            none::make_at(&v);
+        } else {
+            Node node = branch->w2;
+            int32_t head = std::max(int32_t(branch->w1), 0);
+            int32_t end = tail_of(node);
+            const Form* f = head < end ? find_form(node, head, end) : nullptr;
+            read = f && f->quiet && f->top.size() == 1 && quiet_value(*f->top[0], &v, 1);
+        }
+        if (read) {
+            if (!sub) stack::set_last(&v);
+            stack::push(&v);  // where the call's frame leaves the top
+            return e.next;
+        }
+    }
+    return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
 }
 
 }  // namespace
 
 Runner runner_of(const Expr& e) {
+    if ((e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && e.ops.empty() && e.args[0]->pure)
+        return run_branch_quiet;
     if (e.ops.empty() && !e.check_after) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
@@ -1138,10 +1241,18 @@ void Repeated::run(bool walked) {
         if (stack::pending()) return;
     }
     verify(f);
+    size_t from = 0;
+    if (f->quiet) {
+        from = run_quiet(f);
+        if (from == f->top.size()) [[likely]] {
+            stack::keep();
+            return;
+        }
+    }
     SavedPosition saved_position;
-    stack::reset();
+    if (from == 0) stack::reset();
     *current_position = code;
-    run_held_form(f, &code, end);
+    run_held_form(f, &code, end, from);
     if (stack::pending()) return;
     stack::keep();
 }
@@ -1183,6 +1294,18 @@ bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
 }
 
 int32_t run_one_value(const Cell& code, int32_t position, int32_t end) {
+    // A quiet expression is read in line: its frame, its hold and its
+    // position are for no one to see.
+    Form* f = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
+    if (f && position >= f->head && position < f->tail) {
+        const Expr* e = f->at[size_t(position - f->head)];
+        Cell v;
+        if (e && e->quiet && quiet_value(*e, &v, 1)) {
+            stack::set_last(&v);
+            stack::push(&v);  // where the frame's unwinding leaves the top
+            return e->next;
+        }
+    }
     Hold hold(code);
     stack::mark_eval_native(&words::tag_body);
     int32_t next;
