@@ -406,13 +406,11 @@ uint32_t control_slot(Kind kind) {
     }
 }
 
-// if, unless or either whose blocks stand alone (no word after the last
-// that may have become an operator taking it).
+// if, unless or either whose blocks stand alone: no word after the last
+// (the others are followed by a block) that may have become an operator
+// taking it.
 inline bool branch_kind_q(const Expr& e) {
-    if (e.kind != K_IF && e.kind != K_UNLESS && e.kind != K_EITHER) return false;
-    for (size_t i = 1; i < e.args.size(); i++)
-        if (e.args[i]->check_after) return false;
-    return true;
+    return (e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && !e.args.back()->check_after;
 }
 
 // A call through the word of e: the callable copied, its frame, its fixed
