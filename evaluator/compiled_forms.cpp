@@ -120,10 +120,6 @@ Form* form_for(Node node, int32_t head, int32_t end) {
     }
     Form* made = build(node, head).release();
     made->rebuilds = rebuilds;
-    if (made->top.size() == 1 && made->walk_from < 0) {
-        const Expr* e = made->top[0];
-        if (e->pure || (e->kind == K_SET_WORD && e->args[0]->pure)) made->quiet = e;
-    }
     memory::buffer_of(node)->flags |= SERIES_CODE;
     entry_of(node) = made;
     return made;

@@ -91,10 +91,12 @@ inline bool strict_true_q(const Cell* condition) {
 }
 
 // The branch if (when true), unless (when false) and either choose on the
-// condition in the call's first cell: the index of the block among their
-// block arguments, or -1 for none (if and unless then give none).
-inline int32_t if_branch(bool when) { return true_q(stack::arguments) == when ? 0 : -1; }
-inline int32_t either_branch() { return strict_true_q(stack::arguments) ? 0 : 1; }
+// condition (by default the call's first cell): the index of the block among
+// their block arguments, or -1 for none (if and unless then give none).
+inline int32_t if_branch(bool when, const Cell* condition = stack::arguments) {
+    return true_q(condition) == when ? 0 : -1;
+}
+inline int32_t either_branch(const Cell* condition = stack::arguments) { return strict_true_q(condition) ? 0 : 1; }
 
 // The cells of if, unless and either: the condition, then the block or blocks.
 template <class Eval>

@@ -10,6 +10,7 @@
 #include "boot/private_words.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/callbacks.hpp"
+#include "evaluator/compiled.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/natives.hpp"
@@ -22,6 +23,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/fire.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/process.hpp"
 #include "runtime/words.hpp"
 
 namespace zuv::natives {
@@ -242,13 +244,74 @@ void put_value(const Target& target, const Cell* value, bool only) {
     }
 }
 
+namespace {
+
+// Types whose cell the evaluator places as it stands (a datatype's value is
+// itself): everything but words, paths, parens, issues and callables.
+bool places_itself_q(uint32_t type) {
+    switch (type) {
+        case TYPE_PAREN: case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
+        case TYPE_ISSUE: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+        case TYPE_OP: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+        case TYPE_UNSET: return false;
+        default: return true;
+    }
+}
+
+// The expression at position when it is a single value that needs no
+// evaluation step: a cell placed as it stands, or a word of a context whose
+// value is such (not a function, an op or unset), with no infix operator
+// after it (the evaluator's own test: a bound word holding an op!). Copies
+// it to out; false for anything else. Most blocks given to reduce are made
+// of such values, and this saves the evaluator's set-up per value.
+bool plain_value_at(Node node, int32_t position, int32_t end, Cell* out) {
+    Cell value;
+    if (!read_cell(node, position, &value)) return false;
+    uint32_t type = type_of(&value);
+    if (type == TYPE_WORD) {
+        if (value.w1 == 0) return false;
+        const Cell* slot = _context::value_slot(value.w1, int32_t(value.w3));
+        if (!slot) return false;
+        type = type_of(slot);
+        // Unset is an error, a function a call, an op an error; any other
+        // value, a word or path too, is placed unchanged.
+        if (type == TYPE_UNSET || type == TYPE_OP || type == TYPE_NATIVE || type == TYPE_ACTION ||
+            type == TYPE_FUNCTION || type == TYPE_ROUTINE)
+            return false;
+        value = *slot;
+    } else if (!places_itself_q(type)) {
+        return false;
+    }
+    Cell after;
+    if (position + 1 < end && read_cell(node, position + 1, &after) && type_of(&after) == TYPE_WORD && after.w1 != 0) {
+        const Cell* slot = _context::value_slot(after.w1, int32_t(after.w3));
+        if (slot && type_of(slot) == TYPE_OP) return false;
+    }
+    *out = value;
+    return true;
+}
+
+}  // namespace
+
 bool reduce_into(const Cell* block, const Target& target) {
     Cell* code = stack::push(block);  // keeps the code alive
     clamp_head(code);
     Node node = code->w2;
     int32_t end = tail_of(node);
     stack::mark_native(&words::tag_body);
+    // The walker (the reference, and the one that reports trace events)
+    // takes every expression when compiled code may not run.
+    const bool short_cut = interpreter::compiled::run_q();
     for (int32_t position = int32_t(code->w1); position < limit_of(node, end);) {
+        Cell plain;
+        if (short_cut && !runtime::interrupt_pending && plain_value_at(node, position, end, &plain)) {
+            Cell* value = stack::push(&plain);
+            cell::clear_new_line_flag(value);
+            put_value(target, value, true);
+            stack::reset();
+            position++;
+            continue;
+        }
         position = interpreter::eval_one(code, position, end, false);
         if (stack::pending()) return false;
         cell::clear_new_line_flag(stack::arguments);

@@ -22,6 +22,7 @@
 #include "evaluator/parse.hpp"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "evaluator/actions.hpp"
@@ -57,13 +58,22 @@ Cell* input_stack = nullptr;
 Cell* rule_stack = nullptr;
 constexpr int32_t STACK_LIMIT = 10000;
 
-// Canonical symbol id -> true for the keywords, so that a word that names a
-// rule is told from a keyword with one look-up.
-std::vector<bool> keyword_symbols;
-bool keyword_q(int32_t canonical_symbol) {
-    return canonical_symbol >= 0 && size_t(canonical_symbol) < keyword_symbols.size() &&
-           keyword_symbols[size_t(canonical_symbol)];
+// The keywords, so that a word is told from a keyword, and the keyword
+// named, with one look-up. KW_OTHER: only, pick and after, which mean
+// something only inside the commands they belong to.
+enum Keyword : uint8_t {
+    KW_NOT_ONE, KW_BAR, KW_SKIP, KW_ANY, KW_SOME, KW_OPT, KW_TO, KW_THRU, KW_REMOVE, KW_BREAK, KW_FAIL,
+    KW_REJECT, KW_KEEP, KW_AHEAD, KW_WHILE, KW_NOT, KW_INTO, KW_INSERT, KW_CHANGE, KW_END, KW_IF, KW_QUOTE,
+    KW_CASE, KW_SET, KW_COPY, KW_NONE, KW_COLLECT, KW_OTHER
+};
+// Canonical symbol id -> its keyword.
+std::vector<uint8_t> keyword_codes;
+Keyword keyword_of_symbol(int32_t canonical_symbol) {
+    return canonical_symbol >= 0 && size_t(canonical_symbol) < keyword_codes.size()
+               ? Keyword(keyword_codes[size_t(canonical_symbol)])
+               : KW_NOT_ONE;
 }
+bool keyword_q(int32_t canonical_symbol) { return keyword_of_symbol(canonical_symbol) != KW_NOT_ONE; }
 
 enum Code : int32_t {
     C_REPEAT = -1, C_TO = -2, C_THRU = -3, C_COPY = -4, C_SET = -5, C_NOT = -6, C_INTO = -7, C_REMOVE = -9,
@@ -164,8 +174,8 @@ public:
 
 private:
     // ---- registers (collector roots) ----
-    Cell regs_[8];
-    collector::Root root_{regs_, 8};
+    Cell regs_[9];
+    collector::Root root_{regs_, 9};
     Cell& rules_reg() { return regs_[0]; }
     Cell& input_reg() { return regs_[1]; }
     Cell& value_reg() { return regs_[2]; }
@@ -174,6 +184,7 @@ private:
     Cell& tmp_reg() { return regs_[5]; }
     Cell& word_reg() { return regs_[6]; }
     Cell& first_reg() { return regs_[7]; }  // a frame's first cell while the frame is made
+    Cell& third_reg() { return regs_[8]; }  // and its third
 
     StackGuard guard_;
     std::vector<Collect> collects_;
@@ -222,19 +233,21 @@ private:
         if (depth() > STACK_LIMIT || length_of(input_stack) > STACK_LIMIT)
             fire(ErrorCategory::script, "parse-stack");
     }
-    // Three new cells on the rule stack, written once nothing more allocates.
-    void reserve_frame() {
+    // A new frame of three cells on the rule stack. The cells are made
+    // before the stack grows, kept in registers across the growth (a word's
+    // context node must survive it), and written once nothing more allocates.
+    void push_frame(const Cell& first, const Cell& where, const Cell& third) {
         check_stacks();
+        first_reg() = first;
+        third_reg() = third;
         Cell* cells = reinterpret_cast<Cell*>(cell::reserve_tail_bytes(rule_stack->w2, 3 * int32_t(sizeof(Cell))));
-        for (int k = 0; k < 3; k++) none::make_at(cells + k);
+        cells[0] = first_reg();
+        cells[1] = where;
+        cells[2] = third_reg();
     }
     void drop_frame() { block::truncate_at(rule_stack, depth() - 3); }
     void push_command(int32_t code, int32_t arg, const Cell& first) {
-        first_reg() = first;  // a word's context node survives the growth below
-        reserve_frame();
-        write_frame(0, first_reg());
-        write_frame(1, triple(pos_, index(), series_length(&input_reg())));
-        write_frame(2, pair(code, arg));
+        push_frame(first, triple(pos_, index(), series_length(&input_reg())), pair(code, arg));
     }
 
     // ---- events and code ----
@@ -269,6 +282,7 @@ private:
     void failure();
     void keyword();
     void other_word(const Cell& w);
+    bool literal_argument(const Cell& argument, Cell* out);
     void finish_end();
 
     // ---- helpers of keywords and commands ----
@@ -385,9 +399,9 @@ bool Engine::go() {
 }
 
 void Engine::enter() {
-    reserve_frame();
-    write_frame(1, triple(pos_, index(), series_length(&input_reg())));
-    write_frame(2, rules_reg());
+    Cell nothing;
+    none::make_at(&nothing);
+    push_frame(nothing, triple(pos_, index(), series_length(&input_reg())), rules_reg());
     rules_reg() = value_reg();
     pos_ = std::min(std::max(int32_t(rules_reg().w1), 0), tail()) - 1;
     match_ = true;
@@ -430,6 +444,9 @@ void Engine::next_rule() {
     event(words::fetch);
     rule_at(pos_, &value_reg());
     state_ = DISPATCH;
+    // Without a callback nothing can stop the run between these steps: the
+    // rule is dispatched at once rather than through the machine's loop.
+    if (!traced_) dispatch();
 }
 
 void Engine::failure() {
@@ -512,7 +529,11 @@ void Engine::dispatch() {
     Cell& v = value_reg();
     switch (type_of(&v)) {
         case TYPE_BLOCK: state_ = ENTER; return;
-        case TYPE_WORD: from_command_ = false; state_ = KEYWORD; return;
+        case TYPE_WORD:
+            from_command_ = false;
+            state_ = KEYWORD;
+            if (!traced_) keyword();
+            return;
         case TYPE_DATATYPE: case TYPE_TYPESET: datatype_rule(); return;
         case TYPE_SET_WORD: {
             Cell here = input_reg();
@@ -540,7 +561,10 @@ void Engine::dispatch() {
             return;
         }
         case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: fire_rule(&v);
-        default: state_ = LITERAL; return;
+        default:
+            state_ = LITERAL;
+            if (!traced_) literal();
+            return;
     }
 }
 
@@ -612,89 +636,132 @@ void Engine::integer_rule() {
 
 void Engine::keyword() {
     Cell w = value_reg();
-    int32_t s = canonical(&w);
+    const Keyword k = keyword_of_symbol(canonical(&w));
     Cell next;
     bool has_next = rule_at(pos_ + 1, &next);
     auto need_next = [&] {
         if (!has_next) fire_end(&w);
     };
-    if (!keyword_q(s)) {
-        other_word(w);
-    } else if (s == sym::bar) {
-        pos_ = tail();
-        state_ = command_on_top() ? FINISH : LEAVE;
-    } else if (s == sym::skip) {
-        bool m = !at_end();
-        if (m) set_index(index() + 1);
-        set_matched(m);
-    } else if (s == sym::any || s == sym::some || s == sym::opt) {
-        need_next();
-        begin_command(C_REPEAT, 0, s == sym::some ? 1 : 0, s == sym::opt ? 1 : -1);
-    } else if (s == sym::to || s == sym::thru) {
-        if (has_next && word_is_q(&next, sym::end)) {
-            pos_++;
-            set_index(end_of_input());
-            set_matched(true);
-        } else {
-            begin_command(s == sym::to ? C_TO : C_THRU, 0, 0, 0);
+    switch (k) {
+        case KW_NOT_ONE:
+        case KW_OTHER:  // only, pick and after outside the commands they belong to
+            other_word(w);
+            return;
+        case KW_BAR:
+            pos_ = tail();
+            state_ = command_on_top() ? FINISH : LEAVE;
+            return;
+        case KW_SKIP: {
+            bool m = !at_end();
+            if (m) set_index(index() + 1);
+            set_matched(m);
+            return;
         }
-    } else if (s == sym::remove) {
-        if (!kw_remove()) begin_command(C_REMOVE, 0, 0, 0);
-    } else if (s == sym::break_) {
-        break_ = true;
-        set_matched(true, FINISH);
-    } else if (s == sym::fail) {
-        set_matched(false, FINISH);
-    } else if (s == sym::reject) {
-        break_ = true;
-        set_matched(false, FINISH);
-    } else if (s == sym::keep) {
-        kw_keep();
-    } else if (s == sym::ahead) {
-        begin_command(C_AHEAD, 0, 0, 0);
-    } else if (s == sym::while_) {
-        begin_command(C_WHILE, 0, 0, -1);
-    } else if (s == sym::not_) {
-        begin_command(C_NOT, 0, 0, 0);
-    } else if (s == sym::into) {
-        kw_into();
-    } else if (s == sym::insert) {
-        kw_insert();
-    } else if (s == canonical(&words::change)) {
-        if (!kw_change()) return;
-    } else if (s == sym::end) {
-        set_matched(at_end());
-    } else if (s == sym::if_) {
-        if (!has_next || type_of(&next) != TYPE_PAREN) fire_end(&w);
-        pos_++;
-        Cell result;
-        if (!eval_paren(next, &result)) return;
-        set_matched(!logic::false_q(&result));
-    } else if (s == sym::quote) {
-        need_next();
-        pos_++;
-        value_reg() = next;
-        state_ = LITERAL;
-    } else if (s == sym::case_) {
-        if (!has_next || !word_q(&next)) fire_end(&w);
-        pos_++;
-        Cell flag;
-        word::get(&next, &flag);
-        int32_t saved = mode_;
-        mode_ = logic::false_q(&flag) ? COMP_EQUAL : COMP_STRICT_EQUAL;
-        begin_command(C_CASE, 0, saved, 0);
-    } else if (s == sym::set || s == sym::copy) {
-        Cell rule;
-        if (!has_next || !word_q(&next) || !rule_at(pos_ + 2, &rule)) fire_end(&w);
-        pos_++;
-        begin_command(s == sym::set ? C_SET : C_COPY, 0, 0, 0, true);
-    } else if (s == sym::none) {
-        set_matched(true);
-    } else if (s == sym::collect) {
-        kw_collect();
-    } else {
-        other_word(w);  // only, pick and after outside the commands they belong to
+        case KW_ANY: case KW_SOME: case KW_OPT: {
+            need_next();
+            const int32_t min = k == KW_SOME ? 1 : 0, max = k == KW_OPT ? 1 : -1;
+            Cell value;
+            if (literal_argument(next, &value)) {
+                int32_t count = 0;
+                bool m = repeat_literal(&input_reg(), &value, min, max, mode_, end_of_input(), &count);
+                pos_++;
+                match_ = m || min == 0;
+                after_match();
+            } else {
+                begin_command(C_REPEAT, 0, min, max);
+            }
+            return;
+        }
+        case KW_TO: case KW_THRU: {
+            Cell value;
+            if (has_next && word_is_q(&next, sym::end)) {
+                pos_++;
+                set_index(end_of_input());
+                set_matched(true);
+            } else if (has_next && literal_argument(next, &value)) {
+                int32_t length = 0;
+                int32_t found = search(&input_reg(), &value, mode_, end_of_input(), &length);
+                if (found >= 0) set_index(k == KW_THRU ? found + length : found);
+                pos_++;
+                match_ = found >= 0;
+                after_match();
+            } else {
+                begin_command(k == KW_TO ? C_TO : C_THRU, 0, 0, 0);
+            }
+            return;
+        }
+        case KW_REMOVE:
+            if (!kw_remove()) begin_command(C_REMOVE, 0, 0, 0);
+            return;
+        case KW_BREAK:
+            break_ = true;
+            set_matched(true, FINISH);
+            return;
+        case KW_FAIL: set_matched(false, FINISH); return;
+        case KW_REJECT:
+            break_ = true;
+            set_matched(false, FINISH);
+            return;
+        case KW_KEEP: kw_keep(); return;
+        case KW_AHEAD: begin_command(C_AHEAD, 0, 0, 0); return;
+        case KW_WHILE: begin_command(C_WHILE, 0, 0, -1); return;
+        case KW_NOT: begin_command(C_NOT, 0, 0, 0); return;
+        case KW_INTO: kw_into(); return;
+        case KW_INSERT: kw_insert(); return;
+        case KW_CHANGE: kw_change(); return;
+        case KW_END: set_matched(at_end()); return;
+        case KW_IF: {
+            if (!has_next || type_of(&next) != TYPE_PAREN) fire_end(&w);
+            pos_++;
+            Cell result;
+            if (!eval_paren(next, &result)) return;
+            set_matched(!logic::false_q(&result));
+            return;
+        }
+        case KW_QUOTE:
+            need_next();
+            pos_++;
+            value_reg() = next;
+            state_ = LITERAL;
+            return;
+        case KW_CASE: {
+            if (!has_next || !word_q(&next)) fire_end(&w);
+            pos_++;
+            Cell flag;
+            word::get(&next, &flag);
+            int32_t saved = mode_;
+            mode_ = logic::false_q(&flag) ? COMP_EQUAL : COMP_STRICT_EQUAL;
+            begin_command(C_CASE, 0, saved, 0);
+            return;
+        }
+        case KW_SET: case KW_COPY: {
+            Cell rule;
+            if (!has_next || !word_q(&next) || !rule_at(pos_ + 2, &rule)) fire_end(&w);
+            pos_++;
+            begin_command(k == KW_SET ? C_SET : C_COPY, 0, 0, 0, true);
+            return;
+        }
+        case KW_NONE: set_matched(true); return;
+        case KW_COLLECT: kw_collect(); return;
     }
+}
+
+// A repetition's or to's argument that the command would match in one
+// loop (text, a character or a bitset, given or named by a word that is
+// not a keyword): its value goes to out, and the command runs at once
+// without a frame of its own. Not while a callback follows the steps,
+// which reports the frame's push and pop.
+bool Engine::literal_argument(const Cell& argument, Cell* out) {
+    if (traced_) return false;
+    Cell value = argument;
+    if (word_q(&value)) {
+        if (keyword_q(canonical(&value))) return false;
+        word::get_any(&argument, &value);
+    }
+    uint32_t t = type_of(&value);
+    if (!(string::any_string_q(t) || t == TYPE_BINARY || t == TYPE_CHAR || t == TYPE_BITSET)) return false;
+    *out = value;
+    return true;
 }
 
 // Any other word stands for its value.
@@ -1102,15 +1169,20 @@ void Engine::finish_end() {
 void init() {
     input_stack = block::make_in(&runtime::root, 8);
     rule_stack = block::make_in(&runtime::root, 100);
-    const int32_t keywords[] = {sym::any, sym::break_, sym::copy, sym::end, sym::fail, sym::into, sym::opt,
-                                sym::not_, sym::quote, sym::case_, sym::reject, sym::set, sym::skip, sym::some,
-                                sym::thru, sym::to, sym::none, sym::bar, sym::if_, sym::remove, sym::while_,
-                                sym::insert, sym::only, sym::collect, sym::keep, sym::pick, sym::ahead,
-                                sym::after, canonical(&words::change)};
-    for (int32_t k : keywords) {
-        size_t id = size_t(symbol::resolve(k));
-        if (keyword_symbols.size() <= id) keyword_symbols.resize(id + 1, false);
-        keyword_symbols[id] = true;
+    const std::pair<int32_t, Keyword> keywords[] = {
+        {sym::any, KW_ANY},         {sym::break_, KW_BREAK},   {sym::copy, KW_COPY},     {sym::end, KW_END},
+        {sym::fail, KW_FAIL},       {sym::into, KW_INTO},      {sym::opt, KW_OPT},       {sym::not_, KW_NOT},
+        {sym::quote, KW_QUOTE},     {sym::case_, KW_CASE},     {sym::reject, KW_REJECT}, {sym::set, KW_SET},
+        {sym::skip, KW_SKIP},       {sym::some, KW_SOME},      {sym::thru, KW_THRU},     {sym::to, KW_TO},
+        {sym::none, KW_NONE},       {sym::bar, KW_BAR},        {sym::if_, KW_IF},        {sym::remove, KW_REMOVE},
+        {sym::while_, KW_WHILE},    {sym::insert, KW_INSERT},  {sym::only, KW_OTHER},    {sym::collect, KW_COLLECT},
+        {sym::keep, KW_KEEP},       {sym::pick, KW_OTHER},     {sym::ahead, KW_AHEAD},   {sym::after, KW_OTHER},
+        {canonical(&words::change), KW_CHANGE}};
+    keyword_codes.assign(keyword_codes.size(), KW_NOT_ONE);
+    for (const auto& [symbol_id, code] : keywords) {
+        size_t id = size_t(symbol::resolve(symbol_id));
+        if (keyword_codes.size() <= id) keyword_codes.resize(id + 1, KW_NOT_ONE);
+        keyword_codes[id] = code;
     }
 }
 

@@ -4,6 +4,7 @@
 // Text and bytes are read straight from the buffers in loops that never
 // allocate; block elements are compared through the comparison action.
 #include <algorithm>
+#include <cstring>
 
 #include "evaluator/actions.hpp"
 #include "evaluator/parse_internal.hpp"
@@ -224,6 +225,26 @@ int32_t search(const Cell* input, const Cell* rule, int32_t mode, int32_t end, i
     if (!text_value_q(t)) fire(ErrorCategory::script, "parse-rule", rule);
     Needle n = needle_of(rule);
     *length = span_of(n);
+    if (n.length > 0 && !n.tag && in.unit == 1 && n.units.at(n.start) < 0x80) {
+        // Text of bytes and an ASCII first character: the candidates are
+        // the bytes equal to it, or to its other case when folding (no byte
+        // above 127 folds to ASCII); memchr finds a lone candidate.
+        const uint8_t first = uint8_t(n.units.at(n.start));
+        const bool letter = (first | 0x20) >= 'a' && (first | 0x20) <= 'z';
+        const uint8_t other = exact || !letter ? first : uint8_t(first ^ 0x20);
+        const uint8_t* bytes = in.base;
+        for (; int64_t(i) + *length <= end; i++) {
+            if (first == other) {
+                const void* p = std::memchr(bytes + i, first, size_t(end - *length + 1 - i));
+                if (!p) return -1;
+                i = int32_t(static_cast<const uint8_t*>(p) - bytes);
+            } else if (bytes[i] != first && bytes[i] != other) {
+                continue;
+            }
+            if (text_at(in, i, end, n, exact)) return i;
+        }
+        return -1;
+    }
     if (n.length > 0 && !n.tag) {
         // Only where the first character matches is the rest compared.
         const uint32_t first = n.units.at(n.start), folded = fold(first);

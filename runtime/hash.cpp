@@ -153,8 +153,25 @@ bool nan_keys_q(const Cell& a, const Cell& b) {
     return x != x && y != y;
 }
 
+// Two strings of one-byte text with the same bytes from their indexes: equal
+// under equality folded or not, as the compare action would answer first.
+// The everyday text key is settled here without the action's dispatch.
+bool same_byte_text_q(const Cell& a, const Cell& b, int32_t mode) {
+    if (type_of(&a) != TYPE_STRING || type_of(&b) != TYPE_STRING) return false;
+    if (mode != COMP_EQUAL && mode != COMP_STRICT_EQUAL) return false;
+    SeriesBuffer* s1 = memory::buffer_of(a.w2);
+    SeriesBuffer* s2 = memory::buffer_of(b.w2);
+    if (memory::unit_of(s1) != 1 || memory::unit_of(s2) != 1) return false;
+    const int32_t h1 = std::max(int32_t(a.w1), 0), h2 = std::max(int32_t(b.w1), 0);
+    const int32_t n1 = memory::used_bytes(s1) - h1, n2 = memory::used_bytes(s2) - h2;
+    if (n1 != n2 || n1 < 0) return false;
+    return std::memcmp(memory::head_of(s1) + h1, memory::head_of(s2) + h2, size_t(n1)) == 0;
+}
+
 // Keys of one equality class (kind 0) or one map key (kind 1) under mode.
-bool same_key_q(const Cell& a, const Cell& b, int32_t mode) { return cells_match(a, b, mode) || nan_keys_q(a, b); }
+bool same_key_q(const Cell& a, const Cell& b, int32_t mode) {
+    return same_byte_text_q(a, b, mode) || cells_match(a, b, mode) || nan_keys_q(a, b);
+}
 
 bool any_word_key_q(uint32_t type) {
     return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD;

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "evaluator/backtrace.hpp"
@@ -108,17 +109,18 @@ bool float_out_of_range_q(const Cell* c) {
 
 int to_text(int32_t v, char (&out)[TEXT_SIZE]) {
     // Digits of the magnitude, taken as unsigned so -2147483648 needs no special case.
+    // Written backwards from the end of out, then moved to its start.
     uint32_t u = v < 0 ? 0u - uint32_t(v) : uint32_t(v);
-    char digits[TEXT_SIZE];
-    int n = 0;
+    char* end = out + TEXT_SIZE - 1;
+    char* p = end;
+    *p = '\0';
     do {
-        digits[n++] = char('0' + u % 10);
+        *--p = char('0' + u % 10);
         u /= 10;
     } while (u);
-    int len = 0;
-    if (v < 0) out[len++] = '-';
-    while (n) out[len++] = digits[--n];
-    out[len] = '\0';
+    if (v < 0) *--p = '-';
+    int len = int(end - p);
+    std::memmove(out, p, size_t(len) + 1);
     return len;
 }
 

@@ -53,9 +53,20 @@ int64_t grown_length(const Cell* series, int64_t count, int64_t dup) {
     return int64_t(total_length(series)) + more;
 }
 
+int32_t append_whole(Cell* series, const Cell* value);
+
 // Forms the value at the tail of the series, cut to part characters when
 // part >= 0; returns the characters added.
 int64_t form_at_tail(Cell* series, Cell* value, int64_t part) {
+    if (type_of(value) == TYPE_INTEGER) {
+        // The commonest value formed into text: its digits written at once,
+        // without the action's dispatch.
+        char text[integer::TEXT_SIZE];
+        int32_t n = integer::to_text(integer::get_value(value), text);
+        if (part >= 0 && part < n) n = int32_t(part);
+        append_bytes(series, reinterpret_cast<const uint8_t*>(text), n);
+        return n;
+    }
     int32_t before = total_length(series);
     actions::call_form(value, series, nullptr, part >= 0 ? int32_t(std::min<int64_t>(part, INT32_MAX)) : INT32_MAX);
     int64_t added = int64_t(total_length(series)) - before;
@@ -121,7 +132,9 @@ int64_t add_at_tail(Cell* series, const Cell* value_in, int32_t part, int32_t du
             SeriesBuffer* b = memory::buffer_of(node);  // forming may move it
             if (i >= memory::used_bytes(b) / int32_t(sizeof(Cell))) break;
             *element = memory::cells_head(b)[i];
-            int64_t n = form_at_tail(series, element, part >= 0 ? left : -1);
+            // Text and characters go in as they stand (their form is their text).
+            int64_t n = part < 0 ? append_whole(series, element) : -1;
+            if (n < 0) n = form_at_tail(series, element, part >= 0 ? left : -1);
             added += n;
             left -= n;
         }
@@ -155,13 +168,13 @@ inline bool known_unit_q(uint32_t unit) { return (0x16u >> unit) & 1; }
 // The everyday append: a string's text from its head, or one character,
 // added once and whole. It takes add_at_tail's steps for these two cases
 // (the same widening and growth, by prepare, when the buffer needs either;
-// only then is the value held on the data stack). False, having done
-// nothing, for any other value.
-bool append_whole(Cell* series, const Cell* value) {
+// only then is the value held on the data stack). Answers the characters
+// added, or -1, having done nothing, for any other value.
+int32_t append_whole(Cell* series, const Cell* value) {
     const uint32_t type = type_of(value);
     SeriesBuffer* s = buffer(series);
     uint32_t unit = memory::unit_of(s);
-    if (!known_unit_q(unit)) return false;
+    if (!known_unit_q(unit)) return -1;
     if (type == TYPE_CHAR) {
         const uint32_t cp = value->w2;
         const uint32_t need = unit_for_append(cp);
@@ -172,15 +185,15 @@ bool append_whole(Cell* series, const Cell* value) {
         }
         put_char(memory::tail_of(s), unit, cp);
         s->tail += int32_t(unit);
-        return true;
+        return 1;
     }
-    if (type != TYPE_STRING) return false;
+    if (type != TYPE_STRING) return -1;
     SeriesBuffer* v = buffer(value);
     const uint32_t source_unit = memory::unit_of(v);
-    if (!known_unit_q(source_unit)) return false;
+    if (!known_unit_q(source_unit)) return -1;
     const int32_t from = std::max(int32_t(value->w1), 0);
     const int32_t length = (memory::used_bytes(v) >> unit_shift(source_unit)) - from;
-    if (length <= 0) return true;
+    if (length <= 0) return 0;
     Cell* saved_top = stack::top;
     if (source_unit > unit || int64_t(s->size) - s->tail < int64_t(length) << unit_shift(unit)) {
         // The value may lie in a buffer that growing moves, and its text may
@@ -204,7 +217,7 @@ bool append_whole(Cell* series, const Cell* value) {
     }
     s->tail += bytes;
     stack::top = saved_top;
-    return true;
+    return length;
 }
 
 // Moves the last `added` characters of the series to absolute index at,
@@ -299,7 +312,7 @@ std::vector<uint32_t> trim_spaces(const std::vector<uint32_t>& in, bool head, bo
 Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool notify_owner) {
     // No owner to tell, no /part, no /dup: the short way, when the value has one.
     if (part < 0 && dup == 1 && !(notify_owner && (buffer(series)->flags & SERIES_OWNED)) &&
-        append_whole(series, value)) {
+        append_whole(series, value) >= 0) {
         series->w1 = 0;
         return series;
     }
