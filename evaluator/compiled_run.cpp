@@ -478,13 +478,11 @@ uint32_t control_slot(Kind kind) {
     }
 }
 
-// if, unless or either whose blocks stand alone (no word after the last
-// that may have become an operator taking it).
+// if, unless or either whose blocks stand alone: no word after the last
+// (the others are followed by a block) that may have become an operator
+// taking it.
 inline bool branch_kind_q(const Expr& e) {
-    if (e.kind != K_IF && e.kind != K_UNLESS && e.kind != K_EITHER) return false;
-    for (size_t i = 1; i < e.args.size(); i++)
-        if (e.args[i]->check_after) return false;
-    return true;
+    return (e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && !e.args.back()->check_after;
 }
 
 // A call through the word of e: the callable copied, its frame, its fixed
@@ -1034,6 +1032,32 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     return next;
 }
 
+// if, unless or either (e, its word naming the native, nothing after it
+// that may be an operator) whose pure condition was read as condition and
+// whose branch (null: none) is chosen: the call made as run_call makes it,
+// its frame and condition pushed, the blocks left out (with room for them),
+// without reading the condition again. Another type than the native takes,
+// or no room, and the call is made as any other.
+[[gnu::noinline]] int32_t run_chosen_call(const Run& r, const Expr& e, bool sub, const Cell& condition,
+                                          const Cell* branch) {
+    const Cell& fn = e.callable;
+    const Callee* c = site_callee(e.site, e.shape, fn);
+    if (!c || !c->args[0].types.has(type_of(&condition)) || e.args.back()->check_after ||
+        !stack::room_q(1, int32_t(e.args.size()) + 1)) [[unlikely]]
+        return run_call_alone(r, e, sub);
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    stack::mark_eval_native(&e.cell);
+    stack::push(&condition);
+    Cell block = branch ? *branch : Cell{};  // the form's copy may go while the branch runs
+    stack::call_entry([branch, &block] {
+        if (branch) run_block_steps(block, false, false);
+        else none::make_at(stack::arguments);
+    });
+    if (stack::pending()) return e.value_end;
+    end_call(copy, sub);
+    return e.value_end;
+}
+
 // A constant alone, and a word alone (nothing after it can be an
 // operator): placed without more ado.
 int32_t run_const(const Run&, const Expr& e, bool sub) {
@@ -1112,6 +1136,7 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
     if (s && same_q(*s, e.callable) && room_for_pure(condition, 1) && pure_value(condition, &v) &&
         !operator_now_after_q(condition) && !operator_now_after_q(e)) {
         const Cell* branch = chosen_branch(e, v);
+        Cell condition = v;
         bool read = branch == nullptr;
         if (read) {
             none::make_at(&v);
@@ -1127,6 +1152,7 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
             stack::push(&v);  // where the call's frame leaves the top
             return e.next;
         }
+        if (!e.check_after) return run_chosen_call(r, e, sub, condition, branch);
     }
     return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
 }
