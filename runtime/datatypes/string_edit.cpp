@@ -330,6 +330,13 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool no
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     if (append_flag) return append(series, value, part, only, dup, true);
     int32_t head = clamped_head(series);
+    // At the tail, with no owner to tell, no /part and no /dup, insert is
+    // append's short way, the position then after the new text.
+    if (part < 0 && dup == 1 && head >= total_length(series) && !(buffer(series)->flags & SERIES_OWNED) &&
+        append_whole(series, value) >= 0) {
+        series->w1 = uint32_t(total_length(series));
+        return series;
+    }
     bool owned = notify(series, words::insert, value, head, expected_length(value, part, dup));
     head = std::min(head, total_length(series));
     int64_t added = add_at_tail(series, value, part, dup);
