@@ -2,6 +2,8 @@
 // after its frame, and the comparator of sort/compare.
 #include "evaluator/callbacks.hpp"
 
+#include "evaluator/compiled_internal.hpp"
+
 #include "evaluator/interpreter.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block_internal.hpp"
@@ -66,9 +68,11 @@ void call_comparator(const Cell* function, Cell* first, Cell* second, Cell* resu
     Cell* saved_top = stack::push(&fn);  // keeps the comparator alive while it runs
     Cell args[2] = {*first, *second};
     stack::mark_func(&words::tag_compare_callback, fn.w1);
-    push_callback_cells(fn, args, 2);
     Cell name = words::tag_compare_callback;
-    exec_function(&fn, callback_context(fn, name.w1), &name, 4);
+    if (!compiled::call_function(fn, name, args, 2)) {
+        push_callback_cells(fn, args, 2);
+        exec_function(&fn, callback_context(fn, name.w1), &name, 4);
+    }
     stack::raise_pending();
     *result = *stack::arguments;
     stack::unwind_func();

@@ -82,6 +82,7 @@ public:
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
         e->pure = pure_q(e);
+        e->quiet = e->pure || (e->kind == K_SET_WORD && e->ops.empty() && e->args[0]->pure);
         e->run = runner_of(*e);
         return e;
     }
@@ -177,6 +178,7 @@ private:
         e->site.callee = c;
         e->shape = c->shape;
         e->fast = c->fast;
+        e->compute = c->compute;
         e->callable = fn;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;
@@ -233,8 +235,27 @@ private:
                 }
             }
             e->kind = c.kind;
+            if (c.kind == K_ANY || c.kind == K_ALL) conditions(e, e->items[0]);
             return;
         }
+    }
+
+    // The expressions of the block of an any or all, decoded in the form
+    // from the block's own series (a change of which drops the form): when
+    // each is pure, so is the call, read without frames. The native runs
+    // the block by its own form otherwise.
+    void conditions(Expr* e, const Cell& block) {
+        Builder inner(form_, block.w2, depth_);
+        std::vector<const Expr*> exprs;
+        for (int32_t position = std::max(int32_t(block.w1), 0); position < inner.tail_;) {
+            const Expr* x = inner.expression(position, false);
+            if (!x || !x->pure) return;
+            exprs.push_back(x);
+            position = x->next;
+        }
+        e->inner = std::move(exprs);
+        e->inner_pure = true;
+        note_dependency(&form_, block.w2);
     }
 
     // A paren's expressions are decoded in its form too, from the paren's own
@@ -313,9 +334,10 @@ private:
         const Callee* c = callee_of(fn);
         if (!c) return wait_for(fn);
         // A function at the path's head, or a method: an object's field
-        // after the head word.
+        // after the head word and fields of objects.
         int32_t head = std::max(int32_t(p.w1), 0);
-        bool method = index == head + 2 && e->items.size() == 1;
+        bool method = index >= head + 2;
+        for (size_t k = 1; k < e->items.size(); k++) method = method && type_of(&e->items[k]) == TYPE_WORD;
         if ((index == head + 1 || method) && refined_call(e, fn, c, p, index, method)) return true;
         e->args.clear();
         e->flags.clear();
@@ -348,21 +370,26 @@ private:
         return true;
     }
 
-    // A function called through its word or as a method (o/f), with
-    // refinements (f/a/b, o/f/a): called in place as a call through a word
-    // is, its refinements' logic cells set and their arguments put in their
-    // cells. Each element must name a refinement of the function, once; any
-    // other such path (a get-word element, whose value says whether the
-    // refinement is used) is the walker's call.
+    // A function, native or action called through its word or as a method
+    // (o/f), with refinements (f/a/b, o/f/a): called in place as a call
+    // through a word is. A function's refinements set their logic cells and
+    // their arguments go to their cells; a native's or action's arguments
+    // follow the fixed ones in the path's order, each refinement's word
+    // saying where its own begin. Each element must name a refinement of
+    // the callable, once; any other such path (a get-word element, whose
+    // value says whether the refinement is used) is the walker's call.
     bool refined_call(Expr* e, const Cell& fn, const Callee* c, const Cell& p, int32_t index, bool method) {
-        if (c->type != TYPE_FUNCTION || c->shape.count == 0xFF || (method && !c->interpreted)) return false;
+        if (c->shape.count == 0xFF) return false;
+        bool builtin = c->type != TYPE_FUNCTION;
+        if (builtin ? !builtin_entry_q(fn, c) : method && !interpreted_body(fn)) return false;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;
         Cell item, entry;
         for (int32_t i = index; read_cell(p.w2, i, &item); i++) {
             if (type_of(&item) != TYPE_WORD) return false;
             int32_t wanted = symbol::resolve(int32_t(item.w2));
-            // The refinement's cell: its place among the spec's arguments and refinements.
+            // The refinement's cell: its place among the spec's arguments and
+            // refinements (a function's), or its word's number (a builtin's).
             int32_t found = -1, offset = 0;
             for (int32_t k = 0; found < 0 && read_cell(c->cache, k, &entry); k++) {
                 uint32_t t = type_of(&entry);
@@ -371,8 +398,14 @@ private:
                          (t == TYPE_TYPESET && ((entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT) != ARG_RETURN))
                     offset++;
             }
-            if (found < 0 || std::find(e->flags.begin(), e->flags.end(), offset) != e->flags.end()) return false;
+            if (found < 0) return false;
+            if (builtin) {
+                offset = int32_t(entry.w3) - 1;
+                if (offset < 0 || offset >= natives::MAX_REFINEMENTS) return false;
+            }
+            if (std::find(e->flags.begin(), e->flags.end(), offset) != e->flags.end()) return false;
             e->flags.push_back(offset);
+            e->flag_args.push_back(int32_t(e->args.size()));
             int32_t n = 0;
             for (int32_t k = found + 1; read_cell(c->cache, k, &entry) && type_of(&entry) == TYPE_TYPESET; k++) {
                 auto a = std::find_if(c->refined_args.begin(), c->refined_args.end(),
@@ -386,11 +419,14 @@ private:
             }
         }
         e->kind = K_REFINED_CALL;
+        if (!e->flags.empty())
+            for (int32_t k = 0; read_cell(c->cache, k, &entry); k++) e->layout.push_back(entry);
         if (e->items.empty()) e->items.push_back(item_at(p, std::max(int32_t(p.w1), 0)));
         if (method) e->items.push_back(item_at(p, index - 1));
         e->site.fn = fn;
         e->site.callee = c;
         e->shape = c->shape;
+        e->callable = fn;
         e->value_end = position;
         note_dependency(&form_, p.w2);
         return true;
@@ -435,6 +471,7 @@ private:
             op.site.fn = op.fn;
             op.site.callee = c;
             op.fast = c->fast;
+            op.compute = c->compute;
             op.right = expression(position + 1, true);
             if (!op.right) return false;
             position = op.right->next;
@@ -456,14 +493,19 @@ private:
         // A call computed in place of two pure arguments.
         bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == 2 && e->args[0]->pure &&
                     e->args[1]->pure;
-        bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call ||
+        bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call || e->inner_pure ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
         // The walker pushes one frame for a paren (its block's), one for a
-        // call and for an operator called; a path walk's cells on the data
+        // call and for an operator called, and for any and all one more for
+        // each expression of their block; a path walk's cells on the data
         // stack are counted as two frames' worth.
         int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : e->kind == K_PATH ? 2 : 0;
         if (call) frames = 1 + std::max(e->args[0]->frames, e->args[1]->frames);
+        if (e->inner_pure) {
+            frames = 2;
+            for (const Expr* x : e->inner) frames = std::max(frames, 2 + x->frames);
+        }
         for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;
             frames = std::max(frames, 1 + op.right->frames);
@@ -500,6 +542,11 @@ std::unique_ptr<Form> build(Node node, int32_t head) {
         f.at[size_t(position - head)] = e;
         position = e->next;
     }
+    f.quiet = f.walk_from < 0 && !f.top.empty() &&
+              std::all_of(f.top.begin(), f.top.end(), [](const Expr* e) { return e->quiet; });
+    // A set-word's frame holds its value's.
+    for (const Expr* e : f.top)
+        if (e->quiet) f.quiet_frames = std::max(f.quiet_frames, e->pure ? e->frames : 1 + e->args[0]->frames);
     return form;
 }
 

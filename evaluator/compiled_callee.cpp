@@ -8,7 +8,6 @@
 #include "evaluator/interpreter_internal.hpp"
 #include "evaluator/rt_support.hpp"
 #include "runtime/datatypes/function.hpp"
-#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -77,19 +76,13 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
         logic::make_at(&c->rest_cells.emplace_back(), false);
         for (int32_t k = 1; k < local_count; k++) none::make_at(&c->rest_cells.emplace_back());
     }
-    if (function) {
-        const Cell* code = function::more_cell(&fn, function::MORE_CODE);
-        c->interpreted = !(code && type_of(code) == TYPE_INTEGER && integer::get_value(code) != 0);
-        const Cell* body = function::more_cell(&fn, function::MORE_BODY);
-        if (body) c->body = *body;
-        else none::make_at(&c->body);
-    }
     if (c->type == TYPE_NATIVE) c->native = natives::entry_at(int32_t(fn.w1));
     if (c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1))) {
         const actions::EntryRecord& e = actions::entry_table[fn.w1 - 1];
         if (e.refinements == 0) c->action = reinterpret_cast<void (*)()>(e.fn);
     }
     c->fast = in_place::kind_of(fn);
+    c->compute = in_place::computer_of(c->fast);
     if (c->args.size() <= size_t(MAX_ARGUMENTS)) {
         c->shape.count = uint8_t(c->args.size());
         for (size_t k = 0; k < c->args.size(); k++) c->shape.kinds |= uint64_t(c->args[k].kind) << (2 * k);

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "evaluator/compiled.hpp"
+#include "evaluator/actions.hpp"
 #include "evaluator/in_place.hpp"
 #include "evaluator/natives.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 
@@ -60,12 +62,10 @@ struct Callee {
     std::vector<Cell> rest_cells;
     int32_t local_cells = 0;          // function!: the last of rest_cells, the /local cell and its words
     std::vector<ArgSpec> refined_args;  // the arguments of the refinements, in cache order
-    // function!: its body, and whether it runs from it (no compiled code)
-    bool interpreted = false;
-    Cell body{};
     natives::Entry native = nullptr;  // native!: its entry
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
+    in_place::Computer compute = nullptr;  // and its code
     Shape shape;
     // Calls in progress that read this decoding: forgotten meanwhile (its
     // cache node went, or a collection renumbered the nodes), it is freed
@@ -73,6 +73,27 @@ struct Callee {
     mutable int32_t pins = 0;
     mutable bool retired = false;
 };
+
+// A function's body when the interpreter runs it (the function has no
+// compiled code), or null. Read from the function itself, not its decoding:
+// functions made again for objects share one argument cache, each with a
+// body of its own.
+inline const Cell* interpreted_body(const Cell& fn) {
+    if (!fn.w3) return nullptr;
+    SeriesBuffer* more = memory::buffer_of(fn.w3);  // a block of cells
+    if (memory::used_bytes(more) <= int32_t(sizeof(Cell)) * function::MORE_CODE) return nullptr;
+    const Cell* cells = memory::internal_cells(more);
+    const Cell* code = cells + function::MORE_CODE;
+    if (type_of(code) == TYPE_INTEGER && code->w2 != 0) return nullptr;
+    return cells + function::MORE_BODY;
+}
+
+// True when the native's or action's entry can be called by compiled code
+// with refinement words.
+inline bool builtin_entry_q(const Cell& fn, const Callee* c) {
+    if (c->type == TYPE_NATIVE) return c->native != nullptr;
+    return c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1));
+}
 
 // Holds a decoding for the length of a call made with it.
 void free_callee(const Callee* c);  // out of line: the call path keeps only the count
@@ -125,7 +146,9 @@ enum Kind : uint8_t {
     K_PATH,       // a path of fields and picks read: items its elements after the head
     K_SET_PATH,   // a set-path of an object's field: args[0] its value
     K_PATH_CALL,  // a call through a path, made by the walker: value_end where its arguments end
-    K_REFINED_CALL,  // a function called through a word/refinement path: args the fixed then the refinements' arguments
+    // A callable at a path's head or a method (o/f, o/p/f), with refinements
+    // named by words: args the fixed then the refinements' arguments
+    K_REFINED_CALL,
     K_WALK,       // evaluated by the walker
     // Control natives called through their words with literal blocks, run
     // in place (compiled_control.cpp); the call as a K_CALL when the word
@@ -158,6 +181,7 @@ struct Op {
     Cell op{};                     // the op! value of the word when compiled
     Cell fn{};                     // the function it wraps
     in_place::Kind fast = in_place::NONE;
+    in_place::Computer compute = nullptr;  // fast's code
     const Expr* right = nullptr;   // its right operand (an expression without operators)
     int32_t at = 0;                // the position of its word
     mutable Site site;             // the wrapped function's decoding
@@ -177,6 +201,10 @@ struct Expr {
     // (pure_value). frames: those the walker pushes for it at most, which it
     // skips only with room for them.
     bool pure = false;
+    // A pure expression, or a set-word whose value is one: a block's
+    // expression that its loop reads in line (no one can see its position,
+    // its frames or a poll for interrupts between two such).
+    bool quiet = false;
     int32_t frames = 0;
     int32_t start = 0;
     int32_t value_end = 0;
@@ -186,21 +214,34 @@ struct Expr {
     int32_t inner_end = 0;     // K_PAREN with its expressions in args: the paren's tail
     std::vector<Op> ops;
     std::vector<const Expr*> args;  // a call's fixed arguments, a set-word's value, a control native's
+    // K_ANY and K_ALL whose block holds only pure expressions: those (and
+    // the call is pure)
+    std::vector<const Expr*> inner;
+    bool inner_pure = false;
     // paths: their elements (after the head, a field's word keeps the object
     // context and index last found, trusted while no collection has run
     // since fields_at: field_of); controls: their literal blocks
     mutable std::vector<Cell> items;
     mutable uint32_t fields_at = ~0u;
+    // the value slots of the word elements as last found (field_slot), good
+    // while no buffer has moved since slots_at
+    mutable std::vector<Cell*> slots;
+    mutable uint64_t slots_at = ~uint64_t(0);
     mutable Site site;         // K_CALL and the controls: the callable of the word
-    // K_REFINED_CALL: the cells of the refinements used (their logic cells,
-    // from the call's first cell), and for each argument after the fixed
-    // ones its spec and the cell it goes to.
+    // K_REFINED_CALL: the refinements used, each by its logic cell (a
+    // function's, from the call's first cell) or its refinement word (a
+    // native's or action's, 0-based), and where its arguments begin among
+    // args; for each argument after the fixed ones its spec and the cell it
+    // goes to (a function's).
     std::vector<int32_t> flags;
+    std::vector<int32_t> flag_args;
     std::vector<std::pair<ArgSpec, int32_t>> refined;
+    std::vector<Cell> layout;  // with refinements: the argument cache they were placed by
     Shape shape;               // K_CALL and the controls: the shape of the call compiled
     // K_CALL of a native or action that computes in place: what it computes
     // and the callable compiled (a pure call holds while its word holds it).
     in_place::Kind fast = in_place::NONE;
+    in_place::Computer compute = nullptr;  // fast's code
     Cell callable{};
     mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
     mutable WordSlot after_slot;  // that of the word after it
@@ -221,6 +262,11 @@ struct Form {
     std::vector<const Expr*> at;           // by position - head: the top expression starting there
     std::vector<Node> depends;             // other series it was made from (paths)
     int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
+    // Every expression quiet (Expr::quiet), none left to the walker: a run
+    // that reads them all in line needs neither the block's position nor
+    // its hold, as nothing in it can fail, collect or run code.
+    bool quiet = false;
+    int32_t quiet_frames = 0;  // the frames the walker pushes for any of them, at most
     int32_t busy = 0;
     bool dead = false;
     // A call left to the walker for want of its callee's argument cache
@@ -296,6 +342,20 @@ int32_t run_one_value(const Cell& code, int32_t position, int32_t end);
 // A control native called by compiled code with its arguments in place (its
 // frame current): run by its template with the in-place policy.
 void run_control(Kind kind);
+// if, unless or either (kind) called by compiled code with its condition
+// alone in place (its frame current): the branch it chooses among blocks
+// (the call's literal blocks, in order) runs in its frame, or none is the
+// result.
+void run_branch_of(Kind kind, const Cell* blocks);
+
+// A call of the function fn from C++ code (a callback such as sort's
+// comparator), its frame pushed and named by name, with count arguments
+// given: its cells pushed and its body run as compiled calls run it, the
+// result in the frame's first cell, a code left pending. False, nothing
+// done, where the general call must make it: compiled code may not run, fn
+// is not a function run from its body, its argument cache is not built yet,
+// or it takes another count of fixed arguments.
+bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t count);
 
 // The forms by node (one page per node frame, made when first needed).
 Form*& entry_of(Node node);

@@ -14,9 +14,13 @@
 // frames and cells the walker would push for it, as nothing in it can fail
 // or run code while its guards hold; when one fails, the expression runs as
 // any other, from its start.
+#include <bit>
+#include <cstring>
+
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "evaluator/natives_control_internal.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -59,8 +63,16 @@ inline bool placed_q(uint32_t type) {
     }
 }
 
+// The same value: type and payload (the header's flags aside), compared as
+// two 64-bit words.
 inline bool same_q(const Cell& a, const Cell& b) {
-    return type_of(&a) == type_of(&b) && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+    static_assert(std::endian::native == std::endian::little && TYPE_MASK == 0xFF);
+    uint64_t a0, b0, a1, b1;
+    std::memcpy(&a0, &a.header, 8);
+    std::memcpy(&b0, &b.header, 8);
+    std::memcpy(&a1, &a.w2, 8);
+    std::memcpy(&b1, &b.w2, 8);
+    return (((a0 ^ b0) & 0xFFFFFFFF000000FFull) | (a1 ^ b1)) == 0;
 }
 
 inline void place(const Cell* value, bool sub) {
@@ -71,13 +83,20 @@ inline void place(const Cell* value, bool sub) {
 // ---- word slots ----
 
 // The slot of a word as value_slot finds it, kept in the cache when its
-// context's values lie off the stack.
+// context's values lie off the stack; a self word's, the context's own
+// value, is kept too (never a plain store: no set-word is bound so).
 [[gnu::noinline]] Cell* find_slot(const Cell& w, const WordSlot& cache) {
-    if (int32_t(w.w3) < 0) return int32_t(w.w2) == sym::self ? _context::own_value(w.w1) : nullptr;
+    auto& kept = const_cast<WordSlot&>(cache);
+    if (int32_t(w.w3) < 0) {
+        if (int32_t(w.w2) != sym::self) return nullptr;
+        kept.slot = _context::own_value(w.w1);
+        kept.at = memory::relocations;
+        kept.plain = false;
+        return kept.slot;
+    }
     const Cell* c = _context::cell_of(w.w1);
     Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
     if (slot && !_context::on_stack_q(c)) {
-        auto& kept = const_cast<WordSlot&>(cache);
         kept.slot = slot;
         kept.at = memory::relocations;
         kept.plain = _context::kind_of(c) != _context::KIND_OBJECT;
@@ -98,6 +117,7 @@ inline void place(const Cell* value, bool sub) {
 // marked changed), when the object has no change handler to run; false,
 // nothing done, else.
 [[gnu::noinline]] bool store_field(const Cell& w, Cell* slot, const Cell& v) {
+    if (int32_t(w.w3) < 0) return false;  // a context's own value: word::set says what happens
     Node ctx = w.w1;
     const Cell* object = _context::own_value(ctx);
     if (_context::on_change && type_of(object) == TYPE_OBJECT && object->w3 != 0) return false;
@@ -183,23 +203,24 @@ inline bool operator_after_q(const Expr& e) {
     return s && type_of(s) == TYPE_OP;
 }
 
-bool pure_value(const Expr& e, Cell* out);
+// The same, for an expression compiled with a bound word after it: a set
+// value read in place is the value alone only while that word is no
+// operator; one now takes the value as its left operand, before the store.
+inline bool operator_now_after_q(const Expr& e) { return e.check_after && operator_after_q(e); }
+
+bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
 
-// The value of an operator's right operand (a pure expression with no
-// operator after it): a constant or a word read here, else as pure_value.
-[[gnu::always_inline]] inline bool operand_value(const Expr& e, Cell* out) {
-    if (e.kind == K_CONST) {
-        *out = e.cell;
-        return type_of(out) != TYPE_UNSET;
-    }
+// An operator's right operand (a pure expression with no operator after
+// it), where it stands: a constant's cell, a word's slot (read, not
+// copied), else the value put in scratch; null when it is not plain.
+[[gnu::always_inline]] inline const Cell* operand_of(const Expr& e, Cell* scratch) {
+    if (e.kind == K_CONST) return type_of(&e.cell) != TYPE_UNSET ? &e.cell : nullptr;
     if (e.kind == K_WORD) {
         const Cell* s = slot_of(e.cell, e.slot);
-        if (!s || !placed_q(type_of(s))) return false;
-        *out = *s;
-        return type_of(out) != TYPE_UNSET;
+        return s && placed_q(type_of(s)) ? s : nullptr;
     }
-    return pure_value(e, out);
+    return pure_nested(e, scratch) ? scratch : nullptr;
 }
 
 // Room for the frames the walker would push for the pure expression e, with
@@ -209,17 +230,40 @@ bool path_value(const Expr& e, Cell* out);
     return stack::room_q(under + e.frames, 2 + 2 * e.frames) && stack_room_q();
 }
 
+// The operators of a pure expression applied in place to its value in out,
+// each while its word holds the op compiled and both operands are plain.
+[[gnu::always_inline]] inline bool apply_operators(const Expr& e, Cell* out) {
+    for (const Op& op : e.ops) {
+        const Cell* w = slot_of(op.word, op.slot);
+        if (!w || !same_q(*w, op.op)) return false;
+        Cell scratch;
+        const Cell* right = operand_of(*op.right, &scratch);
+        if (!right || !op.compute(out, right)) return false;
+    }
+    return true;
+}
+
 // The value of a pure expression into out: false when a guard fails or an
-// operand is not plain, and the expression must run as any other.
-bool pure_value(const Expr& e, Cell* out) {
+// operand is not plain, and the expression must run as any other. A word
+// or a constant first is read here, in the caller; anything else by
+// pure_nested. A value computed is never unset, nor is a word's read here.
+[[gnu::always_inline]] inline bool pure_value(const Expr& e, Cell* out) {
+    if (e.kind == K_WORD) {
+        const Cell* s = slot_of(e.cell, e.slot);
+        if (!s || !placed_q(type_of(s))) return false;
+        *out = *s;
+        return apply_operators(e, out);
+    }
+    if (e.kind == K_CONST) {
+        *out = e.cell;
+        return type_of(out) != TYPE_UNSET && apply_operators(e, out);
+    }
+    return pure_nested(e, out);
+}
+
+// pure_value for a call, a path or a paren first.
+[[gnu::noinline]] bool pure_nested(const Expr& e, Cell* out) {
     switch (e.kind) {
-        case K_CONST: *out = e.cell; break;
-        case K_WORD: {
-            const Cell* s = slot_of(e.cell, e.slot);
-            if (!s || !placed_q(type_of(s))) return false;
-            *out = *s;
-            break;
-        }
         case K_CALL: {
             // Its word still holds the callable compiled, no word after an
             // argument has become an operator that would take it, and both
@@ -230,49 +274,152 @@ bool pure_value(const Expr& e, Cell* out) {
             const Expr& b = *e.args[1];
             Cell right;
             if (!pure_value(a, out) || (a.check_after && operator_after_q(a)) || !pure_value(b, &right) ||
-                (b.check_after && operator_after_q(b)) || !in_place::compute(e.fast, out, &right))
+                (b.check_after && operator_after_q(b)) || !e.compute(out, &right))
                 return false;
             break;
         }
         case K_PATH:
             if (!path_value(e, out)) return false;
             break;
-        default:  // a paren of one pure expression
+        case K_ANY: case K_ALL: {
+            // As the native: the first value that is not false or none, or
+            // none (any); none at the first that is, or the last value (all).
+            // A word after the block that became an operator takes the block
+            // as its left operand: the call is made as any other.
+            const Cell* s = slot_of(e.cell, e.slot);
+            if (!s || !same_q(*s, e.callable) || (e.ops.empty() && operator_now_after_q(e))) return false;
+            bool any = e.kind == K_ANY;
+            bool decided = false;
+            for (const Expr* x : e.inner) {
+                if (!pure_value(*x, out) || (x->check_after && operator_after_q(*x))) return false;
+                if (logic::false_q(out) == any) continue;
+                decided = true;
+                if (!any) none::make_at(out);
+                break;
+            }
+            if (e.inner.empty() || (any && !decided)) none::make_at(out);
+            break;
+        }
+        case K_PAREN:  // of one pure expression
             if (!pure_value(*e.args[0], out)) return false;
             break;
+        default: return pure_value(e, out);
     }
-    for (const Op& op : e.ops) {
-        const Cell* w = slot_of(op.word, op.slot);
-        Cell right;
-        if (!w || !same_q(*w, op.op) || !operand_value(*op.right, &right) || !in_place::compute(op.fast, out, &right))
-            return false;
-    }
-    return type_of(out) != TYPE_UNSET;
+    return apply_operators(e, out) && type_of(out) != TYPE_UNSET;
 }
 
+int32_t run_pure(const Run& r, const Expr& e, bool sub);
+
 // ---- function bodies ----
+
+void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
+
+// The value of a quiet expression into v (a set-word's stored), where its
+// guards hold, the stack has room for the frames it skips and the word after
+// it is no operator now; false, nothing done, where it must run as any other.
+// under: frames its caller would push below it.
+// roomy: the room was found for it already.
+[[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false) {
+    if (e.pure) return (roomy || room_for_pure(e, under)) && pure_value(e, v) && !operator_now_after_q(e);
+    const Expr& x = *e.args[0];
+    return (roomy || room_for_pure(x, under + 1)) && pure_value(x, v) && !operator_now_after_q(x) &&
+           store_plain(e.cell, e.slot, *v);
+}
+
+// The expressions of a quiet form read in line into the result slot (the
+// frame's cells emptied first): answers the index of the first that must
+// run as any other (a guard failed, or no room for the frames it skips), or
+// the count of expressions when all were read.
+// The room for the frames of them all is looked for once.
+[[gnu::always_inline]] inline size_t run_quiet(const Form* f) {
+    stack::reset();
+    if (!stack::room_q(f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) [[unlikely]]
+        return 0;
+    size_t i = 0, n = f->top.size();
+    for (; i < n; i++) {
+        Cell v;
+        if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
+            break;
+        stack::set_last(&v);
+    }
+    return i;
+}
+
+// eval_block's steps for such a block, in a frame of its own or in the
+// current one (eval_block_here). A quiet form is read in line: in the
+// native's frame (a branch) all its expressions, in a frame of its own (a
+// function's body such as [x * x]) its one expression, whose value is then
+// pushed as the block's unwinding leaves it (and with chain also copied into
+// the result slot). Nothing in them can fail or run code, so the block's
+// position, hold and frames are never seen.
+[[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    Node node = block.w2;
+    int32_t head = std::max(int32_t(block.w1), 0);
+    int32_t end = tail_of(node);
+    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    size_t from = 0;
+    if (f && f->quiet) {
+        if (!own_frame) {
+            from = run_quiet(f);
+            if (from == f->top.size()) {
+                stack::keep();
+                return;
+            }
+        } else if (f->top.size() == 1) {
+            Cell value;
+            if (quiet_value(*f->top[0], &value, 1)) {
+                stack::push(&value);
+                if (chain) stack::set_last(&value);
+                return;
+            }
+        }
+    }
+    Cell code = block;
+    // Held as eval_block holds it: the code holding the literal may change
+    // while the literal runs, and a function's body may be redefined.
+    Hold hold(code);
+    SavedPosition saved_position;
+    if (own_frame) stack::mark_eval(&words::tag_body);
+    else if (from == 0) stack::reset();
+    if (head >= end) {
+        unset::make_at(stack::arguments);
+    } else {
+        *current_position = code;
+        if (f && !f->top.empty()) run_form(f, &code, end, from);
+        else walk_rest(&code, end, head);
+        if (stack::pending()) return;
+    }
+    if (!own_frame) stack::keep();
+    else if (chain) stack::unwind_last_return();
+    else stack::unwind_last();
+}
 
 // exec_function for a call of a function made by compiled code (its frame
 // current, its cells in place): exec_body's steps for a body run untraced,
 // the body run in place. A function with compiled code of its own, or one
 // with the trace attribute while a trace runs, takes exec_function.
-void run_function(const Cell& fn, const Callee* c, const Cell& name) {
-    if (!c->interpreted || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
+void run_function(const Cell& fn, const Cell& name) {
+    const Cell* more_body = interpreted_body(fn);
+    if (!more_body || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
         exec_function(&fn, function_context(fn, name, nullptr), &name, 0);
         return;
     }
+    Cell body = *more_body;  // read before anything moves the more block
     CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
-    Cell position = *current_position;
-    if (type_of(&c->body) == TYPE_BLOCK) {
+    if (type_of(&body) == TYPE_BLOCK) {
         try {
-            run_block_value(c->body, true);
+            run_block_steps(body, true, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
-            // stacks are already unrolled to this call.
+            // stacks are already unrolled to this call (and the body's run
+            // put the position back as it left).
             if (t.code != THROW_RETURN && t.code != THROW_EXIT) throw;
-            *current_position = position;
         }
     } else {
         unset::make_at(stack::arguments);
@@ -292,7 +439,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
 
 // Runs the entry or body of a call of fn whose arguments are in place (its
 // frame current), as the walker runs it.
-void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
+[[gnu::always_inline]] inline void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
     switch (c->type) {
         case TYPE_NATIVE:
             if (c->native) stack::call_entry([c] { guard_allocations([c] { c->native(false, NO_REFINEMENTS); }); });
@@ -304,7 +451,7 @@ void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
             break;
         case TYPE_FUNCTION:
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
-            run_function(fn, c, name);
+            run_function(fn, name);
             break;
         default: run_routine(fn); break;
     }
@@ -331,10 +478,19 @@ uint32_t control_slot(Kind kind) {
     }
 }
 
+// if, unless or either whose blocks stand alone (no word after the last
+// that may have become an operator taking it).
+inline bool branch_kind_q(const Expr& e) {
+    if (e.kind != K_IF && e.kind != K_UNLESS && e.kind != K_EITHER) return false;
+    for (size_t i = 1; i < e.args.size(); i++)
+        if (e.args[i]->check_after) return false;
+    return true;
+}
+
 // A call through the word of e: the callable copied, its frame, its fixed
 // arguments compiled, then the entry, the body, a control run in place or
 // the operation computed in place.
-int32_t run_call(const Run& r, const Expr& e, bool sub) {
+[[gnu::always_inline]] inline int32_t run_call(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.cell, e.slot);
     if (!s || !callable_q(type_of(s))) [[unlikely]]
         return walk(r, e, sub);
@@ -349,10 +505,26 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     else stack::mark_eval_native(&e.cell);
     int32_t position = e.start + 1;
     size_t n = e.args.size();
+    bool control = e.kind != K_CALL && type_of(&fn) == TYPE_NATIVE && fn.w1 == control_slot(e.kind);
+    // if, unless and either choose their branch among the literal blocks of
+    // the form: the branch runs after a reset of the frame, which drops the
+    // blocks' cells unread, so they are not pushed (with room for them, as
+    // an overflow must come where the walker meets it).
+    bool chosen = control && branch_kind_q(e) && stack::room_q(0, int32_t(n));
+    if (chosen) n = 1;
     for (size_t i = 0; i < n; i++) {
         const Expr& a = *e.args[i];
-        position = run_expr(r, a, true);
-        if (stack::pending()) return position;
+        Cell v;
+        if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
+            !(a.check_after && operator_after_q(a))) {
+            // What run_pure pushes, read here: a pure argument can neither
+            // fail nor run code.
+            stack::push(&v);
+            position = a.next;
+        } else {
+            position = run_expr(r, a, true);
+            if (stack::pending()) return position;
+        }
         uint32_t t = type_of(stack::top - 1);
         if (!c->args[i].types.has(t)) [[unlikely]]
             fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
@@ -361,14 +533,17 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
             position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
                                             APPLY_NONE, false);
             if (stack::pending()) return position;
-            if (c->type == TYPE_FUNCTION) run_function(fn, c, e.cell);
+            if (c->type == TYPE_FUNCTION) run_function(fn, e.cell);
             else if (c->type == TYPE_ROUTINE) run_routine(fn);
             if (stack::pending()) return position;
             end_call(copy, sub);
             return position;
         }
     }
-    if (e.kind != K_CALL && type_of(&fn) == TYPE_NATIVE && fn.w1 == control_slot(e.kind)) {
+    if (chosen) {
+        position = e.args.back()->next;
+        stack::call_entry([&e] { run_branch_of(e.kind, e.items.data()); });
+    } else if (control) {
         stack::call_entry([&e] { run_control(e.kind); });
     } else if (c->fast != in_place::NONE && in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
@@ -384,41 +559,147 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     return position;
 }
 
-// A function called through its word or as a method (o/f), with
-// refinements: its frame named by the word (the method's field), its fixed
-// arguments, the cells of its refinements (each used one's logic cell true,
-// its arguments in the cells after it), then its locals and its body, as
+// The index of a path's word element among the fields of the object ctx,
+// or -1. The element's copy in the form keeps the context and index last
+// found: the same object again is one compare, and objects of one prototype
+// have their fields at one index (checked by the word there). A collection
+// may have freed that context and given its node to another, so after one
+// the kept contexts are forgotten.
+[[gnu::noinline]] void forget_fields(const Expr& e) {
+    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
+    e.fields_at = collector::series_cycles;
+}
+inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
+    if (e.fields_at != collector::series_cycles) [[unlikely]]
+        forget_fields(e);
+    if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
+        return int32_t(item.w3);
+    int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
+    if (index >= 0) {
+        item.w1 = ctx;
+        item.w3 = uint32_t(index);
+    }
+    return index;
+}
+
+// The value slot of the path's word element i in the object ctx, or null.
+// The slot found is kept beside the element, as a word keeps its own: good
+// while the element names the same context and no buffer has moved.
+[[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
+    int32_t index = field_of(e, ctx, e.items[i]);
+    Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
+    if (e.slots_at != memory::relocations) {
+        e.slots.assign(e.items.size(), nullptr);
+        e.slots_at = memory::relocations;
+    }
+    e.slots[i] = slot;
+    return slot;
+}
+[[gnu::always_inline]] inline Cell* field_slot(const Expr& e, Node ctx, size_t i) {
+    if (e.items[i].w1 == ctx && e.slots_at == memory::relocations && e.fields_at == collector::series_cycles)
+        [[likely]] {
+        if (Cell* slot = e.slots[i]) return slot;
+    }
+    return find_field_slot(e, ctx, i);
+}
+
+// The decoding for a call of fn through the path of e: the one compiled
+// while fn reads it (the same function, or another with the same argument
+// cache, as the methods of objects made from one prototype share theirs),
+// else fn's own when it takes the cells compiled (its fixed arguments of the
+// same shape, its refinements where the compiled ones are); null when the
+// walker must make the call.
+[[gnu::noinline]] const Callee* other_path_callee(const Expr& e, const Cell& fn) {
+    const Callee* c = callee_of(fn);
+    if (!c || c->type != type_of(&e.callable) || !(c->shape == e.shape)) return nullptr;
+    if (c->type != TYPE_FUNCTION && !builtin_entry_q(fn, c)) return nullptr;
+    if (!e.flags.empty()) {
+        // The refinements' cells were placed by the compiled cache's layout.
+        Cell entry;
+        int32_t n = 0;
+        for (; detail::read_cell(c->cache, n, &entry); n++)
+            if (size_t(n) >= e.layout.size() || std::memcmp(&entry, &e.layout[size_t(n)], sizeof(Cell)) != 0)
+                return nullptr;
+        if (size_t(n) != e.layout.size()) return nullptr;
+    }
+    // A method with compiled code of its own is the walker's call (it runs
+    // in the object's context).
+    if (c->type == TYPE_FUNCTION && e.items.size() >= 2 && !interpreted_body(fn)) return nullptr;
+    e.site.fn = fn;
+    e.site.callee = c;
+    e.site.cycles = collector::series_cycles;
+    e.site.forgotten = callees_forgotten;
+    return c;
+}
+inline const Callee* path_callee(const Expr& e, const Cell& fn) {
+    Site& site = e.site;
+    if (site.cycles == collector::series_cycles && site.forgotten == callees_forgotten) [[likely]] {
+        if (same_q(fn, site.fn)) return site.callee;
+        const Cell* cache = fn.w3 ? function::more_cell(&fn, function::MORE_ARG_CACHE) : nullptr;
+        if (cache && type_of(cache) == TYPE_BLOCK && cache->w2 == site.callee->cache) {
+            site.fn = fn;
+            return site.callee;
+        }
+    }
+    return other_path_callee(e, fn);
+}
+
+// The entry of a native or action called with refinement words.
+void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
+    stack::call_entry([&] {
+        guard_allocations([&] {
+            if (c->type == TYPE_NATIVE) c->native(false, words);
+            else actions::invoke(int32_t(fn.w1), words);
+        });
+    });
+}
+
+// A function, native or action called through its word or as a method
+// (o/f), with refinements: its frame named by the word (the method's
+// field), its fixed arguments, then, for a function, the cells of its
+// refinements (each used one's logic cell true, its arguments in the cells
+// after it), its locals and its body, and for a native or action the
+// arguments of the refinements used, in the path's order, and its entry, as
 // the walker's path call makes them; a method's object held while it runs.
 // Should an argument end elsewhere than compiled, the walker fetches the
-// rest, each by its kind, into the same cells. Another value of the word
-// or the field, and the walker makes the whole call.
+// rest, each by its kind, into the same cells. Another value of the word or
+// the field, and the walker makes the whole call.
 [[gnu::noinline]] int32_t run_refined_call(const Run& r, const Expr& e, bool sub) {
-    const Cell& name = e.items.back();
     const Cell* s = slot_of(e.items[0], e.slot);
     Cell owner{};
     none::make_at(&owner);
-    if (e.items.size() == 2) {
-        // The method: a field of the object the head word holds now.
-        if (s && type_of(s) == TYPE_OBJECT && s->w1 == name.w1 && int32_t(name.w3) >= 0) {
-            owner = *s;
-            s = _context::value_slot(name.w1, int32_t(name.w3));
-        } else {
+    // A method: the field of that name in the object the head word (and
+    // the fields after it) hold now, whichever object that is.
+    for (size_t i = 1, n = e.items.size(); i < n && s; i++) {
+        if (type_of(s) != TYPE_OBJECT) {
             s = nullptr;
+            break;
         }
+        owner = *s;
+        s = field_slot(e, owner.w1, i);
     }
-    const Callee* c = s && same_q(*s, e.site.fn) ? site_callee(e.site, e.shape, *s) : nullptr;
+    const Callee* c = s && callable_q(type_of(s)) ? path_callee(e, *s) : nullptr;
     if (!c) [[unlikely]]
         return eval_expression(r.code, e.start, r.end, true, sub, false);
+    const Cell& name = e.items.back();
     Cell fn = *s;
+    bool function = c->type == TYPE_FUNCTION;
     Hold hold_owner(owner);  // the method's object stays alive while it runs
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    stack::mark_eval_func(&name);
+    if (function) stack::mark_eval_func(&name);
+    else stack::mark_eval_native(&name);
     int32_t position = e.start + 1;
     bool compiled = true;  // the arguments end where the form expects them
     size_t fixed = c->args.size();
     size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
+    int32_t words[natives::MAX_REFINEMENTS];  // a builtin's refinement words
+    size_t used = 0;
+    if (!function) std::memcpy(words, NO_REFINEMENTS, sizeof words);
     for (size_t i = 0; i <= e.args.size(); i++) {
-        if (i == fixed) {
+        if (!function) {
+            for (; used < e.flags.size() && size_t(e.flag_args[used]) == i; used++)
+                words[e.flags[used]] = int32_t(stack::top - stack::arguments);
+        } else if (i == fixed) {
             // The cells of the refinements, all off, then those used on.
             for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
             for (int32_t flag : e.flags) logic::make_at(stack::arguments + flag, true);
@@ -437,13 +718,17 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
             position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
             if (stack::pending()) return position;
         }
-        if (i >= fixed) {
+        if (function && i >= fixed) {
             copy_cell(stack::top - 1, stack::arguments + e.refined[i - fixed].second);
             stack::pop(1);
         }
     }
-    for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
-    run_function(fn, c, name);
+    if (function) {
+        for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
+        run_function(fn, name);
+    } else {
+        run_builtin_entry(fn, c, words);
+    }
     if (stack::pending()) return position;
     end_call(copy, sub);
     return position;
@@ -463,8 +748,9 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
-        Cell right;
-        if (operand_value(*op.right, &right) && in_place::compute(op.fast, first_cell, &right)) {
+        Cell scratch;
+        const Cell* right = operand_of(*op.right, &scratch);
+        if (right && op.compute(first_cell, right)) {
             stack::top = first_cell + 1;  // where the entry's result would stand
             return op.right->next;
         }
@@ -492,7 +778,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
         position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
                                         APPLY_NONE, true);
         if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
+        if (c->type == TYPE_FUNCTION) run_function(fn, op.word);
         else if (c->type == TYPE_ROUTINE) run_routine(fn);
     } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
@@ -519,7 +805,8 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
-        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && store_plain(e.cell, e.slot, v)) {
+        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && !operator_now_after_q(value_expr) &&
+            store_plain(e.cell, e.slot, v)) {
             Cell* first = stack::top;
             place(&v, sub);
             stack::top = first + 1;  // where the walker leaves it
@@ -580,29 +867,6 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     return e.value_end;
 }
 
-// The index of a path's word element among the fields of the object ctx,
-// or -1. The element's copy in the form keeps the context and index last
-// found: the same object again is one compare, and objects of one prototype
-// have their fields at one index (checked by the word there). A collection
-// may have freed that context and given its node to another, so after one
-// the kept contexts are forgotten.
-[[gnu::noinline]] void forget_fields(const Expr& e) {
-    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
-    e.fields_at = collector::series_cycles;
-}
-inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
-    if (e.fields_at != collector::series_cycles) [[unlikely]]
-        forget_fields(e);
-    if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
-        return int32_t(item.w3);
-    int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
-    if (index >= 0) {
-        item.w1 = ctx;
-        item.w3 = uint32_t(index);
-    }
-    return index;
-}
-
 // A path's value where the walk is sure to find it: each field of the object
 // its word is bound to, each pick of a block by an integer or a get-word
 // holding one. False where the walker's path walk must run from its head (the
@@ -615,8 +879,7 @@ bool path_value(const Expr& e, Cell* out) {
         Cell& item = e.items[i];
         if (type_of(&item) == TYPE_WORD) {
             if (type_of(&current) != TYPE_OBJECT) return false;
-            int32_t index = field_of(e, current.w1, item);
-            const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
+            const Cell* field = field_slot(e, current.w1, i);
             if (!field || !placed_q(type_of(field))) return false;
             current = *field;
         } else {
@@ -657,13 +920,13 @@ bool path_value(const Expr& e, Cell* out) {
 bool store_field(const Expr& e, const Cell& value) {
     if (e.items.size() != 2 || type_of(&e.items[1]) != TYPE_WORD) return false;
     const Cell* s = slot_of(e.items[0], e.slot);
-    int32_t index = s && type_of(s) == TYPE_OBJECT ? field_of(e, s->w1, e.items[1]) : -1;
-    if (index < 0) return false;
+    if (!s || type_of(s) != TYPE_OBJECT) return false;
     Node ctx = s->w1;
+    Cell* slot = field_slot(e, ctx, 1);
+    if (!slot) return false;
     const Cell* owner = _context::own_value(ctx);
-    Cell* slot = _context::value_slot(ctx, index);
-    if (!slot || (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0)) return false;
-    _context::get_word_cell(ctx, index)->header |= _context::WORD_CHANGED;
+    if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
+    _context::get_word_cell(ctx, int32_t(e.items[1].w3))->header |= _context::WORD_CHANGED;
     *slot = value;
     return true;
 }
@@ -676,7 +939,8 @@ bool store_field(const Expr& e, const Cell& value) {
     const Expr& value_expr = *e.args[0];
     if (value_expr.pure) {
         Cell v;
-        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && store_field(e, v)) {
+        if (room_for_pure(value_expr, 1) && pure_value(value_expr, &v) && !operator_now_after_q(value_expr) &&
+            store_field(e, v)) {
             if (!sub) stack::set_last(&v);
             stack::push(&v);
             return value_expr.next;
@@ -787,11 +1051,24 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 
 // The form's expressions, as eval_block's loop runs a block's (its eval
 // frame pushed, current_position on the block), the form held by the caller.
-void run_held_form(Form* f, const Cell* code, int32_t end) {
+// A quiet expression is read in line: its value lands in the result slot as
+// the walker's would, with nothing else to see.
+// from: the index of the top expression to start at.
+void run_held_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
     check_depth();
     Run r{f, code, end};
-    int32_t position = f->head;
-    for (const Expr* e : f->top) {
+    int32_t position = from == 0 ? f->head : f->top[from]->start;
+    for (size_t i = from, n = f->top.size(); i < n; i++) {
+        const Expr* e = f->top[i];
+        if (e->quiet) {
+            Cell v;
+            if (quiet_value(*e, &v)) [[likely]] {
+                stack::set_last(&v);
+                position = e->next;
+                if (position >= f->tail) return;
+                continue;
+            }
+        }
         current_position->w1 = uint32_t(position);
         if (runtime::interrupt_pending) [[unlikely]] {
             runtime::poll_interrupt();  // Ctrl+C at the prompt halts the command here
@@ -809,24 +1086,116 @@ void run_held_form(Form* f, const Cell* code, int32_t end) {
     if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
 }
 
-void run_form(Form* f, const Cell* code, int32_t end) {
+void run_form(Form* f, const Cell* code, int32_t end, size_t from) {
     Busy busy(f);
-    run_held_form(f, code, end);
+    run_held_form(f, code, end, from);
+}
+
+
+// The literal block that if, unless or either (e) chooses for the condition
+// c, by the natives' own rule; null when if or unless chooses none.
+const Cell* chosen_branch(const Expr& e, const Cell& c) {
+    using namespace natives::control;
+    int32_t k = e.kind == K_EITHER ? either_branch(&c) : if_branch(e.kind == K_IF, &c);
+    return k < 0 ? nullptr : &e.items[size_t(k)];
+}
+
+// if, unless and either with a pure condition: where the word still names
+// the native, and the branch chosen is a block of one quiet expression (or
+// none is chosen), the whole call is read in line, its frame and the
+// branch's skipped, as nothing in them can fail or run code. Else the call
+// is made as any other (its condition read again, which changes nothing).
+int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
+    const Cell* s = slot_of(e.cell, e.slot);
+    const Expr& condition = *e.args[0];
+    Cell v;
+    if (s && same_q(*s, e.callable) && room_for_pure(condition, 1) && pure_value(condition, &v) &&
+        !operator_now_after_q(condition) && !operator_now_after_q(e)) {
+        const Cell* branch = chosen_branch(e, v);
+        bool read = branch == nullptr;
+        if (read) {
+            none::make_at(&v);
+        } else {
+            Node node = branch->w2;
+            int32_t head = std::max(int32_t(branch->w1), 0);
+            int32_t end = tail_of(node);
+            const Form* f = head < end ? find_form(node, head, end) : nullptr;
+            read = f && f->quiet && f->top.size() == 1 && quiet_value(*f->top[0], &v, 1);
+        }
+        if (read) {
+            if (!sub) stack::set_last(&v);
+            stack::push(&v);  // where the call's frame leaves the top
+            return e.next;
+        }
+    }
+    return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
 }
 
 }  // namespace
 
 Runner runner_of(const Expr& e) {
+    if ((e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && e.ops.empty() && e.args[0]->pure)
+        return run_branch_quiet;
     if (e.ops.empty() && !e.check_after) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
-        if ((e.kind == K_CALL && !e.pure) || e.kind >= K_IF) return run_call_alone;
+        if ((e.kind == K_CALL || e.kind >= K_IF) && !e.pure) return run_call_alone;
     }
     if (e.pure) return run_pure;
     return run_general;
 }
 
 // ---- entries ----
+
+namespace {
+
+// A function whose callback cells (what C++ callers push after the values
+// given: false for each refinement, none for each word after the first
+// refinement, in the spec's order) are its compiled call's: count fixed
+// arguments, then at most its locals, run from its body.
+bool plain_callback_q(const Callee* c, const Cell& fn, int32_t count) {
+    if (!interpreted_body(fn) || c->args.size() != size_t(count) || !c->refined_args.empty() ||
+        c->rest_cells.size() != size_t(c->local_cells))
+        return false;
+    SeriesBuffer* spec = memory::buffer_of(fn.w2);
+    const Cell* cell = memory::cells_head(spec);
+    int32_t cells = 0;
+    for (int32_t i = 0, n = memory::length_of(spec); i < n; i++, cell++) {
+        switch (type_of(cell)) {
+            case TYPE_REFINEMENT: case TYPE_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: cells++; break;
+            default: break;
+        }
+    }
+    return cells == count + c->local_cells;
+}
+
+}  // namespace
+
+bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t count) {
+    if (!run_q() || type_of(&fn) != TYPE_FUNCTION || ((fn.header & function::FLAG_TRACE) && trace_run_q))
+        return false;
+    // The callable last called so (or none when it must take the general
+    // call), kept as a call site keeps it: a sort calls one comparator many
+    // times.
+    static Site site;
+    const Callee* c = site.callee;
+    if (!same_q(fn, site.fn) || site.cycles != collector::series_cycles || site.forgotten != callees_forgotten) {
+        if (!cache_built_q(fn)) build_arg_cache(&fn);  // its spec was checked when it was made
+        c = callee_of(fn);
+        if (c && !plain_callback_q(c, fn, count)) c = nullptr;
+        site.fn = fn;
+        site.callee = c;
+        site.cycles = collector::series_cycles;
+        site.forgotten = callees_forgotten;
+    }
+    if (!c || c->args.size() != size_t(count)) return false;
+    Pin pin(c);
+    if (!stack::room_q(0, count + int32_t(c->rest_cells.size()))) return false;  // the general call overflows
+    for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
+    for (const Cell& cell : c->rest_cells) stack::push(&cell);
+    run_function(fn, name);
+    return true;
+}
 
 bool run_block(const Cell* code, int32_t head, int32_t end) {
     Form* f = find_form(code->w2, head, end);
@@ -835,44 +1204,16 @@ bool run_block(const Cell* code, int32_t head, int32_t end) {
     return true;
 }
 
-namespace {
-
-// eval_block's steps for such a block, in a frame of its own or in the
-// current one (eval_block_here).
-[[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
-    if (runtime::interrupt_pending) [[unlikely]] {
-        runtime::poll_interrupt();
-        if (stack::pending()) return;
-    }
-    Cell code = block;
-    // Held as eval_block holds it: the code holding the literal may change
-    // while the literal runs, and a function's body may be redefined.
-    Hold hold(code);
-    Node node = code.w2;
-    int32_t head = std::max(int32_t(code.w1), 0);
-    int32_t end = tail_of(node);
-    SavedPosition saved_position;
-    if (own_frame) stack::mark_eval(&words::tag_body);
-    else stack::reset();
-    if (head >= end) {
-        unset::make_at(stack::arguments);
-    } else {
-        *current_position = code;
-        Form* f = find_form(node, head, end);
-        if (f && !f->top.empty()) run_form(f, &code, end);
-        else walk_rest(&code, end, head);
-        if (stack::pending()) return;
-    }
-    if (!own_frame) stack::keep();
-    else if (chain) stack::unwind_last_return();
-    else stack::unwind_last();
-}
-
-}  // namespace
-
 void run_block_value(const Cell& block, bool chain) { run_block_steps(block, true, chain); }
 
 void run_branch_value(const Cell& block) { run_block_steps(block, false, false); }
+
+void run_branch_of(Kind kind, const Cell* blocks) {
+    using namespace natives::control;
+    int32_t k = kind == K_EITHER ? either_branch() : if_branch(kind == K_IF);
+    if (k < 0) none::make_at(stack::arguments);
+    else run_block_steps(blocks[k], false, false);
+}
 
 // ---- blocks run again and again ----
 
@@ -900,10 +1241,18 @@ void Repeated::run(bool walked) {
         if (stack::pending()) return;
     }
     verify(f);
+    size_t from = 0;
+    if (f->quiet) {
+        from = run_quiet(f);
+        if (from == f->top.size()) [[likely]] {
+            stack::keep();
+            return;
+        }
+    }
     SavedPosition saved_position;
-    stack::reset();
+    if (from == 0) stack::reset();
     *current_position = code;
-    run_held_form(f, &code, end);
+    run_held_form(f, &code, end, from);
     if (stack::pending()) return;
     stack::keep();
 }
@@ -945,6 +1294,18 @@ bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
 }
 
 int32_t run_one_value(const Cell& code, int32_t position, int32_t end) {
+    // A quiet expression is read in line: its frame, its hold and its
+    // position are for no one to see.
+    Form* f = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
+    if (f && position >= f->head && position < f->tail) {
+        const Expr* e = f->at[size_t(position - f->head)];
+        Cell v;
+        if (e && e->quiet && quiet_value(*e, &v, 1)) {
+            stack::set_last(&v);
+            stack::push(&v);  // where the frame's unwinding leaves the top
+            return e->next;
+        }
+    }
     Hold hold(code);
     stack::mark_eval_native(&words::tag_body);
     int32_t next;

@@ -133,6 +133,21 @@ inline bool truth_of(Kind k, int32_t r) {
         left->w2 = uint32_t(r);
         return true;
     }
+    if (tl == TYPE_FLOAT && tr == TYPE_FLOAT) {
+        // The float loops' own case, before the other types are looked at.
+        double a = cell::get_float(left), b = cell::get_float(right);
+        switch (k) {
+            case ADD: float_::make_at(left, a + b); return true;
+            case SUB: float_::make_at(left, a - b); return true;
+            case MUL: float_::make_at(left, a * b); return true;
+            case DIV: float_::make_at(left, a / b); return true;
+            case LT: logic::make_at(left, a < b); return true;
+            case LE: logic::make_at(left, a <= b); return true;
+            case GT: logic::make_at(left, a > b); return true;
+            case GE: logic::make_at(left, a >= b); return true;
+            default: goto as_floats;
+        }
+    }
     if (tl == TYPE_LOGIC && tr == TYPE_LOGIC) {
         switch (k) {
             case AND: left->w1 &= right->w1; return true;
@@ -170,6 +185,26 @@ as_floats:
         }
         default: return false;
     }
+}
+
+// compute() for one kind, made once per kind: what compiled code keeps for
+// an operation, so that its run does not choose the kind again.
+using Computer = bool (*)(Cell* left, const Cell* right);
+
+template <Kind K>
+bool compute_kind(Cell* left, const Cell* right) {
+    return compute(K, left, right);
+}
+
+inline Computer computer_of(Kind k) {
+    static constexpr Computer BY_KIND[] = {
+        nullptr,                  compute_kind<ADD>, compute_kind<SUB>, compute_kind<MUL>, compute_kind<DIV>,
+        compute_kind<REM>,        compute_kind<AND>, compute_kind<OR>,  compute_kind<XOR>, compute_kind<EQ>,
+        compute_kind<NE>,         compute_kind<STRICT_EQ>, compute_kind<LT>, compute_kind<LE>, compute_kind<GT>,
+        compute_kind<GE>,         compute_kind<PICK>,
+    };
+    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == PICK + 1, "one computer per kind");
+    return BY_KIND[k];
 }
 
 // The math error the entry raises for two integer operands that compute()

@@ -90,16 +90,24 @@ inline bool strict_true_q(const Cell* condition) {
     return !logic::false_q(condition);
 }
 
+// The branch if (when true), unless (when false) and either choose on the
+// condition (by default the call's first cell): the index of the block among
+// their block arguments, or -1 for none (if and unless then give none).
+inline int32_t if_branch(bool when, const Cell* condition = stack::arguments) {
+    return true_q(condition) == when ? 0 : -1;
+}
+inline int32_t either_branch(const Cell* condition = stack::arguments) { return strict_true_q(condition) ? 0 : 1; }
+
 // The cells of if, unless and either: the condition, then the block or blocks.
 template <class Eval>
 void if_(bool when) {
-    if (true_q(stack::arguments) == when) Eval::branch(stack::arguments + 1);
+    if (if_branch(when) == 0) Eval::branch(stack::arguments + 1);
     else none::make_at(stack::arguments);
 }
 
 template <class Eval>
 void either_() {
-    Eval::branch(stack::arguments + (strict_true_q(stack::arguments) ? 1 : 2));
+    Eval::branch(stack::arguments + 1 + either_branch());
 }
 
 // switch: the cells of the value and the cases, then (default_case, when

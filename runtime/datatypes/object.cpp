@@ -117,11 +117,11 @@ void rebind_function(Node ctx, int32_t index, Node ctx_was) {
     }
 
     // The argument cache says what the spec says, and the spec is shared:
-    // the function made again gets a copy of the original's cache (a cache
-    // belongs to one function, whose compiled calls are decoded from it),
-    // built for the original first when it has never been called, so that
-    // the calls of every copy are compiled from their first run. The spec
-    // was checked when the function was made.
+    // the function made again shares the original's cache (the more block's
+    // copy below keeps it), built for the original first when it has never
+    // been called, so that the calls of every copy are compiled from their
+    // first run and read one decoding. The spec was checked when the
+    // function was made.
     if (!cache_of(fn)) interpreter::build_arg_cache(fn);
 
     Cell* fresh = stack::push(fn);
@@ -134,10 +134,6 @@ void rebind_function(Node ctx, int32_t index, Node ctx_was) {
     block::clone(body, body_copy, true, true);
     _context::rebind_copy(body_copy, ctx, ctx_was, fn_ctx, fn_ctx_was);
     memory::internal_cells(memory::buffer_of(more))[0] = *body_copy;
-    if (Node cache = cache_of(fresh)) {
-        Node cache_copy = memory::copy_series_buffer(cache);
-        memory::internal_cells(memory::buffer_of(more))[native::MORE_ARG_CACHE].w2 = cache_copy;
-    }
     *_context::own_value(fn_ctx) = *fresh;
     *value_at(ctx, index) = *fresh;
     stack::top = fn;
