@@ -431,6 +431,7 @@ void Engine::push_state() {
     pos_++;
     event(words::push);
     state_ = ARGUMENT;
+    if (!traced_) argument();
 }
 
 void Engine::next_rule() {
@@ -444,8 +445,10 @@ void Engine::next_rule() {
     event(words::fetch);
     rule_at(pos_, &value_reg());
     state_ = DISPATCH;
-    // Without a callback nothing can stop the run between these steps: the
-    // rule is dispatched at once rather than through the machine's loop.
+    // Without a callback nothing can stop the run between a rule's fetch and
+    // its dispatch, nor between a command's push and its argument: those
+    // steps follow at once rather than through the machine's loop (each
+    // ends by setting the next state, so the calls never nest deeper).
     if (!traced_) dispatch();
 }
 
@@ -482,6 +485,7 @@ void Engine::argument() {
     if (word_q(&value_reg())) {
         from_command_ = true;
         state_ = KEYWORD;
+        if (!traced_) keyword();
         return;
     }
     command_value();
@@ -629,6 +633,15 @@ void Engine::integer_rule() {
         return;
     }
     if (range) pos_++;
+    Cell argument, value;
+    if (rule_at(pos_ + 1, &argument) && literal_argument(argument, &value)) {
+        int32_t count = 0;
+        bool m = repeat_literal(&input_reg(), &value, low, high, mode_, end_of_input(), &count);
+        pos_++;
+        match_ = m || low == 0;
+        after_match();
+        return;
+    }
     begin_command(C_REPEAT, 0, low, high);
 }
 

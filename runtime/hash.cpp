@@ -153,24 +153,40 @@ bool nan_keys_q(const Cell& a, const Cell& b) {
     return x != x && y != y;
 }
 
-// Two strings of one-byte text with the same bytes from their indexes: equal
-// under equality folded or not, as the compare action would answer first.
-// The everyday text key is settled here without the action's dispatch.
-bool same_byte_text_q(const Cell& a, const Cell& b, int32_t mode) {
-    if (type_of(&a) != TYPE_STRING || type_of(&b) != TYPE_STRING) return false;
-    if (mode != COMP_EQUAL && mode != COMP_STRICT_EQUAL) return false;
+// Two strings of one-byte text under equality, settled here without the
+// compare action's dispatch when it can be (the everyday text key, and the
+// other keys met while probing for it): 1 the same key, 0 not, -1 left to
+// the action (another type or unit, or a difference above ASCII to fold).
+// The answers are the action's: texts of different lengths differ; folded,
+// ASCII letters equal their other case.
+int32_t byte_text_match(const Cell& a, const Cell& b, int32_t mode) {
+    if (type_of(&a) != TYPE_STRING || type_of(&b) != TYPE_STRING) return -1;
+    if (mode != COMP_EQUAL && mode != COMP_STRICT_EQUAL) return -1;
     SeriesBuffer* s1 = memory::buffer_of(a.w2);
     SeriesBuffer* s2 = memory::buffer_of(b.w2);
-    if (memory::unit_of(s1) != 1 || memory::unit_of(s2) != 1) return false;
+    if (memory::unit_of(s1) != 1 || memory::unit_of(s2) != 1) return -1;
     const int32_t h1 = std::max(int32_t(a.w1), 0), h2 = std::max(int32_t(b.w1), 0);
     const int32_t n1 = memory::used_bytes(s1) - h1, n2 = memory::used_bytes(s2) - h2;
-    if (n1 != n2 || n1 < 0) return false;
-    return std::memcmp(memory::head_of(s1) + h1, memory::head_of(s2) + h2, size_t(n1)) == 0;
+    if (n1 < 0 || n2 < 0) return -1;
+    if (n1 != n2) return 0;
+    const uint8_t* p1 = memory::head_of(s1) + h1;
+    const uint8_t* p2 = memory::head_of(s2) + h2;
+    if (std::memcmp(p1, p2, size_t(n1)) == 0) return 1;
+    if (mode == COMP_STRICT_EQUAL) return 0;
+    for (int32_t i = 0; i < n1; i++) {
+        uint32_t c1 = p1[i], c2 = p2[i];
+        if (c1 == c2) continue;
+        if ((c1 | c2) >= 0x80) return -1;
+        if (case_folding::to_upper(c1) != case_folding::to_upper(c2)) return 0;
+    }
+    return 1;
 }
 
 // Keys of one equality class (kind 0) or one map key (kind 1) under mode.
 bool same_key_q(const Cell& a, const Cell& b, int32_t mode) {
-    return same_byte_text_q(a, b, mode) || cells_match(a, b, mode) || nan_keys_q(a, b);
+    int32_t settled = byte_text_match(a, b, mode);
+    if (settled >= 0) return settled == 1;
+    return cells_match(a, b, mode) || nan_keys_q(a, b);
 }
 
 bool any_word_key_q(uint32_t type) {

@@ -53,7 +53,63 @@ int64_t grown_length(const Cell* series, int64_t count, int64_t dup) {
     return int64_t(total_length(series)) + more;
 }
 
-int32_t append_whole(Cell* series, const Cell* value);
+// A text unit this code knows (any other is a fault the general path reports).
+inline bool known_unit_q(uint32_t unit) { return (0x16u >> unit) & 1; }
+
+// The everyday append: a string's text from its head, or one character,
+// added once and whole. It takes add_at_tail's steps for these two cases
+// (the same widening and growth, by prepare, when the buffer needs either;
+// only then is the value held on the data stack). Answers the characters
+// added, or -1, having done nothing, for any other value.
+[[gnu::always_inline]] inline int32_t append_whole(Cell* series, const Cell* value) {
+    const uint32_t type = type_of(value);
+    SeriesBuffer* s = buffer(series);
+    uint32_t unit = memory::unit_of(s);
+    if (!known_unit_q(unit)) return -1;
+    if (type == TYPE_CHAR) {
+        const uint32_t cp = value->w2;
+        const uint32_t need = unit_for_append(cp);
+        if (need > unit || int64_t(s->size) - s->tail < unit) {
+            prepare(series, need, grown_length(series, 1, 1));
+            s = buffer(series);
+            unit = memory::unit_of(s);
+        }
+        put_char(memory::tail_of(s), unit, cp);
+        s->tail += int32_t(unit);
+        return 1;
+    }
+    if (type != TYPE_STRING) return -1;
+    SeriesBuffer* v = buffer(value);
+    const uint32_t source_unit = memory::unit_of(v);
+    if (!known_unit_q(source_unit)) return -1;
+    const int32_t from = std::max(int32_t(value->w1), 0);
+    const int32_t length = (memory::used_bytes(v) >> unit_shift(source_unit)) - from;
+    if (length <= 0) return 0;
+    Cell* saved_top = stack::top;
+    if (source_unit > unit || int64_t(s->size) - s->tail < int64_t(length) << unit_shift(unit)) {
+        // The value may lie in a buffer that growing moves, and its text may
+        // have no other holder: it is kept on the data stack meanwhile.
+        const Cell* held = stack::push(value);
+        prepare(series, source_unit, grown_length(series, length, 1));  // may move both buffers (they may be one)
+        s = buffer(series);
+        v = buffer(held);
+        unit = memory::unit_of(s);
+    }
+    const uint8_t* text = memory::head_of(v) + (int64_t(from) << unit_shift(source_unit));
+    uint8_t* to = memory::tail_of(s);
+    const int32_t bytes = length << unit_shift(unit);
+    if (unit == source_unit) {
+        std::memmove(to, text, size_t(bytes));
+    } else {
+        for (int32_t i = 0; i < length; i++) {
+            uint32_t cp = get_char(text + (int64_t(i) << unit_shift(source_unit)), source_unit);
+            put_char(to + (int64_t(i) << unit_shift(unit)), unit, cp);
+        }
+    }
+    s->tail += bytes;
+    stack::top = saved_top;
+    return length;
+}
 
 // Forms the value at the tail of the series, cut to part characters when
 // part >= 0; returns the characters added.
@@ -160,64 +216,6 @@ int64_t add_at_tail(Cell* series, const Cell* value_in, int32_t part, int32_t du
     }
     stack::top = saved_top;
     return added;
-}
-
-// A text unit this code knows (any other is a fault the general path reports).
-inline bool known_unit_q(uint32_t unit) { return (0x16u >> unit) & 1; }
-
-// The everyday append: a string's text from its head, or one character,
-// added once and whole. It takes add_at_tail's steps for these two cases
-// (the same widening and growth, by prepare, when the buffer needs either;
-// only then is the value held on the data stack). Answers the characters
-// added, or -1, having done nothing, for any other value.
-int32_t append_whole(Cell* series, const Cell* value) {
-    const uint32_t type = type_of(value);
-    SeriesBuffer* s = buffer(series);
-    uint32_t unit = memory::unit_of(s);
-    if (!known_unit_q(unit)) return -1;
-    if (type == TYPE_CHAR) {
-        const uint32_t cp = value->w2;
-        const uint32_t need = unit_for_append(cp);
-        if (need > unit || int64_t(s->size) - s->tail < unit) {
-            prepare(series, need, grown_length(series, 1, 1));
-            s = buffer(series);
-            unit = memory::unit_of(s);
-        }
-        put_char(memory::tail_of(s), unit, cp);
-        s->tail += int32_t(unit);
-        return 1;
-    }
-    if (type != TYPE_STRING) return -1;
-    SeriesBuffer* v = buffer(value);
-    const uint32_t source_unit = memory::unit_of(v);
-    if (!known_unit_q(source_unit)) return -1;
-    const int32_t from = std::max(int32_t(value->w1), 0);
-    const int32_t length = (memory::used_bytes(v) >> unit_shift(source_unit)) - from;
-    if (length <= 0) return 0;
-    Cell* saved_top = stack::top;
-    if (source_unit > unit || int64_t(s->size) - s->tail < int64_t(length) << unit_shift(unit)) {
-        // The value may lie in a buffer that growing moves, and its text may
-        // have no other holder: it is kept on the data stack meanwhile.
-        const Cell* held = stack::push(value);
-        prepare(series, source_unit, grown_length(series, length, 1));  // may move both buffers (they may be one)
-        s = buffer(series);
-        v = buffer(held);
-        unit = memory::unit_of(s);
-    }
-    const uint8_t* text = memory::head_of(v) + (int64_t(from) << unit_shift(source_unit));
-    uint8_t* to = memory::tail_of(s);
-    const int32_t bytes = length << unit_shift(unit);
-    if (unit == source_unit) {
-        std::memmove(to, text, size_t(bytes));
-    } else {
-        for (int32_t i = 0; i < length; i++) {
-            uint32_t cp = get_char(text + (int64_t(i) << unit_shift(source_unit)), source_unit);
-            put_char(to + (int64_t(i) << unit_shift(unit)), unit, cp);
-        }
-    }
-    s->tail += bytes;
-    stack::top = saved_top;
-    return length;
 }
 
 // Moves the last `added` characters of the series to absolute index at,
@@ -330,6 +328,13 @@ Cell* append(Cell* series, Cell* value, int32_t part, bool, int32_t dup, bool no
 Cell* insert(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append_flag) {
     if (append_flag) return append(series, value, part, only, dup, true);
     int32_t head = clamped_head(series);
+    // At the tail, with no owner to tell, no /part and no /dup, insert is
+    // append's short way, the position then after the new text.
+    if (part < 0 && dup == 1 && head >= total_length(series) && !(buffer(series)->flags & SERIES_OWNED) &&
+        append_whole(series, value) >= 0) {
+        series->w1 = uint32_t(total_length(series));
+        return series;
+    }
     bool owned = notify(series, words::insert, value, head, expected_length(value, part, dup));
     head = std::min(head, total_length(series));
     int64_t added = add_at_tail(series, value, part, dup);
