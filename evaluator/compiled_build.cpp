@@ -245,9 +245,15 @@ private:
     void conditions(Expr* e, const Cell& block) {
         Builder inner(form_, block.w2, depth_);
         std::vector<const Expr*> exprs;
+        // A callee met there whose cache is not built yet may never be
+        // called (the native stops early): the form does not wait for it.
+        bool waiting = form_.waiting;
         for (int32_t position = std::max(int32_t(block.w1), 0); position < inner.tail_;) {
             const Expr* x = inner.expression(position, false);
-            if (!x || !x->pure) return;
+            if (!x || !x->pure) {
+                form_.waiting = waiting;
+                return;
+            }
             exprs.push_back(x);
             position = x->next;
         }
