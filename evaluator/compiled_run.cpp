@@ -219,6 +219,23 @@ bool path_value(const Expr& e, Cell* out);
     return stack::room_q(under + e.frames, 2 + 2 * e.frames) && stack_room_q();
 }
 
+// The value of an any or all whose expressions are pure, as the native
+// gives it: the first value that is not false or none, or none (any); none
+// at the first that is, or the last value (all). False when a guard fails.
+[[gnu::noinline]] bool conditions_value(const Expr& e, Cell* out) {
+    const Cell* s = slot_of(e.cell, e.slot);
+    if (!s || !same_q(*s, e.callable)) return false;
+    bool any = e.kind == K_ANY;
+    for (const Expr* x : e.inner) {
+        if (!pure_value(*x, out) || (x->check_after && operator_after_q(*x))) return false;
+        if (logic::false_q(out) == any) continue;
+        if (!any) none::make_at(out);
+        return true;
+    }
+    if (any || e.inner.empty()) none::make_at(out);
+    return true;
+}
+
 // The value of a pure expression into out: false when a guard fails or an
 // operand is not plain, and the expression must run as any other.
 bool pure_value(const Expr& e, Cell* out) {
@@ -247,25 +264,8 @@ bool pure_value(const Expr& e, Cell* out) {
         case K_PATH:
             if (!path_value(e, out)) return false;
             break;
-        case K_ANY: case K_ALL: {
-            // As the native: the first value that is not false or none, or
-            // none (any); none at the first that is, or the last value (all).
-            const Cell* s = slot_of(e.cell, e.slot);
-            if (!s || !same_q(*s, e.callable)) return false;
-            bool any = e.kind == K_ANY;
-            bool decided = false;
-            for (const Expr* x : e.inner) {
-                if (!pure_value(*x, out) || (x->check_after && operator_after_q(*x))) return false;
-                if (logic::false_q(out) == any) continue;
-                decided = true;
-                if (!any) none::make_at(out);
-                break;
-            }
-            if (e.inner.empty() || (any && !decided)) none::make_at(out);
-            break;
-        }
-        default:  // a paren of one pure expression
-            if (!pure_value(*e.args[0], out)) return false;
+        default:  // a paren of one pure expression, or an any or all of such
+            if (!(e.inner_pure ? conditions_value(e, out) : pure_value(*e.args[0], out))) return false;
             break;
     }
     for (const Op& op : e.ops) {
@@ -283,13 +283,14 @@ bool pure_value(const Expr& e, Cell* out) {
 // current, its cells in place): exec_body's steps for a body run untraced,
 // the body run in place. A function with compiled code of its own, or one
 // with the trace attribute while a trace runs, takes exec_function.
-void run_function(const Cell& fn, const Cell& name) {
-    const Cell* more_body = interpreted_body(fn);
-    if (!more_body || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
+void run_function(const Cell& fn, const Callee* c, const Cell& name) {
+    // The decoding keeps the body of the function last called with it.
+    const Cell* kept = fn.w3 == c->more ? (c->interpreted ? &c->body : nullptr) : keep_body(fn, c);
+    if (!kept || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
         exec_function(&fn, function_context(fn, name, nullptr), &name, 0);
         return;
     }
-    Cell body = *more_body;  // read before anything moves the more block
+    Cell body = *kept;
     CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
@@ -333,7 +334,7 @@ void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
             break;
         case TYPE_FUNCTION:
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
-            run_function(fn, name);
+            run_function(fn, c, name);
             break;
         default: run_routine(fn); break;
     }
@@ -390,7 +391,7 @@ int32_t run_call(const Run& r, const Expr& e, bool sub) {
             position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
                                             APPLY_NONE, false);
             if (stack::pending()) return position;
-            if (c->type == TYPE_FUNCTION) run_function(fn, e.cell);
+            if (c->type == TYPE_FUNCTION) run_function(fn, c, e.cell);
             else if (c->type == TYPE_ROUTINE) run_routine(fn);
             if (stack::pending()) return position;
             end_call(copy, sub);
@@ -518,6 +519,57 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
 // Should an argument end elsewhere than compiled, the walker fetches the
 // rest, each by its kind, into the same cells. Another value of the word or
 // the field, and the walker makes the whole call.
+template <bool FUNCTION>
+int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, const Callee* c, const Cell& name) {
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    if (FUNCTION) stack::mark_eval_func(&name);
+    else stack::mark_eval_native(&name);
+    int32_t position = e.start + 1;
+    bool compiled = true;  // the arguments end where the form expects them
+    size_t fixed = c->args.size();
+    size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
+    int32_t words[natives::MAX_REFINEMENTS];  // a builtin's refinement words
+    size_t used = 0;
+    if (!FUNCTION) std::memcpy(words, NO_REFINEMENTS, sizeof words);
+    for (size_t i = 0, n = e.args.size(); i <= n; i++) {
+        if (!FUNCTION) {
+            for (; used < e.flags.size() && size_t(e.flag_args[used]) == i; used++)
+                words[e.flags[used]] = int32_t(stack::top - stack::arguments);
+        } else if (i == fixed) {
+            // The cells of the refinements, all off, then those used on.
+            for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
+            for (int32_t flag : e.flags) logic::make_at(stack::arguments + flag, true);
+        }
+        if (i == n) break;
+        const ArgSpec& spec = i < fixed ? c->args[i] : e.refined[i - fixed].first;
+        const Expr& a = *e.args[i];
+        if (compiled) {
+            position = run_expr(r, a, true);
+            if (stack::pending()) return position;
+            uint32_t t = type_of(stack::top - 1);
+            if (!spec.types.has(t)) [[unlikely]]
+                fire_expect_arg(fn, name, c->cache, spec.entry, t);
+            compiled = position == a.next && !r.form->dead;
+        } else {
+            position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
+            if (stack::pending()) return position;
+        }
+        if (FUNCTION && i >= fixed) {
+            copy_cell(stack::top - 1, stack::arguments + e.refined[i - fixed].second);
+            stack::pop(1);
+        }
+    }
+    if (FUNCTION) {
+        for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
+        run_function(fn, c, name);
+    } else {
+        run_builtin_entry(fn, c, words);
+    }
+    if (stack::pending()) return position;
+    end_call(copy, sub);
+    return position;
+}
+
 [[gnu::noinline]] int32_t run_refined_call(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.items[0], e.slot);
     Cell owner{};
@@ -535,57 +587,10 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
     const Callee* c = s && callable_q(type_of(s)) ? path_callee(e, *s) : nullptr;
     if (!c) [[unlikely]]
         return eval_expression(r.code, e.start, r.end, true, sub, false);
-    const Cell& name = e.items.back();
     Cell fn = *s;
-    bool function = c->type == TYPE_FUNCTION;
     Hold hold_owner(owner);  // the method's object stays alive while it runs
-    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    if (function) stack::mark_eval_func(&name);
-    else stack::mark_eval_native(&name);
-    int32_t position = e.start + 1;
-    bool compiled = true;  // the arguments end where the form expects them
-    size_t fixed = c->args.size();
-    size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
-    int32_t words[natives::MAX_REFINEMENTS];  // a builtin's refinement words
-    size_t used = 0;
-    if (!function) std::memcpy(words, NO_REFINEMENTS, sizeof words);
-    for (size_t i = 0; i <= e.args.size(); i++) {
-        if (!function) {
-            for (; used < e.flags.size() && size_t(e.flag_args[used]) == i; used++)
-                words[e.flags[used]] = int32_t(stack::top - stack::arguments);
-        } else if (i == fixed) {
-            // The cells of the refinements, all off, then those used on.
-            for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
-            for (int32_t flag : e.flags) logic::make_at(stack::arguments + flag, true);
-        }
-        if (i == e.args.size()) break;
-        const ArgSpec& spec = i < fixed ? c->args[i] : e.refined[i - fixed].first;
-        const Expr& a = *e.args[i];
-        if (compiled) {
-            position = run_expr(r, a, true);
-            if (stack::pending()) return position;
-            uint32_t t = type_of(stack::top - 1);
-            if (!spec.types.has(t)) [[unlikely]]
-                fire_expect_arg(fn, name, c->cache, spec.entry, t);
-            compiled = position == a.next && !r.form->dead;
-        } else {
-            position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
-            if (stack::pending()) return position;
-        }
-        if (function && i >= fixed) {
-            copy_cell(stack::top - 1, stack::arguments + e.refined[i - fixed].second);
-            stack::pop(1);
-        }
-    }
-    if (function) {
-        for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
-        run_function(fn, name);
-    } else {
-        run_builtin_entry(fn, c, words);
-    }
-    if (stack::pending()) return position;
-    end_call(copy, sub);
-    return position;
+    if (c->type == TYPE_FUNCTION) return refined_call_of<true>(r, e, sub, fn, c, e.items.back());
+    return refined_call_of<false>(r, e, sub, fn, c, e.items.back());
 }
 
 // ---- operators ----
@@ -631,7 +636,7 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
         position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
                                         APPLY_NONE, true);
         if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) run_function(fn, op.word);
+        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
         else if (c->type == TYPE_ROUTINE) run_routine(fn);
     } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
