@@ -771,19 +771,23 @@ bool path_value(const Expr& e, Cell* out) {
     return eval_path(&e.cell, e.value_end, r.end, r.code, false, false, sub);
 }
 
-// Stores value in the object field a set-path of one word names, when that
-// is a plain write (no change handler runs); false where the walker's path
-// walk must store it.
+// Stores value in the object field a set-path of words names (o/x:, or
+// o/p/x: through objects held in fields), when that is a plain write (no
+// change handler runs); false where the walker's path walk must store it.
 bool store_field(const Expr& e, const Cell& value) {
-    if (e.items.size() != 2 || type_of(&e.items[1]) != TYPE_WORD) return false;
+    size_t n = e.items.size();
     const Cell* s = slot_of(e.items[0], e.slot);
-    if (!s || type_of(s) != TYPE_OBJECT) return false;
-    Node ctx = s->w1;
-    Cell* slot = field_slot(e, ctx, 1);
+    Cell* slot = nullptr;
+    Node ctx = 0;
+    for (size_t i = 1; i < n; i++) {
+        if (!s || type_of(s) != TYPE_OBJECT || type_of(&e.items[i]) != TYPE_WORD) return false;
+        ctx = s->w1;
+        s = slot = field_slot(e, ctx, i);
+    }
     if (!slot) return false;
     const Cell* owner = _context::own_value(ctx);
     if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
-    _context::get_word_cell(ctx, int32_t(e.items[1].w3))->header |= _context::WORD_CHANGED;
+    _context::get_word_cell(ctx, int32_t(e.items[n - 1].w3))->header |= _context::WORD_CHANGED;
     *slot = value;
     return true;
 }
