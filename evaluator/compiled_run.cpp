@@ -780,11 +780,13 @@ bool store_field(const Expr& e, const Cell& value) {
     Cell* slot = nullptr;
     Node ctx = 0;
     for (size_t i = 1; i < n; i++) {
-        if (!s || type_of(s) != TYPE_OBJECT || type_of(&e.items[i]) != TYPE_WORD) return false;
+        if (!s || type_of(s) != TYPE_OBJECT || type_of(&e.items[i]) != TYPE_WORD) [[unlikely]]
+            return false;
         ctx = s->w1;
         s = slot = field_slot(e, ctx, i);
     }
-    if (!slot) return false;
+    if (!slot) [[unlikely]]
+        return false;
     const Cell* owner = _context::own_value(ctx);
     if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
     _context::get_word_cell(ctx, int32_t(e.items[n - 1].w3))->header |= _context::WORD_CHANGED;
