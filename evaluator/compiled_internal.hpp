@@ -233,13 +233,14 @@ struct Expr {
     mutable std::vector<Cell*> slots;
     mutable uint64_t slots_at = ~uint64_t(0);
     mutable Site site;         // K_CALL and the controls: the callable of the word
-    // K_REFINED_CALL: the refinements used, each by its logic cell (a
+    // K_REFINED_CALL: the refinements named, each by its logic cell (a
     // function's, from the call's first cell) or its refinement word (a
     // native's or action's, 0-based), and where its arguments begin among
     // args; for each argument after the fixed ones its spec and the cell it
     // goes to (a function's).
     std::vector<int32_t> flags;
     std::vector<int32_t> flag_args;
+    std::vector<Cell> flag_words;  // for each, the get-word that says whether it is used (else none)
     std::vector<std::pair<ArgSpec, int32_t>> refined;
     std::vector<Cell> layout;  // with refinements: the argument cache they were placed by
     Shape shape;               // K_CALL and the controls: the shape of the call compiled

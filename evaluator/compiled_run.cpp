@@ -529,18 +529,31 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
     size_t fixed = c->args.size();
     size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
     int32_t words[natives::MAX_REFINEMENTS];  // a builtin's refinement words
-    size_t used = 0;
+    size_t named = 0;
+    int32_t dropped = -1;  // a builtin's: the first cell of the arguments of a refinement named off
     if (!FUNCTION) std::memcpy(words, NO_REFINEMENTS, sizeof words);
     for (size_t i = 0, n = e.args.size(); i <= n; i++) {
-        if (!FUNCTION) {
-            for (; used < e.flags.size() && size_t(e.flag_args[used]) == i; used++)
-                words[e.flags[used]] = int32_t(stack::top - stack::arguments);
-        } else if (i == fixed) {
-            // The cells of the refinements, all off, then those used on.
+        // The cells of a function's refinements, all off, then each named
+        // one set where its arguments begin.
+        if (FUNCTION && i == fixed)
             for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
-            for (int32_t flag : e.flags) logic::make_at(stack::arguments + flag, true);
+        for (; named < e.flags.size() && size_t(e.flag_args[named]) == i; named++) {
+            const Cell& by = e.flag_words[named];
+            bool on = type_of(&by) != TYPE_GET_WORD || !logic::false_q(word::value_cell(&by));
+            if (FUNCTION) {
+                logic::make_at(stack::arguments + e.flags[named], on);
+                continue;
+            }
+            if (dropped >= 0) stack::top = stack::arguments + dropped;
+            int32_t first = int32_t(stack::top - stack::arguments);
+            dropped = -1;
+            if (on) words[e.flags[named]] = first;
+            else dropped = first;
         }
-        if (i == n) break;
+        if (i == n) {
+            if (dropped >= 0) stack::top = stack::arguments + dropped;
+            break;
+        }
         const ArgSpec& spec = i < fixed ? c->args[i] : e.refined[i - fixed].first;
         const Expr& a = *e.args[i];
         if (compiled) {
