@@ -247,9 +247,15 @@ private:
     void conditions(Expr* e, const Cell& block) {
         Builder inner(form_, block.w2, depth_);
         std::vector<const Expr*> exprs;
+        // A callee met there whose cache is not built yet may never be
+        // called (the native stops early): the form does not wait for it.
+        bool waiting = form_.waiting;
         for (int32_t position = std::max(int32_t(block.w1), 0); position < inner.tail_;) {
             const Expr* x = inner.expression(position, false);
-            if (!x || !x->pure) return;
+            if (!x || !x->pure) {
+                form_.waiting = waiting;
+                return;
+            }
             exprs.push_back(x);
             position = x->next;
         }
@@ -371,13 +377,13 @@ private:
     }
 
     // A function, native or action called through its word or as a method
-    // (o/f), with refinements (f/a/b, o/f/a): called in place as a call
+    // (o/f), with refinements (f/a/b, o/f/:a): called in place as a call
     // through a word is. A function's refinements set their logic cells and
     // their arguments go to their cells; a native's or action's arguments
     // follow the fixed ones in the path's order, each refinement's word
     // saying where its own begin. Each element must name a refinement of
-    // the callable, once; any other such path (a get-word element, whose
-    // value says whether the refinement is used) is the walker's call.
+    // the callable, once, by a word or a bound get-word; any other such path
+    // is the walker's call.
     bool refined_call(Expr* e, const Cell& fn, const Callee* c, const Cell& p, int32_t index, bool method) {
         if (c->shape.count == 0xFF) return false;
         bool builtin = c->type != TYPE_FUNCTION;
@@ -386,7 +392,11 @@ private:
         if (position < 0) return false;
         Cell item, entry;
         for (int32_t i = index; read_cell(p.w2, i, &item); i++) {
-            if (type_of(&item) != TYPE_WORD) return false;
+            // A get-word names a refinement used when its word's value is
+            // neither false nor none (read as the walker reads it, just
+            // before the refinement's arguments).
+            bool named = type_of(&item) == TYPE_WORD;
+            if (!named && (type_of(&item) != TYPE_GET_WORD || item.w1 == 0)) return false;
             int32_t wanted = symbol::resolve(int32_t(item.w2));
             // The refinement's cell: its place among the spec's arguments and
             // refinements (a function's), or its word's number (a builtin's).
@@ -406,6 +416,7 @@ private:
             if (std::find(e->flags.begin(), e->flags.end(), offset) != e->flags.end()) return false;
             e->flags.push_back(offset);
             e->flag_args.push_back(int32_t(e->args.size()));
+            e->flag_words.push_back(named ? Cell{} : item);
             int32_t n = 0;
             for (int32_t k = found + 1; read_cell(c->cache, k, &entry) && type_of(&entry) == TYPE_TYPESET; k++) {
                 auto a = std::find_if(c->refined_args.begin(), c->refined_args.end(),

@@ -76,6 +76,7 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
         logic::make_at(&c->rest_cells.emplace_back(), false);
         for (int32_t k = 1; k < local_count; k++) none::make_at(&c->rest_cells.emplace_back());
     }
+    if (function) keep_body(fn, c.get());
     if (c->type == TYPE_NATIVE) c->native = natives::entry_at(int32_t(fn.w1));
     if (c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1))) {
         const actions::EntryRecord& e = actions::entry_table[fn.w1 - 1];
@@ -107,21 +108,55 @@ const Callee* callee_of(const Cell& fn) {
 bool cache_built_q(const Cell& fn) { return cache_of(fn) != 0; }
 
 namespace {
+
+// The decodings by the more block of the function whose body they keep.
+// The block is marked SERIES_CODE, so that a change of it or its node's
+// freeing (and reuse by another function) makes the decoding forget it.
+std::unordered_map<Node, const Callee*> kept_bodies;
+
+void unkeep(const Callee* c) {
+    if (!c->more) return;
+    auto found = kept_bodies.find(c->more);
+    if (found != kept_bodies.end() && found->second == c) kept_bodies.erase(found);
+    c->more = 0;
+}
+
 // A decoding that a call in progress reads is left to that call's Pin.
 void release(std::unique_ptr<Callee>& c) {
+    unkeep(c.get());
     if (c && c->pins > 0) {
         c->retired = true;
         (void)c.release();
     }
 }
+
 }  // namespace
+
+const Cell* keep_body(const Cell& fn, const Callee* c) {
+    // A decoding keeps the body of one function: others sharing its cache
+    // read theirs where it lies (valid until the next allocation).
+    if (c->more || c->retired) return interpreted_body(fn);
+    const Cell* body = interpreted_body(fn);
+    c->interpreted = body != nullptr;
+    if (body) c->body = *body;
+    else none::make_at(&c->body);
+    c->more = fn.w3;
+    memory::buffer_of(fn.w3)->flags |= SERIES_CODE;
+    kept_bodies[fn.w3] = c;
+    return body ? &c->body : nullptr;
+}
 
 uint32_t callees_forgotten = 0;
 
 void free_callee(const Callee* c) { delete c; }
 
-void forget_callee(Node cache) {
-    auto found = callees.find(cache);
+void forget_callee(Node node) {
+    auto kept = kept_bodies.find(node);
+    if (kept != kept_bodies.end()) {
+        kept->second->more = 0;
+        kept_bodies.erase(kept);
+    }
+    auto found = callees.find(node);
     if (found == callees.end()) return;
     release(found->second);
     callees.erase(found);
@@ -131,6 +166,7 @@ void forget_callee(Node cache) {
 void forget_callees() {
     for (auto& entry : callees) release(entry.second);
     callees.clear();
+    kept_bodies.clear();
     callees_forgotten++;
 }
 

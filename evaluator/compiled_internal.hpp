@@ -62,6 +62,13 @@ struct Callee {
     std::vector<Cell> rest_cells;
     int32_t local_cells = 0;          // function!: the last of rest_cells, the /local cell and its words
     std::vector<ArgSpec> refined_args;  // the arguments of the refinements, in cache order
+    // function!: the more block of the function last called with it (0
+    // once that block changed or went), whether that runs from its body (no
+    // compiled code), and its body. Functions made again for objects share
+    // the cache, each with a body of its own (keep_body).
+    mutable Node more = 0;
+    mutable bool interpreted = false;
+    mutable Cell body{};
     natives::Entry native = nullptr;  // native!: its entry
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
@@ -75,9 +82,7 @@ struct Callee {
 };
 
 // A function's body when the interpreter runs it (the function has no
-// compiled code), or null. Read from the function itself, not its decoding:
-// functions made again for objects share one argument cache, each with a
-// body of its own.
+// compiled code), or null, read from its more block.
 inline const Cell* interpreted_body(const Cell& fn) {
     if (!fn.w3) return nullptr;
     SeriesBuffer* more = memory::buffer_of(fn.w3);  // a block of cells
@@ -87,6 +92,11 @@ inline const Cell* interpreted_body(const Cell& fn) {
     if (type_of(code) == TYPE_INTEGER && code->w2 != 0) return nullptr;
     return cells + function::MORE_BODY;
 }
+
+// The body of the function fn, a function! of decoding c, when it runs
+// from it (else null): kept in c for the next calls of fn when c keeps no
+// other function's.
+const Cell* keep_body(const Cell& fn, const Callee* c);
 
 // True when the native's or action's entry can be called by compiled code
 // with refinement words.
@@ -117,7 +127,8 @@ const Callee* callee_of(const Cell& fn);
 // True when the callable's argument cache is built.
 bool cache_built_q(const Cell& fn);
 // The decoding made from the cache node goes (its node changed or went), or
-// every decoding.
+// every decoding; a decoding that kept the body of the function whose more
+// block is the node forgets it.
 void forget_callee(Node cache);
 void forget_callees();
 // Counts the times decodings were forgotten: a site's callee is good while
@@ -228,13 +239,14 @@ struct Expr {
     mutable std::vector<Cell*> slots;
     mutable uint64_t slots_at = ~uint64_t(0);
     mutable Site site;         // K_CALL and the controls: the callable of the word
-    // K_REFINED_CALL: the refinements used, each by its logic cell (a
+    // K_REFINED_CALL: the refinements named, each by its logic cell (a
     // function's, from the call's first cell) or its refinement word (a
     // native's or action's, 0-based), and where its arguments begin among
     // args; for each argument after the fixed ones its spec and the cell it
     // goes to (a function's).
     std::vector<int32_t> flags;
     std::vector<int32_t> flag_args;
+    std::vector<Cell> flag_words;  // for each, the get-word that says whether it is used (else none)
     std::vector<std::pair<ArgSpec, int32_t>> refined;
     std::vector<Cell> layout;  // with refinements: the argument cache they were placed by
     Shape shape;               // K_CALL and the controls: the shape of the call compiled

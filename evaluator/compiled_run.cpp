@@ -261,6 +261,25 @@ bool path_value(const Expr& e, Cell* out);
     return pure_nested(e, out);
 }
 
+// The value of an any or all whose expressions are pure, as the native
+// gives it: the first value that is not false or none, or none (any); none
+// at the first that is, or the last value (all). False when a guard fails.
+[[gnu::noinline]] bool conditions_value(const Expr& e, Cell* out) {
+    const Cell* s = slot_of(e.cell, e.slot);
+    // A word after the block that became an operator takes the block as its
+    // left operand: the call is made as any other.
+    if (!s || !same_q(*s, e.callable) || (e.ops.empty() && operator_now_after_q(e))) return false;
+    bool any = e.kind == K_ANY;
+    for (const Expr* x : e.inner) {
+        if (!pure_value(*x, out) || (x->check_after && operator_after_q(*x))) return false;
+        if (logic::false_q(out) == any) continue;
+        if (!any) none::make_at(out);
+        return true;
+    }
+    if (any || e.inner.empty()) none::make_at(out);
+    return true;
+}
+
 // pure_value for a call, a path or a paren first.
 [[gnu::noinline]] bool pure_nested(const Expr& e, Cell* out) {
     switch (e.kind) {
@@ -281,25 +300,9 @@ bool path_value(const Expr& e, Cell* out);
         case K_PATH:
             if (!path_value(e, out)) return false;
             break;
-        case K_ANY: case K_ALL: {
-            // As the native: the first value that is not false or none, or
-            // none (any); none at the first that is, or the last value (all).
-            // A word after the block that became an operator takes the block
-            // as its left operand: the call is made as any other.
-            const Cell* s = slot_of(e.cell, e.slot);
-            if (!s || !same_q(*s, e.callable) || (e.ops.empty() && operator_now_after_q(e))) return false;
-            bool any = e.kind == K_ANY;
-            bool decided = false;
-            for (const Expr* x : e.inner) {
-                if (!pure_value(*x, out) || (x->check_after && operator_after_q(*x))) return false;
-                if (logic::false_q(out) == any) continue;
-                decided = true;
-                if (!any) none::make_at(out);
-                break;
-            }
-            if (e.inner.empty() || (any && !decided)) none::make_at(out);
+        case K_ANY: case K_ALL:  // of pure expressions
+            if (!conditions_value(e, out)) return false;
             break;
-        }
         case K_PAREN:  // of one pure expression
             if (!pure_value(*e.args[0], out)) return false;
             break;
@@ -402,13 +405,14 @@ void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
 // current, its cells in place): exec_body's steps for a body run untraced,
 // the body run in place. A function with compiled code of its own, or one
 // with the trace attribute while a trace runs, takes exec_function.
-void run_function(const Cell& fn, const Cell& name) {
-    const Cell* more_body = interpreted_body(fn);
-    if (!more_body || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
+void run_function(const Cell& fn, const Callee* c, const Cell& name) {
+    // The decoding keeps the body of the function last called with it.
+    const Cell* kept = fn.w3 == c->more ? (c->interpreted ? &c->body : nullptr) : keep_body(fn, c);
+    if (!kept || ((fn.header & function::FLAG_TRACE) && trace_run_q)) [[unlikely]] {
         exec_function(&fn, function_context(fn, name, nullptr), &name, 0);
         return;
     }
-    Cell body = *more_body;  // read before anything moves the more block
+    Cell body = *kept;
     CallState state(fn.w1);
     stack::Frame* frame = stack::frames_top - 1;
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
@@ -451,7 +455,7 @@ void run_function(const Cell& fn, const Cell& name) {
             break;
         case TYPE_FUNCTION:
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
-            run_function(fn, name);
+            run_function(fn, c, name);
             break;
         default: run_routine(fn); break;
     }
@@ -531,7 +535,7 @@ inline bool branch_kind_q(const Expr& e) {
             position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
                                             APPLY_NONE, false);
             if (stack::pending()) return position;
-            if (c->type == TYPE_FUNCTION) run_function(fn, e.cell);
+            if (c->type == TYPE_FUNCTION) run_function(fn, c, e.cell);
             else if (c->type == TYPE_ROUTINE) run_routine(fn);
             if (stack::pending()) return position;
             end_call(copy, sub);
@@ -662,6 +666,70 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
 // Should an argument end elsewhere than compiled, the walker fetches the
 // rest, each by its kind, into the same cells. Another value of the word or
 // the field, and the walker makes the whole call.
+template <bool FUNCTION>
+int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, const Callee* c, const Cell& name) {
+    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
+    if (FUNCTION) stack::mark_eval_func(&name);
+    else stack::mark_eval_native(&name);
+    int32_t position = e.start + 1;
+    bool compiled = true;  // the arguments end where the form expects them
+    size_t fixed = c->args.size();
+    size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
+    int32_t words[natives::MAX_REFINEMENTS];  // a builtin's refinement words
+    size_t named = 0;
+    int32_t dropped = -1;  // a builtin's: the first cell of the arguments of a refinement named off
+    if (!FUNCTION) std::memcpy(words, NO_REFINEMENTS, sizeof words);
+    for (size_t i = 0, n = e.args.size(); i <= n; i++) {
+        // The cells of a function's refinements, all off, then each named
+        // one set where its arguments begin.
+        if (FUNCTION && i == fixed)
+            for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
+        for (; named < e.flags.size() && size_t(e.flag_args[named]) == i; named++) {
+            const Cell& by = e.flag_words[named];
+            bool on = type_of(&by) != TYPE_GET_WORD || !logic::false_q(word::value_cell(&by));
+            if (FUNCTION) {
+                logic::make_at(stack::arguments + e.flags[named], on);
+                continue;
+            }
+            if (dropped >= 0) stack::top = stack::arguments + dropped;
+            int32_t first = int32_t(stack::top - stack::arguments);
+            dropped = -1;
+            if (on) words[e.flags[named]] = first;
+            else dropped = first;
+        }
+        if (i == n) {
+            if (dropped >= 0) stack::top = stack::arguments + dropped;
+            break;
+        }
+        const ArgSpec& spec = i < fixed ? c->args[i] : e.refined[i - fixed].first;
+        const Expr& a = *e.args[i];
+        if (compiled) {
+            position = run_expr(r, a, true);
+            if (stack::pending()) return position;
+            uint32_t t = type_of(stack::top - 1);
+            if (!spec.types.has(t)) [[unlikely]]
+                fire_expect_arg(fn, name, c->cache, spec.entry, t);
+            compiled = position == a.next && !r.form->dead;
+        } else {
+            position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
+            if (stack::pending()) return position;
+        }
+        if (FUNCTION && i >= fixed) {
+            copy_cell(stack::top - 1, stack::arguments + e.refined[i - fixed].second);
+            stack::pop(1);
+        }
+    }
+    if (FUNCTION) {
+        for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
+        run_function(fn, c, name);
+    } else {
+        run_builtin_entry(fn, c, words);
+    }
+    if (stack::pending()) return position;
+    end_call(copy, sub);
+    return position;
+}
+
 [[gnu::noinline]] int32_t run_refined_call(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.items[0], e.slot);
     Cell owner{};
@@ -679,57 +747,10 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
     const Callee* c = s && callable_q(type_of(s)) ? path_callee(e, *s) : nullptr;
     if (!c) [[unlikely]]
         return eval_expression(r.code, e.start, r.end, true, sub, false);
-    const Cell& name = e.items.back();
     Cell fn = *s;
-    bool function = c->type == TYPE_FUNCTION;
     Hold hold_owner(owner);  // the method's object stays alive while it runs
-    Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
-    if (function) stack::mark_eval_func(&name);
-    else stack::mark_eval_native(&name);
-    int32_t position = e.start + 1;
-    bool compiled = true;  // the arguments end where the form expects them
-    size_t fixed = c->args.size();
-    size_t locals_from = c->rest_cells.size() - size_t(c->local_cells);
-    int32_t words[natives::MAX_REFINEMENTS];  // a builtin's refinement words
-    size_t used = 0;
-    if (!function) std::memcpy(words, NO_REFINEMENTS, sizeof words);
-    for (size_t i = 0; i <= e.args.size(); i++) {
-        if (!function) {
-            for (; used < e.flags.size() && size_t(e.flag_args[used]) == i; used++)
-                words[e.flags[used]] = int32_t(stack::top - stack::arguments);
-        } else if (i == fixed) {
-            // The cells of the refinements, all off, then those used on.
-            for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
-            for (int32_t flag : e.flags) logic::make_at(stack::arguments + flag, true);
-        }
-        if (i == e.args.size()) break;
-        const ArgSpec& spec = i < fixed ? c->args[i] : e.refined[i - fixed].first;
-        const Expr& a = *e.args[i];
-        if (compiled) {
-            position = run_expr(r, a, true);
-            if (stack::pending()) return position;
-            uint32_t t = type_of(stack::top - 1);
-            if (!spec.types.has(t)) [[unlikely]]
-                fire_expect_arg(fn, name, c->cache, spec.entry, t);
-            compiled = position == a.next && !r.form->dead;
-        } else {
-            position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
-            if (stack::pending()) return position;
-        }
-        if (function && i >= fixed) {
-            copy_cell(stack::top - 1, stack::arguments + e.refined[i - fixed].second);
-            stack::pop(1);
-        }
-    }
-    if (function) {
-        for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
-        run_function(fn, name);
-    } else {
-        run_builtin_entry(fn, c, words);
-    }
-    if (stack::pending()) return position;
-    end_call(copy, sub);
-    return position;
+    if (c->type == TYPE_FUNCTION) return refined_call_of<true>(r, e, sub, fn, c, e.items.back());
+    return refined_call_of<false>(r, e, sub, fn, c, e.items.back());
 }
 
 // ---- operators ----
@@ -776,7 +797,7 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
         position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
                                         APPLY_NONE, true);
         if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) run_function(fn, op.word);
+        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
         else if (c->type == TYPE_ROUTINE) run_routine(fn);
     } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
@@ -912,19 +933,25 @@ bool path_value(const Expr& e, Cell* out) {
     return eval_path(&e.cell, e.value_end, r.end, r.code, false, false, sub);
 }
 
-// Stores value in the object field a set-path of one word names, when that
-// is a plain write (no change handler runs); false where the walker's path
-// walk must store it.
+// Stores value in the object field a set-path of words names (o/x:, or
+// o/p/x: through objects held in fields), when that is a plain write (no
+// change handler runs); false where the walker's path walk must store it.
 bool store_field(const Expr& e, const Cell& value) {
-    if (e.items.size() != 2 || type_of(&e.items[1]) != TYPE_WORD) return false;
+    size_t n = e.items.size();
     const Cell* s = slot_of(e.items[0], e.slot);
-    if (!s || type_of(s) != TYPE_OBJECT) return false;
-    Node ctx = s->w1;
-    Cell* slot = field_slot(e, ctx, 1);
-    if (!slot) return false;
+    Cell* slot = nullptr;
+    Node ctx = 0;
+    for (size_t i = 1; i < n; i++) {
+        if (!s || type_of(s) != TYPE_OBJECT || type_of(&e.items[i]) != TYPE_WORD) [[unlikely]]
+            return false;
+        ctx = s->w1;
+        s = slot = field_slot(e, ctx, i);
+    }
+    if (!slot) [[unlikely]]
+        return false;
     const Cell* owner = _context::own_value(ctx);
     if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
-    _context::get_word_cell(ctx, int32_t(e.items[1].w3))->header |= _context::WORD_CHANGED;
+    _context::get_word_cell(ctx, int32_t(e.items[n - 1].w3))->header |= _context::WORD_CHANGED;
     *slot = value;
     return true;
 }
@@ -1219,7 +1246,7 @@ bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t c
     if (!stack::room_q(0, count + int32_t(c->rest_cells.size()))) return false;  // the general call overflows
     for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
     for (const Cell& cell : c->rest_cells) stack::push(&cell);
-    run_function(fn, name);
+    run_function(fn, c, name);
     return true;
 }
 
