@@ -82,7 +82,8 @@ public:
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
         e->pure = pure_q(e);
-        e->quiet = e->pure || (e->kind == K_SET_WORD && e->ops.empty() && e->args[0]->pure);
+        bool set = e->kind == K_SET_WORD || e->kind == K_SET_PATH;
+        e->quiet = e->pure || (set && e->ops.empty() && e->args[0]->pure);
         e->run = runner_of(*e);
         return e;
     }
@@ -456,9 +457,10 @@ private:
     }
 
     static bool pure_q(Expr* e) {
-        // A call computed in place of two pure arguments.
-        bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == 2 && e->args[0]->pure &&
-                    e->args[1]->pure;
+        // A call computed in place of pure arguments (two, or one).
+        size_t operands = in_place::one_operand_q(e->fast) ? 1 : 2;
+        bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == operands &&
+                    std::all_of(e->args.begin(), e->args.end(), [](const Expr* a) { return a->pure; });
         bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
@@ -466,7 +468,7 @@ private:
         // call and for an operator called; a path walk's cells on the data
         // stack are counted as two frames' worth.
         int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : e->kind == K_PATH ? 2 : 0;
-        if (call) frames = 1 + std::max(e->args[0]->frames, e->args[1]->frames);
+        if (call) frames = 1 + std::max(e->args[0]->frames, e->args.back()->frames);
         for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;
             frames = std::max(frames, 1 + op.right->frames);

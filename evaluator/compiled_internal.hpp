@@ -179,7 +179,7 @@ struct Expr {
     // (pure_value). frames: those the walker pushes for it at most, which it
     // skips only with room for them.
     bool pure = false;
-    // A pure expression, or a set-word whose value is one: a block's
+    // A pure expression, or a set-word or set-path whose value is one: a block's
     // expression that its loop reads in line (no one can see its position,
     // its frames or a poll for interrupts between two such).
     bool quiet = false;

@@ -253,11 +253,14 @@ bool path_value(const Expr& e, Cell* out);
             const Cell* s = slot_of(e.cell, e.slot);
             if (!s || !same_q(*s, e.callable)) return false;
             const Expr& a = *e.args[0];
+            if (!pure_value(a, out) || operator_now_after_q(a)) return false;
+            if (e.args.size() == 1) {
+                if (!e.compute(out, out)) return false;
+                break;
+            }
             const Expr& b = *e.args[1];
             Cell right;
-            if (!pure_value(a, out) || (a.check_after && operator_after_q(a)) || !pure_value(b, &right) ||
-                (b.check_after && operator_after_q(b)) || !e.compute(out, &right))
-                return false;
+            if (!pure_value(b, &right) || operator_now_after_q(b) || !e.compute(out, &right)) return false;
             break;
         }
         case K_PATH:
@@ -809,7 +812,7 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
     return e.next;
 }
 
-// The value of a quiet expression into v (a set-word's stored), where its
+// The value of a quiet expression into v (a set-word's or set-path's stored), where its
 // guards hold, the stack has room for the frames it skips and the word after
 // it is no operator now; false, nothing done, where it must run as any other.
 // under: frames its caller would push below it.
@@ -817,8 +820,8 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 [[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false) {
     if (e.pure) return (roomy || room_for_pure(e, under)) && pure_value(e, v) && !operator_now_after_q(e);
     const Expr& x = *e.args[0];
-    return (roomy || room_for_pure(x, under + 1)) && pure_value(x, v) && !operator_now_after_q(x) &&
-           store_plain(e.cell, e.slot, *v);
+    if (!(roomy || room_for_pure(x, under + 1)) || !pure_value(x, v) || operator_now_after_q(x)) return false;
+    return e.kind == K_SET_WORD ? store_plain(e.cell, e.slot, *v) : store_field(e, *v);
 }
 
 // The form's expressions, as eval_block's loop runs a block's (its eval
