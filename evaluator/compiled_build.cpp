@@ -180,6 +180,13 @@ private:
         e->shape = c->shape;
         e->fast = c->fast;
         e->compute = c->compute;
+        if (c->type_test >= 0) {
+            // Computed in place by the type it tests; the call itself stays the routine's.
+            e->fast = in_place::TYPE_TEST;
+            e->compute = in_place::computer_of(e->fast);
+            e->operand.w1 = uint32_t(c->type_test);
+        }
+        if (in_place::one_operand_q(e->fast) && c->args.size() == 1) e->arg_types = c->args[0].types;
         e->callable = fn;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;

@@ -67,6 +67,7 @@ struct Callee {
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
     in_place::Computer compute = nullptr;  // and its code
+    int32_t type_test = -1;  // routine!: the datatype it tests exactly, or -1 (routines::type_test_of)
     Shape shape;
     // Calls in progress that read this decoding: forgotten meanwhile (its
     // cache node went, or a collection renumbered the nodes), it is freed
@@ -208,6 +209,8 @@ struct Expr {
     // and the callable compiled (a pure call holds while its word holds it).
     in_place::Kind fast = in_place::NONE;
     in_place::Computer compute = nullptr;  // fast's code
+    Cell operand{};        // one operand: what compute reads as its right (the type of a type test)
+    TypeMask arg_types;    // one operand: the types its argument admits
     Cell callable{};
     mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
     mutable WordSlot after_slot;  // that of the word after it

@@ -255,7 +255,7 @@ bool path_value(const Expr& e, Cell* out);
             const Expr& a = *e.args[0];
             if (!pure_value(a, out) || operator_now_after_q(a)) return false;
             if (e.args.size() == 1) {
-                if (!e.compute(out, out)) return false;
+                if (!e.arg_types.has(type_of(out)) || !e.compute(out, &e.operand)) return false;
                 break;
             }
             const Expr& b = *e.args[1];
