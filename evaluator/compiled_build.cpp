@@ -82,6 +82,7 @@ public:
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
         e->pure = pure_q(e);
+        flat(e);
         bool set = e->kind == K_SET_WORD || e->kind == K_SET_PATH;
         e->quiet = e->pure || (set && e->ops.empty() && e->args[0]->pure);
         e->run = runner_of(*e);
@@ -461,6 +462,13 @@ private:
         Cell w;
         e->check_after = read_cell(node_, e->next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;
         if (e->check_after) e->after = w;
+    }
+
+    static bool leaf_q(const Expr* e) { return e->kind == K_WORD || e->kind == K_CONST; }
+    static void flat(Expr* e) {
+        e->flat = e->pure && leaf_q(e) &&
+                  std::all_of(e->ops.begin(), e->ops.end(), [](const Op& op) { return leaf_q(op.right); });
+        e->flat_paren = e->pure && e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->flat;
     }
 
     static bool pure_q(Expr* e) {

@@ -184,6 +184,11 @@ struct Expr {
     // expression that its loop reads in line (no one can see its position,
     // its frames or a poll for interrupts between two such).
     bool quiet = false;
+    // Pure, a word or a constant first and every operator's right operand
+    // one too (no paren, path or call in it): read without any call. paren:
+    // a paren of one such expression.
+    bool flat = false;
+    bool flat_paren = false;
     int32_t frames = 0;
     int32_t start = 0;
     int32_t value_end = 0;

@@ -47,12 +47,12 @@ namespace {
 
 // ---- values ----
 
-inline bool callable_q(uint32_t type) {
+[[gnu::always_inline]] inline bool callable_q(uint32_t type) {
     return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
 }
 
 // A value the walker places as it is when a word gives it.
-inline bool placed_q(uint32_t type) {
+[[gnu::always_inline]] inline bool placed_q(uint32_t type) {
     switch (type) {
         case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
             return false;
@@ -61,11 +61,11 @@ inline bool placed_q(uint32_t type) {
 }
 
 // The same value, flags aside: one test of every word, as guards make it.
-inline bool same_q(const Cell& a, const Cell& b) {
+[[gnu::always_inline]] inline bool same_q(const Cell& a, const Cell& b) {
     return (((a.header ^ b.header) & TYPE_MASK) | (a.w1 ^ b.w1) | (a.w2 ^ b.w2) | (a.w3 ^ b.w3)) == 0;
 }
 
-inline void place(const Cell* value, bool sub) {
+[[gnu::always_inline]] inline void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
     else stack::set_last(value);
 }
@@ -193,15 +193,34 @@ inline bool operator_now_after_q(const Expr& e) { return e.check_after && operat
 bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
 
+// A constant or a word, where it stands (a word's slot, read, not copied);
+// null when it is not plain.
+[[gnu::always_inline]] inline const Cell* leaf_of(const Expr& e) {
+    if (e.kind == K_CONST) return type_of(&e.cell) != TYPE_UNSET ? &e.cell : nullptr;
+    const Cell* s = slot_of(e.cell, e.slot);
+    return s && placed_q(type_of(s)) ? s : nullptr;
+}
+
+// The value of a flat expression into out.
+[[gnu::always_inline]] inline bool flat_value(const Expr& e, Cell* out) {
+    const Cell* first = leaf_of(e);
+    if (!first) return false;
+    *out = *first;
+    for (const Op& op : e.ops) {
+        const Cell* w = slot_of(op.word, op.slot);
+        if (!w || !same_q(*w, op.op)) return false;
+        const Cell* right = leaf_of(*op.right);
+        if (!right || !op.compute(out, right)) return false;
+    }
+    return true;
+}
+
 // An operator's right operand (a pure expression with no operator after
 // it), where it stands: a constant's cell, a word's slot (read, not
 // copied), else the value put in scratch; null when it is not plain.
 [[gnu::always_inline]] inline const Cell* operand_of(const Expr& e, Cell* scratch) {
-    if (e.kind == K_CONST) return type_of(&e.cell) != TYPE_UNSET ? &e.cell : nullptr;
-    if (e.kind == K_WORD) {
-        const Cell* s = slot_of(e.cell, e.slot);
-        return s && placed_q(type_of(s)) ? s : nullptr;
-    }
+    if (e.kind == K_CONST || e.kind == K_WORD) return leaf_of(e);
+    if (e.flat_paren) return flat_value(*e.args[0], scratch) ? scratch : nullptr;
     return pure_nested(e, scratch) ? scratch : nullptr;
 }
 
@@ -240,6 +259,7 @@ bool path_value(const Expr& e, Cell* out);
         *out = e.cell;
         return type_of(out) != TYPE_UNSET && apply_operators(e, out);
     }
+    if (e.flat_paren) return flat_value(*e.args[0], out) && apply_operators(e, out);
     return pure_nested(e, out);
 }
 
