@@ -13,6 +13,16 @@
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 
+// The small steps of compiled code are inlined into their callers in
+// optimized builds. Unoptimized builds (the sanitizer and collector-stress
+// ones) keep them calls of their own: inlined there, their locals would
+// swell the frames of the runners that recurse with the code they run.
+#ifdef __OPTIMIZE__
+#define ZUV_IN_LINE [[gnu::always_inline]] inline
+#else
+#define ZUV_IN_LINE inline
+#endif
+
 namespace zuv::interpreter::compiled {
 
 // ---- callables as calls need them ----
