@@ -82,7 +82,9 @@ public:
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
         e->pure = pure_q(e);
-        e->quiet = e->pure || (e->kind == K_SET_WORD && e->ops.empty() && e->args[0]->pure);
+        flat(e);
+        bool set = e->kind == K_SET_WORD || e->kind == K_SET_PATH;
+        e->quiet = e->pure || (set && e->ops.empty() && e->args[0]->pure);
         e->run = runner_of(*e);
         return e;
     }
@@ -179,6 +181,13 @@ private:
         e->shape = c->shape;
         e->fast = c->fast;
         e->compute = c->compute;
+        if (c->type_test >= 0) {
+            // Computed in place by the type it tests; the call itself stays the routine's.
+            e->fast = in_place::TYPE_TEST;
+            e->compute = in_place::computer_of(e->fast);
+            e->operand.w1 = uint32_t(c->type_test);
+        }
+        if (in_place::one_operand_q(e->fast) && c->args.size() == 1) e->arg_types = c->args[0].types;
         e->callable = fn;
         int32_t position = fixed_arguments(e, c);
         if (position < 0) return false;
@@ -500,10 +509,18 @@ private:
         if (e->check_after) e->after = w;
     }
 
+    static bool leaf_q(const Expr* e) { return e->kind == K_WORD || e->kind == K_CONST; }
+    static void flat(Expr* e) {
+        e->flat = e->pure && leaf_q(e) &&
+                  std::all_of(e->ops.begin(), e->ops.end(), [](const Op& op) { return leaf_q(op.right); });
+        e->flat_paren = e->pure && e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->flat;
+    }
+
     static bool pure_q(Expr* e) {
-        // A call computed in place of two pure arguments.
-        bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == 2 && e->args[0]->pure &&
-                    e->args[1]->pure;
+        // A call computed in place of pure arguments (two, or one).
+        size_t operands = in_place::one_operand_q(e->fast) ? 1 : 2;
+        bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == operands &&
+                    std::all_of(e->args.begin(), e->args.end(), [](const Expr* a) { return a->pure; });
         bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call || e->inner_pure ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
@@ -512,7 +529,7 @@ private:
         // each expression of their block; a path walk's cells on the data
         // stack are counted as two frames' worth.
         int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : e->kind == K_PATH ? 2 : 0;
-        if (call) frames = 1 + std::max(e->args[0]->frames, e->args[1]->frames);
+        if (call) frames = 1 + std::max(e->args[0]->frames, e->args.back()->frames);
         if (e->inner_pure) {
             frames = 2;
             for (const Expr* x : e->inner) frames = std::max(frames, 2 + x->frames);

@@ -6,6 +6,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter.hpp"
 #include "evaluator/interpreter_internal.hpp"
+#include "evaluator/routines.hpp"
 #include "evaluator/rt_support.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -84,6 +85,10 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
     }
     c->fast = in_place::kind_of(fn);
     c->compute = in_place::computer_of(c->fast);
+    if (c->type == TYPE_ROUTINE) {
+        const Cell* code = function::more_cell(&fn, function::MORE_CODE);
+        if (code && type_of(code) == TYPE_INTEGER) c->type_test = routines::type_test_of(integer::get_value(code));
+    }
     if (c->args.size() <= size_t(MAX_ARGUMENTS)) {
         c->shape.count = uint8_t(c->args.size());
         for (size_t k = 0; k < c->args.size(); k++) c->shape.kinds |= uint64_t(c->args[k].kind) << (2 * k);

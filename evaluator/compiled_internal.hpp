@@ -15,6 +15,16 @@
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
 
+// The small steps of compiled code are inlined into their callers in
+// optimized builds. Unoptimized builds (the sanitizer and collector-stress
+// ones) keep them calls of their own: inlined there, their locals would
+// swell the frames of the runners that recurse with the code they run.
+#ifdef __OPTIMIZE__
+#define ZUV_IN_LINE [[gnu::always_inline]] inline
+#else
+#define ZUV_IN_LINE inline
+#endif
+
 namespace zuv::interpreter::compiled {
 
 // ---- callables as calls need them ----
@@ -73,6 +83,7 @@ struct Callee {
     void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
     in_place::Computer compute = nullptr;  // and its code
+    int32_t type_test = -1;  // routine!: the datatype it tests exactly, or -1 (routines::type_test_of)
     Shape shape;
     // Calls in progress that read this decoding: forgotten meanwhile (its
     // cache node went, or a collection renumbered the nodes), it is freed
@@ -212,10 +223,15 @@ struct Expr {
     // (pure_value). frames: those the walker pushes for it at most, which it
     // skips only with room for them.
     bool pure = false;
-    // A pure expression, or a set-word whose value is one: a block's
+    // A pure expression, or a set-word or set-path whose value is one: a block's
     // expression that its loop reads in line (no one can see its position,
     // its frames or a poll for interrupts between two such).
     bool quiet = false;
+    // Pure, a word or a constant first and every operator's right operand
+    // one too (no paren, path or call in it): read without any call. paren:
+    // a paren of one such expression.
+    bool flat = false;
+    bool flat_paren = false;
     int32_t frames = 0;
     int32_t start = 0;
     int32_t value_end = 0;
@@ -254,6 +270,8 @@ struct Expr {
     // and the callable compiled (a pure call holds while its word holds it).
     in_place::Kind fast = in_place::NONE;
     in_place::Computer compute = nullptr;  // fast's code
+    Cell operand{};        // one operand: what compute reads as its right (the type of a type test)
+    TypeMask arg_types;    // one operand: the types its argument admits
     Cell callable{};
     mutable WordSlot slot;       // the word's (words, set-words, calls, a path's head)
     mutable WordSlot after_slot;  // that of the word after it

@@ -50,12 +50,12 @@ namespace {
 
 // ---- values ----
 
-inline bool callable_q(uint32_t type) {
+ZUV_IN_LINE bool callable_q(uint32_t type) {
     return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
 }
 
 // A value the walker places as it is when a word gives it.
-inline bool placed_q(uint32_t type) {
+ZUV_IN_LINE bool placed_q(uint32_t type) {
     switch (type) {
         case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
             return false;
@@ -65,7 +65,7 @@ inline bool placed_q(uint32_t type) {
 
 // The same value: type and payload (the header's flags aside), compared as
 // two 64-bit words.
-inline bool same_q(const Cell& a, const Cell& b) {
+ZUV_IN_LINE bool same_q(const Cell& a, const Cell& b) {
     static_assert(std::endian::native == std::endian::little && TYPE_MASK == 0xFF);
     uint64_t a0, b0, a1, b1;
     std::memcpy(&a0, &a.header, 8);
@@ -75,7 +75,7 @@ inline bool same_q(const Cell& a, const Cell& b) {
     return (((a0 ^ b0) & 0xFFFFFFFF000000FFull) | (a1 ^ b1)) == 0;
 }
 
-inline void place(const Cell* value, bool sub) {
+ZUV_IN_LINE void place(const Cell* value, bool sub) {
     if (sub) stack::push(value);
     else stack::set_last(value);
 }
@@ -106,7 +106,7 @@ inline void place(const Cell* value, bool sub) {
 
 // The slot a compiled word (bound) reads, or null: kept, a word of the
 // running function (its call's cells), or looked up.
-[[gnu::always_inline]] inline Cell* slot_of(const Cell& w, const WordSlot& cache) {
+ZUV_IN_LINE Cell* slot_of(const Cell& w, const WordSlot& cache) {
     if (cache.at == memory::relocations) [[likely]]
         return cache.slot;
     if (w.w1 == locals.context && uint32_t(w.w3) < locals.count) return locals.base + w.w3;
@@ -129,7 +129,7 @@ inline void place(const Cell* value, bool sub) {
 // Stores v through the set-word as word::set does, when that runs no code (a
 // word of the running function, of a context off the stack, of an object
 // without a change handler); false, nothing done, else.
-[[gnu::always_inline]] inline bool store_plain(const Cell& w, const WordSlot& cache, const Cell& v) {
+ZUV_IN_LINE bool store_plain(const Cell& w, const WordSlot& cache, const Cell& v) {
     if (cache.at == memory::relocations) [[likely]] {
         if (!cache.plain) return store_field(w, cache.slot, v);
         *cache.slot = v;
@@ -210,29 +210,49 @@ inline bool operator_now_after_q(const Expr& e) { return e.check_after && operat
 
 bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
+bool store_field(const Expr& e, const Cell& value);
+
+// A constant or a word, where it stands (a word's slot, read, not copied);
+// null when it is not plain.
+ZUV_IN_LINE const Cell* leaf_of(const Expr& e) {
+    if (e.kind == K_CONST) return type_of(&e.cell) != TYPE_UNSET ? &e.cell : nullptr;
+    const Cell* s = slot_of(e.cell, e.slot);
+    return s && placed_q(type_of(s)) ? s : nullptr;
+}
+
+// The value of a flat expression into out.
+ZUV_IN_LINE bool flat_value(const Expr& e, Cell* out) {
+    const Cell* first = leaf_of(e);
+    if (!first) return false;
+    *out = *first;
+    for (const Op& op : e.ops) {
+        const Cell* w = slot_of(op.word, op.slot);
+        if (!w || !same_q(*w, op.op)) return false;
+        const Cell* right = leaf_of(*op.right);
+        if (!right || !op.compute(out, right)) return false;
+    }
+    return true;
+}
 
 // An operator's right operand (a pure expression with no operator after
 // it), where it stands: a constant's cell, a word's slot (read, not
 // copied), else the value put in scratch; null when it is not plain.
-[[gnu::always_inline]] inline const Cell* operand_of(const Expr& e, Cell* scratch) {
-    if (e.kind == K_CONST) return type_of(&e.cell) != TYPE_UNSET ? &e.cell : nullptr;
-    if (e.kind == K_WORD) {
-        const Cell* s = slot_of(e.cell, e.slot);
-        return s && placed_q(type_of(s)) ? s : nullptr;
-    }
+ZUV_IN_LINE const Cell* operand_of(const Expr& e, Cell* scratch) {
+    if (e.kind == K_CONST || e.kind == K_WORD) return leaf_of(e);
+    if (e.flat_paren) return flat_value(*e.args[0], scratch) ? scratch : nullptr;
     return pure_nested(e, scratch) ? scratch : nullptr;
 }
 
 // Room for the frames the walker would push for the pure expression e, with
 // `under` frames of its caller's below them: a pure read is made only where
 // they fit, so that the stack overflows at the same depth in both tiers.
-[[gnu::always_inline]] inline bool room_for_pure(const Expr& e, int32_t under) {
+ZUV_IN_LINE bool room_for_pure(const Expr& e, int32_t under) {
     return stack::room_q(under + e.frames, 2 + 2 * e.frames) && stack_room_q();
 }
 
 // The operators of a pure expression applied in place to its value in out,
 // each while its word holds the op compiled and both operands are plain.
-[[gnu::always_inline]] inline bool apply_operators(const Expr& e, Cell* out) {
+ZUV_IN_LINE bool apply_operators(const Expr& e, Cell* out) {
     for (const Op& op : e.ops) {
         const Cell* w = slot_of(op.word, op.slot);
         if (!w || !same_q(*w, op.op)) return false;
@@ -247,7 +267,7 @@ bool path_value(const Expr& e, Cell* out);
 // operand is not plain, and the expression must run as any other. A word
 // or a constant first is read here, in the caller; anything else by
 // pure_nested. A value computed is never unset, nor is a word's read here.
-[[gnu::always_inline]] inline bool pure_value(const Expr& e, Cell* out) {
+ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
     if (e.kind == K_WORD) {
         const Cell* s = slot_of(e.cell, e.slot);
         if (!s || !placed_q(type_of(s))) return false;
@@ -258,6 +278,7 @@ bool path_value(const Expr& e, Cell* out);
         *out = e.cell;
         return type_of(out) != TYPE_UNSET && apply_operators(e, out);
     }
+    if (e.flat_paren) return flat_value(*e.args[0], out) && apply_operators(e, out);
     return pure_nested(e, out);
 }
 
@@ -290,11 +311,14 @@ bool path_value(const Expr& e, Cell* out);
             const Cell* s = slot_of(e.cell, e.slot);
             if (!s || !same_q(*s, e.callable)) return false;
             const Expr& a = *e.args[0];
+            if (!pure_value(a, out) || operator_now_after_q(a)) return false;
+            if (e.args.size() == 1) {
+                if (!e.arg_types.has(type_of(out)) || !e.compute(out, &e.operand)) return false;
+                break;
+            }
             const Expr& b = *e.args[1];
             Cell right;
-            if (!pure_value(a, out) || (a.check_after && operator_after_q(a)) || !pure_value(b, &right) ||
-                (b.check_after && operator_after_q(b)) || !e.compute(out, &right))
-                return false;
+            if (!pure_value(b, &right) || operator_now_after_q(b) || !e.compute(out, &right)) return false;
             break;
         }
         case K_PATH:
@@ -317,16 +341,16 @@ int32_t run_pure(const Run& r, const Expr& e, bool sub);
 
 void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
 
-// The value of a quiet expression into v (a set-word's stored), where its
+// The value of a quiet expression into v (a set-word's or set-path's stored), where its
 // guards hold, the stack has room for the frames it skips and the word after
 // it is no operator now; false, nothing done, where it must run as any other.
 // under: frames its caller would push below it.
 // roomy: the room was found for it already.
-[[gnu::always_inline]] inline bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false) {
+ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false) {
     if (e.pure) return (roomy || room_for_pure(e, under)) && pure_value(e, v) && !operator_now_after_q(e);
     const Expr& x = *e.args[0];
-    return (roomy || room_for_pure(x, under + 1)) && pure_value(x, v) && !operator_now_after_q(x) &&
-           store_plain(e.cell, e.slot, *v);
+    if (!(roomy || room_for_pure(x, under + 1)) || !pure_value(x, v) || operator_now_after_q(x)) return false;
+    return e.kind == K_SET_WORD ? store_plain(e.cell, e.slot, *v) : store_field(e, *v);
 }
 
 // The expressions of a quiet form read in line into the result slot (the
@@ -334,7 +358,7 @@ void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
 // run as any other (a guard failed, or no room for the frames it skips), or
 // the count of expressions when all were read.
 // The room for the frames of them all is looked for once.
-[[gnu::always_inline]] inline size_t run_quiet(const Form* f) {
+ZUV_IN_LINE size_t run_quiet(const Form* f) {
     stack::reset();
     if (!stack::room_q(f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) [[unlikely]]
         return 0;
@@ -355,7 +379,7 @@ void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
 // pushed as the block's unwinding leaves it (and with chain also copied into
 // the result slot). Nothing in them can fail or run code, so the block's
 // position, hold and frames are never seen.
-[[gnu::always_inline]] inline void run_block_steps(const Cell& block, bool own_frame, bool chain) {
+ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
         if (stack::pending()) return;

@@ -13,9 +13,12 @@
 // false with nothing done: the entry runs as usual and raises its error.
 //
 // `pick` of a block or paren by an integer is read in place too: it can
-// neither fail nor run code there (an index out of range gives none).
+// neither fail nor run code there (an index out of range gives none); so
+// are `square-root` of an integer or a float, `not` of any value and the
+// exact type tests (`integer?`, `error?` ...).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "evaluator/natives.hpp"
@@ -27,7 +30,13 @@
 
 namespace zuv::interpreter::in_place {
 
-enum Kind : uint8_t { NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK };
+enum Kind : uint8_t {
+    NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK, SQRT, NOT, TYPE_TEST
+};
+
+// The kinds computed on one operand, the left (the right is not read, but
+// for TYPE_TEST: a cell whose w1 is the datatype tested).
+inline bool one_operand_q(Kind k) { return k == SQRT || k == NOT || k == TYPE_TEST; }
 
 // What a native or action computes in place, by its slot; NONE for any
 // other callable.
@@ -55,6 +64,8 @@ inline Kind kind_of(const Cell& fn) {
             case natives::slot::lesser_or_equal_q_star: return LE;
             case natives::slot::greater_q_star: return GT;
             case natives::slot::greater_or_equal_q_star: return GE;
+            case natives::slot::square_root_star: return SQRT;
+            case natives::slot::not_star: return NOT;
             default: return NONE;
         }
     }
@@ -97,6 +108,21 @@ inline bool truth_of(Kind k, int32_t r) {
 }  // namespace detail
 
 [[gnu::always_inline]] inline bool compute(Kind k, Cell* left, const Cell* right) {
+    if (k == NOT) {
+        logic::make_at(left, logic::false_q(left));
+        return true;
+    }
+    if (k == TYPE_TEST) {
+        logic::make_at(left, type_of(left) == right->w1);
+        return true;
+    }
+    if (k == SQRT) {
+        // The float natives' argument made a float (a percent! is left to the entry).
+        uint32_t t = type_of(left);
+        if (t != TYPE_FLOAT && t != TYPE_INTEGER) return false;
+        float_::make_at(left, std::sqrt(detail::as_double(left)));
+        return true;
+    }
     uint32_t tl = type_of(left), tr = type_of(right);
     if (k == PICK) {
         // The element (a copy of its cell), as the series slot gives it.
@@ -201,9 +227,10 @@ inline Computer computer_of(Kind k) {
         nullptr,                  compute_kind<ADD>, compute_kind<SUB>, compute_kind<MUL>, compute_kind<DIV>,
         compute_kind<REM>,        compute_kind<AND>, compute_kind<OR>,  compute_kind<XOR>, compute_kind<EQ>,
         compute_kind<NE>,         compute_kind<STRICT_EQ>, compute_kind<LT>, compute_kind<LE>, compute_kind<GT>,
-        compute_kind<GE>,         compute_kind<PICK>,
+        compute_kind<GE>,         compute_kind<PICK>, compute_kind<SQRT>, compute_kind<NOT>,
+        compute_kind<TYPE_TEST>,
     };
-    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == PICK + 1, "one computer per kind");
+    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == TYPE_TEST + 1, "one computer per kind");
     return BY_KIND[k];
 }
 

@@ -20,6 +20,7 @@
 
 #include "evaluator/compiled.hpp"
 #include "evaluator/interpreter.hpp"
+#include "evaluator/interpreter_internal.hpp"
 #include "evaluator/loop_support.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
@@ -248,6 +249,15 @@ void loop_() {
     loop.end();
 }
 
+// The counter's value stored in its word: straight into the running
+// function's cells when the word is one of its own (no code can run there),
+// else by word::set.
+inline void set_counter(Cell* word, const Cell& value) {
+    using interpreter::detail::locals;
+    if (word->w1 == locals.context && uint32_t(word->w3) < locals.count) locals.base[word->w3] = value;
+    else word::set(word, &value);
+}
+
 template <class Eval>
 void repeat_() {
     Cell* counter = stack::arguments + 1;
@@ -263,8 +273,7 @@ void repeat_() {
     // The count lives here, not in the word: the body may set the word freely.
     for (int32_t i = 1; i <= count; i++) {
         integer::make_at(counter, i);
-        Cell value = *counter;
-        word::set(word, &value);
+        set_counter(word, *counter);
         Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;

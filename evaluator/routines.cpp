@@ -11,6 +11,7 @@ namespace {
 struct Entry {
     const char* name;  // a string of static lifetime
     Fn fn;
+    int32_t type_test = -1;
 };
 
 Entry entries[MAX_ROUTINES];
@@ -21,10 +22,11 @@ int32_t used = 0;
 int32_t add(const char* name, Fn fn) {
     if (int32_t found = find(name)) {
         entries[found - 1].fn = fn;
+        entries[found - 1].type_test = -1;
         return found;
     }
     if (used == MAX_ROUTINES) fire(ErrorCategory::internal, "limit-hit");
-    entries[used] = {name, fn};
+    entries[used] = {name, fn, -1};
     return ++used;
 }
 
@@ -37,5 +39,11 @@ int32_t find(const char* name) {
 Fn at(int32_t index) { return index >= 1 && index <= used ? entries[index - 1].fn : nullptr; }
 
 int32_t count() { return used; }
+
+void set_type_test(int32_t index, uint8_t type) {
+    if (index >= 1 && index <= used) entries[index - 1].type_test = type;
+}
+
+int32_t type_test_of(int32_t index) { return index >= 1 && index <= used ? entries[index - 1].type_test : -1; }
 
 }  // namespace zuv::routines

@@ -44,5 +44,10 @@ int32_t find(const char* name);
 Fn at(int32_t index);
 // Number of entries.
 int32_t count();
+// Marks the entry at index as the exact test of a datatype (true for a
+// value of that type only, any value admitted), which compiled code may
+// compute in place; the type an entry tests, or -1.
+void set_type_test(int32_t index, uint8_t type);
+int32_t type_test_of(int32_t index);
 
 }  // namespace zuv::routines

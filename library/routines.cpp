@@ -40,6 +40,12 @@ Value is_type(const Value* args, int32_t) {
     return answer_logic(type_of(args[0].cell) == T);
 }
 
+// An exact type test registered under its name, marked as one.
+template <uint8_t T>
+void add_type_test(const char* name) {
+    routines::set_type_test(routines::add(name, is_type<T>), T);
+}
+
 // The typeset tests read the typeset the global word holds at each call, so
 // they follow a later change of the word. The name's symbol and the word's
 // index are found once and only checked at later calls (a runtime started
@@ -149,54 +155,54 @@ ZUV_TYPESET_NAME(planar, "planar!")
 
 void register_routines() {
     // Exact type tests, in their order of definition.
-    routines::add("bitset?", is_type<TYPE_BITSET>);
-    routines::add("binary?", is_type<TYPE_BINARY>);
-    routines::add("block?", is_type<TYPE_BLOCK>);
-    routines::add("char?", is_type<TYPE_CHAR>);
-    routines::add("email?", is_type<TYPE_EMAIL>);
-    routines::add("file?", is_type<TYPE_FILE>);
-    routines::add("float?", is_type<TYPE_FLOAT>);
-    routines::add("get-path?", is_type<TYPE_GET_PATH>);
-    routines::add("get-word?", is_type<TYPE_GET_WORD>);
-    routines::add("hash?", is_type<TYPE_HASH>);
-    routines::add("integer?", is_type<TYPE_INTEGER>);
-    routines::add("issue?", is_type<TYPE_ISSUE>);
-    routines::add("lit-path?", is_type<TYPE_LIT_PATH>);
-    routines::add("lit-word?", is_type<TYPE_LIT_WORD>);
-    routines::add("logic?", is_type<TYPE_LOGIC>);
-    routines::add("map?", is_type<TYPE_MAP>);
-    routines::add("none?", is_type<TYPE_NONE>);
-    routines::add("pair?", is_type<TYPE_PAIR>);
-    routines::add("paren?", is_type<TYPE_PAREN>);
-    routines::add("path?", is_type<TYPE_PATH>);
-    routines::add("percent?", is_type<TYPE_PERCENT>);
-    routines::add("refinement?", is_type<TYPE_REFINEMENT>);
-    routines::add("set-path?", is_type<TYPE_SET_PATH>);
-    routines::add("set-word?", is_type<TYPE_SET_WORD>);
-    routines::add("string?", is_type<TYPE_STRING>);
-    routines::add("tag?", is_type<TYPE_TAG>);
-    routines::add("time?", is_type<TYPE_TIME>);
-    routines::add("typeset?", is_type<TYPE_TYPESET>);
-    routines::add("tuple?", is_type<TYPE_TUPLE>);
-    routines::add("unset?", is_type<TYPE_UNSET>);
-    routines::add("url?", is_type<TYPE_URL>);
-    routines::add("word?", is_type<TYPE_WORD>);
-    routines::add("image?", is_type<TYPE_IMAGE>);
-    routines::add("date?", is_type<TYPE_DATE>);
-    routines::add("money?", is_type<TYPE_MONEY>);
-    routines::add("ref?", is_type<TYPE_REF>);
-    routines::add("point2D?", is_type<TYPE_POINT2D>);
-    routines::add("point3D?", is_type<TYPE_POINT3D>);
-    routines::add("handle?", is_type<TYPE_HANDLE>);
-    routines::add("error?", is_type<TYPE_ERROR>);
-    routines::add("action?", is_type<TYPE_ACTION>);
-    routines::add("native?", is_type<TYPE_NATIVE>);
-    routines::add("datatype?", is_type<TYPE_DATATYPE>);
-    routines::add("function?", is_type<TYPE_FUNCTION>);
-    routines::add("object?", is_type<TYPE_OBJECT>);
-    routines::add("op?", is_type<TYPE_OP>);
-    routines::add("routine?", is_type<TYPE_ROUTINE>);
-    routines::add("vector?", is_type<TYPE_VECTOR>);
+    add_type_test<TYPE_BITSET>("bitset?");
+    add_type_test<TYPE_BINARY>("binary?");
+    add_type_test<TYPE_BLOCK>("block?");
+    add_type_test<TYPE_CHAR>("char?");
+    add_type_test<TYPE_EMAIL>("email?");
+    add_type_test<TYPE_FILE>("file?");
+    add_type_test<TYPE_FLOAT>("float?");
+    add_type_test<TYPE_GET_PATH>("get-path?");
+    add_type_test<TYPE_GET_WORD>("get-word?");
+    add_type_test<TYPE_HASH>("hash?");
+    add_type_test<TYPE_INTEGER>("integer?");
+    add_type_test<TYPE_ISSUE>("issue?");
+    add_type_test<TYPE_LIT_PATH>("lit-path?");
+    add_type_test<TYPE_LIT_WORD>("lit-word?");
+    add_type_test<TYPE_LOGIC>("logic?");
+    add_type_test<TYPE_MAP>("map?");
+    add_type_test<TYPE_NONE>("none?");
+    add_type_test<TYPE_PAIR>("pair?");
+    add_type_test<TYPE_PAREN>("paren?");
+    add_type_test<TYPE_PATH>("path?");
+    add_type_test<TYPE_PERCENT>("percent?");
+    add_type_test<TYPE_REFINEMENT>("refinement?");
+    add_type_test<TYPE_SET_PATH>("set-path?");
+    add_type_test<TYPE_SET_WORD>("set-word?");
+    add_type_test<TYPE_STRING>("string?");
+    add_type_test<TYPE_TAG>("tag?");
+    add_type_test<TYPE_TIME>("time?");
+    add_type_test<TYPE_TYPESET>("typeset?");
+    add_type_test<TYPE_TUPLE>("tuple?");
+    add_type_test<TYPE_UNSET>("unset?");
+    add_type_test<TYPE_URL>("url?");
+    add_type_test<TYPE_WORD>("word?");
+    add_type_test<TYPE_IMAGE>("image?");
+    add_type_test<TYPE_DATE>("date?");
+    add_type_test<TYPE_MONEY>("money?");
+    add_type_test<TYPE_REF>("ref?");
+    add_type_test<TYPE_POINT2D>("point2D?");
+    add_type_test<TYPE_POINT3D>("point3D?");
+    add_type_test<TYPE_HANDLE>("handle?");
+    add_type_test<TYPE_ERROR>("error?");
+    add_type_test<TYPE_ACTION>("action?");
+    add_type_test<TYPE_NATIVE>("native?");
+    add_type_test<TYPE_DATATYPE>("datatype?");
+    add_type_test<TYPE_FUNCTION>("function?");
+    add_type_test<TYPE_OBJECT>("object?");
+    add_type_test<TYPE_OP>("op?");
+    add_type_test<TYPE_ROUTINE>("routine?");
+    add_type_test<TYPE_VECTOR>("vector?");
     // Typeset tests.
     routines::add("any-list?", in_typeset<any_list>);
     routines::add("any-block?", in_typeset<any_block>);
