@@ -31,12 +31,12 @@
 namespace zuv::interpreter::in_place {
 
 enum Kind : uint8_t {
-    NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK, SQRT, NOT, TYPE_TEST
+    NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK, SQRT, NOT, TYPE_TEST, EVEN, ODD
 };
 
 // The kinds computed on one operand, the left (the right is not read, but
 // for TYPE_TEST: a cell whose w1 is the datatype tested).
-inline bool one_operand_q(Kind k) { return k == SQRT || k == NOT || k == TYPE_TEST; }
+inline bool one_operand_q(Kind k) { return k == SQRT || k == NOT || k == TYPE_TEST || k == EVEN || k == ODD; }
 
 // What a native or action computes in place, by its slot; NONE for any
 // other callable.
@@ -52,6 +52,8 @@ inline Kind kind_of(const Cell& fn) {
             case Act::or_t: return OR;
             case Act::xor_t: return XOR;
             case Act::pick: return PICK;
+            case Act::even_q: return EVEN;
+            case Act::odd_q: return ODD;
             default: return NONE;
         }
     }
@@ -114,6 +116,13 @@ inline bool truth_of(Kind k, int32_t r) {
     }
     if (k == TYPE_TEST) {
         logic::make_at(left, type_of(left) == right->w1);
+        return true;
+    }
+    if (k == EVEN || k == ODD) {
+        // An integer's lowest bit, as the integer slot reads it; other types
+        // (characters, floats) are left to the entry.
+        if (type_of(left) != TYPE_INTEGER) return false;
+        logic::make_at(left, ((left->w2 & 1) == 0) == (k == EVEN));
         return true;
     }
     if (k == SQRT) {
@@ -228,9 +237,9 @@ inline Computer computer_of(Kind k) {
         compute_kind<REM>,        compute_kind<AND>, compute_kind<OR>,  compute_kind<XOR>, compute_kind<EQ>,
         compute_kind<NE>,         compute_kind<STRICT_EQ>, compute_kind<LT>, compute_kind<LE>, compute_kind<GT>,
         compute_kind<GE>,         compute_kind<PICK>, compute_kind<SQRT>, compute_kind<NOT>,
-        compute_kind<TYPE_TEST>,
+        compute_kind<TYPE_TEST>,  compute_kind<EVEN>, compute_kind<ODD>,
     };
-    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == TYPE_TEST + 1, "one computer per kind");
+    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == ODD + 1, "one computer per kind");
     return BY_KIND[k];
 }
 
