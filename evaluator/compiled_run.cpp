@@ -697,6 +697,7 @@ void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
 // the field, and the walker makes the whole call.
 template <bool FUNCTION>
 int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, const Callee* c, const Cell& name) {
+    Pin pin(c);  // the arguments may run code that collects
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     if (FUNCTION) stack::mark_eval_func(&name);
     else stack::mark_eval_native(&name);
