@@ -220,7 +220,10 @@ ZUV_IN_LINE const Cell* leaf_of(const Expr& e) {
     return s && placed_q(type_of(s)) ? s : nullptr;
 }
 
-// The value of a flat expression into out.
+// The value of a flat expression into out: a word or constant with
+// operators on words and constants. Its operands are leaves, so it has a loop
+// of its own rather than apply_operators (which reads parens through it: the
+// inlined helpers must not call one another in a cycle).
 ZUV_IN_LINE bool flat_value(const Expr& e, Cell* out) {
     const Cell* first = leaf_of(e);
     if (!first) return false;
@@ -292,7 +295,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
     if (!s || !same_q(*s, e.callable) || (e.ops.empty() && operator_now_after_q(e))) return false;
     bool any = e.kind == K_ANY;
     for (const Expr* x : e.inner) {
-        if (!pure_value(*x, out) || (x->check_after && operator_after_q(*x))) return false;
+        if (!pure_value(*x, out) || operator_now_after_q(*x)) return false;
         if (logic::false_q(out) == any) continue;
         if (!any) none::make_at(out);
         return true;
@@ -506,6 +509,13 @@ uint32_t control_slot(Kind kind) {
     }
 }
 
+// The index among its literal blocks of the branch if, unless or either
+// (kind) chooses for condition, by the natives' own rule; -1 for none.
+inline int32_t branch_index(Kind kind, const Cell* condition) {
+    using namespace natives::control;
+    return kind == K_EITHER ? either_branch(condition) : if_branch(kind == K_IF, condition);
+}
+
 // if, unless or either whose blocks stand alone: no word after the last
 // (the others are followed by a block) that may have become an operator
 // taking it.
@@ -542,7 +552,7 @@ inline bool branch_kind_q(const Expr& e) {
         const Expr& a = *e.args[i];
         Cell v;
         if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
-            !(a.check_after && operator_after_q(a))) {
+            !operator_now_after_q(a)) {
             // What run_pure pushes, read here: a pure argument can neither
             // fail nor run code.
             stack::push(&v);
@@ -1172,12 +1182,10 @@ void run_form(Form* f, const Cell* code, int32_t end, size_t from) {
     run_held_form(f, code, end, from);
 }
 
-
 // The literal block that if, unless or either (e) chooses for the condition
 // c, by the natives' own rule; null when if or unless chooses none.
 const Cell* chosen_branch(const Expr& e, const Cell& c) {
-    using namespace natives::control;
-    int32_t k = e.kind == K_EITHER ? either_branch(&c) : if_branch(e.kind == K_IF, &c);
+    int32_t k = branch_index(e.kind, &c);
     return k < 0 ? nullptr : &e.items[size_t(k)];
 }
 
@@ -1185,7 +1193,8 @@ const Cell* chosen_branch(const Expr& e, const Cell& c) {
 // the native, and the branch chosen is a block of one quiet expression (or
 // none is chosen), the whole call is read in line, its frame and the
 // branch's skipped, as nothing in them can fail or run code. Else the call
-// is made as any other (its condition read again, which changes nothing).
+// is made with the condition read (run_chosen_call), or, with a word after
+// it, as any other (reading the condition again changes nothing).
 int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
     const Cell* s = slot_of(e.cell, e.slot);
     const Expr& condition = *e.args[0];
@@ -1193,7 +1202,7 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
     if (s && same_q(*s, e.callable) && room_for_pure(condition, 1) && pure_value(condition, &v) &&
         !operator_now_after_q(condition) && !operator_now_after_q(e)) {
         const Cell* branch = chosen_branch(e, v);
-        Cell condition = v;
+        Cell read_condition = v;
         bool read = branch == nullptr;
         if (read) {
             none::make_at(&v);
@@ -1209,7 +1218,7 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
             stack::push(&v);  // where the call's frame leaves the top
             return e.next;
         }
-        if (!e.check_after) return run_chosen_call(r, e, sub, condition, branch);
+        if (!e.check_after) return run_chosen_call(r, e, sub, read_condition, branch);
     }
     return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
 }
@@ -1292,8 +1301,7 @@ void run_block_value(const Cell& block, bool chain) { run_block_steps(block, tru
 void run_branch_value(const Cell& block) { run_block_steps(block, false, false); }
 
 void run_branch_of(Kind kind, const Cell* blocks) {
-    using namespace natives::control;
-    int32_t k = kind == K_EITHER ? either_branch() : if_branch(kind == K_IF);
+    int32_t k = branch_index(kind, stack::arguments);
     if (k < 0) none::make_at(stack::arguments);
     else run_block_steps(blocks[k], false, false);
 }
