@@ -1189,6 +1189,22 @@ const Cell* chosen_branch(const Expr& e, const Cell& c) {
     return k < 0 ? nullptr : &e.items[size_t(k)];
 }
 
+// A branch's one expression `return value` with a pure value, made in line
+// where the word still names return: the stacks unrolled to the running
+// body as return unrolls them, the frames of the branch's native and of
+// return skipped (with room for them), as nothing in them can fail or run
+// code. False, nothing done, where the call must be made as any other (the
+// error of a return with no body to receive it among them).
+bool return_in_line(const Expr& x) {
+    if (x.kind != K_CALL || x.args.size() != 1 || !x.ops.empty()) return false;
+    const Cell* s = slot_of(x.cell, x.slot);
+    if (!s || type_of(s) != TYPE_NATIVE || s->w1 != natives::slot::return_star) return false;
+    const Expr& a = *x.args[0];
+    Cell v;
+    return a.pure && stack::room_q(2 + a.frames, 8 + 2 * a.frames) && stack_room_q() && pure_value(a, &v) &&
+           !operator_now_after_q(a) && stack::return_in_place(v);
+}
+
 // if, unless and either with a pure condition: where the word still names
 // the native, and the branch chosen is a block of one quiet expression (or
 // none is chosen), the whole call is read in line, its frame and the
@@ -1211,7 +1227,10 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
             int32_t head = std::max(int32_t(branch->w1), 0);
             int32_t end = tail_of(node);
             const Form* f = head < end ? find_form(node, head, end) : nullptr;
-            read = f && f->quiet && f->top.size() == 1 && quiet_value(*f->top[0], &v, 1);
+            if (f && f->top.size() == 1 && f->walk_from < 0) {
+                read = f->quiet ? quiet_value(*f->top[0], &v, 1) : return_in_line(*f->top[0]);
+                if (read && !f->quiet) return e.next;  // returned: the code is pending
+            }
         }
         if (read) {
             if (!sub) stack::set_last(&v);
