@@ -376,12 +376,14 @@ ZUV_IN_LINE size_t run_quiet(const Form* f) {
 }
 
 // eval_block's steps for such a block, in a frame of its own or in the
-// current one (eval_block_here). A quiet form is read in line: in the
-// native's frame (a branch) all its expressions, in a frame of its own (a
-// function's body such as [x * x]) its one expression, whose value is then
-// pushed as the block's unwinding leaves it (and with chain also copied into
-// the result slot). Nothing in them can fail or run code, so the block's
-// position, hold and frames are never seen.
+// current one (eval_block_here). A quiet form's expressions are read in
+// line: in the native's frame (a branch) into its result slot; in a frame of
+// their own (a function's body such as [x * x] or [y: x * 2 y + 1]) with no
+// frame pushed, the last value then pushed as the block's unwinding leaves
+// it (and with chain also copied into the result slot). Nothing in them can
+// fail or run code, so the block's position, hold and frame are never seen.
+// One whose guard fails runs on from that expression as any other, the
+// values read before it left where the walker leaves them.
 ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
@@ -392,6 +394,7 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) 
     int32_t end = tail_of(node);
     Form* f = head < end ? find_form(node, head, end) : nullptr;
     size_t from = 0;
+    Cell value;
     if (f && f->quiet) {
         if (!own_frame) {
             from = run_quiet(f);
@@ -399,11 +402,13 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) 
                 stack::keep();
                 return;
             }
-        } else if (f->top.size() == 1) {
-            Cell value;
-            if (quiet_value(*f->top[0], &value, 1)) {
-                stack::push(&value);
-                if (chain) stack::set_last(&value);
+        } else if (stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) && stack_room_q()) {
+            size_t n = f->top.size();
+            while (from < n && quiet_value(*f->top[from], &value, 1, true)) from++;
+            if (from == n) {
+                copy_cell(&value, stack::top);
+                stack::push_kept();
+                if (chain) copy_cell(&value, stack::arguments);
                 return;
             }
         }
@@ -413,8 +418,12 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) 
     // while the literal runs, and a function's body may be redefined.
     Hold hold(code);
     SavedPosition saved_position;
-    if (own_frame) stack::mark_eval(&words::tag_body);
-    else if (from == 0) stack::reset();
+    if (own_frame) {
+        stack::mark_eval(&words::tag_body);
+        if (from > 0) stack::set_last(&value);  // the value of the last expression read
+    } else if (from == 0) {
+        stack::reset();
+    }
     if (head >= end) {
         unset::make_at(stack::arguments);
     } else {
