@@ -342,6 +342,42 @@ int32_t run_pure(const Run& r, const Expr& e, bool sub);
 
 // ---- function bodies ----
 
+ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false);
+ZUV_IN_LINE bool returned_value(const Expr& x, Cell* v, int32_t under);
+
+// A function's body (its call's frame current) whose form ends in a call
+// of one pure argument:
+// its quiet expressions read in line up to the first that is not one; where
+// that is the last and returns a pure value, the call's result made as
+// return makes it. Answers the count of expressions when the body is done,
+// else the index of the first to run as any other (the value of the one
+// before it in v).
+[[gnu::noinline]] size_t read_returning_body(const Form* f, Cell* v) {
+    size_t from = 0, n = f->top.size();
+    const Expr& last = *f->top[n - 1];
+    for (size_t i = 0; i + 1 < n; i++)
+        if (!f->top[i]->quiet) return 0;
+    if (!stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) return 0;
+    while (from + 1 < n && quiet_value(*f->top[from], v, 1, true)) from++;
+    if (from + 1 != n || !returned_value(last, v, 1)) return from;
+    copy_cell(v, stack::arguments);
+    stack::keep();
+    return n;
+}
+
+// The value x returns, where x is `return value` with a pure value and its
+// word still names return: read into v, with room for the frames the walker
+// pushes for it above `under` frames of its callers. False, nothing done,
+// where the call must be made as any other.
+ZUV_IN_LINE bool returned_value(const Expr& x, Cell* v, int32_t under) {
+    if (x.kind != K_CALL || x.args.size() != 1 || !x.ops.empty()) return false;
+    const Cell* s = slot_of(x.cell, x.slot);
+    if (!s || type_of(s) != TYPE_NATIVE || s->w1 != natives::slot::return_star) return false;
+    const Expr& a = *x.args[0];
+    return a.pure && stack::room_q(under + 1 + a.frames, 8 + 2 * a.frames) && stack_room_q() && pure_value(a, v) &&
+           !operator_now_after_q(a);
+}
+
 void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
 
 // The value of a quiet expression into v (a set-word's or set-path's stored), where its
@@ -349,7 +385,7 @@ void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
 // it is no operator now; false, nothing done, where it must run as any other.
 // under: frames its caller would push below it.
 // roomy: the room was found for it already.
-ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false) {
+ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under, bool roomy) {
     if (e.pure) return (roomy || room_for_pure(e, under)) && pure_value(e, v) && !operator_now_after_q(e);
     const Expr& x = *e.args[0];
     if (!(roomy || room_for_pure(x, under + 1)) || !pure_value(x, v) || operator_now_after_q(x)) return false;
@@ -384,7 +420,12 @@ ZUV_IN_LINE size_t run_quiet(const Form* f) {
 // fail or run code, so the block's position, hold and frame are never seen.
 // One whose guard fails runs on from that expression as any other, the
 // values read before it left where the walker leaves them.
-ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) {
+// body: the block is the body of the function call whose frame is current.
+// Its quiet expressions are read in line up to the first that is not one;
+// where that is the last and returns a pure value (`return x + 1`), the
+// call's result is made as return makes it, the frames of the body and of
+// return skipped.
+ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, bool body = false) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
         if (stack::pending()) return;
@@ -412,6 +453,10 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) 
                 return;
             }
         }
+    } else if (body && f && f->walk_from < 0 && !f->top.empty() && f->top.back()->kind == K_CALL &&
+               f->top.back()->args.size() == 1 && f->top.back()->args[0]->pure) {
+        from = read_returning_body(f, &value);
+        if (from == f->top.size()) return;
     }
     Cell code = block;
     // Held as eval_block holds it: the code holding the literal may change
@@ -454,7 +499,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (type_of(&body) == TYPE_BLOCK) {
         try {
-            run_block_steps(body, true, true);
+            run_block_steps(body, true, true, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call (and the body's run
@@ -1205,13 +1250,8 @@ const Cell* chosen_branch(const Expr& e, const Cell& c) {
 // code. False, nothing done, where the call must be made as any other (the
 // error of a return with no body to receive it among them).
 bool return_in_line(const Expr& x) {
-    if (x.kind != K_CALL || x.args.size() != 1 || !x.ops.empty()) return false;
-    const Cell* s = slot_of(x.cell, x.slot);
-    if (!s || type_of(s) != TYPE_NATIVE || s->w1 != natives::slot::return_star) return false;
-    const Expr& a = *x.args[0];
     Cell v;
-    return a.pure && stack::room_q(2 + a.frames, 8 + 2 * a.frames) && stack_room_q() && pure_value(a, &v) &&
-           !operator_now_after_q(a) && stack::return_in_place(v);
+    return returned_value(x, &v, 2) && stack::return_in_place(v);
 }
 
 // if, unless and either with a pure condition: where the word still names
