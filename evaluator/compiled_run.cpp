@@ -378,7 +378,13 @@ ZUV_IN_LINE bool returned_value(const Expr& x, Cell* v, int32_t under) {
            !operator_now_after_q(a);
 }
 
-void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
+void run_held_form(Form* f, const Cell* code, int32_t end, size_t from);
+// The form's expressions run under a hold of the form, in the caller: a
+// block's run makes no call of its own for it.
+ZUV_IN_LINE void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
+    Busy busy(f);
+    run_held_form(f, code, end, from);
+}
 
 // The value of a quiet expression into v (a set-word's or set-path's stored), where its
 // guards hold, the stack has room for the frames it skips and the word after
@@ -1199,7 +1205,7 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 // A quiet expression is read in line: its value lands in the result slot as
 // the walker's would, with nothing else to see.
 // from: the index of the top expression to start at.
-void run_held_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
+void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
     check_depth();
     Run r{f, code, end};
     int32_t position = from == 0 ? f->head : f->top[from]->start;
@@ -1231,10 +1237,6 @@ void run_held_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
     if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
 }
 
-void run_form(Form* f, const Cell* code, int32_t end, size_t from) {
-    Busy busy(f);
-    run_held_form(f, code, end, from);
-}
 
 // The literal block that if, unless or either (e) chooses for the condition
 // c, by the natives' own rule; null when if or unless chooses none.
