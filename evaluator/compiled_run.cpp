@@ -343,32 +343,11 @@ int32_t run_pure(const Run& r, const Expr& e, bool sub);
 // ---- function bodies ----
 
 ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false);
-ZUV_IN_LINE bool returned_value(const Expr& x, Cell* v, int32_t under);
-
-// A function's body (its call's frame current) whose form ends in a call
-// of one pure argument:
-// its quiet expressions read in line up to the first that is not one; where
-// that is the last and returns a pure value, the call's result made as
-// return makes it. Answers the count of expressions when the body is done,
-// else the index of the first to run as any other (the value of the one
-// before it in v).
-[[gnu::noinline]] size_t read_returning_body(const Form* f, Cell* v) {
-    size_t from = 0, n = f->top.size();
-    const Expr& last = *f->top[n - 1];
-    for (size_t i = 0; i + 1 < n; i++)
-        if (!f->top[i]->quiet) return 0;
-    if (!stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) return 0;
-    while (from + 1 < n && quiet_value(*f->top[from], v, 1, true)) from++;
-    if (from + 1 != n || !returned_value(last, v, 1)) return from;
-    copy_cell(v, stack::arguments);
-    stack::keep();
-    return n;
-}
 
 // The value x returns, where x is `return value` with a pure value and its
 // word still names return: read into v, with room for the frames the walker
-// pushes for it above `under` frames of its callers. False, nothing done,
-// where the call must be made as any other.
+// pushes for it above `under` frames of its callers. False where the call
+// must be made as any other.
 ZUV_IN_LINE bool returned_value(const Expr& x, Cell* v, int32_t under) {
     if (x.kind != K_CALL || x.args.size() != 1 || !x.ops.empty()) return false;
     const Cell* s = slot_of(x.cell, x.slot);
@@ -376,6 +355,24 @@ ZUV_IN_LINE bool returned_value(const Expr& x, Cell* v, int32_t under) {
     const Expr& a = *x.args[0];
     return a.pure && stack::room_q(under + 1 + a.frames, 8 + 2 * a.frames) && stack_room_q() && pure_value(a, v) &&
            !operator_now_after_q(a);
+}
+
+int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub);
+
+// The condition of a body's last if, unless or either read in line and the
+// branch it chose (null: none), where the branch could not be read in line:
+// the call is made with them (run_chosen_last).
+struct Chosen {
+    bool made = false;
+    Cell condition;
+    const Cell* branch;
+};
+size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen);
+void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen);
+
+// A function body's last expression that read_body_in_line may read.
+ZUV_IN_LINE bool ends_in_line_q(const Expr& x) {
+    return (x.kind == K_CALL && x.args.size() == 1 && x.args[0]->pure) || x.run == run_branch_quiet;
 }
 
 void run_held_form(Form* f, const Cell* code, int32_t end, size_t from);
@@ -442,6 +439,7 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
     Form* f = head < end ? find_form(node, head, end) : nullptr;
     size_t from = 0;
     Cell value;
+    Chosen chosen;
     if (f && f->quiet) {
         if (!own_frame) {
             from = run_quiet(f);
@@ -459,9 +457,8 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
                 return;
             }
         }
-    } else if (body && f && f->walk_from < 0 && !f->top.empty() && f->top.back()->kind == K_CALL &&
-               f->top.back()->args.size() == 1 && f->top.back()->args[0]->pure) {
-        from = read_returning_body(f, &value);
+    } else if (body && f && f->walk_from < 0 && !f->top.empty() && ends_in_line_q(*f->top.back())) {
+        from = read_body_in_line(f, &value, &chosen);
         if (from == f->top.size()) return;
     }
     Cell code = block;
@@ -479,7 +476,8 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        if (f && !f->top.empty()) run_form(f, &code, end, from);
+        if (chosen.made) run_chosen_last(f, &code, end, chosen);
+        else if (f && !f->top.empty()) run_form(f, &code, end, from);
         else walk_rest(&code, end, head);
         if (stack::pending()) return;
     }
@@ -1248,49 +1246,122 @@ const Cell* chosen_branch(const Expr& e, const Cell& c) {
 // A branch's one expression `return value` with a pure value, made in line
 // where the word still names return: the stacks unrolled to the running
 // body as return unrolls them, the frames of the branch's native and of
-// return skipped (with room for them), as nothing in them can fail or run
-// code. False, nothing done, where the call must be made as any other (the
-// error of a return with no body to receive it among them).
-bool return_in_line(const Expr& x) {
+// return skipped (with room for them, above `under` frames of the callers),
+// as nothing in them can fail or run code. False, nothing done, where the
+// call must be made as any other (the error of a return with no body to
+// receive it among them).
+ZUV_IN_LINE bool return_in_line(const Expr& x, int32_t under) {
     Cell v;
-    return returned_value(x, &v, 2) && stack::return_in_place(v);
+    return returned_value(x, &v, under) && stack::return_in_place(v);
 }
 
-// if, unless and either with a pure condition: where the word still names
-// the native, and the branch chosen is a block of one quiet expression (or
-// none is chosen), the whole call is read in line, its frame and the
-// branch's skipped, as nothing in them can fail or run code. Else the call
-// is made with the condition read (run_chosen_call), or, with a word after
-// it, as any other (reading the condition again changes nothing).
-int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
+// What reading if, unless or either in line came to.
+enum class BranchRead { NONE, CHOSEN, READ, RETURNED };
+
+// if, unless or either (e) with a pure condition, read in line with the
+// frames of `under` callers skipped below its own: where the word still
+// names the native, the condition is read and the branch chosen (CHOSEN,
+// the condition and the branch, null for none, given back); where the
+// branch chosen is a block of one quiet expression (or none is chosen) its
+// value is read into v (READ), as nothing in the native's frame and the
+// branch's can fail or run code; where that expression returns a pure
+// value, the call returns (RETURNED, the code pending). NONE: a guard
+// failed, nothing read.
+ZUV_IN_LINE BranchRead read_branch(const Expr& e, int32_t under, Cell* v, Cell* condition, const Cell** branch) {
     const Cell* s = slot_of(e.cell, e.slot);
-    const Expr& condition = *e.args[0];
-    Cell v;
-    if (s && same_q(*s, e.callable) && room_for_pure(condition, 1) && pure_value(condition, &v) &&
-        !operator_now_after_q(condition) && !operator_now_after_q(e)) {
-        const Cell* branch = chosen_branch(e, v);
-        Cell read_condition = v;
-        bool read = branch == nullptr;
-        if (read) {
-            none::make_at(&v);
-        } else {
-            Node node = branch->w2;
-            int32_t head = std::max(int32_t(branch->w1), 0);
-            int32_t end = tail_of(node);
-            const Form* f = head < end ? find_form(node, head, end) : nullptr;
-            if (f && f->top.size() == 1 && f->walk_from < 0) {
-                read = f->quiet ? quiet_value(*f->top[0], &v, 1) : return_in_line(*f->top[0]);
-                if (read && !f->quiet) return e.next;  // returned: the code is pending
-            }
-        }
-        if (read) {
+    const Expr& c = *e.args[0];
+    if (!s || !same_q(*s, e.callable) || !room_for_pure(c, under + 1) || !pure_value(c, condition) ||
+        operator_now_after_q(c) || operator_now_after_q(e))
+        return BranchRead::NONE;
+    *branch = chosen_branch(e, *condition);
+    if (!*branch) {
+        none::make_at(v);
+        return BranchRead::READ;
+    }
+    Node node = (*branch)->w2;
+    int32_t head = std::max(int32_t((*branch)->w1), 0);
+    int32_t end = tail_of(node);
+    const Form* f = head < end ? find_form(node, head, end) : nullptr;
+    if (!f || f->top.size() != 1 || f->walk_from >= 0) return BranchRead::CHOSEN;
+    if (f->quiet) return quiet_value(*f->top[0], v, under + 1) ? BranchRead::READ : BranchRead::CHOSEN;
+    return return_in_line(*f->top[0], under + 1) ? BranchRead::RETURNED : BranchRead::CHOSEN;
+}
+
+// if, unless and either with a pure condition: read in line as a whole
+// where it can be (read_branch). Else the call is made with the condition
+// read (run_chosen_call), or, with a word after it, as any other (reading
+// the condition again changes nothing).
+int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
+    Cell v, condition;
+    const Cell* branch = nullptr;
+    switch (read_branch(e, 0, &v, &condition, &branch)) {
+        case BranchRead::READ:
             if (!sub) stack::set_last(&v);
             stack::push(&v);  // where the call's frame leaves the top
             return e.next;
-        }
-        if (!e.check_after) return run_chosen_call(r, e, sub, read_condition, branch);
+        case BranchRead::RETURNED: return e.next;  // the code is pending
+        case BranchRead::CHOSEN:
+            if (!e.check_after) return run_chosen_call(r, e, sub, condition, branch);
+            break;
+        case BranchRead::NONE: break;
     }
     return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
+}
+
+// A function's body (its call's frame current) whose last expression
+// returns a pure value (`return x + 1`) or is an if, unless or either read
+// in line (read_branch), the ones before it quiet: those read in line, then
+// the last, with no frame of the body's: its value becomes the call's
+// result as the body's run or return leaves it, or it returns. Answers the
+// count of expressions when the body is done, else the index of the first
+// to run as any other (the value of the one before it in v).
+size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
+    size_t from = 0, n = f->top.size();
+    const Expr& last = *f->top[n - 1];
+    for (size_t i = 0; i + 1 < n; i++)
+        if (!f->top[i]->quiet) return 0;
+    if (!stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) return 0;
+    while (from + 1 < n && quiet_value(*f->top[from], v, 1, true)) from++;
+    if (from + 1 != n) return from;
+    Cell value;
+    if (last.kind == K_CALL) {
+        if (!returned_value(last, &value, 1)) return from;
+        copy_cell(&value, stack::arguments);
+        stack::keep();
+        return n;
+    }
+    switch (read_branch(last, 1, &value, &chosen->condition, &chosen->branch)) {
+        case BranchRead::READ:
+            copy_cell(&value, stack::top);
+            stack::push_kept();
+            copy_cell(&value, stack::arguments);
+            return n;
+        case BranchRead::RETURNED: return n;  // the code is pending, for this call
+        case BranchRead::CHOSEN: chosen->made = !last.check_after; return from;
+        case BranchRead::NONE: return from;
+    }
+    return from;
+}
+
+// The body's last expression, whose condition read_body_in_line read and
+// whose branch it chose, run as run_held_form runs it (the body's frame
+// current): the call made with them, without reading the condition again.
+void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen) {
+    Busy busy(f);
+    check_depth();
+    const Expr& e = *f->top.back();
+    int32_t position = e.start;
+    current_position->w1 = uint32_t(position);
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    Run r{f, code, end};
+    position = run_chosen_call(r, e, false, chosen.condition, chosen.branch);
+    if (stack::pending()) return;
+    if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
+    stack::reset();
+    walk_rest(code, end, position);
 }
 
 }  // namespace
