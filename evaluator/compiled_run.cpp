@@ -1318,11 +1318,13 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
 size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
     size_t from = 0, n = f->top.size();
     const Expr& last = *f->top[n - 1];
-    for (size_t i = 0; i + 1 < n; i++)
-        if (!f->top[i]->quiet) return 0;
-    if (!stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) return 0;
-    while (from + 1 < n && quiet_value(*f->top[from], v, 1, true)) from++;
-    if (from + 1 != n) return from;
+    if (n > 1) {
+        for (size_t i = 0; i + 1 < n; i++)
+            if (!f->top[i]->quiet) return 0;
+        if (!stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) return 0;
+        while (from + 1 < n && quiet_value(*f->top[from], v, 1, true)) from++;
+        if (from + 1 != n) return from;
+    }
     Cell value;
     if (last.kind == K_CALL) {
         if (!returned_value(last, &value, 1)) return from;
