@@ -366,6 +366,7 @@ struct Chosen {
     bool made = false;
     Cell condition;
     const Cell* branch;
+    Form* form;
 };
 size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen);
 void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen);
@@ -428,7 +429,9 @@ ZUV_IN_LINE size_t run_quiet(const Form* f) {
 // where that is the last and returns a pure value (`return x + 1`), the
 // call's result is made as return makes it, the frames of the body and of
 // return skipped.
-ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, bool body = false) {
+// known: the block's form, when the caller found it already.
+ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, bool body = false,
+                                 Form* known = nullptr) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
         if (stack::pending()) return;
@@ -436,7 +439,7 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
     Node node = block.w2;
     int32_t head = std::max(int32_t(block.w1), 0);
     int32_t end = tail_of(node);
-    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    Form* f = known ? known : head < end ? find_form(node, head, end) : nullptr;
     size_t from = 0;
     Cell value;
     Chosen chosen;
@@ -1162,9 +1165,10 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
 // whose branch (null: none) is chosen: the call made as run_call makes it,
 // its frame and condition pushed, the blocks left out (with room for them),
 // without reading the condition again. Another type than the native takes,
-// or no room, and the call is made as any other.
+// or no room, and the call is made as any other. form: the branch's form
+// when the caller found it (nothing collects until the branch runs).
 [[gnu::noinline]] int32_t run_chosen_call(const Run& r, const Expr& e, bool sub, const Cell& condition,
-                                          const Cell* branch) {
+                                          const Cell* branch, Form* form) {
     const Cell& fn = e.callable;
     const Callee* c = site_callee(e.site, e.shape, fn);
     if (!c || !c->args[0].types.has(type_of(&condition)) || e.args.back()->check_after ||
@@ -1174,8 +1178,8 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     stack::mark_eval_native(&e.cell);
     stack::push(&condition);
     Cell block = branch ? *branch : Cell{};  // the form's copy may go while the branch runs
-    stack::call_entry([branch, &block] {
-        if (branch) run_block_steps(block, false, false);
+    stack::call_entry([branch, &block, form] {
+        if (branch) run_block_steps(block, false, false, false, form);
         else none::make_at(stack::arguments);
     });
     if (stack::pending()) return e.value_end;
@@ -1267,7 +1271,8 @@ enum class BranchRead { NONE, CHOSEN, READ, RETURNED };
 // branch's can fail or run code; where that expression returns a pure
 // value, the call returns (RETURNED, the code pending). NONE: a guard
 // failed, nothing read.
-ZUV_IN_LINE BranchRead read_branch(const Expr& e, int32_t under, Cell* v, Cell* condition, const Cell** branch) {
+ZUV_IN_LINE BranchRead read_branch(const Expr& e, int32_t under, Cell* v, Cell* condition, const Cell** branch,
+                                   Form** form) {
     const Cell* s = slot_of(e.cell, e.slot);
     const Expr& c = *e.args[0];
     if (!s || !same_q(*s, e.callable) || !room_for_pure(c, under + 1) || !pure_value(c, condition) ||
@@ -1281,7 +1286,8 @@ ZUV_IN_LINE BranchRead read_branch(const Expr& e, int32_t under, Cell* v, Cell* 
     Node node = (*branch)->w2;
     int32_t head = std::max(int32_t((*branch)->w1), 0);
     int32_t end = tail_of(node);
-    const Form* f = head < end ? find_form(node, head, end) : nullptr;
+    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    *form = f;
     if (!f || f->top.size() != 1 || f->walk_from >= 0) return BranchRead::CHOSEN;
     if (f->quiet) return quiet_value(*f->top[0], v, under + 1) ? BranchRead::READ : BranchRead::CHOSEN;
     return return_in_line(*f->top[0], under + 1) ? BranchRead::RETURNED : BranchRead::CHOSEN;
@@ -1294,14 +1300,15 @@ ZUV_IN_LINE BranchRead read_branch(const Expr& e, int32_t under, Cell* v, Cell* 
 int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
     Cell v, condition;
     const Cell* branch = nullptr;
-    switch (read_branch(e, 0, &v, &condition, &branch)) {
+    Form* form = nullptr;
+    switch (read_branch(e, 0, &v, &condition, &branch, &form)) {
         case BranchRead::READ:
             if (!sub) stack::set_last(&v);
             stack::push(&v);  // where the call's frame leaves the top
             return e.next;
         case BranchRead::RETURNED: return e.next;  // the code is pending
         case BranchRead::CHOSEN:
-            if (!e.check_after) return run_chosen_call(r, e, sub, condition, branch);
+            if (!e.check_after) return run_chosen_call(r, e, sub, condition, branch, form);
             break;
         case BranchRead::NONE: break;
     }
@@ -1332,7 +1339,7 @@ size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
         stack::keep();
         return n;
     }
-    switch (read_branch(last, 1, &value, &chosen->condition, &chosen->branch)) {
+    switch (read_branch(last, 1, &value, &chosen->condition, &chosen->branch, &chosen->form)) {
         case BranchRead::READ:
             copy_cell(&value, stack::top);
             stack::push_kept();
@@ -1354,12 +1361,14 @@ void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chose
     const Expr& e = *f->top.back();
     int32_t position = e.start;
     current_position->w1 = uint32_t(position);
+    Form* form = chosen.form;
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
         if (stack::pending()) return;
+        form = nullptr;  // what the poll ran may have changed the branch
     }
     Run r{f, code, end};
-    position = run_chosen_call(r, e, false, chosen.condition, chosen.branch);
+    position = run_chosen_call(r, e, false, chosen.condition, chosen.branch, form);
     if (stack::pending()) return;
     if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
     stack::reset();
