@@ -426,9 +426,9 @@ ZUV_IN_LINE size_t run_quiet(const Form* f) {
 // values read before it left where the walker leaves them.
 // body: the block is the body of the function call whose frame is current.
 // Its quiet expressions are read in line up to the first that is not one;
-// where that is the last and returns a pure value (`return x + 1`), the
-// call's result is made as return makes it, the frames of the body and of
-// return skipped.
+// where that is the last and returns a pure value (`return x + 1`) or is an
+// if, unless or either read in line, the call's result is made with the
+// body's frame skipped (read_body_in_line).
 // known: the block's form, when the caller found it already.
 ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, bool body = false,
                                  Form* known = nullptr) {
@@ -1238,7 +1238,6 @@ void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
     }
     if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
 }
-
 
 // The literal block that if, unless or either (e) chooses for the condition
 // c, by the natives' own rule; null when if or unless chooses none.
