@@ -342,14 +342,54 @@ int32_t run_pure(const Run& r, const Expr& e, bool sub);
 
 // ---- function bodies ----
 
-void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0);
+ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false);
+
+// The value x returns, where x is `return value` with a pure value and its
+// word still names return: read into v, with room for the frames the walker
+// pushes for it above `under` frames of its callers. False where the call
+// must be made as any other.
+ZUV_IN_LINE bool returned_value(const Expr& x, Cell* v, int32_t under) {
+    if (x.kind != K_CALL || x.args.size() != 1 || !x.ops.empty()) return false;
+    const Cell* s = slot_of(x.cell, x.slot);
+    if (!s || type_of(s) != TYPE_NATIVE || s->w1 != natives::slot::return_star) return false;
+    const Expr& a = *x.args[0];
+    return a.pure && stack::room_q(under + 1 + a.frames, 8 + 2 * a.frames) && stack_room_q() && pure_value(a, v) &&
+           !operator_now_after_q(a);
+}
+
+int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub);
+
+// The condition of a body's last if, unless or either read in line and the
+// branch it chose (null: none), where the branch could not be read in line:
+// the call is made with them (run_chosen_last).
+struct Chosen {
+    bool made = false;
+    Cell condition;
+    const Cell* branch;
+    Form* form;
+};
+size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen);
+void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen);
+
+// A function body's last expression that read_body_in_line may read.
+ZUV_IN_LINE bool ends_in_line_q(const Expr& x) {
+    return (x.kind == K_CALL && x.args.size() == 1 && x.args[0]->pure) || x.run == run_branch_quiet;
+}
+
+void run_held_form(Form* f, const Cell* code, int32_t end, size_t from);
+// The form's expressions run under a hold of the form, in the caller: a
+// block's run makes no call of its own for it.
+ZUV_IN_LINE void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
+    Busy busy(f);
+    run_held_form(f, code, end, from);
+}
 
 // The value of a quiet expression into v (a set-word's or set-path's stored), where its
 // guards hold, the stack has room for the frames it skips and the word after
 // it is no operator now; false, nothing done, where it must run as any other.
 // under: frames its caller would push below it.
 // roomy: the room was found for it already.
-ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under = 0, bool roomy = false) {
+ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under, bool roomy) {
     if (e.pure) return (roomy || room_for_pure(e, under)) && pure_value(e, v) && !operator_now_after_q(e);
     const Expr& x = *e.args[0];
     if (!(roomy || room_for_pure(x, under + 1)) || !pure_value(x, v) || operator_now_after_q(x)) return false;
@@ -376,13 +416,22 @@ ZUV_IN_LINE size_t run_quiet(const Form* f) {
 }
 
 // eval_block's steps for such a block, in a frame of its own or in the
-// current one (eval_block_here). A quiet form is read in line: in the
-// native's frame (a branch) all its expressions, in a frame of its own (a
-// function's body such as [x * x]) its one expression, whose value is then
-// pushed as the block's unwinding leaves it (and with chain also copied into
-// the result slot). Nothing in them can fail or run code, so the block's
-// position, hold and frames are never seen.
-ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) {
+// current one (eval_block_here). A quiet form's expressions are read in
+// line: in the native's frame (a branch) into its result slot; in a frame of
+// their own (a function's body such as [x * x] or [y: x * 2 y + 1]) with no
+// frame pushed, the last value then pushed as the block's unwinding leaves
+// it (and with chain also copied into the result slot). Nothing in them can
+// fail or run code, so the block's position, hold and frame are never seen.
+// One whose guard fails runs on from that expression as any other, the
+// values read before it left where the walker leaves them.
+// body: the block is the body of the function call whose frame is current.
+// Its quiet expressions are read in line up to the first that is not one;
+// where that is the last and returns a pure value (`return x + 1`) or is an
+// if, unless or either read in line, the call's result is made with the
+// body's frame skipped (read_body_in_line).
+// known: the block's form, when the caller found it already.
+ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, bool body = false,
+                                 Form* known = nullptr) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
         if (stack::pending()) return;
@@ -390,8 +439,10 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) 
     Node node = block.w2;
     int32_t head = std::max(int32_t(block.w1), 0);
     int32_t end = tail_of(node);
-    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    Form* f = known ? known : head < end ? find_form(node, head, end) : nullptr;
     size_t from = 0;
+    Cell value;
+    Chosen chosen;
     if (f && f->quiet) {
         if (!own_frame) {
             from = run_quiet(f);
@@ -399,27 +450,37 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain) 
                 stack::keep();
                 return;
             }
-        } else if (f->top.size() == 1) {
-            Cell value;
-            if (quiet_value(*f->top[0], &value, 1)) {
-                stack::push(&value);
-                if (chain) stack::set_last(&value);
+        } else if (stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) && stack_room_q()) {
+            size_t n = f->top.size();
+            while (from < n && quiet_value(*f->top[from], &value, 1, true)) from++;
+            if (from == n) {
+                copy_cell(&value, stack::top);
+                stack::push_kept();
+                if (chain) copy_cell(&value, stack::arguments);
                 return;
             }
         }
+    } else if (body && f && f->walk_from < 0 && !f->top.empty() && ends_in_line_q(*f->top.back())) {
+        from = read_body_in_line(f, &value, &chosen);
+        if (from == f->top.size()) return;
     }
     Cell code = block;
     // Held as eval_block holds it: the code holding the literal may change
     // while the literal runs, and a function's body may be redefined.
     Hold hold(code);
     SavedPosition saved_position;
-    if (own_frame) stack::mark_eval(&words::tag_body);
-    else if (from == 0) stack::reset();
+    if (own_frame) {
+        stack::mark_eval(&words::tag_body);
+        if (from > 0) stack::set_last(&value);  // the value of the last expression read
+    } else if (from == 0) {
+        stack::reset();
+    }
     if (head >= end) {
         unset::make_at(stack::arguments);
     } else {
         *current_position = code;
-        if (f && !f->top.empty()) run_form(f, &code, end, from);
+        if (chosen.made) run_chosen_last(f, &code, end, chosen);
+        else if (f && !f->top.empty()) run_form(f, &code, end, from);
         else walk_rest(&code, end, head);
         if (stack::pending()) return;
     }
@@ -445,7 +506,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (type_of(&body) == TYPE_BLOCK) {
         try {
-            run_block_steps(body, true, true);
+            run_block_steps(body, true, true, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call (and the body's run
@@ -1104,9 +1165,10 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
 // whose branch (null: none) is chosen: the call made as run_call makes it,
 // its frame and condition pushed, the blocks left out (with room for them),
 // without reading the condition again. Another type than the native takes,
-// or no room, and the call is made as any other.
+// or no room, and the call is made as any other. form: the branch's form
+// when the caller found it (nothing collects until the branch runs).
 [[gnu::noinline]] int32_t run_chosen_call(const Run& r, const Expr& e, bool sub, const Cell& condition,
-                                          const Cell* branch) {
+                                          const Cell* branch, Form* form) {
     const Cell& fn = e.callable;
     const Callee* c = site_callee(e.site, e.shape, fn);
     if (!c || !c->args[0].types.has(type_of(&condition)) || e.args.back()->check_after ||
@@ -1116,8 +1178,8 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     stack::mark_eval_native(&e.cell);
     stack::push(&condition);
     Cell block = branch ? *branch : Cell{};  // the form's copy may go while the branch runs
-    stack::call_entry([branch, &block] {
-        if (branch) run_block_steps(block, false, false);
+    stack::call_entry([branch, &block, form] {
+        if (branch) run_block_steps(block, false, false, false, form);
         else none::make_at(stack::arguments);
     });
     if (stack::pending()) return e.value_end;
@@ -1145,7 +1207,7 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 // A quiet expression is read in line: its value lands in the result slot as
 // the walker's would, with nothing else to see.
 // from: the index of the top expression to start at.
-void run_held_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
+void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
     check_depth();
     Run r{f, code, end};
     int32_t position = from == 0 ? f->head : f->top[from]->start;
@@ -1177,11 +1239,6 @@ void run_held_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
     if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
 }
 
-void run_form(Form* f, const Cell* code, int32_t end, size_t from) {
-    Busy busy(f);
-    run_held_form(f, code, end, from);
-}
-
 // The literal block that if, unless or either (e) chooses for the condition
 // c, by the natives' own rule; null when if or unless chooses none.
 const Cell* chosen_branch(const Expr& e, const Cell& c) {
@@ -1189,38 +1246,132 @@ const Cell* chosen_branch(const Expr& e, const Cell& c) {
     return k < 0 ? nullptr : &e.items[size_t(k)];
 }
 
-// if, unless and either with a pure condition: where the word still names
-// the native, and the branch chosen is a block of one quiet expression (or
-// none is chosen), the whole call is read in line, its frame and the
-// branch's skipped, as nothing in them can fail or run code. Else the call
-// is made with the condition read (run_chosen_call), or, with a word after
-// it, as any other (reading the condition again changes nothing).
-int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
-    const Cell* s = slot_of(e.cell, e.slot);
-    const Expr& condition = *e.args[0];
+// A branch's one expression `return value` with a pure value, made in line
+// where the word still names return: the stacks unrolled to the running
+// body as return unrolls them, the frames of the branch's native and of
+// return skipped (with room for them, above `under` frames of the callers),
+// as nothing in them can fail or run code. False, nothing done, where the
+// call must be made as any other (the error of a return with no body to
+// receive it among them).
+ZUV_IN_LINE bool return_in_line(const Expr& x, int32_t under) {
     Cell v;
-    if (s && same_q(*s, e.callable) && room_for_pure(condition, 1) && pure_value(condition, &v) &&
-        !operator_now_after_q(condition) && !operator_now_after_q(e)) {
-        const Cell* branch = chosen_branch(e, v);
-        Cell read_condition = v;
-        bool read = branch == nullptr;
-        if (read) {
-            none::make_at(&v);
-        } else {
-            Node node = branch->w2;
-            int32_t head = std::max(int32_t(branch->w1), 0);
-            int32_t end = tail_of(node);
-            const Form* f = head < end ? find_form(node, head, end) : nullptr;
-            read = f && f->quiet && f->top.size() == 1 && quiet_value(*f->top[0], &v, 1);
-        }
-        if (read) {
+    return returned_value(x, &v, under) && stack::return_in_place(v);
+}
+
+// What reading if, unless or either in line came to.
+enum class BranchRead { NONE, CHOSEN, READ, RETURNED };
+
+// if, unless or either (e) with a pure condition, read in line with the
+// frames of `under` callers skipped below its own: where the word still
+// names the native, the condition is read and the branch chosen (CHOSEN,
+// the condition and the branch, null for none, given back); where the
+// branch chosen is a block of one quiet expression (or none is chosen) its
+// value is read into v (READ), as nothing in the native's frame and the
+// branch's can fail or run code; where that expression returns a pure
+// value, the call returns (RETURNED, the code pending). NONE: a guard
+// failed, nothing read.
+ZUV_IN_LINE BranchRead read_branch(const Expr& e, int32_t under, Cell* v, Cell* condition, const Cell** branch,
+                                   Form** form) {
+    const Cell* s = slot_of(e.cell, e.slot);
+    const Expr& c = *e.args[0];
+    if (!s || !same_q(*s, e.callable) || !room_for_pure(c, under + 1) || !pure_value(c, condition) ||
+        operator_now_after_q(c) || operator_now_after_q(e))
+        return BranchRead::NONE;
+    *branch = chosen_branch(e, *condition);
+    if (!*branch) {
+        none::make_at(v);
+        return BranchRead::READ;
+    }
+    Node node = (*branch)->w2;
+    int32_t head = std::max(int32_t((*branch)->w1), 0);
+    int32_t end = tail_of(node);
+    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    *form = f;
+    if (!f || f->top.size() != 1 || f->walk_from >= 0) return BranchRead::CHOSEN;
+    if (f->quiet) return quiet_value(*f->top[0], v, under + 1) ? BranchRead::READ : BranchRead::CHOSEN;
+    return return_in_line(*f->top[0], under + 1) ? BranchRead::RETURNED : BranchRead::CHOSEN;
+}
+
+// if, unless and either with a pure condition: read in line as a whole
+// where it can be (read_branch). Else the call is made with the condition
+// read (run_chosen_call), or, with a word after it, as any other (reading
+// the condition again changes nothing).
+int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
+    Cell v, condition;
+    const Cell* branch = nullptr;
+    Form* form = nullptr;
+    switch (read_branch(e, 0, &v, &condition, &branch, &form)) {
+        case BranchRead::READ:
             if (!sub) stack::set_last(&v);
             stack::push(&v);  // where the call's frame leaves the top
             return e.next;
-        }
-        if (!e.check_after) return run_chosen_call(r, e, sub, read_condition, branch);
+        case BranchRead::RETURNED: return e.next;  // the code is pending
+        case BranchRead::CHOSEN:
+            if (!e.check_after) return run_chosen_call(r, e, sub, condition, branch, form);
+            break;
+        case BranchRead::NONE: break;
     }
     return e.check_after ? run_general(r, e, sub) : run_call_alone(r, e, sub);
+}
+
+// A function's body (its call's frame current) whose last expression
+// returns a pure value (`return x + 1`) or is an if, unless or either read
+// in line (read_branch), the ones before it quiet: those read in line, then
+// the last, with no frame of the body's: its value becomes the call's
+// result as the body's run or return leaves it, or it returns. Answers the
+// count of expressions when the body is done, else the index of the first
+// to run as any other (the value of the one before it in v).
+size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
+    size_t from = 0, n = f->top.size();
+    const Expr& last = *f->top[n - 1];
+    if (n > 1) {
+        for (size_t i = 0; i + 1 < n; i++)
+            if (!f->top[i]->quiet) return 0;
+        if (!stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) return 0;
+        while (from + 1 < n && quiet_value(*f->top[from], v, 1, true)) from++;
+        if (from + 1 != n) return from;
+    }
+    Cell value;
+    if (last.kind == K_CALL) {
+        if (!returned_value(last, &value, 1)) return from;
+        copy_cell(&value, stack::arguments);
+        stack::keep();
+        return n;
+    }
+    switch (read_branch(last, 1, &value, &chosen->condition, &chosen->branch, &chosen->form)) {
+        case BranchRead::READ:
+            copy_cell(&value, stack::top);
+            stack::push_kept();
+            copy_cell(&value, stack::arguments);
+            return n;
+        case BranchRead::RETURNED: return n;  // the code is pending, for this call
+        case BranchRead::CHOSEN: chosen->made = !last.check_after; return from;
+        case BranchRead::NONE: return from;
+    }
+    return from;
+}
+
+// The body's last expression, whose condition read_body_in_line read and
+// whose branch it chose, run as run_held_form runs it (the body's frame
+// current): the call made with them, without reading the condition again.
+void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen) {
+    Busy busy(f);
+    check_depth();
+    const Expr& e = *f->top.back();
+    int32_t position = e.start;
+    current_position->w1 = uint32_t(position);
+    Form* form = chosen.form;
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+        form = nullptr;  // what the poll ran may have changed the branch
+    }
+    Run r{f, code, end};
+    position = run_chosen_call(r, e, false, chosen.condition, chosen.branch, form);
+    if (stack::pending()) return;
+    if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
+    stack::reset();
+    walk_rest(code, end, position);
 }
 
 }  // namespace

@@ -224,6 +224,14 @@ uint32_t throw_return(bool return_flag, bool from_top) {
     return runtime::thrown_code = return_flag ? THROW_RETURN : THROW_EXIT;
 }
 
+bool return_in_place(const Cell& value) {
+    int32_t target = find_target(depth() - 1, FRAME_BODY, FRAME_BODY);
+    if (target < 0) return false;
+    make_target_current(target, value);
+    runtime::thrown_code = THROW_RETURN;
+    return true;
+}
+
 uint32_t throw_value(uint32_t code) {
     Cell value = arguments[0];
     Cell name = arguments + 1 < top ? arguments[1] : unset_cell();

@@ -345,6 +345,12 @@ uint32_t throw_break(bool has_value, bool continue_flag);
 // THROW_RETURN or THROW_EXIT, left pending; with no body frame, the throw
 // error return.
 uint32_t throw_return(bool return_flag, bool from_top);
+// `return` of value made by compiled code that pushed neither return's frame
+// nor that of the branch holding it (no one could tell them apart): the
+// nearest running body from the top frame down becomes current with the
+// value, THROW_RETURN left pending. False, nothing done, when no body
+// receives it: the call made as any other raises the error.
+bool return_in_place(const Cell& value);
 // `throw`: the nearest catch frame becomes current holding the thrown value
 // and the name cell after it (the throwing call's first two cells). Returns
 // code, left pending; with no catch frame, the throw error throw with the value.
