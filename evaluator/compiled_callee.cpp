@@ -80,8 +80,7 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
     if (function) keep_body(fn, c.get());
     if (c->type == TYPE_NATIVE) c->native = natives::entry_at(int32_t(fn.w1));
     if (c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1))) {
-        const actions::EntryRecord& e = actions::entry_table[fn.w1 - 1];
-        if (e.refinements == 0) c->action = reinterpret_cast<void (*)()>(e.fn);
+        c->action = actions::entry_table[fn.w1 - 1].plain;
     }
     c->fast = in_place::kind_of(fn);
     c->compute = in_place::computer_of(c->fast);

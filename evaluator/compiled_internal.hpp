@@ -80,7 +80,7 @@ struct Callee {
     mutable bool interpreted = false;
     mutable Cell body{};
     natives::Entry native = nullptr;  // native!: its entry
-    void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
+    void (*action)() = nullptr;       // action!: its entry called with no refinement used
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
     in_place::Computer compute = nullptr;  // and its code
     int32_t type_test = -1;  // routine!: the datatype it tests exactly, or -1 (routines::type_test_of)

@@ -1384,22 +1384,47 @@ bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
     return true;
 }
 
+namespace {
+
+bool quiet_value_in(const Form* f, int32_t position, Cell* value, int32_t* next) {
+    if (!f || f->dead || position < f->head || position >= f->tail) return false;
+    const Expr* e = f->at[size_t(position - f->head)];
+    if (!e || !e->quiet || !quiet_value(*e, value, 1)) return false;
+    *next = e->next;
+    return true;
+}
+
+}  // namespace
+
+bool quiet_value_at(const Cell& code, int32_t position, int32_t end, Cell* value, int32_t* next) {
+    return quiet_value_in(find_form(code.w2, std::max(int32_t(code.w1), 0), end), position, value, next);
+}
+
+QuietReader::QuietReader(const Cell& code, int32_t end) {
+    form_ = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
+    if (form_) ++form_->busy;
+}
+
+QuietReader::~QuietReader() {
+    if (form_ && --form_->busy == 0 && form_->dead) free_form(form_);
+}
+
+bool QuietReader::value_at(int32_t position, Cell* value, int32_t* next) const {
+    return quiet_value_in(form_, position, value, next);
+}
+
 int32_t run_one_value(const Cell& code, int32_t position, int32_t end) {
     // A quiet expression is read in line: its frame, its hold and its
     // position are for no one to see.
-    Form* f = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
-    if (f && position >= f->head && position < f->tail) {
-        const Expr* e = f->at[size_t(position - f->head)];
-        Cell v;
-        if (e && e->quiet && quiet_value(*e, &v, 1)) {
-            stack::set_last(&v);
-            stack::push(&v);  // where the frame's unwinding leaves the top
-            return e->next;
-        }
+    Cell v;
+    int32_t next;
+    if (quiet_value_at(code, position, end, &v, &next)) {
+        stack::set_last(&v);
+        stack::push(&v);  // where the frame's unwinding leaves the top
+        return next;
     }
     Hold hold(code);
     stack::mark_eval_native(&words::tag_body);
-    int32_t next;
     if (!run_one(&code, position, end, &next)) next = eval_expression(&code, position, end, false, false, false);
     if (stack::pending()) return next;
     stack::unwind_last_return();
