@@ -339,6 +339,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
 }
 
 int32_t run_pure(const Run& r, const Expr& e, bool sub);
+int32_t run_word(const Run& r, const Expr& e, bool sub);
 
 // ---- function bodies ----
 
@@ -551,7 +552,13 @@ inline bool branch_kind_q(const Expr& e) {
     for (size_t i = 0; i < n; i++) {
         const Expr& a = *e.args[i];
         Cell v;
-        if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
+        const Cell* word_value;
+        if (a.run == run_word && (word_value = slot_of(a.cell, a.slot)) && placed_q(type_of(word_value))) {
+            // What run_word pushes, read here: a word's value, the most
+            // common argument.
+            stack::push(word_value);
+            position = a.next;
+        } else if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
             !operator_now_after_q(a)) {
             // What run_pure pushes, read here: a pure argument can neither
             // fail nor run code.
