@@ -86,7 +86,11 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
     c->compute = in_place::computer_of(c->fast);
     if (c->type == TYPE_ROUTINE) {
         const Cell* code = function::more_cell(&fn, function::MORE_CODE);
-        if (code && type_of(code) == TYPE_INTEGER) c->type_test = routines::type_test_of(integer::get_value(code));
+        if (code && type_of(code) == TYPE_INTEGER) {
+            int32_t index = integer::get_value(code);
+            c->type_test = routines::type_test_of(index);
+            if (routines::typeset_test_of(index)) c->typeset_test = index;
+        }
     }
     if (c->args.size() <= size_t(MAX_ARGUMENTS)) {
         c->shape.count = uint8_t(c->args.size());

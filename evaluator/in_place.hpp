@@ -15,7 +15,9 @@
 // `pick` of a block or paren by an integer is read in place too: it can
 // neither fail nor run code there (an index out of range gives none); so
 // are `square-root` of an integer or a float, `not` of any value, the
-// exact type tests (`integer?`, `error?` ...) and the series' navigation
+// exact type tests (`integer?`, `error?` ...), the typeset tests
+// (`series?`, `number?` ..., by the typeset their word holds at the time)
+// and the series' navigation
 // and length (`next`, `back`, `head`, `tail`, `head?`, `tail?`, `index?`,
 // `length?`) of a value whose type takes them from series! (a port! or an
 // image! has its own: the entry is called).
@@ -25,6 +27,7 @@
 #include <cstdint>
 
 #include "evaluator/natives.hpp"
+#include "evaluator/routines.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -37,16 +40,18 @@ namespace zuv::interpreter::in_place {
 
 enum Kind : uint8_t {
     NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK, SQRT, NOT, TYPE_TEST, EVEN, ODD,
-    NEXT, BACK, HEAD, TAIL, HEAD_Q, TAIL_Q, INDEX_Q, LENGTH_Q
+    NEXT, BACK, HEAD, TAIL, HEAD_Q, TAIL_Q, INDEX_Q, LENGTH_Q, TYPESET_TEST
 };
 
 // The series kinds, by their action.
 inline bool series_kind_q(Kind k) { return k >= NEXT && k <= LENGTH_Q; }
 
 // The kinds computed on one operand, the left (the right is not read, but
-// for TYPE_TEST: a cell whose w1 is the datatype tested).
+// for TYPE_TEST: a cell whose w1 is the datatype tested; for TYPESET_TEST,
+// one whose w1 is the routine's index).
 inline bool one_operand_q(Kind k) {
-    return k == SQRT || k == NOT || k == TYPE_TEST || k == EVEN || k == ODD || series_kind_q(k);
+    return k == SQRT || k == NOT || k == TYPE_TEST || k == EVEN || k == ODD || series_kind_q(k) ||
+           k == TYPESET_TEST;
 }
 
 // What a native or action computes in place, by its slot; NONE for any
@@ -179,6 +184,13 @@ inline Act action_of(Kind k) {
         logic::make_at(left, type_of(left) == right->w1);
         return true;
     }
+    if (k == TYPESET_TEST) {
+        routines::TypesetTest test = routines::typeset_test_of(int32_t(right->w1));
+        int32_t has = test ? test(type_of(left)) : -1;
+        if (has < 0) return false;
+        logic::make_at(left, has != 0);
+        return true;
+    }
     if (k == EVEN || k == ODD) {
         // An integer's lowest bit, as the integer slot reads it; other types
         // (characters, floats) are left to the entry.
@@ -300,9 +312,9 @@ inline Computer computer_of(Kind k) {
         compute_kind<GE>,         compute_kind<PICK>, compute_kind<SQRT>, compute_kind<NOT>,
         compute_kind<TYPE_TEST>,  compute_kind<EVEN>, compute_kind<ODD>, compute_kind<NEXT>, compute_kind<BACK>,
         compute_kind<HEAD>,       compute_kind<TAIL>, compute_kind<HEAD_Q>, compute_kind<TAIL_Q>,
-        compute_kind<INDEX_Q>,    compute_kind<LENGTH_Q>,
+        compute_kind<INDEX_Q>,    compute_kind<LENGTH_Q>, compute_kind<TYPESET_TEST>,
     };
-    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == LENGTH_Q + 1, "one computer per kind");
+    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == TYPESET_TEST + 1, "one computer per kind");
     return BY_KIND[k];
 }
 

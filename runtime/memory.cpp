@@ -205,9 +205,12 @@ void free_frame(void* frame) {
     }
 }
 
+uint32_t starts = 0;
+
 void init() {
     record = Record{};
     node_slots.assign(1, nullptr);
+    ++starts;
 }
 
 void new_node_frame() { record.node_active = make_node_frame(); }

@@ -177,6 +177,9 @@ struct Record {
 extern Record record;
 
 void init();
+// Counts the starts of the memory manager (init): node ids, symbols and
+// indexes kept by C++ code from an earlier start name nothing now.
+extern uint32_t starts;
 Node alloc_node();
 void free_node(Node n);
 
