@@ -469,6 +469,20 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
 
 // ---- calls ----
 
+// A routine that tests a datatype or a typeset, its argument in place (its
+// frame current): the result computed as the routine gives it; false when
+// the routine must run.
+[[gnu::noinline]] bool routine_test(const Callee* c) {
+    Cell operand{};
+    if (c->type_test >= 0) {
+        operand.w1 = uint32_t(c->type_test);
+        return in_place::compute(in_place::TYPE_TEST, stack::arguments, &operand);
+    }
+    if (c->typeset_test == 0) return false;
+    operand.w1 = uint32_t(c->typeset_test);
+    return in_place::compute(in_place::TYPESET_TEST, stack::arguments, &operand);
+}
+
 // Runs the entry or body of a call of fn whose arguments are in place (its
 // frame current), as the walker runs it.
 [[gnu::always_inline]] inline void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
@@ -485,7 +499,9 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
             run_function(fn, c, name);
             break;
-        default: run_routine(fn); break;
+        default:
+            if (!routine_test(c)) run_routine(fn);
+            break;
     }
 }
 
