@@ -42,6 +42,9 @@ constexpr int32_t MAX_REFINEMENTS = 11;  // find has the most
 struct EntryRecord {
     AnyFn fn;             // null for action number 8
     int8_t refinements;   // int32_t parameters of a stack entry; -1 for compare
+    // A stack entry called with no refinement used (every word -1): the
+    // everyday call, made without decoding the refinement count.
+    void (*plain)() = nullptr;
 };
 
 // Entry k - 1 serves action number k. Filled by init(); read-only afterwards.
@@ -53,10 +56,14 @@ template <class... P> struct EntryShape<void (*)(P...)> {
     static constexpr bool valid = (std::is_same_v<P, int32_t> && ...) && sizeof...(P) <= MAX_REFINEMENTS;
     static constexpr int8_t count = int8_t(sizeof...(P));
 };
+template <auto F, class> struct PlainCall;
+template <auto F, class... P> struct PlainCall<F, void (*)(P...)> {
+    static void call() { F(P(-1)...); }
+};
 template <auto F>
 inline EntryRecord entry() {
     static_assert(EntryShape<decltype(F)>::valid, "a stack entry takes only int32_t refinement words");
-    return {reinterpret_cast<AnyFn>(F), EntryShape<decltype(F)>::count};
+    return {reinterpret_cast<AnyFn>(F), EntryShape<decltype(F)>::count, &PlainCall<F, decltype(F)>::call};
 }
 
 // Copies count records into the table from entry 0, in action-number order.

@@ -50,7 +50,31 @@ bool run_block(const Cell* code, int32_t head, int32_t end);
 // after the expression.
 bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next);
 
+// The value of the expression of code at position when it is quiet (nothing
+// in it can fail, collect or run code, so its frame, hold and position are
+// for no one to see): read in line from the block's compiled form, a
+// set-word's store made. False, nothing done, where it must run as any
+// other (no form, a guard failed, no room for the frames it skips); else
+// *next is the position after it. Compiled code must be allowed to run.
+bool quiet_value_at(const Cell& code, int32_t position, int32_t end, Cell* value, int32_t* next);
+
 struct Form;
+
+// quiet_value_at for a caller that reads a block's expressions one after
+// another (reduce): the form is found once and held while the reader lives
+// (a change of the block meanwhile drops it, and the reader then reads
+// nothing). Compiled code must be allowed to run while it lives.
+class QuietReader {
+public:
+    QuietReader(const Cell& code, int32_t end);
+    ~QuietReader();
+    QuietReader(const QuietReader&) = delete;
+    QuietReader& operator=(const QuietReader&) = delete;
+    bool value_at(int32_t position, Cell* value, int32_t* next) const;
+
+private:
+    Form* form_ = nullptr;
+};
 
 // A literal block that a loop runs again and again in its frame (its body,
 // its condition), as eval_block_here runs it: its form is found once and

@@ -186,6 +186,11 @@ private:
             e->fast = in_place::TYPE_TEST;
             e->compute = in_place::computer_of(e->fast);
             e->operand.w1 = uint32_t(c->type_test);
+        } else if (c->typeset_test) {
+            // Computed in place by the typeset its word holds now.
+            e->fast = in_place::TYPESET_TEST;
+            e->compute = in_place::computer_of(e->fast);
+            e->operand.w1 = uint32_t(c->typeset_test);
         }
         if (in_place::one_operand_q(e->fast) && c->args.size() == 1) e->arg_types = c->args[0].types;
         e->callable = fn;

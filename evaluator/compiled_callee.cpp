@@ -80,14 +80,17 @@ std::unique_ptr<Callee> decode(const Cell& fn, Node cache) {
     if (function) keep_body(fn, c.get());
     if (c->type == TYPE_NATIVE) c->native = natives::entry_at(int32_t(fn.w1));
     if (c->type == TYPE_ACTION && actions::stack_entry_q(int32_t(fn.w1))) {
-        const actions::EntryRecord& e = actions::entry_table[fn.w1 - 1];
-        if (e.refinements == 0) c->action = reinterpret_cast<void (*)()>(e.fn);
+        c->action = actions::entry_table[fn.w1 - 1].plain;
     }
     c->fast = in_place::kind_of(fn);
     c->compute = in_place::computer_of(c->fast);
     if (c->type == TYPE_ROUTINE) {
         const Cell* code = function::more_cell(&fn, function::MORE_CODE);
-        if (code && type_of(code) == TYPE_INTEGER) c->type_test = routines::type_test_of(integer::get_value(code));
+        if (code && type_of(code) == TYPE_INTEGER) {
+            int32_t index = integer::get_value(code);
+            c->type_test = routines::type_test_of(index);
+            if (routines::typeset_test_of(index)) c->typeset_test = index;
+        }
     }
     if (c->args.size() <= size_t(MAX_ARGUMENTS)) {
         c->shape.count = uint8_t(c->args.size());

@@ -80,10 +80,11 @@ struct Callee {
     mutable bool interpreted = false;
     mutable Cell body{};
     natives::Entry native = nullptr;  // native!: its entry
-    void (*action)() = nullptr;       // action!: its entry, when it takes no refinement words
+    void (*action)() = nullptr;       // action!: its entry called with no refinement used
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
     in_place::Computer compute = nullptr;  // and its code
     int32_t type_test = -1;  // routine!: the datatype it tests exactly, or -1 (routines::type_test_of)
+    int32_t typeset_test = 0;  // routine!: its index when it tests a typeset (routines::typeset_test_of), or 0
     Shape shape;
     // Calls in progress that read this decoding: forgotten meanwhile (its
     // cache node went, or a collection renumbered the nodes), it is freed

@@ -339,6 +339,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
 }
 
 int32_t run_pure(const Run& r, const Expr& e, bool sub);
+int32_t run_word(const Run& r, const Expr& e, bool sub);
 
 // ---- function bodies ----
 
@@ -529,6 +530,20 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
 
 // ---- calls ----
 
+// A routine that tests a datatype or a typeset, its argument in place (its
+// frame current): the result computed as the routine gives it; false when
+// the routine must run.
+[[gnu::noinline]] bool routine_test(const Callee* c) {
+    Cell operand{};
+    if (c->type_test >= 0) {
+        operand.w1 = uint32_t(c->type_test);
+        return in_place::compute(in_place::TYPE_TEST, stack::arguments, &operand);
+    }
+    if (c->typeset_test == 0) return false;
+    operand.w1 = uint32_t(c->typeset_test);
+    return in_place::compute(in_place::TYPESET_TEST, stack::arguments, &operand);
+}
+
 // Runs the entry or body of a call of fn whose arguments are in place (its
 // frame current), as the walker runs it.
 [[gnu::always_inline]] inline void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
@@ -545,7 +560,9 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
             for (const Cell& cell : c->rest_cells) stack::push(&cell);
             run_function(fn, c, name);
             break;
-        default: run_routine(fn); break;
+        default:
+            if (!routine_test(c)) run_routine(fn);
+            break;
     }
 }
 
@@ -612,7 +629,13 @@ inline bool branch_kind_q(const Expr& e) {
     for (size_t i = 0; i < n; i++) {
         const Expr& a = *e.args[i];
         Cell v;
-        if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
+        const Cell* word_value;
+        if (a.run == run_word && (word_value = slot_of(a.cell, a.slot)) && placed_q(type_of(word_value))) {
+            // What run_word pushes, read here: a word's value, the most
+            // common argument.
+            stack::push(word_value);
+            position = a.next;
+        } else if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
             !operator_now_after_q(a)) {
             // What run_pure pushes, read here: a pure argument can neither
             // fail nor run code.
@@ -1535,22 +1558,47 @@ bool run_one(const Cell* code, int32_t position, int32_t end, int32_t* next) {
     return true;
 }
 
+namespace {
+
+bool quiet_value_in(const Form* f, int32_t position, Cell* value, int32_t* next) {
+    if (!f || f->dead || position < f->head || position >= f->tail) return false;
+    const Expr* e = f->at[size_t(position - f->head)];
+    if (!e || !e->quiet || !quiet_value(*e, value, 1)) return false;
+    *next = e->next;
+    return true;
+}
+
+}  // namespace
+
+bool quiet_value_at(const Cell& code, int32_t position, int32_t end, Cell* value, int32_t* next) {
+    return quiet_value_in(find_form(code.w2, std::max(int32_t(code.w1), 0), end), position, value, next);
+}
+
+QuietReader::QuietReader(const Cell& code, int32_t end) {
+    form_ = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
+    if (form_) ++form_->busy;
+}
+
+QuietReader::~QuietReader() {
+    if (form_ && --form_->busy == 0 && form_->dead) free_form(form_);
+}
+
+bool QuietReader::value_at(int32_t position, Cell* value, int32_t* next) const {
+    return quiet_value_in(form_, position, value, next);
+}
+
 int32_t run_one_value(const Cell& code, int32_t position, int32_t end) {
     // A quiet expression is read in line: its frame, its hold and its
     // position are for no one to see.
-    Form* f = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
-    if (f && position >= f->head && position < f->tail) {
-        const Expr* e = f->at[size_t(position - f->head)];
-        Cell v;
-        if (e && e->quiet && quiet_value(*e, &v, 1)) {
-            stack::set_last(&v);
-            stack::push(&v);  // where the frame's unwinding leaves the top
-            return e->next;
-        }
+    Cell v;
+    int32_t next;
+    if (quiet_value_at(code, position, end, &v, &next)) {
+        stack::set_last(&v);
+        stack::push(&v);  // where the frame's unwinding leaves the top
+        return next;
     }
     Hold hold(code);
     stack::mark_eval_native(&words::tag_body);
-    int32_t next;
     if (!run_one(&code, position, end, &next)) next = eval_expression(&code, position, end, false, false, false);
     if (stack::pending()) return next;
     stack::unwind_last_return();

@@ -14,29 +14,45 @@
 //
 // `pick` of a block or paren by an integer is read in place too: it can
 // neither fail nor run code there (an index out of range gives none); so
-// are `square-root` of an integer or a float, `not` of any value and the
-// exact type tests (`integer?`, `error?` ...).
+// are `square-root` of an integer or a float, `not` of any value, the
+// exact type tests (`integer?`, `error?` ...), the typeset tests
+// (`series?`, `number?` ..., by the typeset their word holds at the time)
+// and the series' navigation
+// and length (`next`, `back`, `head`, `tail`, `head?`, `tail?`, `index?`,
+// `length?`) of a value whose type takes them from series! (a port! or an
+// image! has its own: the entry is called).
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 
 #include "evaluator/natives.hpp"
+#include "evaluator/routines.hpp"
 #include "runtime/cell.hpp"
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/none.hpp"
 #include "runtime/datatypes/registry.hpp"
 #include "runtime/datatypes/series.hpp"
 
 namespace zuv::interpreter::in_place {
 
 enum Kind : uint8_t {
-    NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK, SQRT, NOT, TYPE_TEST, EVEN, ODD
+    NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK, SQRT, NOT, TYPE_TEST, EVEN, ODD,
+    NEXT, BACK, HEAD, TAIL, HEAD_Q, TAIL_Q, INDEX_Q, LENGTH_Q, TYPESET_TEST
 };
 
+// The series kinds, by their action.
+inline bool series_kind_q(Kind k) { return k >= NEXT && k <= LENGTH_Q; }
+
 // The kinds computed on one operand, the left (the right is not read, but
-// for TYPE_TEST: a cell whose w1 is the datatype tested).
-inline bool one_operand_q(Kind k) { return k == SQRT || k == NOT || k == TYPE_TEST || k == EVEN || k == ODD; }
+// for TYPE_TEST: a cell whose w1 is the datatype tested; for TYPESET_TEST,
+// one whose w1 is the routine's index).
+inline bool one_operand_q(Kind k) {
+    return k == SQRT || k == NOT || k == TYPE_TEST || k == EVEN || k == ODD || series_kind_q(k) ||
+           k == TYPESET_TEST;
+}
 
 // What a native or action computes in place, by its slot; NONE for any
 // other callable.
@@ -54,6 +70,14 @@ inline Kind kind_of(const Cell& fn) {
             case Act::pick: return PICK;
             case Act::even_q: return EVEN;
             case Act::odd_q: return ODD;
+            case Act::next: return NEXT;
+            case Act::back: return BACK;
+            case Act::head: return HEAD;
+            case Act::tail: return TAIL;
+            case Act::head_q: return HEAD_Q;
+            case Act::tail_q: return TAIL_Q;
+            case Act::index_q: return INDEX_Q;
+            case Act::length_q: return LENGTH_Q;
             default: return NONE;
         }
     }
@@ -107,15 +131,64 @@ inline bool truth_of(Kind k, int32_t r) {
     }
 }
 
+// The action of a series kind.
+inline Act action_of(Kind k) {
+    switch (k) {
+        case NEXT: return Act::next;
+        case BACK: return Act::back;
+        case HEAD: return Act::head;
+        case TAIL: return Act::tail;
+        case HEAD_Q: return Act::head_q;
+        case TAIL_Q: return Act::tail_q;
+        case INDEX_Q: return Act::index_q;
+        default: return Act::length_q;
+    }
+}
+
+// A series kind on the value in place, as the series! slot its type takes
+// computes it (nothing there can fail or run code); false for a type with
+// a slot of its own.
+[[gnu::noinline]] inline bool compute_series(Kind k, Cell* v) {
+    uint32_t t = type_of(v);
+    int32_t slot = int32_t(action_of(k)) - 1;
+    if (t >= TYPE_TOTAL || t == TYPE_SERIES || !datatype::action_table[t][slot] ||
+        datatype::action_table[t][slot] != datatype::action_table[TYPE_SERIES][slot])
+        return false;
+    switch (k) {
+        case NEXT: series::next(v); break;
+        case BACK: series::back(v); break;
+        case HEAD: series::head(v); break;
+        case TAIL: series::tail(v); break;
+        case HEAD_Q: series::head_q(v); break;
+        case TAIL_Q: series::tail_q(v); break;
+        case INDEX_Q: series::index_q(v); break;
+        default: {
+            int32_t n = series::length_q(v);
+            if (n == -1) none::make_at(v);
+            else integer::make_at(cell::begin(v), n);
+            break;
+        }
+    }
+    return true;
+}
+
 }  // namespace detail
 
 [[gnu::always_inline]] inline bool compute(Kind k, Cell* left, const Cell* right) {
+    if (series_kind_q(k)) return detail::compute_series(k, left);
     if (k == NOT) {
         logic::make_at(left, logic::false_q(left));
         return true;
     }
     if (k == TYPE_TEST) {
         logic::make_at(left, type_of(left) == right->w1);
+        return true;
+    }
+    if (k == TYPESET_TEST) {
+        routines::TypesetTest test = routines::typeset_test_of(int32_t(right->w1));
+        int32_t has = test ? test(type_of(left)) : -1;
+        if (has < 0) return false;
+        logic::make_at(left, has != 0);
         return true;
     }
     if (k == EVEN || k == ODD) {
@@ -237,9 +310,11 @@ inline Computer computer_of(Kind k) {
         compute_kind<REM>,        compute_kind<AND>, compute_kind<OR>,  compute_kind<XOR>, compute_kind<EQ>,
         compute_kind<NE>,         compute_kind<STRICT_EQ>, compute_kind<LT>, compute_kind<LE>, compute_kind<GT>,
         compute_kind<GE>,         compute_kind<PICK>, compute_kind<SQRT>, compute_kind<NOT>,
-        compute_kind<TYPE_TEST>,  compute_kind<EVEN>, compute_kind<ODD>,
+        compute_kind<TYPE_TEST>,  compute_kind<EVEN>, compute_kind<ODD>, compute_kind<NEXT>, compute_kind<BACK>,
+        compute_kind<HEAD>,       compute_kind<TAIL>, compute_kind<HEAD_Q>, compute_kind<TAIL_Q>,
+        compute_kind<INDEX_Q>,    compute_kind<LENGTH_Q>, compute_kind<TYPESET_TEST>,
     };
-    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == ODD + 1, "one computer per kind");
+    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == TYPESET_TEST + 1, "one computer per kind");
     return BY_KIND[k];
 }
 

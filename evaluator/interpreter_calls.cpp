@@ -348,7 +348,7 @@ void run_entry(const Cell& fn, const Refinements& r) {
             if (!actions::stack_entry_q(index)) fire(ErrorCategory::internal, "not-done");
             const actions::EntryRecord& e = actions::entry_table[index - 1];
             guard_allocations([&] {
-                if (e.refinements == 0) reinterpret_cast<void (*)()>(e.fn)();  // most actions take no refinement word
+                if (r.named == 0) e.plain();  // the everyday call: no refinement named
                 else actions::invoke(index, r.words);
             });
         }

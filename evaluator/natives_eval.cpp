@@ -6,6 +6,7 @@
 #include "evaluator/natives_eval.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "boot/private_words.hpp"
 #include "evaluator/actions.hpp"
@@ -302,14 +303,27 @@ bool reduce_into(const Cell* block, const Target& target) {
     // The walker (the reference, and the one that reports trace events)
     // takes every expression when compiled code may not run.
     const bool short_cut = interpreter::compiled::run_q();
+    // The block's form is looked for at the first value that is not plain,
+    // as the evaluation of that value would; then its quiet expressions
+    // are read from it.
+    std::optional<interpreter::compiled::QuietReader> form;
     for (int32_t position = int32_t(code->w1); position < limit_of(node, end);) {
         Cell plain;
-        if (short_cut && !runtime::interrupt_pending && plain_value_at(node, position, end, &plain)) {
+        int32_t next = position + 1;
+        bool read = false;
+        if (short_cut && !runtime::interrupt_pending) {
+            read = (form && form->value_at(position, &plain, &next)) || plain_value_at(node, position, end, &plain);
+            if (!read && !form) {
+                form.emplace(*code, end);
+                read = form->value_at(position, &plain, &next);
+            }
+        }
+        if (read) {
             Cell* value = stack::push(&plain);
             cell::clear_new_line_flag(value);
             put_value(target, value, true);
             stack::reset();
-            position++;
+            position = next;
             continue;
         }
         position = interpreter::eval_one(code, position, end, false);

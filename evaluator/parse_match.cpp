@@ -69,6 +69,12 @@ bool text_at(const Units& in, int32_t i, int32_t end, const Needle& n, bool exac
         if (in.at(i) != '<' || in.at(i + n.length + 1) != '>') return false;
         i++;
     }
+    if (in.unit == 1 && n.units.unit == 1) {
+        // Bytes against bytes: the same bytes match however the search
+        // folds; others are compared one by one only when it folds.
+        if (std::memcmp(in.base + i, n.units.base + n.start, size_t(n.length)) == 0) return true;
+        if (exact) return false;
+    }
     for (int32_t k = 0; k < n.length; k++) {
         uint32_t a = in.at(i + k), b = n.units.at(n.start + k);
         if (a != b && (exact || fold(a) != fold(b))) return false;

@@ -12,6 +12,7 @@ struct Entry {
     const char* name;  // a string of static lifetime
     Fn fn;
     int32_t type_test = -1;
+    TypesetTest typeset_test = nullptr;
 };
 
 Entry entries[MAX_ROUTINES];
@@ -23,10 +24,11 @@ int32_t add(const char* name, Fn fn) {
     if (int32_t found = find(name)) {
         entries[found - 1].fn = fn;
         entries[found - 1].type_test = -1;
+        entries[found - 1].typeset_test = nullptr;
         return found;
     }
     if (used == MAX_ROUTINES) fire(ErrorCategory::internal, "limit-hit");
-    entries[used] = {name, fn, -1};
+    entries[used] = {name, fn, -1, nullptr};
     return ++used;
 }
 
@@ -45,5 +47,13 @@ void set_type_test(int32_t index, uint8_t type) {
 }
 
 int32_t type_test_of(int32_t index) { return index >= 1 && index <= used ? entries[index - 1].type_test : -1; }
+
+void set_typeset_test(int32_t index, TypesetTest test) {
+    if (index >= 1 && index <= used) entries[index - 1].typeset_test = test;
+}
+
+TypesetTest typeset_test_of(int32_t index) {
+    return index >= 1 && index <= used ? entries[index - 1].typeset_test : nullptr;
+}
 
 }  // namespace zuv::routines

@@ -49,5 +49,13 @@ int32_t count();
 // compute in place; the type an entry tests, or -1.
 void set_type_test(int32_t index, uint8_t type);
 int32_t type_test_of(int32_t index);
+// The test of a typeset that an entry makes (true for a value whose type
+// the typeset a global word holds admits): 1 or 0, or -1 when it cannot
+// answer without allocating (the word's symbol not looked up yet). It reads
+// the word at each test and can neither fail nor run code, so compiled code
+// may compute the entry in place by it; the entry's test, or null.
+using TypesetTest = int32_t (*)(uint32_t type);
+void set_typeset_test(int32_t index, TypesetTest test);
+TypesetTest typeset_test_of(int32_t index);
 
 }  // namespace zuv::routines

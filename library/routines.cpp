@@ -25,6 +25,7 @@
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/error_catalog.hpp"
+#include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
 #include "runtime/unicode.hpp"
 
@@ -47,29 +48,46 @@ void add_type_test(const char* name) {
 }
 
 // The typeset tests read the typeset the global word holds at each call, so
-// they follow a later change of the word. The name's symbol and the word's
-// index are found once and only checked at later calls (a runtime started
-// again numbers both afresh, and the check sees it).
+// they follow a later change of the word. The name's symbol is found once
+// per start of the runtime (a runtime started again numbers symbols
+// afresh), the word's index kept as a hint that the lookup checks.
 template <const char* NAME>
-Value in_typeset(const Value* args, int32_t) {
-    uint8_t type = type_of(args[0].cell);
-    static int32_t symbol = 0;
-    static int32_t hint = -1;
-    const size_t length = std::strlen(NAME);
-    if (symbol <= 0 || symbol > symbol::count() || size_t(symbol::name_length(symbol)) != length ||
-        std::memcmp(symbol::name_of(symbol), NAME, length) != 0) {
-        symbol = symbol::make(NAME);
-        hint = -1;
+struct NamedTypeset {
+    static inline int32_t symbol = 0;
+    static inline uint32_t found_at = 0;  // memory::starts when symbol was found
+    static inline int32_t hint = -1;
+
+    static bool symbol_known_q() { return symbol > 0 && found_at == memory::starts; }
+    // The test once the symbol is known.
+    static bool has_q(uint32_t type) {
+        Node global = _context::global;
+        Cell word{};
+        word.w2 = uint32_t(symbol);
+        int32_t index = _context::find_word_hinted(global, word, hint);
+        hint = index;
+        if (index < 0) return false;
+        const Cell* ts = _context::value_slot(global, index);
+        return type_of(ts) == TYPE_TYPESET && typeset::has_q(ts, type);
     }
-    Node global = _context::global;
-    Cell word{};
-    word.w2 = uint32_t(symbol);
-    int32_t index = _context::find_word_hinted(global, word, hint);
-    hint = index;
-    if (index < 0) return answer_logic(false);
-    const Cell* ts = _context::value_slot(global, index);
-    return answer_logic(type_of(ts) == TYPE_TYPESET && typeset::has_q(ts, type));
-}
+    // The routine: looks the symbol up (or makes it) when needed.
+    static Value test(const Value* args, int32_t) {
+        uint8_t type = type_of(args[0].cell);
+        if (!symbol_known_q()) {
+            symbol = symbol::make(NAME);
+            found_at = memory::starts;
+            hint = -1;
+        }
+        return answer_logic(has_q(type));
+    }
+    // The same test without allocating, for compiled code.
+    static int32_t test_in_place(uint32_t type) {
+        if (!symbol_known_q()) return -1;
+        return has_q(type) ? 1 : 0;
+    }
+    static void add(const char* name) {
+        routines::set_typeset_test(routines::add(name, test), test_in_place);
+    }
+};
 
 // quit-return status: ends the process at once with the status.
 Value quit_return(const Value* args, int32_t) {
@@ -204,20 +222,20 @@ void register_routines() {
     add_type_test<TYPE_ROUTINE>("routine?");
     add_type_test<TYPE_VECTOR>("vector?");
     // Typeset tests.
-    routines::add("any-list?", in_typeset<any_list>);
-    routines::add("any-block?", in_typeset<any_block>);
-    routines::add("any-function?", in_typeset<any_function>);
-    routines::add("any-object?", in_typeset<any_object>);
-    routines::add("any-path?", in_typeset<any_path>);
-    routines::add("any-string?", in_typeset<any_string>);
-    routines::add("any-word?", in_typeset<any_word>);
-    routines::add("series?", in_typeset<series>);
-    routines::add("number?", in_typeset<number>);
-    routines::add("immediate?", in_typeset<immediate>);
-    routines::add("scalar?", in_typeset<scalar>);
-    routines::add("all-word?", in_typeset<all_word>);
-    routines::add("any-point?", in_typeset<any_point>);
-    routines::add("planar?", in_typeset<planar>);
+    NamedTypeset<any_list>::add("any-list?");
+    NamedTypeset<any_block>::add("any-block?");
+    NamedTypeset<any_function>::add("any-function?");
+    NamedTypeset<any_object>::add("any-object?");
+    NamedTypeset<any_path>::add("any-path?");
+    NamedTypeset<any_string>::add("any-string?");
+    NamedTypeset<any_word>::add("any-word?");
+    NamedTypeset<series>::add("series?");
+    NamedTypeset<number>::add("number?");
+    NamedTypeset<immediate>::add("immediate?");
+    NamedTypeset<scalar>::add("scalar?");
+    NamedTypeset<all_word>::add("all-word?");
+    NamedTypeset<any_point>::add("any-point?");
+    NamedTypeset<planar>::add("planar?");
 
     routines::add("quit-return", quit_return);
     routines::add("catalog-errors", catalog_errors);

@@ -140,8 +140,8 @@ SeriesFrame* frame_for(int64_t need) {
 // size) and hands back the old buffer too, which keeps its content until the
 // next allocation.
 SeriesBuffer* grow(Node n, int64_t new_size, SeriesBuffer** old_out) {
-    ++relocations;
     SeriesBuffer* old = buffer_of(n);
+    if (unit_of(old) == sizeof(Cell)) ++relocations;
     if (new_size == 0) new_size = int64_t(old->size) * 2;
     if (new_size <= 0) fire_no_memory();
 
@@ -205,9 +205,12 @@ void free_frame(void* frame) {
     }
 }
 
+uint32_t starts = 0;
+
 void init() {
     record = Record{};
     node_slots.assign(1, nullptr);
+    ++starts;
 }
 
 void new_node_frame() { record.node_active = make_node_frame(); }

@@ -99,9 +99,11 @@ extern NodeSlots node_slots;
 // The buffer behind a node. Only valid until the next allocation.
 inline SeriesBuffer* buffer_of(Node n) { return node_slots[n >> NODE_SLOT_BITS][n & NODE_SLOT_MASK]; }
 
-// Counts the times buffers may have moved: every growth of a series and
-// every collection. A Cell* kept from a buffer stays valid while the count
-// stays the same (the evaluator keeps the slots of words so).
+// Counts the times buffers of cells may have moved: every growth of a
+// series of cells and every collection. A Cell* kept from a buffer stays
+// valid while the count stays the same (the evaluator keeps the slots of
+// words so). Text and binary series grow often (appending to a string) and
+// hold no cells, so their growth leaves the count alone.
 extern uint64_t relocations;
 
 inline uint32_t unit_of(const SeriesBuffer* s) { return s->flags & SERIES_UNIT_MASK; }
@@ -175,6 +177,9 @@ struct Record {
 extern Record record;
 
 void init();
+// Counts the starts of the memory manager (init): node ids, symbols and
+// indexes kept by C++ code from an earlier start name nothing now.
+extern uint32_t starts;
 Node alloc_node();
 void free_node(Node n);
 
