@@ -254,12 +254,7 @@ void loop_() {
 // function's cells when the word is one of its own, or into its slot when
 // its context is no object's (no change handler runs, no word is marked
 // changed there: word::set's store is that write), else by word::set.
-inline void set_counter(Cell* word, const Cell& value) {
-    using interpreter::detail::locals;
-    if (word->w1 == locals.context && uint32_t(word->w3) < locals.count) {
-        locals.base[word->w3] = value;
-        return;
-    }
+[[gnu::noinline]] inline void set_counter_slot(Cell* word, const Cell& value) {
     if (word->w1 && int32_t(word->w3) >= 0 &&
         _context::kind_of(_context::cell_of(word->w1)) != _context::KIND_OBJECT) {
         if (Cell* slot = _context::value_slot(word->w1, int32_t(word->w3))) {
@@ -268,6 +263,11 @@ inline void set_counter(Cell* word, const Cell& value) {
         }
     }
     word::set(word, &value);
+}
+inline void set_counter(Cell* word, const Cell& value) {
+    using interpreter::detail::locals;
+    if (word->w1 == locals.context && uint32_t(word->w3) < locals.count) locals.base[word->w3] = value;
+    else set_counter_slot(word, value);
 }
 
 template <class Eval>
