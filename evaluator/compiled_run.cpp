@@ -702,10 +702,44 @@ inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
     return index;
 }
 
+// The position in the block that a path's pick element names (an integer,
+// or a get-word holding one), counted from the block's buffer head: -1 when
+// it lies outside the block (a read gives none), PICK_REFUSED when the
+// element is no such pick.
+constexpr int32_t PICK_REFUSED = -2;
+ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
+    const Cell* by = &item;
+    if (type_of(&item) == TYPE_GET_WORD) {
+        by = item.w1 && int32_t(item.w3) >= 0 ? _context::value_slot(item.w1, int32_t(item.w3)) : nullptr;
+        if (!by) return PICK_REFUSED;
+    }
+    if (type_of(by) != TYPE_INTEGER) return PICK_REFUSED;
+    int32_t index = int32_t(by->w2);
+    int64_t p = index == 0 ? -1 : int64_t(int32_t(block.w1)) + index + (index > 0 ? -1 : 0);
+    const SeriesBuffer* b = memory::buffer_of(block.w2);
+    return p < 0 || p >= (memory::used_bytes(b) >> 4) ? -1 : int32_t(p);
+}
+
 // The value slot of the path's word element i in the object ctx, or null.
 // The slot found is kept beside the element, as a word keeps its own: good
 // while the element names the same context and no buffer has moved.
 [[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
+    const Cell& item = e.items[i];
+    if (e.fields_at == collector::series_cycles && int32_t(item.w3) >= 0) {
+        // Another object of the shape last met (the code visits several
+        // objects of one prototype): the word stands at the index kept, and
+        // its slot is read there; the kept object and slot stay, for the
+        // next time this element meets it.
+        const Cell* c = _context::cell_of(ctx);
+        int32_t index = int32_t(item.w3);
+        if (!_context::on_stack_q(c) && c->w2 != 0) {
+            SeriesBuffer* words = memory::buffer_of(hash::table_of(c->w1)->block);
+            if (index < memory::length_of(words) && memory::internal_cells(words)[index].w2 == item.w2) {
+                SeriesBuffer* values = memory::buffer_of(c->w2);
+                if (index < memory::length_of(values)) return memory::internal_cells(values) + index;
+            }
+        }
+    }
     int32_t index = field_of(e, ctx, e.items[i]);
     Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
     if (e.slots_at != memory::relocations) {
@@ -1010,15 +1044,16 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     return e.value_end;
 }
 
-// A path's value where the walk is sure to find it: each field of the object
-// its word is bound to, each pick of a block by an integer or a get-word
-// holding one. False where the walker's path walk must run from its head (the
-// value not there, or one it would call or refuse).
-bool path_value(const Expr& e, Cell* out) {
+// The value of a path's first n elements where the walk is sure to find
+// it: each field of the object its word is bound to, each pick of a block
+// by an integer or a get-word holding one. False where the walker's path
+// walk must run from its head (the value not there, or one it would call or
+// refuse).
+ZUV_IN_LINE bool path_prefix_value(const Expr& e, size_t n, Cell* out) {
     const Cell* s = slot_of(e.items[0], e.slot);
     if (!s || !placed_q(type_of(s))) return false;
     Cell current = *s;
-    for (size_t i = 1, n = e.items.size(); i < n; i++) {
+    for (size_t i = 1; i < n; i++) {
         Cell& item = e.items[i];
         if (type_of(&item) == TYPE_WORD) {
             if (type_of(&current) != TYPE_OBJECT) return false;
@@ -1027,15 +1062,10 @@ bool path_value(const Expr& e, Cell* out) {
             current = *field;
         } else {
             if (type_of(&current) != TYPE_BLOCK) return false;
-            const Cell* by = &item;
-            if (type_of(&item) == TYPE_GET_WORD) {
-                by = item.w1 && int32_t(item.w3) >= 0 ? _context::value_slot(item.w1, int32_t(item.w3)) : nullptr;
-                if (!by || type_of(by) != TYPE_INTEGER) return false;
-            }
-            int32_t index = int32_t(by->w2);
-            int64_t p = index == 0 ? -1 : int64_t(int32_t(current.w1)) + index + (index > 0 ? -1 : 0);
+            int32_t p = pick_of(current, item);
+            if (p == PICK_REFUSED) return false;
             const SeriesBuffer* b = memory::buffer_of(current.w2);
-            if (p < 0 || p >= (memory::used_bytes(b) >> 4)) {
+            if (p < 0) {
                 none::make_at(&current);
             } else {
                 current = memory::cells_head(b)[p];
@@ -1046,6 +1076,9 @@ bool path_value(const Expr& e, Cell* out) {
     *out = current;
     return true;
 }
+
+// A path's value where the walk is sure to find it.
+bool path_value(const Expr& e, Cell* out) { return path_prefix_value(e, e.items.size(), out); }
 
 // A path read for its value: path_value, else the walker's path walk.
 [[gnu::noinline]] int32_t run_path(const Run& r, const Expr& e, bool sub) {
@@ -1060,8 +1093,10 @@ bool path_value(const Expr& e, Cell* out) {
 // Stores value in the object field a set-path of words names (o/x:, or
 // o/p/x: through objects held in fields), when that is a plain write (no
 // change handler runs); false where the walker's path walk must store it.
+bool store_pick(const Expr& e, const Cell& value);
 bool store_field(const Expr& e, const Cell& value) {
     size_t n = e.items.size();
+    if (type_of(&e.items[n - 1]) != TYPE_WORD) return store_pick(e, value);
     const Cell* s = slot_of(e.items[0], e.slot);
     Cell* slot = nullptr;
     Node ctx = 0;
@@ -1077,6 +1112,22 @@ bool store_field(const Expr& e, const Cell& value) {
     if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
     _context::get_word_cell(ctx, int32_t(e.items[n - 1].w3))->header |= _context::WORD_CHANGED;
     *slot = value;
+    return true;
+}
+
+// Stores value at the position of a block that a set-path's last element
+// picks (b/1:, o/items/:i:), when the walker's store would be a plain write
+// of that cell: a block! that is not tracked for reactivity, holds no
+// compiled code and has the position; false where the walker must store it
+// (and raise its error).
+[[gnu::noinline]] bool store_pick(const Expr& e, const Cell& value) {
+    size_t n = e.items.size();
+    Cell block;
+    if (n < 2 || !path_prefix_value(e, n - 1, &block) || type_of(&block) != TYPE_BLOCK) return false;
+    int32_t p = pick_of(block, e.items[n - 1]);
+    SeriesBuffer* b = memory::buffer_of(block.w2);
+    if (p < 0 || (b->flags & (SERIES_OWNED | SERIES_CODE))) return false;
+    memory::cells_for_write(b)[p] = value;
     return true;
 }
 

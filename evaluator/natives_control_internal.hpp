@@ -25,6 +25,7 @@
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -250,12 +251,23 @@ void loop_() {
 }
 
 // The counter's value stored in its word: straight into the running
-// function's cells when the word is one of its own (no code can run there),
-// else by word::set.
+// function's cells when the word is one of its own, or into its slot when
+// its context is no object's (no change handler runs, no word is marked
+// changed there: word::set's store is that write), else by word::set.
+[[gnu::noinline]] inline void set_counter_slot(Cell* word, const Cell& value) {
+    if (word->w1 && int32_t(word->w3) >= 0 &&
+        _context::kind_of(_context::cell_of(word->w1)) != _context::KIND_OBJECT) {
+        if (Cell* slot = _context::value_slot(word->w1, int32_t(word->w3))) {
+            *slot = value;
+            return;
+        }
+    }
+    word::set(word, &value);
+}
 inline void set_counter(Cell* word, const Cell& value) {
     using interpreter::detail::locals;
     if (word->w1 == locals.context && uint32_t(word->w3) < locals.count) locals.base[word->w3] = value;
-    else word::set(word, &value);
+    else set_counter_slot(word, value);
 }
 
 template <class Eval>

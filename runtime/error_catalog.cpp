@@ -8,6 +8,7 @@
 // evaluates to) and one level of block.
 #include "runtime/error_catalog.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 #include "evaluator/stack.hpp"
@@ -89,9 +90,24 @@ const CategoryInfo categories[CATEGORY_COUNT] = {
 };
 
 int32_t id_position(ErrorCategory c, const char* id) {
+    // A category holds up to a hundred ids: the position last found for the
+    // same text is kept by its address (an id is most often a literal, raised
+    // again and again, as an error caught in a loop), and checked by one
+    // comparison before it is taken.
+    struct Kept {
+        const char* id;
+        ErrorCategory category;
+        int32_t position;
+    };
+    static Kept kept[64] = {};
     const CategoryInfo& info = category(c);
+    Kept& k = kept[(reinterpret_cast<uintptr_t>(id) >> 3) & 63];
+    if (k.id == id && k.category == c && std::strcmp(ids[info.first + k.position].name, id) == 0) return k.position;
     for (int32_t i = 0; i < info.count; i++)
-        if (std::strcmp(ids[info.first + i].name, id) == 0) return i;
+        if (std::strcmp(ids[info.first + i].name, id) == 0) {
+            k = {id, c, i};
+            return i;
+        }
     return -1;
 }
 

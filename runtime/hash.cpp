@@ -718,15 +718,22 @@ Node make_table(int32_t size, const Cell* source, int32_t kind, int32_t value_ce
 }
 
 Node copy_symbol_table(Node table) {
+    record(table)->indexes = SHARED_INDEX;  // the copy of the record says so too
     Node copy = memory::copy_series_buffer(table);
     collector::Root keep(copy, collector::hash_table);
     Node block = memory::copy_series_buffer(record(table)->block);
     record(copy)->block = block;
-    Node keys = memory::copy_series_buffer(record(table)->keys);
-    record(copy)->keys = keys;
-    Node flags = memory::copy_series_buffer(record(table)->flags);
-    record(copy)->flags = flags;
     return copy;
+}
+
+void own_index(Node table) {
+    if (record(table)->kind != KIND_SYMBOL || record(table)->indexes != SHARED_INDEX) return;
+    collector::Root keep(table, collector::hash_table);
+    Node keys = memory::copy_series_buffer(record(table)->keys);
+    record(table)->keys = keys;  // held by the record at once, so it stays reachable
+    Node flags = memory::copy_series_buffer(record(table)->flags);
+    record(table)->flags = flags;
+    record(table)->indexes = 0;
 }
 
 Node copy_table(Node table, Node block) {
@@ -756,6 +763,7 @@ Node copy_table(Node table, Node block) {
 }
 
 void clear_table(Node table) {
+    own_index(table);
     Table* t = record(table);
     SeriesBuffer* block = memory::buffer_of(t->block);
     memory::changing(block);  // a hash! value's block
@@ -772,6 +780,7 @@ void clear_table(Node table) {
 void free_table(Node) {}
 
 void resize_table(Node table, int32_t wanted) {
+    own_index(table);
     Table* t = record(table);
     if (t->kind != KIND_MAP && t->kind != KIND_SYMBOL) fire_not_done();
     int32_t buckets = round_up_power_of_two(wanted < 4 ? 4 : wanted);
@@ -824,6 +833,8 @@ Cell* put_key(Node table, int32_t position, int32_t* rebuilt) {
     Table* t = record(table);
     if (t->kind == KIND_HASH || t->kind == KIND_MAP) return put_cell_key(table, position, rebuilt);
     if (t->kind != KIND_SYMBOL) fire_not_done();
+    own_index(table);
+    t = record(table);
     if (t->occupied >= t->upper) {
         resize_table(table, 2 * t->size < t->buckets ? t->buckets - 1 : t->buckets + 1);
         t = record(table);

@@ -49,7 +49,8 @@ enum Kind : int32_t {
 // The table record, at the head of the table's byte series.
 struct Table {
     int32_t size;        // live keys
-    int32_t indexes;     // kind 0: node of the index array; kinds 3-4: entry width in bytes; else 0
+    int32_t indexes;     // kind 0: node of the index array; kinds 3-4: entry width in bytes;
+                         // kind 2: SHARED_INDEX when keys and flags may be another table's too, else 0
     Node chains;         // kind 0: growable array of chain nodes
     Node flags;          // bucket states, 2 bits each
     Node keys;           // one signed 32-bit slot per bucket
@@ -148,7 +149,13 @@ int32_t round_up_power_of_two(int32_t n);
 // source: a block cell to index (kinds 0-2), null for a new block of size
 // cells; kind 2 with value_cells == COPY_TABLE: a context cell whose table is copied.
 Node make_table(int32_t size, const Cell* source, int32_t kind, int32_t value_cells);
+// A copy of a word table: its own record and entries; the keys and flags
+// (the lookup index) stay shared with the source until either table changes
+// them, as a copy is most often only read (an error made from its
+// prototype). Every writer of a kind 2 table's index calls own_index first.
 Node copy_symbol_table(Node table);
+constexpr int32_t SHARED_INDEX = 1;
+void own_index(Node table);
 Node copy_table(Node table, Node block);
 void clear_table(Node table);
 void free_table(Node table);

@@ -138,6 +138,7 @@ namespace zuv::hash {
 
 int32_t find_or_add_word(Node table, int32_t symbol, bool canonical, Node context, int32_t* out_index) {
     if (context) {
+        own_index(table);  // a word may be added: the index must be this table's own
         const Table* t = table_of(table);
         if (t->occupied >= t->upper)
             resize_table(table, (2 * t->size < t->buckets ? t->buckets - 1 : t->buckets + 1) * 16);

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/gc_root.hpp"
 #include "runtime/datatypes/context.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/symbol.hpp"
@@ -218,4 +220,52 @@ TEST_F(Contexts, GlobalValuesByCanonicalId) {
     // A context keeping its values on the stack looks in the global context.
     Node fn = _context::create(1, true, false, 0, _context::KIND_FUNCTION);
     EXPECT_EQ(integer::get_value(_context::find_value_cell(symbol::make("ctx-global"), fn)), 7);
+}
+
+// A copied word table shares its lookup index with its source until one of
+// them adds a word: each then finds its own words only, whether the index
+// has room for the word or grows, and a second copy is untouched by the first.
+TEST_F(Contexts, CopiesOfAWordTableAddWordsApart) {
+    Node proto = _context::create(64, false, true, 0, _context::KIND_OBJECT);  // room to add without growing
+    collector::Root keep_proto(proto);
+    auto name = [](const char* stem, int32_t i) { return symbol::make((std::string(stem) + std::to_string(i)).c_str()); };
+    auto add = [&](Node ctx, const char* stem, int32_t i) {
+        Cell w = unbound(TYPE_WORD, (std::string(stem) + std::to_string(i)).c_str());
+        _context::add_word(ctx, &w);
+    };
+    for (int32_t i = 0; i < 12; i++) add(proto, "cw-p", i);  // more than a scanned context holds
+    Node first = _context::create(12, false, true, proto, _context::KIND_OBJECT);
+    collector::Root keep_first(first);
+    Node second = _context::create(12, false, true, proto, _context::KIND_OBJECT);
+    collector::Root keep_second(second);
+    for (int32_t i = 0; i < 200; i++) add(first, "cw-f", i);  // in place at first, then the index grows
+    add(proto, "cw-q", 0);
+    for (int32_t i = 0; i < 12; i++) {
+        EXPECT_EQ(_context::find_word(first, name("cw-p", i), false), i);
+        EXPECT_EQ(_context::find_word(second, name("cw-p", i), false), i);
+        EXPECT_EQ(_context::find_word(proto, name("cw-p", i), false), i);
+    }
+    for (int32_t i = 0; i < 200; i++) {
+        EXPECT_EQ(_context::find_word(first, name("cw-f", i), false), 12 + i);
+        EXPECT_EQ(_context::find_word(second, name("cw-f", i), false), -1);
+        EXPECT_EQ(_context::find_word(proto, name("cw-f", i), false), -1);
+    }
+    EXPECT_EQ(_context::find_word(proto, name("cw-q", 0), false), 12);
+    EXPECT_EQ(_context::find_word(first, name("cw-q", 0), false), -1);
+    EXPECT_EQ(_context::find_word(second, name("cw-q", 0), false), -1);
+    EXPECT_EQ(_context::word_count(second), 12);
+    // Each index marks as taken the buckets of its own words alone, each
+    // bucket naming one of its own entries.
+    for (Node ctx : {proto, first, second}) {
+        const hash::Table* t = hash::table_of(_context::cell_of(ctx)->w1);
+        const uint32_t* flags = hash::flags_of(t);
+        const int32_t* keys = hash::keys_of(t);
+        int32_t live = 0;
+        for (int32_t b = 0; b < t->buckets; b++) {
+            if (hash::bucket_state(flags, uint32_t(b)) != hash::BUCKET_LIVE) continue;
+            live++;
+            EXPECT_LT(keys[b], _context::word_count(ctx));
+        }
+        EXPECT_EQ(live, _context::word_count(ctx));
+    }
 }

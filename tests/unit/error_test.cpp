@@ -202,6 +202,16 @@ TEST_F(Error, CatalogObjectCountsCodeAndTypeBeforeTheIds) {
     EXPECT_EQ(error_catalog::id_position(ErrorCategory::script, "zb-invalid-record"), 93);
     EXPECT_EQ(error_catalog::id_position(ErrorCategory::internal, "bad-path"), 0);
     EXPECT_EQ(error_catalog::id_position(ErrorCategory::math, "no-value"), -1);
+    // The answer kept for an id's address belongs to its text: another text
+    // at the same address, or the same text in another category, is looked up.
+    char id[32] = "bad-make-arg";
+    EXPECT_EQ(error_catalog::id_position(ErrorCategory::script, id), 53);
+    EXPECT_EQ(error_catalog::id_position(ErrorCategory::script, id), 53);
+    std::strcpy(id, "no-value");
+    EXPECT_EQ(error_catalog::id_position(ErrorCategory::script, id), 0);
+    EXPECT_EQ(error_catalog::id_position(ErrorCategory::math, id), -1);
+    std::strcpy(id, "no-such-id");
+    EXPECT_EQ(error_catalog::id_position(ErrorCategory::script, id), -1);
 }
 
 // ---- make ----
