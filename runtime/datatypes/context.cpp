@@ -367,7 +367,25 @@ Node renew_for(Cell* value, int32_t kind) {
     const Cell* c = cell_of(old);
     bool on_stack = on_stack_q(c);
     bool self = (c->header & CONTEXT_SELF) != 0;
-    Node fresh = create(word_count(old), on_stack, self, old, kind);
+    Node fresh;
+    if (on_stack && kind_of(c) == KIND_FUNCTION && kind == KIND_FUNCTION) {
+        // A function's context never gains words (set_in refuses new ones
+        // on the stack) and its entries carry no per-context marks: the
+        // copy reads the same word table, and only the context cell, whose
+        // values word follows the copy's own calls, is new.
+        Node table = c->w1;
+        fresh = memory::alloc_unset_cells(2);
+        SeriesBuffer* s = memory::buffer_of(fresh);
+        s->tail = s->head + 2 * int32_t(sizeof(Cell));
+        Cell* made = memory::internal_cells(s);
+        made->w1 = table;
+        made->w2 = 0;
+        made->w3 = 0;
+        made->header = TYPE_CONTEXT | (uint32_t(KIND_FUNCTION) << CONTEXT_KIND_SHIFT) | CONTEXT_ON_STACK |
+                       (self ? CONTEXT_SELF : 0);
+    } else {
+        fresh = create(word_count(old), on_stack, self, old, kind);
+    }
     value->w1 = fresh;
     return fresh;
 }
