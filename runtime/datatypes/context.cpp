@@ -130,6 +130,11 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
                     if (int32_t(entry[i].w2) == symbol) return int32_t(entry[i].w3);
                 return -1;
             }
+            // The same spelling is the common case and needs no symbol
+            // cells; entries before it are still asked, as a table read
+            // from outside may hold two spellings of one word.
+            int32_t exact = 0;
+            while (exact < n && int32_t(entry[exact].w2) != symbol) exact++;
             // symbol::resolve, with the symbol cells found once.
             const Cell* symbols = symbol::cell_at(1);
             auto canonical_of = [symbols](int32_t id) {
@@ -137,9 +142,9 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
                 return alias > 0 ? alias : id;
             };
             int32_t wanted = canonical_of(symbol);
-            for (int32_t i = 0; i < n; i++)
+            for (int32_t i = 0; i < exact; i++)
                 if (canonical_of(int32_t(entry[i].w2)) == wanted) return int32_t(entry[i].w3);
-            return -1;
+            return exact < n ? int32_t(entry[exact].w3) : -1;
         }
     }
     return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, 0, nullptr);
@@ -285,24 +290,25 @@ Cell* bind_block(Cell* block, Node ctx, bool self) {
 namespace {
 
 // What rebind_copy needs: the two pairs of contexts and the word filter of
-// the new ones together.
+// each new one.
 struct Rebinding {
     Node ctx, ctx_was, inner, inner_was;
-    uint64_t filter;
+    uint64_t ctx_filter, inner_filter;
 };
 
 // The binding bind_block(.., ctx, true) then bind_block(.., inner, false)
-// give the word: inner's word first, then self, then ctx's word.
+// give the word: inner's word first, then self, then ctx's word. The filters
+// only spare look-ups: a word they pass is still looked up.
 void rebind_word(const Rebinding& r, Node node, int32_t i, const Cell& c) {
     int32_t symbol = int32_t(c.w2);
     if (r.inner_was && c.w1 == r.inner_was && int32_t(c.w3) >= 0) return rebind_cell(node, i, r.inner, int32_t(c.w3));
-    bool maybe = (r.filter & symbol_bit(symbol)) != 0;
-    if (maybe) {
+    uint64_t bit = symbol_bit(symbol);
+    if (r.inner_filter & bit) {
         int32_t index = find_word(r.inner, symbol, true);
         if (index >= 0) return rebind_cell(node, i, r.inner, index);
     }
     if (type_of(&c) == TYPE_WORD && symbol == sym::self) return rebind_cell(node, i, r.ctx, -1);
-    if (!maybe) return;
+    if (!(r.ctx_filter & bit)) return;
     if (r.ctx_was && c.w1 == r.ctx_was && int32_t(c.w3) >= 0) return rebind_cell(node, i, r.ctx, int32_t(c.w3));
     int32_t index = find_word(r.ctx, symbol, true);
     if (index >= 0) rebind_cell(node, i, r.ctx, index);
@@ -324,7 +330,7 @@ void rebind_nested(const Rebinding& r, const Cell* block) {
 }  // namespace
 
 Cell* rebind_copy(Cell* block, Node ctx, Node ctx_was, Node inner, Node inner_was) {
-    Rebinding r{ctx, ctx_was, inner, inner_was, word_filter(ctx) | word_filter(inner)};
+    Rebinding r{ctx, ctx_was, inner, inner_was, word_filter(ctx), word_filter(inner)};
     rebind_nested(r, block);
     return block;
 }
