@@ -8,6 +8,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/datatypes/context.hpp"
 
 namespace zuv::interpreter::compiled {
 
@@ -137,11 +138,38 @@ void note_dependency(Form* form, Node node) {
     memory::buffer_of(node)->flags |= SERIES_CODE;
 }
 
+// _context::rebound_hook: bind gives the set-word at index of node a new
+// binding (ctx, word_index). A form that holds that set-word as one of its
+// block's expressions, and runs no code now, takes the new binding in place
+// of being dropped: its store finds its slot again from the new word, and
+// nothing else in the form was decided by that binding. So a block bound
+// afresh before each run (the spec of each object made) keeps its form.
+// False, nothing done, where the form must go as for any change: the
+// set-word read inside another expression or decoded by another form, or
+// the form running.
+bool rebound(Node node, int32_t index, Node ctx, int32_t word_index) {
+    if (!pages[node >> NODE_SLOT_BITS]) return false;
+    Form* f = entry_of(node);
+    if (f != SEEN && (!f || f->busy > 0 || f->dead || index < f->head || index >= f->tail)) return false;
+    if (dependents.count(node)) return false;
+    if (f == SEEN) return true;  // run once so far, nothing made from it
+    size_t k = size_t(index - f->head);
+    auto* e = const_cast<Expr*>(f->at[k]);
+    if (!e || e->kind != K_SET_WORD || e->start != index) return false;
+    e->cell.w1 = ctx;
+    e->cell.w3 = uint32_t(word_index);
+    e->slot = WordSlot{};
+    f->cells[k].w1 = ctx;
+    f->cells[k].w3 = uint32_t(word_index);
+    return true;
+}
+
 void init() {
     const char* plain = std::getenv("ZUV_PLAIN_WALKER");
     const char* all = std::getenv("ZUV_COMPILE_ALL");
     mode = plain && *plain ? Mode::walker : all && *all ? Mode::always : Mode::second_run;
     memory::drop_code_hook = drop;
+    _context::rebound_hook = rebound;
 }
 
 void free_form(Form* f) { delete f; }

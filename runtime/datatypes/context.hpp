@@ -156,6 +156,12 @@ Node renew_for(Cell* value, int32_t kind);
 using OnChange = void (*)(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value);
 extern OnChange on_change;
 
+// Set by the compiled form: offered a set-word's new binding (ctx,
+// word_index) at index of node before bind writes it; true when the forms
+// made from node took it, so that the write need not drop them.
+using Rebound = bool (*)(Node node, int32_t index, Node ctx, int32_t word_index);
+extern Rebound rebound_hook;
+
 // Makes the global context (start-up).
 void init_global(int32_t count);
 
