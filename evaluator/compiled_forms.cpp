@@ -22,6 +22,28 @@ namespace {
 // and parens they decoded), by that series' node.
 std::unordered_map<Node, std::vector<Form*>> dependents;
 
+// One bit per node: whether dependents holds it, asked without a look-up
+// in the map.
+uint64_t* dependent_pages[memory::NodeSlots::CAPACITY];
+
+void mark_dependent(Node node, bool on) {
+    uint64_t*& page = dependent_pages[node >> NODE_SLOT_BITS];
+    if (!page) {
+        if (!on) return;
+        page = new uint64_t[(NODE_SLOT_MASK + 1) / 64]();
+    }
+    uint32_t slot = node & NODE_SLOT_MASK;
+    uint64_t bit = uint64_t(1) << (slot & 63);
+    if (on) page[slot >> 6] |= bit;
+    else page[slot >> 6] &= ~bit;
+}
+
+bool dependent_q(Node node) {
+    const uint64_t* page = dependent_pages[node >> NODE_SLOT_BITS];
+    uint32_t slot = node & NODE_SLOT_MASK;
+    return page && (page[slot >> 6] >> (slot & 63) & 1) != 0;
+}
+
 constexpr int32_t MAX_REBUILDS = 32;
 
 // The form waits for a callee's argument cache that the walker has built
@@ -47,7 +69,10 @@ void kill(Form* f) {
                 list.pop_back();
                 break;
             }
-        if (list.empty()) dependents.erase(found);
+        if (list.empty()) {
+            dependents.erase(found);
+            mark_dependent(d, false);
+        }
     }
     f->depends.clear();
     if (f->busy > 0) f->dead = true;
@@ -64,6 +89,8 @@ void drop_all() {
         }
     }
     dependents.clear();
+    for (uint64_t* page : dependent_pages)
+        if (page) std::memset(page, 0, (NODE_SLOT_MASK + 1) / 64 * sizeof(uint64_t));
     forget_callees();
 }
 
@@ -82,6 +109,7 @@ void drop(Node node) {
     if (found != dependents.end()) {
         std::vector<Form*> list = std::move(found->second);
         dependents.erase(found);
+        mark_dependent(node, false);
         for (Form* f : list) kill(f);
     }
     forget_callee(node);
@@ -135,6 +163,7 @@ Form*& entry_of(Node node) {
 void note_dependency(Form* form, Node node) {
     form->depends.push_back(node);
     dependents[node].push_back(form);
+    mark_dependent(node, true);
     memory::buffer_of(node)->flags |= SERIES_CODE;
 }
 
@@ -151,7 +180,7 @@ bool rebound(Node node, int32_t index, Node ctx, int32_t word_index) {
     if (!pages[node >> NODE_SLOT_BITS]) return false;
     Form* f = entry_of(node);
     if (f != SEEN && (!f || f->busy > 0 || f->dead || index < f->head || index >= f->tail)) return false;
-    if (dependents.count(node)) return false;
+    if (dependent_q(node)) return false;
     if (f == SEEN) return true;  // run once so far, nothing made from it
     size_t k = size_t(index - f->head);
     auto* e = const_cast<Expr*>(f->at[k]);

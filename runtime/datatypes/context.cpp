@@ -136,21 +136,19 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
                     if (int32_t(entry[i].w2) == symbol) return int32_t(entry[i].w3);
                 return -1;
             }
-            // The same spelling is the common case and needs no symbol
-            // cells; entries before it are still asked, as a table read
-            // from outside may hold two spellings of one word.
-            int32_t exact = 0;
-            while (exact < n && int32_t(entry[exact].w2) != symbol) exact++;
-            // symbol::resolve, with the symbol cells found once.
+            // symbol::resolve, with the symbol cells found once; the same
+            // spelling, the common case, needs no look at them.
             const Cell* symbols = symbol::cell_at(1);
             auto canonical_of = [symbols](int32_t id) {
                 int32_t alias = int32_t(symbols[id - 1].w1);
                 return alias > 0 ? alias : id;
             };
             int32_t wanted = canonical_of(symbol);
-            for (int32_t i = 0; i < exact; i++)
-                if (canonical_of(int32_t(entry[i].w2)) == wanted) return int32_t(entry[i].w3);
-            return exact < n ? int32_t(entry[exact].w3) : -1;
+            for (int32_t i = 0; i < n; i++) {
+                int32_t s = int32_t(entry[i].w2);
+                if (s == symbol || canonical_of(s) == wanted) return int32_t(entry[i].w3);
+            }
+            return -1;
         }
     }
     return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, 0, nullptr);
@@ -369,7 +367,10 @@ bool add_set_words(Node ctx, Cell* block) {
         Cell c = *cell_in(span.node, i);
         // Most set-words of a spec given to a prototype name its fields: a
         // scan of a small context finds them more cheaply than the table.
-        if (type_of(&c) == TYPE_SET_WORD && find_word(ctx, int32_t(c.w2), true) < 0) add_word(ctx, &c);
+        // A context that started empty holds only the spec's own words,
+        // which the table's look-up in add_word finds again.
+        if (type_of(&c) == TYPE_SET_WORD && (before == 0 || find_word(ctx, int32_t(c.w2), true) < 0))
+            add_word(ctx, &c);
     }
     return word_count(ctx) > before;
 }
