@@ -307,7 +307,8 @@ void evacuate_node_frames() {
     if (!active) return;
     m.node_active = active;
     auto sparse_q = [&m](const NodeFrame* f) {
-        if (f == m.node_active || f->evacuated) return false;
+        // An empty frame has nothing to move: it is kept as room, or released.
+        if (f == m.node_active || f->evacuated || f->used == 0) return false;
         if (evacuate_all_q()) return f->used < NODE_FRAME_SLOTS;
         return (f->stability & STABLE_HISTORY) == STABLE_HISTORY && f->used < EVACUATE_BELOW;
     };

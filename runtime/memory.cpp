@@ -311,9 +311,22 @@ void sweep_big(void (*release_node)(Node)) {
 }
 
 void update_node_frames() {
+    // Emptied frames are kept while the free slots are fewer than the nodes in
+    // use (at least one frame's worth), as the series frames keep free room:
+    // a program that makes and drops many small series would otherwise map,
+    // fill in and release node frames at every collection.
+    int64_t used = 0, free = 0;
+    for (NodeFrame* f = record.node_first; f; f = f->next) {
+        if (f->evacuated || f->used == 0) continue;
+        used += f->used;
+        free += NODE_FRAME_SLOTS - f->used;
+    }
+    int64_t wanted = std::max<int64_t>(used, NODE_FRAME_SLOTS);
     for (NodeFrame* f = record.node_first; f;) {
         NodeFrame* next = f->next;
-        if (f->used == 0 || f->evacuated) unlink_node_frame(f);
+        if (f->evacuated) unlink_node_frame(f);
+        else if (f->used == 0 && free >= wanted) unlink_node_frame(f);
+        else if (f->used == 0) free += NODE_FRAME_SLOTS;
         f = next;
     }
     record.node_active = nullptr;

@@ -148,6 +148,34 @@ FrameBytes frame_bytes() {
     return b;
 }
 
+int32_t node_frame_count() {
+    int32_t n = 0;
+    for (NodeFrame* f = memory::record.node_first; f; f = f->next) n++;
+    return n;
+}
+
+// Node frames emptied by a collection stay as room for about as many nodes as
+// are in use, so that the next burst of garbage reuses them; those beyond it go.
+TEST_F(Collector, EmptiedNodeFramesStayAsRoomForAsManyNodesAsLive) {
+    collector::collect();
+    collector::enabled = false;
+    const int32_t before = node_frame_count();
+    while (node_frame_count() < before + 12) garbage();
+    collector::collect();
+
+    int64_t used = 0, free = 0;
+    for (NodeFrame* f = memory::record.node_first; f; f = f->next) {
+        used += f->used;
+        free += NODE_FRAME_SLOTS - f->used;
+    }
+    EXPECT_GE(free, std::max<int64_t>(used, NODE_FRAME_SLOTS)) << "room for as many nodes as live";
+    EXPECT_LE(free, std::max<int64_t>(used, NODE_FRAME_SLOTS) + 2 * NODE_FRAME_SLOTS) << "the rest went back";
+    const int32_t kept = node_frame_count();
+    EXPECT_LT(kept, before + 12);
+    for (int64_t i = 0; i + NODE_FRAME_SLOTS < free; i++) garbage();
+    EXPECT_EQ(node_frame_count(), kept) << "new nodes take the kept slots first";
+}
+
 TEST_F(Collector, ACollectionLeavesRoomForWhatSurvivedAndReleasesTheRest) {
     // From a collected heap, garbage worth many frames.
     collector::collect();
