@@ -16,7 +16,7 @@
 // entries, sweep the externals, prune the owners table (weak: its entries are
 // ephemerons, marked last), compact the series
 // frames (freeing the nodes of dead buffers), sweep the big blocks, release
-// empty and evacuated node frames.
+// evacuated node frames and the empty ones not kept as room.
 //
 // Marking never recurses: a buffer of cells that becomes marked is pushed on
 // a work list and its cells are scanned when it is popped, so nesting depth
