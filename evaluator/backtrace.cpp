@@ -75,6 +75,7 @@ Cell caller_word() {
     if (last.index < 0) return word::make_global(int32_t(w.symbol));
     // As word_for_symbol gives it: the entry, with the spelling the frame names.
     Cell word = *_context::get_word_cell(ctx, last.index);
+    word.w1 = ctx;  // the entry of a shared function word table names the first context
     word.w2 = w.symbol;
     return word;
 }

@@ -8,6 +8,7 @@
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/datatypes/context.hpp"
 
 namespace zuv::interpreter::compiled {
 
@@ -20,6 +21,28 @@ namespace {
 // The forms made from a series other than the block they run (the paths
 // and parens they decoded), by that series' node.
 std::unordered_map<Node, std::vector<Form*>> dependents;
+
+// One bit per node: whether dependents holds it, asked without a look-up
+// in the map.
+uint64_t* dependent_pages[memory::NodeSlots::CAPACITY];
+
+void mark_dependent(Node node, bool on) {
+    uint64_t*& page = dependent_pages[node >> NODE_SLOT_BITS];
+    if (!page) {
+        if (!on) return;
+        page = new uint64_t[(NODE_SLOT_MASK + 1) / 64]();
+    }
+    uint32_t slot = node & NODE_SLOT_MASK;
+    uint64_t bit = uint64_t(1) << (slot & 63);
+    if (on) page[slot >> 6] |= bit;
+    else page[slot >> 6] &= ~bit;
+}
+
+bool dependent_q(Node node) {
+    const uint64_t* page = dependent_pages[node >> NODE_SLOT_BITS];
+    uint32_t slot = node & NODE_SLOT_MASK;
+    return page && (page[slot >> 6] >> (slot & 63) & 1) != 0;
+}
 
 constexpr int32_t MAX_REBUILDS = 32;
 
@@ -46,7 +69,10 @@ void kill(Form* f) {
                 list.pop_back();
                 break;
             }
-        if (list.empty()) dependents.erase(found);
+        if (list.empty()) {
+            dependents.erase(found);
+            mark_dependent(d, false);
+        }
     }
     f->depends.clear();
     if (f->busy > 0) f->dead = true;
@@ -63,6 +89,8 @@ void drop_all() {
         }
     }
     dependents.clear();
+    for (uint64_t* page : dependent_pages)
+        if (page) std::memset(page, 0, (NODE_SLOT_MASK + 1) / 64 * sizeof(uint64_t));
     forget_callees();
 }
 
@@ -81,6 +109,7 @@ void drop(Node node) {
     if (found != dependents.end()) {
         std::vector<Form*> list = std::move(found->second);
         dependents.erase(found);
+        mark_dependent(node, false);
         for (Form* f : list) kill(f);
     }
     forget_callee(node);
@@ -134,7 +163,34 @@ Form*& entry_of(Node node) {
 void note_dependency(Form* form, Node node) {
     form->depends.push_back(node);
     dependents[node].push_back(form);
+    mark_dependent(node, true);
     memory::buffer_of(node)->flags |= SERIES_CODE;
+}
+
+// _context::rebound_hook: bind gives the set-word at index of node a new
+// binding (ctx, word_index). A form that holds that set-word as one of its
+// block's expressions, and runs no code now, takes the new binding in place
+// of being dropped: its store finds its slot again from the new word, and
+// nothing else in the form was decided by that binding. So a block bound
+// afresh before each run (the spec of each object made) keeps its form.
+// False, nothing done, where the form must go as for any change: the
+// set-word read inside another expression or decoded by another form, or
+// the form running.
+bool rebound(Node node, int32_t index, Node ctx, int32_t word_index) {
+    if (!pages[node >> NODE_SLOT_BITS]) return false;
+    Form* f = entry_of(node);
+    if (f != SEEN && (!f || f->busy > 0 || f->dead || index < f->head || index >= f->tail)) return false;
+    if (dependent_q(node)) return false;
+    if (f == SEEN) return true;  // run once so far, nothing made from it
+    size_t k = size_t(index - f->head);
+    auto* e = const_cast<Expr*>(f->at[k]);
+    if (!e || e->kind != K_SET_WORD || e->start != index) return false;
+    e->cell.w1 = ctx;
+    e->cell.w3 = uint32_t(word_index);
+    e->slot = WordSlot{};
+    f->cells[k].w1 = ctx;
+    f->cells[k].w3 = uint32_t(word_index);
+    return true;
 }
 
 void init() {
@@ -142,6 +198,7 @@ void init() {
     const char* all = std::getenv("ZUV_COMPILE_ALL");
     mode = plain && *plain ? Mode::walker : all && *all ? Mode::always : Mode::second_run;
     memory::drop_code_hook = drop;
+    _context::rebound_hook = rebound;
 }
 
 void free_form(Form* f) { delete f; }

@@ -15,7 +15,8 @@ Cell* alloc_tail_cell(Node n) {
         // Doubling an empty area would leave it empty: it grows to one cell.
         b = memory::expand_series(n, b->size == 0 ? int64_t(sizeof(Cell)) : 0);
     }
-    Cell* c = memory::cells_for_write(b) + memory::length_of(b);
+    memory::changing(b);
+    auto* c = reinterpret_cast<Cell*>(memory::tail_of(b));
     c->header = TYPE_UNSET;
     b->tail += int32_t(sizeof(Cell));
     return c;

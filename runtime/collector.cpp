@@ -16,7 +16,7 @@
 // entries, sweep the externals, prune the owners table (weak: its entries are
 // ephemerons, marked last), compact the series
 // frames (freeing the nodes of dead buffers), sweep the big blocks, release
-// empty and evacuated node frames.
+// evacuated node frames and the empty ones not kept as room.
 //
 // Marking never recurses: a buffer of cells that becomes marked is pushed on
 // a work list and its cells are scanned when it is popped, so nesting depth
@@ -307,7 +307,8 @@ void evacuate_node_frames() {
     if (!active) return;
     m.node_active = active;
     auto sparse_q = [&m](const NodeFrame* f) {
-        if (f == m.node_active || f->evacuated) return false;
+        // An empty frame has nothing to move: it is kept as room, or released.
+        if (f == m.node_active || f->evacuated || f->used == 0) return false;
         if (evacuate_all_q()) return f->used < NODE_FRAME_SLOTS;
         return (f->stability & STABLE_HISTORY) == STABLE_HISTORY && f->used < EVACUATE_BELOW;
     };

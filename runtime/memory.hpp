@@ -173,6 +173,9 @@ struct Record {
     // within about twice the live data, and a program whose live data grows
     // collects at each doubling rather than at each new frame.
     int64_t growth_allowance = 0;
+    // Nodes made since the last collection: the emptied node frames kept
+    // after a collection give room for about as many again.
+    int64_t nodes_made = 0;
 };
 extern Record record;
 

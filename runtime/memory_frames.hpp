@@ -88,7 +88,8 @@ void free_big(SeriesBuffer* buffer);
 // Releases every big block whose buffer is not marked, handing its node to
 // release_node; clears the mark of every other one.
 void sweep_big(void (*release_node)(Node));
-// After a sweep: releases empty and evacuated node frames, makes the first
+// After a sweep: releases evacuated node frames and the empty ones beyond the
+// free slots kept for the next allocations, makes the first
 // frame with a free slot the active one, and updates the stability histories.
 void update_node_frames();
 

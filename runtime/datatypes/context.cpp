@@ -15,6 +15,7 @@ namespace zuv::_context {
 
 Node global = 0;
 OnChange on_change = nullptr;
+Rebound rebound_hook = nullptr;
 
 namespace {
 
@@ -61,11 +62,16 @@ const Cell* cell_in(Node node, int32_t i) { return memory::cells_head(memory::bu
 
 // Gives the word at cell i of the series the binding (ctx, index), when it
 // has another: a block already bound so is left as it is, and so is its
-// compiled code.
+// compiled code. A set-word's new binding is first offered to the compiled
+// forms of the series (rebound_hook), which may take it without being
+// dropped.
 void rebind_cell(Node node, int32_t i, Node ctx, int32_t index) {
     const Cell* c = cell_in(node, i);
     if (c->w1 == ctx && c->w3 == uint32_t(index)) return;
-    Cell* w = memory::cells_for_write(memory::buffer_of(node)) + i;
+    SeriesBuffer* b = memory::buffer_of(node);
+    bool kept = type_of(c) == TYPE_SET_WORD && (b->flags & SERIES_CODE) && rebound_hook &&
+                rebound_hook(node, i, ctx, index);
+    Cell* w = (kept ? memory::internal_cells(b) : memory::cells_for_write(b)) + i;
     w->w1 = ctx;
     w->w3 = uint32_t(index);
 }
@@ -130,15 +136,18 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
                     if (int32_t(entry[i].w2) == symbol) return int32_t(entry[i].w3);
                 return -1;
             }
-            // symbol::resolve, with the symbol cells found once.
+            // symbol::resolve, with the symbol cells found once; the same
+            // spelling, the common case, needs no look at them.
             const Cell* symbols = symbol::cell_at(1);
             auto canonical_of = [symbols](int32_t id) {
                 int32_t alias = int32_t(symbols[id - 1].w1);
                 return alias > 0 ? alias : id;
             };
             int32_t wanted = canonical_of(symbol);
-            for (int32_t i = 0; i < n; i++)
-                if (canonical_of(int32_t(entry[i].w2)) == wanted) return int32_t(entry[i].w3);
+            for (int32_t i = 0; i < n; i++) {
+                int32_t s = int32_t(entry[i].w2);
+                if (s == symbol || canonical_of(s) == wanted) return int32_t(entry[i].w3);
+            }
             return -1;
         }
     }
@@ -285,24 +294,25 @@ Cell* bind_block(Cell* block, Node ctx, bool self) {
 namespace {
 
 // What rebind_copy needs: the two pairs of contexts and the word filter of
-// the new ones together.
+// each new one.
 struct Rebinding {
     Node ctx, ctx_was, inner, inner_was;
-    uint64_t filter;
+    uint64_t ctx_filter, inner_filter;
 };
 
 // The binding bind_block(.., ctx, true) then bind_block(.., inner, false)
-// give the word: inner's word first, then self, then ctx's word.
+// give the word: inner's word first, then self, then ctx's word. The filters
+// only spare look-ups: a word they pass is still looked up.
 void rebind_word(const Rebinding& r, Node node, int32_t i, const Cell& c) {
     int32_t symbol = int32_t(c.w2);
     if (r.inner_was && c.w1 == r.inner_was && int32_t(c.w3) >= 0) return rebind_cell(node, i, r.inner, int32_t(c.w3));
-    bool maybe = (r.filter & symbol_bit(symbol)) != 0;
-    if (maybe) {
+    uint64_t bit = symbol_bit(symbol);
+    if (r.inner_filter & bit) {
         int32_t index = find_word(r.inner, symbol, true);
         if (index >= 0) return rebind_cell(node, i, r.inner, index);
     }
     if (type_of(&c) == TYPE_WORD && symbol == sym::self) return rebind_cell(node, i, r.ctx, -1);
-    if (!maybe) return;
+    if (!(r.ctx_filter & bit)) return;
     if (r.ctx_was && c.w1 == r.ctx_was && int32_t(c.w3) >= 0) return rebind_cell(node, i, r.ctx, int32_t(c.w3));
     int32_t index = find_word(r.ctx, symbol, true);
     if (index >= 0) rebind_cell(node, i, r.ctx, index);
@@ -324,7 +334,7 @@ void rebind_nested(const Rebinding& r, const Cell* block) {
 }  // namespace
 
 Cell* rebind_copy(Cell* block, Node ctx, Node ctx_was, Node inner, Node inner_was) {
-    Rebinding r{ctx, ctx_was, inner, inner_was, word_filter(ctx) | word_filter(inner)};
+    Rebinding r{ctx, ctx_was, inner, inner_was, word_filter(ctx), word_filter(inner)};
     rebind_nested(r, block);
     return block;
 }
@@ -357,7 +367,10 @@ bool add_set_words(Node ctx, Cell* block) {
         Cell c = *cell_in(span.node, i);
         // Most set-words of a spec given to a prototype name its fields: a
         // scan of a small context finds them more cheaply than the table.
-        if (type_of(&c) == TYPE_SET_WORD && find_word(ctx, int32_t(c.w2), true) < 0) add_word(ctx, &c);
+        // A context that started empty holds only the spec's own words,
+        // which the table's look-up in add_word finds again.
+        if (type_of(&c) == TYPE_SET_WORD && (before == 0 || find_word(ctx, int32_t(c.w2), true) < 0))
+            add_word(ctx, &c);
     }
     return word_count(ctx) > before;
 }
@@ -367,7 +380,25 @@ Node renew_for(Cell* value, int32_t kind) {
     const Cell* c = cell_of(old);
     bool on_stack = on_stack_q(c);
     bool self = (c->header & CONTEXT_SELF) != 0;
-    Node fresh = create(word_count(old), on_stack, self, old, kind);
+    Node fresh;
+    if (on_stack && kind_of(c) == KIND_FUNCTION && kind == KIND_FUNCTION) {
+        // A function's context never gains words (set_in refuses new ones
+        // on the stack) and its entries carry no per-context marks: the
+        // copy reads the same word table, and only the context cell, whose
+        // values word follows the copy's own calls, is new.
+        Node table = c->w1;
+        fresh = memory::alloc_unset_cells(2);
+        SeriesBuffer* s = memory::buffer_of(fresh);
+        s->tail = s->head + 2 * int32_t(sizeof(Cell));
+        Cell* made = memory::internal_cells(s);
+        made->w1 = table;
+        made->w2 = 0;
+        made->w3 = 0;
+        made->header = TYPE_CONTEXT | (uint32_t(KIND_FUNCTION) << CONTEXT_KIND_SHIFT) | CONTEXT_ON_STACK |
+                       (self ? CONTEXT_SELF : 0);
+    } else {
+        fresh = create(word_count(old), on_stack, self, old, kind);
+    }
     value->w1 = fresh;
     return fresh;
 }

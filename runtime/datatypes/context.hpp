@@ -143,8 +143,11 @@ Node make_from_spec(const Cell* spec, bool on_stack, bool self, int32_t kind);
 // first clamped and written back); true when the word table grew.
 bool add_set_words(Node ctx, Cell* block);
 // Gives the value (word 1 a context node) a fresh context of the given kind
-// with the old words, flags and word count; answers the new node. value must
-// not lie in a series buffer that can move.
+// with the old words, flags and word count; answers the new node. A
+// function's context made again shares the old one's word table (it never
+// changes), so its entries name the first context: read the context from
+// the node asked for, never from an entry. value must not lie in a series
+// buffer that can move.
 Node renew_for(Cell* value, int32_t kind);
 
 // Change handler of object contexts: called by set_in with the object value,
@@ -152,6 +155,12 @@ Node renew_for(Cell* value, int32_t kind);
 // objects have no handlers.
 using OnChange = void (*)(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value);
 extern OnChange on_change;
+
+// Set by the compiled form: offered a set-word's new binding (ctx,
+// word_index) at index of node before bind writes it; true when the forms
+// made from node took it, so that the write need not drop them.
+using Rebound = bool (*)(Node node, int32_t index, Node ctx, int32_t word_index);
+extern Rebound rebound_hook;
 
 // Makes the global context (start-up).
 void init_global(int32_t count);

@@ -383,6 +383,7 @@ Cell word_for_symbol(Node ctx, int32_t symbol) {
     int32_t index = find_word(ctx, symbol, false);
     if (index < 0) return word::make_global(symbol);
     Cell w = *get_word_cell(ctx, index);
+    w.w1 = ctx;  // a function context may read the word table of the one it was copied from
     w.w2 = uint32_t(symbol);  // a global case variant shares its slot but keeps its spelling
     return w;
 }

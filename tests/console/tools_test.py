@@ -111,6 +111,7 @@ with tempfile.TemporaryDirectory() as home:
     check_that("afterwards the history holds no debugger commands",
           '== ["copy/part system/console/history 3" "debug [x: 1]" "1 + 1"]' in before, before)
     s.send("quit\r")
+    s.wait()  # the settings file is written at the end: its home goes only after that
 
 
 # ---- the profiler ----

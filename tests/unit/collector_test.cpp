@@ -148,6 +148,44 @@ FrameBytes frame_bytes() {
     return b;
 }
 
+int32_t node_frame_count() {
+    int32_t n = 0;
+    for (NodeFrame* f = memory::record.node_first; f; f = f->next) n++;
+    return n;
+}
+
+// Node frames emptied by a collection stay as room for as many nodes as were
+// made since the one before (or as are in use), so that the next burst of
+// garbage reuses them; those beyond that room go back.
+TEST_F(Collector, EmptiedNodeFramesStayAsRoomForTheNextBurstOfNodes) {
+    auto free_slots = [] {
+        int64_t free = 0;
+        for (NodeFrame* f = memory::record.node_first; f; f = f->next) free += NODE_FRAME_SLOTS - f->used;
+        return free;
+    };
+    auto used_nodes = [] {
+        int64_t used = 0;
+        for (NodeFrame* f = memory::record.node_first; f; f = f->next) used += f->used;
+        return used;
+    };
+    collector::collect();
+    collector::enabled = false;
+    const int32_t before = node_frame_count();
+    int64_t made = 0;
+    for (; node_frame_count() < before + 12; made++) garbage();
+    collector::collect();
+    EXPECT_GE(free_slots(), made) << "room for as many nodes as were made";
+    const int32_t kept = node_frame_count();
+    for (int64_t i = 0; i < made; i++) garbage();
+    EXPECT_EQ(node_frame_count(), kept) << "the next burst takes the kept slots";
+
+    collector::collect();
+    collector::collect();  // nothing made since the one before: only room for what is in use stays
+    int64_t wanted = std::max<int64_t>(used_nodes(), NODE_FRAME_SLOTS);
+    EXPECT_GE(free_slots(), wanted);
+    EXPECT_LE(free_slots(), wanted + 2 * NODE_FRAME_SLOTS) << "the rest went back";
+}
+
 TEST_F(Collector, ACollectionLeavesRoomForWhatSurvivedAndReleasesTheRest) {
     // From a collected heap, garbage worth many frames.
     collector::collect();
