@@ -384,9 +384,7 @@ void free_node(Node n) {
         assert(!"free_node: not a node in use");
         return;
     }
-    f->slots()[slot] = reinterpret_cast<SeriesBuffer*>(free_link(f->free_first));
-    f->free_first = int32_t(slot);
-    --f->used;
+    release_slot(n);
 }
 
 // ---- buffers ----
