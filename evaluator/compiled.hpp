@@ -60,6 +60,12 @@ bool quiet_value_at(const Cell& code, int32_t position, int32_t end, Cell* value
 
 struct Form;
 
+// The number of expressions of code (a block value) from its head to end,
+// as its compiled form counts them, when that form is made already and
+// covers the whole run; else -1. Finds only: makes no form, marks no first
+// run. Reduce sizes its result by it (one value per expression).
+int32_t known_expression_count(const Cell& code, int32_t end);
+
 // quiet_value_at for a caller that reads a block's expressions one after
 // another (reduce): the form is found once and held while the reader lives
 // (a change of the block meanwhile drops it, and the reader then reads

@@ -1625,6 +1625,15 @@ bool quiet_value_at(const Cell& code, int32_t position, int32_t end, Cell* value
     return quiet_value_in(find_form(code.w2, std::max(int32_t(code.w1), 0), end), position, value, next);
 }
 
+int32_t known_expression_count(const Cell& code, int32_t end) {
+    Node node = code.w2;
+    Form** page = pages[node >> NODE_SLOT_BITS];
+    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
+    if (f <= SEEN || f->dead || f->waiting || f->walk_from >= 0) return -1;
+    if (f->head != std::max(int32_t(code.w1), 0) || f->tail != end) return -1;
+    return int32_t(f->top.size());
+}
+
 QuietReader::QuietReader(const Cell& code, int32_t end) {
     form_ = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
     if (form_) ++form_->busy;

@@ -53,6 +53,20 @@ int32_t length_from_head(const Cell* series) {
     return std::max(length - std::max(int32_t(series->w1), 0), 0);
 }
 
+// The cells of reduce's result: one per expression when the block's
+// compiled form has counted them (`reduce [f x - 1 f x - 1]` yields two
+// values of eight cells), else one per value, which the result never
+// exceeds but a block of calls may well fall short of. A count that proves
+// short (the block changed meaning since) only makes the result grow.
+int32_t reduce_size(const Cell* block) {
+    int32_t length = length_from_head(block);
+    if (length > 1 && interpreter::compiled::run_q()) {
+        int32_t count = interpreter::compiled::known_expression_count(*block, tail_of(block->w2));
+        if (count >= 0 && count < length) return count;
+    }
+    return length;
+}
+
 bool callable_q(uint32_t type) {
     return type == TYPE_FUNCTION || type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_OP ||
            type == TYPE_ROUTINE;
@@ -366,7 +380,7 @@ void reduce_star(bool check, const int32_t* r) {
     Cell* into = r[0] >= 0 ? stack::arguments + r[0] : nullptr;
     Cell* value = stack::arguments;
     if (type_of(value) == TYPE_BLOCK) {
-        Cell* out = into ? stack::push(into) : block::push_only_star(length_from_head(value));
+        Cell* out = into ? stack::push(into) : block::push_only_star(reduce_size(value));
         Target target = into ? into_target(out) : Target{out, true, false};
         if (!reduce_into(value, target)) return;
         // Inserting answers the position after the values; appending, the series given.

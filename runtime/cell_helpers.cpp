@@ -9,17 +9,11 @@
 
 namespace zuv::cell {
 
-Cell* alloc_tail_cell(Node n) {
+Cell* alloc_tail_cell_grown(Node n) {
     SeriesBuffer* b = memory::buffer_of(n);
-    if (int64_t(b->tail) + int64_t(sizeof(Cell)) > b->size) {
-        // Doubling an empty area would leave it empty: it grows to one cell.
-        b = memory::expand_series(n, b->size == 0 ? int64_t(sizeof(Cell)) : 0);
-    }
-    memory::changing(b);
-    auto* c = reinterpret_cast<Cell*>(memory::tail_of(b));
-    c->header = TYPE_UNSET;
-    b->tail += int32_t(sizeof(Cell));
-    return c;
+    // Doubling an empty area would leave it empty: it grows to one cell.
+    memory::expand_series(n, b->size == 0 ? int64_t(sizeof(Cell)) : 0);
+    return alloc_tail_cell(n);
 }
 
 Cell* append_new_cell(const Cell* block) { return alloc_tail_cell(block->w2); }

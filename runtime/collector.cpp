@@ -105,7 +105,7 @@ std::vector<SeriesBuffer*> work;          // marked cell buffers whose cells are
 std::vector<SeriesBuffer*> fixed_marked;  // marked buffers outside the frames, unmarked at the end
 
 // The buffer of a node in use, or null for 0, a released frame or a free slot.
-SeriesBuffer* live_buffer(Node n) {
+[[gnu::always_inline]] inline SeriesBuffer* live_buffer(Node n) {
     uint32_t frame = n >> NODE_SLOT_BITS;
     uint32_t slot = n & NODE_SLOT_MASK;
     if (n == 0 || frame >= memory::node_slots.size() || !memory::node_slots[frame] ||
@@ -132,6 +132,98 @@ void forward_node(Node* ref) {
     if (uint32_t* to = int_map::get(forwarding, *ref)) *ref = *to;
 }
 
+// ---- the marking of one cell ----
+//
+// Every live cell of a collection passes here, most of them words (bound to
+// a context already marked) and blocks: the steps are written in line, so
+// that a cell costs a switch, a node's slot and its buffer's flags.
+
+// Marks the buffer of *ref (first rewritten when its node was evacuated):
+// the buffer when it was not marked yet, else null.
+[[gnu::always_inline]] inline SeriesBuffer* mark_fresh(Node* ref) {
+    Node n = *ref;
+    if (n == 0) return nullptr;
+    if (forwarding) [[unlikely]] {
+        if (uint32_t* to = int_map::get(forwarding, n)) *ref = n = *to;
+    }
+    SeriesBuffer* b = live_buffer(n);
+    if (!b || (b->flags & SERIES_MARK)) return nullptr;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) [[unlikely]]
+        fixed_marked.push_back(b);
+    return b;
+}
+
+// mark_fresh, and a newly marked buffer of cells goes on the work list.
+[[gnu::always_inline]] inline void mark_fresh_cells(Node* ref) {
+    SeriesBuffer* b = mark_fresh(ref);
+    if (b && memory::unit_of(b) == sizeof(Cell)) work.push_back(b);
+}
+
+[[gnu::always_inline]] inline void mark_value(Cell* c) {
+    switch (type_of(c)) {
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+            // A context, or for a `self` word the series of its own value:
+            // either way a series of cells.
+            mark_fresh_cells(&c->w1);
+            break;
+        case TYPE_BLOCK: case TYPE_PAREN:
+        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+            mark_fresh_cells(&c->w2);
+            break;
+        case TYPE_SYMBOL:
+            mark_fresh(&c->w3);
+            mark_fresh(&c->w2);
+            break;
+        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
+            mark_fresh(&c->w2);
+            mark_fresh(&c->w3);
+            break;
+        case TYPE_BITSET: case TYPE_VECTOR: case TYPE_BINARY:
+            mark_fresh(&c->w2);
+            break;
+        case TYPE_OBJECT: case TYPE_PORT: case TYPE_ERROR:
+            mark_fresh_cells(&c->w1);
+            mark_fresh(&c->w3);
+            break;
+        case TYPE_CONTEXT:
+            if (c->w1) mark_table(&c->w1);
+            if (!(c->header & CONTEXT_ON_STACK)) mark_fresh_cells(&c->w2);
+            break;
+        case TYPE_MAP: case TYPE_HASH:
+            mark_fresh_cells(&c->w2);
+            if (c->w3) mark_table(&c->w3);
+            break;
+        case TYPE_FUNCTION: case TYPE_ROUTINE:
+            mark_fresh_cells(&c->w1);
+            mark_fresh_cells(&c->w2);
+            mark_fresh_cells(&c->w3);
+            break;
+        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: {
+            mark_fresh_cells(&c->w2);
+            mark_fresh_cells(&c->w3);
+            uint32_t wrapped = (c->header >> OP_TYPE_SHIFT) & 0xFF;
+            if (type_of(c) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE))
+                mark_fresh_cells(&c->w1);
+            break;
+        }
+        case TYPE_IMAGE:
+            if (c->w2) {
+                mark_fresh(&c->w2);
+                if (mark_image) mark_image(&c->w2);
+            }
+            break;
+        case TYPE_HANDLE:
+            if (int32_t(c->w3) >= 0) externals::mark(int32_t(c->w3), nullptr);
+            break;
+        case TYPE_EVENT:
+            if (c->header & EVENT_HAS_SERIES) mark_fresh_cells(&c->w2);
+            break;
+        default:
+            break;
+    }
+}
+
 // Scans every buffer on the work list, including those its cells push.
 void drain() {
     while (!work.empty()) {
@@ -141,7 +233,7 @@ void drain() {
         if (b->head < 0 || tail <= b->head) continue;
         auto* c = reinterpret_cast<Cell*>(b->data() + b->head);
         auto* end = reinterpret_cast<Cell*>(b->data() + tail);
-        for (; c < end; ++c) mark_cell(c);
+        for (; c < end; ++c) mark_value(c);
     }
 }
 
@@ -352,7 +444,7 @@ void release_dead(SeriesBuffer* b) {
     Node n = b->node;
     if (!n || live_buffer(n) != b) return;
     if (b->flags & SERIES_CODE) memory::drop_code(b);
-    memory::free_node(n);
+    memory::release_slot(n);
 }
 
 // Moves bytes [from, from + length) of whole buffers to to, repointing each
@@ -441,7 +533,11 @@ void compact_series_frames() {
         }
         f = next;
     }
-    m.growth_allowance = wanted - room;
+    // The allowance comes in whole frames: room short of the wanted by less
+    // than half a frame brings the next collection a little earlier rather
+    // than a new frame, which the collection after would release again
+    // (mapping and faulting in a frame at every other collection).
+    m.growth_allowance = wanted - room >= m.frame_max_size / 2 ? wanted - room : 0;
 }
 
 void free_node_callback(Node n) {
@@ -593,102 +689,22 @@ void remove_mark_callback(void (*callback)()) {
 
 // ---- marking ----
 
-bool mark_node(Node* ref) {
-    Node n = *ref;
-    if (n == 0) return false;
-    if (forwarding) {
-        if (uint32_t* to = int_map::get(forwarding, n)) *ref = n = *to;
-    }
-    SeriesBuffer* b = live_buffer(n);
-    if (!b || (b->flags & SERIES_MARK)) return false;
-    b->flags |= SERIES_MARK;
-    if (b->flags & SERIES_FIXED) fixed_marked.push_back(b);
-    return true;
-}
+bool mark_node(Node* ref) { return mark_fresh(ref) != nullptr; }
 
-void mark_series_cells(Node* ref) {
-    if (!mark_node(ref)) return;
-    SeriesBuffer* b = memory::buffer_of(*ref);
-    if (memory::unit_of(b) == sizeof(Cell)) work.push_back(b);
-}
+void mark_series_cells(Node* ref) { mark_fresh_cells(ref); }
 
 // A context's node holds its context! cell and its own value: marking its
 // cells marks the word table, the values (unless they live on the data
 // stack) and the own value.
-void mark_context(Node* ref) { mark_series_cells(ref); }
+void mark_context(Node* ref) { mark_fresh_cells(ref); }
 
-void mark_block(Cell* block) {
-    if (block->w2) mark_series_cells(&block->w2);
-}
+void mark_block(Cell* block) { mark_fresh_cells(&block->w2); }
 
 void mark_cells(Cell* first, Cell* end) {
-    for (Cell* c = first; c < end; ++c) mark_cell(c);
+    for (Cell* c = first; c < end; ++c) mark_value(c);
 }
 
-void mark_cell(const Cell* cell) {
-    Cell* c = const_cast<Cell*>(cell);
-    switch (type_of(c)) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
-            // A context, or for a `self` word the series of its own value:
-            // either way a series of cells.
-            if (c->w1) mark_series_cells(&c->w1);
-            break;
-        case TYPE_BLOCK: case TYPE_PAREN:
-        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-            mark_block(c);
-            break;
-        case TYPE_SYMBOL:
-            mark_node(&c->w3);
-            if (c->w2) mark_node(&c->w2);
-            break;
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-            mark_node(&c->w2);
-            if (c->w3) mark_node(&c->w3);
-            break;
-        case TYPE_BITSET: case TYPE_VECTOR: case TYPE_BINARY:
-            mark_node(&c->w2);
-            break;
-        case TYPE_OBJECT: case TYPE_PORT: case TYPE_ERROR:
-            if (c->w1) mark_context(&c->w1);
-            if (c->w3) mark_node(&c->w3);
-            break;
-        case TYPE_CONTEXT:
-            if (c->w1) mark_table(&c->w1);
-            if (!(c->header & CONTEXT_ON_STACK) && c->w2) mark_series_cells(&c->w2);
-            break;
-        case TYPE_MAP: case TYPE_HASH:
-            if (c->w2) mark_series_cells(&c->w2);
-            if (c->w3) mark_table(&c->w3);
-            break;
-        case TYPE_FUNCTION: case TYPE_ROUTINE:
-            if (c->w1) mark_context(&c->w1);
-            if (c->w2) mark_series_cells(&c->w2);
-            if (c->w3) mark_series_cells(&c->w3);
-            break;
-        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: {
-            if (c->w2) mark_series_cells(&c->w2);
-            if (c->w3) mark_series_cells(&c->w3);
-            uint32_t wrapped = (c->header >> OP_TYPE_SHIFT) & 0xFF;
-            if (type_of(c) == TYPE_OP && (wrapped == TYPE_FUNCTION || wrapped == TYPE_ROUTINE) && c->w1)
-                mark_context(&c->w1);
-            break;
-        }
-        case TYPE_IMAGE:
-            if (c->w2) {
-                mark_node(&c->w2);
-                if (mark_image) mark_image(&c->w2);
-            }
-            break;
-        case TYPE_HANDLE:
-            if (int32_t(c->w3) >= 0) externals::mark(int32_t(c->w3), nullptr);
-            break;
-        case TYPE_EVENT:
-            if ((c->header & EVENT_HAS_SERIES) && c->w2) mark_series_cells(&c->w2);
-            break;
-        default:
-            break;
-    }
-}
+void mark_cell(const Cell* cell) { mark_value(const_cast<Cell*>(cell)); }
 
 void clear_mark(Node n) {
     if (SeriesBuffer* b = live_buffer(n)) b->flags &= ~SERIES_MARK;

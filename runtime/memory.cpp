@@ -330,9 +330,9 @@ void sweep_big(void (*release_node)(Node)) {
 void update_node_frames() {
     // Emptied frames are kept while the free slots are fewer than the nodes in
     // use or the nodes made since the last collection (at least one frame's
-    // worth), as the series frames keep free room: a program that makes and
-    // drops many small series would otherwise map, fill in and release node
-    // frames at every collection.
+    // worth), and one frame more, as the series frames keep free room: a
+    // program that makes and drops many small series would otherwise map,
+    // fill in and release node frames at every collection.
     int64_t used = 0, free = 0;
     for (NodeFrame* f = record.node_first; f; f = f->next) {
         if (f->evacuated || f->used == 0) continue;
@@ -344,7 +344,7 @@ void update_node_frames() {
     for (NodeFrame* f = record.node_first; f;) {
         NodeFrame* next = f->next;
         if (f->evacuated) unlink_node_frame(f);
-        else if (f->used == 0 && free >= wanted) unlink_node_frame(f);
+        else if (f->used == 0 && free >= wanted + NODE_FRAME_SLOTS) unlink_node_frame(f);
         else if (f->used == 0) free += NODE_FRAME_SLOTS;
         f = next;
     }
@@ -384,9 +384,7 @@ void free_node(Node n) {
         assert(!"free_node: not a node in use");
         return;
     }
-    f->slots()[slot] = reinterpret_cast<SeriesBuffer*>(free_link(f->free_first));
-    f->free_first = int32_t(slot);
-    --f->used;
+    release_slot(n);
 }
 
 // ---- buffers ----

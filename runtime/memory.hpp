@@ -169,7 +169,8 @@ struct Record {
     // MIN_ROOM_AFTER_COLLECTION), so that the next collection comes after as
     // many bytes of allocation as there are live bytes. The collector keeps
     // emptied frames towards that room; what they do not cover is this
-    // allowance of new frames, taken before collecting again. The heap stays
+    // allowance of new frames (when it comes to half a frame or more), taken
+    // before collecting again. The heap stays
     // within about twice the live data, and a program whose live data grows
     // collects at each doubling rather than at each new frame.
     int64_t growth_allowance = 0;
@@ -218,7 +219,18 @@ namespace cell {
 
 // Allocates a cell at the tail of a cell series (doubling it when full) and
 // returns it with header unset!. The buffer may move: re-derive pointers.
-Cell* alloc_tail_cell(Node n);
+// In line: most blocks are built by appending to a buffer with room.
+Cell* alloc_tail_cell_grown(Node n);  // the series full: grows it first
+inline Cell* alloc_tail_cell(Node n) {
+    SeriesBuffer* b = memory::buffer_of(n);
+    if (int64_t(b->tail) + int64_t(sizeof(Cell)) > b->size) [[unlikely]]
+        return alloc_tail_cell_grown(n);
+    memory::changing(b);
+    auto* c = reinterpret_cast<Cell*>(memory::tail_of(b));
+    c->header = TYPE_UNSET;
+    b->tail += int32_t(sizeof(Cell));
+    return c;
+}
 // The same on the series behind a block value's node (word 2).
 Cell* append_new_cell(const Cell* block);
 // Advances the tail by n bytes (growing to 2n when n is larger than the

@@ -63,6 +63,18 @@ constexpr uintptr_t free_link(int32_t next_free) { return (uintptr_t(uint32_t(ne
 constexpr int32_t free_link_target(uintptr_t word) { return int32_t(word >> 1) - 1; }
 inline bool slot_free_q(const SeriesBuffer* slot) { return (reinterpret_cast<uintptr_t>(slot) & 1) != 0; }
 
+// Gives node n back to its frame's free list. n must be a node in use (its
+// frame and slot checked by the caller): the collector's sweep has checked
+// that the node still names its dead buffer.
+inline void release_slot(Node n) {
+    SeriesBuffer** slots = node_slots[n >> NODE_SLOT_BITS];
+    NodeFrame* f = reinterpret_cast<NodeFrame*>(slots) - 1;
+    int32_t slot = int32_t(n & NODE_SLOT_MASK);
+    slots[slot] = reinterpret_cast<SeriesBuffer*>(free_link(f->free_first));
+    f->free_first = slot;
+    --f->used;
+}
+
 // The node frame that holds node n (null for a released or unknown frame number).
 NodeFrame* node_frame_of(Node n);
 inline Node node_id(const NodeFrame* f, int32_t slot) { return (f->number << NODE_SLOT_BITS) | uint32_t(slot); }
