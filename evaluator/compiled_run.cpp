@@ -1260,7 +1260,7 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     stack::mark_eval_native(&e.cell);
     stack::push(&condition);
     Cell block = branch ? *branch : Cell{};  // the form's copy may go while the branch runs
-    stack::call_entry([branch, &block, form] {
+    stack::call_entry([branch, &block, form]() ZUV_LAMBDA_IN_LINE {
         if (branch) run_block_steps(block, false, false, false, form);
         else none::make_at(stack::arguments);
     });
