@@ -1323,7 +1323,7 @@ void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
 
 // The literal block that if, unless or either (e) chooses for the condition
 // c, by the natives' own rule; null when if or unless chooses none.
-const Cell* chosen_branch(const Expr& e, const Cell& c) {
+ZUV_IN_LINE const Cell* chosen_branch(const Expr& e, const Cell& c) {
     int32_t k = branch_index(e.kind, &c);
     return k < 0 ? nullptr : &e.items[size_t(k)];
 }
