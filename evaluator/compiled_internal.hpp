@@ -21,8 +21,10 @@
 // swell the frames of the runners that recurse with the code they run.
 #ifdef __OPTIMIZE__
 #define ZUV_IN_LINE [[gnu::always_inline]] inline
+#define ZUV_LAMBDA_IN_LINE __attribute__((always_inline))
 #else
 #define ZUV_IN_LINE inline
+#define ZUV_LAMBDA_IN_LINE
 #endif
 
 namespace zuv::interpreter::compiled {

@@ -340,6 +340,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
 
 int32_t run_pure(const Run& r, const Expr& e, bool sub);
 int32_t run_word(const Run& r, const Expr& e, bool sub);
+int32_t run_const(const Run&, const Expr& e, bool sub);
 
 // ---- function bodies ----
 
@@ -601,6 +602,20 @@ inline bool branch_kind_q(const Expr& e) {
     return (e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && !e.args.back()->check_after;
 }
 
+// A call's argument pushed as its runner would push it, read here where it
+// is a word's value, a pure expression or a constant (the most common
+// arguments, which can neither fail nor run code): false, nothing pushed,
+// where it must run.
+ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
+    Cell v;
+    const Cell* s;
+    if (a.run == run_word && (s = slot_of(a.cell, a.slot)) && placed_q(type_of(s))) stack::push(s);
+    else if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) && !operator_now_after_q(a)) stack::push(&v);
+    else if (a.run == run_const) stack::push(&a.cell);
+    else return false;
+    return true;
+}
+
 // A call through the word of e: the callable copied, its frame, its fixed
 // arguments compiled, then the entry, the body, a control run in place or
 // the operation computed in place.
@@ -628,18 +643,7 @@ inline bool branch_kind_q(const Expr& e) {
     if (chosen) n = 1;
     for (size_t i = 0; i < n; i++) {
         const Expr& a = *e.args[i];
-        Cell v;
-        const Cell* word_value;
-        if (a.run == run_word && (word_value = slot_of(a.cell, a.slot)) && placed_q(type_of(word_value))) {
-            // What run_word pushes, read here: a word's value, the most
-            // common argument.
-            stack::push(word_value);
-            position = a.next;
-        } else if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
-            !operator_now_after_q(a)) {
-            // What run_pure pushes, read here: a pure argument can neither
-            // fail nor run code.
-            stack::push(&v);
+        if (pushed_in_line(a)) {
             position = a.next;
         } else {
             position = run_expr(r, a, true);
@@ -862,8 +866,12 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
         const ArgSpec& spec = i < fixed ? c->args[i] : e.refined[i - fixed].first;
         const Expr& a = *e.args[i];
         if (compiled) {
-            position = run_expr(r, a, true);
-            if (stack::pending()) return position;
+            if (pushed_in_line(a)) {
+                position = a.next;
+            } else {
+                position = run_expr(r, a, true);
+                if (stack::pending()) return position;
+            }
             uint32_t t = type_of(stack::top - 1);
             if (!spec.types.has(t)) [[unlikely]]
                 fire_expect_arg(fn, name, c->cache, spec.entry, t);
@@ -1252,7 +1260,7 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     stack::mark_eval_native(&e.cell);
     stack::push(&condition);
     Cell block = branch ? *branch : Cell{};  // the form's copy may go while the branch runs
-    stack::call_entry([branch, &block, form] {
+    stack::call_entry([branch, &block, form]() ZUV_LAMBDA_IN_LINE {
         if (branch) run_block_steps(block, false, false, false, form);
         else none::make_at(stack::arguments);
     });
@@ -1315,7 +1323,7 @@ void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
 
 // The literal block that if, unless or either (e) chooses for the condition
 // c, by the natives' own rule; null when if or unless chooses none.
-const Cell* chosen_branch(const Expr& e, const Cell& c) {
+ZUV_IN_LINE const Cell* chosen_branch(const Expr& e, const Cell& c) {
     int32_t k = branch_index(e.kind, &c);
     return k < 0 ? nullptr : &e.items[size_t(k)];
 }
