@@ -79,10 +79,12 @@ private:
 // A literal block that a loop runs again and again in its frame (its body,
 // its condition), as eval_block_here runs it: its form is found once and
 // kept, held against being freed, for as long as it stands (not dropped by
-// a change of the block, not waiting to be made again, the block's tail the
-// same), so that a step does not look it up, hold the block or set up a
-// block evaluation anew. The block cell lies in the loop native's
-// arguments, which keep it alive and unchanged while the loop runs.
+// a change of the block, which also kills it for a new tail), so that a
+// step does not look it up, hold the block or set up a block evaluation
+// anew. The block cell lies in the loop native's arguments, which keep it
+// alive and unchanged while the loop runs. The room a quiet form's run
+// needs is looked for once per loop: each step starts from the same frame,
+// the same cells and the same depth of the machine's stack.
 class Repeated {
 public:
     explicit Repeated(const Cell* block) : block_(block) {}
@@ -102,6 +104,8 @@ private:
 
     const Cell* block_;
     Form* form_ = nullptr;
+    const void* roomy_frames_ = nullptr;  // the frame top and first cell of the step that found room
+    const Cell* roomy_cells_ = nullptr;
 };
 
 }  // namespace zuv::interpreter::compiled
