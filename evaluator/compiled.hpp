@@ -97,6 +97,12 @@ public:
     // else for a native run in place by compiled code, which runs the
     // block's form whenever it has one.
     void run(bool walked);
+    // A loop's condition: the block's one expression read in line into the
+    // frame's first cell, as run() leaves it, where its form is kept and
+    // quiet, was run from here before and its guards hold: 1 when the value
+    // is true, 0 when it is none or false; -1, nothing done, where run()
+    // must run it.
+    int32_t truth(bool walked);
 
 private:
     void release();

@@ -1591,6 +1591,20 @@ void Repeated::run(bool walked) {
     stack::keep();
 }
 
+int32_t Repeated::truth(bool walked) {
+    // The room was found by a run from this frame (each step starts from
+    // the same one); nothing in the expression can fail or run code.
+    const Form* f = form_;
+    if (!f || f->dead || !f->quiet || f->top.size() != 1 || (walked && !run_q()) || runtime::interrupt_pending ||
+        roomy_frames_ != stack::frames_top || roomy_cells_ != stack::arguments) [[unlikely]]
+        return -1;
+    Cell v;
+    if (!quiet_value(*f->top[0], &v, 0, true)) [[unlikely]]
+        return -1;
+    stack::set_last_only(&v);
+    return logic::false_q(&v) ? 0 : 1;  // a pure value is never unset
+}
+
 // The block run by the general path (its form dropped, made again, or not
 // made yet), then its form, when it has one now, kept for the next runs.
 [[gnu::noinline]] void Repeated::slow_run(bool walked) {
