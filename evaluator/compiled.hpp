@@ -85,10 +85,12 @@ private:
 // A literal block that a loop runs again and again in its frame (its body,
 // its condition), as eval_block_here runs it: its form is found once and
 // kept, held against being freed, for as long as it stands (not dropped by
-// a change of the block, not waiting to be made again, the block's tail the
-// same), so that a step does not look it up, hold the block or set up a
-// block evaluation anew. The block cell lies in the loop native's
-// arguments, which keep it alive and unchanged while the loop runs.
+// a change of the block, which also kills it for a new tail), so that a
+// step does not look it up, hold the block or set up a block evaluation
+// anew. The block cell lies in the loop native's arguments, which keep it
+// alive and unchanged while the loop runs. The room a quiet form's run
+// needs is looked for once per loop: each step starts from the same frame,
+// the same cells and the same depth of the machine's stack.
 class Repeated {
 public:
     explicit Repeated(const Cell* block) : block_(block) {}
@@ -101,6 +103,12 @@ public:
     // else for a native run in place by compiled code, which runs the
     // block's form whenever it has one.
     void run(bool walked);
+    // A loop's condition: the block's one expression read in line into the
+    // frame's first cell, as run() leaves it, where its form is kept and
+    // quiet, was run from here before and its guards hold: 1 when the value
+    // is true, 0 when it is none or false; -1, nothing done, where run()
+    // must run it.
+    int32_t truth(bool walked);
 
 private:
     void release();
@@ -108,6 +116,8 @@ private:
 
     const Cell* block_;
     Form* form_ = nullptr;
+    const void* roomy_frames_ = nullptr;  // the frame top and first cell of the step that found room
+    const Cell* roomy_cells_ = nullptr;
 };
 
 }  // namespace zuv::interpreter::compiled

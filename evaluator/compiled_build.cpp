@@ -78,6 +78,8 @@ public:
         Expr* e = make(position);
         e->prefix = prefix;
         if (!first_value(e, value)) return nullptr;
+        bool path_head = (e->kind == K_PATH || e->kind == K_SET_PATH || e->kind == K_REFINED_CALL) && !e->items.empty();
+        e->slot.local = local_word_q(path_head ? e->items[0] : e->cell);
         if (prefix) e->next = e->value_end;
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
@@ -231,7 +233,7 @@ private:
                 default: break;
             }
         }
-        e->pure = true;
+        e->pure = type_of(&v) != TYPE_UNSET;  // an unset cell is placed by the general run
         return e;
     }
 
@@ -511,7 +513,19 @@ private:
     void after(Expr* e) {
         Cell w;
         e->check_after = read_cell(node_, e->next, &w) && type_of(&w) == TYPE_WORD && w.w1 != 0;
-        if (e->check_after) e->after = w;
+        if (e->check_after) {
+            e->after = w;
+            e->after_slot.local = local_word_q(w);
+        }
+    }
+
+    // A word bound to a function's context: read from the running call's
+    // cells (compiled_run.cpp's slot_of looks there first).
+    static bool local_word_q(const Cell& w) {
+        uint32_t t = type_of(&w);
+        if ((t != TYPE_WORD && t != TYPE_SET_WORD && t != TYPE_GET_WORD) || w.w1 == 0 || int32_t(w.w3) < 0)
+            return false;
+        return _context::kind_of(_context::cell_of(w.w1)) == _context::KIND_FUNCTION;
     }
 
     static bool leaf_q(const Expr* e) { return e->kind == K_WORD || e->kind == K_CONST; }
@@ -526,7 +540,7 @@ private:
         size_t operands = in_place::one_operand_q(e->fast) ? 1 : 2;
         bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == operands &&
                     std::all_of(e->args.begin(), e->args.end(), [](const Expr* a) { return a->pure; });
-        bool value = e->kind == K_CONST || e->kind == K_WORD || e->kind == K_PATH || call || e->inner_pure ||
+        bool value = (e->kind == K_CONST && type_of(&e->cell) != TYPE_UNSET) || e->kind == K_WORD || e->kind == K_PATH || call || e->inner_pure ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
         // The walker pushes one frame for a paren (its block's), one for a

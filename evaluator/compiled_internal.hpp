@@ -185,11 +185,14 @@ enum Kind : uint8_t {
 // Where a compiled word's value lies, kept for a word of a context whose
 // values are off the stack (a global, an object's field): valid while no
 // buffer has moved (memory::relocations). plain: a store there is a plain
-// write (no object, whose change handler may run).
+// write (no object, whose change handler may run). local: the word was
+// bound to a function's context when compiled, so its reads look at the
+// running call's cells first (they are never kept here).
 struct WordSlot {
     Cell* slot = nullptr;
     uint64_t at = ~uint64_t(0);
     bool plain = false;
+    bool local = false;
 };
 
 struct Expr;

@@ -106,10 +106,16 @@ ZUV_IN_LINE void place(const Cell* value, bool sub) {
 
 // The slot a compiled word (bound) reads, or null: kept, a word of the
 // running function (its call's cells), or looked up.
+ZUV_IN_LINE bool local_q(const Cell& w) { return w.w1 == locals.context && uint32_t(w.w3) < locals.count; }
 ZUV_IN_LINE Cell* slot_of(const Cell& w, const WordSlot& cache) {
-    if (cache.at == memory::relocations) [[likely]]
+    if (cache.local) {
+        if (local_q(w)) [[likely]]
+            return locals.base + w.w3;
+    } else if (cache.at == memory::relocations) [[likely]] {
         return cache.slot;
-    if (w.w1 == locals.context && uint32_t(w.w3) < locals.count) return locals.base + w.w3;
+    } else if (local_q(w)) {
+        return locals.base + w.w3;
+    }
     return find_slot(w, cache);
 }
 
@@ -130,12 +136,16 @@ ZUV_IN_LINE Cell* slot_of(const Cell& w, const WordSlot& cache) {
 // word of the running function, of a context off the stack, of an object
 // without a change handler); false, nothing done, else.
 ZUV_IN_LINE bool store_plain(const Cell& w, const WordSlot& cache, const Cell& v) {
+    if (cache.local && local_q(w)) [[likely]] {
+        locals.base[w.w3] = v;
+        return true;
+    }
     if (cache.at == memory::relocations) [[likely]] {
         if (!cache.plain) return store_field(w, cache.slot, v);
         *cache.slot = v;
         return true;
     }
-    if (w.w1 == locals.context && uint32_t(w.w3) < locals.count) {
+    if (local_q(w)) {
         locals.base[w.w3] = v;
         return true;
     }
@@ -213,9 +223,10 @@ bool path_value(const Expr& e, Cell* out);
 bool store_field(const Expr& e, const Cell& value);
 
 // A constant or a word, where it stands (a word's slot, read, not copied);
-// null when it is not plain.
+// null when it is not plain. A pure constant is never unset (the form
+// leaves an unset cell to the general run).
 ZUV_IN_LINE const Cell* leaf_of(const Expr& e) {
-    if (e.kind == K_CONST) return type_of(&e.cell) != TYPE_UNSET ? &e.cell : nullptr;
+    if (e.kind == K_CONST) return &e.cell;
     const Cell* s = slot_of(e.cell, e.slot);
     return s && placed_q(type_of(s)) ? s : nullptr;
 }
@@ -279,7 +290,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
     }
     if (e.kind == K_CONST) {
         *out = e.cell;
-        return type_of(out) != TYPE_UNSET && apply_operators(e, out);
+        return apply_operators(e, out);
     }
     if (e.flat_paren) return flat_value(*e.args[0], out) && apply_operators(e, out);
     return pure_nested(e, out);
@@ -402,18 +413,21 @@ ZUV_IN_LINE bool quiet_value(const Expr& e, Cell* v, int32_t under, bool roomy) 
 // frame's cells emptied first): answers the index of the first that must
 // run as any other (a guard failed, or no room for the frames it skips), or
 // the count of expressions when all were read.
-// The room for the frames of them all is looked for once.
-ZUV_IN_LINE size_t run_quiet(const Form* f) {
+// The room for the frames of them all is looked for once (roomy: found
+// already, by a run from the same place).
+ZUV_IN_LINE size_t run_quiet(const Form* f, bool roomy = false) {
     stack::reset();
-    if (!stack::room_q(f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q()) [[unlikely]]
+    if (!roomy && (!stack::room_q(f->quiet_frames, 2 + 2 * f->quiet_frames) || !stack_room_q())) [[unlikely]]
         return 0;
+    // Only the last value read lands in the result slot: no one sees the
+    // others (nor, should a guard fail, any but the one before it).
     size_t i = 0, n = f->top.size();
+    Cell v;
     for (; i < n; i++) {
-        Cell v;
         if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
             break;
-        stack::set_last(&v);
     }
+    if (i > 0) stack::set_last(&v);
     return i;
 }
 
@@ -1552,10 +1566,10 @@ void Repeated::run(bool walked) {
         interpreter::eval_block_here(block_);
         return;
     }
+    // The form kept stands while it is not dead: any change of the block's
+    // cells or tail kills it, and the block cell itself is the native's.
     Form* f = form_;
-    Cell code = *block_;
-    int32_t end = tail_of(code.w2);
-    if (!f || f->dead || f->waiting || f->tail != end || f->node != code.w2) [[unlikely]] {
+    if (!f || f->dead || f->node != block_->w2) [[unlikely]] {
         slow_run(walked);
         return;
     }
@@ -1567,18 +1581,36 @@ void Repeated::run(bool walked) {
     verify(f);
     size_t from = 0;
     if (f->quiet) {
-        from = run_quiet(f);
+        bool roomy = roomy_frames_ == stack::frames_top && roomy_cells_ == stack::arguments;
+        from = run_quiet(f, roomy);
         if (from == f->top.size()) [[likely]] {
+            roomy_frames_ = stack::frames_top;
+            roomy_cells_ = stack::arguments;
             stack::keep();
             return;
         }
     }
+    Cell code = *block_;
     SavedPosition saved_position;
     if (from == 0) stack::reset();
     *current_position = code;
-    run_held_form(f, &code, end, from);
+    run_held_form(f, &code, f->tail, from);
     if (stack::pending()) return;
     stack::keep();
+}
+
+int32_t Repeated::truth(bool walked) {
+    // The room was found by a run from this frame (each step starts from
+    // the same one); nothing in the expression can fail or run code.
+    const Form* f = form_;
+    if (!f || f->dead || !f->quiet || f->top.size() != 1 || (walked && !run_q()) || runtime::interrupt_pending ||
+        roomy_frames_ != stack::frames_top || roomy_cells_ != stack::arguments) [[unlikely]]
+        return -1;
+    Cell v;
+    if (!quiet_value(*f->top[0], &v, 0, true)) [[unlikely]]
+        return -1;
+    stack::set_last_only(&v);
+    return logic::false_q(&v) ? 0 : 1;  // a pure value is never unset
 }
 
 // The block run by the general path (its form dropped, made again, or not

@@ -14,7 +14,8 @@
 //
 // `pick` of a block or paren by an integer is read in place too: it can
 // neither fail nor run code there (an index out of range gives none); so
-// are `square-root` of an integer or a float, `not` of any value, the
+// are `square-root` of an integer or a float, `absolute`, `max` and `min`
+// of integers or floats, `not` of any value, the
 // exact type tests (`integer?`, `error?` ...), the typeset tests
 // (`series?`, `number?` ..., by the typeset their word holds at the time)
 // and the series' navigation
@@ -40,7 +41,7 @@ namespace zuv::interpreter::in_place {
 
 enum Kind : uint8_t {
     NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK, SQRT, NOT, TYPE_TEST, EVEN, ODD,
-    NEXT, BACK, HEAD, TAIL, HEAD_Q, TAIL_Q, INDEX_Q, LENGTH_Q, TYPESET_TEST
+    NEXT, BACK, HEAD, TAIL, HEAD_Q, TAIL_Q, INDEX_Q, LENGTH_Q, TYPESET_TEST, MIN, MAX, ABS
 };
 
 // The series kinds, by their action.
@@ -51,7 +52,7 @@ inline bool series_kind_q(Kind k) { return k >= NEXT && k <= LENGTH_Q; }
 // one whose w1 is the routine's index).
 inline bool one_operand_q(Kind k) {
     return k == SQRT || k == NOT || k == TYPE_TEST || k == EVEN || k == ODD || series_kind_q(k) ||
-           k == TYPESET_TEST;
+           k == TYPESET_TEST || k == ABS;
 }
 
 // What a native or action computes in place, by its slot; NONE for any
@@ -78,6 +79,7 @@ inline Kind kind_of(const Cell& fn) {
             case Act::tail_q: return TAIL_Q;
             case Act::index_q: return INDEX_Q;
             case Act::length_q: return LENGTH_Q;
+            case Act::absolute: return ABS;
             default: return NONE;
         }
     }
@@ -92,6 +94,8 @@ inline Kind kind_of(const Cell& fn) {
             case natives::slot::greater_or_equal_q_star: return GE;
             case natives::slot::square_root_star: return SQRT;
             case natives::slot::not_star: return NOT;
+            case natives::slot::min_star: return MIN;
+            case natives::slot::max_star: return MAX;
             default: return NONE;
         }
     }
@@ -198,6 +202,18 @@ inline Act action_of(Kind k) {
         logic::make_at(left, ((left->w2 & 1) == 0) == (k == EVEN));
         return true;
     }
+    if (k == ABS) {
+        // The integer slot's overflow (of INT_MIN) is left to the entry.
+        uint32_t t = type_of(left);
+        if (t == TYPE_INTEGER && int32_t(left->w2) != INT32_MIN) {
+            int32_t v = int32_t(left->w2);
+            left->w2 = uint32_t(v < 0 ? -v : v);
+            return true;
+        }
+        if (t != TYPE_FLOAT) return false;
+        cell::put_float(left, std::fabs(cell::get_float(left)));
+        return true;
+    }
     if (k == SQRT) {
         // The float natives' argument made a float (a percent! is left to the entry).
         uint32_t t = type_of(left);
@@ -236,6 +252,11 @@ inline Act action_of(Kind k) {
             case LE: logic::make_at(left, a <= b); return true;
             case GT: logic::make_at(left, a > b); return true;
             case GE: logic::make_at(left, a >= b); return true;
+            // max and min: the second value replaces the first where it
+            // wins; on equal values max keeps the first, min takes the second.
+            case MIN: case MAX:
+                if ((a < b) == (k == MAX)) *left = *right;
+                return true;
             default: return false;
         }
         left->w2 = uint32_t(r);
@@ -253,6 +274,9 @@ inline Act action_of(Kind k) {
             case LE: logic::make_at(left, a <= b); return true;
             case GT: logic::make_at(left, a > b); return true;
             case GE: logic::make_at(left, a >= b); return true;
+            case MIN: case MAX:  // as for integers, and a NaN wins
+                if (!std::isnan(a) && (std::isnan(b) || (a < b) == (k == MAX))) *left = *right;
+                return true;
             default: goto as_floats;
         }
     }
@@ -312,9 +336,10 @@ inline Computer computer_of(Kind k) {
         compute_kind<GE>,         compute_kind<PICK>, compute_kind<SQRT>, compute_kind<NOT>,
         compute_kind<TYPE_TEST>,  compute_kind<EVEN>, compute_kind<ODD>, compute_kind<NEXT>, compute_kind<BACK>,
         compute_kind<HEAD>,       compute_kind<TAIL>, compute_kind<HEAD_Q>, compute_kind<TAIL_Q>,
-        compute_kind<INDEX_Q>,    compute_kind<LENGTH_Q>, compute_kind<TYPESET_TEST>,
+        compute_kind<INDEX_Q>,    compute_kind<LENGTH_Q>, compute_kind<TYPESET_TEST>, compute_kind<MIN>,
+        compute_kind<MAX>,        compute_kind<ABS>,
     };
-    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == TYPESET_TEST + 1, "one computer per kind");
+    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == ABS + 1, "one computer per kind");
     return BY_KIND[k];
 }
 

@@ -75,6 +75,7 @@ struct Walked {
     static void block(const Cell* block) { interpreter::eval_block(block, true); }
     static void branch(const Cell* block) { interpreter::eval_block_here(block); }
     static void again(interpreter::compiled::Repeated& block) { block.run(true); }
+    static int32_t truth(interpreter::compiled::Repeated& block) { return block.truth(true); }
     static int32_t one(const Cell* code, int32_t position, int32_t end) {
         return interpreter::eval_one(code, position, end, false);
     }
@@ -207,11 +208,17 @@ void while_() {
     Repeated body(stack::arguments + 1);
     LoopFrame loop;
     for (;;) {
-        Ended ended = loop.run<Eval>(condition);
-        if (ended == Ended::passed) return;
-        if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
-        if (!strict_true_q(stack::arguments)) break;
-        ended = loop.run<Eval>(body);
+        // A condition of one quiet expression is read in line; any other
+        // runs as a block.
+        int32_t truth = Eval::truth(condition);
+        if (truth < 0) {
+            Ended ended = loop.run<Eval>(condition);
+            if (ended == Ended::passed) return;
+            if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
+            truth = strict_true_q(stack::arguments);
+        }
+        if (!truth) break;
+        Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
     }
