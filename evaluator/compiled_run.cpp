@@ -632,19 +632,27 @@ inline bool branch_kind_q(const Expr& e) {
         const Cell* word_value;
         if (a.run == run_word && (word_value = slot_of(a.cell, a.slot)) && placed_q(type_of(word_value))) {
             // What run_word pushes, read here: a word's value, the most
-            // common argument.
+            // common argument. Nothing ran, so the argument ends where the
+            // form expects and the form stands: only its type is checked.
             stack::push(word_value);
             position = a.next;
-        } else if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) &&
-            !operator_now_after_q(a)) {
+            uint32_t t = type_of(stack::top - 1);
+            if (!c->args[i].types.has(t)) [[unlikely]]
+                fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
+            continue;
+        }
+        if (a.run == run_pure && room_for_pure(a, 0) && pure_value(a, &v) && !operator_now_after_q(a)) {
             // What run_pure pushes, read here: a pure argument can neither
-            // fail nor run code.
+            // fail nor run code (the same holds as for a word's value).
             stack::push(&v);
             position = a.next;
-        } else {
-            position = run_expr(r, a, true);
-            if (stack::pending()) return position;
+            uint32_t t = type_of(stack::top - 1);
+            if (!c->args[i].types.has(t)) [[unlikely]]
+                fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
+            continue;
         }
+        position = run_expr(r, a, true);
+        if (stack::pending()) return position;
         uint32_t t = type_of(stack::top - 1);
         if (!c->args[i].types.has(t)) [[unlikely]]
             fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
@@ -1534,8 +1542,7 @@ void run_branch_of(Kind kind, const Cell* blocks) {
 // ---- blocks run again and again ----
 
 void Repeated::release() {
-    if (form_ && --form_->busy == 0 && form_->dead) [[unlikely]]
-        free_form(form_);
+    let_go_form(form_);
     form_ = nullptr;
 }
 
@@ -1584,7 +1591,7 @@ void Repeated::run(bool walked) {
     Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
     if (f > SEEN && f->head == std::max(int32_t(block_->w1), 0) && f->tail == tail_of(node) && !f->waiting &&
         !f->dead && !f->top.empty()) {
-        ++f->busy;
+        hold_form(f);
         form_ = f;
     }
 }
@@ -1625,14 +1632,11 @@ bool quiet_value_at(const Cell& code, int32_t position, int32_t end, Cell* value
     return quiet_value_in(find_form(code.w2, std::max(int32_t(code.w1), 0), end), position, value, next);
 }
 
-QuietReader::QuietReader(const Cell& code, int32_t end) {
-    form_ = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
-    if (form_) ++form_->busy;
+QuietReader::QuietReader(const Cell& code, int32_t end) : form_(find_form(code.w2, std::max(int32_t(code.w1), 0), end)) {
+    hold_form(form_);
 }
 
-QuietReader::~QuietReader() {
-    if (form_ && --form_->busy == 0 && form_->dead) free_form(form_);
-}
+QuietReader::~QuietReader() { let_go_form(form_); }
 
 bool QuietReader::value_at(int32_t position, Cell* value, int32_t* next) const {
     return quiet_value_in(form_, position, value, next);
