@@ -182,15 +182,22 @@ int32_t byte_text_match(const Cell& a, const Cell& b, int32_t mode) {
     return 1;
 }
 
+bool any_word_key_q(uint32_t type) {
+    return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD;
+}
+
 // Keys of one equality class (kind 0) or one map key (kind 1) under mode.
 bool same_key_q(const Cell& a, const Cell& b, int32_t mode) {
     int32_t settled = byte_text_match(a, b, mode);
     if (settled >= 0) return settled == 1;
+    // Two words of one type (a map's keys are all set-words) under equality
+    // compare their symbols, as the word slot does: by spelling when strict,
+    // else through their canonical ids.
+    if (type_of(&a) == type_of(&b) && any_word_key_q(type_of(&a))) {
+        if (mode == COMP_STRICT_EQUAL) return a.w2 == b.w2;
+        if (mode == COMP_EQUAL) return symbol::resolve(int32_t(a.w2)) == symbol::resolve(int32_t(b.w2));
+    }
     return cells_match(a, b, mode) || nan_keys_q(a, b);
-}
-
-bool any_word_key_q(uint32_t type) {
-    return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD;
 }
 
 // Kind 0: the index array holds, per block position, bucket + 1 (-1: no key).
