@@ -130,8 +130,15 @@ int32_t index_argument() {
 // ---- comparison ----
 
 bool compare_star(Cell* value1, Cell* value2, int32_t op) {
-    auto compare = get_action_of<Act::compare>(value1);
-    int32_t r = compare(value1, value2, op);
+    int32_t r;
+    if (type_of(value1) == TYPE_INTEGER && type_of(value2) == TYPE_INTEGER) {
+        // Two integers (the keys of most searches and sorts) order by value
+        // under every mode, as the integer slot orders them.
+        int32_t a = int32_t(value1->w2), b = int32_t(value2->w2);
+        r = (a > b) - (a < b);
+    } else {
+        r = get_action_of<Act::compare>(value1)(value1, value2, op);
+    }
     switch (op) {
         case COMP_EQUAL: case COMP_STRICT_EQUAL: case COMP_SAME: case COMP_STRICT_EQUAL_WORD:
         case COMP_EQUAL_WORD: case COMP_FIND:

@@ -348,15 +348,21 @@ inline void verify(const Form*) {}
     return form_for(node, head, end);
 }
 
-// A run holds the form: killed meanwhile, it is freed when the last run ends.
+// A run holds the form: killed meanwhile, it is freed when the last hold
+// ends. Every holder (a run, a loop's kept form, reduce's reader) takes and
+// lets go through these two; null holds nothing.
 void free_form(Form* f);  // out of line: a run keeps only the count
+inline void hold_form(Form* f) {
+    if (f) ++f->busy;
+}
+inline void let_go_form(Form* f) {
+    if (f && --f->busy == 0 && f->dead) [[unlikely]]
+        free_form(f);
+}
 class Busy {
 public:
-    explicit Busy(Form* f) : f_(f) { ++f->busy; }
-    ~Busy() {
-        if (--f_->busy == 0 && f_->dead) [[unlikely]]
-            free_form(f_);
-    }
+    explicit Busy(Form* f) : f_(f) { hold_form(f); }
+    ~Busy() { let_go_form(f_); }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
 

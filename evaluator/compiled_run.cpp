@@ -658,11 +658,16 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
     for (size_t i = 0; i < n; i++) {
         const Expr& a = *e.args[i];
         if (pushed_in_line(a)) {
+            // Nothing ran: the argument ends where the form expects and the
+            // form stands, so only its type is checked.
             position = a.next;
-        } else {
-            position = run_expr(r, a, true);
-            if (stack::pending()) return position;
+            uint32_t t = type_of(stack::top - 1);
+            if (!c->args[i].types.has(t)) [[unlikely]]
+                fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
+            continue;
         }
+        position = run_expr(r, a, true);
+        if (stack::pending()) return position;
         uint32_t t = type_of(stack::top - 1);
         if (!c->args[i].types.has(t)) [[unlikely]]
             fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
@@ -1556,8 +1561,7 @@ void run_branch_of(Kind kind, const Cell* blocks) {
 // ---- blocks run again and again ----
 
 void Repeated::release() {
-    if (form_ && --form_->busy == 0 && form_->dead) [[unlikely]]
-        free_form(form_);
+    let_go_form(form_);
     form_ = nullptr;
 }
 
@@ -1624,7 +1628,7 @@ int32_t Repeated::truth(bool walked) {
     Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
     if (f > SEEN && f->head == std::max(int32_t(block_->w1), 0) && f->tail == tail_of(node) && !f->waiting &&
         !f->dead && !f->top.empty()) {
-        ++f->busy;
+        hold_form(f);
         form_ = f;
     }
 }
@@ -1674,14 +1678,11 @@ int32_t known_expression_count(const Cell& code, int32_t end) {
     return int32_t(f->top.size());
 }
 
-QuietReader::QuietReader(const Cell& code, int32_t end) {
-    form_ = find_form(code.w2, std::max(int32_t(code.w1), 0), end);
-    if (form_) ++form_->busy;
+QuietReader::QuietReader(const Cell& code, int32_t end) : form_(find_form(code.w2, std::max(int32_t(code.w1), 0), end)) {
+    hold_form(form_);
 }
 
-QuietReader::~QuietReader() {
-    if (form_ && --form_->busy == 0 && form_->dead) free_form(form_);
-}
+QuietReader::~QuietReader() { let_go_form(form_); }
 
 bool QuietReader::value_at(int32_t position, Cell* value, int32_t* next) const {
     return quiet_value_in(form_, position, value, next);

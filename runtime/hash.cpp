@@ -182,15 +182,22 @@ int32_t byte_text_match(const Cell& a, const Cell& b, int32_t mode) {
     return 1;
 }
 
+bool any_word_key_q(uint32_t type) {
+    return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD;
+}
+
 // Keys of one equality class (kind 0) or one map key (kind 1) under mode.
 bool same_key_q(const Cell& a, const Cell& b, int32_t mode) {
     int32_t settled = byte_text_match(a, b, mode);
     if (settled >= 0) return settled == 1;
+    // Two words of one type (a map's keys are all set-words) under equality
+    // compare their symbols, as the word slot does: by spelling when strict,
+    // else through their canonical ids.
+    if (type_of(&a) == type_of(&b) && any_word_key_q(type_of(&a))) {
+        if (mode == COMP_STRICT_EQUAL) return a.w2 == b.w2;
+        if (mode == COMP_EQUAL) return symbol::resolve(int32_t(a.w2)) == symbol::resolve(int32_t(b.w2));
+    }
     return cells_match(a, b, mode) || nan_keys_q(a, b);
-}
-
-bool any_word_key_q(uint32_t type) {
-    return type == TYPE_WORD || type == TYPE_SET_WORD || type == TYPE_LIT_WORD || type == TYPE_GET_WORD;
 }
 
 // Kind 0: the index array holds, per block position, bucket + 1 (-1: no key).
@@ -566,7 +573,17 @@ uint32_t hash_string(const Cell* string, bool case_sensitive) {
     const uint8_t* p = memory::head_of(s) + int64_t(string->w1) * unit;
     uint32_t h = seed;
     if (unit == 1) {
-        for (int32_t i = 0; i < count; i++) h = murmur::mix_block(h, case_sensitive ? p[i] : case_folding::to_upper(p[i]));
+        // One loop per case: the folded one (every table lookup) folds ASCII
+        // letters in line.
+        if (case_sensitive) {
+            for (int32_t i = 0; i < count; i++) h = murmur::mix_block(h, p[i]);
+        } else {
+            for (int32_t i = 0; i < count; i++) {
+                uint32_t c = p[i];
+                c = c < 0x80 ? (c - 'a' < 26u ? c - 32 : c) : case_folding::to_upper(c);
+                h = murmur::mix_block(h, c);
+            }
+        }
         return murmur::fmix32(h ^ uint32_t(count) * 4);
     }
     for (int32_t i = 0; i < count; i++, p += unit) {

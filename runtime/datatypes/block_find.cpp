@@ -128,9 +128,22 @@ Found search(const Cell* series, const Cell* key, const Cell* part, bool only, b
         i = head;
         int64_t end = limited ? limit + 1 : total;  // a match must fit before it
         stop = end - s.length;                         // last possible start
-        for (; i <= stop; i += step) {
-            if (matches_at(node, int32_t(i), int32_t(end), key, s)) break;
-            if (match) return found;
+        if (s.mode == Search::by_value && key_type == TYPE_INTEGER && step == 1 && !match) {
+            // An integer key: an integer cell matches by value under every
+            // comparison, decided here; any other cell asks the entry.
+            const int32_t wanted = integer::get_value(key);
+            Cell item;
+            for (; i <= stop && read_cell(node, int32_t(i), &item); i++) {
+                if (type_of(&item) == TYPE_INTEGER ? integer::get_value(&item) == wanted
+                                                   : matches_at(node, int32_t(i), int32_t(end), key, s))
+                    break;
+            }
+            if (i <= stop && i >= total_of(memory::buffer_of(node))) i = stop + 1;  // the block shrank
+        } else {
+            for (; i <= stop; i += step) {
+                if (matches_at(node, int32_t(i), int32_t(end), key, s)) break;
+                if (match) return found;
+            }
         }
         if (i > stop) return found;
         found.tail = int32_t(std::min<int64_t>(i + (s.mode == Search::by_sequence ? s.length : step), total));

@@ -108,19 +108,33 @@ bool float_out_of_range_q(const Cell* c) {
 }
 
 int to_text(int32_t v, char (&out)[TEXT_SIZE]) {
-    // Digits of the magnitude, taken as unsigned so -2147483648 needs no special case.
-    // Written backwards from the end of out, then moved to its start.
+    // Digits of the magnitude, taken as unsigned so -2147483648 needs no
+    // special case; counted first so that they are written in place, two
+    // at a time from the end (forming integers is the common case of
+    // joining text).
+    static constexpr char PAIRS[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     uint32_t u = v < 0 ? 0u - uint32_t(v) : uint32_t(v);
-    char* end = out + TEXT_SIZE - 1;
-    char* p = end;
+    int digits = 1;
+    for (uint32_t bound = 10; digits < 10 && u >= bound; bound *= 10) digits++;
+    int len = digits + (v < 0);
+    char* p = out + len;
     *p = '\0';
-    do {
-        *--p = char('0' + u % 10);
-        u /= 10;
-    } while (u);
+    while (u >= 100) {
+        uint32_t pair = (u % 100) * 2;
+        u /= 100;
+        *--p = PAIRS[pair + 1];
+        *--p = PAIRS[pair];
+    }
+    if (u >= 10) {
+        *--p = PAIRS[u * 2 + 1];
+        *--p = PAIRS[u * 2];
+    } else {
+        *--p = char('0' + u);
+    }
     if (v < 0) *--p = '-';
-    int len = int(end - p);
-    std::memmove(out, p, size_t(len) + 1);
     return len;
 }
 

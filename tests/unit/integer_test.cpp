@@ -94,6 +94,9 @@ TEST(Integer, CharArithmeticKeepsItsType) {
 TEST(Integer, Text) {
     struct { int32_t v; const char* text; } cases[] = {
         {0, "0"}, {7, "7"}, {-5, "-5"}, {2147483647, "2147483647"}, {INT_MIN, "-2147483648"},
+        // each count of digits at its edges, odd and even
+        {9, "9"}, {10, "10"}, {99, "99"}, {100, "100"}, {-10, "-10"}, {12345, "12345"},
+        {999999999, "999999999"}, {1000000000, "1000000000"}, {-1000000000, "-1000000000"},
     };
     for (auto& c : cases) {
         char buf[integer::TEXT_SIZE];
