@@ -1044,45 +1044,36 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     return e.value_end;
 }
 
-const Cell NONE_CELL{TYPE_NONE, 0, 0, 0};  // a pick outside its block
-
 // The value of a path's first n elements where the walk is sure to find
 // it: each field of the object its word is bound to, each pick of a block
 // by an integer or a get-word holding one. False where the walker's path
 // walk must run from its head (the value not there, or one it would call or
 // refuse).
 ZUV_IN_LINE bool path_prefix_value(const Expr& e, size_t n, Cell* out) {
-    const Cell* current = slot_of(e.items[0], e.slot);
-    if (!current || !placed_q(type_of(current))) return false;
-    // Nothing here allocates or runs code: each cell read stays where it is
-    // until the next step has read it. The slots kept beside the elements
-    // are good for this whole read or for none of it.
-    bool kept = e.slots_at == memory::relocations && e.fields_at == collector::series_cycles;
+    const Cell* s = slot_of(e.items[0], e.slot);
+    if (!s || !placed_q(type_of(s))) return false;
+    Cell current = *s;
     for (size_t i = 1; i < n; i++) {
-        const Cell& item = e.items[i];
+        Cell& item = e.items[i];
         if (type_of(&item) == TYPE_WORD) {
-            if (type_of(current) != TYPE_OBJECT) return false;
-            Node ctx = current->w1;
-            const Cell* field = kept && item.w1 == ctx ? e.slots[i] : nullptr;
-            if (!field) [[unlikely]] {
-                field = find_field_slot(e, ctx, i);
-                kept = false;
-            }
+            if (type_of(&current) != TYPE_OBJECT) return false;
+            const Cell* field = field_slot(e, current.w1, i);
             if (!field || !placed_q(type_of(field))) return false;
-            current = field;
+            current = *field;
         } else {
-            if (type_of(current) != TYPE_BLOCK) return false;
-            int32_t p = pick_of(*current, item);
+            if (type_of(&current) != TYPE_BLOCK) return false;
+            int32_t p = pick_of(current, item);
             if (p == PICK_REFUSED) return false;
+            const SeriesBuffer* b = memory::buffer_of(current.w2);
             if (p < 0) {
-                current = &NONE_CELL;
+                none::make_at(&current);
             } else {
-                current = memory::cells_head(memory::buffer_of(current->w2)) + p;
-                if (callable_q(type_of(current))) return false;
+                current = memory::cells_head(b)[p];
+                if (callable_q(type_of(&current))) return false;
             }
         }
     }
-    *out = *current;
+    *out = current;
     return true;
 }
 

@@ -62,15 +62,13 @@ const Cell* cell_in(Node node, int32_t i) { return memory::cells_head(memory::bu
 
 // Gives the word at cell i of the series the binding (ctx, index), when it
 // has another: a block already bound so is left as it is, and so is its
-// compiled code. A set-word's new binding is first offered to the compiled
-// forms of the series (rebound_hook), which may take it without being
-// dropped.
+// compiled code. The new binding is first offered to the compiled forms of
+// the series (rebound_hook), which may take it without being dropped.
 void rebind_cell(Node node, int32_t i, Node ctx, int32_t index) {
     const Cell* c = cell_in(node, i);
     if (c->w1 == ctx && c->w3 == uint32_t(index)) return;
     SeriesBuffer* b = memory::buffer_of(node);
-    bool kept = type_of(c) == TYPE_SET_WORD && (b->flags & SERIES_CODE) && rebound_hook &&
-                rebound_hook(node, i, ctx, index);
+    bool kept = (b->flags & SERIES_CODE) && rebound_hook && rebound_hook(node, i, ctx, index);
     Cell* w = (kept ? memory::internal_cells(b) : memory::cells_for_write(b)) + i;
     w->w1 = ctx;
     w->w3 = uint32_t(index);
