@@ -2,6 +2,7 @@
 // goes when its cells change or its node is freed.
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -167,29 +168,78 @@ void note_dependency(Form* form, Node node) {
     memory::buffer_of(node)->flags |= SERIES_CODE;
 }
 
-// _context::rebound_hook: bind gives the set-word at index of node a new
-// binding (ctx, word_index). A form that holds that set-word as one of its
-// block's expressions, and runs no code now, takes the new binding in place
-// of being dropped: its store finds its slot again from the new word, and
-// nothing else in the form was decided by that binding. So a block bound
-// afresh before each run (the spec of each object made) keeps its form.
-// False, nothing done, where the form must go as for any change: the
-// set-word read inside another expression or decoded by another form, or
-// the form running.
+namespace {
+
+// The uses of the form's bound words by position (Form::uses), made once.
+void index_uses(Form* f) {
+    auto bound_word_q = [](const Cell& c) {
+        switch (type_of(&c)) {
+            case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT:
+                return c.w1 != 0;
+            default: return false;
+        }
+    };
+    std::vector<Form::Use>& uses = f->uses;
+    uses.clear();
+    for (const auto& owned : f->exprs) {
+        Expr* x = owned.get();
+        if (bound_word_q(x->cell)) uses.push_back({x->start, &x->cell, &x->slot});
+        for (Op& op : x->ops) uses.push_back({op.at, &op.word, &op.slot});
+        if (x->check_after) uses.push_back({x->next, &x->after, &x->after_slot});
+    }
+    std::sort(uses.begin(), uses.end(), [](const Form::Use& a, const Form::Use& b) { return a.at < b.at; });
+    size_t span = size_t(f->tail - f->head);
+    f->uses_from.assign(span + 1, 0);
+    size_t u = 0;
+    for (size_t k = 0; k <= span; k++) {
+        while (u < uses.size() && uses[u].at < f->head + int32_t(k)) u++;
+        f->uses_from[k] = int32_t(u);
+    }
+}
+
+}  // namespace
+
+// _context::rebound_hook: bind gives the word at index of node a new
+// binding (ctx, word_index). A form that runs no code now takes the new
+// binding in place of being dropped: every copy of the word its expressions
+// hold takes it, and the slots they kept are forgotten. Nothing else in the
+// form was decided by the binding: what the word's value decided (a value
+// read, a call of that shape, an operator) is checked again at each run, as
+// for a value that changed. So a block bound afresh before each run (the
+// spec of each object made) keeps its form. False, nothing done, where the
+// form must go as for any change: it runs, another form decoded the block,
+// or the word was unbound when the form was made (the walker took that
+// expression, and the expression before it did not look at the word). A
+// form that decoded parens or blocks in place takes a new binding only for a
+// set-word that is one of its own expressions.
 bool rebound(Node node, int32_t index, Node ctx, int32_t word_index) {
-    if (!pages[node >> NODE_SLOT_BITS]) return false;
-    Form* f = entry_of(node);
+    Form** page = pages[node >> NODE_SLOT_BITS];
+    if (!page) return false;
+    Form* f = page[node & NODE_SLOT_MASK];
     if (f != SEEN && (!f || f->busy > 0 || f->dead || index < f->head || index >= f->tail)) return false;
     if (dependent_q(node)) return false;
     if (f == SEEN) return true;  // run once so far, nothing made from it
     size_t k = size_t(index - f->head);
+    Cell& copy = f->cells[k];
+    if (copy.w1 == 0) return false;
     auto* e = const_cast<Expr*>(f->at[k]);
-    if (!e || e->kind != K_SET_WORD || e->start != index) return false;
-    e->cell.w1 = ctx;
-    e->cell.w3 = uint32_t(word_index);
-    e->slot = WordSlot{};
-    f->cells[k].w1 = ctx;
-    f->cells[k].w3 = uint32_t(word_index);
+    if (e && e->kind == K_SET_WORD && e->start == index) {
+        // A set-word of the block's own: the one copy of its cell.
+        e->cell.w1 = ctx;
+        e->cell.w3 = uint32_t(word_index);
+        e->slot = WordSlot{};
+    } else {
+        if (!f->depends.empty()) return false;
+        if (f->uses_from.empty()) index_uses(f);
+        for (int32_t u = f->uses_from[k]; u < f->uses_from[k + 1]; u++) {
+            Form::Use& use = f->uses[size_t(u)];
+            use.cell->w1 = ctx;
+            use.cell->w3 = uint32_t(word_index);
+            *use.slot = WordSlot{};
+        }
+    }
+    copy.w1 = ctx;
+    copy.w3 = uint32_t(word_index);
     return true;
 }
 

@@ -313,6 +313,19 @@ struct Form {
     Cell waiting_for{};
     uint32_t waiting_at = 0;
     int32_t rebuilds = 0;
+    // The copies of the block's bound words that its expressions hold (a
+    // word read, called or set, a lit-word's constant, an operator's word,
+    // the word looked at after an expression), by position: made when bind
+    // first gives one of them a new binding (rebound), for a form decoded
+    // from its block alone. uses_from[k] is where the uses of position
+    // head + k begin in uses.
+    struct Use {
+        int32_t at;
+        Cell* cell;
+        WordSlot* slot;
+    };
+    std::vector<Use> uses;
+    std::vector<int32_t> uses_from;
 };
 
 // Makes the form of the block from head (its node's cells as they stand).

@@ -62,15 +62,13 @@ const Cell* cell_in(Node node, int32_t i) { return memory::cells_head(memory::bu
 
 // Gives the word at cell i of the series the binding (ctx, index), when it
 // has another: a block already bound so is left as it is, and so is its
-// compiled code. A set-word's new binding is first offered to the compiled
-// forms of the series (rebound_hook), which may take it without being
-// dropped.
+// compiled code. The new binding is first offered to the compiled forms of
+// the series (rebound_hook), which may take it without being dropped.
 void rebind_cell(Node node, int32_t i, Node ctx, int32_t index) {
     const Cell* c = cell_in(node, i);
     if (c->w1 == ctx && c->w3 == uint32_t(index)) return;
     SeriesBuffer* b = memory::buffer_of(node);
-    bool kept = type_of(c) == TYPE_SET_WORD && (b->flags & SERIES_CODE) && rebound_hook &&
-                rebound_hook(node, i, ctx, index);
+    bool kept = (b->flags & SERIES_CODE) && rebound_hook && rebound_hook(node, i, ctx, index);
     Cell* w = (kept ? memory::internal_cells(b) : memory::cells_for_write(b)) + i;
     w->w1 = ctx;
     w->w3 = uint32_t(index);
@@ -246,6 +244,15 @@ namespace {
 
 uint64_t symbol_bit(int32_t symbol) { return uint64_t(1) << (uint32_t(symbol::resolve(symbol)) & 63); }
 
+// The index of the word's symbol in the object or function context ctx: the
+// index the word holds when the entry there has its symbol (a block bound
+// before to another context with the same word layout, as each object made
+// from one prototype or one spec has), else looked up.
+int32_t index_in(Node ctx, const Cell& word) {
+    if (kind_of(cell_of(ctx)) == KIND_GLOBAL) return find_word(ctx, int32_t(word.w2), true);
+    return find_word_hinted(ctx, word, int32_t(word.w3));
+}
+
 // A 64-bit filter of the canonical ids of a context's words: a word whose bit
 // is clear is not in the context and needs no look-up. A context of more
 // words than FILTERED_WORDS (the global one, large objects) would set most
@@ -273,7 +280,7 @@ void bind_nested(Cell* block, Node ctx, bool self, uint64_t filter) {
             if (self && type == TYPE_WORD && int32_t(c->w2) == sym::self) {
                 rebind_cell(span.node, i, ctx, -1);
             } else if (filter & symbol_bit(int32_t(c->w2))) {
-                int32_t index = find_word(ctx, int32_t(c->w2), true);
+                int32_t index = index_in(ctx, *c);
                 if (index >= 0) rebind_cell(span.node, i, ctx, index);
             }
         } else if (nested_block_q(type)) {
@@ -369,7 +376,7 @@ bool add_set_words(Node ctx, Cell* block) {
         // scan of a small context finds them more cheaply than the table.
         // A context that started empty holds only the spec's own words,
         // which the table's look-up in add_word finds again.
-        if (type_of(&c) == TYPE_SET_WORD && (before == 0 || find_word(ctx, int32_t(c.w2), true) < 0))
+        if (type_of(&c) == TYPE_SET_WORD && (before == 0 || index_in(ctx, c) < 0))
             add_word(ctx, &c);
     }
     return word_count(ctx) > before;

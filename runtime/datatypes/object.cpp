@@ -146,8 +146,9 @@ void rebind_functions(Node ctx, Node ctx_was) {
 
 // Clears every changed mark of the context's words.
 void clear_changed_marks(Node ctx) {
-    for (int32_t i = 0, n = _context::word_count(ctx); i < n; i++)
-        _context::get_word_cell(ctx, i)->header &= ~_context::WORD_CHANGED;
+    SeriesBuffer* words = _context::get_words_buffer(ctx);
+    Cell* word = memory::internal_cells(words);
+    for (int32_t i = 0, n = memory::length_of(words); i < n; i++) word[i].header &= ~_context::WORD_CHANGED;
 }
 
 // Copies the values of ctx whose types are in the typeset, or of the
@@ -413,7 +414,9 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         stack::raise_pending();  // an error or exit there leaves the making as the low-level throw
         stack::top = result + 1;  // the block's value is not kept
         clear_changed_marks(ctx);
-        for (int32_t i = 0, n = values_length(ctx); i < n; i++) cell::clear_new_line_flag(value_at(ctx, i));
+        int32_t n = values_length(ctx);
+        Cell* values = n > 0 ? value_at(ctx, 0) : nullptr;
+        for (int32_t i = 0; i < n; i++) cell::clear_new_line_flag(values + i);
     }
 
     bool added = _context::word_count(ctx) > words_before;
