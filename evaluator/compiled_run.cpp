@@ -549,11 +549,11 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
 [[gnu::always_inline]] inline void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
     switch (c->type) {
         case TYPE_NATIVE:
-            if (c->native) stack::call_entry([c] { c->native(false, NO_REFINEMENTS); });
+            if (c->native) stack::call_caught(c->native, false, NO_REFINEMENTS);
             else run_plain_entry(fn);
             break;
         case TYPE_ACTION:
-            if (c->action) stack::call_entry([c] { c->action(); });
+            if (c->action) stack::call_caught(c->action);
             else run_plain_entry(fn);
             break;
         case TYPE_FUNCTION:

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <stdexcept>
 
 #include "evaluator/backtrace.hpp"
 #include "runtime/cycles.hpp"
@@ -154,18 +152,7 @@ bool eval_q(const Frame* position, bool nearest_only) {
 
 // ---- popping ----
 
-[[gnu::noinline]] void call_caught(void (*run)(void*), void* data) {
-    try {
-        run(data);
-    } catch (const Throw& t) {
-        if (t.bare || t.code < THROW_THROW || t.code > THROW_ERROR) throw;
-        runtime::thrown_code = t.code;
-    } catch (const std::bad_alloc&) {
-        raise(ErrorCategory::internal, "no-memory");
-    } catch (const std::length_error&) {
-        raise(ErrorCategory::internal, "no-memory");
-    }
-}
+void raise_no_memory() { raise(ErrorCategory::internal, "no-memory"); }
 
 void unwind_any() {
     if (frames_top == frames_bottom) {

@@ -49,6 +49,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <type_traits>
 
 #include "runtime/cell.hpp"
@@ -365,8 +367,25 @@ void raise_error(const Cell* error);
 // The same, then raised as the low-level throw.
 [[noreturn]] void throw_error(const Cell* error);
 
-// Runs run(data) under the one catch of the entries (call_entry).
-void call_caught(void (*run)(void*), void* data);
+// internal no-memory raised as pending: a C++ allocation failed in an entry.
+void raise_no_memory();
+
+// Runs entry(args...) under the one catch of the entries (call_entry): a
+// function of its own, so that the catch stands in a small frame right
+// below the entry.
+template <class... Args>
+[[gnu::noinline]] void call_caught(void (*entry)(Args...), std::type_identity_t<Args>... args) {
+    try {
+        entry(args...);
+    } catch (const Throw& t) {
+        if (t.bare || t.code < THROW_THROW || t.code > THROW_ERROR) throw;
+        runtime::thrown_code = t.code;
+    } catch (const std::bad_alloc&) {
+        raise_no_memory();
+    } catch (const std::length_error&) {
+        raise_no_memory();
+    }
+}
 
 // Calls f, a native's or action's entry (or other C++ code the evaluator
 // calls): a code that leaves it as the low-level throw (an error fired
@@ -381,7 +400,8 @@ void call_caught(void (*run)(void*), void* data);
 template <class F>
 [[gnu::always_inline]] inline void call_entry(F&& f) {
     using Body = std::remove_reference_t<F>;
-    call_caught([](void* body) { (*static_cast<Body*>(body))(); }, const_cast<void*>(static_cast<const void*>(&f)));
+    call_caught<void*>(+[](void* body) { (*static_cast<Body*>(body))(); },
+                       const_cast<void*>(static_cast<const void*>(&f)));
 }
 
 // ---- backtraces ----
