@@ -33,7 +33,12 @@ inline Cell* args() { return stack::arguments; }
 // The argument cell of a refinement word (the cell below `arguments` when absent).
 inline Cell* ref_cell(int32_t position) { return stack::arguments + position; }
 inline bool flag(int32_t word) { return word != ABSENT; }
-inline void result(const Cell* value) { stack::set_last(value); }
+// A slot that leaves an exit pending (a callback's throw, an error raised as
+// pending) has no result: the stacks are the receiver's already.
+inline void result(const Cell* value) {
+    if (!stack::pending()) [[likely]]
+        stack::set_last(value);
+}
 
 [[noreturn]] void fire_invalid_part_arg(const Cell* part) {
     Cell word = word::from_c_string("part");

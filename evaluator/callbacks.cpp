@@ -60,9 +60,10 @@ Cell call_library(const Cell& fn, const Cell& name, const Cell* args, int32_t co
 namespace {
 
 // The comparator of sort/compare: called with the two values under a frame
-// named <compare-callback>; its result is copied out. A break, throw or
-// other exit it leaves pending cannot pass through the sort's C++ frames as
-// a code: it continues as the low-level throw.
+// named <compare-callback>; its result is copied out. A break, throw, error
+// or other exit it leaves pending stays pending, the stacks already its
+// receiver's and result untouched: the sort sees it and ends without
+// touching the stacks (or turns it into the low-level throw where it cannot).
 void call_comparator(const Cell* function, Cell* first, Cell* second, Cell* result) {
     Cell fn = *function;
     Cell* saved_top = stack::push(&fn);  // keeps the comparator alive while it runs
@@ -73,7 +74,7 @@ void call_comparator(const Cell* function, Cell* first, Cell* second, Cell* resu
         push_callback_cells(fn, args, 2);
         exec_function(&fn, callback_context(fn, name.w1), &name, 4);
     }
-    stack::raise_pending();
+    if (stack::pending()) return;
     *result = *stack::arguments;
     stack::unwind_func();
     stack::top = saved_top;

@@ -564,11 +564,11 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
 [[gnu::always_inline]] inline void run_callee(const Cell& fn, const Callee* c, const Cell& name) {
     switch (c->type) {
         case TYPE_NATIVE:
-            if (c->native) stack::call_entry([c] { guard_allocations([c] { c->native(false, NO_REFINEMENTS); }); });
+            if (c->native) stack::call_caught(c->native, false, NO_REFINEMENTS);
             else run_plain_entry(fn);
             break;
         case TYPE_ACTION:
-            if (c->action) stack::call_entry([c] { guard_allocations([c] { c->action(); }); });
+            if (c->action) stack::call_caught(c->action);
             else run_plain_entry(fn);
             break;
         case TYPE_FUNCTION:
@@ -670,7 +670,7 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
         if (stack::pending()) return position;
         uint32_t t = type_of(stack::top - 1);
         if (!c->args[i].types.has(t)) [[unlikely]]
-            fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
+            return raise_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t), position;
         if (position != a.next || r.form->dead) [[unlikely]] {
             // The walker fetches the rest (and runs a native's entry).
             position = fetch_arguments_from(&fn, c->args[i].entry + 1, position, r.end, r.code, nullptr, &e.cell,
@@ -829,10 +829,8 @@ inline const Callee* path_callee(const Expr& e, const Cell& fn) {
 // The entry of a native or action called with refinement words.
 void run_builtin_entry(const Cell& fn, const Callee* c, const int32_t* words) {
     stack::call_entry([&] {
-        guard_allocations([&] {
-            if (c->type == TYPE_NATIVE) c->native(false, words);
-            else actions::invoke(int32_t(fn.w1), words);
-        });
+        if (c->type == TYPE_NATIVE) c->native(false, words);
+        else actions::invoke(int32_t(fn.w1), words);
     });
 }
 
@@ -893,7 +891,7 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
             }
             uint32_t t = type_of(stack::top - 1);
             if (!spec.types.has(t)) [[unlikely]]
-                fire_expect_arg(fn, name, c->cache, spec.entry, t);
+                return raise_expect_arg(fn, name, c->cache, spec.entry, t), position;
             compiled = position == a.next && !r.form->dead;
         } else {
             position = fetch_entry_argument(fn, name, r.code, r.end, c->cache, spec.entry, position);
@@ -972,12 +970,12 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
     stack::push_kept();  // the left operand is already the frame's first cell
     uint32_t t = type_of(stack::arguments);
     if (!c->args[0].types.has(t)) [[unlikely]]
-        fire_expect_arg(fn, op.word, c->cache, c->args[0].entry, t);
+        return raise_expect_arg(fn, op.word, c->cache, c->args[0].entry, t), op.at + 1;
     int32_t position = run_expr(r, *op.right, true);
     if (stack::pending()) return position;
     t = type_of(stack::top - 1);
     if (!c->args[1].types.has(t)) [[unlikely]]
-        fire_expect_arg(fn, op.word, c->cache, c->args[1].entry, t);
+        return raise_expect_arg(fn, op.word, c->cache, c->args[1].entry, t), position;
     if (position != op.right->next || r.form->dead) [[unlikely]] {
         position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
                                         APPLY_NONE, true);

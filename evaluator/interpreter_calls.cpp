@@ -152,20 +152,28 @@ Cell arg_word(const Call& c, int32_t cache_index) {
     return e;
 }
 
-[[noreturn]] void fire_no_arg(const Call& c, int32_t cache_index) {
+// The argument errors of a call are raised as pending: the stacks unrolled
+// to their try, the code handed up on the evaluator's return path, as its
+// exits travel (no C++ unwind). The caller returns at once.
+[[gnu::noinline, gnu::cold]] void raise_no_arg(const Call& c, int32_t cache_index) {
     Cell word = arg_word(c, cache_index);
-    fire(ErrorCategory::script, "no-arg", &c.name, &word);
+    raise(ErrorCategory::script, "no-arg", &c.name, &word);
 }
 
-[[noreturn]] void fire_expect_arg(const Call& c, uint32_t type, int32_t cache_index) {
+[[gnu::noinline, gnu::cold]] void raise_expect_arg(const Call& c, uint32_t type, int32_t cache_index) {
     Cell datatype;
     datatype::make_at(&datatype, int32_t(type));
     Cell word = arg_word(c, cache_index);
-    fire(ErrorCategory::script, "expect-arg", &c.name, &datatype, &word);
+    raise(ErrorCategory::script, "expect-arg", &c.name, &datatype, &word);
 }
 
-inline void check(const Call& c, const Cell* value, const Cell& typeset, int32_t cache_index) {
-    if (!rt_support::typeset_has_q(&typeset, type_of(value))) fire_expect_arg(c, type_of(value), cache_index);
+// False, expect-arg raised as pending, when the value's type is not one the
+// typeset admits.
+inline bool check(const Call& c, const Cell* value, const Cell& typeset, int32_t cache_index) {
+    if (rt_support::typeset_has_q(&typeset, type_of(value))) [[likely]]
+        return true;
+    raise_expect_arg(c, type_of(value), cache_index);
+    return false;
 }
 
 // Pushes one argument from the code at position by its kind; returns the
@@ -221,17 +229,18 @@ int32_t fetch_checked(const Call& c, int32_t position, const Cell& typeset, int3
         Cell filler;
         if (c.apply != APPLY_NONE) none::make_at(&filler);
         else if (arg_kind(&typeset) == ARG_LIT && rt_support::typeset_has_q(&typeset, TYPE_UNSET)) unset::make_at(&filler);
-        else fire_no_arg(c, cache_index);
+        else return raise_no_arg(c, cache_index), position;
         // A native or action reads its arguments by their declared types: it
         // never receives a filler its spec does not admit.
-        if (c.builtin && read && !rt_support::typeset_has_q(&typeset, type_of(&filler))) fire_no_arg(c, cache_index);
+        if (c.builtin && read && !rt_support::typeset_has_q(&typeset, type_of(&filler)))
+            return raise_no_arg(c, cache_index), position;
         stack::push(&filler);
         return position;
     }
     position = fetch_argument(c, position, arg_kind(&typeset));
     if (stack::pending()) return position;
     check(c, stack::top - 1, typeset, cache_index);
-    return position;
+    return position;  // with expect-arg pending when the check failed
 }
 
 // The machine words of a native or action call, and which refinements
@@ -343,14 +352,12 @@ void run_entry(const Cell& fn, const Refinements& r) {
         if (type_of(&fn) == TYPE_NATIVE) {
             natives::Entry entry = natives::entry_at(index);
             if (!entry) fire(ErrorCategory::internal, "not-done");
-            guard_allocations([&] { entry(false, r.words); });
+            entry(false, r.words);
         } else {
             if (!actions::stack_entry_q(index)) fire(ErrorCategory::internal, "not-done");
             const actions::EntryRecord& e = actions::entry_table[index - 1];
-            guard_allocations([&] {
-                if (r.named == 0) e.plain();  // the everyday call: no refinement named
-                else actions::invoke(index, r.words);
-            });
+            if (r.named == 0) e.plain();  // the everyday call: no refinement named
+            else actions::invoke(index, r.words);
         }
     });
 }
@@ -431,7 +438,7 @@ int32_t run_builtin(const Cell& fn, Node cache, int32_t position, int32_t end, c
             if (kind == ARG_NORMAL && position < c.limit()) {
                 position = eval_expression(&c.code, position, end, false, true, false);
                 if (stack::pending()) return position;
-                check(c, stack::top - 1, entry, i);
+                if (!check(c, stack::top - 1, entry, i)) return position;
             } else {
                 position = fetch_checked(c, position, entry, i);
                 if (stack::pending()) return position;
@@ -461,10 +468,10 @@ Node function_context(const Cell& fn, const Cell& name, const Cell* object) {
     return name.w1;
 }
 
-void fire_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type) {
+void raise_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type) {
     Cell no_code;
     none::make_at(&no_code);
-    zuv::interpreter::fire_expect_arg(make_call(fn, name, no_code, cache, 0, false, builtin_q(type_of(&fn))), type,
+    zuv::interpreter::raise_expect_arg(make_call(fn, name, no_code, cache, 0, false, builtin_q(type_of(&fn))), type,
                                       entry);
 }
 
@@ -547,7 +554,7 @@ int32_t fetch_arguments_from(const Cell* callable, int32_t from, int32_t positio
                 if (arg_kind(&entry) == ARG_RETURN) break;
                 if (left_in_place) {
                     left_in_place = false;
-                    check(c, stack::arguments, entry, i);
+                    if (!check(c, stack::arguments, entry, i)) return position;
                 } else if (fetching) {
                     position = fetch_checked(c, position, entry, i, read);
                     if (stack::pending()) return position;
@@ -574,7 +581,7 @@ int32_t fetch_arguments_from(const Cell* callable, int32_t from, int32_t positio
                         position = fetch_argument(c, position, ARG_NORMAL);
                         if (stack::pending()) return position;
                         Cell* flag = stack::top - 1;
-                        if (type_of(flag) != TYPE_LOGIC) fire_expect_arg(c, type_of(flag), i);
+                        if (type_of(flag) != TYPE_LOGIC) return raise_expect_arg(c, type_of(flag), i), position;
                         fetching = read = flag->w1 != 0;
                         if (c.builtin) {
                             stack::pop(1);

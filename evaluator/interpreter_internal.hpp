@@ -91,8 +91,9 @@ inline void check_depth() {
 // its owner's, else that of the word naming it.
 Node function_context(const Cell& fn, const Cell& name, const Cell* object);
 // script expect-arg for the argument of cache entry `entry` of the call of fn
-// named by name, given a value of type.
-[[noreturn]] void fire_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type);
+// named by name, given a value of type, raised as pending: the caller returns
+// at once.
+[[gnu::cold]] void raise_expect_arg(const Cell& fn, const Cell& name, Node cache, int32_t entry, uint32_t type);
 // The argument of cache entry `entry` of the call of fn named by name, as
 // the walker fetches it from code at position: by its kind, checked, pushed.
 // Answers the position after it.

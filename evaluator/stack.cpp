@@ -152,6 +152,8 @@ bool eval_q(const Frame* position, bool nearest_only) {
 
 // ---- popping ----
 
+void raise_no_memory() { raise(ErrorCategory::internal, "no-memory"); }
+
 void unwind_any() {
     if (frames_top == frames_bottom) {
         arguments = top = bottom;

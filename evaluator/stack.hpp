@@ -49,6 +49,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
 
 #include "runtime/cell.hpp"
 #include "runtime/memory.hpp"
@@ -364,20 +367,41 @@ void raise_error(const Cell* error);
 // The same, then raised as the low-level throw.
 [[noreturn]] void throw_error(const Cell* error);
 
-// Calls f, a native's or action's entry (or other C++ code the evaluator
-// calls): a code that leaves it as the low-level throw (an error fired
-// there, an exit from C++ code that could not pass it on) goes on as
-// pending, the stacks being already its receiver's. So an exception's
-// unwinding stops as near as it can to where it was raised, and the
-// evaluator hands the code up on its normal return path.
-template <class F>
-[[gnu::always_inline]] inline void call_entry(F&& f) {
+// internal no-memory raised as pending: a C++ allocation failed in an entry.
+void raise_no_memory();
+
+// Runs entry(args...) under the one catch of the entries (call_entry): a
+// function of its own, so that the catch stands in a small frame right
+// below the entry.
+template <class... Args>
+[[gnu::noinline]] void call_caught(void (*entry)(Args...), std::type_identity_t<Args>... args) {
     try {
-        f();
+        entry(args...);
     } catch (const Throw& t) {
         if (t.bare || t.code < THROW_THROW || t.code > THROW_ERROR) throw;
         runtime::thrown_code = t.code;
+    } catch (const std::bad_alloc&) {
+        raise_no_memory();
+    } catch (const std::length_error&) {
+        raise_no_memory();
     }
+}
+
+// Calls f, a native's or action's entry (or other C++ code the evaluator
+// calls): a code that leaves it as the low-level throw (an error fired
+// there, an exit from C++ code that could not pass it on) goes on as
+// pending, the stacks being already its receiver's, and a C++ allocation
+// that fails in it is raised as internal no-memory (guard_allocations).
+// The catch stands in one small function of its own, right below f: the
+// unwinder's cost grows with the frames it walks and with the size of the
+// call-site table of the frame that catches, so an exception stops as near
+// as it can to where it was raised, and the evaluator hands the code up on
+// its normal return path.
+template <class F>
+[[gnu::always_inline]] inline void call_entry(F&& f) {
+    using Body = std::remove_reference_t<F>;
+    call_caught<void*>(+[](void* body) { (*static_cast<Body*>(body))(); },
+                       const_cast<void*>(static_cast<const void*>(&f)));
 }
 
 // ---- backtraces ----

@@ -87,6 +87,7 @@ int32_t compare_with_function(const SortContext& c, int32_t a, int32_t b) {
     // The function sees (second, first), or (first, second) when reversed.
     if (c.flags & series::SORT_REVERSE) call_comparator(c.function, first, second, result);
     else call_comparator(c.function, second, first, result);
+    if (stack::pending()) return 0;  // the stacks are the exit's receiver's now
     int32_t order = series::comparator_order(result);
     stack::top = saved_top;
     return order;
@@ -102,7 +103,12 @@ int32_t record_number(const uint8_t* entry) {
 int32_t compare_records(const uint8_t* a, const uint8_t* b, void* context, void*) {
     const SortContext& c = *static_cast<const SortContext*>(context);
     const int32_t ka = record_number(a), kb = record_number(b);
-    if (c.function) return compare_with_function(c, ka, kb);
+    if (c.function) {
+        // Once the comparator left an exit pending, the sort runs out on
+        // equal records (a pass over the rest) and the block is not written.
+        if (stack::pending()) return 0;
+        return compare_with_function(c, ka, kb);
+    }
     return sort_compare(record_cells(c, ka), record_cells(c, kb), c.op, c.flags);
 }
 
@@ -216,6 +222,9 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
     }
     if (stable) sorting::merge_sort(base, records, 4, context, nullptr, compare);
     else sorting::quick_sort(base, records, 4, context, nullptr, compare);
+    // An exit from the comparator: the block stays as it was, and the stacks
+    // belong to its receiver.
+    if (stack::pending()) return series;
 
     // Write the records back in their new order. Nothing allocates from
     // reading the sorted cells to writing them; user code may have shortened

@@ -104,6 +104,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
 Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, bool all, bool reverse,
            bool stable) {
     block::sort(series, case_q, skip, comparator, part, all, reverse, stable);
+    if (stack::pending()) return series;  // an exit from the comparator: nothing was sorted
     int32_t head = std::clamp(int32_t(series->w1), 0, total_of(series));
     cells_changed(series->w3, head, total_of(series) - head);
     return series;

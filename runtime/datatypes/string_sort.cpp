@@ -113,6 +113,9 @@ int32_t compare_with_function(const uint8_t* a, const uint8_t* b, const SortCont
     // The function sees (second, first), or (first, second) when reversed.
     if (c.flags & series::SORT_REVERSE) block::detail::call_comparator(c.function, first, second, result);
     else block::detail::call_comparator(c.function, second, first, result);
+    // The string is sorted in place: an exit from the comparator stops the
+    // sort where it stands.
+    stack::raise_pending();
     int32_t order = series::comparator_order(result);
     stack::top = saved_top;
     return order;

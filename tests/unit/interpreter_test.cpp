@@ -284,6 +284,7 @@ TEST_F(Interpreter, ApplyModesTakeArgumentsAndRefinementsFromTheBlock) {
         return guarded([&] {
             interpreter::eval_code(&probe, 0, block::zs_length_q(&args), &args, false, nullptr, nullptr, nullptr,
                                    mode, false);
+            stack::raise_pending();  // a C++ caller: an argument error comes back pending
         });
     };
     using R = std::vector<int32_t>;
