@@ -663,7 +663,7 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
             position = a.next;
             uint32_t t = type_of(stack::top - 1);
             if (!c->args[i].types.has(t)) [[unlikely]]
-                fire_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t);
+                return raise_expect_arg(fn, e.cell, c->cache, c->args[i].entry, t), position;
             continue;
         }
         position = run_expr(r, a, true);
