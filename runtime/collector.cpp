@@ -533,11 +533,7 @@ void compact_series_frames() {
         }
         f = next;
     }
-    // The allowance comes in whole frames: room short of the wanted by less
-    // than half a frame brings the next collection a little earlier rather
-    // than a new frame, which the collection after would release again
-    // (mapping and faulting in a frame at every other collection).
-    m.growth_allowance = wanted - room >= m.frame_max_size / 2 ? wanted - room : 0;
+    m.growth_allowance = wanted - room;
 }
 
 void free_node_callback(Node n) {

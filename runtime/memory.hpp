@@ -169,8 +169,7 @@ struct Record {
     // MIN_ROOM_AFTER_COLLECTION), so that the next collection comes after as
     // many bytes of allocation as there are live bytes. The collector keeps
     // emptied frames towards that room; what they do not cover is this
-    // allowance of new frames (when it comes to half a frame or more), taken
-    // before collecting again. The heap stays
+    // allowance of new frames, taken before collecting again. The heap stays
     // within about twice the live data, and a program whose live data grows
     // collects at each doubling rather than at each new frame.
     int64_t growth_allowance = 0;
