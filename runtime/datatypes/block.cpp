@@ -222,15 +222,7 @@ Cell* append_cell(const Cell* block, const Cell* cell) {
     // block (append b first b) and so may the block value itself.
     Cell value = *cell;
     Cell target = *block;
-    SeriesBuffer* b = buffer_of(&target);
-    if (type_of(&target) != TYPE_HASH && int64_t(b->tail) + int64_t(sizeof(Cell)) <= b->size &&
-        !(b->flags & SERIES_CODE)) [[likely]] {
-        // Room at the tail, no table to tell, no code decoded from it: the
-        // cell is written there at once.
-        Cell* slot = reinterpret_cast<Cell*>(memory::tail_of(b));
-        b->tail += int32_t(sizeof(Cell));
-        return copy_cell(&value, slot);
-    }
+    // With room at the tail, alloc_tail_cell is a few instructions in line.
     Cell* slot = copy_cell(&value, cell::alloc_tail_cell(target.w2));
     Node table = hash::table_of_value(&target);
     if (!table) return slot;
