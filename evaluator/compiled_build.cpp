@@ -540,7 +540,8 @@ private:
         size_t operands = in_place::one_operand_q(e->fast) ? 1 : 2;
         bool call = e->kind == K_CALL && e->fast != in_place::NONE && e->args.size() == operands &&
                     std::all_of(e->args.begin(), e->args.end(), [](const Expr* a) { return a->pure; });
-        bool value = (e->kind == K_CONST && type_of(&e->cell) != TYPE_UNSET) || e->kind == K_WORD || e->kind == K_PATH || call || e->inner_pure ||
+        bool value = (e->kind == K_CONST && type_of(&e->cell) != TYPE_UNSET) || e->kind == K_WORD ||
+                     e->kind == K_PATH || call || e->inner_pure ||
                      (e->kind == K_PAREN && e->args.size() == 1 && e->args[0]->pure);
         if (!value) return false;
         // The walker pushes one frame for a paren (its block's), one for a

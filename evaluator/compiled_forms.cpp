@@ -213,9 +213,7 @@ void index_uses(Form* f) {
 // form that decoded parens or blocks in place takes a new binding only for a
 // set-word that is one of its own expressions.
 bool rebound(Node node, int32_t index, Node ctx, int32_t word_index) {
-    Form** page = pages[node >> NODE_SLOT_BITS];
-    if (!page) return false;
-    Form* f = page[node & NODE_SLOT_MASK];
+    Form* f = form_at(node);
     if (f != SEEN && (!f || f->busy > 0 || f->dead || index < f->head || index >= f->tail)) return false;
     if (dependent_q(node)) return false;
     if (f == SEEN) return true;  // run once so far, nothing made from it

@@ -350,10 +350,16 @@ void verify(const Form* f);
 inline void verify(const Form*) {}
 #endif
 
+// The table's entry for node (null, SEEN or a form), looked up only: no
+// page is made.
+[[gnu::always_inline]] inline Form* form_at(Node node) {
+    Form** page = pages[node >> NODE_SLOT_BITS];
+    return page ? page[node & NODE_SLOT_MASK] : nullptr;
+}
+
 // The form for a run: the table's when it fits, else as form_for makes it.
 [[gnu::always_inline]] inline Form* find_form(Node node, int32_t head, int32_t end) {
-    Form** page = pages[node >> NODE_SLOT_BITS];
-    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
+    Form* f = form_at(node);
     if (f > SEEN && f->head == head && f->tail == end && !f->waiting) [[likely]] {
         verify(f);
         return f;

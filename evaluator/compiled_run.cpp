@@ -1622,8 +1622,7 @@ int32_t Repeated::truth(bool walked) {
     if (walked) interpreter::eval_block_here(block_);
     else run_branch_value(*block_);
     Node node = block_->w2;
-    Form** page = pages[node >> NODE_SLOT_BITS];
-    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
+    Form* f = form_at(node);
     if (f > SEEN && f->head == std::max(int32_t(block_->w1), 0) && f->tail == tail_of(node) && !f->waiting &&
         !f->dead && !f->top.empty()) {
         hold_form(f);
@@ -1668,15 +1667,14 @@ bool quiet_value_at(const Cell& code, int32_t position, int32_t end, Cell* value
 }
 
 int32_t known_expression_count(const Cell& code, int32_t end) {
-    Node node = code.w2;
-    Form** page = pages[node >> NODE_SLOT_BITS];
-    Form* f = page ? page[node & NODE_SLOT_MASK] : nullptr;
+    Form* f = form_at(code.w2);
     if (f <= SEEN || f->dead || f->waiting || f->walk_from >= 0) return -1;
     if (f->head != std::max(int32_t(code.w1), 0) || f->tail != end) return -1;
     return int32_t(f->top.size());
 }
 
-QuietReader::QuietReader(const Cell& code, int32_t end) : form_(find_form(code.w2, std::max(int32_t(code.w1), 0), end)) {
+QuietReader::QuietReader(const Cell& code, int32_t end)
+    : form_(find_form(code.w2, std::max(int32_t(code.w1), 0), end)) {
     hold_form(form_);
 }
 
