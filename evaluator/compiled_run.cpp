@@ -382,7 +382,7 @@ struct Chosen {
     Form* form;
 };
 size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen);
-void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen);
+ZUV_IN_LINE void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen);
 
 // A function body's last expression that read_body_in_line may read.
 ZUV_IN_LINE bool ends_in_line_q(const Expr& x) {
@@ -431,23 +431,13 @@ ZUV_IN_LINE size_t run_quiet(const Form* f, bool roomy = false) {
     return i;
 }
 
-// eval_block's steps for such a block, in a frame of its own or in the
-// current one (eval_block_here). A quiet form's expressions are read in
-// line: in the native's frame (a branch) into its result slot; in a frame of
-// their own (a function's body such as [x * x] or [y: x * 2 y + 1]) with no
-// frame pushed, the last value then pushed as the block's unwinding leaves
-// it (and with chain also copied into the result slot). Nothing in them can
-// fail or run code, so the block's position, hold and frame are never seen.
-// One whose guard fails runs on from that expression as any other, the
-// values read before it left where the walker leaves them.
-// body: the block is the body of the function call whose frame is current.
-// Its quiet expressions are read in line up to the first that is not one;
-// where that is the last and returns a pure value (`return x + 1`) or is an
-// if, unless or either read in line, the call's result is made with the
-// body's frame skipped (read_body_in_line).
+// eval_block_here's steps for such a block (a branch, in the current
+// frame). A quiet form's expressions are read in line into its result slot:
+// nothing in them can fail or run code, so the block's position and hold are
+// never seen. One whose guard fails runs on from that expression as any
+// other, the values read before it left where the walker leaves them.
 // known: the block's form, when the caller found it already.
-ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, bool body = false,
-                                 Form* known = nullptr) {
+ZUV_IN_LINE void run_branch_steps(const Cell& block, Form* known = nullptr) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
         if (stack::pending()) return;
@@ -457,16 +447,54 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
     int32_t end = tail_of(node);
     Form* f = known ? known : head < end ? find_form(node, head, end) : nullptr;
     size_t from = 0;
+    if (f && f->quiet) {
+        from = run_quiet(f);
+        if (from == f->top.size()) {
+            stack::keep();
+            return;
+        }
+    }
+    Cell code = block;
+    // Held as eval_block holds it: the code holding the literal may change
+    // while the literal runs.
+    Hold hold(code);
+    SavedPosition saved_position;
+    if (from == 0) stack::reset();
+    if (head >= end) {
+        unset::make_at(stack::arguments);
+    } else {
+        *current_position = code;
+        if (f && !f->top.empty()) run_form(f, &code, end, from);
+        else walk_rest(&code, end, head);
+        if (stack::pending()) return;
+    }
+    stack::keep();
+}
+
+// eval_block's steps for such a block in a frame of its own. A quiet form's
+// expressions (a function's body such as [x * x] or [y: x * 2 y + 1]) are
+// read in line with no frame pushed, the last value then pushed as the
+// block's unwinding leaves it (and with chain also copied into the result
+// slot).
+// body: the block is the body of the function call whose frame is current.
+// Its quiet expressions are read in line up to the first that is not one;
+// where that is the last and returns a pure value (`return x + 1`) or is an
+// if, unless or either read in line, the call's result is made with the
+// body's frame skipped (read_body_in_line).
+ZUV_IN_LINE void run_block_steps(const Cell& block, bool chain, bool body = false) {
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    Node node = block.w2;
+    int32_t head = std::max(int32_t(block.w1), 0);
+    int32_t end = tail_of(node);
+    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    size_t from = 0;
     Cell value;
     Chosen chosen;
     if (f && f->quiet) {
-        if (!own_frame) {
-            from = run_quiet(f);
-            if (from == f->top.size()) {
-                stack::keep();
-                return;
-            }
-        } else if (stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) && stack_room_q()) {
+        if (stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) && stack_room_q()) {
             size_t n = f->top.size();
             while (from < n && quiet_value(*f->top[from], &value, 1, true)) from++;
             if (from == n) {
@@ -485,12 +513,8 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
     // while the literal runs, and a function's body may be redefined.
     Hold hold(code);
     SavedPosition saved_position;
-    if (own_frame) {
-        stack::mark_eval(&words::tag_body);
-        if (from > 0) stack::set_last(&value);  // the value of the last expression read
-    } else if (from == 0) {
-        stack::reset();
-    }
+    stack::mark_eval(&words::tag_body);
+    if (from > 0) stack::set_last(&value);  // the value of the last expression read
     if (head >= end) {
         unset::make_at(stack::arguments);
     } else {
@@ -500,8 +524,7 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
         else walk_rest(&code, end, head);
         if (stack::pending()) return;
     }
-    if (!own_frame) stack::keep();
-    else if (chain) stack::unwind_last_return();
+    if (chain) stack::unwind_last_return();
     else stack::unwind_last();
 }
 
@@ -522,7 +545,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (type_of(&body) == TYPE_BLOCK) {
         try {
-            run_block_steps(body, true, true, true);
+            run_block_steps(body, true, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call (and the body's run
@@ -1266,8 +1289,8 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
 // without reading the condition again. Another type than the native takes,
 // or no room, and the call is made as any other. form: the branch's form
 // when the caller found it (nothing collects until the branch runs).
-[[gnu::noinline]] int32_t run_chosen_call(const Run& r, const Expr& e, bool sub, const Cell& condition,
-                                          const Cell* branch, Form* form) {
+ZUV_IN_LINE int32_t run_chosen_call(const Run& r, const Expr& e, bool sub, const Cell& condition,
+                                    const Cell* branch, Form* form) {
     const Cell& fn = e.callable;
     const Callee* c = site_callee(e.site, e.shape, fn);
     if (!c || !c->args[0].types.has(type_of(&condition)) || e.args.back()->check_after ||
@@ -1276,11 +1299,16 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     stack::mark_eval_native(&e.cell);
     stack::push(&condition);
-    Cell block = branch ? *branch : Cell{};  // the form's copy may go while the branch runs
-    stack::call_entry([branch, &block, form]() ZUV_LAMBDA_IN_LINE {
-        if (branch) run_block_steps(block, false, false, false, form);
-        else none::make_at(stack::arguments);
-    });
+    // The branch runs here, with no catch of its own: compiled code passes
+    // its exits on as pending, and an error thrown below (a native's own
+    // catch aside) finds the stacks unrolled to its receiver, which accepts
+    // it as the throw it is.
+    if (branch) {
+        Cell block = *branch;  // the form's copy may go while the branch runs
+        run_branch_steps(block, form);
+    } else {
+        none::make_at(stack::arguments);
+    }
     if (stack::pending()) return e.value_end;
     end_call(copy, sub);
     return e.value_end;
@@ -1453,7 +1481,7 @@ size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
 // The body's last expression, whose condition read_body_in_line read and
 // whose branch it chose, run as run_held_form runs it (the body's frame
 // current): the call made with them, without reading the condition again.
-void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen) {
+ZUV_IN_LINE void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen) {
     Busy busy(f);
     check_depth();
     const Expr& e = *f->top.back();
@@ -1546,14 +1574,14 @@ bool run_block(const Cell* code, int32_t head, int32_t end) {
     return true;
 }
 
-void run_block_value(const Cell& block, bool chain) { run_block_steps(block, true, chain); }
+void run_block_value(const Cell& block, bool chain) { run_block_steps(block, chain); }
 
-void run_branch_value(const Cell& block) { run_block_steps(block, false, false); }
+void run_branch_value(const Cell& block) { run_branch_steps(block); }
 
 void run_branch_of(Kind kind, const Cell* blocks) {
     int32_t k = branch_index(kind, stack::arguments);
     if (k < 0) none::make_at(stack::arguments);
-    else run_block_steps(blocks[k], false, false);
+    else run_branch_steps(blocks[k]);
 }
 
 // ---- blocks run again and again ----
