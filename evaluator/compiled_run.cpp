@@ -381,7 +381,7 @@ struct Chosen {
     const Cell* branch;
     Form* form;
 };
-size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen);
+ZUV_IN_LINE size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen);
 ZUV_IN_LINE void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen);
 
 // A function body's last expression that read_body_in_line may read.
@@ -389,7 +389,7 @@ ZUV_IN_LINE bool ends_in_line_q(const Expr& x) {
     return (x.kind == K_CALL && x.args.size() == 1 && x.args[0]->pure) || x.run == run_branch_quiet;
 }
 
-void run_held_form(Form* f, const Cell* code, int32_t end, size_t from);
+ZUV_IN_LINE void run_held_form(Form* f, const Cell* code, int32_t end, size_t from);
 // The form's expressions run under a hold of the form, in the caller: a
 // block's run makes no call of its own for it.
 ZUV_IN_LINE void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
@@ -1057,7 +1057,7 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
 // The expressions of a paren decoded in the form, as eval_block runs them
 // under the paren's frame: its value then pushed (sub) or copied into the
 // caller's result slot.
-void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
+ZUV_IN_LINE void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     check_depth();
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
@@ -1086,7 +1086,7 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     else stack::unwind_last_return();
 }
 
-[[gnu::noinline]] int32_t run_paren(const Run& r, const Expr& e, bool sub) {
+ZUV_IN_LINE int32_t run_paren(const Run& r, const Expr& e, bool sub) {
     if (e.args.empty()) run_block_value(e.cell, !sub);
     else run_paren_exprs(r, e, sub);
     return e.value_end;
@@ -1334,7 +1334,7 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 // A quiet expression is read in line: its value lands in the result slot as
 // the walker's would, with nothing else to see.
 // from: the index of the top expression to start at.
-void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
+ZUV_IN_LINE void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
     check_depth();
     Run r{f, code, end};
     int32_t position = from == 0 ? f->head : f->top[from]->start;
@@ -1448,7 +1448,7 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
 // result as the body's run or return leaves it, or it returns. Answers the
 // count of expressions when the body is done, else the index of the first
 // to run as any other (the value of the one before it in v).
-size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
+ZUV_IN_LINE size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
     size_t from = 0, n = f->top.size();
     const Expr& last = *f->top[n - 1];
     if (n > 1) {
