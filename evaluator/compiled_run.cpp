@@ -1282,6 +1282,17 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     return next;
 }
 
+// A paren with nothing after it that may be an operator: its expressions
+// run here, without the general runner's steps for operators.
+int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) {
+    Cell* first = stack::top;
+    int32_t next = run_paren(r, e, sub);
+    if (stack::pending()) return next;
+    if (r.form->dead && !e.prefix) [[unlikely]]
+        return eval_infix(r.code, next, r.end, sub, first);
+    return next;
+}
+
 // if, unless or either (e, its word naming the native, nothing after it
 // that may be an operator) whose pure condition was read as condition and
 // whose branch (null: none) is chosen: the call made as run_call makes it,
@@ -1510,6 +1521,7 @@ Runner runner_of(const Expr& e) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
         if ((e.kind == K_CALL || e.kind >= K_IF) && !e.pure) return run_call_alone;
+        if (e.kind == K_PAREN && !e.pure) return run_paren_alone;
     }
     if (e.pure) return run_pure;
     return run_general;
