@@ -350,6 +350,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
 }
 
 int32_t run_pure(const Run& r, const Expr& e, bool sub);
+int32_t run_paren_alone(const Run& r, const Expr& e, bool sub);
 int32_t run_word(const Run& r, const Expr& e, bool sub);
 int32_t run_const(const Run&, const Expr& e, bool sub);
 
@@ -959,68 +960,6 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
     return refined_call_of<false>(r, e, sub, fn, c, e.items.back());
 }
 
-// ---- operators ----
-
-// The operator after the value in first_cell (the stack's top cell): in
-// place when both operands are plain and its op is the one compiled, else
-// called as the walker calls it. Answers the position after its right
-// operand.
-[[gnu::noinline]] int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
-    const Cell* s = slot_of(op.word, op.slot);
-    if (!s || !same_q(*s, op.op)) [[unlikely]]
-        return eval_infix(r.code, op.at, r.end, sub, first_cell);  // the walker, from the operator on
-    const Cell& fn = op.fn;
-    if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
-        // The right operand is read without a frame: reading it can neither
-        // fail nor run code. When the operands are not plain the call is made.
-        Cell scratch;
-        const Cell* right = operand_of(*op.right, &scratch);
-        if (right && op.compute(first_cell, right)) {
-            stack::top = first_cell + 1;  // where the entry's result would stand
-            return op.right->next;
-        }
-    }
-    const Callee* c = site_callee(op.site, OPERATOR_SHAPE, fn);
-    if (!c) [[unlikely]]
-        return eval_infix(r.code, op.at, r.end, sub, first_cell);
-    Pin pin(c);  // the right operand may run code that collects
-
-    // The call, as eval_code and run_call make it for an operator.
-    stack::top = first_cell;
-    Hold hold(fn);
-    if (c->type == TYPE_FUNCTION) stack::mark_eval_func(&op.word);
-    else stack::mark_eval_native(&op.word);
-    stack::push_kept();  // the left operand is already the frame's first cell
-    uint32_t t = type_of(stack::arguments);
-    if (!c->args[0].types.has(t)) [[unlikely]]
-        return raise_expect_arg(fn, op.word, c->cache, c->args[0].entry, t), op.at + 1;
-    int32_t position = run_expr(r, *op.right, true);
-    if (stack::pending()) return position;
-    t = type_of(stack::top - 1);
-    if (!c->args[1].types.has(t)) [[unlikely]]
-        return raise_expect_arg(fn, op.word, c->cache, c->args[1].entry, t), position;
-    if (position != op.right->next || r.form->dead) [[unlikely]] {
-        position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
-                                        APPLY_NONE, true);
-        if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
-        else if (c->type == TYPE_ROUTINE) run_routine(fn);
-    } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
-        // computed in place
-    } else if (const char* id = op.fast != in_place::NONE
-                                    ? in_place::error_of(op.fast, stack::arguments, stack::arguments + 1)
-                                    : nullptr) {
-        raise(ErrorCategory::math, id);  // what the entry raises, without its throw
-        return position;
-    } else {
-        run_callee(fn, c, op.word);
-    }
-    if (stack::pending()) return position;
-    if (sub) stack::unwind_last();
-    else stack::unwind_last_return();
-    return position;
-}
-
 // ---- words, parens and paths ----
 
 // A set-word, as eval_set_word: its frame named by the set-word holding the
@@ -1091,6 +1030,84 @@ ZUV_IN_LINE int32_t run_paren(const Run& r, const Expr& e, bool sub) {
     else run_paren_exprs(r, e, sub);
     return e.value_end;
 }
+
+// A paren with nothing after it that may be an operator: its expressions
+// run here, without the general runner's steps for operators.
+ZUV_IN_LINE int32_t paren_alone(const Run& r, const Expr& e, bool sub) {
+    Cell* first = stack::top;
+    int32_t next = run_paren(r, e, sub);
+    if (stack::pending()) return next;
+    if (r.form->dead && !e.prefix) [[unlikely]]
+        return eval_infix(r.code, next, r.end, sub, first);
+    return next;
+}
+
+int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) { return paren_alone(r, e, sub); }
+
+// ---- operators ----
+
+// The operator after the value in first_cell (the stack's top cell): in
+// place when both operands are plain and its op is the one compiled, else
+// called as the walker calls it. Answers the position after its right
+// operand.
+[[gnu::noinline]] int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
+    const Cell* s = slot_of(op.word, op.slot);
+    if (!s || !same_q(*s, op.op)) [[unlikely]]
+        return eval_infix(r.code, op.at, r.end, sub, first_cell);  // the walker, from the operator on
+    const Cell& fn = op.fn;
+    if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
+        // The right operand is read without a frame: reading it can neither
+        // fail nor run code. When the operands are not plain the call is made.
+        Cell scratch;
+        const Cell* right = operand_of(*op.right, &scratch);
+        if (right && op.compute(first_cell, right)) {
+            stack::top = first_cell + 1;  // where the entry's result would stand
+            return op.right->next;
+        }
+    }
+    const Callee* c = site_callee(op.site, OPERATOR_SHAPE, fn);
+    if (!c) [[unlikely]]
+        return eval_infix(r.code, op.at, r.end, sub, first_cell);
+    Pin pin(c);  // the right operand may run code that collects
+
+    // The call, as eval_code and run_call make it for an operator.
+    stack::top = first_cell;
+    Hold hold(fn);
+    if (c->type == TYPE_FUNCTION) stack::mark_eval_func(&op.word);
+    else stack::mark_eval_native(&op.word);
+    stack::push_kept();  // the left operand is already the frame's first cell
+    uint32_t t = type_of(stack::arguments);
+    if (!c->args[0].types.has(t)) [[unlikely]]
+        return raise_expect_arg(fn, op.word, c->cache, c->args[0].entry, t), op.at + 1;
+    // A paren on the right (`a + (f b)`) runs here, one C++ layer fewer.
+    int32_t position =
+        op.right->run == run_paren_alone ? paren_alone(r, *op.right, true) : run_expr(r, *op.right, true);
+    if (stack::pending()) return position;
+    t = type_of(stack::top - 1);
+    if (!c->args[1].types.has(t)) [[unlikely]]
+        return raise_expect_arg(fn, op.word, c->cache, c->args[1].entry, t), position;
+    if (position != op.right->next || r.form->dead) [[unlikely]] {
+        position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
+                                        APPLY_NONE, true);
+        if (stack::pending()) return position;
+        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
+        else if (c->type == TYPE_ROUTINE) run_routine(fn);
+    } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
+        // computed in place
+    } else if (const char* id = op.fast != in_place::NONE
+                                    ? in_place::error_of(op.fast, stack::arguments, stack::arguments + 1)
+                                    : nullptr) {
+        raise(ErrorCategory::math, id);  // what the entry raises, without its throw
+        return position;
+    } else {
+        run_callee(fn, c, op.word);
+    }
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return position;
+}
+
 
 // The value of a path's first n elements where the walk is sure to find
 // it: each field of the object its word is bound to, each pick of a block
@@ -1278,17 +1295,6 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     int32_t next = run_call(r, e, sub);
     if (stack::pending()) return next;
     if ((next != e.value_end || r.form->dead) && !e.prefix) [[unlikely]]
-        return eval_infix(r.code, next, r.end, sub, first);
-    return next;
-}
-
-// A paren with nothing after it that may be an operator: its expressions
-// run here, without the general runner's steps for operators.
-int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) {
-    Cell* first = stack::top;
-    int32_t next = run_paren(r, e, sub);
-    if (stack::pending()) return next;
-    if (r.form->dead && !e.prefix) [[unlikely]]
         return eval_infix(r.code, next, r.end, sub, first);
     return next;
 }
