@@ -208,7 +208,7 @@ const int32_t* const NO_REFINEMENTS = no_refinements.words;
 
 // The word after an expression took no part in it when compiled; now
 // naming an operator, it takes the expression's value.
-inline bool operator_after_q(const Expr& e) {
+ZUV_IN_LINE bool operator_after_q(const Expr& e) {
     const Cell* s = slot_of(e.after, e.after_slot);
     return s && type_of(s) == TYPE_OP;
 }
@@ -216,7 +216,7 @@ inline bool operator_after_q(const Expr& e) {
 // The same, for an expression compiled with a bound word after it: a set
 // value read in place is the value alone only while that word is no
 // operator; one now takes the value as its left operand, before the store.
-inline bool operator_now_after_q(const Expr& e) { return e.check_after && operator_after_q(e); }
+ZUV_IN_LINE bool operator_now_after_q(const Expr& e) { return e.check_after && operator_after_q(e); }
 
 bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
@@ -628,7 +628,7 @@ uint32_t control_slot(Kind kind) {
 
 // The index among its literal blocks of the branch if, unless or either
 // (kind) chooses for condition, by the natives' own rule; -1 for none.
-inline int32_t branch_index(Kind kind, const Cell* condition) {
+ZUV_IN_LINE int32_t branch_index(Kind kind, const Cell* condition) {
     using namespace natives::control;
     return kind == K_EITHER ? either_branch(condition) : if_branch(kind == K_IF, condition);
 }
