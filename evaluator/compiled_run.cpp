@@ -208,7 +208,7 @@ const int32_t* const NO_REFINEMENTS = no_refinements.words;
 
 // The word after an expression took no part in it when compiled; now
 // naming an operator, it takes the expression's value.
-inline bool operator_after_q(const Expr& e) {
+ZUV_IN_LINE bool operator_after_q(const Expr& e) {
     const Cell* s = slot_of(e.after, e.after_slot);
     return s && type_of(s) == TYPE_OP;
 }
@@ -216,7 +216,7 @@ inline bool operator_after_q(const Expr& e) {
 // The same, for an expression compiled with a bound word after it: a set
 // value read in place is the value alone only while that word is no
 // operator; one now takes the value as its left operand, before the store.
-inline bool operator_now_after_q(const Expr& e) { return e.check_after && operator_after_q(e); }
+ZUV_IN_LINE bool operator_now_after_q(const Expr& e) { return e.check_after && operator_after_q(e); }
 
 bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
@@ -350,6 +350,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
 }
 
 int32_t run_pure(const Run& r, const Expr& e, bool sub);
+int32_t run_paren_alone(const Run& r, const Expr& e, bool sub);
 int32_t run_word(const Run& r, const Expr& e, bool sub);
 int32_t run_const(const Run&, const Expr& e, bool sub);
 
@@ -381,15 +382,15 @@ struct Chosen {
     const Cell* branch;
     Form* form;
 };
-size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen);
-void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen);
+ZUV_IN_LINE size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen);
+ZUV_IN_LINE void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen);
 
 // A function body's last expression that read_body_in_line may read.
 ZUV_IN_LINE bool ends_in_line_q(const Expr& x) {
     return (x.kind == K_CALL && x.args.size() == 1 && x.args[0]->pure) || x.run == run_branch_quiet;
 }
 
-void run_held_form(Form* f, const Cell* code, int32_t end, size_t from);
+ZUV_IN_LINE void run_held_form(Form* f, const Cell* code, int32_t end, size_t from);
 // The form's expressions run under a hold of the form, in the caller: a
 // block's run makes no call of its own for it.
 ZUV_IN_LINE void run_form(Form* f, const Cell* code, int32_t end, size_t from = 0) {
@@ -431,23 +432,13 @@ ZUV_IN_LINE size_t run_quiet(const Form* f, bool roomy = false) {
     return i;
 }
 
-// eval_block's steps for such a block, in a frame of its own or in the
-// current one (eval_block_here). A quiet form's expressions are read in
-// line: in the native's frame (a branch) into its result slot; in a frame of
-// their own (a function's body such as [x * x] or [y: x * 2 y + 1]) with no
-// frame pushed, the last value then pushed as the block's unwinding leaves
-// it (and with chain also copied into the result slot). Nothing in them can
-// fail or run code, so the block's position, hold and frame are never seen.
-// One whose guard fails runs on from that expression as any other, the
-// values read before it left where the walker leaves them.
-// body: the block is the body of the function call whose frame is current.
-// Its quiet expressions are read in line up to the first that is not one;
-// where that is the last and returns a pure value (`return x + 1`) or is an
-// if, unless or either read in line, the call's result is made with the
-// body's frame skipped (read_body_in_line).
+// eval_block_here's steps for such a block (a branch, in the current
+// frame). A quiet form's expressions are read in line into its result slot:
+// nothing in them can fail or run code, so the block's position and hold are
+// never seen. One whose guard fails runs on from that expression as any
+// other, the values read before it left where the walker leaves them.
 // known: the block's form, when the caller found it already.
-ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, bool body = false,
-                                 Form* known = nullptr) {
+ZUV_IN_LINE void run_branch_steps(const Cell& block, Form* known = nullptr) {
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
         if (stack::pending()) return;
@@ -457,16 +448,54 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
     int32_t end = tail_of(node);
     Form* f = known ? known : head < end ? find_form(node, head, end) : nullptr;
     size_t from = 0;
+    if (f && f->quiet) {
+        from = run_quiet(f);
+        if (from == f->top.size()) {
+            stack::keep();
+            return;
+        }
+    }
+    Cell code = block;
+    // Held as eval_block holds it: the code holding the literal may change
+    // while the literal runs.
+    Hold hold(code);
+    SavedPosition saved_position;
+    if (from == 0) stack::reset();
+    if (head >= end) {
+        unset::make_at(stack::arguments);
+    } else {
+        *current_position = code;
+        if (f && !f->top.empty()) run_form(f, &code, end, from);
+        else walk_rest(&code, end, head);
+        if (stack::pending()) return;
+    }
+    stack::keep();
+}
+
+// eval_block's steps for such a block in a frame of its own. A quiet form's
+// expressions (a function's body such as [x * x] or [y: x * 2 y + 1]) are
+// read in line with no frame pushed, the last value then pushed as the
+// block's unwinding leaves it (and with chain also copied into the result
+// slot).
+// body: the block is the body of the function call whose frame is current.
+// Its quiet expressions are read in line up to the first that is not one;
+// where that is the last and returns a pure value (`return x + 1`) or is an
+// if, unless or either read in line, the call's result is made with the
+// body's frame skipped (read_body_in_line).
+ZUV_IN_LINE void run_block_steps(const Cell& block, bool chain, bool body = false) {
+    if (runtime::interrupt_pending) [[unlikely]] {
+        runtime::poll_interrupt();
+        if (stack::pending()) return;
+    }
+    Node node = block.w2;
+    int32_t head = std::max(int32_t(block.w1), 0);
+    int32_t end = tail_of(node);
+    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    size_t from = 0;
     Cell value;
     Chosen chosen;
     if (f && f->quiet) {
-        if (!own_frame) {
-            from = run_quiet(f);
-            if (from == f->top.size()) {
-                stack::keep();
-                return;
-            }
-        } else if (stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) && stack_room_q()) {
+        if (stack::room_q(1 + f->quiet_frames, 2 + 2 * f->quiet_frames) && stack_room_q()) {
             size_t n = f->top.size();
             while (from < n && quiet_value(*f->top[from], &value, 1, true)) from++;
             if (from == n) {
@@ -485,12 +514,8 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
     // while the literal runs, and a function's body may be redefined.
     Hold hold(code);
     SavedPosition saved_position;
-    if (own_frame) {
-        stack::mark_eval(&words::tag_body);
-        if (from > 0) stack::set_last(&value);  // the value of the last expression read
-    } else if (from == 0) {
-        stack::reset();
-    }
+    stack::mark_eval(&words::tag_body);
+    if (from > 0) stack::set_last(&value);  // the value of the last expression read
     if (head >= end) {
         unset::make_at(stack::arguments);
     } else {
@@ -500,8 +525,7 @@ ZUV_IN_LINE void run_block_steps(const Cell& block, bool own_frame, bool chain, 
         else walk_rest(&code, end, head);
         if (stack::pending()) return;
     }
-    if (!own_frame) stack::keep();
-    else if (chain) stack::unwind_last_return();
+    if (chain) stack::unwind_last_return();
     else stack::unwind_last();
 }
 
@@ -522,7 +546,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (type_of(&body) == TYPE_BLOCK) {
         try {
-            run_block_steps(body, true, true, true);
+            run_block_steps(body, true, true);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call (and the body's run
@@ -604,7 +628,7 @@ uint32_t control_slot(Kind kind) {
 
 // The index among its literal blocks of the branch if, unless or either
 // (kind) chooses for condition, by the natives' own rule; -1 for none.
-inline int32_t branch_index(Kind kind, const Cell* condition) {
+ZUV_IN_LINE int32_t branch_index(Kind kind, const Cell* condition) {
     using namespace natives::control;
     return kind == K_EITHER ? either_branch(condition) : if_branch(kind == K_IF, condition);
 }
@@ -936,68 +960,6 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
     return refined_call_of<false>(r, e, sub, fn, c, e.items.back());
 }
 
-// ---- operators ----
-
-// The operator after the value in first_cell (the stack's top cell): in
-// place when both operands are plain and its op is the one compiled, else
-// called as the walker calls it. Answers the position after its right
-// operand.
-[[gnu::noinline]] int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
-    const Cell* s = slot_of(op.word, op.slot);
-    if (!s || !same_q(*s, op.op)) [[unlikely]]
-        return eval_infix(r.code, op.at, r.end, sub, first_cell);  // the walker, from the operator on
-    const Cell& fn = op.fn;
-    if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
-        // The right operand is read without a frame: reading it can neither
-        // fail nor run code. When the operands are not plain the call is made.
-        Cell scratch;
-        const Cell* right = operand_of(*op.right, &scratch);
-        if (right && op.compute(first_cell, right)) {
-            stack::top = first_cell + 1;  // where the entry's result would stand
-            return op.right->next;
-        }
-    }
-    const Callee* c = site_callee(op.site, OPERATOR_SHAPE, fn);
-    if (!c) [[unlikely]]
-        return eval_infix(r.code, op.at, r.end, sub, first_cell);
-    Pin pin(c);  // the right operand may run code that collects
-
-    // The call, as eval_code and run_call make it for an operator.
-    stack::top = first_cell;
-    Hold hold(fn);
-    if (c->type == TYPE_FUNCTION) stack::mark_eval_func(&op.word);
-    else stack::mark_eval_native(&op.word);
-    stack::push_kept();  // the left operand is already the frame's first cell
-    uint32_t t = type_of(stack::arguments);
-    if (!c->args[0].types.has(t)) [[unlikely]]
-        return raise_expect_arg(fn, op.word, c->cache, c->args[0].entry, t), op.at + 1;
-    int32_t position = run_expr(r, *op.right, true);
-    if (stack::pending()) return position;
-    t = type_of(stack::top - 1);
-    if (!c->args[1].types.has(t)) [[unlikely]]
-        return raise_expect_arg(fn, op.word, c->cache, c->args[1].entry, t), position;
-    if (position != op.right->next || r.form->dead) [[unlikely]] {
-        position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
-                                        APPLY_NONE, true);
-        if (stack::pending()) return position;
-        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
-        else if (c->type == TYPE_ROUTINE) run_routine(fn);
-    } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
-        // computed in place
-    } else if (const char* id = op.fast != in_place::NONE
-                                    ? in_place::error_of(op.fast, stack::arguments, stack::arguments + 1)
-                                    : nullptr) {
-        raise(ErrorCategory::math, id);  // what the entry raises, without its throw
-        return position;
-    } else {
-        run_callee(fn, c, op.word);
-    }
-    if (stack::pending()) return position;
-    if (sub) stack::unwind_last();
-    else stack::unwind_last_return();
-    return position;
-}
-
 // ---- words, parens and paths ----
 
 // A set-word, as eval_set_word: its frame named by the set-word holding the
@@ -1034,7 +996,7 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
 // The expressions of a paren decoded in the form, as eval_block runs them
 // under the paren's frame: its value then pushed (sub) or copied into the
 // caller's result slot.
-void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
+ZUV_IN_LINE void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     check_depth();
     if (runtime::interrupt_pending) [[unlikely]] {
         runtime::poll_interrupt();
@@ -1063,11 +1025,89 @@ void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     else stack::unwind_last_return();
 }
 
-[[gnu::noinline]] int32_t run_paren(const Run& r, const Expr& e, bool sub) {
+ZUV_IN_LINE int32_t run_paren(const Run& r, const Expr& e, bool sub) {
     if (e.args.empty()) run_block_value(e.cell, !sub);
     else run_paren_exprs(r, e, sub);
     return e.value_end;
 }
+
+// A paren with nothing after it that may be an operator: its expressions
+// run here, without the general runner's steps for operators.
+ZUV_IN_LINE int32_t paren_alone(const Run& r, const Expr& e, bool sub) {
+    Cell* first = stack::top;
+    int32_t next = run_paren(r, e, sub);
+    if (stack::pending()) return next;
+    if (r.form->dead && !e.prefix) [[unlikely]]
+        return eval_infix(r.code, next, r.end, sub, first);
+    return next;
+}
+
+int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) { return paren_alone(r, e, sub); }
+
+// ---- operators ----
+
+// The operator after the value in first_cell (the stack's top cell): in
+// place when both operands are plain and its op is the one compiled, else
+// called as the walker calls it. Answers the position after its right
+// operand.
+[[gnu::noinline]] int32_t run_op(const Run& r, const Op& op, bool sub, Cell* first_cell) {
+    const Cell* s = slot_of(op.word, op.slot);
+    if (!s || !same_q(*s, op.op)) [[unlikely]]
+        return eval_infix(r.code, op.at, r.end, sub, first_cell);  // the walker, from the operator on
+    const Cell& fn = op.fn;
+    if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
+        // The right operand is read without a frame: reading it can neither
+        // fail nor run code. When the operands are not plain the call is made.
+        Cell scratch;
+        const Cell* right = operand_of(*op.right, &scratch);
+        if (right && op.compute(first_cell, right)) {
+            stack::top = first_cell + 1;  // where the entry's result would stand
+            return op.right->next;
+        }
+    }
+    const Callee* c = site_callee(op.site, OPERATOR_SHAPE, fn);
+    if (!c) [[unlikely]]
+        return eval_infix(r.code, op.at, r.end, sub, first_cell);
+    Pin pin(c);  // the right operand may run code that collects
+
+    // The call, as eval_code and run_call make it for an operator.
+    stack::top = first_cell;
+    Hold hold(fn);
+    if (c->type == TYPE_FUNCTION) stack::mark_eval_func(&op.word);
+    else stack::mark_eval_native(&op.word);
+    stack::push_kept();  // the left operand is already the frame's first cell
+    uint32_t t = type_of(stack::arguments);
+    if (!c->args[0].types.has(t)) [[unlikely]]
+        return raise_expect_arg(fn, op.word, c->cache, c->args[0].entry, t), op.at + 1;
+    // A paren on the right (`a + (f b)`) runs here, one C++ layer fewer.
+    int32_t position =
+        op.right->run == run_paren_alone ? paren_alone(r, *op.right, true) : run_expr(r, *op.right, true);
+    if (stack::pending()) return position;
+    t = type_of(stack::top - 1);
+    if (!c->args[1].types.has(t)) [[unlikely]]
+        return raise_expect_arg(fn, op.word, c->cache, c->args[1].entry, t), position;
+    if (position != op.right->next || r.form->dead) [[unlikely]] {
+        position = fetch_arguments_from(&fn, c->args[1].entry + 1, position, r.end, r.code, nullptr, &op.word,
+                                        APPLY_NONE, true);
+        if (stack::pending()) return position;
+        if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
+        else if (c->type == TYPE_ROUTINE) run_routine(fn);
+    } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
+        // computed in place
+    } else if (const char* id = op.fast != in_place::NONE
+                                    ? in_place::error_of(op.fast, stack::arguments, stack::arguments + 1)
+                                    : nullptr) {
+        raise(ErrorCategory::math, id);  // what the entry raises, without its throw
+        return position;
+    } else {
+        run_callee(fn, c, op.word);
+    }
+    if (stack::pending()) return position;
+    if (sub) stack::unwind_last();
+    else stack::unwind_last_return();
+    return position;
+}
+
 
 // The value of a path's first n elements where the walk is sure to find
 // it: each field of the object its word is bound to, each pick of a block
@@ -1266,8 +1306,8 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
 // without reading the condition again. Another type than the native takes,
 // or no room, and the call is made as any other. form: the branch's form
 // when the caller found it (nothing collects until the branch runs).
-[[gnu::noinline]] int32_t run_chosen_call(const Run& r, const Expr& e, bool sub, const Cell& condition,
-                                          const Cell* branch, Form* form) {
+ZUV_IN_LINE int32_t run_chosen_call(const Run& r, const Expr& e, bool sub, const Cell& condition,
+                                    const Cell* branch, Form* form) {
     const Cell& fn = e.callable;
     const Callee* c = site_callee(e.site, e.shape, fn);
     if (!c || !c->args[0].types.has(type_of(&condition)) || e.args.back()->check_after ||
@@ -1276,11 +1316,16 @@ int32_t run_call_alone(const Run& r, const Expr& e, bool sub) {
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
     stack::mark_eval_native(&e.cell);
     stack::push(&condition);
-    Cell block = branch ? *branch : Cell{};  // the form's copy may go while the branch runs
-    stack::call_entry([branch, &block, form]() ZUV_LAMBDA_IN_LINE {
-        if (branch) run_block_steps(block, false, false, false, form);
-        else none::make_at(stack::arguments);
-    });
+    // The branch runs here, with no catch of its own: compiled code passes
+    // its exits on as pending, and an error thrown below (a native's own
+    // catch aside) finds the stacks unrolled to its receiver, which accepts
+    // it as the throw it is.
+    if (branch) {
+        Cell block = *branch;  // the form's copy may go while the branch runs
+        run_branch_steps(block, form);
+    } else {
+        none::make_at(stack::arguments);
+    }
     if (stack::pending()) return e.value_end;
     end_call(copy, sub);
     return e.value_end;
@@ -1306,7 +1351,7 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
 // A quiet expression is read in line: its value lands in the result slot as
 // the walker's would, with nothing else to see.
 // from: the index of the top expression to start at.
-void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
+ZUV_IN_LINE void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
     check_depth();
     Run r{f, code, end};
     int32_t position = from == 0 ? f->head : f->top[from]->start;
@@ -1420,7 +1465,7 @@ int32_t run_branch_quiet(const Run& r, const Expr& e, bool sub) {
 // result as the body's run or return leaves it, or it returns. Answers the
 // count of expressions when the body is done, else the index of the first
 // to run as any other (the value of the one before it in v).
-size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
+ZUV_IN_LINE size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
     size_t from = 0, n = f->top.size();
     const Expr& last = *f->top[n - 1];
     if (n > 1) {
@@ -1453,7 +1498,7 @@ size_t read_body_in_line(const Form* f, Cell* v, Chosen* chosen) {
 // The body's last expression, whose condition read_body_in_line read and
 // whose branch it chose, run as run_held_form runs it (the body's frame
 // current): the call made with them, without reading the condition again.
-void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen) {
+ZUV_IN_LINE void run_chosen_last(Form* f, const Cell* code, int32_t end, const Chosen& chosen) {
     Busy busy(f);
     check_depth();
     const Expr& e = *f->top.back();
@@ -1482,6 +1527,7 @@ Runner runner_of(const Expr& e) {
         if (e.kind == K_CONST) return run_const;
         if (e.kind == K_WORD) return run_word;
         if ((e.kind == K_CALL || e.kind >= K_IF) && !e.pure) return run_call_alone;
+        if (e.kind == K_PAREN && !e.pure) return run_paren_alone;
     }
     if (e.pure) return run_pure;
     return run_general;
@@ -1546,14 +1592,14 @@ bool run_block(const Cell* code, int32_t head, int32_t end) {
     return true;
 }
 
-void run_block_value(const Cell& block, bool chain) { run_block_steps(block, true, chain); }
+void run_block_value(const Cell& block, bool chain) { run_block_steps(block, chain); }
 
-void run_branch_value(const Cell& block) { run_block_steps(block, false, false); }
+void run_branch_value(const Cell& block) { run_branch_steps(block); }
 
 void run_branch_of(Kind kind, const Cell* blocks) {
     int32_t k = branch_index(kind, stack::arguments);
     if (k < 0) none::make_at(stack::arguments);
-    else run_block_steps(blocks[k], false, false);
+    else run_branch_steps(blocks[k]);
 }
 
 // ---- blocks run again and again ----

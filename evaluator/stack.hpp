@@ -157,7 +157,7 @@ inline void pop(int32_t n) { top = (top - bottom < n) ? bottom : top - n; }
 // that skips frames or cells the walker would push (no one can see them)
 // skips them only with room for them: near the limits it pushes them, so
 // that an overflow comes at the same push either way.
-inline bool room_q(int32_t frames, int32_t cells);
+[[gnu::always_inline]] inline bool room_q(int32_t frames, int32_t cells);
 inline Cell* reset() { return top = arguments; }
 inline Cell* keep() {
     top = arguments + 1;
@@ -257,7 +257,7 @@ inline void mark_func_body(const Cell* word, Node context) {
 // ---- frame flags and positions ----
 
 inline int32_t depth() { return int32_t(frames_top - frames_bottom); }
-inline bool room_q(int32_t frames, int32_t cells) { return frames_top + frames <= frames_end && top + cells < end; }
+[[gnu::always_inline]] inline bool room_q(int32_t frames, int32_t cells) { return frames_top + frames <= frames_end && top + cells < end; }
 // The top frame, or null when the call stack is empty.
 inline Frame* get_top_frame() { return frames_top > frames_bottom ? frames_top - 1 : nullptr; }
 inline void set_call_top(Frame* position) { frames_top = position; }
