@@ -704,23 +704,27 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
 
 // The index of a path's word element among the fields of the object ctx,
 // or -1. The element's copy in the form keeps the context and index last
-// found: the same object again is one compare, and objects of one prototype
-// have their fields at one index (checked by the word there). A collection
-// may have freed that context and given its node to another, so after one
-// the kept contexts are forgotten.
+// found, and the shape of that context: the same object again is one
+// compare, and so is another object of that shape (objects made from one
+// prototype). A collection may have freed that context and given its node
+// to another, so after one the kept contexts are forgotten (the index stays
+// as a hint, and its shape with it).
 [[gnu::noinline]] void forget_fields(const Expr& e) {
     for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
     e.fields_at = collector::series_cycles;
 }
-inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
+inline int32_t field_of(const Expr& e, Node ctx, size_t i) {
     if (e.fields_at != collector::series_cycles) [[unlikely]]
         forget_fields(e);
+    Cell& item = e.items[i];
     if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
         return int32_t(item.w3);
     int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
     if (index >= 0) {
         item.w1 = ctx;
         item.w3 = uint32_t(index);
+        if (e.shapes.size() != e.items.size()) e.shapes.assign(e.items.size(), 0);
+        e.shapes[i] = _context::shape_of(_context::cell_of(ctx));
     }
     return index;
 }
@@ -749,10 +753,10 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
 [[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
     const Cell& item = e.items[i];
     if (e.fields_at == collector::series_cycles && int32_t(item.w3) >= 0) {
-        // Another object of the shape last met (the code visits several
-        // objects of one prototype): the word stands at the index kept, and
-        // its slot is read there; the kept object and slot stay, for the
-        // next time this element meets it.
+        // An object of another shape that has the word at the index kept
+        // (objects made alike, not from one prototype): its slot is read
+        // there; the kept object and slot stay, for the next time this
+        // element meets it.
         const Cell* c = _context::cell_of(ctx);
         int32_t index = int32_t(item.w3);
         if (!_context::on_stack_q(c) && c->w2 != 0) {
@@ -763,7 +767,7 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
             }
         }
     }
-    int32_t index = field_of(e, ctx, e.items[i]);
+    int32_t index = field_of(e, ctx, i);
     Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
     if (e.slots_at != memory::relocations) {
         e.slots.assign(e.items.size(), nullptr);
@@ -773,9 +777,19 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
     return slot;
 }
 [[gnu::always_inline]] inline Cell* field_slot(const Expr& e, Node ctx, size_t i) {
-    if (e.items[i].w1 == ctx && e.slots_at == memory::relocations && e.fields_at == collector::series_cycles)
-        [[likely]] {
-        if (Cell* slot = e.slots[i]) return slot;
+    if (e.fields_at == collector::series_cycles) [[likely]] {
+        if (e.items[i].w1 == ctx) {
+            if (e.slots_at == memory::relocations) [[likely]]
+                if (Cell* slot = e.slots[i]) return slot;
+        } else if (i < e.shapes.size()) {
+            // Another object of the shape last met: the field at the index kept.
+            const Cell* c = _context::cell_of(ctx);
+            if (c->w3 == e.shapes[i] && c->w3 != 0 && c->w2 != 0) [[likely]] {
+                SeriesBuffer* values = memory::buffer_of(c->w2);
+                int32_t index = int32_t(e.items[i].w3);
+                if (index < memory::length_of(values)) return memory::internal_cells(values) + index;
+            }
+        }
     }
     return find_field_slot(e, ctx, i);
 }
