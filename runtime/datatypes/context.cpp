@@ -310,13 +310,26 @@ int32_t index_in(Node ctx, const Cell& word) {
 // bits and cost a pass over its words at each binding: every bit is set.
 constexpr int32_t FILTERED_WORDS = 24;
 uint64_t word_filter(Node ctx) {
-    if (kind_of(cell_of(ctx)) == KIND_GLOBAL) return ~uint64_t(0);
+    const Cell* c = cell_of(ctx);
+    if (kind_of(c) == KIND_GLOBAL) return ~uint64_t(0);
+    // The filter of the shape last asked for: the objects made from one
+    // prototype bind their specs and methods one after another.
+    static uint32_t last_shape = 0;
+    static uint64_t last_filter = 0;
+    uint32_t shape = shape_of(c);
+    if (shape && shape == last_shape) return last_filter;
     SeriesBuffer* words = get_words_buffer(ctx);
     int32_t n = memory::length_of(words);
-    if (n > FILTERED_WORDS) return ~uint64_t(0);
-    uint64_t filter = 0;
-    const Cell* entry = memory::internal_cells(words);
-    for (int32_t i = 0; i < n; i++) filter |= symbol_bit(int32_t(entry[i].w2));
+    uint64_t filter = ~uint64_t(0);
+    if (n <= FILTERED_WORDS) {
+        filter = 0;
+        const Cell* entry = memory::internal_cells(words);
+        for (int32_t i = 0; i < n; i++) filter |= symbol_bit(int32_t(entry[i].w2));
+    }
+    if (shape) {
+        last_shape = shape;
+        last_filter = filter;
+    }
     return filter;
 }
 
