@@ -763,7 +763,12 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
             SeriesBuffer* words = memory::buffer_of(hash::table_of(c->w1)->block);
             if (index < memory::length_of(words) && memory::internal_cells(words)[index].w2 == item.w2) {
                 SeriesBuffer* values = memory::buffer_of(c->w2);
-                if (index < memory::length_of(values)) return memory::internal_cells(values) + index;
+                if (index < memory::length_of(values)) {
+                    // Objects of this shape find the field here from now on.
+                    if (e.shapes.size() != e.items.size()) e.shapes.assign(e.items.size(), 0);
+                    e.shapes[i] = _context::shape_of(c);
+                    return memory::internal_cells(values) + index;
+                }
             }
         }
     }
