@@ -750,6 +750,17 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
 // The value slot of the path's word element i in the object ctx, or null.
 // The slot found is kept beside the element, as a word keeps its own: good
 // while the element names the same context and no buffer has moved.
+// The slot of the path's word element i in an object of the shape last met
+// (another object of one prototype): the field at the index kept; else null.
+[[gnu::noinline]] Cell* shaped_field_slot(const Expr& e, Node ctx, size_t i) {
+    if (i >= e.shapes.size() || e.fields_at != collector::series_cycles) return nullptr;
+    const Cell* c = _context::cell_of(ctx);
+    if (c->w3 != e.shapes[i] || c->w3 == 0 || c->w2 == 0) return nullptr;
+    SeriesBuffer* values = memory::buffer_of(c->w2);
+    int32_t index = int32_t(e.items[i].w3);
+    return index < memory::length_of(values) ? memory::internal_cells(values) + index : nullptr;
+}
+
 [[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
     const Cell& item = e.items[i];
     if (e.fields_at == collector::series_cycles && int32_t(item.w3) >= 0) {
@@ -782,20 +793,11 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
     return slot;
 }
 [[gnu::always_inline]] inline Cell* field_slot(const Expr& e, Node ctx, size_t i) {
-    if (e.fields_at == collector::series_cycles) [[likely]] {
-        if (e.items[i].w1 == ctx) {
-            if (e.slots_at == memory::relocations) [[likely]]
-                if (Cell* slot = e.slots[i]) return slot;
-        } else if (i < e.shapes.size()) {
-            // Another object of the shape last met: the field at the index kept.
-            const Cell* c = _context::cell_of(ctx);
-            if (c->w3 == e.shapes[i] && c->w3 != 0 && c->w2 != 0) [[likely]] {
-                SeriesBuffer* values = memory::buffer_of(c->w2);
-                int32_t index = int32_t(e.items[i].w3);
-                if (index < memory::length_of(values)) return memory::internal_cells(values) + index;
-            }
-        }
+    if (e.items[i].w1 == ctx && e.slots_at == memory::relocations && e.fields_at == collector::series_cycles)
+        [[likely]] {
+        if (Cell* slot = e.slots[i]) return slot;
     }
+    if (Cell* slot = shaped_field_slot(e, ctx, i)) return slot;
     return find_field_slot(e, ctx, i);
 }
 
