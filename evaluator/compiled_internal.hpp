@@ -260,6 +260,10 @@ struct Expr {
     // while no buffer has moved since slots_at
     mutable std::vector<Cell*> slots;
     mutable uint64_t slots_at = ~uint64_t(0);
+    // the shape of the context each word element's index was found in
+    // (_context::shape_of; 0 for none): any object of that shape has the
+    // field at that index
+    mutable std::vector<uint32_t> shapes;
     mutable Site site;         // K_CALL and the controls: the callable of the word
     // K_REFINED_CALL: the refinements named, each by its logic cell (a
     // function's, from the call's first cell) or its refinement word (a

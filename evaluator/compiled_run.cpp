@@ -728,23 +728,27 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
 
 // The index of a path's word element among the fields of the object ctx,
 // or -1. The element's copy in the form keeps the context and index last
-// found: the same object again is one compare, and objects of one prototype
-// have their fields at one index (checked by the word there). A collection
-// may have freed that context and given its node to another, so after one
-// the kept contexts are forgotten.
+// found, and the shape of that context: the same object again is one
+// compare, and so is another object of that shape (objects made from one
+// prototype). A collection may have freed that context and given its node
+// to another, so after one the kept contexts are forgotten (the index stays
+// as a hint, and its shape with it).
 [[gnu::noinline]] void forget_fields(const Expr& e) {
     for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
     e.fields_at = collector::series_cycles;
 }
-inline int32_t field_of(const Expr& e, Node ctx, Cell& item) {
+inline int32_t field_of(const Expr& e, Node ctx, size_t i) {
     if (e.fields_at != collector::series_cycles) [[unlikely]]
         forget_fields(e);
+    Cell& item = e.items[i];
     if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
         return int32_t(item.w3);
     int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
     if (index >= 0) {
         item.w1 = ctx;
         item.w3 = uint32_t(index);
+        if (e.shapes.size() != e.items.size()) e.shapes.assign(e.items.size(), 0);
+        e.shapes[i] = _context::shape_of(_context::cell_of(ctx));
     }
     return index;
 }
@@ -770,24 +774,40 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
 // The value slot of the path's word element i in the object ctx, or null.
 // The slot found is kept beside the element, as a word keeps its own: good
 // while the element names the same context and no buffer has moved.
+// The slot of the path's word element i in an object of the shape last met
+// (another object of one prototype): the field at the index kept; else null.
+[[gnu::noinline]] Cell* shaped_field_slot(const Expr& e, Node ctx, size_t i) {
+    if (i >= e.shapes.size() || e.fields_at != collector::series_cycles) return nullptr;
+    const Cell* c = _context::cell_of(ctx);
+    if (c->w3 != e.shapes[i] || c->w3 == 0 || c->w2 == 0) return nullptr;
+    SeriesBuffer* values = memory::buffer_of(c->w2);
+    int32_t index = int32_t(e.items[i].w3);
+    return index < memory::length_of(values) ? memory::internal_cells(values) + index : nullptr;
+}
+
 [[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
     const Cell& item = e.items[i];
     if (e.fields_at == collector::series_cycles && int32_t(item.w3) >= 0) {
-        // Another object of the shape last met (the code visits several
-        // objects of one prototype): the word stands at the index kept, and
-        // its slot is read there; the kept object and slot stay, for the
-        // next time this element meets it.
+        // An object of another shape that has the word at the index kept
+        // (objects made alike, not from one prototype): its slot is read
+        // there; the kept object and slot stay, for the next time this
+        // element meets it.
         const Cell* c = _context::cell_of(ctx);
         int32_t index = int32_t(item.w3);
         if (!_context::on_stack_q(c) && c->w2 != 0) {
             SeriesBuffer* words = memory::buffer_of(hash::table_of(c->w1)->block);
             if (index < memory::length_of(words) && memory::internal_cells(words)[index].w2 == item.w2) {
                 SeriesBuffer* values = memory::buffer_of(c->w2);
-                if (index < memory::length_of(values)) return memory::internal_cells(values) + index;
+                if (index < memory::length_of(values)) {
+                    // Objects of this shape find the field here from now on.
+                    if (e.shapes.size() != e.items.size()) e.shapes.assign(e.items.size(), 0);
+                    e.shapes[i] = _context::shape_of(c);
+                    return memory::internal_cells(values) + index;
+                }
             }
         }
     }
-    int32_t index = field_of(e, ctx, e.items[i]);
+    int32_t index = field_of(e, ctx, i);
     Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
     if (e.slots_at != memory::relocations) {
         e.slots.assign(e.items.size(), nullptr);
@@ -801,6 +821,7 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
         [[likely]] {
         if (Cell* slot = e.slots[i]) return slot;
     }
+    if (Cell* slot = shaped_field_slot(e, ctx, i)) return slot;
     return find_field_slot(e, ctx, i);
 }
 

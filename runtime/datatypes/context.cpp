@@ -1,5 +1,7 @@
 #include "runtime/datatypes/context.hpp"
 
+#include <vector>
+
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
@@ -20,6 +22,8 @@ Rebound rebound_hook = nullptr;
 namespace {
 
 Node word_table(Node ctx) { return cell_of(ctx)->w1; }
+
+uint32_t shapes_made = 0;
 
 bool keeps_values_series(const Cell* c) { return !on_stack_q(c) && c->w2 != 0; }
 
@@ -86,6 +90,44 @@ Cell* value_slot_on_stack(Node ctx, int32_t index) {
     return stack::values_of(c->w2) + index;
 }
 
+uint32_t new_shape() {
+    if (shapes_made == ~SHAPE_BIT) return 0;  // run out: no shape, never matched
+    return SHAPE_BIT | ++shapes_made;
+}
+
+namespace {
+
+// The word lists of shapes seen lately, by a hash of the list.
+struct SeenShape {
+    std::vector<int32_t> symbols;
+    uint32_t shape = 0;
+};
+constexpr int32_t SHARED_WORDS = 32;  // longer lists are not worth comparing
+SeenShape seen_shapes[64];
+
+}  // namespace
+
+void share_shape(Node ctx) {
+    Cell* c = cell_of(ctx);
+    if (on_stack_q(c) || !shape_of(c)) return;
+    SeriesBuffer* words = get_words_buffer(ctx);
+    int32_t n = memory::length_of(words);
+    if (n == 0 || n > SHARED_WORDS) return;
+    const Cell* entry = memory::internal_cells(words);
+    uint32_t hash = uint32_t(n);
+    for (int32_t i = 0; i < n; i++) hash = (hash ^ entry[i].w2) * 0x01000193u;
+    SeenShape& seen = seen_shapes[(hash ^ hash >> 16) & 63];
+    bool same = seen.symbols.size() == size_t(n);
+    for (int32_t i = 0; same && i < n; i++) same = seen.symbols[size_t(i)] == int32_t(entry[i].w2);
+    if (same) {
+        c->w3 = seen.shape;
+        return;
+    }
+    seen.symbols.resize(size_t(n));
+    for (int32_t i = 0; i < n; i++) seen.symbols[size_t(i)] = int32_t(entry[i].w2);
+    seen.shape = c->w3;
+}
+
 Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
     int32_t n = count > 0 ? count : 1;
     Node table = proto ? hash::copy_symbol_table(word_table(proto)) : hash::make_table(n, nullptr, hash::KIND_SYMBOL, 0);
@@ -106,6 +148,10 @@ Node create(int32_t count, bool on_stack, bool self, Node proto, int32_t kind) {
     c->w1 = table;
     c->w2 = values;
     c->w3 = 0;  // on the stack: a lower bound of the word count (value_slot)
+    if (!on_stack) {
+        uint32_t shape = proto ? shape_of(cell_of(proto)) : 0;
+        c->w3 = shape ? shape : new_shape();
+    }
     c->header = TYPE_CONTEXT | (uint32_t(kind) << CONTEXT_KIND_SHIFT & CONTEXT_KIND_MASK) |
                 (on_stack ? CONTEXT_ON_STACK : 0) | (self ? CONTEXT_SELF : 0);
     if (proto) {
@@ -153,7 +199,12 @@ int32_t find_word(Node ctx, int32_t symbol, bool by_canonical) {
 }
 
 int32_t add_symbol(Node ctx, int32_t symbol, bool by_canonical, int32_t* out_index) {
-    return hash::find_or_add_word(word_table(ctx), symbol, by_canonical, ctx, out_index);
+    int32_t found = hash::find_or_add_word(word_table(ctx), symbol, by_canonical, ctx, out_index);
+    if (found < 0) {
+        Cell* c = cell_of(ctx);  // adding may have moved it
+        if (!on_stack_q(c)) c->w3 = new_shape();
+    }
+    return found;
 }
 
 int32_t add_word(Node ctx, const Cell* word) {
@@ -259,13 +310,26 @@ int32_t index_in(Node ctx, const Cell& word) {
 // bits and cost a pass over its words at each binding: every bit is set.
 constexpr int32_t FILTERED_WORDS = 24;
 uint64_t word_filter(Node ctx) {
-    if (kind_of(cell_of(ctx)) == KIND_GLOBAL) return ~uint64_t(0);
+    const Cell* c = cell_of(ctx);
+    if (kind_of(c) == KIND_GLOBAL) return ~uint64_t(0);
+    // The filter of the shape last asked for: the objects made from one
+    // prototype bind their specs and methods one after another.
+    static uint32_t last_shape = 0;
+    static uint64_t last_filter = 0;
+    uint32_t shape = shape_of(c);
+    if (shape && shape == last_shape) return last_filter;
     SeriesBuffer* words = get_words_buffer(ctx);
     int32_t n = memory::length_of(words);
-    if (n > FILTERED_WORDS) return ~uint64_t(0);
-    uint64_t filter = 0;
-    const Cell* entry = memory::internal_cells(words);
-    for (int32_t i = 0; i < n; i++) filter |= symbol_bit(int32_t(entry[i].w2));
+    uint64_t filter = ~uint64_t(0);
+    if (n <= FILTERED_WORDS) {
+        filter = 0;
+        const Cell* entry = memory::internal_cells(words);
+        for (int32_t i = 0; i < n; i++) filter |= symbol_bit(int32_t(entry[i].w2));
+    }
+    if (shape) {
+        last_shape = shape;
+        last_filter = filter;
+    }
     return filter;
 }
 

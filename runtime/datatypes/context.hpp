@@ -18,6 +18,8 @@
 //   word 2      without bit 22: node of the values series (one cell per word,
 //               in word order); with bit 22: the data stack index + 1 of the
 //               first argument while a call runs, 0 otherwise
+//   word 3      without bit 22: the shape (shape_of); with bit 22: a lower
+//               bound of the word count (value_slot)
 //
 // Contexts are passed by node, never by the address of their cell: the
 // buffers move when the collector compacts. Every Cell* handed out here is
@@ -45,6 +47,21 @@ inline Cell* cell_of(Node ctx) { return memory::internal_cells(memory::buffer_of
 inline Cell* own_value(Node ctx) { return cell_of(ctx) + 1; }
 inline int32_t kind_of(const Cell* c) { return int32_t((c->header & CONTEXT_KIND_MASK) >> CONTEXT_KIND_SHIFT); }
 inline bool on_stack_q(const Cell* c) { return (c->header & CONTEXT_ON_STACK) != 0; }
+
+// The shape of a context whose values are off the stack: contexts of one
+// shape hold the same words at the same indices, so that code meeting many
+// objects of one prototype finds a field's index once. A context made from
+// a prototype's word table takes the prototype's shape; one made empty, and
+// one that gains a word, a new one. Shapes have the top bit set (no word
+// count kept in an on-stack context's word 3 looks like one); 0, no shape,
+// once the numbers run out.
+constexpr uint32_t SHAPE_BIT = 0x80000000u;
+uint32_t new_shape();
+inline uint32_t shape_of(const Cell* c) { return c->w3 & SHAPE_BIT ? c->w3 : 0; }
+// Gives the object context the shape of the last one seen with the same
+// words in the same order (objects made apart from one spec block), else
+// keeps its own for the next one.
+void share_shape(Node ctx);
 
 // An on-stack context's values word: the data stack index of the running
 // call's first argument + 1, or 0 outside a call (stack::values_word_of and

@@ -400,7 +400,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             else if (type == TYPE_FUNCTION) rebind_function(ctx, i, 0);
         }
     } else {
-        _context::add_set_words(ctx, sp);
+        if (_context::add_set_words(ctx, sp)) _context::share_shape(ctx);
         _context::bind_block(sp, ctx, true);
         if (from_object) {
             Node proto_ctx = source->w1;

@@ -114,9 +114,18 @@ int32_t packed_entry(Node info, int32_t which) {
 }
 
 Node scan_events(Node ctx) {
+    // Contexts of one shape hold the same words: the last shape found
+    // without either handler's word needs no look-up (objects made from one
+    // prototype, one after another).
+    static uint32_t shape_without_events = 0;
+    uint32_t shape = _context::shape_of(_context::cell_of(ctx));
+    if (shape && shape == shape_without_events) return 0;
     int32_t index[2] = {_context::find_word(ctx, int32_t(words::on_change_star.w2), true),
                         _context::find_word(ctx, int32_t(words::on_deep_change_star.w2), true)};
-    if (index[0] < 0 && index[1] < 0) return 0;
+    if (index[0] < 0 && index[1] < 0) {
+        shape_without_events = shape;
+        return 0;
+    }
     int32_t locals[2] = {0, 0};
     Node specs[2] = {0, 0};
     for (int32_t which : {ON_CHANGE, ON_DEEP_CHANGE}) {
