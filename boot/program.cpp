@@ -12,6 +12,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/backtrace.hpp"
 #include "evaluator/interpreter.hpp"
+#include "evaluator/library_calls.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/natives_eval.hpp"
 #include "evaluator/stack.hpp"
@@ -90,6 +91,7 @@ void finish_start_up() {
         boot_texts::define_library();
         object::number_library_classes(false);
         fix_library_classes();
+        interpreter::library_calls::note_library();
         // From here on a user's global words never reach the system's own code.
         private_words::seal({"system", "cli-console-ctx", "halt", "do-file", "expand-directives",
                              "zuv-complete-input", "url-parser"});

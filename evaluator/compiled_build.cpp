@@ -549,14 +549,15 @@ private:
         // each expression of their block; a path walk's cells on the data
         // stack are counted as two frames' worth.
         int32_t frames = e->kind == K_PAREN ? 1 + e->args[0]->frames : e->kind == K_PATH ? 2 : 0;
-        if (call) frames = 1 + std::max(e->args[0]->frames, e->args.back()->frames);
+        if (call)
+            frames = 1 + std::max({e->args[0]->frames, e->args.back()->frames, in_place::body_frames(e->fast)});
         if (e->inner_pure) {
             frames = 2;
             for (const Expr* x : e->inner) frames = std::max(frames, 2 + x->frames);
         }
         for (const Op& op : e->ops) {
             if (op.fast == in_place::NONE || !op.right->pure) return false;
-            frames = std::max(frames, 1 + op.right->frames);
+            frames = std::max(frames, 1 + std::max(op.right->frames, in_place::body_frames(op.fast)));
         }
         e->frames = frames;
         return true;

@@ -264,6 +264,13 @@ ZUV_IN_LINE bool room_for_pure(const Expr& e, int32_t under) {
     return stack::room_q(under + e.frames, 2 + 2 * e.frames) && stack_room_q();
 }
 
+// Room for the frames a library function's body would push, where its call
+// is computed in place instead (none needed for a native or action).
+ZUV_IN_LINE bool room_for_body(in_place::Kind k, int32_t under) {
+    int32_t frames = in_place::body_frames(k);
+    return frames == 0 || stack::room_q(under + frames, 2 + 2 * frames);
+}
+
 // The operators of a pure expression applied in place to its value in out,
 // each while its word holds the op compiled and both operands are plain.
 ZUV_IN_LINE bool apply_operators(const Expr& e, Cell* out) {
@@ -712,7 +719,8 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
         stack::call_entry([&e] { run_branch_of(e.kind, e.items.data()); });
     } else if (control) {
         stack::call_entry([&e] { run_control(e.kind); });
-    } else if (c->fast != in_place::NONE && in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
+    } else if (c->fast != in_place::NONE && room_for_body(c->fast, 0) &&
+               in_place::compute(c->fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
     } else if (const char* id = c->fast != in_place::NONE
                                     ? in_place::error_of(c->fast, stack::arguments, stack::arguments + 1)
@@ -1076,7 +1084,7 @@ int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) { return paren_al
     if (!s || !same_q(*s, op.op)) [[unlikely]]
         return eval_infix(r.code, op.at, r.end, sub, first_cell);  // the walker, from the operator on
     const Cell& fn = op.fn;
-    if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1)) {
+    if (op.fast != in_place::NONE && op.right->pure && room_for_pure(*op.right, 1) && room_for_body(op.fast, 1)) {
         // The right operand is read without a frame: reading it can neither
         // fail nor run code. When the operands are not plain the call is made.
         Cell scratch;
@@ -1113,7 +1121,8 @@ int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) { return paren_al
         if (stack::pending()) return position;
         if (c->type == TYPE_FUNCTION) run_function(fn, c, op.word);
         else if (c->type == TYPE_ROUTINE) run_routine(fn);
-    } else if (op.fast != in_place::NONE && in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
+    } else if (op.fast != in_place::NONE && room_for_body(op.fast, 0) &&
+               in_place::compute(op.fast, stack::arguments, stack::arguments + 1)) {
         // computed in place
     } else if (const char* id = op.fast != in_place::NONE
                                     ? in_place::error_of(op.fast, stack::arguments, stack::arguments + 1)

@@ -12,6 +12,8 @@
 // time! included, a division by zero, the overflow of INT_MIN / -1) answers
 // false with nothing done: the entry runs as usual and raises its error.
 //
+// The library's `modulo` (and `//`) is computed here too (library_calls.hpp).
+//
 // `pick` of a block or paren by an integer is read in place too: it can
 // neither fail nor run code there (an index out of range gives none); so
 // are `square-root` of an integer or a float, `absolute`, `max` and `min`
@@ -27,6 +29,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "evaluator/library_calls.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/routines.hpp"
 #include "runtime/cell.hpp"
@@ -41,7 +44,7 @@ namespace zuv::interpreter::in_place {
 
 enum Kind : uint8_t {
     NONE, ADD, SUB, MUL, DIV, REM, AND, OR, XOR, EQ, NE, STRICT_EQ, LT, LE, GT, GE, PICK, SQRT, NOT, TYPE_TEST, EVEN, ODD,
-    NEXT, BACK, HEAD, TAIL, HEAD_Q, TAIL_Q, INDEX_Q, LENGTH_Q, TYPESET_TEST, MIN, MAX, ABS
+    NEXT, BACK, HEAD, TAIL, HEAD_Q, TAIL_Q, INDEX_Q, LENGTH_Q, TYPESET_TEST, MIN, MAX, ABS, MODULO
 };
 
 // The series kinds, by their action.
@@ -99,8 +102,13 @@ inline Kind kind_of(const Cell& fn) {
             default: return NONE;
         }
     }
+    if (library_calls::modulo_q(fn)) return MODULO;
     return NONE;
 }
+
+// The call frames a kind's call takes beyond its own frame when it is not
+// computed in place (a library function's body): 0 for a native or action.
+inline int32_t body_frames(Kind k) { return k == MODULO ? library_calls::MODULO_FRAMES : 0; }
 
 // A value an operation in place may take: an integer or a float (the
 // logic operations take two logic values instead).
@@ -180,6 +188,7 @@ inline Act action_of(Kind k) {
 
 [[gnu::always_inline]] inline bool compute(Kind k, Cell* left, const Cell* right) {
     if (series_kind_q(k)) return detail::compute_series(k, left);
+    if (k == MODULO) return library_calls::modulo(left, right);
     if (k == NOT) {
         logic::make_at(left, logic::false_q(left));
         return true;
@@ -337,9 +346,9 @@ inline Computer computer_of(Kind k) {
         compute_kind<TYPE_TEST>,  compute_kind<EVEN>, compute_kind<ODD>, compute_kind<NEXT>, compute_kind<BACK>,
         compute_kind<HEAD>,       compute_kind<TAIL>, compute_kind<HEAD_Q>, compute_kind<TAIL_Q>,
         compute_kind<INDEX_Q>,    compute_kind<LENGTH_Q>, compute_kind<TYPESET_TEST>, compute_kind<MIN>,
-        compute_kind<MAX>,        compute_kind<ABS>,
+        compute_kind<MAX>,        compute_kind<ABS>,  compute_kind<MODULO>,
     };
-    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == ABS + 1, "one computer per kind");
+    static_assert(sizeof(BY_KIND) / sizeof(BY_KIND[0]) == MODULO + 1, "one computer per kind");
     return BY_KIND[k];
 }
 

@@ -357,8 +357,33 @@ bool on_step_q(int32_t p, int32_t start, int32_t skip, bool reverse) {
     return r == 0;
 }
 
+// A map's look-up of a one-byte text key, the everyday one: the keys met
+// are compared here, where nothing allocates, so no root is kept. -2, having
+// done nothing, when a key met needs the compare action.
+int32_t find_text_key(Node table, const Cell& key, int32_t mode) {
+    const Table* t = record(table);
+    Probe p(hash_string(&key, false), t->buckets);
+    const uint32_t* flags = flags_of(t);
+    do {
+        uint32_t state = bucket_state(flags, p.index);
+        if (state == BUCKET_EMPTY) return -1;
+        if (state == BUCKET_DELETED) continue;
+        int32_t slot = keys_of(t)[p.index];
+        const Cell& other = *cell_at(t, slot);
+        if (type_of(&other) != TYPE_STRING) continue;
+        int32_t same = byte_text_match(other, key, mode);
+        if (same < 0) return -2;
+        if (same == 1) return slot;
+    } while (p.next());
+    return -1;
+}
+
 int32_t find_cell_position(Node table, const Cell& key_in, int32_t start, int32_t skip, int32_t mode, bool last,
                            bool reverse) {
+    if (type_of(&key_in) == TYPE_STRING && record(table)->kind == KIND_MAP) {
+        int32_t found = find_text_key(table, key_in, mode);
+        if (found != -2) return found;
+    }
     Cell key = key_in;
     collector::Root keep_key(key);
     collector::Root keep(table, collector::hash_table);
@@ -562,6 +587,22 @@ uint32_t hash_symbol_name(const uint8_t* name, int32_t length) {
     return hash_bytes(folded, length);
 }
 
+namespace {
+
+// Four one-byte characters (little-endian in one word) with every ASCII
+// lower-case letter made upper case, when none is above ASCII.
+inline uint32_t ascii_upper4(uint32_t x) {
+    uint32_t from_a = x + 0x1F1F1F1Fu;  // a byte's top bit set from 'a' (0x61) up
+    uint32_t past_z = x + 0x05050505u;  // and from past 'z' (0x7B) up
+    return x - (((from_a & ~past_z) & 0x80808080u) >> 2);
+}
+
+}  // namespace
+
+// The hash of a text: its characters (folded when not case-sensitive), four
+// code points at a time mixed as one block (c0 + c1 << 8 + c2 << 16 +
+// c3 << 24), the rest one by one, then its length. A function of the code
+// points alone: the same text in any unit hashes alike.
 uint32_t hash_string(const Cell* string, bool case_sensitive) {
     SeriesBuffer* s = memory::buffer_of(string->w2);
     uint32_t unit = memory::unit_of(s);
@@ -571,33 +612,34 @@ uint32_t hash_string(const Cell* string, bool case_sensitive) {
     if ((string->header & TYPE_MASK) == TYPE_KEY_TEXT && int32_t(string->w3) >= 0 && int32_t(string->w3) < count)
         count = int32_t(string->w3);
     const uint8_t* p = memory::head_of(s) + int64_t(string->w1) * unit;
-    uint32_t h = seed;
-    if (unit == 1) {
-        // One loop per case: the folded one (every table lookup) folds ASCII
-        // letters in line.
-        if (case_sensitive) {
-            for (int32_t i = 0; i < count; i++) h = murmur::mix_block(h, p[i]);
-        } else {
-            for (int32_t i = 0; i < count; i++) {
-                uint32_t c = p[i];
-                c = c < 0x80 ? (c - 'a' < 26u ? c - 32 : c) : case_folding::to_upper(c);
-                h = murmur::mix_block(h, c);
-            }
-        }
-        return murmur::fmix32(h ^ uint32_t(count) * 4);
-    }
-    for (int32_t i = 0; i < count; i++, p += unit) {
+    auto at = [p, unit, case_sensitive](int32_t i) {
         uint32_t c;
-        if (unit == 2) {
+        if (unit == 1) {
+            c = p[i];
+        } else if (unit == 2) {
             uint16_t v;
-            std::memcpy(&v, p, 2);
+            std::memcpy(&v, p + 2 * int64_t(i), 2);
             c = v;
         } else {
-            std::memcpy(&c, p, 4);
+            std::memcpy(&c, p + 4 * int64_t(i), 4);
         }
-        if (!case_sensitive) c = case_folding::to_upper(c);
-        h = murmur::mix_block(h, c);
+        if (case_sensitive) return c;
+        return c < 0x80 ? (c - 'a' < 26u ? c - 32 : c) : case_folding::to_upper(c);
+    };
+    uint32_t h = seed;
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        uint32_t k;
+        if (unit == 1) {
+            std::memcpy(&k, p + i, 4);  // little-endian: c0 in the low byte
+            if (k & 0x80808080u) k = at(i) + (at(i + 1) << 8) + (at(i + 2) << 16) + (at(i + 3) << 24);
+            else if (!case_sensitive) k = ascii_upper4(k);
+        } else {
+            k = at(i) + (at(i + 1) << 8) + (at(i + 2) << 16) + (at(i + 3) << 24);
+        }
+        h = murmur::mix_block(h, k);
     }
+    for (; i < count; i++) h = murmur::mix_block(h, at(i));
     return murmur::fmix32(h ^ uint32_t(count) * 4);
 }
 
