@@ -154,7 +154,9 @@ inline int32_t call_mold(Cell* v, Cell* buffer, bool only, bool all, bool flat, 
                          int32_t indent) {
     return call<Act::mold>(v, buffer, only, all, flat, arg, part, indent);
 }
-// The eval-path slot of the parent's type through get_path_action.
+// The eval-path slot of the parent's type through get_path_action. Null
+// when the slot raised its error as a status (see raised): a set that pokes
+// out of range.
 const Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
                      int32_t index, bool case_q, bool get_q, bool tail_q, bool evalp_q);
 inline Cell* call_negate(Cell* v) { return call<Act::negate>(v); }

@@ -448,6 +448,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
             // value too (d/time/hour:), until a series or object stores it
             // (its setter tells of the change) or the head word takes it.
             actions::call_eval_path(current, element, store, &path, nullptr, nullptr, i, false, get, last, false);
+            if (stack::pending()) return position;
             Cell* changed = current;
             for (Cell* holder = stack::top - 2;; holder -= 2) {
                 if (holder < trail) {
@@ -456,6 +457,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
                 }
                 actions::call_eval_path(holder, holder + 1, changed, &path, nullptr, nullptr, -1, false, false, true,
                                         false);
+                if (stack::pending()) return position;
                 if (!field_value_q(type_of(holder))) break;
                 changed = holder;
             }
@@ -470,6 +472,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         bool field = type_of(current) == TYPE_OBJECT && type_of(&item) == TYPE_WORD;
         const Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
+        if (!selected) return position;  // an error raised as a status: the stacks are its try's
         Cell next_value = *selected;  // an address inside a series: copied at once
         stack::top = mark;            // drop what the selection pushed (a field's value)
         if (field) bind_element(node, i, item, *element);

@@ -442,7 +442,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     int32_t found = find_index(parent, element, clamped_head(parent), op);
     if (found < 0) {
         // The failed search result stands where the key might be expected.
-        fire(ErrorCategory::script, "bad-path-set", path ? path : element, none_cell());
+        return raised(ErrorCategory::script, "bad-path-set", path ? path : element, none_cell());
     }
     Cell position = *parent;
     position.w1 = uint32_t(found);

@@ -47,10 +47,11 @@ bool same_series_q(const Cell* a, const Cell* b) { return type_of(a) == type_of(
 
 // ---- errors ----
 
-[[noreturn]] void fire_out_of_range_int(int32_t n) {
+// script out-of-range naming the index, raised as a status (see raised).
+std::nullptr_t raise_out_of_range_int(int32_t n) {
     Cell c;
     integer::make_at(cell::begin(&c), n);
-    fire(ErrorCategory::script, "out-of-range", &c);
+    return raised(ErrorCategory::script, "out-of-range", &c);
 }
 
 // Tells an owned series' owner of a change (ownership.hpp): true when an
@@ -290,11 +291,11 @@ const Cell* pick(Cell* value, int32_t index, Cell*) {
 
 Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
     int64_t p = pick_position(value, index);
-    if (p < 0) fire_out_of_range_int(index);
+    if (p < 0) return raise_out_of_range_int(index);
     uint32_t type = type_of(value);
     if (type == TYPE_VECTOR) vector::check_kind(value, data);
     bool owned = notify(value, words::poke, data, int32_t(p), 1);
-    if (owned && (p = pick_position(value, index)) < 0) fire_out_of_range_int(index);
+    if (owned && (p = pick_position(value, index)) < 0) return raise_out_of_range_int(index);
     SeriesBuffer* s = buffer_of(value);
     if (cell_series_q(type)) {
         copy_cell(data, reinterpret_cast<Cell*>(element_to_change(s, p)));
@@ -303,10 +304,10 @@ Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
         vector::store_element(element_to_change(s, p), int32_t(memory::unit_of(s)), data);
     } else if (type == TYPE_BINARY) {
         uint32_t d = type_of(data);
-        if (d != TYPE_INTEGER && d != TYPE_CHAR) fire(ErrorCategory::script, "invalid-arg", data);
+        if (d != TYPE_INTEGER && d != TYPE_CHAR) return raised(ErrorCategory::script, "invalid-arg", data);
         *element_to_change(s, p) = uint8_t(data->w2);
     } else {
-        if (type_of(data) != TYPE_CHAR) fire(ErrorCategory::script, "invalid-arg", data);
+        if (type_of(data) != TYPE_CHAR) return raised(ErrorCategory::script, "invalid-arg", data);
         string::overwrite_char(s, int32_t(p), data->w2);
     }
     if (owned) notify(value, words::poked, data, int32_t(p), 1);

@@ -110,6 +110,8 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 int32_t length_q(Cell* value);
 Cell* move(Cell* origin, Cell* target, Cell* part);
 const Cell* pick(Cell* value, int32_t index, Cell* boxed);
+// poke: an index out of range or a value the series cannot hold raises its
+// error as a status (null answered, see raised).
 Cell* poke(Cell* value, int32_t index, Cell* data, Cell* boxed);
 Cell* remove(Cell* value, Cell* part, Cell* key);
 Cell* reverse(Cell* value, Cell* part, Cell* skip);
