@@ -128,7 +128,8 @@ void fire_refine_arg(const Cell& refinement, const Cell* arg) {
 
 int64_t part_count(const Cell* value, const Cell* part, int64_t head) {
     if (type_of(part) == TYPE_INTEGER) return integer::get_value(part);
-    if (!same_series_q(value, part)) fire_refine_arg(refinements::part, part);
+    if (!same_series_q(value, part))
+        return raise(ErrorCategory::script, "invalid-refine-arg", &refinements::part, part), PART_RAISED;
     return int64_t(head_index(part)) - head;
 }
 
@@ -329,6 +330,7 @@ Cell* clear(Cell* value) {
 
 Cell* remove(Cell* value, Cell* part, Cell* key) {
     int64_t count = given(part, value) ? part_count(value, part, head_index(value)) : 1;
+    if (count == PART_RAISED) return nullptr;
     if (count < 1) return value;
     if (given(key, value)) {
         // The key is found as find/case finds it; it goes with the element after it.
@@ -361,6 +363,7 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
     int32_t length = get_length(value, false);
     // A /part count reaching past the tail is cut at the tail.
     int64_t count = given(part, value) ? std::min<int64_t>(part_count(value, part, head_index(value)), length) : length;
+    if (count == PART_RAISED) return nullptr;
     if (count < 1) return value;
     int64_t k = 1;
     if (given(skip, value)) {
@@ -402,6 +405,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
             count = y < x ? 0 : y - x;
         } else {
             count = part_count(value, part, head_index(value));
+            if (count == PART_RAISED) return nullptr;
         }
     }
     if (count < 0) {
