@@ -40,9 +40,11 @@ inline void result(const Cell* value) {
         stack::set_last(value);
 }
 
-[[noreturn]] void fire_invalid_part_arg(const Cell* part) {
+// script invalid-refine-arg for a /part argument, raised as pending: the
+// entry returns at once.
+void raise_invalid_part_arg(const Cell* part) {
     Cell word = word::from_c_string("part");
-    fire(ErrorCategory::script, "invalid-refine-arg", &word, part);
+    raise(ErrorCategory::script, "invalid-refine-arg", &word, part);
 }
 
 // Index of a series value clipped to its tail.
@@ -63,16 +65,17 @@ bool insertable_series_q(uint32_t type) {
 }
 
 // The /part of append and insert, applied to the value being inserted:
-// false when the call ends with nothing inserted, else the count. A negative
+// false when the call ends with nothing inserted (or an error was raised as
+// pending), else the count. A negative
 // count takes the elements before the value, whose cell is moved back to them.
 bool normalize_insert_part(Cell* value, const Cell* part, int32_t& count) {
     uint32_t type = type_of(value);
-    if (!insertable_series_q(type) || value->w2 == 0) fire(ErrorCategory::script, "invalid-part", part);
+    if (!insertable_series_q(type) || value->w2 == 0) return raise(ErrorCategory::script, "invalid-part", part), false;
     int32_t index = clipped_index(value);
     if (type_of(part) == TYPE_INTEGER) {
         count = integer::get_value(part);
     } else {
-        if (type_of(part) != type || part->w2 != value->w2) fire_invalid_part_arg(part);
+        if (type_of(part) != type || part->w2 != value->w2) return raise_invalid_part_arg(part), false;
         Cell end = *part;
         count = clipped_index(&end) - index;
     }
@@ -213,7 +216,7 @@ void change_star(int32_t part, int32_t only, int32_t dup) {
         if (type_of(arg) == TYPE_INTEGER) {
             count = integer::get_value(arg);
         } else {
-            if (!positional || type_of(arg) != type || arg->w2 != series->w2) fire_invalid_part_arg(arg);
+            if (!positional || type_of(arg) != type || arg->w2 != series->w2) return raise_invalid_part_arg(arg);
             Cell end = *arg;
             count = clipped_index(&end) - int32_t(series->w1);
         }

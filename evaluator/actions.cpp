@@ -103,17 +103,18 @@ slot_fn<Act::eval_path> get_path_action(const Cell* parent, const Cell* path, co
     if (AnyFn fn = slot_of(type, int32_t(Act::eval_path))) return reinterpret_cast<slot_fn<Act::eval_path>>(fn);
     Cell datatype;
     datatype::make_at(&datatype, int32_t(type));
-    if (!path) fire(ErrorCategory::script, "bad-path-type2", element, &datatype);
+    if (!path) return raised(ErrorCategory::script, "bad-path-type2", element, &datatype);
     // The error shows the path up to and including the failing element.
     Cell cut;
     block::clone(path, &cut, false, false);
     block::truncate_at(&cut, index + 1);
-    fire(ErrorCategory::script, "bad-path-type", path, &datatype, &cut);
+    return raised(ErrorCategory::script, "bad-path-type", path, &datatype, &cut);
 }
 
 const Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
                      int32_t index, bool case_q, bool get_q, bool tail_q, bool evalp_q) {
     auto fn = get_path_action(parent, path, element, index);
+    if (!fn) return nullptr;  // raised as a status
     return fn(parent, element, value, path, gparent, p_item, index, case_q, get_q, tail_q, evalp_q);
 }
 

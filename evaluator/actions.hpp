@@ -116,7 +116,8 @@ inline slot_fn<A> get_action_of(const Cell* value) {
 }
 // The eval-path slot of the parent's type (no port redirection). Without it:
 // script bad-path-type2 (element, datatype) when path is null, else script
-// bad-path-type (path, datatype, the path cut after the element at index).
+// bad-path-type (path, datatype, the path cut after the element at index),
+// raised as a status (null answered, see raised).
 slot_fn<Act::eval_path> get_path_action(const Cell* parent, const Cell* path, const Cell* element, int32_t index);
 // The slot of the current call's first argument.
 AnyFn get_action_of_first(int32_t k);
@@ -154,7 +155,9 @@ inline int32_t call_mold(Cell* v, Cell* buffer, bool only, bool all, bool flat, 
                          int32_t indent) {
     return call<Act::mold>(v, buffer, only, all, flat, arg, part, indent);
 }
-// The eval-path slot of the parent's type through get_path_action.
+// The eval-path slot of the parent's type through get_path_action. Null
+// when it raised its error as a status (see raised): no slot for the
+// parent's type, a set that pokes out of range.
 const Cell* call_eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item,
                      int32_t index, bool case_q, bool get_q, bool tail_q, bool evalp_q);
 inline Cell* call_negate(Cell* v) { return call<Act::negate>(v); }

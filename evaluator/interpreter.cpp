@@ -85,13 +85,13 @@ int32_t eval_set_word(const Cell* set_word, const Cell* code, int32_t next, int3
     Cell* word = stack::push(set_word);
     if (tracing_q) [[unlikely]]
         fire_event(EV_PUSH, code, next - 1, nullptr, set_word);
-    if (next >= limit_of(code->w2, end)) fire(ErrorCategory::script, "need-value", set_word);
+    if (next >= limit_of(code->w2, end)) return raise(ErrorCategory::script, "need-value", set_word), next;
     next = eval_expression(code, next, end, false, true, false);
     if (stack::pending()) return next;
     Cell* value = word + 1;
     if (tracing_q) [[unlikely]]
         fire_event(EV_SET, code, next, set_word, value);
-    if (type_of(value) == TYPE_UNSET) fire(ErrorCategory::script, "need-value", set_word);
+    if (type_of(value) == TYPE_UNSET) return raise(ErrorCategory::script, "need-value", set_word), next;
     word::set(word, value);
     stack::set_last(word + 1);  // the data stack never moves: the cells are still there
     if (sub) stack::unwind_last();
@@ -104,7 +104,7 @@ int32_t eval_set_word(const Cell* set_word, const Cell* code, int32_t next, int3
 int32_t eval_set_path(const Cell* set_path, const Cell* code, int32_t next, int32_t end, bool sub) {
     if (tracing_q) [[unlikely]]
         fire_event(EV_PUSH, code, next - 1, nullptr, set_path);
-    if (next >= limit_of(code->w2, end)) fire(ErrorCategory::script, "need-value", set_path);
+    if (next >= limit_of(code->w2, end)) return raise(ErrorCategory::script, "need-value", set_path), next;
     stack::mark_eval_native(&words::set_path);
     next = eval_expression(code, next, end, false, true, false);
     if (stack::pending()) return next;
@@ -253,12 +253,12 @@ int32_t eval_expression(const Cell* code, int32_t position, int32_t end, bool pr
         case TYPE_WORD: {
             Cell v = word_value(&value);
             switch (type_of(&v)) {
-                case TYPE_UNSET: fire(ErrorCategory::script, "no-value", &value);
+                case TYPE_UNSET: return raise(ErrorCategory::script, "no-value", &value), next;
                 case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
                     next = eval_code(&v, next, end, code, sub, nullptr, &value, nullptr, APPLY_NONE, false);
                     if (stack::pending()) return next;
                     break;
-                case TYPE_OP: fire(ErrorCategory::script, "no-op-arg", &value);
+                case TYPE_OP: return raise(ErrorCategory::script, "no-op-arg", &value), next;
                 default:
                     place(&v, sub);  // a lit-word! value too, unchanged
                     if (tracing_q) [[unlikely]]
@@ -393,23 +393,23 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
     int32_t head = std::max(int32_t(path.w1), 0);
 
     Cell first;
-    if (!read_cell(node, head, &first)) fire(ErrorCategory::script, "empty-path", &path);
+    if (!read_cell(node, head, &first)) return raise(ErrorCategory::script, "empty-path", &path), position;
     if (tracing_q) [[unlikely]] {
         fire_event(EV_ENTER, &path, head, nullptr, nullptr);
         fire_event(EV_FETCH, &path, head, nullptr, &first);
     }
-    if (type_of(&first) != TYPE_WORD) fire(ErrorCategory::script, "word-first", &path);
+    if (type_of(&first) != TYPE_WORD) return raise(ErrorCategory::script, "word-first", &path), position;
     Cell value = word_value(&first);
     uint32_t type = type_of(&value);
     if (callable_q(type)) {
-        if (set) fire(ErrorCategory::script, "invalid-path-set", &path);
-        if (get) fire(ErrorCategory::script, "invalid-path-get", &path);
+        if (set) return raise(ErrorCategory::script, "invalid-path-set", &path), position;
+        if (get) return raise(ErrorCategory::script, "invalid-path-get", &path), position;
         position = eval_code(&value, position, end, code, sub, &path, &first, nullptr, APPLY_NONE, false);
         if (tracing_q && !stack::pending()) [[unlikely]]
             fire_event(EV_EXIT, &path, tail_of(node), nullptr, sub ? stack::top - 1 : stack::arguments);
         return position;
     }
-    if (type == TYPE_UNSET) fire(ErrorCategory::script, "unset-path", &path, &first);
+    if (type == TYPE_UNSET) return raise(ErrorCategory::script, "unset-path", &path, &first), position;
 
     // The walk keeps its cells on the data stack, where the collector sees
     // them and where they do not move: the current value, its parent, the
@@ -438,7 +438,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         }
         if (tracing_q) [[unlikely]]
             fire_event(EV_PUSH, &path, i, nullptr, element);
-        if (type_of(element) == TYPE_UNSET) fire(ErrorCategory::script, "invalid-path", &path, &item);
+        if (type_of(element) == TYPE_UNSET) return raise(ErrorCategory::script, "invalid-path", &path, &item), position;
         bool last = i + 1 >= tail_of(node);
         Cell* store = set && last ? stack::arguments : nullptr;
         bool has_parent = i > head + 1;
@@ -448,6 +448,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
             // value too (d/time/hour:), until a series or object stores it
             // (its setter tells of the change) or the head word takes it.
             actions::call_eval_path(current, element, store, &path, nullptr, nullptr, i, false, get, last, false);
+            if (stack::pending()) return position;
             Cell* changed = current;
             for (Cell* holder = stack::top - 2;; holder -= 2) {
                 if (holder < trail) {
@@ -456,6 +457,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
                 }
                 actions::call_eval_path(holder, holder + 1, changed, &path, nullptr, nullptr, -1, false, false, true,
                                         false);
+                if (stack::pending()) return position;
                 if (!field_value_q(type_of(holder))) break;
                 changed = holder;
             }
@@ -470,6 +472,7 @@ int32_t eval_path(const Cell* path_value, int32_t position, int32_t end, const C
         bool field = type_of(current) == TYPE_OBJECT && type_of(&item) == TYPE_WORD;
         const Cell* selected = actions::call_eval_path(current, element, store, &path, has_parent ? parent : nullptr,
                                                  has_parent ? previous : nullptr, i, false, get, last, has_parent);
+        if (!selected) return position;  // an error raised as a status: the stacks are its try's
         Cell next_value = *selected;  // an address inside a series: copied at once
         stack::top = mark;            // drop what the selection pushed (a field's value)
         if (field) bind_element(node, i, item, *element);

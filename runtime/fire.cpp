@@ -109,10 +109,15 @@ void raise(ErrorCategory category, const char* id, const Cell* arg1, const Cell*
     if (!raise_error_record(category, id, arg1, arg2, arg3)) runtime::throw_bare_error();
 }
 
-void fire_with_datatype(const char* id, int32_t type, const Cell* arg2) {
+std::nullptr_t raise_with_datatype(const char* id, int32_t type, const Cell* arg2) {
     Cell datatype;
     datatype::make_at(&datatype, type);
-    fire(ErrorCategory::script, id, &datatype, arg2);
+    return raised(ErrorCategory::script, id, &datatype, arg2);
+}
+
+void fire_with_datatype(const char* id, int32_t type, const Cell* arg2) {
+    raise_with_datatype(id, type, arg2);
+    runtime::unwind_to_handler();
 }
 
 void fire_not_related(const Cell* action, int32_t type) {

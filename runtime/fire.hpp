@@ -19,6 +19,7 @@
 // build raises internal invalid-error naming the id instead.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <stdexcept>
@@ -54,6 +55,19 @@ extern bool uncaught_errors_exit;
 void raise(ErrorCategory category, const char* id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
            const Cell* arg3 = nullptr);
 
+// Errors handed up as a status. A helper that raises with raise (or one of
+// the raise_* below) returns at once with the error pending, answering null
+// (a cell helper) or false; each caller does the same up to the native's or
+// action's entry, which leaves the code pending for the evaluator. A caught
+// error then costs no C++ unwind. A C++ caller that cannot hand the status
+// on turns it into the low-level throw with stack::raise_pending(), which
+// raises it as fire would have: the stacks are already its receiver's.
+inline std::nullptr_t raised(ErrorCategory category, const char* id, const Cell* arg1 = nullptr,
+                             const Cell* arg2 = nullptr, const Cell* arg3 = nullptr) {
+    raise(category, id, arg1, arg2, arg3);
+    return nullptr;
+}
+
 // internal not-done: a case this build does not handle.
 [[noreturn]] inline void fire_not_done() { fire(ErrorCategory::internal, "not-done"); }
 // internal no-memory.
@@ -80,6 +94,8 @@ inline void guard_allocations(Body&& body) {
 // followed by arg2 when given: invalid-type and type-limit name the type
 // alone, bad-make-arg and bad-to-arg the type and the refused spec.
 [[noreturn]] void fire_with_datatype(const char* id, int32_t type, const Cell* arg2 = nullptr);
+// The same raised as pending (a status, see raised): answers null.
+std::nullptr_t raise_with_datatype(const char* id, int32_t type, const Cell* arg2 = nullptr);
 
 // script not-related: the action named by the word does not apply to values
 // of the type.
@@ -88,6 +104,9 @@ inline void guard_allocations(Body&& body) {
 // script bad-to-arg: spec cannot be converted to a value of the type.
 [[noreturn]] inline void fire_bad_to_arg(int32_t type, const Cell* spec) {
     fire_with_datatype("bad-to-arg", type, spec);
+}
+inline std::nullptr_t raise_bad_to_arg(int32_t type, const Cell* spec) {
+    return raise_with_datatype("bad-to-arg", type, spec);
 }
 
 }  // namespace zuv

@@ -442,7 +442,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     int32_t found = find_index(parent, element, clamped_head(parent), op);
     if (found < 0) {
         // The failed search result stands where the key might be expected.
-        fire(ErrorCategory::script, "bad-path-set", path ? path : element, none_cell());
+        return raised(ErrorCategory::script, "bad-path-set", path ? path : element, none_cell());
     }
     Cell position = *parent;
     position.w1 = uint32_t(found);
@@ -497,7 +497,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     bool typed = series::given(types, value);
     Cell source = *value;
-    series::copy(value, result, part, false, nullptr);
+    if (!series::copy(value, result, part, false, nullptr)) return nullptr;  // raised as a status
     if (type_of(&source) == TYPE_HASH) cell::set_type(result, TYPE_BLOCK);
     if (typed) return copy_typed(&source, result, deep, types);
     if (deep) deep_copy(&source, result->w2, true, true);

@@ -171,6 +171,7 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
     int64_t n = total_of(buffer_of(series)) - head;
     if (series::given(part, series)) {
         int64_t count = series::part_count(series, part, head);
+        if (count == series::PART_RAISED) return nullptr;
         if (count < n) n = count;
         if (n < 0) {
             // A negative count sorts the cells before the head.

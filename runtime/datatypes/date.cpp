@@ -258,7 +258,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
     switch (type_of(spec)) {
     case TYPE_DATE: return spec;
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: return from_block(proto, spec, true);
-    default: fire_bad_to_arg(TYPE_DATE, spec);
+    default: return raise_bad_to_arg(TYPE_DATE, spec);
     }
 }
 
@@ -267,7 +267,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
     case TYPE_DATE: return spec;
     case TYPE_INTEGER: return make_at_epoch(proto, double(integer::get_value(spec)));
     case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: return from_block(proto, spec, false);
-    default: fire_bad_to_arg(TYPE_DATE, spec);
+    default: return raise_bad_to_arg(TYPE_DATE, spec);
     }
 }
 

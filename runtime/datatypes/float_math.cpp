@@ -246,24 +246,26 @@ double from_mantissa_exponent(int32_t target, Cell* spec) {
     return number_of(&m) * std::pow(10.0, std::trunc(number_of(&e)));
 }
 
-double from_text(int32_t target, Cell* spec) {
+// The text read as a number into d; anything else raises bad-to-arg as a
+// status (false).
+bool from_text(int32_t target, Cell* spec, double& d) {
     if (target == TYPE_PERCENT) {
         Cell loaded;
         rt_support::scan_one_value(spec, &loaded);
         uint32_t t = type_of(&loaded);
-        if (t == TYPE_FLOAT || t == TYPE_PERCENT) return get(&loaded);
-        if (t == TYPE_INTEGER) return double(integer::get_value(&loaded));
-        fire_bad_to_arg(target, spec);
+        if (t == TYPE_FLOAT || t == TYPE_PERCENT) return d = get(&loaded), true;
+        if (t == TYPE_INTEGER) return d = double(integer::get_value(&loaded)), true;
+        return raise_bad_to_arg(target, spec), false;
     }
     int32_t count = string::rs_length_q(spec);
-    if (count <= 0) fire_bad_to_arg(target, spec);
+    if (count <= 0) return raise_bad_to_arg(target, spec), false;
     int32_t error = 0;
     SeriesBuffer* s = string::buffer(spec);
     uint32_t unit = memory::unit_of(s);
     const uint8_t* start = memory::head_of(s) + int64_t(spec->w1) * unit;
-    double d = lexer::string_to_float(start, count, int32_t(unit), &error);
-    if (error) fire_bad_to_arg(target, spec);
-    return d;
+    d = lexer::string_to_float(start, count, int32_t(unit), &error);
+    if (error) return raise_bad_to_arg(target, spec), false;
+    return true;
 }
 
 }  // namespace
@@ -282,8 +284,8 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         case TYPE_PAREN:
         case TYPE_HASH: d = from_mantissa_exponent(type, spec); break;
         default:
-            if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(type, spec);
-            d = from_text(type, spec);
+            if (!string::any_string_q(type_of(spec))) return raise_bad_to_arg(type, spec);
+            if (!from_text(type, spec, d)) return nullptr;  // raised as a status
     }
     return make_at_type(proto, d, uint32_t(type));
 }

@@ -90,7 +90,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     Cell source = *value;
     bool whole = int32_t(source.w1) == 0 && !series::given(part, value) && !deep && !series::given(types, value);
-    block::copy(value, result, part, deep, types);
+    if (!block::copy(value, result, part, deep, types)) return nullptr;  // raised as a status
     if (whole) {
         Node table = copy_table(source.w3, result->w2);
         result->w3 = table;

@@ -46,18 +46,20 @@ void check_division(int32_t a, int32_t b) {
     if (a == INT32_MIN && b == -1) fire_overflow();
 }
 
-// d truncated toward zero; outside -2147483648.0 .. 2147483647.0, or NaN,
-// raises script type-limit (integer!) instead of reaching an undefined cast.
-int32_t checked_truncate(double d) {
-    if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0) {
-        fire_with_datatype("type-limit", TYPE_INTEGER);
-    }
-    return int32_t(d);
+// d truncated toward zero into v; outside -2147483648.0 .. 2147483647.0, or
+// NaN, raises script type-limit (integer!) as a status (false) instead of
+// reaching an undefined cast.
+bool checked_truncate(double d, int32_t& v) {
+    if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0)
+        return raise_with_datatype("type-limit", TYPE_INTEGER), false;
+    v = int32_t(d);
+    return true;
 }
 
 // The text from the string's head read as a decimal integer (sign and "'"
-// separators allowed); anything else raises bad-to-arg.
-int32_t from_text(const Cell* spec) {
+// separators allowed) into out; anything else raises bad-to-arg as a status
+// (false).
+bool from_text(const Cell* spec, int32_t& out) {
     int32_t count = string::rs_length_q(spec);
     SeriesBuffer* s = string::buffer(spec);
     uint32_t unit = memory::unit_of(s);
@@ -66,8 +68,9 @@ int32_t from_text(const Cell* spec) {
     else count = 0;  // a head at or past the tail reads nothing, which fails
     int32_t error = 0;
     int32_t v = lexer::string_to_integer(start, count, int32_t(unit), &error);
-    if (error) fire_bad_to_arg(TYPE_INTEGER, spec);
-    return v;
+    if (error) return raise_bad_to_arg(TYPE_INTEGER, spec), false;
+    out = v;
+    return true;
 }
 
 // An issue's name read as at most 8 hexadecimal digits; anything else (a
@@ -381,9 +384,15 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_INTEGER: return spec;
         case TYPE_CHAR: v = get_value(spec); break;
         case TYPE_FLOAT:
-        case TYPE_PERCENT: v = checked_truncate(float_::get(spec)); break;
-        case TYPE_TIME: v = checked_truncate(time::get(spec) + 0.5); break;
-        case TYPE_DATE: v = checked_truncate(date::to_epoch(spec)); break;  // Unix time
+        case TYPE_PERCENT:
+            if (!checked_truncate(float_::get(spec), v)) return nullptr;
+            break;
+        case TYPE_TIME:
+            if (!checked_truncate(time::get(spec) + 0.5, v)) return nullptr;
+            break;
+        case TYPE_DATE:  // Unix time
+            if (!checked_truncate(date::to_epoch(spec), v)) return nullptr;
+            break;
         case TYPE_BINARY: {
             // The first 4 bytes from the head (fewer when shorter), big-endian.
             uint32_t u = 0;
@@ -394,8 +403,8 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_MONEY: v = money::to_integer(spec); break;
         case TYPE_ISSUE: v = from_hex_name(spec); break;
         default:
-            if (!string::any_string_q(type_of(spec))) fire_bad_to_arg(TYPE_INTEGER, spec);
-            v = from_text(spec);
+            if (!string::any_string_q(type_of(spec))) return raise_bad_to_arg(TYPE_INTEGER, spec);
+            if (!from_text(spec, v)) return nullptr;
     }
     return make_at(proto, v);
 }

@@ -76,7 +76,8 @@ Cell* make(Cell* proto, Cell* spec, int32_t type);
 // to: an integer! spec as it is; char! its code point; float! and percent!
 // truncated toward zero, time! its seconds plus 0.5 truncated toward zero
 // (outside the 32-bit range, or NaN: script type-limit); a text read as a
-// decimal integer (failure: script bad-to-arg).
+// decimal integer (failure: script bad-to-arg). Errors are raised as a
+// status: null answered (see raised).
 Cell* to(Cell* proto, Cell* spec, int32_t type);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part,

@@ -321,7 +321,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
         case TYPE_FLOAT: return from_float_at(proto, float_::get(spec), true);
         default: break;
     }
-    if (!string::any_string_q(t)) fire_with_datatype("bad-to-arg", TYPE_MONEY, spec);
+    if (!string::any_string_q(t)) return raise_bad_to_arg(TYPE_MONEY, spec);
     int32_t count = string::rs_length_q(spec);
     SeriesBuffer* s = string::buffer(spec);
     uint32_t unit = memory::unit_of(s);
@@ -329,7 +329,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
     int32_t error = 0;
     Cell result;
     lexer::string_to_money(start, count < 0 ? 0 : count, int32_t(unit), &error, cell::begin(&result));
-    if (error) fire_with_datatype("bad-to-arg", TYPE_MONEY, spec);
+    if (error) return raise_bad_to_arg(TYPE_MONEY, spec);
     return copy_cell(&result, proto);
 }
 

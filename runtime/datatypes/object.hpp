@@ -168,6 +168,8 @@ Cell* make(Cell* proto, Cell* spec, int32_t type);
 Cell* reflect(Cell* value, int32_t field);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+// eval_path and put: a field the object does not have raises its error as a
+// status (null answered, see raised).
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gparent, Cell* p_item, int32_t index,
                 bool case_q, bool get_q, bool tail_q, bool evalp_q);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);

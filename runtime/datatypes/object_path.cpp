@@ -113,7 +113,7 @@ Cell* reflect(Cell* value, int32_t field) {
 
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool get_q,
                 bool tail_q, bool) {
-    if (!path_element_q(type_of(element))) fire(ErrorCategory::script, "invalid-path", path, element);
+    if (!path_element_q(type_of(element))) return raised(ErrorCategory::script, "invalid-path", path, element);
     Cell object = *parent;
     Node ctx = object.w1;
     int32_t index = int32_t(element->w3);
@@ -136,7 +136,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     if (get_q && tail_q) return &UNSET_VALUE;
     Cell p = path ? *path : NONE_VALUE;
     Cell e = *element;
-    fire(ErrorCategory::script, tail_q ? "invalid-path" : "unset-path", &p, &e);
+    return raised(ErrorCategory::script, tail_q ? "invalid-path" : "unset-path", &p, &e);
 }
 
 // ---- compare ----
@@ -193,7 +193,7 @@ Cell* put(Cell* object, Cell* key, Cell* value, bool case_q) {
     Cell* k = stack::push(key);
     Cell* v = stack::push(value);
     Cell none = NONE_VALUE;
-    eval_path(object, k, v, &none, nullptr, nullptr, -1, case_q, false, true, false);
+    if (!eval_path(object, k, v, &none, nullptr, nullptr, -1, case_q, false, true, false)) return nullptr;
     copy_cell(v, object);
     stack::top = k;
     return object;

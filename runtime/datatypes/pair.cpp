@@ -139,7 +139,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             Cell* saved_top = stack::top;
             Cell* scanned = cell::begin(stack::push_raw());
             rt_support::scan_one_value(spec, scanned);
-            if (type_of(scanned) != TYPE_PAIR) fire_bad_to_arg(TYPE_PAIR, spec);
+            if (type_of(scanned) != TYPE_PAIR) return raise_bad_to_arg(TYPE_PAIR, spec);
             x = x_of(scanned);
             y = y_of(scanned);
             stack::top = saved_top;
@@ -160,7 +160,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
             y = component_of(&c[1]);
             break;
         }
-        default: fire_bad_to_arg(TYPE_PAIR, spec);
+        default: return raise_bad_to_arg(TYPE_PAIR, spec);
     }
     return make_at(cell::begin(proto), x, y);
 }

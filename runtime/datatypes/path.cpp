@@ -136,7 +136,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* ar
 
 Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     uint32_t type = type_of(value);
-    block::copy(value, result, part, deep, types);
+    if (!block::copy(value, result, part, deep, types)) return nullptr;  // raised as a status
     return cell::set_type(result, type);
 }
 

@@ -47,10 +47,11 @@ bool same_series_q(const Cell* a, const Cell* b) { return type_of(a) == type_of(
 
 // ---- errors ----
 
-[[noreturn]] void fire_out_of_range_int(int32_t n) {
+// script out-of-range naming the index, raised as a status (see raised).
+std::nullptr_t raise_out_of_range_int(int32_t n) {
     Cell c;
     integer::make_at(cell::begin(&c), n);
-    fire(ErrorCategory::script, "out-of-range", &c);
+    return raised(ErrorCategory::script, "out-of-range", &c);
 }
 
 // Tells an owned series' owner of a change (ownership.hpp): true when an
@@ -127,7 +128,8 @@ void fire_refine_arg(const Cell& refinement, const Cell* arg) {
 
 int64_t part_count(const Cell* value, const Cell* part, int64_t head) {
     if (type_of(part) == TYPE_INTEGER) return integer::get_value(part);
-    if (!same_series_q(value, part)) fire_refine_arg(refinements::part, part);
+    if (!same_series_q(value, part))
+        return raise(ErrorCategory::script, "invalid-refine-arg", &refinements::part, part), PART_RAISED;
     return int64_t(head_index(part)) - head;
 }
 
@@ -290,11 +292,11 @@ const Cell* pick(Cell* value, int32_t index, Cell*) {
 
 Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
     int64_t p = pick_position(value, index);
-    if (p < 0) fire_out_of_range_int(index);
+    if (p < 0) return raise_out_of_range_int(index);
     uint32_t type = type_of(value);
     if (type == TYPE_VECTOR) vector::check_kind(value, data);
     bool owned = notify(value, words::poke, data, int32_t(p), 1);
-    if (owned && (p = pick_position(value, index)) < 0) fire_out_of_range_int(index);
+    if (owned && (p = pick_position(value, index)) < 0) return raise_out_of_range_int(index);
     SeriesBuffer* s = buffer_of(value);
     if (cell_series_q(type)) {
         copy_cell(data, reinterpret_cast<Cell*>(element_to_change(s, p)));
@@ -303,10 +305,10 @@ Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
         vector::store_element(element_to_change(s, p), int32_t(memory::unit_of(s)), data);
     } else if (type == TYPE_BINARY) {
         uint32_t d = type_of(data);
-        if (d != TYPE_INTEGER && d != TYPE_CHAR) fire(ErrorCategory::script, "invalid-arg", data);
+        if (d != TYPE_INTEGER && d != TYPE_CHAR) return raised(ErrorCategory::script, "invalid-arg", data);
         *element_to_change(s, p) = uint8_t(data->w2);
     } else {
-        if (type_of(data) != TYPE_CHAR) fire(ErrorCategory::script, "invalid-arg", data);
+        if (type_of(data) != TYPE_CHAR) return raised(ErrorCategory::script, "invalid-arg", data);
         string::overwrite_char(s, int32_t(p), data->w2);
     }
     if (owned) notify(value, words::poked, data, int32_t(p), 1);
@@ -328,6 +330,7 @@ Cell* clear(Cell* value) {
 
 Cell* remove(Cell* value, Cell* part, Cell* key) {
     int64_t count = given(part, value) ? part_count(value, part, head_index(value)) : 1;
+    if (count == PART_RAISED) return nullptr;
     if (count < 1) return value;
     if (given(key, value)) {
         // The key is found as find/case finds it; it goes with the element after it.
@@ -360,6 +363,7 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
     int32_t length = get_length(value, false);
     // A /part count reaching past the tail is cut at the tail.
     int64_t count = given(part, value) ? std::min<int64_t>(part_count(value, part, head_index(value)), length) : length;
+    if (count == PART_RAISED) return nullptr;
     if (count < 1) return value;
     int64_t k = 1;
     if (given(skip, value)) {
@@ -401,6 +405,7 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
             count = y < x ? 0 : y - x;
         } else {
             count = part_count(value, part, head_index(value));
+            if (count == PART_RAISED) return nullptr;
         }
     }
     if (count < 0) {

@@ -38,7 +38,9 @@ inline bool given(const Cell* refinement_arg, const Cell* first) {
 
 // The count a /part argument gives from index head of value: an integer! as
 // it is, a position in the same series as its head's distance from head;
-// anything else raises script invalid-refine-arg.
+// anything else raises script invalid-refine-arg as a status: PART_RAISED
+// answered (see raised), which no count can be.
+constexpr int64_t PART_RAISED = INT64_MIN;
 int64_t part_count(const Cell* value, const Cell* part, int64_t head);
 // The record size of a set operation's /skip (1 when not given): a positive
 // integer!, else script invalid-refine-arg.
@@ -110,6 +112,8 @@ Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 int32_t length_q(Cell* value);
 Cell* move(Cell* origin, Cell* target, Cell* part);
 const Cell* pick(Cell* value, int32_t index, Cell* boxed);
+// poke: an index out of range or a value the series cannot hold raises its
+// error as a status (null answered, see raised).
 Cell* poke(Cell* value, int32_t index, Cell* data, Cell* boxed);
 Cell* remove(Cell* value, Cell* part, Cell* key);
 Cell* reverse(Cell* value, Cell* part, Cell* skip);

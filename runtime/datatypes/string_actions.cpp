@@ -280,7 +280,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     Cell* found = find(parent, element, nullptr, false, case_q, false, false, nullptr, nullptr, false, false, true,
                        false);
     if (type_of(found) == TYPE_NONE) fire(ErrorCategory::script, "bad-path-set", path ? path : element, found);
-    actions::call_poke(found, 1, value, element);
+    if (!actions::call_poke(found, 1, value, element)) return nullptr;  // raised: the stacks are its try's
     stack::top = saved_top;
     return value;
 }

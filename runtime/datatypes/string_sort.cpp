@@ -141,6 +141,7 @@ Cell* sort(Cell* series, bool case_q, Cell* skip, Cell* comparator, Cell* part, 
     int64_t n = int64_t(total()) - head;
     if (series::given(part, series)) {
         int64_t count = series::part_count(series, part, head);
+        if (count == series::PART_RAISED) return nullptr;
         if (count < n) n = count;
         if (n < 0) {
             // A negative count sorts the characters before the head; one

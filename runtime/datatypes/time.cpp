@@ -170,12 +170,12 @@ Cell* make(Cell* proto, Cell* spec, int32_t) {
         Cell* saved_top = stack::top;
         Cell* scanned = cell::begin(stack::push_raw());
         rt_support::scan_one_value(spec, scanned);
-        if (type_of(scanned) != TYPE_TIME) fire_bad_to_arg(TYPE_TIME, spec);
+        if (type_of(scanned) != TYPE_TIME) return raise_bad_to_arg(TYPE_TIME, spec);
         t = get(scanned);
         stack::top = saved_top;
         break;
     }
-    default: fire_bad_to_arg(TYPE_TIME, spec);
+    default: return raise_bad_to_arg(TYPE_TIME, spec);
     }
     return make_at(proto, t);
 }

@@ -15,6 +15,7 @@ namespace zuv::test {
 template <class Body>
 std::string raised(Body&& body) {
     uint32_t code = runtime::catch_scope(THROW_ERROR, body);
+    if (code == 0) code = runtime::thrown_code;  // an error raised as a status is left pending
     if (code != THROW_ERROR) return "";
     runtime::thrown_code = 0;
     const PendingError& e = runtime::pending_error();
