@@ -103,6 +103,13 @@ public:
     // else for a native run in place by compiled code, which runs the
     // block's form whenever it has one.
     void run(bool walked);
+    // A loop's step, lean: the block's expressions read in line where its
+    // form is kept and quiet and a run from this frame found the room they
+    // need (nothing in them can fail, exit or run code): true when all were
+    // read, the last value in the frame's first cell. False where run()
+    // must run the step: nothing done, or the expressions before the one
+    // whose guard failed read, run() going on from that one.
+    bool read(bool walked);
     // A loop's condition: the block's one expression read in line into the
     // frame's first cell, as run() leaves it, where its form is kept and
     // quiet, was run from here before and its guards hold: 1 when the value
@@ -118,6 +125,7 @@ private:
     Form* form_ = nullptr;
     const void* roomy_frames_ = nullptr;  // the frame top and first cell of the step that found room
     const Cell* roomy_cells_ = nullptr;
+    size_t resume_ = 0;  // the expression run() goes on from, after a read() stopped there
 };
 
 }  // namespace zuv::interpreter::compiled

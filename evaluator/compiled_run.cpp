@@ -1561,6 +1561,7 @@ void run_branch_of(Kind kind, const Cell* blocks) {
 void Repeated::release() {
     let_go_form(form_);
     form_ = nullptr;
+    resume_ = 0;
 }
 
 void Repeated::run(bool walked) {
@@ -1581,8 +1582,9 @@ void Repeated::run(bool walked) {
         if (stack::pending()) return;
     }
     verify(f);
-    size_t from = 0;
-    if (f->quiet) {
+    size_t from = resume_;
+    resume_ = 0;
+    if (from == 0 && f->quiet) {
         bool roomy = roomy_frames_ == stack::frames_top && roomy_cells_ == stack::arguments;
         from = run_quiet(f, roomy);
         if (from == f->top.size()) [[likely]] {
@@ -1599,6 +1601,30 @@ void Repeated::run(bool walked) {
     run_held_form(f, &code, f->tail, from);
     if (stack::pending()) return;
     stack::keep();
+}
+
+bool Repeated::read(bool walked) {
+    const Form* f = form_;
+    if (!f || f->dead || !f->quiet || (walked && !run_q()) || runtime::interrupt_pending ||
+        roomy_frames_ != stack::frames_top || roomy_cells_ != stack::arguments) [[unlikely]]
+        return false;
+    verify(f);
+    // run_quiet with the room found, and the place to go on from kept
+    // should a guard fail.
+    stack::reset();
+    size_t i = 0, n = f->top.size();
+    Cell v;
+    for (; i < n; i++) {
+        if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
+            break;
+    }
+    if (i > 0) stack::set_last(&v);
+    if (i == n) [[likely]] {
+        stack::keep();
+        return true;
+    }
+    resume_ = i;
+    return false;
 }
 
 int32_t Repeated::truth(bool walked) {

@@ -76,6 +76,7 @@ struct Walked {
     static void branch(const Cell* block) { interpreter::eval_block_here(block); }
     static void again(interpreter::compiled::Repeated& block) { block.run(true); }
     static int32_t truth(interpreter::compiled::Repeated& block) { return block.truth(true); }
+    static bool read(interpreter::compiled::Repeated& block) { return block.read(true); }
     static int32_t one(const Cell* code, int32_t position, int32_t end) {
         return interpreter::eval_one(code, position, end, false);
     }
@@ -173,6 +174,8 @@ public:
     // belong to its receiver, so the caller returns at once.
     template <class Eval>
     Ended run(interpreter::compiled::Repeated& block) {
+        if (Eval::read(block)) [[likely]]
+            return Ended::normal;  // read in line: nothing ran that could exit
         try {
             Eval::again(block);
         } catch (const Throw& t) {
