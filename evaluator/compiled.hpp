@@ -91,6 +91,25 @@ private:
 // alive and unchanged while the loop runs. The room a quiet form's run
 // needs is looked for once per loop: each step starts from the same frame,
 // the same cells and the same depth of the machine's stack.
+class Repeated;
+
+// What a loop's step does around its body, for Repeated::steps.
+struct Steps {
+    Repeated* condition = nullptr;  // while's, read before each body: the loop ends when it is false
+    bool until = false;             // the loop ends when the body's value is true
+    int32_t* made = nullptr;        // loop's and repeat's steps begun, up to count
+    int32_t count = 0;
+    Cell* word = nullptr;           // repeat's word, set to each step's number (kept in counter)
+    Cell* counter = nullptr;
+};
+
+// Where Repeated::steps left the loop.
+enum class Stepped {
+    general,  // nothing of the next step done: the native makes it its own way
+    ended,    // the loop is over, its frame's first cell as its last step left it
+    body,     // the step begun (its condition read true, its count set): run() runs its body
+};
+
 class Repeated {
 public:
     explicit Repeated(const Cell* block) : block_(block) {}
@@ -110,6 +129,11 @@ public:
     // must run the step: nothing done, or the expressions before the one
     // whose guard failed read, run() going on from that one.
     bool read(bool walked);
+    // A loop's steps read in line one after another, the body's (and the
+    // condition's) form and room checked once for them all, not per step:
+    // nothing in a quiet step can change them. Each step looks only for a
+    // pending interrupt. Stops where a step cannot be read whole.
+    Stepped steps(const Steps& s, bool walked);
     // A loop's condition: the block's one expression read in line into the
     // frame's first cell, as run() leaves it, where its form is kept and
     // quiet, was run from here before and its guards hold: 1 when the value
@@ -120,6 +144,8 @@ public:
 private:
     void release();
     void slow_run(bool walked);
+    // The form kept, quiet, with the room found from this frame.
+    const Form* ready(bool walked) const;
 
     const Cell* block_;
     Form* form_ = nullptr;

@@ -1603,10 +1603,17 @@ void Repeated::run(bool walked) {
     stack::keep();
 }
 
-bool Repeated::read(bool walked) {
+const Form* Repeated::ready(bool walked) const {
     const Form* f = form_;
-    if (!f || f->dead || !f->quiet || (walked && !run_q()) || runtime::interrupt_pending ||
-        roomy_frames_ != stack::frames_top || roomy_cells_ != stack::arguments) [[unlikely]]
+    if (!f || f->dead || !f->quiet || resume_ || (walked && !run_q()) || roomy_frames_ != stack::frames_top ||
+        roomy_cells_ != stack::arguments) [[unlikely]]
+        return nullptr;
+    return f;
+}
+
+bool Repeated::read(bool walked) {
+    const Form* f = ready(walked);
+    if (!f || runtime::interrupt_pending) [[unlikely]]
         return false;
     verify(f);
     // run_quiet with the room found, and the place to go on from kept
@@ -1625,6 +1632,57 @@ bool Repeated::read(bool walked) {
     }
     resume_ = i;
     return false;
+}
+
+Stepped Repeated::steps(const Steps& s, bool walked) {
+    const Form* f = ready(walked);
+    if (!f) return Stepped::general;
+    const Form* c = nullptr;
+    if (s.condition) {
+        c = s.condition->ready(walked);
+        if (!c || c->top.size() != 1) return Stepped::general;
+    }
+    verify(f);
+    size_t n = f->top.size();
+    Cell v, last;
+    bool any = false;  // a step was read whole: its value is the frame's
+    for (;;) {
+        if (runtime::interrupt_pending) [[unlikely]]
+            break;
+        if (c) {
+            if (!quiet_value(*c->top[0], &v, 0, true)) [[unlikely]]
+                break;
+            if (logic::false_q(&v)) return Stepped::ended;  // while's result is unset
+        }
+        if (s.made) {
+            if (*s.made >= s.count) break;
+            ++*s.made;
+            if (s.word) {
+                integer::make_at(s.counter, *s.made);
+                natives::control::set_counter(s.word, *s.counter);
+            }
+        }
+        size_t i = 0;
+        for (; i < n; i++) {
+            if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
+                break;
+        }
+        if (i < n) [[unlikely]] {
+            // run_quiet's leaving, run() going on from expression i.
+            if (i > 0) {
+                stack::reset();
+                stack::set_last(&v);
+                resume_ = i;
+            }
+            return Stepped::body;
+        }
+        last = v;
+        any = true;
+        if (s.until && natives::control::strict_true_q(&v)) break;
+    }
+    if (any) stack::set_last_only(&last);
+    if (s.until && any && natives::control::strict_true_q(&last)) return Stepped::ended;
+    return s.made && *s.made >= s.count ? Stepped::ended : Stepped::general;
 }
 
 int32_t Repeated::truth(bool walked) {
