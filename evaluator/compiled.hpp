@@ -129,6 +129,9 @@ public:
     // must run the step: nothing done, or the expressions before the one
     // whose guard failed read, run() going on from that one.
     bool read(bool walked);
+    // Whether read() may read the block: its form kept is quiet (a test in
+    // line, so that the steps of a body that is not cost no call).
+    bool quiet() const { return quiet_; }
     // A loop's steps read in line one after another, the body's (and the
     // condition's) form and room checked once for them all, not per step:
     // nothing in a quiet step can change them. Each step looks only for a
@@ -151,6 +154,7 @@ private:
     Form* form_ = nullptr;
     const void* roomy_frames_ = nullptr;  // the frame top and first cell of the step that found room
     const Cell* roomy_cells_ = nullptr;
+    bool quiet_ = false;  // the form kept is quiet
     size_t resume_ = 0;  // the expression run() goes on from, after a read() stopped there
 };
 

@@ -1561,6 +1561,7 @@ void run_branch_of(Kind kind, const Cell* blocks) {
 void Repeated::release() {
     let_go_form(form_);
     form_ = nullptr;
+    quiet_ = false;
     resume_ = 0;
 }
 
@@ -1603,7 +1604,7 @@ void Repeated::run(bool walked) {
     stack::keep();
 }
 
-const Form* Repeated::ready(bool walked) const {
+ZUV_IN_LINE const Form* Repeated::ready(bool walked) const {
     const Form* f = form_;
     if (!f || f->dead || !f->quiet || resume_ || (walked && !run_q()) || roomy_frames_ != stack::frames_top ||
         roomy_cells_ != stack::arguments) [[unlikely]]
@@ -1711,6 +1712,7 @@ int32_t Repeated::truth(bool walked) {
         !f->dead && !f->top.empty()) {
         hold_form(f);
         form_ = f;
+        quiet_ = f->quiet;
     }
 }
 

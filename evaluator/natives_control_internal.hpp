@@ -81,7 +81,7 @@ struct Walked {
     static bool read(interpreter::compiled::Repeated& block) { return block.read(true); }
     static interpreter::compiled::Stepped steps(interpreter::compiled::Repeated& body,
                                                 const interpreter::compiled::Steps& s) {
-        return body.steps(s, true);
+        return body.quiet() ? body.steps(s, true) : interpreter::compiled::Stepped::general;
     }
     static int32_t one(const Cell* code, int32_t position, int32_t end) {
         return interpreter::eval_one(code, position, end, false);
@@ -180,7 +180,7 @@ public:
     // belong to its receiver, so the caller returns at once.
     template <class Eval>
     Ended run(interpreter::compiled::Repeated& block) {
-        if (Eval::read(block)) [[likely]]
+        if (block.quiet() && Eval::read(block)) [[likely]]
             return Ended::normal;  // read in line: nothing ran that could exit
         try {
             Eval::again(block);
