@@ -91,6 +91,25 @@ private:
 // alive and unchanged while the loop runs. The room a quiet form's run
 // needs is looked for once per loop: each step starts from the same frame,
 // the same cells and the same depth of the machine's stack.
+class Repeated;
+
+// What a loop's step does around its body, for Repeated::steps.
+struct Steps {
+    Repeated* condition = nullptr;  // while's, read before each body: the loop ends when it is false
+    bool until = false;             // the loop ends when the body's value is true
+    int32_t* made = nullptr;        // loop's and repeat's steps begun, up to count
+    int32_t count = 0;
+    Cell* word = nullptr;           // repeat's word, set to each step's number (kept in counter)
+    Cell* counter = nullptr;
+};
+
+// Where Repeated::steps left the loop.
+enum class Stepped {
+    general,  // nothing of the next step done: the native makes it its own way
+    ended,    // the loop is over, its frame's first cell as its last step left it
+    body,     // the step begun (its condition read true, its count set): run() runs its body
+};
+
 class Repeated {
 public:
     explicit Repeated(const Cell* block) : block_(block) {}
@@ -103,6 +122,21 @@ public:
     // else for a native run in place by compiled code, which runs the
     // block's form whenever it has one.
     void run(bool walked);
+    // A loop's step, lean: the block's expressions read in line where its
+    // form is kept and quiet and a run from this frame found the room they
+    // need (nothing in them can fail, exit or run code): true when all were
+    // read, the last value in the frame's first cell. False where run()
+    // must run the step: nothing done, or the expressions before the one
+    // whose guard failed read, run() going on from that one.
+    bool read(bool walked);
+    // Whether read() may read the block: its form kept is quiet (a test in
+    // line, so that the steps of a body that is not cost no call).
+    bool quiet() const { return quiet_; }
+    // A loop's steps read in line one after another, the body's (and the
+    // condition's) form and room checked once for them all, not per step:
+    // nothing in a quiet step can change them. Each step looks only for a
+    // pending interrupt. Stops where a step cannot be read whole.
+    Stepped steps(const Steps& s, bool walked);
     // A loop's condition: the block's one expression read in line into the
     // frame's first cell, as run() leaves it, where its form is kept and
     // quiet, was run from here before and its guards hold: 1 when the value
@@ -113,11 +147,15 @@ public:
 private:
     void release();
     void slow_run(bool walked);
+    // The form kept, quiet, with the room found from this frame.
+    const Form* ready(bool walked) const;
 
     const Cell* block_;
     Form* form_ = nullptr;
     const void* roomy_frames_ = nullptr;  // the frame top and first cell of the step that found room
     const Cell* roomy_cells_ = nullptr;
+    bool quiet_ = false;  // the form kept is quiet
+    size_t resume_ = 0;  // the expression run() goes on from, after a read() stopped there
 };
 
 }  // namespace zuv::interpreter::compiled

@@ -14,6 +14,10 @@ struct InPlace {
     static void branch(const Cell* block) { run_branch_value(*block); }
     static void again(Repeated& block) { block.run(false); }
     static int32_t truth(Repeated& block) { return block.truth(false); }
+    static bool read(Repeated& block) { return block.read(false); }
+    static Stepped steps(Repeated& body, const Steps& s) {
+        return body.quiet() ? body.steps(s, false) : Stepped::general;
+    }
     static int32_t one(const Cell* code, int32_t position, int32_t end) {
         return run_one_value(*code, position, end);
     }

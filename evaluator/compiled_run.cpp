@@ -1637,6 +1637,8 @@ void run_branch_of(Kind kind, const Cell* blocks) {
 void Repeated::release() {
     let_go_form(form_);
     form_ = nullptr;
+    quiet_ = false;
+    resume_ = 0;
 }
 
 void Repeated::run(bool walked) {
@@ -1657,8 +1659,9 @@ void Repeated::run(bool walked) {
         if (stack::pending()) return;
     }
     verify(f);
-    size_t from = 0;
-    if (f->quiet) {
+    size_t from = resume_;
+    resume_ = 0;
+    if (from == 0 && f->quiet) {
         bool roomy = roomy_frames_ == stack::frames_top && roomy_cells_ == stack::arguments;
         from = run_quiet(f, roomy);
         if (from == f->top.size()) [[likely]] {
@@ -1675,6 +1678,88 @@ void Repeated::run(bool walked) {
     run_held_form(f, &code, f->tail, from);
     if (stack::pending()) return;
     stack::keep();
+}
+
+ZUV_IN_LINE const Form* Repeated::ready(bool walked) const {
+    const Form* f = form_;
+    if (!f || f->dead || !f->quiet || resume_ || (walked && !run_q()) || roomy_frames_ != stack::frames_top ||
+        roomy_cells_ != stack::arguments) [[unlikely]]
+        return nullptr;
+    return f;
+}
+
+bool Repeated::read(bool walked) {
+    const Form* f = ready(walked);
+    if (!f || runtime::interrupt_pending) [[unlikely]]
+        return false;
+    verify(f);
+    // run_quiet with the room found, and the place to go on from kept
+    // should a guard fail.
+    stack::reset();
+    size_t i = 0, n = f->top.size();
+    Cell v;
+    for (; i < n; i++) {
+        if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
+            break;
+    }
+    if (i > 0) stack::set_last(&v);
+    if (i == n) [[likely]] {
+        stack::keep();
+        return true;
+    }
+    resume_ = i;
+    return false;
+}
+
+Stepped Repeated::steps(const Steps& s, bool walked) {
+    const Form* f = ready(walked);
+    if (!f) return Stepped::general;
+    const Form* c = nullptr;
+    if (s.condition) {
+        c = s.condition->ready(walked);
+        if (!c || c->top.size() != 1) return Stepped::general;
+    }
+    verify(f);
+    size_t n = f->top.size();
+    Cell v, last;
+    bool any = false;  // a step was read whole: its value is the frame's
+    for (;;) {
+        if (runtime::interrupt_pending) [[unlikely]]
+            break;
+        if (c) {
+            if (!quiet_value(*c->top[0], &v, 0, true)) [[unlikely]]
+                break;
+            if (logic::false_q(&v)) return Stepped::ended;  // while's result is unset
+        }
+        if (s.made) {
+            if (*s.made >= s.count) break;
+            ++*s.made;
+            if (s.word) {
+                integer::make_at(s.counter, *s.made);
+                natives::control::set_counter(s.word, *s.counter);
+            }
+        }
+        size_t i = 0;
+        for (; i < n; i++) {
+            if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
+                break;
+        }
+        if (i < n) [[unlikely]] {
+            // run_quiet's leaving, run() going on from expression i.
+            if (i > 0) {
+                stack::reset();
+                stack::set_last(&v);
+                resume_ = i;
+            }
+            return Stepped::body;
+        }
+        last = v;
+        any = true;
+        if (s.until && natives::control::strict_true_q(&v)) break;
+    }
+    if (any) stack::set_last_only(&last);
+    if (s.until && any && natives::control::strict_true_q(&last)) return Stepped::ended;
+    return s.made && *s.made >= s.count ? Stepped::ended : Stepped::general;
 }
 
 int32_t Repeated::truth(bool walked) {
@@ -1703,6 +1788,7 @@ int32_t Repeated::truth(bool walked) {
         !f->dead && !f->top.empty()) {
         hold_form(f);
         form_ = f;
+        quiet_ = f->quiet;
     }
 }
 

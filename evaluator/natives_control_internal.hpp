@@ -42,6 +42,8 @@
 namespace zuv::natives::control {
 
 using interpreter::compiled::Repeated;
+using interpreter::compiled::Stepped;
+using interpreter::compiled::Steps;
 
 // ---- argument checks (only when an entry is called with check set) ----
 
@@ -76,6 +78,11 @@ struct Walked {
     static void branch(const Cell* block) { interpreter::eval_block_here(block); }
     static void again(interpreter::compiled::Repeated& block) { block.run(true); }
     static int32_t truth(interpreter::compiled::Repeated& block) { return block.truth(true); }
+    static bool read(interpreter::compiled::Repeated& block) { return block.read(true); }
+    static interpreter::compiled::Stepped steps(interpreter::compiled::Repeated& body,
+                                                const interpreter::compiled::Steps& s) {
+        return body.quiet() ? body.steps(s, true) : interpreter::compiled::Stepped::general;
+    }
     static int32_t one(const Cell* code, int32_t position, int32_t end) {
         return interpreter::eval_one(code, position, end, false);
     }
@@ -173,6 +180,8 @@ public:
     // belong to its receiver, so the caller returns at once.
     template <class Eval>
     Ended run(interpreter::compiled::Repeated& block) {
+        if (block.quiet() && Eval::read(block)) [[likely]]
+            return Ended::normal;  // read in line: nothing ran that could exit
         try {
             Eval::again(block);
         } catch (const Throw& t) {
@@ -207,17 +216,24 @@ void while_() {
     Repeated condition(stack::arguments);
     Repeated body(stack::arguments + 1);
     LoopFrame loop;
+    Steps steps;
+    steps.condition = &condition;
     for (;;) {
-        // A condition of one quiet expression is read in line; any other
-        // runs as a block.
-        int32_t truth = Eval::truth(condition);
-        if (truth < 0) {
-            Ended ended = loop.run<Eval>(condition);
-            if (ended == Ended::passed) return;
-            if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
-            truth = strict_true_q(stack::arguments);
+        // Quiet steps are read in line; where one cannot be, a condition of
+        // one quiet expression is still read in line, and any other runs as
+        // a block.
+        Stepped stepped = Eval::steps(body, steps);
+        if (stepped == Stepped::ended) break;
+        if (stepped == Stepped::general) {
+            int32_t truth = Eval::truth(condition);
+            if (truth < 0) {
+                Ended ended = loop.run<Eval>(condition);
+                if (ended == Ended::passed) return;
+                if (ended != Ended::normal) fire(ErrorCategory::throw_, "while-cond");
+                truth = strict_true_q(stack::arguments);
+            }
+            if (!truth) break;
         }
-        if (!truth) break;
         Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -230,7 +246,10 @@ template <class Eval>
 void until_() {
     Repeated body(stack::arguments);
     LoopFrame loop;
+    Steps steps;
+    steps.until = true;
     for (;;) {
+        if (Eval::steps(body, steps) == Stepped::ended) break;
         Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -249,7 +268,14 @@ void loop_() {
     }
     Repeated body(stack::arguments + 1);
     LoopFrame loop;
-    for (int32_t i = 0; i < count; i++) {
+    int32_t made = 0;
+    Steps steps;
+    steps.made = &made;
+    steps.count = count;
+    for (;;) {
+        Stepped stepped = Eval::steps(body, steps);
+        if (stepped == Stepped::ended) break;
+        if (stepped == Stepped::general && made++ >= count) break;
         Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
@@ -290,9 +316,20 @@ void repeat_() {
     Repeated body(stack::arguments + 2);
     LoopFrame loop;
     // The count lives here, not in the word: the body may set the word freely.
-    for (int32_t i = 1; i <= count; i++) {
-        integer::make_at(counter, i);
-        set_counter(word, *counter);
+    int32_t made = 0;
+    Steps steps;
+    steps.made = &made;
+    steps.count = count;
+    steps.word = word;
+    steps.counter = counter;
+    for (;;) {
+        Stepped stepped = Eval::steps(body, steps);
+        if (stepped == Stepped::ended) break;
+        if (stepped == Stepped::general) {
+            if (made >= count) break;
+            integer::make_at(counter, ++made);
+            set_counter(word, *counter);
+        }
         Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;

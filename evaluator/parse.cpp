@@ -110,8 +110,6 @@ inline int32_t c_of(const Cell& t) { return int32_t(t.w3); }
 // dividing by a unit read at run time).
 int32_t length_of(const Cell* block) { return memory::used_bytes(memory::buffer_of(block->w2)) >> 4; }
 const Cell* cell_at(const Cell* block, int32_t i) { return memory::cells_head(memory::buffer_of(block->w2)) + i; }
-// A cell of the engine's own stacks (blocks no value of the language reaches).
-Cell* own_cell_at(const Cell* block, int32_t i) { return memory::internal_cells(memory::buffer_of(block->w2)) + i; }
 
 bool same_series_q(const Cell* a, const Cell* b) { return type_of(a) == type_of(b) && a->w2 == b->w2; }
 
@@ -218,16 +216,26 @@ private:
     // ---- rules ----
     int32_t tail() { return length_of(&rules_reg()); }
     bool rule_at(int32_t i, Cell* out) {
-        if (i < 0 || i >= tail()) return false;
-        *out = *cell_at(&rules_reg(), i);
+        const SeriesBuffer* b = memory::buffer_of(rules_reg().w2);  // one look-up for the tail and the cell
+        if (i < 0 || i >= memory::used_bytes(b) >> 4) return false;
+        *out = memory::cells_head(b)[i];
         return true;
     }
 
     // ---- rule stack ----
     int32_t depth() { return length_of(rule_stack); }
-    Cell frame(int32_t k) { return *cell_at(rule_stack, depth() - 3 + k); }
-    void write_frame(int32_t k, const Cell& c) { *own_cell_at(rule_stack, depth() - 3 + k) = c; }
-    bool command_on_top() { return depth() > guard_.rule_base && type_of(cell_at(rule_stack, depth() - 1)) == TYPE_PAIR; }
+    // The rule stack's buffer is looked up once per read of its top.
+    Cell* stack_top() {
+        SeriesBuffer* b = memory::buffer_of(rule_stack->w2);
+        return memory::internal_cells(b) + (memory::used_bytes(b) >> 4);
+    }
+    Cell frame(int32_t k) { return stack_top()[k - 3]; }
+    void write_frame(int32_t k, const Cell& c) { stack_top()[k - 3] = c; }
+    bool command_on_top() {
+        SeriesBuffer* b = memory::buffer_of(rule_stack->w2);
+        int32_t n = memory::used_bytes(b) >> 4;
+        return n > guard_.rule_base && type_of(memory::internal_cells(b) + n - 1) == TYPE_PAIR;
+    }
     int32_t top_code() { return b_of(frame(2)); }
     void check_stacks() {
         if (depth() > STACK_LIMIT || length_of(input_stack) > STACK_LIMIT)
@@ -245,7 +253,11 @@ private:
         cells[1] = where;
         cells[2] = third_reg();
     }
-    void drop_frame() { block::truncate_at(rule_stack, depth() - 3); }
+    void drop_frame() {
+        SeriesBuffer* b = memory::buffer_of(rule_stack->w2);
+        memory::changing(b);
+        b->tail -= 3 * int32_t(sizeof(Cell));
+    }
     void push_command(int32_t code, int32_t arg, const Cell& first) {
         push_frame(first, triple(pos_, index(), series_length(&input_reg())), pair(code, arg));
     }

@@ -24,6 +24,7 @@
 #include "runtime/datatypes/symbol.hpp"
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/url.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/runtime.hpp"
@@ -152,6 +153,23 @@ Value split_command_line(const Value* args, int32_t) {
 // Closing the console needs nothing on this platform.
 Value nothing(const Value*, int32_t) { return answer(nullptr); }
 
+// bind-words block words: the words and lit-words of block (deeply) spelled
+// as one of words take that word's binding, as collect binds its keep and
+// collected; nothing else in block changes. Answers block.
+Value bind_words(const Value* args, int32_t) {
+    const Cell words = *args[1].cell;
+    const SeriesBuffer* b = memory::buffer_of(words.w2);
+    int32_t length = memory::length_of(b);
+    std::vector<Cell> named;
+    for (int32_t i = std::max(int32_t(words.w1), 0); i < length; i++) {
+        const Cell& c = memory::cells_head(b)[i];
+        if (word::any_word_q(type_of(&c)) && c.w1) named.push_back(c);
+    }
+    Cell* block = stack::push(args[0].cell);
+    _context::bind_named(block, named.data(), int32_t(named.size()));
+    return answer(block);
+}
+
 #define ZUV_TYPESET_NAME(id, text) constexpr char id[] = text;
 ZUV_TYPESET_NAME(any_list, "any-list!")
 ZUV_TYPESET_NAME(any_block, "any-block!")
@@ -244,6 +262,7 @@ void register_routines() {
     routines::add("command-line", command_line);
     routines::add("split-command-line", split_command_line);
     routines::add("_terminate-console", nothing);
+    routines::add("bind-words", bind_words);
     register_system_routines();
     register_codec_routines();
     register_json_routines();

@@ -355,10 +355,37 @@ void bind_nested(Cell* block, Node ctx, bool self, uint64_t filter) {
     cycles::pop();
 }
 
+void bind_named_nested(const Cell* block, const Cell* named, int32_t count) {
+    Span span = span_of(block);
+    if (!span.node || cycles::visited_q(span.node)) return;
+    cycles::push(span.node);
+    for (int32_t i = span.first; i < span.end; i++) {
+        const Cell* c = cell_in(span.node, i);
+        uint32_t type = type_of(c);
+        if (type == TYPE_WORD || type == TYPE_LIT_WORD) {
+            int32_t symbol = symbol::resolve(int32_t(c->w2));
+            for (int32_t k = 0; k < count; k++) {
+                if (symbol::resolve(int32_t(named[k].w2)) != symbol) continue;
+                rebind_cell(span.node, i, named[k].w1, int32_t(named[k].w3));
+                break;
+            }
+        } else if (nested_block_q(type)) {
+            Cell nested = *c;
+            bind_named_nested(&nested, named, count);
+        }
+    }
+    cycles::pop();
+}
+
 }  // namespace
 
 Cell* bind_block(Cell* block, Node ctx, bool self) {
     bind_nested(block, ctx, self, word_filter(ctx));
+    return block;
+}
+
+Cell* bind_named(Cell* block, const Cell* named, int32_t count) {
+    bind_named_nested(block, named, count);
     return block;
 }
 

@@ -145,6 +145,11 @@ int32_t bind_word(Node ctx, Cell* word);
 // block already being bound is not entered again. With self, a word! spelled
 // exactly self is bound to the context's own value (index -1).
 Cell* bind_block(Cell* block, Node ctx, bool self);
+// Binds a block deeply as bind_block walks it, but only its word! and
+// lit-word! cells spelled (canonically) as one of the count words of named:
+// each takes the binding of the word it names. A cell bound so already is
+// left as it is, and so is the compiled code of its block.
+Cell* bind_named(Cell* block, const Cell* named, int32_t count);
 
 // The binding bind_block(block, ctx, true) then bind_block(block, inner,
 // false) give, in one pass, for a deep copy of code that was bound to
