@@ -510,9 +510,14 @@ void compact_frame(SeriesFrame* f) {
 
 // Compacts every frame, then applies the heap's growth rule (memory::Record):
 // emptied frames are kept while the free room is below the live data's size,
-// the rest go back to the system (mapping and faulting in fresh frames after
-// each collection costs more than keeping them), and what is still missing
-// becomes the allowance of new frames before the next collection.
+// and what is still missing becomes the allowance of new frames before the
+// next collection. The rule is hysteretic: an emptied frame goes back to the
+// system only when the room without it exceeds what is wanted by an eighth,
+// and new frames are taken only when the room falls short by more than an
+// eighth. Else live data that moves
+// about the wanted room (a tree built and dropped at each round) would
+// release a frame at one collection and map and fault in a fresh one before
+// the next.
 void compact_series_frames() {
     memory::Record& m = memory::record;
     int64_t live = 0, room = 0;
@@ -525,15 +530,16 @@ void compact_series_frames() {
         if (!emptied(f)) room += f->end - f->heap;
     }
     int64_t wanted = std::max(live, MIN_ROOM_AFTER_COLLECTION);
+    int64_t margin = wanted / 8;
     for (SeriesFrame* f = m.series_first; f;) {
         SeriesFrame* next = f->next;
         if (emptied(f)) {
-            if (room < wanted) room += f->end - f->heap;
+            if (room < wanted + margin) room += f->end - f->heap;
             else memory::unlink_series_frame(f);
         }
         f = next;
     }
-    m.growth_allowance = wanted - room;
+    m.growth_allowance = room < wanted - margin ? wanted - room : 0;
 }
 
 void free_node_callback(Node n) {
