@@ -105,13 +105,14 @@ std::vector<SeriesBuffer*> work;          // marked cell buffers whose cells are
 std::vector<SeriesBuffer*> fixed_marked;  // marked buffers outside the frames, unmarked at the end
 
 // The buffer of a node in use, or null for 0, a released frame or a free slot.
+// Any frame number indexes the slot table, whose entries past the frames
+// made are null, so the number needs no range check of its own.
 [[gnu::always_inline]] inline SeriesBuffer* live_buffer(Node n) {
-    uint32_t frame = n >> NODE_SLOT_BITS;
+    static_assert(memory::NodeSlots::CAPACITY == (size_t(1) << (32 - NODE_SLOT_BITS)), "every frame number has an entry");
+    SeriesBuffer** slots = memory::node_slots[n >> NODE_SLOT_BITS];
     uint32_t slot = n & NODE_SLOT_MASK;
-    if (n == 0 || frame >= memory::node_slots.size() || !memory::node_slots[frame] ||
-        slot >= uint32_t(NODE_FRAME_SLOTS))
-        return nullptr;
-    SeriesBuffer* b = memory::node_slots[frame][slot];
+    if (!slots || slot >= uint32_t(NODE_FRAME_SLOTS)) return nullptr;
+    SeriesBuffer* b = slots[slot];
     return b && !memory::slot_free_q(b) ? b : nullptr;
 }
 
@@ -160,13 +161,26 @@ void forward_node(Node* ref) {
     if (b && memory::unit_of(b) == sizeof(Cell)) work.push_back(b);
 }
 
+// The contexts of the two words marked last with different contexts. Most
+// cells of code are words bound to one of a few contexts (a body's own, the
+// global one, interleaved): a word bound to one of these again has nothing
+// to mark. Zero at the start of each collection, and kept at zero while one
+// forwards evacuated nodes, since then every reference must be visited to
+// be rewritten.
+Node recent_context = 0;
+Node other_context = 0;
+
 [[gnu::always_inline]] inline void mark_value(Cell* c) {
     switch (type_of(c)) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT: {
             // A context, or for a `self` word the series of its own value:
             // either way a series of cells.
+            Node n = c->w1;
+            if (n == recent_context || n == other_context) break;
             mark_fresh_cells(&c->w1);
+            if (!forwarding) other_context = recent_context, recent_context = n;
             break;
+        }
         case TYPE_BLOCK: case TYPE_PAREN:
         case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
             mark_fresh_cells(&c->w2);
@@ -741,6 +755,7 @@ bool in_frames_q(const void* address, int32_t kind) {
 void collect() {
     if (collecting.load()) return;
     Collecting running;
+    recent_context = other_context = 0;
 
     if (evacuation) evacuate_node_frames();
     mark_roots();
