@@ -161,6 +161,46 @@ void forward_node(Node* ref) {
     if (b && memory::unit_of(b) == sizeof(Cell)) work.push_back(b);
 }
 
+// The series of blocks and paths found by a scan are marked a few finds
+// later: each buffer's header is fetched when its block is found, and the
+// marks of several buffers are tested while those fetches run, rather than
+// waiting on each in turn (a tree of small blocks spreads them over the
+// heap). drain() takes up the ones still waiting before it returns.
+constexpr uint32_t MARK_AHEAD = 8;
+SeriesBuffer* mark_ahead[MARK_AHEAD] = {};
+uint32_t mark_ahead_at = 0;
+
+[[gnu::always_inline]] inline void mark_buffer_cells(SeriesBuffer* b) {
+    if (b->flags & SERIES_MARK) return;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) [[unlikely]]
+        fixed_marked.push_back(b);
+    if (memory::unit_of(b) == sizeof(Cell)) work.push_back(b);
+}
+
+// mark_fresh_cells, a few finds later.
+[[gnu::always_inline]] inline void mark_cells_ahead(Node* ref) {
+    Node n = *ref;
+    if (n == 0) return;
+    if (forwarding) [[unlikely]] {
+        if (uint32_t* to = int_map::get(forwarding, n)) *ref = n = *to;
+    }
+    SeriesBuffer* b = live_buffer(n);
+    if (!b) return;
+    __builtin_prefetch(b, 1, 3);
+    SeriesBuffer*& waiting = mark_ahead[mark_ahead_at++ % MARK_AHEAD];
+    if (waiting) mark_buffer_cells(waiting);
+    waiting = b;
+}
+
+// Marks every buffer still waiting in mark_ahead.
+void mark_waiting() {
+    for (SeriesBuffer*& waiting : mark_ahead) {
+        if (waiting) mark_buffer_cells(waiting);
+        waiting = nullptr;
+    }
+}
+
 // The contexts of the two words marked last with different contexts. Most
 // cells of code are words bound to one of a few contexts (a body's own, the
 // global one, interleaved): a word bound to one of these again has nothing
@@ -183,7 +223,7 @@ Node other_context = 0;
         }
         case TYPE_BLOCK: case TYPE_PAREN:
         case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-            mark_fresh_cells(&c->w2);
+            mark_cells_ahead(&c->w2);
             break;
         case TYPE_SYMBOL:
             mark_fresh(&c->w3);
@@ -238,17 +278,21 @@ Node other_context = 0;
     }
 }
 
-// Scans every buffer on the work list, including those its cells push.
+// Scans every buffer on the work list, including those its cells push, and
+// those waiting to be marked.
 void drain() {
-    while (!work.empty()) {
-        SeriesBuffer* b = work.back();
-        work.pop_back();
-        int32_t tail = std::min(b->tail, b->size);
-        if (b->head < 0 || tail <= b->head) continue;
-        auto* c = reinterpret_cast<Cell*>(b->data() + b->head);
-        auto* end = reinterpret_cast<Cell*>(b->data() + tail);
-        for (; c < end; ++c) mark_value(c);
-    }
+    do {
+        while (!work.empty()) {
+            SeriesBuffer* b = work.back();
+            work.pop_back();
+            int32_t tail = std::min(b->tail, b->size);
+            if (b->head < 0 || tail <= b->head) continue;
+            auto* c = reinterpret_cast<Cell*>(b->data() + b->head);
+            auto* end = reinterpret_cast<Cell*>(b->data() + tail);
+            for (; c < end; ++c) mark_value(c);
+        }
+        mark_waiting();
+    } while (!work.empty());
 }
 
 // ---- the roots ----
