@@ -105,13 +105,14 @@ std::vector<SeriesBuffer*> work;          // marked cell buffers whose cells are
 std::vector<SeriesBuffer*> fixed_marked;  // marked buffers outside the frames, unmarked at the end
 
 // The buffer of a node in use, or null for 0, a released frame or a free slot.
+// Any frame number indexes the slot table, whose entries past the frames
+// made are null, so the number needs no range check of its own.
 [[gnu::always_inline]] inline SeriesBuffer* live_buffer(Node n) {
-    uint32_t frame = n >> NODE_SLOT_BITS;
+    static_assert(memory::NodeSlots::CAPACITY == (size_t(1) << (32 - NODE_SLOT_BITS)), "every frame number has an entry");
+    SeriesBuffer** slots = memory::node_slots[n >> NODE_SLOT_BITS];
     uint32_t slot = n & NODE_SLOT_MASK;
-    if (n == 0 || frame >= memory::node_slots.size() || !memory::node_slots[frame] ||
-        slot >= uint32_t(NODE_FRAME_SLOTS))
-        return nullptr;
-    SeriesBuffer* b = memory::node_slots[frame][slot];
+    if (!slots || slot >= uint32_t(NODE_FRAME_SLOTS)) return nullptr;
+    SeriesBuffer* b = slots[slot];
     return b && !memory::slot_free_q(b) ? b : nullptr;
 }
 
@@ -160,16 +161,69 @@ void forward_node(Node* ref) {
     if (b && memory::unit_of(b) == sizeof(Cell)) work.push_back(b);
 }
 
+// The series of blocks and paths found by a scan are marked a few finds
+// later: each buffer's header is fetched when its block is found, and the
+// marks of several buffers are tested while those fetches run, rather than
+// waiting on each in turn (a tree of small blocks spreads them over the
+// heap). drain() takes up the ones still waiting before it returns.
+constexpr uint32_t MARK_AHEAD = 8;
+SeriesBuffer* mark_ahead[MARK_AHEAD] = {};
+uint32_t mark_ahead_at = 0;
+
+[[gnu::always_inline]] inline void mark_buffer_cells(SeriesBuffer* b) {
+    if (b->flags & SERIES_MARK) return;
+    b->flags |= SERIES_MARK;
+    if (b->flags & SERIES_FIXED) [[unlikely]]
+        fixed_marked.push_back(b);
+    if (memory::unit_of(b) == sizeof(Cell)) work.push_back(b);
+}
+
+// mark_fresh_cells, a few finds later.
+[[gnu::always_inline]] inline void mark_cells_ahead(Node* ref) {
+    Node n = *ref;
+    if (n == 0) return;
+    if (forwarding) [[unlikely]] {
+        if (uint32_t* to = int_map::get(forwarding, n)) *ref = n = *to;
+    }
+    SeriesBuffer* b = live_buffer(n);
+    if (!b) return;
+    __builtin_prefetch(b, 1, 3);
+    SeriesBuffer*& waiting = mark_ahead[mark_ahead_at++ % MARK_AHEAD];
+    if (waiting) mark_buffer_cells(waiting);
+    waiting = b;
+}
+
+// Marks every buffer still waiting in mark_ahead.
+void mark_waiting() {
+    for (SeriesBuffer*& waiting : mark_ahead) {
+        if (waiting) mark_buffer_cells(waiting);
+        waiting = nullptr;
+    }
+}
+
+// The contexts of the two words marked last with different contexts. Most
+// cells of code are words bound to one of a few contexts (a body's own, the
+// global one, interleaved): a word bound to one of these again has nothing
+// to mark. Zero at the start of each collection, and kept at zero while one
+// forwards evacuated nodes, since then every reference must be visited to
+// be rewritten.
+Node recent_context = 0;
+Node other_context = 0;
+
 [[gnu::always_inline]] inline void mark_value(Cell* c) {
     switch (type_of(c)) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT:
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: case TYPE_REFINEMENT: {
             // A context, or for a `self` word the series of its own value:
             // either way a series of cells.
+            Node n = c->w1;
+            if (n == recent_context || n == other_context) break;
             mark_fresh_cells(&c->w1);
+            if (!forwarding) other_context = recent_context, recent_context = n;
             break;
+        }
         case TYPE_BLOCK: case TYPE_PAREN:
         case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-            mark_fresh_cells(&c->w2);
+            mark_cells_ahead(&c->w2);
             break;
         case TYPE_SYMBOL:
             mark_fresh(&c->w3);
@@ -224,17 +278,21 @@ void forward_node(Node* ref) {
     }
 }
 
-// Scans every buffer on the work list, including those its cells push.
+// Scans every buffer on the work list, including those its cells push, and
+// those waiting to be marked.
 void drain() {
-    while (!work.empty()) {
-        SeriesBuffer* b = work.back();
-        work.pop_back();
-        int32_t tail = std::min(b->tail, b->size);
-        if (b->head < 0 || tail <= b->head) continue;
-        auto* c = reinterpret_cast<Cell*>(b->data() + b->head);
-        auto* end = reinterpret_cast<Cell*>(b->data() + tail);
-        for (; c < end; ++c) mark_value(c);
-    }
+    do {
+        while (!work.empty()) {
+            SeriesBuffer* b = work.back();
+            work.pop_back();
+            int32_t tail = std::min(b->tail, b->size);
+            if (b->head < 0 || tail <= b->head) continue;
+            auto* c = reinterpret_cast<Cell*>(b->data() + b->head);
+            auto* end = reinterpret_cast<Cell*>(b->data() + tail);
+            for (; c < end; ++c) mark_value(c);
+        }
+        mark_waiting();
+    } while (!work.empty());
 }
 
 // ---- the roots ----
@@ -510,9 +568,14 @@ void compact_frame(SeriesFrame* f) {
 
 // Compacts every frame, then applies the heap's growth rule (memory::Record):
 // emptied frames are kept while the free room is below the live data's size,
-// the rest go back to the system (mapping and faulting in fresh frames after
-// each collection costs more than keeping them), and what is still missing
-// becomes the allowance of new frames before the next collection.
+// and what is still missing becomes the allowance of new frames before the
+// next collection. The rule is hysteretic: an emptied frame goes back to the
+// system only when the room without it exceeds what is wanted by an eighth,
+// and new frames are taken only when the room falls short by more than an
+// eighth. Else live data that moves
+// about the wanted room (a tree built and dropped at each round) would
+// release a frame at one collection and map and fault in a fresh one before
+// the next.
 void compact_series_frames() {
     memory::Record& m = memory::record;
     int64_t live = 0, room = 0;
@@ -525,15 +588,16 @@ void compact_series_frames() {
         if (!emptied(f)) room += f->end - f->heap;
     }
     int64_t wanted = std::max(live, MIN_ROOM_AFTER_COLLECTION);
+    int64_t margin = wanted / 8;
     for (SeriesFrame* f = m.series_first; f;) {
         SeriesFrame* next = f->next;
         if (emptied(f)) {
-            if (room < wanted) room += f->end - f->heap;
+            if (room < wanted + margin) room += f->end - f->heap;
             else memory::unlink_series_frame(f);
         }
         f = next;
     }
-    m.growth_allowance = wanted - room;
+    m.growth_allowance = room < wanted - margin ? wanted - room : 0;
 }
 
 void free_node_callback(Node n) {
@@ -735,6 +799,7 @@ bool in_frames_q(const void* address, int32_t kind) {
 void collect() {
     if (collecting.load()) return;
     Collecting running;
+    recent_context = other_context = 0;
 
     if (evacuation) evacuate_node_frames();
     mark_roots();

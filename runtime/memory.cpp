@@ -118,10 +118,15 @@ SeriesFrame* first_frame_with_room(int64_t need) {
 
 // A new series frame that takes need bytes, counted against the growth
 // allowance; with may_fail, null when the system gives no more memory.
+// A frame taken on the allowance is filled before the next collection, so
+// its pages are backed at once: one call instead of a fault per page.
 SeriesFrame* grow_heap(int64_t need, bool may_fail) {
     if (need >= record.frame_next_size) record.frame_next_size = record.frame_max_size;
+    bool on_allowance = record.growth_allowance > 0;
     SeriesFrame* f = make_series_frame(may_fail);
-    if (f) record.growth_allowance -= f->end - f->first();
+    if (!f) return nullptr;
+    record.growth_allowance -= f->end - f->first();
+    if (on_allowance && collector::enabled) platform::prefault(f->first(), size_t(f->end - f->first()));
     return f;
 }
 

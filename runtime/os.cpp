@@ -29,6 +29,14 @@ void virtual_free(void* address, size_t size) {
     if (::munmap(address, size) != 0) runtime::throw_code(THROW_FRAME_RELEASE);
 }
 
+void prefault(void* address, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    ::madvise(address, size, MADV_POPULATE_WRITE);
+#else
+    (void)address, (void)size;
+#endif
+}
+
 // Only the console writer needs setting up on Linux. The graphics and COM
 // start-up, and UTF-16 modes for the standard streams, have no counterpart
 // here: output is UTF-8 and the image codecs need no start. The digest

@@ -13,6 +13,10 @@ namespace zuv::platform {
 void* virtual_alloc(size_t size, bool executable = false);
 // Releases a reservation; a refusal is the low-level throw THROW_FRAME_RELEASE.
 void virtual_free(void* address, size_t size);
+// Asks the system to back [address, address + size) of a reservation with
+// pages now, in one call, rather than at a fault for each page on its first
+// write. A hint: a system that cannot do it leaves the faults as they were.
+void prefault(void* address, size_t size);
 
 void init();
 

@@ -198,7 +198,7 @@ TEST_F(Collector, ACollectionLeavesRoomForWhatSurvivedAndReleasesTheRest) {
 
     FrameBytes b = frame_bytes();
     int64_t wanted = std::max(b.live, MIN_ROOM_AFTER_COLLECTION);
-    EXPECT_GE(b.room + memory::record.growth_allowance, wanted) << "room for as much as survived";
+    EXPECT_GE(b.room + memory::record.growth_allowance, wanted - wanted / 8) << "room for about as much as survived";
     // Emptied frames beyond that room went back: at most one frame over, besides the last one.
     EXPECT_LE(b.size, b.live + wanted + 2 * int64_t(SERIES_FRAME_MAX_SIZE));
     EXPECT_LT(series_frame_count(), before + 8);
@@ -223,7 +223,7 @@ TEST_F(Collector, TheHeapGrowsByTheAllowanceBeforeCollectingAgain) {
     collector::collect();
     FrameBytes b = frame_bytes();
     int64_t free_bytes = b.room + memory::record.growth_allowance;
-    ASSERT_GE(free_bytes, b.live);
+    ASSERT_GE(free_bytes, b.live - b.live / 8);
     uint32_t cycles = collector::series_cycles;
     // Half of it, since the tails of frames too short for a buffer stay unused.
     for (int64_t n = 0; n < free_bytes / 2; n += 4000 * 16 + BUFFER_OVERHEAD) memory::alloc_cells(4000);
@@ -656,3 +656,39 @@ TEST_F(Collector, StressHoldLeavesBuffersInPlaceUntilItEnds) {
     EXPECT_NE(memory::buffer_of(b.w2), before);
 }
 #endif
+
+// Live data that moves about the room a collection wants (a structure built
+// and dropped at each round) lets the heap settle, rather than releasing a
+// frame at one collection and mapping a fresh one before the next.
+TEST_F(Collector, LiveDataMovingAboutTheWantedRoomNeitherMapsNorReleasesAtEachCollection) {
+    collector::StressHold hold;  // the stress build would collect at each allocation
+    const int64_t chunk = 4000 * 16 + BUFFER_OVERHEAD;
+    auto fill = [](Cell* holder, int64_t bytes) {
+        block::make_at(holder, 16);
+        for (int64_t n = 0; n < bytes; n += 4000 * 16 + BUFFER_OVERHEAD) {
+            Cell piece{};
+            block::make_at(&piece, 4000);
+            block::append_cell(holder, &piece);
+        }
+    };
+    for (int64_t live = 1 << 20; live <= (6 << 20); live += 1 << 18) {
+        collector::enabled = false;
+        Cell steady{}, moving{};
+        collector::Root keep(steady), keep_moving(moving);
+        fill(&steady, live);
+        collector::enabled = true;
+        int32_t maps = 0, releases = 0, frames = series_frame_count();
+        for (int32_t cycle = 0; cycle < 12; cycle++) {
+            // Every other collection finds a few more chunks alive.
+            if (cycle % 2) fill(&moving, 6 * chunk);
+            else moving = Cell{};
+            for (uint32_t before = collector::series_cycles; collector::series_cycles == before;) {
+                memory::alloc_cells(30);
+                int32_t now = series_frame_count();
+                if (cycle >= 4) maps += now > frames, releases += now < frames;
+                frames = now;
+            }
+        }
+        EXPECT_LE(maps + releases, 1) << "live data of " << live << " bytes";
+    }
+}
