@@ -153,9 +153,10 @@ Value split_command_line(const Value* args, int32_t) {
 // Closing the console needs nothing on this platform.
 Value nothing(const Value*, int32_t) { return answer(nullptr); }
 
-// bind-words block words: the words and lit-words of block (deeply) spelled
-// as one of words take that word's binding, as collect binds its keep and
-// collected; nothing else in block changes. Answers block.
+// _bind-words block words, the library's collect's helper: the words and
+// lit-words of block (deeply) spelled as one of words take that word's
+// binding, as collect binds its keep and collected; nothing else in block
+// changes. Answers block.
 Value bind_words(const Value* args, int32_t) {
     const Cell words = *args[1].cell;
     const SeriesBuffer* b = memory::buffer_of(words.w2);
@@ -262,7 +263,7 @@ void register_routines() {
     routines::add("command-line", command_line);
     routines::add("split-command-line", split_command_line);
     routines::add("_terminate-console", nothing);
-    routines::add("bind-words", bind_words);
+    routines::add("_bind-words", bind_words);
     register_system_routines();
     register_codec_routines();
     register_json_routines();
