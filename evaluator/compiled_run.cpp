@@ -439,6 +439,14 @@ ZUV_IN_LINE size_t run_quiet(const Form* f, bool roomy = false) {
     return i;
 }
 
+// Polls a pending interrupt (Ctrl+C, a signal): true when what the poll ran
+// left a code pending, and the caller must stop.
+ZUV_IN_LINE bool interrupted() {
+    if (!runtime::interrupt_pending) [[likely]] return false;
+    runtime::poll_interrupt();
+    return stack::pending() != 0;
+}
+
 // eval_block_here's steps for such a block (a branch, in the current
 // frame). A quiet form's expressions are read in line into its result slot:
 // nothing in them can fail or run code, so the block's position and hold are
@@ -446,10 +454,7 @@ ZUV_IN_LINE size_t run_quiet(const Form* f, bool roomy = false) {
 // other, the values read before it left where the walker leaves them.
 // known: the block's form, when the caller found it already.
 ZUV_IN_LINE void run_branch_steps(const Cell& block, Form* known = nullptr) {
-    if (runtime::interrupt_pending) [[unlikely]] {
-        runtime::poll_interrupt();
-        if (stack::pending()) return;
-    }
+    if (interrupted()) [[unlikely]] return;
     Node node = block.w2;
     int32_t head = std::max(int32_t(block.w1), 0);
     int32_t end = tail_of(node);
@@ -490,10 +495,7 @@ ZUV_IN_LINE void run_branch_steps(const Cell& block, Form* known = nullptr) {
 // if, unless or either read in line, the call's result is made with the
 // body's frame skipped (read_body_in_line).
 ZUV_IN_LINE void run_block_steps(const Cell& block, bool chain, bool body = false) {
-    if (runtime::interrupt_pending) [[unlikely]] {
-        runtime::poll_interrupt();
-        if (stack::pending()) return;
-    }
+    if (interrupted()) [[unlikely]] return;
     Node node = block.w2;
     int32_t head = std::max(int32_t(block.w1), 0);
     int32_t end = tail_of(node);
@@ -1027,10 +1029,7 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
 // caller's result slot.
 ZUV_IN_LINE void run_paren_exprs(const Run& outer, const Expr& e, bool sub) {
     check_depth();
-    if (runtime::interrupt_pending) [[unlikely]] {
-        runtime::poll_interrupt();
-        if (stack::pending()) return;
-    }
+    if (interrupted()) [[unlikely]] return;
     Cell code = e.cell;
     Hold hold(code);
     SavedPosition saved_position;
@@ -1654,10 +1653,7 @@ void Repeated::run(bool walked) {
         return;
     }
     // run_block_steps for a block that has a form, with no hold of its own.
-    if (runtime::interrupt_pending) [[unlikely]] {
-        runtime::poll_interrupt();
-        if (stack::pending()) return;
-    }
+    if (interrupted()) [[unlikely]] return;
     verify(f);
     size_t from = resume_;
     resume_ = 0;
@@ -1693,17 +1689,10 @@ bool Repeated::read(bool walked) {
     if (!f || runtime::interrupt_pending) [[unlikely]]
         return false;
     verify(f);
-    // run_quiet with the room found, and the place to go on from kept
-    // should a guard fail.
-    stack::reset();
-    size_t i = 0, n = f->top.size();
-    Cell v;
-    for (; i < n; i++) {
-        if (!quiet_value(*f->top[i], &v, 0, true)) [[unlikely]]
-            break;
-    }
-    if (i > 0) stack::set_last(&v);
-    if (i == n) [[likely]] {
+    // The room was found by ready(); the place to go on from is kept should
+    // a guard fail.
+    size_t i = run_quiet(f, true);
+    if (i == f->top.size()) [[likely]] {
         stack::keep();
         return true;
     }

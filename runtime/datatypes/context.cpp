@@ -333,48 +333,45 @@ uint64_t word_filter(Node ctx) {
     return filter;
 }
 
-void bind_nested(Cell* block, Node ctx, bool self, uint64_t filter) {
+// Calls on_word(node, index, cell) for each bindable word of block and of
+// the blocks, parens and paths nested in it (each series once).
+template <class OnWord>
+void for_each_word(const Cell* block, const OnWord& on_word) {
     Span span = span_of(block);
     if (!span.node || cycles::visited_q(span.node)) return;
     cycles::push(span.node);
     for (int32_t i = span.first; i < span.end; i++) {
-        const Cell* c = cell_in(span.node, i);
-        uint32_t type = type_of(c);
-        if (bindable_word_q(type)) {
-            if (self && type == TYPE_WORD && int32_t(c->w2) == sym::self) {
-                rebind_cell(span.node, i, ctx, -1);
-            } else if (filter & symbol_bit(int32_t(c->w2))) {
-                int32_t index = index_in(ctx, *c);
-                if (index >= 0) rebind_cell(span.node, i, ctx, index);
-            }
-        } else if (nested_block_q(type)) {
-            Cell nested = *c;
-            bind_nested(&nested, ctx, self, filter);
-        }
+        Cell c = *cell_in(span.node, i);
+        uint32_t type = type_of(&c);
+        if (bindable_word_q(type)) on_word(span.node, i, c);
+        else if (nested_block_q(type)) for_each_word(&c, on_word);
     }
     cycles::pop();
 }
 
-void bind_named_nested(const Cell* block, const Cell* named, int32_t count) {
-    Span span = span_of(block);
-    if (!span.node || cycles::visited_q(span.node)) return;
-    cycles::push(span.node);
-    for (int32_t i = span.first; i < span.end; i++) {
-        const Cell* c = cell_in(span.node, i);
-        uint32_t type = type_of(c);
-        if (type == TYPE_WORD || type == TYPE_LIT_WORD) {
-            int32_t symbol = symbol::resolve(int32_t(c->w2));
-            for (int32_t k = 0; k < count; k++) {
-                if (symbol::resolve(int32_t(named[k].w2)) != symbol) continue;
-                rebind_cell(span.node, i, named[k].w1, int32_t(named[k].w3));
-                break;
-            }
-        } else if (nested_block_q(type)) {
-            Cell nested = *c;
-            bind_named_nested(&nested, named, count);
+void bind_nested(const Cell* block, Node ctx, bool self, uint64_t filter) {
+    for_each_word(block, [&](Node node, int32_t i, const Cell& c) {
+        if (self && type_of(&c) == TYPE_WORD && int32_t(c.w2) == sym::self) {
+            rebind_cell(node, i, ctx, -1);
+        } else if (filter & symbol_bit(int32_t(c.w2))) {
+            int32_t index = index_in(ctx, c);
+            if (index >= 0) rebind_cell(node, i, ctx, index);
         }
-    }
-    cycles::pop();
+    });
+}
+
+// The words and lit-words of block spelled as one of named take its binding.
+void bind_named_nested(const Cell* block, const Cell* named, int32_t count) {
+    for_each_word(block, [&](Node node, int32_t i, const Cell& c) {
+        uint32_t type = type_of(&c);
+        if (type != TYPE_WORD && type != TYPE_LIT_WORD) return;
+        int32_t symbol = symbol::resolve(int32_t(c.w2));
+        for (int32_t k = 0; k < count; k++) {
+            if (symbol::resolve(int32_t(named[k].w2)) != symbol) continue;
+            rebind_cell(node, i, named[k].w1, int32_t(named[k].w3));
+            break;
+        }
+    });
 }
 
 }  // namespace
@@ -417,16 +414,7 @@ void rebind_word(const Rebinding& r, Node node, int32_t i, const Cell& c) {
 }
 
 void rebind_nested(const Rebinding& r, const Cell* block) {
-    Span span = span_of(block);
-    if (!span.node || cycles::visited_q(span.node)) return;
-    cycles::push(span.node);
-    for (int32_t i = span.first; i < span.end; i++) {
-        Cell c = *cell_in(span.node, i);
-        uint32_t type = type_of(&c);
-        if (bindable_word_q(type)) rebind_word(r, span.node, i, c);
-        else if (nested_block_q(type)) rebind_nested(r, &c);
-    }
-    cycles::pop();
+    for_each_word(block, [&r](Node node, int32_t i, const Cell& c) { rebind_word(r, node, i, c); });
 }
 
 }  // namespace
