@@ -781,9 +781,6 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
     return p < 0 || p >= (memory::used_bytes(b) >> 4) ? -1 : int32_t(p);
 }
 
-// The value slot of the path's word element i in the object ctx, or null.
-// The slot found is kept beside the element, as a word keeps its own: good
-// while the element names the same context and no buffer has moved.
 // The slot of the path's word element i in an object of the shape last met
 // (another object of one prototype): the field at the index kept; else null.
 [[gnu::noinline]] Cell* shaped_field_slot(const Expr& e, Node ctx, size_t i) {
@@ -795,6 +792,9 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
     return index < memory::length_of(values) ? memory::internal_cells(values) + index : nullptr;
 }
 
+// The value slot of the path's word element i in the object ctx, or null.
+// The slot found is kept beside the element, as a word keeps its own: good
+// while the element names the same context and no buffer has moved.
 [[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
     const Cell& item = e.items[i];
     if (e.fields_at == collector::series_cycles && int32_t(item.w3) >= 0) {
@@ -1136,7 +1136,6 @@ int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) { return paren_al
     else stack::unwind_last_return();
     return position;
 }
-
 
 // The value of a path's first n elements where the walk is sure to find
 // it: each field of the object its word is bound to, each pick of a block
@@ -1754,9 +1753,8 @@ Stepped Repeated::steps(const Steps& s, bool walked) {
 int32_t Repeated::truth(bool walked) {
     // The room was found by a run from this frame (each step starts from
     // the same one); nothing in the expression can fail or run code.
-    const Form* f = form_;
-    if (!f || f->dead || !f->quiet || f->top.size() != 1 || (walked && !run_q()) || runtime::interrupt_pending ||
-        roomy_frames_ != stack::frames_top || roomy_cells_ != stack::arguments) [[unlikely]]
+    const Form* f = ready(walked);
+    if (!f || f->top.size() != 1 || runtime::interrupt_pending) [[unlikely]]
         return -1;
     Cell v;
     if (!quiet_value(*f->top[0], &v, 0, true)) [[unlikely]]

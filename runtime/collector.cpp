@@ -572,10 +572,9 @@ void compact_frame(SeriesFrame* f) {
 // next collection. The rule is hysteretic: an emptied frame goes back to the
 // system only when the room without it exceeds what is wanted by an eighth,
 // and new frames are taken only when the room falls short by more than an
-// eighth. Else live data that moves
-// about the wanted room (a tree built and dropped at each round) would
-// release a frame at one collection and map and fault in a fresh one before
-// the next.
+// eighth. Else live data that moves about the wanted room (a tree built and
+// dropped at each round) would release a frame at one collection and map
+// and fault in a fresh one before the next.
 void compact_series_frames() {
     memory::Record& m = memory::record;
     int64_t live = 0, room = 0;
