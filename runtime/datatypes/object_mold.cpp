@@ -74,9 +74,12 @@ int32_t serialize(const Cell* object, Cell* buffer, bool only, bool all, bool fl
         string::concatenate_literal(buffer, ": ");
         part -= 2;
 
+        // A context decoded from damaged data may hold fewer values than
+        // words: a missing value is molded as unset.
         Cell* value = _context::value_slot(ctx, i);
-        if (type_of(value) == 0) cell::set_type(value, TYPE_UNSET);
-        *item = *value;
+        if (!value) *item = Cell{TYPE_UNSET, 0, 0, 0};
+        else if (type_of(value) == 0) cell::set_type(value, TYPE_UNSET), *item = *value;
+        else *item = *value;
         if (type_of(item) == TYPE_WORD) {
             string::concatenate_literal(buffer, "'");
             part--;
