@@ -88,6 +88,7 @@ public:
         bool set = e->kind == K_SET_WORD || e->kind == K_SET_PATH;
         e->quiet = e->pure || (set && e->ops.empty() && e->args[0]->pure);
         e->run = runner_of(*e);
+        e->in_line_args = e->kind == K_CALL && args_in_line_q(*e);
         return e;
     }
 

@@ -15,6 +15,8 @@ namespace zuv::interpreter::compiled {
 
 Mode mode = Mode::second_run;
 
+uint64_t forms_made = 0;
+
 Form** pages[memory::NodeSlots::CAPACITY];
 
 namespace {
@@ -58,6 +60,7 @@ bool ready_to_rebuild_q(const Form* f) {
 // from, freed now or, when a run still uses it, marked dead and freed when
 // the last run ends.
 void kill(Form* f) {
+    forms_made++;
     Form*& slot = entry_of(f->node);
     if (slot == f) slot = nullptr;
     for (Node d : f->depends) {
@@ -152,6 +155,7 @@ Form* form_for(Node node, int32_t head, int32_t end) {
     made->rebuilds = rebuilds;
     memory::buffer_of(node)->flags |= SERIES_CODE;
     entry_of(node) = made;
+    forms_made++;
     return made;
 }
 
@@ -217,6 +221,7 @@ bool rebound(Node node, int32_t index, Node ctx, int32_t word_index) {
     if (f != SEEN && (!f || f->busy > 0 || f->dead || index < f->head || index >= f->tail)) return false;
     if (dependent_q(node)) return false;
     if (f == SEEN) return true;  // run once so far, nothing made from it
+    forms_made++;  // what callers decided from its set-words' bindings goes
     size_t k = size_t(index - f->head);
     Cell& copy = f->cells[k];
     if (copy.w1 == 0) return false;

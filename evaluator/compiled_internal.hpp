@@ -81,6 +81,10 @@ struct Callee {
     mutable Node more = 0;
     mutable bool interpreted = false;
     mutable Cell body{};
+    // function!: whether that body's form reads its calls in line
+    // (quiet_call), decided while forms_made stood at quiet_at, and the form.
+    mutable uint64_t quiet_at = ~uint64_t(0);
+    mutable const struct Form* quiet_form = nullptr;
     natives::Entry native = nullptr;  // native!: its entry
     void (*action)() = nullptr;       // action!: its entry called with no refinement used
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values
@@ -238,6 +242,9 @@ struct Expr {
     // a paren of one such expression.
     bool flat = false;
     bool flat_paren = false;
+    // K_CALL: every argument a word's value, a pure expression or a constant
+    // (args_in_line_q), which a call reads without running code
+    bool in_line_args = false;
     int32_t frames = 0;
     int32_t start = 0;
     int32_t value_end = 0;
@@ -335,6 +342,10 @@ struct Form {
 // Makes the form of the block from head (its node's cells as they stand).
 std::unique_ptr<Form> build(Node node, int32_t head);
 
+// Counts the forms put in the table and taken out of it: a form found for a
+// node stays that node's, alive and unchanged, while the count stands.
+extern uint64_t forms_made;
+
 // ---- the table (compiled_forms.cpp) ----
 
 // A node seen once, with no form yet (compiled on its second run).
@@ -395,6 +406,9 @@ private:
 // The runner of an expression made (by its kind, operators and the look
 // after it).
 Runner runner_of(const Expr& e);
+// True when every argument of the call e is read by a runner that runs no
+// code (a word's value, a pure expression, a constant).
+bool args_in_line_q(const Expr& e);
 
 // eval_block(block, chain) for a literal block of compiled code or a
 // running function's body: from the block's form when it has one, else by

@@ -663,6 +663,83 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
     return true;
 }
 
+// An argument read into the cell `to` where it is a word's value, a pure
+// expression or a constant (read as pushed_in_line reads it), with `under`
+// frames below it; false where it must run.
+ZUV_IN_LINE bool argument_in_line(const Expr& a, Cell* to, int32_t under) {
+    const Cell* s;
+    if (a.run == run_word && (s = slot_of(a.cell, a.slot)) && placed_q(type_of(s))) *to = *s;
+    else if (a.run == run_pure && room_for_pure(a, under) && pure_value(a, to) && !operator_now_after_q(a)) {}
+    else if (a.run == run_const) *to = a.cell;
+    else return false;
+    return true;
+}
+
+// The form of a function's body (c's) when its calls may be read in line
+// (quiet_call), else null: every expression quiet, and those before the last
+// storing only into the function's own cells, so that a call read part way
+// (a guard failed) may be made again from its start with nothing done twice.
+// Decided again only when a form was made or went since.
+[[gnu::noinline]] const Form* find_quiet_body(const Cell& fn, const Callee* c) {
+    c->quiet_at = forms_made;
+    c->quiet_form = nullptr;
+    const Cell& body = c->body;
+    if (type_of(&body) != TYPE_BLOCK) return nullptr;
+    Node node = body.w2;
+    Form* f = form_at(node);
+    if (f <= SEEN || !f->quiet || f->head != std::max(int32_t(body.w1), 0) || f->tail != tail_of(node) ||
+        f->waiting || f->top.empty())
+        return nullptr;
+    for (size_t i = 0; i + 1 < f->top.size(); i++) {
+        const Expr& x = *f->top[i];
+        if (!x.pure && !(x.kind == K_SET_WORD && x.cell.w1 == fn.w1)) return nullptr;
+    }
+    c->quiet_form = f;
+    return f;
+}
+
+// The value of a call of the function fn (decoding c) through e, read in
+// line where nothing in it can fail, collect or run code: its arguments are
+// words' values, pure expressions or constants of the types its spec
+// admits, and its body reads in line (find_quiet_body). The call's cells
+// (its arguments, then its refinements' and locals' cells) are written
+// where the walker puts them, above the top, and the body reads them as the
+// running function's; the callable's copy, the call's frame, the body's
+// frame and the call state are left out, with room for them all. False,
+// nothing seen, where the call must be made.
+[[gnu::noinline]] bool quiet_call(const Expr& e, const Cell& fn, const Callee* c, bool sub) {
+    const Form* f = c->quiet_at == forms_made ? c->quiet_form : find_quiet_body(fn, c);
+    if (!f || runtime::interrupt_pending || ((fn.header & function::FLAG_TRACE) && trace_run_q)) return false;
+    verify(f);
+    size_t n = e.args.size(), rest = c->rest_cells.size();
+    // The frames: the call's and its body's, then the expressions'.
+    if (!stack::room_q(2 + f->quiet_frames, int32_t(1 + n + rest) + 2 + 2 * f->quiet_frames) || !stack_room_q())
+        return false;
+    Cell* base = stack::top + 1;
+    for (size_t i = 0; i < n; i++) {
+        if (!argument_in_line(*e.args[i], base + i, 1) || !c->args[i].types.has(type_of(base + i))) return false;
+    }
+    if (rest) std::memcpy(static_cast<void*>(base + n), c->rest_cells.data(), rest * sizeof(Cell));
+    Node context = fn.w1;
+    Cell* context_cell = _context::cell_of(context);
+    uint32_t values = context_cell->w2;
+    Locals saved = locals;
+    context_cell->w2 = stack::values_word_of(base);
+    locals = {context, base, uint32_t(n + rest)};
+    size_t i = 0, count = f->top.size();
+    Cell v;
+    while (i < count && quiet_value(*f->top[i], &v, 2, true)) i++;
+    locals = saved;
+    context_cell->w2 = values;
+    if (i != count) return false;
+    // Where the call's unwinding leaves the value and the top.
+    Cell* first = stack::top;
+    copy_cell(&v, first);
+    stack::top = first + 1;
+    if (!sub) stack::set_last(&v);
+    return true;
+}
+
 // A call through the word of e: the callable copied, its frame, its fixed
 // arguments compiled, then the entry, the body, a control run in place or
 // the operation computed in place.
@@ -674,6 +751,9 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
     const Callee* c = site_callee(e.site, e.shape, fn);
     if (!c) [[unlikely]]
         return walk(r, e, sub);
+    if (e.in_line_args && (c->quiet_form || c->quiet_at != forms_made) && c->type == TYPE_FUNCTION &&
+        fn.w3 == c->more && c->interpreted && quiet_call(e, fn, c, sub)) [[unlikely]]
+        return e.args.empty() ? e.start + 1 : e.args.back()->next;
     Pin pin(c);  // the arguments may run code that collects
 
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
@@ -1547,6 +1627,12 @@ ZUV_IN_LINE void run_chosen_last(Form* f, const Cell* code, int32_t end, const C
 }
 
 }  // namespace
+
+bool args_in_line_q(const Expr& e) {
+    for (const Expr* a : e.args)
+        if (a->run != run_word && a->run != run_pure && a->run != run_const) return false;
+    return true;
+}
 
 Runner runner_of(const Expr& e) {
     if ((e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && e.ops.empty() && e.args[0]->pure)
