@@ -150,6 +150,7 @@ const Cell* keep_body(const Cell& fn, const Callee* c) {
     else none::make_at(&c->body);
     c->more = fn.w3;
     c->quiet_at = ~uint64_t(0);
+    c->body_at = ~uint64_t(0);
     memory::buffer_of(fn.w3)->flags |= SERIES_CODE;
     kept_bodies[fn.w3] = c;
     return body ? &c->body : nullptr;

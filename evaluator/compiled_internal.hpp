@@ -85,6 +85,10 @@ struct Callee {
     // (quiet_call), decided while forms_made stood at quiet_at, and the form.
     mutable uint64_t quiet_at = ~uint64_t(0);
     mutable const struct Form* quiet_form = nullptr;
+    // function!: that body's form as last found, while forms_made stands at
+    // body_at (a form in the table, not waiting for a callee).
+    mutable uint64_t body_at = ~uint64_t(0);
+    mutable struct Form* body_form = nullptr;
     natives::Entry native = nullptr;  // native!: its entry
     void (*action)() = nullptr;       // action!: its entry called with no refinement used
     in_place::Kind fast = in_place::NONE;  // what it computes in place on plain values

@@ -494,12 +494,25 @@ ZUV_IN_LINE void run_branch_steps(const Cell& block, Form* known = nullptr) {
 // where that is the last and returns a pure value (`return x + 1`) or is an
 // if, unless or either read in line, the call's result is made with the
 // body's frame skipped (read_body_in_line).
-ZUV_IN_LINE void run_block_steps(const Cell& block, bool chain, bool body = false) {
+// owner: the decoding that keeps the body, which keeps its form too.
+ZUV_IN_LINE void run_block_steps(const Cell& block, bool chain, bool body = false, const Callee* owner = nullptr) {
     if (interrupted()) [[unlikely]] return;
     Node node = block.w2;
     int32_t head = std::max(int32_t(block.w1), 0);
-    int32_t end = tail_of(node);
-    Form* f = head < end ? find_form(node, head, end) : nullptr;
+    int32_t end;
+    Form* f;
+    if (owner && owner->body_at == forms_made) {
+        f = owner->body_form;  // still the table's, and the block unchanged
+        verify(f);
+        end = f->tail;
+    } else {
+        end = tail_of(node);
+        f = head < end ? find_form(node, head, end) : nullptr;
+        if (owner && f && !f->waiting) {
+            owner->body_form = f;
+            owner->body_at = forms_made;
+        }
+    }
     size_t from = 0;
     Cell value;
     Chosen chosen;
@@ -555,7 +568,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
     frame->header |= stack::FRAME_BODY;  // the target of return and exit
     if (type_of(&body) == TYPE_BLOCK) {
         try {
-            run_block_steps(body, true, true);
+            run_block_steps(body, true, true, kept == &c->body ? c : nullptr);
         } catch (const Throw& t) {
             // return and exit from C++ code that could not pass them on: the
             // stacks are already unrolled to this call (and the body's run
