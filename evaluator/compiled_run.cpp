@@ -194,6 +194,20 @@ inline const Callee* site_callee(Site& site, const Shape& shape, const Cell& fn)
     return c;
 }
 
+// Pushes the cells [from, to) of a function's decoding (its refinements'
+// and locals' cells): one copy where they fit, else one push at a time, so
+// that an overflow comes at the push where the walker meets it.
+ZUV_IN_LINE void push_rest(const Callee* c, size_t from, size_t to) {
+    int32_t n = int32_t(to - from);
+    if (n <= 0) return;
+    if (stack::room_q(0, n)) [[likely]] {
+        std::memcpy(static_cast<void*>(stack::top), c->rest_cells.data() + from, size_t(n) * sizeof(Cell));
+        stack::top += n;
+        return;
+    }
+    for (size_t k = from; k < to; k++) stack::push(&c->rest_cells[k]);
+}
+
 // Every refinement word of a call that names none.
 struct NoRefinements {
     int32_t words[natives::MAX_REFINEMENTS];
@@ -457,7 +471,8 @@ ZUV_IN_LINE void run_branch_steps(const Cell& block, Form* known = nullptr) {
     if (interrupted()) [[unlikely]] return;
     Node node = block.w2;
     int32_t head = std::max(int32_t(block.w1), 0);
-    int32_t end = tail_of(node);
+    // A form found for the block is the table's, its tail the block's.
+    int32_t end = known ? known->tail : tail_of(node);
     Form* f = known ? known : head < end ? find_form(node, head, end) : nullptr;
     size_t from = 0;
     if (f && f->quiet) {
@@ -618,7 +633,7 @@ void run_function(const Cell& fn, const Callee* c, const Cell& name) {
             else run_plain_entry(fn);
             break;
         case TYPE_FUNCTION:
-            for (const Cell& cell : c->rest_cells) stack::push(&cell);
+            push_rest(c, 0, c->rest_cells.size());
             run_function(fn, c, name);
             break;
         default:
@@ -1010,7 +1025,7 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
         // The cells of a function's refinements, all off, then each named
         // one set where its arguments begin.
         if (FUNCTION && i == fixed)
-            for (size_t k = 0; k < locals_from; k++) stack::push(&c->rest_cells[k]);
+            push_rest(c, 0, locals_from);
         for (; named < e.flags.size() && size_t(e.flag_args[named]) == i; named++) {
             const Cell& by = e.flag_words[named];
             bool on = type_of(&by) != TYPE_GET_WORD || !logic::false_q(word::value_cell(&by));
@@ -1051,7 +1066,7 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
         }
     }
     if (FUNCTION) {
-        for (size_t k = locals_from; k < c->rest_cells.size(); k++) stack::push(&c->rest_cells[k]);
+        push_rest(c, locals_from, c->rest_cells.size());
         run_function(fn, c, name);
     } else {
         run_builtin_entry(fn, c, words);
@@ -1707,7 +1722,7 @@ bool call_function(const Cell& fn, const Cell& name, const Cell* args, int32_t c
     Pin pin(c);
     if (!stack::room_q(0, count + int32_t(c->rest_cells.size()))) return false;  // the general call overflows
     for (int32_t i = 0; i < count; i++) stack::push(&args[i]);
-    for (const Cell& cell : c->rest_cells) stack::push(&cell);
+    push_rest(c, 0, c->rest_cells.size());
     run_function(fn, c, name);
     return true;
 }
