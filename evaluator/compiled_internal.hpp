@@ -83,8 +83,11 @@ struct Callee {
     mutable Cell body{};
     // function!: whether that body's form reads its calls in line
     // (quiet_call), decided while forms_made stood at quiet_at, and the form.
+    // quiet_redo: its last expression too stores only into the function's
+    // own cells, so that a caller may make the call again after reading it.
     mutable uint64_t quiet_at = ~uint64_t(0);
     mutable const struct Form* quiet_form = nullptr;
+    mutable bool quiet_redo = false;
     // function!: that body's form as last found, while forms_made stands at
     // body_at (a form in the table, not waiting for a callee).
     mutable uint64_t body_at = ~uint64_t(0);

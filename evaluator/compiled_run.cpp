@@ -374,6 +374,7 @@ int32_t run_pure(const Run& r, const Expr& e, bool sub);
 int32_t run_paren_alone(const Run& r, const Expr& e, bool sub);
 int32_t run_word(const Run& r, const Expr& e, bool sub);
 int32_t run_const(const Run&, const Expr& e, bool sub);
+int32_t run_call_alone(const Run& r, const Expr& e, bool sub);
 
 // ---- function bodies ----
 
@@ -677,6 +678,25 @@ inline bool branch_kind_q(const Expr& e) {
     return (e.kind == K_IF || e.kind == K_UNLESS || e.kind == K_EITHER) && !e.args.back()->check_after;
 }
 
+bool quiet_read(const Expr& e, const Cell& fn, const Callee* c, Cell* out, int32_t under, int32_t above,
+                bool again);
+ZUV_IN_LINE bool quiet_callee_q(const Cell& fn, const Callee* c);
+
+// The value of e into out where it is a call through a word, with nothing
+// after it that may be an operator, of a function whose calls read in line
+// with arguments that do (quiet_read); under and above: the frames and cells
+// the caller skipped below it. The caller may still make the call (its
+// value is not one it can use in line): the body stores only into its own
+// cells. False, nothing seen, where it must run.
+ZUV_IN_LINE bool quiet_call_value(const Expr& e, Cell* out, int32_t under, int32_t above) {
+    if (e.run != run_call_alone || !e.in_line_args) return false;
+    const Cell* s = slot_of(e.cell, e.slot);
+    if (!s || type_of(s) != TYPE_FUNCTION) return false;
+    Cell fn = *s;
+    const Callee* c = site_callee(e.site, e.shape, fn);
+    return c && quiet_callee_q(fn, c) && quiet_read(e, fn, c, out, under, above, true);
+}
+
 // A call's argument pushed as its runner would push it, read here where it
 // is a word's value, a pure expression or a constant (the most common
 // arguments, which can neither fail nor run code): false, nothing pushed,
@@ -704,7 +724,7 @@ ZUV_IN_LINE bool argument_in_line(const Expr& a, Cell* to, int32_t under) {
 }
 
 // The form of a function's body (c's) when its calls may be read in line
-// (quiet_call), else null: every expression quiet, and those before the last
+// (quiet_read), else null: every expression quiet, and those before the last
 // storing only into the function's own cells, so that a call read part way
 // (a guard failed) may be made again from its start with nothing done twice.
 // Decided again only when a form was made or went since.
@@ -718,34 +738,40 @@ ZUV_IN_LINE bool argument_in_line(const Expr& a, Cell* to, int32_t under) {
     if (f <= SEEN || !f->quiet || f->head != std::max(int32_t(body.w1), 0) || f->tail != tail_of(node) ||
         f->waiting || f->top.empty())
         return nullptr;
-    for (size_t i = 0; i + 1 < f->top.size(); i++) {
-        const Expr& x = *f->top[i];
-        if (!x.pure && !(x.kind == K_SET_WORD && x.cell.w1 == fn.w1)) return nullptr;
-    }
+    auto own_q = [&fn](const Expr& x) { return x.pure || (x.kind == K_SET_WORD && x.cell.w1 == fn.w1); };
+    for (size_t i = 0; i + 1 < f->top.size(); i++)
+        if (!own_q(*f->top[i])) return nullptr;
     c->quiet_form = f;
+    c->quiet_redo = own_q(*f->top.back());
     return f;
 }
 
-// The value of a call of the function fn (decoding c) through e, read in
-// line where nothing in it can fail, collect or run code: its arguments are
-// words' values, pure expressions or constants of the types its spec
-// admits, and its body reads in line (find_quiet_body). The call's cells
-// (its arguments, then its refinements' and locals' cells) are written
-// where the walker puts them, above the top, and the body reads them as the
-// running function's; the callable's copy, the call's frame, the body's
-// frame and the call state are left out, with room for them all. False,
-// nothing seen, where the call must be made.
-[[gnu::noinline]] bool quiet_call(const Expr& e, const Cell& fn, const Callee* c, bool sub) {
+// The value of a call of the function fn (decoding c) through e into out,
+// read in line where nothing in it can fail, collect or run code: its
+// arguments are words' values, pure expressions or constants of the types
+// its spec admits, and its body reads in line (find_quiet_body). The call's
+// cells (its arguments, then its refinements' and locals' cells) are
+// written where the walker puts them, above the top, and the body reads
+// them as the running function's; the callable's copy, the call's frame,
+// the body's frame and the call state are left out, with room for them all
+// above the frames and cells that the caller skipped below the call (under,
+// above: the walker's would stand there). again: the caller may make the
+// call after all, so that the body must store nothing but into its own
+// cells. False, nothing seen, where the call must be made.
+[[gnu::noinline]] bool quiet_read(const Expr& e, const Cell& fn, const Callee* c, Cell* out, int32_t under,
+                                  int32_t above, bool again) {
     const Form* f = c->quiet_at == forms_made ? c->quiet_form : find_quiet_body(fn, c);
-    if (!f || runtime::interrupt_pending || ((fn.header & function::FLAG_TRACE) && trace_run_q)) return false;
+    if (!f || (again && !c->quiet_redo) || runtime::interrupt_pending || ((fn.header & function::FLAG_TRACE) && trace_run_q)) return false;
     verify(f);
     size_t n = e.args.size(), rest = c->rest_cells.size();
     // The frames: the call's and its body's, then the expressions'.
-    if (!stack::room_q(2 + f->quiet_frames, int32_t(1 + n + rest) + 2 + 2 * f->quiet_frames) || !stack_room_q())
+    if (!stack::room_q(under + 2 + f->quiet_frames, above + int32_t(1 + n + rest) + 2 + 2 * f->quiet_frames) ||
+        !stack_room_q())
         return false;
-    Cell* base = stack::top + 1;
+    Cell* base = stack::top + above + 1;
     for (size_t i = 0; i < n; i++) {
-        if (!argument_in_line(*e.args[i], base + i, 1) || !c->args[i].types.has(type_of(base + i))) return false;
+        if (!argument_in_line(*e.args[i], base + i, under + 1) || !c->args[i].types.has(type_of(base + i)))
+            return false;
     }
     if (rest) std::memcpy(static_cast<void*>(base + n), c->rest_cells.data(), rest * sizeof(Cell));
     Node context = fn.w1;
@@ -755,17 +781,18 @@ ZUV_IN_LINE bool argument_in_line(const Expr& a, Cell* to, int32_t under) {
     context_cell->w2 = stack::values_word_of(base);
     locals = {context, base, uint32_t(n + rest)};
     size_t i = 0, count = f->top.size();
-    Cell v;
-    while (i < count && quiet_value(*f->top[i], &v, 2, true)) i++;
+    while (i < count && quiet_value(*f->top[i], out, under + 2, true)) i++;
     locals = saved;
     context_cell->w2 = values;
-    if (i != count) return false;
-    // Where the call's unwinding leaves the value and the top.
-    Cell* first = stack::top;
-    copy_cell(&v, first);
-    stack::top = first + 1;
-    if (!sub) stack::set_last(&v);
-    return true;
+    return i == count;
+}
+
+// Whether a call of fn (decoding c) may be read in line (quiet_read): a
+// function run from its body, that body found to read in line or not looked
+// at since the forms last changed.
+ZUV_IN_LINE bool quiet_callee_q(const Cell& fn, const Callee* c) {
+    return (c->quiet_form || c->quiet_at != forms_made) && c->type == TYPE_FUNCTION && fn.w3 == c->more &&
+           c->interpreted;
 }
 
 // A call through the word of e: the callable copied, its frame, its fixed
@@ -779,9 +806,17 @@ ZUV_IN_LINE bool argument_in_line(const Expr& a, Cell* to, int32_t under) {
     const Callee* c = site_callee(e.site, e.shape, fn);
     if (!c) [[unlikely]]
         return walk(r, e, sub);
-    if (e.in_line_args && (c->quiet_form || c->quiet_at != forms_made) && c->type == TYPE_FUNCTION &&
-        fn.w3 == c->more && c->interpreted && quiet_call(e, fn, c, sub)) [[unlikely]]
-        return e.args.empty() ? e.start + 1 : e.args.back()->next;
+    if (e.in_line_args && quiet_callee_q(fn, c)) [[unlikely]] {
+        Cell v;
+        if (quiet_read(e, fn, c, &v, 0, 0, false)) {
+            // Where the call's unwinding leaves the value and the top.
+            Cell* first = stack::top;
+            copy_cell(&v, first);
+            stack::top = first + 1;
+            if (!sub) stack::set_last(&v);
+            return e.args.empty() ? e.start + 1 : e.args.back()->next;
+        }
+    }
     Pin pin(c);  // the arguments may run code that collects
 
     Cell* copy = stack::push(&fn);  // stays below the frame while the call runs
@@ -1115,6 +1150,15 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
             stack::top = first + 1;  // where the walker leaves it
             return value_expr.next;
         }
+    } else if (value_expr.in_line_args) {
+        // A call that reads in line, read without the set-word's frame too.
+        Cell v;
+        if (quiet_call_value(value_expr, &v, 1, 1) && store_plain(e.cell, e.slot, v)) {
+            Cell* first = stack::top;
+            place(&v, sub);
+            stack::top = first + 1;
+            return value_expr.next;
+        }
     }
     stack::mark_eval_native(&e.cell);
     Cell* word = stack::push(&e.cell);
@@ -1198,6 +1242,15 @@ int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) { return paren_al
         const Cell* right = operand_of(*op.right, &scratch);
         if (right && op.compute(first_cell, right)) {
             stack::top = first_cell + 1;  // where the entry's result would stand
+            return op.right->next;
+        }
+    }
+    if (op.fast != in_place::NONE && op.right->in_line_args && room_for_body(op.fast, 1)) {
+        // A call on the right that reads in line, read without the
+        // operator's frame too.
+        Cell right;
+        if (quiet_call_value(*op.right, &right, 1, 0) && op.compute(first_cell, &right)) {
+            stack::top = first_cell + 1;
             return op.right->next;
         }
     }
