@@ -690,6 +690,11 @@ ZUV_IN_LINE bool quiet_callee_q(const Cell& fn, const Callee* c);
 // cells. False, nothing seen, where it must run.
 ZUV_IN_LINE bool quiet_call_value(const Expr& e, Cell* out, int32_t under, int32_t above) {
     if (e.run != run_call_alone || !e.in_line_args) return false;
+    // The callee last met here reads no call in line: the call is made (and
+    // meets the callable of the word, should it be another by now).
+    const Callee* last = e.site.callee;
+    if (last && e.site.forgotten == callees_forgotten && !last->quiet_form && last->quiet_at == forms_made)
+        return false;
     const Cell* s = slot_of(e.cell, e.slot);
     if (!s || type_of(s) != TYPE_FUNCTION) return false;
     Cell fn = *s;
@@ -1245,13 +1250,16 @@ int32_t run_paren_alone(const Run& r, const Expr& e, bool sub) { return paren_al
             return op.right->next;
         }
     }
-    if (op.fast != in_place::NONE && op.right->in_line_args && room_for_body(op.fast, 1)) {
-        // A call on the right that reads in line, read without the
-        // operator's frame too.
+    if (op.fast != in_place::NONE && room_for_body(op.fast, 1)) {
+        // A call on the right that reads in line, alone or in a paren, read
+        // without the operator's frame (and the paren's) too.
+        const Expr& x = *op.right;
+        bool paren = x.kind == K_PAREN && x.args.size() == 1 && x.args[0]->in_line_args;
         Cell right;
-        if (quiet_call_value(*op.right, &right, 1, 0) && op.compute(first_cell, &right)) {
+        if ((paren || x.in_line_args) && quiet_call_value(paren ? *x.args[0] : x, &right, paren ? 2 : 1, 0) &&
+            op.compute(first_cell, &right)) {
             stack::top = first_cell + 1;
-            return op.right->next;
+            return x.next;
         }
     }
     const Callee* c = site_callee(op.site, OPERATOR_SHAPE, fn);
