@@ -1,5 +1,6 @@
 #include "runtime/datatypes/context.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "evaluator/stack.hpp"
@@ -313,11 +314,23 @@ uint64_t word_filter(Node ctx) {
     const Cell* c = cell_of(ctx);
     if (kind_of(c) == KIND_GLOBAL) return ~uint64_t(0);
     // The filter of the shape last asked for: the objects made from one
-    // prototype bind their specs and methods one after another.
+    // prototype bind their specs and methods one after another. A function's
+    // context never gains a word, and the copies of a method made for those
+    // objects share its word table: its filter is kept by that table's node,
+    // trusted while no collection has run (one may free the node and give it
+    // to another table).
     static uint32_t last_shape = 0;
     static uint64_t last_filter = 0;
+    static Node last_table = 0;
+    static int32_t last_table_words = -1;
+    static uint32_t last_table_cycles = 0;
+    static uint64_t last_table_filter = 0;
     uint32_t shape = shape_of(c);
     if (shape && shape == last_shape) return last_filter;
+    bool fixed_words = kind_of(c) == KIND_FUNCTION && on_stack_q(c);
+    if (fixed_words && c->w1 == last_table && last_table_cycles == collector::series_cycles &&
+        word_count(ctx) == last_table_words)
+        return last_table_filter;
     SeriesBuffer* words = get_words_buffer(ctx);
     int32_t n = memory::length_of(words);
     uint64_t filter = ~uint64_t(0);
@@ -329,6 +342,11 @@ uint64_t word_filter(Node ctx) {
     if (shape) {
         last_shape = shape;
         last_filter = filter;
+    } else if (fixed_words) {
+        last_table = c->w1;
+        last_table_words = n;
+        last_table_cycles = collector::series_cycles;
+        last_table_filter = filter;
     }
     return filter;
 }
@@ -388,7 +406,7 @@ Cell* bind_named(Cell* block, const Cell* named, int32_t count) {
 
 namespace {
 
-// What rebind_copy needs: the two pairs of contexts and the word filter of
+// What copy_rebound needs: the two pairs of contexts and the word filter of
 // each new one.
 struct Rebinding {
     Node ctx, ctx_was, inner, inner_was;
@@ -417,12 +435,69 @@ void rebind_nested(const Rebinding& r, const Cell* block) {
     for_each_word(block, [&r](Node node, int32_t i, const Cell& c) { rebind_word(r, node, i, c); });
 }
 
+// The block-like values a deep copy of code replaces by copies of their own.
+bool copied_code_q(uint32_t type) {
+    switch (type) {
+    case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
+        return true;
+    default: return false;
+    }
+}
+
+// A fresh node holding the cells of the block-like value from its head (room
+// for one cell when there are none). No compiled code was made from it.
+Node fresh_copy(const Cell& value) {
+    int32_t total = memory::length_of(memory::buffer_of(value.w2));
+    int32_t head = std::clamp(int32_t(value.w1), 0, total);
+    Node copy = total == head ? memory::alloc_cells(1) : cell::copy_part(value.w2, head, total - head);
+    memory::buffer_of(copy)->flags &= ~SERIES_CODE;
+    return copy;
+}
+
+// Binds the words of node, a fresh copy, as copy_rebound binds them, and
+// replaces its block-like values by bound copies of their own, each placed
+// in its cell at once so that it is reachable before the next allocation.
+// The cycle stack holds the source nodes being copied. True when a hash! was
+// met: its cells are shared with the original, bound by a walk of their own.
+bool copy_and_rebind_cells(const Rebinding& r, Node node) {
+    bool hash_met = false;
+    for (int32_t i = 0; i < memory::length_of(memory::buffer_of(node)); i++) {
+        Cell c = *cell_in(node, i);
+        uint32_t type = type_of(&c);
+        if (bindable_word_q(type)) {
+            rebind_word(r, node, i, c);
+        } else if (copied_code_q(type)) {
+            cycles::refuse_cycle(c.w2);
+            Node copy = fresh_copy(c);
+            Cell* slot = memory::cells_for_write(memory::buffer_of(node)) + i;
+            slot->w1 = 0;
+            slot->w2 = copy;  // header kept: type and new-line marker
+            cycles::Entry entry(c.w2);
+            hash_met |= copy_and_rebind_cells(r, copy);
+        } else if (type == TYPE_HASH) {
+            hash_met = true;
+        }
+    }
+    return hash_met;
+}
+
 }  // namespace
 
-Cell* rebind_copy(Cell* block, Node ctx, Node ctx_was, Node inner, Node inner_was) {
+Cell* copy_rebound(const Cell* block, Cell* result, Node ctx, Node ctx_was, Node inner, Node inner_was) {
+    Cell source = *block;
+    Node copy = fresh_copy(source);
+    cell::begin(result)->w2 = copy;
+    cell::set_type(result, type_of(&source));
     Rebinding r{ctx, ctx_was, inner, inner_was, word_filter(ctx), word_filter(inner)};
-    rebind_nested(r, block);
-    return block;
+    bool hash_met;
+    {
+        cycles::AcyclicEntry entry(source.w2);
+        hash_met = copy_and_rebind_cells(r, copy);
+    }
+    // A hash! is not copied: its words are bound in place, as a second
+    // binding of the copy binds them (the words bound already stay so).
+    if (hash_met) rebind_nested(r, result);
+    return result;
 }
 
 Node make_from_spec(const Cell* spec, bool on_stack, bool self, int32_t kind) {

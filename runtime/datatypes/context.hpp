@@ -151,13 +151,16 @@ Cell* bind_block(Cell* block, Node ctx, bool self);
 // left as it is, and so is the compiled code of its block.
 Cell* bind_named(Cell* block, const Cell* named, int32_t count);
 
-// The binding bind_block(block, ctx, true) then bind_block(block, inner,
-// false) give, in one pass, for a deep copy of code that was bound to
-// ctx_was and inner_was and whose contexts ctx and inner copy their word
-// tables (same words at the same indices; 0 for an unknown old context): a
-// word bound to an old context keeps its index, and a word whose symbol is
-// in neither new context is passed over without a look-up.
-Cell* rebind_copy(Cell* block, Node ctx, Node ctx_was, Node inner, Node inner_was);
+// result := a deep copy of code (its blocks, parens and paths copied, as a
+// deep clone of code copies them; a cycle raises internal no-cycle) with the
+// binding bind_block(copy, ctx, true) then bind_block(copy, inner, false)
+// give, made in one walk, for code that was bound to ctx_was and inner_was
+// and whose contexts ctx and inner copy their word tables (same words at the
+// same indices; 0 for an unknown old context): a word bound to an old
+// context keeps its index, and a word whose symbol is in neither new context
+// is passed over without a look-up. result must stay reachable (a cell of
+// the data stack).
+Cell* copy_rebound(const Cell* block, Cell* result, Node ctx, Node ctx_was, Node inner, Node inner_was);
 // A context made from a function spec: its word!, get-word!, lit-word! and
 // refinement! entries in spec order, a repeated spelling adding nothing.
 Node make_from_spec(const Cell* spec, bool on_stack, bool self, int32_t kind);

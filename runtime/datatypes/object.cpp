@@ -38,14 +38,16 @@ int32_t class_counter = FIRST_RUNTIME_CLASS_ID;
 
 const Cell NONE_VALUE{TYPE_NONE, 0, 0, 0};
 
-Node values_node(Node ctx) { return _context::cell_of(ctx)->w2; }
+// The helpers of every loop over a context's values, in line: a call each
+// would cost more than the look-up it makes.
+[[gnu::always_inline]] inline Node values_node(Node ctx) { return _context::cell_of(ctx)->w2; }
 
-int32_t values_length(Node ctx) {
+[[gnu::always_inline]] inline int32_t values_length(Node ctx) {
     Node values = values_node(ctx);
     return values ? memory::length_of(memory::buffer_of(values)) : 0;
 }
 
-Cell* value_at(Node ctx, int32_t index) { return memory::internal_cells(memory::buffer_of(values_node(ctx))) + index; }
+[[gnu::always_inline]] inline Cell* value_at(Node ctx, int32_t index) { return memory::internal_cells(memory::buffer_of(values_node(ctx))) + index; }
 
 // The series values that make copies deeply (from a prototype or a spec object).
 bool made_copy_q(uint32_t type) {
@@ -130,9 +132,8 @@ void rebind_function(Node ctx, int32_t index, Node ctx_was) {
     Node more = memory::copy_series_buffer(fn->w3);
     fresh->w3 = more;
     Cell* body = stack::push(memory::cells_head(memory::buffer_of(fn->w3)));
-    Cell* body_copy = stack::push_raw();
-    block::clone(body, body_copy, true, true);
-    _context::rebind_copy(body_copy, ctx, ctx_was, fn_ctx, fn_ctx_was);
+    Cell* body_copy = cell::begin(stack::push_raw());
+    _context::copy_rebound(body, body_copy, ctx, ctx_was, fn_ctx, fn_ctx_was);
     memory::internal_cells(memory::buffer_of(more))[0] = *body_copy;
     *_context::own_value(fn_ctx) = *fresh;
     *value_at(ctx, index) = *fresh;
