@@ -368,6 +368,10 @@ bool reduce_into(const Cell* block, const Target& target) {
         if (short_cut && !runtime::interrupt_pending) {
             bool unread;
             int32_t after = take_plain_values(node, position, end, target, form ? &*form : nullptr, &unread);
+            if (after == position && unread && !form) {
+                form.emplace(*code, end);
+                after = take_plain_values(node, position, end, target, &*form, &unread);
+            }
             if (after != position) {
                 position = after;
                 continue;
