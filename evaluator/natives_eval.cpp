@@ -280,7 +280,8 @@ bool places_itself_q(uint32_t type) {
 // bound word holding an op!). Copies it to out; false for anything else.
 // Most blocks given to reduce are made of such values, and this saves the
 // evaluator's set-up per value.
-[[gnu::always_inline]] inline bool plain_cell_at(const Cell* cells, int32_t tail, int32_t position, int32_t end, Cell* out) {
+[[gnu::always_inline]] inline bool plain_cell_at(const Cell* cells, int32_t tail, int32_t position, int32_t end,
+                                                  Cell* out) {
     Cell value = cells[position];
     uint32_t type = type_of(&value);
     if (type == TYPE_WORD) {
