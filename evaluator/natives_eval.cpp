@@ -273,15 +273,16 @@ bool places_itself_q(uint32_t type) {
     }
 }
 
-// The expression at position when it is a single value that needs no
-// evaluation step: a cell placed as it stands, or a word of a context whose
-// value is such (not a function, an op or unset), with no infix operator
-// after it (the evaluator's own test: a bound word holding an op!). Copies
-// it to out; false for anything else. Most blocks given to reduce are made
-// of such values, and this saves the evaluator's set-up per value.
-bool plain_value_at(Node node, int32_t position, int32_t end, Cell* out) {
-    Cell value;
-    if (!read_cell(node, position, &value)) return false;
+// The expression at position of the cells [0, tail) when it is a single
+// value that needs no evaluation step: a cell placed as it stands, or a
+// word of a context whose value is such (not a function, an op or unset),
+// with no infix operator after it before end (the evaluator's own test: a
+// bound word holding an op!). Copies it to out; false for anything else.
+// Most blocks given to reduce are made of such values, and this saves the
+// evaluator's set-up per value.
+[[gnu::always_inline]] inline bool plain_cell_at(const Cell* cells, int32_t tail, int32_t position, int32_t end,
+                                                  Cell* out) {
+    Cell value = cells[position];
     uint32_t type = type_of(&value);
     if (type == TYPE_WORD) {
         if (value.w1 == 0) return false;
@@ -297,13 +298,53 @@ bool plain_value_at(Node node, int32_t position, int32_t end, Cell* out) {
     } else if (!places_itself_q(type)) {
         return false;
     }
-    Cell after;
-    if (position + 1 < end && read_cell(node, position + 1, &after) && type_of(&after) == TYPE_WORD && after.w1 != 0) {
-        const Cell* slot = _context::value_slot(after.w1, int32_t(after.w3));
-        if (slot && type_of(slot) == TYPE_OP) return false;
+    if (position + 1 < end && position + 1 < tail) {
+        const Cell& after = cells[position + 1];
+        if (type_of(&after) == TYPE_WORD && after.w1 != 0) {
+            const Cell* slot = _context::value_slot(after.w1, int32_t(after.w3));
+            if (slot && type_of(slot) == TYPE_OP) return false;
+        }
     }
     *out = value;
     return true;
+}
+
+bool plain_value_at(Node node, int32_t position, int32_t end, Cell* out) {
+    const SeriesBuffer* b = memory::buffer_of(node);
+    const int32_t tail = memory::used_bytes(b) >> 4;
+    return position >= 0 && position < tail && plain_cell_at(memory::cells_head(b), tail, position, end, out);
+}
+
+// reduce's values from position on that need no evaluation step (a plain
+// value, or the value of a quiet expression of the block's form), copied
+// straight into a block made for the result (a direct target) while it
+// has room: nothing here allocates or runs code, so neither buffer moves
+// meanwhile. Answers the position of the first value not taken; *unread
+// says whether that value could not be read so (else the target is full or
+// not such a block, or an interrupt waits).
+int32_t take_plain_values(Node node, int32_t position, int32_t end, const Target& target,
+                          const interpreter::compiled::QuietReader* form, bool* unread) {
+    *unread = false;
+    if (!target.direct || type_of(target.series) == TYPE_HASH) return position;
+    SeriesBuffer* t = memory::buffer_of(target.series->w2);
+    memory::changing(t);
+    const SeriesBuffer* b = memory::buffer_of(node);
+    const Cell* cells = memory::cells_head(b);
+    const int32_t tail = memory::used_bytes(b) >> 4;
+    const int32_t limit = std::min(end, tail);
+    while (position < limit && int64_t(t->tail) + int64_t(sizeof(Cell)) <= t->size && !runtime::interrupt_pending) {
+        Cell v;
+        int32_t next = position + 1;
+        if (!(form && form->value_at(position, &v, &next)) && !plain_cell_at(cells, tail, position, end, &v)) {
+            *unread = true;
+            break;
+        }
+        cell::clear_new_line_flag(&v);
+        *reinterpret_cast<Cell*>(memory::tail_of(t)) = v;
+        t->tail += int32_t(sizeof(Cell));
+        position = next;
+    }
+    return position;
 }
 
 }  // namespace
@@ -326,13 +367,25 @@ bool reduce_into(const Cell* block, const Target& target) {
         int32_t next = position + 1;
         bool read = false;
         if (short_cut && !runtime::interrupt_pending) {
-            read = (form && form->value_at(position, &plain, &next)) || plain_value_at(node, position, end, &plain);
+            bool unread;
+            int32_t after = take_plain_values(node, position, end, target, form ? &*form : nullptr, &unread);
+            if (after == position && unread && !form) {
+                form.emplace(*code, end);
+                after = take_plain_values(node, position, end, target, &*form, &unread);
+            }
+            if (after != position) {
+                position = after;
+                continue;
+            }
+            read = !unread &&
+                   ((form && form->value_at(position, &plain, &next)) || plain_value_at(node, position, end, &plain));
             if (!read && !form) {
                 form.emplace(*code, end);
                 read = form->value_at(position, &plain, &next);
             }
         }
         if (read) {
+            // Held on the stack while the target grows.
             Cell* value = stack::push(&plain);
             cell::clear_new_line_flag(value);
             put_value(target, value, true);

@@ -291,6 +291,16 @@ const Cell* pick(Cell* value, int32_t index, Cell*) {
 }
 
 Cell* poke(Cell* value, int32_t index, Cell* data, Cell*) {
+    if (type_of(value) == TYPE_BLOCK) {
+        // The everyday poke: a cell into a block that no owner watches and
+        // no hash table indexes, the index in range.
+        SeriesBuffer* s = buffer_of(value);
+        int64_t p = int64_t(head_index(value)) + index + (index > 0 ? -1 : 0);
+        if (index != 0 && p >= 0 && p < (memory::used_bytes(s) >> 4) && !(s->flags & SERIES_OWNED)) {
+            copy_cell(data, memory::cells_for_write(s) + p);
+            return data;
+        }
+    }
     int64_t p = pick_position(value, index);
     if (p < 0) return raise_out_of_range_int(index);
     uint32_t type = type_of(value);

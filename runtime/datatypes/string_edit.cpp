@@ -121,10 +121,9 @@ int64_t form_at_tail(Cell* series, Cell* value, int64_t part) {
         int32_t n = integer::to_text(integer::get_value(value), text);
         if (part >= 0 && part < n) n = int32_t(part);
         SeriesBuffer* s = buffer(series);
-        if (memory::unit_of(s) == 1 && int64_t(s->size) - s->tail >= integer::TEXT_SIZE) {
-            // Room for any integer in one-byte text: the digits go in with
-            // one fixed-size copy (the bytes past n are room, not text).
-            std::memcpy(memory::tail_of(s), text, sizeof text);
+        if (memory::unit_of(s) == 1 && int64_t(s->size) - s->tail >= n) {
+            // Room for the digits in one-byte text: copied straight in.
+            std::memcpy(memory::tail_of(s), text, size_t(n));
             s->tail += n;
             return n;
         }
