@@ -100,7 +100,7 @@ int32_t load_name(const Cell* word);
 
 // ---- action slots ----
 
-Cell* make(Cell* proto, Cell* spec, int32_t type);  // make and to
+Cell* make(Cell* proto, Cell* spec, int32_t type);  // make and to; errors raised as a status (null)
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
