@@ -175,6 +175,7 @@ void select_branch(bool push, bool branch) {
 void scan_one_value(const Cell* str, Cell* out) {
     if (!word::scan_hooks.scan_one_value) fire(ErrorCategory::internal, "not-done");  // no lexer yet
     word::scan_hooks.scan_one_value(str, out);
+    stack::raise_pending();  // a syntax error: its callers cannot hand on a status
 }
 
 void scan_argument_value(const Cell* str) { scan_one_value(str, stack::arguments); }

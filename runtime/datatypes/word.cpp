@@ -45,6 +45,7 @@ bool load_word(const Cell* str, Cell* out) {
     if (!scan_hooks.scan_one_value) fire_not_done();
     Cell text = *str;
     scan_hooks.scan_one_value(&text, out);
+    if (stack::pending()) return false;  // a syntax error, raised as a status
     if (any_word_q(type_of(out))) return true;
     raise(ErrorCategory::script, "invalid-chars");
     return false;
