@@ -65,6 +65,7 @@ bool read_file(const std::string& path, std::string& out) {
 void add_record(Cell* out, const uint8_t* bytes, int32_t size) {
     Cell* code = cell::begin(stack::push_raw());
     lexer::scan(code, bytes, size, false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+    stack::raise_pending();
     if (block::zs_length_q(code) >= 2 && type_of(block::zs_head(code)) == TYPE_WORD &&
         type_of(block::zs_head(code) + 1) == TYPE_BLOCK &&
         std::strcmp(reinterpret_cast<const char*>(symbol::to_utf8_copy(int32_t(block::zs_head(code)->w2))), "Zuv") == 0)
@@ -199,6 +200,7 @@ void define_library() {
     Cell* spec_block = cell::begin(stack::push_raw());
     lexer::scan(spec_block, reinterpret_cast<const uint8_t*>(spec), int32_t(sizeof spec - 1), false, true, true,
                 false, nullptr, nullptr, nullptr, nullptr);
+    stack::raise_pending();
     Cell* fn = routine::push_new(spec_block, nullptr, helper, routine::RESULT_NONE, true);
     int32_t symbol = symbol::make("boot-routine");
     _context::set_global_value(symbol, fn);

@@ -165,6 +165,7 @@ bool try_do(const uint8_t* text, int32_t length, Cell* out) {
         [&] {
             Cell* code = none::make_at(stack::push_raw());
             lexer::scan(code, text, length, false, true, true, false, nullptr, nullptr, nullptr, nullptr);
+            stack::raise_pending();
             interpreter::eval_block(code, false);
             stack::raise_pending();  // an error, or an exit that nothing received
             *out = *(stack::top - 1);
@@ -238,6 +239,7 @@ void eval_text(const char* text) {
     Cell* code = none::make_at(stack::push_raw());
     lexer::scan(code, reinterpret_cast<const uint8_t*>(text), int32_t(std::strlen(text)), false, true, true, false,
                 nullptr, nullptr, nullptr, nullptr);
+    stack::raise_pending();
     private_words::rebind(code);
     interpreter::eval_block(code, false);
     stack::raise_pending();

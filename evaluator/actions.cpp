@@ -130,16 +130,22 @@ int32_t index_argument() {
 
 // ---- comparison ----
 
-bool compare_star(Cell* value1, Cell* value2, int32_t op) {
-    int32_t r;
+namespace {
+
+// The compare slot's answer for value1 against value2.
+inline int32_t order_of(Cell* value1, Cell* value2, int32_t op) {
     if (type_of(value1) == TYPE_INTEGER && type_of(value2) == TYPE_INTEGER) {
         // Two integers (the keys of most searches and sorts) order by value
         // under every mode, as the integer slot orders them.
         int32_t a = int32_t(value1->w2), b = int32_t(value2->w2);
-        r = (a > b) - (a < b);
-    } else {
-        r = get_action_of<Act::compare>(value1)(value1, value2, op);
+        return (a > b) - (a < b);
     }
+    return get_action_of<Act::compare>(value1)(value1, value2, op);
+}
+
+// The truth (1 or 0) of op for the slot's answer r; -1 when op orders
+// values that do not compare (-2 from the slot), which is an error.
+inline int32_t truth_of(int32_t r, int32_t op) {
     switch (op) {
         case COMP_EQUAL: case COMP_STRICT_EQUAL: case COMP_SAME: case COMP_STRICT_EQUAL_WORD:
         case COMP_EQUAL_WORD: case COMP_FIND:
@@ -147,7 +153,7 @@ bool compare_star(Cell* value1, Cell* value2, int32_t op) {
         case COMP_NOT_EQUAL: return r != 0;
         default: break;
     }
-    if (r == COMPARE_INCOMPARABLE) fire(ErrorCategory::script, "invalid-compare", value1, value2);
+    if (r == COMPARE_INCOMPARABLE) return -1;
     switch (op) {
         case COMP_LESSER: return r < 0;
         case COMP_LESSER_EQUAL: return r <= 0;
@@ -158,6 +164,14 @@ bool compare_star(Cell* value1, Cell* value2, int32_t op) {
             // fault of the caller.
             runtime::quit_with_runtime_error(101, uintptr_t(__builtin_return_address(0)));
     }
+}
+
+}  // namespace
+
+bool compare_star(Cell* value1, Cell* value2, int32_t op) {
+    int32_t truth = truth_of(order_of(value1, value2, op), op);
+    if (truth < 0) fire(ErrorCategory::script, "invalid-compare", value1, value2);
+    return truth != 0;
 }
 
 int32_t compare_values(Cell* value1, Cell* value2, int32_t op) {
@@ -181,9 +195,15 @@ int32_t compare_values(Cell* value1, Cell* value2, int32_t op) {
 }
 
 bool compare_to_result(int32_t op) {
-    bool truth = compare_star(stack::arguments, stack::arguments + 1, op);
-    logic::make_at(stack::arguments, truth);
-    return truth;
+    Cell* a = stack::arguments;
+    int32_t truth = truth_of(order_of(a, a + 1, op), op);
+    if (truth < 0) {
+        // Raised as a status: the stacks belong to the receiver now.
+        raise(ErrorCategory::script, "invalid-compare", a, a + 1);
+        return false;
+    }
+    logic::make_at(a, truth != 0);
+    return truth != 0;
 }
 
 }  // namespace zuv::actions

@@ -236,7 +236,8 @@ bool compare_star(Cell* value1, Cell* value2, int32_t op);
 // entry, functions and routines by identity, every other type by its slot.
 int32_t compare_values(Cell* value1, Cell* value2, int32_t op);
 // compare_star on the current call's two arguments; the result cell becomes
-// the logic! answer, which is also returned.
+// the logic! answer, which is also returned. Values that do not compare
+// raise invalid-compare as a status (answering false).
 bool compare_to_result(int32_t op);
 
 // ---- the entry functions (one per action, named after it) ----

@@ -121,6 +121,7 @@ void do_value(const int32_t* r) {
             clamp_head(value);
             Cell* code = cell::begin(stack::push_raw());
             lexer::scan_string(code, value, -1, false, true, true, false, nullptr, nullptr, nullptr);
+            if (stack::pending()) return;  // a syntax error, raised as a status
             interpreter::eval_block(code, true);
             return;
         }

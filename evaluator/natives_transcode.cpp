@@ -150,6 +150,7 @@ void transcode_star(bool check, const int32_t* r) {
         type = lexer::scan_string(load ? result : nullptr, &src, length, next || one || !load, load, load, false,
                                   &consumed, callback, into);
     }
+    if (stack::pending()) return;  // a syntax error, raised as a status
     if (!load) {
         // The first token's type; error! stands for an invalid one.
         if (type > 0)

@@ -134,38 +134,57 @@ void select_branch(bool push, bool branch) {
     Cell answer;
     none::make_at(&answer);
     if (type_of(&key) != TYPE_BLOCK) {
-        // Each comparison may allocate: the cells are read by index each time.
         auto cell_at = [&](int32_t i, Cell* out) {
             SeriesBuffer* s = memory::buffer_of(block.w2);
             if (i >= memory::length_of(s)) return false;
             *out = memory::cells_head(s)[i];
             return true;
         };
-        // Equality as the compare slot of the key's datatype gives it; words
-        // (by canonical spelling) and integers, the usual keys, compared here.
-        auto equal = [](Cell& key, Cell& item) {
-            switch (type_of(&key)) {
-                case TYPE_WORD: case TYPE_LIT_WORD:
-                    return symbol::resolve(int32_t(key.w2)) == symbol::resolve(int32_t(item.w2));
-                case TYPE_INTEGER: return integer::get_value(&key) == integer::get_value(&item);
-                default: return actions::compare_star(&key, &item, COMP_EQUAL);
-            }
-        };
+        uint32_t key_type = type_of(&key);
         int32_t step = push ? 1 : 2;
-        Cell item;
-        for (int32_t i = std::max(int32_t(block.w1), 0); cell_at(i, &item); i += step) {
-            if (type_of(&item) != type_of(&key) || !equal(key, item)) continue;
+        int32_t i = std::max(int32_t(block.w1), 0);
+        int32_t found = -1;
+        if (key_type == TYPE_WORD || key_type == TYPE_LIT_WORD || key_type == TYPE_INTEGER) {
+            // Words (by canonical spelling, the key's found once; the same
+            // spelling needs no look-up) and integers, the usual keys, are
+            // compared here as their compare slots compare them, which
+            // allocates nothing: the cells are read in place.
+            bool word_key = key_type != TYPE_INTEGER;
+            int32_t key_canonical = word_key ? symbol::resolve(int32_t(key.w2)) : 0;
+            SeriesBuffer* s = memory::buffer_of(block.w2);
+            const Cell* cells = memory::cells_head(s);
+            for (int32_t n = memory::length_of(s); i < n; i += step) {
+                const Cell& item = cells[i];
+                if (type_of(&item) != key_type) continue;
+                bool same = word_key ? item.w2 == key.w2 || symbol::resolve(int32_t(item.w2)) == key_canonical
+                                     : integer::get_value(&item) == integer::get_value(&key);
+                if (same) {
+                    found = i;
+                    break;
+                }
+            }
+        } else {
+            // Equality as the compare slot of the key's datatype gives it. Each
+            // comparison may allocate: the cells are read by index each time.
+            Cell item;
+            for (; cell_at(i, &item); i += step) {
+                if (type_of(&item) == key_type && actions::compare_star(&key, &item, COMP_EQUAL)) {
+                    found = i;
+                    break;
+                }
+            }
+        }
+        if (found >= 0) {
             if (branch) {
                 Cell next;
-                for (int32_t j = i + 1; cell_at(j, &next); j++)
+                for (int32_t j = found + 1; cell_at(j, &next); j++)
                     if (type_of(&next) == TYPE_BLOCK) {
                         answer = next;
                         break;
                     }
-            } else if (!cell_at(i + 1, &answer)) {
-                answer = item;  // the match is the last cell
+            } else if (!cell_at(found + 1, &answer)) {
+                cell_at(found, &answer);  // the match is the last cell
             }
-            break;
         }
     }
     if (push) stack::push(&answer);
@@ -175,6 +194,7 @@ void select_branch(bool push, bool branch) {
 void scan_one_value(const Cell* str, Cell* out) {
     if (!word::scan_hooks.scan_one_value) fire(ErrorCategory::internal, "not-done");  // no lexer yet
     word::scan_hooks.scan_one_value(str, out);
+    stack::raise_pending();  // a syntax error: its callers cannot hand on a status
 }
 
 void scan_argument_value(const Cell* str) { scan_one_value(str, stack::arguments); }

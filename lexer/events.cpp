@@ -239,39 +239,45 @@ void throw_error(State* lex, const uint8_t* start, const uint8_t* end, int32_t c
         }
     }
 
-    // Both texts are built across allocations (and close_all() allocates):
-    // guarded until fire() has taken them.
-    Cell text, where;
-    none::make_at(&text);
-    none::make_at(&where);
-    collector::Root keep_text(text), keep_where(where);
-    error_text(lex, start, &text);
-    // The line of the error position itself: an unclosed series reports the
-    // line of its opening, not the line where the input ended.
-    position_text(1 + int32_t(std::count(lex->input, start, uint8_t('\n'))), &where);
+    {
+        // Both texts are built across allocations (and close_all() allocates):
+        // guarded until raise() has taken them.
+        Cell text, where;
+        none::make_at(&text);
+        none::make_at(&where);
+        collector::Root keep_text(text), keep_where(where);
+        error_text(lex, start, &text);
+        // The line of the error position itself: an unclosed series reports the
+        // line of its opening, not the line where the input ended.
+        position_text(1 + int32_t(std::count(lex->input, start, uint8_t('\n'))), &where);
 
-    int32_t closing = lex->closing_type;
-    if (path_type_q(closing)) code = ERR_BAD_CHAR;
-    lex->closing_type = 0;
-    close_all(lex);
+        int32_t closing = lex->closing_type;
+        if (path_type_q(closing)) code = ERR_BAD_CHAR;
+        lex->closing_type = 0;
+        close_all(lex);
 
-    if (code == 0) code = ERR_BAD_CHAR;
-    switch (code) {
-    case ERR_BAD_CHAR: fire(ErrorCategory::syntax, "bad-char", &where, &text);
-    case ERR_MALCONSTRUCT: fire(ErrorCategory::syntax, "malconstruct", &where, &text);
-    case ERR_CLOSE:
-    case ERR_OPEN: {
-        Cell c;
-        cell::begin(&c)->w2 = missing_char(lex, code, closing);
-        cell::set_type(&c, TYPE_CHAR);
-        fire(ErrorCategory::syntax, "missing", &where, &c, &text);
+        if (code == 0) code = ERR_BAD_CHAR;
+        switch (code) {
+        case ERR_BAD_CHAR: raise(ErrorCategory::syntax, "bad-char", &where, &text); break;
+        case ERR_MALCONSTRUCT: raise(ErrorCategory::syntax, "malconstruct", &where, &text); break;
+        case ERR_CLOSE:
+        case ERR_OPEN: {
+            Cell c;
+            cell::begin(&c)->w2 = missing_char(lex, code, closing);
+            cell::set_type(&c, TYPE_CHAR);
+            raise(ErrorCategory::syntax, "missing", &where, &c, &text);
+            break;
+        }
+        default: {
+            Cell type;
+            datatype::make_at(&type, code);
+            raise(ErrorCategory::syntax, "invalid", &where, &type, &text);
+        }
+        }
     }
-    default: {
-        Cell type;
-        datatype::make_at(&type, code);
-        fire(ErrorCategory::syntax, "invalid", &where, &type, &text);
-    }
-    }
+    // Pending now (an error no try would receive was thrown by raise itself):
+    // the scan stops at the nearest frame that can return.
+    throw Raised{};
 }
 
 // ---- positions and the collector ----

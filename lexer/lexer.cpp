@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "evaluator/stack.hpp"
 #include "lexer/tables.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/none.hpp"
@@ -153,6 +154,8 @@ int32_t scan_owned(Cell* result, const uint8_t* text, int32_t length, bool one_v
         scan_tokens(lex, one_value, scan_only);
     } catch (const QuietStop&) {
         lex->type = TYPE_ERROR;
+    } catch (const Raised&) {
+        return TYPE_ERROR;  // pending: result and consumed may be the receiver's cells now
     }
 
     if (lex->tail > lex->base) {
@@ -166,6 +169,8 @@ int32_t scan_owned(Cell* result, const uint8_t* text, int32_t length, bool one_v
             } catch (const QuietStop&) {
                 if (result) none::make_at(result);
                 if (consumed) *consumed = position_of(lex, lex->pos);
+                return TYPE_ERROR;
+            } catch (const Raised&) {
                 return TYPE_ERROR;
             }
         }
@@ -205,6 +210,7 @@ void scan_one_value_hook(const Cell* str, Cell* out) {
     Cell result;
     none::make_at(&result);
     scan_string(&result, &text, length, true, true, true, true, &consumed, nullptr, nullptr);
+    if (stack::pending()) return;  // a syntax error raised as a status
     if (consumed < length || type_of(&result) != TYPE_BLOCK) {
         none::make_at(out);
     } else if (block::zs_length_q(&result) == 0) {

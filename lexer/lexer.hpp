@@ -151,6 +151,11 @@ struct State {
 // Thrown by throw_error() to stop a scan quietly; scan() receives it, it
 // never leaves the lexer.
 struct QuietStop {};
+// Thrown by throw_error() once it raised the syntax error as a status (left
+// pending, the stacks unrolled to its receiver); the scan receives it and
+// returns at once. A C++ throw stopped inside the lexer costs a few frames
+// instead of every frame up to the native's entry.
+struct Raised {};
 
 // The chain of active scans, outermost first (null when none runs).
 extern State* chain;
@@ -180,6 +185,10 @@ void init();
 
 // Scans UTF-8 text; returns the datatype id of the last token (TYPE_ERROR
 // after a quiet error). The bytes are copied first, so they may lie anywhere.
+// A syntax error (load and build) is raised as a status: the scan returns
+// TYPE_ERROR with the error pending and the stacks already its receiver's,
+// result and consumed untouched; the caller returns at once, or turns it into
+// the low-level throw with stack::raise_pending() when it cannot hand it on.
 //   result       receives the block (or one value); may be null when nothing is
 //                built. Must not lie in a series buffer that can move.
 //   one_value    stop after the first complete top-level value
@@ -273,8 +282,9 @@ int32_t callback_locals(const Cell* callback);
 
 // Reports a syntax error (code: a datatype id or an ErrorCode) at start (null:
 // the innermost open series' opening, else the input start). Raises the
-// syntax error, or stops the whole scan quietly when lex->raise_errors is
-// clear or the callback answers false to `error`. Never returns.
+// syntax error as a status and throws Raised, or stops the whole scan quietly
+// when lex->raise_errors is clear or the callback answers false to `error`.
+// Never returns.
 [[noreturn]] void throw_error(State* lex, const uint8_t* start, const uint8_t* end, int32_t code);
 
 // Character index (from the input start) of a byte position, for a string!

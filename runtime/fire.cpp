@@ -120,10 +120,15 @@ void fire_with_datatype(const char* id, int32_t type, const Cell* arg2) {
     runtime::unwind_to_handler();
 }
 
-void fire_not_related(const Cell* action, int32_t type) {
+void raise_not_related(const Cell* action, int32_t type) {
     Cell datatype;
     datatype::make_at(&datatype, type);
-    fire(ErrorCategory::script, "not-related", action, &datatype);
+    raise(ErrorCategory::script, "not-related", action, &datatype);
+}
+
+void fire_not_related(const Cell* action, int32_t type) {
+    raise_not_related(action, type);
+    runtime::unwind_to_handler();
 }
 
 }  // namespace zuv

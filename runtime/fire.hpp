@@ -100,6 +100,8 @@ std::nullptr_t raise_with_datatype(const char* id, int32_t type, const Cell* arg
 // script not-related: the action named by the word does not apply to values
 // of the type.
 [[noreturn]] void fire_not_related(const Cell* action, int32_t type);
+// The same raised as pending (a status, see raised).
+void raise_not_related(const Cell* action, int32_t type);
 
 // script bad-to-arg: spec cannot be converted to a value of the type.
 [[noreturn]] inline void fire_bad_to_arg(int32_t type, const Cell* spec) {

@@ -200,7 +200,7 @@ private:
     uint32_t compact_tag(bool& new_line, bool& reference, bool* set);
     void series(Node into, uint32_t type, bool alternate, bool reference, uint32_t header, Cell& made,
                 const uint8_t* record_at);
-    Node context_body(bool& values_present);
+    Node context_body(bool& values_present, bool object);
     void context_values(Node ctx, int32_t n);
     void object_record(Node into, bool alternate, bool reference, uint32_t header, bool append_it, Cell& made);
     void function_record(Node into, bool reference, bool append_it, Cell& made);
@@ -575,7 +575,7 @@ void Decoder::typed(Node into, uint32_t type, bool alternate, bool reference, bo
     case TYPE_CONTEXT: {
         p_ -= compact_ ? 1 : 4;  // the body starts with its own tag (a one-byte tag below 63)
         bool present;
-        Node ctx = context_body(present);
+        Node ctx = context_body(present, true);
         made = Cell{TYPE_OBJECT, ctx, uint32_t(-1), 0};
         *_context::own_value(ctx) = made;
         index = append(into, made);
@@ -806,8 +806,10 @@ void Decoder::series(Node into, uint32_t type, bool alternate, bool reference, u
 }
 
 // Flags, words and (when present) values of a context; without values
-// stored the context keeps its n unset! values.
-Node Decoder::context_body(bool& values_present) {
+// stored the context keeps its n unset! values. The context of an object
+// keeps its values in a series of its own: one marked as living on the
+// stack (a function's) would have no values to read.
+Node Decoder::context_body(bool& values_present, bool object) {
     const uint8_t* at = p_;
     uint32_t kind, flags;
     bool on_stack, self;
@@ -820,7 +822,7 @@ Node Decoder::context_body(bool& values_present) {
         on_stack = flags & 4;
         self = flags & 8;
         values_present = flags & 16;
-        if (kind > 2 || flags > 31 || (on_stack && values_present)) invalid(f_at);
+        if (kind > 2 || flags > 31 || (on_stack && (values_present || object))) invalid(f_at);
     } else {
         uint32_t h = raw4();
         if ((h & 0xFF) != TYPE_CONTEXT) invalid(at);
@@ -828,7 +830,7 @@ Node Decoder::context_body(bool& values_present) {
         self = h & (1u << 28);
         on_stack = h & (1u << 29);
         values_present = h & (1u << 30);
-        if (kind > 2 || (on_stack && values_present)) invalid(at);
+        if (kind > 2 || (on_stack && (values_present || object))) invalid(at);
     }
     if (kind == 0) invalid(at);  // the global context is never stored
     int32_t n = count_of(compact_ ? 1 : 4);
@@ -872,7 +874,7 @@ void Decoder::object_record(Node into, bool alternate, bool reference, uint32_t 
     if (events)
         for (int32_t& e : entries) e = compact_ ? zigzag() : int32_t(raw4());
     bool present;
-    Node ctx = context_body(present);
+    Node ctx = context_body(present, true);
     if (_context::kind_of(_context::cell_of(ctx)) != _context::KIND_OBJECT) invalid(at);
     Node info = events ? object::make_event_info(entries[0] >> 16, entries[0] & 0xFFFF, entries[1] >> 16,
                                                  entries[1] & 0xFFFF, 0, 0)
@@ -925,7 +927,7 @@ void Decoder::function_record(Node into, bool reference, bool append_it, Cell& m
     int32_t spec_length = count_of(compact_ ? 1 : 4);
     int32_t body_length = count_of(compact_ ? 1 : 4);
     bool present;
-    Node ctx = context_body(present);
+    Node ctx = context_body(present, false);
     Cell ctx_cell = *_context::cell_of(ctx);
     if (_context::kind_of(&ctx_cell) != _context::KIND_FUNCTION || !_context::on_stack_q(&ctx_cell)) invalid(at);
     Node spec = memory::alloc_cells(spec_length < 1 ? 1 : spec_length);

@@ -404,6 +404,7 @@ Cell* to(Cell* proto, Cell* spec, int32_t type) {
             // The values the lexer loads from the text.
             Cell* text = stack::push(spec);
             lexer::scan_string(cell::begin(proto), text, -1, false, true, true, true, nullptr, nullptr, nullptr);
+            stack::raise_pending();  // a syntax error
             stack::top = text;
             break;
         }

@@ -209,9 +209,7 @@ void do_math_args(int32_t op) {
             return;
         case TYPE_DATE: {
             // Only a number of days plus a date: the date goes first.
-            if (op != OP_ADD) {
-                fire_not_related(&words::subtract, TYPE_INTEGER);
-            }
+            if (op != OP_ADD) return raise_not_related(&words::subtract, TYPE_INTEGER);
             std::swap(stack::arguments[0], stack::arguments[1]);
             date::do_math(OP_ADD);
             return;
@@ -221,9 +219,7 @@ void do_math_args(int32_t op) {
         case TYPE_POINT2D:
         case TYPE_POINT3D: {
             // The compound value goes first; n - v is -v + n.
-            if (op == OP_DIV) {
-                fire_not_related(&words::divide, TYPE_INTEGER);
-            }
+            if (op == OP_DIV) return raise_not_related(&words::divide, TYPE_INTEGER);
             uint32_t type = type_of(right);
             std::swap(*left, *right);
             if (op == OP_SUB) {
@@ -409,7 +405,11 @@ Cell* to(Cell* proto, Cell* spec, int32_t) {
     return make_at(proto, v);
 }
 
-void absolute() { stack::arguments->w2 = uint32_t(abs_checked(get_value(stack::arguments))); }
+void absolute() {
+    int32_t v = get_value(stack::arguments);
+    if (v == INT32_MIN) return raise(ErrorCategory::math, "overflow");  // a status: the entry returns
+    stack::arguments->w2 = uint32_t(v < 0 ? -v : v);
+}
 void add() { do_math_args(OP_ADD); }
 void subtract() { do_math_args(OP_SUB); }
 void multiply() { do_math_args(OP_MUL); }

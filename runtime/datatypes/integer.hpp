@@ -62,7 +62,8 @@ Cell* do_math_cells(Cell* left, const Cell* right, int32_t op);
 // do_math_cells on the current call's two arguments (the first is the result
 // slot); a float!, percent! or time! second operand goes to float arithmetic,
 // a tuple!, pair! or point to that type's arithmetic with the operands
-// exchanged (a divide by such a value is not-related; n - v is -v + n).
+// exchanged (a divide by such a value is not-related, raised as a status
+// as is a date less an integer; n - v is -v + n).
 void do_math_args(int32_t op);
 
 // base to the exponent (0 or more) by repeated squaring. A product that
@@ -86,7 +87,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op);
 Cell* negate(Cell* value);      // in place; -2147483648 raises math overflow
 Cell* complement(Cell* value);  // in place, bitwise not
 // The stack actions work on the current call's arguments.
-void absolute();                // through abs_checked
+void absolute();                // -2147483648 raises math overflow as a status
 void add();
 void subtract();
 void multiply();

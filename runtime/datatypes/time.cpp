@@ -252,12 +252,12 @@ void add() {
 }
 
 void subtract() {
-    if (type_of(stack::arguments + 1) == TYPE_DATE) fire_not_related(&words::subtract, TYPE_TIME);
+    if (type_of(stack::arguments + 1) == TYPE_DATE) return raise_not_related(&words::subtract, TYPE_TIME);
     float_::do_math(OP_SUB);
 }
 
 void multiply() {
-    if (type_of(stack::arguments + 1) == TYPE_TIME) fire_not_related(&words::multiply, TYPE_TIME);
+    if (type_of(stack::arguments + 1) == TYPE_TIME) return raise_not_related(&words::multiply, TYPE_TIME);
     float_::do_math(OP_MUL);
 }
 

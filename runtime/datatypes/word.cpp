@@ -39,12 +39,16 @@ Cell* append_from_c_string_as(const char* name, const Cell* block, uint32_t type
 }
 
 // out := the one value that a string's text loads as; it must be a word.
-void load_word(const Cell* str, Cell* out) {
+// False when it is not: invalid-chars is raised as a status.
+bool load_word(const Cell* str, Cell* out) {
     // Scanning belongs to the lexer: without it, text cannot become a word.
     if (!scan_hooks.scan_one_value) fire_not_done();
     Cell text = *str;
     scan_hooks.scan_one_value(&text, out);
-    if (!any_word_q(type_of(out))) fire(ErrorCategory::script, "invalid-chars");
+    if (stack::pending()) return false;  // a syntax error, raised as a status
+    if (any_word_q(type_of(out))) return true;
+    raise(ErrorCategory::script, "invalid-chars");
+    return false;
 }
 
 bool plain_word_q(int32_t type) {
@@ -185,23 +189,23 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
         *proto = s;  // binding kept
         break;
     case TYPE_ISSUE: case TYPE_REFINEMENT:
-        if (!plain_word_q(load_name(&s))) fire_bad_to_arg(type, &s);
+        if (!plain_word_q(load_name(&s))) return raise_bad_to_arg(type, &s);
         _context::bind_word(_context::global, &s);
         *proto = s;
         break;
     case TYPE_STRING:
-        load_word(&s, proto);
+        if (!load_word(&s, proto)) return nullptr;
         break;
     case TYPE_CHAR: {
         Cell text;
         string::zs_make_at(&text, 1);
         string::append_char(&text, s.w2);
-        load_word(&text, proto);
+        if (!load_word(&text, proto)) return nullptr;
         break;
     }
     case TYPE_DATATYPE: {
         int32_t named = datatype::get_value(&s);
-        if (!datatype::known_q(named)) fire_bad_to_arg(type, &s);
+        if (!datatype::known_q(named)) return raise_bad_to_arg(type, &s);
         Cell w = datatype::type_names[named].word;
         if (type_of(&w) != TYPE_WORD) w = from_c_string(datatype::type_names[named].name);
         *proto = w;
@@ -210,7 +214,7 @@ Cell* make(Cell* proto, Cell* spec, int32_t type) {
     case TYPE_LOGIC:
         make_at(s.w1 ? sym::true_ : sym::false_, cell::begin(proto));
         break;
-    default: fire_bad_to_arg(type, &s);
+    default: return raise_bad_to_arg(type, &s);
     }
     return cell::set_type(proto, uint32_t(type));
 }

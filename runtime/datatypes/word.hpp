@@ -91,7 +91,8 @@ struct ScanHooks {
     // The datatype id that UTF-8 text scans as (one value, nothing built), or -1.
     int32_t (*load_name)(const uint8_t* text, int32_t length);
     // out := the one value the string's text loads as: none when not wholly
-    // consumed, unset! when empty.
+    // consumed, unset! when empty. A syntax error is left pending (out
+    // untouched) for the caller to hand on.
     void (*scan_one_value)(const Cell* str, Cell* out);
 };
 extern ScanHooks scan_hooks;
@@ -100,7 +101,7 @@ int32_t load_name(const Cell* word);
 
 // ---- action slots ----
 
-Cell* make(Cell* proto, Cell* spec, int32_t type);  // make and to
+Cell* make(Cell* proto, Cell* spec, int32_t type);  // make and to; errors raised as a status (null)
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);

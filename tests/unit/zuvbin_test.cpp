@@ -261,6 +261,8 @@ TEST_F(Zuvbin, MalformedInputIsRefusedWithItsPosition) {
         {{35, (TYPE_INTEGER << 2) | 3, 0}, 12},      // an integer vector of 8-byte elements
         {{23, 0x81}, 11},                            // an op over an integer
         {{24, 0, 0, 14, 3, 0, 5, 0, 5, 0}, 15},      // a function context of kind 3
+        {{32, 0, 14, 0x0E, 0}, 14},                  // an object whose context lives on the stack
+        {{14, 0x0E, 0}, 12},                         // a bare context record the same
     };
     for (const Case& c : cases) {
         Cell block;
