@@ -89,6 +89,7 @@ ZUV_IN_LINE void place(const Cell* value, bool sub) {
     auto& kept = const_cast<WordSlot&>(cache);
     if (int32_t(w.w3) < 0) {
         if (int32_t(w.w2) != sym::self) return nullptr;
+        memory::keep_slots(w.w1);
         kept.slot = _context::own_value(w.w1);
         kept.at = memory::relocations;
         kept.plain = false;
@@ -97,6 +98,7 @@ ZUV_IN_LINE void place(const Cell* value, bool sub) {
     const Cell* c = _context::cell_of(w.w1);
     Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
     if (slot && !_context::on_stack_q(c)) {
+        memory::keep_slots(c->w2);
         kept.slot = slot;
         kept.at = memory::relocations;
         kept.plain = _context::kind_of(c) != _context::KIND_OBJECT;
@@ -819,6 +821,7 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
     }
     int32_t index = field_of(e, ctx, i);
     Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
+    if (slot && !_context::on_stack_q(_context::cell_of(ctx))) memory::keep_slots(_context::cell_of(ctx)->w2);
     if (e.slots_at != memory::relocations) {
         e.slots.assign(e.items.size(), nullptr);
         e.slots_at = memory::relocations;
