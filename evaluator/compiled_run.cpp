@@ -1710,10 +1710,19 @@ Stepped Repeated::steps(const Steps& s, bool walked) {
         c = s.condition->ready(walked);
         if (!c || c->top.size() != 1) return Stepped::general;
     }
+    // A step sets the loop's word only where that is a plain write: a store
+    // that runs code (an object's change handler) could change the blocks.
+    Cell* word_slot = nullptr;
+    if (s.word) {
+        word_slot = natives::control::plain_word_slot(s.word);
+        if (!word_slot) return Stepped::general;
+    }
+    if (s.series && type_of(s.series) != TYPE_BLOCK) return Stepped::general;
     verify(f);
     size_t n = f->top.size();
-    Cell v, last;
+    Cell v, last{};
     bool any = false;  // a step was read whole: its value is the frame's
+    bool ended = false;
     for (;;) {
         if (runtime::interrupt_pending) [[unlikely]]
             break;
@@ -1723,12 +1732,26 @@ Stepped Repeated::steps(const Steps& s, bool walked) {
             if (logic::false_q(&v)) return Stepped::ended;  // while's result is unset
         }
         if (s.made) {
-            if (*s.made >= s.count) break;
-            ++*s.made;
-            if (s.word) {
-                integer::make_at(s.counter, *s.made);
-                natives::control::set_counter(s.word, *s.counter);
+            if (*s.made >= s.count) {
+                ended = true;
+                break;
             }
+            ++*s.made;
+            if (word_slot) {
+                integer::make_at(s.counter, *s.made);
+                *word_slot = *s.counter;
+            }
+        } else if (s.series) {
+            // The body's stores are plain writes: the block and the word's
+            // slot stay where they are.
+            const SeriesBuffer* b = memory::buffer_of(s.series->w2);
+            int32_t at = int32_t(s.series->w1);
+            if (at >= memory::length_of(b)) {
+                ended = true;
+                break;
+            }
+            *word_slot = memory::cells_head(b)[at];
+            s.series->w1++;
         }
         size_t i = 0;
         for (; i < n; i++) {
@@ -1746,11 +1769,13 @@ Stepped Repeated::steps(const Steps& s, bool walked) {
         }
         last = v;
         any = true;
-        if (s.until && natives::control::strict_true_q(&v)) break;
+        if (s.until && natives::control::strict_true_q(&v)) {
+            ended = true;
+            break;
+        }
     }
     if (any) stack::set_last_only(&last);
-    if (s.until && any && natives::control::strict_true_q(&last)) return Stepped::ended;
-    return s.made && *s.made >= s.count ? Stepped::ended : Stepped::general;
+    return ended ? Stepped::ended : Stepped::general;
 }
 
 int32_t Repeated::truth(bool walked) {
