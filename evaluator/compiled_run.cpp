@@ -222,6 +222,7 @@ ZUV_IN_LINE bool operator_now_after_q(const Expr& e) { return e.check_after && o
 
 bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
+ZUV_IN_LINE bool path_prefix_value(const Expr& e, size_t n, Cell* out);
 bool store_field(const Expr& e, const Cell& value);
 
 // A constant or a word, where it stands (a word's slot, read, not copied);
@@ -345,7 +346,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
             break;
         }
         case K_PATH:
-            if (!path_value(e, out)) return false;
+            if (!path_prefix_value(e, e.items.size(), out)) return false;
             break;
         case K_ANY: case K_ALL:  // of pure expressions
             if (!conditions_value(e, out)) return false;
@@ -746,7 +747,8 @@ ZUV_IN_LINE bool pushed_in_line(const Expr& a) {
 // to another, so after one the kept contexts are forgotten (the index stays
 // as a hint, and its shape with it).
 [[gnu::noinline]] void forget_fields(const Expr& e) {
-    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
+    for (size_t i = 1; i < e.items.size(); i++)
+        if (type_of(&e.items[i]) == TYPE_WORD) e.items[i].w1 = 0;  // a get-word keeps its binding
     e.fields_at = collector::series_cycles;
 }
 inline int32_t field_of(const Expr& e, Node ctx, size_t i) {
@@ -765,21 +767,53 @@ inline int32_t field_of(const Expr& e, Node ctx, size_t i) {
     return index;
 }
 
-// The position in the block that a path's pick element names (an integer,
-// or a get-word holding one), counted from the block's buffer head: -1 when
-// it lies outside the block (a read gives none), PICK_REFUSED when the
-// element is no such pick.
+// The value slots kept for the path's elements (field_slot, pick_word_slot),
+// made empty when a buffer that held one may have moved.
+ZUV_IN_LINE void fresh_slots(const Expr& e) {
+    if (e.slots_at != memory::relocations) {
+        e.slots.assign(e.items.size(), nullptr);
+        e.slots_at = memory::relocations;
+    }
+}
+
+// The value slot of the path's get-word element i (b/:i), or null when it is
+// not bound: a word of the running function reads the call's cells, any
+// other keeps the slot it found, as a field element keeps its own.
+[[gnu::noinline]] const Cell* find_pick_word_slot(const Expr& e, size_t i) {
+    const Cell& item = e.items[i];
+    if (!item.w1 || int32_t(item.w3) < 0) return nullptr;
+    Cell* slot = _context::value_slot(item.w1, int32_t(item.w3));
+    const Cell* c = _context::cell_of(item.w1);
+    if (slot && !_context::on_stack_q(c)) {
+        memory::keep_slots(c->w2);
+        fresh_slots(e);
+        e.slots[i] = slot;
+    }
+    return slot;
+}
+ZUV_IN_LINE const Cell* pick_word_slot(const Expr& e, size_t i) {
+    const Cell& item = e.items[i];
+    if (local_q(item)) return locals.base + item.w3;
+    if (e.slots_at == memory::relocations) [[likely]] {
+        if (const Cell* slot = e.slots[i]) return slot;
+    }
+    return find_pick_word_slot(e, i);
+}
+
+// The position in the block (held by a series buffer b) that the path's
+// pick element i names (an integer, or a get-word holding one), counted
+// from the buffer's head: -1 when it lies outside the block (a read gives
+// none), PICK_REFUSED when the element is no such pick.
 constexpr int32_t PICK_REFUSED = -2;
-ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
-    const Cell* by = &item;
-    if (type_of(&item) == TYPE_GET_WORD) {
-        by = item.w1 && int32_t(item.w3) >= 0 ? _context::value_slot(item.w1, int32_t(item.w3)) : nullptr;
+ZUV_IN_LINE int32_t pick_of(const Expr& e, size_t i, const Cell& block, const SeriesBuffer* b) {
+    const Cell* by = &e.items[i];
+    if (type_of(by) == TYPE_GET_WORD) {
+        by = pick_word_slot(e, i);
         if (!by) return PICK_REFUSED;
     }
     if (type_of(by) != TYPE_INTEGER) return PICK_REFUSED;
     int32_t index = int32_t(by->w2);
     int64_t p = index == 0 ? -1 : int64_t(int32_t(block.w1)) + index + (index > 0 ? -1 : 0);
-    const SeriesBuffer* b = memory::buffer_of(block.w2);
     return p < 0 || p >= (memory::used_bytes(b) >> 4) ? -1 : int32_t(p);
 }
 
@@ -822,10 +856,7 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
     int32_t index = field_of(e, ctx, i);
     Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
     if (slot && !_context::on_stack_q(_context::cell_of(ctx))) memory::keep_slots(_context::cell_of(ctx)->w2);
-    if (e.slots_at != memory::relocations) {
-        e.slots.assign(e.items.size(), nullptr);
-        e.slots_at = memory::relocations;
-    }
+    fresh_slots(e);
     e.slots[i] = slot;
     return slot;
 }
@@ -1158,9 +1189,9 @@ ZUV_IN_LINE bool path_prefix_value(const Expr& e, size_t n, Cell* out) {
             current = *field;
         } else {
             if (type_of(&current) != TYPE_BLOCK) return false;
-            int32_t p = pick_of(current, item);
-            if (p == PICK_REFUSED) return false;
             const SeriesBuffer* b = memory::buffer_of(current.w2);
+            int32_t p = pick_of(e, i, current, b);
+            if (p == PICK_REFUSED) return false;
             if (p < 0) {
                 none::make_at(&current);
             } else {
@@ -1220,8 +1251,8 @@ bool store_field(const Expr& e, const Cell& value) {
     size_t n = e.items.size();
     Cell block;
     if (n < 2 || !path_prefix_value(e, n - 1, &block) || type_of(&block) != TYPE_BLOCK) return false;
-    int32_t p = pick_of(block, e.items[n - 1]);
     SeriesBuffer* b = memory::buffer_of(block.w2);
+    int32_t p = pick_of(e, n - 1, block, b);
     if (p < 0 || (b->flags & (SERIES_OWNED | SERIES_CODE))) return false;
     memory::cells_for_write(b)[p] = value;
     return true;
