@@ -1748,7 +1748,7 @@ Stepped Repeated::steps(const Steps& s, bool walked) {
         word_slot = natives::control::plain_word_slot(s.word);
         if (!word_slot) return Stepped::general;
     }
-    if (s.series && type_of(s.series) != TYPE_BLOCK) return Stepped::general;
+    if (s.series && (type_of(s.series) != TYPE_BLOCK || int32_t(s.series->w1) < 0)) return Stepped::general;
     verify(f);
     size_t n = f->top.size();
     Cell v, last{};

@@ -360,7 +360,7 @@ void forever_() {
 // runs no code) and the head moved on; false at the tail.
 inline bool foreach_next_one() {
     Cell* series = stack::arguments - 2;
-    if (type_of(series) != TYPE_BLOCK) return foreach_next();
+    if (type_of(series) != TYPE_BLOCK || int32_t(series->w1) < 0) return foreach_next();
     const SeriesBuffer* b = memory::buffer_of(series->w2);
     int32_t at = int32_t(series->w1);
     if (at >= memory::length_of(b)) return false;
