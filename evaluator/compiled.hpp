@@ -93,14 +93,16 @@ private:
 // the same cells and the same depth of the machine's stack.
 class Repeated;
 
-// What a loop's step does around its body, for Repeated::steps.
+// What a loop's step does around its body, for Repeated::steps (forever's:
+// nothing).
 struct Steps {
     Repeated* condition = nullptr;  // while's, read before each body: the loop ends when it is false
     bool until = false;             // the loop ends when the body's value is true
     int32_t* made = nullptr;        // loop's and repeat's steps begun, up to count
     int32_t count = 0;
-    Cell* word = nullptr;           // repeat's word, set to each step's number (kept in counter)
-    Cell* counter = nullptr;
+    Cell* word = nullptr;           // repeat's word, set to each step's number (kept in counter),
+    Cell* counter = nullptr;        // or foreach's, set to each element of series
+    Cell* series = nullptr;         // foreach's block, its head moved on by each step: the loop ends at its tail
 };
 
 // Where Repeated::steps left the loop.

@@ -195,7 +195,8 @@ enum Kind : uint8_t {
 
 // Where a compiled word's value lies, kept for a word of a context whose
 // values are off the stack (a global, an object's field): valid while no
-// buffer has moved (memory::relocations). plain: a store there is a plain
+// buffer marked for kept slots has moved (memory::relocations; the values
+// buffer is marked as the slot is kept). plain: a store there is a plain
 // write (no object, whose change handler may run). local: the word was
 // bound to a function's context when compiled, so its reads look at the
 // running call's cells first (they are never kept here).

@@ -89,6 +89,7 @@ ZUV_IN_LINE void place(const Cell* value, bool sub) {
     auto& kept = const_cast<WordSlot&>(cache);
     if (int32_t(w.w3) < 0) {
         if (int32_t(w.w2) != sym::self) return nullptr;
+        memory::keep_slots(w.w1);
         kept.slot = _context::own_value(w.w1);
         kept.at = memory::relocations;
         kept.plain = false;
@@ -97,6 +98,7 @@ ZUV_IN_LINE void place(const Cell* value, bool sub) {
     const Cell* c = _context::cell_of(w.w1);
     Cell* slot = _context::value_slot(w.w1, int32_t(w.w3));
     if (slot && !_context::on_stack_q(c)) {
+        memory::keep_slots(c->w2);
         kept.slot = slot;
         kept.at = memory::relocations;
         kept.plain = _context::kind_of(c) != _context::KIND_OBJECT;
@@ -234,6 +236,7 @@ ZUV_IN_LINE bool operator_now_after_q(const Expr& e) { return e.check_after && o
 
 bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
+ZUV_IN_LINE bool path_prefix_value(const Expr& e, size_t n, Cell* out);
 bool store_field(const Expr& e, const Cell& value);
 
 // A constant or a word, where it stands (a word's slot, read, not copied);
@@ -357,7 +360,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
             break;
         }
         case K_PATH:
-            if (!path_value(e, out)) return false;
+            if (!path_prefix_value(e, e.items.size(), out)) return false;
             break;
         case K_ANY: case K_ALL:  // of pure expressions
             if (!conditions_value(e, out)) return false;
@@ -892,7 +895,8 @@ ZUV_IN_LINE bool quiet_callee_q(const Cell& fn, const Callee* c) {
 // to another, so after one the kept contexts are forgotten (the index stays
 // as a hint, and its shape with it).
 [[gnu::noinline]] void forget_fields(const Expr& e) {
-    for (size_t i = 1; i < e.items.size(); i++) e.items[i].w1 = 0;
+    for (size_t i = 1; i < e.items.size(); i++)
+        if (type_of(&e.items[i]) == TYPE_WORD) e.items[i].w1 = 0;  // a get-word keeps its binding
     e.fields_at = collector::series_cycles;
 }
 inline int32_t field_of(const Expr& e, Node ctx, size_t i) {
@@ -911,21 +915,53 @@ inline int32_t field_of(const Expr& e, Node ctx, size_t i) {
     return index;
 }
 
-// The position in the block that a path's pick element names (an integer,
-// or a get-word holding one), counted from the block's buffer head: -1 when
-// it lies outside the block (a read gives none), PICK_REFUSED when the
-// element is no such pick.
+// The value slots kept for the path's elements (field_slot, pick_word_slot),
+// made empty when a buffer that held one may have moved.
+ZUV_IN_LINE void fresh_slots(const Expr& e) {
+    if (e.slots_at != memory::relocations) {
+        e.slots.assign(e.items.size(), nullptr);
+        e.slots_at = memory::relocations;
+    }
+}
+
+// The value slot of the path's get-word element i (b/:i), or null when it is
+// not bound: a word of the running function reads the call's cells, any
+// other keeps the slot it found, as a field element keeps its own.
+[[gnu::noinline]] const Cell* find_pick_word_slot(const Expr& e, size_t i) {
+    const Cell& item = e.items[i];
+    if (!item.w1 || int32_t(item.w3) < 0) return nullptr;
+    Cell* slot = _context::value_slot(item.w1, int32_t(item.w3));
+    const Cell* c = _context::cell_of(item.w1);
+    if (slot && !_context::on_stack_q(c)) {
+        memory::keep_slots(c->w2);
+        fresh_slots(e);
+        e.slots[i] = slot;
+    }
+    return slot;
+}
+ZUV_IN_LINE const Cell* pick_word_slot(const Expr& e, size_t i) {
+    const Cell& item = e.items[i];
+    if (local_q(item)) return locals.base + item.w3;
+    if (e.slots_at == memory::relocations) [[likely]] {
+        if (const Cell* slot = e.slots[i]) return slot;
+    }
+    return find_pick_word_slot(e, i);
+}
+
+// The position in the block (held by a series buffer b) that the path's
+// pick element i names (an integer, or a get-word holding one), counted
+// from the buffer's head: -1 when it lies outside the block (a read gives
+// none), PICK_REFUSED when the element is no such pick.
 constexpr int32_t PICK_REFUSED = -2;
-ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
-    const Cell* by = &item;
-    if (type_of(&item) == TYPE_GET_WORD) {
-        by = item.w1 && int32_t(item.w3) >= 0 ? _context::value_slot(item.w1, int32_t(item.w3)) : nullptr;
+ZUV_IN_LINE int32_t pick_of(const Expr& e, size_t i, const Cell& block, const SeriesBuffer* b) {
+    const Cell* by = &e.items[i];
+    if (type_of(by) == TYPE_GET_WORD) {
+        by = pick_word_slot(e, i);
         if (!by) return PICK_REFUSED;
     }
     if (type_of(by) != TYPE_INTEGER) return PICK_REFUSED;
     int32_t index = int32_t(by->w2);
     int64_t p = index == 0 ? -1 : int64_t(int32_t(block.w1)) + index + (index > 0 ? -1 : 0);
-    const SeriesBuffer* b = memory::buffer_of(block.w2);
     return p < 0 || p >= (memory::used_bytes(b) >> 4) ? -1 : int32_t(p);
 }
 
@@ -967,10 +1003,8 @@ ZUV_IN_LINE int32_t pick_of(const Cell& block, const Cell& item) {
     }
     int32_t index = field_of(e, ctx, i);
     Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
-    if (e.slots_at != memory::relocations) {
-        e.slots.assign(e.items.size(), nullptr);
-        e.slots_at = memory::relocations;
-    }
+    if (slot && !_context::on_stack_q(_context::cell_of(ctx))) memory::keep_slots(_context::cell_of(ctx)->w2);
+    fresh_slots(e);
     e.slots[i] = slot;
     return slot;
 }
@@ -1324,9 +1358,9 @@ ZUV_IN_LINE bool path_prefix_value(const Expr& e, size_t n, Cell* out) {
             current = *field;
         } else {
             if (type_of(&current) != TYPE_BLOCK) return false;
-            int32_t p = pick_of(current, item);
-            if (p == PICK_REFUSED) return false;
             const SeriesBuffer* b = memory::buffer_of(current.w2);
+            int32_t p = pick_of(e, i, current, b);
+            if (p == PICK_REFUSED) return false;
             if (p < 0) {
                 none::make_at(&current);
             } else {
@@ -1386,8 +1420,8 @@ bool store_field(const Expr& e, const Cell& value) {
     size_t n = e.items.size();
     Cell block;
     if (n < 2 || !path_prefix_value(e, n - 1, &block) || type_of(&block) != TYPE_BLOCK) return false;
-    int32_t p = pick_of(block, e.items[n - 1]);
     SeriesBuffer* b = memory::buffer_of(block.w2);
+    int32_t p = pick_of(e, n - 1, block, b);
     if (p < 0 || (b->flags & (SERIES_OWNED | SERIES_CODE))) return false;
     memory::cells_for_write(b)[p] = value;
     return true;
@@ -1882,10 +1916,19 @@ Stepped Repeated::steps(const Steps& s, bool walked) {
         c = s.condition->ready(walked);
         if (!c || c->top.size() != 1) return Stepped::general;
     }
+    // A step sets the loop's word only where that is a plain write: a store
+    // that runs code (an object's change handler) could change the blocks.
+    Cell* word_slot = nullptr;
+    if (s.word) {
+        word_slot = natives::control::plain_word_slot(s.word);
+        if (!word_slot) return Stepped::general;
+    }
+    if (s.series && (type_of(s.series) != TYPE_BLOCK || int32_t(s.series->w1) < 0)) return Stepped::general;
     verify(f);
     size_t n = f->top.size();
-    Cell v, last;
+    Cell v, last{};
     bool any = false;  // a step was read whole: its value is the frame's
+    bool ended = false;
     for (;;) {
         if (runtime::interrupt_pending) [[unlikely]]
             break;
@@ -1895,12 +1938,26 @@ Stepped Repeated::steps(const Steps& s, bool walked) {
             if (logic::false_q(&v)) return Stepped::ended;  // while's result is unset
         }
         if (s.made) {
-            if (*s.made >= s.count) break;
-            ++*s.made;
-            if (s.word) {
-                integer::make_at(s.counter, *s.made);
-                natives::control::set_counter(s.word, *s.counter);
+            if (*s.made >= s.count) {
+                ended = true;
+                break;
             }
+            ++*s.made;
+            if (word_slot) {
+                integer::make_at(s.counter, *s.made);
+                *word_slot = *s.counter;
+            }
+        } else if (s.series) {
+            // The body's stores are plain writes: the block and the word's
+            // slot stay where they are.
+            const SeriesBuffer* b = memory::buffer_of(s.series->w2);
+            int32_t at = int32_t(s.series->w1);
+            if (at >= memory::length_of(b)) {
+                ended = true;
+                break;
+            }
+            *word_slot = memory::cells_head(b)[at];
+            s.series->w1++;
         }
         size_t i = 0;
         for (; i < n; i++) {
@@ -1918,11 +1975,13 @@ Stepped Repeated::steps(const Steps& s, bool walked) {
         }
         last = v;
         any = true;
-        if (s.until && natives::control::strict_true_q(&v)) break;
+        if (s.until && natives::control::strict_true_q(&v)) {
+            ended = true;
+            break;
+        }
     }
     if (any) stack::set_last_only(&last);
-    if (s.until && any && natives::control::strict_true_q(&last)) return Stepped::ended;
-    return s.made && *s.made >= s.count ? Stepped::ended : Stepped::general;
+    return ended ? Stepped::ended : Stepped::general;
 }
 
 int32_t Repeated::truth(bool walked) {

@@ -232,9 +232,15 @@ inline Act action_of(Kind k) {
     }
     uint32_t tl = type_of(left), tr = type_of(right);
     if (k == PICK) {
-        // The element (a copy of its cell), as the series slot gives it.
+        // The element (a copy of its cell), as the series slot gives it: the
+        // 1-based index from the head (back from it when negative), none
+        // outside the block.
         if ((tl != TYPE_BLOCK && tl != TYPE_PAREN) || tr != TYPE_INTEGER) return false;
-        copy_cell(series::pick(left, int32_t(right->w2), nullptr), left);
+        int32_t index = int32_t(right->w2);
+        const SeriesBuffer* b = memory::buffer_of(left->w2);
+        int64_t p = index == 0 ? -1 : int64_t(int32_t(left->w1)) + index + (index > 0 ? -1 : 0);
+        if (p < 0 || p >= memory::length_of(b)) none::make_at(left);
+        else copy_cell(memory::cells_head(b) + p, left);
         return true;
     }
     if (tl == TYPE_INTEGER && tr == TYPE_INTEGER) {

@@ -283,24 +283,28 @@ void loop_() {
     loop.end();
 }
 
-// The counter's value stored in its word: straight into the running
-// function's cells when the word is one of its own, or into its slot when
-// its context is no object's (no change handler runs, no word is marked
-// changed there: word::set's store is that write), else by word::set.
-[[gnu::noinline]] inline void set_counter_slot(Cell* word, const Cell& value) {
+// The slot a loop's word (repeat's counter, foreach's word) takes its
+// value in by a plain write, as word::set stores it with no code run and no
+// word marked changed: the running function's cell for one of its own
+// words, else the slot of a context that is no object's; null where
+// word::set must store it (an object's field, whose change handler may run;
+// a word not bound).
+[[gnu::noinline]] inline Cell* plain_context_slot(Cell* word) {
     if (word->w1 && int32_t(word->w3) >= 0 &&
-        _context::kind_of(_context::cell_of(word->w1)) != _context::KIND_OBJECT) {
-        if (Cell* slot = _context::value_slot(word->w1, int32_t(word->w3))) {
-            *slot = value;
-            return;
-        }
-    }
-    word::set(word, &value);
+        _context::kind_of(_context::cell_of(word->w1)) != _context::KIND_OBJECT)
+        return _context::value_slot(word->w1, int32_t(word->w3));
+    return nullptr;
 }
-inline void set_counter(Cell* word, const Cell& value) {
+inline Cell* plain_word_slot(Cell* word) {
     using interpreter::detail::locals;
-    if (word->w1 == locals.context && uint32_t(word->w3) < locals.count) locals.base[word->w3] = value;
-    else set_counter_slot(word, value);
+    if (word->w1 == locals.context && uint32_t(word->w3) < locals.count) return locals.base + word->w3;
+    return plain_context_slot(word);
+}
+
+// A loop's word set to value: plainly where that runs no code, else by word::set.
+inline void set_loop_word(Cell* word, const Cell& value) {
+    if (Cell* slot = plain_word_slot(word)) *slot = value;
+    else word::set(word, &value);
 }
 
 template <class Eval>
@@ -328,7 +332,7 @@ void repeat_() {
         if (stepped == Stepped::general) {
             if (made >= count) break;
             integer::make_at(counter, ++made);
-            set_counter(word, *counter);
+            set_loop_word(word, *counter);
         }
         Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
@@ -341,12 +345,28 @@ template <class Eval>
 void forever_() {
     Repeated body(stack::arguments);
     LoopFrame loop;
+    Steps steps;  // none: only an interrupt or a step that is not quiet stops them
     for (;;) {
+        Eval::steps(body, steps);
         Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;
     }
     loop.end();
+}
+
+// foreach's step with one word: the word set to the element at the head of
+// the series (a block's read in place, stored as a plain write where that
+// runs no code) and the head moved on; false at the tail.
+inline bool foreach_next_one() {
+    Cell* series = stack::arguments - 2;
+    if (type_of(series) != TYPE_BLOCK || int32_t(series->w1) < 0) return foreach_next();
+    const SeriesBuffer* b = memory::buffer_of(series->w2);
+    int32_t at = int32_t(series->w1);
+    if (at >= memory::length_of(b)) return false;
+    set_loop_word(stack::arguments - 1, memory::cells_head(b)[at]);
+    series->w1++;  // a stack cell: still in place after the word's change events
+    return true;
 }
 
 template <class Eval>
@@ -355,7 +375,17 @@ void foreach_() {
     int32_t n = enter_series_loop(stack::arguments[0], stack::arguments[1]);
     LoopFrame loop;
     unset::make_at(stack::arguments);
-    while (n > 0 ? foreach_next_multi(n) : foreach_next()) {
+    Steps steps;
+    steps.word = stack::arguments - 1;
+    steps.series = stack::arguments - 2;
+    for (;;) {
+        if (n == 0) {
+            Stepped stepped = Eval::steps(body, steps);
+            if (stepped == Stepped::ended) break;
+            if (stepped == Stepped::general && !foreach_next_one()) break;
+        } else if (!foreach_next_multi(n)) {
+            break;
+        }
         Ended ended = loop.run<Eval>(body);
         if (ended == Ended::passed) return;
         if (ended == Ended::broke) break;

@@ -160,7 +160,7 @@ SeriesFrame* frame_for(int64_t need) {
 // next allocation.
 SeriesBuffer* grow(Node n, int64_t new_size, SeriesBuffer** old_out) {
     SeriesBuffer* old = buffer_of(n);
-    if (unit_of(old) == sizeof(Cell)) ++relocations;
+    if (old->flags & SERIES_SLOTS_KEPT) ++relocations;
     if (new_size == 0) new_size = int64_t(old->size) * 2;
     if (new_size <= 0) fire_no_memory();
 
@@ -503,7 +503,8 @@ Node copy_series_buffer(Node n) {
     Node copy = alloc_series(buffer_of(n)->size, 1, 0);  // may collect
     SeriesBuffer* from = buffer_of(n);
     SeriesBuffer* to = buffer_of(copy);
-    to->flags = (from->flags & ~(SERIES_OWNED | SERIES_FIXED | SERIES_BIG | SERIES_MARK | SERIES_CODE)) |
+    to->flags = (from->flags & ~(SERIES_OWNED | SERIES_FIXED | SERIES_BIG | SERIES_MARK | SERIES_CODE |
+                                 SERIES_SLOTS_KEPT)) |
                 (to->flags & SERIES_BIG);
     to->tail = std::clamp(used_bytes(from), 0, to->size);
     copy_data(from, to);

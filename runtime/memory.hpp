@@ -50,6 +50,7 @@ static_assert(sizeof(SeriesBuffer) == 20, "the series buffer header is five word
 // Series buffer flags.
 constexpr uint32_t SERIES_UNIT_MASK = 0x1F;         // element size: 1, 2, 4 or 16
 constexpr uint32_t SERIES_OWNED = 0x20000;          // tracked for reactivity
+constexpr uint32_t SERIES_SLOTS_KEPT = 0x40000;     // addresses of its cells are kept (see relocations)
 constexpr uint32_t SERIES_COMPLEMENT = 0x80000;     // complemented bitset
 constexpr uint32_t SERIES_FIXED = 0x100000;         // outside the frames, never moves
 constexpr uint32_t SERIES_BIG = 0x1000000;          // lives in a big block
@@ -99,12 +100,17 @@ extern NodeSlots node_slots;
 // The buffer behind a node. Only valid until the next allocation.
 inline SeriesBuffer* buffer_of(Node n) { return node_slots[n >> NODE_SLOT_BITS][n & NODE_SLOT_MASK]; }
 
-// Counts the times buffers of cells may have moved: every growth of a
-// series of cells and every collection. A Cell* kept from a buffer stays
-// valid while the count stays the same (the evaluator keeps the slots of
-// words so). Text and binary series grow often (appending to a string) and
-// hold no cells, so their growth leaves the count alone.
+// Counts the times a buffer whose cells' addresses are kept may have moved:
+// every growth of a series marked SERIES_SLOTS_KEPT and every collection. A
+// Cell* kept from a buffer stays valid while the count stays the same, when
+// the buffer was marked as the address was taken (the evaluator keeps the
+// slots of words so, in the values of contexts). The growth of any other
+// series (a block being filled, a string appended to) leaves the count
+// alone, and with it every slot kept.
 extern uint64_t relocations;
+
+// Marks the buffer of node n as one whose cells' addresses are kept.
+inline void keep_slots(Node n) { buffer_of(n)->flags |= SERIES_SLOTS_KEPT; }
 
 inline uint32_t unit_of(const SeriesBuffer* s) { return s->flags & SERIES_UNIT_MASK; }
 inline uint8_t* head_of(SeriesBuffer* s) { return s->data() + s->head; }
