@@ -80,6 +80,9 @@ public:
         if (!first_value(e, value)) return nullptr;
         bool path_head = (e->kind == K_PATH || e->kind == K_SET_PATH || e->kind == K_REFINED_CALL) && !e->items.empty();
         e->slot.local = local_word_q(path_head ? e->items[0] : e->cell);
+        e->field_path = (e->kind == K_PATH || e->kind == K_SET_PATH) && e->items.size() >= 2 &&
+                        std::all_of(e->items.begin() + 1, e->items.end(),
+                                    [](const Cell& c) { return type_of(&c) == TYPE_WORD; });
         if (prefix) e->next = e->value_end;
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
