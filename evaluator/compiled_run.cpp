@@ -272,13 +272,14 @@ ZUV_IN_LINE Cell* field_slot(const Expr& e, Node ctx, size_t i) {
 ZUV_IN_LINE Cell* kept_path_slot(const Expr& e, Node* ctx) {
     const Cell* s = slot_of(e.items[0], e.slot);
     if (!s || e.fields_at != memory::relocations) return nullptr;
-    Cell* slot = nullptr;
-    for (size_t i = 1, n = e.items.size(); i < n; i++) {
+    Cell* slot;
+    size_t i = 1, n = e.fields.size();  // two or more, as the elements
+    do {
         if (type_of(s) != TYPE_OBJECT) return nullptr;
         *ctx = s->w1;
         s = slot = kept_field(e, *ctx, i);
         if (!slot) return nullptr;
-    }
+    } while (++i < n);
     return slot;
 }
 
