@@ -80,6 +80,9 @@ public:
         if (!first_value(e, value)) return nullptr;
         bool path_head = (e->kind == K_PATH || e->kind == K_SET_PATH || e->kind == K_REFINED_CALL) && !e->items.empty();
         e->slot.local = local_word_q(path_head ? e->items[0] : e->cell);
+        e->field_path = (e->kind == K_PATH || e->kind == K_SET_PATH) && e->items.size() >= 2 &&
+                        std::all_of(e->items.begin() + 1, e->items.end(),
+                                    [](const Cell& c) { return type_of(&c) == TYPE_WORD; });
         if (prefix) e->next = e->value_end;
         else if (!operators(e)) return nullptr;
         if (!prefix) after(e);
@@ -319,7 +322,7 @@ private:
         for (int32_t i = head + 1; read_cell(p.w2, i, &item); i++) {
             if (type_of(&item) == TYPE_WORD && type_of(&current) == TYPE_OBJECT) {
                 // The field is found by its name in the object met now; the
-                // run finds it again in the object it meets (field_of).
+                // run finds it again in the object it meets (find_field).
                 int32_t index = _context::find_word_hinted(current.w1, item, int32_t(item.w3));
                 const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
                 if (!field) return false;

@@ -207,6 +207,20 @@ struct WordSlot {
     bool local = false;
 };
 
+// A path's word element as last met (field_slot): the object context it
+// found its field in, that context's cell, the field's value slot and its
+// word entry there, all good while no buffer has moved since
+// Expr::fields_at (a collection moves them too); and the shape of the
+// context it last found the field in (kept across moves): objects of one
+// shape hold the field at the index the element keeps.
+struct Field {
+    Node ctx = 0;
+    uint32_t shape = 0;
+    Cell* context = nullptr;
+    Cell* value = nullptr;
+    Cell* word = nullptr;
+};
+
 struct Expr;
 struct Run;
 
@@ -266,19 +280,16 @@ struct Expr {
     // the call is pure)
     std::vector<const Expr*> inner;
     bool inner_pure = false;
-    // paths: their elements (after the head, a field's word keeps the object
-    // context and index last found, trusted while no collection has run
-    // since fields_at: field_of); controls: their literal blocks
+    // paths: their elements (after the head, a field's word keeps the index
+    // it last found its field at); controls: their literal blocks
     mutable std::vector<Cell> items;
-    mutable uint32_t fields_at = ~0u;
-    // the value slots of the word elements as last found (field_slot), good
-    // while no buffer has moved since slots_at
-    mutable std::vector<Cell*> slots;
-    mutable uint64_t slots_at = ~uint64_t(0);
-    // the shape of the context each word element's index was found in
-    // (_context::shape_of; 0 for none): any object of that shape has the
-    // field at that index
-    mutable std::vector<uint32_t> shapes;
+    // paths: what each word element last met (by index, as items), written
+    // while memory::relocations stood at fields_at
+    mutable std::vector<Field> fields;
+    mutable uint64_t fields_at = ~uint64_t(0);
+    // a path or set-path whose elements after its head are all words (o/x,
+    // o/p/x): read or stored in line where each element's field is kept
+    bool field_path = false;
     mutable Site site;         // K_CALL and the controls: the callable of the word
     // K_REFINED_CALL: the refinements named, each by its logic cell (a
     // function's, from the call's first cell) or its refinement word (a

@@ -220,6 +220,120 @@ struct NoRefinements {
 const NoRefinements no_refinements;
 const int32_t* const NO_REFINEMENTS = no_refinements.words;
 
+// ---- object fields ----
+
+// What the word elements of a path kept is forgotten when a buffer has
+// moved (a collection may also have freed a kept context and given its node
+// to another); the shapes stay, and the indices in the elements.
+[[gnu::noinline]] void forget_fields(const Expr& e) {
+    e.fields.resize(e.items.size());
+    for (Field& f : e.fields) f = Field{.shape = f.shape};
+    e.fields_at = memory::relocations;
+}
+
+// The value slot of field i in the object context ctx where the element
+// kept it: the context last met, or one of the shape last met (copies of
+// one prototype, objects of the same words in the same order), at the
+// index kept; else null. The keep must be current (fields_at).
+ZUV_IN_LINE Cell* kept_field(const Expr& e, Node ctx, size_t i) {
+    const Field& f = e.fields[i];
+    if (f.ctx == ctx) [[likely]]
+        return f.value;
+    const Cell* c = _context::cell_of(ctx);
+    if (c->w3 != f.shape || f.shape == 0 || c->w2 == 0) return nullptr;
+    SeriesBuffer* values = memory::buffer_of(c->w2);
+    int32_t index = int32_t(e.items[i].w3);
+    return index < memory::length_of(values) ? memory::internal_cells(values) + index : nullptr;
+}
+
+// The value slot of field i in the object ctx, or null, found by its word
+// (at the index kept first) and kept for the next run, unless the element
+// keeps another object already: then ctx lends its shape to the element
+// (objects made alike, not from one prototype, meet it in turn).
+[[gnu::noinline]] Cell* find_field(const Expr& e, Node ctx, size_t i) {
+    if (e.fields_at != memory::relocations) forget_fields(e);
+    if (Cell* slot = kept_field(e, ctx, i)) return slot;
+    Field& f = e.fields[i];
+    Cell& item = e.items[i];
+    const Cell* c = _context::cell_of(ctx);
+    int32_t index = int32_t(item.w3);
+    SeriesBuffer* words = memory::buffer_of(hash::table_of(c->w1)->block);
+    if (index < 0 || index >= memory::length_of(words) || memory::internal_cells(words)[index].w2 != item.w2) {
+        index = _context::find_word_hinted(ctx, item, index);
+        if (index < 0) return nullptr;
+        item.w3 = uint32_t(index);
+    }
+    Cell* slot = _context::value_slot(ctx, index);
+    if (!slot || _context::on_stack_q(c)) return slot;
+    f.shape = _context::shape_of(c);
+    if (f.ctx == 0) {
+        // The values' and the words' buffers are marked so that their growth
+        // (the object gaining a word) moves the relocation count.
+        memory::keep_slots(c->w2);
+        memory::keep_slots(_context::get_words_node(ctx));
+        f.ctx = ctx;
+        f.context = _context::cell_of(ctx);
+        f.value = slot;
+        f.word = _context::get_word_cell(ctx, index);
+    }
+    return slot;
+}
+
+// The value slot of the path's word element i in the object ctx, or null.
+ZUV_IN_LINE Cell* field_slot(const Expr& e, Node ctx, size_t i) {
+    if (e.fields_at == memory::relocations) [[likely]] {
+        if (Cell* slot = kept_field(e, ctx, i)) return slot;
+    }
+    return find_field(e, ctx, i);
+}
+
+// The slot of the last field of a path of fields (field_path) where every
+// element's keep finds it, its object's context in ctx; else null.
+ZUV_IN_LINE Cell* kept_path_slot(const Expr& e, Node* ctx) {
+    const Cell* s = slot_of(e.items[0], e.slot);
+    if (!s || e.fields_at != memory::relocations) return nullptr;
+    Cell* slot;
+    size_t i = 1, n = e.fields.size();  // two or more, as the elements
+    do {
+        if (type_of(s) != TYPE_OBJECT) return nullptr;
+        *ctx = s->w1;
+        s = slot = kept_field(e, *ctx, i);
+        if (!slot) return nullptr;
+    } while (++i < n);
+    return slot;
+}
+
+// The value of a path of fields read where its fields are kept, as a word
+// is read: false where path_value must walk it.
+ZUV_IN_LINE bool kept_path_value(const Expr& e, Cell* out) {
+    Node ctx;
+    const Cell* s = kept_path_slot(e, &ctx);
+    if (!s || !placed_q(type_of(s))) return false;
+    *out = *s;
+    return true;
+}
+
+// Stores value in the object field a set-path of words names (o/x:, or
+// o/p/x: through objects held in fields), when that is a plain write (no
+// change handler runs): the field's word marked changed, as word::set marks
+// it; false where the walker's path walk must store it. Where each
+// element's field is kept, the store is made in line.
+bool store_found_field(const Expr& e, const Cell& value);
+ZUV_IN_LINE bool store_field(const Expr& e, const Cell& value) {
+    Node ctx = 0;
+    Cell* slot = e.field_path ? kept_path_slot(e, &ctx) : nullptr;
+    if (!slot) [[unlikely]]
+        return store_found_field(e, value);
+    const Field& f = e.fields.back();
+    bool kept = f.ctx == ctx;
+    const Cell* owner = kept ? f.context + 1 : _context::own_value(ctx);
+    if (_context::on_change && type_of(owner) == TYPE_OBJECT && owner->w3 != 0) return false;
+    Cell* word = kept ? f.word : _context::get_word_cell(ctx, int32_t(e.items.back().w3));
+    word->header |= _context::WORD_CHANGED;
+    *slot = value;
+    return true;
+}
+
 // ---- pure expressions ----
 
 // The word after an expression took no part in it when compiled; now
@@ -237,7 +351,6 @@ ZUV_IN_LINE bool operator_now_after_q(const Expr& e) { return e.check_after && o
 bool pure_nested(const Expr& e, Cell* out);
 bool path_value(const Expr& e, Cell* out);
 ZUV_IN_LINE bool path_prefix_value(const Expr& e, size_t n, Cell* out);
-bool store_field(const Expr& e, const Cell& value);
 
 // A constant or a word, where it stands (a word's slot, read, not copied);
 // null when it is not plain. A pure constant is never unset (the form
@@ -317,6 +430,7 @@ ZUV_IN_LINE bool pure_value(const Expr& e, Cell* out) {
         return apply_operators(e, out);
     }
     if (e.flat_paren) return flat_value(*e.args[0], out) && apply_operators(e, out);
+    if (e.field_path && kept_path_value(e, out)) return apply_operators(e, out);
     return pure_nested(e, out);
 }
 
@@ -887,46 +1001,10 @@ ZUV_IN_LINE bool quiet_callee_q(const Cell& fn, const Callee* c) {
     return position;
 }
 
-// The index of a path's word element among the fields of the object ctx,
-// or -1. The element's copy in the form keeps the context and index last
-// found, and the shape of that context: the same object again is one
-// compare, and so is another object of that shape (objects made from one
-// prototype). A collection may have freed that context and given its node
-// to another, so after one the kept contexts are forgotten (the index stays
-// as a hint, and its shape with it).
-[[gnu::noinline]] void forget_fields(const Expr& e) {
-    for (size_t i = 1; i < e.items.size(); i++)
-        if (type_of(&e.items[i]) == TYPE_WORD) e.items[i].w1 = 0;  // a get-word keeps its binding
-    e.fields_at = collector::series_cycles;
-}
-inline int32_t field_of(const Expr& e, Node ctx, size_t i) {
-    if (e.fields_at != collector::series_cycles) [[unlikely]]
-        forget_fields(e);
-    Cell& item = e.items[i];
-    if (item.w1 == ctx && int32_t(item.w3) >= 0) [[likely]]
-        return int32_t(item.w3);
-    int32_t index = _context::find_word_hinted(ctx, item, int32_t(item.w3));
-    if (index >= 0) {
-        item.w1 = ctx;
-        item.w3 = uint32_t(index);
-        if (e.shapes.size() != e.items.size()) e.shapes.assign(e.items.size(), 0);
-        e.shapes[i] = _context::shape_of(_context::cell_of(ctx));
-    }
-    return index;
-}
-
-// The value slots kept for the path's elements (field_slot, pick_word_slot),
-// made empty when a buffer that held one may have moved.
-ZUV_IN_LINE void fresh_slots(const Expr& e) {
-    if (e.slots_at != memory::relocations) {
-        e.slots.assign(e.items.size(), nullptr);
-        e.slots_at = memory::relocations;
-    }
-}
-
 // The value slot of the path's get-word element i (b/:i), or null when it is
 // not bound: a word of the running function reads the call's cells, any
-// other keeps the slot it found, as a field element keeps its own.
+// other keeps the slot it found (in the element's Field), as a field element
+// keeps its own.
 [[gnu::noinline]] const Cell* find_pick_word_slot(const Expr& e, size_t i) {
     const Cell& item = e.items[i];
     if (!item.w1 || int32_t(item.w3) < 0) return nullptr;
@@ -934,24 +1012,24 @@ ZUV_IN_LINE void fresh_slots(const Expr& e) {
     const Cell* c = _context::cell_of(item.w1);
     if (slot && !_context::on_stack_q(c)) {
         memory::keep_slots(c->w2);
-        fresh_slots(e);
-        e.slots[i] = slot;
+        if (e.fields_at != memory::relocations) forget_fields(e);
+        e.fields[i].value = slot;
     }
     return slot;
 }
 ZUV_IN_LINE const Cell* pick_word_slot(const Expr& e, size_t i) {
     const Cell& item = e.items[i];
     if (local_q(item)) return locals.base + item.w3;
-    if (e.slots_at == memory::relocations) [[likely]] {
-        if (const Cell* slot = e.slots[i]) return slot;
+    if (e.fields_at == memory::relocations) [[likely]] {
+        if (const Cell* slot = e.fields[i].value) return slot;
     }
     return find_pick_word_slot(e, i);
 }
 
-// The position in the block (held by a series buffer b) that the path's
-// pick element i names (an integer, or a get-word holding one), counted
-// from the buffer's head: -1 when it lies outside the block (a read gives
-// none), PICK_REFUSED when the element is no such pick.
+// The position in the block that a path's pick element names (an integer,
+// or a get-word holding one), counted from the block's buffer head: -1 when
+// it lies outside the block (a read gives none), PICK_REFUSED when the
+// element is no such pick.
 constexpr int32_t PICK_REFUSED = -2;
 ZUV_IN_LINE int32_t pick_of(const Expr& e, size_t i, const Cell& block, const SeriesBuffer* b) {
     const Cell* by = &e.items[i];
@@ -963,58 +1041,6 @@ ZUV_IN_LINE int32_t pick_of(const Expr& e, size_t i, const Cell& block, const Se
     int32_t index = int32_t(by->w2);
     int64_t p = index == 0 ? -1 : int64_t(int32_t(block.w1)) + index + (index > 0 ? -1 : 0);
     return p < 0 || p >= (memory::used_bytes(b) >> 4) ? -1 : int32_t(p);
-}
-
-// The slot of the path's word element i in an object of the shape last met
-// (another object of one prototype): the field at the index kept; else null.
-[[gnu::noinline]] Cell* shaped_field_slot(const Expr& e, Node ctx, size_t i) {
-    if (i >= e.shapes.size() || e.fields_at != collector::series_cycles) return nullptr;
-    const Cell* c = _context::cell_of(ctx);
-    if (c->w3 != e.shapes[i] || c->w3 == 0 || c->w2 == 0) return nullptr;
-    SeriesBuffer* values = memory::buffer_of(c->w2);
-    int32_t index = int32_t(e.items[i].w3);
-    return index < memory::length_of(values) ? memory::internal_cells(values) + index : nullptr;
-}
-
-// The value slot of the path's word element i in the object ctx, or null.
-// The slot found is kept beside the element, as a word keeps its own: good
-// while the element names the same context and no buffer has moved.
-[[gnu::noinline]] Cell* find_field_slot(const Expr& e, Node ctx, size_t i) {
-    const Cell& item = e.items[i];
-    if (e.fields_at == collector::series_cycles && int32_t(item.w3) >= 0) {
-        // An object of another shape that has the word at the index kept
-        // (objects made alike, not from one prototype): its slot is read
-        // there; the kept object and slot stay, for the next time this
-        // element meets it.
-        const Cell* c = _context::cell_of(ctx);
-        int32_t index = int32_t(item.w3);
-        if (!_context::on_stack_q(c) && c->w2 != 0) {
-            SeriesBuffer* words = memory::buffer_of(hash::table_of(c->w1)->block);
-            if (index < memory::length_of(words) && memory::internal_cells(words)[index].w2 == item.w2) {
-                SeriesBuffer* values = memory::buffer_of(c->w2);
-                if (index < memory::length_of(values)) {
-                    // Objects of this shape find the field here from now on.
-                    if (e.shapes.size() != e.items.size()) e.shapes.assign(e.items.size(), 0);
-                    e.shapes[i] = _context::shape_of(c);
-                    return memory::internal_cells(values) + index;
-                }
-            }
-        }
-    }
-    int32_t index = field_of(e, ctx, i);
-    Cell* slot = index >= 0 ? _context::value_slot(ctx, index) : nullptr;
-    if (slot && !_context::on_stack_q(_context::cell_of(ctx))) memory::keep_slots(_context::cell_of(ctx)->w2);
-    fresh_slots(e);
-    e.slots[i] = slot;
-    return slot;
-}
-[[gnu::always_inline]] inline Cell* field_slot(const Expr& e, Node ctx, size_t i) {
-    if (e.items[i].w1 == ctx && e.slots_at == memory::relocations && e.fields_at == collector::series_cycles)
-        [[likely]] {
-        if (Cell* slot = e.slots[i]) return slot;
-    }
-    if (Cell* slot = shaped_field_slot(e, ctx, i)) return slot;
-    return find_field_slot(e, ctx, i);
 }
 
 // The decoding for a call of fn through the path of e: the one compiled
@@ -1374,7 +1400,9 @@ ZUV_IN_LINE bool path_prefix_value(const Expr& e, size_t n, Cell* out) {
 }
 
 // A path's value where the walk is sure to find it.
-bool path_value(const Expr& e, Cell* out) { return path_prefix_value(e, e.items.size(), out); }
+bool path_value(const Expr& e, Cell* out) {
+    return (e.field_path && kept_path_value(e, out)) || path_prefix_value(e, e.items.size(), out);
+}
 
 // A path read for its value: path_value, else the walker's path walk.
 [[gnu::noinline]] int32_t run_path(const Run& r, const Expr& e, bool sub) {
@@ -1386,11 +1414,10 @@ bool path_value(const Expr& e, Cell* out) { return path_prefix_value(e, e.items.
     return eval_path(&e.cell, e.value_end, r.end, r.code, false, false, sub);
 }
 
-// Stores value in the object field a set-path of words names (o/x:, or
-// o/p/x: through objects held in fields), when that is a plain write (no
-// change handler runs); false where the walker's path walk must store it.
 bool store_pick(const Expr& e, const Cell& value);
-bool store_field(const Expr& e, const Cell& value) {
+
+// store_field's walk, where a field is not kept.
+[[gnu::noinline]] bool store_found_field(const Expr& e, const Cell& value) {
     size_t n = e.items.size();
     if (type_of(&e.items[n - 1]) != TYPE_WORD) return store_pick(e, value);
     const Cell* s = slot_of(e.items[0], e.slot);
@@ -1456,7 +1483,7 @@ bool store_field(const Expr& e, const Cell& value) {
 
 // ---- expressions ----
 
-int32_t run_value(const Run& r, const Expr& e, bool sub) {
+ZUV_IN_LINE int32_t run_value(const Run& r, const Expr& e, bool sub) {
     switch (e.kind) {
         case K_CONST:
             place(&e.cell, sub);
