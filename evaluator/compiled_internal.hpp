@@ -302,6 +302,7 @@ struct Form {
     std::vector<const Expr*> at;           // by position - head: the top expression starting there
     std::vector<Node> depends;             // other series it was made from (paths)
     int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
+    const char* gap = nullptr;             // why the decoder stopped there (set when walk_from is)
     // Every expression quiet (Expr::quiet), none left to the walker: a run
     // that reads them all in line needs neither the block's position nor
     // its hold, as nothing in it can fail, collect or run code.
@@ -331,6 +332,17 @@ struct Form {
     std::vector<Use> uses;
     std::vector<int32_t> uses_from;
 };
+
+// Builds that report the compiled form's gaps (a development aid, off in
+// the others): the walker took the block of code from position on (what:
+// null for the rest of the block) or ran one expression there (what says
+// which); counted, and listed at exit when ZUV_FORM_GAPS is set.
+#ifdef ZUV_FORM_GAPS
+void note_walked(const Cell* code, int32_t position, const char* what = nullptr);
+#define ZUV_NOTE_WALKED(code, position, what) note_walked(code, position, what)
+#else
+#define ZUV_NOTE_WALKED(code, position, what) ((void)0)
+#endif
 
 // Makes the form of the block from head (its node's cells as they stand).
 std::unique_ptr<Form> build(Node node, int32_t head);

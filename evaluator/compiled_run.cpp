@@ -159,12 +159,14 @@ ZUV_IN_LINE bool store_plain(const Cell& w, const WordSlot& cache, const Cell& v
 
 // The walker evaluates the expression, from its first cell.
 [[gnu::noinline]] int32_t walk(const Run& r, const Expr& e, bool sub) {
+    ZUV_NOTE_WALKED(r.code, e.start, e.kind == K_WALK ? "an expression left to the walker" : "a word's guard");
     return eval_expression(r.code, e.start, r.end, e.prefix, sub, false);
 }
 
 // The walker takes the rest of the block from position (after a reset of
 // the frame, as between two expressions).
 void walk_rest(const Cell* code, int32_t end, int32_t position) {
+    ZUV_NOTE_WALKED(code, position, nullptr);
     for (;;) {
         current_position->w1 = uint32_t(position);
         position = eval_expression(code, position, end, false, false, false);
@@ -983,8 +985,10 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
         s = field_slot(e, owner.w1, i);
     }
     const Callee* c = s && callable_q(type_of(s)) ? path_callee(e, *s) : nullptr;
-    if (!c) [[unlikely]]
+    if (!c) [[unlikely]] {
+        ZUV_NOTE_WALKED(r.code, e.start, "a refined call's guard");
         return eval_expression(r.code, e.start, r.end, true, sub, false);
+    }
     Cell fn = *s;
     Hold hold_owner(owner);  // the method's object stays alive while it runs
     if (c->type == TYPE_FUNCTION) return refined_call_of<true>(r, e, sub, fn, c, e.items.back());
@@ -1180,6 +1184,7 @@ bool path_value(const Expr& e, Cell* out) { return path_prefix_value(e, e.items.
         place(&value, sub);
         return e.value_end;
     }
+    ZUV_NOTE_WALKED(r.code, e.start, "a path walked");
     return eval_path(&e.cell, e.value_end, r.end, r.code, false, false, sub);
 }
 
@@ -1243,6 +1248,7 @@ bool store_field(const Expr& e, const Cell& value) {
     int32_t next = run_expr(r, value_expr, true);
     if (stack::pending()) return next;
     if (!store_field(e, *stack::arguments)) {
+        ZUV_NOTE_WALKED(r.code, e.start, "a set-path walked");
         eval_path(&e.cell, next, r.end, r.code, true, false, true);
         if (stack::pending()) return next;
     }
@@ -1277,6 +1283,7 @@ int32_t run_value(const Run& r, const Expr& e, bool sub) {
         case K_SET_PATH: return run_set_path(r, e, sub);
         case K_WALK: return walk(r, e, sub);
         case K_PATH_CALL:  // the call alone: the operators after it are the form's
+            ZUV_NOTE_WALKED(r.code, e.start, "a path call");
             return eval_expression(r.code, e.start, r.end, true, sub, false);
         case K_REFINED_CALL: return run_refined_call(r, e, sub);
         default: return run_call(r, e, sub);
