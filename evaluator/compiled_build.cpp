@@ -91,6 +91,15 @@ public:
         return e;
     }
 
+    // A node the walker runs from position (the builder cannot decode the
+    // expression there): its extent is set by the caller.
+    Expr* hole(int32_t position) {
+        Expr* e = make(position);
+        e->kind = K_WALK;
+        e->run = runner_of(*e);
+        return e;
+    }
+
 private:
     Expr* make(int32_t position) {
         form_.exprs.push_back(std::make_unique<Expr>());
@@ -140,7 +149,7 @@ private:
                 return true;
             case TYPE_PATH: return path(e, value);
             case TYPE_SET_PATH: return set_path(e, value);
-            case TYPE_GET_PATH: return give_up("a get-path");
+            case TYPE_GET_PATH: return walked(e);  // a value read, no call: the walker's walk
             default: e->kind = K_CONST; return true;
         }
     }
@@ -669,17 +678,31 @@ std::unique_ptr<Form> build(Node node, int32_t head) {
                    memory::cells_head(memory::buffer_of(node)) + f.tail);
     f.at.assign(size_t(f.tail - head), nullptr);
     Builder b(f, node);
+    // Where an expression cannot be decoded, the form holds one node the
+    // walker runs from there (a hole), and its decoding goes on from the
+    // next cell that starts an expression (a few tried): should the walker
+    // stop at any expression of the form, the run goes on with it.
+    constexpr int32_t MAX_TRIES = 16;
+    Expr* hole = nullptr;
     for (int32_t position = head; position < f.tail;) {
-        const Expr* e = b.expression(position, false);
+        f.gap = nullptr;
+        const Expr* e = hole && hole->next - hole->start >= MAX_TRIES ? nullptr : b.expression(position, false);
         if (!e) {
-            f.walk_from = position;
-            break;
+            if (!hole) {
+                if (f.walk_from < 0) f.walk_from = position;
+                f.gaps.push_back({position, f.gap});
+                hole = b.hole(position);
+                f.top.push_back(hole);
+                f.at[size_t(position - head)] = hole;
+            }
+            hole->value_end = hole->next = ++position;
+            continue;
         }
+        hole = nullptr;
         f.top.push_back(e);
         f.at[size_t(position - head)] = e;
         position = e->next;
     }
-    if (f.walk_from < 0) f.gap = nullptr;
     f.quiet = f.walk_from < 0 && !f.top.empty() &&
               std::all_of(f.top.begin(), f.top.end(), [](const Expr* e) { return e->quiet; });
     // A set-word's frame holds its value's.

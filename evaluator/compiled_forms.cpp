@@ -164,6 +164,9 @@ Form*& entry_of(Node node) {
 }
 
 void note_dependency(Form* form, Node node) {
+    // Once for each node: a cell may be decoded more than once (an
+    // expression tried again from a later cell).
+    if (std::find(form->depends.begin(), form->depends.end(), node) != form->depends.end()) return;
     form->depends.push_back(node);
     dependents[node].push_back(form);
     mark_dependent(node, true);
@@ -303,10 +306,10 @@ void note_walked(const Cell* code, int32_t position, const char* what) {
         std::atexit(report_gaps);
     }
     Form* f = form_at(code->w2);
-    const char* why = what             ? what
-                      : f <= SEEN      ? "no form"
-                      : f->walk_from == position && f->gap ? f->gap
-                                       : "a guard or a run on";
+    const char* why = what ? what : f <= SEEN ? "no form" : "a run on";
+    if (f > SEEN)
+        for (const auto& [at, gap] : f->gaps)
+            if (at == position) why = gap ? gap : "a cell not decoded";
     ++(*walked_counts)[std::string(why) + "  " + place_of(code, position)];
 }
 #endif

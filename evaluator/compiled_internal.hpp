@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "evaluator/compiled.hpp"
@@ -301,8 +302,13 @@ struct Form {
     std::vector<const Expr*> top;          // the block's expressions, in order
     std::vector<const Expr*> at;           // by position - head: the top expression starting there
     std::vector<Node> depends;             // other series it was made from (paths)
-    int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
-    const char* gap = nullptr;             // why the decoder stopped there (set when walk_from is)
+    // The first position the walker runs (an expression the builder could
+    // not decode), or -1 when the expressions cover the block.
+    int32_t walk_from = -1;
+    // Each such position, with why the builder stopped there (for the
+    // report of builds that make one); gap: the builder's last reason.
+    std::vector<std::pair<int32_t, const char*>> gaps;
+    const char* gap = nullptr;
     // Every expression quiet (Expr::quiet), none left to the walker: a run
     // that reads them all in line needs neither the block's position nor
     // its hold, as nothing in it can fail, collect or run code.

@@ -1381,10 +1381,40 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
     return e.next;
 }
 
+// The run of the form is at position, where an expression stopped other
+// than the form expected (the walker ran it, or a callee of another arity):
+// from the form's expression that starts there, else the walker runs the
+// block until it stops where one starts. Answers that expression's index,
+// or the count of them when the walker ran to the end, left a code pending
+// or the form went.
+[[gnu::noinline]] size_t walk_to_form(Form* f, const Cell* code, int32_t end, int32_t position) {
+    size_t n = f->top.size();
+    for (bool walked = false;; walked = true) {
+        if (f->dead) {
+            walk_rest(code, end, position);
+            return n;
+        }
+        if (position < f->tail && f->at[size_t(position - f->head)]) {
+            auto found = std::lower_bound(f->top.begin(), f->top.end(), position,
+                                          [](const Expr* e, int32_t at) { return e->start < at; });
+            return size_t(found - f->top.begin());
+        }
+        if (!walked) ZUV_NOTE_WALKED(code, position, nullptr);
+        current_position->w1 = uint32_t(position);
+        position = eval_expression(code, position, end, false, false, false);
+        if (stack::pending() || position >= limit_of(code->w2, end)) return n;
+        stack::reset();
+    }
+}
+
+void run_on(Form* f, const Cell* code, int32_t end, int32_t position);
+
 // The form's expressions, as eval_block's loop runs a block's (its eval
 // frame pushed, current_position on the block), the form held by the caller.
 // A quiet expression is read in line: its value lands in the result slot as
-// the walker's would, with nothing else to see.
+// the walker's would, with nothing else to see. Where an expression stops
+// other than the form expected, the run goes on from the form's expression
+// the walker comes to (run_on).
 // from: the index of the top expression to start at.
 ZUV_IN_LINE void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
     check_depth();
@@ -1411,11 +1441,31 @@ ZUV_IN_LINE void run_held_form(Form* f, const Cell* code, int32_t end, size_t fr
         if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
         stack::reset();  // only the last expression's value survives
         if (position != e->next || f->dead) [[unlikely]] {
-            walk_rest(code, end, position);
+            run_on(f, code, end, position);
             return;
         }
     }
-    if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
+}
+
+// run_held_form's run from position, after an expression that stopped
+// elsewhere than the form expected: the form's expression the walker comes
+// to (walk_to_form) and those after it, and so on for each that stops so.
+[[gnu::noinline]] void run_on(Form* f, const Cell* code, int32_t end, int32_t position) {
+    Run r{f, code, end};
+    size_t n = f->top.size();
+    for (size_t i = walk_to_form(f, code, end, position); i < n;) {
+        const Expr* e = f->top[i++];
+        current_position->w1 = uint32_t(e->start);
+        if (runtime::interrupt_pending) [[unlikely]] {
+            runtime::poll_interrupt();
+            if (stack::pending()) return;
+        }
+        position = run_expr(r, *e, false);
+        if (stack::pending()) return;
+        if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
+        stack::reset();
+        if (position != e->next || f->dead) i = walk_to_form(f, code, end, position);
+    }
 }
 
 // The literal block that if, unless or either (e) chooses for the condition
