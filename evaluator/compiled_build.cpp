@@ -69,8 +69,8 @@ public:
     // or null when it cannot be decoded.
     const Expr* expression(int32_t position, bool prefix) {
         Cell value;
-        if (position >= tail_ || !read_cell(node_, position, &value)) return nullptr;
-        if (++depth_ > MAX_DEPTH) return nullptr;
+        if (position >= tail_ || !read_cell(node_, position, &value)) return gave_up("no value at the end");
+        if (++depth_ > MAX_DEPTH) return gave_up("nested too deep");
         struct Leave {
             int32_t& depth;
             ~Leave() { --depth; }
@@ -92,6 +92,15 @@ public:
         e->quiet = e->pure || (set && e->ops.empty() && e->args[0]->pure);
         e->run = runner_of(*e);
         e->in_line_args = e->kind == K_CALL && args_in_line_q(*e);
+        return e;
+    }
+
+    // A node the walker runs from position (the builder cannot decode the
+    // expression there): its extent is set by the caller.
+    Expr* hole(int32_t position) {
+        Expr* e = make(position);
+        e->kind = K_WALK;
+        e->run = runner_of(*e);
         return e;
     }
 
@@ -135,7 +144,7 @@ private:
                 return true;
             }
             case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
-                return false;  // a callable in the code itself: the walker calls it
+                return give_up("a callable in the code");  // a callable in the code itself: the walker calls it
             case TYPE_OP: return walked(e);  // an error
             case TYPE_LIT_PATH:
                 cell::set_type(&e->cell, TYPE_PATH);
@@ -144,19 +153,31 @@ private:
                 return true;
             case TYPE_PATH: return path(e, value);
             case TYPE_SET_PATH: return set_path(e, value);
-            case TYPE_GET_PATH: return false;
+            case TYPE_GET_PATH: return walked(e);  // a value read, no call: the walker's walk
             default: e->kind = K_CONST; return true;
         }
     }
 
     // Decodable once the walker has made the callable's argument cache.
     bool wait_for(const Cell& fn) {
+        give_up("a callee's cache not built yet");
         if (!form_.waiting) {
             form_.waiting = true;
             form_.waiting_for = fn;
             form_.waiting_at = collector::series_cycles;
         }
         return false;
+    }
+
+    // The decoder stops here: why, kept in the form (the first reason met,
+    // the innermost) for the report of builds that make one.
+    bool give_up(const char* why) {
+        if (!form_.gap) form_.gap = why;
+        return false;
+    }
+    std::nullptr_t gave_up(const char* why) {
+        give_up(why);
+        return nullptr;
     }
 
     bool walked(Expr* e) {
@@ -179,8 +200,8 @@ private:
     // A call of fn through the word at e->start: its fixed arguments.
     bool call(Expr* e, const Cell& fn) {
         const Callee* c = callee_of(fn);
-        if (!c) return wait_for(fn);
-        if (c->shape.count == 0xFF) return false;
+        if (!c) return type_of(&fn) == TYPE_FUNCTION ? uncached_call(e, fn) : wait_for(fn);
+        if (c->shape.count == 0xFF) return give_up("a callee of too many arguments");
         e->kind = K_CALL;
         e->site.fn = fn;
         e->site.callee = c;
@@ -201,9 +222,61 @@ private:
         if (in_place::one_operand_q(e->fast) && c->args.size() == 1) e->arg_types = c->args[0].types;
         e->callable = fn;
         int32_t position = fixed_arguments(e, c);
-        if (position < 0) return false;
+        if (position < 0) return give_up("an argument");
         e->value_end = position;
         if (type_of(&fn) == TYPE_NATIVE) control(e, fn);
+        return true;
+    }
+
+    // A call of a function whose argument cache the walker has not built
+    // yet (one made afresh at each run of the code that makes it, such as a
+    // helper defined in a function's body): its fixed arguments are read
+    // from its spec as the cache will hold them, and the call finds its
+    // decoding at the run (the first is the walker's, which builds the cache).
+    bool uncached_call(Expr* e, const Cell& fn) {
+        Shape shape;
+        if (!spec_shape(fn.w2, &shape)) return give_up("a function's spec");
+        e->kind = K_CALL;
+        e->site.fn = fn;
+        e->shape = shape;
+        e->callable = fn;
+        int32_t position = e->start + 1;
+        for (int32_t k = 0; k < shape.count; k++) {
+            const Expr* arg = argument(uint32_t(shape.kinds >> (2 * k)) & 3, position);
+            if (!arg) return give_up("an argument");
+            e->args.push_back(arg);
+            position = arg->next;
+        }
+        e->value_end = position;
+        return true;
+    }
+
+    // The shape of the fixed arguments that the argument cache made from
+    // the function spec will hold (the argument words before the first
+    // refinement other than /local), read without making the cache: false
+    // where the spec is one the cache's maker refuses, or of too many.
+    static bool spec_shape(Node spec, Shape* shape) {
+        int32_t local_symbol = symbol::resolve(int32_t(refinements::local.w2));
+        int32_t return_symbol = symbol::resolve(sym::return_);
+        bool in_locals = false;
+        Cell item;
+        for (int32_t i = 0; read_cell(spec, i, &item); i++) {
+            uint32_t t = type_of(&item);
+            if (in_locals) {
+                if (t != TYPE_SET_WORD && t != TYPE_REFINEMENT) continue;
+                in_locals = false;
+            }
+            if (t == TYPE_WORD || t == TYPE_GET_WORD || t == TYPE_LIT_WORD) {
+                if (shape->count == MAX_ARGUMENTS) return false;
+                uint32_t kind = t == TYPE_WORD ? ARG_NORMAL : t == TYPE_GET_WORD ? ARG_GET : ARG_LIT;
+                shape->kinds |= uint64_t(kind) << (2 * shape->count++);
+            } else if (t == TYPE_SET_WORD) {
+                if (symbol::resolve(int32_t(item.w2)) != return_symbol) return false;
+            } else if (t == TYPE_REFINEMENT) {
+                if (symbol::resolve(int32_t(item.w2)) != local_symbol) return true;
+                in_locals = true;
+            }
+        }
         return true;
     }
 
@@ -224,7 +297,8 @@ private:
     const Expr* argument(uint32_t kind, int32_t position) {
         if (kind == ARG_NORMAL) return expression(position, false);
         Cell v;
-        if (position >= tail_ || !read_cell(node_, position, &v)) return nullptr;  // a filler or no-arg: the walker's
+        if (position >= tail_ || !read_cell(node_, position, &v))  // a filler or no-arg: the walker's
+            return gave_up("an argument missing");
         Expr* e = make(position);
         e->prefix = true;
         e->value_end = e->next = position + 1;
@@ -233,7 +307,7 @@ private:
         e->run = runner_of(*e);
         if (kind == ARG_LIT) {
             switch (type_of(&v)) {
-                case TYPE_PAREN: case TYPE_GET_WORD: case TYPE_GET_PATH: return nullptr;
+                case TYPE_PAREN: case TYPE_GET_WORD: case TYPE_GET_PATH: return gave_up("a literal argument evaluated");
                 default: break;
             }
         }
@@ -270,10 +344,12 @@ private:
         // A callee met there whose cache is not built yet may never be
         // called (the native stops early): the form does not wait for it.
         bool waiting = form_.waiting;
+        const char* gap = form_.gap;
         for (int32_t position = std::max(int32_t(block.w1), 0); position < inner.tail_;) {
             const Expr* x = inner.expression(position, false);
             if (!x || !x->pure) {
                 form_.waiting = waiting;
+                form_.gap = gap;
                 return;
             }
             exprs.push_back(x);
@@ -292,9 +368,13 @@ private:
         Builder inner(form_, p.w2, depth_);
         int32_t tail = inner.tail_;
         std::vector<const Expr*> exprs;
+        const char* gap = form_.gap;
         for (int32_t position = std::max(int32_t(p.w1), 0); position < tail;) {
             const Expr* x = inner.expression(position, false);
-            if (!x) return;
+            if (!x) {
+                form_.gap = gap;
+                return;
+            }
             exprs.push_back(x);
             position = x->next;
         }
@@ -308,38 +388,53 @@ private:
 
     // A path read for its value: a word at its head, then fields of objects
     // (words) and picks of blocks (integers), as the walk finds them now.
-    // A callable met on the way is called (path_call); anything else is the
-    // walker's.
+    // A callable met on the way is called (path_call). Where the walk cannot
+    // be followed now (a local that holds none yet, a field the object lacks
+    // now), the rest of the elements are taken as they stand: the run walks
+    // the path in the values it meets then, and leaves any other walk (a
+    // call among them, an error) to the walker.
     bool path(Expr* e, const Cell& p) {
         int32_t head = std::max(int32_t(p.w1), 0);
         Cell item;
         if (!read_cell(p.w2, head, &item) || type_of(&item) != TYPE_WORD) return walked(e);  // an error
         const Cell* v = value_now(item);
-        if (!v) return false;
+        if (!v) return give_up("a path's head of no value");
         if (callable_q(type_of(v))) return path_call(e, *v, p, head + 1);
         e->items.push_back(item);
         Cell current = *v;
+        bool followed = true;
         for (int32_t i = head + 1; read_cell(p.w2, i, &item); i++) {
-            if (type_of(&item) == TYPE_WORD && type_of(&current) == TYPE_OBJECT) {
+            bool found = false;
+            if (!followed) {
+            } else if (type_of(&item) == TYPE_WORD && type_of(&current) == TYPE_OBJECT) {
                 // The field is found by its name in the object met now; the
                 // run finds it again in the object it meets (find_field).
                 int32_t index = _context::find_word_hinted(current.w1, item, int32_t(item.w3));
                 const Cell* field = index >= 0 ? _context::value_slot(current.w1, index) : nullptr;
-                if (!field) return false;
-                item.w3 = uint32_t(index);
-                if (callable_q(type_of(field))) return path_call(e, *field, p, i + 1);
-                current = *field;
+                if (field) {
+                    item.w3 = uint32_t(index);
+                    if (callable_q(type_of(field))) return path_call(e, *field, p, i + 1);
+                    current = *field;
+                    found = true;
+                }
             } else if ((type_of(&item) == TYPE_INTEGER || type_of(&item) == TYPE_GET_WORD) &&
                        type_of(&current) == TYPE_BLOCK) {
                 // A get-word's index is read at each run (an integer, or the walker walks the path).
                 const Cell* by = type_of(&item) == TYPE_GET_WORD ? value_now(item) : &item;
-                if (!by || type_of(by) != TYPE_INTEGER) return false;
-                int32_t index = int32_t(by->w2);
-                int32_t at = std::max(int32_t(current.w1), 0) + index - (index > 0 ? 1 : 0);
-                if (index == 0 || !read_cell(current.w2, at, &current)) none::make_at(&current);
-                if (callable_q(type_of(&current))) return path_call(e, current, p, i + 1);
-            } else {
-                return false;
+                if (by && type_of(by) == TYPE_INTEGER) {
+                    int32_t index = int32_t(by->w2);
+                    int32_t at = std::max(int32_t(current.w1), 0) + index - (index > 0 ? 1 : 0);
+                    if (index == 0 || !read_cell(current.w2, at, &current)) none::make_at(&current);
+                    if (callable_q(type_of(&current))) return path_call(e, current, p, i + 1);
+                    found = true;
+                }
+            }
+            if (!found) {
+                followed = false;
+                if (type_of(&item) == TYPE_WORD) {  // its field found at the first run (field_of)
+                    item.w1 = 0;
+                    item.w3 = ~0u;
+                }
             }
             e->items.push_back(item);
         }
@@ -364,7 +459,9 @@ private:
         int32_t head = std::max(int32_t(p.w1), 0);
         bool method = index >= head + 2;
         for (size_t k = 1; k < e->items.size(); k++) method = method && type_of(&e->items[k]) == TYPE_WORD;
+        const char* gap = form_.gap;
         if ((index == head + 1 || method) && refined_call(e, fn, c, p, index, method)) return true;
+        form_.gap = gap;
         e->args.clear();
         e->flags.clear();
         e->refined.clear();
@@ -376,12 +473,12 @@ private:
         }
         Cell item, entry;
         for (int32_t i = index; read_cell(p.w2, i, &item); i++) {
-            if (type_of(&item) != TYPE_WORD && type_of(&item) != TYPE_GET_WORD) return false;
+            if (type_of(&item) != TYPE_WORD && type_of(&item) != TYPE_GET_WORD) return give_up("a path call's step");
             int32_t wanted = symbol::resolve(int32_t(item.w2));
             int32_t found = -1;
             for (int32_t k = 0; found < 0 && read_cell(c->cache, k, &entry); k++)
                 if (type_of(&entry) == TYPE_REFINEMENT && symbol::resolve(int32_t(entry.w2)) == wanted) found = k;
-            if (found < 0) return false;
+            if (found < 0) return give_up("a refinement the callee lacks");
             for (int32_t k = found + 1; read_cell(c->cache, k, &entry) && type_of(&entry) == TYPE_TYPESET; k++) {
                 uint32_t kind = (entry.header & ARG_KIND_MASK) >> ARG_KIND_SHIFT;
                 if (kind == ARG_RETURN) continue;
@@ -498,7 +595,7 @@ private:
             op.at = position;
             const Callee* c = callee_of(op.fn);
             if (!c) return wait_for(op.fn);
-            if (!(c->shape == OPERATOR_SHAPE)) return false;
+            if (!(c->shape == OPERATOR_SHAPE)) return give_up("an operator of another shape");
             op.site.fn = op.fn;
             op.site.callee = c;
             op.fast = c->fast;
@@ -585,12 +682,27 @@ std::unique_ptr<Form> build(Node node, int32_t head) {
                    memory::cells_head(memory::buffer_of(node)) + f.tail);
     f.at.assign(size_t(f.tail - head), nullptr);
     Builder b(f, node);
+    // Where an expression cannot be decoded, the form holds one node the
+    // walker runs from there (a hole), and its decoding goes on from the
+    // next cell that starts an expression (a few tried): should the walker
+    // stop at any expression of the form, the run goes on with it.
+    constexpr int32_t MAX_TRIES = 16;
+    Expr* hole = nullptr;
     for (int32_t position = head; position < f.tail;) {
-        const Expr* e = b.expression(position, false);
+        f.gap = nullptr;
+        const Expr* e = hole && hole->next - hole->start >= MAX_TRIES ? nullptr : b.expression(position, false);
         if (!e) {
-            f.walk_from = position;
-            break;
+            if (!hole) {
+                if (f.walk_from < 0) f.walk_from = position;
+                f.gaps.push_back({position, f.gap});
+                hole = b.hole(position);
+                f.top.push_back(hole);
+                f.at[size_t(position - head)] = hole;
+            }
+            hole->value_end = hole->next = ++position;
+            continue;
         }
+        hole = nullptr;
         f.top.push_back(e);
         f.at[size_t(position - head)] = e;
         position = e->next;

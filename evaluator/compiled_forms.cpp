@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 
 #include "evaluator/compiled_internal.hpp"
 #include "evaluator/interpreter_internal.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/context.hpp"
+#include "runtime/symbols.hpp"
 
 namespace zuv::interpreter::compiled {
 
@@ -166,6 +168,9 @@ Form*& entry_of(Node node) {
 }
 
 void note_dependency(Form* form, Node node) {
+    // Once for each node: a cell may be decoded more than once (an
+    // expression tried again from a later cell).
+    if (std::find(form->depends.begin(), form->depends.end(), node) != form->depends.end()) return;
     form->depends.push_back(node);
     dependents[node].push_back(form);
     mark_dependent(node, true);
@@ -245,6 +250,74 @@ bool rebound(Node node, int32_t index, Node ctx, int32_t word_index) {
     copy.w3 = uint32_t(word_index);
     return true;
 }
+
+#ifdef ZUV_FORM_GAPS
+namespace {
+
+// A cell spelled for the report: a word by its name, an integer by its
+// value, a block or paren as brackets, anything else by its type number.
+std::string spelled(const Cell& c) {
+    switch (type_of(&c)) {
+        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_LIT_WORD: case TYPE_REFINEMENT: {
+            std::string name(reinterpret_cast<const char*>(symbol::name_of(int32_t(c.w2))));
+            uint32_t t = type_of(&c);
+            return t == TYPE_SET_WORD ? name + ":" : t == TYPE_GET_WORD ? ":" + name
+                 : t == TYPE_LIT_WORD ? "'" + name : t == TYPE_REFINEMENT ? "/" + name : name;
+        }
+        case TYPE_INTEGER: return std::to_string(int32_t(c.w2));
+        case TYPE_BLOCK: return "[..]";
+        case TYPE_PAREN: return "(..)";
+        case TYPE_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_LIT_PATH: {
+            std::string text;
+            Cell item;
+            for (int32_t i = std::max(int32_t(c.w1), 0); detail::read_cell(c.w2, i, &item); i++)
+                text += (text.empty() ? "" : "/") + spelled(item);
+            return type_of(&c) == TYPE_SET_PATH ? text + ":" : text;
+        }
+        default: return "<type " + std::to_string(type_of(&c)) + ">";
+    }
+}
+
+// The cells of the block from position (a few), and the first of the block.
+std::string place_of(const Cell* code, int32_t position) {
+    std::string text;
+    Cell c;
+    for (int32_t i = position; i < position + 6 && detail::read_cell(code->w2, i, &c); i++)
+        text += (text.empty() ? "" : " ") + spelled(c);
+    std::string first;
+    for (int32_t i = 0; i < 4 && detail::read_cell(code->w2, i, &c); i++)
+        first += (first.empty() ? "" : " ") + spelled(c);
+    return "at " + std::to_string(position) + ": " + text + "   in [" + first + " ...]";
+}
+
+std::unordered_map<std::string, uint64_t>* walked_counts;
+
+void report_gaps() {
+    std::vector<std::pair<uint64_t, std::string>> rows;
+    for (auto& [place, count] : *walked_counts) rows.push_back({count, place});
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::fprintf(stderr, "--- the walker took the rest of a block (runs, why, where) ---\n");
+    for (size_t i = 0; i < rows.size() && i < 40; i++)
+        std::fprintf(stderr, "%10llu  %s\n", (unsigned long long)rows[i].first, rows[i].second.c_str());
+}
+
+}  // namespace
+
+void note_walked(const Cell* code, int32_t position, const char* what) {
+    static bool on = std::getenv("ZUV_FORM_GAPS") != nullptr;
+    if (!on) return;
+    if (!walked_counts) {
+        walked_counts = new std::unordered_map<std::string, uint64_t>;
+        std::atexit(report_gaps);
+    }
+    Form* f = form_at(code->w2);
+    const char* why = what ? what : f <= SEEN ? "no form" : "a run on";
+    if (f > SEEN)
+        for (const auto& [at, gap] : f->gaps)
+            if (at == position) why = gap ? gap : "a cell not decoded";
+    ++(*walked_counts)[std::string(why) + "  " + place_of(code, position)];
+}
+#endif
 
 void init() {
     const char* plain = std::getenv("ZUV_PLAIN_WALKER");

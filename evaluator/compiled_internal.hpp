@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "evaluator/compiled.hpp"
@@ -327,7 +328,13 @@ struct Form {
     std::vector<const Expr*> top;          // the block's expressions, in order
     std::vector<const Expr*> at;           // by position - head: the top expression starting there
     std::vector<Node> depends;             // other series it was made from (paths)
-    int32_t walk_from = -1;                // where the walker takes over from the expressions, or -1
+    // The first position the walker runs (an expression the builder could
+    // not decode), or -1 when the expressions cover the block.
+    int32_t walk_from = -1;
+    // Each such position, with why the builder stopped there (for the
+    // report of builds that make one); gap: the builder's last reason.
+    std::vector<std::pair<int32_t, const char*>> gaps;
+    const char* gap = nullptr;
     // Every expression quiet (Expr::quiet), none left to the walker: a run
     // that reads them all in line needs neither the block's position nor
     // its hold, as nothing in it can fail, collect or run code.
@@ -357,6 +364,17 @@ struct Form {
     std::vector<Use> uses;
     std::vector<int32_t> uses_from;
 };
+
+// Builds that report the compiled form's gaps (a development aid, off in
+// the others): the walker took the block of code from position on (what:
+// null for the rest of the block) or ran one expression there (what says
+// which); counted, and listed at exit when ZUV_FORM_GAPS is set.
+#ifdef ZUV_FORM_GAPS
+void note_walked(const Cell* code, int32_t position, const char* what = nullptr);
+#define ZUV_NOTE_WALKED(code, position, what) note_walked(code, position, what)
+#else
+#define ZUV_NOTE_WALKED(code, position, what) ((void)0)
+#endif
 
 // Makes the form of the block from head (its node's cells as they stand).
 std::unique_ptr<Form> build(Node node, int32_t head);

@@ -161,12 +161,14 @@ ZUV_IN_LINE bool store_plain(const Cell& w, const WordSlot& cache, const Cell& v
 
 // The walker evaluates the expression, from its first cell.
 [[gnu::noinline]] int32_t walk(const Run& r, const Expr& e, bool sub) {
+    ZUV_NOTE_WALKED(r.code, e.start, e.kind == K_WALK ? "an expression left to the walker" : "a word's guard");
     return eval_expression(r.code, e.start, r.end, e.prefix, sub, false);
 }
 
 // The walker takes the rest of the block from position (after a reset of
 // the frame, as between two expressions).
 void walk_rest(const Cell* code, int32_t end, int32_t position) {
+    ZUV_NOTE_WALKED(code, position, nullptr);
     for (;;) {
         current_position->w1 = uint32_t(position);
         position = eval_expression(code, position, end, false, false, false);
@@ -1191,8 +1193,10 @@ int32_t refined_call_of(const Run& r, const Expr& e, bool sub, const Cell& fn, c
         s = field_slot(e, owner.w1, i);
     }
     const Callee* c = s && callable_q(type_of(s)) ? path_callee(e, *s) : nullptr;
-    if (!c) [[unlikely]]
+    if (!c) [[unlikely]] {
+        ZUV_NOTE_WALKED(r.code, e.start, "a refined call's guard");
         return eval_expression(r.code, e.start, r.end, true, sub, false);
+    }
     Cell fn = *s;
     Hold hold_owner(owner);  // the method's object stays alive while it runs
     if (c->type == TYPE_FUNCTION) return refined_call_of<true>(r, e, sub, fn, c, e.items.back());
@@ -1411,6 +1415,7 @@ bool path_value(const Expr& e, Cell* out) {
         place(&value, sub);
         return e.value_end;
     }
+    ZUV_NOTE_WALKED(r.code, e.start, "a path walked");
     return eval_path(&e.cell, e.value_end, r.end, r.code, false, false, sub);
 }
 
@@ -1473,6 +1478,7 @@ bool store_pick(const Expr& e, const Cell& value);
     int32_t next = run_expr(r, value_expr, true);
     if (stack::pending()) return next;
     if (!store_field(e, *stack::arguments)) {
+        ZUV_NOTE_WALKED(r.code, e.start, "a set-path walked");
         eval_path(&e.cell, next, r.end, r.code, true, false, true);
         if (stack::pending()) return next;
     }
@@ -1507,6 +1513,7 @@ ZUV_IN_LINE int32_t run_value(const Run& r, const Expr& e, bool sub) {
         case K_SET_PATH: return run_set_path(r, e, sub);
         case K_WALK: return walk(r, e, sub);
         case K_PATH_CALL:  // the call alone: the operators after it are the form's
+            ZUV_NOTE_WALKED(r.code, e.start, "a path call");
             return eval_expression(r.code, e.start, r.end, true, sub, false);
         case K_REFINED_CALL: return run_refined_call(r, e, sub);
         default: return run_call(r, e, sub);
@@ -1604,10 +1611,40 @@ int32_t run_word(const Run& r, const Expr& e, bool sub) {
     return e.next;
 }
 
+// The run of the form is at position, where an expression stopped other
+// than the form expected (the walker ran it, or a callee of another arity):
+// from the form's expression that starts there, else the walker runs the
+// block until it stops where one starts. Answers that expression's index,
+// or the count of them when the walker ran to the end, left a code pending
+// or the form went.
+[[gnu::noinline]] size_t walk_to_form(Form* f, const Cell* code, int32_t end, int32_t position) {
+    size_t n = f->top.size();
+    for (bool walked = false;; walked = true) {
+        if (f->dead) {
+            walk_rest(code, end, position);
+            return n;
+        }
+        if (position < f->tail && f->at[size_t(position - f->head)]) {
+            auto found = std::lower_bound(f->top.begin(), f->top.end(), position,
+                                          [](const Expr* e, int32_t at) { return e->start < at; });
+            return size_t(found - f->top.begin());
+        }
+        if (!walked) ZUV_NOTE_WALKED(code, position, nullptr);
+        current_position->w1 = uint32_t(position);
+        position = eval_expression(code, position, end, false, false, false);
+        if (stack::pending() || position >= limit_of(code->w2, end)) return n;
+        stack::reset();
+    }
+}
+
+void run_on(Form* f, const Cell* code, int32_t end, int32_t position);
+
 // The form's expressions, as eval_block's loop runs a block's (its eval
 // frame pushed, current_position on the block), the form held by the caller.
 // A quiet expression is read in line: its value lands in the result slot as
-// the walker's would, with nothing else to see.
+// the walker's would, with nothing else to see. Where an expression stops
+// other than the form expected, the run goes on from the form's expression
+// the walker comes to (run_on).
 // from: the index of the top expression to start at.
 ZUV_IN_LINE void run_held_form(Form* f, const Cell* code, int32_t end, size_t from) {
     check_depth();
@@ -1634,11 +1671,31 @@ ZUV_IN_LINE void run_held_form(Form* f, const Cell* code, int32_t end, size_t fr
         if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
         stack::reset();  // only the last expression's value survives
         if (position != e->next || f->dead) [[unlikely]] {
-            walk_rest(code, end, position);
+            run_on(f, code, end, position);
             return;
         }
     }
-    if (f->walk_from >= 0) walk_rest(code, end, f->walk_from);
+}
+
+// run_held_form's run from position, after an expression that stopped
+// elsewhere than the form expected: the form's expression the walker comes
+// to (walk_to_form) and those after it, and so on for each that stops so.
+[[gnu::noinline]] void run_on(Form* f, const Cell* code, int32_t end, int32_t position) {
+    Run r{f, code, end};
+    size_t n = f->top.size();
+    for (size_t i = walk_to_form(f, code, end, position); i < n;) {
+        const Expr* e = f->top[i++];
+        current_position->w1 = uint32_t(e->start);
+        if (runtime::interrupt_pending) [[unlikely]] {
+            runtime::poll_interrupt();
+            if (stack::pending()) return;
+        }
+        position = run_expr(r, *e, false);
+        if (stack::pending()) return;
+        if (position >= (f->dead ? limit_of(code->w2, end) : f->tail)) return;
+        stack::reset();
+        if (position != e->next || f->dead) i = walk_to_form(f, code, end, position);
+    }
 }
 
 // The literal block that if, unless or either (e) chooses for the condition
