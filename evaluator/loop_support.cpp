@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "evaluator/actions.hpp"
+#include "evaluator/natives_control_internal.hpp"
 #include "evaluator/rt_support.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/datatypes/context.hpp"
@@ -52,12 +53,12 @@ Cell picked(const Cell* series, int32_t k) {
     return *actions::call_pick(&copy, k, nullptr);
 }
 
-// Sets the word (a copy, retyped word!: the loop words may be of any word type).
+// Sets the word (a copy, retyped word!: the loop words may be of any word
+// type): a plain write where that runs no code, else by word::set.
 void set_loop_word(const Cell* word, const Cell* value) {
     Cell w = *word;
     cell::set_type(&w, TYPE_WORD);
-    Cell v = *value;
-    word::set(&w, &v);
+    control::set_loop_word(&w, *value);
 }
 
 // The greater (max) or lesser of two numbers; a NaN wins.

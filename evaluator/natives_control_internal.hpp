@@ -355,20 +355,6 @@ void forever_() {
     loop.end();
 }
 
-// foreach's step with one word: the word set to the element at the head of
-// the series (a block's read in place, stored as a plain write where that
-// runs no code) and the head moved on; false at the tail.
-inline bool foreach_next_one() {
-    Cell* series = stack::arguments - 2;
-    if (type_of(series) != TYPE_BLOCK || int32_t(series->w1) < 0) return foreach_next();
-    const SeriesBuffer* b = memory::buffer_of(series->w2);
-    int32_t at = int32_t(series->w1);
-    if (at >= memory::length_of(b)) return false;
-    set_loop_word(stack::arguments - 1, memory::cells_head(b)[at]);
-    series->w1++;  // a stack cell: still in place after the word's change events
-    return true;
-}
-
 template <class Eval>
 void foreach_() {
     Repeated body(stack::arguments + 2);
@@ -382,7 +368,7 @@ void foreach_() {
         if (n == 0) {
             Stepped stepped = Eval::steps(body, steps);
             if (stepped == Stepped::ended) break;
-            if (stepped == Stepped::general && !foreach_next_one()) break;
+            if (stepped == Stepped::general && !foreach_next()) break;
         } else if (!foreach_next_multi(n)) {
             break;
         }
